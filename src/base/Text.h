@@ -1,0 +1,94 @@
+#pragma once
+
+// Unicode text helpers over ICU. Every place in the program that trims, lower-cases, compares,
+// counts or splits user-visible text goes through these functions, so the launcher search, the
+// calculator and the clipboard filter agree on what a "character" is.
+//
+// Text is UTF-8 in std::string. Invalid UTF-8 is treated as U+FFFD by every function here.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenlit::text {
+
+// Unicode White_Space property (spaces, tabs, line and paragraph separators, newlines).
+bool isWhiteSpace(char32_t c);
+// Unicode Alphabetic property.
+bool isAlphabetic(char32_t c);
+// General category L* or N*.
+bool isLetterOrNumber(char32_t c);
+
+// Decodes UTF-8 into scalars; ill-formed sequences become U+FFFD.
+std::u32string decodeUtf8(std::string_view s);
+void appendUtf8(std::string& out, char32_t c);
+
+// Removes White_Space (newlines included) from both ends.
+std::string_view trim(std::string_view s);
+
+// Full default lower-case mapping, independent of the user's locale ("İ" becomes "i̇").
+std::string lowercase(std::string_view s);
+
+// Canonical composition (NFC); canonically equivalent texts have equal NFC forms.
+std::string normalize(std::string_view s);
+
+// Number of extended grapheme clusters (user-perceived characters).
+std::size_t graphemeCount(std::string_view s);
+
+// Text prepared for repeated matching: lower-cased, in NFC, with its grapheme boundaries.
+// Prefix and substring tests below match only whole grapheme clusters, so "é" does not start
+// with "e" and a combining mark never matches half a character.
+class FoldedText {
+public:
+    FoldedText() = default;
+    explicit FoldedText(std::string_view raw);
+
+    const std::string& bytes() const { return folded_; }
+    std::size_t length() const { return graphemes_; }
+    bool empty() const { return folded_.empty(); }
+
+    // Whether a grapheme cluster boundary lies at this byte offset of bytes().
+    bool isBoundary(std::size_t byteOffset) const;
+    // Grapheme index of a byte offset that is a boundary.
+    std::size_t position(std::size_t byteOffset) const;
+
+    bool operator==(const FoldedText& other) const { return folded_ == other.folded_; }
+
+    struct Word {
+        std::uint32_t begin;   // byte offsets into bytes()
+        std::uint32_t end;
+        std::uint32_t length;  // in grapheme clusters
+    };
+    // Runs of clusters that start with a letter or a number, in order.
+    std::vector<Word> words() const;
+
+private:
+    std::string folded_;
+    std::size_t graphemes_ = 0;
+    // Byte offsets of the cluster boundaries inside the text (0 and size() excluded).
+    // Empty with simple_ set when every byte is its own cluster (plain ASCII without CR LF).
+    std::vector<std::uint32_t> boundaries_;
+    bool simple_ = true;
+};
+
+// Whether `text` starts with `prefix`, both folded; whole clusters only.
+bool startsWith(const FoldedText& text, const FoldedText& prefix);
+bool startsWith(const FoldedText& text, const FoldedText::Word& word, const FoldedText& prefix);
+// Grapheme position of the first occurrence of `needle` in `text`, whole clusters only.
+std::optional<std::size_t> find(const FoldedText& text, const FoldedText& needle);
+
+// Canonical-equivalence tests on raw text, with the same whole-cluster rule.
+bool canonicallyEqual(std::string_view a, std::string_view b);
+bool hasPrefix(std::string_view s, std::string_view prefix);
+bool contains(std::string_view haystack, std::string_view needle);
+
+// Locale-aware, case-insensitive comparison of names (negative, zero, positive). Follows the
+// user's locale; under the C/POSIX locale the root collation is used, so "alpha" < "Beta".
+int compareNames(std::string_view a, std::string_view b);
+// A binary key whose byte order equals compareNames' order (for sorting many names).
+std::string nameSortKey(std::string_view name);
+
+}  // namespace quenlit::text
