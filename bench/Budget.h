@@ -1,0 +1,19 @@
+#pragma once
+
+// Benchmarks with budgets: each registered benchmark runs in repetitions, and the median time of
+// one call is printed beside its budget. The program fails when a median is over budget.
+
+#include <benchmark/benchmark.h>
+
+#include <functional>
+#include <string>
+
+namespace quenlit::bench {
+
+// `callsPerIteration`: how many calls of the measured operation one iteration of `body` makes.
+void addBudgeted(const std::string& name, double budgetSeconds, int callsPerIteration,
+                 std::function<void(benchmark::State&)> body);
+
+int runAll(int argc, char** argv);
+
+}  // namespace quenlit::bench
