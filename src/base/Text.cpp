@@ -138,8 +138,7 @@ void appendUtf8(std::string& out, char32_t c) {
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
     uint8_t buffer[4];
     int32_t length = 0;
-    UBool error = false;
-    U8_APPEND(buffer, length, 4, static_cast<UChar32>(c), error);
+    U8_APPEND_UNSAFE(buffer, length, static_cast<UChar32>(c));
     out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
 }
 

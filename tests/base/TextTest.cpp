@@ -1,1 +1,93 @@
-// placeholder
+#include "base/Text.h"
+
+#include <gtest/gtest.h>
+
+namespace quenlit::text {
+namespace {
+
+TEST(Text, TrimRemovesWhiteSpaceAndNewlinesAtBothEnds) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"", ""},
+        {"   ", ""},
+        {" \t\n a b \r\n", "a b"},
+        {"\u00A0x\u2003", "x"},        // no-break space and em space are White_Space
+        {"\u2028line\u2029", "line"},  // line and paragraph separators
+        {"\u200Bx", "\u200Bx"},        // zero-width space is not White_Space
+    };
+    for (const auto& c : cases) EXPECT_EQ(trim(c.in), c.out) << c.in;
+}
+
+TEST(Text, LowercaseIsFullAndLocaleIndependent) {
+    EXPECT_EQ(lowercase("Safari"), "safari");
+    EXPECT_EQ(lowercase("ÉCOLE"), "école");
+    EXPECT_EQ(lowercase("İ"), "i\u0307");  // full mapping, not the Turkish dotless rule
+    EXPECT_EQ(lowercase("ΣΑΣ"), "σας");    // final sigma
+}
+
+TEST(Text, GraphemeCountCountsUserPerceivedCharacters) {
+    EXPECT_EQ(graphemeCount(""), 0u);
+    EXPECT_EQ(graphemeCount("abc"), 3u);
+    EXPECT_EQ(graphemeCount("a\r\nb"), 3u);
+    EXPECT_EQ(graphemeCount("e\u0301"), 1u);
+    EXPECT_EQ(graphemeCount("👍🏽🇫🇷"), 2u);
+}
+
+TEST(Text, CanonicalEquivalenceInEqualityPrefixAndContains) {
+    const char* composed = "caf\u00E9";
+    const char* decomposed = "cafe\u0301";
+    EXPECT_TRUE(canonicallyEqual(composed, decomposed));
+    EXPECT_TRUE(hasPrefix(decomposed, "caf\u00E9"));
+    EXPECT_TRUE(contains("le cafe\u0301 noir", "caf\u00E9 "));
+    // Half a character never matches.
+    EXPECT_FALSE(hasPrefix(composed, "cafe"));
+    EXPECT_FALSE(contains("q\u0307x", "q"));
+    EXPECT_TRUE(contains("aq\u0307x", "q\u0307"));
+}
+
+TEST(Text, FoldedMatchingUsesClusterPositions) {
+    FoldedText hay("Émile Zola");
+    EXPECT_EQ(hay.bytes(), "\u00E9mile zola");
+    EXPECT_EQ(hay.length(), 10u);
+    EXPECT_EQ(find(hay, FoldedText("ZOLA")), 6u);
+    EXPECT_TRUE(startsWith(hay, FoldedText("E\u0301m")));
+    EXPECT_FALSE(startsWith(hay, FoldedText("e")));
+    FoldedText flags("🇫🇷🇩🇪x");
+    EXPECT_EQ(find(flags, FoldedText("x")), 2u);
+    // The regional indicator pair must not be split: DE is not inside "🇫🇷🇩🇪" at a boundary
+    // other than its own.
+    EXPECT_EQ(find(flags, FoldedText("🇷🇩")), std::nullopt);
+}
+
+TEST(Text, WordsAreRunsOfLettersAndNumbers) {
+    FoldedText s("Visual Studio-Code 2022 (x64) Café");
+    std::vector<std::string> words;
+    for (const auto& w : s.words()) words.push_back(s.bytes().substr(w.begin, w.end - w.begin));
+    EXPECT_EQ(words, (std::vector<std::string>{"visual", "studio", "code", "2022", "x64", "café"}));
+    EXPECT_EQ(s.words().back().length, 4u);
+}
+
+TEST(Text, NameComparisonIgnoresCaseNotAccents) {
+    EXPECT_LT(compareNames("alpha", "Beta"), 0);
+    EXPECT_GT(compareNames("beta", "Alpha"), 0);
+    EXPECT_EQ(compareNames("Safari", "safari"), 0);
+    EXPECT_NE(compareNames("resume", "résumé"), 0);
+    EXPECT_LT(nameSortKey("alpha"), nameSortKey("Beta"));
+    EXPECT_EQ(nameSortKey("MAIL"), nameSortKey("mail"));
+}
+
+TEST(Text, InvalidUtf8BecomesReplacementCharacter) {
+    EXPECT_EQ(decodeUtf8("a\xFF"
+                         "b"),
+              U"a\uFFFDb");
+    EXPECT_EQ(trim("\xC3"), "\xC3");
+    std::string out;
+    appendUtf8(out, U'€');
+    appendUtf8(out, 0xD800);
+    EXPECT_EQ(out, "€\uFFFD");
+}
+
+}  // namespace
+}  // namespace quenlit::text

@@ -1,1 +1,70 @@
-// placeholder
+#include "calculator/Calculator.h"
+#include "launcher/AppItem.h"
+#include "launcher/AppSearch.h"
+#include "launcher/FolderShortcut.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace quenlit {
+namespace {
+
+TEST(AppItem, CommandItemsAreFixed) {
+    const auto& items = AppItem::commandItems();
+    ASSERT_EQ(items.size(), 13u);
+    EXPECT_EQ(AppItem::quitQuenlit().name, "Quit Quenlit");
+    EXPECT_EQ(AppItem::quitQuenlit().id.toString(), "A1B2C3D4-E5F6-7890-ABCD-EF1234567890");
+    EXPECT_EQ(AppItem::moveToRight().id.toString(), "A3B4C5D6-E7F8-9012-6789-123456789012");
+    EXPECT_EQ(AppItem::lastTwoThirds().kind, AppItem::Kind::lastTwoThirds);
+    EXPECT_EQ(AppItem::leftHalf().aliases, (std::vector<std::string>{"lh", "left"}));
+    std::set<Uuid> ids;
+    for (const auto& item : items) {
+        EXPECT_EQ(item.path, "Command");
+        EXPECT_FALSE(item.isRunning);
+        EXPECT_FALSE(item.profile);
+        ASSERT_TRUE(item.icon);
+        EXPECT_EQ(item.icon->source, IconRef::Source::symbol);
+        EXPECT_EQ(item.icon->description, item.name);
+        ids.insert(item.id);
+    }
+    ids.insert(FolderShortcut::downloads().id);
+    EXPECT_EQ(ids.size(), 14u) << "the Downloads shortcut and every command have distinct identifiers";
+}
+
+TEST(AppItem, KindCaseNamesFollowDeclarationOrder) {
+    EXPECT_EQ(AppItem::Kind(AppItem::Kind::calculator).caseName(), "calculator");
+    EXPECT_EQ(AppItem::Kind(AppItem::Kind::reasonableSize).caseName(), "reasonableSize");
+    EXPECT_EQ(AppItem::Kind(AppItem::Kind::moveToLeft).caseName(), "moveToLeft");
+    EXPECT_TRUE(AppItem::Kind(AppItem::Kind::leftHalf).isWindowCommand());
+    EXPECT_FALSE(AppItem::Kind(AppItem::Kind::folder).isWindowCommand());
+    EXPECT_NE(AppItem::Kind::makeCalculator("1"), AppItem::Kind::makeCalculator("2"));
+}
+
+TEST(AppItem, CalculatorRowIdentityIgnoresTheFormattedValue) {
+    Calculator::Result a{"1234 × 2", "2,468", "2468"};
+    Calculator::Result b{"1234 × 2", "2468", "2468"};
+    AppItem row = AppItem::calculator(a);
+    EXPECT_EQ(row.id, AppItem::calculator(b).id);
+    EXPECT_EQ(row.id, nameBasedUUID("quenlit.calc:1234 × 2=2468"));
+    EXPECT_EQ(row.name, "2,468");
+    EXPECT_EQ(row.path, "Calculator");
+    EXPECT_EQ(row.profile, "1234 × 2");
+    EXPECT_EQ(row.kind.copyText(), "2468");
+    EXPECT_EQ(row.icon, IconRef::symbol("plus.forwardslash.minus", "Calculator"));
+}
+
+TEST(AppItem, DownloadsFolderItem) {
+    const auto& folders = AppSearch::builtInFolderItems();
+    ASSERT_EQ(folders.size(), 1u);
+    const AppItem& dl = folders[0];
+    EXPECT_EQ(dl.name, "Downloads");
+    EXPECT_EQ(dl.kind, AppItem::Kind::folder);
+    EXPECT_EQ(dl.aliases, std::vector<std::string>{"dl"});
+    EXPECT_EQ(dl.id, FolderShortcut::downloads().id);
+    EXPECT_FALSE(dl.path.empty());
+    EXPECT_NE(dl.path.back(), '/');
+}
+
+}  // namespace
+}  // namespace quenlit

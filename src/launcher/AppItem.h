@@ -1,0 +1,149 @@
+#pragma once
+
+// The value record of every launcher row: installed applications, Firefox profile entries, the
+// folder shortcut, the zoxide match, the calculator answer, the quit command and the twelve
+// window commands.
+
+#include "base/Text.h"
+#include "base/Uuid.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenlit {
+
+namespace Calculator {
+struct Result;
+}
+struct FolderShortcut;
+
+// An icon is a reference that the interface resolves lazily: a system symbol name (mapped onto
+// the icon theme by the UI), an icon-theme name, or a file whose icon is shown (an image, or a
+// folder's own icon).
+struct IconRef {
+    enum class Source : std::uint8_t { symbol, theme, file };
+    Source source = Source::theme;
+    std::string name;
+    std::string description;  // accessibility description, for symbols
+
+    static IconRef symbol(std::string name, std::string description) {
+        return {Source::symbol, std::move(name), std::move(description)};
+    }
+    static IconRef theme(std::string name) { return {Source::theme, std::move(name), {}}; }
+    static IconRef file(std::string path) { return {Source::file, std::move(path), {}}; }
+    bool operator==(const IconRef&) const = default;
+};
+
+class AppItemKind {
+public:
+    // Declaration order matters: it is the order of the cases everywhere they are listed.
+    enum Case : std::uint8_t {
+        calculator,
+        app,
+        quit,
+        folder,
+        leftHalf,
+        rightHalf,
+        topHalf,
+        bottomHalf,
+        firstThird,
+        lastTwoThirds,
+        moveToTop,
+        moveToBottom,
+        moveToLeft,
+        moveToRight,
+        maximize,
+        reasonableSize,
+    };
+
+    AppItemKind(Case c = app) : case_(c) {}  // NOLINT(google-explicit-constructor): a case is a kind
+    static AppItemKind makeCalculator(std::string copyText) {
+        AppItemKind k(calculator);
+        k.copyText_ = std::move(copyText);
+        return k;
+    }
+
+    Case value() const { return case_; }
+    // The payload of the calculator case; empty for every other case.
+    const std::string& copyText() const { return copyText_; }
+    bool isWindowCommand() const { return case_ >= leftHalf; }
+    // The case's name as written in logs and output ("calculator", "leftHalf", ...).
+    std::string_view caseName() const;
+
+    bool operator==(const AppItemKind&) const = default;
+    bool operator==(Case c) const { return case_ == c; }
+
+private:
+    Case case_;
+    std::string copyText_;
+};
+
+// What the ranking needs of an item, computed once when the item is made: folded name and search
+// text with their words, the collation key of the name, and the path with symbolic links resolved.
+struct AppItemSearchKeys {
+    text::FoldedText name;
+    text::FoldedText searchText;
+    std::vector<text::FoldedText::Word> words;
+    std::string nameSortKey;
+    std::string resolvedPath;
+};
+
+struct AppItem {
+    using Kind = AppItemKind;
+
+    Uuid id;
+    std::string name;
+    std::string path;
+    std::optional<IconRef> icon;
+    bool isRunning = false;
+    std::optional<std::string> profile;
+    std::vector<std::string> aliases;
+    Kind kind;
+
+    // Every factory prepares the search keys. Code that changes name, profile, aliases or path
+    // afterwards calls prepare() again; an item without keys is prepared on the fly when ranked.
+    static AppItem make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon, bool isRunning,
+                        std::optional<std::string> profile, std::vector<std::string> aliases, Kind kind);
+    void prepare();
+    const AppItemSearchKeys* searchKeys() const { return keys_.get(); }
+
+    // "quenlit.calc:" + expression + "=" + copy text identifies a calculator answer, so the same
+    // answer keeps its row while the formatted value is re-rendered.
+    static AppItem calculator(const Calculator::Result& result);
+    static AppItem folderItem(const FolderShortcut& shortcut);
+
+    static const AppItem& quitQuenlit();
+    static const AppItem& leftHalf();
+    static const AppItem& rightHalf();
+    static const AppItem& maximize();
+    static const AppItem& reasonableSize();
+    static const AppItem& topHalf();
+    static const AppItem& bottomHalf();
+    static const AppItem& firstThird();
+    static const AppItem& lastTwoThirds();
+    static const AppItem& moveToTop();
+    static const AppItem& moveToBottom();
+    static const AppItem& moveToLeft();
+    static const AppItem& moveToRight();
+    // The thirteen command items, quit first, then the window commands in the order above.
+    static const std::vector<AppItem>& commandItems();
+
+    // Equality covers the eight fields; the prepared keys are derived from them.
+    bool operator==(const AppItem& other) const {
+        return id == other.id && name == other.name && path == other.path && icon == other.icon &&
+               isRunning == other.isRunning && profile == other.profile && aliases == other.aliases &&
+               kind == other.kind;
+    }
+
+private:
+    std::shared_ptr<const AppItemSearchKeys> keys_;
+};
+
+// Resolves symbolic links of an absolute path as far as the path exists; other text is returned as is.
+std::string resolveSymlinks(std::string_view path);
+
+}  // namespace quenlit

@@ -1,0 +1,35 @@
+#pragma once
+
+// The launcher's rows for a query: the calculator answer, the quit command, the matching window
+// commands, then applications, profiles and folders by score. An empty query lists the running
+// applications to switch to instead. Pure functions; they run on every keystroke.
+
+#include "launcher/AppItem.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenlit::AppSearch {
+
+// `folders` absent means the built-in folder shortcuts. `frontmostPath` and `selfPath` are the
+// paths of the application in front and of Quenlit itself.
+std::vector<AppItem> results(std::string_view query, const std::vector<AppItem>& apps,
+                             const std::vector<AppItem>* folders, const std::optional<std::string>& frontmostPath,
+                             const std::optional<std::string>& selfPath);
+
+std::vector<AppItem> rank(std::string_view query, const std::vector<AppItem>& apps);
+
+std::vector<AppItem> switchSuggestions(const std::vector<AppItem>& apps,
+                                       const std::optional<std::string>& frontmostPath,
+                                       const std::optional<std::string>& selfPath);
+
+std::vector<AppItem> excludingSelf(const std::vector<AppItem>& apps, const std::optional<std::string>& selfPath);
+
+bool matchesQuitCommand(std::string_view query);
+
+// The folder items of the built-in shortcuts, made once.
+const std::vector<AppItem>& builtInFolderItems();
+
+}  // namespace quenlit::AppSearch
