@@ -1,0 +1,59 @@
+#pragma once
+
+// In-memory accessibility elements: tests set attributes, settable flags and failures per
+// element, and read back every write and action in words ("set AXPosition (10.0, 20.0) on window 7").
+
+#include "platform/Accessibility.h"
+
+#include <map>
+#include <set>
+#include <tuple>
+
+namespace quenlit::fake {
+
+class FakeAccessibility final : public platform::Accessibility {
+public:
+    struct Node {
+        std::map<std::string, platform::AXValue, std::less<>> attributes;
+        std::set<std::string, std::less<>> settable;
+        std::map<std::string, platform::AXError, std::less<>> readErrors;
+        std::map<std::string, platform::AXError, std::less<>> writeErrors;
+        std::map<std::string, platform::AXError, std::less<>> actionErrors;
+    };
+
+    bool trusted = true;
+    int promptCount = 0;
+
+    static platform::AXElement windowElement(int pid, std::uint64_t window) {
+        return {platform::AXElement::Kind::window, pid, window};
+    }
+    Node& node(const platform::AXElement& element);
+    // A window with a role, a frame and settable position and size, listed in the application's
+    // AXWindows after the ones added before it.
+    platform::AXElement addWindow(int pid, std::uint64_t window, platform::Rect frame);
+
+    std::vector<std::string> log() const { return log_; }
+    void clearLog() { log_.clear(); }
+    static std::string describe(const platform::AXElement& element);
+    static std::string describe(const platform::AXValue& value);
+
+    bool isProcessTrusted(bool prompt) override;
+    platform::AXElement applicationElement(int processIdentifier) override;
+    platform::AXElement systemWideElement() override { return {}; }
+    platform::AXError copyAttribute(const platform::AXElement& element, std::string_view attribute,
+                                    platform::AXValue& value) override;
+    platform::AXError setAttribute(const platform::AXElement& element, std::string_view attribute,
+                                   const platform::AXValue& value) override;
+    platform::AXError isAttributeSettable(const platform::AXElement& element, std::string_view attribute,
+                                          bool& settable) override;
+    platform::AXError performAction(const platform::AXElement& element, std::string_view action) override;
+    platform::AXError setMessagingTimeout(const platform::AXElement& element, double seconds) override;
+
+private:
+    using Key = std::tuple<int, int, std::uint64_t>;
+    static Key keyOf(const platform::AXElement& e) { return {static_cast<int>(e.kind), e.processIdentifier, e.handle}; }
+    std::map<Key, Node> nodes_;
+    std::vector<std::string> log_;
+};
+
+}  // namespace quenlit::fake
