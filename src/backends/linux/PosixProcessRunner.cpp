@@ -1,1 +1,218 @@
-// placeholder
+#include "backends/linux/PosixProcessRunner.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace quenlit::linux_backend {
+namespace {
+
+// strerror_r comes in two shapes (GNU returns the text, XSI fills the buffer); both are thread-safe.
+[[maybe_unused]] const char* errorText(const char* gnuResult, const char*) {
+    return gnuResult;
+}
+[[maybe_unused]] const char* errorText(int, const char* buffer) {
+    return buffer;
+}
+
+std::string describe(int error) {
+    char buffer[256] = {};
+    return errorText(strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
+class Descriptor {
+  public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { reset(); }
+
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+// A close-on-exec pipe whose ends are above the standard descriptors: the child's dup2 onto 1 and
+// 2 must never be a no-op that leaves the close-on-exec flag set (which happens when a parent
+// started with a closed standard stream gets one of them back from pipe2).
+bool makePipe(Descriptor& readEnd, Descriptor& writeEnd, int& error) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        error = errno;
+        return false;
+    }
+    for (int& fd : fds) {
+        if (fd > STDERR_FILENO) continue;
+        int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        int saved = errno;
+        ::close(fd);
+        fd = moved;
+        if (moved < 0) error = saved;
+    }
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    return fds[0] >= 0 && fds[1] >= 0;
+}
+
+class SpawnSetup {
+  public:
+    SpawnSetup() {
+        ::posix_spawn_file_actions_init(&actions_);
+        ::posix_spawnattr_init(&attributes_);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+    ~SpawnSetup() {
+        ::posix_spawn_file_actions_destroy(&actions_);
+        ::posix_spawnattr_destroy(&attributes_);
+    }
+    posix_spawn_file_actions_t* actions() { return &actions_; }
+    posix_spawnattr_t* attributes() { return &attributes_; }
+
+  private:
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+};
+
+// Reads both pipes until each reports end of file, whichever the child fills first. Should poll
+// itself fail, reading stops; closing the pipes then ends a child still writing (SIGPIPE).
+void drain(int outFd, int errFd, std::string& out, std::string& err) {
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string* sinks[2] = {&out, &err};
+    char buffer[65536];
+    int open = 2;
+    while (open > 0) {
+        int ready = ::poll(fds, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                fds[i].fd = -1;  // poll skips negative descriptors
+                --open;
+            }
+        }
+    }
+}
+
+int waitForExit(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+platform::ProcessOutcome notStarted(int error) {
+    return {-1, "", describe(error)};
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t size = bytes.size();
+    std::size_t i = 0;
+    while (i < size) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        unsigned char low = 0x80;  // allowed range of the second byte
+        unsigned char high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0) low = 0xA0;   // overlong
+            if (c == 0xED) high = 0x9F;  // surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0) low = 0x90;   // overlong
+            if (c == 0xF4) high = 0x8F;  // past U+10FFFF
+        } else {
+            return false;
+        }
+        if (size - i < length) return false;
+        if (s[i + 1] < low || s[i + 1] > high) return false;
+        for (std::size_t k = 2; k < length; ++k) {
+            if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+platform::ProcessOutcome PosixProcessRunner::run(const std::string& executable,
+                                                 const std::vector<std::string>& arguments) {
+    int error = 0;
+    Descriptor outRead, outWrite, errRead, errWrite;
+    if (!makePipe(outRead, outWrite, error) || !makePipe(errRead, errWrite, error)) return notStarted(error);
+
+    SpawnSetup setup;
+    ::posix_spawn_file_actions_addopen(setup.actions(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(setup.actions(), outWrite.get(), STDOUT_FILENO);
+    ::posix_spawn_file_actions_adddup2(setup.actions(), errWrite.get(), STDERR_FILENO);
+    // The child starts from a clean slate whatever thread spawns it: worker threads may block
+    // signals, and a program that ignores SIGPIPE would otherwise pass that on.
+    sigset_t none, defaults;
+    ::sigemptyset(&none);
+    ::sigemptyset(&defaults);
+    ::sigaddset(&defaults, SIGPIPE);
+    ::posix_spawnattr_setsigmask(setup.attributes(), &none);
+    ::posix_spawnattr_setsigdefault(setup.attributes(), &defaults);
+    ::posix_spawnattr_setflags(setup.attributes(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    error =
+        ::posix_spawn(&pid, executable.c_str(), setup.actions(), setup.attributes(), argv.data(), environ);
+    if (error != 0) return notStarted(error);
+    // Only the child may hold the write ends, or the reads below would never see end of file.
+    outWrite.reset();
+    errWrite.reset();
+
+    platform::ProcessOutcome outcome;
+    drain(outRead.get(), errRead.get(), outcome.standardOutput, outcome.standardError);
+    outRead.reset();
+    errRead.reset();
+    outcome.status = waitForExit(pid);
+    if (!isValidUtf8(outcome.standardOutput)) outcome.standardOutput.clear();
+    if (!isValidUtf8(outcome.standardError)) outcome.standardError.clear();
+    return outcome;
+}
+
+bool PosixProcessRunner::isExecutableFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace quenlit::linux_backend

@@ -1,0 +1,25 @@
+#pragma once
+
+// Child processes with posix_spawn. Both output pipes are drained while the child runs, so a
+// program that writes a lot to either stream never blocks on a full pipe. Every descriptor the
+// runner opens is close-on-exec, so runs on several threads at once never leak into each other's
+// children.
+
+#include "platform/ProcessRunner.h"
+
+#include <string_view>
+
+namespace quenlit::linux_backend {
+
+class PosixProcessRunner final : public platform::ProcessRunner {
+  public:
+    platform::ProcessOutcome run(const std::string& executable,
+                                 const std::vector<std::string>& arguments) override;
+    // A regular file (symbolic links followed) that this process may execute.
+    bool isExecutableFile(const std::string& path) override;
+};
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool isValidUtf8(std::string_view bytes);
+
+}  // namespace quenlit::linux_backend
