@@ -115,6 +115,10 @@ struct AppItem {
     // answer keeps its row while the formatted value is re-rendered.
     static AppItem calculator(const Calculator::Result& result);
     static AppItem folderItem(const FolderShortcut& shortcut);
+    // The row of a zoxide match, an absolute directory path; `home` defaults to the user's home.
+    // Defined with the zoxide functions (Zoxide.cpp).
+    static AppItem zoxide(const std::string& path);
+    static AppItem zoxide(const std::string& path, const std::string& home);
 
     static const AppItem& quitQuenlit();
     static const AppItem& leftHalf();

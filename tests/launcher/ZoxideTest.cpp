@@ -1,1 +1,345 @@
-// placeholder
+#include "launcher/Zoxide.h"
+
+#include "backends/fake/FakeProcesses.h"
+#include "backends/linux/PosixProcessRunner.h"
+#include "base/Paths.h"
+#include "launcher/AppItem.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <unistd.h>
+
+namespace quenlit {
+namespace {
+
+using Words = std::vector<std::string>;
+using platform::ProcessOutcome;
+
+struct KeywordsCase {
+    const char* query;
+    std::optional<Words> expected;
+};
+
+TEST(ZoxideKeywords, RecognisesOnlyZFollowedByWhiteSpaceAndWords) {
+    const KeywordsCase cases[] = {
+        {"z", std::nullopt},
+        {"z   ", std::nullopt},
+        {"  z \t ", std::nullopt},
+        {"", std::nullopt},
+        {"z foo", Words{"foo"}},
+        {"Z  Foo  bar", Words{"Foo", "bar"}},
+        {"zfoo", std::nullopt},
+        {"zoom", std::nullopt},
+        {"a foo", std::nullopt},
+        {"  z foo  ", Words{"foo"}},
+        {"z\tfoo\nbar\r\nbaz", Words{"foo", "bar", "baz"}},
+        {"z\u3000foo\u00A0bar", Words{"foo", "bar"}},  // ideographic and no-break spaces are white space
+        {"z\u2028foo", Words{"foo"}},
+        {"z ~", Words{"~"}},
+        {"z été Ünï", Words{"été", "Ünï"}},
+        {"z\u0301 foo", std::nullopt},  // "ź" is another letter
+        {"\uFF3A foo", std::nullopt},   // fullwidth Z
+        {"z\u200Bfoo", std::nullopt},   // zero-width space is not white space
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        EXPECT_EQ(Zoxide::keywords(c.query), c.expected);
+    }
+}
+
+TEST(ZoxideKeywords, SameWordsHaveTheSameKeyWhateverTheSpacing) {
+    auto a = Zoxide::keywords("z foo  bar");
+    auto b = Zoxide::keywords("z  foo bar ");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(Zoxide::lookupKey(*a),
+              "foo\x1F"
+              "bar");
+    EXPECT_EQ(Zoxide::lookupKey(*a), Zoxide::lookupKey(*b));
+    EXPECT_NE(Zoxide::lookupKey(Words{"foo bar"}), Zoxide::lookupKey(Words{"foo", "bar"}));
+}
+
+TEST(ZoxideAbbreviate, OnlyTheHomeFolderAndPathsBelowIt) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/home/ann", "~"},
+        {"/home/ann/src/quenlit", "~/src/quenlit"},
+        {"/home/ann/", "~/"},
+        {"/home/anne/src", "/home/anne/src"},  // a sibling whose name begins with the user's
+        {"/home", "/home"},
+        {"/var/tmp", "/var/tmp"},
+        {"home/ann/x", "home/ann/x"},
+    };
+    for (const auto& [path, expected] : cases) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(Zoxide::abbreviate(path, "/home/ann"), expected);
+    }
+}
+
+TEST(ZoxideRow, HomeFolderIsNamedTildeWithoutSecondaryText) {
+    AppItem row = AppItem::zoxide("/home/ann", "/home/ann");
+    EXPECT_EQ(row.name, "~");
+    EXPECT_EQ(row.profile, std::nullopt);
+    EXPECT_EQ(row.path, "/home/ann");
+    EXPECT_EQ(row.id, nameBasedUUID("quenlit.zoxide:/home/ann"));
+    EXPECT_EQ(row.icon, IconRef::file("/home/ann"));
+    EXPECT_EQ(row.kind, AppItem::Kind::folder);
+    EXPECT_FALSE(row.isRunning);
+    EXPECT_TRUE(row.aliases.empty());
+}
+
+TEST(ZoxideRow, TrailingSeparatorOfTheHomeFolderIsIgnored) {
+    EXPECT_EQ(AppItem::zoxide("/home/ann", "/home/ann/").name, "~");
+    EXPECT_EQ(AppItem::zoxide("/home/ann/src", "/home/ann/").profile, "~/src");
+    EXPECT_EQ(Zoxide::abbreviate("/home/ann/src", "/home/ann//"), "~/src");
+    EXPECT_EQ(Zoxide::abbreviate("/", "/"), "~");
+    EXPECT_EQ(Zoxide::abbreviate("/srv", "/"), "/srv");
+}
+
+TEST(ZoxideRow, OtherFoldersShowTheirNameAndAbbreviatedPath) {
+    const struct {
+        const char* path;
+        const char* name;
+        const char* profile;
+    } cases[] = {
+        {"/home/ann/src/quenlit", "quenlit", "~/src/quenlit"},
+        {"/home/anne", "anne", "/home/anne"},
+        {"/var/tmp", "tmp", "/var/tmp"},
+        {"/", "/", "/"},
+        {"/srv/data/", "data", "/srv/data/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        AppItem row = AppItem::zoxide(c.path, "/home/ann");
+        EXPECT_EQ(row.name, c.name);
+        EXPECT_EQ(row.profile, std::optional<std::string>(c.profile));
+        EXPECT_EQ(row.id, nameBasedUUID(std::string("quenlit.zoxide:") + c.path));
+        EXPECT_EQ(row.kind, AppItem::Kind::folder);
+    }
+}
+
+TEST(ZoxideRow, DefaultHomeIsTheUsersHomeFolder) {
+    std::string home = XdgDirs::current().home.string();
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    EXPECT_EQ(Zoxide::homeDirectory(), home);
+    EXPECT_EQ(AppItem::zoxide(home).name, "~");
+    EXPECT_EQ(AppItem::zoxide(home + "/projects").profile, "~/projects");
+}
+
+TEST(ZoxideExecutable, CandidatesInOrder) {
+    EXPECT_EQ(Zoxide::candidateExecutables("/home/ann"),
+              (Words{"/opt/homebrew/bin/zoxide", "/usr/local/bin/zoxide", "/home/ann/.local/bin/zoxide"}));
+}
+
+TEST(ZoxideExecutable, FixedCandidatesComeBeforePathInOrder) {
+    const struct {
+        Words executables;
+        std::optional<std::string> path;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {{"/usr/bin/zoxide"}, "/usr/local/sbin:/usr/bin", "/usr/bin/zoxide"},
+        {{"/usr/bin/zoxide", "/usr/local/bin/zoxide", "/opt/homebrew/bin/zoxide"},
+         "/usr/bin",
+         "/opt/homebrew/bin/zoxide"},
+        {{"/usr/bin/zoxide", "/home/ann/.local/bin/zoxide"}, "/usr/bin", "/home/ann/.local/bin/zoxide"},
+        {{"/usr/local/bin/zoxide", "/home/ann/.local/bin/zoxide"}, std::nullopt, "/usr/local/bin/zoxide"},
+        {{"/a/zoxide", "/b/zoxide"}, "::/b:/a", "/b/zoxide"},
+        {{"/zoxide"}, "::", std::nullopt},  // empty entries are skipped, not read as "/"
+        {{"/usr/bin/zoxide"}, std::nullopt, std::nullopt},
+        {{}, "/usr/bin:/bin", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.value_or("(no PATH)"));
+        fake::FakeProcessRunner runner;
+        runner.executables.insert(c.executables.begin(), c.executables.end());
+        EXPECT_EQ(Zoxide::resolveExecutable(runner, {"/home/ann", c.path}), c.expected);
+        EXPECT_TRUE(runner.runs().empty());
+    }
+}
+
+class ZoxideBestMatch : public ::testing::Test {
+  protected:
+    void SetUp() override { runner_.executables.insert("/usr/bin/zoxide"); }
+
+    std::optional<std::string> match(const Words& words, const ProcessOutcome& outcome) {
+        runner_.respond = [outcome](const std::string&, const Words&) { return outcome; };
+        return Zoxide::bestMatch(words, std::nullopt, runner_, environment_);
+    }
+
+    fake::FakeProcessRunner runner_;
+    Zoxide::Environment environment_{"/home/ann", "/usr/bin"};
+};
+
+TEST_F(ZoxideBestMatch, RunsQueryWithTheKeywordsAndTakesTheFirstLine) {
+    EXPECT_EQ(match({"src", "Quen"}, {0, "/home/ann/src/quenlit\n/home/ann/src/other\n", ""}),
+              "/home/ann/src/quenlit");
+    EXPECT_EQ(runner_.runs(), Words{"/usr/bin/zoxide query src Quen"});
+}
+
+TEST_F(ZoxideBestMatch, SplitsAtEveryKindOfLineBreakAndSkipsBlankLines) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/a\n/b", "/a"},
+        {"\n\n  /a b  \n", "/a b"},
+        {"/a\r\n/b", "/a"},
+        {"/a\r/b", "/a"},
+        {"/a\v/b", "/a"},
+        {"/a\f/b", "/a"},
+        {"/a\u0085/b", "/a"},
+        {"/a\u2028/b", "/a"},
+        {"/a\u2029/b", "/a"},
+        {"/été\u00A0x\n", "/été\u00A0x"},  // a no-break space inside a name is not a line break
+    };
+    for (const auto& [output, expected] : cases) {
+        SCOPED_TRACE(output);
+        EXPECT_EQ(match({"a"}, {0, output, ""}), std::optional<std::string>(expected));
+    }
+}
+
+TEST_F(ZoxideBestMatch, FailuresGiveNoMatch) {
+    EXPECT_EQ(match({"a"}, {1, "/home/ann/a\n", ""}), std::nullopt);
+    EXPECT_EQ(match({"a"}, {-1, "", "No such file or directory"}), std::nullopt);
+    EXPECT_EQ(match({"a"}, {0, "", ""}), std::nullopt);
+    EXPECT_EQ(match({"a"}, {0, " \n\t\u2028\r\n", ""}), std::nullopt);
+}
+
+TEST_F(ZoxideBestMatch, TildeAnswersTheHomeFolderWithoutRunningAnything) {
+    runner_.executables.clear();
+    EXPECT_EQ(match({"~"}, {0, "/elsewhere", ""}), "/home/ann");
+    EXPECT_TRUE(runner_.runs().empty());
+
+    runner_.executables.insert("/usr/bin/zoxide");
+    EXPECT_EQ(match({"~", "src"}, {0, "/home/ann/src", ""}), "/home/ann/src");
+    EXPECT_EQ(runner_.runs(), Words{"/usr/bin/zoxide query ~ src"});
+}
+
+TEST_F(ZoxideBestMatch, NoKeywordsOrNoProgramRunsNothing) {
+    EXPECT_EQ(match({}, {0, "/a", ""}), std::nullopt);
+    runner_.executables.clear();
+    EXPECT_EQ(match({"a"}, {0, "/a", ""}), std::nullopt);
+    EXPECT_TRUE(runner_.runs().empty());
+}
+
+TEST_F(ZoxideBestMatch, HomeFolderGivenAsAPath) {
+    runner_.executables.clear();
+    EXPECT_EQ(Zoxide::bestMatch({"~"}, std::nullopt, runner_, std::filesystem::path("/home/bo/")),
+              "/home/bo");
+    EXPECT_TRUE(runner_.runs().empty());
+}
+
+TEST_F(ZoxideBestMatch, GivenExecutableIsUsedAsIs) {
+    runner_.executables.clear();
+    runner_.respond = [](const std::string&, const Words&) { return ProcessOutcome{0, "/x\n", ""}; };
+    EXPECT_EQ(Zoxide::bestMatch({"x"}, "/custom/zoxide", runner_, environment_), "/x");
+    EXPECT_EQ(runner_.runs(), Words{"/custom/zoxide query x"});
+}
+
+TEST_F(ZoxideBestMatch, ExecutableIsResolvedAgainForEveryLookup) {
+    EXPECT_EQ(match({"a"}, {0, "/a", ""}), "/a");
+    runner_.executables.insert("/usr/local/bin/zoxide");
+    EXPECT_EQ(match({"a"}, {0, "/a", ""}), "/a");
+    EXPECT_EQ(runner_.runs(), (Words{"/usr/bin/zoxide query a", "/usr/local/bin/zoxide query a"}));
+}
+
+TEST_F(ZoxideBestMatch, WordsThatLookLikeOptionsStayKeywords) {
+    EXPECT_EQ(match({"--help"}, {0, "/a", ""}), "/a");
+    EXPECT_EQ(match({"src", "-i"}, {0, "/a", ""}), "/a");
+    EXPECT_EQ(runner_.runs(), (Words{"/usr/bin/zoxide query -- --help", "/usr/bin/zoxide query -- src -i"}));
+}
+
+TEST(ZoxideBestMatchFunctions, StandAloneRunAndResolveFunctions) {
+    std::vector<Words> calls;
+    int resolutions = 0;
+    auto run = [&](const std::string& program, const Words& arguments) {
+        Words call{program};
+        call.insert(call.end(), arguments.begin(), arguments.end());
+        calls.push_back(call);
+        return ProcessOutcome{0, "/srv/a b\n", ""};
+    };
+    auto resolve = [&]() -> std::optional<std::string> {
+        ++resolutions;
+        return "/bin/zoxide";
+    };
+    EXPECT_EQ(Zoxide::bestMatch({"a b"}, std::nullopt, run, resolve, "/home/ann"), "/srv/a b");
+    EXPECT_EQ(Zoxide::bestMatch({"~"}, std::nullopt, run, resolve, "/home/ann"), "/home/ann");
+    EXPECT_EQ(resolutions, 1);
+    EXPECT_EQ(calls, std::vector<Words>{(Words{"/bin/zoxide", "query", "a b"})});
+}
+
+// The lookups against the zoxide program itself, each with a database of its own.
+class RealZoxide : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(kProgram)) GTEST_SKIP() << kProgram << " is not installed";
+        root_ = std::filesystem::canonical(std::filesystem::temp_directory_path()) /
+                ("quenlit-zoxide-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(root_);
+        std::filesystem::create_directories(root_ / "db");
+        if (const char* previous = std::getenv("_ZO_DATA_DIR")) previousDataDir_ = previous;
+        ::setenv("_ZO_DATA_DIR", (root_ / "db").c_str(), 1);
+    }
+    void TearDown() override {
+        if (root_.empty()) return;
+        if (previousDataDir_) {
+            ::setenv("_ZO_DATA_DIR", previousDataDir_->c_str(), 1);
+        } else {
+            ::unsetenv("_ZO_DATA_DIR");
+        }
+        std::filesystem::remove_all(root_);
+    }
+
+    std::string visit(const std::string& relative) {
+        auto dir = root_ / relative;
+        std::filesystem::create_directories(dir);
+        auto outcome = runner_.run(kProgram, {"add", dir.string()});
+        EXPECT_EQ(outcome.status, 0) << outcome.standardError;
+        return dir.string();
+    }
+
+    std::optional<std::string> lookup(const Words& words) {
+        return Zoxide::bestMatch(words, std::nullopt, runner_,
+                                 Zoxide::Environment{"/nonexistent-home", "/usr/bin"});
+    }
+
+    static constexpr const char* kProgram = "/usr/bin/zoxide";
+    linux_backend::PosixProcessRunner runner_;
+    std::filesystem::path root_;
+    std::optional<std::string> previousDataDir_;
+};
+
+TEST_F(RealZoxide, FindsAVisitedDirectory) {
+    std::string alpha = visit("work/alpha");
+    visit("work/beta");
+    EXPECT_EQ(lookup({"alpha"}), alpha);
+    AppItem row = AppItem::zoxide(*lookup({"alpha"}), root_.string());
+    EXPECT_EQ(row.name, "alpha");
+    EXPECT_EQ(row.profile, "~/work/alpha");
+}
+
+TEST_F(RealZoxide, SeveralKeywordsNarrowTheMatch) {
+    visit("work/alpha");
+    std::string play = visit("play/alpha");
+    visit("work/alpha");
+    EXPECT_EQ(lookup({"play", "alpha"}), play);
+}
+
+TEST_F(RealZoxide, NamesWithSpacesAndAccentsRoundTrip) {
+    std::string folder = visit("Projets d'été/Ünïcode");
+    EXPECT_EQ(lookup(*Zoxide::keywords("z été ünï")), folder);
+}
+
+TEST_F(RealZoxide, UnknownKeywordGivesNoMatch) {
+    visit("work/alpha");
+    EXPECT_EQ(lookup({"quenlit-no-such-folder"}), std::nullopt);
+}
+
+TEST_F(RealZoxide, KeywordWithALeadingDashIsSearchedNotTakenAsAnOption) {
+    std::string dashed = visit("-dashed");
+    EXPECT_EQ(lookup({"-dashed"}), dashed);
+    EXPECT_EQ(lookup({"--help"}), std::nullopt);
+}
+
+}  // namespace
+}  // namespace quenlit
