@@ -1,1 +1,278 @@
-// placeholder
+#include "launch/ProfileManager.h"
+
+#include "base/Text.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <system_error>
+
+namespace quenlit::ProfileManager {
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kRegistryFile = "profiles.ini";
+const char* const kPrefsFile = "prefs.js";
+const char* const kParentLockFile = ".parentlock";
+const char* const kLegacyLockLink = "lock";
+
+bool fileExists(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(p, ec);
+}
+
+// Profile folders are compared by where they really are, so a folder reached through a link and the
+// same folder named in profiles.ini count once.
+fs::path resolved(const fs::path& p) {
+    std::error_code ec;
+    fs::path r = fs::weakly_canonical(p, ec);
+    return ec ? p : r;
+}
+
+std::string_view trimBlanksAndTabs(std::string_view s) {
+    std::size_t begin = s.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) return {};
+    std::size_t end = s.find_last_not_of(" \t");
+    return s.substr(begin, end - begin + 1);
+}
+
+std::optional<std::string> readUtf8File(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+    std::string text = std::move(bytes).str();
+    // Decoding replaces every ill-formed sequence, so a text survives the round trip exactly when it
+    // was valid UTF-8.
+    std::string roundTrip;
+    for (char32_t c : text::decodeUtf8(text))
+        text::appendUtf8(roundTrip, c);
+    if (roundTrip != text) return std::nullopt;
+    return text;
+}
+
+// A whole signed 32-bit decimal number, with an optional leading sign.
+std::optional<std::int32_t> parseInt32(std::string_view s) {
+    bool plus = !s.empty() && s.front() == '+';
+    if (plus) s.remove_prefix(1);
+    if (s.empty() || (plus && s.front() == '-')) return std::nullopt;
+    std::int32_t value = 0;
+    auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (error != std::errc() || end != s.data() + s.size()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<fs::path> firefoxSupportFolder(const XdgDirs& dirs) {
+    const fs::path candidates[] = {
+        dirs.home / ".mozilla" / "firefox",
+        dirs.configHome / "mozilla" / "firefox",
+        dirs.home / "snap" / "firefox" / "common" / ".mozilla" / "firefox",
+        dirs.home / ".var" / "app" / "org.mozilla.firefox" / ".mozilla" / "firefox",
+    };
+    for (const fs::path& candidate : candidates) {
+        std::error_code ec;
+        if (fs::is_directory(candidate, ec)) return candidate;
+    }
+    return std::nullopt;
+}
+
+std::vector<FirefoxProfile> parseProfilesINI(std::string_view text, const fs::path& supportFolder) {
+    std::vector<FirefoxProfile> profiles;
+    bool inProfileSection = false;
+    bool isDefault = false;
+    std::map<std::string, std::string> values;
+
+    auto flush = [&] {
+        if (inProfileSection) {
+            auto name = values.find("Name");
+            auto path = values.find("Path");
+            if (name != values.end() && path != values.end()) {
+                auto relative = values.find("IsRelative");
+                if (relative != values.end() && relative->second == "1") {
+                    // Joined, never replaced: a leading "/" must not lead out of Firefox's folder.
+                    fs::path folder = supportFolder / fs::path(path->second).relative_path();
+                    profiles.push_back(FirefoxProfile{name->second, std::move(folder), isDefault});
+                } else if (fs::path folder(path->second); folder.is_absolute()) {
+                    // Firefox itself ignores such an entry with a relative path; taken against our
+                    // working directory it would name some unrelated folder.
+                    profiles.push_back(FirefoxProfile{name->second, std::move(folder), isDefault});
+                }
+            }
+        }
+        values.clear();
+        isDefault = false;
+    };
+
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = trimBlanksAndTabs(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (line.empty()) continue;
+        if (line.front() == '[') {
+            flush();
+            inProfileSection = line.substr(0, 8) == "[Profile";
+            continue;
+        }
+        if (!inProfileSection) continue;
+        if (line == "Default=1") {
+            isDefault = true;
+            continue;
+        }
+        std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) continue;
+        values[std::string(line.substr(0, equals))] = std::string(line.substr(equals + 1));
+    }
+    flush();
+    return profiles;
+}
+
+std::vector<fs::path> profileDirectoriesOnDisk(const fs::path& profilesFolder) {
+    std::vector<fs::path> folders;
+    std::error_code ec;
+    fs::directory_iterator it(profilesFolder, ec);
+    if (ec) return {};
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        const fs::path& p = it->path();
+        std::string name = p.filename().string();
+        if (name.empty() || name.front() == '.') continue;
+        std::error_code typeError;
+        if (it->is_directory(typeError)) folders.push_back(p);
+    }
+    // The listing's own order depends on the file system; a fixed order keeps the names stable.
+    std::sort(folders.begin(), folders.end());
+    return folders;
+}
+
+std::vector<FirefoxProfile> discoverProfilesOnDisk(const fs::path& profilesFolder) {
+    std::vector<FirefoxProfile> profiles;
+    for (const fs::path& folder : profileDirectoriesOnDisk(profilesFolder)) {
+        if (fileExists(folder / kPrefsFile))
+            profiles.push_back(FirefoxProfile{displayName(folder), folder, false});
+    }
+    return profiles;
+}
+
+std::string displayName(const fs::path& profileFolder) {
+    fs::path last = profileFolder.filename();
+    if (last.empty()) last = profileFolder.parent_path().filename();
+    std::string name = last.string();
+    std::size_t dot = name.find('.');
+    if (dot == std::string::npos || dot + 1 == name.size()) return name;
+    return name.substr(dot + 1);
+}
+
+std::vector<FirefoxProfile> disambiguateNames(const std::map<fs::path, FirefoxProfile>& table) {
+    std::map<std::string, std::size_t> uses;
+    for (const auto& [key, profile] : table)
+        ++uses[profile.name];
+
+    std::map<std::string, std::set<std::string>> givenInGroup;
+    std::vector<FirefoxProfile> out;
+    out.reserve(table.size());
+    for (const auto& [key, profile] : table) {
+        FirefoxProfile p = profile;
+        if (uses[profile.name] > 1) {
+            std::set<std::string>& given = givenInGroup[profile.name];
+            std::string candidate = displayName(key);
+            if (given.count(candidate) > 0) candidate = key.filename().string();
+            given.insert(candidate);
+            p.name = candidate;
+        }
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+std::vector<FirefoxProfile> detectFirefoxProfiles(const Environment& env) {
+    if (!env.supportFolder) return {};
+    const fs::path& support = *env.supportFolder;
+    std::map<fs::path, FirefoxProfile> table;
+
+    for (const FirefoxProfile& p : discoverProfilesOnDisk(support))
+        table.emplace(resolved(p.path), p);
+
+    // A profile in use may not have written its prefs.js yet.
+    for (const fs::path& folder : profileDirectoriesOnDisk(support)) {
+        fs::path key = resolved(folder);
+        if (table.count(key) > 0) continue;
+        if (pidHoldingParentLock(folder, env))
+            table.emplace(key, FirefoxProfile{displayName(folder), folder, false});
+    }
+
+    if (std::optional<std::string> registry = readUtf8File(support / kRegistryFile)) {
+        for (const FirefoxProfile& p : parseProfilesINI(*registry, support)) {
+            fs::path key = resolved(p.path);
+            auto it = table.find(key);
+            if (it != table.end()) {
+                it->second = p;
+            } else if (fileExists(p.path / kPrefsFile)) {
+                table.emplace(key, p);
+            }
+        }
+    }
+
+    std::vector<FirefoxProfile> profiles = disambiguateNames(table);
+    std::stable_sort(profiles.begin(), profiles.end(), [](const FirefoxProfile& a, const FirefoxProfile& b) {
+        if (a.isDefault != b.isDefault) return a.isDefault;
+        return text::compareNames(a.name, b.name) < 0;
+    });
+    return profiles;
+}
+
+std::map<std::string, FirefoxProfile> detectRunningProfiles(const std::vector<FirefoxProfile>& profiles,
+                                                            const Environment& env) {
+    std::map<std::string, FirefoxProfile> running;
+    for (const FirefoxProfile& p : profiles) {
+        if (pidHoldingParentLock(p.path, env) || isParentLockHeld(p.path, env) ||
+            isLegacyLockSymlinkAlive(p.path, env)) {
+            running.insert_or_assign(p.name, p);
+        }
+    }
+    return running;
+}
+
+std::optional<int> pidHoldingParentLock(const fs::path& profileFolder, const Environment& env) {
+    const std::string target = resolved(profileFolder / kParentLockFile).string();
+    const std::vector<int> firefox = env.processes.firefoxProcesses();
+    for (int pid : firefox) {
+        for (const std::string& file : env.processes.openFiles(pid)) {
+            if (file == target) return pid;
+        }
+    }
+    // A sandboxed Firefox (Flatpak, Snap) sees the profile under another path, so its descriptors do
+    // not name our path; the lock itself still names its holder.
+    if (std::optional<int> holder = env.processes.lockHolder(target)) {
+        if (std::find(firefox.begin(), firefox.end(), *holder) != firefox.end()) return holder;
+    }
+    return std::nullopt;
+}
+
+bool isParentLockHeld(const fs::path& profileFolder, const Environment& env) {
+    return env.processes.exclusiveLockState((profileFolder / kParentLockFile).string()) ==
+           platform::ProcessInspector::LockState::held;
+}
+
+bool isLegacyLockSymlinkAlive(const fs::path& profileFolder, const Environment& env) {
+    std::error_code ec;
+    fs::path target = fs::read_symlink(profileFolder / kLegacyLockLink, ec);
+    if (ec) return false;
+    const std::string text = target.string();
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    std::optional<std::int32_t> pid = parseInt32(std::string_view(text).substr(colon + 1));
+    if (!pid || *pid <= 0) return false;
+    return env.processes.isProcessAlive(*pid);
+}
+
+}  // namespace quenlit::ProfileManager
