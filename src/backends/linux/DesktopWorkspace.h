@@ -1,0 +1,30 @@
+#pragma once
+
+// The workspace without a display: installed applications from the XDG desktop entries (through
+// GIO), launching and opening through GIO. Running applications, activation and windows need the
+// X server; this workspace reports none and refuses to activate, hide or unhide.
+
+#include "platform/Workspace.h"
+
+namespace quenlit::linux_backend {
+
+class DesktopWorkspace : public platform::Workspace {
+public:
+    std::vector<platform::InstalledApplication> installedApplications() override;
+    std::vector<platform::RunningApplication> runningApplications() override { return {}; }
+    std::optional<platform::RunningApplication> runningApplication(int) override { return std::nullopt; }
+    std::optional<platform::RunningApplication> frontmostApplication() override { return std::nullopt; }
+    bool activate(int, bool) override { return false; }
+    bool hide(int) override { return false; }
+    bool unhide(int) override { return false; }
+    bool open(const std::string& path) override;
+    void openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
+                         std::function<void(std::optional<std::string>)> completion) override;
+    std::optional<std::string> bundleIdentifier(const std::string& path) override;
+    std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
+    std::optional<std::string> selfBundlePath() override { return applicationPath("quenlit"); }
+    int ownProcessIdentifier() override;
+    bool isVoiceOverEnabled() override { return false; }
+};
+
+}  // namespace quenlit::linux_backend

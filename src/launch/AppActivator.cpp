@@ -1,0 +1,75 @@
+#include "launch/AppActivator.h"
+
+#include "base/Log.h"
+
+namespace quenlit::AppActivator {
+namespace {
+
+const char* boolText(bool b) { return b ? "true" : "false"; }
+
+}  // namespace
+
+void activateOrLaunch(const std::string& appPath, Context& context) {
+    const std::optional<std::string> bundleID = context.workspace.bundleIdentifier(appPath);
+    log::write("activateOrLaunch path=" + appPath + " bundleID=" + bundleID.value_or("nil"));
+    if (auto app = runningApp(bundleID, context)) {
+        restore(*app, context);
+        return;
+    }
+    log::write("no running instance — falling back to NSWorkspace.open");
+    context.workspace.open(appPath);
+}
+
+std::optional<platform::RunningApplication> runningApp(const std::optional<std::string>& bundleID,
+                                                       Context& context) {
+    if (!bundleID) return std::nullopt;
+    for (const auto& app : context.workspace.runningApplications()) {
+        if (!app.isTerminated && app.bundleIdentifier == bundleID) return app;
+    }
+    return std::nullopt;
+}
+
+void restore(const platform::RunningApplication& app, Context& context) {
+    const std::string name = app.localizedName.value_or("?");
+    log::write("restore " + name + " pid=" + std::to_string(app.processIdentifier) +
+               " hidden=" + boolText(app.isHidden) + " active=" + boolText(app.isActive));
+    if (app.isHidden) {
+        context.workspace.unhide(app.processIdentifier);
+        log::write(name + ": was hidden — unhide()");
+    }
+    context.workspace.activate(app.processIdentifier, true);
+    unminimizeDockWindows(app.processIdentifier, name, context);
+}
+
+void unminimizeDockWindows(int pid, const std::string& name, Context& context) {
+    platform::Accessibility& ax = context.accessibility;
+    if (!ax.isProcessTrusted(false)) {
+        log::write(name + ": accessibility untrusted — cannot unminimize windows");
+        return;
+    }
+    platform::AXValue value;
+    const auto* windows = ax.copyAttribute(ax.applicationElement(pid), platform::ax::windows, value) ==
+                                  platform::AXError::success
+                              ? std::get_if<std::vector<platform::AXElement>>(&value)
+                              : nullptr;
+    if (windows == nullptr) {
+        log::write(name + ": could not read AX windows");
+        return;
+    }
+    int visible = 0;
+    int unminimized = 0;
+    for (const auto& window : *windows) {
+        platform::AXValue minimized;
+        if (ax.copyAttribute(window, platform::ax::minimized, minimized) != platform::AXError::success) continue;
+        if (const bool* b = std::get_if<bool>(&minimized); b != nullptr && *b) {
+            ax.performAction(window, platform::ax::raise);
+            ++unminimized;
+        } else {
+            ++visible;
+        }
+    }
+    log::write(name + ": windows total=" + std::to_string(windows->size()) + " visible=" + std::to_string(visible) +
+               " unminimized=" + std::to_string(unminimized));
+}
+
+}  // namespace quenlit::AppActivator

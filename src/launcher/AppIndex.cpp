@@ -1,0 +1,216 @@
+#include "launcher/AppIndex.h"
+
+#include "base/Log.h"
+#include "launcher/AppSearch.h"
+#include "launcher/Zoxide.h"
+
+#include <algorithm>
+#include <set>
+#include <system_error>
+
+namespace quenlit {
+namespace {
+
+constexpr platform::Seconds kIndexWaitPoll{0.005};
+
+std::optional<IconRef> iconFor(const platform::InstalledApplication& app) {
+    if (app.icon.empty()) return std::nullopt;
+    if (app.icon.front() == '/') return IconRef::file(app.icon);
+    return IconRef::theme(app.icon);
+}
+
+bool fileExists(const std::filesystem::path& p) {
+    std::error_code ec;
+    return std::filesystem::exists(p, ec);
+}
+
+std::string joinedWith(const std::vector<std::string>& words, std::string_view separator) {
+    std::string out;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) out.append(separator);
+        out.append(words[i]);
+    }
+    return out;
+}
+
+}  // namespace
+
+AppIndex::AppIndex(platform::Scheduler& scheduler, Sources sources, ZoxideContext zoxide)
+    : scheduler_(scheduler),
+      sources_(std::move(sources)),
+      zoxide_(std::move(zoxide)),
+      self_(std::make_shared<AppIndex*>(this)) {
+    std::weak_ptr<AppIndex*> weak = self_;
+    scheduler_.post([weak] {
+        if (auto self = weak.lock()) (*self)->indexApps();
+    });
+}
+
+AppIndex::~AppIndex() {
+    if (zoxideTask_) zoxideTask_->cancel();
+    self_.reset();
+}
+
+void AppIndex::indexApps(std::function<void()> done) {
+    if (isIndexing_) {
+        // The scan in progress runs again because of the flag; this caller waits for its result.
+        needsReindex_ = true;
+        waitUntilIndexed(std::move(done));
+        return;
+    }
+    isIndexing_ = true;
+    scanPass(std::move(done));
+}
+
+void AppIndex::waitUntilIndexed(std::function<void()> done) {
+    std::weak_ptr<AppIndex*> weak = self_;
+    scheduler_.postAfter(kIndexWaitPoll, [this, weak, done = std::move(done)] {
+        if (!weak.lock()) return;
+        if (isIndexing_) {
+            waitUntilIndexed(done);
+        } else if (done) {
+            done();
+        }
+    });
+}
+
+void AppIndex::scanPass(std::function<void()> done) {
+    needsReindex_ = false;
+    std::weak_ptr<AppIndex*> weak = self_;
+    scheduler_.runInBackground<std::vector<AppItem>>(
+        [sources = sources_](const platform::TaskHandle&) { return scanApps(sources); },
+        [this, weak, done = std::move(done)](std::vector<AppItem> list) {
+            if (!weak.lock()) return;
+            if (needsReindex_) {
+                scanPass(done);
+                return;
+            }
+            publishApps(std::move(list));
+            isIndexing_ = false;
+            if (done) done();
+        });
+}
+
+std::vector<AppItem> AppIndex::scanApps(const Sources& sources) {
+    std::set<std::string> runningPaths;
+    for (const auto& app : sources.workspace.runningApplications()) {
+        if (app.activationPolicy != platform::ActivationPolicy::regular || !app.bundlePath) continue;
+        runningPaths.insert(resolveSymlinks(*app.bundlePath));
+    }
+    const std::vector<FirefoxProfile> profiles = sources.detectProfiles ? sources.detectProfiles()
+                                                                         : std::vector<FirefoxProfile>{};
+    const std::map<std::string, FirefoxProfile> runningProfiles =
+        sources.runningProfiles && !profiles.empty() ? sources.runningProfiles(profiles)
+                                                     : std::map<std::string, FirefoxProfile>{};
+
+    bool firefoxExpanded = false;
+    std::set<std::string> seen;
+    std::vector<AppItem> items;
+    for (const auto& entry : sources.workspace.installedApplications()) {
+        const std::string fileName = std::filesystem::path(entry.path).filename().string();
+        if (fileName.empty() || fileName.front() == '.') continue;
+        const std::string& p = entry.path;
+        const std::string r = resolveSymlinks(p);
+        if (isFirefoxIdentifier(entry.identifier) && !profiles.empty()) {
+            // Each profile is a Firefox of its own; a second Firefox entry adds nothing more, and
+            // no plain Firefox row is listed even when no profile qualifies.
+            if (firefoxExpanded) continue;
+            firefoxExpanded = true;
+            for (const auto& profile : profiles) {
+                const bool running = runningProfiles.count(profile.name) > 0;
+                if (!running && !fileExists(profile.path / "prefs.js")) continue;
+                if (!seen.insert(r + "#" + profile.name).second) continue;
+                items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p + "#" + profile.name), entry.name, p,
+                                              iconFor(entry), running, profile.name, {}, AppItem::Kind::app));
+            }
+            continue;
+        }
+        if (!seen.insert(r + "#").second) continue;
+        items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p), entry.name, p, iconFor(entry),
+                                      runningPaths.count(r) > 0, std::nullopt, {}, AppItem::Kind::app));
+    }
+    std::stable_sort(items.begin(), items.end(), [](const AppItem& a, const AppItem& b) {
+        return a.searchKeys()->nameSortKey < b.searchKeys()->nameSortKey;
+    });
+    return items;
+}
+
+void AppIndex::publishApps(std::vector<AppItem> items) {
+    const bool same = items.size() == apps_.size() &&
+                      std::equal(items.begin(), items.end(), apps_.begin(), [](const AppItem& a, const AppItem& b) {
+                          return a.id == b.id && a.isRunning == b.isRunning && a.profile == b.profile;
+                      });
+    if (same) return;
+    apps_ = std::move(items);
+    appsChanged.emit();
+}
+
+std::vector<AppItem> AppIndex::search(std::string_view query) const {
+    if (auto keywords = Zoxide::keywords(query)) {
+        const std::string key = Zoxide::lookupKey(*keywords);
+        if (!zoxideItem_ || !zoxideKey_ || *zoxideKey_ != key) return {};
+        return {*zoxideItem_};
+    }
+    std::optional<std::string> front;
+    if (auto app = sources_.workspace.frontmostApplication(); app && app->bundlePath) {
+        front = resolveSymlinks(*app->bundlePath);
+    }
+    std::optional<std::string> self = sources_.workspace.selfBundlePath();
+    if (self) self = resolveSymlinks(*self);
+    return AppSearch::results(query, apps_, nullptr, front, self);
+}
+
+void AppIndex::scheduleZoxide(std::string_view query) {
+    auto keywords = Zoxide::keywords(query);
+    if (!keywords) {
+        clearZoxide();
+        return;
+    }
+    const std::string key = Zoxide::lookupKey(*keywords);
+    if (zoxideKey_ == key) return;
+    if (zoxideItem_) {
+        zoxideItem_.reset();
+        zoxideItemChanged.emit();
+    }
+    zoxideKey_.reset();
+    if (zoxideTask_) zoxideTask_->cancel();
+    const std::uint64_t generation = ++zoxideGeneration_;
+    log::write("zoxide: query gen=" + std::to_string(generation) + " " + joinedWith(*keywords, " "));
+
+    std::weak_ptr<AppIndex*> weak = self_;
+    platform::ProcessRunner& processes = zoxide_.processes;
+    const std::filesystem::path home = zoxide_.home;
+    zoxideTask_ = scheduler_.runInBackground<std::optional<std::string>>(
+        [&processes, home, words = *keywords](const platform::TaskHandle&) {
+            return Zoxide::bestMatch(words, std::nullopt, processes, home);
+        },
+        [this, weak, generation, key](std::optional<std::string> match) {
+            if (!weak.lock() || zoxideGeneration_ != generation) return;
+            zoxideTask_.reset();
+            if (match) {
+                zoxideItem_ = AppItem::zoxide(*match, zoxide_.home);
+                zoxideKey_ = key;
+                log::write("zoxide: match gen=" + std::to_string(generation) + " " + *match);
+            } else {
+                zoxideItem_.reset();
+                zoxideKey_ = key;
+                log::write("zoxide: no match gen=" + std::to_string(generation));
+            }
+            zoxideItemChanged.emit();
+        });
+}
+
+void AppIndex::clearZoxide() {
+    if (zoxideTask_) {
+        zoxideTask_->cancel();
+        zoxideTask_.reset();
+    }
+    ++zoxideGeneration_;
+    if (!zoxideItem_ && !zoxideKey_) return;
+    const bool hadItem = zoxideItem_.has_value();
+    zoxideItem_.reset();
+    zoxideKey_.reset();
+    if (hadItem) zoxideItemChanged.emit();
+}
+
+}  // namespace quenlit
