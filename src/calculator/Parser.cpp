@@ -1,6 +1,7 @@
 #include "calculator/Parser.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "calculator/CalcMath.h"
 
@@ -22,7 +23,22 @@ Parser::Value plain(double number) {
 }  // namespace
 
 std::optional<double> Parser::scalar(const std::vector<CalcToken>& tokens, bool requireOperation) {
-    Parser parser(tokens);
+    // Kept per thread so an evaluation allocates nothing here; scalar() never runs inside itself.
+    thread_local std::vector<std::uint32_t> closeDistance;
+    thread_local std::vector<std::uint32_t> openAt;
+    closeDistance.assign(tokens.size(), 0);
+    openAt.clear();
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
+        if (tokens[k].isOp(CalcOp::open)) {
+            openAt.push_back(static_cast<std::uint32_t>(k));
+        } else if (tokens[k].isOp(CalcOp::close) && !openAt.empty()) {
+            // A ")" with no "(" before it matches nothing; scanning forward from any "(" never reaches it
+            // with the counter at zero either.
+            closeDistance[openAt.back()] = static_cast<std::uint32_t>(k - openAt.back());
+            openAt.pop_back();
+        }
+    }
+    Parser parser(tokens, closeDistance.data());
     std::optional<Value> value = parser.parseExpression(0);
     if (!value || parser.position_ != tokens.size() || !isFinite(*value)) return std::nullopt;
     if (requireOperation && parser.operationCount_ == 0) return std::nullopt;
@@ -154,20 +170,15 @@ std::optional<Parser::Value> Parser::parsePrefix() {
     return std::nullopt;
 }
 
+// The ")" that brings a count of "(" minus ")" from the "(" at position_ back to zero.
 std::optional<std::size_t> Parser::matchingParenthesis() const {
-    int counter = 0;
-    for (std::size_t k = position_; k < tokens_.size(); ++k) {
-        if (tokens_[k].isOp(CalcOp::open)) {
-            ++counter;
-        } else if (tokens_[k].isOp(CalcOp::close)) {
-            if (--counter == 0) return k;
-        }
-    }
-    return std::nullopt;
+    std::uint32_t distance = closeDistance_[position_];
+    if (distance == 0 || position_ + distance >= tokens_.size()) return std::nullopt;
+    return position_ + distance;
 }
 
 std::optional<Parser::Value> Parser::parseRange(std::size_t begin, std::size_t end) {
-    Parser inner(tokens_.subspan(begin, end - begin));
+    Parser inner(tokens_.subspan(begin, end - begin), closeDistance_ + begin);
     std::optional<Value> value = inner.parseExpression(0);
     if (!value || inner.position_ != inner.tokens_.size() || !isFinite(*value)) return std::nullopt;
     operationCount_ += inner.operationCount_;
@@ -189,21 +200,19 @@ std::optional<Parser::Value> Parser::parseFunction(std::string_view name) {
     if (position_ >= tokens_.size()) return std::nullopt;
     std::vector<double> arguments;
     for (;;) {
-        // An argument ends at a comma or at the call's ")" outside any nested parentheses.
-        int counter = 0;
+        // An argument ends at a comma or at the call's ")" outside any nested parentheses; a nested "("
+        // without its ")" leaves the argument without an end.
         std::size_t end = position_;
         for (; end < tokens_.size(); ++end) {
             const CalcToken& t = tokens_[end];
             if (t.isOp(CalcOp::open)) {
-                ++counter;
-            } else if (t.isOp(CalcOp::close)) {
-                if (counter == 0) break;
-                --counter;
-            } else if (t.kind == CalcToken::Kind::comma && counter == 0) {
+                if (closeDistance_[end] == 0) return std::nullopt;
+                end += closeDistance_[end];
+            } else if (t.isOp(CalcOp::close) || t.kind == CalcToken::Kind::comma) {
                 break;
             }
         }
-        if (end == tokens_.size()) return std::nullopt;
+        if (end >= tokens_.size()) return std::nullopt;
         std::optional<Value> argument = parseRange(position_, end);
         if (!argument || argument->isBoolean) return std::nullopt;
         arguments.push_back(argument->effective());

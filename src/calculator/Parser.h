@@ -5,6 +5,7 @@
 // infinite or NaN, an operand of the wrong kind) gives no value.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -39,7 +40,8 @@ class Parser {
     static std::optional<double> scalar(const std::vector<CalcToken>& tokens, bool requireOperation);
 
   private:
-    explicit Parser(std::span<const CalcToken> tokens) : tokens_(tokens) {}
+    Parser(std::span<const CalcToken> tokens, const std::uint32_t* closeDistance)
+        : tokens_(tokens), closeDistance_(closeDistance) {}
 
     std::optional<Value> parseExpression(int minBindingPower);
     std::optional<Value> parseOperand();
@@ -57,6 +59,10 @@ class Parser {
     bool atOp(std::size_t at, CalcOp op) const { return at < tokens_.size() && tokens_[at].isOp(op); }
 
     std::span<const CalcToken> tokens_;
+    // For each token, aligned with tokens_: for a "(", how far ahead its matching ")" is (0 when there is
+    // none); unused for other tokens. Found once per evaluation, so nested parentheses are not rescanned
+    // at every level.
+    const std::uint32_t* closeDistance_;
     std::size_t position_ = 0;
     int operationCount_ = 0;
 };
