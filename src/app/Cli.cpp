@@ -1,9 +1,16 @@
 #include "app/Cli.h"
 
+#include "backends/linux/DesktopWorkspace.h"
+#include "backends/linux/LinuxProcessInspector.h"
 #include "backends/linux/LogSinks.h"
+#include "backends/linux/PosixProcessRunner.h"
+#include "backends/linux/ThreadScheduler.h"
 #include "base/Log.h"
+#include "base/Paths.h"
 #include "calculator/Calculator.h"
-#include "launcher/AppSearch.h"
+#include "launch/ProfileManager.h"
+#include "launcher/AppIndex.h"
+#include "launcher/Zoxide.h"
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -23,6 +30,7 @@ constexpr const char* kHelp =
     "Commands:\n"
     "  calc [--json] [--] TEXT...     evaluate TEXT as the launcher's calculator does\n"
     "  search [--json] [--] QUERY...  print the launcher's rows for QUERY, in order\n"
+    "  profiles [--json]              list the detected Firefox profiles\n"
     "\n"
     "Options:\n"
     "  --verbose   write diagnostic log records to standard error\n"
@@ -90,12 +98,54 @@ int runCalc(std::span<const std::string> args, std::ostream& out, std::ostream& 
     return 0;
 }
 
+// The machine as the launcher sees it from the command line: its desktop entries, Firefox
+// profiles and processes, and no display (so nothing runs in front and no window exists).
+struct Machine {
+    XdgDirs dirs = XdgDirs::current();
+    linux_backend::DesktopWorkspace workspace;
+    linux_backend::LinuxProcessInspector processes;
+    linux_backend::PosixProcessRunner runner;
+    ProfileManager::Environment profiles{ProfileManager::firefoxSupportFolder(dirs), processes};
+
+    AppIndex::Sources sources() {
+        return {workspace, [this] { return ProfileManager::detectFirefoxProfiles(profiles); },
+                [this](const std::vector<FirefoxProfile>& found) {
+                    return ProfileManager::detectRunningProfiles(found, profiles);
+                }};
+    }
+};
+
+// The zoxide lookup gives up after five seconds; waiting a little longer lets it report so.
+constexpr platform::Seconds kZoxideWait{5.5};
+
+std::vector<AppItem> launcherRows(const std::string& query) {
+    Machine machine;
+    linux_backend::ThreadScheduler scheduler;
+    AppIndex index(scheduler, machine.sources(), {machine.runner, machine.dirs.home});
+    Connection lookupDone = index.zoxideItemChanged.connect([&] {
+        if (index.zoxideKey()) scheduler.quit();
+    });
+    // The index starts its first scan from the queue; this check runs after that start.
+    std::function<void()> whenIndexed = [&] {
+        if (index.isIndexing()) {
+            scheduler.postAfter(platform::Seconds(0.002), whenIndexed);
+            return;
+        }
+        if (!Zoxide::keywords(query)) {
+            scheduler.quit();
+            return;
+        }
+        index.scheduleZoxide(query);
+        scheduler.postAfter(kZoxideWait, [&] { scheduler.quit(); });
+    };
+    scheduler.post(whenIndexed);
+    scheduler.run();
+    return index.search(query);
+}
+
 int runSearch(std::span<const std::string> args, std::ostream& out) {
     TextArguments parsed = textArguments(args);
-    // Applications, profiles and the zoxide row join the catalogue as their sources land; the
-    // command line has no front application and is not itself an installed entry.
-    const std::vector<AppItem> apps;
-    const auto rows = AppSearch::results(joined(parsed.words), apps, nullptr, std::nullopt, std::nullopt);
+    const auto rows = launcherRows(joined(parsed.words));
     for (const AppItem& row : rows) {
         if (!parsed.json) {
             out << row.name;
@@ -122,6 +172,45 @@ int runSearch(std::span<const std::string> args, std::ostream& out) {
         }
         w.Key("running");
         w.Bool(row.isRunning);
+        w.EndObject();
+        out << buffer.GetString() << '\n';
+    }
+    return 0;
+}
+
+int runProfiles(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    bool json = false;
+    for (const auto& a : args) {
+        if (a == "--json") {
+            json = true;
+        } else {
+            err << "quenlit: unknown option '" << a << "' for profiles (see 'quenlit --help')\n";
+            return 2;
+        }
+    }
+    Machine machine;
+    const auto profiles = ProfileManager::detectFirefoxProfiles(machine.profiles);
+    const auto running = ProfileManager::detectRunningProfiles(profiles, machine.profiles);
+    for (const auto& profile : profiles) {
+        const bool isRunning = running.count(profile.name) > 0;
+        if (!json) {
+            out << profile.name << "  " << profile.path.string();
+            if (profile.isDefault) out << "  default";
+            if (isRunning) out << "  running";
+            out << '\n';
+            continue;
+        }
+        rapidjson::StringBuffer buffer;
+        rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+        w.StartObject();
+        w.Key("name");
+        writeString(w, profile.name);
+        w.Key("path");
+        writeString(w, profile.path.string());
+        w.Key("isDefault");
+        w.Bool(profile.isDefault);
+        w.Key("running");
+        w.Bool(isRunning);
         w.EndObject();
         out << buffer.GetString() << '\n';
     }
@@ -160,6 +249,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::span<const std::string> rest(args.data() + i + 1, args.size() - i - 1);
     if (command == "calc") return runCalc(rest, out, err);
     if (command == "search") return runSearch(rest, out);
+    if (command == "profiles") return runProfiles(rest, out, err);
     err << "quenlit: unknown command '" << command << "' (see 'quenlit --help')\n";
     return 2;
 }

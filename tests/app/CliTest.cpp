@@ -1,9 +1,12 @@
 #include "app/Cli.h"
 
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 namespace quenlit::app {
@@ -47,23 +50,6 @@ TEST(Cli, CalcPrintsTheDisplayOrJson) {
     }
 }
 
-TEST(Cli, SearchPrintsRowsInOrder) {
-    CliRun text = cli({"search", "2+3"});
-    EXPECT_EQ(text.status, 0);
-    EXPECT_EQ(text.out, "5  2+3\n");
-    CliRun t = cli({"search", "t"});
-    EXPECT_EQ(t.out, "Top Half\nFirst Third\nLast Two Thirds\n");
-    CliRun json = cli({"search", "--json", "lh"});
-    EXPECT_EQ(json.out,
-              "{\"id\":\"B2C3D4E5-F6A7-8901-BCDE-F12345678901\",\"name\":\"Left Half\",\"kind\":\"leftHalf\","
-              "\"path\":\"Command\",\"secondary\":null,\"running\":false}\n");
-    CliRun none = cli({"search", "no", "such", "thing"});
-    EXPECT_EQ(none.status, 0);
-    EXPECT_EQ(none.out, "");
-    CliRun quoted = cli({"search", "--json", "\"quote\\"});
-    EXPECT_EQ(quoted.status, 0);
-}
-
 TEST(Cli, VersionHelpAndUsageErrors) {
     EXPECT_EQ(cli({"--version"}).out, "quenlit 0.11.0\n");
     CliRun help = cli({"--help"});
@@ -88,6 +74,86 @@ TEST(Cli, ProgramExitStatusAndOutput) {
     while (fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
     pclose(pipe);
     EXPECT_EQ(output, "1,024\nstatus=0\n");
+}
+
+}  // namespace
+}  // namespace quenlit::app
+
+namespace quenlit::app {
+namespace {
+
+// Runs the installed program in a fixture home with its own desktop entries and Firefox folder.
+class CliFixtureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto apps = dir / "share/applications";
+        entry(apps / "firefox-esr.desktop", "Firefox ESR", "");
+        entry(apps / "org.gnome.TextEditor.desktop", "Text Editor", "Name[de]=Texteditor\n");
+        entry(apps / "hidden.desktop", "Hidden Editor", "NoDisplay=true\n");
+        entry(apps / "quenlit.desktop", "Quenlit Editor", "");
+        auto firefox = dir / "home/.mozilla/firefox";
+        testing::writeFile(firefox / "ab.default-release/prefs.js", "");
+        testing::writeFile(firefox / "cd.work/prefs.js", "");
+        std::filesystem::create_directories(firefox / "ef.empty");
+        testing::writeFile(firefox / "profiles.ini",
+                           "[Profile0]\nName=default-release\nIsRelative=1\nPath=ab.default-release\nDefault=1\n");
+    }
+    static void entry(const std::filesystem::path& file, const std::string& name, const std::string& extra) {
+        testing::writeFile(file, "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/bin/true\n" + extra);
+    }
+    CliRun program(const std::string& arguments) {
+        std::string command = "env -i PATH=/usr/bin:/bin HOME=" + (dir / "home").string() +
+                              " XDG_DATA_HOME=" + (dir / "share").string() + " XDG_DATA_DIRS=" +
+                              (dir / "none").string() + " _ZO_DATA_DIR=" + (dir / "zoxide").string() + " " +
+                              QUENLIT_BINARY + " " + arguments + " 2>&1; echo \"status=$?\"";
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string output;
+        std::array<char, 512> buffer{};
+        while (pipe != nullptr && fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+        if (pipe != nullptr) pclose(pipe);
+        return {0, output, ""};
+    }
+    testing::TempDir dir;
+};
+
+TEST_F(CliFixtureTest, SearchShowsApplicationsAndProfilesButNotItself) {
+    EXPECT_EQ(program("search editor").out, "Text Editor\nstatus=0\n");
+    EXPECT_EQ(program("search fire").out, "Firefox ESR  default-release\nFirefox ESR  work\nstatus=0\n");
+    const std::string json = program("search --json work").out;
+    EXPECT_NE(json.find("\"name\":\"Firefox ESR\",\"kind\":\"app\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"secondary\":\"work\",\"running\":false"), std::string::npos) << json;
+}
+
+TEST_F(CliFixtureTest, SearchPrintsBuiltInRowsInOrder) {
+    EXPECT_EQ(program("search 2+3").out, "5  2+3\nstatus=0\n");
+    // The profile row matches by the "t" inside its profile name, far down its search text.
+    EXPECT_EQ(program("search t").out,
+              "Top Half\nFirst Third\nLast Two Thirds\nText Editor\nFirefox ESR  default-release\nstatus=0\n");
+    EXPECT_EQ(program("search --json lh").out,
+              "{\"id\":\"B2C3D4E5-F6A7-8901-BCDE-F12345678901\",\"name\":\"Left Half\",\"kind\":\"leftHalf\","
+              "\"path\":\"Command\",\"secondary\":null,\"running\":false}\nstatus=0\n");
+    EXPECT_EQ(program("search no such thing").out, "status=0\n");
+    EXPECT_EQ(program("search").out, "status=0\n") << "nothing runs, so there is nothing to switch to";
+}
+
+TEST_F(CliFixtureTest, ProfilesListsDefaultFirst) {
+    const auto firefox = (dir / "home/.mozilla/firefox").string();
+    EXPECT_EQ(program("profiles").out, "default-release  " + firefox + "/ab.default-release  default\nwork  " +
+                                           firefox + "/cd.work\nstatus=0\n");
+    EXPECT_EQ(program("profiles --json").out.substr(0, 24), "{\"name\":\"default-release");
+    EXPECT_EQ(program("profiles --yaml").out,
+              "quenlit: unknown option '--yaml' for profiles (see 'quenlit --help')\nstatus=2\n");
+}
+
+TEST_F(CliFixtureTest, ZoxideQueryWaitsForTheLookup) {
+    if (!std::filesystem::exists("/usr/bin/zoxide")) GTEST_SKIP() << "zoxide is not installed";
+    auto project = dir / "home/src/quenlit-project";
+    std::filesystem::create_directories(project);
+    std::string add = "env _ZO_DATA_DIR=" + (dir / "zoxide").string() + " /usr/bin/zoxide add " + project.string();
+    ASSERT_EQ(std::system(add.c_str()), 0);
+    EXPECT_EQ(program("search z quenlit-pro").out, "quenlit-project  ~/src/quenlit-project\nstatus=0\n");
+    EXPECT_EQ(program("search z nowhere-at-all").out, "status=0\n");
+    EXPECT_EQ(program("search z '~'").out, "~\nstatus=0\n");
 }
 
 }  // namespace
