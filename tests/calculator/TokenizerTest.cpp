@@ -75,7 +75,6 @@ TEST(TokenizerTest, PrefixedIntegers) {
         {"0xFFFFFFFFFFFFFFFF", Tokens{hex(18446744073709551615u)}},
         // Literals that do not convert are read again from their "0" as decimal numbers.
         {"0b102", Tokens{num(0), id("b"), num(102)}},
-        {"0o8", Tokens{num(0), id("o"), num(8)}},
         {"0x10000000000000000", Tokens{num(0), times, num(1e16)}},
         {"0x", Tokens{num(0), id("x")}},
         {"0xg", Tokens{num(0), times, id("g")}},
@@ -86,7 +85,6 @@ TEST(TokenizerTest, DecimalNumbers) {
     expectAll({
         {"2e3", Tokens{compact(2000)}},
         {"2E-3", Tokens{compact(0.002)}},
-        {"2e+3", Tokens{compact(2000)}},
         {"2e", Tokens{num(2), id("e")}},
         {"2e+", Tokens{num(2), id("e"), op(CalcOp::add)}},
         {"1e999", std::nullopt},
@@ -144,7 +142,6 @@ TEST(TokenizerTest, IdentifiersAndWhitespace) {
     expectAll({
         {"SQRT", Tokens{id("sqrt")}},
         {"2π", Tokens{num(2), id("π")}},
-        {"τ", Tokens{id("τ")}},
         {"Éclair", Tokens{id("éclair")}},
         {"log10", Tokens{id("log"), num(10)}},
         {"1\u00A0+\u20032", Tokens{num(1), op(CalcOp::add), num(2)}},
@@ -189,7 +186,6 @@ TEST(TokenizerTest, FunctionNamesEndingInDigits) {
         {"ATAN2(1,1)", Tokens{id("atan2"), open, num(1), comma, num(1), close}},
         {"log2(8)", Tokens{id("log2"), open, num(8), close}},
         {"log2 8", Tokens{id("log2"), num(8)}},
-        {"2log2", Tokens{num(2), id("log2")}},
         {"log10", Tokens{id("log"), num(10)}},
         {"log28", Tokens{id("log"), num(28)}},
         {"log2.5", Tokens{id("log"), num(2.5)}},
