@@ -115,7 +115,10 @@ icu::Collator* collator() {
 
 }  // namespace
 
-bool isWhiteSpace(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)) != 0; }
+bool isWhiteSpace(char32_t c) {
+    if (c < 0x80) return c == U' ' || (c >= U'\t' && c <= U'\r');
+    return u_isUWhiteSpace(static_cast<UChar32>(c)) != 0;
+}
 
 bool isAlphabetic(char32_t c) {
     if (c < 0x80) return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z');

@@ -64,6 +64,9 @@ public:
 
     // Opens a file or folder with its default handler; an application path launches it.
     virtual bool open(const std::string& path) = 0;
+    // Opens an address with its default handler (a settings page, a web page); false when nothing
+    // accepts it.
+    virtual bool openURL(const std::string& url) = 0;
     // Launches the application at `path` (or activates it, as the desktop decides); `completion`,
     // when given, receives the launch error's description or nothing, possibly on another thread.
     virtual void openApplication(const std::string& path, const OpenConfiguration& configuration,

@@ -84,6 +84,11 @@ bool FakeWorkspace::open(const std::string& path) {
     return true;
 }
 
+bool FakeWorkspace::openURL(const std::string& url) {
+    record("openURL " + url);
+    return acceptsURL && acceptsURL(url);
+}
+
 void FakeWorkspace::openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
                                     std::function<void(std::optional<std::string>)> completion) {
     std::string call = "openApplication " + path + " activates=" + (configuration.activates ? "true" : "false");

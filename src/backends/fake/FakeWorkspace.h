@@ -37,6 +37,8 @@ public:
     bool hide(int processIdentifier) override;
     bool unhide(int processIdentifier) override;
     bool open(const std::string& path) override;
+    bool openURL(const std::string& url) override;
+    std::function<bool(const std::string& url)> acceptsURL;  // nothing: no address is accepted
     void openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
                          std::function<void(std::optional<std::string>)> completion) override;
     std::optional<std::string> bundleIdentifier(const std::string& path) override;

@@ -78,6 +78,13 @@ bool DesktopWorkspace::open(const std::string& path) {
     return false;
 }
 
+bool DesktopWorkspace::openURL(const std::string& url) {
+    GError* error = nullptr;
+    if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) return true;
+    if (error != nullptr) g_error_free(error);
+    return false;
+}
+
 void DesktopWorkspace::openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
                                        std::function<void(std::optional<std::string>)> completion) {
     std::optional<std::string> error;

@@ -1,0 +1,122 @@
+#include "backends/fake/FakeInput.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace quenlit::fake {
+
+struct FakeKeyboardEvents::Tap final : platform::EventTap {
+    Tap(FakeKeyboardEvents& owner, platform::TapMode mode, std::uint64_t mask, Callback callback)
+        : owner(owner), mode(mode), mask(mask), callback(std::move(callback)) {
+        owner.taps_.push_back(this);
+    }
+    ~Tap() override { std::erase(owner.taps_, this); }
+    void setEnabled(bool e) override { enabled = e; }
+    bool isEnabled() const override { return enabled; }
+
+    FakeKeyboardEvents& owner;
+    platform::TapMode mode;
+    std::uint64_t mask;
+    Callback callback;
+    bool enabled = true;
+};
+
+std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> FakeKeyboardEvents::createTap(
+    platform::TapMode mode, std::uint64_t eventMask, Callback callback) {
+    if (failure) return *failure;
+    return std::unique_ptr<platform::EventTap>(std::make_unique<Tap>(*this, mode, eventMask, std::move(callback)));
+}
+
+bool FakeKeyboardEvents::deliver(const platform::InputEvent& event) {
+    const bool disabledNotice = event.type == platform::EventType::tapDisabledByTimeout ||
+                                event.type == platform::EventType::tapDisabledByUserInput;
+    bool passes = true;
+    const auto taps = taps_;  // a callback may remove its own tap
+    for (Tap* tap : taps) {
+        if (std::find(taps_.begin(), taps_.end(), tap) == taps_.end()) continue;
+        if (!disabledNotice && (!tap->enabled || (tap->mask & platform::eventMaskBit(event.type)) == 0)) continue;
+        const bool pass = tap->callback(event);
+        if (!pass && tap->mode == platform::TapMode::swallowing && !disabledNotice) {
+            passes = false;
+            break;
+        }
+    }
+    return passes;
+}
+
+void FakeKeyboardEvents::disableTaps(platform::EventType reason) {
+    for (Tap* tap : taps_) tap->enabled = false;
+    platform::InputEvent notice;
+    notice.type = reason;
+    deliver(notice);
+}
+
+std::size_t FakeKeyboardEvents::tapCount() const { return taps_.size(); }
+
+std::size_t FakeKeyboardEvents::enabledTapCount() const {
+    return static_cast<std::size_t>(std::count_if(taps_.begin(), taps_.end(), [](Tap* t) { return t->enabled; }));
+}
+
+namespace {
+
+class Source final : public platform::EventSource {
+public:
+    explicit Source(FakeInputSynthesizer& owner) : owner_(owner) {}
+    void permitLocalEventsDuringSuppression() override { owner_.sources.push_back("permitLocal"); }
+    std::optional<platform::InputEvent> keyboardEvent(int keyCode, bool keyDown) override {
+        if (owner_.eventsFail) return std::nullopt;
+        platform::InputEvent e;
+        e.type = keyDown ? platform::EventType::keyDown : platform::EventType::keyUp;
+        e.keyCode = keyCode;
+        return e;
+    }
+    std::optional<platform::InputEvent> mouseEvent(platform::EventType type, platform::Point at) override {
+        if (owner_.eventsFail) return std::nullopt;
+        platform::InputEvent e;
+        e.type = type;
+        e.location = at;
+        return e;
+    }
+    void post(const platform::InputEvent& event) override {
+        owner_.posted.push_back(FakeInputSynthesizer::describe(event));
+        owner_.postedEvents.push_back(event);
+    }
+
+private:
+    FakeInputSynthesizer& owner_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::EventSource> FakeInputSynthesizer::createEventSource(SourceState state) {
+    if (sourceFails) return nullptr;
+    sources.push_back(state == SourceState::hidSystem ? "hidSystem" : "combinedSession");
+    return std::make_unique<Source>(*this);
+}
+
+std::string FakeInputSynthesizer::describe(const platform::InputEvent& e) {
+    char buffer[96];
+    switch (e.type) {
+        case platform::EventType::keyDown:
+        case platform::EventType::keyUp: {
+            std::snprintf(buffer, sizeof buffer, "%s %d flags=0x%llx marker=%lld",
+                          e.type == platform::EventType::keyDown ? "keyDown" : "keyUp", e.keyCode,
+                          static_cast<unsigned long long>(e.flags), static_cast<long long>(e.userData));
+            std::string out = buffer;
+            if (!e.text.empty()) {
+                out += " text=";
+                for (char16_t u : e.text) {
+                    std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(u));
+                    out += buffer;
+                }
+            }
+            return out;
+        }
+        default:
+            std::snprintf(buffer, sizeof buffer, "mouse %u (%.1f, %.1f)", static_cast<unsigned>(e.type),
+                          e.location.x, e.location.y);
+            return buffer;
+    }
+}
+
+}  // namespace quenlit::fake

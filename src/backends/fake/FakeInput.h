@@ -1,0 +1,49 @@
+#pragma once
+
+// Keyboard taps that tests feed with events, and synthesised input that tests read back.
+
+#include "platform/InputEvents.h"
+
+#include <string>
+#include <vector>
+
+namespace quenlit::fake {
+
+class FakeKeyboardEvents final : public platform::KeyboardEvents {
+public:
+    // Failure to report for the next tap requests; nothing means taps are created.
+    std::optional<platform::TapFailure> failure;
+    bool secureInput = false;
+
+    // Offers an event to every enabled tap whose mask includes it (tap-disabled notifications go to
+    // all taps); returns whether the event reaches applications (false when a tap swallowed it).
+    bool deliver(const platform::InputEvent& event);
+    // Disables every tap, as the system does when a tap is too slow, and notifies them.
+    void disableTaps(platform::EventType reason = platform::EventType::tapDisabledByTimeout);
+    std::size_t tapCount() const;
+    std::size_t enabledTapCount() const;
+
+    std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> createTap(
+        platform::TapMode mode, std::uint64_t eventMask, Callback callback) override;
+    bool isSecureEventInputEnabled() override { return secureInput; }
+
+    struct Tap;
+
+private:
+    std::vector<Tap*> taps_;
+};
+
+class FakeInputSynthesizer final : public platform::InputSynthesizer {
+public:
+    bool sourceFails = false;
+    bool eventsFail = false;
+    // Every posted event in words, in order: "keyDown 9 flags=0x100000 marker=0", "leftMouseDown (10.0, 20.0)".
+    std::vector<std::string> posted;
+    std::vector<platform::InputEvent> postedEvents;
+    std::vector<std::string> sources;  // "hidSystem", "combinedSession", "permitLocal"
+
+    std::unique_ptr<platform::EventSource> createEventSource(SourceState state) override;
+    static std::string describe(const platform::InputEvent& event);
+};
+
+}  // namespace quenlit::fake

@@ -1,0 +1,101 @@
+#pragma once
+
+// Keyboard and mouse events of the whole desktop: taps that see them (and may swallow key
+// presses), and synthesised events. Events carry the virtual key codes of an ANSI keyboard
+// (a = 0, v = 9, k = 40, space = 49, delete = 51, escape = 53, return = 36, arrows 123-126) and the
+// modifier flag bits below; the desktop backend translates its own key codes and states to them.
+
+#include "platform/Geometry.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace quenlit::platform {
+
+namespace eventFlags {
+inline constexpr std::uint64_t leftControlDevice = 0x1;
+inline constexpr std::uint64_t rightControlDevice = 0x2000;
+inline constexpr std::uint64_t shift = 0x20000;
+inline constexpr std::uint64_t control = 0x40000;
+inline constexpr std::uint64_t option = 0x80000;
+inline constexpr std::uint64_t command = 0x100000;
+}  // namespace eventFlags
+
+enum class EventType : std::uint32_t {
+    leftMouseDown = 1,
+    leftMouseUp = 2,
+    rightMouseDown = 3,
+    keyDown = 10,
+    keyUp = 11,
+    flagsChanged = 12,
+    otherMouseDown = 25,
+    tapDisabledByTimeout = 0xFFFFFFFE,
+    tapDisabledByUserInput = 0xFFFFFFFF,
+};
+
+// The bit of an event type in a tap's event mask.
+constexpr std::uint64_t eventMaskBit(EventType type) { return std::uint64_t{1} << static_cast<std::uint32_t>(type); }
+
+struct InputEvent {
+    EventType type = EventType::keyDown;
+    int keyCode = 0;
+    std::uint64_t flags = 0;
+    bool autorepeat = false;
+    // The marker a synthesising program wrote into the event (0 when none).
+    std::int64_t userData = 0;
+    // The text the key produces, at most 16 UTF-16 units; empty when it produces none.
+    std::u16string text;
+    Point location;  // mouse events, in the accessibility space (origin top-left)
+};
+
+// An installed tap; destroying it removes the tap.
+class EventTap {
+public:
+    virtual ~EventTap() = default;
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool isEnabled() const = 0;
+};
+
+enum class TapMode { swallowing, listenOnly };
+enum class TapFailure { tapCreation, runLoopSource };
+
+class KeyboardEvents {
+public:
+    virtual ~KeyboardEvents() = default;
+    // Returns true to pass the event on, false to swallow it (listen-only taps always pass).
+    // Called on the main thread, for the event types in `eventMask`, and for the two
+    // tap-disabled notifications whatever the mask.
+    using Callback = std::function<bool(const InputEvent&)>;
+    virtual std::variant<std::unique_ptr<EventTap>, TapFailure> createTap(TapMode mode, std::uint64_t eventMask,
+                                                                        Callback callback) = 0;
+    // Another program holds the keyboard for secure input (a password prompt).
+    virtual bool isSecureEventInputEnabled() = 0;
+};
+
+// Synthesised input. Events made from one source are posted at the lowest level, so the
+// application in front receives them as if typed.
+class EventSource {
+public:
+    virtual ~EventSource() = default;
+    // Lets the user's own keyboard and mouse work while synthesised events are being delivered.
+    virtual void permitLocalEventsDuringSuppression() = 0;
+    // A key press or release of the virtual key; absent when the event cannot be made.
+    virtual std::optional<InputEvent> keyboardEvent(int keyCode, bool keyDown) = 0;
+    // A mouse event at a point of the accessibility space; absent when it cannot be made.
+    virtual std::optional<InputEvent> mouseEvent(EventType type, Point at) = 0;
+    virtual void post(const InputEvent& event) = 0;
+};
+
+class InputSynthesizer {
+public:
+    virtual ~InputSynthesizer() = default;
+    enum class SourceState { hidSystem, combinedSession };
+    // Absent when no source can be made.
+    virtual std::unique_ptr<EventSource> createEventSource(SourceState state) = 0;
+};
+
+}  // namespace quenlit::platform
