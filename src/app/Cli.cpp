@@ -1,5 +1,7 @@
 #include "app/Cli.h"
 
+#include "app/Commands.h"
+
 #include "backends/linux/DesktopWorkspace.h"
 #include "backends/linux/LinuxProcessInspector.h"
 #include "backends/linux/LogSinks.h"
@@ -250,6 +252,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == "calc") return runCalc(rest, out, err);
     if (command == "search") return runSearch(rest, out);
     if (command == "profiles") return runProfiles(rest, out, err);
+    if (command == "history") return runHistory(rest, out, err);
+    if (command == "bindings") return runBindings(rest, out, err);
     err << "quenlit: unknown command '" << command << "' (see 'quenlit --help')\n";
     return 2;
 }

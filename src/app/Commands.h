@@ -1,0 +1,14 @@
+#pragma once
+
+// The subcommands, one file each; every one returns the exit status.
+
+#include <iosfwd>
+#include <span>
+#include <string>
+
+namespace quenlit::app {
+
+int runHistory(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+int runBindings(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+
+}  // namespace quenlit::app
