@@ -3,6 +3,8 @@
 // Child processes and what the launcher asks of other processes (Firefox's profile locks).
 // Callable from any thread; run() blocks until the child exits, so it belongs on a background task.
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,12 +18,24 @@ struct ProcessOutcome {
     bool operator==(const ProcessOutcome&) const = default;
 };
 
+// Bounds on one run, so that a child that hangs never holds its caller (and itself) forever.
+struct RunLimits {
+    // How long the child may run; absent: as long as it takes.
+    std::optional<std::chrono::duration<double>> timeout;
+    // Asked repeatedly (on the calling thread) while the child runs; true stops the run.
+    std::function<bool()> cancelled;
+};
+
 class ProcessRunner {
 public:
     virtual ~ProcessRunner() = default;
     // Starts `executable` with `arguments`, this process's environment, standard input from the
     // null device, and both outputs read to their ends (invalid UTF-8 gives an empty text).
-    virtual ProcessOutcome run(const std::string& executable, const std::vector<std::string>& arguments) = 0;
+    // When the timeout passes or `cancelled` answers true first, the child and anything it started
+    // are killed and reaped, and the outcome is status -1, no output, and "timed out after N s" or
+    // "cancelled" as standardError. A run cancelled before it starts starts nothing.
+    virtual ProcessOutcome run(const std::string& executable, const std::vector<std::string>& arguments,
+                               const RunLimits& limits = {}) = 0;
     virtual bool isExecutableFile(const std::string& path) = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -176,6 +177,123 @@ TEST(PosixProcessRunner, ConcurrentRunsDoNotLeakTheirPipes) {
         ++seen;
     }
     EXPECT_EQ(seen, 2);
+}
+
+// A process of ours that has not ended: gone from /proc, or a zombie nobody reaped (a container's
+// first process may never reap the orphans it inherits).
+bool isRunning(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const std::size_t end = line.rfind(')');
+    return end == std::string::npos || end + 2 >= line.size() ||
+           (line[end + 2] != 'Z' && line[end + 2] != 'X');
+}
+
+int readPid(const std::filesystem::path& file) {
+    int pid = 0;
+    std::ifstream(file) >> pid;
+    return pid;
+}
+
+bool hasContent(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    return !error && size > 0;
+}
+
+// Each script writes a pid to the file named by its first argument, then never ends by itself.
+struct HangingCase {
+    const char* name;
+    const char* script;
+    bool cancel;  // stopped by the cancel function once the pid is written, else by a 0.2 s timeout
+    const char* reason;
+};
+
+TEST(PosixProcessRunner, HangingChildIsKilledAndReapedWhenTheLimitsEndTheRun) {
+    const HangingCase cases[] = {
+        {"timeout", "echo $$ > \"$1\"; exec sleep 30", false, "timed out after 0.2 s"},
+        {"cancel", "echo $$ > \"$1\"; exec sleep 30", true, "cancelled"},
+        {"outputs closed", "exec >/dev/null 2>&1; echo $$ > \"$1\"; exec sleep 30", false,
+         "timed out after 0.2 s"},
+        {"outputs closed, cancel", "exec >/dev/null 2>&1; echo $$ > \"$1\"; exec sleep 30", true,
+         "cancelled"},
+        {"still writing", "echo $$ > \"$1\"; while :; do echo y; sleep 0.01; done", false,
+         "timed out after 0.2 s"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const auto program = dir.path() / "hang";
+        const auto pidFile = dir.path() / "pid";
+        std::ofstream(program) << "#!/bin/sh\n" << c.script << "\n";
+        std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+        platform::RunLimits limits;
+        if (c.cancel) {
+            limits.cancelled = [&pidFile] { return hasContent(pidFile); };
+        } else {
+            limits.timeout = std::chrono::duration<double>(0.2);
+        }
+
+        PosixProcessRunner runner;
+        const auto begin = std::chrono::steady_clock::now();
+        auto outcome = runner.run(program.string(), {pidFile.string()}, limits);
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10))
+            << "not the sleep's 30 s";
+        EXPECT_EQ(outcome, (platform::ProcessOutcome{-1, "", c.reason}));
+
+        const int pid = readPid(pidFile);
+        ASSERT_GT(pid, 0);
+        errno = 0;
+        EXPECT_EQ(::kill(pid, 0), -1) << "the child must be gone, reaped";
+        EXPECT_EQ(errno, ESRCH);
+    }
+}
+
+TEST(PosixProcessRunner, StoppingARunAlsoEndsWhatTheChildStarted) {
+    TempDir dir;
+    const auto pidFile = dir.path() / "pid";
+    platform::RunLimits limits;
+    limits.timeout = std::chrono::duration<double>(0.2);
+    PosixProcessRunner runner;
+    auto outcome =
+        runner.run("/bin/sh", {"-c", "sleep 30 & echo $! > \"$1\"; wait", "sh", pidFile.string()}, limits);
+    EXPECT_EQ(outcome.standardError, "timed out after 0.2 s");
+
+    const int pid = readPid(pidFile);
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (isRunning(pid) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(isRunning(pid)) << "the grandchild " << pid << " outlived the run";
+}
+
+TEST(PosixProcessRunner, RunCancelledBeforeItStartsStartsNothing) {
+    TempDir dir;
+    const auto marker = dir.path() / "started";
+    platform::RunLimits limits;
+    limits.cancelled = [] { return true; };
+    PosixProcessRunner runner;
+    auto outcome = runner.run("/bin/sh", {"-c", ": > \"$1\"", "sh", marker.string()}, limits);
+    EXPECT_EQ(outcome, (platform::ProcessOutcome{-1, "", "cancelled"}));
+    EXPECT_FALSE(std::filesystem::exists(marker));
+}
+
+// Limits that never trigger change nothing: the whole output, however long, and the exit status.
+TEST(PosixProcessRunner, RunWithinItsLimitsIsUnchanged) {
+    platform::RunLimits limits;
+    limits.timeout = std::chrono::duration<double>(60);
+    limits.cancelled = [] { return false; };
+    PosixProcessRunner runner;
+    auto outcome = runner.run("/bin/sh",
+                              {"-c",
+                               "head -c 300000 /dev/zero | tr '\\0' o; printf err >&2; sleep 0.1; "
+                               "printf ' done'; exit 3"},
+                              limits);
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_EQ(outcome.standardOutput, std::string(300000, 'o') + " done");
+    EXPECT_EQ(outcome.standardError, "err");
 }
 
 TEST(PosixProcessRunner, ExecutableFileIsARegularFileWithExecutePermission) {

@@ -18,13 +18,19 @@ public:
 
     // Every run, as "executable arg1 arg2".
     std::vector<std::string> runs() const;
+    // The limits of every run, in the same order.
+    std::vector<platform::RunLimits> runLimits() const;
 
-    platform::ProcessOutcome run(const std::string& executable, const std::vector<std::string>& arguments) override;
+    // Answers with `respond`, except that a run whose cancel function answers true before or after
+    // it ends as the real runner's cancelled run: status -1 and "cancelled".
+    platform::ProcessOutcome run(const std::string& executable, const std::vector<std::string>& arguments,
+                                 const platform::RunLimits& limits = {}) override;
     bool isExecutableFile(const std::string& path) override { return executables.count(path) > 0; }
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> runs_;
+    std::vector<platform::RunLimits> limits_;
 };
 
 class FakeProcessInspector final : public platform::ProcessInspector {

@@ -1,8 +1,12 @@
 #include "backends/linux/PosixProcessRunner.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <optional>
+#include <sstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -89,18 +93,64 @@ class SpawnSetup {
     posix_spawnattr_t attributes_;
 };
 
-// Reads both pipes until each reports end of file, whichever the child fills first. Should poll
-// itself fail, reading stops; closing the pipes then ends a child still writing (SIGPIPE).
-void drain(int outFd, int errFd, std::string& out, std::string& err) {
+// How often a bounded run looks at its deadline and its cancel function while the child runs.
+constexpr std::chrono::milliseconds kLimitSlice{25};
+
+using Clock = std::chrono::steady_clock;
+
+// The run's limits with the deadline fixed when the run starts.
+class Limiter {
+  public:
+    explicit Limiter(const platform::RunLimits& limits) : limits_(limits) {
+        if (limits_.timeout) {
+            deadline_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(*limits_.timeout);
+        }
+    }
+
+    bool bounded() const { return limits_.timeout.has_value() || static_cast<bool>(limits_.cancelled); }
+
+    // Why the run must end now, if it must.
+    std::optional<std::string> stopReason() const {
+        if (limits_.cancelled && limits_.cancelled()) return "cancelled";
+        if (deadline_ && Clock::now() >= *deadline_) {
+            std::ostringstream text;
+            text << "timed out after " << limits_.timeout->count() << " s";
+            return text.str();
+        }
+        return std::nullopt;
+    }
+
+    // How long to block before looking again, in milliseconds; -1 (for ever) when unbounded.
+    int sliceMilliseconds() const {
+        if (!bounded()) return -1;
+        auto slice = kLimitSlice;
+        if (deadline_) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - Clock::now());
+            slice = std::clamp(left, std::chrono::milliseconds(0), slice);
+        }
+        return static_cast<int>(slice.count());
+    }
+
+  private:
+    const platform::RunLimits& limits_;
+    std::optional<Clock::time_point> deadline_;
+};
+
+// Reads both pipes until each reports end of file, whichever the child fills first, or until the
+// limits end the run (the reason is returned). Should poll itself fail, reading stops; closing the
+// pipes then ends a child still writing (SIGPIPE).
+std::optional<std::string> drain(int outFd, int errFd, std::string& out, std::string& err,
+                                 const Limiter& limiter) {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* sinks[2] = {&out, &err};
     char buffer[65536];
     int open = 2;
     while (open > 0) {
-        int ready = ::poll(fds, 2, -1);
+        int ready = ::poll(fds, 2, limiter.sliceMilliseconds());
+        if (auto reason = limiter.stopReason()) return reason;
         if (ready < 0) {
             if (errno == EINTR) continue;
-            return;
+            return std::nullopt;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -113,14 +163,40 @@ void drain(int outFd, int errFd, std::string& out, std::string& err) {
             }
         }
     }
+    return std::nullopt;
 }
 
-int waitForExit(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
+int exitStatus(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Waits for the child, unless the limits end the run first (a child may close its outputs and
+// still go on running): then the reason is returned and the child is left unreaped.
+std::optional<std::string> waitForExit(pid_t pid, const Limiter& limiter, int& result) {
+    int status = 0;
+    for (;;) {
+        pid_t waited = ::waitpid(pid, &status, limiter.bounded() ? WNOHANG : 0);
+        if (waited == pid) {
+            result = exitStatus(status);
+            return std::nullopt;
+        }
+        if (waited < 0 && errno != EINTR) {
+            result = -1;
+            return std::nullopt;
+        }
+        if (auto reason = limiter.stopReason()) return reason;
+        if (waited == 0) ::poll(nullptr, 0, limiter.sliceMilliseconds());
+    }
+}
+
+// The child leads a process group of its own, so this also ends whatever it started (a wrapper
+// script's program). Until it is reaped its pid cannot be reused, so the signal cannot go astray.
+void killAndReap(pid_t pid) {
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
 }
 
 platform::ProcessOutcome notStarted(int error) {
@@ -166,7 +242,10 @@ bool isValidUtf8(std::string_view bytes) {
 }
 
 platform::ProcessOutcome PosixProcessRunner::run(const std::string& executable,
-                                                 const std::vector<std::string>& arguments) {
+                                                 const std::vector<std::string>& arguments,
+                                                 const platform::RunLimits& limits) {
+    const Limiter limiter(limits);
+    if (auto reason = limiter.stopReason()) return {-1, "", *reason};
     int error = 0;
     Descriptor outRead, outWrite, errRead, errWrite;
     if (!makePipe(outRead, outWrite, error) || !makePipe(errRead, errWrite, error)) return notStarted(error);
@@ -183,7 +262,13 @@ platform::ProcessOutcome PosixProcessRunner::run(const std::string& executable,
     ::sigaddset(&defaults, SIGPIPE);
     ::posix_spawnattr_setsigmask(setup.attributes(), &none);
     ::posix_spawnattr_setsigdefault(setup.attributes(), &defaults);
-    ::posix_spawnattr_setflags(setup.attributes(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (limiter.bounded()) {
+        // A child that may have to be killed gets a group of its own, to be killed with all it started.
+        ::posix_spawnattr_setpgroup(setup.attributes(), 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    ::posix_spawnattr_setflags(setup.attributes(), flags);
 
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 2);
@@ -201,10 +286,15 @@ platform::ProcessOutcome PosixProcessRunner::run(const std::string& executable,
     errWrite.reset();
 
     platform::ProcessOutcome outcome;
-    drain(outRead.get(), errRead.get(), outcome.standardOutput, outcome.standardError);
+    std::optional<std::string> stopped =
+        drain(outRead.get(), errRead.get(), outcome.standardOutput, outcome.standardError, limiter);
     outRead.reset();
     errRead.reset();
-    outcome.status = waitForExit(pid);
+    if (!stopped) stopped = waitForExit(pid, limiter, outcome.status);
+    if (stopped) {
+        killAndReap(pid);
+        return {-1, "", *stopped};
+    }
     if (!isValidUtf8(outcome.standardOutput)) outcome.standardOutput.clear();
     if (!isValidUtf8(outcome.standardError)) outcome.standardError.clear();
     return outcome;
