@@ -181,8 +181,10 @@ void AppIndex::scheduleZoxide(std::string_view query) {
     platform::ProcessRunner& processes = zoxide_.processes;
     const std::filesystem::path home = zoxide_.home;
     zoxideTask_ = scheduler_.runInBackground<std::optional<std::string>>(
-        [&processes, home, words = *keywords](const platform::TaskHandle&) {
-            return Zoxide::bestMatch(words, std::nullopt, processes, home);
+        [&processes, home, words = *keywords](const platform::TaskHandle& task) {
+            // A superseded lookup kills its zoxide at once instead of letting it run on unseen.
+            return Zoxide::bestMatch(words, std::nullopt, processes, home,
+                                     [task] { return task.isCancelled(); });
         },
         [this, weak, generation, key](std::optional<std::string> match) {
             if (!weak.lock() || zoxideGeneration_ != generation) return;

@@ -6,6 +6,7 @@
 #include "launcher/AppItem.h"
 
 #include <cstdlib>
+#include <system_error>
 
 namespace quenlit {
 namespace {
@@ -48,6 +49,14 @@ std::optional<std::string> firstNonEmptyLine(std::string_view output) {
     }
     if (start < s.size()) return std::string(s.substr(start));
     return std::nullopt;
+}
+
+// Only an absolute path is checked: a relative one would be read against our own working folder.
+// A NUL would cut the path short for the system, which would then check another folder.
+bool isExistingDirectory(const std::string& path) {
+    if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos) return false;
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
 }
 
 }  // namespace
@@ -127,39 +136,37 @@ std::optional<std::string> bestMatch(const std::vector<std::string>& keywords,
     std::optional<std::string> program = executable ? executable : resolve();
     if (!program) return std::nullopt;
 
-    std::vector<std::string> arguments{"query"};
-    // A word such as "--help" or "-i" would otherwise be taken as an option of zoxide and answer
+    // Without "--" a word such as "--help" or "-i" would be taken as an option of zoxide and answer
     // with its help text (shown as a folder) or wait for an interactive picker.
-    for (const auto& word : keywords) {
-        if (!word.empty() && word.front() == '-') {
-            arguments.emplace_back("--");
-            break;
-        }
-    }
+    std::vector<std::string> arguments{"query", "--"};
     arguments.insert(arguments.end(), keywords.begin(), keywords.end());
 
     platform::ProcessOutcome outcome = run(*program, arguments);
     if (outcome.status != 0) return std::nullopt;
-    return firstNonEmptyLine(outcome.standardOutput);
+    std::optional<std::string> line = firstNonEmptyLine(outcome.standardOutput);
+    if (!line || !isExistingDirectory(*line)) return std::nullopt;
+    return line;
 }
 
 std::optional<std::string> bestMatch(const std::vector<std::string>& keywords,
                                      const std::optional<std::string>& executable,
-                                     platform::ProcessRunner& runner, const Environment& environment) {
+                                     platform::ProcessRunner& runner, const Environment& environment,
+                                     const CancelFunction& cancelled) {
     return bestMatch(
         keywords, executable,
-        [&runner](const std::string& program, const std::vector<std::string>& arguments) {
-            return runner.run(program, arguments);
+        [&runner, &cancelled](const std::string& program, const std::vector<std::string>& arguments) {
+            return runner.run(program, arguments, {kLookupTimeout, cancelled});
         },
         [&runner, &environment] { return resolveExecutable(runner, environment); }, environment.home);
 }
 
 std::optional<std::string> bestMatch(const std::vector<std::string>& keywords,
                                      const std::optional<std::string>& executable,
-                                     platform::ProcessRunner& runner, const std::filesystem::path& home) {
+                                     platform::ProcessRunner& runner, const std::filesystem::path& home,
+                                     const CancelFunction& cancelled) {
     Environment environment = Environment::current();
     environment.home = withoutTrailingSeparators(home.string());
-    return bestMatch(keywords, executable, runner, environment);
+    return bestMatch(keywords, executable, runner, environment, cancelled);
 }
 
 std::string abbreviate(std::string_view path, std::string_view home) {

@@ -8,6 +8,7 @@
 
 #include "platform/ProcessRunner.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -16,6 +17,10 @@
 #include <vector>
 
 namespace quenlit::Zoxide {
+
+// zoxide answers in milliseconds; one still running after this long is stuck (a locked database,
+// a hung file system) and is killed, so lookups never pile up behind it.
+inline constexpr std::chrono::duration<double> kLookupTimeout{5.0};
 
 // What a lookup needs to know of the user's environment; tests build their own.
 struct Environment {
@@ -49,22 +54,30 @@ using RunFunction = std::function<platform::ProcessOutcome(const std::string& ex
                                                            const std::vector<std::string>& arguments)>;
 using ResolveFunction = std::function<std::optional<std::string>()>;
 
+// True once the lookup's answer is no longer wanted.
+using CancelFunction = std::function<bool()>;
+
 // The directory zoxide ranks first for the keywords, or absent (no program, a failed run, a
-// non-zero status, no output). The single keyword "~" answers the home directory without running
-// anything. An absent `executable` is resolved at the time of the call with `resolve`.
+// non-zero status, no output, or a first line that is not the absolute path of an existing
+// directory: zoxide still ranks folders deleted since they were visited). The single keyword "~"
+// answers the home directory without running anything. An absent `executable` is resolved at the
+// time of the call with `resolve`. The keywords follow "--", so none is taken as an option.
 std::optional<std::string> bestMatch(const std::vector<std::string>& keywords,
                                      const std::optional<std::string>& executable, const RunFunction& run,
                                      const ResolveFunction& resolve, const std::string& home);
 
-// The usual lookup: resolves and runs through `runner`.
+// The usual lookup: resolves and runs through `runner`. The program is killed after
+// kLookupTimeout, or as soon as `cancelled` answers true; either ends as no match.
 std::optional<std::string> bestMatch(const std::vector<std::string>& keywords,
                                      const std::optional<std::string>& executable,
                                      platform::ProcessRunner& runner,
-                                     const Environment& environment = Environment::current());
+                                     const Environment& environment = Environment::current(),
+                                     const CancelFunction& cancelled = {});
 // The same with the given home folder and PATH as it is now.
 std::optional<std::string> bestMatch(const std::vector<std::string>& keywords,
                                      const std::optional<std::string>& executable,
-                                     platform::ProcessRunner& runner, const std::filesystem::path& home);
+                                     platform::ProcessRunner& runner, const std::filesystem::path& home,
+                                     const CancelFunction& cancelled = {});
 
 // "~" for the home directory itself, "~/…" for a path below it, any other path unchanged.
 // Trailing separators of `home` are ignored.

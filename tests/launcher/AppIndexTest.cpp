@@ -4,6 +4,7 @@
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "base/Log.h"
+#include "launcher/Zoxide.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -132,11 +133,14 @@ TEST_F(AppIndexTest, RequestsDuringAScanCauseOneMorePassAndWaitForIt) {
 
 TEST_F(AppIndexTest, ZoxideRowAppearsOnlyForTheKeywordsItWasLookedUpFor) {
     runner.executables = {"/usr/local/bin/zoxide"};
-    runner.respond = [](const std::string&, const std::vector<std::string>& args) {
-        return platform::ProcessOutcome{0, "/home/ann/src/" + args.back() + "\n", ""};
+    const std::filesystem::path home = dir.path();
+    std::filesystem::create_directories(home / "src/pro");
+    std::filesystem::create_directories(home / "src/proj");
+    runner.respond = [home](const std::string&, const std::vector<std::string>& args) {
+        return platform::ProcessOutcome{0, (home / "src" / args.back()).string() + "\n", ""};
     };
     workspace.installed = {entry("mail", "Mail")};
-    auto index = makeIndex();
+    auto index = std::make_unique<AppIndex>(scheduler, sources(), AppIndex::ZoxideContext{runner, home});
     scheduler.runPending();
 
     index->scheduleZoxide("z pro");
@@ -163,10 +167,38 @@ TEST_F(AppIndexTest, ZoxideRowAppearsOnlyForTheKeywordsItWasLookedUpFor) {
     EXPECT_EQ(logSink->lines(), (std::vector<std::string>{
                                     "Quenlit focus: zoxide: query gen=1 pro",
                                     "Quenlit focus: zoxide: query gen=2 proj",
-                                    "Quenlit focus: zoxide: match gen=2 /home/ann/src/proj",
+                                    "Quenlit focus: zoxide: match gen=2 " + (home / "src/proj").string(),
                                     "Quenlit focus: zoxide: query gen=4 nothing",
                                     "Quenlit focus: zoxide: no match gen=4",
                                 }));
+}
+
+// The lookup's program is stopped as soon as its answer can no longer be shown.
+TEST_F(AppIndexTest, ZoxideLookupThatIsSupersededOrClearedCancelsItsProgram) {
+    runner.executables = {"/usr/local/bin/zoxide"};
+    const std::filesystem::path found = dir / "found";
+    std::filesystem::create_directories(found);
+    auto index = makeIndex();
+    scheduler.runPending();
+
+    for (const char* next : {"z other", "mail"}) {
+        SCOPED_TRACE(next);
+        std::vector<bool> cancelledWhileRunning;
+        runner.respond = [&, next](const std::string&, const std::vector<std::string>& args) {
+            if (args.back() != "slow") return platform::ProcessOutcome{0, found.string() + "\n", ""};
+            auto cancelled = runner.runLimits().back().cancelled;
+            cancelledWhileRunning.push_back(cancelled && cancelled());
+            index->scheduleZoxide(next);  // the user types on while the program runs
+            cancelledWhileRunning.push_back(cancelled && cancelled());
+            return platform::ProcessOutcome{0, found.string() + "\n", ""};
+        };
+        index->scheduleZoxide("z slow");
+        scheduler.runPending();
+        EXPECT_EQ(cancelledWhileRunning, (std::vector<bool>{false, true}));
+        EXPECT_EQ(runner.runLimits().back().timeout, Zoxide::kLookupTimeout);
+        EXPECT_TRUE(index->search("z slow").empty());
+        index->clearZoxide();
+    }
 }
 
 TEST_F(AppIndexTest, SearchLeavesOutQuenlitAndTheFrontApplicationWhenBlank) {

@@ -4,11 +4,16 @@
 #include "backends/linux/PosixProcessRunner.h"
 #include "base/Paths.h"
 #include "launcher/AppItem.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include <unistd.h>
 
@@ -163,33 +168,42 @@ class ZoxideBestMatch : public ::testing::Test {
   protected:
     void SetUp() override { runner_.executables.insert("/usr/bin/zoxide"); }
 
+    // An existing folder below the test's own temporary folder.
+    std::string folder(const std::string& relative) {
+        std::filesystem::create_directories(tmp_ / relative);
+        return (tmp_ / relative).string();
+    }
+
     std::optional<std::string> match(const Words& words, const ProcessOutcome& outcome) {
         runner_.respond = [outcome](const std::string&, const Words&) { return outcome; };
         return Zoxide::bestMatch(words, std::nullopt, runner_, environment_);
     }
 
+    testing::TempDir tmp_;
     fake::FakeProcessRunner runner_;
     Zoxide::Environment environment_{"/home/ann", "/usr/bin"};
 };
 
 TEST_F(ZoxideBestMatch, RunsQueryWithTheKeywordsAndTakesTheFirstLine) {
-    EXPECT_EQ(match({"src", "Quen"}, {0, "/home/ann/src/quenlit\n/home/ann/src/other\n", ""}),
-              "/home/ann/src/quenlit");
-    EXPECT_EQ(runner_.runs(), Words{"/usr/bin/zoxide query src Quen"});
+    const std::string quenlit = folder("src/quenlit");
+    EXPECT_EQ(match({"src", "Quen"}, {0, quenlit + "\n" + folder("src/other") + "\n", ""}), quenlit);
+    EXPECT_EQ(runner_.runs(), Words{"/usr/bin/zoxide query -- src Quen"});
 }
 
 TEST_F(ZoxideBestMatch, SplitsAtEveryKindOfLineBreakAndSkipsBlankLines) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"/a\n/b", "/a"},
-        {"\n\n  /a b  \n", "/a b"},
-        {"/a\r\n/b", "/a"},
-        {"/a\r/b", "/a"},
-        {"/a\v/b", "/a"},
-        {"/a\f/b", "/a"},
-        {"/a\u0085/b", "/a"},
-        {"/a\u2028/b", "/a"},
-        {"/a\u2029/b", "/a"},
-        {"/été\u00A0x\n", "/été\u00A0x"},  // a no-break space inside a name is not a line break
+    const std::string a = folder("a"), b = folder("b"), spaced = folder("a b"),
+                      accented = folder("été\u00A0x");
+    const std::pair<std::string, std::string> cases[] = {
+        {a + "\n" + b, a},
+        {"\n\n  " + spaced + "  \n", spaced},
+        {a + "\r\n" + b, a},
+        {a + "\r" + b, a},
+        {a + "\v" + b, a},
+        {a + "\f" + b, a},
+        {a + "\u0085" + b, a},
+        {a + "\u2028" + b, a},
+        {a + "\u2029" + b, a},
+        {accented + "\n", accented},  // a no-break space inside a name is not a line break
     };
     for (const auto& [output, expected] : cases) {
         SCOPED_TRACE(output);
@@ -198,10 +212,44 @@ TEST_F(ZoxideBestMatch, SplitsAtEveryKindOfLineBreakAndSkipsBlankLines) {
 }
 
 TEST_F(ZoxideBestMatch, FailuresGiveNoMatch) {
-    EXPECT_EQ(match({"a"}, {1, "/home/ann/a\n", ""}), std::nullopt);
+    const std::string a = folder("a");
+    EXPECT_EQ(match({"a"}, {1, a + "\n", ""}), std::nullopt);
     EXPECT_EQ(match({"a"}, {-1, "", "No such file or directory"}), std::nullopt);
     EXPECT_EQ(match({"a"}, {0, "", ""}), std::nullopt);
     EXPECT_EQ(match({"a"}, {0, " \n\t\u2028\r\n", ""}), std::nullopt);
+}
+
+// zoxide keeps ranking a folder deleted since it was visited; only a folder that is there now
+// makes a row, and the first line alone decides.
+TEST_F(ZoxideBestMatch, FirstLineMustBeAnExistingFolderGivenByItsAbsolutePath) {
+    const std::string kept = folder("kept");
+    const std::string deleted = folder("deleted");
+    std::filesystem::remove(deleted);
+    const std::string file = (tmp_ / "file").string();
+    testing::writeFile(file, "not a folder");
+    const std::string link = (tmp_ / "link").string();
+    std::filesystem::create_directory_symlink(kept, link);
+    const std::string dangling = (tmp_ / "dangling").string();
+    std::filesystem::create_directory_symlink(deleted, dangling);
+    // Relative to the working folder these exist, which must not matter.
+    const std::string relative = std::filesystem::relative(kept, std::filesystem::current_path()).string();
+
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {kept + "\n", kept},
+        {link + "\n", link},
+        {"/\n", "/"},
+        {deleted + "\n", std::nullopt},
+        {deleted + "\n" + kept + "\n", std::nullopt},
+        {dangling + "\n", std::nullopt},
+        {file + "\n", std::nullopt},
+        {relative + "\n", std::nullopt},
+        {".\n", std::nullopt},
+        {kept + std::string("/\0x\n", 4), std::nullopt},  // no system call sees past the NUL
+    };
+    for (const auto& [output, expected] : cases) {
+        SCOPED_TRACE(output);
+        EXPECT_EQ(match({"k"}, {0, output, ""}), expected);
+    }
 }
 
 TEST_F(ZoxideBestMatch, TildeAnswersTheHomeFolderWithoutRunningAnything) {
@@ -210,14 +258,16 @@ TEST_F(ZoxideBestMatch, TildeAnswersTheHomeFolderWithoutRunningAnything) {
     EXPECT_TRUE(runner_.runs().empty());
 
     runner_.executables.insert("/usr/bin/zoxide");
-    EXPECT_EQ(match({"~", "src"}, {0, "/home/ann/src", ""}), "/home/ann/src");
-    EXPECT_EQ(runner_.runs(), Words{"/usr/bin/zoxide query ~ src"});
+    const std::string src = folder("src");
+    EXPECT_EQ(match({"~", "src"}, {0, src, ""}), src);
+    EXPECT_EQ(runner_.runs(), Words{"/usr/bin/zoxide query -- ~ src"});
 }
 
 TEST_F(ZoxideBestMatch, NoKeywordsOrNoProgramRunsNothing) {
-    EXPECT_EQ(match({}, {0, "/a", ""}), std::nullopt);
+    const std::string a = folder("a");
+    EXPECT_EQ(match({}, {0, a, ""}), std::nullopt);
     runner_.executables.clear();
-    EXPECT_EQ(match({"a"}, {0, "/a", ""}), std::nullopt);
+    EXPECT_EQ(match({"a"}, {0, a, ""}), std::nullopt);
     EXPECT_TRUE(runner_.runs().empty());
 }
 
@@ -230,41 +280,96 @@ TEST_F(ZoxideBestMatch, HomeFolderGivenAsAPath) {
 
 TEST_F(ZoxideBestMatch, GivenExecutableIsUsedAsIs) {
     runner_.executables.clear();
-    runner_.respond = [](const std::string&, const Words&) { return ProcessOutcome{0, "/x\n", ""}; };
-    EXPECT_EQ(Zoxide::bestMatch({"x"}, "/custom/zoxide", runner_, environment_), "/x");
-    EXPECT_EQ(runner_.runs(), Words{"/custom/zoxide query x"});
+    const std::string x = folder("x");
+    runner_.respond = [x](const std::string&, const Words&) { return ProcessOutcome{0, x + "\n", ""}; };
+    EXPECT_EQ(Zoxide::bestMatch({"x"}, "/custom/zoxide", runner_, environment_), x);
+    EXPECT_EQ(runner_.runs(), Words{"/custom/zoxide query -- x"});
 }
 
 TEST_F(ZoxideBestMatch, ExecutableIsResolvedAgainForEveryLookup) {
-    EXPECT_EQ(match({"a"}, {0, "/a", ""}), "/a");
+    const std::string a = folder("a");
+    EXPECT_EQ(match({"a"}, {0, a, ""}), a);
     runner_.executables.insert("/usr/local/bin/zoxide");
-    EXPECT_EQ(match({"a"}, {0, "/a", ""}), "/a");
-    EXPECT_EQ(runner_.runs(), (Words{"/usr/bin/zoxide query a", "/usr/local/bin/zoxide query a"}));
+    EXPECT_EQ(match({"a"}, {0, a, ""}), a);
+    EXPECT_EQ(runner_.runs(), (Words{"/usr/bin/zoxide query -- a", "/usr/local/bin/zoxide query -- a"}));
 }
 
-TEST_F(ZoxideBestMatch, WordsThatLookLikeOptionsStayKeywords) {
-    EXPECT_EQ(match({"--help"}, {0, "/a", ""}), "/a");
-    EXPECT_EQ(match({"src", "-i"}, {0, "/a", ""}), "/a");
-    EXPECT_EQ(runner_.runs(), (Words{"/usr/bin/zoxide query -- --help", "/usr/bin/zoxide query -- src -i"}));
+TEST_F(ZoxideBestMatch, KeywordsAlwaysFollowTheEndOfOptions) {
+    const std::string a = folder("a");
+    EXPECT_EQ(match({"--help"}, {0, a, ""}), a);
+    EXPECT_EQ(match({"src", "-i"}, {0, a, ""}), a);
+    EXPECT_EQ(match({"--"}, {0, a, ""}), a);
+    EXPECT_EQ(runner_.runs(), (Words{"/usr/bin/zoxide query -- --help", "/usr/bin/zoxide query -- src -i",
+                                     "/usr/bin/zoxide query -- --"}));
+}
+
+TEST_F(ZoxideBestMatch, RunIsBoundedByTheLookupTimeoutAndTheCancelFunction) {
+    const std::string a = folder("a");
+    runner_.respond = [a](const std::string&, const Words&) { return ProcessOutcome{0, a, ""}; };
+    bool wanted = true;
+    const Zoxide::CancelFunction cancelled = [&wanted] { return !wanted; };
+
+    EXPECT_EQ(Zoxide::bestMatch({"a"}, std::nullopt, runner_, environment_, cancelled), a);
+    EXPECT_EQ(Zoxide::bestMatch({"a"}, std::nullopt, runner_, std::filesystem::path("/home/ann")), a);
+    wanted = false;
+    EXPECT_EQ(Zoxide::bestMatch({"a"}, std::nullopt, runner_, std::filesystem::path("/home/ann"), cancelled),
+              std::nullopt);
+
+    auto limits = runner_.runLimits();
+    ASSERT_EQ(limits.size(), 3u);
+    for (const auto& l : limits)
+        EXPECT_EQ(l.timeout, std::chrono::seconds(5));
+    ASSERT_TRUE(limits[0].cancelled && limits[2].cancelled);
+    EXPECT_TRUE(limits[0].cancelled()) << "the caller's own cancel function";
+    EXPECT_FALSE(limits[1].cancelled && limits[1].cancelled());
 }
 
 TEST(ZoxideBestMatchFunctions, StandAloneRunAndResolveFunctions) {
+    testing::TempDir tmp;
+    const std::string spaced = (tmp / "a b").string();
+    std::filesystem::create_directory(spaced);
     std::vector<Words> calls;
     int resolutions = 0;
     auto run = [&](const std::string& program, const Words& arguments) {
         Words call{program};
         call.insert(call.end(), arguments.begin(), arguments.end());
         calls.push_back(call);
-        return ProcessOutcome{0, "/srv/a b\n", ""};
+        return ProcessOutcome{0, spaced + "\n", ""};
     };
     auto resolve = [&]() -> std::optional<std::string> {
         ++resolutions;
         return "/bin/zoxide";
     };
-    EXPECT_EQ(Zoxide::bestMatch({"a b"}, std::nullopt, run, resolve, "/home/ann"), "/srv/a b");
+    EXPECT_EQ(Zoxide::bestMatch({"a b"}, std::nullopt, run, resolve, "/home/ann"), spaced);
     EXPECT_EQ(Zoxide::bestMatch({"~"}, std::nullopt, run, resolve, "/home/ann"), "/home/ann");
     EXPECT_EQ(resolutions, 1);
-    EXPECT_EQ(calls, std::vector<Words>{(Words{"/bin/zoxide", "query", "a b"})});
+    EXPECT_EQ(calls, std::vector<Words>{(Words{"/bin/zoxide", "query", "--", "a b"})});
+}
+
+// A zoxide that never answers (a locked database, a hung file system) must not outlive its lookup.
+TEST(ZoxideHangingProgram, CancelledLookupKillsTheProgramAndGivesNoMatch) {
+    testing::TempDir tmp;
+    const auto program = tmp / "zoxide";
+    const auto pidFile = tmp / "pid";
+    testing::writeFile(program, "#!/bin/sh\necho $$ > '" + pidFile.string() + "'\nexec sleep 30\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    auto started = [&pidFile] {
+        std::error_code error;
+        return std::filesystem::file_size(pidFile, error) > 0 && !error;
+    };
+
+    linux_backend::PosixProcessRunner runner;
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(Zoxide::bestMatch({"a"}, program.string(), runner, std::filesystem::path("/home/ann"), started),
+              std::nullopt);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10)) << "well before sleep ends";
+
+    int pid = 0;
+    std::ifstream(pidFile) >> pid;
+    ASSERT_GT(pid, 0);
+    errno = 0;
+    EXPECT_EQ(::kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH) << "killed and reaped";
 }
 
 // The lookups against the zoxide program itself, each with a database of its own.
