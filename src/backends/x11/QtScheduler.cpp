@@ -1,0 +1,39 @@
+#include "backends/x11/QtScheduler.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <cmath>
+
+namespace quenlit::x11 {
+
+QtScheduler::QtScheduler() : context_(std::make_unique<QObject>()), mainThread_(std::this_thread::get_id()) {}
+
+QtScheduler::~QtScheduler() { QThreadPool::globalInstance()->waitForDone(); }
+
+void QtScheduler::enqueueMain(platform::Seconds delay, std::function<void()> fn) {
+    QObject* context = context_.get();
+    if (delay.count() <= 0) {
+        // Callable from any thread: the functor is queued to the context object's thread.
+        QMetaObject::invokeMethod(context, std::move(fn), Qt::QueuedConnection);
+        return;
+    }
+    const auto ms = static_cast<int>(std::ceil(delay.count() * 1000.0));
+    if (isMainThread()) {
+        QTimer::singleShot(ms, Qt::PreciseTimer, context, std::move(fn));
+        return;
+    }
+    // A timer must be started in the thread that runs it: hop to the main thread first.
+    QMetaObject::invokeMethod(
+        context,
+        [context, ms, fn = std::move(fn)]() mutable { QTimer::singleShot(ms, Qt::PreciseTimer, context, std::move(fn)); },
+        Qt::QueuedConnection);
+}
+
+void QtScheduler::enqueueBackground(std::function<void()> fn) {
+    QThreadPool::globalInstance()->start(std::move(fn));
+}
+
+}  // namespace quenlit::x11

@@ -1,0 +1,33 @@
+#pragma once
+
+// The desktop program's scheduler: main-queue work on Qt's event loop, background work on Qt's
+// thread pool, results handed back through the event loop.
+
+#include "platform/Scheduler.h"
+
+#include <memory>
+#include <thread>
+
+class QObject;
+
+namespace quenlit::x11 {
+
+class QtScheduler final : public platform::Scheduler {
+public:
+    // Create on the main thread, after the QGuiApplication.
+    QtScheduler();
+    ~QtScheduler() override;
+
+    platform::TimePoint now() const override { return std::chrono::steady_clock::now(); }
+    bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
+
+protected:
+    void enqueueMain(platform::Seconds delay, std::function<void()> fn) override;
+    void enqueueBackground(std::function<void()> fn) override;
+
+private:
+    std::unique_ptr<QObject> context_;  // lives on the main thread; queued work runs in its thread
+    std::thread::id mainThread_;
+};
+
+}  // namespace quenlit::x11
