@@ -1,0 +1,151 @@
+#include "ui/Symbols.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include <map>
+#include <string>
+
+namespace quenlit::ui {
+namespace {
+
+const std::map<std::string, std::vector<QString>, std::less<>>& table() {
+    static const std::map<std::string, std::vector<QString>, std::less<>> names{
+        {"magnifyingglass", {"edit-find", "system-search"}},
+        {"xmark.circle.fill", {"edit-clear", "window-close"}},
+        {"keyboard", {"input-keyboard"}},
+        {"app.dashed", {"application-x-executable"}},
+        {"power.circle.fill", {"application-exit", "system-shutdown"}},
+        {"rectangle.lefthalf.filled", {}},
+        {"rectangle.righthalf.filled", {}},
+        {"rectangle.tophalf.filled", {}},
+        {"rectangle.bottomhalf.filled", {}},
+        {"rectangle.leadingthird.inset.filled", {}},
+        {"rectangle.trailingthird.inset.filled", {}},
+        {"arrow.up.left.and.arrow.down.right", {"view-fullscreen", "window-maximize"}},
+        {"macwindow", {"window-new", "preferences-system-windows"}},
+        {"arrow.up.to.line", {"go-top"}},
+        {"arrow.down.to.line", {"go-bottom"}},
+        {"arrow.left.to.line", {"go-first"}},
+        {"arrow.right.to.line", {"go-last"}},
+        {"arrow.down.circle.fill", {"folder-download"}},
+        {"plus.forwardslash.minus", {"accessories-calculator"}},
+        {"doc.on.clipboard", {"edit-paste"}},
+        {"photo", {"image-x-generic"}},
+        {"text.alignleft", {"format-justify-left", "text-x-generic"}},
+        {"arrow.down.doc", {"edit-paste"}},
+        {"doc.on.doc", {"edit-copy"}},
+        {"trash", {"edit-delete", "user-trash"}},
+    };
+    return names;
+}
+
+// Window-shaped symbols: an outline with the named part filled.
+void drawWindowPart(QPainter& p, const QRectF& r, std::string_view symbol) {
+    p.drawRoundedRect(r, r.width() * 0.12, r.width() * 0.12);
+    QRectF fill = r;
+    if (symbol == "rectangle.lefthalf.filled") fill.setWidth(r.width() / 2);
+    if (symbol == "rectangle.righthalf.filled") fill.setLeft(r.center().x());
+    if (symbol == "rectangle.tophalf.filled") fill.setHeight(r.height() / 2);
+    if (symbol == "rectangle.bottomhalf.filled") fill.setTop(r.center().y());
+    if (symbol == "rectangle.leadingthird.inset.filled") fill.setWidth(r.width() / 3);
+    if (symbol == "rectangle.trailingthird.inset.filled") fill.setLeft(r.left() + r.width() * 2 / 3);
+    if (symbol == "macwindow") fill.setHeight(r.height() * 0.22);
+    p.save();
+    p.setBrush(p.pen().color());
+    p.drawRect(fill.adjusted(2, 2, -2, -2));
+    p.restore();
+}
+
+void drawArrowToLine(QPainter& p, const QRectF& r, std::string_view symbol) {
+    QPainterPath path;
+    const QPointF c = r.center();
+    const qreal h = r.width() * 0.35;
+    // Drawn pointing up, then rotated for the other directions.
+    path.moveTo(c.x(), c.y() - h);
+    path.lineTo(c.x(), c.y() + h);
+    path.moveTo(c.x() - h * 0.7, c.y() - h * 0.3);
+    path.lineTo(c.x(), c.y() - h);
+    path.lineTo(c.x() + h * 0.7, c.y() - h * 0.3);
+    path.moveTo(c.x() - h, c.y() - h * 1.3);
+    path.lineTo(c.x() + h, c.y() - h * 1.3);
+    qreal angle = 0;
+    if (symbol == "arrow.down.to.line") angle = 180;
+    if (symbol == "arrow.left.to.line") angle = -90;
+    if (symbol == "arrow.right.to.line") angle = 90;
+    p.save();
+    p.translate(c);
+    p.rotate(angle);
+    p.translate(-c);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(path);
+    p.restore();
+}
+
+void drawFallback(QPainter& p, const QRectF& r, std::string_view symbol) {
+    const std::string s(symbol);
+    if (s.rfind("rectangle.", 0) == 0 || s == "macwindow") {
+        drawWindowPart(p, r.adjusted(1, r.height() * 0.15, -1, -r.height() * 0.15), symbol);
+    } else if (s.rfind("arrow.", 0) == 0 && s.find("to.line") != std::string::npos) {
+        drawArrowToLine(p, r, symbol);
+    } else if (s == "magnifyingglass") {
+        const qreal d = r.width() * 0.55;
+        p.drawEllipse(QRectF(r.left() + 1, r.top() + 1, d, d));
+        p.drawLine(QPointF(r.left() + d * 0.85, r.top() + d * 0.85), QPointF(r.right() - 1, r.bottom() - 1));
+    } else if (s == "xmark.circle.fill" || s == "power.circle.fill" || s == "arrow.down.circle.fill") {
+        p.save();
+        p.setBrush(p.pen().color());
+        p.drawEllipse(r.adjusted(1, 1, -1, -1));
+        p.restore();
+        QPen white(Qt::white, r.width() / 10.0, Qt::SolidLine, Qt::RoundCap);
+        p.setPen(white);
+        const QRectF in = r.adjusted(r.width() * 0.32, r.height() * 0.32, -r.width() * 0.32, -r.height() * 0.32);
+        if (s == "xmark.circle.fill") {
+            p.drawLine(in.topLeft(), in.bottomRight());
+            p.drawLine(in.topRight(), in.bottomLeft());
+        } else if (s == "power.circle.fill") {
+            p.drawArc(in, 120 * 16, 300 * 16);
+            p.drawLine(QPointF(in.center().x(), in.top() - 1), in.center());
+        } else {
+            p.drawLine(QPointF(in.center().x(), in.top()), QPointF(in.center().x(), in.bottom()));
+            p.drawLine(QPointF(in.left(), in.center().y()), QPointF(in.center().x(), in.bottom()));
+            p.drawLine(QPointF(in.right(), in.center().y()), QPointF(in.center().x(), in.bottom()));
+        }
+    } else if (s == "plus.forwardslash.minus") {
+        const qreal q = r.width() / 4;
+        p.drawLine(QPointF(r.left() + q * 0.5, r.top() + q * 1.2), QPointF(r.left() + q * 1.7, r.top() + q * 1.2));
+        p.drawLine(QPointF(r.left() + q * 1.1, r.top() + q * 0.6), QPointF(r.left() + q * 1.1, r.top() + q * 1.8));
+        p.drawLine(QPointF(r.right() - q * 0.7, r.top() + q * 0.5), QPointF(r.left() + q * 0.7, r.bottom() - q * 0.5));
+        p.drawLine(QPointF(r.right() - q * 1.7, r.bottom() - q * 1.2), QPointF(r.right() - q * 0.5, r.bottom() - q * 1.2));
+    } else {
+        // Anything else: a rounded square with a dashed outline, as an application without an icon.
+        QPen dashed = p.pen();
+        dashed.setStyle(Qt::DashLine);
+        p.setPen(dashed);
+        p.drawRoundedRect(r.adjusted(1, 1, -1, -1), r.width() * 0.2, r.width() * 0.2);
+    }
+}
+
+}  // namespace
+
+std::vector<QString> themeNamesForSymbol(std::string_view symbol) {
+    auto it = table().find(symbol);
+    return it == table().end() ? std::vector<QString>{} : it->second;
+}
+
+QPixmap symbolPixmap(std::string_view symbol, int size, const QColor& color, qreal devicePixelRatio) {
+    for (const QString& name : themeNamesForSymbol(symbol)) {
+        QIcon icon = QIcon::fromTheme(name);
+        if (!icon.isNull()) return icon.pixmap(QSize(size, size), devicePixelRatio);
+    }
+    QPixmap pixmap(QSize(size, size) * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(color, std::max(1.0, size / 12.0), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    drawFallback(p, QRectF(0.5, 0.5, size - 1.0, size - 1.0), symbol);
+    return pixmap;
+}
+
+}  // namespace quenlit::ui
