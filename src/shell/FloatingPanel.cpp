@@ -1,0 +1,215 @@
+#include "shell/FloatingPanel.h"
+
+#include <utility>
+
+namespace quenlit {
+namespace {
+
+constexpr int kReturn = 36;
+constexpr int kKeypadEnter = 76;
+constexpr int kK = 40;
+constexpr int kEscape = 53;
+constexpr int kDownArrow = 125;
+constexpr int kUpArrow = 126;
+
+// The panel's top edge sits this far below the top of the usable screen area.
+constexpr double kTopMargin = 80;
+
+std::string nameOf(const platform::RunningApplication& app) {
+    return app.localizedName.value_or("?");
+}
+
+}  // namespace
+
+FloatingPanel::FloatingPanel(platform::Size size, Notification willShowNotification, std::string logPrefix,
+                             platform::PanelWindowFactory& windows, Services services)
+    : FloatingPanel(size, willShowNotification, std::move(logPrefix), windows.createPanel(size),
+                    std::move(services)) {}
+
+FloatingPanel::FloatingPanel(platform::Size size, Notification willShowNotification, std::string logPrefix,
+                             std::unique_ptr<platform::PanelWindow> window, Services services)
+    : window_(std::move(window)),
+      services_(std::move(services)),
+      panelSize_(size),
+      willShowNotification_(willShowNotification),
+      logPrefix_(std::move(logPrefix)) {
+    window_->setContentSize(panelSize_);
+    // Placed once: centred, a little below the top of the main screen's usable area. Without a
+    // screen the window keeps the origin it was created with.
+    if (auto screen = services_.focus.screens.mainScreen()) {
+        const platform::Rect& visible = screen->visibleFrame;
+        window_->setFrameOrigin(
+            {visible.midX() - panelSize_.width * 0.5, visible.maxY() - panelSize_.height - kTopMargin});
+    }
+    window_->keyDownHandler = [this](const platform::InputEvent& event) { return sendEvent(event); };
+    resignConnection_ = window_->didResignKey.connect([this] { resignKey(); });
+}
+
+FloatingPanel::~FloatingPanel() {
+    resignConnection_.disconnect();
+    window_->keyDownHandler = nullptr;
+}
+
+void FloatingPanel::log(const std::string& message) const {
+    FocusRestorer::log(logPrefix_ + message);
+}
+
+bool FloatingPanel::hasTerminated(const platform::RunningApplication& app) const {
+    auto current = services_.focus.workspace.runningApplication(app.processIdentifier);
+    if (!current || current->isTerminated) return true;
+    return current->bundleIdentifier != app.bundleIdentifier || current->bundlePath != app.bundlePath;
+}
+
+bool FloatingPanel::sendEvent(const platform::InputEvent& event) {
+    namespace bits = platform::eventFlags;
+    if (event.type != platform::EventType::keyDown) return false;
+    const std::uint64_t modifiers =
+        event.flags & (bits::shift | bits::control | bits::option | bits::command);
+    if (event.keyCode == kK && modifiers == bits::command) {
+        if (onCommandK) onCommandK();
+        return true;
+    }
+    if ((modifiers & (bits::control | bits::option | bits::command)) != 0) return false;
+    if (onMenuKey && onMenuKey(static_cast<std::uint16_t>(event.keyCode))) return true;
+
+    // Copies: a callback may replace itself while it runs.
+    std::function<void()> callback;
+    switch (event.keyCode) {
+        case kReturn:
+        case kKeypadEnter:
+            callback = onEnter;
+            break;
+        case kDownArrow:
+            callback = onArrowDown;
+            break;
+        case kUpArrow:
+            callback = onArrowUp;
+            break;
+        case kEscape:
+            hide(true);
+            return true;
+        default:
+            return false;
+    }
+    if (callback) callback();
+    return true;
+}
+
+void FloatingPanel::resignKey() {
+    // Clicking into another application closes the panel; that application has the focus already.
+    if (window_->isVisible()) hide(false);
+}
+
+void FloatingPanel::rememberPreviousFocus() {
+    auto front = services_.focus.workspace.frontmostApplication();
+    const int me = services_.focus.workspace.ownProcessIdentifier();
+    if (front && front->processIdentifier != me && !front->isTerminated) {
+        previouslyActiveApp_ = front;
+        previousAppPID_ = front->processIdentifier;
+        previousFocusSnapshot_ = FocusRestorer::capture(front->processIdentifier, services_.focus);
+        log("remember: " + nameOf(*front) + " pid=" + std::to_string(front->processIdentifier));
+        return;
+    }
+    previouslyActiveApp_.reset();
+    previousAppPID_.reset();
+    previousFocusSnapshot_ = {};
+    const std::string frontName = front && front->localizedName ? *front->localizedName : "nil";
+    log("remember: no prior app (front=" + frontName + ")");
+}
+
+void FloatingPanel::show(std::function<void()> afterBecomeKey) {
+    FocusRestorer::logTrustOnce(services_.focus.accessibility);
+    rememberPreviousFocus();
+    didStealActivation_ = false;
+    window_->setContentSize(panelSize_);
+    services_.notifications.post(willShowNotification_);
+    window_->orderFrontRegardless();
+    window_->makeKey();
+    if (afterBecomeKey) afterBecomeKey();
+    if (window_->isKeyWindow()) {
+        log("show: nonactivating key window");
+        return;
+    }
+    log("show: fallback NSApp.activate");
+    if (!previouslyActiveApp_) previouslyActiveApp_ = services_.focus.workspace.frontmostApplication();
+    window_->activateApplication();
+    window_->makeKey();
+    window_->orderFrontRegardless();
+    didStealActivation_ = true;
+    if (afterBecomeKey) afterBecomeKey();
+}
+
+void FloatingPanel::clearShowing() {
+    previouslyActiveApp_.reset();
+    previousAppPID_.reset();
+    previousFocusSnapshot_ = {};
+    didStealActivation_ = false;
+}
+
+void FloatingPanel::hide(bool restoreFocus) {
+    // Ordering the window out can take the keyboard from it, which calls hide again.
+    if (isHiding_) return;
+    isHiding_ = true;
+
+    std::optional<platform::RunningApplication> target;
+    FocusRestorer::Snapshot snapshot;
+    // After a non-activating show the previous application never lost activation: nothing to do.
+    if (restoreFocus && didStealActivation_) {
+        target = previouslyActiveApp_;
+        snapshot = previousFocusSnapshot_;
+    }
+    clearShowing();
+    if (window_->isVisible()) window_->orderOut();
+    if (target && !hasTerminated(*target)) {
+        // The restoration needs the panel gone first, and it outlives no service it uses.
+        services_.focus.scheduler.post([app = *target, snapshot, context = services_.focus]() mutable {
+            FocusRestorer::restore(app, snapshot, 0, true, context);
+        });
+    }
+    isHiding_ = false;
+}
+
+std::optional<platform::RunningApplication> FloatingPanel::hideForPaste() {
+    platform::Workspace& workspace = services_.focus.workspace;
+    const int me = workspace.ownProcessIdentifier();
+    const std::optional<int> pid = previousAppPID_;
+    const bool stole = didStealActivation_;
+    const std::optional<platform::RunningApplication> remembered = previouslyActiveApp_;
+    const FocusRestorer::Snapshot snapshot = previousFocusSnapshot_;
+    clearShowing();
+    if (window_->isVisible()) window_->orderOut();
+
+    std::optional<platform::RunningApplication> candidate = remembered;
+    const auto live = [this](const std::optional<platform::RunningApplication>& app) {
+        return app && !hasTerminated(*app);
+    };
+    if (!live(candidate) && pid) {
+        auto byPid = workspace.runningApplication(*pid);
+        if (byPid && !byPid->isTerminated) {
+            candidate = byPid;
+            log("hideForPaste: resolved pid=" + std::to_string(*pid));
+        }
+    }
+    if (!live(candidate)) {
+        auto front = workspace.frontmostApplication();
+        if (front && front->processIdentifier != me && !front->isTerminated) {
+            candidate = front;
+            log("hideForPaste: fallback frontmost=" + nameOf(*front));
+        }
+    }
+    if (!live(candidate)) {
+        log("hideForPaste: no app to restore");
+        return std::nullopt;
+    }
+    if (stole) {
+        const bool ok = workspace.activate(candidate->processIdentifier, false);
+        log("hideForPaste: activate " + nameOf(*candidate) +
+            " pid=" + std::to_string(candidate->processIdentifier) + " ok=" + (ok ? "true" : "false"));
+        FocusRestorer::restore(*candidate, snapshot, 0, false, services_.focus);
+    } else {
+        log("hideForPaste: activation intact — skip restore, paste target " + nameOf(*candidate));
+    }
+    return candidate;
+}
+
+}  // namespace quenlit
