@@ -1,1 +1,112 @@
-// placeholder: replaced by its owner
+#include "clipboard/ClipboardPaster.h"
+
+#include "backends/fake/FakeAccessibility.h"
+#include "backends/fake/FakeInput.h"
+#include "backends/fake/FakeWorkspace.h"
+#include "backends/fake/VirtualScheduler.h"
+#include "base/Log.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace quenlit {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class ClipboardPasterTest : public ::testing::Test {
+  protected:
+    void SetUp() override { log::installSinks({sink}); }
+    void TearDown() override { log::installSinks({}); }
+
+    void frontmost(const std::string& name) {
+        platform::RunningApplication app;
+        app.processIdentifier = 77;
+        app.localizedName = name;
+        workspace.running.push_back(app);
+        workspace.frontmostProcess = 77;
+    }
+
+    std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
+    fake::VirtualScheduler scheduler;
+    fake::FakeAccessibility accessibility;
+    fake::FakeInputSynthesizer input;
+    fake::FakeWorkspace workspace;
+    ClipboardPaster::Context context{scheduler, accessibility, input, workspace};
+};
+
+TEST_F(ClipboardPasterTest, PostsCommandVOnceTheDelayHasPassed) {
+    frontmost("Text Editor");
+    ClipboardPaster::pasteCommandV(platform::Seconds(0.15), context);
+    EXPECT_THAT(input.posted, IsEmpty());
+
+    scheduler.advance(platform::Seconds(0.149));
+    EXPECT_THAT(input.posted, IsEmpty());
+
+    scheduler.advance(platform::Seconds(0.001));
+    EXPECT_THAT(input.sources, ElementsAre("hidSystem", "permitLocal"));
+    EXPECT_THAT(input.posted,
+                ElementsAre("keyDown 9 flags=0x100000 marker=0", "keyUp 9 flags=0x100000 marker=0"));
+    EXPECT_THAT(sink->lines(),
+                ElementsAre("Quenlit focus: clipboard: posted ⌘V (frontmost=Text Editor, ax=1)"));
+    EXPECT_EQ(accessibility.promptCount, 0);
+}
+
+TEST_F(ClipboardPasterTest, WithoutTrustWarnsAndPostsAnyway) {
+    accessibility.trusted = false;
+    ClipboardPaster::pasteCommandV(platform::Seconds(0.2), context);
+    scheduler.advance(platform::Seconds(0.2));
+
+    EXPECT_EQ(input.posted.size(), 2u);
+    EXPECT_EQ(accessibility.promptCount, 0);  // asking is the caller's business, before the paste
+    EXPECT_THAT(
+        sink->lines(),
+        ElementsAre("Quenlit focus: clipboard: posting ⌘V without AX trust (may be dropped; content is on "
+                    "pasteboard)",
+                    "Quenlit focus: clipboard: posted ⌘V (frontmost=?, ax=0)"));
+}
+
+TEST_F(ClipboardPasterTest, EventsCarryTheCommandFlagAlone) {
+    ClipboardPaster::pasteCommandV(platform::Seconds(0), context);
+    scheduler.runPending();
+
+    ASSERT_EQ(input.postedEvents.size(), 2u);
+    EXPECT_EQ(input.postedEvents[0].type, platform::EventType::keyDown);
+    EXPECT_EQ(input.postedEvents[1].type, platform::EventType::keyUp);
+    for (const platform::InputEvent& event : input.postedEvents) {
+        EXPECT_EQ(event.keyCode, 9);
+        EXPECT_EQ(event.flags, platform::eventFlags::command);
+    }
+}
+
+TEST_F(ClipboardPasterTest, NoEventSourceMeansNoKeystroke) {
+    input.sourceFails = true;
+    ClipboardPaster::pasteCommandV(platform::Seconds(0.15), context);
+    scheduler.advance(platform::Seconds(1));
+
+    EXPECT_THAT(input.posted, IsEmpty());
+    EXPECT_THAT(sink->lines(), ElementsAre("Quenlit focus: clipboard: paste failed — no CGEventSource"));
+}
+
+TEST_F(ClipboardPasterTest, KeyEventsThatCannotBeMadeAreNotHalfPosted) {
+    input.eventsFail = true;
+    ClipboardPaster::pasteCommandV(platform::Seconds(0.15), context);
+    scheduler.advance(platform::Seconds(1));
+
+    EXPECT_THAT(input.posted, IsEmpty());
+    EXPECT_THAT(sink->lines(),
+                ElementsAre("Quenlit focus: clipboard: paste failed — could not create key events"));
+}
+
+TEST_F(ClipboardPasterTest, CancelledPasteDoesNothing) {
+    platform::TaskHandle handle = ClipboardPaster::pasteCommandV(platform::Seconds(0.15), context);
+    handle.cancel();
+    scheduler.advance(platform::Seconds(1));
+
+    EXPECT_THAT(input.posted, IsEmpty());
+    EXPECT_THAT(sink->lines(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace quenlit

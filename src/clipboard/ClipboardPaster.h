@@ -1,0 +1,30 @@
+#pragma once
+
+// The paste keystroke of paste-back: once the chosen entry is on the clipboard and the previous
+// application is in front again, Command-V is synthesised at the lowest level so that application
+// receives an ordinary paste. The desktop backend turns Command-V into the paste key of the target
+// window (Control+V, or Control+Shift+V in a terminal).
+//
+// Main thread only; the services must outlive the scheduled keystroke.
+
+#include "platform/Accessibility.h"
+#include "platform/InputEvents.h"
+#include "platform/Scheduler.h"
+#include "platform/Workspace.h"
+
+namespace quenlit::ClipboardPaster {
+
+struct Context {
+    platform::Scheduler& scheduler;
+    platform::Accessibility& accessibility;
+    platform::InputSynthesizer& input;
+    platform::Workspace& workspace;
+};
+
+// The virtual key in the position of V on an ANSI keyboard.
+inline constexpr int vKeyCode = 9;
+
+// Schedules Command-V on the main queue `delay` from now and returns at once.
+platform::TaskHandle pasteCommandV(platform::Seconds delay, const Context& context);
+
+}  // namespace quenlit::ClipboardPaster
