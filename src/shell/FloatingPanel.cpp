@@ -131,7 +131,14 @@ void FloatingPanel::show(std::function<void()> afterBecomeKey) {
         return;
     }
     log("show: fallback NSApp.activate");
-    if (!previouslyActiveApp_) previouslyActiveApp_ = services_.focus.workspace.frontmostApplication();
+    if (!previouslyActiveApp_) {
+        // Never this program itself: giving the focus "back" to it on hiding would leave the user
+        // with no window at all.
+        auto front = services_.focus.workspace.frontmostApplication();
+        if (front && front->processIdentifier != services_.focus.workspace.ownProcessIdentifier()) {
+            previouslyActiveApp_ = front;
+        }
+    }
     window_->activateApplication();
     window_->makeKey();
     window_->orderFrontRegardless();

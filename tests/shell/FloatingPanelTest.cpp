@@ -1,0 +1,396 @@
+#include "shell/FloatingPanel.h"
+
+#include "backends/fake/FakeAccessibility.h"
+#include "backends/fake/FakeInput.h"
+#include "backends/fake/FakePanelWindow.h"
+#include "backends/fake/FakeScreens.h"
+#include "backends/fake/FakeWorkspace.h"
+#include "backends/fake/VirtualScheduler.h"
+#include "base/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace quenlit {
+namespace {
+
+using platform::Seconds;
+namespace flags = platform::eventFlags;
+
+constexpr int kOwnPid = 4242;
+constexpr int kEditorPid = 100;
+constexpr int kTerminalPid = 200;
+
+platform::RunningApplication app(int pid, std::string identifier, std::string name) {
+    platform::RunningApplication a;
+    a.processIdentifier = pid;
+    a.bundleIdentifier = identifier;
+    a.bundlePath = "/usr/share/applications/" + identifier + ".desktop";
+    a.localizedName = std::move(name);
+    return a;
+}
+
+// A window that, like a real desktop, reports the loss of the keyboard while it is still being
+// ordered out, so that hide is entered again from inside itself.
+class ReentrantWindow final : public platform::PanelWindow {
+  public:
+    int orderOutCount = 0;
+    void setContentSize(platform::Size) override {}
+    void setFrameOrigin(platform::Point) override {}
+    void orderFrontRegardless() override { visible_ = true; }
+    void makeKey() override { key_ = visible_; }
+    bool isKeyWindow() override { return key_; }
+    bool isVisible() override { return visible_; }
+    void orderOut() override {
+        ++orderOutCount;
+        if (key_) {
+            key_ = false;
+            didResignKey.emit();
+        }
+        visible_ = false;
+    }
+    void activateApplication() override {}
+    std::optional<platform::EventType> currentEventType() override { return std::nullopt; }
+
+  private:
+    bool visible_ = false;
+    bool key_ = false;
+};
+
+// Records which hide ran, to show that the key dispatch and the loss of the keyboard reach a
+// subclass's hide.
+class RecordingPanel final : public FloatingPanel {
+  public:
+    using FloatingPanel::FloatingPanel;
+    std::vector<bool> hides;
+    void hide(bool restoreFocus) override {
+        hides.push_back(restoreFocus);
+        FloatingPanel::hide(restoreFocus);
+    }
+};
+
+class FloatingPanelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        log::installSinks({logSink});
+        FocusRestorer::resetFlagsForTesting();
+        workspace.ownProcess = kOwnPid;
+        workspace.running = {app(kOwnPid, "quenlit", "Quenlit"),
+                             app(kEditorPid, "org.gnome.TextEditor", "Text Editor"),
+                             app(kTerminalPid, "org.gnome.Terminal", "Terminal")};
+        workspace.frontmostProcess = kEditorPid;
+        screens.list = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1048}}};
+    }
+    void TearDown() override { log::installSinks({}); }
+
+    FloatingPanel::Services services() {
+        return {{accessibility, workspace, scheduler, input, screens}, notifications};
+    }
+    std::unique_ptr<RecordingPanel> makePanel(std::string prefix = "") {
+        auto panel = std::make_unique<RecordingPanel>(
+            platform::Size{640, 400}, Notification::launcherWillShow, std::move(prefix), windows, services());
+        window = windows.created.back();
+        return panel;
+    }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        for (const auto& line : logSink->lines())
+            out.push_back(line.substr(log::kPrefix.size()));
+        return out;
+    }
+    std::size_t count(const std::string& line) const {
+        auto all = lines();
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), line));
+    }
+    std::vector<std::string> activations() const {
+        std::vector<std::string> out;
+        for (const auto& call : workspace.calls()) {
+            if (call.rfind("activate ", 0) == 0) out.push_back(call);
+        }
+        return out;
+    }
+
+    fake::VirtualScheduler scheduler;
+    fake::FakeWorkspace workspace;
+    fake::FakeAccessibility accessibility;
+    fake::FakeInputSynthesizer input;
+    fake::FakeScreens screens;
+    fake::FakePanelWindowFactory windows;
+    fake::FakePanelWindow* window = nullptr;
+    NotificationCenter notifications;
+    std::shared_ptr<log::MemorySink> logSink = std::make_shared<log::MemorySink>();
+};
+
+TEST_F(FloatingPanelTest, IsCentredEightyPointsBelowTheTopOfTheUsableArea) {
+    screens.list = {{{0, 0, 2560, 1440}, {0, 0, 2560, 1410}},
+                    {{-1920, 0, 1920, 1080}, {-1920, 0, 1920, 1080}}};
+    auto panel = makePanel();
+    EXPECT_EQ(window->origin, (platform::Point{960, 930}));
+    EXPECT_EQ(window->contentSize, (platform::Size{640, 400}));
+
+    screens.list[0].visibleFrame = {100, 50, 1000, 700};
+    auto second = makePanel();
+    EXPECT_EQ(window->origin, (platform::Point{280, 270}));
+
+    screens.mainIndex.reset();
+    auto third = makePanel();
+    EXPECT_EQ(window->origin, (platform::Point{0, 0})) << "no main screen: the origin is left alone";
+}
+
+struct KeyCase {
+    const char* label;
+    int keyCode;
+    std::uint64_t flags;
+    bool consumed;
+    const char* callback;  // "" when no callback runs
+};
+
+TEST_F(FloatingPanelTest, KeyDispatch) {
+    const KeyCase cases[] = {
+        {"Up", 126, 0, true, "up"},
+        {"Shift-Up still moves", 126, flags::shift, true, "up"},
+        {"Command-Up is passed on", 126, flags::command, false, ""},
+        {"Option-Down is passed on", 125, flags::option, false, ""},
+        {"Down", 125, 0, true, "down"},
+        {"Return", 36, 0, true, "enter"},
+        {"keypad Enter", 76, 0, true, "enter"},
+        {"Control-Return is passed on", 36, flags::control | flags::leftControlDevice, false, ""},
+        {"Command-K", 40, flags::command, true, "commandK"},
+        {"Command-Shift-K is passed on", 40, flags::command | flags::shift, false, ""},
+        {"Control-K is passed on", 40, flags::control, false, ""},
+        {"plain K reaches the field", 40, 0, false, ""},
+        {"a letter reaches the field", 0, flags::shift, false, ""},
+    };
+    auto panel = makePanel();
+    std::vector<std::string> called;
+    panel->onArrowUp = [&] { called.push_back("up"); };
+    panel->onArrowDown = [&] { called.push_back("down"); };
+    panel->onEnter = [&] { called.push_back("enter"); };
+    panel->onCommandK = [&] { called.push_back("commandK"); };
+    for (const auto& c : cases) {
+        called.clear();
+        EXPECT_EQ(window->pressKey(c.keyCode, c.flags), c.consumed) << c.label;
+        const std::vector<std::string> expected = std::string(c.callback).empty()
+                                                      ? std::vector<std::string>{}
+                                                      : std::vector<std::string>{c.callback};
+        EXPECT_EQ(called, expected) << c.label;
+    }
+    platform::InputEvent keyUp;
+    keyUp.type = platform::EventType::keyUp;
+    keyUp.keyCode = 126;
+    EXPECT_FALSE(panel->sendEvent(keyUp));
+    EXPECT_TRUE(called.empty());
+}
+
+TEST_F(FloatingPanelTest, UnsetCallbacksStillSwallowTheirKeys) {
+    auto panel = makePanel();
+    EXPECT_TRUE(window->pressKey(36));
+    EXPECT_TRUE(window->pressKey(125));
+    EXPECT_TRUE(window->pressKey(40, flags::command));
+}
+
+TEST_F(FloatingPanelTest, MenuKeyHasFirstRefusalOnUnmodifiedKeysOnly) {
+    auto panel = makePanel();
+    std::vector<std::uint16_t> offered;
+    int downs = 0;
+    panel->onArrowDown = [&] { ++downs; };
+    panel->onMenuKey = [&](std::uint16_t key) {
+        offered.push_back(key);
+        return key == 125 || key == 3;
+    };
+    EXPECT_TRUE(window->pressKey(125));
+    EXPECT_EQ(downs, 0) << "the menu took the Down arrow";
+    EXPECT_TRUE(window->pressKey(3));
+    EXPECT_TRUE(window->pressKey(126));  // refused: the Up arrow's own (unset) callback swallows it
+    EXPECT_FALSE(window->pressKey(4));   // refused and not a panel key
+    EXPECT_FALSE(window->pressKey(3, flags::command));
+    EXPECT_EQ(offered, (std::vector<std::uint16_t>{125, 3, 126, 4}));
+}
+
+TEST_F(FloatingPanelTest, NonActivatingShowRemembersTheFrontApplicationAndKeepsItActive) {
+    auto panel = makePanel();
+    std::vector<bool> visibleWhenAnnounced;
+    Connection c = notifications.observe(Notification::launcherWillShow,
+                                         [&] { visibleWhenAnnounced.push_back(window->isVisible()); });
+    int afterKey = 0;
+    panel->show([&] { ++afterKey; });
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(window->isKeyWindow());
+    EXPECT_FALSE(window->programActive);
+    EXPECT_EQ(visibleWhenAnnounced, std::vector<bool>{false})
+        << "the view hears of it before the window shows";
+    EXPECT_EQ(afterKey, 1);
+    EXPECT_EQ(window->calls, (std::vector<std::string>{"orderFront", "makeKey"}));
+    EXPECT_FALSE(panel->didStealActivation());
+    EXPECT_EQ(panel->previousAppPID(), kEditorPid);
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Accessibility trusted=1", "remember: Text Editor pid=100",
+                                                 "show: nonactivating key window"}));
+
+    EXPECT_TRUE(window->pressKey(53));
+    EXPECT_EQ(panel->hides, std::vector<bool>{true});
+    EXPECT_FALSE(panel->isVisible());
+    scheduler.advance(Seconds(1));
+    EXPECT_TRUE(activations().empty()) << "the editor never lost activation";
+    EXPECT_EQ(count("fallback restore activate Text Editor"), 0u);
+}
+
+TEST_F(FloatingPanelTest, FallbackShowActivatesTheProgramAndEscapeGivesTheFocusBackAfterwards) {
+    auto panel = makePanel("clipboard ");
+    window->keyWithoutActivation = false;
+    int afterKey = 0;
+    panel->show([&] { ++afterKey; });
+    EXPECT_TRUE(window->isKeyWindow());
+    EXPECT_TRUE(panel->didStealActivation());
+    EXPECT_EQ(afterKey, 2);
+    EXPECT_EQ(window->calls, (std::vector<std::string>{"orderFront", "makeKey", "activateApplication",
+                                                       "makeKey", "orderFront"}));
+    EXPECT_EQ(lines(),
+              (std::vector<std::string>{"Accessibility trusted=1", "clipboard remember: Text Editor pid=100",
+                                        "clipboard show: fallback NSApp.activate"}));
+
+    EXPECT_TRUE(window->pressKey(53));
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(panel->previouslyActiveApp());
+    EXPECT_FALSE(panel->didStealActivation());
+    EXPECT_TRUE(activations().empty()) << "restoration waits until the hide has finished";
+    scheduler.runPending();
+    EXPECT_EQ(activations(), std::vector<std::string>{"activate 100 allWindows=false"});
+    EXPECT_EQ(count("fallback restore activate Text Editor"), 1u);
+}
+
+TEST_F(FloatingPanelTest, SecondHideFindsNothingToRestore) {
+    auto panel = makePanel();
+    window->keyWithoutActivation = false;
+    panel->show();
+    panel->hide(true);
+    const std::size_t scheduled = scheduler.pendingMainCount();
+    panel->hide(true);
+    EXPECT_EQ(scheduler.pendingMainCount(), scheduled);
+    scheduler.advance(Seconds(1));
+    EXPECT_EQ(count("fallback restore activate Text Editor"), 1u);
+}
+
+TEST_F(FloatingPanelTest, HideWithoutRestoreOrForAQuitApplicationRestoresNothing) {
+    auto panel = makePanel();
+    window->keyWithoutActivation = false;
+    panel->show();
+    panel->hide(false);
+    panel->show();
+    workspace.running.erase(workspace.running.begin() + 1);  // the editor quits while the panel is open
+    panel->hide(true);
+    scheduler.advance(Seconds(1));
+    EXPECT_TRUE(activations().empty());
+}
+
+TEST_F(FloatingPanelTest, LosingTheKeyboardHidesWithoutRestoringFocus) {
+    auto panel = makePanel();
+    window->keyWithoutActivation = false;
+    panel->show();
+    window->loseKey();
+    EXPECT_EQ(panel->hides, std::vector<bool>{false});
+    EXPECT_FALSE(panel->isVisible());
+    scheduler.advance(Seconds(1));
+    EXPECT_TRUE(activations().empty()) << "the click went to an application that has the focus already";
+}
+
+TEST_F(FloatingPanelTest, HideIsNotReenteredWhenOrderingOutTakesTheKeyboard) {
+    auto owned = std::make_unique<ReentrantWindow>();
+    ReentrantWindow* reentrant = owned.get();
+    RecordingPanel panel({640, 400}, Notification::launcherWillShow, "", std::move(owned), services());
+    panel.show();
+    panel.hide(true);
+    EXPECT_EQ(reentrant->orderOutCount, 1);
+    EXPECT_EQ(panel.hides, (std::vector<bool>{true, false})) << "the inner hide returns at once";
+    EXPECT_FALSE(panel.isVisible());
+}
+
+TEST_F(FloatingPanelTest, NoPriorAppWhenThisProgramOrNothingIsInFront) {
+    workspace.frontmostProcess = kOwnPid;
+    auto panel = makePanel();
+    window->keyWithoutActivation = false;
+    panel->show();
+    EXPECT_EQ(count("remember: no prior app (front=Quenlit)"), 1u);
+    EXPECT_FALSE(panel->previousAppPID());
+    EXPECT_FALSE(panel->previouslyActiveApp())
+        << "the fallback does not take this program as the one to return to";
+    panel->hide(true);
+    scheduler.advance(Seconds(1));
+    EXPECT_TRUE(activations().empty());
+    EXPECT_EQ(count("fallback restore activate Quenlit"), 0u);
+
+    workspace.frontmostProcess.reset();
+    panel->show();
+    EXPECT_EQ(count("remember: no prior app (front=nil)"), 1u);
+}
+
+TEST_F(FloatingPanelTest, HideForPasteAfterANonActivatingShowLeavesActivationAlone) {
+    auto panel = makePanel("clipboard ");
+    panel->show();
+    auto target = panel->hideForPaste();
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->processIdentifier, kEditorPid);
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_EQ(lines().back(),
+              "clipboard hideForPaste: activation intact — skip restore, paste target Text Editor");
+    EXPECT_TRUE(activations().empty());
+}
+
+TEST_F(FloatingPanelTest, HideForPasteAfterStealingActivationActivatesTheTargetAtOnce) {
+    auto panel = makePanel("clipboard ");
+    window->keyWithoutActivation = false;
+    panel->show();
+    auto target = panel->hideForPaste();
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->localizedName, "Text Editor");
+    const auto all = lines();
+    EXPECT_NE(
+        std::find(all.begin(), all.end(), "clipboard hideForPaste: activate Text Editor pid=100 ok=true"),
+        all.end());
+    EXPECT_EQ(count("fallback restore activate Text Editor"), 1u) << "restored directly, not deferred";
+    EXPECT_FALSE(panel->didStealActivation());
+    EXPECT_FALSE(panel->previousAppPID());
+}
+
+TEST_F(FloatingPanelTest, HideForPasteResolvesTheRememberedProcessIdentifier) {
+    auto panel = makePanel();
+    panel->show();
+    // The editor quit and its process identifier now belongs to another application.
+    workspace.running[1] = app(kEditorPid, "org.kde.kate", "Kate");
+    auto target = panel->hideForPaste();
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->localizedName, "Kate");
+    const auto all = lines();
+    EXPECT_EQ(
+        std::vector<std::string>(all.end() - 2, all.end()),
+        (std::vector<std::string>{"hideForPaste: resolved pid=100",
+                                  "hideForPaste: activation intact — skip restore, paste target Kate"}));
+}
+
+TEST_F(FloatingPanelTest, HideForPasteFallsBackToTheFrontmostApplication) {
+    auto panel = makePanel();
+    window->keyWithoutActivation = false;
+    panel->show();
+    workspace.running.erase(workspace.running.begin() + 1);  // the editor quit, its pid is gone
+    workspace.frontmostProcess = kTerminalPid;
+    auto target = panel->hideForPaste();
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->processIdentifier, kTerminalPid);
+    const auto all = lines();
+    EXPECT_NE(std::find(all.begin(), all.end(), "hideForPaste: fallback frontmost=Terminal"), all.end());
+    EXPECT_NE(std::find(all.begin(), all.end(), "hideForPaste: activate Terminal pid=200 ok=true"),
+              all.end());
+}
+
+TEST_F(FloatingPanelTest, HideForPasteWithNothingToReturnTo) {
+    auto panel = makePanel();
+    panel->show();
+    workspace.running.erase(workspace.running.begin() + 1);
+    workspace.frontmostProcess = kOwnPid;
+    EXPECT_FALSE(panel->hideForPaste());
+    EXPECT_EQ(lines().back(), "hideForPaste: no app to restore");
+    EXPECT_FALSE(panel->isVisible());
+}
+
+}  // namespace
+}  // namespace quenlit
