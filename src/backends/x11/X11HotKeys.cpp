@@ -1,0 +1,235 @@
+#include "backends/x11/X11HotKeys.h"
+
+#include "backends/x11/KeyTranslation.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+namespace quenlit::x11 {
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+constexpr std::uint32_t kNumLock = 0xff7f;
+constexpr std::uint32_t kScrollLock = 0xff14;
+constexpr std::uint32_t kSuperL = 0xffeb;
+constexpr std::uint32_t kSuperR = 0xffec;
+constexpr std::uint32_t kAltL = 0xffe9;
+constexpr std::uint32_t kAltR = 0xffea;
+
+std::string keyName(int virtualKey) {
+    switch (virtualKey) {
+        case 49:
+            return "Space";
+        case 53:
+            return "Escape";
+        case 36:
+            return "Return";
+        case 48:
+            return "Tab";
+        default:
+            break;
+    }
+    if (auto k = keyForVirtualKey(virtualKey); k && k->keysym < 0x80) {
+        char c = static_cast<char>(k->keysym);
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        return std::string(1, c);
+    }
+    return "key " + std::to_string(virtualKey);
+}
+
+}  // namespace
+
+X11HotKeys::X11HotKeys(X11Connection& connection, X11EventHub& events) : x_(connection), events_(events) {
+    readModifierMapping();
+    handlerToken_ = events_.addHandler([this](xcb_generic_event_t* e) { return onEvent(e); });
+}
+
+X11HotKeys::~X11HotKeys() {
+    events_.removeHandler(handlerToken_);
+    for (auto& r : registrations_) ungrab(r);
+    x_.flush();
+}
+
+void X11HotKeys::readModifierMapping() {
+    xcb_connection_t* c = x_.raw();
+    // The keysyms of every key code, to find where the lock and modifier keys are.
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const auto first = setup->min_keycode;
+    const auto count = static_cast<std::uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+    std::unique_ptr<xcb_get_keyboard_mapping_reply_t, FreeDeleter> mapping(
+        xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, first, count), nullptr));
+    keysymCodes_.clear();
+    if (mapping) {
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+        const int perCode = mapping->keysyms_per_keycode;
+        for (int i = 0; i < count; ++i) {
+            for (int level = 0; level < perCode && level < 2; ++level) {
+                const xcb_keysym_t sym = syms[i * perCode + level];
+                if (sym != 0) keysymCodes_.emplace_back(sym, static_cast<xcb_keycode_t>(first + i));
+            }
+        }
+    }
+    auto codesOf = [this](std::uint32_t sym) {
+        std::vector<xcb_keycode_t> out;
+        for (const auto& [s, code] : keysymCodes_) {
+            if (s == sym) out.push_back(code);
+        }
+        return out;
+    };
+    std::unique_ptr<xcb_get_modifier_mapping_reply_t, FreeDeleter> modifiers(
+        xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
+    numLockMask_ = scrollLockMask_ = 0;
+    superMask_ = XCB_MOD_MASK_4;
+    altMask_ = XCB_MOD_MASK_1;
+    if (!modifiers) return;
+    const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modifiers.get());
+    const int perModifier = modifiers->keycodes_per_modifier;
+    auto maskOf = [&](std::uint32_t sym) -> std::uint16_t {
+        const auto wanted = codesOf(sym);
+        for (int m = 0; m < 8; ++m) {
+            for (int k = 0; k < perModifier; ++k) {
+                const xcb_keycode_t code = codes[m * perModifier + k];
+                if (code != 0 && std::find(wanted.begin(), wanted.end(), code) != wanted.end()) {
+                    return static_cast<std::uint16_t>(1u << m);
+                }
+            }
+        }
+        return 0;
+    };
+    numLockMask_ = maskOf(kNumLock);
+    scrollLockMask_ = maskOf(kScrollLock);
+    if (auto m = maskOf(kSuperL) | maskOf(kSuperR)) superMask_ = static_cast<std::uint16_t>(m);
+    if (auto m = maskOf(kAltL) | maskOf(kAltR)) altMask_ = static_cast<std::uint16_t>(m);
+}
+
+xcb_keycode_t X11HotKeys::keycodeFor(int virtualKey) const {
+    auto key = keyForVirtualKey(virtualKey);
+    if (!key) return 0;
+    // Named keys are looked up in the current mapping; letters and digits keep their position.
+    if (key->keysym >= 0xff00 || key->keysym == ' ') {
+        for (const auto& [sym, code] : keysymCodes_) {
+            if (sym == key->keysym) return code;
+        }
+    }
+    return key->keycode;
+}
+
+std::uint16_t X11HotKeys::maskFor(std::uint32_t modifiers) const {
+    std::uint16_t mask = 0;
+    if (modifiers & platform::hotKeyModifiers::command) mask |= superMask_;
+    if (modifiers & platform::hotKeyModifiers::shift) mask |= XCB_MOD_MASK_SHIFT;
+    if (modifiers & platform::hotKeyModifiers::option) mask |= altMask_;
+    if (modifiers & platform::hotKeyModifiers::control) mask |= XCB_MOD_MASK_CONTROL;
+    return mask;
+}
+
+std::vector<std::uint16_t> X11HotKeys::lockCombinations() const {
+    std::vector<std::uint16_t> locks{0};
+    for (std::uint16_t lock : {static_cast<std::uint16_t>(XCB_MOD_MASK_LOCK), numLockMask_, scrollLockMask_}) {
+        if (lock == 0) continue;
+        const std::size_t n = locks.size();
+        for (std::size_t i = 0; i < n; ++i) locks.push_back(static_cast<std::uint16_t>(locks[i] | lock));
+    }
+    return locks;
+}
+
+std::optional<std::string> X11HotKeys::grab(Registration& r) {
+    r.keycode = keycodeFor(r.virtualKey);
+    r.mask = maskFor(r.modifiers);
+    if (r.keycode == 0) return "the key is not on the keyboard";
+    for (std::uint16_t lock : lockCombinations()) {
+        const auto mask = static_cast<std::uint16_t>(r.mask | lock);
+        xcb_void_cookie_t cookie = xcb_grab_key_checked(x_.raw(), 1, x_.root(), mask, r.keycode,
+                                                         XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        if (xcb_generic_error_t* error = xcb_request_check(x_.raw(), cookie)) {
+            const bool taken = error->error_code == XCB_ACCESS;
+            std::free(error);
+            ungrab(r);
+            return taken ? "taken by another program" : "the grab was refused";
+        }
+        r.grabbedMasks.push_back(mask);
+    }
+    return std::nullopt;
+}
+
+void X11HotKeys::ungrab(Registration& r) {
+    for (std::uint16_t mask : r.grabbedMasks) xcb_ungrab_key(x_.raw(), r.keycode, x_.root(), mask);
+    r.grabbedMasks.clear();
+}
+
+std::variant<platform::HotKeyRef, platform::HotKeyFailure> X11HotKeys::registerHotKey(std::uint32_t id, int keyCode,
+                                                                                      std::uint32_t modifiers) {
+    for (const auto& r : registrations_) {
+        if (r.virtualKey == keyCode && r.modifiers == modifiers) {
+            return platform::HotKeyFailure{"already registered by this program"};
+        }
+    }
+    Registration r{nextRef_++, id, keyCode, modifiers, 0, 0, {}};
+    if (auto error = grab(r)) return platform::HotKeyFailure{*error};
+    x_.flush();
+    registrations_.push_back(r);
+    return static_cast<platform::HotKeyRef>(r.ref);
+}
+
+void X11HotKeys::unregisterHotKey(platform::HotKeyRef registration) {
+    const auto ref = static_cast<std::uint64_t>(registration);
+    auto it = std::find_if(registrations_.begin(), registrations_.end(), [ref](const auto& r) { return r.ref == ref; });
+    if (it == registrations_.end()) return;
+    ungrab(*it);
+    x_.flush();
+    registrations_.erase(it);
+}
+
+std::string X11HotKeys::describe(int keyCode, std::uint32_t modifiers) const {
+    std::string out;
+    if (modifiers & platform::hotKeyModifiers::control) out += "Control+";
+    if (modifiers & platform::hotKeyModifiers::option) out += "Alt+";
+    if (modifiers & platform::hotKeyModifiers::shift) out += "Shift+";
+    if (modifiers & platform::hotKeyModifiers::command) out += "Super+";
+    return out + keyName(keyCode);
+}
+
+bool X11HotKeys::handleGrabbedKeyPress(xcb_keycode_t keycode, std::uint16_t state) {
+    const auto locks = static_cast<std::uint16_t>(XCB_MOD_MASK_LOCK | numLockMask_ | scrollLockMask_);
+    const auto relevant = static_cast<std::uint16_t>(state & ~locks & 0xff);
+    for (const auto& r : registrations_) {
+        if (r.keycode == keycode && r.mask == relevant) {
+            pressed.emit(r.id);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool X11HotKeys::onEvent(xcb_generic_event_t* event) {
+    const auto type = event->response_type & 0x7f;
+    if (type == XCB_KEY_PRESS) {
+        auto* press = reinterpret_cast<xcb_key_press_event_t*>(event);
+        if (press->event != x_.root()) return false;
+        return handleGrabbedKeyPress(press->detail, press->state);
+    }
+    if (type == XCB_KEY_RELEASE) {
+        auto* release = reinterpret_cast<xcb_key_release_event_t*>(event);
+        if (release->event != x_.root()) return false;
+        // The release of a grabbed combination is ours too: Qt has no window for it.
+        return std::any_of(registrations_.begin(), registrations_.end(),
+                           [&](const auto& r) { return r.keycode == release->detail; });
+    }
+    if (type == XCB_MAPPING_NOTIFY) {
+        auto* mapping = reinterpret_cast<xcb_mapping_notify_event_t*>(event);
+        if (mapping->request == XCB_MAPPING_KEYBOARD || mapping->request == XCB_MAPPING_MODIFIER) {
+            for (auto& r : registrations_) ungrab(r);
+            readModifierMapping();
+            for (auto& r : registrations_) grab(r);
+            x_.flush();
+        }
+        return false;  // Qt refreshes its own keymap from the same event
+    }
+    return false;
+}
+
+}  // namespace quenlit::x11
