@@ -1,0 +1,258 @@
+#include "backends/x11/X11PanelWindow.h"
+
+#include "backends/x11/KeyTranslation.h"
+
+#include <xcb/xinput.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+namespace quenlit::x11 {
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+// The hotkey's own grab may still be active for an instant after the press that showed the panel.
+constexpr auto kGrabRetryFor = std::chrono::milliseconds(60);
+constexpr auto kGrabRetryEvery = std::chrono::milliseconds(3);
+
+constexpr Qt::WindowFlags kFloatingFlags =
+    Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint;
+constexpr Qt::WindowFlags kManagedFlags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+
+// Inside our own panels Control plays the part of the shortcut modifier, as every Qt program does.
+std::uint64_t flagsFor(std::uint16_t state) {
+    std::uint64_t flags = 0;
+    if (state & XCB_MOD_MASK_SHIFT) flags |= platform::eventFlags::shift;
+    if (state & XCB_MOD_MASK_CONTROL) flags |= platform::eventFlags::command;
+    if (state & XCB_MOD_MASK_1) flags |= platform::eventFlags::option;
+    if (state & XCB_MOD_MASK_4) flags |= platform::eventFlags::control;
+    return flags;
+}
+
+}  // namespace
+
+class X11PanelWindow::Host final : public QWidget {
+public:
+    explicit Host(X11PanelWindow& owner) : QWidget(nullptr, kFloatingFlags), owner_(owner) {
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        qApp->installEventFilter(this);
+    }
+    ~Host() override { qApp->removeEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget == nullptr || widget->window() != this) return false;
+        switch (event->type()) {
+            case QEvent::KeyPress: {
+                // Decided at the key press itself; shortcut overrides are left to the widgets.
+                auto* key = static_cast<QKeyEvent*>(event);
+                const auto keycode = static_cast<xcb_keycode_t>(key->nativeScanCode());
+                const auto state = static_cast<std::uint16_t>(key->nativeModifiers());
+                auto position = keyForKeycode(keycode);
+                return owner_.keyPressed(position ? position->virtualKey : -1, flagsFor(state), keycode, state);
+            }
+            case QEvent::MouseButtonPress: {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                owner_.currentEvent_ = mouse->button() == Qt::RightButton ? platform::EventType::rightMouseDown
+                                       : mouse->button() == Qt::LeftButton ? platform::EventType::leftMouseDown
+                                                                           : platform::EventType::otherMouseDown;
+                return false;
+            }
+            case QEvent::MouseButtonRelease:
+                owner_.currentEvent_ = platform::EventType::leftMouseUp;
+                return false;
+            default:
+                return false;
+        }
+    }
+
+protected:
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::ActivationChange && owner_.managed_ && !isActiveWindow()) owner_.resignKey();
+        QWidget::changeEvent(event);
+    }
+
+private:
+    X11PanelWindow& owner_;
+};
+
+X11PanelWindow::X11PanelWindow(X11Connection& connection, X11EventHub& events, X11HotKeys* hotKeys,
+                               platform::Size size, double primaryScreenHeight)
+    : x_(connection), events_(events), hotKeys_(hotKeys), host_(std::make_unique<Host>(*this)),
+      primaryHeight_(primaryScreenHeight) {
+    host_->resize(static_cast<int>(size.width), static_cast<int>(size.height));
+    handlerToken_ = events_.addHandler([this](xcb_generic_event_t* e) { return onXEvent(e); });
+    // Clicks anywhere on the screen, seen even while other programs hold the pointer.
+    if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(x_.raw(), &xcb_input_id);
+        ext != nullptr && ext->present) {
+        xinputOpcode_ = ext->major_opcode;
+        struct {
+            xcb_input_event_mask_t head;
+            std::uint32_t mask;
+        } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
+        xcb_input_xi_select_events(x_.raw(), x_.root(), 1, &mask.head);
+    }
+    const std::uint32_t rootMask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(x_.raw(), x_.root(), XCB_CW_EVENT_MASK, &rootMask);
+    x_.flush();
+}
+
+X11PanelWindow::~X11PanelWindow() {
+    events_.removeHandler(handlerToken_);
+    releaseGrab();
+}
+
+QWidget* X11PanelWindow::host() const { return host_.get(); }
+
+void X11PanelWindow::setContent(QWidget* content) { host_->layout()->addWidget(content); }
+
+void X11PanelWindow::setContentSize(platform::Size size) {
+    host_->setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
+    setFrameOrigin(origin_);
+}
+
+void X11PanelWindow::setFrameOrigin(platform::Point origin) {
+    origin_ = origin;
+    // From the bottom-left-origin space of the screens to X's top-left origin.
+    const double top = primaryHeight_ - (origin.y + host_->height());
+    host_->move(static_cast<int>(origin.x), static_cast<int>(top));
+}
+
+void X11PanelWindow::orderFrontRegardless() {
+    host_->show();
+    host_->raise();
+    if (QWindow* w = host_->windowHandle()) w->raise();
+    x_.flush();
+}
+
+bool X11PanelWindow::grabKeyboard() {
+    if (!host_->isVisible()) return false;
+    const auto window = static_cast<xcb_window_t>(host_->winId());
+    const auto deadline = std::chrono::steady_clock::now() + kGrabRetryFor;
+    while (true) {
+        auto cookie = xcb_grab_keyboard(x_.raw(), 1, window, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                        XCB_GRAB_MODE_ASYNC);
+        std::unique_ptr<xcb_grab_keyboard_reply_t, FreeDeleter> reply(
+            xcb_grab_keyboard_reply(x_.raw(), cookie, nullptr));
+        if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kGrabRetryEvery);
+    }
+}
+
+void X11PanelWindow::makeKey() {
+    if (managed_) {
+        host_->activateWindow();
+        return;
+    }
+    if (grabbed_) return;
+    grabbed_ = grabKeyboard();
+    // Qt's own idea of the active window decides where typed text goes; the X focus and the
+    // window manager's active window stay where they are.
+    if (grabbed_) QApplication::setActiveWindow(host_.get());
+}
+
+bool X11PanelWindow::isKeyWindow() {
+    if (!host_->isVisible()) return false;
+    return managed_ ? host_->isActiveWindow() : grabbed_;
+}
+
+bool X11PanelWindow::isVisible() { return host_->isVisible(); }
+
+void X11PanelWindow::releaseGrab() {
+    if (!grabbed_) return;
+    grabbed_ = false;
+    xcb_ungrab_keyboard(x_.raw(), XCB_CURRENT_TIME);
+    x_.flush();
+}
+
+void X11PanelWindow::orderOut() {
+    const bool wasKey = isKeyWindow();
+    releaseGrab();
+    host_->hide();
+    if (managed_) {
+        // The next showing tries the non-activating way again.
+        managed_ = false;
+        host_->setWindowFlags(kFloatingFlags);
+    }
+    if (QApplication::activeWindow() == host_.get()) QApplication::setActiveWindow(nullptr);
+    if (wasKey) didResignKey.emit();
+}
+
+void X11PanelWindow::activateApplication() {
+    if (managed_) return;
+    releaseGrab();
+    const bool wasVisible = host_->isVisible();
+    managed_ = true;
+    host_->setWindowFlags(kManagedFlags);  // hides the window; the native window is made again
+    if (wasVisible) {
+        host_->show();
+        setFrameOrigin(origin_);
+    }
+    host_->raise();
+    host_->activateWindow();
+}
+
+std::optional<platform::EventType> X11PanelWindow::currentEventType() { return currentEvent_; }
+
+void X11PanelWindow::resignKey() {
+    if (!host_->isVisible()) return;
+    releaseGrab();
+    didResignKey.emit();
+}
+
+bool X11PanelWindow::keyPressed(int virtualKey, std::uint64_t flags, xcb_keycode_t keycode, std::uint16_t state) {
+    currentEvent_ = platform::EventType::keyDown;
+    // Our own global hotkeys come first: the grab keeps them from the root window.
+    if (hotKeys_ != nullptr && hotKeys_->handleGrabbedKeyPress(keycode, state)) return true;
+    if (!keyDownHandler || virtualKey < 0) return false;
+    platform::InputEvent event;
+    event.type = platform::EventType::keyDown;
+    event.keyCode = virtualKey;
+    event.flags = flags;
+    return keyDownHandler(event);
+}
+
+bool X11PanelWindow::onXEvent(xcb_generic_event_t* event) {
+    const auto type = event->response_type & 0x7f;
+    if (!host_->isVisible()) return false;
+    if (type == XCB_GE_GENERIC && xinputOpcode_ != 0) {
+        auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(event);
+        if (ge->extension == xinputOpcode_ && ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
+            std::unique_ptr<xcb_query_pointer_reply_t, FreeDeleter> pointer(
+                xcb_query_pointer_reply(x_.raw(), xcb_query_pointer(x_.raw(), x_.root()), nullptr));
+            if (pointer && !host_->frameGeometry().contains(pointer->root_x, pointer->root_y)) resignKey();
+        }
+        return false;
+    }
+    if (type == XCB_PROPERTY_NOTIFY && !managed_ && grabbed_) {
+        auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
+        // Another window became active while the panel held the keyboard: it has lost it.
+        if (property->window == x_.root() && property->atom == x_.atom("_NET_ACTIVE_WINDOW")) resignKey();
+        return false;
+    }
+    return false;
+}
+
+std::unique_ptr<platform::PanelWindow> X11PanelWindowFactory::createPanel(platform::Size contentSize) {
+    auto window = std::make_unique<X11PanelWindow>(x_, events_, hotKeys_, contentSize, primaryHeight_);
+    created.push_back(window.get());
+    return window;
+}
+
+}  // namespace quenlit::x11

@@ -1,0 +1,82 @@
+#pragma once
+
+// A floating panel on X11. Shown as an override-redirect window that takes the keyboard with a
+// grab, it becomes "key" while _NET_ACTIVE_WINDOW stays with the application in front; when the
+// grab cannot be had (another program holds the keyboard) the panel falls back to an ordinary
+// managed window that is activated. Key presses reach the core's key handler first (after our own
+// global hotkeys, which the grab would otherwise swallow); the rest go to the content's focus
+// widget. Losing the grab, another window becoming active, or a click outside the panel counts as
+// losing the keyboard.
+
+#include "backends/x11/X11Connection.h"
+#include "backends/x11/X11EventHub.h"
+#include "backends/x11/X11HotKeys.h"
+#include "platform/PanelWindow.h"
+
+#include <memory>
+
+class QWidget;
+
+namespace quenlit::x11 {
+
+class X11PanelWindow final : public platform::PanelWindow {
+public:
+    X11PanelWindow(X11Connection& connection, X11EventHub& events, X11HotKeys* hotKeys, platform::Size size,
+                   double primaryScreenHeight);
+    ~X11PanelWindow() override;
+
+    // The top-level widget the interface draws into. The content fills it.
+    QWidget* host() const;
+    void setContent(QWidget* content);
+
+    void setContentSize(platform::Size size) override;
+    void setFrameOrigin(platform::Point origin) override;
+    void orderFrontRegardless() override;
+    void makeKey() override;
+    bool isKeyWindow() override;
+    bool isVisible() override;
+    void orderOut() override;
+    void activateApplication() override;
+    std::optional<platform::EventType> currentEventType() override;
+
+    void setPrimaryScreenHeight(double height) { primaryHeight_ = height; }
+
+    class Host;
+
+private:
+    bool onXEvent(xcb_generic_event_t* event);
+    bool grabKeyboard();
+    void releaseGrab();
+    void resignKey();
+    bool keyPressed(int virtualKey, std::uint64_t flags, xcb_keycode_t keycode, std::uint16_t state);
+
+    X11Connection& x_;
+    X11EventHub& events_;
+    X11HotKeys* hotKeys_;
+    std::unique_ptr<Host> host_;
+    int handlerToken_ = 0;
+    std::uint8_t xinputOpcode_ = 0;
+    double primaryHeight_;
+    platform::Point origin_;
+    bool grabbed_ = false;
+    bool managed_ = false;  // the fallback: a window the window manager activates
+    std::optional<platform::EventType> currentEvent_;
+};
+
+class X11PanelWindowFactory final : public platform::PanelWindowFactory {
+public:
+    X11PanelWindowFactory(X11Connection& connection, X11EventHub& events, X11HotKeys* hotKeys,
+                          double primaryScreenHeight)
+        : x_(connection), events_(events), hotKeys_(hotKeys), primaryHeight_(primaryScreenHeight) {}
+    std::unique_ptr<platform::PanelWindow> createPanel(platform::Size contentSize) override;
+    // The windows made so far, for the interface to fill.
+    std::vector<X11PanelWindow*> created;
+
+private:
+    X11Connection& x_;
+    X11EventHub& events_;
+    X11HotKeys* hotKeys_;
+    double primaryHeight_;
+};
+
+}  // namespace quenlit::x11
