@@ -1,0 +1,237 @@
+#include "ui/LauncherView.h"
+
+#include "ui/Style.h"
+#include "ui/Symbols.h"
+
+#include <QAbstractScrollArea>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace quenlit::ui {
+namespace {
+
+constexpr int kRowHeight = 38;  // 6 + the 26-point icon box + 6
+constexpr int kRowSpacing = 1;
+constexpr int kListPadX = 8;
+constexpr int kListPadY = 6;
+
+}  // namespace
+
+// The rows, painted lazily: only those inside the viewport are drawn.
+class RowList final : public QAbstractScrollArea {
+public:
+    RowList(ContentView& model, IconCache& icons, QWidget* parent) : QAbstractScrollArea(parent), model_(model), icons_(icons) {
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        viewport()->setAutoFillBackground(false);
+        setAutoFillBackground(false);
+    }
+
+    void setPresentation(ContentView::Presentation p) {
+        presentation_ = std::move(p);
+        const int content = presentation_.rows.empty()
+                                ? 0
+                                : kListPadY * 2 + static_cast<int>(presentation_.rows.size()) * (kRowHeight + kRowSpacing) -
+                                      kRowSpacing;
+        verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
+        verticalScrollBar()->setPageStep(viewport()->height());
+        viewport()->update();
+    }
+
+    void scrollTo(const Uuid& id) {
+        for (std::size_t i = 0; i < presentation_.rows.size(); ++i) {
+            if (presentation_.rows[i].id != id) continue;
+            const int top = rowTop(static_cast<int>(i));
+            const int bottom = top + kRowHeight;
+            const int y = verticalScrollBar()->value();
+            // Just enough to show the row, no preferred anchor.
+            if (top < y) verticalScrollBar()->setValue(top);
+            if (bottom > y + viewport()->height()) verticalScrollBar()->setValue(bottom - viewport()->height());
+            return;
+        }
+    }
+
+protected:
+    static int rowTop(int index) { return kListPadY + index * (kRowHeight + kRowSpacing); }
+
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(viewport());
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal dpr = devicePixelRatioF();
+        if (presentation_.emptyState) {
+            const auto& empty = *presentation_.emptyState;
+            const QPixmap symbol = symbolPixmap(empty.symbol, 22, style::tertiaryText(), dpr);
+            const int cx = viewport()->width() / 2;
+            p.drawPixmap(cx - 11, 36, symbol);
+            p.setFont(style::font(13));
+            p.setPen(style::tertiaryText());
+            p.drawText(QRect(0, 36 + 22 + 6, viewport()->width(), 20), Qt::AlignHCenter | Qt::AlignTop,
+                       QString::fromStdString(empty.text));
+        }
+        const int offset = verticalScrollBar()->value();
+        const int first = std::max(0, (offset - kListPadY) / (kRowHeight + kRowSpacing));
+        for (int i = first; i < static_cast<int>(presentation_.rows.size()); ++i) {
+            const int top = rowTop(i) - offset;
+            if (top > viewport()->height()) break;
+            paintRow(p, presentation_.rows[static_cast<std::size_t>(i)], QRect(kListPadX, top, viewport()->width() - 2 * kListPadX, kRowHeight), dpr);
+        }
+        // The version label lies over the list's bottom-right corner.
+        p.setFont(style::font(9, QFont::Light));
+        p.setPen(style::quaternaryText());
+        p.drawText(QRect(0, 0, viewport()->width() - 10, viewport()->height() - 6), Qt::AlignRight | Qt::AlignBottom,
+                   QString::fromStdString(presentation_.versionLabel));
+    }
+
+    void paintRow(QPainter& p, const ContentView::Row& row, const QRect& r, qreal dpr) {
+        if (row.isSelected) {
+            QPainterPath path;
+            path.addRoundedRect(QRectF(r), 6, 6);
+            p.fillPath(path, style::accent());
+        }
+        const QRect iconBox(r.left() + 10, r.top() + 6, 26, 26);
+        const QColor symbolColor = row.isSelected ? QColor(Qt::white) : style::secondaryText();
+        const bool isPlaceholder = row.icon.source == IconRef::Source::symbol && row.icon.name == "app.dashed";
+        const int iconSize = isPlaceholder ? 18 : 24;
+        if (auto pixmap = icons_.pixmap(row.icon, iconSize, symbolColor, dpr)) {
+            // Aligned to the bottom-right corner of the icon box.
+            p.drawPixmap(iconBox.right() + 1 - iconSize - (isPlaceholder ? 3 : 0), iconBox.bottom() + 1 - iconSize - (isPlaceholder ? 3 : 0), *pixmap);
+        }
+        if (row.isRunning) {
+            const QRectF dot(iconBox.right() + 1 - 6 + 2, iconBox.bottom() + 1 - 6 + 2, 6, 6);
+            p.setBrush(row.isSelected ? QColor(Qt::white) : style::accent());
+            QColor outline = row.isSelected ? style::accent() : style::primaryText();
+            outline.setAlphaF(row.isSelected ? 0.9f : 0.15f);
+            p.setPen(QPen(outline, 1));
+            p.drawEllipse(dot);
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::NoBrush);
+        }
+        int x = iconBox.right() + 1 + 10;
+        const QFont nameFont = style::font(13, row.nameWeight == ContentView::NameWeight::semibold ? QFont::DemiBold : QFont::Medium);
+        p.setFont(nameFont);
+        p.setPen(row.isSelected ? QColor(Qt::white) : style::primaryText());
+        const QString name = QString::fromStdString(row.name);
+        const int available = r.right() - 10 - x;
+        const QString shownName = QFontMetrics(nameFont).elidedText(name, Qt::ElideRight, available);
+        p.drawText(QRect(x, r.top(), available, r.height()), Qt::AlignLeft | Qt::AlignVCenter, shownName);
+        x += QFontMetrics(nameFont).horizontalAdvance(shownName) + 6;
+        if (row.secondaryText && x < r.right() - 10) {
+            const QFont secondaryFont = style::font(12);
+            p.setFont(secondaryFont);
+            QColor c = row.isSelected ? QColor(255, 255, 255, 204) : style::secondaryText();
+            p.setPen(c);
+            const QString text = QString::fromStdString(*row.secondaryText);
+            p.drawText(QRect(x, r.top(), r.right() - 10 - x, r.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                       QFontMetrics(secondaryFont).elidedText(text, Qt::ElideRight, r.right() - 10 - x));
+        }
+    }
+
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() != Qt::LeftButton) return;
+        const int y = static_cast<int>(event->position().y()) + verticalScrollBar()->value() - kListPadY;
+        if (y < 0) return;
+        const int index = y / (kRowHeight + kRowSpacing);
+        if (y % (kRowHeight + kRowSpacing) >= kRowHeight) return;
+        if (index < static_cast<int>(presentation_.rows.size())) model_.clickRow(static_cast<std::size_t>(index));
+    }
+
+    void resizeEvent(QResizeEvent* event) override {
+        QAbstractScrollArea::resizeEvent(event);
+        setPresentation(presentation_);
+    }
+
+    void scrollContentsBy(int, int) override { viewport()->update(); }
+
+private:
+    ContentView& model_;
+    IconCache& icons_;
+    ContentView::Presentation presentation_;
+};
+
+LauncherView::LauncherView(ContentView& model, IconCache& icons, QWidget* parent)
+    : QWidget(parent), model_(model), icons_(icons) {
+    setFixedSize(640, 400);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* header = new QHBoxLayout();
+    header->setContentsMargins(14, 10, 14, 10);
+    header->setSpacing(10);
+    symbol_ = new QLabel(this);
+    symbol_->setFixedSize(16, 16);
+    field_ = new QLineEdit(this);
+    field_->setFrame(false);
+    field_->setPlaceholderText(QString::fromUtf8(ContentView::kPlaceholder));
+    field_->setFont(style::font(static_cast<int>(ContentView::kSearchFontSize)));
+    field_->setFixedHeight(28);
+    field_->setAttribute(Qt::WA_MacShowFocusRect, false);
+    field_->setStyleSheet("QLineEdit { background: transparent; border: none; }");
+    clear_ = new QToolButton(this);
+    clear_->setAutoRaise(true);
+    clear_->setFocusPolicy(Qt::NoFocus);
+    clear_->setIcon(QIcon(symbolPixmap("xmark.circle.fill", 14, style::tertiaryText(), devicePixelRatioF())));
+    clear_->setIconSize(QSize(14, 14));
+    clear_->setStyleSheet("QToolButton { border: none; background: transparent; }");
+    header->addWidget(symbol_);
+    header->addWidget(field_, 1);
+    header->addWidget(clear_);
+    column->addLayout(header);
+
+    auto* line = new QWidget(this);
+    line->setFixedHeight(1);
+    line->setStyleSheet(QString("background: %1;").arg(style::divider().name(QColor::HexArgb)));
+    column->addWidget(line);
+
+    list_ = new RowList(model_, icons_, this);
+    column->addWidget(list_, 1);
+
+    QObject::connect(field_, &QLineEdit::textEdited, [this](const QString& text) {
+        model_.setQuery(text.toStdString());
+    });
+    QObject::connect(clear_, &QToolButton::clicked, [this] { model_.clearButtonPressed(); });
+    connections_.push_back(model_.changed.connect([this] { refresh(); }));
+    connections_.push_back(model_.scrollRequested.connect([this](const Uuid& id) { list_->scrollTo(id); }));
+    connections_.push_back(icons_.loaded.connect([this] { list_->viewport()->update(); }));
+    refresh();
+}
+
+LauncherView::~LauncherView() = default;
+
+void LauncherView::refresh() {
+    ContentView::Presentation p = model_.presentation();
+    const QString query = QString::fromStdString(model_.query());
+    // Written only when it differs, so the caret stays where the user put it.
+    if (field_->text() != query) field_->setText(query);
+    symbol_->setPixmap(symbolPixmap("magnifyingglass", 16,
+                                    p.searchSymbolHighlighted ? style::accent() : style::secondaryText(),
+                                    devicePixelRatioF()));
+    clear_->setVisible(p.showsClearButton);
+    list_->setPresentation(std::move(p));
+}
+
+void LauncherView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()), 10, 10);
+    p.fillPath(path, style::windowBackground());
+}
+
+void LauncherView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // Without a compositor the corners are cut by a mask instead of transparency.
+    QPainterPath path;
+    path.addRoundedRect(QRectF(rect()), 10, 10);
+    setMask(QRegion(path.toFillPolygon().toPolygon()));
+}
+
+}  // namespace quenlit::ui
