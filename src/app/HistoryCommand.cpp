@@ -1,11 +1,169 @@
-// placeholder: replaced by its owner
 #include "app/Commands.h"
 
+#include "base/Paths.h"
+#include "base/Text.h"
+#include "clipboard/ClipboardStore.h"
+#include "clipboard/HistoryJson.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/utext.h>
+
+#include <charconv>
+#include <memory>
 #include <ostream>
+#include <set>
 
 namespace quenlit::app {
-int runHistory(std::span<const std::string>, std::ostream&, std::ostream& err) {
-    err << "quenlit: history is not available in this build\n";
-    return 2;
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quenlit history [--json] [--limit N] [--] [QUERY...]\n"
+    "       quenlit history --stats\n";
+constexpr std::size_t kShownCharacters = 120;
+
+struct HistoryArguments {
+    bool json = false;
+    bool stats = false;
+    std::optional<std::size_t> limit;
+    std::vector<std::string> words;
+};
+
+std::optional<std::size_t> positiveNumber(const std::string& s) {
+    std::size_t value = 0;
+    const char* end = s.data() + s.size();
+    auto [ptr, ec] = std::from_chars(s.data(), end, value);
+    if (s.empty() || ec != std::errc() || ptr != end || value == 0) return std::nullopt;
+    return value;
 }
+
+// Options come before "--"; every other word is part of the query.
+std::optional<HistoryArguments> parse(std::span<const std::string> args, std::ostream& err) {
+    HistoryArguments parsed;
+    bool optionsDone = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsDone || !a.starts_with("--")) {
+            parsed.words.push_back(a);
+        } else if (a == "--") {
+            optionsDone = true;
+        } else if (a == "--json") {
+            parsed.json = true;
+        } else if (a == "--stats") {
+            parsed.stats = true;
+        } else if (a == "--limit") {
+            std::optional<std::size_t> n = i + 1 < args.size() ? positiveNumber(args[i + 1]) : std::nullopt;
+            if (!n) {
+                err << "quenlit: --limit needs a positive whole number\n" << kUsage;
+                return std::nullopt;
+            }
+            parsed.limit = n;
+            ++i;
+        } else {
+            err << "quenlit: unknown option '" << a << "' for history (see 'quenlit --help')\n";
+            return std::nullopt;
+        }
+    }
+    if (parsed.stats && (parsed.json || parsed.limit || !parsed.words.empty())) {
+        err << "quenlit: --stats takes no other option and no query\n" << kUsage;
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+// The first `count` user-perceived characters of a UTF-8 text, without decoding the rest of it.
+std::string_view leadingCharacters(std::string_view s, std::size_t count, bool& cut) {
+    cut = false;
+    UErrorCode status = U_ZERO_ERROR;
+    UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
+    std::unique_ptr<icu::BreakIterator> it(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status) || !it) {
+        utext_close(ut);
+        return s;
+    }
+    it->setText(ut, status);
+    std::size_t seen = 0;
+    int32_t end = it->first();
+    while (seen < count) {
+        const int32_t next = it->next();
+        if (next == icu::BreakIterator::DONE) break;
+        end = next;
+        ++seen;
+    }
+    cut = seen == count && it->next() != icu::BreakIterator::DONE;
+    utext_close(ut);
+    return s.substr(0, static_cast<std::size_t>(end));
+}
+
+std::string shortened(const ClipboardItem& item) {
+    if (item.kind == ClipboardItem::Kind::image) return "Image";
+    std::string flat = item.text();
+    for (char& c : flat) {
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    }
+    bool cut = false;
+    std::string out(leadingCharacters(text::trim(flat), kShownCharacters, cut));
+    if (cut) out += "…";
+    return out;
+}
+
+std::uintmax_t fileSize(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    return ec ? 0 : size;
+}
+
+}  // namespace
+
+// Reads the history as the program loads it (its first items, the image limit applied) and
+// changes nothing: no save, no migration, no deletion of the images beyond the limit.
+int runHistory(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    std::optional<HistoryArguments> parsed = parse(args, err);
+    if (!parsed) return 2;
+    const ClipboardStore::Options defaults;
+    const std::filesystem::path path = XdgDirs::current().appDataDir() / ClipboardStore::historyFileName;
+    std::error_code ec;
+    if (std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found) {
+        out << "clipboard: no history file yet at " << path.string() << '\n';
+        return 0;
+    }
+    historyJson::Decoded decoded = historyJson::readFile(path, static_cast<std::size_t>(defaults.maxItems));
+    if (decoded.error) {
+        out << "clipboard: failed to load history — " << *decoded.error << '\n';
+        return 1;
+    }
+    std::vector<ClipboardItem> items = std::move(decoded.items);
+    ClipboardStore::capImages(items, defaults.maxImages);
+
+    if (parsed->stats) {
+        std::uintmax_t bytes = fileSize(path);
+        std::size_t images = 0;
+        std::set<std::string> counted;
+        for (const auto& item : items) {
+            if (item.kind != ClipboardItem::Kind::image) continue;
+            ++images;
+            if (item.imagePath && counted.insert(*item.imagePath).second) bytes += fileSize(*item.imagePath);
+        }
+        out << "items: " << items.size() << "\nimages: " << images << "\nbytes: " << bytes << '\n';
+        return 0;
+    }
+
+    std::string query;
+    for (const auto& w : parsed->words)
+        query += (query.empty() ? "" : " ") + w;
+    const auto now = std::chrono::system_clock::now();
+    std::size_t shown = 0;
+    for (const auto& item : ClipboardStore::filter(items, query)) {
+        if (parsed->limit && shown == *parsed->limit) break;
+        ++shown;
+        if (parsed->json) {
+            out << historyJson::encodeItem(item) << '\n';
+        } else {
+            out << item.timeLabel(now) << "  " << ClipboardItem::kindName(item.kind) << "  "
+                << shortened(item) << '\n';
+        }
+    }
+    return 0;
+}
+
 }  // namespace quenlit::app

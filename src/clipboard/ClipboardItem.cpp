@@ -1,1 +1,122 @@
-// placeholder: replaced by its owner
+#include "clipboard/ClipboardItem.h"
+
+#include "base/Text.h"
+
+#include <unicode/calendar.h>
+#include <unicode/datefmt.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include <mutex>
+
+namespace quenlit {
+
+struct ClipboardItem::Content {
+    explicit Content(std::string t) : text(std::move(t)) {}
+    std::string text;
+    mutable std::once_flag loweredOnce;
+    mutable std::string lowered;
+};
+
+namespace {
+
+const std::string& emptyString() {
+    static const std::string empty;
+    return empty;
+}
+
+UDate toUDate(std::chrono::system_clock::time_point t) {
+    return static_cast<UDate>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+}
+
+// ICU formatters are not safe to share between threads, and creating one costs far more than a
+// format call, so each thread that labels items keeps its own pair.
+struct Formatters {
+    std::unique_ptr<icu::DateFormat> time{icu::DateFormat::createTimeInstance(icu::DateFormat::kShort)};
+    std::unique_ptr<icu::DateFormat> date{
+        icu::DateFormat::createDateInstance(icu::DateFormat::kMediumRelative)};
+    std::unique_ptr<icu::Calendar> calendar;
+
+    Formatters() {
+        UErrorCode status = U_ZERO_ERROR;
+        calendar.reset(icu::Calendar::createInstance(status));
+        if (U_FAILURE(status)) calendar.reset();
+    }
+};
+
+Formatters& formatters() {
+    thread_local Formatters instance;
+    return instance;
+}
+
+bool sameCalendarDay(icu::Calendar& calendar, UDate a, UDate b) {
+    UErrorCode status = U_ZERO_ERROR;
+    calendar.setTime(a, status);
+    const int32_t eraA = calendar.get(UCAL_ERA, status);
+    const int32_t yearA = calendar.get(UCAL_EXTENDED_YEAR, status);
+    const int32_t dayA = calendar.get(UCAL_DAY_OF_YEAR, status);
+    calendar.setTime(b, status);
+    const int32_t eraB = calendar.get(UCAL_ERA, status);
+    const int32_t yearB = calendar.get(UCAL_EXTENDED_YEAR, status);
+    const int32_t dayB = calendar.get(UCAL_DAY_OF_YEAR, status);
+    return U_SUCCESS(status) && eraA == eraB && yearA == yearB && dayA == dayB;
+}
+
+}  // namespace
+
+std::string_view ClipboardItem::kindName(Kind kind) {
+    return kind == Kind::image ? "image" : "text";
+}
+
+std::optional<ClipboardItem::Kind> ClipboardItem::parseKind(std::string_view name) {
+    if (name == "text") return Kind::text;
+    if (name == "image") return Kind::image;
+    return std::nullopt;
+}
+
+ClipboardItem::ClipboardItem(Uuid id_, Kind kind_, std::string text, std::optional<std::string> imagePath_,
+                             std::chrono::system_clock::time_point createdAt_)
+    : id(id_), kind(kind_), imagePath(std::move(imagePath_)), createdAt(createdAt_) {
+    if (!text.empty()) content_ = std::make_shared<const Content>(std::move(text));
+}
+
+ClipboardItem ClipboardItem::makeText(Uuid id, std::string text,
+                                      std::chrono::system_clock::time_point createdAt) {
+    return ClipboardItem(id, Kind::text, std::move(text), std::nullopt, createdAt);
+}
+
+ClipboardItem ClipboardItem::makeImage(Uuid id, std::string imagePath,
+                                       std::chrono::system_clock::time_point createdAt) {
+    return ClipboardItem(id, Kind::image, std::string(), std::move(imagePath), createdAt);
+}
+
+const std::string& ClipboardItem::text() const {
+    return content_ ? content_->text : emptyString();
+}
+
+const std::string& ClipboardItem::loweredText() const {
+    if (!content_) return emptyString();
+    std::call_once(content_->loweredOnce, [c = content_.get()] { c->lowered = text::lowercase(c->text); });
+    return content_->lowered;
+}
+
+std::string ClipboardItem::timeLabel(std::chrono::system_clock::time_point now) const {
+    Formatters& f = formatters();
+    const UDate created = toUDate(createdAt);
+    const bool today = f.calendar && sameCalendarDay(*f.calendar, created, toUDate(now));
+    icu::DateFormat* format = today ? f.time.get() : f.date.get();
+    if (format == nullptr) return {};
+    icu::UnicodeString out;
+    format->format(created, out);
+    std::string utf8;
+    out.toUTF8String(utf8);
+    return utf8;
+}
+
+bool ClipboardItem::operator==(const ClipboardItem& other) const {
+    return id == other.id && kind == other.kind && text() == other.text() && imagePath == other.imagePath &&
+           createdAt == other.createdAt;
+}
+
+}  // namespace quenlit

@@ -1,1 +1,248 @@
-// placeholder: replaced by its owner
+#include "clipboard/ClipboardStore.h"
+
+#include "base/Log.h"
+#include "base/Paths.h"
+#include "base/Text.h"
+
+#include <algorithm>
+#include <functional>
+#include <random>
+
+namespace quenlit {
+namespace {
+
+// Version 4: random, from the operating system's entropy source through random_device.
+Uuid randomUuid() {
+    static thread_local std::random_device device;
+    Uuid uuid;
+    for (std::size_t i = 0; i < uuid.bytes.size(); i += 4) {
+        const auto word = static_cast<std::uint32_t>(device());
+        for (std::size_t j = 0; j < 4; ++j)
+            uuid.bytes[i + j] = static_cast<std::uint8_t>(word >> (8 * j));
+    }
+    uuid.bytes[6] = static_cast<std::uint8_t>((uuid.bytes[6] & 0x0F) | 0x40);
+    uuid.bytes[8] = static_cast<std::uint8_t>((uuid.bytes[8] & 0x3F) | 0x80);
+    return uuid;
+}
+
+bool isImageItem(const ClipboardItem& item) {
+    return item.kind == ClipboardItem::Kind::image;
+}
+
+// A substring search that stays fast on 100,000-character texts: the query is searched for many
+// times per keystroke, so its skip table is built once per call.
+class Needle {
+  public:
+    explicit Needle(const std::string& needle) : needle_(needle), searcher_(needle_.begin(), needle_.end()) {}
+    bool foundIn(const std::string& haystack) const {
+        if (haystack.size() < needle_.size()) return false;
+        if (needle_.size() == 1) return haystack.find(needle_[0]) != std::string::npos;
+        return std::search(haystack.begin(), haystack.end(), searcher_) != haystack.end();
+    }
+
+  private:
+    std::string needle_;
+    std::boyer_moore_horspool_searcher<std::string::const_iterator> searcher_;
+};
+
+}  // namespace
+
+ClipboardStore::ClipboardStore(Services services, Options options)
+    : scheduler_(services.scheduler),
+      pasteboard_(services.pasteboard),
+      imageCodec_(services.imageCodec),
+      secretStore_(services.secretStore),
+      files_(services.files),
+      self_(std::make_shared<ClipboardStore*>(this)),
+      maxItems_(options.maxItems),
+      maxImages_(options.maxImages),
+      maxTextLength_(options.maxTextLength),
+      pollInterval_(options.pollInterval),
+      persistDebounce_(options.persistDebounce),
+      appDataDir_(options.appDataDir ? *options.appDataDir : XdgDirs::current().appDataDir()),
+      wallClock_(options.wallClock ? std::move(options.wallClock)
+                                   : std::function<std::chrono::system_clock::time_point()>(
+                                         [] { return std::chrono::system_clock::now(); })) {
+    if (options.persistToDisk) {
+        storagePath_ = options.storagePath ? *options.storagePath : defaultStoragePath();
+        imagesDirectory_ =
+            options.imagesDirectory ? *options.imagesDirectory : storagePath_->parent_path() / "images";
+    } else if (options.imagesDirectory) {
+        imagesDirectory_ = *options.imagesDirectory;
+    }
+    if (imagesDirectory_) {
+        imagesDirectoryStandard_ = imagesDirectory_->lexically_normal();
+        // "images/" and "images" name the same folder; ownership compares against "images/".
+        if (!imagesDirectoryStandard_.has_filename())
+            imagesDirectoryStandard_ = imagesDirectoryStandard_.parent_path();
+    }
+    initWriter();
+}
+
+std::vector<ClipboardItem> ClipboardStore::filter(const std::vector<ClipboardItem>& items,
+                                                  std::string_view matching) {
+    const std::string query = text::lowercase(text::trim(matching));
+    if (query.empty()) return items;
+    const Needle needle(query);
+    const bool imagesMatch = std::string_view("image").find(query) != std::string_view::npos;
+    std::vector<ClipboardItem> result;
+    for (const auto& item : items) {
+        if (isImageItem(item) ? imagesMatch : needle.foundIn(item.loweredText())) result.push_back(item);
+    }
+    return result;
+}
+
+bool ClipboardStore::insertText(std::string text, bool persist) {
+    const std::size_t length = text::graphemeCount(text);
+    if (length > maxTextLength_) {
+        log::write("clipboard: skipped oversized item len=" + std::to_string(length) +
+                   " (max=" + std::to_string(maxTextLength_) + ")");
+        return false;
+    }
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (!isImageItem(items_[i]) && items_[i].text() == text) {
+            moveToFront(i);
+            notifyItemsChanged();
+            if (persist) schedulePersist();
+            return true;
+        }
+    }
+    items_.insert(items_.begin(), ClipboardItem::makeText(randomUuid(), std::move(text), wallClock_()));
+    trimToMaxItems();
+    log::write("clipboard: captured text len=" + std::to_string(length) +
+               " history=" + std::to_string(items_.size()));
+    notifyItemsChanged();
+    if (persist) schedulePersist();
+    return true;
+}
+
+std::optional<ClipboardItem> ClipboardStore::insertImage(std::string_view pngData, bool persist) {
+    if (!imagesDirectory_) {
+        log::write("clipboard: no images dir — skipped image capture");
+        return std::nullopt;
+    }
+    const std::filesystem::path file = *imagesDirectory_ / (randomUuid().toString() + ".png");
+    std::optional<std::string> error = files_.ensurePrivateDirectory(*imagesDirectory_);
+    if (!error) {
+        std::filesystem::path temp = file;
+        temp += ".tmp";
+        error = files_.writeAtomically(file, temp, pngData, 0600);
+    }
+    if (error) {
+        log::write("clipboard: image write failed — " + *error);
+        return std::nullopt;
+    }
+    ClipboardItem item = ClipboardItem::makeImage(randomUuid(), file.string(), wallClock_());
+    items_.insert(items_.begin(), item);
+    enforceImageCap();
+    trimToMaxItems();
+    log::write("clipboard: captured image (" + std::to_string(pngData.size()) + " bytes) history=" +
+               std::to_string(items_.size()) + " images=" + std::to_string(imageCount()));
+    notifyItemsChanged();
+    if (persist) schedulePersist();
+    return item;
+}
+
+void ClipboardStore::remove(const ClipboardItem& item) {
+    auto it =
+        std::find_if(items_.begin(), items_.end(), [&](const ClipboardItem& i) { return i.id == item.id; });
+    if (it == items_.end()) return;
+    ClipboardItem removed = std::move(*it);
+    items_.erase(it);
+    deleteOwnedImage(removed);
+    notifyItemsChanged();
+    persistNow();
+    log::write("clipboard: removed item (history=" + std::to_string(items_.size()) + ")");
+}
+
+void ClipboardStore::removeAll() {
+    std::vector<ClipboardItem> removed = std::move(items_);
+    items_.clear();
+    for (const auto& item : removed)
+        deleteOwnedImage(item);
+    notifyItemsChanged();
+    persistNow();
+    log::write("clipboard: removed all items");
+}
+
+void ClipboardStore::promote(const ClipboardItem& item) {
+    auto byId =
+        std::find_if(items_.begin(), items_.end(), [&](const ClipboardItem& i) { return i.id == item.id; });
+    std::size_t index = 0;
+    if (byId != items_.end()) {
+        index = static_cast<std::size_t>(byId - items_.begin());
+    } else {
+        if (isImageItem(item)) return;
+        auto byText = std::find_if(items_.begin(), items_.end(), [&](const ClipboardItem& i) {
+            return !isImageItem(i) && i.text() == item.text();
+        });
+        if (byText == items_.end()) return;
+        index = static_cast<std::size_t>(byText - items_.begin());
+    }
+    if (index == 0) return;
+    moveToFront(index);
+    notifyItemsChanged();
+}
+
+std::optional<std::filesystem::path> ClipboardStore::imageURL(const ClipboardItem& item) const {
+    if (!isImageItem(item) || !item.imagePath || item.imagePath->empty()) return std::nullopt;
+    std::filesystem::path path(*item.imagePath);
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return std::nullopt;
+    return path;
+}
+
+std::size_t ClipboardStore::imageCount() const {
+    return static_cast<std::size_t>(std::count_if(items_.begin(), items_.end(), isImageItem));
+}
+
+bool ClipboardStore::ownsImage(std::string_view path) const {
+    if (!imagesDirectory_) return false;
+    const std::string folder = imagesDirectoryStandard_.string() + "/";
+    std::filesystem::path file(path);
+    // A relative path would be resolved against whatever the working folder happens to be.
+    if (!file.is_absolute()) return false;
+    return file.lexically_normal().string().starts_with(folder);
+}
+
+void ClipboardStore::trimToMaxItems() {
+    const auto limit = static_cast<std::size_t>(std::max(maxItems_, 0));
+    if (items_.size() <= limit) return;
+    std::vector<ClipboardItem> dropped(
+        std::make_move_iterator(items_.begin() + static_cast<std::ptrdiff_t>(limit)),
+        std::make_move_iterator(items_.end()));
+    items_.resize(limit);
+    for (const auto& item : dropped)
+        deleteOwnedImage(item);
+}
+
+std::vector<ClipboardItem> ClipboardStore::capImages(std::vector<ClipboardItem>& items, int maxImages) {
+    std::vector<ClipboardItem> dropped;
+    std::size_t images = static_cast<std::size_t>(std::count_if(items.begin(), items.end(), isImageItem));
+    const auto limit = static_cast<std::size_t>(std::max(maxImages, 0));
+    for (std::size_t i = items.size(); i > 0 && images > limit; --i) {
+        if (!isImageItem(items[i - 1])) continue;
+        dropped.push_back(std::move(items[i - 1]));
+        items.erase(items.begin() + static_cast<std::ptrdiff_t>(i - 1));
+        --images;
+    }
+    return dropped;
+}
+
+void ClipboardStore::enforceImageCap() {
+    for (const auto& item : capImages(items_, maxImages_))
+        deleteOwnedImage(item);
+}
+
+void ClipboardStore::deleteOwnedImage(const ClipboardItem& item) const {
+    if (!isImageItem(item) || !item.imagePath || !ownsImage(*item.imagePath)) return;
+    std::error_code ignored;
+    std::filesystem::remove(*item.imagePath, ignored);
+}
+
+void ClipboardStore::moveToFront(std::size_t index) {
+    std::rotate(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(index),
+                items_.begin() + static_cast<std::ptrdiff_t>(index) + 1);
+}
+
+}  // namespace quenlit

@@ -17,8 +17,10 @@
 #include "platform/SecretStore.h"
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +56,8 @@ class ClipboardStore {
         // False keeps the history in memory only: no history file, and no images folder unless
         // one is given explicitly.
         bool persistToDisk = true;
+        // The wall clock that stamps new items. Default: the system clock.
+        std::function<std::chrono::system_clock::time_point()> wallClock;
     };
 
     // The program's own marker, written next to everything paste-back puts on the clipboard.
@@ -83,7 +87,9 @@ class ClipboardStore {
 
     // All items for an empty (after trimming) query; otherwise, in order, the texts containing
     // the lower-cased query and, when "image" contains it, every image.
-    std::vector<ClipboardItem> items(std::string_view matching) const;
+    std::vector<ClipboardItem> items(std::string_view matching) const { return filter(items_, matching); }
+    // The same filter over any list of items.
+    static std::vector<ClipboardItem> filter(const std::vector<ClipboardItem>& items, std::string_view query);
 
     // Adds a text at the top, or moves an equal text there. False when the text is too long.
     bool insertText(std::string text, bool persist);
@@ -116,10 +122,17 @@ class ClipboardStore {
     // ---- Persistence.
     // Loads the history file once per process (or migrates the legacy encrypted history).
     void loadFromDiskIfNeeded();
-    // Writes the history file now. True when it was written (or there is no history file).
+    // Encodes the history now and hands it to the file writer, which replaces the history file on a
+    // background task; writes run one at a time, in order, and a write that has not started yet is
+    // superseded by a newer one. False only when there is nothing the writer could be given.
     bool persistNow();
+    // Blocks until every history handed to the writer is on disk (the destructor does this too).
+    void flushPendingWrites();
     // Writes the history file persistDebounce after the last of a burst of calls.
     void schedulePersist();
+
+    // Drops the oldest image items beyond maxImages; returns what was dropped, oldest last.
+    static std::vector<ClipboardItem> capImages(std::vector<ClipboardItem>& items, int maxImages);
 
     // The legacy key: exactly 32 bytes, or none.
     static std::optional<std::string> legacyKeychainKey(platform::SecretStore& secrets);
@@ -186,6 +199,14 @@ class ClipboardStore {
         std::size_t itemCount;
     };
     std::optional<PendingMigration> pendingMigration_;
+
+    // The serial file writer; shared with its background tasks, which may outlive the store.
+    struct HistoryWriter;
+    std::shared_ptr<HistoryWriter> writer_;
+    std::function<std::chrono::system_clock::time_point()> wallClock_;
+
+    void initWriter();
+    void onWriteFinished(bool succeeded);
 };
 
 }  // namespace quenlit

@@ -1,0 +1,18 @@
+#pragma once
+
+// Atomic, durable file replacement with POSIX calls: write a temporary file, fsync it, rename it
+// over the target, fsync the folder.
+
+#include "platform/AtomicFile.h"
+
+namespace quenlit::linux_backend {
+
+class PosixAtomicFile final : public platform::AtomicFile {
+  public:
+    std::optional<std::string> writeAtomically(const std::filesystem::path& path,
+                                               const std::filesystem::path& tempPath, std::string_view bytes,
+                                               unsigned mode = 0600) override;
+    std::optional<std::string> ensurePrivateDirectory(const std::filesystem::path& dir) override;
+};
+
+}  // namespace quenlit::linux_backend

@@ -1,0 +1,42 @@
+#pragma once
+
+// The history file's format: one JSON array of item objects, newest first, written compactly
+// with sorted keys (createdAt, id, imagePath, kind, text). Dates are UTC with whole seconds and a
+// trailing "Z"; identifiers are upper-case UUIDs. Reading is strict: one bad item (a missing
+// required key, an unknown kind, a malformed date or UUID) makes the whole document unreadable,
+// because a half-read history would be saved back over the user's file.
+
+#include "clipboard/ClipboardItem.h"
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenlit::historyJson {
+
+struct Decoded {
+    std::vector<ClipboardItem> items;  // empty when error is set
+    std::optional<std::string> error;  // what made the document unreadable
+};
+
+// "2024-05-01T09:30:00Z"; the fraction of a second is dropped.
+std::string formatDate(std::chrono::system_clock::time_point t);
+// Only the form formatDate writes.
+std::optional<std::chrono::system_clock::time_point> parseDate(std::string_view text);
+
+// Every item is checked, but only the first `limit` are kept.
+Decoded decode(std::string_view json, std::size_t limit = std::numeric_limits<std::size_t>::max());
+// Reads and decodes a history file; a file that cannot be read is an error like any other.
+Decoded readFile(const std::filesystem::path& path,
+                 std::size_t limit = std::numeric_limits<std::size_t>::max());
+
+std::string encode(const std::vector<ClipboardItem>& items);
+// One item object, as it appears inside the array.
+std::string encodeItem(const ClipboardItem& item);
+
+}  // namespace quenlit::historyJson

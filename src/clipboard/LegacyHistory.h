@@ -1,0 +1,32 @@
+#pragma once
+
+// The encrypted history of an earlier release, read once for migration: the ASCII magic
+// "QUENLT01", then an AES-256-GCM sealed box in its combined form (a 12-byte nonce, the
+// ciphertext, a 16-byte tag), no additional authenticated data. The plaintext is a history
+// document in the format of HistoryJson.h.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quenlit::legacyHistory {
+
+inline constexpr std::string_view magic = "QUENLT01";
+inline constexpr std::size_t keySize = 32;
+inline constexpr std::size_t nonceSize = 12;
+inline constexpr std::size_t tagSize = 16;
+
+struct Decrypted {
+    std::string plaintext;             // empty when error is set
+    std::optional<std::string> error;  // why the file could not be opened
+};
+
+// Checks the magic, then opens the sealed box with the key. Fails on a short or foreign file, a
+// key that is not 32 bytes, a malformed box and a failed authentication.
+Decrypted decryptLegacyBlob(std::string_view data, std::string_view key);
+
+// The file format, for tests and tools: seals `plaintext` with the key and nonce.
+std::optional<std::string> sealLegacyBlob(std::string_view plaintext, std::string_view key,
+                                          std::string_view nonce);
+
+}  // namespace quenlit::legacyHistory
