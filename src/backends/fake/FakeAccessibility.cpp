@@ -65,8 +65,21 @@ platform::AXElement FakeAccessibility::addWindow(int pid, std::uint64_t window, 
     return element;
 }
 
+platform::AXElement FakeAccessibility::addFocusedControl(int pid, std::uint64_t control,
+                                                         platform::Rect frame) {
+    platform::AXElement element = controlElement(pid, control);
+    Node& n = node(element);
+    n.attributes[std::string(platform::ax::position)] = frame.origin();
+    n.attributes[std::string(platform::ax::size)] = frame.size();
+    node(applicationElement(pid)).attributes[std::string(platform::ax::focusedUIElement)] = element;
+    return element;
+}
+
 bool FakeAccessibility::isProcessTrusted(bool prompt) {
-    if (prompt && !trusted) ++promptCount;
+    if (prompt && !trusted) {
+        ++promptCount;
+        if (grantOnPrompt) trusted = true;
+    }
     return trusted;
 }
 
@@ -76,6 +89,7 @@ platform::AXElement FakeAccessibility::applicationElement(int processIdentifier)
 
 platform::AXError FakeAccessibility::copyAttribute(const platform::AXElement& element, std::string_view attribute,
                                                    platform::AXValue& value) {
+    if (recordReads) reads_.push_back("read " + std::string(attribute) + " of " + describe(element));
     auto it = nodes_.find(keyOf(element));
     if (it == nodes_.end()) return platform::AXError::invalidUIElement;
     if (auto e = it->second.readErrors.find(attribute); e != it->second.readErrors.end()) return e->second;
@@ -87,8 +101,9 @@ platform::AXError FakeAccessibility::copyAttribute(const platform::AXElement& el
 
 platform::AXError FakeAccessibility::setAttribute(const platform::AXElement& element, std::string_view attribute,
                                                   const platform::AXValue& value) {
-    Node& n = node(element);
     log_.push_back("set " + std::string(attribute) + " " + describe(value) + " on " + describe(element));
+    if (onWrite) onWrite(element, attribute);
+    Node& n = node(element);
     if (auto e = n.writeErrors.find(attribute); e != n.writeErrors.end()) return e->second;
     n.attributes[std::string(attribute)] = value;
     return platform::AXError::success;

@@ -5,6 +5,7 @@
 
 #include "platform/Accessibility.h"
 
+#include <functional>
 #include <map>
 #include <set>
 #include <tuple>
@@ -23,17 +24,30 @@ public:
 
     bool trusted = true;
     int promptCount = 0;
+    // The user grants trust at the prompt.
+    bool grantOnPrompt = false;
+    // Runs after every attribute write is recorded, before it takes effect: lets a test make an
+    // application react to a write (a window that leaves full screen, say).
+    std::function<void(const platform::AXElement&, std::string_view attribute)> onWrite;
 
     static platform::AXElement windowElement(int pid, std::uint64_t window) {
         return {platform::AXElement::Kind::window, pid, window};
+    }
+    static platform::AXElement controlElement(int pid, std::uint64_t control) {
+        return {platform::AXElement::Kind::control, pid, control};
     }
     Node& node(const platform::AXElement& element);
     // A window with a role, a frame and settable position and size, listed in the application's
     // AXWindows after the ones added before it.
     platform::AXElement addWindow(int pid, std::uint64_t window, platform::Rect frame);
+    // A control with a frame, made the application's focused element.
+    platform::AXElement addFocusedControl(int pid, std::uint64_t control, platform::Rect frame);
 
     std::vector<std::string> log() const { return log_; }
     void clearLog() { log_.clear(); }
+    // Every attribute read while recordReads is set, in words ("read AXRole of window 7").
+    bool recordReads = false;
+    std::vector<std::string> reads() const { return reads_; }
     static std::string describe(const platform::AXElement& element);
     static std::string describe(const platform::AXValue& value);
 
@@ -54,6 +68,7 @@ private:
     static Key keyOf(const platform::AXElement& e) { return {static_cast<int>(e.kind), e.processIdentifier, e.handle}; }
     std::map<Key, Node> nodes_;
     std::vector<std::string> log_;
+    std::vector<std::string> reads_;
 };
 
 }  // namespace quenlit::fake
