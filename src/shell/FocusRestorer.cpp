@@ -6,6 +6,18 @@ namespace {
 bool didPromptForTrust = false;
 bool didLogTrust = false;
 
+// Attempt n + 1 runs (n + 1) × this many seconds after attempt n: 0.5 s over the five attempts.
+constexpr double kAttemptStep = 0.05;
+
+std::optional<platform::AXElement> readElement(const platform::AXElement& element, std::string_view attribute,
+                                               platform::Accessibility& accessibility) {
+    platform::AXValue value;
+    if (accessibility.copyAttribute(element, attribute, value) != platform::AXError::success)
+        return std::nullopt;
+    if (const auto* found = std::get_if<platform::AXElement>(&value)) return *found;
+    return std::nullopt;
+}
+
 }  // namespace
 
 void resetFlagsForTesting() {
@@ -13,18 +25,102 @@ void resetFlagsForTesting() {
     didLogTrust = false;
 }
 
+std::optional<platform::Point> centerPoint(const std::optional<platform::AXElement>& element,
+                                           platform::Accessibility& accessibility) {
+    if (!element) return std::nullopt;
+    platform::AXValue position;
+    platform::AXValue size;
+    if (accessibility.copyAttribute(*element, platform::ax::position, position) !=
+            platform::AXError::success ||
+        accessibility.copyAttribute(*element, platform::ax::size, size) != platform::AXError::success) {
+        return std::nullopt;
+    }
+    const auto* origin = std::get_if<platform::Point>(&position);
+    const auto* extent = std::get_if<platform::Size>(&size);
+    if (origin == nullptr || extent == nullptr || !(extent->width > 1) || !(extent->height > 1))
+        return std::nullopt;
+    return platform::Point{origin->x + extent->width * 0.5, origin->y + extent->height * 0.5};
+}
+
+Snapshot capture(int pid, Context& context) {
+    platform::Accessibility& accessibility = context.accessibility;
+    if (!accessibility.isProcessTrusted(false)) return {};
+    const platform::AXElement app = accessibility.applicationElement(pid);
+    Snapshot snapshot;
+    snapshot.window = readElement(app, platform::ax::focusedWindow, accessibility);
+    snapshot.element = readElement(app, platform::ax::focusedUIElement, accessibility);
+    if (!snapshot.element) {
+        snapshot.element =
+            readElement(accessibility.systemWideElement(), platform::ax::focusedUIElement, accessibility);
+    }
+    // Only a focused control gives a point. Without one, activating and raising the window lets the
+    // application put its own focus back, where a click at the window's centre could press a button.
+    snapshot.clickPoint = centerPoint(snapshot.element, accessibility);
+    return snapshot;
+}
+
+void click(platform::Point at, platform::InputSynthesizer& input) {
+    // The point was captured in the accessibility space, which is also the space mouse events take,
+    // so it is posted as it is: turning y over the primary screen's height would click at the
+    // mirrored point.
+    auto source = input.createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+    if (!source) return;
+    const auto down = source->mouseEvent(platform::EventType::leftMouseDown, at);
+    const auto up = source->mouseEvent(platform::EventType::leftMouseUp, at);
+    if (!down || !up) return;
+    source->post(*down);
+    source->post(*up);
+}
+
+void restore(const platform::RunningApplication& app, const Snapshot& snapshot, int attempt, bool allowClick,
+             Context& context) {
+    const int pid = app.processIdentifier;
+    // `app` is the record taken when the panel opened; the desktop knows whether it still runs.
+    const auto live = context.workspace.runningApplication(pid);
+    if (app.isTerminated || !live || live->isTerminated) return;
+    if (attempt == 0) {
+        context.workspace.activate(pid, false);
+        log("fallback restore activate " + app.localizedName.value_or("?"));
+    }
+    platform::Accessibility& accessibility = context.accessibility;
+    if (!accessibility.isProcessTrusted(false)) return;
+
+    const platform::AXElement application = accessibility.applicationElement(pid);
+    accessibility.setAttribute(application, platform::ax::frontmost, true);
+    if (snapshot.window) {
+        accessibility.performAction(*snapshot.window, platform::ax::raise);
+        accessibility.setAttribute(application, platform::ax::focusedWindow, *snapshot.window);
+        accessibility.setAttribute(application, platform::ax::mainWindow, *snapshot.window);
+    }
+    if (snapshot.element) {
+        accessibility.setAttribute(application, platform::ax::focusedUIElement, *snapshot.element);
+        accessibility.setAttribute(*snapshot.element, platform::ax::focused, true);
+    }
+
+    if (allowClick && (attempt == 1 || attempt == 3)) {
+        if (snapshot.clickPoint) click(*snapshot.clickPoint, context.input);
+    } else if (attempt > 3) {
+        return;
+    }
+    context.scheduler.postAfter(platform::Seconds((attempt + 1) * kAttemptStep),
+                                [app, snapshot, attempt, allowClick, services = context]() mutable {
+                                    restore(app, snapshot, attempt + 1, allowClick, services);
+                                });
+}
+
 bool ensureTrusted(bool prompt, platform::Accessibility& accessibility) {
     const bool trusted = accessibility.isProcessTrusted(false);
     if (trusted || !prompt) return trusted;
     if (didPromptForTrust) return accessibility.isProcessTrusted(false);
     didPromptForTrust = true;
-    log("Accessibility not trusted — prompting once (required for clipboard ⌘V / window snap / text expander / "
-        "app toggle)");
+    log("Accessibility not trusted — prompting once (required for clipboard ⌘V / window snap / "
+        "text expander / app toggle)");
     if (accessibility.isProcessTrusted(true)) {
         log("Accessibility trusted=1 (after prompt)");
         return true;
     }
-    log("Accessibility still denied — enable Quenlit in Privacy → Accessibility, then fully quit & relaunch Quenlit");
+    log("Accessibility still denied — enable Quenlit in Privacy → Accessibility, "
+        "then fully quit & relaunch Quenlit");
     return false;
 }
 
@@ -37,8 +133,9 @@ void logTrustOnce(platform::Accessibility& accessibility) {
 
 void openPrivacyPane(const std::vector<std::string>& anchors, const std::string& label,
                      platform::Workspace& workspace) {
-    static const char* const kBases[] = {"x-apple.systempreferences:com.apple.preference.security?",
-                                         "x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension?"};
+    static const char* const kBases[] = {
+        "x-apple.systempreferences:com.apple.preference.security?",
+        "x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension?"};
     for (const char* base : kBases) {
         for (const auto& anchor : anchors) {
             if (workspace.openURL(base + anchor)) {

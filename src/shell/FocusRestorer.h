@@ -36,10 +36,20 @@ struct Snapshot {
 
 inline void log(std::string_view message) { log::write(message); }
 
+// The focused window and control of process `pid`; empty when this process is not trusted. The
+// click point is the centre of the focused control only: a click at a window's centre could press
+// whatever button lies there.
 Snapshot capture(int pid, Context& context);
 // One restoration attempt; schedules the following ones itself. Callers start with attempt 0.
+// Five attempts over 0.5 s; with `allowClick`, attempts 1 and 3 click the snapshot's click point.
 void restore(const platform::RunningApplication& app, const Snapshot& snapshot, int attempt, bool allowClick,
              Context& context);
+
+// The centre of an element more than 1 × 1 points; absent when it has no readable frame.
+std::optional<platform::Point> centerPoint(const std::optional<platform::AXElement>& element,
+                                           platform::Accessibility& accessibility);
+// A synthetic left click (press, then release) at a point of the accessibility space.
+void click(platform::Point at, platform::InputSynthesizer& input);
 
 // Whether this process is trusted; with `prompt`, asks the user once per run.
 bool ensureTrusted(bool prompt, platform::Accessibility& accessibility);
