@@ -1,1 +1,113 @@
-// placeholder: replaced by its owner
+#include "backends/linux/QtImageCodec.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMimeDatabase>
+#include <QMimeType>
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace quenlit::linux_backend {
+
+namespace {
+
+QString qPath(const std::string& path) {
+    return QString::fromStdString(path);
+}
+
+// Decodes the reader's first picture, upright: the orientation a camera recorded (EXIF, TIFF) is
+// applied, since neither the PNG we write nor our bitmaps can carry it.
+QImage readFirstImage(QImageReader& reader) {
+    reader.setAutoTransform(true);
+    return reader.read();
+}
+
+std::optional<std::string> encodePng(const QImage& image) {
+    if (image.isNull()) return std::nullopt;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly)) return std::nullopt;
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image) || bytes.isEmpty()) return std::nullopt;
+    return bytes.toStdString();
+}
+
+}  // namespace
+
+bool QtImageCodec::isImageFile(const std::string& path) {
+    // QMimeDatabase is documented thread-safe; a fresh one per call shares Qt's loaded database.
+    const QMimeDatabase mimeTypes;
+    const QMimeType byName = mimeTypes.mimeTypeForFile(qPath(path), QMimeDatabase::MatchExtension);
+    if (byName.isValid() && byName.name().startsWith(QLatin1String("image/"))) return true;
+
+    QImageReader reader(qPath(path));
+    return reader.canRead() && !reader.format().isEmpty();
+}
+
+std::optional<std::string> QtImageCodec::pngFromFile(const std::string& path) {
+    if (QFileInfo(qPath(path)).suffix().toLower() == QLatin1String("png")) {
+        QFile file(qPath(path));
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = file.readAll();
+            if (!bytes.isEmpty() && file.error() == QFileDevice::NoError) return bytes.toStdString();
+        }
+    }
+    QImageReader reader(qPath(path));
+    return encodePng(readFirstImage(reader));
+}
+
+std::optional<std::string> QtImageCodec::pngFromTiff(std::string_view tiff) {
+    if (tiff.empty()) return std::nullopt;
+    // The buffer reads the caller's bytes in place; the data outlives the reader.
+    const QByteArray bytes = QByteArray::fromRawData(tiff.data(), static_cast<qsizetype>(tiff.size()));
+    QBuffer buffer;
+    buffer.setData(bytes);
+    if (!buffer.open(QIODevice::ReadOnly)) return std::nullopt;
+    // The format is a hint: data that turns out to be another format is still decoded by content.
+    QImageReader reader(&buffer, "tiff");
+    return encodePng(readFirstImage(reader));
+}
+
+std::optional<platform::Bitmap> QtImageCodec::downsample(const std::string& path, int maxPixel) {
+    if (maxPixel < 1) return std::nullopt;
+    QImageReader reader(qPath(path));
+
+    // The stored size, before any rotation; a quarter turn swaps the sides but keeps the larger one,
+    // so the bound holds either way. Readers that can scale while decoding (JPEG) then never build
+    // the full picture; Qt scales the others after decoding.
+    const QSize stored = reader.size();
+    const int storedLarger = std::max(stored.width(), stored.height());
+    if (stored.isValid() && storedLarger > maxPixel) {
+        const double scale = static_cast<double>(maxPixel) / storedLarger;
+        reader.setScaledSize(QSize(std::max(1, static_cast<int>(std::lround(stored.width() * scale))),
+                                   std::max(1, static_cast<int>(std::lround(stored.height() * scale)))));
+    }
+    QImage image = readFirstImage(reader);
+    if (image.isNull()) return std::nullopt;
+    // A reader that could not tell the size beforehand delivers the full picture.
+    if (std::max(image.width(), image.height()) > maxPixel) {
+        image = image.scaled(maxPixel, maxPixel, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        if (image.isNull()) return std::nullopt;
+    }
+    image.convertTo(QImage::Format_ARGB32_Premultiplied);
+
+    platform::Bitmap bitmap;
+    bitmap.width = image.width();
+    bitmap.height = image.height();
+    bitmap.bytesPerRow = static_cast<int>(image.bytesPerLine());
+    const auto* bits = image.constBits();
+    bitmap.pixels = std::make_shared<const std::vector<std::uint8_t>>(
+        bits, bits + static_cast<std::size_t>(image.sizeInBytes()));
+    return bitmap;
+}
+
+}  // namespace quenlit::linux_backend
