@@ -1,1 +1,513 @@
-// placeholder: replaced by its owner
+#include "backends/fake/FakeAtomicFile.h"
+#include "backends/fake/FakePasteboard.h"
+#include "backends/fake/FakeSecretStore.h"
+#include "backends/fake/VirtualScheduler.h"
+#include "base/Log.h"
+#include "clipboard/ClipboardPasteboardFiles.h"
+#include "clipboard/ClipboardStore.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace quenlit {
+namespace {
+
+namespace fs = std::filesystem;
+namespace files = ClipboardPasteboardFiles;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+const std::string kString(platform::pasteboardType::string);
+const std::string kPNG(platform::pasteboardType::png);
+const std::string kTIFF(platform::pasteboardType::tiff);
+const std::string kFileURL(platform::pasteboardType::fileURL);
+const std::string kInternal(ClipboardStore::internalType);
+
+// A folder made under `base` for one test. Capture treats "/tmp" as temporary, so the files that
+// must count as durable are made beside the test's working directory instead.
+class ScratchDir {
+  public:
+    explicit ScratchDir(const fs::path& base) {
+        std::string pattern = (base / "quenlit-capture-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed in " + base.string());
+        path_ = fs::canonical(pattern);
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    fs::path write(const std::string& relative, const std::string& bytes) const {
+        const fs::path p = path_ / relative;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Pictures for the tests: a file is one when its name says so or its content starts with "IMG:".
+// A ".png" file's PNG is its own bytes; content starting with "IMG:" becomes "PNG<" + content + ">"
+// and anything else cannot be decoded. TIFF data starting with "TIFF:" converts the same way.
+class TestImageCodec final : public platform::ImageCodec {
+  public:
+    bool isImageFile(const std::string& path) override {
+        const std::string ext = fs::path(path).extension().string();
+        if (ext == ".png" || ext == ".jpg" || ext == ".gif") return true;
+        return readFile(path).rfind("IMG:", 0) == 0;
+    }
+    std::optional<std::string> pngFromFile(const std::string& path) override {
+        if (!fs::exists(path)) return std::nullopt;
+        const std::string bytes = readFile(path);
+        if (fs::path(path).extension() == ".png") return bytes;
+        if (bytes.rfind("IMG:", 0) != 0) return std::nullopt;
+        return "PNG<" + bytes + ">";
+    }
+    std::optional<std::string> pngFromTiff(std::string_view tiff) override {
+        if (tiff.substr(0, 5) != "TIFF:") return std::nullopt;
+        return "PNG<" + std::string(tiff) + ">";
+    }
+    std::optional<platform::Bitmap> downsample(const std::string&, int) override { return std::nullopt; }
+};
+
+platform::PasteboardItem fileItem(const std::string& url) {
+    return {{{kFileURL, url}}};
+}
+
+// ---- The file helpers.
+
+struct PathCase {
+    std::string url;
+    std::optional<std::string> path;
+};
+
+class FilePathTest : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(FilePathTest, DecodesLocalFileURLsOnly) {
+    EXPECT_EQ(files::filePath(GetParam().url), GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Urls, FilePathTest,
+    ::testing::Values(
+        PathCase{"file:///home/ann/My%20Notes.txt", "/home/ann/My Notes.txt"},
+        PathCase{"file://localhost/srv/a.png", "/srv/a.png"}, PathCase{"file:/srv/a.png", "/srv/a.png"},
+        PathCase{"file:///caf%C3%A9/%e2%82%ac.txt", "/café/€.txt"},
+        PathCase{"file:///a%23b%3Fc.txt", "/a#b?c.txt"}, PathCase{"file:///a.txt#frag", "/a.txt"},
+        PathCase{"file://otherhost/a.txt", std::nullopt}, PathCase{"https://example.org/a.png", std::nullopt},
+        PathCase{"file:a.txt", std::nullopt}, PathCase{"file://", std::nullopt},
+        PathCase{"file:///a%2", std::nullopt}, PathCase{"file:///a%00b", std::nullopt}));
+
+TEST(ClipboardPasteboardFilesTest, FileURLEncodesWhatAPathMayHoldAndDecodesBack) {
+    const std::string path = "/home/ann/My File #1 100%?.png";
+    EXPECT_EQ(files::fileURL(path), "file:///home/ann/My%20File%20%231%20100%25%3F.png");
+    EXPECT_EQ(files::filePath(files::fileURL(path)), path);
+    EXPECT_EQ(files::filePath(files::fileURL("/caf\xC3\xA9")), "/caf\xC3\xA9");
+}
+
+TEST(ClipboardPasteboardFilesTest, VolatileRootsComeFromTheUsersFolders) {
+    const XdgDirs dirs = XdgDirs::fromEnvironment([](const char* name) -> const char* {
+        const std::string key = name;
+        if (key == "HOME") return "/home/nobody-quenlit";
+        if (key == "XDG_RUNTIME_DIR") return "/run/user/4711";
+        return nullptr;
+    });
+    const std::vector<std::string> roots = files::volatileRoots(dirs);
+    ASSERT_GE(roots.size(), 5u);
+    EXPECT_EQ(roots.front(), "/tmp");
+    EXPECT_THAT(roots, Contains("/var/tmp"));
+    EXPECT_THAT(roots, Contains("/dev/shm"));
+    EXPECT_THAT(roots, Contains("/run/user/4711"));
+    EXPECT_EQ(roots.back(), "/home/nobody-quenlit/.cache");
+
+    const XdgDirs withoutRuntime = XdgDirs::fromEnvironment([](const char* name) -> const char* {
+        return std::string(name) == "XDG_CACHE_HOME" ? "/srv/cache-quenlit/" : nullptr;
+    });
+    const std::vector<std::string> other = files::volatileRoots(withoutRuntime);
+    EXPECT_THAT(other, Not(Contains(HasSubstr("/run/user"))));
+    EXPECT_EQ(other.back(), "/srv/cache-quenlit");
+}
+
+class DurableFilesTest : public ::testing::Test {
+  protected:
+    ScratchDir dir{fs::current_path()};
+    std::vector<std::string> roots{(dir.path() / "cache").string()};
+    fake::FakePasteboard pasteboard;
+    TestImageCodec codec;
+};
+
+TEST_F(DurableFilesTest, FilesInsideARootAreTemporaryButNotFilesBesideIt) {
+    const fs::path cached = dir.write("cache/thumb.png", "x");
+    const fs::path beside = dir.write("cache-notes/todo.txt", "x");
+    fs::create_symlink(cached, dir.path() / "link.png");
+    EXPECT_FALSE(files::isDurableFile(cached.string(), roots));
+    EXPECT_FALSE(files::isDurableFile((dir.path() / "link.png").string(), roots));  // judged where it leads
+    EXPECT_TRUE(files::isDurableFile(beside.string(), roots));
+    EXPECT_FALSE(files::isDurableFile((dir.path() / "missing.txt").string(), roots));
+}
+
+TEST_F(DurableFilesTest, ItemURLsAreKeptAsGivenInOrderUpToTheLimit) {
+    const fs::path a = dir.write("a b.txt", "a");
+    const fs::path b = dir.write("b.txt", "b");
+    const fs::path c = dir.write("c.txt", "c");
+    const std::string aURL = "file://localhost" + files::fileURL(a.string()).substr(7);
+    pasteboard.copy({fileItem(aURL + "\r\n"), fileItem(files::fileURL(b.string())),
+                     fileItem(files::fileURL(c.string()))});
+
+    EXPECT_THAT(files::durableFileURLs(pasteboard, 2, roots),
+                ElementsAre(files::FileURL{aURL, a.string()},
+                            files::FileURL{files::fileURL(b.string()), b.string()}));
+}
+
+TEST_F(DurableFilesTest, LegacyListIsReadOnlyWhenNoItemCarriesAFileURL) {
+    const fs::path cached = dir.write("cache/tmp.txt", "x");
+    const fs::path kept = dir.write("kept.txt", "x");
+
+    pasteboard.copy({fileItem(files::fileURL(cached.string()))});
+    pasteboard.legacyList = std::vector<std::string>{kept.string()};
+    EXPECT_THAT(files::durableFileURLs(pasteboard, 32, roots), IsEmpty());
+
+    pasteboard.copyText("hello");
+    pasteboard.legacyList = std::vector<std::string>{"relative.txt", cached.string(), kept.string()};
+    EXPECT_THAT(files::durableFileURLs(pasteboard, 32, roots),
+                ElementsAre(files::FileURL{files::fileURL(kept.string()), kept.string()}));
+}
+
+TEST_F(DurableFilesTest, FirstImageIsTheFirstPictureAmongTheFiles) {
+    const fs::path notes = dir.write("notes.txt", "x");
+    const fs::path photo = dir.write("photo", "IMG:raw");
+    const fs::path logo = dir.write("logo.png", "png");
+    pasteboard.copy({fileItem(files::fileURL(notes.string())), fileItem(files::fileURL(photo.string())),
+                     fileItem(files::fileURL(logo.string()))});
+
+    const auto first = files::firstDurableImageFileURL(pasteboard, codec, roots);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->path, photo.string());
+    EXPECT_EQ(files::pngData(*first, codec), "PNG<IMG:raw>");
+}
+
+// ---- Capture and paste-back through the store.
+
+class ClipboardCaptureTest : public ::testing::Test {
+  protected:
+    void SetUp() override { log::installSinks({sink}); }
+    void TearDown() override { log::installSinks({}); }
+
+    std::unique_ptr<ClipboardStore> makeStore(bool persist = false) {
+        ClipboardStore::Options options;
+        options.appDataDir = data.path();
+        options.imagesDirectory = data.path() / "images";
+        options.persistToDisk = persist;
+        if (persist) options.storagePath = data.path() / "clipboard-history.json";
+        return std::make_unique<ClipboardStore>(
+            ClipboardStore::Services{scheduler, pasteboard, codec, secrets, atomicFiles}, options);
+    }
+
+    void poll() { scheduler.advance(platform::Seconds(2)); }
+
+    std::vector<std::string> texts() const {
+        std::vector<std::string> out;
+        for (const ClipboardItem& item : store->items()) {
+            out.push_back(item.kind == ClipboardItem::Kind::image
+                              ? "<image " + readFile(*item.imagePath) + ">"
+                              : item.text());
+        }
+        return out;
+    }
+
+    std::vector<std::string> logLines() const {
+        std::vector<std::string> out;
+        for (const std::string& line : sink->lines())
+            out.push_back(line.substr(log::kPrefix.size()));
+        return out;
+    }
+
+    std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
+    fake::VirtualScheduler scheduler;
+    fake::FakePasteboard pasteboard;
+    TestImageCodec codec;
+    fake::FakeSecretStore secrets;
+    fake::FakeAtomicFile atomicFiles;
+    ScratchDir data{fs::current_path()};
+    ScratchDir volatileDir{"/tmp"};
+    std::unique_ptr<ClipboardStore> store = makeStore();
+};
+
+TEST_F(ClipboardCaptureTest, StartLogsTheSettingsAndOffersTheCurrentText) {
+    store->insertText("old", false);
+    store->insertText("current", false);
+    store->insertText("newest", false);
+    pasteboard.copyText("current");
+    sink->clear();
+
+    store->startMonitoring();
+    store->startMonitoring();
+
+    EXPECT_TRUE(store->isMonitoring());
+    EXPECT_THAT(texts(), ElementsAre("current", "newest", "old"));
+    EXPECT_EQ(store->lastChangeCount(), pasteboard.changeCount());
+    EXPECT_THAT(logLines(),
+                ElementsAre("clipboard: monitoring started (interval=2.0s bg, max=200, images≤30, "
+                            "store=(memory-only))"));
+}
+
+TEST_F(ClipboardCaptureTest, StartLineNamesTheHistoryFile) {
+    store = makeStore(true);
+    store->startMonitoring();
+    EXPECT_THAT(logLines(),
+                Contains("clipboard: monitoring started (interval=2.0s bg, max=200, images≤30, store=" +
+                         (data.path() / "clipboard-history.json").string() + ")"));
+}
+
+TEST_F(ClipboardCaptureTest, SeveralCopiesBetweenTwoPollsGiveOnlyTheLast) {
+    store->startMonitoring();
+    scheduler.advance(platform::Seconds(0.5));
+    pasteboard.copyText("first");
+    scheduler.advance(platform::Seconds(1));
+    pasteboard.copyText("second");
+    EXPECT_THAT(texts(), IsEmpty());
+
+    scheduler.advance(platform::Seconds(0.5));
+    EXPECT_THAT(texts(), ElementsAre("second"));
+    poll();
+    poll();
+    EXPECT_THAT(texts(), ElementsAre("second"));
+}
+
+TEST_F(ClipboardCaptureTest, TextIsTrimmedAndBlankTextIgnored) {
+    store->startMonitoring();
+    for (const char* copied : {"  hello\n", "   ", "\t\n", "\u00A0x y\u2003"}) {
+        pasteboard.copyText(copied);
+        poll();
+    }
+    EXPECT_THAT(texts(), ElementsAre("x y", "hello"));
+}
+
+class SkippedTypeTest : public ClipboardCaptureTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(SkippedTypeTest, MarkedContentIsNotRecorded) {
+    store->startMonitoring();
+    pasteboard.copyText("hunter2", {GetParam()});
+    poll();
+    EXPECT_THAT(texts(), IsEmpty());
+    EXPECT_THAT(logLines(), Not(Contains(HasSubstr("captured"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, SkippedTypeTest,
+                         ::testing::Values("org.nspasteboard.ConcealedType", "org.nspasteboard.TransientType",
+                                           "com.apple.is-sensitive", "x-kde-passwordManagerHint",
+                                           "com.quenlit.internal"));
+
+TEST_F(ClipboardCaptureTest, CopiedPictureFilesBecomeImages) {
+    ScratchDir pictures{fs::current_path()};
+    const fs::path png = pictures.write("logo.png", "\x89PNG bytes");
+    const fs::path jpg = pictures.write("Holiday Photo.jpg", "IMG:jpeg");
+    store->startMonitoring();
+
+    pasteboard.copy({fileItem(files::fileURL(png.string()))});
+    poll();
+    pasteboard.copy({fileItem(files::fileURL(jpg.string()))});
+    poll();
+
+    EXPECT_THAT(texts(), ElementsAre("<image PNG<IMG:jpeg>>", "<image \x89PNG bytes>"));
+}
+
+TEST_F(ClipboardCaptureTest, OtherFilesGiveTheirPath) {
+    ScratchDir docs{fs::current_path()};
+    const fs::path txt = docs.write("notes.txt", "just text");
+    store->startMonitoring();
+    pasteboard.copy({fileItem(files::fileURL(txt.string()))});
+    poll();
+    EXPECT_THAT(texts(), ElementsAre(txt.string()));
+}
+
+TEST_F(ClipboardCaptureTest, SeveralFilesGiveOneItem) {
+    ScratchDir docs{fs::current_path()};
+    const std::string a = files::fileURL(docs.write("a.txt", "a").string());
+    const std::string b = files::fileURL(docs.write("b.jpg", "IMG:b").string());
+    const std::string c = files::fileURL(docs.write("c.png", "c").string());
+    const std::string d = files::fileURL(docs.write("d.md", "d").string());
+    store->startMonitoring();
+
+    pasteboard.copy({fileItem(a), fileItem(b), fileItem(c)});
+    poll();
+    pasteboard.copy({fileItem(a), fileItem(d)});
+    poll();
+
+    EXPECT_THAT(texts(), ElementsAre((docs.path() / "a.txt").string(), "<image PNG<IMG:b>>"));
+}
+
+TEST_F(ClipboardCaptureTest, TemporaryFilesFallThroughToImageDataAndText) {
+    const fs::path tmpPicture = fs::path(volatileDir.write("shot.png", "tmp png"));
+    ScratchDir cacheHome{fs::current_path()};
+    const fs::path cachedNote = cacheHome.write("app/note.txt", "cached");
+    const char* previous = std::getenv("XDG_CACHE_HOME");
+    const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
+    ::setenv("XDG_CACHE_HOME", cacheHome.path().c_str(), 1);
+    store->startMonitoring();
+
+    pasteboard.copy({{{{kFileURL, files::fileURL(tmpPicture.string())}, {kPNG, "data png"}}}});
+    poll();
+    pasteboard.copy({{{{kFileURL, files::fileURL(cachedNote.string())}, {kString, "the note"}}}});
+    poll();
+
+    if (saved) {
+        ::setenv("XDG_CACHE_HOME", saved->c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CACHE_HOME");
+    }
+    EXPECT_THAT(texts(), ElementsAre("the note", "<image data png>"));
+}
+
+TEST_F(ClipboardCaptureTest, PNGDataIsPreferredAndTIFFConverted) {
+    store->startMonitoring();
+    pasteboard.copy({{{{kTIFF, "TIFF:one"}, {kPNG, "png one"}}}});
+    poll();
+    pasteboard.copy({{{{kTIFF, "TIFF:two"}, {kString, "caption"}}}});
+    poll();
+    EXPECT_THAT(texts(), ElementsAre("<image PNG<TIFF:two>>", "<image png one>"));
+}
+
+TEST_F(ClipboardCaptureTest, FailedConversionsAreLoggedAndNothingIsStored) {
+    ScratchDir docs{fs::current_path()};
+    const fs::path broken = docs.write("broken.jpg", "not a picture after all");
+    store->startMonitoring();
+    sink->clear();
+
+    pasteboard.copy({{{{kTIFF, "not a tiff"}, {kString, "caption"}}}});
+    poll();
+    pasteboard.copy({fileItem(files::fileURL(broken.string()))});
+    poll();
+
+    EXPECT_THAT(texts(), IsEmpty());
+    EXPECT_THAT(logLines(), ElementsAre("clipboard: TIFF→PNG failed — skipped image",
+                                        "clipboard: failed to read image file broken.jpg"));
+}
+
+TEST_F(ClipboardCaptureTest, ConversionOutlivingTheStoreIsDropped) {
+    pasteboard.copy({{{{kTIFF, "TIFF:late"}}}});
+    store->ingestCurrentPasteboardIfNeeded();
+    ASSERT_EQ(scheduler.pendingBackgroundCount(), 1u);
+    store.reset();
+    sink->clear();
+
+    scheduler.runPending();
+    EXPECT_THAT(logLines(), IsEmpty());
+    EXPECT_FALSE(fs::exists(data.path() / "images") && !fs::is_empty(data.path() / "images"));
+}
+
+TEST_F(ClipboardCaptureTest, StoppedMonitoringNoLongerPolls) {
+    store->startMonitoring();
+    store->stopMonitoring();
+    EXPECT_FALSE(store->isMonitoring());
+    pasteboard.copyText("after stop");
+    poll();
+    poll();
+    EXPECT_THAT(texts(), IsEmpty());
+}
+
+TEST_F(ClipboardCaptureTest, PastedTextCarriesTheMarkerAndIsNotCapturedAgain) {
+    store->startMonitoring();
+    store->insertText("older", false);
+    store->insertText("newer", false);
+    const ClipboardItem older = store->items()[1];
+    sink->clear();
+
+    store->copyToPasteboard(older);
+
+    EXPECT_THAT(pasteboard.types(), ElementsAre(kString, kInternal));
+    EXPECT_EQ(pasteboard.string(platform::pasteboardType::string), "older");
+    EXPECT_EQ(pasteboard.data(kInternal), "");
+    EXPECT_EQ(store->lastChangeCount(), pasteboard.changeCount());
+    EXPECT_THAT(texts(), ElementsAre("older", "newer"));
+    EXPECT_EQ(store->items()[0].id, older.id);
+
+    poll();
+    EXPECT_THAT(texts(), ElementsAre("older", "newer"));
+    EXPECT_THAT(logLines(), ElementsAre("clipboard: wrote 5 chars to pasteboard"));
+}
+
+TEST_F(ClipboardCaptureTest, PastedImageCarriesItsBytesItsFileAndTheMarker) {
+    const std::optional<ClipboardItem> image = store->insertImage("\x89PNG picture", false);
+    ASSERT_TRUE(image);
+    store->insertText("later", false);
+    sink->clear();
+
+    store->copyToPasteboard(*image);
+
+    EXPECT_THAT(pasteboard.types(), ElementsAre(kPNG, kFileURL, kInternal));
+    EXPECT_EQ(pasteboard.data(kPNG), "\x89PNG picture");
+    EXPECT_EQ(pasteboard.data(kFileURL), files::fileURL(*image->imagePath));
+    EXPECT_EQ(files::filePath(*pasteboard.data(kFileURL)), *image->imagePath);
+    EXPECT_EQ(pasteboard.data(kInternal), "");
+    EXPECT_EQ(store->items()[0].id, image->id);
+    EXPECT_THAT(logLines(), ElementsAre("clipboard: wrote image (12 bytes) to pasteboard"));
+}
+
+TEST_F(ClipboardCaptureTest, PastingAnImageWhoseFileIsGoneChangesNothing) {
+    const std::optional<ClipboardItem> image = store->insertImage("png", false);
+    ASSERT_TRUE(image);
+    store->insertText("later", false);
+    pasteboard.copyText("someone else's");
+    const long count = pasteboard.changeCount();
+    fs::remove(*image->imagePath);
+    sink->clear();
+
+    store->copyToPasteboard(*image);
+
+    EXPECT_EQ(pasteboard.changeCount(), count);
+    EXPECT_EQ(pasteboard.string(platform::pasteboardType::string), "someone else's");
+    EXPECT_EQ(store->items()[0].text(), "later");
+    EXPECT_THAT(logLines(), ElementsAre("clipboard: image paste failed — missing blob"));
+}
+
+TEST_F(ClipboardCaptureTest, ClipboardLeftEmptyByItsOwnerGetsTheNewestEntryBack) {
+    store->startMonitoring();
+    pasteboard.copyText("older");
+    poll();
+    pasteboard.copyText("kept");
+    poll();
+    sink->clear();
+
+    pasteboard.clearContents();  // the program that owned the clipboard exited
+    poll();
+
+    EXPECT_THAT(pasteboard.types(), ElementsAre(kString, kInternal));
+    EXPECT_EQ(pasteboard.string(platform::pasteboardType::string), "kept");
+    EXPECT_EQ(store->lastChangeCount(), pasteboard.changeCount());
+    poll();
+    EXPECT_THAT(texts(), ElementsAre("kept", "older"));
+    EXPECT_THAT(logLines(),
+                ElementsAre("clipboard: clipboard left empty by its owner — republishing newest item",
+                            "clipboard: wrote 4 chars to pasteboard"));
+}
+
+TEST_F(ClipboardCaptureTest, EmptyClipboardWithEmptyHistoryStaysEmpty) {
+    store->startMonitoring();
+    pasteboard.clearContents();
+    poll();
+    EXPECT_THAT(pasteboard.types(), IsEmpty());
+    EXPECT_THAT(texts(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace quenlit

@@ -67,19 +67,6 @@ TEST_F(ClipboardPasterTest, WithoutTrustWarnsAndPostsAnyway) {
                     "Quenlit focus: clipboard: posted ⌘V (frontmost=?, ax=0)"));
 }
 
-TEST_F(ClipboardPasterTest, EventsCarryTheCommandFlagAlone) {
-    ClipboardPaster::pasteCommandV(platform::Seconds(0), context);
-    scheduler.runPending();
-
-    ASSERT_EQ(input.postedEvents.size(), 2u);
-    EXPECT_EQ(input.postedEvents[0].type, platform::EventType::keyDown);
-    EXPECT_EQ(input.postedEvents[1].type, platform::EventType::keyUp);
-    for (const platform::InputEvent& event : input.postedEvents) {
-        EXPECT_EQ(event.keyCode, 9);
-        EXPECT_EQ(event.flags, platform::eventFlags::command);
-    }
-}
-
 TEST_F(ClipboardPasterTest, NoEventSourceMeansNoKeystroke) {
     input.sourceFails = true;
     ClipboardPaster::pasteCommandV(platform::Seconds(0.15), context);
@@ -97,15 +84,6 @@ TEST_F(ClipboardPasterTest, KeyEventsThatCannotBeMadeAreNotHalfPosted) {
     EXPECT_THAT(input.posted, IsEmpty());
     EXPECT_THAT(sink->lines(),
                 ElementsAre("Quenlit focus: clipboard: paste failed — could not create key events"));
-}
-
-TEST_F(ClipboardPasterTest, CancelledPasteDoesNothing) {
-    platform::TaskHandle handle = ClipboardPaster::pasteCommandV(platform::Seconds(0.15), context);
-    handle.cancel();
-    scheduler.advance(platform::Seconds(1));
-
-    EXPECT_THAT(input.posted, IsEmpty());
-    EXPECT_THAT(sink->lines(), IsEmpty());
 }
 
 }  // namespace
