@@ -1,1 +1,261 @@
-// placeholder: replaced by its owner
+#include "automation/TextExpander.h"
+
+#include "base/Log.h"
+#include "base/Text.h"
+#include "shell/FocusRestorer.h"
+
+#include <utility>
+#include <variant>
+
+namespace quenlit {
+namespace {
+
+using platform::EventType;
+
+// UTF-16 from an event as UTF-8; a lone surrogate (a pair cut at the unit limit) becomes U+FFFD.
+std::string utf8FromUtf16(std::u16string_view units) {
+    std::string out;
+    out.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t u = units[i];
+        if (u < 0x80) {
+            out.push_back(static_cast<char>(u));
+        } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+                   units[i + 1] <= 0xDFFF) {
+            const char32_t c =
+                0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            text::appendUtf8(out, c);
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            text::appendUtf8(out, U'\uFFFD');
+        } else {
+            text::appendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+std::u16string utf16Units(char32_t c) {
+    if (c < 0x10000) return std::u16string(1, static_cast<char16_t>(c));
+    const char32_t v = c - 0x10000;
+    return {static_cast<char16_t>(0xD800 + (v >> 10)), static_cast<char16_t>(0xDC00 + (v & 0x3FF))};
+}
+
+bool isMouseDown(EventType type) {
+    return type == EventType::leftMouseDown || type == EventType::rightMouseDown ||
+           type == EventType::otherMouseDown;
+}
+
+// A key press and its release, flagless and marked as ours; absent when either cannot be made.
+std::optional<std::pair<platform::InputEvent, platform::InputEvent>> markedKeyPress(
+    platform::EventSource& source, int keyCode) {
+    auto down = source.keyboardEvent(keyCode, true);
+    auto up = source.keyboardEvent(keyCode, false);
+    if (!down || !up) return std::nullopt;
+    for (auto* event : {&*down, &*up}) {
+        event->flags = 0;
+        event->userData = TextExpander::kSyntheticMarker;
+    }
+    return std::make_pair(std::move(*down), std::move(*up));
+}
+
+}  // namespace
+
+bool TextExpander::isResetKeyCode(int keyCode) {
+    switch (keyCode) {
+        case 36:   // Return
+        case 76:   // keypad Enter
+        case 53:   // Escape
+        case 48:   // Tab
+        case 123:  // Left
+        case 124:  // Right
+        case 126:  // Up
+        case 125:  // Down
+        case 115:  // Home
+        case 119:  // End
+        case 116:  // Page Up
+        case 121:  // Page Down
+        case 117:  // Forward Delete
+            return true;
+        default:
+            return false;
+    }
+}
+
+TextExpander::TextExpander(Services services)
+    : services_(std::move(services)),
+      policy_(TextExpanderPolicy::kTimeKeyword, services_.wallClock),
+      self_(std::make_shared<TextExpander*>(this)) {}
+
+TextExpander::~TextExpander() {
+    self_.reset();
+    tearDownTap();
+}
+
+template <typename F>
+void TextExpander::later(platform::Seconds delay, F fn) {
+    std::weak_ptr<TextExpander*> weak = self_;
+    services_.scheduler.postAfter(delay, [weak, fn = std::move(fn)]() mutable {
+        if (auto self = weak.lock()) fn(**self);
+    });
+}
+
+void TextExpander::clearPolicy() {
+    policy_.clear();
+}
+
+void TextExpander::start() {
+    if (tap_) return;
+    FocusRestorer::ensureTrusted(true, services_.accessibility);
+    installAppSwitchObserver();
+    installTapIfPossible();
+    const bool trusted = services_.accessibility.isProcessTrusted(false);
+    log::write(std::string("textexpander: start (ax=") + (trusted ? "1" : "0") +
+               ", tap=" + (tap_ ? "1" : "0") + ")");
+}
+
+void TextExpander::stop() {
+    tearDownTap();
+    appObserver_.disconnect();
+    clearPolicy();
+    log::write("textexpander: stop");
+}
+
+void TextExpander::installAppSwitchObserver() {
+    if (appObserver_.connected()) return;
+    // The connection is ours, so the observer never outlives the expander.
+    appObserver_ = services_.workspace.didActivateApplication.connect(
+        [this](const platform::RunningApplication&) { clearPolicy(); });
+}
+
+void TextExpander::installTapIfPossible() {
+    if (tap_) return;
+    if (!services_.accessibility.isProcessTrusted(false)) {
+        log::write("textexpander: tap deferred — Accessibility not trusted");
+        return;
+    }
+    // The tap belongs to the expander and is removed before it, so the callback may use `this`.
+    auto created = services_.keyboard.createTap(
+        platform::TapMode::listenOnly, kEventMask,
+        [this](const platform::InputEvent& e) { return textExpanderCallback(e); });
+    if (auto* failure = std::get_if<platform::TapFailure>(&created)) {
+        if (*failure == platform::TapFailure::tapCreation) {
+            if (!loggedTapFailure_) {
+                log::write("textexpander: failed to create event tap");
+                loggedTapFailure_ = true;
+            }
+        } else {
+            log::write("textexpander: failed to create run-loop source");
+        }
+        return;
+    }
+    tap_ = std::move(std::get<std::unique_ptr<platform::EventTap>>(created));
+    tap_->setEnabled(true);
+    loggedTapFailure_ = false;
+    log::write("textexpander: event tap active");
+}
+
+void TextExpander::tearDownTap() {
+    if (!tap_) return;
+    tap_->setEnabled(false);
+    tap_.reset();
+}
+
+bool TextExpander::textExpanderCallback(const platform::InputEvent& event) {
+    if (event.type == EventType::tapDisabledByTimeout || event.type == EventType::tapDisabledByUserInput) {
+        later(platform::Seconds(0), [](TextExpander& self) {
+            self.clearPolicy();
+            if (self.tap_) {
+                self.tap_->setEnabled(true);
+                log::write("textexpander: re-enabled tap after disable");
+            } else {
+                self.installTapIfPossible();
+            }
+        });
+        return true;
+    }
+    if (isMouseDown(event.type)) {
+        later(platform::Seconds(0), [](TextExpander& self) { self.clearPolicy(); });
+        return true;
+    }
+    KeyEvent key{event.type,  event.userData, services_.keyboard.isSecureEventInputEnabled(),
+                 event.flags, event.keyCode,  event.text.substr(0, kMaxTextUnits)};
+    later(platform::Seconds(0), [key = std::move(key)](TextExpander& self) { self.handleKey(key); });
+    return true;
+}
+
+void TextExpander::handleKey(const KeyEvent& event) {
+    if (isExpanding_) return;
+
+    const bool own = event.userData == kSyntheticMarker;
+    const bool reset = isResetKeyCode(event.keyCode) || event.secureInput ||
+                       (event.flags & (platform::eventFlags::command | platform::eventFlags::control)) != 0 ||
+                       own;
+
+    TextExpanderPolicy::Input input;
+    if (reset) {
+        input = own ? TextExpanderPolicy::Input::other() : TextExpanderPolicy::Input::reset();
+    } else if (event.keyCode == kDeleteKeyCode || event.type != EventType::keyDown) {
+        input = event.type == EventType::keyDown ? TextExpanderPolicy::Input::backspace()
+                                                 : TextExpanderPolicy::Input::other();
+    } else if (!event.text.empty()) {
+        input = TextExpanderPolicy::Input::typed(utf8FromUtf16(event.text));
+    } else {
+        input = TextExpanderPolicy::Input::reset();
+    }
+
+    auto match = policy_.process(input, services_.wallClock());
+    if (!match) return;
+    log::write("textexpander: match keyword=" + match->keyword + " → " + match->expansion);
+    expand(*match);
+}
+
+void TextExpander::expand(const TextExpanderPolicy::Match& match) {
+    isExpanding_ = true;
+    later(kDeleteDelay, [match](TextExpander& self) {
+        if (match.deletionCount > 0) {
+            auto source = self.services_.input.createEventSource(
+                platform::InputSynthesizer::SourceState::combinedSession);
+            bool deleted = source != nullptr;
+            for (int i = 0; deleted && i < match.deletionCount; ++i) {
+                auto press = markedKeyPress(*source, kDeleteKeyCode);
+                if (!press) {
+                    deleted = false;
+                    break;
+                }
+                source->post(press->first);
+                source->post(press->second);
+            }
+            if (!deleted) {
+                log::write("textexpander: delete failed");
+                self.isExpanding_ = false;
+                return;
+            }
+        }
+        self.later(kTypeDelay, [expansion = match.expansion](TextExpander& me) {
+            if (typeUnicode(expansion, me.services_.input)) {
+                log::write("textexpander: expanded " + expansion);
+            } else {
+                log::write("textexpander: type failed");
+            }
+            me.isExpanding_ = false;
+        });
+    });
+}
+
+bool TextExpander::typeUnicode(std::string_view text, platform::InputSynthesizer& input) {
+    if (text.empty()) return true;
+    auto source = input.createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
+    if (!source) return false;
+    for (char32_t scalar : text::decodeUtf8(text)) {
+        auto press = markedKeyPress(*source, kTextKeyCode);
+        if (!press) return false;
+        press->first.text = utf16Units(scalar);
+        press->second.text = press->first.text;
+        source->post(press->first);
+        source->post(press->second);
+    }
+    return true;
+}
+
+}  // namespace quenlit

@@ -1,0 +1,106 @@
+#pragma once
+
+// The text expander: a listen-only tap sees every key and mouse press on the desktop, turns each
+// into an input of the policy on the main thread, and when the keyword has been typed erases it
+// with synthesised Delete presses and types the expansion in its place. Every event it posts
+// carries a marker, so its own typing never feeds back into the policy.
+//
+// Main thread only. The platform services outlive the expander; work it has scheduled does
+// nothing once it is destroyed.
+
+#include "automation/TextExpanderPolicy.h"
+#include "base/Signal.h"
+#include "platform/Accessibility.h"
+#include "platform/InputEvents.h"
+#include "platform/Scheduler.h"
+#include "platform/Workspace.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quenlit {
+
+class TextExpander {
+  public:
+    struct Services {
+        platform::KeyboardEvents& keyboard;
+        platform::InputSynthesizer& input;
+        platform::Workspace& workspace;
+        platform::Accessibility& accessibility;
+        platform::Scheduler& scheduler;
+        // The wall clock: the idle rule and the typed date and time read it.
+        TextExpanderPolicy::NowProvider wallClock;
+    };
+
+    // "QUEX" as a big-endian number, in the user-data field of every event the expander posts.
+    static constexpr std::int64_t kSyntheticMarker = 0x51554558;
+    static constexpr int kDeleteKeyCode = 51;
+    static constexpr int kTextKeyCode = 0;
+    // Left, right and other mouse down, key down, flags changed.
+    static constexpr std::uint64_t kEventMask = 0x200140A;
+    static constexpr std::size_t kMaxTextUnits = 16;
+    static constexpr platform::Seconds kDeleteDelay{0.02};
+    static constexpr platform::Seconds kTypeDelay{0.03};
+
+    // Keys that end a typed sequence: Return, keypad Enter, Escape, Tab, the arrows, Home, End,
+    // Page Up, Page Down and Forward Delete.
+    static bool isResetKeyCode(int keyCode);
+
+    explicit TextExpander(Services services);
+    ~TextExpander();
+    TextExpander(const TextExpander&) = delete;
+    TextExpander& operator=(const TextExpander&) = delete;
+
+    // Asks for accessibility trust (with the one prompt of the run), watches application switches
+    // and installs the tap. Does nothing while a tap is installed.
+    void start();
+    // Removes the tap and the observer and forgets what was typed; start() may follow again.
+    void stop();
+
+    // Erases the match's keyword and types its expansion, after short delays on the main queue.
+    void expand(const TextExpanderPolicy::Match& match);
+
+    // Types `text` (UTF-8) one scalar per key press, each press carrying the scalar's UTF-16
+    // units. Empty text succeeds at once; false when a source or an event cannot be made (the
+    // scalars posted before stay typed).
+    static bool typeUnicode(std::string_view text, platform::InputSynthesizer& input);
+
+    const TextExpanderPolicy& policy() const { return policy_; }
+    bool isExpanding() const { return isExpanding_; }
+    bool isTapInstalled() const { return tap_ != nullptr; }
+
+  private:
+    // What the tap callback reads from a key or flags event before handing it to the main queue.
+    struct KeyEvent {
+        platform::EventType type;
+        std::int64_t userData;
+        bool secureInput;
+        std::uint64_t flags;
+        int keyCode;
+        std::u16string text;
+    };
+
+    void installAppSwitchObserver();
+    void installTapIfPossible();
+    void tearDownTap();
+    bool textExpanderCallback(const platform::InputEvent& event);
+    void handleKey(const KeyEvent& event);
+    void clearPolicy();
+
+    // Runs fn on the main queue after `delay`, unless the expander is gone by then.
+    template <typename F>
+    void later(platform::Seconds delay, F fn);
+
+    Services services_;
+    TextExpanderPolicy policy_;
+    std::unique_ptr<platform::EventTap> tap_;
+    Connection appObserver_;
+    bool isExpanding_ = false;
+    bool loggedTapFailure_ = false;
+    // Scheduled work holds this weakly; it expires with the expander.
+    std::shared_ptr<TextExpander*> self_;
+};
+
+}  // namespace quenlit
