@@ -1,0 +1,54 @@
+#pragma once
+
+// System-wide hotkeys: a key with modifiers that reaches this program whatever application is in
+// front. Keys are the virtual key codes of KeyboardEvents (space = 49, escape = 53); modifiers
+// are the bits below, where "command" is the desktop's own shortcut modifier (Super on Linux).
+//
+// Main thread only. The desktop backend keeps a registration working across keyboard layout
+// changes.
+
+#include "base/Signal.h"
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+namespace quenlit::platform {
+
+namespace hotKeyModifiers {
+inline constexpr std::uint32_t command = 0x100;
+inline constexpr std::uint32_t shift = 0x200;
+inline constexpr std::uint32_t option = 0x800;
+inline constexpr std::uint32_t control = 0x1000;
+}  // namespace hotKeyModifiers
+
+// One registration, to be handed back to unregisterHotKey.
+enum class HotKeyRef : std::uint64_t {};
+
+struct HotKeyFailure {
+    // Why the combination cannot be had, for a log line: "taken by another program".
+    std::string description;
+};
+
+class HotKeys {
+  public:
+    virtual ~HotKeys() = default;
+
+    // Claims the combination for this program; its presses are then reported through `pressed`
+    // with `id`. Fails, leaving nothing claimed, when another program holds the combination, when
+    // this program has already registered it, or when the key is not on the keyboard. The
+    // backend does not log the failure: the caller does, with describe().
+    virtual std::variant<HotKeyRef, HotKeyFailure> registerHotKey(std::uint32_t id, int keyCode,
+                                                                  std::uint32_t modifiers) = 0;
+    // Releases the combination; an unknown or already released registration is ignored.
+    virtual void unregisterHotKey(HotKeyRef registration) = 0;
+
+    // The combination as the desktop names it in messages ("Super+Space").
+    virtual std::string describe(int keyCode, std::uint32_t modifiers) const = 0;
+
+    // Emitted on the main thread, from the event loop, once per press of a registered
+    // combination, with the id it was registered with.
+    Signal<std::uint32_t> pressed;
+};
+
+}  // namespace quenlit::platform
