@@ -17,6 +17,10 @@ SearchField::SearchField(NotificationCenter& notifications, Description descript
 
 std::optional<std::string> SearchField::update(Description description, std::string_view fieldText) {
     description_ = std::move(description);
+    return syncText(fieldText);
+}
+
+std::optional<std::string> SearchField::syncText(std::string_view fieldText) const {
     if (!description_.text.get) return std::nullopt;
     std::string bound = description_.text.get();
     if (bound == fieldText) return std::nullopt;

@@ -49,6 +49,8 @@ class SearchField {
     // the platform field when the field's text differs from the bound text. Nothing is answered
     // when they are equal, so the caret is not disturbed while the user types.
     std::optional<std::string> update(Description description, std::string_view fieldText);
+    // The same comparison against the description in force, for owners that keep theirs.
+    std::optional<std::string> syncText(std::string_view fieldText) const;
     // The user changed the field's text.
     void textDidChange(const std::string& fieldText);
     // The field editor's command selectors ("insertNewline:", "moveUp:", "moveDown:"); returns
