@@ -21,10 +21,12 @@ enum class ActivationPolicy { regular, accessory, prohibited };
 // A desktop entry that may be shown in a launcher (not hidden, passing its TryExec and OnlyShowIn
 // tests), de-duplicated by desktop-file ID with the first directory winning.
 struct InstalledApplication {
-    std::string identifier;  // desktop-file ID without ".desktop" ("org.gnome.Nautilus")
-    std::string path;        // absolute path of the desktop file
-    std::string name;        // the untranslated Name
-    std::string icon;        // the Icon value: a theme name or an absolute file path; may be empty
+    std::string identifier;           // desktop-file ID without ".desktop" ("org.gnome.Nautilus")
+    std::string path;                 // absolute path of the desktop file
+    std::string name;                 // the untranslated Name
+    std::string icon;                 // the Icon value: a theme name or an absolute file path; may be empty
+    std::string startupWMClass = {};  // the StartupWMClass value; may be empty
+    std::string executable = {};      // the program of Exec as written (a name or a path); may be empty
     bool operator==(const InstalledApplication&) const = default;
 };
 
@@ -47,7 +49,7 @@ struct OpenConfiguration {
 };
 
 class Workspace {
-public:
+  public:
     virtual ~Workspace() = default;
 
     // May be called from a background thread (the catalogue scan).

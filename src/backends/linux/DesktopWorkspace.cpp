@@ -59,8 +59,11 @@ std::vector<platform::InstalledApplication> DesktopWorkspace::installedApplicati
         if (id == nullptr || file == nullptr) continue;
         GText name(g_desktop_app_info_get_string(info, "Name"));
         GText icon(g_desktop_app_info_get_string(info, "Icon"));
+        const char* wmClass = g_desktop_app_info_get_startup_wm_class(info);
+        const char* program = g_app_info_get_executable(G_APP_INFO(info));
         out.push_back({withoutDesktopSuffix(id), file, name ? name.get() : withoutDesktopSuffix(id),
-                       icon ? icon.get() : ""});
+                       icon ? icon.get() : "", wmClass != nullptr ? wmClass : "",
+                       program != nullptr ? program : ""});
     }
     g_list_free_full(all, g_object_unref);
     return out;
@@ -85,7 +88,8 @@ bool DesktopWorkspace::openURL(const std::string& url) {
     return false;
 }
 
-void DesktopWorkspace::openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
+void DesktopWorkspace::openApplication(const std::string& path,
+                                       const platform::OpenConfiguration& configuration,
                                        std::function<void(std::optional<std::string>)> completion) {
     std::optional<std::string> error;
     GObjectPtr<GDesktopAppInfo> app{g_desktop_app_info_new_from_filename(path.c_str())};
@@ -133,6 +137,8 @@ std::optional<std::string> DesktopWorkspace::applicationPath(const std::string& 
     return file != nullptr ? std::optional<std::string>(file) : std::nullopt;
 }
 
-int DesktopWorkspace::ownProcessIdentifier() { return static_cast<int>(::getpid()); }
+int DesktopWorkspace::ownProcessIdentifier() {
+    return static_cast<int>(::getpid());
+}
 
 }  // namespace quenlit::linux_backend

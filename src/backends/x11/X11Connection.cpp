@@ -2,9 +2,11 @@
 
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace quenlit::x11 {
 namespace {
@@ -14,6 +16,17 @@ struct FreeDeleter {
 };
 template <typename T>
 using Reply = std::unique_ptr<T, FreeDeleter>;
+
+std::vector<std::uint32_t> words(const std::optional<std::vector<std::uint8_t>>& bytes) {
+    if (!bytes) return {};
+    std::vector<std::uint32_t> out(bytes->size() / 4);
+    std::memcpy(out.data(), bytes->data(), out.size() * 4);
+    return out;
+}
+
+bool contains(const std::vector<std::uint32_t>& list, std::uint32_t value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
 
 }  // namespace
 
@@ -33,11 +46,18 @@ X11Connection::X11Connection(xcb_connection_t* connection, int screenNumber) : c
 
 xcb_atom_t X11Connection::atom(std::string_view name) {
     std::string key(name);
-    if (auto it = atoms_.find(key); it != atoms_.end()) return it->second;
+    {
+        std::lock_guard lock(cache_->mutex);
+        if (auto it = cache_->atoms.find(key); it != cache_->atoms.end()) return it->second;
+    }
     auto cookie = xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(key.size()), key.data());
     Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection_, cookie, nullptr));
-    xcb_atom_t value = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
-    atoms_.emplace(std::move(key), value);
+    const xcb_atom_t value = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+    // A failed intern is not cached: the next call asks again.
+    if (value != XCB_ATOM_NONE) {
+        std::lock_guard lock(cache_->mutex);
+        cache_->atoms.emplace(std::move(key), value);
+    }
     return value;
 }
 
@@ -51,7 +71,16 @@ std::string X11Connection::atomName(xcb_atom_t atom) {
 
 std::optional<std::vector<std::uint8_t>> X11Connection::property(xcb_window_t window, xcb_atom_t property,
                                                                  xcb_atom_t type, std::uint32_t maxLongs) {
-    auto cookie = xcb_get_property(connection_, 0, window, property, type, 0, maxLongs);
+    return takeProperty(requestProperty(window, property, type, maxLongs), type);
+}
+
+xcb_get_property_cookie_t X11Connection::requestProperty(xcb_window_t window, xcb_atom_t property,
+                                                         xcb_atom_t type, std::uint32_t maxLongs) {
+    return xcb_get_property(connection_, 0, window, property, type, 0, maxLongs);
+}
+
+std::optional<std::vector<std::uint8_t>> X11Connection::takeProperty(xcb_get_property_cookie_t cookie,
+                                                                     xcb_atom_t type) {
     xcb_generic_error_t* error = nullptr;
     Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(connection_, cookie, &error));
     std::free(error);
@@ -62,7 +91,8 @@ std::optional<std::vector<std::uint8_t>> X11Connection::property(xcb_window_t wi
     return std::vector<std::uint8_t>(data, data + length);
 }
 
-std::optional<std::vector<std::uint32_t>> X11Connection::cardinals(xcb_window_t window, std::string_view name) {
+std::optional<std::vector<std::uint32_t>> X11Connection::cardinals(xcb_window_t window,
+                                                                   std::string_view name) {
     auto bytes = property(window, atom(name), XCB_ATOM_CARDINAL);
     if (!bytes) return std::nullopt;
     std::vector<std::uint32_t> out(bytes->size() / 4);
@@ -115,8 +145,117 @@ std::optional<std::pair<std::string, std::string>> X11Connection::wmClass(xcb_wi
     return std::make_pair(instance, klass);
 }
 
-void X11Connection::sendRootMessage(xcb_window_t window, std::string_view type, std::uint32_t d0, std::uint32_t d1,
-                                    std::uint32_t d2, std::uint32_t d3, std::uint32_t d4) {
+bool X11Connection::isSupported(std::string_view name) {
+    const xcb_atom_t wanted = atom(name);
+    return wanted != XCB_ATOM_NONE && contains(atoms(root(), "_NET_SUPPORTED"), wanted);
+}
+
+std::optional<xcb_window_t> X11Connection::activeWindow() {
+    auto active = window(root(), "_NET_ACTIVE_WINDOW");
+    if (!active || *active == XCB_WINDOW_NONE) return std::nullopt;
+    return active;
+}
+
+bool X11Connection::hasState(xcb_window_t window, std::string_view state) {
+    return contains(atoms(window, "_NET_WM_STATE"), atom(state));
+}
+
+std::vector<ClientWindow> X11Connection::clientWindows(ClientOrder order) {
+    const auto list =
+        windows(root(), order == ClientOrder::stacking ? "_NET_CLIENT_LIST_STACKING" : "_NET_CLIENT_LIST");
+    if (!list) return {};
+    return describeWindows(*list);
+}
+
+std::vector<ClientWindow> X11Connection::describeWindows(const std::vector<xcb_window_t>& windowIds) {
+    const auto* list = &windowIds;
+    const xcb_atom_t utf8String = atom("UTF8_STRING");
+    struct Pending {
+        xcb_get_property_cookie_t pid, type, state, wmClass, transientFor, netName, name;
+    };
+    // Every request goes out before the first reply is read: one round trip for the whole list.
+    std::vector<Pending> pending;
+    pending.reserve(list->size());
+    for (xcb_window_t id : *list) {
+        pending.push_back({requestProperty(id, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1),
+                           requestProperty(id, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 64),
+                           requestProperty(id, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 64),
+                           requestProperty(id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256),
+                           requestProperty(id, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 1),
+                           requestProperty(id, atom("_NET_WM_NAME"), utf8String, 1024),
+                           requestProperty(id, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 1024)});
+    }
+    const xcb_atom_t normal = atom("_NET_WM_WINDOW_TYPE_NORMAL");
+    const xcb_atom_t dialog = atom("_NET_WM_WINDOW_TYPE_DIALOG");
+    std::vector<xcb_atom_t> otherTypes;
+    for (const char* name :
+         {"_NET_WM_WINDOW_TYPE_DESKTOP", "_NET_WM_WINDOW_TYPE_DOCK", "_NET_WM_WINDOW_TYPE_TOOLBAR",
+          "_NET_WM_WINDOW_TYPE_MENU", "_NET_WM_WINDOW_TYPE_UTILITY", "_NET_WM_WINDOW_TYPE_SPLASH",
+          "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU",
+          "_NET_WM_WINDOW_TYPE_TOOLTIP", "_NET_WM_WINDOW_TYPE_NOTIFICATION", "_NET_WM_WINDOW_TYPE_COMBO",
+          "_NET_WM_WINDOW_TYPE_DND"}) {
+        otherTypes.push_back(atom(name));
+    }
+    const xcb_atom_t skipTaskbar = atom("_NET_WM_STATE_SKIP_TASKBAR");
+    const xcb_atom_t hidden = atom("_NET_WM_STATE_HIDDEN");
+    const xcb_atom_t fullScreen = atom("_NET_WM_STATE_FULLSCREEN");
+
+    std::vector<ClientWindow> out;
+    out.reserve(list->size());
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        const Pending& p = pending[i];
+        ClientWindow client;
+        client.id = (*list)[i];
+        if (auto pid = words(takeProperty(p.pid, XCB_ATOM_CARDINAL)); !pid.empty()) {
+            client.processIdentifier = static_cast<int>(pid.front());
+        }
+        const auto types = words(takeProperty(p.type, XCB_ATOM_ATOM));
+        const auto states = words(takeProperty(p.state, XCB_ATOM_ATOM));
+        const auto classBytes = takeProperty(p.wmClass, XCB_ATOM_STRING);
+        const bool transient = !words(takeProperty(p.transientFor, XCB_ATOM_WINDOW)).empty();
+        const auto netName = takeProperty(p.netName, utf8String);
+        const auto name = takeProperty(p.name, XCB_ATOM_ANY);
+
+        // The first type the window manager knows is the one it uses.
+        client.type = transient ? WindowType::dialog : WindowType::normal;
+        for (std::uint32_t type : types) {
+            if (type == normal || type == dialog || contains(otherTypes, type)) {
+                client.type = type == normal   ? WindowType::normal
+                              : type == dialog ? WindowType::dialog
+                                               : WindowType::other;
+                break;
+            }
+        }
+        client.skipTaskbar = contains(states, skipTaskbar);
+        client.hidden = contains(states, hidden);
+        client.fullScreen = contains(states, fullScreen);
+        if (classBytes && !classBytes->empty()) {
+            std::string text(classBytes->begin(), classBytes->end());
+            const std::size_t split = text.find('\0');
+            std::string klass = split == std::string::npos ? std::string() : text.substr(split + 1);
+            if (const std::size_t end = klass.find('\0'); end != std::string::npos) klass.resize(end);
+            client.wmClass = std::make_pair(text.substr(0, split), klass);
+        }
+        if (netName && !netName->empty()) {
+            client.name = std::string(netName->begin(), netName->end());
+        } else if (name && !name->empty()) {
+            client.name = std::string(name->begin(), name->end());
+        }
+        out.push_back(std::move(client));
+    }
+    return out;
+}
+
+bool X11Connection::exists(xcb_window_t window) {
+    xcb_generic_error_t* error = nullptr;
+    Reply<xcb_get_geometry_reply_t> reply(
+        xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), &error));
+    std::free(error);
+    return reply != nullptr;
+}
+
+void X11Connection::sendRootMessage(xcb_window_t window, std::string_view type, std::uint32_t d0,
+                                    std::uint32_t d1, std::uint32_t d2, std::uint32_t d3, std::uint32_t d4) {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
@@ -131,6 +270,45 @@ void X11Connection::sendRootMessage(xcb_window_t window, std::string_view type, 
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&event));
     xcb_flush(connection_);
+}
+
+void X11Connection::requestActivation(xcb_window_t window) {
+    sendRootMessage(window, "_NET_ACTIVE_WINDOW", 2, XCB_CURRENT_TIME, 0);
+}
+
+void X11Connection::requestRaise(xcb_window_t window) {
+    if (isSupported("_NET_RESTACK_WINDOW")) {
+        sendRootMessage(window, "_NET_RESTACK_WINDOW", 2, XCB_WINDOW_NONE, XCB_STACK_MODE_ABOVE);
+        return;
+    }
+    // Redirected to the window manager as a ConfigureRequest.
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_void_cookie_t cookie =
+        xcb_configure_window_checked(connection_, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    std::free(xcb_request_check(connection_, cookie));
+}
+
+void X11Connection::requestIconify(xcb_window_t window) {
+    constexpr std::uint32_t iconicState = 3;
+    sendRootMessage(window, "WM_CHANGE_STATE", iconicState);
+}
+
+void X11Connection::requestState(xcb_window_t window, bool add, std::string_view first,
+                                 std::string_view second) {
+    sendRootMessage(window, "_NET_WM_STATE", add ? 1 : 0, atom(first), second.empty() ? 0 : atom(second), 2);
+}
+
+void X11Connection::sync() {
+    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+}
+
+bool waitUntil(std::chrono::milliseconds bound, const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (true) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 }  // namespace quenlit::x11

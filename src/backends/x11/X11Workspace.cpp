@@ -1,0 +1,245 @@
+#include "backends/x11/X11Workspace.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <system_error>
+
+namespace quenlit::x11 {
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) {
+                   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+               };
+               return lower(x) == lower(y);
+           });
+}
+
+bool classMatches(const std::vector<std::pair<std::string, std::string>>& wmClasses, std::string_view name) {
+    if (name.empty()) return false;
+    return std::any_of(wmClasses.begin(), wmClasses.end(), [&](const auto& wmClass) {
+        return equalsIgnoringCase(wmClass.second, name) || equalsIgnoringCase(wmClass.first, name);
+    });
+}
+
+std::optional<std::filesystem::path> canonicalPath(const std::filesystem::path& path) {
+    std::error_code error;
+    auto out = std::filesystem::canonical(path, error);
+    if (error) return std::nullopt;
+    return out;
+}
+
+std::optional<std::filesystem::path> executableOf(int pid) {
+    std::error_code error;
+    auto target = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
+    if (error) return std::nullopt;  // gone, or another user's process
+    // A program replaced on disk while running (an upgrade) still names its old file.
+    std::string text = target.string();
+    constexpr std::string_view deleted = " (deleted)";
+    if (text.size() > deleted.size() &&
+        text.compare(text.size() - deleted.size(), deleted.size(), deleted) == 0) {
+        text.resize(text.size() - deleted.size());
+    }
+    return canonicalPath(text).value_or(std::filesystem::path(text));
+}
+
+bool processExists(int pid) {
+    std::error_code error;
+    return pid > 0 && std::filesystem::exists("/proc/" + std::to_string(pid), error);
+}
+
+}  // namespace
+
+std::optional<std::size_t> matchDesktopEntry(
+    const std::vector<platform::InstalledApplication>& entries,
+    const std::vector<std::pair<std::string, std::string>>& wmClasses,
+    const std::optional<std::filesystem::path>& executable,
+    const std::function<std::optional<std::filesystem::path>(const std::string& program)>& resolve) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (classMatches(wmClasses, entries[i].startupWMClass)) return i;
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (classMatches(wmClasses, entries[i].identifier)) return i;
+    }
+    if (!executable) return std::nullopt;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].executable.empty()) continue;
+        if (auto program = resolve(entries[i].executable); program && *program == *executable) return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::filesystem::path> resolveProgram(const std::string& program) {
+    if (program.empty()) return std::nullopt;
+    if (program.find('/') != std::string::npos) return canonicalPath(program);
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        if (dir.empty()) continue;
+        if (auto found = canonicalPath(std::filesystem::path(dir) / program)) return found;
+    }
+    return std::nullopt;
+}
+
+X11Workspace::X11Workspace(X11Connection& connection, X11EventHub& events)
+    : connection_(connection), events_(events) {
+    // The event mask is per client and Qt shares this connection: add to its mask, never replace it.
+    xcb_connection_t* c = connection_.raw();
+    xcb_get_window_attributes_reply_t* attributes =
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, connection_.root()), nullptr);
+    const std::uint32_t mask =
+        (attributes != nullptr ? attributes->your_event_mask : 0u) | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    std::free(attributes);
+    std::free(xcb_request_check(
+        c, xcb_change_window_attributes_checked(c, connection_.root(), XCB_CW_EVENT_MASK, &mask)));
+    lastActiveProcess_ = processOf(connection_.activeWindow());
+    const xcb_atom_t activeWindow = connection_.atom("_NET_ACTIVE_WINDOW");
+    handlerToken_ = events_.addHandler([this, activeWindow](xcb_generic_event_t* event) {
+        if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
+            const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            if (notify->window == connection_.root() && notify->atom == activeWindow) activeWindowChanged();
+        }
+        return false;  // Qt and the other services see the event too
+    });
+}
+
+X11Workspace::~X11Workspace() {
+    events_.removeHandler(handlerToken_);
+}
+
+std::vector<X11Workspace::Group> X11Workspace::groups(X11Connection::ClientOrder order) {
+    std::vector<Group> out;
+    for (ClientWindow& window : connection_.clientWindows(order)) {
+        // A window that does not name its process cannot be told apart from other programs'.
+        if (window.processIdentifier <= 0) continue;
+        auto it = std::find_if(out.begin(), out.end(), [&](const Group& g) {
+            return g.processIdentifier == window.processIdentifier;
+        });
+        if (it == out.end()) it = out.insert(out.end(), Group{window.processIdentifier, {}});
+        it->windows.push_back(std::move(window));
+    }
+    return out;
+}
+
+std::vector<ClientWindow> X11Workspace::windowsOf(int processIdentifier) {
+    std::vector<ClientWindow> out;
+    for (ClientWindow& window : connection_.clientWindows(X11Connection::ClientOrder::stacking)) {
+        if (window.processIdentifier == processIdentifier) out.push_back(std::move(window));
+    }
+    return out;
+}
+
+int X11Workspace::processOf(std::optional<xcb_window_t> window) {
+    if (!window) return 0;
+    return static_cast<int>(connection_.cardinal(*window, "_NET_WM_PID").value_or(0));
+}
+
+platform::RunningApplication X11Workspace::describe(
+    const Group& group, const std::vector<platform::InstalledApplication>& entries, int activeProcess) {
+    platform::RunningApplication app;
+    app.processIdentifier = group.processIdentifier;
+    std::vector<std::pair<std::string, std::string>> classes;
+    bool regular = false;
+    bool allHidden = !group.windows.empty();
+    for (const ClientWindow& window : group.windows) {
+        if (window.wmClass) classes.push_back(*window.wmClass);
+        regular = regular || (window.type == WindowType::normal && !window.skipTaskbar);
+        allHidden = allHidden && window.hidden;
+    }
+    app.activationPolicy =
+        regular ? platform::ActivationPolicy::regular : platform::ActivationPolicy::accessory;
+    app.isHidden = allHidden;
+    app.isActive = activeProcess == group.processIdentifier;
+    app.isTerminated = !processExists(group.processIdentifier);
+    // The executable is only read when the window classes name no entry.
+    std::optional<std::size_t> entry = matchDesktopEntry(entries, classes, std::nullopt, resolveProgram);
+    if (!entry) entry = matchDesktopEntry(entries, {}, executableOf(group.processIdentifier), resolveProgram);
+    if (entry) {
+        app.bundleIdentifier = entries[*entry].identifier;
+        app.bundlePath = entries[*entry].path;
+        app.localizedName = entries[*entry].name;
+    } else {
+        for (const auto& wmClass : classes) {
+            if (!wmClass.second.empty()) {
+                app.localizedName = wmClass.second;
+                break;
+            }
+        }
+        for (const ClientWindow& window : group.windows) {
+            if (app.localizedName) break;
+            if (window.name && !window.name->empty()) app.localizedName = window.name;
+        }
+    }
+    return app;
+}
+
+std::vector<platform::RunningApplication> X11Workspace::runningApplications() {
+    const auto all = groups(X11Connection::ClientOrder::mapping);
+    if (all.empty()) return {};
+    const auto entries = installedApplications();
+    const int active = processOf(connection_.activeWindow());
+    std::vector<platform::RunningApplication> out;
+    out.reserve(all.size());
+    for (const Group& group : all)
+        out.push_back(describe(group, entries, active));
+    return out;
+}
+
+std::optional<platform::RunningApplication> X11Workspace::runningApplication(int processIdentifier) {
+    if (processIdentifier <= 0) return std::nullopt;
+    Group group{processIdentifier, {}};
+    for (ClientWindow& window : connection_.clientWindows(X11Connection::ClientOrder::mapping)) {
+        if (window.processIdentifier == processIdentifier) group.windows.push_back(std::move(window));
+    }
+    // A process without a client window is no desktop application.
+    if (group.windows.empty()) return std::nullopt;
+    return describe(group, installedApplications(), processOf(connection_.activeWindow()));
+}
+
+std::optional<platform::RunningApplication> X11Workspace::frontmostApplication() {
+    const int pid = processOf(connection_.activeWindow());
+    if (pid <= 0) return std::nullopt;
+    return runningApplication(pid);
+}
+
+bool X11Workspace::activate(int processIdentifier, bool allWindows) {
+    const auto windows = windowsOf(processIdentifier);  // bottom of the stack first
+    if (windows.empty()) return false;
+    if (allWindows) {
+        for (const ClientWindow& window : windows)
+            connection_.requestActivation(window.id);
+        return true;
+    }
+    auto topVisible =
+        std::find_if(windows.rbegin(), windows.rend(), [](const ClientWindow& w) { return !w.hidden; });
+    connection_.requestActivation(topVisible != windows.rend() ? topVisible->id : windows.back().id);
+    return true;
+}
+
+bool X11Workspace::hide(int processIdentifier) {
+    const auto windows = windowsOf(processIdentifier);
+    for (const ClientWindow& window : windows)
+        connection_.requestIconify(window.id);
+    return !windows.empty();
+}
+
+bool X11Workspace::unhide(int processIdentifier) {
+    const auto windows = windowsOf(processIdentifier);
+    for (const ClientWindow& window : windows) {
+        if (window.hidden) connection_.requestActivation(window.id);
+    }
+    return !windows.empty();
+}
+
+void X11Workspace::activeWindowChanged() {
+    const int pid = processOf(connection_.activeWindow());
+    // No active window (focus on the desktop, or between two windows) changes no application.
+    if (pid <= 0 || pid == lastActiveProcess_) return;
+    lastActiveProcess_ = pid;
+    if (auto app = runningApplication(pid)) didActivateApplication.emit(*app);
+}
+
+}  // namespace quenlit::x11

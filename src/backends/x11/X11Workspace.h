@@ -1,0 +1,76 @@
+#pragma once
+
+// The desktop's running applications on X11: the window manager's client windows grouped by the
+// process that owns them (_NET_WM_PID), matched to their desktop entries; activation, hiding and
+// un-hiding through EWMH requests; the change of the active application from _NET_ACTIVE_WINDOW.
+// Installed applications, launching and opening are the display-free workspace's.
+//
+// Nothing is cached but atoms: every call reads the window manager's current lists.
+
+#include "backends/linux/DesktopWorkspace.h"
+#include "backends/x11/X11Connection.h"
+#include "backends/x11/X11EventHub.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quenlit::x11 {
+
+// The desktop entry of a running application, by index into `entries`: the first entry whose
+// StartupWMClass equals a window's WM_CLASS class or instance (ignoring ASCII case), else the
+// first whose desktop-file ID does, else the first whose Exec program, resolved through
+// `resolveProgram`, is the process's executable. Absent when none fits.
+std::optional<std::size_t> matchDesktopEntry(
+    const std::vector<platform::InstalledApplication>& entries,
+    const std::vector<std::pair<std::string, std::string>>& wmClasses,
+    const std::optional<std::filesystem::path>& executable,
+    const std::function<std::optional<std::filesystem::path>(const std::string& program)>& resolveProgram);
+
+// The canonical path of an Exec program: a path as written, a bare name looked up in PATH.
+std::optional<std::filesystem::path> resolveProgram(const std::string& program);
+
+class X11Workspace final : public linux_backend::DesktopWorkspace {
+  public:
+    // Create on the main thread after the QGuiApplication; `events` must outlive the workspace.
+    X11Workspace(X11Connection& connection, X11EventHub& events);
+    ~X11Workspace() override;
+    X11Workspace(const X11Workspace&) = delete;
+    X11Workspace& operator=(const X11Workspace&) = delete;
+
+    std::vector<platform::RunningApplication> runningApplications() override;
+    std::optional<platform::RunningApplication> runningApplication(int processIdentifier) override;
+    std::optional<platform::RunningApplication> frontmostApplication() override;
+    // _NET_ACTIVE_WINDOW requests for its windows from the bottom of the stack up, so the topmost
+    // ends on top and active (all of them when allWindows, else the topmost visible one); the
+    // window manager maps and un-minimises what it activates. False when it has no window.
+    bool activate(int processIdentifier, bool allWindows) override;
+    // Minimises every window of the application; false when it has none.
+    bool hide(int processIdentifier) override;
+    // Brings its minimised windows back (topmost last); false when it has no window.
+    bool unhide(int processIdentifier) override;
+
+  private:
+    struct Group {
+        int processIdentifier = 0;
+        std::vector<ClientWindow> windows;
+    };
+    std::vector<Group> groups(X11Connection::ClientOrder order);
+    std::vector<ClientWindow> windowsOf(int processIdentifier);
+    platform::RunningApplication describe(const Group& group,
+                                          const std::vector<platform::InstalledApplication>& entries,
+                                          int activeProcess);
+    int processOf(std::optional<xcb_window_t> window);
+    void activeWindowChanged();
+
+    X11Connection& connection_;
+    X11EventHub& events_;
+    int handlerToken_ = 0;
+    int lastActiveProcess_ = 0;
+};
+
+}  // namespace quenlit::x11

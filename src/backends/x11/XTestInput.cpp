@@ -1,0 +1,527 @@
+#include "backends/x11/XTestInput.h"
+
+#include "backends/x11/KeyTranslation.h"
+
+#include <QTimer>
+
+#include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+#include <xkbcommon/xkbcommon-x11.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quenlit::x11 {
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeDeleter>;
+
+constexpr auto modifierReleaseBound = std::chrono::milliseconds(1000);
+constexpr auto mappingBound = std::chrono::milliseconds(200);
+constexpr int restoreDelayMilliseconds = 1000;
+
+// The keymap of the core keyboard and its active layout, read when a source first needs it.
+class Layout {
+  public:
+    struct Key {
+        std::uint8_t keycode = 0;
+        bool shift = false;
+    };
+
+    static std::optional<Layout> load(xkb_context* context, xcb_connection_t* connection,
+                                      std::int32_t device) {
+        if (context == nullptr || device < 0) return std::nullopt;
+        Layout layout;
+        layout.keymap_.reset(
+            xkb_x11_keymap_new_from_device(context, connection, device, XKB_KEYMAP_COMPILE_NO_FLAGS));
+        if (!layout.keymap_) return std::nullopt;
+        layout.state_.reset(xkb_x11_state_new_from_device(layout.keymap_.get(), connection, device));
+        if (!layout.state_) return std::nullopt;
+        const xkb_mod_index_t shift = xkb_keymap_mod_get_index(layout.keymap_.get(), XKB_MOD_NAME_SHIFT);
+        layout.shiftMask_ = shift == XKB_MOD_INVALID ? 0 : (1u << shift);
+        return layout;
+    }
+
+    // The key producing `keysym` in the active layout: on the first level (the `preferred` key when
+    // it does), else on the Shift level when `allowShift`. Keys for which `skip` holds are passed by.
+    std::optional<Key> find(std::uint32_t keysym, bool allowShift, std::uint8_t preferred,
+                            const std::function<bool(std::uint8_t)>& skip) const {
+        if (preferred != 0 && levelHas(preferred, 0, keysym)) return Key{preferred, false};
+        const xkb_keycode_t first = std::max<xkb_keycode_t>(xkb_keymap_min_keycode(keymap_.get()), 8);
+        const xkb_keycode_t last = std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap_.get()), 255);
+        std::optional<Key> shifted;
+        for (xkb_keycode_t code = first; code <= last; ++code) {
+            const auto keycode = static_cast<std::uint8_t>(code);
+            if (skip && skip(keycode)) continue;
+            if (levelHas(keycode, 0, keysym)) return Key{keycode, false};
+            if (allowShift && !shifted && levelHas(keycode, 1, keysym) && levelIsShift(keycode, 1)) {
+                shifted = Key{keycode, true};
+            }
+        }
+        return shifted;
+    }
+
+  private:
+    struct KeymapDeleter {
+        void operator()(xkb_keymap* k) const { xkb_keymap_unref(k); }
+    };
+    struct StateDeleter {
+        void operator()(xkb_state* s) const { xkb_state_unref(s); }
+    };
+
+    bool levelHas(std::uint8_t keycode, xkb_level_index_t level, std::uint32_t keysym) const {
+        const xkb_layout_index_t group = xkb_state_key_get_layout(state_.get(), keycode);
+        if (group == XKB_LAYOUT_INVALID) return false;
+        const xkb_keysym_t* syms = nullptr;
+        const int count = xkb_keymap_key_get_syms_by_level(keymap_.get(), keycode, group, level, &syms);
+        return std::find(syms, syms + std::max(count, 0), keysym) != syms + std::max(count, 0);
+    }
+
+    bool levelIsShift(std::uint8_t keycode, xkb_level_index_t level) const {
+        if (shiftMask_ == 0) return false;
+        const xkb_layout_index_t group = xkb_state_key_get_layout(state_.get(), keycode);
+        xkb_mod_mask_t masks[8];
+        const std::size_t count =
+            xkb_keymap_key_get_mods_for_level(keymap_.get(), keycode, group, level, masks, 8);
+        return std::find(masks, masks + count, shiftMask_) != masks + count;
+    }
+
+    std::unique_ptr<xkb_keymap, KeymapDeleter> keymap_;
+    std::unique_ptr<xkb_state, StateDeleter> state_;
+    xkb_mod_mask_t shiftMask_ = 0;
+};
+
+// The keycodes of the modifiers that would change a synthesised key: Shift, Control, Mod1 (Alt)
+// and Mod4 (Super), from the server's modifier map.
+std::vector<std::uint8_t> modifierKeycodes(xcb_connection_t* c) {
+    Reply<xcb_get_modifier_mapping_reply_t> reply(
+        xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
+    std::vector<std::uint8_t> out;
+    if (!reply) return out;
+    const int perModifier = reply->keycodes_per_modifier;
+    const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply.get());
+    for (int modifier : {0, 2, 3, 6}) {
+        for (int i = 0; i < perModifier; ++i) {
+            if (const xcb_keycode_t code = codes[modifier * perModifier + i]; code != 0) out.push_back(code);
+        }
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> allModifierMapKeycodes(xcb_connection_t* c) {
+    Reply<xcb_get_modifier_mapping_reply_t> reply(
+        xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
+    std::vector<std::uint8_t> out;
+    if (!reply) return out;
+    const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(reply.get());
+    out.assign(codes, codes + 8 * reply->keycodes_per_modifier);
+    return out;
+}
+
+bool isDown(const xcb_query_keymap_reply_t& keys, std::uint8_t keycode) {
+    return (keys.keys[keycode / 8] & (1u << (keycode % 8))) != 0;
+}
+
+std::u32string scalars(const std::u16string& text) {
+    std::u32string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            out.push_back(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            ++i;
+        } else if (unit < 0xD800 || unit > 0xDFFF) {
+            out.push_back(unit);
+        }  // a lone surrogate types nothing
+    }
+    return out;
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+void SyntheticKeyLog::record(std::uint8_t keycode, bool press, std::int64_t userData, Clock::time_point at) {
+    std::lock_guard lock(mutex_);
+    dropExpired(at);
+    entries_.push_back({keycode, press, userData, at});
+}
+
+std::optional<std::int64_t> SyntheticKeyLog::take(std::uint8_t keycode, bool press, Clock::time_point at) {
+    std::lock_guard lock(mutex_);
+    dropExpired(at);
+    // The server delivers our events in the order we posted them, with the user's own keys possibly
+    // in between: only the oldest outstanding one can be next.
+    if (entries_.empty() || entries_.front().keycode != keycode || entries_.front().press != press) {
+        return std::nullopt;
+    }
+    const std::int64_t userData = entries_.front().userData;
+    entries_.pop_front();
+    return userData;
+}
+
+std::size_t SyntheticKeyLog::size() const {
+    std::lock_guard lock(mutex_);
+    return entries_.size();
+}
+
+void SyntheticKeyLog::dropExpired(Clock::time_point now) {
+    while (!entries_.empty() && now - entries_.front().at > lifetime)
+        entries_.pop_front();
+}
+
+std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint) {
+    if (codePoint == U'\n' || codePoint == U'\r') return XKB_KEY_Return;
+    if (codePoint == U'\t') return XKB_KEY_Tab;
+    if ((codePoint >= 0x20 && codePoint <= 0x7E) || (codePoint >= 0xA0 && codePoint <= 0xFF))
+        return codePoint;
+    if (codePoint < 0xA0 || codePoint > 0x10FFFF) return std::nullopt;
+    return 0x01000000u + static_cast<std::uint32_t>(codePoint);
+}
+
+bool isTerminalClass(std::string_view instance, std::string_view klass) {
+    static constexpr std::array<std::string_view, 22> terminals{"konsole",
+                                                                "alacritty",
+                                                                "kitty",
+                                                                "xterm",
+                                                                "uxterm",
+                                                                "urxvt",
+                                                                "rxvt",
+                                                                "st",
+                                                                "st-256color",
+                                                                "tilix",
+                                                                "terminator",
+                                                                "wezterm",
+                                                                "org.wezfurlong.wezterm",
+                                                                "foot",
+                                                                "footclient",
+                                                                "sakura",
+                                                                "termite",
+                                                                "guake",
+                                                                "yakuake",
+                                                                "tilda",
+                                                                "terminology",
+                                                                "ghostty"};
+    for (std::string_view name : {instance, klass}) {
+        const std::string folded = lower(name);
+        if (folded.find("terminal") != std::string::npos) return true;
+        if (std::find(terminals.begin(), terminals.end(), folded) != terminals.end()) return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+class XTestInput::Source final : public platform::EventSource {
+  public:
+    explicit Source(XTestInput& owner) : owner_(owner) {}
+    ~Source() override {
+        // Never leave a modifier down: the user's keyboard would act as if it were held.
+        while (!held_.empty()) {
+            key(held_.back(), false, 0);
+            held_.pop_back();
+        }
+    }
+
+    void permitLocalEventsDuringSuppression() override {}  // X never suppresses the user's input
+
+    std::optional<platform::InputEvent> keyboardEvent(int keyCode, bool keyDown) override {
+        if (!keyForVirtualKey(keyCode)) return std::nullopt;
+        platform::InputEvent event;
+        event.type = keyDown ? platform::EventType::keyDown : platform::EventType::keyUp;
+        event.keyCode = keyCode;
+        return event;
+    }
+
+    std::optional<platform::InputEvent> mouseEvent(platform::EventType type, platform::Point at) override {
+        if (type != platform::EventType::leftMouseDown && type != platform::EventType::leftMouseUp) {
+            return std::nullopt;
+        }
+        platform::InputEvent event;
+        event.type = type;
+        event.location = at;
+        return event;
+    }
+
+    void post(const platform::InputEvent& event) override {
+        switch (event.type) {
+            case platform::EventType::keyDown:
+            case platform::EventType::keyUp:
+                if (!event.text.empty()) {
+                    // The whole text is typed with the key press; the release has nothing left to do.
+                    if (event.type == platform::EventType::keyDown) typeText(event);
+                } else {
+                    postKey(event);
+                }
+                break;
+            case platform::EventType::leftMouseDown:
+            case platform::EventType::leftMouseUp: {
+                const auto x = static_cast<std::int16_t>(std::lround(event.location.x));
+                const auto y = static_cast<std::int16_t>(std::lround(event.location.y));
+                fake(XCB_MOTION_NOTIFY, 0, x, y);
+                fake(event.type == platform::EventType::leftMouseDown ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE,
+                     1, x, y);
+                break;
+            }
+            default:
+                break;
+        }
+    }
+
+  private:
+    bool fake(std::uint8_t type, std::uint8_t detail, std::int16_t x = 0, std::int16_t y = 0) {
+        xcb_connection_t* c = owner_.connection_.raw();
+        const xcb_window_t root = type == XCB_MOTION_NOTIFY ? owner_.connection_.root()
+                                                            : static_cast<xcb_window_t>(XCB_WINDOW_NONE);
+        // The check is the round trip after each event: it has been processed when it returns.
+        xcb_generic_error_t* error = xcb_request_check(
+            c, xcb_test_fake_input_checked(c, type, detail, XCB_CURRENT_TIME, root, x, y, 0));
+        const bool ok = error == nullptr;
+        std::free(error);
+        return ok;
+    }
+
+    void key(std::uint8_t keycode, bool press, std::int64_t userData) {
+        // Logged first: a listener on another thread may see the event before the check returns.
+        owner_.log_->record(keycode, press, userData);
+        fake(press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode);
+    }
+
+    const Layout* layout() {
+        if (!layout_)
+            layout_ = Layout::load(owner_.xkb_.get(), owner_.connection_.raw(), owner_.keyboardDevice_);
+        return layout_ ? &*layout_ : nullptr;
+    }
+
+    std::uint8_t modifierKeycode(std::uint32_t keysym, std::uint8_t position) {
+        const Layout* keys = layout();
+        if (keys == nullptr) return position;
+        const auto found = keys->find(keysym, false, position, nullptr);
+        return found ? found->keycode : position;
+    }
+
+    std::uint8_t keycodeFor(const KeyPosition& key) {
+        const Layout* keys = layout();
+        if (keys == nullptr) return key.keycode;
+        const auto found = keys->find(key.keysym, false, key.keycode,
+                                      [this](std::uint8_t k) { return owner_.isSpareKeycode(k); });
+        return found ? found->keycode : key.keycode;
+    }
+
+    // Waits until the user has let go of Shift, Control, Alt and Super, and releases what is still
+    // held after the bound.
+    void releaseUserModifiers(std::int64_t userData) {
+        xcb_connection_t* c = owner_.connection_.raw();
+        std::vector<std::uint8_t> modifiers = modifierKeycodes(c);
+        std::erase_if(modifiers, [this](std::uint8_t k) {
+            return std::find(held_.begin(), held_.end(), k) != held_.end();
+        });
+        std::vector<std::uint8_t> down;
+        waitUntil(modifierReleaseBound, [&] {
+            down.clear();
+            Reply<xcb_query_keymap_reply_t> keys(xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
+            if (!keys) return true;
+            for (std::uint8_t k : modifiers) {
+                if (isDown(*keys, k)) down.push_back(k);
+            }
+            return down.empty();
+        });
+        for (std::uint8_t k : down)
+            key(k, false, userData);
+    }
+
+    bool activeWindowIsTerminal() {
+        X11Connection& connection = owner_.connection_;
+        const auto active = connection.activeWindow();
+        if (!active) return false;
+        const auto wmClass = connection.wmClass(*active);
+        return wmClass && isTerminalClass(wmClass->first, wmClass->second);
+    }
+
+    void postKey(const platform::InputEvent& event) {
+        const auto position = keyForVirtualKey(event.keyCode);
+        if (!position) return;
+        const std::uint8_t keycode = keycodeFor(*position);
+        if (event.type == platform::EventType::keyUp) {
+            key(keycode, false, event.userData);
+            while (!held_.empty()) {
+                key(held_.back(), false, event.userData);
+                held_.pop_back();
+            }
+            return;
+        }
+        releaseUserModifiers(event.userData);
+        namespace flags = platform::eventFlags;
+        std::vector<std::uint8_t> modifiers;
+        const bool command = (event.flags & flags::command) != 0;
+        if (command || (event.flags & flags::control) != 0)
+            modifiers.push_back(modifierKeycode(XKB_KEY_Control_L, 37));
+        if ((event.flags & flags::shift) != 0 || (command && activeWindowIsTerminal())) {
+            modifiers.push_back(modifierKeycode(XKB_KEY_Shift_L, 50));
+        }
+        if ((event.flags & flags::option) != 0) modifiers.push_back(modifierKeycode(XKB_KEY_Alt_L, 64));
+        for (std::uint8_t modifier : modifiers) {
+            if (std::find(held_.begin(), held_.end(), modifier) != held_.end()) continue;
+            key(modifier, true, event.userData);
+            held_.push_back(modifier);
+        }
+        key(keycode, true, event.userData);
+    }
+
+    void typeText(const platform::InputEvent& event) {
+        releaseUserModifiers(event.userData);
+        const Layout* keys = layout();
+        const std::uint8_t shiftKey = modifierKeycode(XKB_KEY_Shift_L, 50);
+        for (char32_t codePoint : scalars(event.text)) {
+            const auto keysym = keysymForCodePoint(codePoint);
+            if (!keysym) continue;
+            std::optional<Layout::Key> found;
+            if (keys != nullptr) {
+                found =
+                    keys->find(*keysym, true, 0, [this](std::uint8_t k) { return owner_.isSpareKeycode(k); });
+            }
+            if (!found) {
+                const auto spare = owner_.bindSpareKeycode(*keysym);
+                if (!spare) continue;
+                found = Layout::Key{*spare, false};
+            }
+            if (found->shift) key(shiftKey, true, event.userData);
+            key(found->keycode, true, event.userData);
+            key(found->keycode, false, event.userData);
+            if (found->shift) key(shiftKey, false, event.userData);
+        }
+    }
+
+    XTestInput& owner_;
+    std::optional<Layout> layout_;
+    std::vector<std::uint8_t> held_;  // modifiers this source pressed and has not released
+};
+
+// ---------------------------------------------------------------------------------------------
+
+XTestInput::XTestInput(X11Connection& connection, std::shared_ptr<SyntheticKeyLog> log)
+    : connection_(connection),
+      log_(log ? std::move(log) : std::make_shared<SyntheticKeyLog>()),
+      xkb_(xkb_context_new(XKB_CONTEXT_NO_FLAGS), xkb_context_unref),
+      restoreTimer_(std::make_unique<QTimer>()) {
+    xcb_connection_t* c = connection_.raw();
+    Reply<xcb_test_get_version_reply_t> version(
+        xcb_test_get_version_reply(c, xcb_test_get_version(c, 2, 2), nullptr));
+    hasXTest_ = version != nullptr;
+    if (xkb_x11_setup_xkb_extension(c, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                                    XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr,
+                                    nullptr)) {
+        keyboardDevice_ = xkb_x11_get_core_keyboard_device_id(c);
+    }
+    restoreTimer_->setSingleShot(true);
+    restoreTimer_->setInterval(restoreDelayMilliseconds);
+    QObject::connect(restoreTimer_.get(), &QTimer::timeout, [this] { restoreSpareKeycodes(); });
+}
+
+XTestInput::~XTestInput() {
+    restoreSpareKeycodes();
+}
+
+std::unique_ptr<platform::EventSource> XTestInput::createEventSource(SourceState) {
+    if (!hasXTest_) return nullptr;
+    return std::make_unique<Source>(*this);
+}
+
+std::optional<std::uint8_t> XTestInput::bindSpareKeycode(std::uint32_t keysym) {
+    for (auto& [keycode, binding] : spare_) {
+        if (binding.keysym == keysym) {
+            binding.lastUse = ++useCounter_;
+            scheduleRestore();
+            return keycode;
+        }
+    }
+    xcb_connection_t* c = connection_.raw();
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    const std::uint8_t first = setup->min_keycode;
+    const std::uint8_t last = setup->max_keycode;
+    Reply<xcb_get_keyboard_mapping_reply_t> mapping(xcb_get_keyboard_mapping_reply(
+        c, xcb_get_keyboard_mapping(c, first, static_cast<std::uint8_t>(last - first + 1)), nullptr));
+    if (!mapping || mapping->keysyms_per_keycode == 0) return std::nullopt;
+    const int perKeycode = mapping->keysyms_per_keycode;
+    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    const std::vector<std::uint8_t> modifiers = allModifierMapKeycodes(c);
+
+    // The highest keycode without symbols that is no modifier, else our least recently used one.
+    std::optional<std::uint8_t> chosen;
+    for (int code = last; code >= first && !chosen; --code) {
+        const auto keycode = static_cast<std::uint8_t>(code);
+        if (spare_.count(keycode) != 0) continue;
+        if (std::find(modifiers.begin(), modifiers.end(), keycode) != modifiers.end()) continue;
+        const xcb_keysym_t* row = keysyms + (code - first) * perKeycode;
+        if (std::all_of(row, row + perKeycode, [](xcb_keysym_t s) { return s == 0; })) chosen = keycode;
+    }
+    if (!chosen && !spare_.empty()) {
+        chosen = std::min_element(spare_.begin(), spare_.end(), [](const auto& a, const auto& b) {
+                     return a.second.lastUse < b.second.lastUse;
+                 })->first;
+    }
+    if (!chosen) return std::nullopt;
+
+    // Both levels carry the keysym, so that a Shift the user presses meanwhile changes nothing.
+    std::vector<xcb_keysym_t> row(static_cast<std::size_t>(perKeycode), 0);
+    row[0] = keysym;
+    if (perKeycode > 1) row[1] = keysym;
+    xcb_generic_error_t* error =
+        xcb_request_check(c, xcb_change_keyboard_mapping_checked(
+                                 c, 1, *chosen, static_cast<std::uint8_t>(perKeycode), row.data()));
+    if (error != nullptr) {
+        std::free(error);
+        return std::nullopt;
+    }
+    spare_[*chosen] = {keysym, ++useCounter_};
+    scheduleRestore();
+    const std::uint8_t keycode = *chosen;
+    const bool inEffect = waitUntil(mappingBound, [&] {
+        Reply<xcb_get_keyboard_mapping_reply_t> now(
+            xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, keycode, 1), nullptr));
+        return now && now->keysyms_per_keycode > 0 &&
+               xcb_get_keyboard_mapping_keysyms(now.get())[0] == keysym;
+    });
+    if (!inEffect) return std::nullopt;
+    return keycode;
+}
+
+void XTestInput::scheduleRestore() {
+    restoreTimer_->start();
+}
+
+void XTestInput::restoreSpareKeycodes() {
+    restoreTimer_->stop();
+    if (spare_.empty()) return;
+    xcb_connection_t* c = connection_.raw();
+    Reply<xcb_get_keyboard_mapping_reply_t> mapping(
+        xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, spare_.begin()->first, 1), nullptr));
+    const int perKeycode = mapping && mapping->keysyms_per_keycode > 0 ? mapping->keysyms_per_keycode : 2;
+    const std::vector<xcb_keysym_t> empty(static_cast<std::size_t>(perKeycode), 0);
+    for (const auto& entry : spare_) {
+        std::free(xcb_request_check(
+            c, xcb_change_keyboard_mapping_checked(c, 1, entry.first, static_cast<std::uint8_t>(perKeycode),
+                                                   empty.data())));
+    }
+    spare_.clear();
+}
+
+}  // namespace quenlit::x11

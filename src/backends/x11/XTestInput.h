@@ -1,0 +1,120 @@
+#pragma once
+
+// Synthesised keyboard and mouse input through the XTest extension.
+//
+// Key events carry the core's virtual key codes (ANSI key positions). A key is sent as the keycode
+// that produces the key's US keysym at the first level of the active layout, so that a shortcut
+// such as Control+V reaches applications as "v" whatever the layout (applications match shortcuts
+// by keysym); when the layout has no such key (a Cyrillic layout has no "v"), the keycode of the
+// key's position on a standard evdev keyboard is sent instead.
+//
+// Modifier flags become modifier key presses around the key. Command, which synthesised input
+// uses only for the paste shortcut, becomes Control, and Control+Shift when the active window is a
+// terminal emulator (they keep Control+V for the shell). Before a key press, the modifiers the user
+// still holds are waited for (about a second), then released, so they cannot turn the key into
+// another shortcut.
+//
+// Text (an event's `text`) is typed key by key: a character on the layout's first level directly,
+// one on the Shift level with Shift, any other by binding a spare keycode (one without symbols) to
+// its keysym. Bindings are undone a second after the last use, when the applications have long
+// read the key with the binding still in place.
+//
+// Every event is followed by a round trip, so it has reached the server when post() returns, and
+// is recorded in the SyntheticKeyLog so that a keyboard listener can recognise its own events.
+// Main thread only.
+
+#include "backends/x11/X11Connection.h"
+#include "platform/InputEvents.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+
+class QTimer;
+struct xkb_context;
+
+namespace quenlit::x11 {
+
+// The key events posted here, in order, for a listener of raw key events that must tell its own
+// synthesised events from typing: an event is ours when it is the oldest posted one not seen yet.
+// Entries not seen within a second are dropped (an event that never came back must not make a
+// later user key look synthesised). Thread-safe.
+class SyntheticKeyLog {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr auto lifetime = std::chrono::seconds(1);
+
+    void record(std::uint8_t keycode, bool press, std::int64_t userData, Clock::time_point at = Clock::now());
+    // The marker of the posted event this one is, which is then taken off the log; absent when it
+    // is not one of ours.
+    std::optional<std::int64_t> take(std::uint8_t keycode, bool press, Clock::time_point at = Clock::now());
+    bool isOwnEvent(std::uint8_t keycode, bool press, Clock::time_point at = Clock::now()) {
+        return take(keycode, press, at).has_value();
+    }
+    std::size_t size() const;
+
+  private:
+    struct Entry {
+        std::uint8_t keycode;
+        bool press;
+        std::int64_t userData;
+        Clock::time_point at;
+    };
+    void dropExpired(Clock::time_point now);
+
+    mutable std::mutex mutex_;
+    std::deque<Entry> entries_;
+};
+
+// The keysym that types a Unicode code point: Latin-1 characters are their own keysyms, others
+// 0x01000000 + the code point; newline and tab are Return and Tab. Absent for other controls.
+std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint);
+
+// Whether a window of this WM_CLASS is a terminal emulator, which pastes with Control+Shift+V.
+bool isTerminalClass(std::string_view instance, std::string_view klass);
+
+class XTestInput final : public platform::InputSynthesizer {
+  public:
+    // Create on the main thread after the QGuiApplication. `log` receives every posted key event.
+    XTestInput(X11Connection& connection, std::shared_ptr<SyntheticKeyLog> log);
+    ~XTestInput() override;
+    XTestInput(const XTestInput&) = delete;
+    XTestInput& operator=(const XTestInput&) = delete;
+
+    // Absent when the server lacks XTest.
+    std::unique_ptr<platform::EventSource> createEventSource(SourceState state) override;
+
+    const std::shared_ptr<SyntheticKeyLog>& keyLog() const { return log_; }
+    // Undoes every spare-keycode binding now rather than after the delay.
+    void restoreSpareKeycodes();
+
+    class Source;
+
+  private:
+    friend class Source;
+    // A keycode now producing `keysym` through a binding of ours; absent when none is spare.
+    std::optional<std::uint8_t> bindSpareKeycode(std::uint32_t keysym);
+    bool isSpareKeycode(std::uint8_t keycode) const { return spare_.count(keycode) != 0; }
+    void scheduleRestore();
+
+    X11Connection& connection_;
+    std::shared_ptr<SyntheticKeyLog> log_;
+    bool hasXTest_ = false;
+    std::unique_ptr<xkb_context, void (*)(xkb_context*)> xkb_;
+    std::int32_t keyboardDevice_ = -1;
+    // Keycodes we bound, with their keysym and when they were last used.
+    struct Binding {
+        std::uint32_t keysym = 0;
+        std::uint64_t lastUse = 0;
+    };
+    std::map<std::uint8_t, Binding> spare_;
+    std::uint64_t useCounter_ = 0;
+    std::unique_ptr<QTimer> restoreTimer_;
+};
+
+}  // namespace quenlit::x11
