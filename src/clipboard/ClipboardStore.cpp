@@ -202,7 +202,10 @@ bool ClipboardStore::ownsImage(std::string_view path) const {
     std::filesystem::path file(path);
     // A relative path would be resolved against whatever the working folder happens to be.
     if (!file.is_absolute()) return false;
-    return file.lexically_normal().string().starts_with(folder);
+    std::filesystem::path normal = file.lexically_normal();
+    // "images/" is the folder itself, not a file inside it.
+    if (!normal.has_filename()) normal = normal.parent_path();
+    return normal.string().starts_with(folder);
 }
 
 void ClipboardStore::trimToMaxItems() {

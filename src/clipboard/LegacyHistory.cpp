@@ -64,36 +64,4 @@ Decrypted decryptLegacyBlob(std::string_view data, std::string_view key) {
     return {std::move(plaintext), std::nullopt};
 }
 
-std::optional<std::string> sealLegacyBlob(std::string_view plaintext, std::string_view key,
-                                          std::string_view nonce) {
-    if (key.size() != keySize || nonce.size() != nonceSize ||
-        plaintext.size() > static_cast<std::size_t>(INT_MAX)) {
-        return std::nullopt;
-    }
-    CipherContext ctx = newContext();
-    if (!ctx || EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(nonceSize), nullptr) != 1 ||
-        EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, bytes(key), bytes(nonce)) != 1) {
-        return std::nullopt;
-    }
-    std::string out(magic);
-    out += nonce;
-    const std::size_t start = out.size();
-    out.resize(start + plaintext.size() + tagSize);
-    int written = 0;
-    if (!plaintext.empty() && EVP_EncryptUpdate(ctx.get(), bytes(out) + start, &written, bytes(plaintext),
-                                                static_cast<int>(plaintext.size())) != 1) {
-        return std::nullopt;
-    }
-    int finalWritten = 0;
-    if (EVP_EncryptFinal_ex(ctx.get(), bytes(out) + start + written, &finalWritten) != 1) return std::nullopt;
-    const std::size_t tagAt = start + static_cast<std::size_t>(written + finalWritten);
-    if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(tagSize), bytes(out) + tagAt) !=
-        1) {
-        return std::nullopt;
-    }
-    out.resize(tagAt + tagSize);
-    return out;
-}
-
 }  // namespace quenlit::legacyHistory

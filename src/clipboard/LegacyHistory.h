@@ -25,8 +25,4 @@ struct Decrypted {
 // key that is not 32 bytes, a malformed box and a failed authentication.
 Decrypted decryptLegacyBlob(std::string_view data, std::string_view key);
 
-// The file format, for tests and tools: seals `plaintext` with the key and nonce.
-std::optional<std::string> sealLegacyBlob(std::string_view plaintext, std::string_view key,
-                                          std::string_view nonce);
-
 }  // namespace quenlit::legacyHistory

@@ -1,1 +1,678 @@
-// placeholder: replaced by its owner
+#include "backends/fake/FakeAtomicFile.h"
+#include "backends/fake/FakeImageCodec.h"
+#include "backends/fake/FakePasteboard.h"
+#include "backends/fake/FakeSecretStore.h"
+#include "backends/fake/VirtualScheduler.h"
+#include "backends/linux/LibsecretStore.h"
+#include "backends/linux/PosixAtomicFile.h"
+#include "backends/linux/PosixProcessRunner.h"
+#include "backends/linux/ThreadScheduler.h"
+#include "base/Log.h"
+#include "clipboard/ClipboardStore.h"
+#include "clipboard/HistoryJson.h"
+#include "clipboard/LegacyHistory.h"
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <openssl/evp.h>
+
+#include <fstream>
+#include <random>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+
+namespace quenlit {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+using namespace std::chrono_literals;
+
+const std::string kKey = "0123456789abcdef0123456789ABCDEF";
+const std::string kNonce = "nonce-twelve";
+
+// An earlier release's encrypted history, sealed here with OpenSSL directly.
+std::string seal(const std::string& plaintext, const std::string& key = kKey,
+                 const std::string& magic = "QUENLT01") {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr);
+    EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, 12, nullptr);
+    EVP_EncryptInit_ex(ctx, nullptr, nullptr, reinterpret_cast<const unsigned char*>(key.data()),
+                       reinterpret_cast<const unsigned char*>(kNonce.data()));
+    std::string cipher(plaintext.size() + 16, '\0');
+    int n = 0, m = 0;
+    auto* out = reinterpret_cast<unsigned char*>(cipher.data());
+    EVP_EncryptUpdate(ctx, out, &n, reinterpret_cast<const unsigned char*>(plaintext.data()),
+                      static_cast<int>(plaintext.size()));
+    EVP_EncryptFinal_ex(ctx, out + n, &m);
+    cipher.resize(static_cast<std::size_t>(n + m));
+    std::string tag(16, '\0');
+    EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, tag.data());
+    EVP_CIPHER_CTX_free(ctx);
+    return magic + kNonce + cipher + tag;
+}
+
+std::string readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+unsigned modeOf(const fs::path& p) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) return 0;
+    return st.st_mode & 07777;
+}
+
+std::string itemJson(const std::string& id, const std::string& rest,
+                     const std::string& date = "2024-05-01T09:30:00Z") {
+    return "{\"createdAt\":\"" + date + "\",\"id\":\"" + id + "\"" + rest + "}";
+}
+std::string textJson(int n, const std::string& text) {
+    char id[40];
+    std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012d", n);
+    return itemJson(id, ",\"kind\":\"text\",\"text\":\"" + text + "\"");
+}
+std::string imageJson(int n, const std::string& path) {
+    char id[40];
+    std::snprintf(id, sizeof id, "00000000-0000-4000-9000-%012d", n);
+    return itemJson(id, ",\"imagePath\":\"" + path + "\",\"kind\":\"image\",\"text\":\"\"");
+}
+std::string array(const std::vector<std::string>& objects) {
+    std::string out = "[";
+    for (const auto& o : objects)
+        out += (out.size() > 1 ? "," : "") + o;
+    return out + "]";
+}
+
+class ClipboardPersistenceTest : public ::testing::Test {
+  protected:
+    void SetUp() override { log::installSinks({sink}); }
+    void TearDown() override { log::installSinks({}); }
+
+    ClipboardStore::Options options() {
+        ClipboardStore::Options o;
+        o.appDataDir = data;
+        o.wallClock = [this] { return clock; };
+        return o;
+    }
+    std::unique_ptr<ClipboardStore> makeStore(ClipboardStore::Options o,
+                                              platform::AtomicFile* fileService = nullptr) {
+        return std::make_unique<ClipboardStore>(
+            ClipboardStore::Services{scheduler, pasteboard, codec, secrets,
+                                     fileService ? *fileService : files},
+            std::move(o));
+    }
+    std::unique_ptr<ClipboardStore> makeStore() { return makeStore(options()); }
+    std::vector<std::string> logged() const { return sink->lines(); }
+    std::vector<std::string> loggedContaining(const std::string& part) const {
+        std::vector<std::string> out;
+        for (const auto& l : sink->lines()) {
+            if (l.find(part) != std::string::npos) out.push_back(l);
+        }
+        return out;
+    }
+    static std::string line(const std::string& message) { return std::string(log::kPrefix) + message; }
+
+    testing::TempDir dir;
+    fs::path data = dir / "data";
+    fs::path history = data / "clipboard-history.json";
+    fs::path legacy = data / "clipboard-history.enc";
+    std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
+    fake::VirtualScheduler scheduler;
+    fake::FakePasteboard pasteboard;
+    fake::FakeImageCodec codec;
+    fake::FakeSecretStore secrets;
+    fake::FakeAtomicFile files;
+    std::chrono::system_clock::time_point clock =
+        std::chrono::sys_days{std::chrono::May / 1 / 2024} + 9h + 30min + 700ms;
+};
+
+TEST_F(ClipboardPersistenceTest, TheFileIsCompactSortedAndReadsBackWithWholeSeconds) {
+    auto store = makeStore();
+    store->insertText("a/b \"quoted\"\n\ttab ✓", false);
+    auto image = *store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
+    clock += 1s;
+    store->insertText("newest", false);
+    store->persistNow();
+    scheduler.runPending();
+    const auto& items = store->items();
+    const std::string expected =
+        "[" +
+        itemJson(items[0].id.toString(), ",\"kind\":\"text\",\"text\":\"newest\"", "2024-05-01T09:30:01Z") +
+        "," +
+        itemJson(items[1].id.toString(),
+                 ",\"imagePath\":\"" + *image.imagePath + "\",\"kind\":\"image\",\"text\":\"\"") +
+        "," +
+        itemJson(items[2].id.toString(), ",\"kind\":\"text\",\"text\":\"a/b \\\"quoted\\\"\\n\\ttab ✓\"") +
+        "]";
+    EXPECT_EQ(readAll(history), expected);
+    EXPECT_EQ(logged().back(),
+              line("clipboard: persisted 3 items (" + std::to_string(expected.size()) + " bytes)"));
+
+    sink->clear();
+    auto reloaded = makeStore();
+    reloaded->loadFromDiskIfNeeded();
+    EXPECT_TRUE(reloaded->didLoadFromDisk());
+    ASSERT_EQ(reloaded->items().size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        ClipboardItem wholeSeconds = items[i];
+        wholeSeconds.createdAt = std::chrono::floor<std::chrono::seconds>(wholeSeconds.createdAt);
+        EXPECT_EQ(reloaded->items()[i], wholeSeconds);
+    }
+    EXPECT_THAT(logged(), ElementsAre(line("clipboard: loaded 3 items from disk")));
+}
+
+TEST_F(ClipboardPersistenceTest, LoadingIsStrictAboutEveryItem) {
+    const std::string good = textJson(1, "fine");
+    struct Case {
+        std::string name;
+        std::string json;
+        std::optional<std::string> error;  // part of the description, or loads
+    } cases[] = {
+        {"missing kind means text",
+         array({itemJson("00000000-0000-4000-8000-000000000002", ",\"text\":\"t\"")}), std::nullopt},
+        {"escaped slashes", array({good, imageJson(3, "\\/x\\/y.png")}), std::nullopt},
+        {"lower-case UUID", array({itemJson("abcdef00-0000-4000-8000-000000000002", ",\"text\":\"t\"")}),
+         std::nullopt},
+        {"null imagePath and kind",
+         array({itemJson("00000000-0000-4000-8000-000000000002",
+                         ",\"imagePath\":null,\"kind\":null,\"text\":\"t\"")}),
+         std::nullopt},
+        {"unknown keys",
+         array({itemJson("00000000-0000-4000-8000-000000000002", ",\"text\":\"t\",\"pinned\":true")}),
+         std::nullopt},
+        {"empty list", "[]", std::nullopt},
+        {"unknown kind",
+         array({good, itemJson("00000000-0000-4000-8000-000000000002", ",\"kind\":\"video\",\"text\":\"\"")}),
+         "item 2: unknown kind \"video\""},
+        {"fractional seconds",
+         array(
+             {itemJson("00000000-0000-4000-8000-000000000002", ",\"text\":\"t\"", "2024-05-01T09:30:00.5Z")}),
+         "item 1: malformed date \"2024-05-01T09:30:00.5Z\""},
+        {"offset instead of Z",
+         array({itemJson("00000000-0000-4000-8000-000000000002", ",\"text\":\"t\"",
+                         "2024-05-01T09:30:00+00:00")}),
+         "malformed date"},
+        {"no such day",
+         array({itemJson("00000000-0000-4000-8000-000000000002", ",\"text\":\"t\"", "2023-02-29T09:30:00Z")}),
+         "malformed date"},
+        {"bad UUID", array({itemJson("00000000-0000-4000-8000-00000000000Z", ",\"text\":\"t\"")}),
+         "malformed UUID"},
+        {"missing id", array({"{\"createdAt\":\"2024-05-01T09:30:00Z\",\"text\":\"t\"}"}),
+         "item 1: missing key \"id\""},
+        {"missing text",
+         array({good,
+                "{\"createdAt\":\"2024-05-01T09:30:00Z\",\"id\":\"00000000-0000-4000-8000-000000000002\"}"}),
+         "item 2: missing key \"text\""},
+        {"missing createdAt", array({"{\"id\":\"00000000-0000-4000-8000-000000000002\",\"text\":\"t\"}"}),
+         "missing key \"createdAt\""},
+        {"text is a number", array({itemJson("00000000-0000-4000-8000-000000000002", ",\"text\":5")}),
+         "item 1: \"text\" is not a string"},
+        {"not a list", "{\"items\":[]}", "not a list of items"},
+        {"an item that is not an object", "[1]", "item 1: not an object"},
+        {"invalid JSON", "[{\"createdAt\":", "invalid JSON"},
+        {"trailing garbage", "[] []", "invalid JSON"},
+        {"empty file", "", "invalid JSON"},
+        {"invalid UTF-8", array({textJson(1, "\xC3\x28")}), "invalid JSON"},
+        {"bad escape", array({textJson(1, "\\q")}), "invalid JSON"},
+    };
+    for (const auto& c : cases) {
+        testing::writeFile(history, c.json);
+        sink->clear();
+        auto store = makeStore();
+        store->loadFromDiskIfNeeded();
+        scheduler.runPending();
+        if (!c.error) {
+            EXPECT_THAT(logged(), ElementsAre(StartsWith(line("clipboard: loaded ")))) << c.name;
+            continue;
+        }
+        EXPECT_THAT(store->items(), IsEmpty()) << c.name;
+        ASSERT_EQ(logged().size(), 1u) << c.name;
+        EXPECT_THAT(logged()[0], StartsWith(line("clipboard: failed to load history — "))) << c.name;
+        EXPECT_THAT(logged()[0], HasSubstr(*c.error)) << c.name;
+        EXPECT_EQ(readAll(history), c.json) << c.name << ": the file is left as it was";
+    }
+}
+
+TEST_F(ClipboardPersistenceTest, LoadingKeepsTheFirstItemsAndCapsImagesWithoutSaving) {
+    const fs::path images = data / "images";
+    std::vector<std::string> objects;
+    std::vector<fs::path> imageFiles;
+    for (int i = 0; i < 250; ++i) {
+        // 35 images among the first 200, the oldest of them at positions 150..199.
+        if (i % 5 == 0 && i < 175) {
+            imageFiles.push_back(images / ("I" + std::to_string(i) + ".png"));
+            testing::writeFile(imageFiles.back(), "png");
+            objects.push_back(imageJson(i, imageFiles.back().string()));
+        } else {
+            objects.push_back(textJson(i, "text " + std::to_string(i)));
+        }
+    }
+    testing::writeFile(history, array(objects));
+    const std::string before = readAll(history);
+    auto store = makeStore();
+    store->loadFromDiskIfNeeded();
+    scheduler.advance(5s);
+    EXPECT_EQ(store->items().size(), 195u);
+    EXPECT_EQ(store->imageCount(), 30u);
+    EXPECT_EQ(store->items().back().text(), "text 199");
+    for (std::size_t i = 0; i < imageFiles.size(); ++i) {
+        EXPECT_EQ(fs::exists(imageFiles[i]), i < 30) << imageFiles[i];
+    }
+    EXPECT_THAT(logged(), ElementsAre(line("clipboard: loaded 195 items from disk")));
+    EXPECT_EQ(readAll(history), before) << "nothing is written until the next change";
+    EXPECT_THAT(files.written, IsEmpty());
+}
+
+TEST_F(ClipboardPersistenceTest, ABurstOfCapturesIsSavedOnceHalfASecondAfterTheLast) {
+    auto store = makeStore();
+    for (int i = 0; i < 10; ++i) {
+        store->insertText("copy " + std::to_string(i), true);
+        scheduler.advance(0.1s);
+    }
+    EXPECT_THAT(loggedContaining("persisted"), IsEmpty());
+    scheduler.advance(0.39s);  // 0.49 s after the last insert
+    EXPECT_THAT(loggedContaining("persisted"), IsEmpty());
+    scheduler.advance(0.01s);
+    EXPECT_THAT(loggedContaining("persisted"),
+                ElementsAre(StartsWith(line("clipboard: persisted 10 items ("))));
+    EXPECT_FALSE(store->hasPendingPersist());
+    scheduler.advance(10s);
+    EXPECT_EQ(loggedContaining("persisted").size(), 1u);
+    EXPECT_EQ(historyJson::readFile(history).items.size(), 10u);
+}
+
+TEST_F(ClipboardPersistenceTest, WithoutAHistoryFileTheStoreStartsEmptyAndLoadsOnlyOnce) {
+    auto store = makeStore();
+    store->loadFromDiskIfNeeded();
+    EXPECT_THAT(logged(), ElementsAre(line("clipboard: no history file yet at " + history.string())));
+    testing::writeFile(history, array({textJson(1, "late")}));
+    store->loadFromDiskIfNeeded();
+    EXPECT_THAT(store->items(), IsEmpty());
+    EXPECT_EQ(logged().size(), 1u);
+}
+
+TEST_F(ClipboardPersistenceTest, AMemoryOnlyStoreNeverTouchesTheDisk) {
+    testing::writeFile(history, array({textJson(1, "on disk")}));
+    auto o = options();
+    o.persistToDisk = false;
+    auto store = makeStore(o);
+    store->loadFromDiskIfNeeded();
+    store->insertText("memory", true);
+    store->persistNow();
+    store->schedulePersist();
+    store->removeAll();
+    scheduler.advance(5s);
+    EXPECT_TRUE(store->didLoadFromDisk());
+    EXPECT_THAT(files.written, IsEmpty());
+    EXPECT_THAT(loggedContaining("persist"), IsEmpty());
+    EXPECT_THAT(loggedContaining("from disk"), IsEmpty());
+    EXPECT_THAT(loggedContaining("no history file"), IsEmpty());
+    EXPECT_EQ(readAll(history), array({textJson(1, "on disk")}));
+}
+
+TEST_F(ClipboardPersistenceTest, AFailedSaveIsLoggedAndTheLastGoodFileStays) {
+    auto store = makeStore();
+    store->insertText("saved", false);
+    store->persistNow();
+    scheduler.runPending();
+    const std::string good = readAll(history);
+    files.writeError = "No space left on device";
+    store->insertText("lost this time", false);
+    sink->clear();
+    store->persistNow();
+    scheduler.runPending();
+    EXPECT_THAT(logged(), ElementsAre(line("clipboard: persist failed — No space left on device")));
+    EXPECT_EQ(readAll(history), good);
+    files.writeError.reset();
+    files.directoryError = "Permission denied";
+    sink->clear();
+    store->persistNow();
+    scheduler.runPending();
+    EXPECT_THAT(logged(), ElementsAre(line("clipboard: persist failed — Permission denied")));
+}
+
+TEST_F(ClipboardPersistenceTest, AnUnreadableHistoryIsKeptAsideBeforeTheFirstSave) {
+    testing::writeFile(history, "[{\"broken\"");
+    const fs::path kept = data / "clipboard-history.json.unreadable";
+    testing::writeFile(kept, "an older unreadable copy");
+    auto store = makeStore();
+    store->loadFromDiskIfNeeded();
+    store->insertText("new", true);
+    EXPECT_EQ(readAll(history), "[{\"broken\"") << "loading and changing the list write nothing";
+    files.writeError = "Input/output error";
+    sink->clear();
+    scheduler.advance(1s);
+    EXPECT_EQ(readAll(kept), "[{\"broken\"") << "kept before anything is written over it";
+    EXPECT_THAT(logged(), ElementsAre(line("clipboard: kept unreadable history as " + kept.string()),
+                                      line("clipboard: persist failed — Input/output error")));
+    files.writeError.reset();
+    sink->clear();
+    store->persistNow();
+    scheduler.runPending();
+    EXPECT_EQ(historyJson::readFile(history).items.size(), 1u);
+    EXPECT_EQ(readAll(kept), "[{\"broken\"") << "our own file is not moved aside";
+    EXPECT_THAT(logged(), ElementsAre(StartsWith(line("clipboard: persisted 1 items ("))));
+}
+
+TEST_F(ClipboardPersistenceTest, ClosingTheStoreWritesWhatIsPending) {
+    auto store = makeStore();
+    store->insertText("copied just before quitting", true);
+    store.reset();
+    EXPECT_EQ(historyJson::readFile(history).items.size(), 1u);
+    scheduler.advance(5s);  // the superseded background task finds nothing to do
+    EXPECT_EQ(loggedContaining("persisted").size(), 1u);
+}
+
+// ---- The legacy encrypted history.
+
+class LegacyMigrationTest : public ClipboardPersistenceTest {
+  protected:
+    void SetUp() override {
+        ClipboardPersistenceTest::SetUp();
+        plaintext =
+            array({textJson(1, "secret one"), imageJson(2, "/old/images/A.png"), textJson(3, "three")});
+    }
+    std::string plaintext;
+};
+
+TEST_F(LegacyMigrationTest, TheLegacyFileAndKeyGoOnlyAfterTheMigratedHistoryIsSaved) {
+    testing::writeFile(legacy, seal(plaintext));
+    secrets.put("com.quenlit.app.clipboard", "history-aes-key", kKey);
+    auto store = makeStore();
+    store->loadFromDiskIfNeeded();
+    ASSERT_EQ(store->items().size(), 3u);
+    EXPECT_EQ(store->items()[0].text(), "secret one");
+    EXPECT_TRUE(fs::exists(legacy)) << "not before the save";
+    scheduler.runPending();
+    EXPECT_FALSE(fs::exists(legacy));
+    EXPECT_FALSE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
+    EXPECT_EQ(historyJson::readFile(history).items, store->items());
+    EXPECT_THAT(logged(), ElementsAre(StartsWith(line("clipboard: persisted 3 items (")),
+                                      line("clipboard: migrated legacy encrypted history (3 items)")));
+}
+
+TEST_F(LegacyMigrationTest, AFailedSaveKeepsBothUntilALaterSaveSucceeds) {
+    testing::writeFile(legacy, seal(plaintext));
+    secrets.put("com.quenlit.app.clipboard", "history-aes-key", kKey);
+    files.writeError = "Read-only file system";
+    auto store = makeStore();
+    store->loadFromDiskIfNeeded();
+    scheduler.runPending();
+    EXPECT_TRUE(fs::exists(legacy));
+    EXPECT_TRUE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
+    EXPECT_THAT(secrets.removals, IsEmpty());
+    EXPECT_THAT(loggedContaining("migrated"), IsEmpty());
+
+    files.writeError.reset();
+    store->insertText("copied later", true);
+    scheduler.advance(1s);
+    EXPECT_FALSE(fs::exists(legacy));
+    EXPECT_FALSE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
+    EXPECT_THAT(loggedContaining("migrated"),
+                ElementsAre(line("clipboard: migrated legacy encrypted history (3 items)")));
+    EXPECT_EQ(historyJson::readFile(history).items.size(), 4u);
+}
+
+TEST_F(LegacyMigrationTest, FailuresLeaveTheFileAndTheKeyInPlace) {
+    std::string tampered = seal(plaintext);
+    tampered[30] ^= 1;
+    std::string badTag = seal(plaintext);
+    badTag.back() ^= 1;
+    struct Case {
+        std::string name;
+        std::string file;
+        std::optional<std::string> key;
+        std::string log;
+    } cases[] = {
+        {"no key", seal(plaintext), std::nullopt,
+         "clipboard: legacy key missing from Keychain — cannot migrate"},
+        {"short key", seal(plaintext), kKey.substr(1),
+         "clipboard: legacy key missing from Keychain — cannot migrate"},
+        {"long key", seal(plaintext), kKey + "!",
+         "clipboard: legacy key missing from Keychain — cannot migrate"},
+        {"magic alone", "QUENLT01", kKey, "clipboard: legacy migration failed — the file is corrupt"},
+        {"other magic", seal(plaintext, kKey, "QUENLT02"), kKey,
+         "clipboard: legacy migration failed — the file is corrupt"},
+        {"empty file", "", kKey, "clipboard: legacy migration failed — the file is corrupt"},
+        {"box too short", "QUENLT01" + std::string(27, 'x'), kKey,
+         "clipboard: legacy migration failed — the encrypted data is malformed"},
+        {"wrong key", seal(plaintext, std::string(32, 'k')), kKey,
+         "clipboard: legacy migration failed — authentication failed"},
+        {"changed ciphertext", tampered, kKey, "clipboard: legacy migration failed — authentication failed"},
+        {"changed tag", badTag, kKey, "clipboard: legacy migration failed — authentication failed"},
+        {"not a history", seal("{\"not\":\"a list\"}"), kKey,
+         "clipboard: legacy migration failed — the history is not a list"},
+        {"bad item", seal(array({textJson(1, "x"), itemJson("bad", ",\"text\":\"t\"")})), kKey,
+         "clipboard: legacy migration failed — item 2: malformed UUID"},
+    };
+    for (const auto& c : cases) {
+        testing::writeFile(legacy, c.file);
+        secrets.secrets.clear();
+        if (c.key) secrets.put("com.quenlit.app.clipboard", "history-aes-key", *c.key);
+        sink->clear();
+        auto store = makeStore();
+        store->loadFromDiskIfNeeded();
+        scheduler.advance(1s);
+        EXPECT_THAT(store->items(), IsEmpty()) << c.name;
+        ASSERT_EQ(logged().size(), 1u) << c.name;
+        EXPECT_THAT(logged()[0], StartsWith(line(c.log))) << c.name;
+        EXPECT_EQ(readAll(legacy), c.file) << c.name;
+        EXPECT_EQ(secrets.has("com.quenlit.app.clipboard", "history-aes-key"), c.key.has_value()) << c.name;
+        EXPECT_FALSE(fs::exists(history)) << c.name;
+    }
+    EXPECT_THAT(secrets.removals, IsEmpty());
+}
+
+TEST_F(LegacyMigrationTest, OnlyTheDefaultHistoryPathMigratesAndOnlyWithoutAJsonHistory) {
+    testing::writeFile(legacy, seal(plaintext));
+    secrets.put("com.quenlit.app.clipboard", "history-aes-key", kKey);
+    auto o = options();
+    o.storagePath = dir / "elsewhere/history.json";
+    auto elsewhere = makeStore(o);
+    elsewhere->loadFromDiskIfNeeded();
+    EXPECT_THAT(logged(), ElementsAre(line("clipboard: no history file yet at " +
+                                           (dir / "elsewhere/history.json").string())));
+    EXPECT_THAT(secrets.reads, IsEmpty());
+
+    testing::writeFile(history, array({textJson(9, "current")}));
+    sink->clear();
+    auto store = makeStore();
+    store->loadFromDiskIfNeeded();
+    scheduler.runPending();
+    EXPECT_THAT(logged(), ElementsAre(line("clipboard: loaded 1 items from disk")));
+    EXPECT_TRUE(fs::exists(legacy));
+    EXPECT_THAT(secrets.reads, IsEmpty());
+}
+
+TEST(LegacyBlobTest, OpensTheCombinedSealedBox) {
+    const std::string history = array({textJson(1, "x")});
+    auto opened = legacyHistory::decryptLegacyBlob(seal(history), kKey);
+    EXPECT_FALSE(opened.error);
+    EXPECT_EQ(opened.plaintext, history);
+    auto empty = legacyHistory::decryptLegacyBlob(seal(""), kKey);
+    EXPECT_FALSE(empty.error) << "an empty ciphertext still authenticates";
+    EXPECT_TRUE(legacyHistory::decryptLegacyBlob(seal(history), kKey.substr(0, 16)).error);
+}
+
+// ---- Real files: permissions, crash safety, write order.
+
+class RealFilesTest : public ClipboardPersistenceTest {
+  protected:
+    linux_backend::PosixAtomicFile posix;
+};
+
+TEST_F(RealFilesTest, FoldersArePrivateAndFilesOwnerOnly) {
+    const mode_t previous = ::umask(0);  // the widest the process could ask for
+    fs::create_directories(data / "images");
+    fs::permissions(data, fs::perms::all);
+    fs::permissions(data / "images", static_cast<fs::perms>(0755));
+    testing::writeFile(history.string() + ".tmp", "left by a crash");
+    fs::permissions(fs::path(history.string() + ".tmp"), fs::perms::all);
+    auto store = makeStore(options(), &posix);
+    auto image = store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
+    store->persistNow();
+    scheduler.runPending();
+    EXPECT_EQ(modeOf(data), 0700u);
+    EXPECT_EQ(modeOf(data / "images"), 0700u);
+    EXPECT_EQ(modeOf(history), 0600u);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(modeOf(*image->imagePath), 0600u);
+    EXPECT_FALSE(fs::exists(history.string() + ".tmp"));
+
+    auto o = options();
+    o.storagePath = dir / "new/deeper/history.json";
+    auto fresh = makeStore(o, &posix);
+    fresh->persistNow();
+    scheduler.runPending();
+    EXPECT_EQ(modeOf(dir / "new"), 0700u);
+    EXPECT_EQ(modeOf(dir / "new/deeper"), 0700u);
+    EXPECT_EQ(modeOf(dir / "new/deeper/history.json"), 0600u);
+    ::umask(previous);
+}
+
+TEST_F(RealFilesTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+    testing::writeFile(history, "old");
+    EXPECT_TRUE(posix.writeAtomically(history, data / "missing/x.tmp", "new"));
+    EXPECT_EQ(readAll(history), "old");
+    fs::create_directories(data / "blocked");
+    // A folder where the file should go: the rename fails, and the temporary file is cleaned up.
+    auto error = posix.writeAtomically(data / "blocked", data / "blocked.tmp", "new");
+    ASSERT_TRUE(error);
+    EXPECT_THAT(*error, HasSubstr("could not move the new file into place"));
+    EXPECT_FALSE(fs::exists(data / "blocked.tmp"));
+    testing::writeFile(data / "plain", "");
+    EXPECT_THAT(posix.ensurePrivateDirectory(data / "plain").value_or(""), HasSubstr("is not a folder"));
+}
+
+// A save killed at any moment leaves the previous history or the new one, whole.
+TEST_F(RealFilesTest, ASaveKilledAtARandomMomentLeavesAWholeHistory) {
+    std::vector<ClipboardItem> a, b;
+    const auto t = std::chrono::sys_days{std::chrono::May / 1 / 2024};
+    for (int i = 0; i < 40; ++i) {
+        a.push_back(
+            ClipboardItem::makeText(nameBasedUUID("a" + std::to_string(i)), std::string(20000, 'a'), t));
+        b.push_back(
+            ClipboardItem::makeText(nameBasedUUID("b" + std::to_string(i)), std::string(30000, 'b'), t));
+    }
+    const std::string bytesA = historyJson::encode(a);
+    const std::string bytesB = historyJson::encode(b);
+    fs::create_directories(data);
+    ASSERT_FALSE(posix.writeAtomically(history, history.string() + ".tmp", bytesA));
+    std::mt19937 random(20240501);
+    for (int round = 0; round < 20; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) {
+                posix.writeAtomically(history, history.string() + ".tmp", bytesB);
+                posix.writeAtomically(history, history.string() + ".tmp", bytesA);
+            }
+        }
+        ::usleep(std::uniform_int_distribution<useconds_t>(500, 30000)(random));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const auto decoded = historyJson::readFile(history);
+        ASSERT_FALSE(decoded.error) << "round " << round << ": " << *decoded.error;
+        EXPECT_TRUE(decoded.items == a || decoded.items == b) << "round " << round;
+    }
+}
+
+// Saves handed to the writer from a burst land in order: the file ends with the last one.
+TEST_F(RealFilesTest, BackgroundWritesLandInOrder) {
+    linux_backend::ThreadScheduler threads(2);
+    auto store = std::make_unique<ClipboardStore>(
+        ClipboardStore::Services{threads, pasteboard, codec, secrets, posix}, options());
+    for (int i = 0; i < 60; ++i) {
+        store->insertText("copy " + std::to_string(i), false);
+        store->persistNow();
+    }
+    store->flushPendingWrites();
+    auto decoded = historyJson::readFile(history);
+    ASSERT_FALSE(decoded.error);
+    ASSERT_EQ(decoded.items.size(), 60u);
+    EXPECT_EQ(decoded.items[0].text(), "copy 59");
+}
+
+// ---- The migration against a real Secret Service (gnome-keyring on a private session bus).
+
+platform::ProcessOutcome shell(const std::string& script) {
+    linux_backend::PosixProcessRunner runner;
+    platform::RunLimits limits;
+    limits.timeout = 10s;
+    return runner.run("/bin/sh", {"-c", script}, limits);
+}
+
+class LegacyMigrationSecretService : public LegacyMigrationTest {
+  protected:
+    void SetUp() override {
+        if (std::getenv("QUENLIT_SECRET_SERVICE_HOME") == nullptr) {
+            GTEST_SKIP() << "no private Secret Service: run through tests/support/with-secret-service.sh";
+        }
+        LegacyMigrationTest::SetUp();
+    }
+    void TearDown() override {
+        shell("secret-tool clear service com.quenlit.app.clipboard account history-aes-key");
+        LegacyMigrationTest::TearDown();
+    }
+    bool storeKey(const std::string& key) {
+        std::string format;
+        for (unsigned char c : key) {
+            char escape[6];
+            std::snprintf(escape, sizeof escape, "\\%03o", c);
+            format += escape;
+        }
+        return shell("printf '" + format +
+                     "' | secret-tool store --label=quenlit-test service com.quenlit.app.clipboard account "
+                     "history-aes-key")
+                   .status == 0;
+    }
+    bool keyPresent() {
+        return shell(
+                   "secret-tool lookup service com.quenlit.app.clipboard account history-aes-key >/dev/null")
+                   .status == 0;
+    }
+    linux_backend::LibsecretStore keyring;
+};
+
+TEST_F(LegacyMigrationSecretService, MigratesWithTheKeyringKeyAndDeletesIt) {
+    std::string key = kKey;
+    key[3] = '\0';  // binary keys come through whole
+    key[20] = '\xff';
+    ASSERT_TRUE(storeKey(key));
+    ASSERT_TRUE(keyPresent());
+    testing::writeFile(legacy, seal(plaintext, key));
+    auto store = std::make_unique<ClipboardStore>(
+        ClipboardStore::Services{scheduler, pasteboard, codec, keyring, files}, options());
+    store->loadFromDiskIfNeeded();
+    scheduler.runPending();
+    EXPECT_EQ(store->items().size(), 3u);
+    EXPECT_THAT(loggedContaining("migrated"),
+                ElementsAre(line("clipboard: migrated legacy encrypted history (3 items)")));
+    EXPECT_FALSE(fs::exists(legacy));
+    EXPECT_FALSE(keyPresent());
+}
+
+TEST_F(LegacyMigrationSecretService, AKeyOfTheWrongLengthIsMissing) {
+    ASSERT_TRUE(storeKey("too short"));
+    testing::writeFile(legacy, seal(plaintext));
+    auto store = std::make_unique<ClipboardStore>(
+        ClipboardStore::Services{scheduler, pasteboard, codec, keyring, files}, options());
+    store->loadFromDiskIfNeeded();
+    scheduler.runPending();
+    EXPECT_THAT(logged(), ElementsAre(line("clipboard: legacy key missing from Keychain — cannot migrate")));
+    EXPECT_TRUE(fs::exists(legacy));
+    EXPECT_TRUE(keyPresent());
+}
+
+}  // namespace
+}  // namespace quenlit
