@@ -69,8 +69,10 @@ TEST_F(ClipboardImageThumbnailTest, SizesUpTo128AreRowsAndLargerOnesPreviews) {
         EXPECT_EQ(thumbnails.rows.contains(key), c.row);
         EXPECT_EQ(thumbnails.previews.contains(key), !c.row);
     }
+    // One file, an entry per size.
     EXPECT_EQ(thumbnails.rows.count(), 3u);
     EXPECT_EQ(thumbnails.previews.count(), 2u);
+    EXPECT_EQ(codec.downsampleCount(), 5u);
 }
 
 TEST_F(ClipboardImageThumbnailTest, DecodesInTheBackgroundAndDeliversOnTheMainQueue) {
@@ -104,21 +106,6 @@ TEST_F(ClipboardImageThumbnailTest, ASecondRequestIsServedFromTheCacheAtOnce) {
     EXPECT_EQ(second.image->pixels, first.image->pixels);
     EXPECT_EQ(scheduler.pendingBackgroundCount(), 0u);
     EXPECT_EQ(codec.downsampleCount(), 1u);
-}
-
-TEST_F(ClipboardImageThumbnailTest, TheSameFileAtTwoSizesIsTwoEntries) {
-    const std::string path = picture("a.png", 300, 300);
-    Delivery small, large, other;
-    load(path, 64, small);
-    load(path, 128, large);
-    load(path, 300, other);
-    scheduler.runPending();
-    EXPECT_EQ(small.image->width, 64);
-    EXPECT_EQ(large.image->width, 128);
-    EXPECT_EQ(other.image->width, 300);
-    EXPECT_EQ(thumbnails.rows.count(), 2u);
-    EXPECT_EQ(thumbnails.previews.count(), 1u);
-    EXPECT_EQ(codec.downsampleCount(), 3u);
 }
 
 TEST_F(ClipboardImageThumbnailTest, EmptyingPreviewsOnHideKeepsTheRows) {
@@ -191,21 +178,6 @@ TEST_F(ClipboardImageThumbnailTest, WhatCannotBeDecodedGivesNothingAndIsNotRemem
     EXPECT_EQ(codec.downsampleCount(), 3u);
 }
 
-TEST_F(ClipboardImageThumbnailTest, DownsampleDecodesAtOnceAndNeverEnlarges) {
-    const std::string path = picture("a.png", 40, 30);
-    auto smaller = ClipboardImageThumbnail::downsample(path, 20, codec);
-    ASSERT_TRUE(smaller);
-    EXPECT_EQ(smaller->width, 20);
-    EXPECT_EQ(smaller->height, 15);
-    auto same = ClipboardImageThumbnail::downsample(path, 500, codec);
-    ASSERT_TRUE(same);
-    EXPECT_EQ(same->width, 40);
-    EXPECT_EQ(ClipboardImageThumbnail::downsample(path, 0, codec), std::nullopt);
-    EXPECT_EQ(thumbnails.rows.count() + thumbnails.previews.count(), 0u);  // no caching here
-}
-
-// 8 MiB of pixels holds two 1024 × 1024 previews (4 MiB each); a third pushes out the one used least
-// recently.
 TEST_F(ClipboardImageThumbnailTest, PreviewsAreBoundedByTheirDecodedSize) {
     for (const char* path : {"/p/one.png", "/p/two.png", "/p/three.png"})
         codec.pictureSizes[path] = {2048, 2048};
