@@ -1,4 +1,5 @@
 #include "backends/fake/FakeAtomicFile.h"
+#include "backends/fake/FakeImageCodec.h"
 #include "backends/fake/FakePasteboard.h"
 #include "backends/fake/FakeSecretStore.h"
 #include "backends/fake/VirtualScheduler.h"
@@ -65,29 +66,7 @@ std::string readFile(const fs::path& p) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Pictures for the tests: a file is one when its name says so or its content starts with "IMG:".
-// A ".png" file's PNG is its own bytes; content starting with "IMG:" becomes "PNG<" + content + ">"
-// and anything else cannot be decoded. TIFF data starting with "TIFF:" converts the same way.
-class TestImageCodec final : public platform::ImageCodec {
-  public:
-    bool isImageFile(const std::string& path) override {
-        const std::string ext = fs::path(path).extension().string();
-        if (ext == ".png" || ext == ".jpg" || ext == ".gif") return true;
-        return readFile(path).rfind("IMG:", 0) == 0;
-    }
-    std::optional<std::string> pngFromFile(const std::string& path) override {
-        if (!fs::exists(path)) return std::nullopt;
-        const std::string bytes = readFile(path);
-        if (fs::path(path).extension() == ".png") return bytes;
-        if (bytes.rfind("IMG:", 0) != 0) return std::nullopt;
-        return "PNG<" + bytes + ">";
-    }
-    std::optional<std::string> pngFromTiff(std::string_view tiff) override {
-        if (tiff.substr(0, 5) != "TIFF:") return std::nullopt;
-        return "PNG<" + std::string(tiff) + ">";
-    }
-    std::optional<platform::Bitmap> downsample(const std::string&, int) override { return std::nullopt; }
-};
+using Codec = fake::FakeImageCodec;
 
 platform::PasteboardItem fileItem(const std::string& url) {
     return {{{kFileURL, url}}};
@@ -152,7 +131,7 @@ class DurableFilesTest : public ::testing::Test {
     ScratchDir dir{fs::current_path()};
     std::vector<std::string> roots{(dir.path() / "cache").string()};
     fake::FakePasteboard pasteboard;
-    TestImageCodec codec;
+    Codec codec;
 };
 
 TEST_F(DurableFilesTest, FilesInsideARootAreTemporaryButNotFilesBesideIt) {
@@ -194,7 +173,7 @@ TEST_F(DurableFilesTest, LegacyListIsReadOnlyWhenNoItemCarriesAFileURL) {
 
 TEST_F(DurableFilesTest, FirstImageIsTheFirstPictureAmongTheFiles) {
     const fs::path notes = dir.write("notes.txt", "x");
-    const fs::path photo = dir.write("photo", "IMG:raw");
+    const fs::path photo = dir.write("photo", Codec::pngBytes(4, 3, "raw"));
     const fs::path logo = dir.write("logo.png", "png");
     pasteboard.copy({fileItem(files::fileURL(notes.string())), fileItem(files::fileURL(photo.string())),
                      fileItem(files::fileURL(logo.string()))});
@@ -202,7 +181,7 @@ TEST_F(DurableFilesTest, FirstImageIsTheFirstPictureAmongTheFiles) {
     const auto first = files::firstDurableImageFileURL(pasteboard, codec, roots);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->path, photo.string());
-    EXPECT_EQ(files::pngData(*first, codec), "PNG<IMG:raw>");
+    EXPECT_EQ(files::pngData(*first, codec), Codec::pngBytes(4, 3, "raw"));
 }
 
 // ---- Capture and paste-back through the store.
@@ -244,7 +223,7 @@ class ClipboardCaptureTest : public ::testing::Test {
     std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
     fake::VirtualScheduler scheduler;
     fake::FakePasteboard pasteboard;
-    TestImageCodec codec;
+    Codec codec;
     fake::FakeSecretStore secrets;
     fake::FakeAtomicFile atomicFiles;
     ScratchDir data{fs::current_path()};
@@ -319,8 +298,9 @@ INSTANTIATE_TEST_SUITE_P(Types, SkippedTypeTest,
 
 TEST_F(ClipboardCaptureTest, CopiedPictureFilesBecomeImages) {
     ScratchDir pictures{fs::current_path()};
-    const fs::path png = pictures.write("logo.png", "\x89PNG bytes");
-    const fs::path jpg = pictures.write("Holiday Photo.jpg", "IMG:jpeg");
+    const fs::path png = pictures.write("logo.png", Codec::pngBytes(2, 2, "logo"));
+    const fs::path jpg = pictures.write("Holiday Photo.jpg", "JFIF");
+    codec.convertedFiles[jpg.string()] = Codec::pngBytes(8, 6, "holiday");
     store->startMonitoring();
 
     pasteboard.copy({fileItem(files::fileURL(png.string()))});
@@ -328,7 +308,8 @@ TEST_F(ClipboardCaptureTest, CopiedPictureFilesBecomeImages) {
     pasteboard.copy({fileItem(files::fileURL(jpg.string()))});
     poll();
 
-    EXPECT_THAT(texts(), ElementsAre("<image PNG<IMG:jpeg>>", "<image \x89PNG bytes>"));
+    EXPECT_THAT(texts(), ElementsAre("<image " + Codec::pngBytes(8, 6, "holiday") + ">",
+                                     "<image " + Codec::pngBytes(2, 2, "logo") + ">"));
 }
 
 TEST_F(ClipboardCaptureTest, OtherFilesGiveTheirPath) {
@@ -343,7 +324,9 @@ TEST_F(ClipboardCaptureTest, OtherFilesGiveTheirPath) {
 TEST_F(ClipboardCaptureTest, SeveralFilesGiveOneItem) {
     ScratchDir docs{fs::current_path()};
     const std::string a = files::fileURL(docs.write("a.txt", "a").string());
-    const std::string b = files::fileURL(docs.write("b.jpg", "IMG:b").string());
+    const fs::path bPath = docs.write("b.jpg", "JFIF");
+    codec.convertedFiles[bPath.string()] = "png of b";
+    const std::string b = files::fileURL(bPath.string());
     const std::string c = files::fileURL(docs.write("c.png", "c").string());
     const std::string d = files::fileURL(docs.write("d.md", "d").string());
     store->startMonitoring();
@@ -353,7 +336,7 @@ TEST_F(ClipboardCaptureTest, SeveralFilesGiveOneItem) {
     pasteboard.copy({fileItem(a), fileItem(d)});
     poll();
 
-    EXPECT_THAT(texts(), ElementsAre((docs.path() / "a.txt").string(), "<image PNG<IMG:b>>"));
+    EXPECT_THAT(texts(), ElementsAre((docs.path() / "a.txt").string(), "<image png of b>"));
 }
 
 TEST_F(ClipboardCaptureTest, TemporaryFilesFallThroughToImageDataAndText) {
@@ -379,12 +362,14 @@ TEST_F(ClipboardCaptureTest, TemporaryFilesFallThroughToImageDataAndText) {
 }
 
 TEST_F(ClipboardCaptureTest, PNGDataIsPreferredAndTIFFConverted) {
+    codec.tiffToPng["TIFF:one"] = "png from tiff one";
+    codec.tiffToPng["TIFF:two"] = "png from tiff two";
     store->startMonitoring();
     pasteboard.copy({{{{kTIFF, "TIFF:one"}, {kPNG, "png one"}}}});
     poll();
     pasteboard.copy({{{{kTIFF, "TIFF:two"}, {kString, "caption"}}}});
     poll();
-    EXPECT_THAT(texts(), ElementsAre("<image PNG<TIFF:two>>", "<image png one>"));
+    EXPECT_THAT(texts(), ElementsAre("<image png from tiff two>", "<image png one>"));
 }
 
 TEST_F(ClipboardCaptureTest, FailedConversionsAreLoggedAndNothingIsStored) {
@@ -404,6 +389,7 @@ TEST_F(ClipboardCaptureTest, FailedConversionsAreLoggedAndNothingIsStored) {
 }
 
 TEST_F(ClipboardCaptureTest, ConversionOutlivingTheStoreIsDropped) {
+    codec.tiffToPng["TIFF:late"] = "late png";
     pasteboard.copy({{{{kTIFF, "TIFF:late"}}}});
     store->ingestCurrentPasteboardIfNeeded();
     ASSERT_EQ(scheduler.pendingBackgroundCount(), 1u);
