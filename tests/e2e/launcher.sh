@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# End-to-end run of the launcher on a private X server, driven as a person would: hotkeys and
+# typing through xdotool, the clipboard through xclip, window geometry through xdotool and xprop.
+# Run inside tests/support/with-xvfb.sh (a display with openbox), from the build folder's bin/:
+#   with-xvfb.sh tests/e2e/launcher.sh BIN_DIR OUTPUT_DIR
+set -u
+bin=$(cd "${1:?usage: launcher.sh BIN_DIR OUTPUT_DIR}" && pwd)
+out=$(mkdir -p "${2:?usage: launcher.sh BIN_DIR OUTPUT_DIR}" && cd "$2" && pwd)
+
+passed=0
+failed=0
+pids=()
+root=$(mktemp -d /tmp/quenlit-e2e-XXXXXX)
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$root"
+}
+trap cleanup EXIT
+
+export HOME=$root/home
+export XDG_DATA_HOME=$root/share XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
+export XDG_CACHE_HOME=$root/cache XDG_DATA_DIRS=$root/none XDG_RUNTIME_DIR=$root/run
+mkdir -p "$HOME" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+log=$XDG_STATE_HOME/quenlit/focus.log
+
+# The application the tests start and switch to: the fixture window, through a desktop entry.
+cat >"$XDG_DATA_HOME/applications/quenlit-fixture.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Fixture Notes
+Exec=$bin/fixture_window --title "Fixture Notes" --class fixture-notes,FixtureNotes
+StartupWMClass=FixtureNotes
+ENTRY
+
+# Waits until a command succeeds, polling every 50 ms, for at most $1 seconds.
+wait_until() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    while ((SECONDS <= deadline)); do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+check() {
+    local name=$1
+    shift
+    if "$@"; then
+        echo "ok: $name"
+        passed=$((passed + 1))
+    else
+        echo "FAILED: $name"
+        failed=$((failed + 1))
+        [ -f "$log" ] && tail -n 15 "$log" | sed 's/^/    log: /'
+    fi
+}
+
+active_window() { xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# \(0x[0-9a-f]*\).*/\1/p'; }
+panel_window() { xdotool search --onlyvisible --classname '^quenlit$' 2>/dev/null | head -n 1; }
+panel_visible() { [ -n "$(panel_window)" ]; }
+panel_hidden() { [ -z "$(panel_window)" ]; }
+log_has() { grep -qF -- "$1" "$log" 2>/dev/null; }
+clipboard_is() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
+fixture_count() { xdotool search --classname '^fixture-notes$' 2>/dev/null | wc -l; }
+
+# Outer frame of a window: client geometry plus the window manager's frame extents.
+outer_frame() {
+    local w=$1 WINDOW X Y WIDTH HEIGHT SCREEN l r t b
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    read -r l r t b < <(xprop -id "$w" _NET_FRAME_EXTENTS |
+        sed -n 's/.*= \([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\).*/\1 \2 \3 \4/p')
+    l=${l:-0} r=${r:-0} t=${t:-0} b=${b:-0}
+    echo "$((X - l)) $((Y - t)) $((WIDTH + l + r)) $((HEIGHT + t + b))"
+}
+workarea() { xprop -root _NET_WORKAREA | sed -n 's/.*= \([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\).*/\1 \2 \3 \4/p'; }
+
+# An ordinary application in front before Quenlit starts.
+"$bin/fixture_window" --title "Front App" --class front-app,FrontApp --size 500x300 >"$root/front.out" &
+pids+=($!)
+wait_until 5 grep -q ready "$root/front.out"
+front=$(printf '0x%x' "$(sed -n 's/^ready //p' "$root/front.out")")
+xdotool windowactivate --sync "$front" 2>/dev/null
+wait_until 5 test "$(active_window)" = "$front"
+
+start=$(date +%s%N)
+"$bin/quenlit" >"$root/quenlit.out" 2>&1 &
+quenlit=$!
+pids+=($quenlit)
+check "start-up shows the launcher" wait_until 10 panel_visible
+echo "start to visible: $((($(date +%s%N) - start) / 1000000)) ms"
+check "start-up leaves the application in front active" test "$(active_window)" = "$front"
+check "the launcher holds the keyboard without activating" wait_until 5 log_has "show: nonactivating key window"
+check "a second instance refuses to start" sh -c "'$bin/quenlit' 2>&1 | grep -q 'quenlit is already running (pid $quenlit)'"
+
+xdotool key Escape
+check "Escape hides the launcher" wait_until 5 panel_hidden
+
+xdotool key super+space
+check "Super+Space shows the launcher" wait_until 5 panel_visible
+xdotool key super+space
+check "a second Super+Space hides it" wait_until 5 panel_hidden
+
+xdotool key super+space
+wait_until 5 panel_visible
+xdotool type --delay 30 "2+3"
+sleep 0.3
+import -window root "$out/e2e-launcher-calculator.png" 2>/dev/null
+xdotool key Return
+check "2+3 then Return puts 5 on the clipboard" wait_until 5 clipboard_is 5
+check "choosing the answer hides the launcher" wait_until 5 panel_hidden
+
+xdotool key super+space
+wait_until 5 panel_visible
+xdotool type --delay 30 "fixture"
+xdotool key Down Up
+sleep 0.3
+import -window root "$out/e2e-launcher-search.png" 2>/dev/null
+xdotool key Return
+check "typing an application's name and Return starts it" wait_until 10 test "$(fixture_count)" -ge 1
+sleep 0.5
+first_count=$(fixture_count)
+fixture=$(printf '0x%x' "$(xdotool search --classname '^fixture-notes$' | head -n 1)")
+xdotool windowactivate --sync "$front" 2>/dev/null
+xdotool key super+space
+wait_until 5 panel_visible
+xdotool type --delay 30 "fixture"
+xdotool key Return
+check "choosing it again activates the running one" wait_until 5 test "$(active_window)" = "$fixture"
+sleep 0.5
+check "and starts no second one" test "$(fixture_count)" = "$first_count"
+
+snap() {
+    xdotool windowactivate --sync "$fixture" 2>/dev/null
+    wait_until 5 test "$(active_window)" = "$fixture"
+    xdotool key super+space
+    wait_until 5 panel_visible
+    xdotool type --delay 30 "$1"
+    xdotool key Return
+    wait_until 5 panel_hidden
+}
+read -r wx wy ww wh < <(workarea)
+snap "left half"
+check "left half snaps to the left half of the work area" wait_until 5 \
+    test "$(outer_frame "$fixture")" = "$wx $wy $((ww / 2)) $wh"
+snap "maximize"
+check "maximize fills the work area" wait_until 5 test "$(outer_frame "$fixture")" = "$wx $wy $ww $wh"
+snap "reasonable size"
+# 0.6 of the work area, at most 1025 by 900, centred, with its edges rounded to whole pixels.
+expected=$(awk -v x="$wx" -v y="$wy" -v W="$ww" -v H="$wh" 'function r(v) { return int(v + 0.5) }
+    BEGIN { w = W * 0.6; if (w > 1025) w = 1025; h = H * 0.6; if (h > 900) h = 900;
+            l = x + (W - w) * 0.5; t = y + (H - h) * 0.5;
+            printf "%d %d %d %d", r(l), r(t), r(l + w) - r(l), r(t + h) - r(t) }')
+check "reasonable size is 0.6 of the work area, centred" wait_until 5 test "$(outer_frame "$fixture")" = "$expected"
+
+xdotool key super+space
+wait_until 5 panel_visible
+xdotool type --delay 30 "quit"
+xdotool key Return
+check "quit ends the process" wait_until 5 sh -c "! kill -0 $quenlit 2>/dev/null"
+wait "$quenlit" 2>/dev/null
+status=$?
+check "and it ends cleanly" test "$status" = 0
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
