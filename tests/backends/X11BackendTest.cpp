@@ -1,0 +1,764 @@
+// The X11 desktop services against a real X server with a window manager (Xvfb and openbox, started
+// by tests/support/with-xvfb.sh), with fixture_window standing in for other applications.
+
+#include "backends/x11/X11Accessibility.h"
+#include "backends/x11/X11Connection.h"
+#include "backends/x11/X11EventHub.h"
+#include "backends/x11/X11Screens.h"
+#include "backends/x11/X11Workspace.h"
+#include "backends/x11/XTestInput.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace quenlit::x11 {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::AXElement;
+using platform::AXError;
+using platform::AXValue;
+using quenlit::testing::TempDir;
+using quenlit::testing::writeFile;
+
+constexpr const char* kFixture = QUENLIT_FIXTURE_WINDOW;
+
+// The desktop entries and program copies the workspace matches against, set up before GIO first
+// reads the entries.
+struct Desktop {
+    TempDir dir;
+    std::filesystem::path exeCopy = dir / "bin/exe-fixture";
+    std::filesystem::path unlistedCopy = dir / "bin/unlisted-fixture";
+    std::filesystem::path classEntry = dir / "data/applications/quenlit-fixture.desktop";
+    std::filesystem::path exeEntry = dir / "data/applications/quenlit-exe-fixture.desktop";
+
+    Desktop() {
+        std::filesystem::create_directories(dir / "bin");
+        std::filesystem::copy_file(kFixture, exeCopy);
+        std::filesystem::copy_file(kFixture, unlistedCopy);
+        writeFile(classEntry, std::string("[Desktop Entry]\nType=Application\nName=Quenlit Fixture\nExec=") +
+                                  kFixture + " --title x\nStartupWMClass=QuenlitFixture\n");
+        writeFile(exeEntry,
+                  "[Desktop Entry]\nType=Application\nName=Exe Fixture\nExec=" + exeCopy.string() + "\n");
+        ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    }
+};
+Desktop* desktop = nullptr;
+
+// Runs Qt's event loop until the condition holds; whether it did within the bound.
+bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 3000ms) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A fixture_window process and the lines it prints.
+class Fixture {
+  public:
+    explicit Fixture(std::vector<std::string> arguments, const std::string& program = kFixture) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (auto& a : arguments)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        out_ = fds[0];
+        if (pid_ == 0) return;
+        const auto line = nextLine(5000ms);
+        if (line.rfind("ready ", 0) == 0) window_ = static_cast<xcb_window_t>(std::stoul(line.substr(6)));
+    }
+    ~Fixture() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) ::close(out_);
+    }
+    Fixture(const Fixture&) = delete;
+    Fixture& operator=(const Fixture&) = delete;
+
+    int pid() const { return static_cast<int>(pid_); }
+    xcb_window_t window() const { return window_; }
+
+    // The next line printed, or "" when none came within the bound.
+    std::string nextLine(std::chrono::milliseconds bound = 3000ms) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        while (true) {
+            if (const auto newline = buffer_.find('\n'); newline != std::string::npos) {
+                std::string line = buffer_.substr(0, newline);
+                buffer_.erase(0, newline + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return {};
+            pollfd p{out_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            char chunk[256];
+            const ssize_t n = ::read(out_, chunk, sizeof chunk);
+            if (n <= 0) return {};
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+
+    // The next key press line, passing over the modifier keys pressed around it.
+    std::string nextKey() {
+        while (true) {
+            std::string line = nextLine();
+            const auto at = line.find("keysym=0x");
+            if (at == std::string::npos) return line;
+            const unsigned long keysym = std::stoul(line.substr(at + 9), nullptr, 16);
+            if (keysym < 0xffe1 || keysym > 0xffee) return line;
+        }
+    }
+
+  private:
+    pid_t pid_ = 0;
+    int out_ = -1;
+    xcb_window_t window_ = XCB_WINDOW_NONE;
+    std::string buffer_;
+};
+
+class X11BackendTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto fromQt = X11Connection::fromQt();
+        ASSERT_TRUE(fromQt) << "not running on X11";
+        x = std::make_unique<X11Connection>(std::move(*fromQt));
+    }
+
+    // Starts a fixture and waits until the window manager lists its window.
+    std::unique_ptr<Fixture> start(std::vector<std::string> arguments,
+                                   const std::string& program = kFixture) {
+        auto fixture = std::make_unique<Fixture>(std::move(arguments), program);
+        EXPECT_NE(fixture->window(), XCB_WINDOW_NONE) << "the fixture window did not come up";
+        const xcb_window_t window = fixture->window();
+        EXPECT_TRUE(pumpUntil([&] {
+            const auto clients = x->windows(x->root(), "_NET_CLIENT_LIST");
+            return clients && std::find(clients->begin(), clients->end(), window) != clients->end() &&
+                   x->cardinals(window, "_NET_FRAME_EXTENTS").has_value();
+        }));
+        return fixture;
+    }
+
+    bool activeIs(xcb_window_t window) { return x->activeWindow() == window; }
+    bool makeActive(xcb_window_t window) {
+        x->requestActivation(window);
+        return pumpUntil([&] { return activeIs(window); });
+    }
+
+    // The client's origin and size in root coordinates, and the frame extents, straight from the server.
+    struct Client {
+        int x, y, width, height;
+        std::vector<std::uint32_t> extents;
+    };
+    Client client(xcb_window_t window) {
+        xcb_connection_t* c = x->raw();
+        auto* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+        auto* t = xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, x->root(), 0, 0),
+                                                  nullptr);
+        Client out{
+            t ? t->dst_x : 0, t ? t->dst_y : 0, g ? g->width : 0, g ? g->height : 0,
+            x->cardinals(window, "_NET_FRAME_EXTENTS").value_or(std::vector<std::uint32_t>{0, 0, 0, 0})};
+        std::free(g);
+        std::free(t);
+        return out;
+    }
+
+    std::unique_ptr<X11Connection> x;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Screens
+
+TEST(ScreensFrom, OrdersThePrimaryFirstAndConvertsWithItsHeight) {
+    const std::vector<Monitor> monitors{{{0, 0, 1920, 1080}, false}, {{1920, 0, 1440, 900}, true}};
+    const auto screens = screensFrom(monitors, {}, std::nullopt);
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_EQ(screens[0].frame, (platform::Rect{1920, 0, 1440, 900}));
+    EXPECT_EQ(screens[1].frame, (platform::Rect{0, -180, 1920, 1080}));
+    EXPECT_EQ(screens[1].visibleFrame, screens[1].frame);
+}
+
+TEST(ScreensFrom, TakesTheFirstMonitorAsPrimaryWhenNoneIsMarked) {
+    const auto screens =
+        screensFrom({{{0, 0, 800, 600}, false}, {{800, 0, 1024, 768}, false}}, {}, std::nullopt);
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_EQ(screens[0].frame, (platform::Rect{0, 0, 800, 600}));
+    EXPECT_EQ(screens[1].frame, (platform::Rect{800, -168, 1024, 768}));
+    EXPECT_TRUE(screensFrom({}, {}, std::nullopt).empty());
+}
+
+struct VisibleCase {
+    const char* name;
+    std::vector<XRect> perMonitor;
+    std::optional<XRect> desktop;
+    platform::Rect left;   // visible frame of the 1920 x 1080 monitor at the origin (the primary)
+    platform::Rect right;  // of the 1440 x 900 monitor beside it
+};
+
+TEST(ScreensFrom, VisibleFrameComesFromTheBestWorkArea) {
+    const std::vector<Monitor> monitors{{{0, 0, 1920, 1080}, true}, {{1920, 0, 1440, 900}, false}};
+    const std::vector<VisibleCase> cases{
+        {"per-monitor areas in monitor order",
+         {{0, 30, 1920, 1050}, {1920, 0, 1440, 860}},
+         XRect{0, 0, 10, 10},
+         {0, 0, 1920, 1050},
+         {1920, 220, 1440, 860}},
+        {"per-monitor areas in another order are matched by position",
+         {{1920, 0, 1440, 860}, {0, 30, 1920, 1050}},
+         std::nullopt,
+         {0, 0, 1920, 1050},
+         {1920, 220, 1440, 860}},
+        {"the desktop's work area cut to each monitor",
+         {},
+         XRect{0, 40, 3360, 1040},
+         {0, 0, 1920, 1040},
+         {1920, 180, 1440, 860}},
+        {"a per-monitor area lying on no monitor is not used",
+         {{5000, 0, 100, 100}},
+         XRect{0, 40, 3360, 1040},
+         {0, 0, 1920, 1040},
+         {1920, 180, 1440, 860}},
+        {"a work area missing a monitor leaves it whole",
+         {},
+         XRect{0, 40, 1920, 1040},
+         {0, 0, 1920, 1040},
+         {1920, 180, 1440, 900}},
+        {"nothing published", {}, std::nullopt, {0, 0, 1920, 1080}, {1920, 180, 1440, 900}},
+    };
+    for (const auto& c : cases) {
+        const auto screens = screensFrom(monitors, c.perMonitor, c.desktop);
+        ASSERT_EQ(screens.size(), 2u) << c.name;
+        EXPECT_EQ(screens[0].visibleFrame, c.left) << c.name;
+        EXPECT_EQ(screens[1].visibleFrame, c.right) << c.name;
+    }
+}
+
+TEST_F(X11BackendTest, ScreensReportTheMonitorAndTheWindowManagersWorkArea) {
+    X11Screens screens(*x);
+    auto all = screens.screens();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].frame, (platform::Rect{0, 0, 1440, 900}));
+    EXPECT_EQ(all[0].visibleFrame, all[0].frame);
+
+    // A dock along the top edge: openbox takes it off the work area.
+    auto dock = start({"--dock-top", "30", "--size", "1440x30", "--class", "dock,Dock"});
+    ASSERT_TRUE(pumpUntil([&] {
+        auto area = x->cardinals(x->root(), "_NET_WORKAREA");
+        return area && area->size() >= 4 && (*area)[1] == 30;
+    }));
+    all = screens.screens();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].visibleFrame, (platform::Rect{0, 0, 1440, 870}));
+    EXPECT_EQ(screens.mainScreen(), all[0]);
+}
+
+TEST_F(X11BackendTest, ScreensPreferThePerMonitorWorkArea) {
+    const std::uint32_t area[4] = {0, 50, 1440, 800};
+    xcb_change_property(x->raw(), XCB_PROP_MODE_REPLACE, x->root(), x->atom("_NET_WORKAREAS_D0"),
+                        XCB_ATOM_CARDINAL, 32, 4, area);
+    x->sync();
+    X11Screens screens(*x);
+    const auto main = screens.mainScreen();
+    xcb_delete_property(x->raw(), x->root(), x->atom("_NET_WORKAREAS_D0"));
+    x->sync();
+    ASSERT_TRUE(main);
+    EXPECT_EQ(main->visibleFrame, (platform::Rect{0, 50, 1440, 800}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Workspace
+
+struct MatchCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> classes;
+    std::optional<std::filesystem::path> executable;
+    std::optional<std::size_t> expected;
+};
+
+TEST(MatchDesktopEntry, PrefersTheWindowClassThenTheIdentifierThenTheProgram) {
+    std::vector<platform::InstalledApplication> entries(4);
+    entries[0] = {"org.gnome.Nautilus", "/a/org.gnome.Nautilus.desktop", "Files", "", "", "nautilus"};
+    entries[1] = {"code", "/a/code.desktop", "Code", "", "Code", "/usr/share/code/code"};
+    entries[2] = {
+        "firefox-esr", "/a/firefox-esr.desktop", "Firefox", "", "", "/usr/lib/firefox-esr/firefox-esr"};
+    entries[3] = {"editor", "/a/editor.desktop", "Editor", "", "", "/usr/bin/editor"};
+    auto resolve = [](const std::string& program) -> std::optional<std::filesystem::path> {
+        if (program == "nautilus") return std::filesystem::path("/usr/bin/nautilus");
+        if (program.front() == '/') return std::filesystem::path(program);
+        return std::nullopt;
+    };
+    const std::vector<MatchCase> cases{
+        {"StartupWMClass against the class, any case", {{"code", "CODE"}}, std::nullopt, 1},
+        {"StartupWMClass against the instance", {{"code", "Something"}}, std::nullopt, 1},
+        {"desktop-file ID against the class", {{"Navigator", "firefox-esr"}}, std::nullopt, 2},
+        {"StartupWMClass wins over the ID", {{"firefox-esr", "Code"}}, std::nullopt, 1},
+        {"program found in PATH", {{"x", "Y"}}, std::filesystem::path("/usr/bin/nautilus"), 0},
+        {"program by absolute path", {}, std::filesystem::path("/usr/bin/editor"), 3},
+        {"no class and an unknown program",
+         {{"x", "Y"}},
+         std::filesystem::path("/usr/bin/other"),
+         std::nullopt},
+        {"nothing to go by", {}, std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(matchDesktopEntry(entries, c.classes, c.executable, resolve), c.expected) << c.name;
+    }
+}
+
+TEST_F(X11BackendTest, RunningApplicationsAreMatchedToTheirDesktopEntries) {
+    auto byClass = start({});
+    auto byProgram = start({"--class", "unknown,Unknown"}, desktop->exeCopy.string());
+    auto unlisted = start({"--class", "nomatch,NoMatchClass"}, desktop->unlistedCopy.string());
+    auto tool = start({"--skip-taskbar", "--class", "tool,Tool"}, desktop->unlistedCopy.string());
+    X11EventHub hub;
+    X11Workspace workspace(*x, hub);
+
+    const auto apps = workspace.runningApplications();
+    auto find = [&](int pid) -> std::optional<platform::RunningApplication> {
+        for (const auto& app : apps) {
+            if (app.processIdentifier == pid) return app;
+        }
+        return std::nullopt;
+    };
+    const auto first = find(byClass->pid());
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->bundleIdentifier, "quenlit-fixture");
+    EXPECT_EQ(first->bundlePath, desktop->classEntry.string());
+    EXPECT_EQ(first->localizedName, "Quenlit Fixture");
+    EXPECT_EQ(first->activationPolicy, platform::ActivationPolicy::regular);
+    EXPECT_FALSE(first->isHidden);
+    EXPECT_FALSE(first->isTerminated);
+
+    const auto second = find(byProgram->pid());
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->bundleIdentifier, "quenlit-exe-fixture");
+    EXPECT_EQ(second->localizedName, "Exe Fixture");
+
+    const auto third = find(unlisted->pid());
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->bundleIdentifier, std::nullopt);
+    EXPECT_EQ(third->bundlePath, std::nullopt);
+    EXPECT_EQ(third->localizedName, "NoMatchClass");
+
+    const auto fourth = find(tool->pid());
+    ASSERT_TRUE(fourth);
+    EXPECT_EQ(fourth->activationPolicy, platform::ActivationPolicy::accessory);
+
+    EXPECT_EQ(workspace.runningApplication(byClass->pid()), first);
+    EXPECT_EQ(workspace.runningApplication(static_cast<int>(::getpid())), std::nullopt);  // no window
+    EXPECT_EQ(workspace.ownProcessIdentifier(), static_cast<int>(::getpid()));
+}
+
+TEST_F(X11BackendTest, ActivateHideAndUnhideAnApplication) {
+    auto a = start({"--title", "A"});
+    auto b = start({"--title", "B"});
+    X11EventHub hub;
+    X11Workspace workspace(*x, hub);
+
+    ASSERT_TRUE(workspace.activate(a->pid(), true));
+    ASSERT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
+    auto front = workspace.frontmostApplication();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->processIdentifier, a->pid());
+    EXPECT_TRUE(front->isActive);
+    EXPECT_FALSE(workspace.runningApplication(b->pid())->isActive);
+
+    ASSERT_TRUE(workspace.hide(a->pid()));
+    ASSERT_TRUE(pumpUntil([&] { return x->hasState(a->window(), "_NET_WM_STATE_HIDDEN"); }));
+    EXPECT_TRUE(workspace.runningApplication(a->pid())->isHidden);
+
+    ASSERT_TRUE(workspace.unhide(a->pid()));
+    ASSERT_TRUE(pumpUntil([&] { return !x->hasState(a->window(), "_NET_WM_STATE_HIDDEN"); }));
+    EXPECT_FALSE(workspace.runningApplication(a->pid())->isHidden);
+
+    ASSERT_TRUE(workspace.activate(b->pid(), false));
+    ASSERT_TRUE(pumpUntil([&] { return activeIs(b->window()); }));
+    EXPECT_EQ(workspace.frontmostApplication()->processIdentifier, b->pid());
+
+    EXPECT_FALSE(workspace.activate(999999, true));
+    EXPECT_FALSE(workspace.hide(999999));
+}
+
+TEST_F(X11BackendTest, ReportsWhenAnotherApplicationBecomesActive) {
+    auto a = start({"--title", "A"});
+    auto b = start({"--title", "B"});
+    ASSERT_TRUE(makeActive(a->window()));
+    X11EventHub hub;
+    X11Workspace workspace(*x, hub);
+    std::vector<int> activated;
+    auto connection = workspace.didActivateApplication.connect(
+        [&](const platform::RunningApplication& app) { activated.push_back(app.processIdentifier); });
+
+    x->requestActivation(b->window());
+    ASSERT_TRUE(pumpUntil([&] { return !activated.empty(); }));
+    EXPECT_EQ(activated, std::vector<int>{b->pid()});
+
+    x->requestActivation(a->window());
+    ASSERT_TRUE(pumpUntil([&] { return activated.size() == 2; }));
+    EXPECT_EQ(activated.back(), a->pid());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility
+
+TEST_F(X11BackendTest, WindowsOfAnApplicationAndItsFocusedWindow) {
+    auto a = start({"--title", "A"});
+    X11Accessibility ax(*x);
+    EXPECT_TRUE(ax.isProcessTrusted(false));
+    const AXElement app = ax.applicationElement(a->pid());
+    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+
+    AXValue value;
+    ASSERT_EQ(ax.copyAttribute(app, platform::ax::windows, value), AXError::success);
+    EXPECT_EQ(std::get<std::vector<AXElement>>(value), std::vector<AXElement>{window});
+    ASSERT_EQ(ax.copyAttribute(app, platform::ax::focusedWindow, value), AXError::success);
+    EXPECT_EQ(std::get<AXElement>(value), window);
+    ASSERT_EQ(ax.copyAttribute(app, platform::ax::mainWindow, value), AXError::success);
+    EXPECT_EQ(std::get<AXElement>(value), window);
+    ASSERT_EQ(ax.copyAttribute(window, platform::ax::role, value), AXError::success);
+    EXPECT_EQ(std::get<std::string>(value), "AXWindow");
+
+    EXPECT_EQ(ax.copyAttribute(ax.applicationElement(999999), platform::ax::windows, value),
+              AXError::invalidUIElement);
+    EXPECT_EQ(ax.copyAttribute({AXElement::Kind::window, 1, 0x7fffff}, platform::ax::position, value),
+              AXError::invalidUIElement);
+}
+
+TEST_F(X11BackendTest, AttributesX11DoesNotHave) {
+    auto a = start({});
+    X11Accessibility ax(*x);
+    const AXElement app = ax.applicationElement(a->pid());
+    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+    AXValue value;
+    EXPECT_EQ(ax.copyAttribute(app, platform::ax::enhancedUserInterface, value),
+              AXError::attributeUnsupported);
+    EXPECT_EQ(ax.copyAttribute(app, platform::ax::focusedUIElement, value), AXError::noValue);
+    EXPECT_EQ(ax.copyAttribute(ax.systemWideElement(), platform::ax::focusedUIElement, value),
+              AXError::noValue);
+    EXPECT_EQ(ax.copyAttribute(window, platform::ax::focused, value), AXError::attributeUnsupported);
+    EXPECT_EQ(ax.setAttribute(app, platform::ax::enhancedUserInterface, false),
+              AXError::attributeUnsupported);
+    EXPECT_EQ(ax.setAttribute(window, platform::ax::focused, true), AXError::attributeUnsupported);
+    EXPECT_EQ(ax.performAction(window, "AXPress"), AXError::actionUnsupported);
+}
+
+TEST_F(X11BackendTest, FrameIsTheOuterFrameAndWritesAreSeenAtOnce) {
+    auto a = start({"--size", "400x300"});
+    X11Accessibility ax(*x);
+    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+
+    Client before = client(a->window());
+    ASSERT_EQ(before.extents.size(), 4u);
+    const int left = static_cast<int>(before.extents[0]), right = static_cast<int>(before.extents[1]);
+    const int top = static_cast<int>(before.extents[2]), bottom = static_cast<int>(before.extents[3]);
+    ASSERT_GT(top, 0) << "openbox draws a title bar";
+
+    AXValue value;
+    ASSERT_EQ(ax.copyAttribute(window, platform::ax::position, value), AXError::success);
+    EXPECT_EQ(std::get<platform::Point>(value),
+              (platform::Point{double(before.x - left), double(before.y - top)}));
+    ASSERT_EQ(ax.copyAttribute(window, platform::ax::size, value), AXError::success);
+    EXPECT_EQ(std::get<platform::Size>(value), (platform::Size{400.0 + left + right, 300.0 + top + bottom}));
+
+    ASSERT_EQ(ax.setAttribute(window, platform::ax::position, platform::Point{100, 120}), AXError::success);
+    ASSERT_EQ(ax.copyAttribute(window, platform::ax::position, value), AXError::success);
+    EXPECT_EQ(std::get<platform::Point>(value), (platform::Point{100, 120}));
+    Client moved = client(a->window());
+    EXPECT_EQ(moved.x, 100 + left);
+    EXPECT_EQ(moved.y, 120 + top);
+    EXPECT_EQ(moved.width, 400);
+
+    ASSERT_EQ(ax.setAttribute(window, platform::ax::size, platform::Size{500, 350}), AXError::success);
+    ASSERT_EQ(ax.copyAttribute(window, platform::ax::size, value), AXError::success);
+    EXPECT_EQ(std::get<platform::Size>(value), (platform::Size{500, 350}));
+    Client resized = client(a->window());
+    EXPECT_EQ(resized.width, 500 - left - right);
+    EXPECT_EQ(resized.height, 350 - top - bottom);
+    EXPECT_EQ(resized.x, moved.x) << "a resize keeps the top-left corner";
+}
+
+TEST_F(X11BackendTest, AMaximisedWindowIsUnmaximisedBeforeItMoves) {
+    auto a = start({});
+    X11Accessibility ax(*x);
+    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+    x->requestState(a->window(), true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
+    ASSERT_TRUE(pumpUntil([&] { return x->hasState(a->window(), "_NET_WM_STATE_MAXIMIZED_VERT"); }));
+
+    ASSERT_EQ(ax.setAttribute(window, platform::ax::position, platform::Point{200, 100}), AXError::success);
+    EXPECT_FALSE(x->hasState(a->window(), "_NET_WM_STATE_MAXIMIZED_VERT"));
+    EXPECT_FALSE(x->hasState(a->window(), "_NET_WM_STATE_MAXIMIZED_HORZ"));
+    AXValue value;
+    ASSERT_EQ(ax.copyAttribute(window, platform::ax::position, value), AXError::success);
+    EXPECT_EQ(std::get<platform::Point>(value), (platform::Point{200, 100}));
+}
+
+TEST_F(X11BackendTest, SizeIsNotSettableForAFixedSizeWindow) {
+    auto fixed = start({"--fixed", "--size", "300x200"});
+    auto free = start({"--size", "300x200"});
+    X11Accessibility ax(*x);
+    bool settable = true;
+    ASSERT_EQ(ax.isAttributeSettable({AXElement::Kind::window, fixed->pid(), fixed->window()},
+                                     platform::ax::size, settable),
+              AXError::success);
+    EXPECT_FALSE(settable);
+    ASSERT_EQ(ax.isAttributeSettable({AXElement::Kind::window, free->pid(), free->window()},
+                                     platform::ax::size, settable),
+              AXError::success);
+    EXPECT_TRUE(settable);
+    ASSERT_EQ(ax.isAttributeSettable({AXElement::Kind::window, fixed->pid(), fixed->window()},
+                                     platform::ax::position, settable),
+              AXError::success);
+    EXPECT_TRUE(settable);
+}
+
+TEST_F(X11BackendTest, FullScreenAndMinimisedStates) {
+    auto a = start({});
+    X11Accessibility ax(*x);
+    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+    AXValue value;
+
+    x->requestState(a->window(), true, "_NET_WM_STATE_FULLSCREEN");
+    ASSERT_TRUE(pumpUntil([&] { return x->hasState(a->window(), "_NET_WM_STATE_FULLSCREEN"); }));
+    ASSERT_EQ(ax.copyAttribute(window, platform::ax::fullScreen, value), AXError::success);
+    EXPECT_TRUE(std::get<bool>(value));
+    ASSERT_EQ(ax.setAttribute(window, platform::ax::fullScreen, false), AXError::success);
+    ASSERT_EQ(ax.copyAttribute(window, platform::ax::fullScreen, value), AXError::success);
+    EXPECT_FALSE(std::get<bool>(value));
+
+    ASSERT_EQ(ax.setAttribute(window, platform::ax::minimized, true), AXError::success);
+    ASSERT_EQ(ax.copyAttribute(window, platform::ax::minimized, value), AXError::success);
+    EXPECT_TRUE(std::get<bool>(value));
+    // AXRaise is what brings a minimised window back.
+    ASSERT_EQ(ax.performAction(window, platform::ax::raise), AXError::success);
+    ASSERT_EQ(ax.copyAttribute(window, platform::ax::minimized, value), AXError::success);
+    EXPECT_FALSE(std::get<bool>(value));
+    EXPECT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
+}
+
+TEST_F(X11BackendTest, FrontmostActivatesTheApplication) {
+    auto a = start({"--title", "A"});
+    auto b = start({"--title", "B"});
+    ASSERT_TRUE(makeActive(b->window()));
+    X11Accessibility ax(*x);
+    const AXElement app = ax.applicationElement(a->pid());
+    ASSERT_EQ(ax.setAttribute(app, platform::ax::frontmost, true), AXError::success);
+    ASSERT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
+    AXValue value;
+    ASSERT_EQ(ax.copyAttribute(app, platform::ax::frontmost, value), AXError::success);
+    EXPECT_TRUE(std::get<bool>(value));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Synthesised input
+
+TEST(SyntheticKeyLog, RecognisesOwnEventsInOrderAndForgetsOldOnes) {
+    SyntheticKeyLog log;
+    const auto t0 = SyntheticKeyLog::Clock::now();
+    log.record(37, true, 7, t0);
+    log.record(55, true, 7, t0);
+    log.record(55, false, 7, t0);
+    EXPECT_FALSE(log.isOwnEvent(55, true, t0)) << "the user's key between ours";
+    EXPECT_EQ(log.take(37, true, t0), 7);
+    EXPECT_FALSE(log.isOwnEvent(55, false, t0)) << "a release is not the press";
+    EXPECT_TRUE(log.isOwnEvent(55, true, t0));
+    EXPECT_EQ(log.size(), 1u);
+    // One that never came back is dropped after a second.
+    EXPECT_FALSE(log.isOwnEvent(55, false, t0 + 1100ms));
+    EXPECT_EQ(log.size(), 0u);
+}
+
+TEST(KeysymForCodePoint, LatinOneDirectlyOthersAsUnicodeKeysyms) {
+    const std::vector<std::pair<char32_t, std::optional<std::uint32_t>>> cases{
+        {U'a', 0x61},
+        {U'~', 0x7e},
+        {U'\u00e9', 0xe9},
+        {U'\u20ac', 0x10020ac},
+        {U'\U0001F600', 0x101f600},
+        {U'\n', 0xff0d},
+        {U'\t', 0xff09},
+        {U'\x07', std::nullopt},
+        {U'\x85', std::nullopt},
+    };
+    for (const auto& [codePoint, keysym] : cases) {
+        EXPECT_EQ(keysymForCodePoint(codePoint), keysym) << static_cast<std::uint32_t>(codePoint);
+    }
+}
+
+TEST(IsTerminalClass, KnowsTheTerminalEmulators) {
+    const std::vector<std::tuple<const char*, const char*, bool>> cases{
+        {"gnome-terminal-server", "Gnome-terminal", true},
+        {"xfce4-terminal", "Xfce4-terminal", true},
+        {"konsole", "konsole", true},
+        {"Alacritty", "Alacritty", true},
+        {"kitty", "kitty", true},
+        {"xterm", "XTerm", true},
+        {"urxvt", "URxvt", true},
+        {"st", "st-256color", true},
+        {"Navigator", "firefox-esr", false},
+        {"gedit", "Gedit", false},
+        {"stellarium", "Stellarium", false},
+    };
+    for (const auto& [instance, klass, terminal] : cases) {
+        EXPECT_EQ(isTerminalClass(instance, klass), terminal) << instance << " " << klass;
+    }
+}
+
+class XTestInputTest : public X11BackendTest {
+  protected:
+    void SetUp() override {
+        X11BackendTest::SetUp();
+        input = std::make_unique<XTestInput>(*x, nullptr);
+    }
+    // Posts a key press and release of the virtual key with the flags.
+    void press(int keyCode, std::uint64_t flags) {
+        auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+        ASSERT_TRUE(source);
+        auto down = source->keyboardEvent(keyCode, true);
+        auto up = source->keyboardEvent(keyCode, false);
+        ASSERT_TRUE(down && up);
+        down->flags = up->flags = flags;
+        source->post(*down);
+        source->post(*up);
+    }
+    std::uint8_t keycodeOf(std::uint32_t keysym) {
+        xcb_connection_t* c = x->raw();
+        const xcb_setup_t* setup = xcb_get_setup(c);
+        auto* mapping = xcb_get_keyboard_mapping_reply(
+            c, xcb_get_keyboard_mapping(c, setup->min_keycode, setup->max_keycode - setup->min_keycode + 1),
+            nullptr);
+        std::uint8_t found = 0;
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping);
+        for (int k = setup->min_keycode; k <= setup->max_keycode && found == 0; ++k) {
+            if (syms[(k - setup->min_keycode) * mapping->keysyms_per_keycode] == keysym) {
+                found = static_cast<std::uint8_t>(k);
+            }
+        }
+        std::free(mapping);
+        return found;
+    }
+    std::unique_ptr<XTestInput> input;
+};
+
+TEST_F(XTestInputTest, CommandVBecomesControlV) {
+    auto a = start({"--class", "editor,Editor"});
+    ASSERT_TRUE(makeActive(a->window()));
+    press(9, platform::eventFlags::command);
+    const std::string v = std::to_string(keycodeOf('v'));
+    EXPECT_EQ(a->nextKey(), "key " + v + " keysym=0x76 state=0x4");
+
+    // Everything posted is in the log, in order: Control, v, v, Control.
+    const std::uint8_t control = keycodeOf(0xffe3);
+    SyntheticKeyLog& log = *input->keyLog();
+    EXPECT_TRUE(log.isOwnEvent(control, true));
+    EXPECT_TRUE(log.isOwnEvent(static_cast<std::uint8_t>(std::stoi(v)), true));
+    EXPECT_TRUE(log.isOwnEvent(static_cast<std::uint8_t>(std::stoi(v)), false));
+    EXPECT_TRUE(log.isOwnEvent(control, false));
+    EXPECT_EQ(log.size(), 0u);
+}
+
+TEST_F(XTestInputTest, CommandVBecomesControlShiftVInATerminal) {
+    auto a = start({"--class", "xterm,XTerm"});
+    ASSERT_TRUE(makeActive(a->window()));
+    press(9, platform::eventFlags::command);
+    EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('v')) + " keysym=0x56 state=0x5");
+}
+
+TEST_F(XTestInputTest, NamedKeysAndOtherModifiers) {
+    auto a = start({});
+    ASSERT_TRUE(makeActive(a->window()));
+    press(51, 0);
+    EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf(0xff08)) + " keysym=0xff08 state=0x0");
+    press(36, platform::eventFlags::shift);
+    EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf(0xff0d)) + " keysym=0xff0d state=0x1");
+    press(0, platform::eventFlags::option);
+    EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('a')) + " keysym=0x61 state=0x8");
+    auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+    EXPECT_FALSE(source->keyboardEvent(10, true)) << "no key at that code on an ANSI keyboard";
+}
+
+TEST_F(XTestInputTest, TextIsTypedWhetherOrNotTheLayoutHasIt) {
+    auto a = start({});
+    ASSERT_TRUE(makeActive(a->window()));
+    auto source = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
+    for (const std::u16string text : {u"a", u"A", u"\u00e9", u"\u20ac", u"\U0001F600"}) {
+        auto down = source->keyboardEvent(0, true);
+        auto up = source->keyboardEvent(0, false);
+        down->text = up->text = text;
+        down->userData = up->userData = 0x51554558;
+        source->post(*down);
+        source->post(*up);
+    }
+    std::vector<std::string> keysyms;
+    for (int i = 0; i < 5; ++i) {
+        const std::string line = a->nextKey();
+        const auto at = line.find("keysym=");
+        keysyms.push_back(at == std::string::npos ? line : line.substr(at + 7, line.find(' ', at) - at - 7));
+    }
+    EXPECT_EQ(keysyms, (std::vector<std::string>{"0x61", "0x41", "0xe9", "0x10020ac", "0x101f600"}));
+
+    // The spare keycodes are given back.
+    const std::uint8_t euroKey = keycodeOf(0x10020ac);
+    EXPECT_NE(euroKey, 0);
+    input->restoreSpareKeycodes();
+    EXPECT_EQ(keycodeOf(0x10020ac), 0);
+    EXPECT_EQ(keycodeOf(0xe9), 0);
+}
+
+TEST_F(XTestInputTest, ClickAtAPoint) {
+    auto a = start({"--size", "300x200"});
+    ASSERT_TRUE(makeActive(a->window()));
+    const Client c = client(a->window());
+    const platform::Point centre{c.x + 150.0, c.y + 100.0};
+    auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+    auto down = source->mouseEvent(platform::EventType::leftMouseDown, centre);
+    auto up = source->mouseEvent(platform::EventType::leftMouseUp, centre);
+    ASSERT_TRUE(down && up);
+    source->post(*down);
+    source->post(*up);
+    EXPECT_EQ(a->nextLine(), "button 1 root=" + std::to_string(c.x + 150) + "," + std::to_string(c.y + 100));
+    EXPECT_FALSE(source->mouseEvent(platform::EventType::rightMouseDown, centre));
+}
+
+}  // namespace
+}  // namespace quenlit::x11
+
+int main(int argc, char** argv) {
+    // Before anything reads the desktop entries.
+    quenlit::x11::Desktop desktop;
+    quenlit::x11::desktop = &desktop;
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
