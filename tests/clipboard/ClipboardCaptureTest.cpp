@@ -34,6 +34,17 @@ const std::string kInternal(ClipboardStore::internalType);
 
 // A folder made under `base` for one test. Capture treats "/tmp" as temporary, so the files that
 // must count as durable are made beside the test's working directory instead.
+// Files that must count as permanent cannot live in /tmp (a temporary root): they go in the home
+// folder, or beside the tests when there is no usable one.
+fs::path durableBase() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && fs::path(home).is_absolute() && fs::is_directory(home)) {
+        const std::string h = fs::canonical(home).string();
+        if (h.rfind("/tmp", 0) != 0 && h.rfind("/var/tmp", 0) != 0 && h.rfind("/dev/shm", 0) != 0) return h;
+    }
+    return fs::current_path();
+}
+
 class ScratchDir {
   public:
     explicit ScratchDir(const fs::path& base) {
@@ -128,7 +139,7 @@ TEST(ClipboardPasteboardFilesTest, VolatileRootsComeFromTheUsersFolders) {
 
 class DurableFilesTest : public ::testing::Test {
   protected:
-    ScratchDir dir{fs::current_path()};
+    ScratchDir dir{durableBase()};
     std::vector<std::string> roots{(dir.path() / "cache").string()};
     fake::FakePasteboard pasteboard;
     Codec codec;
@@ -226,7 +237,7 @@ class ClipboardCaptureTest : public ::testing::Test {
     Codec codec;
     fake::FakeSecretStore secrets;
     fake::FakeAtomicFile atomicFiles;
-    ScratchDir data{fs::current_path()};
+    ScratchDir data{durableBase()};
     ScratchDir volatileDir{"/tmp"};
     std::unique_ptr<ClipboardStore> store = makeStore();
 };
@@ -297,7 +308,7 @@ INSTANTIATE_TEST_SUITE_P(Types, SkippedTypeTest,
                                            "com.quenlit.internal"));
 
 TEST_F(ClipboardCaptureTest, CopiedPictureFilesBecomeImages) {
-    ScratchDir pictures{fs::current_path()};
+    ScratchDir pictures{durableBase()};
     const fs::path png = pictures.write("logo.png", Codec::pngBytes(2, 2, "logo"));
     const fs::path jpg = pictures.write("Holiday Photo.jpg", "JFIF");
     codec.convertedFiles[jpg.string()] = Codec::pngBytes(8, 6, "holiday");
@@ -313,7 +324,7 @@ TEST_F(ClipboardCaptureTest, CopiedPictureFilesBecomeImages) {
 }
 
 TEST_F(ClipboardCaptureTest, OtherFilesGiveTheirPath) {
-    ScratchDir docs{fs::current_path()};
+    ScratchDir docs{durableBase()};
     const fs::path txt = docs.write("notes.txt", "just text");
     store->startMonitoring();
     pasteboard.copy({fileItem(files::fileURL(txt.string()))});
@@ -322,7 +333,7 @@ TEST_F(ClipboardCaptureTest, OtherFilesGiveTheirPath) {
 }
 
 TEST_F(ClipboardCaptureTest, SeveralFilesGiveOneItem) {
-    ScratchDir docs{fs::current_path()};
+    ScratchDir docs{durableBase()};
     const std::string a = files::fileURL(docs.write("a.txt", "a").string());
     const fs::path bPath = docs.write("b.jpg", "JFIF");
     codec.convertedFiles[bPath.string()] = "png of b";
@@ -341,7 +352,7 @@ TEST_F(ClipboardCaptureTest, SeveralFilesGiveOneItem) {
 
 TEST_F(ClipboardCaptureTest, TemporaryFilesFallThroughToImageDataAndText) {
     const fs::path tmpPicture = fs::path(volatileDir.write("shot.png", "tmp png"));
-    ScratchDir cacheHome{fs::current_path()};
+    ScratchDir cacheHome{durableBase()};
     const fs::path cachedNote = cacheHome.write("app/note.txt", "cached");
     const char* previous = std::getenv("XDG_CACHE_HOME");
     const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
@@ -373,7 +384,7 @@ TEST_F(ClipboardCaptureTest, PNGDataIsPreferredAndTIFFConverted) {
 }
 
 TEST_F(ClipboardCaptureTest, FailedConversionsAreLoggedAndNothingIsStored) {
-    ScratchDir docs{fs::current_path()};
+    ScratchDir docs{durableBase()};
     const fs::path broken = docs.write("broken.jpg", "not a picture after all");
     store->startMonitoring();
     sink->clear();
