@@ -217,8 +217,13 @@ std::string formatNumber(double value) {
 }
 
 std::string describe(const Rect& r) {
-    return "(" + formatNumber(r.x) + ", " + formatNumber(r.y) + ", " + formatNumber(r.width) + ", " +
-           formatNumber(r.height) + ")";
+    std::string text = "(";
+    for (double value : {r.x, r.y, r.width, r.height}) {
+        if (text.size() > 1) text += ", ";
+        text += formatNumber(value);
+    }
+    text += ')';
+    return text;
 }
 
 std::vector<AXElement> windows(const AXElement& application, platform::Accessibility& accessibility) {
