@@ -100,20 +100,6 @@ TEST(WindowSnapGeometry, HalfAndThirdFramesCoverTheirOwnCommandsAndPassTheRestTh
     }
 }
 
-TEST(WindowSnapGeometry, ClampMovesWithoutResizing) {
-    EXPECT_EQ(WindowSnap::clamped({50, 50, 2000, 1000}, kLaptop), (Rect{0, 25, 2000, 1000}));
-    EXPECT_EQ(WindowSnap::clamped({1200, 800, 400, 300}, kLaptop), (Rect{1040, 600, 400, 300}));
-    EXPECT_EQ(WindowSnap::clamped({100, 100, 400, 300}, kLaptop), (Rect{100, 100, 400, 300}));
-}
-
-TEST(WindowSnapGeometry, CoordinateConversionsTurnOverThePrimaryHeight) {
-    const Rect window{100, 100, 400, 300};
-    EXPECT_EQ(WindowSnap::accessibilityToScreenSpace(window, kH0), (Rect{100, 500, 400, 300}));
-    EXPECT_EQ(WindowSnap::screenSpaceToAccessibility({100, 500, 400, 300}, kH0), window);
-    // A visible frame under a 25-point menu bar starts 25 points down in the accessibility space.
-    EXPECT_EQ(WindowSnap::screenSpaceToAccessibility({0, 70, 1440, 805}, kH0), (Rect{0, 25, 1440, 805}));
-}
-
 TEST(WindowSnapGeometry, PrimaryHeightComesFromTheScreenAtTheOrigin) {
     const Screen left{{-1920, 0, 1920, 1080}, {-1920, 0, 1920, 1080}};
     const Screen primary{{0, 0, 1440, 900}, {0, 0, 1440, 875}};
@@ -302,16 +288,6 @@ TEST_F(WindowSnapTest, EnhancedInterfaceIsRestoredAfterAFailedWriteAndTheWindowI
     EXPECT_TRUE(workspace.calls().empty());
 }
 
-TEST_F(WindowSnapTest, EnhancedInterfaceThatIsOffOrUnreadableIsNotTouched) {
-    accessibility.node(appElement()).attributes["AXEnhancedUserInterface"] = std::string("1");
-    setFocusedWindow(accessibility.addWindow(kPid, 1, {100, 100, 400, 300}));
-
-    apply(Command::moveToTop);
-
-    for (const auto& write : accessibility.log())
-        EXPECT_EQ(write.find("AXEnhancedUserInterface"), std::string::npos);
-}
-
 TEST_F(WindowSnapTest, WithVoiceOverTheEnhancedInterfaceIsNeverReadOrWritten) {
     workspace.voiceOver = true;
     accessibility.recordReads = true;
@@ -379,15 +355,6 @@ TEST_F(WindowSnapTest, FrameNeedsBothValuesOfTheRightTypeAndMoreThanOnePoint) {
     accessibility.node(window).attributes["AXPosition"] = platform::Point{10, 20};
     accessibility.node(window).readErrors["AXSize"] = platform::AXError::cannotComplete;
     EXPECT_EQ(WindowSnap::axFrame(window, accessibility), std::nullopt);
-}
-
-TEST_F(WindowSnapTest, WindowsListThatIsUnreadableOrOfAnotherTypeIsEmpty) {
-    accessibility.addWindow(kPid, 1, {0, 0, 400, 300});
-    EXPECT_EQ(WindowSnap::windows(appElement(), accessibility).size(), 1u);
-    accessibility.node(appElement()).attributes["AXWindows"] = std::string("windows");
-    EXPECT_TRUE(WindowSnap::windows(appElement(), accessibility).empty());
-    accessibility.node(appElement()).readErrors["AXWindows"] = platform::AXError::apiDisabled;
-    EXPECT_TRUE(WindowSnap::windows(appElement(), accessibility).empty());
 }
 
 // ---------------------------------------------------------------------------------------------

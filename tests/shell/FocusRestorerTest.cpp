@@ -120,25 +120,6 @@ TEST_F(FocusRestorerTest, ControlWithoutUsableFrameKeepsTheControlButGivesNoPoin
     EXPECT_EQ(snapshot.clickPoint, std::nullopt);
 }
 
-TEST_F(FocusRestorerTest, CentreNeedsBothValuesDecodedAndMoreThanOnePointEachWay) {
-    const AXElement control = accessibility.addFocusedControl(kPid, 5, {0, 0, 2, 2});
-    EXPECT_EQ(FocusRestorer::centerPoint(control, accessibility), (Point{1, 1}));
-    EXPECT_EQ(FocusRestorer::centerPoint(std::nullopt, accessibility), std::nullopt);
-    accessibility.node(control).attributes["AXSize"] = platform::Size{40, 1};
-    EXPECT_EQ(FocusRestorer::centerPoint(control, accessibility), std::nullopt);
-    accessibility.node(control).attributes["AXSize"] = Point{40, 40};
-    EXPECT_EQ(FocusRestorer::centerPoint(control, accessibility), std::nullopt);
-    accessibility.node(control).attributes["AXSize"] = platform::Size{40, 40};
-    accessibility.node(control).readErrors["AXPosition"] = platform::AXError::cannotComplete;
-    EXPECT_EQ(FocusRestorer::centerPoint(control, accessibility), std::nullopt);
-}
-
-TEST_F(FocusRestorerTest, CaptureIgnoresValuesThatAreNotElements) {
-    accessibility.node(appElement()).attributes["AXFocusedWindow"] = std::string("window");
-    accessibility.node(appElement()).attributes["AXFocusedUIElement"] = true;
-    EXPECT_EQ(FocusRestorer::capture(kPid, context), FocusRestorer::Snapshot{});
-}
-
 TEST_F(FocusRestorerTest, UntrustedCaptureIsEmpty) {
     accessibility.trusted = false;
     EXPECT_EQ(captureEditorWithField(), FocusRestorer::Snapshot{});
@@ -166,19 +147,6 @@ TEST_F(FocusRestorerTest, FiveAttemptsOverHalfASecondEachPuttingTheFocusBack) {
     // Activation belongs to the first attempt alone.
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 20 allWindows=false"});
     EXPECT_EQ(logged(), std::vector<std::string>{"fallback restore activate Editor"});
-}
-
-TEST_F(FocusRestorerTest, OneAttemptWritesInOrder) {
-    const auto snapshot = captureEditorWithField();
-    restore(snapshot, true);
-    EXPECT_EQ(accessibility.log(), (std::vector<std::string>{
-                                       "set AXFrontmost true on app 20",
-                                       "AXRaise on window 1",
-                                       "set AXFocusedWindow window 1 on app 20",
-                                       "set AXMainWindow window 1 on app 20",
-                                       "set AXFocusedUIElement control 5 on app 20",
-                                       "set AXFocused true on control 5",
-                                   }));
 }
 
 TEST_F(FocusRestorerTest, ClicksTheControlAtAttemptsOneAndThreeAtTheCapturedPoint) {
@@ -210,14 +178,6 @@ TEST_F(FocusRestorerTest, WithoutAFocusedControlItRaisesAndActivatesButNeverClic
     EXPECT_TRUE(input.sources.empty());
     EXPECT_EQ(writesOf("AXRaise on window 1"), 5);
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 20 allWindows=false"});
-}
-
-TEST_F(FocusRestorerTest, ClickIsDroppedWhenNoEventCanBeMade) {
-    const auto snapshot = captureEditorWithField();
-    input.eventsFail = true;
-    restore(snapshot, true);
-    EXPECT_EQ(runAttempts().size(), 4u);
-    EXPECT_TRUE(input.posted.empty());
 }
 
 TEST_F(FocusRestorerTest, ApplicationThatTerminatesStopsTheRun) {
