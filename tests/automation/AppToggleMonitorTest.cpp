@@ -423,13 +423,6 @@ TEST_F(AppToggleMonitorTest, NoUsableBindingsMeansNoTapAndNoTrustRequest) {
     }
 }
 
-TEST_F(AppToggleMonitorTest, AFolderInPlaceOfTheFileIsUnreadable) {
-    std::filesystem::create_directories(files().bindingsFile);
-    const auto result = AppToggleMonitor::loadBindings(files().bindingsFile);
-    ASSERT_TRUE(result.error);
-    EXPECT_EQ(result.error->description(), "cannot read " + files().bindingsFile.string());
-}
-
 TEST_F(AppToggleMonitorTest, PendingTogglesDoNothingOnceTheMonitorIsGone) {
     workspace.running = {app(42, "com.example.App", "Example")};
     startWith(kToggleK);
