@@ -1,9 +1,7 @@
 #include "automation/TextExpanderPolicy.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
-#include <vector>
 
 #include <unicode/brkiter.h>
 #include <unicode/smpdtfmt.h>
@@ -37,34 +35,79 @@ icu::BreakIterator* characterIterator() {
     return iterator.get();
 }
 
-// Byte offsets where the characters of `s` start, followed by s.size().
-std::vector<std::size_t> characterStarts(std::string_view s) {
-    std::vector<std::size_t> starts;
-    icu::BreakIterator* it = characterIterator();
-    UErrorCode status = U_ZERO_ERROR;
-    UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
-    if (it != nullptr && U_SUCCESS(status)) {
-        it->setText(ut, status);
-    }
-    if (it == nullptr || U_FAILURE(status)) {
-        // Without ICU data every scalar is a character of its own.
-        utext_close(ut);
-        for (std::size_t i = 0; i < s.size();) {
-            starts.push_back(i);
-            ++i;
-            while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80)
-                ++i;
-        }
-        starts.push_back(s.size());
-        return starts;
-    }
-    for (int32_t at = it->first(); at != icu::BreakIterator::DONE; at = it->next()) {
-        starts.push_back(static_cast<std::size_t>(at));
-    }
-    utext_close(ut);
-    if (starts.empty() || starts.back() != s.size()) starts.push_back(s.size());
-    return starts;
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
+
+// The character boundaries of one text, walked from either end, so that a key press looks only at
+// the few characters it touches rather than segmenting the whole buffer.
+class Characters {
+  public:
+    explicit Characters(std::string_view s) : s_(s), it_(characterIterator()) {
+        UErrorCode status = U_ZERO_ERROR;
+        utext_openUTF8(&text_, s.data(), static_cast<int64_t>(s.size()), &status);
+        if (it_ != nullptr && U_SUCCESS(status)) it_->setText(&text_, status);
+        // Without ICU data every scalar is a character of its own.
+        if (U_FAILURE(status)) it_ = nullptr;
+    }
+    ~Characters() { utext_close(&text_); }
+    Characters(const Characters&) = delete;
+    Characters& operator=(const Characters&) = delete;
+
+    // Where the n-th character from the end starts; 0 when there are fewer.
+    std::size_t startOfLast(std::size_t n) {
+        if (it_ == nullptr) {
+            std::size_t at = s_.size();
+            for (; n > 0 && at > 0; --n) {
+                --at;
+                while (at > 0 && isContinuationByte(s_[at]))
+                    --at;
+            }
+            return at;
+        }
+        int32_t at = it_->last();
+        for (; n > 0 && at > 0; --n)
+            at = it_->previous();
+        return at == icu::BreakIterator::DONE ? 0 : static_cast<std::size_t>(at);
+    }
+
+    // Where the first n characters end; the size when there are fewer.
+    std::size_t endOfFirst(std::size_t n) {
+        if (it_ == nullptr) {
+            std::size_t at = 0;
+            for (; n > 0 && at < s_.size(); --n) {
+                ++at;
+                while (at < s_.size() && isContinuationByte(s_[at]))
+                    ++at;
+            }
+            return at;
+        }
+        int32_t at = it_->first();
+        for (; n > 0 && at != icu::BreakIterator::DONE && static_cast<std::size_t>(at) < s_.size(); --n) {
+            at = it_->next();
+        }
+        return at == icu::BreakIterator::DONE ? s_.size() : static_cast<std::size_t>(at);
+    }
+
+    std::size_t count() {
+        std::size_t n = 0;
+        if (it_ == nullptr) {
+            for (char c : s_)
+                n += isContinuationByte(c) ? 0 : 1;
+            return n;
+        }
+        for (int32_t at = it_->first();
+             at != icu::BreakIterator::DONE && static_cast<std::size_t>(at) < s_.size(); at = it_->next()) {
+            ++n;
+        }
+        return n;
+    }
+
+  private:
+    std::string_view s_;
+    icu::BreakIterator* it_;
+    UText text_ = UTEXT_INITIALIZER;
+};
 
 }  // namespace
 
@@ -77,6 +120,7 @@ TextExpanderPolicy::TextExpanderPolicy(std::string_view keyword, NowProvider now
 
 void TextExpanderPolicy::clear() {
     buffer_.clear();
+    count_ = 0;
     lastInputAt_.reset();
 }
 
@@ -120,6 +164,13 @@ std::optional<TextExpanderPolicy::Match> TextExpanderPolicy::process(const Input
 }
 
 void TextExpanderPolicy::appendText(std::string_view added) {
+    // The last character may grow (a combining mark, the second half of a flag), so it is
+    // segmented again together with what was added.
+    std::size_t tailStart = buffer_.size();
+    if (!buffer_.empty()) {
+        tailStart = isOneByteCharacters(buffer_) ? buffer_.size() - 1 : Characters(buffer_).startOfLast(1);
+        --count_;
+    }
     if (isAscii(added)) {
         buffer_.append(added);
     } else {
@@ -127,45 +178,47 @@ void TextExpanderPolicy::appendText(std::string_view added) {
         for (char32_t c : text::decodeUtf8(added))
             text::appendUtf8(buffer_, c);
     }
-    // At most one character per byte: a buffer this short cannot be over the limit.
-    if (buffer_.size() <= kBufferLimit) return;
-    if (isOneByteCharacters(buffer_)) {
-        buffer_.erase(0, buffer_.size() - kBufferLimit);
-        return;
-    }
-    const auto starts = characterStarts(buffer_);
-    const std::size_t count = starts.size() - 1;
-    if (count > kBufferLimit) buffer_.erase(0, starts[count - kBufferLimit]);
+    const std::string_view tail = std::string_view(buffer_).substr(tailStart);
+    count_ += isOneByteCharacters(tail) ? tail.size() : Characters(tail).count();
+
+    if (count_ <= kBufferLimit) return;
+    const std::size_t excess = count_ - kBufferLimit;
+    buffer_.erase(0, isOneByteCharacters(buffer_) ? excess : Characters(buffer_).endOfFirst(excess));
+    count_ = kBufferLimit;
 }
 
 void TextExpanderPolicy::removeLastCharacter() {
     if (buffer_.empty()) return;
-    if (isOneByteCharacters(buffer_)) {
-        buffer_.pop_back();
-        return;
-    }
-    const auto starts = characterStarts(buffer_);
-    buffer_.erase(starts[starts.size() - 2]);
+    buffer_.erase(isOneByteCharacters(buffer_) ? buffer_.size() - 1 : Characters(buffer_).startOfLast(1));
+    --count_;
 }
 
 bool TextExpanderPolicy::bufferEndsWithKeyword() const {
     if (keyword_.empty()) return true;
-    if (keywordIsAscii_ && isOneByteCharacters(buffer_)) {
-        if (buffer_.size() < keyword_.size()) return false;
-        const std::size_t offset = buffer_.size() - keyword_.size();
-        for (std::size_t i = 0; i < keyword_.size(); ++i) {
-            if (asciiLower(buffer_[offset + i]) != keyword_[i]) return false;
+    if (buffer_.empty() || count_ < static_cast<std::size_t>(keywordLength_)) return false;
+    if (keywordIsAscii_) {
+        // The last character ends with the buffer's last byte; when that is ASCII it keeps its
+        // place through lower-casing and composition, so a different letter rules a match out.
+        const char last = buffer_.back();
+        if (static_cast<unsigned char>(last) < 0x80 && asciiLower(last) != keyword_.back()) return false;
+        // All ASCII at the end, and ASCII before it: bytes are characters (but for CR LF).
+        const std::size_t n = keyword_.size();
+        if (buffer_.size() >= n) {
+            const std::size_t offset = buffer_.size() - n;
+            const std::string_view tail = std::string_view(buffer_).substr(offset);
+            if (isAscii(tail) && (offset == 0 || static_cast<unsigned char>(buffer_[offset - 1]) < 0x80)) {
+                if (offset > 0 && buffer_[offset - 1] == '\r' && tail.front() == '\n') return false;
+                for (std::size_t i = 0; i < n; ++i) {
+                    if (asciiLower(tail[i]) != keyword_[i]) return false;
+                }
+                return true;
+            }
         }
-        return true;
     }
-    // Compare whole characters of the lower-cased, composed forms, so that a keyword followed by
-    // a combining mark (a different last character) does not match.
-    const text::FoldedText folded(buffer_);
-    const std::string& b = folded.bytes();
-    const std::string& k = foldedKeyword_.bytes();
-    if (b.size() < k.size()) return false;
-    const std::size_t offset = b.size() - k.size();
-    return std::memcmp(b.data() + offset, k.data(), k.size()) == 0 && folded.isBoundary(offset);
+    // Compare the last characters, lower-cased and composed, with the keyword, so that a keyword
+    // followed by a combining mark (a different last character) does not match.
+    const std::size_t start = Characters(buffer_).startOfLast(static_cast<std::size_t>(keywordLength_));
+    return text::FoldedText(std::string_view(buffer_).substr(start)).bytes() == foldedKeyword_.bytes();
 }
 
 namespace TextExpanderSnippets {

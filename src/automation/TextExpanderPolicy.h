@@ -67,7 +67,8 @@ class TextExpanderPolicy {
     void removeLastCharacter();
     bool bufferEndsWithKeyword() const;
 
-    std::string buffer_;  // UTF-8
+    std::string buffer_;     // UTF-8
+    std::size_t count_ = 0;  // characters in buffer_
     std::optional<Date> lastInputAt_;
     std::string keyword_;
     NowProvider nowProvider_;

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,48 @@ TEST_F(TextExpanderPolicyTest, BufferKeepsTheLastSixtyFourCharacters) {
         }
         EXPECT_EQ(policy.buffer(), expected) << c.name;
         EXPECT_EQ(text::graphemeCount(policy.buffer()), 64u) << c.name;
+    }
+}
+
+// The buffer is kept character by character; compared here with a plain model that segments the
+// whole text after every input.
+TEST_F(TextExpanderPolicyTest, AgreesWithWholeTextSegmentationOnRandomTyping) {
+    const char* const keys[] = {"$",      "t", "i", "m", "e",      "T",  "E",  "x", " ",      "é", "e\u0301",
+                                "\u0301", "🇫", "🇷", "👩", "\u200D", "\r", "\n", "İ", "\u212A", "Σ", "$time"};
+    std::mt19937 rng(77);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(keys));  // the last one is a backspace
+    const text::FoldedText keyword("$time");
+    std::string model;
+    for (int step = 0; step < 4000; ++step) {
+        const std::size_t k = pick(rng);
+        std::optional<TextExpanderPolicy::Match> match;
+        bool expected = false;
+        if (k == std::size(keys)) {
+            match = policy.process(Input::backspace());
+            const std::size_t before = text::graphemeCount(model);
+            while (!model.empty() && text::graphemeCount(model) + 1 > before) {
+                while ((static_cast<unsigned char>(model.back()) & 0xC0) == 0x80)
+                    model.pop_back();
+                model.pop_back();  // the scalar's first byte
+            }
+        } else {
+            match = policy.process(Input::typed(keys[k]));
+            model += keys[k];
+            while (text::graphemeCount(model) > 64) {
+                std::size_t cut = 1;
+                while (cut < model.size() && (static_cast<unsigned char>(model[cut]) & 0xC0) == 0x80)
+                    ++cut;
+                model.erase(0, cut);
+            }
+            const text::FoldedText folded(model);
+            const std::string& b = folded.bytes();
+            const std::size_t n = keyword.bytes().size();
+            expected = b.size() >= n && b.compare(b.size() - n, n, keyword.bytes()) == 0 &&
+                       folded.isBoundary(b.size() - n);
+            if (expected) model.clear();
+        }
+        ASSERT_EQ(match.has_value(), expected) << "step " << step;
+        ASSERT_EQ(policy.buffer(), model) << "step " << step;
     }
 }
 
