@@ -156,16 +156,19 @@ class X11BackendTest : public ::testing::Test {
         x = std::make_unique<X11Connection>(std::move(*fromQt));
     }
 
-    // Starts a fixture and waits until the window manager lists its window.
-    std::unique_ptr<Fixture> start(std::vector<std::string> arguments,
-                                   const std::string& program = kFixture) {
+    // Starts a fixture and waits until the window manager lists its window. Openbox gives a new
+    // window the focus once it has placed it; waiting for that keeps it from taking the focus away
+    // later, in the middle of a test.
+    std::unique_ptr<Fixture> start(std::vector<std::string> arguments, const std::string& program = kFixture,
+                                   bool takesFocus = true) {
         auto fixture = std::make_unique<Fixture>(std::move(arguments), program);
         EXPECT_NE(fixture->window(), XCB_WINDOW_NONE) << "the fixture window did not come up";
         const xcb_window_t window = fixture->window();
         EXPECT_TRUE(pumpUntil([&] {
             const auto clients = x->windows(x->root(), "_NET_CLIENT_LIST");
             return clients && std::find(clients->begin(), clients->end(), window) != clients->end() &&
-                   x->cardinals(window, "_NET_FRAME_EXTENTS").has_value();
+                   x->cardinals(window, "_NET_FRAME_EXTENTS").has_value() &&
+                   (!takesFocus || activeIs(window));
         }));
         return fixture;
     }
@@ -272,7 +275,7 @@ TEST_F(X11BackendTest, ScreensReportTheMonitorAndTheWindowManagersWorkArea) {
     EXPECT_EQ(all[0].visibleFrame, all[0].frame);
 
     // A dock along the top edge: openbox takes it off the work area.
-    auto dock = start({"--dock-top", "30", "--size", "1440x30", "--class", "dock,Dock"});
+    auto dock = start({"--dock-top", "30", "--size", "1440x30", "--class", "dock,Dock"}, kFixture, false);
     ASSERT_TRUE(pumpUntil([&] {
         auto area = x->cardinals(x->root(), "_NET_WORKAREA");
         return area && area->size() >= 4 && (*area)[1] == 30;
@@ -340,7 +343,7 @@ TEST_F(X11BackendTest, RunningApplicationsAreMatchedToTheirDesktopEntries) {
     auto byClass = start({});
     auto byProgram = start({"--class", "unknown,Unknown"}, desktop->exeCopy.string());
     auto unlisted = start({"--class", "nomatch,NoMatchClass"}, desktop->unlistedCopy.string());
-    auto tool = start({"--skip-taskbar", "--class", "tool,Tool"}, desktop->unlistedCopy.string());
+    auto tool = start({"--skip-taskbar", "--class", "tool,Tool"}, desktop->unlistedCopy.string(), false);
     X11EventHub hub;
     X11Workspace workspace(*x, hub);
 

@@ -163,7 +163,9 @@ int main(int argc, char** argv) {
             case XCB_KEY_PRESS: {
                 auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
                 const int column = (key->state & XCB_MOD_MASK_SHIFT) != 0 ? 1 : 0;
-                const xcb_keysym_t keysym = xcb_key_symbols_get_keysym(symbols, key->detail, column);
+                xcb_keysym_t keysym = xcb_key_symbols_get_keysym(symbols, key->detail, column);
+                // A key with one symbol has it on both levels, as Xlib reads the core map.
+                if (keysym == XCB_NO_SYMBOL) keysym = xcb_key_symbols_get_keysym(symbols, key->detail, 0);
                 std::printf("key %u keysym=0x%x state=0x%x\n", static_cast<unsigned>(key->detail),
                             static_cast<unsigned>(keysym), static_cast<unsigned>(key->state));
                 break;

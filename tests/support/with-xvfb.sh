@@ -29,7 +29,9 @@ display=""
 for n in $(seq 90 140); do
     # A lock file or a socket means the number is taken (possibly by a server of another session).
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1440x900x24 -nolisten tcp >/dev/null 2>&1 &
+    # -noreset: the server would otherwise reset when xdpyinfo, its first client, disconnects, and
+    # refuse the window manager meanwhile.
+    Xvfb ":$n" -screen 0 1440x900x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     xvfb_pid=$!
     if wait_for 200 xdpyinfo -display ":$n"; then
         display=":$n"

@@ -20,7 +20,7 @@ using Reply = std::unique_ptr<T, FreeDeleter>;
 std::vector<std::uint32_t> words(const std::optional<std::vector<std::uint8_t>>& bytes) {
     if (!bytes) return {};
     std::vector<std::uint32_t> out(bytes->size() / 4);
-    std::memcpy(out.data(), bytes->data(), out.size() * 4);
+    if (!out.empty()) std::memcpy(out.data(), bytes->data(), out.size() * 4);
     return out;
 }
 
@@ -95,17 +95,13 @@ std::optional<std::vector<std::uint32_t>> X11Connection::cardinals(xcb_window_t 
                                                                    std::string_view name) {
     auto bytes = property(window, atom(name), XCB_ATOM_CARDINAL);
     if (!bytes) return std::nullopt;
-    std::vector<std::uint32_t> out(bytes->size() / 4);
-    std::memcpy(out.data(), bytes->data(), out.size() * 4);
-    return out;
+    return words(bytes);
 }
 
 std::optional<std::vector<xcb_window_t>> X11Connection::windows(xcb_window_t window, std::string_view name) {
     auto bytes = property(window, atom(name), XCB_ATOM_WINDOW);
     if (!bytes) return std::nullopt;
-    std::vector<xcb_window_t> out(bytes->size() / 4);
-    std::memcpy(out.data(), bytes->data(), out.size() * 4);
-    return out;
+    return words(bytes);
 }
 
 std::optional<std::uint32_t> X11Connection::cardinal(xcb_window_t window, std::string_view name) {
@@ -127,11 +123,7 @@ std::optional<std::string> X11Connection::utf8(xcb_window_t window, std::string_
 }
 
 std::vector<xcb_atom_t> X11Connection::atoms(xcb_window_t window, std::string_view name) {
-    auto bytes = property(window, atom(name), XCB_ATOM_ATOM);
-    if (!bytes) return {};
-    std::vector<xcb_atom_t> out(bytes->size() / 4);
-    std::memcpy(out.data(), bytes->data(), out.size() * 4);
-    return out;
+    return words(property(window, atom(name), XCB_ATOM_ATOM));
 }
 
 std::optional<std::pair<std::string, std::string>> X11Connection::wmClass(xcb_window_t window) {
