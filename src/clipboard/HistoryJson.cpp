@@ -1,8 +1,8 @@
 #include "clipboard/HistoryJson.h"
 
 #include "base/Log.h"
+#include "base/Text.h"
 
-#include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 #include <simdjson.h>
 
@@ -11,32 +11,62 @@
 namespace quenlit::historyJson {
 namespace {
 
-using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
+// Writes straight into the string that becomes the file's bytes: no second copy of a history that
+// may be 24 MB.
+struct StringOutput {
+    using Ch = char;
+    std::string& bytes;
+    void Put(char c) { bytes.push_back(c); }
+    void Flush() {}
+};
 
-void writeString(Writer& w, std::string_view s) {
-    w.String(s.data(), static_cast<rapidjson::SizeType>(s.size()));
-}
-
-void writeItem(Writer& w, const ClipboardItem& item) {
-    w.StartObject();
-    w.Key("createdAt");
-    writeString(w, formatDate(item.createdAt));
-    w.Key("id");
-    writeString(w, item.id.toString());
-    if (item.imagePath) {
-        w.Key("imagePath");
-        writeString(w, *item.imagePath);
+// RapidJSON escapes every value, written one at a time as a document of its own; the fixed
+// punctuation and keys around them are appended as they are. (Its writer's nesting stack starts as
+// a null pointer that the first object or array offsets, which the sanitizers rightly reject.)
+class JsonOutput {
+  public:
+    explicit JsonOutput(std::string& bytes) : out_{bytes}, writer_(out_) {}
+    void raw(std::string_view s) { out_.bytes.append(s); }
+    // Text that is not UTF-8 (a file name in another encoding, copied as a path) is written with
+    // U+FFFD in place of the bad bytes: the file must stay readable, or the whole history is lost.
+    void string(std::string_view s) {
+        std::string repaired;
+        if (!simdjson::validate_utf8(s.data(), s.size())) {
+            for (char32_t c : text::decodeUtf8(s))
+                text::appendUtf8(repaired, c);
+            s = repaired;
+        }
+        writer_.Reset(out_);
+        writer_.String(s.data(), static_cast<rapidjson::SizeType>(s.size()));
     }
-    w.Key("kind");
-    writeString(w, ClipboardItem::kindName(item.kind));
-    w.Key("text");
-    writeString(w, item.text());
-    w.EndObject();
+
+  private:
+    StringOutput out_;
+    rapidjson::Writer<StringOutput> writer_;
+};
+
+void writeItem(JsonOutput& w, const ClipboardItem& item) {
+    w.raw("{\"createdAt\":");
+    w.string(formatDate(item.createdAt));
+    w.raw(",\"id\":");
+    w.string(item.id.toString());
+    if (item.imagePath) {
+        w.raw(",\"imagePath\":");
+        w.string(*item.imagePath);
+    }
+    w.raw(",\"kind\":");
+    w.string(ClipboardItem::kindName(item.kind));
+    w.raw(",\"text\":");
+    w.string(item.text());
+    w.raw("}");
 }
 
 std::string quoted(std::string_view s) {
     constexpr std::size_t shown = 40;
-    return "\"" + std::string(s.substr(0, shown)) + (s.size() > shown ? "…\"" : "\"");
+    std::string out(1, '"');
+    out.append(s.substr(0, shown));
+    out.append(s.size() > shown ? "…\"" : "\"");
+    return out;
 }
 
 // One item object; nullopt with `error` set when it breaks the format.
@@ -158,6 +188,9 @@ std::optional<std::chrono::system_clock::time_point> parseDate(std::string_view 
     const year_month_day ymd{std::chrono::year(*year), std::chrono::month(static_cast<unsigned>(*month)),
                              std::chrono::day(static_cast<unsigned>(*day))};
     if (!ymd.ok() || *hour > 23 || *minute > 59 || *second > 59) return std::nullopt;
+    // The clock counts nanoseconds: about 292 years either side of 1970 are representable.
+    const auto days = sys_days(ymd).time_since_epoch().count();
+    if (days < -106000 || days > 106000) return std::nullopt;
     return system_clock::time_point(sys_days(ymd)) + hours(*hour) + minutes(*minute) + seconds(*second);
 }
 
@@ -192,22 +225,24 @@ std::string encode(const std::vector<ClipboardItem>& items) {
     for (const auto& item : items) {
         estimate += item.text().size() + (item.imagePath ? item.imagePath->size() : 0) + 128;
     }
-    rapidjson::StringBuffer buffer;
+    std::string bytes;
     // Texts gain a little through escaping; one growth at most for ordinary text.
-    buffer.Reserve(estimate + estimate / 16);
-    Writer writer(buffer);
-    writer.StartArray();
-    for (const auto& item : items)
-        writeItem(writer, item);
-    writer.EndArray();
-    return std::string(buffer.GetString(), buffer.GetSize());
+    bytes.reserve(estimate + estimate / 16);
+    JsonOutput out(bytes);
+    out.raw("[");
+    for (const auto& item : items) {
+        if (&item != &items.front()) out.raw(",");
+        writeItem(out, item);
+    }
+    out.raw("]");
+    return bytes;
 }
 
 std::string encodeItem(const ClipboardItem& item) {
-    rapidjson::StringBuffer buffer;
-    Writer writer(buffer);
-    writeItem(writer, item);
-    return std::string(buffer.GetString(), buffer.GetSize());
+    std::string bytes;
+    JsonOutput out(bytes);
+    writeItem(out, item);
+    return bytes;
 }
 
 }  // namespace quenlit::historyJson

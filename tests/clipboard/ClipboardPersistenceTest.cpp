@@ -170,6 +170,17 @@ TEST_F(ClipboardPersistenceTest, TheFileIsCompactSortedAndReadsBackWithWholeSeco
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: loaded 3 items from disk")));
 }
 
+TEST_F(ClipboardPersistenceTest, TextThatIsNotUtf8IsSavedReadably) {
+    auto store = makeStore();
+    store->insertText("/home/u/caf\xE9.txt", false);  // a Latin-1 file name, copied as a path
+    store->persistNow();
+    scheduler.runPending();
+    const auto decoded = historyJson::readFile(history);
+    ASSERT_FALSE(decoded.error) << *decoded.error;
+    ASSERT_EQ(decoded.items.size(), 1u);
+    EXPECT_EQ(decoded.items[0].text(), "/home/u/caf\uFFFD.txt");
+}
+
 TEST_F(ClipboardPersistenceTest, LoadingIsStrictAboutEveryItem) {
     const std::string good = textJson(1, "fine");
     struct Case {
