@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/xtest.h>
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 
@@ -511,6 +513,34 @@ TEST_F(X11BackendTest, FrameIsTheOuterFrameAndWritesAreSeenAtOnce) {
     EXPECT_EQ(resized.x, moved.x) << "a resize keeps the top-left corner";
 }
 
+TEST_F(X11BackendTest, WithoutMoveResizeRequestsTheWindowIsConfigured) {
+    auto a = start({"--size", "400x300"});
+    X11Accessibility ax(*x);
+    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+    // Hide _NET_MOVERESIZE_WINDOW from the list openbox published, as a window manager without it.
+    const auto supported = x->atoms(x->root(), "_NET_SUPPORTED");
+    std::vector<xcb_atom_t> without = supported;
+    std::erase(without, x->atom("_NET_MOVERESIZE_WINDOW"));
+    xcb_change_property(x->raw(), XCB_PROP_MODE_REPLACE, x->root(), x->atom("_NET_SUPPORTED"), XCB_ATOM_ATOM,
+                        32, static_cast<std::uint32_t>(without.size()), without.data());
+    x->sync();
+    ASSERT_FALSE(x->isSupported("_NET_MOVERESIZE_WINDOW"));
+
+    const AXError moved = ax.setAttribute(window, platform::ax::position, platform::Point{60, 70});
+    const AXError resized = ax.setAttribute(window, platform::ax::size, platform::Size{450, 320});
+    AXValue position, size;
+    ax.copyAttribute(window, platform::ax::position, position);
+    ax.copyAttribute(window, platform::ax::size, size);
+    xcb_change_property(x->raw(), XCB_PROP_MODE_REPLACE, x->root(), x->atom("_NET_SUPPORTED"), XCB_ATOM_ATOM,
+                        32, static_cast<std::uint32_t>(supported.size()), supported.data());
+    x->sync();
+
+    EXPECT_EQ(moved, AXError::success);
+    EXPECT_EQ(resized, AXError::success);
+    EXPECT_EQ(std::get<platform::Point>(position), (platform::Point{60, 70}));
+    EXPECT_EQ(std::get<platform::Size>(size), (platform::Size{450, 320}));
+}
+
 TEST_F(X11BackendTest, AMaximisedWindowIsUnmaximisedBeforeItMoves) {
     auto a = start({});
     X11Accessibility ax(*x);
@@ -695,6 +725,25 @@ TEST_F(XTestInputTest, CommandVBecomesControlShiftVInATerminal) {
     ASSERT_TRUE(makeActive(a->window()));
     press(9, platform::eventFlags::command);
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('v')) + " keysym=0x56 state=0x5");
+}
+
+TEST_F(XTestInputTest, AModifierTheUserStillHoldsIsLetGoFirst) {
+    auto a = start({"--class", "editor,Editor"});
+    ASSERT_TRUE(makeActive(a->window()));
+    const std::uint8_t shift = keycodeOf(0xffe1);
+    xcb_connection_t* c = x->raw();
+    std::free(xcb_request_check(
+        c, xcb_test_fake_input_checked(c, XCB_KEY_PRESS, shift, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0)));
+
+    const auto started = std::chrono::steady_clock::now();
+    press(9, platform::eventFlags::command);
+    // Shift would have made it Control+Shift+V: the paste as plain text in many editors.
+    EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('v')) + " keysym=0x76 state=0x4");
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 900ms) << "the user had a moment to let go";
+    auto* keys = xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr);
+    ASSERT_NE(keys, nullptr);
+    EXPECT_EQ(keys->keys[shift / 8] & (1 << (shift % 8)), 0);
+    std::free(keys);
 }
 
 TEST_F(XTestInputTest, NamedKeysAndOtherModifiers) {

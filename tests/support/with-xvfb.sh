@@ -33,10 +33,17 @@ for n in $(seq 90 140); do
     # refuse the window manager meanwhile.
     Xvfb ":$n" -screen 0 1440x900x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     xvfb_pid=$!
-    if wait_for 200 xdpyinfo -display ":$n"; then
-        display=":$n"
-        break
-    fi
+    # The lock file names the server that won the number: another run starting at the same moment
+    # must not be mistaken for ours.
+    for ((i = 0; i < 200; i++)); do
+        kill -0 "$xvfb_pid" 2>/dev/null || break
+        owner=$({ tr -d ' ' </tmp/.X$n-lock; } 2>/dev/null)
+        if [ "$owner" = "$xvfb_pid" ] && xdpyinfo -display ":$n" >/dev/null 2>&1; then
+            display=":$n"
+            break 2
+        fi
+        sleep 0.05
+    done
     # Lost a race for the number, or the server failed: try the next one.
     kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     xvfb_pid=""

@@ -159,22 +159,25 @@ std::vector<ClientWindow> X11Connection::clientWindows(ClientOrder order) {
     return describeWindows(*list);
 }
 
-std::vector<ClientWindow> X11Connection::describeWindows(const std::vector<xcb_window_t>& windowIds) {
-    const auto* list = &windowIds;
+std::vector<ClientWindow> X11Connection::describeWindows(const std::vector<xcb_window_t>& list) {
     const xcb_atom_t utf8String = atom("UTF8_STRING");
+    const xcb_atom_t pidAtom = atom("_NET_WM_PID");
+    const xcb_atom_t typeAtom = atom("_NET_WM_WINDOW_TYPE");
+    const xcb_atom_t stateAtom = atom("_NET_WM_STATE");
+    const xcb_atom_t nameAtom = atom("_NET_WM_NAME");
     struct Pending {
         xcb_get_property_cookie_t pid, type, state, wmClass, transientFor, netName, name;
     };
     // Every request goes out before the first reply is read: one round trip for the whole list.
     std::vector<Pending> pending;
-    pending.reserve(list->size());
-    for (xcb_window_t id : *list) {
-        pending.push_back({requestProperty(id, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1),
-                           requestProperty(id, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 64),
-                           requestProperty(id, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 64),
+    pending.reserve(list.size());
+    for (xcb_window_t id : list) {
+        pending.push_back({requestProperty(id, pidAtom, XCB_ATOM_CARDINAL, 1),
+                           requestProperty(id, typeAtom, XCB_ATOM_ATOM, 64),
+                           requestProperty(id, stateAtom, XCB_ATOM_ATOM, 64),
                            requestProperty(id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256),
                            requestProperty(id, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 1),
-                           requestProperty(id, atom("_NET_WM_NAME"), utf8String, 1024),
+                           requestProperty(id, nameAtom, utf8String, 1024),
                            requestProperty(id, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 1024)});
     }
     const xcb_atom_t normal = atom("_NET_WM_WINDOW_TYPE_NORMAL");
@@ -193,11 +196,11 @@ std::vector<ClientWindow> X11Connection::describeWindows(const std::vector<xcb_w
     const xcb_atom_t fullScreen = atom("_NET_WM_STATE_FULLSCREEN");
 
     std::vector<ClientWindow> out;
-    out.reserve(list->size());
-    for (std::size_t i = 0; i < list->size(); ++i) {
+    out.reserve(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i) {
         const Pending& p = pending[i];
         ClientWindow client;
-        client.id = (*list)[i];
+        client.id = list[i];
         if (auto pid = words(takeProperty(p.pid, XCB_ATOM_CARDINAL)); !pid.empty()) {
             client.processIdentifier = static_cast<int>(pid.front());
         }

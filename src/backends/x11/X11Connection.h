@@ -84,7 +84,7 @@ class X11Connection {
     enum class ClientOrder { mapping, stacking };
     std::vector<ClientWindow> clientWindows(ClientOrder order);
     // The same properties for the given windows, in one round trip.
-    std::vector<ClientWindow> describeWindows(const std::vector<xcb_window_t>& windows);
+    std::vector<ClientWindow> describeWindows(const std::vector<xcb_window_t>& list);
     // Whether the window still exists.
     bool exists(xcb_window_t window);
 

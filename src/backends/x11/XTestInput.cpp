@@ -198,32 +198,32 @@ std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint) {
 }
 
 bool isTerminalClass(std::string_view instance, std::string_view klass) {
-    static constexpr std::array<std::string_view, 22> terminals{"konsole",
-                                                                "alacritty",
-                                                                "kitty",
-                                                                "xterm",
-                                                                "uxterm",
-                                                                "urxvt",
-                                                                "rxvt",
-                                                                "st",
-                                                                "st-256color",
-                                                                "tilix",
-                                                                "terminator",
-                                                                "wezterm",
-                                                                "org.wezfurlong.wezterm",
-                                                                "foot",
-                                                                "footclient",
-                                                                "sakura",
-                                                                "termite",
-                                                                "guake",
-                                                                "yakuake",
-                                                                "tilda",
-                                                                "terminology",
-                                                                "ghostty"};
+    static constexpr std::string_view terminals[] = {"konsole",
+                                                     "alacritty",
+                                                     "kitty",
+                                                     "xterm",
+                                                     "uxterm",
+                                                     "urxvt",
+                                                     "rxvt",
+                                                     "st",
+                                                     "st-256color",
+                                                     "tilix",
+                                                     "terminator",
+                                                     "wezterm",
+                                                     "org.wezfurlong.wezterm",
+                                                     "foot",
+                                                     "footclient",
+                                                     "sakura",
+                                                     "termite",
+                                                     "guake",
+                                                     "yakuake",
+                                                     "tilda",
+                                                     "terminology",
+                                                     "ghostty"};
     for (std::string_view name : {instance, klass}) {
         const std::string folded = lower(name);
         if (folded.find("terminal") != std::string::npos) return true;
-        if (std::find(terminals.begin(), terminals.end(), folded) != terminals.end()) return true;
+        if (std::find(std::begin(terminals), std::end(terminals), folded) != std::end(terminals)) return true;
     }
     return false;
 }
