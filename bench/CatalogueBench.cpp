@@ -30,12 +30,12 @@ fs::path makeFixture() {
         std::ofstream(apps / ("org.example.App" + std::to_string(i) + ".desktop"))
             << "[Desktop Entry]\nType=Application\nName=" << kWords[i % 16] << " " << kWords[(i / 16) % 16] << " "
             << i << "\nName[de]=Anwendung " << i << "\nName[fr]=Application " << i
-            << "\nGenericName=Example application\nComment=Does example things\nExec=/usr/bin/example-" << i
-            << " %U\nIcon=org.example.App" << i << "\nTerminal=false\nCategories=Utility;Development;\n"
+            << "\nGenericName=Example application\nComment=Does example things\nExec=/bin/true --example-" << i
+            << " %U\nTryExec=/bin/true\nIcon=org.example.App" << i << "\nTerminal=false\nCategories=Utility;Development;\n"
             << (i % 50 == 0 ? "NoDisplay=true\n" : "");
     }
     std::ofstream(apps / "firefox-esr.desktop")
-        << "[Desktop Entry]\nType=Application\nName=Firefox ESR\nExec=/usr/lib/firefox-esr/firefox-esr %u\n"
+        << "[Desktop Entry]\nType=Application\nName=Firefox ESR\nExec=/bin/true %u\n"
            "Icon=firefox-esr\n";
     fs::path firefox = root / "home/.mozilla/firefox";
     for (const char* folder : {"ab12.default-esr", "cd34.work", "ef56.old"}) {

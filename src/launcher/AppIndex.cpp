@@ -121,13 +121,14 @@ std::vector<AppItem> AppIndex::scanApps(const Sources& sources) {
                 if (!running && !fileExists(profile.path / "prefs.js")) continue;
                 if (!seen.insert(r + "#" + profile.name).second) continue;
                 items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p + "#" + profile.name), entry.name, p,
-                                              iconFor(entry), running, profile.name, {}, AppItem::Kind::app));
+                                              iconFor(entry), running, profile.name, {}, AppItem::Kind::app, r));
             }
             continue;
         }
         if (!seen.insert(r + "#").second) continue;
-        items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p), entry.name, p, iconFor(entry),
-                                      runningPaths.count(r) > 0, std::nullopt, {}, AppItem::Kind::app));
+        const bool running = runningPaths.count(r) > 0;
+        items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p), entry.name, p, iconFor(entry), running,
+                                      std::nullopt, {}, AppItem::Kind::app, r));
     }
     std::stable_sort(items.begin(), items.end(), [](const AppItem& a, const AppItem& b) {
         return a.searchKeys()->nameSortKey < b.searchKeys()->nameSortKey;

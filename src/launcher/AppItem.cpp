@@ -38,7 +38,8 @@ std::string resolveSymlinks(std::string_view path) {
 }
 
 AppItem AppItem::make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon, bool isRunning,
-                      std::optional<std::string> profile, std::vector<std::string> aliases, Kind kind) {
+                      std::optional<std::string> profile, std::vector<std::string> aliases, Kind kind,
+                      std::optional<std::string> resolvedPath) {
     AppItem item;
     item.id = id;
     item.name = std::move(name);
@@ -48,11 +49,11 @@ AppItem AppItem::make(Uuid id, std::string name, std::string path, std::optional
     item.profile = std::move(profile);
     item.aliases = std::move(aliases);
     item.kind = std::move(kind);
-    item.prepare();
+    item.prepare(std::move(resolvedPath));
     return item;
 }
 
-void AppItem::prepare() {
+void AppItem::prepare(std::optional<std::string> resolvedPath) {
     auto keys = std::make_shared<AppItemSearchKeys>();
     keys->name = text::FoldedText(name);
     std::string searchText = name;
@@ -61,7 +62,7 @@ void AppItem::prepare() {
     keys->searchText = text::FoldedText(searchText);
     keys->words = keys->searchText.words();
     keys->nameSortKey = text::nameSortKey(name);
-    keys->resolvedPath = resolveSymlinks(path);
+    keys->resolvedPath = resolvedPath ? std::move(*resolvedPath) : resolveSymlinks(path);
     keys_ = std::move(keys);
 }
 

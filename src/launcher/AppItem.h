@@ -106,9 +106,11 @@ struct AppItem {
 
     // Every factory prepares the search keys. Code that changes name, profile, aliases or path
     // afterwards calls prepare() again; an item without keys is prepared on the fly when ranked.
+    // `resolvedPath`, when the caller already resolved the path's symbolic links, saves doing it again.
     static AppItem make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon, bool isRunning,
-                        std::optional<std::string> profile, std::vector<std::string> aliases, Kind kind);
-    void prepare();
+                        std::optional<std::string> profile, std::vector<std::string> aliases, Kind kind,
+                        std::optional<std::string> resolvedPath = std::nullopt);
+    void prepare(std::optional<std::string> resolvedPath = std::nullopt);
     const AppItemSearchKeys* searchKeys() const { return keys_.get(); }
 
     // "quenlit.calc:" + expression + "=" + copy text identifies a calculator answer, so the same

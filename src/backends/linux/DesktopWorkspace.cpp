@@ -2,7 +2,11 @@
 
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 
 #include <memory>
 
@@ -46,26 +50,74 @@ std::optional<std::string> launch(GAppInfo* info) {
 
 }  // namespace
 
+// The applications folders in XDG order: the user's own first, then each system data folder.
+static std::vector<std::filesystem::path> applicationFolders() {
+    std::vector<std::filesystem::path> folders{std::filesystem::path(g_get_user_data_dir()) / "applications"};
+    for (const char* const* dir = g_get_system_data_dirs(); *dir != nullptr; ++dir) {
+        folders.push_back(std::filesystem::path(*dir) / "applications");
+    }
+    return folders;
+}
+
+std::optional<platform::InstalledApplication> DesktopWorkspace::entryFor(const std::string& path,
+                                                                        const std::string& id) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const long long modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    const long long changed = static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
+    {
+        std::lock_guard lock(cacheMutex_);
+        auto it = cache_.find(path);
+        if (it != cache_.end() && it->second.modified == modified && it->second.changed == changed &&
+            it->second.size == static_cast<long long>(st.st_size) && it->second.inode == st.st_ino) {
+            return it->second.app;
+        }
+    }
+    CachedEntry entry{modified, changed, static_cast<long long>(st.st_size), st.st_ino, std::nullopt};
+    // GIO parses the entry and drops Hidden ones and those whose TryExec or Exec program is missing.
+    if (GObjectPtr<GDesktopAppInfo> info{g_desktop_app_info_new_from_filename(path.c_str())};
+        info && g_app_info_should_show(G_APP_INFO(info.get()))) {  // NoDisplay, OnlyShowIn, NotShowIn
+        GText name(g_desktop_app_info_get_string(info.get(), "Name"));
+        GText icon(g_desktop_app_info_get_string(info.get(), "Icon"));
+        const char* wmClass = g_desktop_app_info_get_startup_wm_class(info.get());
+        const char* program = g_app_info_get_executable(G_APP_INFO(info.get()));
+        entry.app = platform::InstalledApplication{id, path, name ? name.get() : id, icon ? icon.get() : "",
+                                                   wmClass != nullptr ? wmClass : "",
+                                                   program != nullptr ? program : ""};
+    }
+    std::lock_guard lock(cacheMutex_);
+    cache_[path] = entry;
+    return entry.app;
+}
+
 std::vector<platform::InstalledApplication> DesktopWorkspace::installedApplications() {
     std::vector<platform::InstalledApplication> out;
-    // GIO walks $XDG_DATA_HOME and $XDG_DATA_DIRS in order, keeps the first entry of each
-    // desktop-file ID, and drops Hidden entries and those whose TryExec program is missing.
-    GList* all = g_app_info_get_all();
-    for (GList* node = all; node != nullptr; node = node->next) {
-        auto* info = G_DESKTOP_APP_INFO(node->data);
-        if (!g_app_info_should_show(G_APP_INFO(info))) continue;  // NoDisplay, OnlyShowIn, NotShowIn
-        const char* id = g_app_info_get_id(G_APP_INFO(info));
-        const char* file = g_desktop_app_info_get_filename(info);
-        if (id == nullptr || file == nullptr) continue;
-        GText name(g_desktop_app_info_get_string(info, "Name"));
-        GText icon(g_desktop_app_info_get_string(info, "Icon"));
-        const char* wmClass = g_desktop_app_info_get_startup_wm_class(info);
-        const char* program = g_app_info_get_executable(G_APP_INFO(info));
-        out.push_back({withoutDesktopSuffix(id), file, name ? name.get() : withoutDesktopSuffix(id),
-                       icon ? icon.get() : "", wmClass != nullptr ? wmClass : "",
-                       program != nullptr ? program : ""});
+    // The first folder that has a desktop-file ID owns it, whether or not its entry is shown: a
+    // Hidden entry in the user's folder hides the system's entry of the same ID.
+    std::unordered_map<std::string, bool> claimed;
+    for (const auto& folder : applicationFolders()) {
+        std::error_code ec;
+        // Relative paths, compared as plain strings: path comparison is far slower.
+        std::vector<std::string> files;
+        const std::string prefix = folder.string() + "/";
+        for (std::filesystem::recursive_directory_iterator it(
+                 folder, std::filesystem::directory_options::follow_directory_symlink, ec), end;
+             !ec && it != end; it.increment(ec)) {
+            std::string file = it->path().string();
+            if (file.size() > 8 && file.compare(file.size() - 8, 8, ".desktop") == 0 &&
+                file.compare(0, prefix.size(), prefix) == 0) {
+                files.push_back(file.substr(prefix.size()));
+            }
+        }
+        std::sort(files.begin(), files.end());
+        for (const auto& relative : files) {
+            // The ID of "applications/kde/konsole.desktop" is "kde-konsole".
+            std::string id = withoutDesktopSuffix(relative);
+            std::replace(id.begin(), id.end(), '/', '-');
+            if (!claimed.emplace(id, true).second) continue;
+            if (auto app = entryFor(prefix + relative, id)) out.push_back(std::move(*app));
+        }
     }
-    g_list_free_full(all, g_object_unref);
     return out;
 }
 

@@ -6,6 +6,10 @@
 
 #include "platform/Workspace.h"
 
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
 namespace quenlit::linux_backend {
 
 class DesktopWorkspace : public platform::Workspace {
@@ -26,6 +30,20 @@ public:
     std::optional<std::string> selfBundlePath() override { return applicationPath("quenlit"); }
     int ownProcessIdentifier() override;
     bool isVoiceOverEnabled() override { return false; }
+
+private:
+    // What a desktop file said when it was last read; read again only when the file changed.
+    struct CachedEntry {
+        long long modified = 0;  // nanoseconds
+        long long changed = 0;
+        long long size = -1;
+        unsigned long long inode = 0;
+        std::optional<platform::InstalledApplication> app;  // absent: hidden, not shown, or unusable
+    };
+    std::optional<platform::InstalledApplication> entryFor(const std::string& path, const std::string& id);
+
+    std::mutex cacheMutex_;  // scans run on background tasks
+    std::unordered_map<std::string, CachedEntry> cache_;
 };
 
 }  // namespace quenlit::linux_backend
