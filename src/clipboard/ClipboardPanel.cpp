@@ -1,1 +1,87 @@
-// placeholder: replaced by its owner
+#include "clipboard/ClipboardPanel.h"
+
+#include <utility>
+
+namespace quenlit {
+
+ClipboardPanel::ClipboardPanel(ClipboardStore& store, NavigationState& navigationState,
+                               ClipboardView::PasteCallback onPaste, platform::PanelWindowFactory& windows,
+                               Services services)
+    : FloatingPanel(kSize, Notification::clipboardWillShow, "clipboard ", windows, services.panel),
+      self_(std::make_shared<ClipboardPanel*>(this)) {
+    install(store, navigationState, std::move(onPaste), services.imageCodec, std::move(services.now),
+            services.thumbnails);
+}
+
+ClipboardPanel::ClipboardPanel(ClipboardStore& store, NavigationState& navigationState,
+                               ClipboardView::PasteCallback onPaste,
+                               std::unique_ptr<platform::PanelWindow> window, Services services)
+    : FloatingPanel(kSize, Notification::clipboardWillShow, "clipboard ", std::move(window), services.panel),
+      self_(std::make_shared<ClipboardPanel*>(this)) {
+    install(store, navigationState, std::move(onPaste), services.imageCodec, std::move(services.now),
+            services.thumbnails);
+}
+
+ClipboardPanel::~ClipboardPanel() {
+    self_.reset();
+    onCommandK = nullptr;
+    onMenuKey = nullptr;
+}
+
+void ClipboardPanel::install(ClipboardStore& store, NavigationState& navigationState,
+                             ClipboardView::PasteCallback onPaste, platform::ImageCodec& imageCodec,
+                             std::function<std::chrono::system_clock::time_point()> now,
+                             ClipboardThumbnailCache* thumbnails) {
+    thumbnails_ = thumbnails != nullptr ? thumbnails : &ClipboardImageThumbnail::cache();
+    std::weak_ptr<ClipboardPanel*> weak = self_;
+    // Dismissing hides without giving the focus back: the base panel's hide, after emptying the
+    // previews as this class's own hide does.
+    clipboardView_ = std::make_unique<ClipboardView>(
+        store, menuModel_, navigationState, std::move(onPaste),
+        [weak] {
+            if (auto self = weak.lock()) {
+                (*self)->emptyPreviews();
+                (*self)->FloatingPanel::hide(false);
+            }
+        },
+        ClipboardView::Services{services().focus.scheduler, services().notifications, imageCodec,
+                                std::move(now), thumbnails_});
+    onCommandK = [weak] {
+        if (auto self = weak.lock()) (*self)->menuModel_.toggle();
+    };
+    onMenuKey = [weak](std::uint16_t keyCode) {
+        auto self = weak.lock();
+        return self ? (*self)->menuModel_.handleKey(keyCode) : false;
+    };
+}
+
+void ClipboardPanel::emptyPreviews() {
+    thumbnails_->previews.removeAll();
+}
+
+void ClipboardPanel::show(std::function<void()> afterBecomeKey) {
+    // The focus request is harmless to repeat, as the fallback path of show does.
+    FloatingPanel::show([this, afterBecomeKey = std::move(afterBecomeKey)] {
+        focusSearchField();
+        if (afterBecomeKey) afterBecomeKey();
+    });
+}
+
+void ClipboardPanel::hide(bool restoreFocus) {
+    emptyPreviews();
+    FloatingPanel::hide(restoreFocus);
+}
+
+std::optional<platform::RunningApplication> ClipboardPanel::hideForPaste() {
+    emptyPreviews();
+    return FloatingPanel::hideForPaste();
+}
+
+void ClipboardPanel::focusSearchField() {
+    std::weak_ptr<ClipboardPanel*> weak = self_;
+    services().focus.scheduler.post([weak] {
+        if (auto self = weak.lock()) (*self)->focusSearchFieldRequested.emit();
+    });
+}
+
+}  // namespace quenlit
