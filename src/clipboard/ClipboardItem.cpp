@@ -16,6 +16,15 @@ struct ClipboardItem::Content {
     std::string text;
     mutable std::once_flag loweredOnce;
     mutable std::string lowered;
+    mutable std::array<std::uint32_t, 256> byteCounts{};
+
+    void lowerOnce() const {
+        std::call_once(loweredOnce, [this] {
+            lowered = text::lowercase(text);
+            for (unsigned char c : lowered)
+                ++byteCounts[c];
+        });
+    }
 };
 
 namespace {
@@ -97,8 +106,15 @@ const std::string& ClipboardItem::text() const {
 
 const std::string& ClipboardItem::loweredText() const {
     if (!content_) return emptyString();
-    std::call_once(content_->loweredOnce, [c = content_.get()] { c->lowered = text::lowercase(c->text); });
+    content_->lowerOnce();
     return content_->lowered;
+}
+
+const std::array<std::uint32_t, 256>& ClipboardItem::loweredByteCounts() const {
+    static const std::array<std::uint32_t, 256> none{};
+    if (!content_) return none;
+    content_->lowerOnce();
+    return content_->byteCounts;
 }
 
 std::string ClipboardItem::timeLabel(std::chrono::system_clock::time_point now) const {

@@ -6,7 +6,9 @@
 
 #include "base/Uuid.h"
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +42,9 @@ class ClipboardItem {
     // The text lower-cased (locale-independent), computed on first use and kept for the life of
     // the text, so filtering does not lower-case every text again on each keystroke. Thread-safe.
     const std::string& loweredText() const;
+    // How often each byte value occurs in loweredText(), computed with it: a filter starts its
+    // search at the query's rarest byte, and skips a text at once when some byte never occurs.
+    const std::array<std::uint32_t, 256>& loweredByteCounts() const;
 
     // The time for an item of today, otherwise the date (relative words such as "Yesterday" where
     // the user's locale has them), in the user's locale and time zone.

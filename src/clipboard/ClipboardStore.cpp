@@ -5,6 +5,11 @@
 #include "base/Text.h"
 
 #include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <functional>
 #include <random>
 
@@ -29,20 +34,65 @@ bool isImageItem(const ClipboardItem& item) {
     return item.kind == ClipboardItem::Kind::image;
 }
 
-// A substring search that stays fast on 100,000-character texts: the query is searched for many
-// times per keystroke, so its skip table is built once per call.
+// A substring search over texts of up to 100,000 characters, repeated for 200 texts on every
+// keystroke. A query with a byte that a text lacks is rejected from the text's byte counts at
+// once. Otherwise the two bytes of the query that are rarest in the text are looked for together,
+// sixteen start positions at a time, and only where both sit at the right distance is the whole
+// query compared; so even a query of common letters ("eeee") costs a fraction of a millisecond per
+// megabyte.
 class Needle {
   public:
-    explicit Needle(const std::string& needle) : needle_(needle), searcher_(needle_.begin(), needle_.end()) {}
-    bool foundIn(const std::string& haystack) const {
-        if (haystack.size() < needle_.size()) return false;
-        if (needle_.size() == 1) return haystack.find(needle_[0]) != std::string::npos;
-        return std::search(haystack.begin(), haystack.end(), searcher_) != haystack.end();
+    explicit Needle(std::string bytes) : bytes_(std::move(bytes)) {}
+
+    bool foundIn(const ClipboardItem& item) const {
+        const std::string& haystack = item.loweredText();
+        if (haystack.size() < bytes_.size()) return false;
+        const auto& counts = item.loweredByteCounts();
+        auto countAt = [&](std::size_t i) { return counts[static_cast<unsigned char>(bytes_[i])]; };
+        std::size_t a = 0;
+        for (std::size_t i = 0; i < bytes_.size(); ++i) {
+            if (countAt(i) == 0) return false;
+            if (countAt(i) < countAt(a)) a = i;
+        }
+        if (bytes_.size() == 1) return std::memchr(haystack.data(), bytes_[0], haystack.size()) != nullptr;
+        std::size_t b = a == 0 ? 1 : 0;
+        for (std::size_t i = 0; i < bytes_.size(); ++i) {
+            if (i != a && countAt(i) < countAt(b)) b = i;
+        }
+        return search(haystack, std::min(a, b), std::max(a, b));
     }
 
   private:
-    std::string needle_;
-    std::boyer_moore_horspool_searcher<std::string::const_iterator> searcher_;
+    // Start positions where bytes a and b of the query match, checked in full.
+    bool search(const std::string& haystack, std::size_t a, std::size_t b) const {
+        const char* const text = haystack.data();
+        const std::size_t starts = haystack.size() - bytes_.size() + 1;
+        std::size_t pos = 0;
+#if defined(__SSE2__)
+        const __m128i byteA = _mm_set1_epi8(bytes_[a]);
+        const __m128i byteB = _mm_set1_epi8(bytes_[b]);
+        for (; pos + 16 <= starts; pos += 16) {
+            const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + a));
+            const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + b));
+            auto mask = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(atA, byteA), _mm_cmpeq_epi8(atB, byteB))));
+            while (mask != 0) {
+                const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
+                if (std::memcmp(text + pos + bit, bytes_.data(), bytes_.size()) == 0) return true;
+                mask &= mask - 1;
+            }
+        }
+#endif
+        for (; pos < starts; ++pos) {
+            if (text[pos + a] == bytes_[a] && text[pos + b] == bytes_[b] &&
+                std::memcmp(text + pos, bytes_.data(), bytes_.size()) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::string bytes_;
 };
 
 }  // namespace
@@ -83,11 +133,11 @@ std::vector<ClipboardItem> ClipboardStore::filter(const std::vector<ClipboardIte
                                                   std::string_view matching) {
     const std::string query = text::lowercase(text::trim(matching));
     if (query.empty()) return items;
-    const Needle needle(query);
     const bool imagesMatch = std::string_view("image").find(query) != std::string_view::npos;
+    const Needle needle(query);
     std::vector<ClipboardItem> result;
     for (const auto& item : items) {
-        if (isImageItem(item) ? imagesMatch : needle.foundIn(item.loweredText())) result.push_back(item);
+        if (isImageItem(item) ? imagesMatch : needle.foundIn(item)) result.push_back(item);
     }
     return result;
 }

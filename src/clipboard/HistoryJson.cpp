@@ -6,27 +6,79 @@
 #include <rapidjson/writer.h>
 #include <simdjson.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 
 namespace quenlit::historyJson {
 namespace {
 
-// Writes straight into the string that becomes the file's bytes: no second copy of a history that
-// may be 24 MB.
-struct StringOutput {
+// The file's bytes, written in place: a history may be 24 MB, so it is neither copied at the end
+// nor grown one character at a time.
+struct ByteOutput {
     using Ch = char;
-    std::string& bytes;
-    void Put(char c) { bytes.push_back(c); }
+    std::string bytes;  // sized ahead; the first `used` bytes are written
+    std::size_t used = 0;
+
+    void reserve(std::size_t more) {
+        if (used + more <= bytes.size()) return;
+        bytes.resize(std::max(bytes.size() * 2, used + more));
+    }
+    void Put(char c) {
+        reserve(1);
+        bytes[used++] = c;
+    }
+    void append(std::string_view s) {
+        reserve(s.size());
+        std::memcpy(bytes.data() + used, s.data(), s.size());
+        used += s.size();
+    }
     void Flush() {}
+    std::string take() && {
+        bytes.resize(used);
+        return std::move(bytes);
+    }
 };
+
+}  // namespace
+}  // namespace quenlit::historyJson
+
+// RapidJSON's hooks for an output stream: room for a whole escaped string is reserved once, then
+// written without checks, and the long runs that need no escaping are copied in one go.
+namespace rapidjson {
+template <>
+inline void PutReserve(quenlit::historyJson::ByteOutput& out, size_t count) {
+    out.reserve(count);
+}
+template <>
+inline void PutUnsafe(quenlit::historyJson::ByteOutput& out, char c) {
+    out.bytes[out.used++] = c;
+}
+template <>
+inline bool Writer<quenlit::historyJson::ByteOutput>::ScanWriteUnescapedString(StringStream& is,
+                                                                               size_t length) {
+    const char* const end = is.head_ + length;
+    const char* p = is.src_;
+    // JSON escapes only the quote, the backslash and the control characters.
+    while (p != end && static_cast<unsigned char>(*p) >= 0x20 && *p != '"' && *p != '\\')
+        ++p;
+    std::memcpy(os_->bytes.data() + os_->used, is.src_, static_cast<std::size_t>(p - is.src_));
+    os_->used += static_cast<std::size_t>(p - is.src_);
+    is.src_ = p;
+    return p != end;
+}
+}  // namespace rapidjson
+
+namespace quenlit::historyJson {
+namespace {
 
 // RapidJSON escapes every value, written one at a time as a document of its own; the fixed
 // punctuation and keys around them are appended as they are. (Its writer's nesting stack starts as
 // a null pointer that the first object or array offsets, which the sanitizers rightly reject.)
 class JsonOutput {
   public:
-    explicit JsonOutput(std::string& bytes) : out_{bytes}, writer_(out_) {}
-    void raw(std::string_view s) { out_.bytes.append(s); }
+    explicit JsonOutput(std::size_t expected) : writer_(out_) { out_.reserve(expected); }
+    void raw(std::string_view s) { out_.append(s); }
     // Text that is not UTF-8 (a file name in another encoding, copied as a path) is written with
     // U+FFFD in place of the bad bytes: the file must stay readable, or the whole history is lost.
     void string(std::string_view s) {
@@ -39,10 +91,11 @@ class JsonOutput {
         writer_.Reset(out_);
         writer_.String(s.data(), static_cast<rapidjson::SizeType>(s.size()));
     }
+    std::string take() && { return std::move(out_).take(); }
 
   private:
-    StringOutput out_;
-    rapidjson::Writer<StringOutput> writer_;
+    ByteOutput out_;
+    rapidjson::Writer<ByteOutput> writer_;
 };
 
 void writeItem(JsonOutput& w, const ClipboardItem& item) {
@@ -221,28 +274,27 @@ Decoded readFile(const std::filesystem::path& path, std::size_t limit) {
 }
 
 std::string encode(const std::vector<ClipboardItem>& items) {
-    std::size_t estimate = 2;
+    std::size_t expected = 2;
+    std::size_t longest = 0;
     for (const auto& item : items) {
-        estimate += item.text().size() + (item.imagePath ? item.imagePath->size() : 0) + 128;
+        expected += item.text().size() + (item.imagePath ? item.imagePath->size() : 0) + 128;
+        longest = std::max(longest, item.text().size());
     }
-    std::string bytes;
-    // Texts gain a little through escaping; one growth at most for ordinary text.
-    bytes.reserve(estimate + estimate / 16);
-    JsonOutput out(bytes);
+    // Texts gain a little through escaping; RapidJSON asks for room for the worst case of one text.
+    JsonOutput out(expected + expected / 16 + longest * 6);
     out.raw("[");
     for (const auto& item : items) {
         if (&item != &items.front()) out.raw(",");
         writeItem(out, item);
     }
     out.raw("]");
-    return bytes;
+    return std::move(out).take();
 }
 
 std::string encodeItem(const ClipboardItem& item) {
-    std::string bytes;
-    JsonOutput out(bytes);
+    JsonOutput out(item.text().size() + 256);
     writeItem(out, item);
-    return bytes;
+    return std::move(out).take();
 }
 
 }  // namespace quenlit::historyJson

@@ -4,6 +4,7 @@
 #include "backends/fake/FakeSecretStore.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "base/Log.h"
+#include "base/Text.h"
 #include "clipboard/ClipboardStore.h"
 #include "support/TempDir.h"
 
@@ -13,6 +14,7 @@
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
 
+#include <random>
 #include <thread>
 
 namespace quenlit {
@@ -290,6 +292,47 @@ TEST_F(ClipboardStoreTest, FilteringTrimsAndLowerCasesTheQuery) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(texts(store->items(c.query)), c.found) << "query '" << c.query << "'";
+}
+
+// The filter searches long texts sixteen positions at a time; matches at block edges, at the very
+// end, and near-misses where only some of the query's bytes line up must all come out as a plain
+// substring search says.
+TEST_F(ClipboardStoreTest, FilteringLongTextsAgreesWithAPlainSubstringSearch) {
+    std::mt19937 random(7);
+    const std::string alphabet[] = {"a", "b", "e", "E", "é", "€", "\n"};
+    std::vector<std::string> corpus;
+    for (std::size_t length : {0u, 1u, 5u, 15u, 16u, 17u, 31u, 33u, 200u, 5000u}) {
+        std::string t;
+        for (std::size_t i = 0; i < length; ++i)
+            t += alphabet[random() % std::size(alphabet)];
+        corpus.push_back(t);
+    }
+    std::string edges(64, 'a');
+    edges.replace(14, 3, "bbe");  // across the first block boundary
+    edges.replace(61, 3, "eeb");  // at the very end
+    corpus.push_back(edges);
+    auto o = options();
+    o.maxItems = 1000;
+    auto store = makeStore(o);
+    for (const auto& t : corpus)
+        store->insertText(t, false);
+    std::vector<std::string> queries = {"bbe", "eeb", "aaaa", "eeee", "ab", "ba", "é€", "€é", "e\ne", "abeé"};
+    for (int i = 0; i < 200; ++i) {
+        std::string q;
+        for (std::size_t n = 1 + random() % 5; n > 0; --n)
+            q += alphabet[random() % std::size(alphabet)];
+        queries.push_back(q);
+    }
+    for (const auto& q : queries) {
+        const std::string lowered = text::lowercase(text::trim(q));
+        if (lowered.empty()) continue;
+        std::vector<std::string> expected;
+        for (const auto& item : store->items()) {
+            if (text::lowercase(item.text()).find(lowered) != std::string::npos)
+                expected.push_back(item.text());
+        }
+        EXPECT_EQ(texts(store->items(q)), expected) << "query '" << q << "'";
+    }
 }
 
 TEST_F(ClipboardStoreTest, PromotionMovesTheUsedItemAndDoesNotSave) {
