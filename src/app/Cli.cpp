@@ -244,7 +244,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     log::installSinks(verbose ? std::vector<std::shared_ptr<log::Sink>>{std::make_shared<linux_backend::StderrLogSink>()}
                               : std::vector<std::shared_ptr<log::Sink>>{});
     if (i == args.size()) {
-        err << "quenlit: the desktop program is not part of this build yet; see 'quenlit --help'\n";
+        err << "quenlit: options need a command; run 'quenlit' alone for the desktop program (see 'quenlit --help')\n";
         return 2;
     }
     const std::string& command = args[i];

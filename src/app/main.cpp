@@ -1,4 +1,5 @@
 #include "app/Cli.h"
+#include "app/Desktop.h"
 
 #include <iostream>
 #include <string>
@@ -6,6 +7,8 @@
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
+    // Without arguments this is the desktop program; with them, one of its subcommands.
+    if (argc == 1) return quenlit::app::runDesktop(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
     int status = quenlit::app::runCli(args, std::cout, std::cerr);
     std::cout.flush();

@@ -231,7 +231,10 @@ void LauncherView::resizeEvent(QResizeEvent* event) {
     // Without a compositor the corners are cut by a mask instead of transparency.
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()), 10, 10);
-    setMask(QRegion(path.toFillPolygon().toPolygon()));
+    const QRegion rounded(path.toFillPolygon().toPolygon());
+    setMask(rounded);
+    // The panel's own window is cut the same way, so no square corner shows behind the view.
+    if (window() != this && window()->size() == size()) window()->setMask(rounded);
 }
 
 }  // namespace quenlit::ui

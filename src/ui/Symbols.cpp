@@ -111,6 +111,21 @@ void drawFallback(QPainter& p, const QRectF& r, std::string_view symbol) {
             p.drawLine(QPointF(in.left(), in.center().y()), QPointF(in.center().x(), in.bottom()));
             p.drawLine(QPointF(in.right(), in.center().y()), QPointF(in.center().x(), in.bottom()));
         }
+    } else if (s == "keyboard") {
+        const QRectF body = r.adjusted(0.5, r.height() * 0.22, -0.5, -r.height() * 0.22);
+        p.drawRoundedRect(body, r.width() * 0.1, r.width() * 0.1);
+        p.save();
+        p.setBrush(p.pen().color());
+        p.setPen(Qt::NoPen);
+        const qreal k = body.width() / 9;
+        for (int row = 0; row < 2; ++row) {
+            for (int col = 0; col < 4; ++col) {
+                p.drawRect(QRectF(body.left() + k * (1 + 2 * col), body.top() + body.height() * (0.2 + 0.3 * row), k * 0.9,
+                                  body.height() * 0.16));
+            }
+        }
+        p.drawRect(QRectF(body.left() + k * 2, body.top() + body.height() * 0.75, k * 5, body.height() * 0.12));
+        p.restore();
     } else if (s == "plus.forwardslash.minus") {
         const qreal q = r.width() / 4;
         p.drawLine(QPointF(r.left() + q * 0.5, r.top() + q * 1.2), QPointF(r.left() + q * 1.7, r.top() + q * 1.2));

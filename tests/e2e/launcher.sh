@@ -50,11 +50,13 @@ check() {
     local name=$1
     shift
     if "$@"; then
+        :
         echo "ok: $name"
         passed=$((passed + 1))
     else
         echo "FAILED: $name"
         failed=$((failed + 1))
+        [ -n "${fixture:-}" ] && echo "    fixture frame: $(outer_frame "$fixture" 2>/dev/null), work area: $(workarea)"
         [ -f "$log" ] && tail -n 15 "$log" | sed 's/^/    log: /'
     fi
 }
@@ -68,18 +70,23 @@ clipboard_is() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
 fixture_count() { xdotool search --classname '^fixture-notes$' 2>/dev/null | wc -l; }
 
 # Outer frame of a window: client geometry plus the window manager's frame extents.
+# xwininfo's absolute position is the client's own (xdotool getwindowgeometry adds the frame offset
+# once more on reparenting window managers).
 outer_frame() {
-    local w=$1 WINDOW X Y WIDTH HEIGHT SCREEN l r t b
-    eval "$(xdotool getwindowgeometry --shell "$w")"
+    local w=$1 x y width height l r t b
+    read -r x y width height < <(xwininfo -id "$w" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+        /^ +Width:/ {w=$NF} /^ +Height:/ {h=$NF} END {print x, y, w, h}')
     read -r l r t b < <(xprop -id "$w" _NET_FRAME_EXTENTS |
         sed -n 's/.*= \([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\).*/\1 \2 \3 \4/p')
     l=${l:-0} r=${r:-0} t=${t:-0} b=${b:-0}
-    echo "$((X - l)) $((Y - t)) $((WIDTH + l + r)) $((HEIGHT + t + b))"
+    echo "$((x - l)) $((y - t)) $((width + l + r)) $((height + t + b))"
 }
 workarea() { xprop -root _NET_WORKAREA | sed -n 's/.*= \([0-9]*\), \([0-9]*\), \([0-9]*\), \([0-9]*\).*/\1 \2 \3 \4/p'; }
 
-# An ordinary application in front before Quenlit starts.
-"$bin/fixture_window" --title "Front App" --class front-app,FrontApp --size 500x300 >"$root/front.out" &
+# An ordinary application in front before Quenlit starts: a program of its own (a copy of the fixture
+# under another name), so it is not taken for the fixture's desktop entry by its executable.
+cp "$bin/fixture_window" "$root/front_app"
+"$root/front_app" --title "Front App" --class front-app,FrontApp --size 500x300 >"$root/front.out" &
 pids+=($!)
 wait_until 5 grep -q ready "$root/front.out"
 front=$(printf '0x%x' "$(sed -n 's/^ready //p' "$root/front.out")")

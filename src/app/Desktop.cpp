@@ -1,0 +1,186 @@
+#include "app/Desktop.h"
+
+#include "backends/linux/LibsecretStore.h"
+#include "backends/linux/LinuxProcessInspector.h"
+#include "backends/linux/LogSinks.h"
+#include "backends/linux/PosixAtomicFile.h"
+#include "backends/linux/PosixProcessRunner.h"
+#include "backends/linux/QtImageCodec.h"
+#include "backends/x11/QtPasteboard.h"
+#include "backends/x11/QtScheduler.h"
+#include "backends/x11/X11Accessibility.h"
+#include "backends/x11/X11Connection.h"
+#include "backends/x11/X11EventHub.h"
+#include "backends/x11/X11HotKeys.h"
+#include "backends/x11/X11PanelWindow.h"
+#include "backends/x11/X11Screens.h"
+#include "backends/x11/X11Workspace.h"
+#include "backends/x11/XTestInput.h"
+#include "base/Log.h"
+#include "base/Paths.h"
+#include "shell/AppDelegate.h"
+#include "ui/IconCache.h"
+#include "ui/LauncherView.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QSocketNotifier>
+#include <QStyleFactory>
+
+#include <xcb/xcb.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+namespace quenlit::app {
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    // Nothing else is safe in a signal handler: the event loop reads the byte and quits.
+    [[maybe_unused]] auto n = ::write(gSignalPipe[1], &byte, 1);
+}
+
+// One instance per user and display: the hotkeys and the clipboard belong to one program.
+class InstanceLock {
+public:
+    explicit InstanceLock(const std::string& display) {
+        const XdgDirs dirs = XdgDirs::current();
+        std::filesystem::path folder = dirs.runtimeDir.value_or(std::filesystem::temp_directory_path());
+        std::string name = "quenlit-" + std::to_string(::getuid()) + "-";
+        for (char c : display) name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
+        path_ = folder / (name + ".lock");
+        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    }
+    ~InstanceLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    // True when this process now holds the lock; otherwise `owner` names the running instance.
+    bool acquire(long& owner) {
+        if (fd_ < 0) return true;  // no place for a lock: run rather than refuse
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            std::ifstream in(path_);
+            in >> owner;
+            return false;
+        }
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        if (::ftruncate(fd_, 0) == 0) [[maybe_unused]] auto n = ::pwrite(fd_, pid.data(), pid.size(), 0);
+        return true;
+    }
+
+private:
+    std::filesystem::path path_;
+    int fd_ = -1;
+};
+
+bool displayAvailable() {
+    int screen = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screen);
+    const bool ok = c != nullptr && xcb_connection_has_error(c) == 0;
+    if (c != nullptr) xcb_disconnect(c);
+    return ok;
+}
+
+}  // namespace
+
+int runDesktop(int argc, char** argv) {
+    // Under a Wayland session the program runs through XWayland: its hotkeys and panels are X11's.
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0' || !displayAvailable()) {
+        std::cerr << "quenlit: the desktop program needs an X11 display (DISPLAY is not set or cannot be opened)\n";
+        return 2;
+    }
+    InstanceLock lock(display);
+    long owner = 0;
+    if (!lock.acquire(owner)) {
+        std::cerr << "quenlit is already running (pid " << owner << ")\n";
+        return 1;
+    }
+
+    const XdgDirs dirs = XdgDirs::current();
+    log::installSinks({std::make_shared<linux_backend::FileLogSink>(dirs.logFile()),
+                       std::make_shared<linux_backend::StderrLogSink>(),
+                       std::make_shared<linux_backend::SyslogSink>()});
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("quenlit");
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (QStyle* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
+
+    auto connection = x11::X11Connection::fromQt();
+    if (!connection) {
+        std::cerr << "quenlit: the desktop program needs an X11 display (Qt did not start on X11)\n";
+        return 2;
+    }
+    x11::X11EventHub events;
+    x11::QtScheduler scheduler;
+    x11::X11Workspace workspace(*connection, events);
+    x11::X11Accessibility accessibility(*connection);
+    x11::X11Screens screens(*connection);
+    x11::XTestInput input(*connection, std::make_shared<x11::SyntheticKeyLog>());
+    x11::X11HotKeys hotKeys(*connection, events);
+    x11::QtPasteboard pasteboard;
+    linux_backend::QtImageCodec imageCodec;
+    linux_backend::LibsecretStore secrets;
+    linux_backend::PosixAtomicFile files;
+    linux_backend::PosixProcessRunner processes;
+    linux_backend::LinuxProcessInspector processInspector;
+    const auto primary = screens.mainScreen();
+    x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
+
+    AppDelegate::Configuration configuration;
+    configuration.bindings = AppToggleMonitor::Files::forUser(dirs, [](const char* n) { return std::getenv(n); });
+    configuration.firefoxSupportFolder = ProfileManager::firefoxSupportFolder(dirs);
+    configuration.home = dirs.home;
+    configuration.quit = [] { QApplication::quit(); };
+    // Clipboard capture, the text expander and the app toggles need the desktop's input taps and
+    // clipboard watching, which come with a later release; the launcher works without them.
+    configuration.clipboard = false;
+
+    AppDelegate delegate({scheduler, workspace, accessibility, screens, input, nullptr, hotKeys, pasteboard, imageCodec,
+                          secrets, files, processes, processInspector, windows},
+                         std::move(configuration));
+
+    ui::IconCache icons;
+    Connection drawPanels = delegate.didCreatePanels.connect([&] {
+        if (windows.created.empty() || delegate.panel() == nullptr) return;
+        auto* launcherWindow = windows.created.front();
+        auto* view = new ui::LauncherView(delegate.panel()->contentView(), icons, launcherWindow->host());
+        launcherWindow->setContent(view);
+        view->searchField()->setFocus();
+    });
+
+    // SIGTERM and SIGINT end the event loop; the teardown below then runs in order.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) == 0) {
+        auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &application);
+        QObject::connect(notifier, &QSocketNotifier::activated, [] { QApplication::quit(); });
+        struct sigaction action {};
+        action.sa_handler = onTerminationSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGINT, &action, nullptr);
+    }
+
+    scheduler.post([&] { delegate.applicationDidFinishLaunching(); });
+    const int status = QApplication::exec();
+    delegate.applicationWillTerminate();
+    return status;
+}
+
+}  // namespace quenlit::app

@@ -1,0 +1,160 @@
+#include "shell/AppDelegate.h"
+
+#include "clipboard/ClipboardPanel.h"
+#include "clipboard/ClipboardPaster.h"
+#include "shell/FocusRestorer.h"
+
+namespace quenlit {
+namespace {
+
+// The paste keystroke waits for the target application to be active again.
+constexpr platform::Seconds kPasteDelayAfterRestore{0.15};
+constexpr platform::Seconds kPasteDelay{0.2};
+
+}  // namespace
+
+AppDelegate::AppDelegate(Platform platform, Configuration configuration)
+    : platform_(platform),
+      configuration_(std::move(configuration)),
+      profiles_{configuration_.firefoxSupportFolder, platform_.processInspector},
+      clipboardStore_({platform_.scheduler, platform_.pasteboard, platform_.imageCodec, platform_.secretStore,
+                       platform_.files},
+                      configuration_.clipboardOptions),
+      self_(std::make_shared<AppDelegate*>(this)) {}
+
+AppDelegate::~AppDelegate() { self_.reset(); }
+
+FloatingPanel::Services AppDelegate::panelServices() {
+    return {{platform_.accessibility, platform_.workspace, platform_.scheduler, platform_.input, platform_.screens},
+            notifications_};
+}
+
+ContentView::Services AppDelegate::launcherViewServices() {
+    AppIndex::Sources sources{platform_.workspace,
+                              [this] { return ProfileManager::detectFirefoxProfiles(profiles_); },
+                              [this](const std::vector<FirefoxProfile>& found) {
+                                  return ProfileManager::detectRunningProfiles(found, profiles_);
+                              }};
+    std::weak_ptr<AppDelegate*> weak = self_;
+    return {platform_.scheduler,
+            notifications_,
+            platform_.pasteboard,
+            platform_.workspace,
+            std::move(sources),
+            {platform_.processes, configuration_.home},
+            {{platform_.workspace, platform_.accessibility}, profiles_},
+            [weak] {
+                if (auto self = weak.lock(); self && (*self)->configuration_.quit) (*self)->configuration_.quit();
+            }};
+}
+
+void AppDelegate::wireNavigation(FloatingPanel& panel, NavigationState& state, Notification enterNotification) {
+    // The state is owned by this delegate, which outlives its panels.
+    NavigationState* s = &state;
+    NotificationCenter* center = &notifications_;
+    panel.onArrowUp = [s] { s->moveUp(); };
+    panel.onArrowDown = [s] {
+        if (s->selectedIndex() < s->maxIndex()) s->setSelectedIndex(s->selectedIndex() + 1);
+    };
+    panel.onEnter = [center, enterNotification] { center->post(enterNotification); };
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    panel_ = std::make_unique<LauncherPanel>(
+        navigationState_, platform_.windows,
+        LauncherPanel::Services{panelServices(), launcherViewServices(),
+                                {platform_.accessibility, platform_.screens, platform_.workspace}});
+    wireNavigation(*panel_, navigationState_, Notification::launchSelectedApp);
+    if (configuration_.clipboard) setupClipboardPanel();
+    didCreatePanels.emit();
+    setupHotKey();
+    if (configuration_.clipboard) clipboardStore_.startMonitoring();
+    if (platform_.keyboard != nullptr) {
+        textExpander_ = std::make_unique<TextExpander>(TextExpander::Services{
+            *platform_.keyboard, platform_.input, platform_.workspace, platform_.accessibility, platform_.scheduler,
+            configuration_.wallClock ? configuration_.wallClock : [] { return std::chrono::system_clock::now(); }});
+        textExpander_->start();
+        appToggleMonitor_ = std::make_unique<AppToggleMonitor>(
+            AppToggleMonitor::Services{*platform_.keyboard, platform_.workspace, platform_.accessibility,
+                                       platform_.scheduler},
+            configuration_.bindings);
+        appToggleMonitor_->start();
+    }
+    if (panel_) panel_->show(nullptr);
+}
+
+void AppDelegate::setupClipboardPanel() {
+    std::weak_ptr<AppDelegate*> weak = self_;
+    clipboardPanel_ = std::make_unique<ClipboardPanel>(
+        clipboardStore_, clipboardNavigationState_,
+        [weak](const ClipboardItem& item) {
+            if (auto self = weak.lock()) (*self)->pasteClipboardItem(item);
+        },
+        platform_.windows,
+        ClipboardPanel::Services{panelServices(), platform_.imageCodec});
+    wireNavigation(*clipboardPanel_, clipboardNavigationState_, Notification::pasteSelectedClipboardItem);
+}
+
+void AppDelegate::setupHotKey() {
+    std::weak_ptr<AppDelegate*> weak = self_;
+    hotKeyManager_ = std::make_unique<HotKeyManager>(
+        platform_.hotKeys, platform_.scheduler,
+        [weak] {
+            if (auto self = weak.lock()) (*self)->togglePanel();
+        },
+        [weak] {
+            if (auto self = weak.lock()) (*self)->toggleClipboardPanel();
+        });
+}
+
+void AppDelegate::togglePanel() {
+    if (!panel_) return;
+    if (clipboardPanel_ && clipboardPanel_->isVisible()) clipboardPanel_->hide(false);
+    if (panel_->isVisible()) {
+        panel_->hide(true);
+    } else {
+        panel_->show(nullptr);
+    }
+}
+
+void AppDelegate::toggleClipboardPanel() {
+    if (!clipboardPanel_) return;
+    if (panel_ && panel_->isVisible()) panel_->hide(false);
+    if (clipboardPanel_->isVisible()) {
+        clipboardPanel_->hide(true);
+        return;
+    }
+    FocusRestorer::log("clipboard: ⌘Esc toggle → show");
+    clipboardPanel_->show();
+}
+
+void AppDelegate::pasteClipboardItem(const ClipboardItem& item) {
+    FocusRestorer::log(std::string("clipboard: paste selected kind=") +
+                       (item.kind == ClipboardItem::Kind::image ? "image" : "text") +
+                       " len=" + std::to_string(text::graphemeCount(item.text())));
+    FocusRestorer::ensureTrusted(true, platform_.accessibility);
+    clipboardStore_.copyToPasteboard(item);
+    const ClipboardPaster::Context paster{platform_.scheduler, platform_.accessibility, platform_.input,
+                                          platform_.workspace};
+    if (clipboardPanel_) {
+        const auto target = clipboardPanel_->hideForPaste();
+        ClipboardPaster::pasteCommandV(target ? kPasteDelayAfterRestore : kPasteDelay, paster);
+        return;
+    }
+    ClipboardPaster::pasteCommandV(kPasteDelay, paster);
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (appToggleMonitor_) {
+        appToggleMonitor_->tearDownTap();
+        FocusRestorer::log("apptoggle: stop");
+        appToggleMonitor_.reset();
+    }
+    if (textExpander_) {
+        textExpander_->stop();
+        textExpander_.reset();
+    }
+    if (configuration_.clipboard) clipboardStore_.stopMonitoring();
+}
+
+}  // namespace quenlit

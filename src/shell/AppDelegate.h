@@ -1,0 +1,123 @@
+#pragma once
+
+// The application delegate: creates and owns every long-lived object (the two panels, their
+// navigation states, the clipboard store, the hotkey manager, the text expander and the
+// app-toggle monitor), wires the panels' keys, reacts to the two global hotkeys, performs the
+// clipboard paste sequence, and tears the background monitors down at termination.
+//
+// Main thread only. Every callback handed to a panel or the hotkey manager holds its target
+// weakly: one that fires after its target is gone does nothing.
+
+#include "automation/AppToggleMonitor.h"
+#include "automation/HotKeyManager.h"
+#include "automation/TextExpander.h"
+#include "clipboard/ClipboardStore.h"
+#include "launch/ProfileManager.h"
+#include "platform/AtomicFile.h"
+#include "platform/HotKeys.h"
+#include "platform/ImageCodec.h"
+#include "platform/InputEvents.h"
+#include "platform/PanelWindow.h"
+#include "platform/Pasteboard.h"
+#include "platform/ProcessRunner.h"
+#include "platform/SecretStore.h"
+#include "shell/FloatingPanel.h"
+#include "shell/LauncherPanel.h"
+#include "shell/NavigationState.h"
+#include "shell/Notifications.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace quenlit {
+
+class ClipboardPanel;
+
+class AppDelegate {
+public:
+    // The desktop, borrowed for the delegate's life. `keyboard` may be absent on a desktop whose
+    // input taps are not available yet: the text expander and the app toggles then stay off.
+    struct Platform {
+        platform::Scheduler& scheduler;
+        platform::Workspace& workspace;
+        platform::Accessibility& accessibility;
+        platform::Screens& screens;
+        platform::InputSynthesizer& input;
+        platform::KeyboardEvents* keyboard;
+        platform::HotKeys& hotKeys;
+        platform::Pasteboard& pasteboard;
+        platform::ImageCodec& imageCodec;
+        platform::SecretStore& secretStore;
+        platform::AtomicFile& files;
+        platform::ProcessRunner& processes;
+        platform::ProcessInspector& processInspector;
+        platform::PanelWindowFactory& windows;
+    };
+
+    struct Configuration {
+        ClipboardStore::Options clipboardOptions;
+        AppToggleMonitor::Files bindings;
+        std::optional<std::filesystem::path> firefoxSupportFolder;
+        std::filesystem::path home;
+        // Ends the event loop; "Quit Quenlit" calls it.
+        std::function<void()> quit;
+        // The wall clock for texts that show the time ("$time"); the system clock by default.
+        std::function<std::chrono::system_clock::time_point()> wallClock;
+        // The clipboard panel and history monitoring; off on a desktop without clipboard capture.
+        bool clipboard = true;
+    };
+
+    // Creates the two navigation states and the clipboard store; nothing else until launch.
+    AppDelegate(Platform platform, Configuration configuration);
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+
+    void togglePanel();
+    void toggleClipboardPanel();
+    void pasteClipboardItem(const ClipboardItem& item);
+
+    // Replaces the panel's arrow and Enter callbacks: Up and Down move the state without wrapping,
+    // Enter posts `enterNotification`.
+    void wireNavigation(FloatingPanel& panel, NavigationState& state, Notification enterNotification);
+
+    LauncherPanel* panel() { return panel_.get(); }
+    ClipboardPanel* clipboardPanel() { return clipboardPanel_.get(); }
+    HotKeyManager* hotKeyManager() { return hotKeyManager_.get(); }
+    TextExpander* textExpander() { return textExpander_.get(); }
+    AppToggleMonitor* appToggleMonitor() { return appToggleMonitor_.get(); }
+    NavigationState& navigationState() { return navigationState_; }
+    NavigationState& clipboardNavigationState() { return clipboardNavigationState_; }
+    ClipboardStore& clipboardStore() { return clipboardStore_; }
+    NotificationCenter& notifications() { return notifications_; }
+
+    // Emitted once the panels exist, so the interface can draw into their windows.
+    Signal<> didCreatePanels;
+
+private:
+    void setupClipboardPanel();
+    void setupHotKey();
+    FloatingPanel::Services panelServices();
+    ContentView::Services launcherViewServices();
+
+    Platform platform_;
+    Configuration configuration_;
+    ProfileManager::Environment profiles_;
+    NotificationCenter notifications_;
+    NavigationState navigationState_;
+    NavigationState clipboardNavigationState_;
+    ClipboardStore clipboardStore_;
+    std::unique_ptr<LauncherPanel> panel_;
+    std::unique_ptr<ClipboardPanel> clipboardPanel_;
+    std::unique_ptr<HotKeyManager> hotKeyManager_;
+    std::unique_ptr<TextExpander> textExpander_;
+    std::unique_ptr<AppToggleMonitor> appToggleMonitor_;
+    std::shared_ptr<AppDelegate*> self_;
+};
+
+}  // namespace quenlit
