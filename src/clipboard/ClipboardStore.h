@@ -124,7 +124,8 @@ class ClipboardStore {
     void loadFromDiskIfNeeded();
     // Encodes the history now and hands it to the file writer, which replaces the history file on a
     // background task; writes run one at a time, in order, and a write that has not started yet is
-    // superseded by a newer one. False only when there is nothing the writer could be given.
+    // superseded by a newer one. The outcome ("persisted" or "persist failed") is logged when the
+    // write ends. Returns true once the history is handed over (or when there is no history file).
     bool persistNow();
     // Blocks until every history handed to the writer is on disk (the destructor does this too).
     void flushPendingWrites();
