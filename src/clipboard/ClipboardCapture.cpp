@@ -168,6 +168,8 @@ void ClipboardStore::stopMonitoring() {
         persistWorkItem_.reset();
     }
     persistNow();
+    // Stopping happens at quit: the history is on disk before the process goes on to exit.
+    flushPendingWrites();
 }
 
 void ClipboardStore::ingestCurrentPasteboardIfNeeded() {

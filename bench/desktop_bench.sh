@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The desktop program measured from outside on a private X server (run inside
+# tests/support/with-xvfb.sh): start to launcher visible, resident memory after start-up, and hotkey
+# to panel shown and holding the keyboard; rofi -dmenu measured the same way, side by side.
+#   desktop_bench.sh BIN_DIR
+set -u
+bin=$(cd "${1:?usage: desktop_bench.sh BIN_DIR}" && pwd)
+runs=7
+root=$(mktemp -d /tmp/quenlit-bench-XXXXXX)
+trap 'rm -rf "$root"' EXIT
+export HOME=$root/home XDG_DATA_HOME=$root/share XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
+export XDG_RUNTIME_DIR=$root/run
+mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+
+median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
+rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$1/status" 2>/dev/null; }
+
+# Start to visible and memory: each run a fresh process.
+measure_start() {  # CLASS COMMAND...
+    local klass=$1
+    shift
+    local starts=() memories=()
+    for ((i = 0; i < runs; i++)); do
+        read -r ms pid < <("$bin/panel_probe" start "$klass" "$@" </dev/null)
+        [ -n "${pid:-}" ] || { echo "    $klass did not show a window" >&2; return 1; }
+        sleep 1
+        starts+=("$ms")
+        memories+=("$(rss_mb "$pid")")
+        kill "$pid" 2>/dev/null
+        while kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
+    done
+    printf '%s\n' "${starts[@]}" | median
+    printf '%s\n' "${memories[@]}" | median
+}
+
+status=0
+verdict() {  # VALUE BUDGET
+    if awk -v v="$1" -v b="$2" 'BEGIN {exit !(v <= b)}'; then echo "within budget"; else echo "OVER BUDGET"; status=1; fi
+}
+
+mapfile -t q < <(measure_start quenlit "$bin/quenlit")
+"$bin/quenlit" >/dev/null 2>&1 &
+pid=$!
+for i in $(seq 100); do xdotool search --onlyvisible --classname '^quenlit$' >/dev/null 2>&1 && break; sleep 0.05; done
+hotkey=$("$bin/panel_probe" hotkey quenlit 15)
+kill "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+
+rofi_start="n/a" rofi_rss="n/a"
+if command -v rofi >/dev/null 2>&1; then
+    mapfile -t r < <(measure_start rofi rofi -dmenu -p run)
+    rofi_start=${r[0]:-n/a} rofi_rss=${r[1]:-n/a}
+fi
+
+printf '\n%-44s %12s %12s %12s  %s\n' "desktop figure (median of runs)" "quenlit" "rofi -dmenu" "budget" "verdict"
+printf '%-44s %9s ms %9s ms %9s ms  %s\n' "hotkey to panel shown and holding keys" "$hotkey" "-" 30 "$(verdict "$hotkey" 30)"
+printf '%-44s %9s ms %9s ms %9s ms  %s\n' "process start to launcher visible" "${q[0]}" "$rofi_start" 150 "$(verdict "${q[0]}" 150)"
+printf '%-44s %9s MB %9s MB %9s MB  %s\n' "resident memory after start-up" "${q[1]}" "$rofi_rss" 60 "$(verdict "${q[1]}" 60)"
+exit $status
