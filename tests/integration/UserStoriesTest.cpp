@@ -1,0 +1,252 @@
+// Whole flows of the program on the in-memory desktop with the virtual clock: what a person does,
+// and what they would find on the clipboard, in the windows and in the log.
+
+#include "shell/AppDelegate.h"
+
+#include "backends/fake/FakeAccessibility.h"
+#include "backends/fake/FakeAtomicFile.h"
+#include "backends/fake/FakeHotKeys.h"
+#include "backends/fake/FakeImageCodec.h"
+#include "backends/fake/FakeInput.h"
+#include "backends/fake/FakePanelWindow.h"
+#include "backends/fake/FakePasteboard.h"
+#include "backends/fake/FakeProcesses.h"
+#include "backends/fake/FakeScreens.h"
+#include "backends/fake/FakeSecretStore.h"
+#include "backends/fake/FakeWorkspace.h"
+#include "backends/fake/VirtualScheduler.h"
+#include "clipboard/ClipboardPanel.h"
+#include "shell/FocusRestorer.h"
+#include "support/TempDir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace quenlit {
+namespace {
+
+using platform::Seconds;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr int kReturn = 36, kEscape = 53, kDown = 125, kK = 40, kSpace = 49;
+constexpr std::uint64_t kCommandFlag = platform::eventFlags::command;
+constexpr std::uint32_t kCommandHotKey = platform::hotKeyModifiers::command;
+
+class UserStoriesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FocusRestorer::resetFlagsForTesting();
+        HotKeyManager::resetForTesting();
+        log::installSinks({logSink});
+        terminal = app("org.gnome.Terminal", "Terminal");
+        editor = app("org.gnome.TextEditor", "Text Editor");
+        workspace.running = {{101, "org.gnome.Terminal", terminal.path, "Terminal"}};
+        workspace.identifiersByPath = {{terminal.path, terminal.identifier}, {editor.path, editor.identifier}};
+        workspace.activateFromOutside(101);
+        accessibility.addWindow(101, 7, {100, 100, 800, 600});
+        // One 1440 × 900 screen whose top 25 points belong to a panel.
+        screens.list = {{{0, 0, 1440, 900}, {0, 0, 1440, 875}}};
+
+        AppDelegate::Configuration configuration;
+        configuration.clipboardOptions.appDataDir = dir / "data";
+        configuration.bindings.bindingsFile = dir / "config/bindings.toml";
+        configuration.home = dir.path();
+        configuration.quit = [this] { quitRequested = true; };
+        configuration.wallClock = [] { return std::chrono::system_clock::time_point{} + std::chrono::hours(500000); };
+        delegate = std::make_unique<AppDelegate>(
+            AppDelegate::Platform{scheduler, workspace, accessibility, screens, input, &keyboard, hotKeys, pasteboard,
+                                  imageCodec, secrets, files, processes, inspector, windows},
+            std::move(configuration));
+    }
+    void TearDown() override {
+        delegate.reset();
+        log::installSinks({});
+    }
+
+    platform::InstalledApplication app(const std::string& id, const std::string& name) {
+        const auto path = dir / ("share/applications/" + id + ".desktop");
+        testing::writeFile(path, "[Desktop Entry]\n");
+        platform::InstalledApplication entry{id, path.string(), name, id, "", ""};
+        workspace.installed.push_back(entry);
+        return entry;
+    }
+
+    void launch() {
+        delegate->applicationDidFinishLaunching();
+        scheduler.advance(Seconds(0.1));
+    }
+    fake::FakePanelWindow& launcherWindow() { return *windows.created.at(0); }
+    fake::FakePanelWindow& clipboardWindow() { return *windows.created.at(1); }
+    void type(const std::string& text) { delegate->panel()->contentView().setQuery(text); }
+    void pressHotKey(int keyCode) {
+        hotKeys.press(keyCode, kCommandHotKey);
+        scheduler.runPending();
+    }
+    std::vector<std::string> logged() const {
+        std::vector<std::string> out;
+        for (const auto& line : logSink->lines()) out.push_back(line.substr(log::kPrefix.size()));
+        return out;
+    }
+    std::vector<std::string> loggedSince(std::size_t first) const {
+        auto all = logged();
+        return {all.begin() + static_cast<std::ptrdiff_t>(std::min(first, all.size())), all.end()};
+    }
+
+    testing::TempDir dir;
+    fake::VirtualScheduler scheduler;
+    fake::FakeWorkspace workspace;
+    fake::FakeAccessibility accessibility;
+    fake::FakeScreens screens;
+    fake::FakeInputSynthesizer input;
+    fake::FakeKeyboardEvents keyboard;
+    fake::FakeHotKeys hotKeys;
+    fake::FakePasteboard pasteboard;
+    fake::FakeImageCodec imageCodec;
+    fake::FakeSecretStore secrets;
+    fake::FakeAtomicFile files;
+    fake::FakeProcessRunner processes;
+    fake::FakeProcessInspector inspector;
+    fake::FakePanelWindowFactory windows;
+    std::shared_ptr<log::MemorySink> logSink = std::make_shared<log::MemorySink>();
+    platform::InstalledApplication terminal;
+    platform::InstalledApplication editor;
+    bool quitRequested = false;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(UserStoriesTest, HotkeyTypeAndReturnStartsAnApplicationWithoutStealingActivation) {
+    launch();
+    ASSERT_TRUE(launcherWindow().isVisible()) << "the launcher shows once at start-up";
+    EXPECT_THAT(logged(), Contains("show: nonactivating key window"));
+    EXPECT_FALSE(launcherWindow().programActive);
+    launcherWindow().pressKey(kEscape);
+    ASSERT_FALSE(launcherWindow().isVisible());
+
+    const std::size_t mark = logged().size();
+    pressHotKey(kSpace);
+    ASSERT_TRUE(launcherWindow().isVisible());
+    type("text ed");
+    launcherWindow().pressKey(kReturn);
+    scheduler.advance(Seconds(0.1));
+    EXPECT_FALSE(launcherWindow().isVisible());
+    EXPECT_THAT(workspace.calls(), Contains("open " + editor.path));
+    EXPECT_THAT(loggedSince(mark),
+                ElementsAre("remember: Terminal pid=101", "show: nonactivating key window",
+                            "activateOrLaunch path=" + editor.path + " bundleID=org.gnome.TextEditor",
+                            "no running instance — falling back to NSWorkspace.open"));
+    EXPECT_EQ(delegate->panel()->contentView().query(), "") << "the query is cleared after choosing";
+}
+
+TEST_F(UserStoriesTest, ChoosingARunningApplicationActivatesIt) {
+    workspace.running.push_back({202, "org.gnome.TextEditor", editor.path, "Text Editor"});
+    launch();
+    type("text");
+    launcherWindow().pressKey(kReturn);
+    EXPECT_THAT(workspace.calls(), Contains("activate 202 allWindows=true"));
+    EXPECT_THAT(logged(), Contains("restore Text Editor pid=202 hidden=false active=false"));
+}
+
+TEST_F(UserStoriesTest, CalculationIsCopiedAndThePanelHidden) {
+    launch();
+    type("2+3");
+    ASSERT_EQ(delegate->panel()->contentView().rows().at(0).name, "5");
+    launcherWindow().pressKey(kReturn);
+    EXPECT_EQ(pasteboard.string(platform::pasteboardType::string), "5");
+    EXPECT_THAT(pasteboard.types(), ElementsAre(std::string(platform::pasteboardType::string)))
+        << "no internal marker: the history records the answer";
+    EXPECT_FALSE(launcherWindow().isVisible());
+}
+
+TEST_F(UserStoriesTest, LeftHalfSnapsThePreviouslyActiveApplication) {
+    launch();
+    type("left half");
+    launcherWindow().pressKey(kReturn);
+    EXPECT_FALSE(launcherWindow().isVisible());
+    EXPECT_THAT(logged(), Contains("windowSnap: left app=Terminal target=(0.0, 25.0, 720.0, 875.0) canResize=true "
+                                   "resizes=true"));
+    auto& window = accessibility.node(fake::FakeAccessibility::windowElement(101, 7));
+    EXPECT_EQ(std::get<platform::Point>(window.attributes["AXPosition"]), (platform::Point{0, 25}));
+    EXPECT_EQ(std::get<platform::Size>(window.attributes["AXSize"]), (platform::Size{720, 875}));
+}
+
+TEST_F(UserStoriesTest, ClipboardEntryIsFilteredPastedWithTheMarkerAndCommandVFollows) {
+    launch();
+    pasteboard.copyText("hello world");
+    scheduler.advance(Seconds(2.1));
+    pasteboard.copyText("another text");
+    scheduler.advance(Seconds(2.1));
+    ASSERT_EQ(delegate->clipboardStore().items().size(), 2u);
+
+    const std::size_t mark = logged().size();
+    pressHotKey(kEscape);
+    ASSERT_TRUE(clipboardWindow().isVisible());
+    EXPECT_FALSE(launcherWindow().isVisible()) << "one panel at a time";
+    auto& view = delegate->clipboardPanel()->clipboardView();
+    view.viewDidAppear();
+    view.setQuery("hello");
+    clipboardWindow().pressKey(kReturn);
+    EXPECT_FALSE(clipboardWindow().isVisible());
+    EXPECT_EQ(pasteboard.string(platform::pasteboardType::string), "hello world");
+    EXPECT_THAT(pasteboard.types(), Contains(std::string(ClipboardStore::internalType)));
+    EXPECT_TRUE(input.posted.empty()) << "the keystroke waits for the application to be in front";
+    scheduler.advance(Seconds(0.149));
+    EXPECT_TRUE(input.posted.empty());
+    scheduler.advance(Seconds(0.002));
+    EXPECT_THAT(input.posted, ElementsAre("keyDown 9 flags=0x100000 marker=0", "keyUp 9 flags=0x100000 marker=0"));
+    const auto lines = loggedSince(mark);
+    EXPECT_THAT(lines, Contains("clipboard: ⌘Esc toggle → show"));
+    EXPECT_THAT(lines, Contains("clipboard: paste selected kind=text len=11"));
+    EXPECT_THAT(lines, Contains("clipboard hideForPaste: activation intact — skip restore, paste target Terminal"));
+    EXPECT_THAT(lines, Contains("clipboard: posted ⌘V (frontmost=Terminal, ax=1)"));
+    EXPECT_EQ(delegate->clipboardStore().items().front().text(), "hello world") << "promoted to the top";
+    scheduler.advance(Seconds(2.1));
+    EXPECT_EQ(delegate->clipboardStore().items().size(), 2u) << "our own write is not recorded again";
+}
+
+TEST_F(UserStoriesTest, DeleteAllAsksForConfirmationFromTheActionsMenu) {
+    launch();
+    pasteboard.copyText("secret-ish");
+    scheduler.advance(Seconds(2.1));
+    pressHotKey(kEscape);
+    delegate->clipboardPanel()->clipboardView().viewDidAppear();
+    clipboardWindow().pressKey(kK, kCommandFlag);
+    for (int i = 0; i < 3; ++i) clipboardWindow().pressKey(kDown);
+    clipboardWindow().pressKey(kReturn);
+    EXPECT_EQ(delegate->clipboardStore().items().size(), 1u) << "the first Return only asks";
+    clipboardWindow().pressKey(kSpace);  // any other key does nothing while the question is up
+    clipboardWindow().pressKey(kReturn);
+    EXPECT_TRUE(delegate->clipboardStore().items().empty());
+    EXPECT_THAT(logged(), Contains("clipboard: removed all items"));
+    EXPECT_TRUE(clipboardWindow().isVisible());
+}
+
+TEST_F(UserStoriesTest, EscapeRestoresFocusOnlyAfterActivationWasStolen) {
+    launch();
+    launcherWindow().pressKey(kEscape);
+    scheduler.advance(Seconds(1));
+    EXPECT_THAT(logged(), ::testing::Not(Contains(HasSubstr("fallback restore activate"))));
+
+    launcherWindow().keyWithoutActivation = false;  // another program holds the keyboard
+    pressHotKey(kSpace);
+    EXPECT_THAT(logged(), Contains("show: fallback NSApp.activate"));
+    workspace.clearCalls();
+    launcherWindow().pressKey(kEscape);
+    scheduler.advance(Seconds(1));
+    EXPECT_THAT(logged(), Contains("fallback restore activate Terminal"));
+    EXPECT_THAT(workspace.calls(), Contains("activate 101 allWindows=false"));
+}
+
+TEST_F(UserStoriesTest, QuitEndsTheProgramAndTerminationStopsTheMonitors) {
+    launch();
+    type("quit");
+    launcherWindow().pressKey(kReturn);
+    EXPECT_TRUE(quitRequested);
+    delegate->applicationWillTerminate();
+    EXPECT_EQ(keyboard.tapCount(), 0u);
+    EXPECT_THAT(logged(), Contains("textexpander: stop"));
+}
+
+}  // namespace
+}  // namespace quenlit
