@@ -1,5 +1,7 @@
 #include "Budget.h"
 
+#include "app/AllocatorSettings.h"
+
 #include <cstdio>
 #include <map>
 #include <vector>
@@ -61,6 +63,8 @@ void addBudgeted(const std::string& name, double budgetSeconds, int callsPerIter
         ->ReportAggregatesOnly(true)
         ->MinTime(0.05);
 }
+
+void useProgramAllocatorSettings() { quenlit::app::applyAllocatorSettings(); }
 
 int runAll(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

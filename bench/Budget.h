@@ -16,4 +16,8 @@ void addBudgeted(const std::string& name, double budgetSeconds, int callsPerIter
 
 int runAll(int argc, char** argv);
 
+// The allocator settings the program itself runs with (app/AllocatorSettings.h), so figures are
+// those of the program.
+void useProgramAllocatorSettings();
+
 }  // namespace quenlit::bench

@@ -67,6 +67,7 @@ struct Catalogue {
 }  // namespace
 
 int main(int argc, char** argv) {
+    quenlit::bench::useProgramAllocatorSettings();
     const fs::path root = makeFixture();
     static Catalogue catalogue;
 

@@ -179,6 +179,7 @@ void registerSize(const std::string& name, bool maximal, double loadBudget, doub
 }  // namespace
 
 int main(int argc, char** argv) {
+    quenlit::bench::useProgramAllocatorSettings();
     registerSize("maximal", true, 50e-3, 40e-3, 10e-3);
     registerSize("typical", false, 2e-3, 2e-3, 50e-6);
     return quenlit::bench::runAll(argc, argv);

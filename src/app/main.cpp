@@ -1,3 +1,4 @@
+#include "app/AllocatorSettings.h"
 #include "app/Cli.h"
 #include "app/Desktop.h"
 
@@ -6,6 +7,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    quenlit::app::applyAllocatorSettings();
     std::ios::sync_with_stdio(false);
     // Without arguments this is the desktop program; with them, one of its subcommands.
     if (argc == 1) return quenlit::app::runDesktop(argc, argv);
