@@ -26,6 +26,7 @@ namespace {
 
 constexpr const char* kHelp =
     "usage: quenlit [--verbose] [COMMAND [ARGS...]]\n"
+    "       quenlit                   run the desktop program (needs an X11 display)\n"
     "\n"
     "Quenlit is a keyboard-driven launcher and clipboard history for the desktop.\n"
     "\n"
@@ -33,6 +34,9 @@ constexpr const char* kHelp =
     "  calc [--json] [--] TEXT...     evaluate TEXT as the launcher's calculator does\n"
     "  search [--json] [--] QUERY...  print the launcher's rows for QUERY, in order\n"
     "  profiles [--json]              list the detected Firefox profiles\n"
+    "  history [--json] [--limit N] [QUERY...]\n"
+    "                                 list the stored clipboard history (--stats: its size)\n"
+    "  bindings check [FILE]          check an app-toggle bindings file\n"
     "\n"
     "Options:\n"
     "  --verbose   write diagnostic log records to standard error\n"
