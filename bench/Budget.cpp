@@ -32,7 +32,7 @@ std::string human(double seconds) {
 }
 
 class BudgetReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     struct Row {
         std::string name;
         double perCall;
@@ -64,7 +64,9 @@ void addBudgeted(const std::string& name, double budgetSeconds, int callsPerIter
         ->MinTime(0.05);
 }
 
-void useProgramAllocatorSettings() { quenlit::app::applyAllocatorSettings(); }
+void useProgramAllocatorSettings() {
+    quenlit::app::applyAllocatorSettings();
+}
 
 int runAll(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

@@ -18,8 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kWords[] = {"Files", "Terminal", "Café", "Éditeur", "Studio", "Player", "Viewer", "Mail",
-                              "Notes", "Photos", "Maps",  "Chess",   "Office", "Writer", "Disk",   "Monitor"};
+const char* const kWords[] = {"Files",  "Terminal", "Café",  "Éditeur", "Studio", "Player",
+                              "Viewer", "Mail",     "Notes", "Photos",  "Maps",   "Chess",
+                              "Office", "Writer",   "Disk",  "Monitor"};
 
 fs::path makeFixture() {
     char pattern[] = "/tmp/quenlit-catalogue-XXXXXX";
@@ -28,10 +29,11 @@ fs::path makeFixture() {
     fs::create_directories(apps);
     for (int i = 0; i < 2000; ++i) {
         std::ofstream(apps / ("org.example.App" + std::to_string(i) + ".desktop"))
-            << "[Desktop Entry]\nType=Application\nName=" << kWords[i % 16] << " " << kWords[(i / 16) % 16] << " "
-            << i << "\nName[de]=Anwendung " << i << "\nName[fr]=Application " << i
-            << "\nGenericName=Example application\nComment=Does example things\nExec=/bin/true --example-" << i
-            << " %U\nTryExec=/bin/true\nIcon=org.example.App" << i << "\nTerminal=false\nCategories=Utility;Development;\n"
+            << "[Desktop Entry]\nType=Application\nName=" << kWords[i % 16] << " " << kWords[(i / 16) % 16]
+            << " " << i << "\nName[de]=Anwendung " << i << "\nName[fr]=Application " << i
+            << "\nGenericName=Example application\nComment=Does example things\nExec=/bin/true --example-"
+            << i << " %U\nTryExec=/bin/true\nIcon=org.example.App" << i
+            << "\nTerminal=false\nCategories=Utility;Development;\n"
             << (i % 50 == 0 ? "NoDisplay=true\n" : "");
     }
     std::ofstream(apps / "firefox-esr.desktop")
@@ -42,8 +44,9 @@ fs::path makeFixture() {
         fs::create_directories(firefox / folder);
         if (std::string(folder) != "ef56.old") std::ofstream(firefox / folder / "prefs.js") << "\n";
     }
-    std::ofstream(firefox / "profiles.ini") << "[Profile0]\nName=default-esr\nIsRelative=1\nPath=ab12.default-esr\n"
-                                               "Default=1\n\n[Profile1]\nName=work\nIsRelative=1\nPath=cd34.work\n";
+    std::ofstream(firefox / "profiles.ini")
+        << "[Profile0]\nName=default-esr\nIsRelative=1\nPath=ab12.default-esr\n"
+           "Default=1\n\n[Profile1]\nName=work\nIsRelative=1\nPath=cd34.work\n";
     ::setenv("HOME", (root / "home").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (root / "share").c_str(), 1);
     ::setenv("XDG_DATA_DIRS", (root / "none").c_str(), 1);
@@ -73,7 +76,8 @@ int main(int argc, char** argv) {
 
     const auto start = std::chrono::steady_clock::now();
     static const std::vector<quenlit::AppItem> apps = quenlit::AppIndex::scanApps(catalogue.sources());
-    const double cold = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double cold =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::printf("first scan of the fixture (desktop files read cold by GIO): %.1f ms, %zu rows\n", cold,
                 apps.size());
 
@@ -88,8 +92,8 @@ int main(int argc, char** argv) {
         quenlit::bench::addBudgeted("AppSearch.results/scanned catalogue/\"" + query + "\"", 1e-3, 1,
                                     [query](benchmark::State& state) {
                                         for (auto _ : state) {
-                                            auto rows = quenlit::AppSearch::results(query, apps, nullptr,
-                                                                                    std::nullopt, std::nullopt);
+                                            auto rows = quenlit::AppSearch::results(
+                                                query, apps, nullptr, std::nullopt, std::nullopt);
                                             benchmark::DoNotOptimize(rows);
                                         }
                                     });

@@ -13,14 +13,15 @@ namespace {
 using quenlit::AppItem;
 
 const char* const kWords[] = {
-    "Google",   "Chrome",  "Firefox",  "Visual",   "Studio",    "Code",      "Terminal", "Files",  "Café",
-    "Éditeur",  "Musique", "Photos",   "Daten",    "Übersicht", "Text",      "Editor",   "Mail",   "Calendar",
-    "Notes",    "Player",  "Manager",  "Settings", "Office",    "Writer",    "Calc",     "Impress", "Draw",
-    "Viewer",   "Image",   "Vidéo",    "Spotify",  "Slack",     "Discord",   "Zoom",     "Thunderbird", "GIMP",
-    "Inkscape", "Blender", "Kdenlive", "Audacity", "Document",  "Scanner",   "Archive",  "Backup", "Disk",
-    "Usage",    "Analyzer", "System",  "Monitor",  "Network",   "Bluetooth", "Printer",  "Font",   "Weather",
-    "Clocks",   "Maps",    "Contacts", "Software", "Update",    "Driver",    "Tweaks",   "Dconf",  "Ñandú",
-    "Straße",   "Ångström", "Game",    "Chess",    "Mines",     "Sudoku",    "Solitaire", "Emacs", "Vim",
+    "Google",   "Chrome",   "Firefox",     "Visual",  "Studio",   "Code",      "Terminal", "Files",
+    "Café",     "Éditeur",  "Musique",     "Photos",  "Daten",    "Übersicht", "Text",     "Editor",
+    "Mail",     "Calendar", "Notes",       "Player",  "Manager",  "Settings",  "Office",   "Writer",
+    "Calc",     "Impress",  "Draw",        "Viewer",  "Image",    "Vidéo",     "Spotify",  "Slack",
+    "Discord",  "Zoom",     "Thunderbird", "GIMP",    "Inkscape", "Blender",   "Kdenlive", "Audacity",
+    "Document", "Scanner",  "Archive",     "Backup",  "Disk",     "Usage",     "Analyzer", "System",
+    "Monitor",  "Network",  "Bluetooth",   "Printer", "Font",     "Weather",   "Clocks",   "Maps",
+    "Contacts", "Software", "Update",      "Driver",  "Tweaks",   "Dconf",     "Ñandú",    "Straße",
+    "Ångström", "Game",     "Chess",       "Mines",   "Sudoku",   "Solitaire", "Emacs",    "Vim",
 };
 
 std::vector<AppItem> catalogue(std::size_t count) {

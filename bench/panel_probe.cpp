@@ -32,7 +32,8 @@ xcb_connection_t* c = nullptr;
 xcb_window_t root = 0;
 
 std::string instanceOf(xcb_window_t w) {
-    auto reply = xcb_get_property_reply(c, xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64), nullptr);
+    auto reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64), nullptr);
     if (reply == nullptr) return {};
     std::string s(static_cast<const char*>(xcb_get_property_value(reply)),
                   static_cast<std::size_t>(xcb_get_property_value_length(reply)));
@@ -59,16 +60,19 @@ bool viewable(const std::string& klass) {
 // Another client holds the keyboard when our own grab attempt finds it taken.
 bool keyboardHeldByOther() {
     auto reply = xcb_grab_keyboard_reply(
-        c, xcb_grab_keyboard(c, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC), nullptr);
+        c, xcb_grab_keyboard(c, 0, root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+        nullptr);
     const bool held = reply != nullptr && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
-    if (reply != nullptr && reply->status == XCB_GRAB_STATUS_SUCCESS) xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
+    if (reply != nullptr && reply->status == XCB_GRAB_STATUS_SUCCESS)
+        xcb_ungrab_keyboard(c, XCB_CURRENT_TIME);
     std::free(reply);
     xcb_flush(c);
     return held;
 }
 
 void key(xcb_keycode_t code, bool press) {
-    xcb_test_fake_input(c, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(c, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0,
+                        0);
     xcb_flush(c);
 }
 

@@ -245,10 +245,12 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     // The log file belongs to the desktop program: subcommands log to standard error, and only
     // when asked to.
-    log::installSinks(verbose ? std::vector<std::shared_ptr<log::Sink>>{std::make_shared<linux_backend::StderrLogSink>()}
-                              : std::vector<std::shared_ptr<log::Sink>>{});
+    log::installSinks(
+        verbose ? std::vector<std::shared_ptr<log::Sink>>{std::make_shared<linux_backend::StderrLogSink>()}
+                : std::vector<std::shared_ptr<log::Sink>>{});
     if (i == args.size()) {
-        err << "quenlit: options need a command; run 'quenlit' alone for the desktop program (see 'quenlit --help')\n";
+        err << "quenlit: options need a command; run 'quenlit' alone for the desktop program (see 'quenlit "
+               "--help')\n";
         return 2;
     }
     const std::string& command = args[i];

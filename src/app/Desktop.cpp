@@ -54,12 +54,13 @@ void onTerminationSignal(int) {
 
 // One instance per user and display: the hotkeys and the clipboard belong to one program.
 class InstanceLock {
-public:
+  public:
     explicit InstanceLock(const std::string& display) {
         const XdgDirs dirs = XdgDirs::current();
         std::filesystem::path folder = dirs.runtimeDir.value_or(std::filesystem::temp_directory_path());
         std::string name = "quenlit-" + std::to_string(::getuid()) + "-";
-        for (char c : display) name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
+        for (char c : display)
+            name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
         path_ = folder / (name + ".lock");
         fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     }
@@ -78,11 +79,12 @@ public:
             return false;
         }
         const std::string pid = std::to_string(::getpid()) + "\n";
-        if (::ftruncate(fd_, 0) == 0) [[maybe_unused]] auto n = ::pwrite(fd_, pid.data(), pid.size(), 0);
+        if (::ftruncate(fd_, 0) == 0) [[maybe_unused]]
+            auto n = ::pwrite(fd_, pid.data(), pid.size(), 0);
         return true;
     }
 
-private:
+  private:
     std::filesystem::path path_;
     int fd_ = -1;
 };
@@ -102,7 +104,8 @@ int runDesktop(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0' || !displayAvailable()) {
-        std::cerr << "quenlit: the desktop program needs an X11 display (DISPLAY is not set or cannot be opened)\n";
+        std::cerr
+            << "quenlit: the desktop program needs an X11 display (DISPLAY is not set or cannot be opened)\n";
         return 2;
     }
     InstanceLock lock(display);
@@ -144,7 +147,8 @@ int runDesktop(int argc, char** argv) {
     x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
 
     AppDelegate::Configuration configuration;
-    configuration.bindings = AppToggleMonitor::Files::forUser(dirs, [](const char* n) { return std::getenv(n); });
+    configuration.bindings =
+        AppToggleMonitor::Files::forUser(dirs, [](const char* n) { return std::getenv(n); });
     configuration.firefoxSupportFolder = ProfileManager::firefoxSupportFolder(dirs);
     configuration.home = dirs.home;
     configuration.quit = [] { QApplication::quit(); };
@@ -152,8 +156,8 @@ int runDesktop(int argc, char** argv) {
     // clipboard watching, which come with a later release; the launcher works without them.
     configuration.clipboard = false;
 
-    AppDelegate delegate({scheduler, workspace, accessibility, screens, input, nullptr, hotKeys, pasteboard, imageCodec,
-                          secrets, files, processes, processInspector, windows},
+    AppDelegate delegate({scheduler, workspace, accessibility, screens, input, nullptr, hotKeys, pasteboard,
+                          imageCodec, secrets, files, processes, processInspector, windows},
                          std::move(configuration));
 
     ui::IconCache icons;

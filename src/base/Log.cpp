@@ -38,7 +38,8 @@ void write(std::string_view message) noexcept {
     } catch (...) {
         return;  // out of memory: the record is lost, the caller never notices
     }
-    for (const auto& sink : *sinks) sink->write(line);
+    for (const auto& sink : *sinks)
+        sink->write(line);
 }
 
 std::string isoTimestamp(std::chrono::system_clock::time_point t) {
@@ -60,7 +61,9 @@ struct MemorySink::Impl {
     std::vector<std::string> lines;
 };
 
-std::shared_ptr<MemorySink::Impl> MemorySink::makeImpl() { return std::make_shared<Impl>(); }
+std::shared_ptr<MemorySink::Impl> MemorySink::makeImpl() {
+    return std::make_shared<Impl>();
+}
 
 void MemorySink::write(std::string_view line) noexcept {
     try {

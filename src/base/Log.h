@@ -18,7 +18,7 @@ namespace quenlit::log {
 inline constexpr std::string_view kPrefix = "Quenlit focus: ";
 
 class Sink {
-public:
+  public:
     virtual ~Sink() = default;
     // `line` is the prefix and the message, without a timestamp or line feed. Must not throw.
     virtual void write(std::string_view line) noexcept = 0;
@@ -34,12 +34,12 @@ std::string isoTimestamp(std::chrono::system_clock::time_point t);
 
 // A sink that keeps the lines in memory, for tests and for reading back what was logged.
 class MemorySink final : public Sink {
-public:
+  public:
     void write(std::string_view line) noexcept override;
     std::vector<std::string> lines() const;
     void clear();
 
-private:
+  private:
     struct Impl;
     std::shared_ptr<Impl> impl_ = makeImpl();
     static std::shared_ptr<Impl> makeImpl();

@@ -55,7 +55,8 @@ std::optional<std::filesystem::path> parseUserDirsEntry(const std::string& fileT
         }
         if (unescaped.rfind("$HOME", 0) == 0) {
             std::string rest = unescaped.substr(5);
-            while (!rest.empty() && rest.front() == '/') rest.erase(0, 1);
+            while (!rest.empty() && rest.front() == '/')
+                rest.erase(0, 1);
             found = rest.empty() ? home : home / rest;
         } else if (!unescaped.empty() && unescaped.front() == '/') {
             found = std::filesystem::path(unescaped);
@@ -71,7 +72,8 @@ std::filesystem::path XdgDirs::downloadsDir() const {
         text << in.rdbuf();
         if (auto p = parseUserDirsEntry(text.str(), "XDG_DOWNLOAD_DIR", home)) {
             std::string s = p->lexically_normal().string();
-            while (s.size() > 1 && s.back() == '/') s.pop_back();
+            while (s.size() > 1 && s.back() == '/')
+                s.pop_back();
             return s;
         }
     }

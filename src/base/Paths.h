@@ -13,10 +13,10 @@ struct XdgDirs {
     using Getenv = std::function<const char*(const char*)>;
 
     std::filesystem::path home;
-    std::filesystem::path dataHome;    // $XDG_DATA_HOME, default ~/.local/share
-    std::filesystem::path stateHome;   // $XDG_STATE_HOME, default ~/.local/state
-    std::filesystem::path configHome;  // $XDG_CONFIG_HOME, default ~/.config
-    std::filesystem::path cacheHome;   // $XDG_CACHE_HOME, default ~/.cache
+    std::filesystem::path dataHome;                   // $XDG_DATA_HOME, default ~/.local/share
+    std::filesystem::path stateHome;                  // $XDG_STATE_HOME, default ~/.local/state
+    std::filesystem::path configHome;                 // $XDG_CONFIG_HOME, default ~/.config
+    std::filesystem::path cacheHome;                  // $XDG_CACHE_HOME, default ~/.cache
     std::optional<std::filesystem::path> runtimeDir;  // $XDG_RUNTIME_DIR, no default
 
     // Relative values are ignored, as the base-directory rules ask.

@@ -13,7 +13,7 @@
 namespace quenlit {
 
 class Connection {
-public:
+  public:
     Connection() = default;
     explicit Connection(std::function<void()> disconnect) : disconnect_(std::move(disconnect)) {}
     Connection(Connection&& other) noexcept : disconnect_(std::exchange(other.disconnect_, nullptr)) {}
@@ -33,13 +33,13 @@ public:
     }
     bool connected() const { return static_cast<bool>(disconnect_); }
 
-private:
+  private:
     std::function<void()> disconnect_;
 };
 
 template <typename... Args>
 class Signal {
-public:
+  public:
     using Slot = std::function<void(Args...)>;
 
     Signal() = default;
@@ -69,7 +69,7 @@ public:
 
     std::size_t connectionCount() const { return state_->entries.size(); }
 
-private:
+  private:
     struct Entry {
         Slot slot;
         bool alive;

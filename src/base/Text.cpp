@@ -109,7 +109,8 @@ const icu::Collator* collatorPrototype() {
 }
 
 icu::Collator* collator() {
-    thread_local std::unique_ptr<icu::Collator> local(collatorPrototype() ? collatorPrototype()->clone() : nullptr);
+    thread_local std::unique_ptr<icu::Collator> local(collatorPrototype() ? collatorPrototype()->clone()
+                                                                          : nullptr);
     return local.get();
 }
 
@@ -133,7 +134,8 @@ bool isLetterOrNumber(char32_t c) {
 std::u32string decodeUtf8(std::string_view s) {
     std::u32string out;
     out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size();) out.push_back(nextScalar(s, i));
+    for (std::size_t i = 0; i < s.size();)
+        out.push_back(nextScalar(s, i));
     return out;
 }
 
@@ -163,7 +165,8 @@ std::string_view trim(std::string_view s) {
 
 std::string lowercase(std::string_view s) {
     if (isAscii(s)) return lowerAscii(s);
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+    icu::UnicodeString u =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
     u.toLower(icu::Locale::getRoot());
     return toUtf8(u);
 }
@@ -172,7 +175,8 @@ std::string normalize(std::string_view s) {
     if (isAscii(s)) return std::string(s);
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+    icu::UnicodeString u =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
     if (U_FAILURE(status)) return toUtf8(u);
     icu::UnicodeString normalized = nfc->normalize(u, status);
     return U_SUCCESS(status) ? toUtf8(normalized) : toUtf8(u);
@@ -181,7 +185,8 @@ std::string normalize(std::string_view s) {
 std::size_t graphemeCount(std::string_view s) {
     if (isAscii(s)) {
         std::size_t crlf = 0;
-        for (std::size_t i = 1; i < s.size(); ++i) crlf += (s[i - 1] == '\r' && s[i] == '\n') ? 1 : 0;
+        for (std::size_t i = 1; i < s.size(); ++i)
+            crlf += (s[i - 1] == '\r' && s[i] == '\n') ? 1 : 0;
         return s.size() - crlf;
     }
     std::size_t count = 0;
@@ -227,7 +232,8 @@ std::vector<FoldedText::Word> FoldedText::words() const {
         inWord = wordChar;
     };
     if (simple_) {
-        for (std::size_t i = 0; i < folded_.size(); ++i) visit(i, i + 1);
+        for (std::size_t i = 0; i < folded_.size(); ++i)
+            visit(i, i + 1);
     } else {
         forEachCluster(folded_, visit);
     }
@@ -237,7 +243,8 @@ std::vector<FoldedText::Word> FoldedText::words() const {
 bool startsWith(const FoldedText& text, const FoldedText& prefix) {
     const std::string& t = text.bytes();
     const std::string& p = prefix.bytes();
-    return p.size() <= t.size() && std::memcmp(t.data(), p.data(), p.size()) == 0 && text.isBoundary(p.size());
+    return p.size() <= t.size() && std::memcmp(t.data(), p.data(), p.size()) == 0 &&
+           text.isBoundary(p.size());
 }
 
 bool startsWith(const FoldedText& text, const FoldedText::Word& word, const FoldedText& prefix) {
@@ -256,7 +263,9 @@ std::optional<std::size_t> find(const FoldedText& text, const FoldedText& needle
     return std::nullopt;
 }
 
-bool canonicallyEqual(std::string_view a, std::string_view b) { return normalize(a) == normalize(b); }
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+    return normalize(a) == normalize(b);
+}
 
 namespace {
 // Prefix and substring tests on the raw (not lower-cased) text reuse the folded machinery on text
@@ -268,7 +277,9 @@ struct Exact {
         boundaries.push_back(0);
         forEachCluster(nfc, [&](std::size_t, std::size_t end) { boundaries.push_back(end); });
     }
-    bool isBoundary(std::size_t at) const { return std::binary_search(boundaries.begin(), boundaries.end(), at); }
+    bool isBoundary(std::size_t at) const {
+        return std::binary_search(boundaries.begin(), boundaries.end(), at);
+    }
 };
 }  // namespace
 
@@ -303,7 +314,8 @@ std::string nameSortKey(std::string_view name) {
     icu::UnicodeString u =
         icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), static_cast<int32_t>(name.size())));
     std::string key(64, '\0');
-    int32_t needed = c->getSortKey(u, reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
+    int32_t needed =
+        c->getSortKey(u, reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
     if (needed > static_cast<int32_t>(key.size())) {
         key.resize(static_cast<std::size_t>(needed));
         needed = c->getSortKey(u, reinterpret_cast<uint8_t*>(key.data()), needed);

@@ -42,7 +42,7 @@ std::size_t graphemeCount(std::string_view s);
 // Prefix and substring tests below match only whole grapheme clusters, so "é" does not start
 // with "e" and a combining mark never matches half a character.
 class FoldedText {
-public:
+  public:
     FoldedText() = default;
     explicit FoldedText(std::string_view raw);
 
@@ -58,14 +58,14 @@ public:
     bool operator==(const FoldedText& other) const { return folded_ == other.folded_; }
 
     struct Word {
-        std::uint32_t begin;   // byte offsets into bytes()
+        std::uint32_t begin;  // byte offsets into bytes()
         std::uint32_t end;
         std::uint32_t length;  // in grapheme clusters
     };
     // Runs of clusters that start with a letter or a number, in order.
     std::vector<Word> words() const;
 
-private:
+  private:
     std::string folded_;
     std::size_t graphemes_ = 0;
     // Byte offsets of the cluster boundaries inside the text (0 and size() excluded).

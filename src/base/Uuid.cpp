@@ -13,7 +13,9 @@ int hexValue(char c) {
     return -1;
 }
 
-bool isDashOffset(std::size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
+bool isDashOffset(std::size_t i) {
+    return i == 8 || i == 13 || i == 18 || i == 23;
+}
 
 }  // namespace
 

@@ -30,7 +30,8 @@ template <>
 struct std::hash<quenlit::Uuid> {
     std::size_t operator()(const quenlit::Uuid& u) const noexcept {
         std::size_t h = 0;
-        for (std::uint8_t b : u.bytes) h = h * 131 + b;
+        for (std::uint8_t b : u.bytes)
+            h = h * 131 + b;
         return h;
     }
 };

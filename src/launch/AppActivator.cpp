@@ -5,7 +5,9 @@
 namespace quenlit::AppActivator {
 namespace {
 
-const char* boolText(bool b) { return b ? "true" : "false"; }
+const char* boolText(bool b) {
+    return b ? "true" : "false";
+}
 
 }  // namespace
 
@@ -60,7 +62,8 @@ void unminimizeDockWindows(int pid, const std::string& name, Context& context) {
     int unminimized = 0;
     for (const auto& window : *windows) {
         platform::AXValue minimized;
-        if (ax.copyAttribute(window, platform::ax::minimized, minimized) != platform::AXError::success) continue;
+        if (ax.copyAttribute(window, platform::ax::minimized, minimized) != platform::AXError::success)
+            continue;
         if (const bool* b = std::get_if<bool>(&minimized); b != nullptr && *b) {
             ax.performAction(window, platform::ax::raise);
             ++unminimized;
@@ -68,8 +71,8 @@ void unminimizeDockWindows(int pid, const std::string& name, Context& context) {
             ++visible;
         }
     }
-    log::write(name + ": windows total=" + std::to_string(windows->size()) + " visible=" + std::to_string(visible) +
-               " unminimized=" + std::to_string(unminimized));
+    log::write(name + ": windows total=" + std::to_string(windows->size()) +
+               " visible=" + std::to_string(visible) + " unminimized=" + std::to_string(unminimized));
 }
 
 }  // namespace quenlit::AppActivator

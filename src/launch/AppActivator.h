@@ -19,7 +19,8 @@ struct Context {
 void activateOrLaunch(const std::string& appPath, Context& context);
 void restore(const platform::RunningApplication& app, Context& context);
 // The first running, not terminated application with exactly this identifier, in the desktop's order.
-std::optional<platform::RunningApplication> runningApp(const std::optional<std::string>& bundleID, Context& context);
+std::optional<platform::RunningApplication> runningApp(const std::optional<std::string>& bundleID,
+                                                       Context& context);
 void unminimizeDockWindows(int pid, const std::string& name, Context& context);
 
 }  // namespace quenlit::AppActivator

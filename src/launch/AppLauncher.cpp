@@ -10,7 +10,8 @@ namespace AppLauncher {
 
 void launchFirefoxProfile(const std::string& profile, const std::string& appPath, Context& context) {
     const auto profiles = ProfileManager::detectFirefoxProfiles(context.profiles);
-    auto it = std::find_if(profiles.begin(), profiles.end(), [&](const auto& p) { return p.name == profile; });
+    auto it =
+        std::find_if(profiles.begin(), profiles.end(), [&](const auto& p) { return p.name == profile; });
     if (it == profiles.end()) {
         context.activator.workspace.openApplication(appPath, platform::OpenConfiguration{}, nullptr);
         return;
@@ -32,9 +33,10 @@ void launchFirefoxWithProfile(const std::filesystem::path& profilePath, const st
     configuration.arguments = {"-no-remote", "--profile", profilePath.string(), "-foreground"};
     platform::Workspace& workspace = context.activator.workspace;
     // A launch the desktop refuses with these arguments still opens Firefox, without them.
-    workspace.openApplication(appPath, configuration, [&workspace, appPath](std::optional<std::string> error) {
-        if (error) workspace.openApplication(appPath, platform::OpenConfiguration{}, nullptr);
-    });
+    workspace.openApplication(
+        appPath, configuration, [&workspace, appPath](std::optional<std::string> error) {
+            if (error) workspace.openApplication(appPath, platform::OpenConfiguration{}, nullptr);
+        });
 }
 
 void activateFirefoxProfile(const FirefoxProfile& profile, const std::string& appPath, Context& context) {

@@ -7,8 +7,8 @@
 #include "launch/FirefoxProfile.h"
 #include "launch/ProfileManager.h"
 
-#include <string>
 #include <algorithm>
+#include <string>
 #include <string_view>
 
 namespace quenlit {

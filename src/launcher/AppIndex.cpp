@@ -97,8 +97,8 @@ std::vector<AppItem> AppIndex::scanApps(const Sources& sources) {
         if (app.activationPolicy != platform::ActivationPolicy::regular || !app.bundlePath) continue;
         runningPaths.insert(resolveSymlinks(*app.bundlePath));
     }
-    const std::vector<FirefoxProfile> profiles = sources.detectProfiles ? sources.detectProfiles()
-                                                                         : std::vector<FirefoxProfile>{};
+    const std::vector<FirefoxProfile> profiles =
+        sources.detectProfiles ? sources.detectProfiles() : std::vector<FirefoxProfile>{};
     const std::map<std::string, FirefoxProfile> runningProfiles =
         sources.runningProfiles && !profiles.empty() ? sources.runningProfiles(profiles)
                                                      : std::map<std::string, FirefoxProfile>{};
@@ -120,15 +120,16 @@ std::vector<AppItem> AppIndex::scanApps(const Sources& sources) {
                 const bool running = runningProfiles.count(profile.name) > 0;
                 if (!running && !fileExists(profile.path / "prefs.js")) continue;
                 if (!seen.insert(r + "#" + profile.name).second) continue;
-                items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p + "#" + profile.name), entry.name, p,
-                                              iconFor(entry), running, profile.name, {}, AppItem::Kind::app, r));
+                items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p + "#" + profile.name),
+                                              entry.name, p, iconFor(entry), running, profile.name, {},
+                                              AppItem::Kind::app, r));
             }
             continue;
         }
         if (!seen.insert(r + "#").second) continue;
         const bool running = runningPaths.count(r) > 0;
-        items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p), entry.name, p, iconFor(entry), running,
-                                      std::nullopt, {}, AppItem::Kind::app, r));
+        items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p), entry.name, p, iconFor(entry),
+                                      running, std::nullopt, {}, AppItem::Kind::app, r));
     }
     std::stable_sort(items.begin(), items.end(), [](const AppItem& a, const AppItem& b) {
         return a.searchKeys()->nameSortKey < b.searchKeys()->nameSortKey;
@@ -137,10 +138,11 @@ std::vector<AppItem> AppIndex::scanApps(const Sources& sources) {
 }
 
 void AppIndex::publishApps(std::vector<AppItem> items) {
-    const bool same = items.size() == apps_.size() &&
-                      std::equal(items.begin(), items.end(), apps_.begin(), [](const AppItem& a, const AppItem& b) {
-                          return a.id == b.id && a.isRunning == b.isRunning && a.profile == b.profile;
-                      });
+    const bool same =
+        items.size() == apps_.size() &&
+        std::equal(items.begin(), items.end(), apps_.begin(), [](const AppItem& a, const AppItem& b) {
+            return a.id == b.id && a.isRunning == b.isRunning && a.profile == b.profile;
+        });
     if (same) return;
     apps_ = std::move(items);
     appsChanged.emit();

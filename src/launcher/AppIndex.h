@@ -22,12 +22,13 @@
 namespace quenlit {
 
 class AppIndex {
-public:
+  public:
     // Where a scan gets its facts. The profile queries run on the background task with the scan.
     struct Sources {
         platform::Workspace& workspace;
         std::function<std::vector<FirefoxProfile>()> detectProfiles;
-        std::function<std::map<std::string, FirefoxProfile>(const std::vector<FirefoxProfile>&)> runningProfiles;
+        std::function<std::map<std::string, FirefoxProfile>(const std::vector<FirefoxProfile>&)>
+            runningProfiles;
     };
     // What a zoxide lookup needs: the process runner and the home folder.
     struct ZoxideContext {
@@ -68,7 +69,7 @@ public:
     void scheduleZoxide(std::string_view query);
     void clearZoxide();
 
-private:
+  private:
     void scanPass(std::function<void()> done);
     void waitUntilIndexed(std::function<void()> done);
 

@@ -11,20 +11,22 @@ namespace quenlit {
 namespace {
 
 constexpr std::array<std::string_view, 16> kCaseNames = {
-    "calculator", "app",          "quit",        "folder",      "leftHalf",      "rightHalf",
-    "topHalf",    "bottomHalf",   "firstThird",  "lastTwoThirds", "moveToTop",   "moveToBottom",
-    "moveToLeft", "moveToRight",  "maximize",    "reasonableSize",
+    "calculator", "app",         "quit",       "folder",         "leftHalf",  "rightHalf",
+    "topHalf",    "bottomHalf",  "firstThird", "lastTwoThirds",  "moveToTop", "moveToBottom",
+    "moveToLeft", "moveToRight", "maximize",   "reasonableSize",
 };
 
 AppItem command(const char* name, const char* symbol, const char* id, std::vector<std::string> aliases,
                 AppItem::Kind kind) {
-    return AppItem::make(*Uuid::parse(id), name, "Command", IconRef::symbol(symbol, name), false, std::nullopt,
-                         std::move(aliases), kind);
+    return AppItem::make(*Uuid::parse(id), name, "Command", IconRef::symbol(symbol, name), false,
+                         std::nullopt, std::move(aliases), kind);
 }
 
 }  // namespace
 
-std::string_view AppItemKind::caseName() const { return kCaseNames[case_]; }
+std::string_view AppItemKind::caseName() const {
+    return kCaseNames[case_];
+}
 
 std::string resolveSymlinks(std::string_view path) {
     std::filesystem::path p(path);
@@ -33,13 +35,14 @@ std::string resolveSymlinks(std::string_view path) {
     std::filesystem::path resolved = std::filesystem::weakly_canonical(p, ec);
     if (ec) return std::string(path);
     std::string out = resolved.string();
-    while (out.size() > 1 && out.back() == '/') out.pop_back();
+    while (out.size() > 1 && out.back() == '/')
+        out.pop_back();
     return out;
 }
 
-AppItem AppItem::make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon, bool isRunning,
-                      std::optional<std::string> profile, std::vector<std::string> aliases, Kind kind,
-                      std::optional<std::string> resolvedPath) {
+AppItem AppItem::make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon,
+                      bool isRunning, std::optional<std::string> profile, std::vector<std::string> aliases,
+                      Kind kind, std::optional<std::string> resolvedPath) {
     AppItem item;
     item.id = id;
     item.name = std::move(name);
@@ -58,7 +61,8 @@ void AppItem::prepare(std::optional<std::string> resolvedPath) {
     keys->name = text::FoldedText(name);
     std::string searchText = name;
     if (profile) searchText.append(" ").append(*profile);
-    for (const auto& alias : aliases) searchText.append(" ").append(alias);
+    for (const auto& alias : aliases)
+        searchText.append(" ").append(alias);
     keys->searchText = text::FoldedText(searchText);
     keys->words = keys->searchText.words();
     keys->nameSortKey = text::nameSortKey(name);
@@ -68,13 +72,14 @@ void AppItem::prepare(std::optional<std::string> resolvedPath) {
 
 AppItem AppItem::calculator(const Calculator::Result& result) {
     return make(nameBasedUUID("quenlit.calc:" + result.expression + "=" + result.copyText), result.display,
-                "Calculator", IconRef::symbol("plus.forwardslash.minus", "Calculator"), false, result.expression, {},
-                Kind::makeCalculator(result.copyText));
+                "Calculator", IconRef::symbol("plus.forwardslash.minus", "Calculator"), false,
+                result.expression, {}, Kind::makeCalculator(result.copyText));
 }
 
 AppItem AppItem::folderItem(const FolderShortcut& shortcut) {
     std::string path = shortcut.path.string();
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
     return make(shortcut.id, shortcut.name, path, IconRef::file(path), false, std::nullopt, shortcut.aliases,
                 Kind::folder);
 }
@@ -82,12 +87,12 @@ AppItem AppItem::folderItem(const FolderShortcut& shortcut) {
 const std::vector<AppItem>& AppItem::commandItems() {
     static const std::vector<AppItem> items{
         command("Quit Quenlit", "power.circle.fill", "A1B2C3D4-E5F6-7890-ABCD-EF1234567890", {}, Kind::quit),
-        command("Left Half", "rectangle.lefthalf.filled", "B2C3D4E5-F6A7-8901-BCDE-F12345678901", {"lh", "left"},
-                Kind::leftHalf),
+        command("Left Half", "rectangle.lefthalf.filled", "B2C3D4E5-F6A7-8901-BCDE-F12345678901",
+                {"lh", "left"}, Kind::leftHalf),
         command("Right Half", "rectangle.righthalf.filled", "C3D4E5F6-A7B8-9012-CDEF-123456789012",
                 {"rh", "right"}, Kind::rightHalf),
-        command("Maximize", "arrow.up.left.and.arrow.down.right", "D4E5F6A7-B8C9-0123-DEF0-234567890123", {"max"},
-                Kind::maximize),
+        command("Maximize", "arrow.up.left.and.arrow.down.right", "D4E5F6A7-B8C9-0123-DEF0-234567890123",
+                {"max"}, Kind::maximize),
         command("Reasonable Size", "macwindow", "E5F6A7B8-C9D0-1234-EF01-345678901234", {"rs"},
                 Kind::reasonableSize),
         command("Top Half", "rectangle.tophalf.filled", "F6A7B8C9-D0E1-2345-F012-456789012345", {"th", "top"},
@@ -96,8 +101,8 @@ const std::vector<AppItem>& AppItem::commandItems() {
                 {"bh", "bottom"}, Kind::bottomHalf),
         command("First Third", "rectangle.leadingthird.inset.filled", "B8C9D0E1-F2A3-4567-1234-678901234567",
                 {"ft"}, Kind::firstThird),
-        command("Last Two Thirds", "rectangle.trailingthird.inset.filled", "C9D0E1F2-A3B4-5678-2345-789012345678",
-                {"ltt"}, Kind::lastTwoThirds),
+        command("Last Two Thirds", "rectangle.trailingthird.inset.filled",
+                "C9D0E1F2-A3B4-5678-2345-789012345678", {"ltt"}, Kind::lastTwoThirds),
         command("Move to Top", "arrow.up.to.line", "D0E1F2A3-B4C5-6789-3456-890123456789", {"mtt"},
                 Kind::moveToTop),
         command("Move to Bottom", "arrow.down.to.line", "E1F2A3B4-C5D6-7890-4567-901234567890", {"mtb"},
@@ -110,18 +115,44 @@ const std::vector<AppItem>& AppItem::commandItems() {
     return items;
 }
 
-const AppItem& AppItem::quitQuenlit() { return commandItems()[0]; }
-const AppItem& AppItem::leftHalf() { return commandItems()[1]; }
-const AppItem& AppItem::rightHalf() { return commandItems()[2]; }
-const AppItem& AppItem::maximize() { return commandItems()[3]; }
-const AppItem& AppItem::reasonableSize() { return commandItems()[4]; }
-const AppItem& AppItem::topHalf() { return commandItems()[5]; }
-const AppItem& AppItem::bottomHalf() { return commandItems()[6]; }
-const AppItem& AppItem::firstThird() { return commandItems()[7]; }
-const AppItem& AppItem::lastTwoThirds() { return commandItems()[8]; }
-const AppItem& AppItem::moveToTop() { return commandItems()[9]; }
-const AppItem& AppItem::moveToBottom() { return commandItems()[10]; }
-const AppItem& AppItem::moveToLeft() { return commandItems()[11]; }
-const AppItem& AppItem::moveToRight() { return commandItems()[12]; }
+const AppItem& AppItem::quitQuenlit() {
+    return commandItems()[0];
+}
+const AppItem& AppItem::leftHalf() {
+    return commandItems()[1];
+}
+const AppItem& AppItem::rightHalf() {
+    return commandItems()[2];
+}
+const AppItem& AppItem::maximize() {
+    return commandItems()[3];
+}
+const AppItem& AppItem::reasonableSize() {
+    return commandItems()[4];
+}
+const AppItem& AppItem::topHalf() {
+    return commandItems()[5];
+}
+const AppItem& AppItem::bottomHalf() {
+    return commandItems()[6];
+}
+const AppItem& AppItem::firstThird() {
+    return commandItems()[7];
+}
+const AppItem& AppItem::lastTwoThirds() {
+    return commandItems()[8];
+}
+const AppItem& AppItem::moveToTop() {
+    return commandItems()[9];
+}
+const AppItem& AppItem::moveToBottom() {
+    return commandItems()[10];
+}
+const AppItem& AppItem::moveToLeft() {
+    return commandItems()[11];
+}
+const AppItem& AppItem::moveToRight() {
+    return commandItems()[12];
+}
 
 }  // namespace quenlit

@@ -39,7 +39,7 @@ struct IconRef {
 };
 
 class AppItemKind {
-public:
+  public:
     // Declaration order matters: it is the order of the cases everywhere they are listed.
     enum Case : std::uint8_t {
         calculator,
@@ -77,7 +77,7 @@ public:
     bool operator==(const AppItemKind&) const = default;
     bool operator==(Case c) const { return case_ == c; }
 
-private:
+  private:
     Case case_;
     std::string copyText_;
 };
@@ -107,9 +107,9 @@ struct AppItem {
     // Every factory prepares the search keys. Code that changes name, profile, aliases or path
     // afterwards calls prepare() again; an item without keys is prepared on the fly when ranked.
     // `resolvedPath`, when the caller already resolved the path's symbolic links, saves doing it again.
-    static AppItem make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon, bool isRunning,
-                        std::optional<std::string> profile, std::vector<std::string> aliases, Kind kind,
-                        std::optional<std::string> resolvedPath = std::nullopt);
+    static AppItem make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon,
+                        bool isRunning, std::optional<std::string> profile, std::vector<std::string> aliases,
+                        Kind kind, std::optional<std::string> resolvedPath = std::nullopt);
     void prepare(std::optional<std::string> resolvedPath = std::nullopt);
     const AppItemSearchKeys* searchKeys() const { return keys_.get(); }
 
@@ -145,7 +145,7 @@ struct AppItem {
                kind == other.kind;
     }
 
-private:
+  private:
     std::shared_ptr<const AppItemSearchKeys> keys_;
 };
 

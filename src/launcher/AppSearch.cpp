@@ -20,7 +20,7 @@ struct Candidate {
 // Items normally arrive prepared; one that does not is prepared here, in storage that outlives
 // the candidates pointing into it.
 class Prepared {
-public:
+  public:
     const AppItemSearchKeys* keysOf(const AppItem& item) {
         if (const auto* keys = item.searchKeys()) return keys;
         AppItem& copy = scratch_.emplace_back(item);
@@ -28,7 +28,7 @@ public:
         return copy.searchKeys();
     }
 
-private:
+  private:
     std::deque<AppItem> scratch_;
 };
 
@@ -40,7 +40,8 @@ struct CommandRow {
 
 std::vector<text::FoldedText> folded(std::initializer_list<std::string_view> words) {
     std::vector<text::FoldedText> out;
-    for (auto w : words) out.emplace_back(w);
+    for (auto w : words)
+        out.emplace_back(w);
     return out;
 }
 
@@ -79,7 +80,8 @@ std::vector<AppItem> sortedItems(std::vector<Candidate>& candidates) {
     });
     std::vector<AppItem> out;
     out.reserve(candidates.size());
-    for (const auto& c : candidates) out.push_back(*c.item);
+    for (const auto& c : candidates)
+        out.push_back(*c.item);
     return out;
 }
 
@@ -99,11 +101,12 @@ void appendRanked(const text::FoldedText& q, const std::vector<const AppItem*>& 
     out.insert(out.end(), std::make_move_iterator(ranked.begin()), std::make_move_iterator(ranked.end()));
 }
 
-std::vector<const AppItem*> withoutSelf(const std::vector<AppItem>& apps, const std::optional<std::string>& selfPath,
-                                        Prepared& prepared) {
+std::vector<const AppItem*> withoutSelf(const std::vector<AppItem>& apps,
+                                        const std::optional<std::string>& selfPath, Prepared& prepared) {
     std::vector<const AppItem*> out;
     out.reserve(apps.size());
-    const std::optional<std::string> self = selfPath ? std::optional(resolveSymlinks(*selfPath)) : std::nullopt;
+    const std::optional<std::string> self =
+        selfPath ? std::optional(resolveSymlinks(*selfPath)) : std::nullopt;
     for (const AppItem& item : apps) {
         if (self && prepared.keysOf(item)->resolvedPath == *self) continue;
         out.push_back(&item);
@@ -114,7 +117,8 @@ std::vector<const AppItem*> withoutSelf(const std::vector<AppItem>& apps, const 
 std::vector<AppItem> suggestionsFrom(const std::vector<const AppItem*>& apps,
                                      const std::optional<std::string>& frontmostPath,
                                      const std::optional<std::string>& selfPath, Prepared& prepared) {
-    const std::optional<std::string> self = selfPath ? std::optional(resolveSymlinks(*selfPath)) : std::nullopt;
+    const std::optional<std::string> self =
+        selfPath ? std::optional(resolveSymlinks(*selfPath)) : std::nullopt;
     const std::optional<std::string> front =
         frontmostPath ? std::optional(resolveSymlinks(*frontmostPath)) : std::nullopt;
     std::vector<Candidate> candidates;
@@ -124,7 +128,8 @@ std::vector<AppItem> suggestionsFrom(const std::vector<const AppItem*>& apps,
         if (self && keys->resolvedPath == *self) continue;
         // A profile entry stays even when Firefox itself is in front: it may be another window.
         if (front && !item->profile && keys->resolvedPath == *front) continue;
-        std::int64_t score = 50000 - static_cast<std::int64_t>(std::min<std::size_t>(keys->name.length(), 10000));
+        std::int64_t score =
+            50000 - static_cast<std::int64_t>(std::min<std::size_t>(keys->name.length(), 10000));
         if (item->profile) score += 1000;
         candidates.push_back({item, keys, score});
     }
@@ -134,7 +139,8 @@ std::vector<AppItem> suggestionsFrom(const std::vector<const AppItem*>& apps,
 std::vector<const AppItem*> pointers(const std::vector<AppItem>& items) {
     std::vector<const AppItem*> out;
     out.reserve(items.size());
-    for (const auto& item : items) out.push_back(&item);
+    for (const auto& item : items)
+        out.push_back(&item);
     return out;
 }
 
@@ -143,7 +149,8 @@ std::vector<const AppItem*> pointers(const std::vector<AppItem>& items) {
 const std::vector<AppItem>& builtInFolderItems() {
     static const std::vector<AppItem> items = [] {
         std::vector<AppItem> out;
-        for (const auto& shortcut : FolderShortcut::builtIns()) out.push_back(AppItem::folderItem(shortcut));
+        for (const auto& shortcut : FolderShortcut::builtIns())
+            out.push_back(AppItem::folderItem(shortcut));
         return out;
     }();
     return items;
@@ -171,15 +178,18 @@ std::vector<AppItem> switchSuggestions(const std::vector<AppItem>& apps,
     return suggestionsFrom(pointers(apps), frontmostPath, selfPath, prepared);
 }
 
-std::vector<AppItem> excludingSelf(const std::vector<AppItem>& apps, const std::optional<std::string>& selfPath) {
+std::vector<AppItem> excludingSelf(const std::vector<AppItem>& apps,
+                                   const std::optional<std::string>& selfPath) {
     Prepared prepared;
     std::vector<AppItem> out;
-    for (const AppItem* item : withoutSelf(apps, selfPath, prepared)) out.push_back(*item);
+    for (const AppItem* item : withoutSelf(apps, selfPath, prepared))
+        out.push_back(*item);
     return out;
 }
 
 std::vector<AppItem> results(std::string_view query, const std::vector<AppItem>& apps,
-                             const std::vector<AppItem>* folders, const std::optional<std::string>& frontmostPath,
+                             const std::vector<AppItem>* folders,
+                             const std::optional<std::string>& frontmostPath,
                              const std::optional<std::string>& selfPath) {
     Prepared prepared;
     std::vector<const AppItem*> candidates = withoutSelf(apps, selfPath, prepared);
@@ -192,7 +202,8 @@ std::vector<AppItem> results(std::string_view query, const std::vector<AppItem>&
     for (const auto& row : commandRows()) {
         if (matchesBuiltInCommand(q, row.phrases, row.aliases)) out.push_back(row.item());
     }
-    for (const AppItem& folder : folders ? *folders : builtInFolderItems()) candidates.push_back(&folder);
+    for (const AppItem& folder : folders ? *folders : builtInFolderItems())
+        candidates.push_back(&folder);
     appendRanked(q, candidates, prepared, out);
     return out;
 }

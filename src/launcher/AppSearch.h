@@ -16,7 +16,8 @@ namespace quenlit::AppSearch {
 // `folders` absent means the built-in folder shortcuts. `frontmostPath` and `selfPath` are the
 // paths of the application in front and of Quenlit itself.
 std::vector<AppItem> results(std::string_view query, const std::vector<AppItem>& apps,
-                             const std::vector<AppItem>* folders, const std::optional<std::string>& frontmostPath,
+                             const std::vector<AppItem>* folders,
+                             const std::optional<std::string>& frontmostPath,
                              const std::optional<std::string>& selfPath);
 
 std::vector<AppItem> rank(std::string_view query, const std::vector<AppItem>& apps);
@@ -25,7 +26,8 @@ std::vector<AppItem> switchSuggestions(const std::vector<AppItem>& apps,
                                        const std::optional<std::string>& frontmostPath,
                                        const std::optional<std::string>& selfPath);
 
-std::vector<AppItem> excludingSelf(const std::vector<AppItem>& apps, const std::optional<std::string>& selfPath);
+std::vector<AppItem> excludingSelf(const std::vector<AppItem>& apps,
+                                   const std::optional<std::string>& selfPath);
 
 bool matchesQuitCommand(std::string_view query);
 

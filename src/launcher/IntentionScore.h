@@ -14,7 +14,7 @@ std::int64_t score(std::string_view query, std::string_view name, std::string_vi
 
 // The same on prepared text: the query folded once, the item's name and search text (with its
 // words) folded when the item was made.
-std::int64_t score(const text::FoldedText& query, const text::FoldedText& name, const text::FoldedText& searchText,
-                   const std::vector<text::FoldedText::Word>& words);
+std::int64_t score(const text::FoldedText& query, const text::FoldedText& name,
+                   const text::FoldedText& searchText, const std::vector<text::FoldedText::Word>& words);
 
 }  // namespace quenlit::IntentionScore

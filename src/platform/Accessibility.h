@@ -38,7 +38,8 @@ struct AXElement {
     bool operator==(const AXElement&) const = default;
 };
 
-using AXValue = std::variant<std::monostate, bool, double, std::string, Point, Size, AXElement, std::vector<AXElement>>;
+using AXValue =
+    std::variant<std::monostate, bool, double, std::string, Point, Size, AXElement, std::vector<AXElement>>;
 
 namespace ax {
 inline constexpr std::string_view focusedWindow = "AXFocusedWindow";
@@ -58,7 +59,7 @@ inline constexpr std::string_view windowRole = "AXWindow";
 }  // namespace ax
 
 class Accessibility {
-public:
+  public:
     virtual ~Accessibility() = default;
 
     // Whether this process may use the calls below; `prompt` asks the user once where the desktop
@@ -69,8 +70,10 @@ public:
     virtual AXElement systemWideElement() = 0;
 
     virtual AXError copyAttribute(const AXElement& element, std::string_view attribute, AXValue& value) = 0;
-    virtual AXError setAttribute(const AXElement& element, std::string_view attribute, const AXValue& value) = 0;
-    virtual AXError isAttributeSettable(const AXElement& element, std::string_view attribute, bool& settable) = 0;
+    virtual AXError setAttribute(const AXElement& element, std::string_view attribute,
+                                 const AXValue& value) = 0;
+    virtual AXError isAttributeSettable(const AXElement& element, std::string_view attribute,
+                                        bool& settable) = 0;
     virtual AXError performAction(const AXElement& element, std::string_view action) = 0;
     virtual AXError setMessagingTimeout(const AXElement& element, double seconds) = 0;
 };

@@ -19,11 +19,13 @@ struct Bitmap {
     int bytesPerRow = 0;
     std::shared_ptr<const std::vector<std::uint8_t>> pixels;
 
-    std::size_t cost() const { return static_cast<std::size_t>(bytesPerRow) * static_cast<std::size_t>(height); }
+    std::size_t cost() const {
+        return static_cast<std::size_t>(bytesPerRow) * static_cast<std::size_t>(height);
+    }
 };
 
 class ImageCodec {
-public:
+  public:
     virtual ~ImageCodec() = default;
     // Whether the file is a picture: by its name's type, else by its content.
     virtual bool isImageFile(const std::string& path) = 0;

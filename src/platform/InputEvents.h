@@ -38,7 +38,9 @@ enum class EventType : std::uint32_t {
 };
 
 // The bit of an event type in a tap's event mask.
-constexpr std::uint64_t eventMaskBit(EventType type) { return std::uint64_t{1} << static_cast<std::uint32_t>(type); }
+constexpr std::uint64_t eventMaskBit(EventType type) {
+    return std::uint64_t{1} << static_cast<std::uint32_t>(type);
+}
 
 struct InputEvent {
     EventType type = EventType::keyDown;
@@ -54,7 +56,7 @@ struct InputEvent {
 
 // An installed tap; destroying it removes the tap.
 class EventTap {
-public:
+  public:
     virtual ~EventTap() = default;
     virtual void setEnabled(bool enabled) = 0;
     virtual bool isEnabled() const = 0;
@@ -64,14 +66,15 @@ enum class TapMode { swallowing, listenOnly };
 enum class TapFailure { tapCreation, runLoopSource };
 
 class KeyboardEvents {
-public:
+  public:
     virtual ~KeyboardEvents() = default;
     // Returns true to pass the event on, false to swallow it (listen-only taps always pass).
     // Called on the main thread, for the event types in `eventMask`, and for the two
     // tap-disabled notifications whatever the mask.
     using Callback = std::function<bool(const InputEvent&)>;
-    virtual std::variant<std::unique_ptr<EventTap>, TapFailure> createTap(TapMode mode, std::uint64_t eventMask,
-                                                                        Callback callback) = 0;
+    virtual std::variant<std::unique_ptr<EventTap>, TapFailure> createTap(TapMode mode,
+                                                                          std::uint64_t eventMask,
+                                                                          Callback callback) = 0;
     // Another program holds the keyboard for secure input (a password prompt).
     virtual bool isSecureEventInputEnabled() = 0;
 };
@@ -79,7 +82,7 @@ public:
 // Synthesised input. Events made from one source are posted at the lowest level, so the
 // application in front receives them as if typed.
 class EventSource {
-public:
+  public:
     virtual ~EventSource() = default;
     // Lets the user's own keyboard and mouse work while synthesised events are being delivered.
     virtual void permitLocalEventsDuringSuppression() = 0;
@@ -91,7 +94,7 @@ public:
 };
 
 class InputSynthesizer {
-public:
+  public:
     virtual ~InputSynthesizer() = default;
     enum class SourceState { hidSystem, combinedSession };
     // Absent when no source can be made.

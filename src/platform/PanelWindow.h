@@ -15,7 +15,7 @@
 namespace quenlit::platform {
 
 class PanelWindow {
-public:
+  public:
     virtual ~PanelWindow() = default;
 
     virtual void setContentSize(Size size) = 0;
@@ -41,7 +41,7 @@ public:
 };
 
 class PanelWindowFactory {
-public:
+  public:
     virtual ~PanelWindowFactory() = default;
     virtual std::unique_ptr<PanelWindow> createPanel(Size contentSize) = 0;
 };

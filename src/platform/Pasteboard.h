@@ -35,7 +35,7 @@ struct PasteboardItem {
 };
 
 class Pasteboard {
-public:
+  public:
     virtual ~Pasteboard() = default;
 
     // Raised on every change of the clipboard's owner or content, our own writes included.

@@ -27,7 +27,7 @@ struct RunLimits {
 };
 
 class ProcessRunner {
-public:
+  public:
     virtual ~ProcessRunner() = default;
     // Starts `executable` with `arguments`, this process's environment, standard input from the
     // null device, and both outputs read to their ends (invalid UTF-8 gives an empty text).
@@ -42,7 +42,7 @@ public:
 // Looking at other processes: which Firefox processes run, which files they hold open, whether a
 // process is alive, and who holds a lock on a file.
 class ProcessInspector {
-public:
+  public:
     virtual ~ProcessInspector() = default;
     // Running Firefox processes (executable named firefox, firefox-esr or firefox-bin), by pid.
     virtual std::vector<int> firefoxProcesses() = 0;

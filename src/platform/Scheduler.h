@@ -21,17 +21,17 @@ using TimePoint = std::chrono::steady_clock::time_point;
 // A background task sees the cancellation through isCancelled() and may stop early; its hand-back
 // to the main queue is then skipped.
 class TaskHandle {
-public:
+  public:
     TaskHandle() : flag_(std::make_shared<std::atomic<bool>>(false)) {}
     void cancel() const { flag_->store(true, std::memory_order_relaxed); }
     bool isCancelled() const { return flag_->load(std::memory_order_relaxed); }
 
-private:
+  private:
     std::shared_ptr<std::atomic<bool>> flag_;
 };
 
 class Scheduler {
-public:
+  public:
     virtual ~Scheduler() = default;
 
     // Monotonic time of this scheduler (virtual in tests).
@@ -72,7 +72,7 @@ public:
         });
     }
 
-protected:
+  protected:
     virtual void enqueueMain(Seconds delay, std::function<void()> fn) = 0;
     virtual void enqueueBackground(std::function<void()> fn) = 0;
 };

@@ -19,7 +19,7 @@ struct Screen {
 };
 
 class Screens {
-public:
+  public:
     virtual ~Screens() = default;
     // All monitors, the primary one first.
     virtual std::vector<Screen> screens() = 0;

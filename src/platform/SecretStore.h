@@ -10,7 +10,7 @@
 namespace quenlit::platform {
 
 class SecretStore {
-public:
+  public:
     virtual ~SecretStore() = default;
     // The secret's bytes, or nothing when there is no such secret or the store cannot be reached.
     virtual std::optional<std::string> read(std::string_view service, std::string_view account) = 0;

@@ -22,10 +22,13 @@ AppDelegate::AppDelegate(Platform platform, Configuration configuration)
                       configuration_.clipboardOptions),
       self_(std::make_shared<AppDelegate*>(this)) {}
 
-AppDelegate::~AppDelegate() { self_.reset(); }
+AppDelegate::~AppDelegate() {
+    self_.reset();
+}
 
 FloatingPanel::Services AppDelegate::panelServices() {
-    return {{platform_.accessibility, platform_.workspace, platform_.scheduler, platform_.input, platform_.screens},
+    return {{platform_.accessibility, platform_.workspace, platform_.scheduler, platform_.input,
+             platform_.screens},
             notifications_};
 }
 
@@ -44,11 +47,13 @@ ContentView::Services AppDelegate::launcherViewServices() {
             {platform_.processes, configuration_.home},
             {{platform_.workspace, platform_.accessibility}, profiles_},
             [weak] {
-                if (auto self = weak.lock(); self && (*self)->configuration_.quit) (*self)->configuration_.quit();
+                if (auto self = weak.lock(); self && (*self)->configuration_.quit)
+                    (*self)->configuration_.quit();
             }};
 }
 
-void AppDelegate::wireNavigation(FloatingPanel& panel, NavigationState& state, Notification enterNotification) {
+void AppDelegate::wireNavigation(FloatingPanel& panel, NavigationState& state,
+                                 Notification enterNotification) {
     // The state is owned by this delegate, which outlives its panels.
     NavigationState* s = &state;
     NotificationCenter* center = &notifications_;
@@ -62,7 +67,8 @@ void AppDelegate::wireNavigation(FloatingPanel& panel, NavigationState& state, N
 void AppDelegate::applicationDidFinishLaunching() {
     panel_ = std::make_unique<LauncherPanel>(
         navigationState_, platform_.windows,
-        LauncherPanel::Services{panelServices(), launcherViewServices(),
+        LauncherPanel::Services{panelServices(),
+                                launcherViewServices(),
                                 {platform_.accessibility, platform_.screens, platform_.workspace}});
     wireNavigation(*panel_, navigationState_, Notification::launchSelectedApp);
     if (configuration_.clipboard) setupClipboardPanel();
@@ -71,8 +77,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (configuration_.clipboard) clipboardStore_.startMonitoring();
     if (platform_.keyboard != nullptr) {
         textExpander_ = std::make_unique<TextExpander>(TextExpander::Services{
-            *platform_.keyboard, platform_.input, platform_.workspace, platform_.accessibility, platform_.scheduler,
-            configuration_.wallClock ? configuration_.wallClock : [] { return std::chrono::system_clock::now(); }});
+            *platform_.keyboard, platform_.input, platform_.workspace, platform_.accessibility,
+            platform_.scheduler, configuration_.wallClock ? configuration_.wallClock : [] {
+                return std::chrono::system_clock::now();
+            }});
         textExpander_->start();
         appToggleMonitor_ = std::make_unique<AppToggleMonitor>(
             AppToggleMonitor::Services{*platform_.keyboard, platform_.workspace, platform_.accessibility,
@@ -90,8 +98,7 @@ void AppDelegate::setupClipboardPanel() {
         [weak](const ClipboardItem& item) {
             if (auto self = weak.lock()) (*self)->pasteClipboardItem(item);
         },
-        platform_.windows,
-        ClipboardPanel::Services{panelServices(), platform_.imageCodec});
+        platform_.windows, ClipboardPanel::Services{panelServices(), platform_.imageCodec});
     wireNavigation(*clipboardPanel_, clipboardNavigationState_, Notification::pasteSelectedClipboardItem);
 }
 

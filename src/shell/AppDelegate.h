@@ -36,7 +36,7 @@ namespace quenlit {
 class ClipboardPanel;
 
 class AppDelegate {
-public:
+  public:
     // The desktop, borrowed for the delegate's life. `keyboard` may be absent on a desktop whose
     // input taps are not available yet: the text expander and the app toggles then stay off.
     struct Platform {
@@ -99,7 +99,7 @@ public:
     // Emitted once the panels exist, so the interface can draw into their windows.
     Signal<> didCreatePanels;
 
-private:
+  private:
     void setupClipboardPanel();
     void setupHotKey();
     FloatingPanel::Services panelServices();

@@ -34,7 +34,9 @@ struct Snapshot {
     bool operator==(const Snapshot&) const = default;
 };
 
-inline void log(std::string_view message) { log::write(message); }
+inline void log(std::string_view message) {
+    log::write(message);
+}
 
 // The focused window and control of process `pid`; empty when this process is not trusted. The
 // click point is the centre of the focused control only: a click at a window's centre could press

@@ -10,7 +10,7 @@
 namespace quenlit {
 
 class NavigationState {
-public:
+  public:
     std::int64_t selectedIndex() const { return selectedIndex_; }
     std::int64_t maxIndex() const { return maxIndex_; }
 
@@ -26,7 +26,7 @@ public:
     // Emitted with the new value after every assignment of selectedIndex.
     Signal<std::int64_t> selectedIndexChanged;
 
-private:
+  private:
     std::int64_t selectedIndex_ = 0;
     std::int64_t maxIndex_ = 0;
 };

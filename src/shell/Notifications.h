@@ -21,20 +21,20 @@ enum class Notification {
 };
 
 constexpr std::string_view notificationName(Notification n) {
-    constexpr std::array<std::string_view, 6> names = {"launcherWillShow",           "launchSelectedApp",
-                                                       "clipboardWillShow",          "pasteSelectedClipboardItem",
-                                                       "arrowUpPressed",             "arrowDownPressed"};
+    constexpr std::array<std::string_view, 6> names = {"launcherWillShow",  "launchSelectedApp",
+                                                       "clipboardWillShow", "pasteSelectedClipboardItem",
+                                                       "arrowUpPressed",    "arrowDownPressed"};
     return names[static_cast<std::size_t>(n)];
 }
 
 class NotificationCenter {
-public:
+  public:
     [[nodiscard]] Connection observe(Notification name, std::function<void()> observer) {
         return signals_[static_cast<std::size_t>(name)].connect(std::move(observer));
     }
     void post(Notification name) const { signals_[static_cast<std::size_t>(name)].emit(); }
 
-private:
+  private:
     std::array<Signal<>, 6> signals_;
 };
 

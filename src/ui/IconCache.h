@@ -17,7 +17,7 @@
 namespace quenlit::ui {
 
 class IconCache {
-public:
+  public:
     IconCache();
 
     // The icon at `size` pixels, or nothing yet (a load is queued).
@@ -27,7 +27,7 @@ public:
 
     Signal<> loaded;
 
-private:
+  private:
     struct Request {
         std::string key;
         IconRef ref;

@@ -26,8 +26,9 @@ constexpr int kListPadY = 6;
 
 // The rows, painted lazily: only those inside the viewport are drawn.
 class RowList final : public QAbstractScrollArea {
-public:
-    RowList(ContentView& model, IconCache& icons, QWidget* parent) : QAbstractScrollArea(parent), model_(model), icons_(icons) {
+  public:
+    RowList(ContentView& model, IconCache& icons, QWidget* parent)
+        : QAbstractScrollArea(parent), model_(model), icons_(icons) {
         setFrameShape(QFrame::NoFrame);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -37,10 +38,11 @@ public:
 
     void setPresentation(ContentView::Presentation p) {
         presentation_ = std::move(p);
-        const int content = presentation_.rows.empty()
-                                ? 0
-                                : kListPadY * 2 + static_cast<int>(presentation_.rows.size()) * (kRowHeight + kRowSpacing) -
-                                      kRowSpacing;
+        const int content =
+            presentation_.rows.empty()
+                ? 0
+                : kListPadY * 2 + static_cast<int>(presentation_.rows.size()) * (kRowHeight + kRowSpacing) -
+                      kRowSpacing;
         verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
         verticalScrollBar()->setPageStep(viewport()->height());
         viewport()->update();
@@ -54,12 +56,13 @@ public:
             const int y = verticalScrollBar()->value();
             // Just enough to show the row, no preferred anchor.
             if (top < y) verticalScrollBar()->setValue(top);
-            if (bottom > y + viewport()->height()) verticalScrollBar()->setValue(bottom - viewport()->height());
+            if (bottom > y + viewport()->height())
+                verticalScrollBar()->setValue(bottom - viewport()->height());
             return;
         }
     }
 
-protected:
+  protected:
     static int rowTop(int index) { return kListPadY + index * (kRowHeight + kRowSpacing); }
 
     void paintEvent(QPaintEvent*) override {
@@ -81,13 +84,14 @@ protected:
         for (int i = first; i < static_cast<int>(presentation_.rows.size()); ++i) {
             const int top = rowTop(i) - offset;
             if (top > viewport()->height()) break;
-            paintRow(p, presentation_.rows[static_cast<std::size_t>(i)], QRect(kListPadX, top, viewport()->width() - 2 * kListPadX, kRowHeight), dpr);
+            paintRow(p, presentation_.rows[static_cast<std::size_t>(i)],
+                     QRect(kListPadX, top, viewport()->width() - 2 * kListPadX, kRowHeight), dpr);
         }
         // The version label lies over the list's bottom-right corner.
         p.setFont(style::font(9, QFont::Light));
         p.setPen(style::quaternaryText());
-        p.drawText(QRect(0, 0, viewport()->width() - 10, viewport()->height() - 6), Qt::AlignRight | Qt::AlignBottom,
-                   QString::fromStdString(presentation_.versionLabel));
+        p.drawText(QRect(0, 0, viewport()->width() - 10, viewport()->height() - 6),
+                   Qt::AlignRight | Qt::AlignBottom, QString::fromStdString(presentation_.versionLabel));
     }
 
     void paintRow(QPainter& p, const ContentView::Row& row, const QRect& r, qreal dpr) {
@@ -98,11 +102,13 @@ protected:
         }
         const QRect iconBox(r.left() + 10, r.top() + 6, 26, 26);
         const QColor symbolColor = row.isSelected ? QColor(Qt::white) : style::secondaryText();
-        const bool isPlaceholder = row.icon.source == IconRef::Source::symbol && row.icon.name == "app.dashed";
+        const bool isPlaceholder =
+            row.icon.source == IconRef::Source::symbol && row.icon.name == "app.dashed";
         const int iconSize = isPlaceholder ? 18 : 24;
         if (auto pixmap = icons_.pixmap(row.icon, iconSize, symbolColor, dpr)) {
             // Aligned to the bottom-right corner of the icon box.
-            p.drawPixmap(iconBox.right() + 1 - iconSize - (isPlaceholder ? 3 : 0), iconBox.bottom() + 1 - iconSize - (isPlaceholder ? 3 : 0), *pixmap);
+            p.drawPixmap(iconBox.right() + 1 - iconSize - (isPlaceholder ? 3 : 0),
+                         iconBox.bottom() + 1 - iconSize - (isPlaceholder ? 3 : 0), *pixmap);
         }
         if (row.isRunning) {
             const QRectF dot(iconBox.right() + 1 - 6 + 2, iconBox.bottom() + 1 - 6 + 2, 6, 6);
@@ -115,7 +121,8 @@ protected:
             p.setBrush(Qt::NoBrush);
         }
         int x = iconBox.right() + 1 + 10;
-        const QFont nameFont = style::font(13, row.nameWeight == ContentView::NameWeight::semibold ? QFont::DemiBold : QFont::Medium);
+        const QFont nameFont = style::font(
+            13, row.nameWeight == ContentView::NameWeight::semibold ? QFont::DemiBold : QFont::Medium);
         p.setFont(nameFont);
         p.setPen(row.isSelected ? QColor(Qt::white) : style::primaryText());
         const QString name = QString::fromStdString(row.name);
@@ -140,7 +147,8 @@ protected:
         if (y < 0) return;
         const int index = y / (kRowHeight + kRowSpacing);
         if (y % (kRowHeight + kRowSpacing) >= kRowHeight) return;
-        if (index < static_cast<int>(presentation_.rows.size())) model_.clickRow(static_cast<std::size_t>(index));
+        if (index < static_cast<int>(presentation_.rows.size()))
+            model_.clickRow(static_cast<std::size_t>(index));
     }
 
     void resizeEvent(QResizeEvent* event) override {
@@ -150,7 +158,7 @@ protected:
 
     void scrollContentsBy(int, int) override { viewport()->update(); }
 
-private:
+  private:
     ContentView& model_;
     IconCache& icons_;
     ContentView::Presentation presentation_;
@@ -194,9 +202,8 @@ LauncherView::LauncherView(ContentView& model, IconCache& icons, QWidget* parent
     list_ = new RowList(model_, icons_, this);
     column->addWidget(list_, 1);
 
-    QObject::connect(field_, &QLineEdit::textEdited, [this](const QString& text) {
-        model_.setQuery(text.toStdString());
-    });
+    QObject::connect(field_, &QLineEdit::textEdited,
+                     [this](const QString& text) { model_.setQuery(text.toStdString()); });
     QObject::connect(clear_, &QToolButton::clicked, [this] { model_.clearButtonPressed(); });
     connections_.push_back(model_.changed.connect([this] { refresh(); }));
     connections_.push_back(model_.scrollRequested.connect([this](const Uuid& id) { list_->scrollTo(id); }));

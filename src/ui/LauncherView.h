@@ -20,18 +20,18 @@ namespace quenlit::ui {
 class RowList;
 
 class LauncherView final : public QWidget {
-public:
+  public:
     LauncherView(ContentView& model, IconCache& icons, QWidget* parent = nullptr);
     ~LauncherView() override;
 
     // The field that receives the keys the panel does not consume.
     QLineEdit* searchField() const { return field_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void refresh();
 
     ContentView& model_;

@@ -4,15 +4,29 @@
 
 namespace quenlit::ui::style {
 
-QColor accent() { return QColor(0x0a, 0x84, 0xff); }
-QColor primaryText() { return QColor(0x1d, 0x1d, 0x1f); }
-QColor secondaryText() { return QColor(0x1d, 0x1d, 0x1f, 140); }
-QColor tertiaryText() { return QColor(0x1d, 0x1d, 0x1f, 77); }
-QColor quaternaryText() { return QColor(0x1d, 0x1d, 0x1f, 46); }
+QColor accent() {
+    return QColor(0x0a, 0x84, 0xff);
+}
+QColor primaryText() {
+    return QColor(0x1d, 0x1d, 0x1f);
+}
+QColor secondaryText() {
+    return QColor(0x1d, 0x1d, 0x1f, 140);
+}
+QColor tertiaryText() {
+    return QColor(0x1d, 0x1d, 0x1f, 77);
+}
+QColor quaternaryText() {
+    return QColor(0x1d, 0x1d, 0x1f, 46);
+}
 // The window background at 0.94 under a light material: without a compositor the two read as
 // one light grey, drawn opaque.
-QColor windowBackground() { return QColor(0xf2, 0xf2, 0xf4); }
-QColor divider() { return QColor(0, 0, 0, 26); }
+QColor windowBackground() {
+    return QColor(0xf2, 0xf2, 0xf4);
+}
+QColor divider() {
+    return QColor(0, 0, 0, 26);
+}
 
 QFont font(int pixelSize, QFont::Weight weight) {
     QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);

@@ -99,7 +99,8 @@ void drawFallback(QPainter& p, const QRectF& r, std::string_view symbol) {
         p.restore();
         QPen white(Qt::white, r.width() / 10.0, Qt::SolidLine, Qt::RoundCap);
         p.setPen(white);
-        const QRectF in = r.adjusted(r.width() * 0.32, r.height() * 0.32, -r.width() * 0.32, -r.height() * 0.32);
+        const QRectF in =
+            r.adjusted(r.width() * 0.32, r.height() * 0.32, -r.width() * 0.32, -r.height() * 0.32);
         if (s == "xmark.circle.fill") {
             p.drawLine(in.topLeft(), in.bottomRight());
             p.drawLine(in.topRight(), in.bottomLeft());
@@ -120,18 +121,24 @@ void drawFallback(QPainter& p, const QRectF& r, std::string_view symbol) {
         const qreal k = body.width() / 9;
         for (int row = 0; row < 2; ++row) {
             for (int col = 0; col < 4; ++col) {
-                p.drawRect(QRectF(body.left() + k * (1 + 2 * col), body.top() + body.height() * (0.2 + 0.3 * row), k * 0.9,
+                p.drawRect(QRectF(body.left() + k * (1 + 2 * col),
+                                  body.top() + body.height() * (0.2 + 0.3 * row), k * 0.9,
                                   body.height() * 0.16));
             }
         }
-        p.drawRect(QRectF(body.left() + k * 2, body.top() + body.height() * 0.75, k * 5, body.height() * 0.12));
+        p.drawRect(
+            QRectF(body.left() + k * 2, body.top() + body.height() * 0.75, k * 5, body.height() * 0.12));
         p.restore();
     } else if (s == "plus.forwardslash.minus") {
         const qreal q = r.width() / 4;
-        p.drawLine(QPointF(r.left() + q * 0.5, r.top() + q * 1.2), QPointF(r.left() + q * 1.7, r.top() + q * 1.2));
-        p.drawLine(QPointF(r.left() + q * 1.1, r.top() + q * 0.6), QPointF(r.left() + q * 1.1, r.top() + q * 1.8));
-        p.drawLine(QPointF(r.right() - q * 0.7, r.top() + q * 0.5), QPointF(r.left() + q * 0.7, r.bottom() - q * 0.5));
-        p.drawLine(QPointF(r.right() - q * 1.7, r.bottom() - q * 1.2), QPointF(r.right() - q * 0.5, r.bottom() - q * 1.2));
+        p.drawLine(QPointF(r.left() + q * 0.5, r.top() + q * 1.2),
+                   QPointF(r.left() + q * 1.7, r.top() + q * 1.2));
+        p.drawLine(QPointF(r.left() + q * 1.1, r.top() + q * 0.6),
+                   QPointF(r.left() + q * 1.1, r.top() + q * 1.8));
+        p.drawLine(QPointF(r.right() - q * 0.7, r.top() + q * 0.5),
+                   QPointF(r.left() + q * 0.7, r.bottom() - q * 0.5));
+        p.drawLine(QPointF(r.right() - q * 1.7, r.bottom() - q * 1.2),
+                   QPointF(r.right() - q * 0.5, r.bottom() - q * 1.2));
     } else {
         // Anything else: a rounded square with a dashed outline, as an application without an icon.
         QPen dashed = p.pen();

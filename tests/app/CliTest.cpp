@@ -34,8 +34,14 @@ TEST(Cli, CalcPrintsTheDisplayOrJson) {
         {{"calc", "1234", "*", "2"}, 0, "2,468\n", ""},
         {{"calc", "-5"}, 0, "-5\n", ""},
         {{"calc", "--", "-5"}, 0, "-5\n", ""},
-        {{"calc", "--json", "-50%"}, 0, "{\"expression\":\"-50%\",\"display\":\"-0.5\",\"copyText\":\"-0.5\"}\n", ""},
-        {{"calc", "--json", "--", "8/2"}, 0, "{\"expression\":\"8÷2\",\"display\":\"4\",\"copyText\":\"4\"}\n", ""},
+        {{"calc", "--json", "-50%"},
+         0,
+         "{\"expression\":\"-50%\",\"display\":\"-0.5\",\"copyText\":\"-0.5\"}\n",
+         ""},
+        {{"calc", "--json", "--", "8/2"},
+         0,
+         "{\"expression\":\"8÷2\",\"display\":\"4\",\"copyText\":\"4\"}\n",
+         ""},
         {{"calc", "hello"}, 1, "", "not a calculation\n"},
         {{"calc", "--json", "42"}, 1, "", "not a calculation\n"},
         {{"calc", "--", "--json"}, 1, "", "not a calculation\n"},
@@ -71,7 +77,8 @@ TEST(Cli, ProgramExitStatusAndOutput) {
     ASSERT_NE(pipe, nullptr);
     std::string output;
     std::array<char, 256> buffer{};
-    while (fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+    while (fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+        output += buffer.data();
     pclose(pipe);
     EXPECT_EQ(output, "1,024\nstatus=0\n");
 }
@@ -84,7 +91,7 @@ namespace {
 
 // Runs the installed program in a fixture home with its own desktop entries and Firefox folder.
 class CliFixtureTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto apps = dir / "share/applications";
         entry(apps / "firefox-esr.desktop", "Firefox ESR", "");
@@ -95,21 +102,25 @@ protected:
         testing::writeFile(firefox / "ab.default-release/prefs.js", "");
         testing::writeFile(firefox / "cd.work/prefs.js", "");
         std::filesystem::create_directories(firefox / "ef.empty");
-        testing::writeFile(firefox / "profiles.ini",
-                           "[Profile0]\nName=default-release\nIsRelative=1\nPath=ab.default-release\nDefault=1\n");
+        testing::writeFile(
+            firefox / "profiles.ini",
+            "[Profile0]\nName=default-release\nIsRelative=1\nPath=ab.default-release\nDefault=1\n");
     }
     static void entry(const std::filesystem::path& file, const std::string& name, const std::string& extra) {
-        testing::writeFile(file, "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/bin/true\n" + extra);
+        testing::writeFile(file,
+                           "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/bin/true\n" + extra);
     }
     CliRun program(const std::string& arguments) {
         std::string command = "env -i PATH=/usr/bin:/bin HOME=" + (dir / "home").string() +
-                              " XDG_DATA_HOME=" + (dir / "share").string() + " XDG_DATA_DIRS=" +
-                              (dir / "none").string() + " _ZO_DATA_DIR=" + (dir / "zoxide").string() + " " +
-                              QUENLIT_BINARY + " " + arguments + " 2>&1; echo \"status=$?\"";
+                              " XDG_DATA_HOME=" + (dir / "share").string() +
+                              " XDG_DATA_DIRS=" + (dir / "none").string() +
+                              " _ZO_DATA_DIR=" + (dir / "zoxide").string() + " " + QUENLIT_BINARY + " " +
+                              arguments + " 2>&1; echo \"status=$?\"";
         FILE* pipe = popen(command.c_str(), "r");
         std::string output;
         std::array<char, 512> buffer{};
-        while (pipe != nullptr && fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+        while (pipe != nullptr && fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+            output += buffer.data();
         if (pipe != nullptr) pclose(pipe);
         return {0, output, ""};
     }
@@ -127,8 +138,9 @@ TEST_F(CliFixtureTest, SearchShowsApplicationsAndProfilesButNotItself) {
 TEST_F(CliFixtureTest, SearchPrintsBuiltInRowsInOrder) {
     EXPECT_EQ(program("search 2+3").out, "5  2+3\nstatus=0\n");
     // The profile row matches by the "t" inside its profile name, far down its search text.
-    EXPECT_EQ(program("search t").out,
-              "Top Half\nFirst Third\nLast Two Thirds\nText Editor\nFirefox ESR  default-release\nstatus=0\n");
+    EXPECT_EQ(
+        program("search t").out,
+        "Top Half\nFirst Third\nLast Two Thirds\nText Editor\nFirefox ESR  default-release\nstatus=0\n");
     EXPECT_EQ(program("search --json lh").out,
               "{\"id\":\"B2C3D4E5-F6A7-8901-BCDE-F12345678901\",\"name\":\"Left Half\",\"kind\":\"leftHalf\","
               "\"path\":\"Command\",\"secondary\":null,\"running\":false}\nstatus=0\n");
@@ -138,8 +150,9 @@ TEST_F(CliFixtureTest, SearchPrintsBuiltInRowsInOrder) {
 
 TEST_F(CliFixtureTest, ProfilesListsDefaultFirst) {
     const auto firefox = (dir / "home/.mozilla/firefox").string();
-    EXPECT_EQ(program("profiles").out, "default-release  " + firefox + "/ab.default-release  default\nwork  " +
-                                           firefox + "/cd.work\nstatus=0\n");
+    EXPECT_EQ(program("profiles").out, "default-release  " + firefox +
+                                           "/ab.default-release  default\nwork  " + firefox +
+                                           "/cd.work\nstatus=0\n");
     EXPECT_EQ(program("profiles --json").out.substr(0, 24), "{\"name\":\"default-release");
     EXPECT_EQ(program("profiles --yaml").out,
               "quenlit: unknown option '--yaml' for profiles (see 'quenlit --help')\nstatus=2\n");
@@ -149,7 +162,8 @@ TEST_F(CliFixtureTest, ZoxideQueryWaitsForTheLookup) {
     if (!std::filesystem::exists("/usr/bin/zoxide")) GTEST_SKIP() << "zoxide is not installed";
     auto project = dir / "home/src/quenlit-project";
     std::filesystem::create_directories(project);
-    std::string add = "env _ZO_DATA_DIR=" + (dir / "zoxide").string() + " /usr/bin/zoxide add " + project.string();
+    std::string add =
+        "env _ZO_DATA_DIR=" + (dir / "zoxide").string() + " /usr/bin/zoxide add " + project.string();
     ASSERT_EQ(std::system(add.c_str()), 0);
     EXPECT_EQ(program("search z quenlit-pro").out, "quenlit-project  ~/src/quenlit-project\nstatus=0\n");
     EXPECT_EQ(program("search z nowhere-at-all").out, "status=0\n");

@@ -17,7 +17,7 @@ std::string readFile(const std::filesystem::path& p) {
 }
 
 class LogFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root_ = std::filesystem::temp_directory_path() /
                 ("quenlit-log-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
@@ -59,10 +59,12 @@ TEST_F(LogFileTest, ConcurrentWritersNeverMixRecords) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t] {
-            for (int i = 0; i < 50; ++i) log::write("thread " + std::to_string(t) + " " + std::string(300, 'x'));
+            for (int i = 0; i < 50; ++i)
+                log::write("thread " + std::to_string(t) + " " + std::string(300, 'x'));
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     log::installSinks({});
     std::ifstream in(file);
     std::string line;

@@ -41,7 +41,8 @@ TEST(VirtualScheduler, DebounceByCancellingThePreviousTask) {
 TEST(VirtualScheduler, BackgroundResultComesBackOnTheMainQueueUnlessCancelled) {
     VirtualScheduler s;
     std::vector<int> results;
-    s.runInBackground<int>([](const platform::TaskHandle&) { return 7; }, [&](int v) { results.push_back(v); });
+    s.runInBackground<int>([](const platform::TaskHandle&) { return 7; },
+                           [&](int v) { results.push_back(v); });
     auto cancelled = s.runInBackground<int>([](const platform::TaskHandle&) { return 8; },
                                             [&](int v) { results.push_back(v); });
     cancelled.cancel();

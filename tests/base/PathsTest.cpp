@@ -16,7 +16,8 @@ XdgDirs dirsFor(std::map<std::string, std::string> env) {
 }
 
 TEST(Paths, DefaultsAndRelativeValuesFollowTheBaseDirectoryRules) {
-    XdgDirs d = dirsFor({{"HOME", "/home/ann"}, {"XDG_CONFIG_HOME", "relative/config"}, {"XDG_DATA_HOME", ""}});
+    XdgDirs d =
+        dirsFor({{"HOME", "/home/ann"}, {"XDG_CONFIG_HOME", "relative/config"}, {"XDG_DATA_HOME", ""}});
     EXPECT_EQ(d.dataHome, "/home/ann/.local/share");
     EXPECT_EQ(d.configHome, "/home/ann/.config");
     EXPECT_EQ(d.logFile(), "/home/ann/.local/state/quenlit/focus.log");
@@ -42,7 +43,8 @@ TEST(Paths, UserDirsEntries) {
 }
 
 TEST(Paths, DownloadsFolderFromUserDirsFileElseDefault) {
-    auto root = std::filesystem::temp_directory_path() / ("quenlit-paths-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    auto root = std::filesystem::temp_directory_path() /
+                ("quenlit-paths-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root / "config");
     XdgDirs d = dirsFor({{"HOME", root.string()}, {"XDG_CONFIG_HOME", (root / "config").string()}});

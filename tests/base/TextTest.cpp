@@ -17,7 +17,8 @@ TEST(Text, TrimRemovesWhiteSpaceAndNewlinesAtBothEnds) {
         {"\u2028line\u2029", "line"},  // line and paragraph separators
         {"\u200Bx", "\u200Bx"},        // zero-width space is not White_Space
     };
-    for (const auto& c : cases) EXPECT_EQ(trim(c.in), c.out) << c.in;
+    for (const auto& c : cases)
+        EXPECT_EQ(trim(c.in), c.out) << c.in;
 }
 
 TEST(Text, LowercaseIsFullAndLocaleIndependent) {
@@ -64,7 +65,8 @@ TEST(Text, FoldedMatchingUsesClusterPositions) {
 TEST(Text, WordsAreRunsOfLettersAndNumbers) {
     FoldedText s("Visual Studio-Code 2022 (x64) Café");
     std::vector<std::string> words;
-    for (const auto& w : s.words()) words.push_back(s.bytes().substr(w.begin, w.end - w.begin));
+    for (const auto& w : s.words())
+        words.push_back(s.bytes().substr(w.begin, w.end - w.begin));
     EXPECT_EQ(words, (std::vector<std::string>{"visual", "studio", "code", "2022", "x64", "café"}));
     EXPECT_EQ(s.words().back().length, 4u);
 }

@@ -35,7 +35,7 @@ constexpr std::uint64_t kCommandFlag = platform::eventFlags::command;
 constexpr std::uint32_t kCommandHotKey = platform::hotKeyModifiers::command;
 
 class UserStoriesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         FocusRestorer::resetFlagsForTesting();
         HotKeyManager::resetForTesting();
@@ -43,7 +43,8 @@ protected:
         terminal = app("org.gnome.Terminal", "Terminal");
         editor = app("org.gnome.TextEditor", "Text Editor");
         workspace.running = {{101, "org.gnome.Terminal", terminal.path, "Terminal"}};
-        workspace.identifiersByPath = {{terminal.path, terminal.identifier}, {editor.path, editor.identifier}};
+        workspace.identifiersByPath = {{terminal.path, terminal.identifier},
+                                       {editor.path, editor.identifier}};
         workspace.activateFromOutside(101);
         accessibility.addWindow(101, 7, {100, 100, 800, 600});
         // One 1440 × 900 screen whose top 25 points belong to a panel.
@@ -54,10 +55,12 @@ protected:
         configuration.bindings.bindingsFile = dir / "config/bindings.toml";
         configuration.home = dir.path();
         configuration.quit = [this] { quitRequested = true; };
-        configuration.wallClock = [] { return std::chrono::system_clock::time_point{} + std::chrono::hours(500000); };
+        configuration.wallClock = [] {
+            return std::chrono::system_clock::time_point{} + std::chrono::hours(500000);
+        };
         delegate = std::make_unique<AppDelegate>(
-            AppDelegate::Platform{scheduler, workspace, accessibility, screens, input, &keyboard, hotKeys, pasteboard,
-                                  imageCodec, secrets, files, processes, inspector, windows},
+            AppDelegate::Platform{scheduler, workspace, accessibility, screens, input, &keyboard, hotKeys,
+                                  pasteboard, imageCodec, secrets, files, processes, inspector, windows},
             std::move(configuration));
     }
     void TearDown() override {
@@ -86,7 +89,8 @@ protected:
     }
     std::vector<std::string> logged() const {
         std::vector<std::string> out;
-        for (const auto& line : logSink->lines()) out.push_back(line.substr(log::kPrefix.size()));
+        for (const auto& line : logSink->lines())
+            out.push_back(line.substr(log::kPrefix.size()));
         return out;
     }
     std::vector<std::string> loggedSince(std::size_t first) const {
@@ -164,8 +168,9 @@ TEST_F(UserStoriesTest, LeftHalfSnapsThePreviouslyActiveApplication) {
     type("left half");
     launcherWindow().pressKey(kReturn);
     EXPECT_FALSE(launcherWindow().isVisible());
-    EXPECT_THAT(logged(), Contains("windowSnap: left app=Terminal target=(0.0, 25.0, 720.0, 875.0) canResize=true "
-                                   "resizes=true"));
+    EXPECT_THAT(logged(),
+                Contains("windowSnap: left app=Terminal target=(0.0, 25.0, 720.0, 875.0) canResize=true "
+                         "resizes=true"));
     auto& window = accessibility.node(fake::FakeAccessibility::windowElement(101, 7));
     EXPECT_EQ(std::get<platform::Point>(window.attributes["AXPosition"]), (platform::Point{0, 25}));
     EXPECT_EQ(std::get<platform::Size>(window.attributes["AXSize"]), (platform::Size{720, 875}));
@@ -194,11 +199,13 @@ TEST_F(UserStoriesTest, ClipboardEntryIsFilteredPastedWithTheMarkerAndCommandVFo
     scheduler.advance(Seconds(0.149));
     EXPECT_TRUE(input.posted.empty());
     scheduler.advance(Seconds(0.002));
-    EXPECT_THAT(input.posted, ElementsAre("keyDown 9 flags=0x100000 marker=0", "keyUp 9 flags=0x100000 marker=0"));
+    EXPECT_THAT(input.posted,
+                ElementsAre("keyDown 9 flags=0x100000 marker=0", "keyUp 9 flags=0x100000 marker=0"));
     const auto lines = loggedSince(mark);
     EXPECT_THAT(lines, Contains("clipboard: ⌘Esc toggle → show"));
     EXPECT_THAT(lines, Contains("clipboard: paste selected kind=text len=11"));
-    EXPECT_THAT(lines, Contains("clipboard hideForPaste: activation intact — skip restore, paste target Terminal"));
+    EXPECT_THAT(lines,
+                Contains("clipboard hideForPaste: activation intact — skip restore, paste target Terminal"));
     EXPECT_THAT(lines, Contains("clipboard: posted ⌘V (frontmost=Terminal, ax=1)"));
     EXPECT_EQ(delegate->clipboardStore().items().front().text(), "hello world") << "promoted to the top";
     scheduler.advance(Seconds(2.1));
@@ -212,7 +219,8 @@ TEST_F(UserStoriesTest, DeleteAllAsksForConfirmationFromTheActionsMenu) {
     pressHotKey(kEscape);
     delegate->clipboardPanel()->clipboardView().viewDidAppear();
     clipboardWindow().pressKey(kK, kCommandFlag);
-    for (int i = 0; i < 3; ++i) clipboardWindow().pressKey(kDown);
+    for (int i = 0; i < 3; ++i)
+        clipboardWindow().pressKey(kDown);
     clipboardWindow().pressKey(kReturn);
     EXPECT_EQ(delegate->clipboardStore().items().size(), 1u) << "the first Return only asks";
     clipboardWindow().pressKey(kSpace);  // any other key does nothing while the question is up

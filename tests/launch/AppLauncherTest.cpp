@@ -17,13 +17,14 @@ using testing::TempDir;
 using testing::writeFile;
 
 class LaunchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { log::installSinks({logSink}); }
     void TearDown() override { log::installSinks({}); }
 
     std::vector<std::string> logged() {
         std::vector<std::string> out;
-        for (auto& line : logSink->lines()) out.push_back(line.substr(log::kPrefix.size()));
+        for (auto& line : logSink->lines())
+            out.push_back(line.substr(log::kPrefix.size()));
         return out;
     }
 
@@ -36,7 +37,8 @@ protected:
 
 TEST_F(LaunchTest, HiddenApplicationIsUnhiddenActivatedAndItsMinimisedWindowsRaised) {
     workspace.identifiersByPath["/apps/mail.desktop"] = "mail";
-    workspace.running = {{10, "mail", "/apps/mail.desktop", "Mail", platform::ActivationPolicy::regular, true}};
+    workspace.running = {
+        {10, "mail", "/apps/mail.desktop", "Mail", platform::ActivationPolicy::regular, true}};
     accessibility.addWindow(10, 1, {0, 0, 400, 300});
     auto minimised = accessibility.addWindow(10, 2, {0, 0, 400, 300});
     accessibility.node(minimised).attributes["AXMinimized"] = true;
@@ -64,9 +66,10 @@ TEST_F(LaunchTest, WithoutIdentifierOrInstanceThePathIsOpened) {
 TEST_F(LaunchTest, FirstOfTwoInstancesIsRestoredAndUntrustedSkipsOnlyUnminimising) {
     accessibility.trusted = false;
     workspace.identifiersByPath["/apps/term.desktop"] = "term";
-    workspace.running = {{5, "term", std::nullopt, "Term", platform::ActivationPolicy::regular, false, false, true},
-                         {6, "term", std::nullopt, "Term"},
-                         {7, "term", std::nullopt, "Term"}};
+    workspace.running = {
+        {5, "term", std::nullopt, "Term", platform::ActivationPolicy::regular, false, false, true},
+        {6, "term", std::nullopt, "Term"},
+        {7, "term", std::nullopt, "Term"}};
     AppActivator::activateOrLaunch("/apps/term.desktop", activator);
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 6 allWindows=true"});
     EXPECT_EQ(logged().back(), "Term: accessibility untrusted — cannot unminimize windows");
@@ -74,7 +77,7 @@ TEST_F(LaunchTest, FirstOfTwoInstancesIsRestoredAndUntrustedSkipsOnlyUnminimisin
 }
 
 class FirefoxLaunchTest : public LaunchTest {
-protected:
+  protected:
     void SetUp() override {
         LaunchTest::SetUp();
         writeFile(support / "profiles.ini",
@@ -82,7 +85,8 @@ protected:
                   "[Profile1]\nName=home\nIsRelative=1\nPath=h.home\nDefault=1\n");
         writeFile(support / "w.work/prefs.js", "");
         writeFile(support / "h.home/prefs.js", "");
-        workspace.running = {{30, "firefox-esr", std::nullopt, "Firefox"}, {31, "firefox-esr", std::nullopt, "Firefox"}};
+        workspace.running = {{30, "firefox-esr", std::nullopt, "Firefox"},
+                             {31, "firefox-esr", std::nullopt, "Firefox"}};
     }
 
     TempDir dir;
@@ -101,9 +105,10 @@ TEST_F(FirefoxLaunchTest, ProfileNotRunningStartsAFirefoxOfItsOwn) {
     processes.firefox = {30};
     processes.files[30] = {(support / "h.home/.parentlock").string()};
     AppLauncher::launchFirefoxProfile("work", "/apps/firefox-esr.desktop", context);
-    EXPECT_EQ(workspace.calls(), std::vector<std::string>{"openApplication /apps/firefox-esr.desktop activates=true "
-                                                          "-no-remote --profile " +
-                                                          (support / "w.work").string() + " -foreground"});
+    EXPECT_EQ(workspace.calls(),
+              std::vector<std::string>{"openApplication /apps/firefox-esr.desktop activates=true "
+                                       "-no-remote --profile " +
+                                       (support / "w.work").string() + " -foreground"});
 }
 
 TEST_F(FirefoxLaunchTest, RefusedLaunchFallsBackToPlainFirefox) {
@@ -117,7 +122,8 @@ TEST_F(FirefoxLaunchTest, RefusedLaunchFallsBackToPlainFirefox) {
 
 TEST_F(FirefoxLaunchTest, UnknownProfileOpensFirefoxAndUnknownLockOwnerRestoresTheFirstFirefox) {
     AppLauncher::launchFirefoxProfile("gone", "/apps/ff.desktop", context);
-    EXPECT_EQ(workspace.calls(), std::vector<std::string>{"openApplication /apps/ff.desktop activates=true (no completion)"});
+    EXPECT_EQ(workspace.calls(),
+              std::vector<std::string>{"openApplication /apps/ff.desktop activates=true (no completion)"});
     workspace.clearCalls();
     processes.locks[(support / "h.home/.parentlock").string()] = platform::ProcessInspector::LockState::held;
     AppLauncher::launchFirefoxProfile("home", "/apps/ff.desktop", context);

@@ -26,7 +26,7 @@ std::vector<std::string> rowNames(const std::vector<AppItem>& items) {
 }
 
 class AppIndexTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { log::installSinks({logSink}); }
     void TearDown() override { log::installSinks({}); }
 
@@ -42,7 +42,8 @@ protected:
         return {name, folder, false};
     }
     AppIndex::Sources sources() {
-        return {workspace, [this] {
+        return {workspace,
+                [this] {
                     ++profileScans;
                     return profiles;
                 },
@@ -67,7 +68,10 @@ TEST_F(AppIndexTest, ScanListsEachEntryOnceSortedByNameAndMarksRunningOnes) {
     auto link = dir / "applications/files-link.desktop";
     std::filesystem::create_symlink(files.path, link);
     auto hidden = entry(".hidden", "Hidden");
-    workspace.installed = {entry("zed", "zed"), files, {"files-link", link.string(), "Files again", ""}, hidden,
+    workspace.installed = {entry("zed", "zed"),
+                           files,
+                           {"files-link", link.string(), "Files again", ""},
+                           hidden,
                            entry("abiword", "AbiWord")};
     workspace.running = {{7, "org.gnome.Nautilus", link.string(), "Files"}};
     auto items = AppIndex::scanApps(sources());
@@ -82,7 +86,8 @@ TEST_F(AppIndexTest, FirefoxBecomesOneRowPerUsableProfile) {
     auto firefox = entry("firefox-esr", "Firefox ESR");
     workspace.installed = {firefox, entry("org.mozilla.firefox", "Firefox")};
     auto items = AppIndex::scanApps(sources());
-    EXPECT_EQ(rowNames(items), (std::vector<std::string>{"Firefox ESR#default-release", "Firefox ESR#work (running)"}));
+    EXPECT_EQ(rowNames(items),
+              (std::vector<std::string>{"Firefox ESR#default-release", "Firefox ESR#work (running)"}));
     EXPECT_EQ(items[1].id, nameBasedUUID("quenlit.app:" + firefox.path + "#work"));
 
     profiles.clear();
@@ -206,7 +211,8 @@ TEST_F(AppIndexTest, SearchLeavesOutQuenlitAndTheFrontApplicationWhenBlank) {
     auto term = entry("term", "Terminal");
     auto mail = entry("mail", "Mail");
     workspace.installed = {self, term, mail};
-    workspace.running = {{1, "quenlit", self.path, "Quenlit"}, {2, "term", term.path, "Terminal"},
+    workspace.running = {{1, "quenlit", self.path, "Quenlit"},
+                         {2, "term", term.path, "Terminal"},
                          {3, "mail", mail.path, "Mail"}};
     workspace.frontmostProcess = 2;
     workspace.selfPath = self.path;

@@ -18,7 +18,8 @@ AppItem app(const std::string& name, const std::string& path, bool running = fal
 
 std::vector<std::string> names(const std::vector<AppItem>& items) {
     std::vector<std::string> out;
-    for (const auto& i : items) out.push_back(i.name + (i.profile ? "#" + *i.profile : ""));
+    for (const auto& i : items)
+        out.push_back(i.name + (i.profile ? "#" + *i.profile : ""));
     return out;
 }
 
@@ -50,12 +51,14 @@ TEST(IntentionScore, RulesInOrder) {
         {"e", "\u00C9cole", "\u00C9cole", 30000 - 4000 - 5},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(IntentionScore::score(c.query, c.name, c.searchText), c.score) << c.query << " / " << c.name;
+        EXPECT_EQ(IntentionScore::score(c.query, c.name, c.searchText), c.score)
+            << c.query << " / " << c.name;
     }
 }
 
 TEST(AppSearch, BlankQueryShowsSwitchSuggestionsOnly) {
-    std::vector<AppItem> apps{app("Terminal", "/apps/term.desktop", true), app("Mail", "/apps/mail.desktop", false),
+    std::vector<AppItem> apps{app("Terminal", "/apps/term.desktop", true),
+                              app("Mail", "/apps/mail.desktop", false),
                               app("Files", "/apps/files.desktop", true)};
     EXPECT_EQ(names(AppSearch::results("   ", apps, nullptr, "/apps/term.desktop", std::nullopt)),
               std::vector<std::string>{"Files"});
@@ -79,7 +82,8 @@ TEST(AppSearch, QuitAndWindowCommandsByTheirWords) {
         {"two", {"Last Two Thirds"}},
         {"left h", {"Left Half"}},
     };
-    for (const auto& c : cases) EXPECT_EQ(rows(c.query), c.rows) << c.query;
+    for (const auto& c : cases)
+        EXPECT_EQ(rows(c.query), c.rows) << c.query;
 }
 
 TEST(AppSearch, RankingAddsRunningAndProfileBonuses) {
@@ -148,7 +152,8 @@ TEST(AppSearch, SelfAndFrontmostExclusionResolveSymbolicLinks) {
               (std::vector<std::string>{"Firefox#work", "Mail"}));
     EXPECT_EQ(names(AppSearch::excludingSelf(apps, self)),
               (std::vector<std::string>{"Terminal", "Firefox#work", "Mail"}));
-    EXPECT_EQ(names(AppSearch::results("quenlit", apps, &kNoFolders, front, self)), std::vector<std::string>{});
+    EXPECT_EQ(names(AppSearch::results("quenlit", apps, &kNoFolders, front, self)),
+              std::vector<std::string>{});
     std::filesystem::remove_all(dir);
 }
 

@@ -11,7 +11,7 @@
 namespace quenlit::testing {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "quenlit-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -27,7 +27,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -1,1 +1,2 @@
-#error "The portable core must not include <gio/gdesktopappinfo.h>: reach the desktop through src/platform/ instead."
+#error \
+    "The portable core must not include <gio/gdesktopappinfo.h>: reach the desktop through src/platform/ instead."

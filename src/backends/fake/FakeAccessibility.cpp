@@ -69,7 +69,8 @@ platform::AXElement FakeAccessibility::addWindow(int pid, std::uint64_t window, 
     n.settable.insert(std::string(platform::ax::size));
     Node& app = node(applicationElement(pid));
     auto& list = app.attributes[std::string(platform::ax::windows)];
-    if (!std::holds_alternative<std::vector<platform::AXElement>>(list)) list = std::vector<platform::AXElement>{};
+    if (!std::holds_alternative<std::vector<platform::AXElement>>(list))
+        list = std::vector<platform::AXElement>{};
     std::get<std::vector<platform::AXElement>>(list).push_back(element);
     return element;
 }
@@ -96,8 +97,8 @@ platform::AXElement FakeAccessibility::applicationElement(int processIdentifier)
     return {platform::AXElement::Kind::application, processIdentifier, 0};
 }
 
-platform::AXError FakeAccessibility::copyAttribute(const platform::AXElement& element, std::string_view attribute,
-                                                   platform::AXValue& value) {
+platform::AXError FakeAccessibility::copyAttribute(const platform::AXElement& element,
+                                                   std::string_view attribute, platform::AXValue& value) {
     if (recordReads) reads_.push_back("read " + std::string(attribute) + " of " + describe(element));
     auto it = nodes_.find(keyOf(element));
     if (it == nodes_.end()) return platform::AXError::invalidUIElement;
@@ -108,7 +109,8 @@ platform::AXError FakeAccessibility::copyAttribute(const platform::AXElement& el
     return platform::AXError::success;
 }
 
-platform::AXError FakeAccessibility::setAttribute(const platform::AXElement& element, std::string_view attribute,
+platform::AXError FakeAccessibility::setAttribute(const platform::AXElement& element,
+                                                  std::string_view attribute,
                                                   const platform::AXValue& value) {
     log_.push_back("set " + std::string(attribute) + " " + describe(value) + " on " + describe(element));
     if (onWrite) onWrite(element, attribute);
@@ -119,14 +121,15 @@ platform::AXError FakeAccessibility::setAttribute(const platform::AXElement& ele
 }
 
 platform::AXError FakeAccessibility::isAttributeSettable(const platform::AXElement& element,
-                                                        std::string_view attribute, bool& settable) {
+                                                         std::string_view attribute, bool& settable) {
     auto it = nodes_.find(keyOf(element));
     if (it == nodes_.end()) return platform::AXError::invalidUIElement;
     settable = it->second.settable.count(attribute) > 0;
     return platform::AXError::success;
 }
 
-platform::AXError FakeAccessibility::performAction(const platform::AXElement& element, std::string_view action) {
+platform::AXError FakeAccessibility::performAction(const platform::AXElement& element,
+                                                   std::string_view action) {
     Node& n = node(element);
     log_.push_back(std::string(action) + " on " + describe(element));
     if (auto e = n.actionErrors.find(action); e != n.actionErrors.end()) return e->second;

@@ -13,7 +13,7 @@
 namespace quenlit::fake {
 
 class FakeAccessibility final : public platform::Accessibility {
-public:
+  public:
     struct Node {
         std::map<std::string, platform::AXValue, std::less<>> attributes;
         std::set<std::string, std::less<>> settable;
@@ -63,9 +63,11 @@ public:
     platform::AXError performAction(const platform::AXElement& element, std::string_view action) override;
     platform::AXError setMessagingTimeout(const platform::AXElement& element, double seconds) override;
 
-private:
+  private:
     using Key = std::tuple<int, int, std::uint64_t>;
-    static Key keyOf(const platform::AXElement& e) { return {static_cast<int>(e.kind), e.processIdentifier, e.handle}; }
+    static Key keyOf(const platform::AXElement& e) {
+        return {static_cast<int>(e.kind), e.processIdentifier, e.handle};
+    }
     std::map<Key, Node> nodes_;
     std::vector<std::string> log_;
     std::vector<std::string> reads_;

@@ -24,7 +24,8 @@ struct FakeKeyboardEvents::Tap final : platform::EventTap {
 std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> FakeKeyboardEvents::createTap(
     platform::TapMode mode, std::uint64_t eventMask, Callback callback) {
     if (failure) return *failure;
-    return std::unique_ptr<platform::EventTap>(std::make_unique<Tap>(*this, mode, eventMask, std::move(callback)));
+    return std::unique_ptr<platform::EventTap>(
+        std::make_unique<Tap>(*this, mode, eventMask, std::move(callback)));
 }
 
 bool FakeKeyboardEvents::deliver(const platform::InputEvent& event) {
@@ -34,7 +35,8 @@ bool FakeKeyboardEvents::deliver(const platform::InputEvent& event) {
     const auto taps = taps_;  // a callback may remove its own tap
     for (Tap* tap : taps) {
         if (std::find(taps_.begin(), taps_.end(), tap) == taps_.end()) continue;
-        if (!disabledNotice && (!tap->enabled || (tap->mask & platform::eventMaskBit(event.type)) == 0)) continue;
+        if (!disabledNotice && (!tap->enabled || (tap->mask & platform::eventMaskBit(event.type)) == 0))
+            continue;
         const bool pass = tap->callback(event);
         if (!pass && tap->mode == platform::TapMode::swallowing && !disabledNotice) {
             passes = false;
@@ -45,22 +47,26 @@ bool FakeKeyboardEvents::deliver(const platform::InputEvent& event) {
 }
 
 void FakeKeyboardEvents::disableTaps(platform::EventType reason) {
-    for (Tap* tap : taps_) tap->enabled = false;
+    for (Tap* tap : taps_)
+        tap->enabled = false;
     platform::InputEvent notice;
     notice.type = reason;
     deliver(notice);
 }
 
-std::size_t FakeKeyboardEvents::tapCount() const { return taps_.size(); }
+std::size_t FakeKeyboardEvents::tapCount() const {
+    return taps_.size();
+}
 
 std::size_t FakeKeyboardEvents::enabledTapCount() const {
-    return static_cast<std::size_t>(std::count_if(taps_.begin(), taps_.end(), [](Tap* t) { return t->enabled; }));
+    return static_cast<std::size_t>(
+        std::count_if(taps_.begin(), taps_.end(), [](Tap* t) { return t->enabled; }));
 }
 
 namespace {
 
 class Source final : public platform::EventSource {
-public:
+  public:
     explicit Source(FakeInputSynthesizer& owner) : owner_(owner) {}
     void permitLocalEventsDuringSuppression() override { owner_.sources.push_back("permitLocal"); }
     std::optional<platform::InputEvent> keyboardEvent(int keyCode, bool keyDown) override {
@@ -82,7 +88,7 @@ public:
         owner_.postedEvents.push_back(event);
     }
 
-private:
+  private:
     FakeInputSynthesizer& owner_;
 };
 

@@ -10,7 +10,7 @@
 namespace quenlit::fake {
 
 class FakeKeyboardEvents final : public platform::KeyboardEvents {
-public:
+  public:
     // Failure to report for the next tap requests; nothing means taps are created.
     std::optional<platform::TapFailure> failure;
     bool secureInput = false;
@@ -29,15 +29,16 @@ public:
 
     struct Tap;
 
-private:
+  private:
     std::vector<Tap*> taps_;
 };
 
 class FakeInputSynthesizer final : public platform::InputSynthesizer {
-public:
+  public:
     bool sourceFails = false;
     bool eventsFail = false;
-    // Every posted event in words, in order: "keyDown 9 flags=0x100000 marker=0", "leftMouseDown (10.0, 20.0)".
+    // Every posted event in words, in order: "keyDown 9 flags=0x100000 marker=0", "leftMouseDown
+    // (10.0, 20.0)".
     std::vector<std::string> posted;
     std::vector<platform::InputEvent> postedEvents;
     std::vector<std::string> sources;  // "hidSystem", "combinedSession", "permitLocal"

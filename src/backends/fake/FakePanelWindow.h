@@ -11,7 +11,7 @@
 namespace quenlit::fake {
 
 class FakePanelWindow final : public platform::PanelWindow {
-public:
+  public:
     bool keyWithoutActivation = true;  // makeKey succeeds while the program is not active
     bool programActive = false;
     platform::Size contentSize;
@@ -58,13 +58,13 @@ public:
     }
     std::optional<platform::EventType> currentEventType() override { return eventType; }
 
-private:
+  private:
     bool visible_ = false;
     bool key_ = false;
 };
 
 class FakePanelWindowFactory final : public platform::PanelWindowFactory {
-public:
+  public:
     std::vector<FakePanelWindow*> created;
     std::unique_ptr<platform::PanelWindow> createPanel(platform::Size contentSize) override {
         auto window = std::make_unique<FakePanelWindow>();

@@ -13,7 +13,8 @@ void FakePasteboard::copy(std::vector<platform::PasteboardItem> items, std::vect
             if (std::find(types_.begin(), types_.end(), type) == types_.end()) types_.push_back(type);
         }
     }
-    for (auto& t : extraTypes) types_.push_back(std::move(t));
+    for (auto& t : extraTypes)
+        types_.push_back(std::move(t));
     legacyList.reset();
 }
 
@@ -56,6 +57,8 @@ bool FakePasteboard::setData(std::string_view data, std::string_view type) {
     return true;
 }
 
-bool FakePasteboard::setString(std::string_view text, std::string_view type) { return setData(text, type); }
+bool FakePasteboard::setString(std::string_view text, std::string_view type) {
+    return setData(text, type);
+}
 
 }  // namespace quenlit::fake

@@ -8,7 +8,7 @@
 namespace quenlit::fake {
 
 class FakePasteboard final : public platform::Pasteboard {
-public:
+  public:
     // Another program copies: new content, one change.
     void copy(std::vector<platform::PasteboardItem> items, std::vector<std::string> extraTypes = {});
     void copyText(const std::string& text, std::vector<std::string> extraTypes = {});
@@ -27,7 +27,7 @@ public:
     bool setData(std::string_view data, std::string_view type) override;
     bool setString(std::string_view text, std::string_view type) override;
 
-private:
+  private:
     long changeCount_ = 0;
     std::vector<std::string> types_;
     std::vector<platform::PasteboardItem> items_;

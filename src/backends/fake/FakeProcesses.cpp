@@ -16,7 +16,8 @@ platform::ProcessOutcome FakeProcessRunner::run(const std::string& executable,
                                                 const std::vector<std::string>& arguments,
                                                 const platform::RunLimits& limits) {
     std::string line = executable;
-    for (const auto& a : arguments) line += " " + a;
+    for (const auto& a : arguments)
+        line += " " + a;
     {
         std::lock_guard lock(mutex_);
         runs_.push_back(line);

@@ -12,7 +12,7 @@
 namespace quenlit::fake {
 
 class FakeProcessRunner final : public platform::ProcessRunner {
-public:
+  public:
     std::set<std::string> executables;  // paths that count as executable files
     std::function<platform::ProcessOutcome(const std::string&, const std::vector<std::string>&)> respond;
 
@@ -27,14 +27,14 @@ public:
                                  const platform::RunLimits& limits = {}) override;
     bool isExecutableFile(const std::string& path) override { return executables.count(path) > 0; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> runs_;
     std::vector<platform::RunLimits> limits_;
 };
 
 class FakeProcessInspector final : public platform::ProcessInspector {
-public:
+  public:
     std::vector<int> firefox;
     std::map<int, std::vector<std::string>> files;
     std::set<int> alive;

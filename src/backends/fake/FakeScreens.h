@@ -5,7 +5,7 @@
 namespace quenlit::fake {
 
 class FakeScreens final : public platform::Screens {
-public:
+  public:
     std::vector<platform::Screen> list;
     std::optional<std::size_t> mainIndex = 0;
 

@@ -26,7 +26,8 @@ platform::RunningApplication* FakeWorkspace::find(int pid) {
 }
 
 void FakeWorkspace::activateFromOutside(int pid) {
-    for (auto& app : running) app.isActive = app.processIdentifier == pid;
+    for (auto& app : running)
+        app.isActive = app.processIdentifier == pid;
     frontmostProcess = pid;
     if (auto* app = find(pid)) didActivateApplication.emit(*app);
 }
@@ -52,10 +53,12 @@ std::optional<platform::RunningApplication> FakeWorkspace::frontmostApplication(
 }
 
 bool FakeWorkspace::activate(int processIdentifier, bool allWindows) {
-    record("activate " + std::to_string(processIdentifier) + " allWindows=" + (allWindows ? "true" : "false"));
+    record("activate " + std::to_string(processIdentifier) +
+           " allWindows=" + (allWindows ? "true" : "false"));
     auto* app = find(processIdentifier);
     if (app == nullptr || app->isTerminated) return false;
-    for (auto& other : running) other.isActive = false;
+    for (auto& other : running)
+        other.isActive = false;
     app->isActive = true;
     app->isHidden = false;
     frontmostProcess = processIdentifier;
@@ -91,8 +94,10 @@ bool FakeWorkspace::openURL(const std::string& url) {
 
 void FakeWorkspace::openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
                                     std::function<void(std::optional<std::string>)> completion) {
-    std::string call = "openApplication " + path + " activates=" + (configuration.activates ? "true" : "false");
-    for (const auto& argument : configuration.arguments) call += " " + argument;
+    std::string call =
+        "openApplication " + path + " activates=" + (configuration.activates ? "true" : "false");
+    for (const auto& argument : configuration.arguments)
+        call += " " + argument;
     if (!completion) call += " (no completion)";
     record(call);
     std::optional<std::string> error = launchError ? launchError(path, configuration) : std::nullopt;

@@ -11,7 +11,7 @@
 namespace quenlit::fake {
 
 class FakeWorkspace final : public platform::Workspace {
-public:
+  public:
     std::vector<platform::InstalledApplication> installed;
     std::vector<platform::RunningApplication> running;
     std::optional<int> frontmostProcess;
@@ -47,7 +47,7 @@ public:
     int ownProcessIdentifier() override { return ownProcess; }
     bool isVoiceOverEnabled() override { return voiceOver; }
 
-private:
+  private:
     void record(std::string call);
     platform::RunningApplication* find(int pid);
 

@@ -10,7 +10,9 @@ void VirtualScheduler::enqueueMain(platform::Seconds delay, std::function<void()
     main_.emplace(std::make_tuple(due, sequence_++), std::move(fn));
 }
 
-void VirtualScheduler::enqueueBackground(std::function<void()> fn) { background_.push_back(std::move(fn)); }
+void VirtualScheduler::enqueueBackground(std::function<void()> fn) {
+    background_.push_back(std::move(fn));
+}
 
 bool VirtualScheduler::runOneDue() {
     if (!background_.empty()) {
@@ -45,7 +47,9 @@ void VirtualScheduler::advance(platform::Seconds duration) {
     runPending();
 }
 
-double VirtualScheduler::elapsed() const { return platform::Seconds(now_ - start_).count(); }
+double VirtualScheduler::elapsed() const {
+    return platform::Seconds(now_ - start_).count();
+}
 
 std::optional<platform::TimePoint> VirtualScheduler::nextDue() const {
     if (main_.empty()) return std::nullopt;

@@ -14,7 +14,7 @@
 namespace quenlit::fake {
 
 class VirtualScheduler final : public platform::Scheduler {
-public:
+  public:
     VirtualScheduler();
 
     platform::TimePoint now() const override { return now_; }
@@ -33,11 +33,11 @@ public:
     // Due time of the earliest main-queue task, if any.
     std::optional<platform::TimePoint> nextDue() const;
 
-protected:
+  protected:
     void enqueueMain(platform::Seconds delay, std::function<void()> fn) override;
     void enqueueBackground(std::function<void()> fn) override;
 
-private:
+  private:
     bool runOneDue();
 
     platform::TimePoint start_;

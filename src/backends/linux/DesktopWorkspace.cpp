@@ -60,7 +60,7 @@ static std::vector<std::filesystem::path> applicationFolders() {
 }
 
 std::optional<platform::InstalledApplication> DesktopWorkspace::entryFor(const std::string& path,
-                                                                        const std::string& id) {
+                                                                         const std::string& id) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     const long long modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
@@ -81,7 +81,10 @@ std::optional<platform::InstalledApplication> DesktopWorkspace::entryFor(const s
         GText icon(g_desktop_app_info_get_string(info.get(), "Icon"));
         const char* wmClass = g_desktop_app_info_get_startup_wm_class(info.get());
         const char* program = g_app_info_get_executable(G_APP_INFO(info.get()));
-        entry.app = platform::InstalledApplication{id, path, name ? name.get() : id, icon ? icon.get() : "",
+        entry.app = platform::InstalledApplication{id,
+                                                   path,
+                                                   name ? name.get() : id,
+                                                   icon ? icon.get() : "",
                                                    wmClass != nullptr ? wmClass : "",
                                                    program != nullptr ? program : ""};
     }
@@ -100,8 +103,9 @@ std::vector<platform::InstalledApplication> DesktopWorkspace::installedApplicati
         // Relative paths, compared as plain strings: path comparison is far slower.
         std::vector<std::string> files;
         const std::string prefix = folder.string() + "/";
-        for (std::filesystem::recursive_directory_iterator it(
-                 folder, std::filesystem::directory_options::follow_directory_symlink, ec), end;
+        for (std::filesystem::recursive_directory_iterator
+                 it(folder, std::filesystem::directory_options::follow_directory_symlink, ec),
+             end;
              !ec && it != end; it.increment(ec)) {
             std::string file = it->path().string();
             if (file.size() > 8 && file.compare(file.size() - 8, 8, ".desktop") == 0 &&

@@ -13,7 +13,7 @@
 namespace quenlit::linux_backend {
 
 class DesktopWorkspace : public platform::Workspace {
-public:
+  public:
     std::vector<platform::InstalledApplication> installedApplications() override;
     std::vector<platform::RunningApplication> runningApplications() override { return {}; }
     std::optional<platform::RunningApplication> runningApplication(int) override { return std::nullopt; }
@@ -31,7 +31,7 @@ public:
     int ownProcessIdentifier() override;
     bool isVoiceOverEnabled() override { return false; }
 
-private:
+  private:
     // What a desktop file said when it was last read; read again only when the file changed.
     struct CachedEntry {
         long long modified = 0;  // nanoseconds

@@ -23,7 +23,8 @@ void writeAll(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
-FileLogSink::FileLogSink(std::filesystem::path file, Clock clock) : file_(std::move(file)), clock_(std::move(clock)) {}
+FileLogSink::FileLogSink(std::filesystem::path file, Clock clock)
+    : file_(std::move(file)), clock_(std::move(clock)) {}
 
 void FileLogSink::write(std::string_view line) noexcept {
     try {
@@ -49,7 +50,9 @@ void StderrLogSink::write(std::string_view line) noexcept {
     }
 }
 
-SyslogSink::SyslogSink() { ::openlog("quenlit", LOG_PID, LOG_USER); }
+SyslogSink::SyslogSink() {
+    ::openlog("quenlit", LOG_PID, LOG_USER);
+}
 
 void SyslogSink::write(std::string_view line) noexcept {
     ::syslog(LOG_NOTICE, "%.*s", static_cast<int>(line.size()), line.data());

@@ -13,23 +13,23 @@ namespace quenlit::linux_backend {
 // Appends "timestamp line\n" to a file with one write, creating its folder and the file on first
 // use. Opened and closed per record, so another program may move the file away at any time.
 class FileLogSink final : public log::Sink {
-public:
+  public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
     explicit FileLogSink(std::filesystem::path file, Clock clock = &std::chrono::system_clock::now);
     void write(std::string_view line) noexcept override;
 
-private:
+  private:
     std::filesystem::path file_;
     Clock clock_;
 };
 
 class StderrLogSink final : public log::Sink {
-public:
+  public:
     void write(std::string_view line) noexcept override;
 };
 
 class SyslogSink final : public log::Sink {
-public:
+  public:
     SyslogSink();
     void write(std::string_view line) noexcept override;
 };

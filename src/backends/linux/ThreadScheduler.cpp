@@ -3,7 +3,8 @@
 namespace quenlit::linux_backend {
 
 ThreadScheduler::ThreadScheduler(unsigned workers) : mainThread_(std::this_thread::get_id()) {
-    for (unsigned i = 0; i < (workers == 0 ? 1 : workers); ++i) workers_.emplace_back([this] { workerLoop(); });
+    for (unsigned i = 0; i < (workers == 0 ? 1 : workers); ++i)
+        workers_.emplace_back([this] { workerLoop(); });
 }
 
 ThreadScheduler::~ThreadScheduler() {
@@ -12,7 +13,8 @@ ThreadScheduler::~ThreadScheduler() {
         stopping_ = true;
     }
     workWake_.notify_all();
-    for (auto& t : workers_) t.join();
+    for (auto& t : workers_)
+        t.join();
 }
 
 bool ThreadScheduler::isMainThread() const {

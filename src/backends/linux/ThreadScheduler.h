@@ -17,7 +17,7 @@
 namespace quenlit::linux_backend {
 
 class ThreadScheduler final : public platform::Scheduler {
-public:
+  public:
     explicit ThreadScheduler(unsigned workers = 2);
     ~ThreadScheduler() override;
     ThreadScheduler(const ThreadScheduler&) = delete;
@@ -31,11 +31,11 @@ public:
     // Makes run() return once the work that is due now has run. Callable from any thread.
     void quit();
 
-protected:
+  protected:
     void enqueueMain(platform::Seconds delay, std::function<void()> fn) override;
     void enqueueBackground(std::function<void()> fn) override;
 
-private:
+  private:
     void workerLoop();
 
     mutable std::mutex mutex_;

@@ -11,11 +11,17 @@
 namespace quenlit::x11 {
 namespace {
 
-QClipboard* clipboard() { return QGuiApplication::clipboard(); }
+QClipboard* clipboard() {
+    return QGuiApplication::clipboard();
+}
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString qs(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
-std::string bytes(const QByteArray& a) { return std::string(a.constData(), static_cast<std::size_t>(a.size())); }
+std::string bytes(const QByteArray& a) {
+    return std::string(a.constData(), static_cast<std::size_t>(a.size()));
+}
 
 // Qt names plain UTF-8 text "text/plain" in some places and with its charset in others.
 bool isPlainText(std::string_view type) {
@@ -55,7 +61,8 @@ QtPasteboard::~QtPasteboard() = default;
 std::vector<std::string> QtPasteboard::types() {
     std::vector<std::string> out;
     if (const QMimeData* mime = clipboard()->mimeData(QClipboard::Clipboard)) {
-        for (const QString& f : mime->formats()) out.push_back(f.toStdString());
+        for (const QString& f : mime->formats())
+            out.push_back(f.toStdString());
     }
     return out;
 }
@@ -120,7 +127,9 @@ bool QtPasteboard::setData(std::string_view data, std::string_view type) {
     return true;
 }
 
-bool QtPasteboard::setString(std::string_view text, std::string_view type) { return setData(text, type); }
+bool QtPasteboard::setString(std::string_view text, std::string_view type) {
+    return setData(text, type);
+}
 
 void QtPasteboard::publish() {
     auto* mime = new QMimeData();  // the clipboard takes ownership

@@ -14,7 +14,7 @@ class QMimeData;
 namespace quenlit::x11 {
 
 class QtPasteboard final : public platform::Pasteboard {
-public:
+  public:
     QtPasteboard();  // after the QGuiApplication exists
     ~QtPasteboard() override;
 
@@ -30,7 +30,7 @@ public:
     bool setData(std::string_view data, std::string_view type) override;
     bool setString(std::string_view text, std::string_view type) override;
 
-private:
+  private:
     void publish();
 
     long changeCount_ = 0;

@@ -11,7 +11,9 @@ namespace quenlit::x11 {
 
 QtScheduler::QtScheduler() : context_(std::make_unique<QObject>()), mainThread_(std::this_thread::get_id()) {}
 
-QtScheduler::~QtScheduler() { QThreadPool::globalInstance()->waitForDone(); }
+QtScheduler::~QtScheduler() {
+    QThreadPool::globalInstance()->waitForDone();
+}
 
 void QtScheduler::enqueueMain(platform::Seconds delay, std::function<void()> fn) {
     QObject* context = context_.get();
@@ -28,7 +30,9 @@ void QtScheduler::enqueueMain(platform::Seconds delay, std::function<void()> fn)
     // A timer must be started in the thread that runs it: hop to the main thread first.
     QMetaObject::invokeMethod(
         context,
-        [context, ms, fn = std::move(fn)]() mutable { QTimer::singleShot(ms, Qt::PreciseTimer, context, std::move(fn)); },
+        [context, ms, fn = std::move(fn)]() mutable {
+            QTimer::singleShot(ms, Qt::PreciseTimer, context, std::move(fn));
+        },
         Qt::QueuedConnection);
 }
 

@@ -13,7 +13,7 @@ class QObject;
 namespace quenlit::x11 {
 
 class QtScheduler final : public platform::Scheduler {
-public:
+  public:
     // Create on the main thread, after the QGuiApplication.
     QtScheduler();
     ~QtScheduler() override;
@@ -21,11 +21,11 @@ public:
     platform::TimePoint now() const override { return std::chrono::steady_clock::now(); }
     bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
 
-protected:
+  protected:
     void enqueueMain(platform::Seconds delay, std::function<void()> fn) override;
     void enqueueBackground(std::function<void()> fn) override;
 
-private:
+  private:
     std::unique_ptr<QObject> context_;  // lives on the main thread; queued work runs in its thread
     std::thread::id mainThread_;
 };

@@ -14,7 +14,7 @@
 namespace quenlit::x11 {
 
 class X11EventHub final : public QAbstractNativeEventFilter {
-public:
+  public:
     using Handler = std::function<bool(xcb_generic_event_t*)>;
 
     // Installs itself on the running QCoreApplication; removed when destroyed.
@@ -27,7 +27,7 @@ public:
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
-private:
+  private:
     std::map<int, Handler> handlers_;
     int next_ = 1;
 };

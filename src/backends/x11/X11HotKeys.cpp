@@ -50,7 +50,8 @@ X11HotKeys::X11HotKeys(X11Connection& connection, X11EventHub& events) : x_(conn
 
 X11HotKeys::~X11HotKeys() {
     events_.removeHandler(handlerToken_);
-    for (auto& r : registrations_) ungrab(r);
+    for (auto& r : registrations_)
+        ungrab(r);
     x_.flush();
 }
 
@@ -129,10 +130,12 @@ std::uint16_t X11HotKeys::maskFor(std::uint32_t modifiers) const {
 
 std::vector<std::uint16_t> X11HotKeys::lockCombinations() const {
     std::vector<std::uint16_t> locks{0};
-    for (std::uint16_t lock : {static_cast<std::uint16_t>(XCB_MOD_MASK_LOCK), numLockMask_, scrollLockMask_}) {
+    for (std::uint16_t lock :
+         {static_cast<std::uint16_t>(XCB_MOD_MASK_LOCK), numLockMask_, scrollLockMask_}) {
         if (lock == 0) continue;
         const std::size_t n = locks.size();
-        for (std::size_t i = 0; i < n; ++i) locks.push_back(static_cast<std::uint16_t>(locks[i] | lock));
+        for (std::size_t i = 0; i < n; ++i)
+            locks.push_back(static_cast<std::uint16_t>(locks[i] | lock));
     }
     return locks;
 }
@@ -144,7 +147,7 @@ std::optional<std::string> X11HotKeys::grab(Registration& r) {
     for (std::uint16_t lock : lockCombinations()) {
         const auto mask = static_cast<std::uint16_t>(r.mask | lock);
         xcb_void_cookie_t cookie = xcb_grab_key_checked(x_.raw(), 1, x_.root(), mask, r.keycode,
-                                                         XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+                                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         if (xcb_generic_error_t* error = xcb_request_check(x_.raw(), cookie)) {
             const bool taken = error->error_code == XCB_ACCESS;
             std::free(error);
@@ -157,12 +160,13 @@ std::optional<std::string> X11HotKeys::grab(Registration& r) {
 }
 
 void X11HotKeys::ungrab(Registration& r) {
-    for (std::uint16_t mask : r.grabbedMasks) xcb_ungrab_key(x_.raw(), r.keycode, x_.root(), mask);
+    for (std::uint16_t mask : r.grabbedMasks)
+        xcb_ungrab_key(x_.raw(), r.keycode, x_.root(), mask);
     r.grabbedMasks.clear();
 }
 
-std::variant<platform::HotKeyRef, platform::HotKeyFailure> X11HotKeys::registerHotKey(std::uint32_t id, int keyCode,
-                                                                                      std::uint32_t modifiers) {
+std::variant<platform::HotKeyRef, platform::HotKeyFailure> X11HotKeys::registerHotKey(
+    std::uint32_t id, int keyCode, std::uint32_t modifiers) {
     for (const auto& r : registrations_) {
         if (r.virtualKey == keyCode && r.modifiers == modifiers) {
             return platform::HotKeyFailure{"already registered by this program"};
@@ -177,7 +181,8 @@ std::variant<platform::HotKeyRef, platform::HotKeyFailure> X11HotKeys::registerH
 
 void X11HotKeys::unregisterHotKey(platform::HotKeyRef registration) {
     const auto ref = static_cast<std::uint64_t>(registration);
-    auto it = std::find_if(registrations_.begin(), registrations_.end(), [ref](const auto& r) { return r.ref == ref; });
+    auto it = std::find_if(registrations_.begin(), registrations_.end(),
+                           [ref](const auto& r) { return r.ref == ref; });
     if (it == registrations_.end()) return;
     ungrab(*it);
     x_.flush();
@@ -222,9 +227,11 @@ bool X11HotKeys::onEvent(xcb_generic_event_t* event) {
     if (type == XCB_MAPPING_NOTIFY) {
         auto* mapping = reinterpret_cast<xcb_mapping_notify_event_t*>(event);
         if (mapping->request == XCB_MAPPING_KEYBOARD || mapping->request == XCB_MAPPING_MODIFIER) {
-            for (auto& r : registrations_) ungrab(r);
+            for (auto& r : registrations_)
+                ungrab(r);
             readModifierMapping();
-            for (auto& r : registrations_) grab(r);
+            for (auto& r : registrations_)
+                grab(r);
             x_.flush();
         }
         return false;  // Qt refreshes its own keymap from the same event

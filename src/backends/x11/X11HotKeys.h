@@ -14,14 +14,14 @@
 namespace quenlit::x11 {
 
 class X11HotKeys final : public platform::HotKeys {
-public:
+  public:
     X11HotKeys(X11Connection& connection, X11EventHub& events);
     ~X11HotKeys() override;
     X11HotKeys(const X11HotKeys&) = delete;
     X11HotKeys& operator=(const X11HotKeys&) = delete;
 
-    std::variant<platform::HotKeyRef, platform::HotKeyFailure> registerHotKey(std::uint32_t id, int keyCode,
-                                                                              std::uint32_t modifiers) override;
+    std::variant<platform::HotKeyRef, platform::HotKeyFailure> registerHotKey(
+        std::uint32_t id, int keyCode, std::uint32_t modifiers) override;
     void unregisterHotKey(platform::HotKeyRef registration) override;
     std::string describe(int keyCode, std::uint32_t modifiers) const override;
 
@@ -29,7 +29,7 @@ public:
     // not fire then): reports it and returns true when it is one of the registered combinations.
     bool handleGrabbedKeyPress(xcb_keycode_t keycode, std::uint16_t state);
 
-private:
+  private:
     struct Registration {
         std::uint64_t ref;
         std::uint32_t id;

@@ -44,7 +44,7 @@ std::uint64_t flagsFor(std::uint16_t state) {
 }  // namespace
 
 class X11PanelWindow::Host final : public QWidget {
-public:
+  public:
     explicit Host(X11PanelWindow& owner) : QWidget(nullptr, kFloatingFlags), owner_(owner) {
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
@@ -64,13 +64,15 @@ public:
                 const auto keycode = static_cast<xcb_keycode_t>(key->nativeScanCode());
                 const auto state = static_cast<std::uint16_t>(key->nativeModifiers());
                 auto position = keyForKeycode(keycode);
-                return owner_.keyPressed(position ? position->virtualKey : -1, flagsFor(state), keycode, state);
+                return owner_.keyPressed(position ? position->virtualKey : -1, flagsFor(state), keycode,
+                                         state);
             }
             case QEvent::MouseButtonPress: {
                 auto* mouse = static_cast<QMouseEvent*>(event);
-                owner_.currentEvent_ = mouse->button() == Qt::RightButton ? platform::EventType::rightMouseDown
-                                       : mouse->button() == Qt::LeftButton ? platform::EventType::leftMouseDown
-                                                                           : platform::EventType::otherMouseDown;
+                owner_.currentEvent_ =
+                    mouse->button() == Qt::RightButton  ? platform::EventType::rightMouseDown
+                    : mouse->button() == Qt::LeftButton ? platform::EventType::leftMouseDown
+                                                        : platform::EventType::otherMouseDown;
                 return false;
             }
             case QEvent::MouseButtonRelease:
@@ -81,19 +83,23 @@ public:
         }
     }
 
-protected:
+  protected:
     void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::ActivationChange && owner_.managed_ && !isActiveWindow()) owner_.resignKey();
+        if (event->type() == QEvent::ActivationChange && owner_.managed_ && !isActiveWindow())
+            owner_.resignKey();
         QWidget::changeEvent(event);
     }
 
-private:
+  private:
     X11PanelWindow& owner_;
 };
 
 X11PanelWindow::X11PanelWindow(X11Connection& connection, X11EventHub& events, X11HotKeys* hotKeys,
                                platform::Size size, double primaryScreenHeight)
-    : x_(connection), events_(events), hotKeys_(hotKeys), host_(std::make_unique<Host>(*this)),
+    : x_(connection),
+      events_(events),
+      hotKeys_(hotKeys),
+      host_(std::make_unique<Host>(*this)),
       primaryHeight_(primaryScreenHeight) {
     host_->resize(static_cast<int>(size.width), static_cast<int>(size.height));
     handlerToken_ = events_.addHandler([this](xcb_generic_event_t* e) { return onXEvent(e); });
@@ -117,9 +123,13 @@ X11PanelWindow::~X11PanelWindow() {
     releaseGrab();
 }
 
-QWidget* X11PanelWindow::host() const { return host_.get(); }
+QWidget* X11PanelWindow::host() const {
+    return host_.get();
+}
 
-void X11PanelWindow::setContent(QWidget* content) { host_->layout()->addWidget(content); }
+void X11PanelWindow::setContent(QWidget* content) {
+    host_->layout()->addWidget(content);
+}
 
 void X11PanelWindow::setContentSize(platform::Size size) {
     host_->setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
@@ -172,7 +182,9 @@ bool X11PanelWindow::isKeyWindow() {
     return managed_ ? host_->isActiveWindow() : grabbed_;
 }
 
-bool X11PanelWindow::isVisible() { return host_->isVisible(); }
+bool X11PanelWindow::isVisible() {
+    return host_->isVisible();
+}
 
 void X11PanelWindow::releaseGrab() {
     if (!grabbed_) return;
@@ -208,7 +220,9 @@ void X11PanelWindow::activateApplication() {
     host_->activateWindow();
 }
 
-std::optional<platform::EventType> X11PanelWindow::currentEventType() { return currentEvent_; }
+std::optional<platform::EventType> X11PanelWindow::currentEventType() {
+    return currentEvent_;
+}
 
 void X11PanelWindow::resignKey() {
     if (!host_->isVisible()) return;
@@ -216,7 +230,8 @@ void X11PanelWindow::resignKey() {
     didResignKey.emit();
 }
 
-bool X11PanelWindow::keyPressed(int virtualKey, std::uint64_t flags, xcb_keycode_t keycode, std::uint16_t state) {
+bool X11PanelWindow::keyPressed(int virtualKey, std::uint64_t flags, xcb_keycode_t keycode,
+                                std::uint16_t state) {
     currentEvent_ = platform::EventType::keyDown;
     // Our own global hotkeys come first: the grab keeps them from the root window.
     if (hotKeys_ != nullptr && hotKeys_->handleGrabbedKeyPress(keycode, state)) return true;

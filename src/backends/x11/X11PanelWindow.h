@@ -20,7 +20,7 @@ class QWidget;
 namespace quenlit::x11 {
 
 class X11PanelWindow final : public platform::PanelWindow {
-public:
+  public:
     X11PanelWindow(X11Connection& connection, X11EventHub& events, X11HotKeys* hotKeys, platform::Size size,
                    double primaryScreenHeight);
     ~X11PanelWindow() override;
@@ -43,7 +43,7 @@ public:
 
     class Host;
 
-private:
+  private:
     bool onXEvent(xcb_generic_event_t* event);
     bool grabKeyboard();
     void releaseGrab();
@@ -64,7 +64,7 @@ private:
 };
 
 class X11PanelWindowFactory final : public platform::PanelWindowFactory {
-public:
+  public:
     X11PanelWindowFactory(X11Connection& connection, X11EventHub& events, X11HotKeys* hotKeys,
                           double primaryScreenHeight)
         : x_(connection), events_(events), hotKeys_(hotKeys), primaryHeight_(primaryScreenHeight) {}
@@ -72,7 +72,7 @@ public:
     // The windows made so far, for the interface to fill.
     std::vector<X11PanelWindow*> created;
 
-private:
+  private:
     X11Connection& x_;
     X11EventHub& events_;
     X11HotKeys* hotKeys_;
