@@ -2,11 +2,9 @@
 
 #include "base/Paths.h"
 #include "base/Text.h"
+#include "clipboard/ClipboardMenu.h"
 #include "clipboard/ClipboardStore.h"
 #include "clipboard/HistoryJson.h"
-
-#include <unicode/brkiter.h>
-#include <unicode/utext.h>
 
 #include <charconv>
 #include <memory>
@@ -19,7 +17,6 @@ namespace {
 constexpr const char* kUsage =
     "usage: quenlit history [--json] [--limit N] [--] [QUERY...]\n"
     "       quenlit history --stats\n";
-constexpr std::size_t kShownCharacters = 120;
 
 struct HistoryArguments {
     bool json = false;
@@ -70,41 +67,9 @@ std::optional<HistoryArguments> parse(std::span<const std::string> args, std::os
     return parsed;
 }
 
-// The first `count` user-perceived characters of a UTF-8 text, without decoding the rest of it.
-std::string_view leadingCharacters(std::string_view s, std::size_t count, bool& cut) {
-    cut = false;
-    UErrorCode status = U_ZERO_ERROR;
-    UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
-    std::unique_ptr<icu::BreakIterator> it(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status) || !it) {
-        utext_close(ut);
-        return s;
-    }
-    it->setText(ut, status);
-    std::size_t seen = 0;
-    int32_t end = it->first();
-    while (seen < count) {
-        const int32_t next = it->next();
-        if (next == icu::BreakIterator::DONE) break;
-        end = next;
-        ++seen;
-    }
-    cut = seen == count && it->next() != icu::BreakIterator::DONE;
-    utext_close(ut);
-    return s.substr(0, static_cast<std::size_t>(end));
-}
-
+// The same shortened text as the clipboard panel's rows.
 std::string shortened(const ClipboardItem& item) {
-    if (item.kind == ClipboardItem::Kind::image) return "Image";
-    std::string flat = item.text();
-    for (char& c : flat) {
-        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-    }
-    bool cut = false;
-    std::string out(leadingCharacters(text::trim(flat), kShownCharacters, cut));
-    if (cut) out += "…";
-    return out;
+    return shortenedEntryText(item);
 }
 
 std::uintmax_t fileSize(const std::filesystem::path& path) {

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include <unicode/brkiter.h>
 #include <unicode/smpdtfmt.h>
-#include <unicode/utext.h>
 
 namespace quenlit {
 namespace {
@@ -23,91 +21,6 @@ bool isOneByteCharacters(std::string_view s) {
 char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
-
-// Creating a break iterator costs microseconds, so each thread keeps one.
-icu::BreakIterator* characterIterator() {
-    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> it(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        return U_SUCCESS(status) ? std::move(it) : nullptr;
-    }();
-    return iterator.get();
-}
-
-bool isContinuationByte(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-// The character boundaries of one text, walked from either end, so that a key press looks only at
-// the few characters it touches rather than segmenting the whole buffer.
-class Characters {
-  public:
-    explicit Characters(std::string_view s) : s_(s), it_(characterIterator()) {
-        UErrorCode status = U_ZERO_ERROR;
-        utext_openUTF8(&text_, s.data(), static_cast<int64_t>(s.size()), &status);
-        if (it_ != nullptr && U_SUCCESS(status)) it_->setText(&text_, status);
-        // Without ICU data every scalar is a character of its own.
-        if (U_FAILURE(status)) it_ = nullptr;
-    }
-    ~Characters() { utext_close(&text_); }
-    Characters(const Characters&) = delete;
-    Characters& operator=(const Characters&) = delete;
-
-    // Where the n-th character from the end starts; 0 when there are fewer.
-    std::size_t startOfLast(std::size_t n) {
-        if (it_ == nullptr) {
-            std::size_t at = s_.size();
-            for (; n > 0 && at > 0; --n) {
-                --at;
-                while (at > 0 && isContinuationByte(s_[at]))
-                    --at;
-            }
-            return at;
-        }
-        int32_t at = it_->last();
-        for (; n > 0 && at > 0; --n)
-            at = it_->previous();
-        return at == icu::BreakIterator::DONE ? 0 : static_cast<std::size_t>(at);
-    }
-
-    // Where the first n characters end; the size when there are fewer.
-    std::size_t endOfFirst(std::size_t n) {
-        if (it_ == nullptr) {
-            std::size_t at = 0;
-            for (; n > 0 && at < s_.size(); --n) {
-                ++at;
-                while (at < s_.size() && isContinuationByte(s_[at]))
-                    ++at;
-            }
-            return at;
-        }
-        int32_t at = it_->first();
-        for (; n > 0 && at != icu::BreakIterator::DONE && static_cast<std::size_t>(at) < s_.size(); --n) {
-            at = it_->next();
-        }
-        return at == icu::BreakIterator::DONE ? s_.size() : static_cast<std::size_t>(at);
-    }
-
-    std::size_t count() {
-        std::size_t n = 0;
-        if (it_ == nullptr) {
-            for (char c : s_)
-                n += isContinuationByte(c) ? 0 : 1;
-            return n;
-        }
-        for (int32_t at = it_->first();
-             at != icu::BreakIterator::DONE && static_cast<std::size_t>(at) < s_.size(); at = it_->next()) {
-            ++n;
-        }
-        return n;
-    }
-
-  private:
-    std::string_view s_;
-    icu::BreakIterator* it_;
-    UText text_ = UTEXT_INITIALIZER;
-};
 
 }  // namespace
 
@@ -168,7 +81,8 @@ void TextExpanderPolicy::appendText(std::string_view added) {
     // segmented again together with what was added.
     std::size_t tailStart = buffer_.size();
     if (!buffer_.empty()) {
-        tailStart = isOneByteCharacters(buffer_) ? buffer_.size() - 1 : Characters(buffer_).startOfLast(1);
+        tailStart =
+            isOneByteCharacters(buffer_) ? buffer_.size() - 1 : text::Characters(buffer_).startOfLast(1);
         --count_;
     }
     if (isAscii(added)) {
@@ -179,17 +93,18 @@ void TextExpanderPolicy::appendText(std::string_view added) {
             text::appendUtf8(buffer_, c);
     }
     const std::string_view tail = std::string_view(buffer_).substr(tailStart);
-    count_ += isOneByteCharacters(tail) ? tail.size() : Characters(tail).count();
+    count_ += isOneByteCharacters(tail) ? tail.size() : text::Characters(tail).count();
 
     if (count_ <= kBufferLimit) return;
     const std::size_t excess = count_ - kBufferLimit;
-    buffer_.erase(0, isOneByteCharacters(buffer_) ? excess : Characters(buffer_).endOfFirst(excess));
+    buffer_.erase(0, isOneByteCharacters(buffer_) ? excess : text::Characters(buffer_).endOfFirst(excess));
     count_ = kBufferLimit;
 }
 
 void TextExpanderPolicy::removeLastCharacter() {
     if (buffer_.empty()) return;
-    buffer_.erase(isOneByteCharacters(buffer_) ? buffer_.size() - 1 : Characters(buffer_).startOfLast(1));
+    buffer_.erase(isOneByteCharacters(buffer_) ? buffer_.size() - 1
+                                               : text::Characters(buffer_).startOfLast(1));
     --count_;
 }
 
@@ -217,7 +132,7 @@ bool TextExpanderPolicy::bufferEndsWithKeyword() const {
     }
     // Compare the last characters, lower-cased and composed, with the keyword, so that a keyword
     // followed by a combining mark (a different last character) does not match.
-    const std::size_t start = Characters(buffer_).startOfLast(static_cast<std::size_t>(keywordLength_));
+    const std::size_t start = text::Characters(buffer_).startOfLast(static_cast<std::size_t>(keywordLength_));
     return text::FoldedText(std::string_view(buffer_).substr(start)).bytes() == foldedKeyword_.bytes();
 }
 

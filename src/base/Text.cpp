@@ -194,6 +194,75 @@ std::size_t graphemeCount(std::string_view s) {
     return count;
 }
 
+namespace {
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+}  // namespace
+
+Characters::Characters(std::string_view s) : s_(s), iterator_(characterIterator()), text_(nullptr) {
+    UErrorCode status = U_ZERO_ERROR;
+    UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
+    text_ = ut;
+    if (iterator_ != nullptr && U_SUCCESS(status))
+        static_cast<icu::BreakIterator*>(iterator_)->setText(ut, status);
+    // Without ICU data every scalar is a character of its own.
+    if (U_FAILURE(status)) iterator_ = nullptr;
+}
+
+Characters::~Characters() {
+    utext_close(static_cast<UText*>(text_));
+}
+
+std::size_t Characters::startOfLast(std::size_t n) {
+    if (iterator_ == nullptr) {
+        std::size_t at = s_.size();
+        for (; n > 0 && at > 0; --n) {
+            --at;
+            while (at > 0 && isContinuationByte(s_[at]))
+                --at;
+        }
+        return at;
+    }
+    auto* it = static_cast<icu::BreakIterator*>(iterator_);
+    int32_t at = it->last();
+    for (; n > 0 && at > 0; --n)
+        at = it->previous();
+    return at == icu::BreakIterator::DONE ? 0 : static_cast<std::size_t>(at);
+}
+
+std::size_t Characters::endOfFirst(std::size_t n) {
+    if (iterator_ == nullptr) {
+        std::size_t at = 0;
+        for (; n > 0 && at < s_.size(); --n) {
+            ++at;
+            while (at < s_.size() && isContinuationByte(s_[at]))
+                ++at;
+        }
+        return at;
+    }
+    auto* it = static_cast<icu::BreakIterator*>(iterator_);
+    int32_t at = it->first();
+    for (; n > 0 && at != icu::BreakIterator::DONE && static_cast<std::size_t>(at) < s_.size(); --n)
+        at = it->next();
+    return at == icu::BreakIterator::DONE ? s_.size() : static_cast<std::size_t>(at);
+}
+
+std::size_t Characters::count() {
+    std::size_t n = 0;
+    if (iterator_ == nullptr) {
+        for (char c : s_)
+            n += isContinuationByte(c) ? 0 : 1;
+        return n;
+    }
+    auto* it = static_cast<icu::BreakIterator*>(iterator_);
+    for (int32_t at = it->first(); at != icu::BreakIterator::DONE && static_cast<std::size_t>(at) < s_.size();
+         at = it->next()) {
+        ++n;
+    }
+    return n;
+}
+
 FoldedText::FoldedText(std::string_view raw) : folded_(normalize(lowercase(raw))) {
     simple_ = isAscii(folded_) && folded_.find("\r\n") == std::string::npos;
     if (simple_) {

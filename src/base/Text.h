@@ -38,6 +38,28 @@ std::string normalize(std::string_view s);
 // Number of extended grapheme clusters (user-perceived characters).
 std::size_t graphemeCount(std::string_view s);
 
+// The user-perceived characters of one text, walked from either end, so that a caller can look at
+// the few characters it needs rather than segmenting the whole text. One walker at a time per
+// thread (they share the thread's break iterator).
+class Characters {
+  public:
+    explicit Characters(std::string_view s);
+    ~Characters();
+    Characters(const Characters&) = delete;
+    Characters& operator=(const Characters&) = delete;
+
+    // Byte offset where the n-th character from the end starts; 0 when there are fewer.
+    std::size_t startOfLast(std::size_t n);
+    // Byte offset where the first n characters end; the size when there are fewer.
+    std::size_t endOfFirst(std::size_t n);
+    std::size_t count();
+
+  private:
+    std::string_view s_;
+    void* iterator_;  // the thread's break iterator, or null without ICU data
+    void* text_;
+};
+
 // Text prepared for repeated matching: lower-cased, in NFC, with its grapheme boundaries.
 // Prefix and substring tests below match only whole grapheme clusters, so "é" does not start
 // with "e" and a combining mark never matches half a character.

@@ -2,10 +2,6 @@
 
 #include "base/Text.h"
 
-#include <unicode/brkiter.h>
-#include <unicode/locid.h>
-#include <unicode/utext.h>
-
 #include <memory>
 
 namespace quenlit {
@@ -13,35 +9,9 @@ namespace {
 
 constexpr std::size_t kShortenedLength = 120;
 
-// Creating a break iterator costs microseconds and rows are shortened on every redraw.
-icu::BreakIterator* characterIterator() {
-    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> it(
-            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-        return U_SUCCESS(status) ? std::move(it) : nullptr;
-    }();
-    return iterator.get();
-}
-
 // The byte length of the first `count` user-perceived characters of s (all of s when shorter).
 std::size_t prefixLength(std::string_view s, std::size_t count) {
-    icu::BreakIterator* it = characterIterator();
-    UErrorCode status = U_ZERO_ERROR;
-    UText* ut = utext_openUTF8(nullptr, s.data(), static_cast<int64_t>(s.size()), &status);
-    if (it == nullptr || U_FAILURE(status)) {
-        utext_close(ut);
-        return s.size();
-    }
-    it->setText(ut, status);
-    std::size_t end = 0;
-    std::size_t seen = 0;
-    for (int32_t next = it->next(); next != icu::BreakIterator::DONE && seen < count; next = it->next()) {
-        end = static_cast<std::size_t>(next);
-        ++seen;
-    }
-    utext_close(ut);
-    return seen < count ? s.size() : end;
+    return text::Characters(s).endOfFirst(count);
 }
 
 // Line feeds and tabs become spaces. A CR LF pair is one line break, so it becomes one space
