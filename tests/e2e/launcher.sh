@@ -163,6 +163,19 @@ expected=$(awk -v x="$wx" -v y="$wy" -v W="$ww" -v H="$wh" 'function r(v) { retu
             printf "%d %d %d %d", r(l), r(t), r(l + w) - r(l), r(t + h) - r(t) }')
 check "reasonable size is 0.6 of the work area, centred" wait_until 5 test "$(outer_frame "$fixture")" = "$expected"
 
+# Up and Down move the selection: of the four "move to" commands, Down, Down, Up selects the second.
+xdotool windowactivate --sync "$fixture" 2>/dev/null
+wait_until 5 test "$(active_window)" = "$fixture"
+xdotool key super+space
+wait_until 5 panel_visible
+xdotool type --delay 30 "move to"
+xdotool key Down Down Up
+sleep 0.2
+import -window root "$out/e2e-launcher-selection.png" 2>/dev/null
+xdotool key Return
+check "Down, Down, Up then Return chooses the second row (Move to Bottom)" wait_until 5 \
+    log_has "windowSnap: moveToBottom app=Fixture Notes"
+
 xdotool key super+space
 wait_until 5 panel_visible
 xdotool type --delay 30 "quit"
