@@ -122,7 +122,22 @@ std::vector<platform::InstalledApplication> DesktopWorkspace::installedApplicati
             if (auto app = entryFor(prefix + relative, id)) out.push_back(std::move(*app));
         }
     }
+    auto list = std::make_shared<const std::vector<platform::InstalledApplication>>(out);
+    std::lock_guard lock(cacheMutex_);
+    lastList_ = std::move(list);
+    lastListTime_ = std::chrono::steady_clock::now();
     return out;
+}
+
+std::shared_ptr<const std::vector<platform::InstalledApplication>>
+DesktopWorkspace::recentInstalledApplications(std::chrono::milliseconds maxAge) {
+    {
+        std::lock_guard lock(cacheMutex_);
+        if (lastList_ && std::chrono::steady_clock::now() - lastListTime_ <= maxAge) return lastList_;
+    }
+    installedApplications();
+    std::lock_guard lock(cacheMutex_);
+    return lastList_;
 }
 
 bool DesktopWorkspace::open(const std::string& path) {

@@ -6,6 +6,8 @@
 
 #include "platform/Workspace.h"
 
+#include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -15,6 +17,11 @@ namespace quenlit::linux_backend {
 class DesktopWorkspace : public platform::Workspace {
   public:
     std::vector<platform::InstalledApplication> installedApplications() override;
+    // The list of the last walk when it is at most `maxAge` old, else a new walk. For questions
+    // asked on every keystroke or focus change (which entry a running program belongs to), where a
+    // list a second old is as good and walking the folders each time is not.
+    std::shared_ptr<const std::vector<platform::InstalledApplication>> recentInstalledApplications(
+        std::chrono::milliseconds maxAge);
     std::vector<platform::RunningApplication> runningApplications() override { return {}; }
     std::optional<platform::RunningApplication> runningApplication(int) override { return std::nullopt; }
     std::optional<platform::RunningApplication> frontmostApplication() override { return std::nullopt; }
@@ -44,6 +51,8 @@ class DesktopWorkspace : public platform::Workspace {
 
     std::mutex cacheMutex_;  // scans run on background tasks
     std::unordered_map<std::string, CachedEntry> cache_;
+    std::shared_ptr<const std::vector<platform::InstalledApplication>> lastList_;
+    std::chrono::steady_clock::time_point lastListTime_;
 };
 
 }  // namespace quenlit::linux_backend

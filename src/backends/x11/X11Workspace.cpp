@@ -8,6 +8,10 @@
 namespace quenlit::x11 {
 namespace {
 
+// Which desktop entry a running program belongs to is asked on every keystroke (the application in
+// front) and every focus change: a list of entries a second old answers as well as a new walk.
+constexpr std::chrono::milliseconds kEntriesMaxAge{1000};
+
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                auto lower = [](char c) {
@@ -179,12 +183,12 @@ platform::RunningApplication X11Workspace::describe(
 std::vector<platform::RunningApplication> X11Workspace::runningApplications() {
     const auto all = groups(X11Connection::ClientOrder::mapping);
     if (all.empty()) return {};
-    const auto entries = installedApplications();
+    const auto entries = recentInstalledApplications(kEntriesMaxAge);
     const int active = processOf(connection_.activeWindow());
     std::vector<platform::RunningApplication> out;
     out.reserve(all.size());
     for (const Group& group : all)
-        out.push_back(describe(group, entries, active));
+        out.push_back(describe(group, *entries, active));
     return out;
 }
 
@@ -196,7 +200,8 @@ std::optional<platform::RunningApplication> X11Workspace::runningApplication(int
     }
     // A process without a client window is no desktop application.
     if (group.windows.empty()) return std::nullopt;
-    return describe(group, installedApplications(), processOf(connection_.activeWindow()));
+    return describe(group, *recentInstalledApplications(kEntriesMaxAge),
+                    processOf(connection_.activeWindow()));
 }
 
 std::optional<platform::RunningApplication> X11Workspace::frontmostApplication() {
