@@ -1,5 +1,7 @@
 #include "backends/linux/LinuxProcessInspector.h"
 
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,24 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using LockState = platform::ProcessInspector::LockState;
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "quenlit-proc-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = fs::canonical(pattern);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using quenlit::testing::TempDir;
 
 // A child process that tries to lock the whole file and reports whether it could; it then keeps the
 // lock until killed (at most a minute).

@@ -3,6 +3,8 @@
 #include "backends/fake/FakeProcesses.h"
 #include "backends/linux/LinuxProcessInspector.h"
 
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -25,29 +27,9 @@ namespace fs = std::filesystem;
 using ProfileManager::Environment;
 using LockState = platform::ProcessInspector::LockState;
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "quenlit-profiles-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = fs::canonical(pattern);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
+using quenlit::testing::TempDir;
 
-  private:
-    fs::path path_;
-};
-
-void writeFile(const fs::path& p, const std::string& text) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << text;
-}
+using quenlit::testing::writeFile;
 
 fs::path makeProfileFolder(const fs::path& folder, bool withPrefs = true) {
     fs::create_directories(folder);
