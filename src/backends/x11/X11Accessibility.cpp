@@ -12,12 +12,6 @@ using platform::AXElement;
 using platform::AXError;
 using platform::AXValue;
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
 constexpr auto stateChangeBound = std::chrono::milliseconds(200);
 constexpr auto geometryBound = std::chrono::milliseconds(300);
 

@@ -11,12 +11,6 @@
 namespace quenlit::x11 {
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
 std::vector<std::uint32_t> words(const std::optional<std::vector<std::uint8_t>>& bytes) {
     if (!bytes) return {};
     std::vector<std::uint32_t> out(bytes->size() / 4);

@@ -25,6 +25,13 @@
 
 namespace quenlit::x11 {
 
+// An xcb reply, freed with the C allocator as xcb asks.
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeDeleter>;
+
 // What the window manager treats a client window as (EWMH window types; an untyped window is
 // normal, or a dialog when it is transient for another).
 enum class WindowType { normal, dialog, other };

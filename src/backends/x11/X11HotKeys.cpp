@@ -9,10 +9,6 @@
 namespace quenlit::x11 {
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-
 constexpr std::uint32_t kNumLock = 0xff7f;
 constexpr std::uint32_t kScrollLock = 0xff14;
 constexpr std::uint32_t kSuperL = 0xffeb;
@@ -61,7 +57,7 @@ void X11HotKeys::readModifierMapping() {
     const xcb_setup_t* setup = xcb_get_setup(c);
     const auto first = setup->min_keycode;
     const auto count = static_cast<std::uint8_t>(setup->max_keycode - setup->min_keycode + 1);
-    std::unique_ptr<xcb_get_keyboard_mapping_reply_t, FreeDeleter> mapping(
+    Reply<xcb_get_keyboard_mapping_reply_t> mapping(
         xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, first, count), nullptr));
     keysymCodes_.clear();
     if (mapping) {
@@ -81,7 +77,7 @@ void X11HotKeys::readModifierMapping() {
         }
         return out;
     };
-    std::unique_ptr<xcb_get_modifier_mapping_reply_t, FreeDeleter> modifiers(
+    Reply<xcb_get_modifier_mapping_reply_t> modifiers(
         xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
     numLockMask_ = scrollLockMask_ = 0;
     superMask_ = XCB_MOD_MASK_4;

@@ -19,10 +19,6 @@
 namespace quenlit::x11 {
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-
 // The hotkey's own grab may still be active for an instant after the press that showed the panel.
 constexpr auto kGrabRetryFor = std::chrono::milliseconds(60);
 constexpr auto kGrabRetryEvery = std::chrono::milliseconds(3);
@@ -157,8 +153,7 @@ bool X11PanelWindow::grabKeyboard() {
     while (true) {
         auto cookie = xcb_grab_keyboard(x_.raw(), 1, window, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
                                         XCB_GRAB_MODE_ASYNC);
-        std::unique_ptr<xcb_grab_keyboard_reply_t, FreeDeleter> reply(
-            xcb_grab_keyboard_reply(x_.raw(), cookie, nullptr));
+        Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(x_.raw(), cookie, nullptr));
         if (reply && reply->status == XCB_GRAB_STATUS_SUCCESS) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(kGrabRetryEvery);
@@ -249,7 +244,7 @@ bool X11PanelWindow::onXEvent(xcb_generic_event_t* event) {
     if (type == XCB_GE_GENERIC && xinputOpcode_ != 0) {
         auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(event);
         if (ge->extension == xinputOpcode_ && ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
-            std::unique_ptr<xcb_query_pointer_reply_t, FreeDeleter> pointer(
+            Reply<xcb_query_pointer_reply_t> pointer(
                 xcb_query_pointer_reply(x_.raw(), xcb_query_pointer(x_.raw(), x_.root()), nullptr));
             if (pointer && !host_->frameGeometry().contains(pointer->root_x, pointer->root_y)) resignKey();
         }

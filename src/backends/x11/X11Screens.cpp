@@ -10,12 +10,6 @@
 namespace quenlit::x11 {
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
 bool inside(const XRect& inner, const XRect& outer) {
     return inner.width > 0 && inner.height > 0 && inner.x >= outer.x && inner.y >= outer.y &&
            inner.x + inner.width <= outer.x + outer.width && inner.y + inner.height <= outer.y + outer.height;

@@ -20,12 +20,6 @@
 namespace quenlit::x11 {
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
 constexpr auto modifierReleaseBound = std::chrono::milliseconds(1000);
 constexpr auto mappingBound = std::chrono::milliseconds(200);
 constexpr int restoreDelayMilliseconds = 1000;
