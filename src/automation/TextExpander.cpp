@@ -2,7 +2,7 @@
 
 #include "base/Log.h"
 #include "base/Text.h"
-#include "shell/FocusRestorer.h"
+#include "panel/FocusRestorer.h"
 
 #include <utility>
 #include <variant>

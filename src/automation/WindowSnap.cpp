@@ -1,6 +1,6 @@
 #include "automation/WindowSnap.h"
 
-#include "shell/FocusRestorer.h"
+#include "panel/FocusRestorer.h"
 
 #include <algorithm>
 #include <charconv>
@@ -73,41 +73,6 @@ bool isMoveCommand(Command command) {
         default:
             return false;
     }
-}
-
-std::optional<Command> commandFor(const AppItemKind& kind) {
-    switch (kind.value()) {
-        case AppItemKind::leftHalf:
-            return Command::left;
-        case AppItemKind::rightHalf:
-            return Command::right;
-        case AppItemKind::topHalf:
-            return Command::top;
-        case AppItemKind::bottomHalf:
-            return Command::bottom;
-        case AppItemKind::firstThird:
-            return Command::firstThird;
-        case AppItemKind::lastTwoThirds:
-            return Command::lastTwoThirds;
-        case AppItemKind::moveToTop:
-            return Command::moveToTop;
-        case AppItemKind::moveToBottom:
-            return Command::moveToBottom;
-        case AppItemKind::moveToLeft:
-            return Command::moveToLeft;
-        case AppItemKind::moveToRight:
-            return Command::moveToRight;
-        case AppItemKind::maximize:
-            return Command::maximize;
-        case AppItemKind::reasonableSize:
-            return Command::reasonableSize;
-        case AppItemKind::calculator:
-        case AppItemKind::app:
-        case AppItemKind::quit:
-        case AppItemKind::folder:
-            return std::nullopt;
-    }
-    return std::nullopt;
 }
 
 Rect roundedEdges(const Rect& r) {

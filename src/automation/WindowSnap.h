@@ -7,7 +7,6 @@
 //
 // Main thread only; every call is synchronous and keeps no state between calls.
 
-#include "launcher/AppItem.h"
 #include "platform/Accessibility.h"
 #include "platform/Geometry.h"
 #include "platform/Screens.h"
@@ -48,8 +47,6 @@ inline constexpr std::array<Command, 12> kAllCommands = {
 std::string_view caseName(Command command);
 // The four moveTo… commands keep the window's size; every other command resizes.
 bool isMoveCommand(Command command);
-// The command of a window-command launcher row; absent for every other kind of row.
-std::optional<Command> commandFor(const AppItemKind& kind);
 
 inline constexpr double kOneThird = 0.3333333333333333;
 inline constexpr double kReasonableFraction = 0.6;

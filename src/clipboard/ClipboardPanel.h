@@ -13,8 +13,8 @@
 #include "clipboard/ClipboardMenu.h"
 #include "clipboard/ClipboardStore.h"
 #include "clipboard/ClipboardView.h"
-#include "shell/FloatingPanel.h"
-#include "shell/NavigationState.h"
+#include "panel/FloatingPanel.h"
+#include "panel/NavigationState.h"
 
 #include <chrono>
 #include <functional>

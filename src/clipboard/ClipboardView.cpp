@@ -1,7 +1,7 @@
 #include "clipboard/ClipboardView.h"
 
 #include "base/Log.h"
-#include "shell/Version.h"
+#include "panel/Version.h"
 
 #include <unicode/calendar.h>
 #include <unicode/ucal.h>

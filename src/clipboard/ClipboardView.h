@@ -19,12 +19,12 @@
 #include "clipboard/ClipboardItem.h"
 #include "clipboard/ClipboardMenu.h"
 #include "clipboard/ClipboardStore.h"
+#include "panel/NavigationState.h"
+#include "panel/Notifications.h"
+#include "panel/SearchField.h"
 #include "platform/Geometry.h"
 #include "platform/ImageCodec.h"
 #include "platform/Scheduler.h"
-#include "shell/NavigationState.h"
-#include "shell/Notifications.h"
-#include "shell/SearchField.h"
 
 #include <chrono>
 #include <cstddef>

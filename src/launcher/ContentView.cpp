@@ -1,7 +1,8 @@
 #include "launcher/ContentView.h"
 
 #include "launch/AppActivator.h"
-#include "shell/Version.h"
+#include "launcher/WindowCommandRows.h"
+#include "panel/Version.h"
 
 #include <utility>
 
@@ -151,7 +152,7 @@ void ContentView::choose() {
         default:
             break;
     }
-    if (auto command = WindowSnap::commandFor(item.kind)) {
+    if (auto command = windowCommandFor(item.kind)) {
         // The panel's snap callback hides the panel itself, so no dismiss here.
         setQuery("");
         if (onWindowSnap_) onWindowSnap_(*command);

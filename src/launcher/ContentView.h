@@ -16,12 +16,12 @@
 #include "launch/AppLauncher.h"
 #include "launcher/AppIndex.h"
 #include "launcher/AppItem.h"
+#include "panel/NavigationState.h"
+#include "panel/Notifications.h"
+#include "panel/SearchField.h"
 #include "platform/Pasteboard.h"
 #include "platform/Scheduler.h"
 #include "platform/Workspace.h"
-#include "shell/NavigationState.h"
-#include "shell/Notifications.h"
-#include "shell/SearchField.h"
 
 #include <cstdint>
 #include <functional>

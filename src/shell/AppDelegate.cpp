@@ -2,7 +2,7 @@
 
 #include "clipboard/ClipboardPanel.h"
 #include "clipboard/ClipboardPaster.h"
-#include "shell/FocusRestorer.h"
+#include "panel/FocusRestorer.h"
 
 namespace quenlit {
 namespace {

@@ -13,6 +13,10 @@
 #include "automation/TextExpander.h"
 #include "clipboard/ClipboardStore.h"
 #include "launch/ProfileManager.h"
+#include "launcher/LauncherPanel.h"
+#include "panel/FloatingPanel.h"
+#include "panel/NavigationState.h"
+#include "panel/Notifications.h"
 #include "platform/AtomicFile.h"
 #include "platform/HotKeys.h"
 #include "platform/ImageCodec.h"
@@ -21,10 +25,6 @@
 #include "platform/Pasteboard.h"
 #include "platform/ProcessRunner.h"
 #include "platform/SecretStore.h"
-#include "shell/FloatingPanel.h"
-#include "shell/LauncherPanel.h"
-#include "shell/NavigationState.h"
-#include "shell/Notifications.h"
 
 #include <filesystem>
 #include <functional>

@@ -6,7 +6,7 @@
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "base/Log.h"
-#include "shell/FocusRestorer.h"
+#include "panel/FocusRestorer.h"
 
 #include <gtest/gtest.h>
 

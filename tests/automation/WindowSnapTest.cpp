@@ -4,7 +4,7 @@
 #include "backends/fake/FakeScreens.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "base/Log.h"
-#include "shell/FocusRestorer.h"
+#include "panel/FocusRestorer.h"
 
 #include <gtest/gtest.h>
 
@@ -115,28 +115,6 @@ TEST(WindowSnapGeometry, RectanglesReadBackExactlyWithAFractionalDigit) {
     EXPECT_EQ(WindowSnap::formatNumber(1e21), "1e+21");
     EXPECT_EQ(WindowSnap::formatNumber(-std::numeric_limits<double>::infinity()), "-inf");
     EXPECT_EQ(WindowSnap::formatNumber(std::nan("")), "nan");
-}
-
-TEST(WindowSnapCommands, NamesKindsAndLauncherRowsCorrespond) {
-    const std::vector<std::pair<AppItemKind::Case, std::string_view>> rows = {
-        {AppItemKind::leftHalf, "left"},         {AppItemKind::rightHalf, "right"},
-        {AppItemKind::topHalf, "top"},           {AppItemKind::bottomHalf, "bottom"},
-        {AppItemKind::firstThird, "firstThird"}, {AppItemKind::lastTwoThirds, "lastTwoThirds"},
-        {AppItemKind::moveToTop, "moveToTop"},   {AppItemKind::moveToBottom, "moveToBottom"},
-        {AppItemKind::moveToLeft, "moveToLeft"}, {AppItemKind::moveToRight, "moveToRight"},
-        {AppItemKind::maximize, "maximize"},     {AppItemKind::reasonableSize, "reasonableSize"},
-    };
-    ASSERT_EQ(rows.size(), WindowSnap::kAllCommands.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto command = WindowSnap::commandFor(AppItemKind(rows[i].first));
-        ASSERT_TRUE(command.has_value()) << rows[i].second;
-        EXPECT_EQ(*command, WindowSnap::kAllCommands[i]);
-        EXPECT_EQ(WindowSnap::caseName(*command), rows[i].second);
-        EXPECT_EQ(WindowSnap::isMoveCommand(*command), rows[i].second.starts_with("moveTo"));
-    }
-    for (auto other : {AppItemKind::calculator, AppItemKind::app, AppItemKind::quit, AppItemKind::folder}) {
-        EXPECT_FALSE(WindowSnap::commandFor(AppItemKind(other)).has_value());
-    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -16,7 +16,7 @@
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "clipboard/ClipboardPanel.h"
-#include "shell/FocusRestorer.h"
+#include "panel/FocusRestorer.h"
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>

@@ -2,6 +2,7 @@
 #include "launcher/AppItem.h"
 #include "launcher/AppSearch.h"
 #include "launcher/FolderShortcut.h"
+#include "launcher/WindowCommandRows.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,28 @@ TEST(AppItem, DownloadsFolderItem) {
     EXPECT_EQ(dl.id, FolderShortcut::downloads().id);
     EXPECT_FALSE(dl.path.empty());
     EXPECT_NE(dl.path.back(), '/');
+}
+
+TEST(WindowCommandRows, NamesKindsAndLauncherRowsCorrespond) {
+    const std::vector<std::pair<AppItemKind::Case, std::string_view>> rows = {
+        {AppItemKind::leftHalf, "left"},         {AppItemKind::rightHalf, "right"},
+        {AppItemKind::topHalf, "top"},           {AppItemKind::bottomHalf, "bottom"},
+        {AppItemKind::firstThird, "firstThird"}, {AppItemKind::lastTwoThirds, "lastTwoThirds"},
+        {AppItemKind::moveToTop, "moveToTop"},   {AppItemKind::moveToBottom, "moveToBottom"},
+        {AppItemKind::moveToLeft, "moveToLeft"}, {AppItemKind::moveToRight, "moveToRight"},
+        {AppItemKind::maximize, "maximize"},     {AppItemKind::reasonableSize, "reasonableSize"},
+    };
+    ASSERT_EQ(rows.size(), WindowSnap::kAllCommands.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto command = windowCommandFor(AppItemKind(rows[i].first));
+        ASSERT_TRUE(command.has_value()) << rows[i].second;
+        EXPECT_EQ(*command, WindowSnap::kAllCommands[i]);
+        EXPECT_EQ(WindowSnap::caseName(*command), rows[i].second);
+        EXPECT_EQ(WindowSnap::isMoveCommand(*command), rows[i].second.starts_with("moveTo"));
+    }
+    for (auto other : {AppItemKind::calculator, AppItemKind::app, AppItemKind::quit, AppItemKind::folder}) {
+        EXPECT_FALSE(windowCommandFor(AppItemKind(other)).has_value());
+    }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "shell/FocusRestorer.h"
+#include "panel/FocusRestorer.h"
 
 #include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"

@@ -1,4 +1,4 @@
-#include "shell/LauncherPanel.h"
+#include "launcher/LauncherPanel.h"
 
 #include <utility>
 

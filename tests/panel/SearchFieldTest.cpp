@@ -1,4 +1,4 @@
-#include "shell/SearchField.h"
+#include "panel/SearchField.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shell/FloatingPanel.h"
+#include "panel/FloatingPanel.h"
 
 #include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"

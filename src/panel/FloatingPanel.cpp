@@ -1,4 +1,4 @@
-#include "shell/FloatingPanel.h"
+#include "panel/FloatingPanel.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "shell/NavigationState.h"
+#include "panel/NavigationState.h"
 
 namespace quenlit {
 

@@ -1,4 +1,4 @@
-#include "shell/FocusRestorer.h"
+#include "panel/FocusRestorer.h"
 
 namespace quenlit::FocusRestorer {
 namespace {

@@ -10,8 +10,8 @@
 //
 // Main thread only.
 
+#include "panel/Notifications.h"
 #include "platform/InputEvents.h"
-#include "shell/Notifications.h"
 
 #include <cstdint>
 #include <functional>

@@ -10,8 +10,8 @@
 
 #include "automation/WindowSnap.h"
 #include "launcher/ContentView.h"
-#include "shell/FloatingPanel.h"
-#include "shell/NavigationState.h"
+#include "panel/FloatingPanel.h"
+#include "panel/NavigationState.h"
 
 #include <memory>
 

@@ -14,11 +14,11 @@
 //
 // Main thread only. The services handed in outlive the panel.
 
+#include "panel/FocusRestorer.h"
+#include "panel/Notifications.h"
 #include "platform/InputEvents.h"
 #include "platform/PanelWindow.h"
 #include "platform/Workspace.h"
-#include "shell/FocusRestorer.h"
-#include "shell/Notifications.h"
 
 #include <cstdint>
 #include <functional>

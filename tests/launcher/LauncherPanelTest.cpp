@@ -1,4 +1,4 @@
-#include "shell/LauncherPanel.h"
+#include "launcher/LauncherPanel.h"
 
 #include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"
