@@ -13,6 +13,7 @@
 #include "launch/ProfileManager.h"
 #include "launcher/AppIndex.h"
 #include "launcher/Zoxide.h"
+#include "panel/Version.h"
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -233,7 +234,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         if (option == "--verbose") {
             verbose = true;
         } else if (option == "--version") {
-            out << "quenlit " << kVersion << '\n';
+            out << "quenlit " << AppVersion::string() << '\n';
             return 0;
         } else if (option == "--help" || option == "-h") {
             out << kHelp;

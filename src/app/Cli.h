@@ -8,8 +8,6 @@
 
 namespace quenlit::app {
 
-inline constexpr const char* kVersion = "0.11.0";
-
 // Runs the command line for `args` (without the program name); returns the exit status.
 // 0 success, 1 a negative answer (not a calculation), 2 a usage error.
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

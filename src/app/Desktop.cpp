@@ -1,5 +1,6 @@
 #include "app/Desktop.h"
 
+#include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/LibsecretStore.h"
 #include "backends/linux/LinuxProcessInspector.h"
 #include "backends/linux/LogSinks.h"
@@ -143,6 +144,7 @@ int runDesktop(int argc, char** argv) {
     linux_backend::PosixAtomicFile files;
     linux_backend::PosixProcessRunner processes;
     linux_backend::LinuxProcessInspector processInspector;
+    linux_backend::FreedesktopNotifications notifications;
     const auto primary = screens.mainScreen();
     x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
 
@@ -157,7 +159,7 @@ int runDesktop(int argc, char** argv) {
     configuration.clipboard = false;
 
     AppDelegate delegate({scheduler, workspace, accessibility, screens, input, nullptr, hotKeys, pasteboard,
-                          imageCodec, secrets, files, processes, processInspector, windows},
+                          imageCodec, secrets, files, processes, processInspector, windows, &notifications},
                          std::move(configuration));
 
     ui::IconCache icons;
@@ -184,6 +186,9 @@ int runDesktop(int argc, char** argv) {
     scheduler.post([&] { delegate.applicationDidFinishLaunching(); });
     const int status = QApplication::exec();
     delegate.applicationWillTerminate();
+    // A catalogue scan or a zoxide lookup may still run on the thread pool: it reads the workspace
+    // and the process table, which are destroyed after the delegate.
+    scheduler.waitForBackgroundWork();
     return status;
 }
 

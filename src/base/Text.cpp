@@ -147,6 +147,22 @@ void appendUtf8(std::string& out, char32_t c) {
     out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
 }
 
+std::string validUtf8(std::string_view s) {
+    // Most text is well-formed: one pass to check, and a copy only when a repair is needed.
+    bool wellFormed = true;
+    for (std::size_t i = 0; i < s.size() && wellFormed;) {
+        const std::size_t at = i;
+        // A decoded U+FFFD is a repair unless the text spelled it out (EF BF BD).
+        if (nextScalar(s, i) == 0xFFFD) wellFormed = s.substr(at, i - at) == "\xEF\xBF\xBD";
+    }
+    if (wellFormed) return std::string(s);
+    std::string out;
+    out.reserve(s.size());
+    for (char32_t c : decodeUtf8(s))
+        appendUtf8(out, c);
+    return out;
+}
+
 std::string_view trim(std::string_view s) {
     std::size_t begin = 0;
     while (begin < s.size()) {

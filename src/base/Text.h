@@ -25,6 +25,8 @@ bool isLetterOrNumber(char32_t c);
 // Decodes UTF-8 into scalars; ill-formed sequences become U+FFFD.
 std::u32string decodeUtf8(std::string_view s);
 void appendUtf8(std::string& out, char32_t c);
+// The text with U+FFFD in place of every ill-formed sequence; well-formed text comes back as it is.
+std::string validUtf8(std::string_view s);
 
 // Removes White_Space (newlines included) from both ends.
 std::string_view trim(std::string_view s);

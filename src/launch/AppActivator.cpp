@@ -11,15 +11,15 @@ const char* boolText(bool b) {
 
 }  // namespace
 
-void activateOrLaunch(const std::string& appPath, Context& context) {
+Result<> activateOrLaunch(const std::string& appPath, Context& context) {
     const std::optional<std::string> bundleID = context.workspace.bundleIdentifier(appPath);
     log::write("activateOrLaunch path=" + appPath + " bundleID=" + bundleID.value_or("nil"));
     if (auto app = runningApp(bundleID, context)) {
         restore(*app, context);
-        return;
+        return {};
     }
     log::write("no running instance — falling back to NSWorkspace.open");
-    context.workspace.open(appPath);
+    return context.workspace.open(appPath);
 }
 
 std::optional<platform::RunningApplication> runningApp(const std::optional<std::string>& bundleID,

@@ -3,7 +3,9 @@
 // Brings a chosen application forward: an instance that runs is unhidden, activated with all its
 // windows and has its minimised windows raised; only when none runs is the application launched.
 
+#include "base/Result.h"
 #include "platform/Accessibility.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/Workspace.h"
 
 #include <optional>
@@ -14,9 +16,12 @@ namespace quenlit::AppActivator {
 struct Context {
     platform::Workspace& workspace;
     platform::Accessibility& accessibility;
+    // Where launch failures are told to the user; none: the log line alone.
+    platform::DesktopNotifications* notifications = nullptr;
 };
 
-void activateOrLaunch(const std::string& appPath, Context& context);
+// Fails when no instance runs and the desktop could not start one, with the desktop's reason.
+Result<> activateOrLaunch(const std::string& appPath, Context& context);
 void restore(const platform::RunningApplication& app, Context& context);
 // The first running, not terminated application with exactly this identifier, in the desktop's order.
 std::optional<platform::RunningApplication> runningApp(const std::optional<std::string>& bundleID,

@@ -1,5 +1,7 @@
 #include "launch/AppLauncher.h"
 
+#include "launch/LaunchFailure.h"
+
 namespace quenlit {
 
 bool isFirefoxIdentifier(std::string_view identifier) {
@@ -7,13 +9,25 @@ bool isFirefoxIdentifier(std::string_view identifier) {
 }
 
 namespace AppLauncher {
+namespace {
+
+// Firefox started without a profile: the last way to open it, so a failure is told to the user.
+void openFirefox(const std::string& appPath, AppActivator::Context& context) {
+    platform::DesktopNotifications* notifications = context.notifications;
+    context.workspace.openApplication(
+        appPath, platform::OpenConfiguration{}, [appPath, notifications](std::optional<std::string> error) {
+            if (error) LaunchFailure::report("Firefox", appPath, *error, notifications);
+        });
+}
+
+}  // namespace
 
 void launchFirefoxProfile(const std::string& profile, const std::string& appPath, Context& context) {
     const auto profiles = ProfileManager::detectFirefoxProfiles(context.profiles);
     auto it =
         std::find_if(profiles.begin(), profiles.end(), [&](const auto& p) { return p.name == profile; });
     if (it == profiles.end()) {
-        context.activator.workspace.openApplication(appPath, platform::OpenConfiguration{}, nullptr);
+        openFirefox(appPath, context.activator);
         return;
     }
     const bool running = ProfileManager::pidHoldingParentLock(it->path, context.profiles).has_value() ||
@@ -31,12 +45,12 @@ void launchFirefoxWithProfile(const std::filesystem::path& profilePath, const st
     platform::OpenConfiguration configuration;
     configuration.activates = true;
     configuration.arguments = {"-no-remote", "--profile", profilePath.string(), "-foreground"};
-    platform::Workspace& workspace = context.activator.workspace;
     // A launch the desktop refuses with these arguments still opens Firefox, without them.
-    workspace.openApplication(
-        appPath, configuration, [&workspace, appPath](std::optional<std::string> error) {
-            if (error) workspace.openApplication(appPath, platform::OpenConfiguration{}, nullptr);
-        });
+    AppActivator::Context& activator = context.activator;
+    activator.workspace.openApplication(appPath, configuration,
+                                        [&activator, appPath](std::optional<std::string> error) {
+                                            if (error) openFirefox(appPath, activator);
+                                        });
 }
 
 void activateFirefoxProfile(const FirefoxProfile& profile, const std::string& appPath, Context& context) {
@@ -53,7 +67,7 @@ void activateFirefoxProfile(const FirefoxProfile& profile, const std::string& ap
             return;
         }
     }
-    workspace.openApplication(appPath, platform::OpenConfiguration{}, nullptr);
+    openFirefox(appPath, context.activator);
 }
 
 }  // namespace AppLauncher

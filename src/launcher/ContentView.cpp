@@ -1,6 +1,7 @@
 #include "launcher/ContentView.h"
 
 #include "launch/AppActivator.h"
+#include "launch/LaunchFailure.h"
 #include "launcher/WindowCommandRows.h"
 #include "panel/Version.h"
 
@@ -136,13 +137,19 @@ void ContentView::choose() {
         case AppItem::Kind::app:
             if (item.profile) {
                 AppLauncher::launchFirefoxProfile(*item.profile, item.path, services_.launching);
-            } else {
-                AppActivator::activateOrLaunch(item.path, services_.launching.activator);
+            } else if (auto launched =
+                           AppActivator::activateOrLaunch(item.path, services_.launching.activator);
+                       !launched) {
+                LaunchFailure::report(item.name, item.path, launched.reason(),
+                                      services_.launching.activator.notifications);
             }
             finish();
             return;
         case AppItem::Kind::folder:
-            services_.workspace.open(item.path);
+            if (auto opened = services_.workspace.open(item.path); !opened) {
+                LaunchFailure::report(item.name, item.path, opened.reason(),
+                                      services_.launching.activator.notifications);
+            }
             finish();
             return;
         case AppItem::Kind::quit:

@@ -7,6 +7,7 @@
 //
 // All calls are made on the main thread unless noted; none blocks for long.
 
+#include "base/Result.h"
 #include "base/Signal.h"
 
 #include <functional>
@@ -59,16 +60,18 @@ class Workspace {
     virtual std::optional<RunningApplication> runningApplication(int processIdentifier) = 0;
     virtual std::optional<RunningApplication> frontmostApplication() = 0;
 
-    // Brings the application's windows forward (all of them when allWindows), topmost last.
+    // Brings the application's windows forward (all of them when allWindows), topmost last; false
+    // when the desktop refused.
     virtual bool activate(int processIdentifier, bool allWindows) = 0;
     virtual bool hide(int processIdentifier) = 0;
     virtual bool unhide(int processIdentifier) = 0;
 
-    // Opens a file or folder with its default handler; an application path launches it.
-    virtual bool open(const std::string& path) = 0;
-    // Opens an address with its default handler (a settings page, a web page); false when nothing
+    // Opens a file or folder with its default handler; an application path launches it. A failure
+    // carries the desktop's own reason ("Failed to execute child process …").
+    virtual Result<> open(const std::string& path) = 0;
+    // Opens an address with its default handler (a settings page, a web page); fails when nothing
     // accepts it.
-    virtual bool openURL(const std::string& url) = 0;
+    virtual Result<> openURL(const std::string& url) = 0;
     // Launches the application at `path` (or activates it, as the desktop decides); `completion`,
     // when given, receives the launch error's description or nothing, possibly on another thread.
     virtual void openApplication(const std::string& path, const OpenConfiguration& configuration,

@@ -19,8 +19,7 @@ AppDelegate::AppDelegate(Platform platform, Configuration configuration)
       profiles_{configuration_.firefoxSupportFolder, platform_.processInspector},
       clipboardStore_({platform_.scheduler, platform_.pasteboard, platform_.imageCodec, platform_.secretStore,
                        platform_.files},
-                      configuration_.clipboardOptions),
-      self_(std::make_shared<AppDelegate*>(this)) {}
+                      configuration_.clipboardOptions) {}
 
 AppDelegate::~AppDelegate() {
     self_.reset();
@@ -33,23 +32,24 @@ FloatingPanel::Services AppDelegate::panelServices() {
 }
 
 ContentView::Services AppDelegate::launcherViewServices() {
+    // The profile queries run on the scan's background task, which may still be running when the
+    // delegate is destroyed: they own a copy of what they read instead of reaching into it.
+    auto profiles = std::make_shared<const ProfileManager::Environment>(profiles_);
     AppIndex::Sources sources{platform_.workspace,
-                              [this] { return ProfileManager::detectFirefoxProfiles(profiles_); },
-                              [this](const std::vector<FirefoxProfile>& found) {
-                                  return ProfileManager::detectRunningProfiles(found, profiles_);
+                              [profiles] { return ProfileManager::detectFirefoxProfiles(*profiles); },
+                              [profiles](const std::vector<FirefoxProfile>& found) {
+                                  return ProfileManager::detectRunningProfiles(found, *profiles);
                               }};
-    std::weak_ptr<AppDelegate*> weak = self_;
     return {platform_.scheduler,
             notifications_,
             platform_.pasteboard,
             platform_.workspace,
             std::move(sources),
             {platform_.processes, configuration_.home},
-            {{platform_.workspace, platform_.accessibility}, profiles_},
-            [weak] {
-                if (auto self = weak.lock(); self && (*self)->configuration_.quit)
-                    (*self)->configuration_.quit();
-            }};
+            {{platform_.workspace, platform_.accessibility, platform_.notifications}, profiles_},
+            self_.bind([](AppDelegate& self) {
+                if (self.configuration_.quit) self.configuration_.quit();
+            })};
 }
 
 void AppDelegate::wireNavigation(FloatingPanel& panel, NavigationState& state,
@@ -58,9 +58,7 @@ void AppDelegate::wireNavigation(FloatingPanel& panel, NavigationState& state,
     NavigationState* s = &state;
     NotificationCenter* center = &notifications_;
     panel.onArrowUp = [s] { s->moveUp(); };
-    panel.onArrowDown = [s] {
-        if (s->selectedIndex() < s->maxIndex()) s->setSelectedIndex(s->selectedIndex() + 1);
-    };
+    panel.onArrowDown = [s] { s->moveDown(); };
     panel.onEnter = [center, enterNotification] { center->post(enterNotification); };
 }
 
@@ -92,26 +90,17 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::setupClipboardPanel() {
-    std::weak_ptr<AppDelegate*> weak = self_;
     clipboardPanel_ = std::make_unique<ClipboardPanel>(
         clipboardStore_, clipboardNavigationState_,
-        [weak](const ClipboardItem& item) {
-            if (auto self = weak.lock()) (*self)->pasteClipboardItem(item);
-        },
+        self_.bind([](AppDelegate& self, const ClipboardItem& item) { self.pasteClipboardItem(item); }),
         platform_.windows, ClipboardPanel::Services{panelServices(), platform_.imageCodec});
     wireNavigation(*clipboardPanel_, clipboardNavigationState_, Notification::pasteSelectedClipboardItem);
 }
 
 void AppDelegate::setupHotKey() {
-    std::weak_ptr<AppDelegate*> weak = self_;
     hotKeyManager_ = std::make_unique<HotKeyManager>(
-        platform_.hotKeys, platform_.scheduler,
-        [weak] {
-            if (auto self = weak.lock()) (*self)->togglePanel();
-        },
-        [weak] {
-            if (auto self = weak.lock()) (*self)->toggleClipboardPanel();
-        });
+        platform_.hotKeys, platform_.scheduler, self_.bind([](AppDelegate& self) { self.togglePanel(); }),
+        self_.bind([](AppDelegate& self) { self.toggleClipboardPanel(); }));
 }
 
 void AppDelegate::togglePanel() {

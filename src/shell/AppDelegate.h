@@ -11,6 +11,7 @@
 #include "automation/AppToggleMonitor.h"
 #include "automation/HotKeyManager.h"
 #include "automation/TextExpander.h"
+#include "base/WeakSelf.h"
 #include "clipboard/ClipboardStore.h"
 #include "launch/ProfileManager.h"
 #include "launcher/LauncherPanel.h"
@@ -18,6 +19,7 @@
 #include "panel/NavigationState.h"
 #include "panel/Notifications.h"
 #include "platform/AtomicFile.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/HotKeys.h"
 #include "platform/ImageCodec.h"
 #include "platform/InputEvents.h"
@@ -54,6 +56,8 @@ class AppDelegate {
         platform::ProcessRunner& processes;
         platform::ProcessInspector& processInspector;
         platform::PanelWindowFactory& windows;
+        // Tells the user about launches that failed; none: the log line alone.
+        platform::DesktopNotifications* notifications = nullptr;
     };
 
     struct Configuration {
@@ -117,7 +121,7 @@ class AppDelegate {
     std::unique_ptr<HotKeyManager> hotKeyManager_;
     std::unique_ptr<TextExpander> textExpander_;
     std::unique_ptr<AppToggleMonitor> appToggleMonitor_;
-    std::shared_ptr<AppDelegate*> self_;
+    WeakSelf<AppDelegate> self_{this};
 };
 
 }  // namespace quenlit

@@ -2,6 +2,8 @@
 
 #include "support/TempDir.h"
 
+#include "QuenlitVersion.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -57,7 +59,7 @@ TEST(Cli, CalcPrintsTheDisplayOrJson) {
 }
 
 TEST(Cli, VersionHelpAndUsageErrors) {
-    EXPECT_EQ(cli({"--version"}).out, "quenlit 0.11.0\n");
+    EXPECT_EQ(cli({"--version"}).out, "quenlit " QUENLIT_VERSION "\n");
     CliRun help = cli({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("calc [--json]"), std::string::npos);

@@ -9,6 +9,8 @@
 #include "support/TempDir.h"
 
 #include <gmock/gmock.h>
+#include "QuenlitVersion.h"
+
 #include <gtest/gtest.h>
 
 #include <unicode/locid.h>
@@ -240,7 +242,7 @@ TEST_F(ClipboardViewTest, EmptyHistoryAndEmptyFilterShowTheirOwnEmptyStates) {
     EXPECT_EQ(p.emptyState->symbol, "doc.on.clipboard");
     EXPECT_EQ(p.emptyState->text, "Copy something — it will show up here");
     EXPECT_THAT(p.rows, IsEmpty());
-    EXPECT_EQ(p.versionLabel, "v0.11.0");
+    EXPECT_EQ(p.versionLabel, "v" QUENLIT_VERSION);
 
     capture({"hello"});
     view->setQuery("zebra");

@@ -45,7 +45,7 @@ TEST_F(LaunchTest, HiddenApplicationIsUnhiddenActivatedAndItsMinimisedWindowsRai
     auto broken = accessibility.addWindow(10, 3, {0, 0, 400, 300});
     accessibility.node(broken).readErrors["AXMinimized"] = platform::AXError::cannotComplete;
 
-    AppActivator::activateOrLaunch("/apps/mail.desktop", activator);
+    EXPECT_TRUE(AppActivator::activateOrLaunch("/apps/mail.desktop", activator).ok());
     EXPECT_EQ(logged(), (std::vector<std::string>{
                             "activateOrLaunch path=/apps/mail.desktop bundleID=mail",
                             "restore Mail pid=10 hidden=true active=false",
@@ -57,7 +57,7 @@ TEST_F(LaunchTest, HiddenApplicationIsUnhiddenActivatedAndItsMinimisedWindowsRai
 }
 
 TEST_F(LaunchTest, WithoutIdentifierOrInstanceThePathIsOpened) {
-    AppActivator::activateOrLaunch("/apps/tool.desktop", activator);
+    EXPECT_TRUE(AppActivator::activateOrLaunch("/apps/tool.desktop", activator).ok());
     EXPECT_EQ(logged(), (std::vector<std::string>{"activateOrLaunch path=/apps/tool.desktop bundleID=nil",
                                                   "no running instance — falling back to NSWorkspace.open"}));
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"open /apps/tool.desktop"});
@@ -70,7 +70,7 @@ TEST_F(LaunchTest, FirstOfTwoInstancesIsRestoredAndUntrustedSkipsOnlyUnminimisin
         {5, "term", std::nullopt, "Term", platform::ActivationPolicy::regular, false, false, true},
         {6, "term", std::nullopt, "Term"},
         {7, "term", std::nullopt, "Term"}};
-    AppActivator::activateOrLaunch("/apps/term.desktop", activator);
+    EXPECT_TRUE(AppActivator::activateOrLaunch("/apps/term.desktop", activator).ok());
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 6 allWindows=true"});
     EXPECT_EQ(logged().back(), "Term: accessibility untrusted — cannot unminimize windows");
     EXPECT_EQ(accessibility.promptCount, 0) << "never prompts here";

@@ -1,12 +1,15 @@
 #include "launcher/ContentView.h"
 
 #include "backends/fake/FakeAccessibility.h"
+#include "backends/fake/FakeNotifications.h"
 #include "backends/fake/FakePasteboard.h"
 #include "backends/fake/FakeProcesses.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "base/Log.h"
 #include "support/TempDir.h"
+
+#include "QuenlitVersion.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +51,7 @@ class ContentViewTest : public ::testing::Test {
                 {workspace, [this] { return profiles; },
                  [this](const std::vector<FirefoxProfile>&) { return runningProfiles; }},
                 {runner, dir.path()},
-                {{workspace, accessibility}, {firefoxFolder, inspector}},
+                {{workspace, accessibility, &desktopNotifications}, {firefoxFolder, inspector}},
                 [this] { ++quits; }};
     }
     ContentView& makeView() {
@@ -88,6 +91,7 @@ class ContentViewTest : public ::testing::Test {
     std::vector<FirefoxProfile> profiles;
     std::map<std::string, FirefoxProfile> runningProfiles;
     NotificationCenter notifications;
+    fake::FakeNotifications desktopNotifications;
     NavigationState navigation;
     int quits = 0;
     int dismisses = 0;
@@ -103,7 +107,7 @@ TEST_F(ContentViewTest, EmptyStatesTellAnEmptyQueryFromOneWithoutResults) {
     EXPECT_EQ(p.emptyState->symbol, "keyboard");
     EXPECT_EQ(p.emptyState->text, "Start typing to search…");
     EXPECT_FALSE(p.showsClearButton);
-    EXPECT_EQ(p.versionLabel, "v0.11.0");
+    EXPECT_EQ(p.versionLabel, "v" QUENLIT_VERSION);
 
     v.setQuery("qqxzv");
     p = v.presentation();
@@ -297,6 +301,46 @@ TEST_F(ContentViewTest, ProfileRowStartsFirefoxWithThatProfile) {
                                             " activates=true -no-remote --profile " +
                                             (*firefoxFolder / "work").string() + " -foreground");
     EXPECT_EQ(dismisses, 1);
+}
+
+TEST_F(ContentViewTest, ALaunchThatFailsIsLoggedAndToldToTheUserAndThePanelStillCloses) {
+    const std::string reason = "Failed to execute child process \u201cnope\u201d (No such file or directory)";
+    workspace.installed = {entry("broken", "Broken App"), entry("firefox", "Firefox")};
+    workspace.openError = [&](const std::string&) { return reason; };
+    workspace.launchError = [&](const std::string&, const platform::OpenConfiguration&) { return reason; };
+    firefoxFolder = dir.path() / "firefox";
+    writeFile(*firefoxFolder / "work/prefs.js", "");
+    auto& v = makeView();
+    const std::string downloads = (dir.path() / "Downloads").string();
+    const std::string firefox = workspace.installed[1].path;
+    struct Case {
+        std::string query;
+        AppItemKind::Case kind;
+        std::string name;
+        std::string path;
+    };
+    const std::vector<Case> cases = {
+        {"broken", AppItem::Kind::app, "Broken App", workspace.installed[0].path},
+        {"downloads", AppItem::Kind::folder, "Downloads", ""},
+        {"firefox", AppItem::Kind::app, "Firefox", firefox},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        profiles = c.name == "Firefox" ? std::vector<FirefoxProfile>{{"work", *firefoxFolder / "work", false}}
+                                       : std::vector<FirefoxProfile>{};
+        v.appIndex().indexApps();
+        scheduler.runPending();
+        desktopNotifications.shown.clear();
+        const int dismissed = dismisses;
+        v.setQuery(c.query);
+        chooseFirst(c.kind);
+        const std::string path = c.path.empty() ? v.appIndex().search("downloads").front().path : c.path;
+        EXPECT_TRUE(logged("launch failed: " + c.name + " path=" + path + " — " + reason));
+        EXPECT_EQ(desktopNotifications.shown,
+                  (std::vector<fake::FakeNotifications::Shown>{{"Could not open " + c.name, reason}}));
+        EXPECT_EQ(dismisses, dismissed + 1);
+        EXPECT_EQ(v.query(), "");
+    }
 }
 
 TEST_F(ContentViewTest, ClickingARowSelectsItAndOpensIt) {

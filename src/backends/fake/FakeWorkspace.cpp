@@ -82,14 +82,18 @@ bool FakeWorkspace::unhide(int processIdentifier) {
     return true;
 }
 
-bool FakeWorkspace::open(const std::string& path) {
+Result<> FakeWorkspace::open(const std::string& path) {
     record("open " + path);
-    return true;
+    if (openError) {
+        if (auto error = openError(path)) return Failure{*error};
+    }
+    return {};
 }
 
-bool FakeWorkspace::openURL(const std::string& url) {
+Result<> FakeWorkspace::openURL(const std::string& url) {
     record("openURL " + url);
-    return acceptsURL && acceptsURL(url);
+    if (acceptsURL && acceptsURL(url)) return {};
+    return Failure{"no handler for " + url};
 }
 
 void FakeWorkspace::openApplication(const std::string& path, const platform::OpenConfiguration& configuration,

@@ -22,6 +22,8 @@ class FakeWorkspace final : public platform::Workspace {
     // What a launch reports; nothing means success.
     std::function<std::optional<std::string>(const std::string& path, const platform::OpenConfiguration&)>
         launchError;
+    // What opening a file, folder or application path reports; nothing means success.
+    std::function<std::optional<std::string>(const std::string& path)> openError;
 
     std::vector<std::string> calls() const;
     void clearCalls();
@@ -36,8 +38,8 @@ class FakeWorkspace final : public platform::Workspace {
     bool activate(int processIdentifier, bool allWindows) override;
     bool hide(int processIdentifier) override;
     bool unhide(int processIdentifier) override;
-    bool open(const std::string& path) override;
-    bool openURL(const std::string& url) override;
+    Result<> open(const std::string& path) override;
+    Result<> openURL(const std::string& url) override;
     std::function<bool(const std::string& url)> acceptsURL;  // nothing: no address is accepted
     void openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
                          std::function<void(std::optional<std::string>)> completion) override;

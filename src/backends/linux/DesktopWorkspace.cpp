@@ -140,23 +140,22 @@ DesktopWorkspace::recentInstalledApplications(std::chrono::milliseconds maxAge) 
     return lastList_;
 }
 
-bool DesktopWorkspace::open(const std::string& path) {
+Result<> DesktopWorkspace::open(const std::string& path) {
     if (GObjectPtr<GDesktopAppInfo> app{g_desktop_app_info_new_from_filename(path.c_str())}) {
-        return !launch(G_APP_INFO(app.get()));
+        if (auto error = launch(G_APP_INFO(app.get()))) return Failure{*error};
+        return {};
     }
-    GText uri(g_filename_to_uri(path.c_str(), nullptr, nullptr));
-    if (!uri) return false;
     GError* error = nullptr;
-    if (g_app_info_launch_default_for_uri(uri.get(), nullptr, &error)) return true;
-    if (error != nullptr) g_error_free(error);
-    return false;
+    GText uri(g_filename_to_uri(path.c_str(), nullptr, &error));
+    if (!uri) return Failure{errorText(error)};
+    if (g_app_info_launch_default_for_uri(uri.get(), nullptr, &error)) return {};
+    return Failure{errorText(error)};
 }
 
-bool DesktopWorkspace::openURL(const std::string& url) {
+Result<> DesktopWorkspace::openURL(const std::string& url) {
     GError* error = nullptr;
-    if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) return true;
-    if (error != nullptr) g_error_free(error);
-    return false;
+    if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) return {};
+    return Failure{errorText(error)};
 }
 
 void DesktopWorkspace::openApplication(const std::string& path,

@@ -28,8 +28,8 @@ class DesktopWorkspace : public platform::Workspace {
     bool activate(int, bool) override { return false; }
     bool hide(int) override { return false; }
     bool unhide(int) override { return false; }
-    bool open(const std::string& path) override;
-    bool openURL(const std::string& url) override;
+    Result<> open(const std::string& path) override;
+    Result<> openURL(const std::string& url) override;
     void openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
                          std::function<void(std::optional<std::string>)> completion) override;
     std::optional<std::string> bundleIdentifier(const std::string& path) override;

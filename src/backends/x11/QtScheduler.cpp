@@ -12,6 +12,10 @@ namespace quenlit::x11 {
 QtScheduler::QtScheduler() : context_(std::make_unique<QObject>()), mainThread_(std::this_thread::get_id()) {}
 
 QtScheduler::~QtScheduler() {
+    waitForBackgroundWork();
+}
+
+void QtScheduler::waitForBackgroundWork() {
     QThreadPool::globalInstance()->waitForDone();
 }
 

@@ -21,6 +21,10 @@ class QtScheduler final : public platform::Scheduler {
     platform::TimePoint now() const override { return std::chrono::steady_clock::now(); }
     bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
 
+    // Waits until no background task runs or waits to run. At shutdown, before the services those
+    // tasks use are destroyed.
+    void waitForBackgroundWork();
+
   protected:
     void enqueueMain(platform::Seconds delay, std::function<void()> fn) override;
     void enqueueBackground(std::function<void()> fn) override;
