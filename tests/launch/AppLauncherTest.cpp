@@ -117,13 +117,13 @@ TEST_F(FirefoxLaunchTest, RefusedLaunchFallsBackToPlainFirefox) {
     };
     AppLauncher::launchFirefoxProfile("work", "/apps/ff.desktop", context);
     ASSERT_EQ(workspace.calls().size(), 2u);
-    EXPECT_EQ(workspace.calls()[1], "openApplication /apps/ff.desktop activates=true (no completion)");
+    EXPECT_EQ(workspace.calls()[1], "openApplication /apps/ff.desktop activates=true");
 }
 
 TEST_F(FirefoxLaunchTest, UnknownProfileOpensFirefoxAndUnknownLockOwnerRestoresTheFirstFirefox) {
     AppLauncher::launchFirefoxProfile("gone", "/apps/ff.desktop", context);
     EXPECT_EQ(workspace.calls(),
-              std::vector<std::string>{"openApplication /apps/ff.desktop activates=true (no completion)"});
+              std::vector<std::string>{"openApplication /apps/ff.desktop activates=true"});
     workspace.clearCalls();
     processes.locks[(support / "h.home/.parentlock").string()] = platform::ProcessInspector::LockState::held;
     AppLauncher::launchFirefoxProfile("home", "/apps/ff.desktop", context);
