@@ -34,6 +34,28 @@ Exec=$bin/fixture_window --title "Fixture Notes" --class fixture-notes,FixtureNo
 StartupWMClass=FixtureNotes
 ENTRY
 
+# An entry whose program cannot run (its interpreter does not exist; an entry naming a missing
+# program outright is not listed at all): choosing it must say so, not pretend it started.
+mkdir -p "$root/bin"
+printf '#!/nonexistent/interpreter\n' >"$root/bin/broken-tool"
+chmod +x "$root/bin/broken-tool"
+cat >"$XDG_DATA_HOME/applications/quenlit-broken.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Broken Tool
+Exec=$root/bin/broken-tool --now
+ENTRY
+
+# A session bus of our own, with a monitor that records the notifications sent to it (no
+# notification service runs: the call itself is what a desktop would show).
+# (Files, not a pipe: the forked daemon would hold a pipe open for ever.)
+dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 3>"$root/bus.address" 4>"$root/bus.pid"
+export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$root/bus.address")
+pids+=("$(head -n 1 "$root/bus.pid")")
+dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" \
+    >"$root/notifications.txt" 2>&1 &
+pids+=($!)
+
 # Waits until a command succeeds, polling every 50 ms, for at most $1 seconds.
 wait_until() {
     local seconds=$1
@@ -139,6 +161,16 @@ xdotool key Return
 check "choosing it again activates the running one" wait_until 5 test "$(active_window)" = "$fixture"
 sleep 0.5
 check "and starts no second one" test "$(fixture_count)" = "$first_count"
+
+xdotool key super+space
+wait_until 5 panel_visible
+xdotool type --delay 30 "broken tool"
+xdotool key Return
+check "a program that cannot start is logged with the reason" wait_until 5 \
+    log_has "launch failed: Broken Tool path=$XDG_DATA_HOME/applications/quenlit-broken.desktop — "
+check "and the user is told in a notification" wait_until 5 grep -q 'string "Could not open Broken Tool"' \
+    "$root/notifications.txt"
+check "and the launcher closes as after any choice" wait_until 5 panel_hidden
 
 snap() {
     xdotool windowactivate --sync "$fixture" 2>/dev/null

@@ -6,9 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
-
 #include <memory>
+#include <string_view>
 
 namespace quenlit::linux_backend {
 namespace {
@@ -41,7 +42,47 @@ std::string errorText(GError* error) {
     return text;
 }
 
+std::string inQuotes(std::string_view s) {
+    return "\u201c" + std::string(s) + "\u201d";
+}
+
+// GIO starts a program through a small wrapper (gio-launch-desktop), so a program that cannot be
+// executed fails after GIO has reported success and the user would see nothing at all. What can be
+// known beforehand is checked here: the program is found and, for a script, so is its interpreter.
+std::optional<std::string> unstartableProgram(GAppInfo* info) {
+    const char* commandLine = g_app_info_get_commandline(info);
+    if (commandLine == nullptr) return std::nullopt;
+    gint argc = 0;
+    gchar** argv = nullptr;
+    if (!g_shell_parse_argv(commandLine, &argc, &argv, nullptr) || argc == 0) return std::nullopt;
+    const std::string program = argv[0];
+    g_strfreev(argv);
+    GText found(g_find_program_in_path(program.c_str()));
+    if (!found)
+        return "Failed to execute child process " + inQuotes(program) + " (No such file or directory)";
+    char head[256] = {};
+    if (FILE* file = std::fopen(found.get(), "rb")) {
+        const std::size_t n = std::fread(head, 1, sizeof head - 1, file);
+        std::fclose(file);
+        head[n] = '\0';
+    }
+    if (head[0] == '#' && head[1] == '!') {
+        std::string_view line(head + 2);
+        line = line.substr(0, line.find('\n'));
+        const std::size_t begin = line.find_first_not_of(" \t");
+        if (begin == std::string_view::npos) return std::nullopt;
+        line = line.substr(begin);
+        const std::string interpreter(line.substr(0, line.find_first_of(" \t\r")));
+        if (!g_file_test(interpreter.c_str(), G_FILE_TEST_IS_EXECUTABLE)) {
+            return "Failed to execute child process " + inQuotes(found.get()) + " (its interpreter " +
+                   inQuotes(interpreter) + " does not exist)";
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> launch(GAppInfo* info) {
+    if (auto problem = unstartableProgram(info)) return problem;
     GError* error = nullptr;
     GObjectPtr<GAppLaunchContext> context(g_app_launch_context_new());
     if (g_app_info_launch(info, nullptr, context.get(), &error)) return std::nullopt;
@@ -144,6 +185,11 @@ Result<> DesktopWorkspace::open(const std::string& path) {
     if (GObjectPtr<GDesktopAppInfo> app{g_desktop_app_info_new_from_filename(path.c_str())}) {
         if (auto error = launch(G_APP_INFO(app.get()))) return Failure{*error};
         return {};
+    }
+    // An entry GIO no longer accepts (its program was removed since the catalogue was read) is not
+    // a document to open in an editor.
+    if (std::string_view(path).ends_with(".desktop")) {
+        return Failure{"Cannot start " + path + ": the entry is unreadable or its program is missing"};
     }
     GError* error = nullptr;
     GText uri(g_filename_to_uri(path.c_str(), nullptr, &error));
