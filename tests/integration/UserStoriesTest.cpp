@@ -30,7 +30,9 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-constexpr int kReturn = 36, kEscape = 53, kDown = 125, kK = 40, kSpace = 49;
+namespace key = platform::keyCode;
+constexpr int kReturn = key::returnKey, kEscape = key::escape, kDown = key::downArrow, kK = key::ansiK,
+              kSpace = key::space;
 constexpr std::uint64_t kCommandFlag = platform::eventFlags::command;
 constexpr std::uint32_t kCommandHotKey = platform::hotKeyModifiers::command;
 
