@@ -37,7 +37,7 @@ Rect reasonableFrame(const Rect& b) {
     return roundedEdges({b.minX() + (b.width - w) * 0.5, b.minY() + (b.height - h) * 0.5, w, h});
 }
 
-// Unreadable counts as false, as does anything but a plain yes.
+// A flag that cannot be read counts as false.
 bool readsAsTrue(const platform::AXResult<bool>& result) {
     return result.ok() && result.value();
 }
@@ -200,8 +200,9 @@ std::optional<AXElement> targetWindow(int processIdentifier, platform::Accessibi
         return focused.value();
     }
     if (const auto main = accessibility.mainWindow(processIdentifier);
-        main && isEligible(main.value(), accessibility))
+        main && isEligible(main.value(), accessibility)) {
         return main.value();
+    }
     const auto windows = accessibility.windows(processIdentifier);
     if (!windows) return std::nullopt;
     for (const auto& window : windows.value()) {
@@ -281,7 +282,6 @@ void apply(Command command, const std::optional<platform::RunningApplication>& a
 
     if (isNativeFullScreen(*window, accessibility)) {
         log::write("windowSnap: exiting native fullscreen before " + name);
-        // Not waited for: a window still leaving full screen fails the frame read below.
         (void)accessibility.leaveFullScreen(*window);
     }
 

@@ -31,10 +31,6 @@ enum class AccessibilityError : int {
     noValue = -25212,      // asked for something there is none of (no focused control)
 };
 
-constexpr int code(AccessibilityError error) {
-    return static_cast<int>(error);
-}
-
 // A value, or the error that kept the call from giving one. [[nodiscard]], so a failure is never
 // dropped without saying so.
 template <class T = void>

@@ -589,6 +589,28 @@ TEST_F(X11BackendTest, BringingToFrontActivatesTheApplication) {
     EXPECT_EQ(ax.focusedWindow(a->pid()).get(), (AXElement{AXElement::Kind::window, a->pid(), a->window()}));
 }
 
+TEST_F(X11BackendTest, SettingTheFocusedOrMainWindowActivatesOnlyAWindowOfThatApplication) {
+    auto a = start({"--title", "A"});
+    auto b = start({"--title", "B"});
+    ASSERT_TRUE(makeActive(b->window()));
+    X11Accessibility ax(*x);
+    const AXElement windowOfA{AXElement::Kind::window, a->pid(), a->window()};
+    const AXElement windowOfB{AXElement::Kind::window, b->pid(), b->window()};
+
+    const auto foreign = ax.setFocusedWindow(a->pid(), windowOfB);
+    ASSERT_FALSE(foreign.ok());
+    EXPECT_EQ(foreign.error(), AccessibilityError::illegalArgument);
+    const auto control = ax.setMainWindow(a->pid(), {AXElement::Kind::control, a->pid(), a->window()});
+    ASSERT_FALSE(control.ok());
+    EXPECT_EQ(control.error(), AccessibilityError::illegalArgument);
+
+    ASSERT_TRUE(ax.setFocusedWindow(a->pid(), windowOfA).ok());
+    EXPECT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
+    ASSERT_TRUE(makeActive(b->window()));
+    ASSERT_TRUE(ax.setMainWindow(a->pid(), windowOfA).ok());
+    EXPECT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Synthesised input
 
