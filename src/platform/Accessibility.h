@@ -18,7 +18,8 @@
 
 namespace quenlit::platform {
 
-// Why a call failed, with the numbers log lines give for them.
+// Why a call failed; the numbers are the accessibility API's own result codes, which diagnostics
+// print.
 enum class AccessibilityError : int {
     failure = -25200,
     illegalArgument = -25201,
@@ -41,6 +42,7 @@ class [[nodiscard]] AXResult {
 
     bool ok() const { return state_.index() == 0; }
     explicit operator bool() const { return ok(); }
+    // Only for a successful call.
     const T& value() const& { return std::get<0>(state_); }
     T&& value() && { return std::get<0>(std::move(state_)); }
     // Only for a failed call.
