@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "base/Signal.h"
+#include "platform/InputEvents.h"
 
 #include <utility>
 #include <variant>
@@ -29,8 +30,8 @@ HotKeyManager::HotKeyManager(platform::HotKeys& hotKeys, platform::Scheduler& sc
         handlerConnection = hotKeys_.pressed.connect(&HotKeyManager::hotKeyEventHandler);
         didInstallHandler = true;
     }
-    launcherHotKeyRef_ = registerHotKey(kLauncherHotKeyId, kSpaceKeyCode);
-    clipboardHotKeyRef_ = registerHotKey(kClipboardHotKeyId, kEscapeKeyCode);
+    launcherHotKeyRef_ = registerHotKey(kLauncherHotKeyId, platform::keyCode::space);
+    clipboardHotKeyRef_ = registerHotKey(kClipboardHotKeyId, platform::keyCode::escape);
 }
 
 HotKeyManager::~HotKeyManager() {

@@ -20,8 +20,6 @@ class HotKeyManager {
   public:
     static constexpr std::uint32_t kLauncherHotKeyId = 1;
     static constexpr std::uint32_t kClipboardHotKeyId = 2;
-    static constexpr int kSpaceKeyCode = 49;
-    static constexpr int kEscapeKeyCode = 53;
 
     // Becomes the active manager and registers both hotkeys; a combination that cannot be had is
     // logged and stays inactive.

@@ -62,20 +62,21 @@ std::optional<std::pair<platform::InputEvent, platform::InputEvent>> markedKeyPr
 }  // namespace
 
 bool TextExpander::isResetKeyCode(int keyCode) {
+    namespace key = platform::keyCode;
     switch (keyCode) {
-        case 36:   // Return
-        case 76:   // keypad Enter
-        case 53:   // Escape
-        case 48:   // Tab
-        case 123:  // Left
-        case 124:  // Right
-        case 126:  // Up
-        case 125:  // Down
-        case 115:  // Home
-        case 119:  // End
-        case 116:  // Page Up
-        case 121:  // Page Down
-        case 117:  // Forward Delete
+        case key::returnKey:
+        case key::keypadEnter:
+        case key::escape:
+        case key::tab:
+        case key::leftArrow:
+        case key::rightArrow:
+        case key::upArrow:
+        case key::downArrow:
+        case key::home:
+        case key::end:
+        case key::pageUp:
+        case key::pageDown:
+        case key::forwardDelete:
             return true;
         default:
             return false;
@@ -195,7 +196,7 @@ void TextExpander::handleKey(const KeyEvent& event) {
     TextExpanderPolicy::Input input;
     if (reset) {
         input = own ? TextExpanderPolicy::Input::other() : TextExpanderPolicy::Input::reset();
-    } else if (event.keyCode == kDeleteKeyCode || event.type != EventType::keyDown) {
+    } else if (event.keyCode == platform::keyCode::deleteBackward || event.type != EventType::keyDown) {
         input = event.type == EventType::keyDown ? TextExpanderPolicy::Input::backspace()
                                                  : TextExpanderPolicy::Input::other();
     } else if (!event.text.empty()) {
@@ -218,7 +219,7 @@ void TextExpander::expand(const TextExpanderPolicy::Match& match) {
                 platform::InputSynthesizer::SourceState::combinedSession);
             bool deleted = source != nullptr;
             for (int i = 0; deleted && i < match.deletionCount; ++i) {
-                auto press = markedKeyPress(*source, kDeleteKeyCode);
+                auto press = markedKeyPress(*source, platform::keyCode::deleteBackward);
                 if (!press) {
                     deleted = false;
                     break;

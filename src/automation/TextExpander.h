@@ -36,8 +36,8 @@ class TextExpander {
 
     // "QUEX" as a big-endian number, in the user-data field of every event the expander posts.
     static constexpr std::int64_t kSyntheticMarker = 0x51554558;
-    static constexpr int kDeleteKeyCode = 51;
-    static constexpr int kTextKeyCode = 0;
+    // The key typed text rides on; the text replaces whatever the key would give.
+    static constexpr int kTextKeyCode = platform::keyCode::ansiA;
     // Left, right and other mouse down, key down, flags changed.
     static constexpr std::uint64_t kEventMask = 0x200140A;
     static constexpr std::size_t kMaxTextUnits = 16;

@@ -10,8 +10,6 @@ namespace quenlit::WindowSnap {
 namespace {
 
 using platform::AXElement;
-using platform::AXError;
-using platform::AXValue;
 using platform::Rect;
 
 constexpr std::string_view kCaseNames[] = {
@@ -39,18 +37,9 @@ Rect reasonableFrame(const Rect& b) {
     return roundedEdges({b.minX() + (b.width - w) * 0.5, b.minY() + (b.height - h) * 0.5, w, h});
 }
 
-std::optional<AXValue> read(const AXElement& element, std::string_view attribute,
-                            platform::Accessibility& accessibility) {
-    AXValue value;
-    if (accessibility.copyAttribute(element, attribute, value) != AXError::success) return std::nullopt;
-    return value;
-}
-
-bool readsAsTrue(const AXElement& element, std::string_view attribute,
-                 platform::Accessibility& accessibility) {
-    const auto value = read(element, attribute, accessibility);
-    const bool* b = value ? std::get_if<bool>(&*value) : nullptr;
-    return b != nullptr && *b;
+// A flag that cannot be read counts as false.
+bool readsAsTrue(const platform::AXResult<bool>& result) {
+    return result.ok() && result.value();
 }
 
 bool contains(const Rect& frame, double x, double y) {
@@ -191,46 +180,39 @@ std::string describe(const Rect& r) {
     return text;
 }
 
-std::vector<AXElement> windows(const AXElement& application, platform::Accessibility& accessibility) {
-    auto value = read(application, platform::ax::windows, accessibility);
-    if (!value) return {};
-    if (auto* list = std::get_if<std::vector<AXElement>>(&*value)) return std::move(*list);
-    return {};
-}
-
 std::optional<Rect> axFrame(const AXElement& window, platform::Accessibility& accessibility) {
-    const auto position = read(window, platform::ax::position, accessibility);
-    const auto size = read(window, platform::ax::size, accessibility);
-    if (!position || !size) return std::nullopt;
-    const auto* origin = std::get_if<platform::Point>(&*position);
-    const auto* extent = std::get_if<platform::Size>(&*size);
-    if (origin == nullptr || extent == nullptr) return std::nullopt;
-    if (!(extent->width > 1) || !(extent->height > 1)) return std::nullopt;
-    return Rect{origin->x, origin->y, extent->width, extent->height};
+    const auto frame = accessibility.frame(window);
+    if (!frame) return std::nullopt;
+    if (!(frame.value().width > 1) || !(frame.value().height > 1)) return std::nullopt;
+    return frame.value();
 }
 
 bool isEligible(const AXElement& window, platform::Accessibility& accessibility) {
-    const auto role = read(window, platform::ax::role, accessibility);
-    const auto* roleText = role ? std::get_if<std::string>(&*role) : nullptr;
-    if (roleText == nullptr || *roleText != platform::ax::windowRole) return false;
-    if (readsAsTrue(window, platform::ax::minimized, accessibility)) return false;
+    const auto role = accessibility.role(window);
+    if (!role || role.value() != platform::AXRole::window) return false;
+    if (readsAsTrue(accessibility.isMinimised(window))) return false;
     return axFrame(window, accessibility).has_value();
 }
 
-std::optional<AXElement> targetWindow(const AXElement& application, platform::Accessibility& accessibility) {
-    for (std::string_view attribute : {platform::ax::focusedWindow, platform::ax::mainWindow}) {
-        const auto value = read(application, attribute, accessibility);
-        const auto* window = value ? std::get_if<AXElement>(&*value) : nullptr;
-        if (window != nullptr && isEligible(*window, accessibility)) return *window;
+std::optional<AXElement> targetWindow(int processIdentifier, platform::Accessibility& accessibility) {
+    if (const auto focused = accessibility.focusedWindow(processIdentifier);
+        focused && isEligible(focused.value(), accessibility)) {
+        return focused.value();
     }
-    for (const auto& window : windows(application, accessibility)) {
+    if (const auto main = accessibility.mainWindow(processIdentifier);
+        main && isEligible(main.value(), accessibility)) {
+        return main.value();
+    }
+    const auto windows = accessibility.windows(processIdentifier);
+    if (!windows) return std::nullopt;
+    for (const auto& window : windows.value()) {
         if (isEligible(window, accessibility)) return window;
     }
     return std::nullopt;
 }
 
 bool isNativeFullScreen(const AXElement& window, platform::Accessibility& accessibility) {
-    return readsAsTrue(window, platform::ax::fullScreen, accessibility);
+    return readsAsTrue(accessibility.isFullScreen(window));
 }
 
 std::optional<platform::Screen> screenContainingCenterOf(const Rect& windowFrame, double h0,
@@ -244,30 +226,27 @@ std::optional<platform::Screen> screenContainingCenterOf(const Rect& windowFrame
     return screens.mainScreen();
 }
 
-std::function<void()> suppressEnhancedUserInterface(const AXElement& application, Context& context) {
+std::function<void()> suppressEnhancedUserInterface(int processIdentifier, Context& context) {
     // Screen readers rely on the enhanced interface; switching it off under them would break them.
     if (context.workspace.isVoiceOverEnabled()) return [] {};
     platform::Accessibility& accessibility = context.accessibility;
-    if (!readsAsTrue(application, platform::ax::enhancedUserInterface, accessibility)) return [] {};
+    if (!readsAsTrue(accessibility.isEnhancedUserInterface(processIdentifier))) return [] {};
     // While it is on, the application animates each frame change and drops the writes that follow
-    // the first one.
-    accessibility.setAttribute(application, platform::ax::enhancedUserInterface, false);
-    return [&accessibility, application] {
-        accessibility.setAttribute(application, platform::ax::enhancedUserInterface, true);
+    // the first one. Both writes are best effort: the snap goes ahead either way.
+    (void)accessibility.setEnhancedUserInterface(processIdentifier, false);
+    return [&accessibility, processIdentifier] {
+        (void)accessibility.setEnhancedUserInterface(processIdentifier, true);
     };
 }
 
 bool write(const Rect& target, const AXElement& window, bool canResize,
            platform::Accessibility& accessibility) {
-    if (!canResize) {
-        return accessibility.setAttribute(window, platform::ax::position, target.origin()) ==
-               AXError::success;
-    }
-    accessibility.setAttribute(window, platform::ax::size, target.size());
-    if (accessibility.setAttribute(window, platform::ax::position, target.origin()) != AXError::success) {
-        return false;
-    }
-    accessibility.setAttribute(window, platform::ax::size, target.size());
+    if (!canResize) return accessibility.setPosition(window, target.origin()).ok();
+    // Size, then position, then size again, so a window that refuses a size at its old place gets
+    // it at the new one; only the position decides success.
+    (void)accessibility.setSize(window, target.size());
+    if (!accessibility.setPosition(window, target.origin())) return false;
+    (void)accessibility.setSize(window, target.size());
     return true;
 }
 
@@ -292,18 +271,18 @@ void apply(Command command, const std::optional<platform::RunningApplication>& a
     }
     const std::string appName = app->localizedName.value_or("?");
 
-    const AXElement application = accessibility.applicationElement(pid);
-    accessibility.setMessagingTimeout(application, kMessagingTimeout);
-    const auto window = targetWindow(application, accessibility);
+    // A time-out that cannot be set leaves the desktop's default bound in place.
+    (void)accessibility.setMessagingTimeout(pid, kMessagingTimeout);
+    const auto window = targetWindow(pid, accessibility);
     if (!window) {
         log::write("windowSnap: no eligible window for " + appName);
         return;
     }
-    accessibility.setMessagingTimeout(*window, kMessagingTimeout);
+    (void)accessibility.setMessagingTimeout(*window, kMessagingTimeout);
 
     if (isNativeFullScreen(*window, accessibility)) {
         log::write("windowSnap: exiting native fullscreen before " + name);
-        accessibility.setAttribute(*window, platform::ax::fullScreen, false);
+        (void)accessibility.leaveFullScreen(*window);
     }
 
     const double h0 = primaryScreenHeight(context.screens.screens(), context.screens.mainScreen());
@@ -321,19 +300,17 @@ void apply(Command command, const std::optional<platform::RunningApplication>& a
 
     const Rect bounds = screenSpaceToAccessibility(screen->visibleFrame, h0);
     const Rect target = targetFrame(bounds, command, *frame);
-    bool settable = false;
-    const bool canResize =
-        accessibility.isAttributeSettable(*window, platform::ax::size, settable) == AXError::success &&
-        settable;
+    const bool canResize = readsAsTrue(accessibility.isResizable(*window));
     const bool resizes = !isMoveCommand(command);
 
-    const auto restoreEnhancedInterface = suppressEnhancedUserInterface(application, context);
+    const auto restoreEnhancedInterface = suppressEnhancedUserInterface(pid, context);
     const bool ok = write(target, *window, canResize && resizes, accessibility);
     if (ok) {
         log::write("windowSnap: " + name + " app=" + appName + " target=" + describe(target) +
                    " canResize=" + boolText(canResize) + " resizes=" + boolText(resizes));
-        accessibility.performAction(*window, platform::ax::raise);
-        accessibility.setAttribute(application, platform::ax::frontmost, true);
+        // The activation below brings the application forward even where these two fail.
+        (void)accessibility.raise(*window);
+        (void)accessibility.bringToFront(pid);
         context.workspace.activate(pid, false);
     } else {
         log::write("windowSnap: write failed " + name + " app=" + appName + " target=" + describe(target));

@@ -93,14 +93,12 @@ struct Context {
 // brings the application back to the front. Every outcome is one log line.
 void apply(Command command, const std::optional<platform::RunningApplication>& app, Context& context);
 
-// The focused window, else the main window, else the first eligible one of AXWindows.
-std::optional<platform::AXElement> targetWindow(const platform::AXElement& application,
+// The focused window, else the main window, else the first eligible one of the application's
+// windows.
+std::optional<platform::AXElement> targetWindow(int processIdentifier,
                                                 platform::Accessibility& accessibility);
-// AXWindows as elements; empty when unreadable or not a list of elements.
-std::vector<platform::AXElement> windows(const platform::AXElement& application,
-                                         platform::Accessibility& accessibility);
 bool isEligible(const platform::AXElement& window, platform::Accessibility& accessibility);
-// Absent unless both position and size read and the window is more than 1 × 1.
+// Absent unless the frame reads and the window is more than 1 × 1.
 std::optional<platform::Rect> axFrame(const platform::AXElement& window,
                                       platform::Accessibility& accessibility);
 bool isNativeFullScreen(const platform::AXElement& window, platform::Accessibility& accessibility);
@@ -110,7 +108,7 @@ std::optional<platform::Screen> screenContainingCenterOf(const platform::Rect& w
                                                          platform::Screens& screens);
 // Switches off the enhanced interface some applications animate window changes with; the returned
 // action switches it back on, and does nothing when nothing was switched.
-std::function<void()> suppressEnhancedUserInterface(const platform::AXElement& application, Context& context);
+std::function<void()> suppressEnhancedUserInterface(int processIdentifier, Context& context);
 // Size, position, size when resizing (so a window that refuses a size at its old place gets it at
 // the new one), the position alone otherwise; success is whether the position was written.
 bool write(const platform::Rect& target, const platform::AXElement& window, bool canResize,

@@ -123,11 +123,12 @@ void ClipboardActionsModel::setConfirmDeleteAll(bool confirm) {
 }
 
 bool ClipboardActionsModel::handleKey(std::uint16_t keyCode) {
-    const bool isReturn = keyCode == kReturn || keyCode == kKeypadEnter;
+    namespace key = platform::keyCode;
+    const bool isReturn = keyCode == key::returnKey || keyCode == key::keypadEnter;
     if (confirmDeleteAll_) {
         if (isReturn) {
             perform(ClipboardMenuAction::deleteAll);
-        } else if (keyCode == kEscape) {
+        } else if (keyCode == key::escape) {
             close();
         }
         return true;
@@ -138,14 +139,14 @@ bool ClipboardActionsModel::handleKey(std::uint16_t keyCode) {
         return true;
     }
     switch (keyCode) {
-        case kEscape:
+        case key::escape:
             close();
             return true;
-        case kDownArrow:
+        case key::downArrow:
             selection_ = (selection_ + 5) % 4;
             changed.emit();
             return true;
-        case kUpArrow:
+        case key::upArrow:
             selection_ = (selection_ + 3) % 4;
             changed.emit();
             return true;

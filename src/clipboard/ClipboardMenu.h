@@ -63,13 +63,6 @@ std::string shortenedEntryText(const ClipboardItem& item);
 
 class ClipboardActionsModel {
   public:
-    // Virtual key codes the menu answers.
-    static constexpr std::uint16_t kReturn = 36;
-    static constexpr std::uint16_t kKeypadEnter = 76;
-    static constexpr std::uint16_t kEscape = 53;
-    static constexpr std::uint16_t kDownArrow = 125;
-    static constexpr std::uint16_t kUpArrow = 126;
-
     bool isOpen() const { return isOpen_; }
     // The raw value of the highlighted action.
     int selection() const { return selection_; }

@@ -23,8 +23,8 @@ void postCommandV(const Context& context) {
     }
     source->permitLocalEventsDuringSuppression();
 
-    std::optional<platform::InputEvent> down = source->keyboardEvent(vKeyCode, true);
-    std::optional<platform::InputEvent> up = source->keyboardEvent(vKeyCode, false);
+    std::optional<platform::InputEvent> down = source->keyboardEvent(platform::keyCode::ansiV, true);
+    std::optional<platform::InputEvent> up = source->keyboardEvent(platform::keyCode::ansiV, false);
     if (!down || !up) {
         log::write("clipboard: paste failed — could not create key events");
         return;

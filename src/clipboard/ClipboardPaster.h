@@ -21,9 +21,6 @@ struct Context {
     platform::Workspace& workspace;
 };
 
-// The virtual key in the position of V on an ANSI keyboard.
-inline constexpr int vKeyCode = 9;
-
 // Schedules Command-V on the main queue `delay` from now and returns at once.
 platform::TaskHandle pasteCommandV(platform::Seconds delay, const Context& context);
 

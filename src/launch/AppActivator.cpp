@@ -49,29 +49,25 @@ void unminimizeDockWindows(int pid, const std::string& name, Context& context) {
         log::write(name + ": accessibility untrusted — cannot unminimize windows");
         return;
     }
-    platform::AXValue value;
-    const auto* windows = ax.copyAttribute(ax.applicationElement(pid), platform::ax::windows, value) ==
-                                  platform::AXError::success
-                              ? std::get_if<std::vector<platform::AXElement>>(&value)
-                              : nullptr;
-    if (windows == nullptr) {
+    const auto windows = ax.windows(pid);
+    if (!windows) {
         log::write(name + ": could not read AX windows");
         return;
     }
     int visible = 0;
     int unminimized = 0;
-    for (const auto& window : *windows) {
-        platform::AXValue minimized;
-        if (ax.copyAttribute(window, platform::ax::minimized, minimized) != platform::AXError::success)
-            continue;
-        if (const bool* b = std::get_if<bool>(&minimized); b != nullptr && *b) {
-            ax.performAction(window, platform::ax::raise);
+    for (const auto& window : windows.value()) {
+        const auto minimized = ax.isMinimised(window);
+        if (!minimized) continue;
+        if (minimized.value()) {
+            // Raising is what brings a minimised window back; counted whether or not it obeys.
+            (void)ax.raise(window);
             ++unminimized;
         } else {
             ++visible;
         }
     }
-    log::write(name + ": windows total=" + std::to_string(windows->size()) +
+    log::write(name + ": windows total=" + std::to_string(windows.value().size()) +
                " visible=" + std::to_string(visible) + " unminimized=" + std::to_string(unminimized));
 }
 

@@ -5,13 +5,6 @@
 namespace quenlit {
 namespace {
 
-constexpr int kReturn = 36;
-constexpr int kKeypadEnter = 76;
-constexpr int kK = 40;
-constexpr int kEscape = 53;
-constexpr int kDownArrow = 125;
-constexpr int kUpArrow = 126;
-
 // The panel's top edge sits this far below the top of the usable screen area.
 constexpr double kTopMargin = 80;
 
@@ -62,10 +55,11 @@ bool FloatingPanel::hasTerminated(const platform::RunningApplication& app) const
 
 bool FloatingPanel::sendEvent(const platform::InputEvent& event) {
     namespace bits = platform::eventFlags;
+    namespace keyCode = platform::keyCode;
     if (event.type != platform::EventType::keyDown) return false;
     const std::uint64_t modifiers =
         event.flags & (bits::shift | bits::control | bits::option | bits::command);
-    if (event.keyCode == kK && modifiers == bits::command) {
+    if (event.keyCode == keyCode::ansiK && modifiers == bits::command) {
         if (onCommandK) onCommandK();
         return true;
     }
@@ -75,17 +69,17 @@ bool FloatingPanel::sendEvent(const platform::InputEvent& event) {
     // Copies: a callback may replace itself while it runs.
     std::function<void()> callback;
     switch (event.keyCode) {
-        case kReturn:
-        case kKeypadEnter:
+        case keyCode::returnKey:
+        case keyCode::keypadEnter:
             callback = onEnter;
             break;
-        case kDownArrow:
+        case keyCode::downArrow:
             callback = onArrowDown;
             break;
-        case kUpArrow:
+        case keyCode::upArrow:
             callback = onArrowUp;
             break;
-        case kEscape:
+        case keyCode::escape:
             hide(true);
             return true;
         default:

@@ -9,15 +9,6 @@ bool didLogTrust = false;
 // Attempt n + 1 runs (n + 1) × this many seconds after attempt n: 0.5 s over the five attempts.
 constexpr double kAttemptStep = 0.05;
 
-std::optional<platform::AXElement> readElement(const platform::AXElement& element, std::string_view attribute,
-                                               platform::Accessibility& accessibility) {
-    platform::AXValue value;
-    if (accessibility.copyAttribute(element, attribute, value) != platform::AXError::success)
-        return std::nullopt;
-    if (const auto* found = std::get_if<platform::AXElement>(&value)) return *found;
-    return std::nullopt;
-}
-
 }  // namespace
 
 void resetFlagsForTesting() {
@@ -28,31 +19,19 @@ void resetFlagsForTesting() {
 std::optional<platform::Point> centerPoint(const std::optional<platform::AXElement>& element,
                                            platform::Accessibility& accessibility) {
     if (!element) return std::nullopt;
-    platform::AXValue position;
-    platform::AXValue size;
-    if (accessibility.copyAttribute(*element, platform::ax::position, position) !=
-            platform::AXError::success ||
-        accessibility.copyAttribute(*element, platform::ax::size, size) != platform::AXError::success) {
-        return std::nullopt;
-    }
-    const auto* origin = std::get_if<platform::Point>(&position);
-    const auto* extent = std::get_if<platform::Size>(&size);
-    if (origin == nullptr || extent == nullptr || !(extent->width > 1) || !(extent->height > 1))
-        return std::nullopt;
-    return platform::Point{origin->x + extent->width * 0.5, origin->y + extent->height * 0.5};
+    const auto frame = accessibility.frame(*element);
+    if (!frame || !(frame.value().width > 1) || !(frame.value().height > 1)) return std::nullopt;
+    const platform::Rect& r = frame.value();
+    return platform::Point{r.x + r.width * 0.5, r.y + r.height * 0.5};
 }
 
 Snapshot capture(int pid, Context& context) {
     platform::Accessibility& accessibility = context.accessibility;
     if (!accessibility.isProcessTrusted(false)) return {};
-    const platform::AXElement app = accessibility.applicationElement(pid);
     Snapshot snapshot;
-    snapshot.window = readElement(app, platform::ax::focusedWindow, accessibility);
-    snapshot.element = readElement(app, platform::ax::focusedUIElement, accessibility);
-    if (!snapshot.element) {
-        snapshot.element =
-            readElement(accessibility.systemWideElement(), platform::ax::focusedUIElement, accessibility);
-    }
+    snapshot.window = accessibility.focusedWindow(pid).get();
+    snapshot.element = accessibility.focusedElement(pid).get();
+    if (!snapshot.element) snapshot.element = accessibility.systemFocusedElement().get();
     // Only a focused control gives a point. Without one, activating and raising the window lets the
     // application put its own focus back, where a click at the window's centre could press a button.
     snapshot.clickPoint = centerPoint(snapshot.element, accessibility);
@@ -85,16 +64,17 @@ void restore(const platform::RunningApplication& app, const Snapshot& snapshot, 
     platform::Accessibility& accessibility = context.accessibility;
     if (!accessibility.isProcessTrusted(false)) return;
 
-    const platform::AXElement application = accessibility.applicationElement(pid);
-    accessibility.setAttribute(application, platform::ax::frontmost, true);
+    // Each step is best effort: an application that refuses one still gets the others, and the
+    // following attempts try again.
+    (void)accessibility.bringToFront(pid);
     if (snapshot.window) {
-        accessibility.performAction(*snapshot.window, platform::ax::raise);
-        accessibility.setAttribute(application, platform::ax::focusedWindow, *snapshot.window);
-        accessibility.setAttribute(application, platform::ax::mainWindow, *snapshot.window);
+        (void)accessibility.raise(*snapshot.window);
+        (void)accessibility.setFocusedWindow(pid, *snapshot.window);
+        (void)accessibility.setMainWindow(pid, *snapshot.window);
     }
     if (snapshot.element) {
-        accessibility.setAttribute(application, platform::ax::focusedUIElement, *snapshot.element);
-        accessibility.setAttribute(*snapshot.element, platform::ax::focused, true);
+        (void)accessibility.setFocusedElement(pid, *snapshot.element);
+        (void)accessibility.focus(*snapshot.element);
     }
 
     if (allowClick && (attempt == 1 || attempt == 3)) {

@@ -3,14 +3,6 @@
 #include "base/Text.h"
 
 namespace quenlit {
-namespace {
-
-constexpr int kReturn = 36;
-constexpr int kKeypadEnter = 76;
-constexpr int kDownArrow = 125;
-constexpr int kUpArrow = 126;
-
-}  // namespace
 
 SearchField::SearchField(NotificationCenter& notifications, Description description)
     : notifications_(notifications), description_(std::move(description)) {}
@@ -37,32 +29,31 @@ void SearchField::submit() {
     if (onSubmit) onSubmit();
 }
 
-bool SearchField::doCommand(std::string_view selector) {
-    if (selector == "insertNewline:") {
-        submit();
-        return true;
+void SearchField::doCommand(Command command) {
+    switch (command) {
+        case Command::insertNewline:
+            submit();
+            return;
+        case Command::moveUp:
+            notifications_.post(Notification::arrowUpPressed);
+            return;
+        case Command::moveDown:
+            notifications_.post(Notification::arrowDownPressed);
+            return;
     }
-    if (selector == "moveUp:") {
-        notifications_.post(Notification::arrowUpPressed);
-        return true;
-    }
-    if (selector == "moveDown:") {
-        notifications_.post(Notification::arrowDownPressed);
-        return true;
-    }
-    return false;
 }
 
 bool SearchField::keyDown(int keyCode) {
+    namespace key = platform::keyCode;
     switch (keyCode) {
-        case kReturn:
-        case kKeypadEnter:
+        case key::returnKey:
+        case key::keypadEnter:
             submit();
             return true;
-        case kDownArrow:
+        case key::downArrow:
             notifications_.post(Notification::arrowDownPressed);
             return true;
-        case kUpArrow:
+        case key::upArrow:
             notifications_.post(Notification::arrowUpPressed);
             return true;
         default:
@@ -81,20 +72,6 @@ std::optional<SearchField::EditingAction> SearchField::performKeyEquivalent(
     if (key == "v") return EditingAction::paste;
     if (key == "a") return EditingAction::selectAll;
     return std::nullopt;
-}
-
-std::string_view SearchField::actionName(EditingAction action) {
-    switch (action) {
-        case EditingAction::copy:
-            return "copy:";
-        case EditingAction::cut:
-            return "cut:";
-        case EditingAction::paste:
-            return "paste:";
-        case EditingAction::selectAll:
-            return "selectAll:";
-    }
-    return {};
 }
 
 }  // namespace quenlit

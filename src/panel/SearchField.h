@@ -53,9 +53,11 @@ class SearchField {
     std::optional<std::string> syncText(std::string_view fieldText) const;
     // The user changed the field's text.
     void textDidChange(const std::string& fieldText);
-    // The field editor's command selectors ("insertNewline:", "moveUp:", "moveDown:"); returns
-    // true when the command was handled here, false for standard editing behaviour.
-    bool doCommand(std::string_view selector);
+    // The field editor's commands the field takes over from standard editing: a new line submits,
+    // moving up or down posts the arrow notification. Every other editing command keeps the
+    // toolkit's behaviour and never reaches the field.
+    enum class Command { insertNewline, moveUp, moveDown };
+    void doCommand(Command command);
     // A key-down the field receives itself; returns true when it consumed the key (Return and
     // keypad Enter submit, the Up and Down arrows post their notifications).
     bool keyDown(int keyCode);
@@ -67,8 +69,6 @@ class SearchField {
     // gets the toolkit's standard handling.
     static std::optional<EditingAction> performKeyEquivalent(platform::EventType type, std::uint64_t flags,
                                                              std::string_view charactersIgnoringModifiers);
-    // "copy:", "cut:", "paste:", "selectAll:".
-    static std::string_view actionName(EditingAction action);
 
   private:
     void submit();

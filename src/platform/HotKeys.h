@@ -1,7 +1,7 @@
 #pragma once
 
 // System-wide hotkeys: a key with modifiers that reaches this program whatever application is in
-// front. Keys are the virtual key codes of KeyboardEvents (space = 49, escape = 53); modifiers
+// front. Keys are the virtual key codes of KeyboardEvents (platform::keyCode); modifiers
 // are the bits below, where "command" is the desktop's own shortcut modifier (Super on Linux).
 //
 // Main thread only. The desktop backend keeps a registration working across keyboard layout

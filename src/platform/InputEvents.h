@@ -1,9 +1,9 @@
 #pragma once
 
 // Keyboard and mouse events of the whole desktop: taps that see them (and may swallow key
-// presses), and synthesised events. Events carry the virtual key codes of an ANSI keyboard
-// (a = 0, v = 9, k = 40, space = 49, delete = 51, escape = 53, return = 36, arrows 123-126) and the
-// modifier flag bits below; the desktop backend translates its own key codes and states to them.
+// presses), and synthesised events. Events carry the virtual key codes of an ANSI keyboard (the
+// ones the core names are below) and the modifier flag bits below; the desktop backend translates
+// its own key codes and states to them.
 
 #include "platform/Geometry.h"
 
@@ -15,6 +15,28 @@
 #include <variant>
 
 namespace quenlit::platform {
+
+// Virtual key codes: positions on an ANSI keyboard, the same whatever the layout.
+namespace keyCode {
+inline constexpr int ansiA = 0;
+inline constexpr int ansiV = 9;
+inline constexpr int returnKey = 36;
+inline constexpr int ansiK = 40;
+inline constexpr int space = 49;
+inline constexpr int deleteBackward = 51;  // the key marked Backspace on PC keyboards
+inline constexpr int escape = 53;
+inline constexpr int tab = 48;
+inline constexpr int keypadEnter = 76;
+inline constexpr int home = 115;
+inline constexpr int pageUp = 116;
+inline constexpr int forwardDelete = 117;
+inline constexpr int end = 119;
+inline constexpr int pageDown = 121;
+inline constexpr int leftArrow = 123;
+inline constexpr int rightArrow = 124;
+inline constexpr int downArrow = 125;
+inline constexpr int upArrow = 126;
+}  // namespace keyCode
 
 namespace eventFlags {
 inline constexpr std::uint64_t leftControlDevice = 0x1;

@@ -18,7 +18,7 @@ namespace {
 using platform::EventType;
 namespace flags = platform::eventFlags;
 
-constexpr int kK = 40;
+constexpr int kK = platform::keyCode::ansiK;
 constexpr int kJ = 38;
 constexpr std::uint64_t kLeftControl = flags::control | flags::leftControlDevice;
 constexpr std::uint64_t kRightControl = flags::control | flags::rightControlDevice;

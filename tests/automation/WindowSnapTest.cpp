@@ -141,10 +141,7 @@ class WindowSnapTest : public ::testing::Test {
         return out;
     }
     std::optional<platform::RunningApplication> notes() const { return workspace.running.front(); }
-    AXElement appElement() { return accessibility.applicationElement(kPid); }
-    void setFocusedWindow(const AXElement& window) {
-        accessibility.node(appElement()).attributes["AXFocusedWindow"] = window;
-    }
+    void setFocusedWindow(const AXElement& window) { accessibility.application(kPid).focusedWindow = window; }
     void apply(Command command) { WindowSnap::apply(command, notes(), context); }
 
     fake::FakeAccessibility accessibility;
@@ -166,11 +163,11 @@ TEST_F(WindowSnapTest, ResizingCommandWritesSizePositionSizeThenRaisesAndActivat
     EXPECT_EQ(accessibility.log(), (std::vector<std::string>{
                                        "timeout 1.0 on app 10",
                                        "timeout 1.0 on window 1",
-                                       "set AXSize (720.0, 805.0) on window 1",
-                                       "set AXPosition (0.0, 25.0) on window 1",
-                                       "set AXSize (720.0, 805.0) on window 1",
-                                       "AXRaise on window 1",
-                                       "set AXFrontmost true on app 10",
+                                       "setSize (720.0, 805.0) on window 1",
+                                       "setPosition (0.0, 25.0) on window 1",
+                                       "setSize (720.0, 805.0) on window 1",
+                                       "raise on window 1",
+                                       "bringToFront on app 10",
                                    }));
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 10 allWindows=false"});
 }
@@ -186,15 +183,15 @@ TEST_F(WindowSnapTest, MoveCommandWritesOnlyThePositionEvenWhenSizeIsSettable) {
     EXPECT_EQ(accessibility.log(), (std::vector<std::string>{
                                        "timeout 1.0 on app 10",
                                        "timeout 1.0 on window 1",
-                                       "set AXPosition (1040.0, 100.0) on window 1",
-                                       "AXRaise on window 1",
-                                       "set AXFrontmost true on app 10",
+                                       "setPosition (1040.0, 100.0) on window 1",
+                                       "raise on window 1",
+                                       "bringToFront on app 10",
                                    }));
 }
 
 TEST_F(WindowSnapTest, FixedSizeWindowIsOnlyMovedAndStillReportsAResizingCommand) {
     const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 400, 300});
-    accessibility.node(window).settable.erase("AXSize");
+    accessibility.element(window).resizable = false;
     setFocusedWindow(window);
 
     apply(Command::maximize);
@@ -203,15 +200,14 @@ TEST_F(WindowSnapTest, FixedSizeWindowIsOnlyMovedAndStillReportsAResizingCommand
               std::vector<std::string>{"windowSnap: maximize app=Notes target=(0.0, 25.0, 1440.0, 805.0) "
                                        "canResize=false resizes=true"});
     const auto writes = accessibility.log();
-    EXPECT_EQ(
-        std::count_if(writes.begin(), writes.end(), [](auto& w) { return w.starts_with("set AXSize"); }), 0);
-    EXPECT_NE(std::find(writes.begin(), writes.end(), "set AXPosition (0.0, 25.0) on window 1"),
-              writes.end());
+    EXPECT_EQ(std::count_if(writes.begin(), writes.end(), [](auto& w) { return w.starts_with("setSize"); }),
+              0);
+    EXPECT_NE(std::find(writes.begin(), writes.end(), "setPosition (0.0, 25.0) on window 1"), writes.end());
 }
 
 TEST_F(WindowSnapTest, FullScreenWindowLeavesFullScreenAndIsSnappedAtOnce) {
     const AXElement window = accessibility.addWindow(kPid, 1, {0, 0, 1440, 900});
-    accessibility.node(window).attributes["AXFullScreen"] = true;
+    accessibility.element(window).fullScreen = true;
     setFocusedWindow(window);
 
     apply(Command::right);
@@ -224,12 +220,12 @@ TEST_F(WindowSnapTest, FullScreenWindowLeavesFullScreenAndIsSnappedAtOnce) {
         }));
     const auto writes = accessibility.log();
     ASSERT_GE(writes.size(), 4u);
-    EXPECT_EQ(writes[2], "set AXFullScreen false on window 1");
-    EXPECT_EQ(writes[3], "set AXSize (720.0, 805.0) on window 1");
+    EXPECT_EQ(writes[2], "leaveFullScreen on window 1");
+    EXPECT_EQ(writes[3], "setSize (720.0, 805.0) on window 1");
 }
 
 TEST_F(WindowSnapTest, EnhancedInterfaceIsSwitchedOffForTheWritesAndBackOnAfterwards) {
-    accessibility.node(appElement()).attributes["AXEnhancedUserInterface"] = true;
+    accessibility.application(kPid).enhancedUserInterface = true;
     setFocusedWindow(accessibility.addWindow(kPid, 1, {100, 100, 400, 300}));
 
     apply(Command::moveToLeft);
@@ -237,18 +233,18 @@ TEST_F(WindowSnapTest, EnhancedInterfaceIsSwitchedOffForTheWritesAndBackOnAfterw
     EXPECT_EQ(accessibility.log(), (std::vector<std::string>{
                                        "timeout 1.0 on app 10",
                                        "timeout 1.0 on window 1",
-                                       "set AXEnhancedUserInterface false on app 10",
-                                       "set AXPosition (0.0, 100.0) on window 1",
-                                       "AXRaise on window 1",
-                                       "set AXFrontmost true on app 10",
-                                       "set AXEnhancedUserInterface true on app 10",
+                                       "setEnhancedUserInterface false on app 10",
+                                       "setPosition (0.0, 100.0) on window 1",
+                                       "raise on window 1",
+                                       "bringToFront on app 10",
+                                       "setEnhancedUserInterface true on app 10",
                                    }));
 }
 
 TEST_F(WindowSnapTest, EnhancedInterfaceIsRestoredAfterAFailedWriteAndTheWindowIsLeftAlone) {
-    accessibility.node(appElement()).attributes["AXEnhancedUserInterface"] = true;
+    accessibility.application(kPid).enhancedUserInterface = true;
     const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 400, 300});
-    accessibility.node(window).writeErrors["AXPosition"] = platform::AXError::cannotComplete;
+    accessibility.element(window).positionError = platform::AccessibilityError::cannotComplete;
     setFocusedWindow(window);
 
     apply(Command::top);
@@ -258,10 +254,10 @@ TEST_F(WindowSnapTest, EnhancedInterfaceIsRestoredAfterAFailedWriteAndTheWindowI
     EXPECT_EQ(accessibility.log(), (std::vector<std::string>{
                                        "timeout 1.0 on app 10",
                                        "timeout 1.0 on window 1",
-                                       "set AXEnhancedUserInterface false on app 10",
-                                       "set AXSize (1440.0, 402.0) on window 1",
-                                       "set AXPosition (0.0, 25.0) on window 1",
-                                       "set AXEnhancedUserInterface true on app 10",
+                                       "setEnhancedUserInterface false on app 10",
+                                       "setSize (1440.0, 402.0) on window 1",
+                                       "setPosition (0.0, 25.0) on window 1",
+                                       "setEnhancedUserInterface true on app 10",
                                    }));
     EXPECT_TRUE(workspace.calls().empty());
 }
@@ -269,7 +265,7 @@ TEST_F(WindowSnapTest, EnhancedInterfaceIsRestoredAfterAFailedWriteAndTheWindowI
 TEST_F(WindowSnapTest, WithVoiceOverTheEnhancedInterfaceIsNeverReadOrWritten) {
     workspace.voiceOver = true;
     accessibility.recordReads = true;
-    accessibility.node(appElement()).attributes["AXEnhancedUserInterface"] = true;
+    accessibility.application(kPid).enhancedUserInterface = true;
     setFocusedWindow(accessibility.addWindow(kPid, 1, {100, 100, 400, 300}));
 
     apply(Command::maximize);
@@ -277,9 +273,9 @@ TEST_F(WindowSnapTest, WithVoiceOverTheEnhancedInterfaceIsNeverReadOrWritten) {
     ASSERT_EQ(logged().size(), 1u);
     EXPECT_TRUE(logged()[0].starts_with("windowSnap: maximize app=Notes"));
     for (const auto& call : accessibility.log())
-        EXPECT_EQ(call.find("AXEnhancedUserInterface"), std::string::npos);
+        EXPECT_EQ(call.find("EnhancedUserInterface"), std::string::npos);
     for (const auto& read : accessibility.reads())
-        EXPECT_EQ(read.find("AXEnhancedUserInterface"), std::string::npos);
+        EXPECT_EQ(read.find("enhancedUserInterface"), std::string::npos);
     EXPECT_FALSE(accessibility.reads().empty());
 }
 
@@ -288,51 +284,51 @@ TEST_F(WindowSnapTest, WithVoiceOverTheEnhancedInterfaceIsNeverReadOrWritten) {
 
 TEST_F(WindowSnapTest, MinimisedFocusedWindowGivesWayToTheMainWindow) {
     const AXElement focused = accessibility.addWindow(kPid, 1, {0, 0, 400, 300});
-    accessibility.node(focused).attributes["AXMinimized"] = true;
+    accessibility.element(focused).minimised = true;
     const AXElement main = accessibility.addWindow(kPid, 2, {0, 0, 400, 300});
     setFocusedWindow(focused);
-    accessibility.node(appElement()).attributes["AXMainWindow"] = main;
+    accessibility.application(kPid).mainWindow = main;
 
-    EXPECT_EQ(WindowSnap::targetWindow(appElement(), accessibility), main);
+    EXPECT_EQ(WindowSnap::targetWindow(kPid, accessibility), main);
 }
 
 TEST_F(WindowSnapTest, WithoutUsableFocusedOrMainWindowTheFirstEligibleListedWindowIsTaken) {
     const AXElement minimised = accessibility.addWindow(kPid, 1, {0, 0, 400, 300});
-    accessibility.node(minimised).attributes["AXMinimized"] = true;
+    accessibility.element(minimised).minimised = true;
     accessibility.addWindow(kPid, 2, {0, 0, 1, 1});
     const AXElement sheet = accessibility.addWindow(kPid, 3, {0, 0, 400, 300});
-    accessibility.node(sheet).attributes["AXRole"] = std::string("AXSheet");
-    const AXElement oddMinimised = accessibility.addWindow(kPid, 4, {0, 0, 400, 300});
-    accessibility.node(oddMinimised).attributes["AXMinimized"] = std::string("yes");
+    accessibility.element(sheet).role = platform::AXRole::other;
+    const AXElement unknownMinimised = accessibility.addWindow(kPid, 4, {0, 0, 400, 300});
+    accessibility.element(unknownMinimised).minimised = platform::AccessibilityError::cannotComplete;
     accessibility.addWindow(kPid, 5, {0, 0, 400, 300});
     setFocusedWindow(minimised);
-    accessibility.node(appElement()).attributes["AXMainWindow"] = std::string("not an element");
+    accessibility.application(kPid).mainWindow = platform::AccessibilityError::noValue;
 
-    // A minimised flag that is not a boolean does not count as minimised.
-    EXPECT_EQ(WindowSnap::targetWindow(appElement(), accessibility), oddMinimised);
+    // A minimised state that cannot be read does not count as minimised.
+    EXPECT_EQ(WindowSnap::targetWindow(kPid, accessibility), unknownMinimised);
 }
 
 TEST_F(WindowSnapTest, OneByOneWindowIsNeverEligible) {
     const AXElement tiny = accessibility.addWindow(kPid, 1, {0, 0, 1, 1});
     setFocusedWindow(tiny);
     EXPECT_FALSE(WindowSnap::isEligible(tiny, accessibility));
-    EXPECT_EQ(WindowSnap::targetWindow(appElement(), accessibility), std::nullopt);
+    EXPECT_EQ(WindowSnap::targetWindow(kPid, accessibility), std::nullopt);
 
     apply(Command::left);
     EXPECT_EQ(logged(), std::vector<std::string>{"windowSnap: no eligible window for Notes"});
 }
 
-TEST_F(WindowSnapTest, FrameNeedsBothValuesOfTheRightTypeAndMoreThanOnePoint) {
+TEST_F(WindowSnapTest, FrameMustReadAndBeMoreThanOnePointEachWay) {
     const AXElement window = accessibility.addWindow(kPid, 1, {10, 20, 2, 2});
     EXPECT_EQ(WindowSnap::axFrame(window, accessibility), (Rect{10, 20, 2, 2}));
-    accessibility.node(window).attributes["AXSize"] = platform::Size{400, 1};
+    accessibility.element(window).frame = Rect{10, 20, 400, 1};
     EXPECT_EQ(WindowSnap::axFrame(window, accessibility), std::nullopt);
-    accessibility.node(window).attributes["AXSize"] = platform::Size{400, 300};
-    accessibility.node(window).attributes["AXPosition"] = platform::Size{10, 20};
+    accessibility.element(window).frame = Rect{10, 20, 1, 300};
     EXPECT_EQ(WindowSnap::axFrame(window, accessibility), std::nullopt);
-    accessibility.node(window).attributes["AXPosition"] = platform::Point{10, 20};
-    accessibility.node(window).readErrors["AXSize"] = platform::AXError::cannotComplete;
+    accessibility.element(window).frame = platform::AccessibilityError::cannotComplete;
     EXPECT_EQ(WindowSnap::axFrame(window, accessibility), std::nullopt);
+    EXPECT_EQ(WindowSnap::axFrame(fake::FakeAccessibility::windowElement(kPid, 99), accessibility),
+              std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -414,7 +410,7 @@ TEST_P(WindowSnapFailures, EndWithOneLine) {
     EXPECT_EQ(logged(), GetParam().expected) << GetParam().name;
     const auto calls = accessibility.log();
     const bool touched =
-        std::any_of(calls.begin(), calls.end(), [](auto& c) { return c.find("AXPosition") != c.npos; });
+        std::any_of(calls.begin(), calls.end(), [](auto& c) { return c.starts_with("setPosition"); });
     EXPECT_FALSE(touched) << GetParam().name;
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "timeout 1.0 on window 1") == 1,
               GetParam().reachesWindow)
@@ -465,20 +461,19 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"no eligible window, nameless application",
                     [](WindowSnapTest& fixture, auto& app) {
                         app->localizedName.reset();
-                        fixture.accessibility.node(fake::FakeAccessibility::windowElement(kPid, 1))
-                            .attributes["AXRole"] = std::string("AXDialog");
+                        fixture.accessibility.element(fake::FakeAccessibility::windowElement(kPid, 1)).role =
+                            platform::AXRole::other;
                     },
                     {"windowSnap: no eligible window for ?"},
                     false},
         FailureCase{"frame gone after leaving full screen",
                     [](WindowSnapTest& fixture, auto&) {
                         const AXElement window = fake::FakeAccessibility::windowElement(kPid, 1);
-                        fixture.accessibility.node(window).attributes["AXFullScreen"] = true;
-                        fixture.accessibility.onWrite = [&fixture, window](const AXElement& e,
-                                                                           std::string_view attribute) {
-                            if (e == window && attribute == "AXFullScreen") {
-                                fixture.accessibility.node(window).readErrors["AXSize"] =
-                                    platform::AXError::cannotComplete;
+                        fixture.accessibility.element(window).fullScreen = true;
+                        fixture.accessibility.onChange = [&fixture, window](const std::string& change) {
+                            if (change == "leaveFullScreen on window 1") {
+                                fixture.accessibility.element(window).frame =
+                                    platform::AccessibilityError::cannotComplete;
                             }
                         };
                     },

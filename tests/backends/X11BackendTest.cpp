@@ -36,9 +36,8 @@ namespace quenlit::x11 {
 namespace {
 
 using namespace std::chrono_literals;
+using platform::AccessibilityError;
 using platform::AXElement;
-using platform::AXError;
-using platform::AXValue;
 using quenlit::testing::TempDir;
 using quenlit::testing::writeFile;
 
@@ -441,41 +440,39 @@ TEST_F(X11BackendTest, WindowsOfAnApplicationAndItsFocusedWindow) {
     auto a = start({"--title", "A"});
     X11Accessibility ax(*x);
     EXPECT_TRUE(ax.isProcessTrusted(false));
-    const AXElement app = ax.applicationElement(a->pid());
     const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
 
-    AXValue value;
-    ASSERT_EQ(ax.copyAttribute(app, platform::ax::windows, value), AXError::success);
-    EXPECT_EQ(std::get<std::vector<AXElement>>(value), std::vector<AXElement>{window});
-    ASSERT_EQ(ax.copyAttribute(app, platform::ax::focusedWindow, value), AXError::success);
-    EXPECT_EQ(std::get<AXElement>(value), window);
-    ASSERT_EQ(ax.copyAttribute(app, platform::ax::mainWindow, value), AXError::success);
-    EXPECT_EQ(std::get<AXElement>(value), window);
-    ASSERT_EQ(ax.copyAttribute(window, platform::ax::role, value), AXError::success);
-    EXPECT_EQ(std::get<std::string>(value), "AXWindow");
+    const auto windows = ax.windows(a->pid());
+    ASSERT_TRUE(windows.ok());
+    EXPECT_EQ(windows.value(), std::vector<AXElement>{window});
+    EXPECT_EQ(ax.focusedWindow(a->pid()).get(), window);
+    EXPECT_EQ(ax.mainWindow(a->pid()).get(), window);
+    EXPECT_EQ(ax.role(window).get(), platform::AXRole::window);
 
-    EXPECT_EQ(ax.copyAttribute(ax.applicationElement(999999), platform::ax::windows, value),
-              AXError::invalidUIElement);
-    EXPECT_EQ(ax.copyAttribute({AXElement::Kind::window, 1, 0x7fffff}, platform::ax::position, value),
-              AXError::invalidUIElement);
+    const auto none = ax.windows(999999);
+    ASSERT_FALSE(none.ok());
+    EXPECT_EQ(none.error(), AccessibilityError::invalidUIElement);
+    const auto gone = ax.frame({AXElement::Kind::window, 1, 0x7fffff});
+    ASSERT_FALSE(gone.ok());
+    EXPECT_EQ(gone.error(), AccessibilityError::invalidUIElement);
 }
 
-TEST_F(X11BackendTest, AttributesX11DoesNotHave) {
+TEST_F(X11BackendTest, WhatX11DoesNotHave) {
     auto a = start({});
     X11Accessibility ax(*x);
-    const AXElement app = ax.applicationElement(a->pid());
     const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
-    AXValue value;
-    EXPECT_EQ(ax.copyAttribute(app, platform::ax::enhancedUserInterface, value),
-              AXError::attributeUnsupported);
-    EXPECT_EQ(ax.copyAttribute(app, platform::ax::focusedUIElement, value), AXError::noValue);
-    EXPECT_EQ(ax.copyAttribute(ax.systemWideElement(), platform::ax::focusedUIElement, value),
-              AXError::noValue);
-    EXPECT_EQ(ax.copyAttribute(window, platform::ax::focused, value), AXError::attributeUnsupported);
-    EXPECT_EQ(ax.setAttribute(app, platform::ax::enhancedUserInterface, false),
-              AXError::attributeUnsupported);
-    EXPECT_EQ(ax.setAttribute(window, platform::ax::focused, true), AXError::attributeUnsupported);
-    EXPECT_EQ(ax.performAction(window, "AXPress"), AXError::actionUnsupported);
+    const auto failure = [](const auto& result) {
+        return result.ok() ? std::nullopt : std::optional(result.error());
+    };
+    EXPECT_EQ(failure(ax.isEnhancedUserInterface(a->pid())), AccessibilityError::attributeUnsupported);
+    EXPECT_EQ(failure(ax.focusedElement(a->pid())), AccessibilityError::noValue);
+    EXPECT_EQ(failure(ax.systemFocusedElement()), AccessibilityError::noValue);
+    EXPECT_EQ(failure(ax.setEnhancedUserInterface(a->pid(), false)),
+              AccessibilityError::attributeUnsupported);
+    EXPECT_EQ(failure(ax.setFocusedElement(a->pid(), window)), AccessibilityError::attributeUnsupported);
+    EXPECT_EQ(failure(ax.focus(window)), AccessibilityError::attributeUnsupported);
+    EXPECT_EQ(failure(ax.frame({AXElement::Kind::control, a->pid(), 5})),
+              AccessibilityError::invalidUIElement);
 }
 
 TEST_F(X11BackendTest, FrameIsTheOuterFrameAndWritesAreSeenAtOnce) {
@@ -489,24 +486,20 @@ TEST_F(X11BackendTest, FrameIsTheOuterFrameAndWritesAreSeenAtOnce) {
     const int top = static_cast<int>(before.extents[2]), bottom = static_cast<int>(before.extents[3]);
     ASSERT_GT(top, 0) << "openbox draws a title bar";
 
-    AXValue value;
-    ASSERT_EQ(ax.copyAttribute(window, platform::ax::position, value), AXError::success);
-    EXPECT_EQ(std::get<platform::Point>(value),
-              (platform::Point{double(before.x - left), double(before.y - top)}));
-    ASSERT_EQ(ax.copyAttribute(window, platform::ax::size, value), AXError::success);
-    EXPECT_EQ(std::get<platform::Size>(value), (platform::Size{400.0 + left + right, 300.0 + top + bottom}));
+    EXPECT_EQ(ax.frame(window).get(), (platform::Rect{double(before.x - left), double(before.y - top),
+                                                      400.0 + left + right, 300.0 + top + bottom}));
 
-    ASSERT_EQ(ax.setAttribute(window, platform::ax::position, platform::Point{100, 120}), AXError::success);
-    ASSERT_EQ(ax.copyAttribute(window, platform::ax::position, value), AXError::success);
-    EXPECT_EQ(std::get<platform::Point>(value), (platform::Point{100, 120}));
+    ASSERT_TRUE(ax.setPosition(window, platform::Point{100, 120}).ok());
+    ASSERT_TRUE(ax.frame(window).ok());
+    EXPECT_EQ(ax.frame(window).value().origin(), (platform::Point{100, 120}));
     Client moved = client(a->window());
     EXPECT_EQ(moved.x, 100 + left);
     EXPECT_EQ(moved.y, 120 + top);
     EXPECT_EQ(moved.width, 400);
 
-    ASSERT_EQ(ax.setAttribute(window, platform::ax::size, platform::Size{500, 350}), AXError::success);
-    ASSERT_EQ(ax.copyAttribute(window, platform::ax::size, value), AXError::success);
-    EXPECT_EQ(std::get<platform::Size>(value), (platform::Size{500, 350}));
+    ASSERT_TRUE(ax.setSize(window, platform::Size{500, 350}).ok());
+    ASSERT_TRUE(ax.frame(window).ok());
+    EXPECT_EQ(ax.frame(window).value().size(), (platform::Size{500, 350}));
     Client resized = client(a->window());
     EXPECT_EQ(resized.width, 500 - left - right);
     EXPECT_EQ(resized.height, 350 - top - bottom);
@@ -526,19 +519,16 @@ TEST_F(X11BackendTest, WithoutMoveResizeRequestsTheWindowIsConfigured) {
     x->sync();
     ASSERT_FALSE(x->isSupported("_NET_MOVERESIZE_WINDOW"));
 
-    const AXError moved = ax.setAttribute(window, platform::ax::position, platform::Point{60, 70});
-    const AXError resized = ax.setAttribute(window, platform::ax::size, platform::Size{450, 320});
-    AXValue position, size;
-    ax.copyAttribute(window, platform::ax::position, position);
-    ax.copyAttribute(window, platform::ax::size, size);
+    const bool moved = ax.setPosition(window, platform::Point{60, 70}).ok();
+    const bool resized = ax.setSize(window, platform::Size{450, 320}).ok();
+    const auto frame = ax.frame(window).get();
     xcb_change_property(x->raw(), XCB_PROP_MODE_REPLACE, x->root(), x->atom("_NET_SUPPORTED"), XCB_ATOM_ATOM,
                         32, static_cast<std::uint32_t>(supported.size()), supported.data());
     x->sync();
 
-    EXPECT_EQ(moved, AXError::success);
-    EXPECT_EQ(resized, AXError::success);
-    EXPECT_EQ(std::get<platform::Point>(position), (platform::Point{60, 70}));
-    EXPECT_EQ(std::get<platform::Size>(size), (platform::Size{450, 320}));
+    EXPECT_TRUE(moved);
+    EXPECT_TRUE(resized);
+    EXPECT_EQ(frame, (platform::Rect{60, 70, 450, 320}));
 }
 
 TEST_F(X11BackendTest, AMaximisedWindowIsUnmaximisedBeforeItMoves) {
@@ -548,68 +538,77 @@ TEST_F(X11BackendTest, AMaximisedWindowIsUnmaximisedBeforeItMoves) {
     x->requestState(a->window(), true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
     ASSERT_TRUE(pumpUntil([&] { return x->hasState(a->window(), "_NET_WM_STATE_MAXIMIZED_VERT"); }));
 
-    ASSERT_EQ(ax.setAttribute(window, platform::ax::position, platform::Point{200, 100}), AXError::success);
+    ASSERT_TRUE(ax.setPosition(window, platform::Point{200, 100}).ok());
     EXPECT_FALSE(x->hasState(a->window(), "_NET_WM_STATE_MAXIMIZED_VERT"));
     EXPECT_FALSE(x->hasState(a->window(), "_NET_WM_STATE_MAXIMIZED_HORZ"));
-    AXValue value;
-    ASSERT_EQ(ax.copyAttribute(window, platform::ax::position, value), AXError::success);
-    EXPECT_EQ(std::get<platform::Point>(value), (platform::Point{200, 100}));
+    ASSERT_TRUE(ax.frame(window).ok());
+    EXPECT_EQ(ax.frame(window).value().origin(), (platform::Point{200, 100}));
 }
 
-TEST_F(X11BackendTest, SizeIsNotSettableForAFixedSizeWindow) {
+TEST_F(X11BackendTest, AFixedSizeWindowIsNotResizableAndRefusesASize) {
     auto fixed = start({"--fixed", "--size", "300x200"});
     auto free = start({"--size", "300x200"});
     X11Accessibility ax(*x);
-    bool settable = true;
-    ASSERT_EQ(ax.isAttributeSettable({AXElement::Kind::window, fixed->pid(), fixed->window()},
-                                     platform::ax::size, settable),
-              AXError::success);
-    EXPECT_FALSE(settable);
-    ASSERT_EQ(ax.isAttributeSettable({AXElement::Kind::window, free->pid(), free->window()},
-                                     platform::ax::size, settable),
-              AXError::success);
-    EXPECT_TRUE(settable);
-    ASSERT_EQ(ax.isAttributeSettable({AXElement::Kind::window, fixed->pid(), fixed->window()},
-                                     platform::ax::position, settable),
-              AXError::success);
-    EXPECT_TRUE(settable);
+    const AXElement fixedWindow{AXElement::Kind::window, fixed->pid(), fixed->window()};
+    EXPECT_EQ(ax.isResizable(fixedWindow).get(), false);
+    EXPECT_EQ(ax.isResizable({AXElement::Kind::window, free->pid(), free->window()}).get(), true);
+    const auto refused = ax.setSize(fixedWindow, platform::Size{500, 400});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error(), AccessibilityError::cannotComplete);
+    // It still moves.
+    EXPECT_TRUE(ax.setPosition(fixedWindow, platform::Point{50, 60}).ok());
 }
 
 TEST_F(X11BackendTest, FullScreenAndMinimisedStates) {
     auto a = start({});
     X11Accessibility ax(*x);
     const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
-    AXValue value;
 
     x->requestState(a->window(), true, "_NET_WM_STATE_FULLSCREEN");
     ASSERT_TRUE(pumpUntil([&] { return x->hasState(a->window(), "_NET_WM_STATE_FULLSCREEN"); }));
-    ASSERT_EQ(ax.copyAttribute(window, platform::ax::fullScreen, value), AXError::success);
-    EXPECT_TRUE(std::get<bool>(value));
-    ASSERT_EQ(ax.setAttribute(window, platform::ax::fullScreen, false), AXError::success);
-    ASSERT_EQ(ax.copyAttribute(window, platform::ax::fullScreen, value), AXError::success);
-    EXPECT_FALSE(std::get<bool>(value));
+    EXPECT_EQ(ax.isFullScreen(window).get(), true);
+    ASSERT_TRUE(ax.leaveFullScreen(window).ok());
+    EXPECT_EQ(ax.isFullScreen(window).get(), false);
 
-    ASSERT_EQ(ax.setAttribute(window, platform::ax::minimized, true), AXError::success);
-    ASSERT_EQ(ax.copyAttribute(window, platform::ax::minimized, value), AXError::success);
-    EXPECT_TRUE(std::get<bool>(value));
-    // AXRaise is what brings a minimised window back.
-    ASSERT_EQ(ax.performAction(window, platform::ax::raise), AXError::success);
-    ASSERT_EQ(ax.copyAttribute(window, platform::ax::minimized, value), AXError::success);
-    EXPECT_FALSE(std::get<bool>(value));
+    x->requestIconify(a->window());
+    ASSERT_TRUE(pumpUntil([&] { return x->hasState(a->window(), "_NET_WM_STATE_HIDDEN"); }));
+    EXPECT_EQ(ax.isMinimised(window).get(), true);
+    // Raising is what brings a minimised window back.
+    ASSERT_TRUE(ax.raise(window).ok());
+    EXPECT_EQ(ax.isMinimised(window).get(), false);
     EXPECT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
 }
 
-TEST_F(X11BackendTest, FrontmostActivatesTheApplication) {
+TEST_F(X11BackendTest, BringingToFrontActivatesTheApplication) {
     auto a = start({"--title", "A"});
     auto b = start({"--title", "B"});
     ASSERT_TRUE(makeActive(b->window()));
     X11Accessibility ax(*x);
-    const AXElement app = ax.applicationElement(a->pid());
-    ASSERT_EQ(ax.setAttribute(app, platform::ax::frontmost, true), AXError::success);
+    ASSERT_TRUE(ax.bringToFront(a->pid()).ok());
     ASSERT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
-    AXValue value;
-    ASSERT_EQ(ax.copyAttribute(app, platform::ax::frontmost, value), AXError::success);
-    EXPECT_TRUE(std::get<bool>(value));
+    EXPECT_EQ(ax.focusedWindow(a->pid()).get(), (AXElement{AXElement::Kind::window, a->pid(), a->window()}));
+}
+
+TEST_F(X11BackendTest, SettingTheFocusedOrMainWindowActivatesOnlyAWindowOfThatApplication) {
+    auto a = start({"--title", "A"});
+    auto b = start({"--title", "B"});
+    ASSERT_TRUE(makeActive(b->window()));
+    X11Accessibility ax(*x);
+    const AXElement windowOfA{AXElement::Kind::window, a->pid(), a->window()};
+    const AXElement windowOfB{AXElement::Kind::window, b->pid(), b->window()};
+
+    const auto foreign = ax.setFocusedWindow(a->pid(), windowOfB);
+    ASSERT_FALSE(foreign.ok());
+    EXPECT_EQ(foreign.error(), AccessibilityError::illegalArgument);
+    const auto control = ax.setMainWindow(a->pid(), {AXElement::Kind::control, a->pid(), a->window()});
+    ASSERT_FALSE(control.ok());
+    EXPECT_EQ(control.error(), AccessibilityError::illegalArgument);
+
+    ASSERT_TRUE(ax.setFocusedWindow(a->pid(), windowOfA).ok());
+    EXPECT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
+    ASSERT_TRUE(makeActive(b->window()));
+    ASSERT_TRUE(ax.setMainWindow(a->pid(), windowOfA).ok());
+    EXPECT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
 }
 
 // ---------------------------------------------------------------------------------------------

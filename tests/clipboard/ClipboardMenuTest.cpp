@@ -13,13 +13,14 @@ namespace {
 
 using ::testing::ElementsAre;
 
-constexpr std::uint16_t kReturn = 36;
-constexpr std::uint16_t kKeypadEnter = 76;
-constexpr std::uint16_t kEscape = 53;
-constexpr std::uint16_t kDown = 125;
-constexpr std::uint16_t kUp = 126;
-constexpr std::uint16_t kLetterA = 0;
-constexpr std::uint16_t kDelete = 51;
+// The menu takes key codes as 16-bit values.
+constexpr std::uint16_t kReturn = platform::keyCode::returnKey;
+constexpr std::uint16_t kKeypadEnter = platform::keyCode::keypadEnter;
+constexpr std::uint16_t kEscape = platform::keyCode::escape;
+constexpr std::uint16_t kDown = platform::keyCode::downArrow;
+constexpr std::uint16_t kUp = platform::keyCode::upArrow;
+constexpr std::uint16_t kLetterA = platform::keyCode::ansiA;
+constexpr std::uint16_t kDelete = platform::keyCode::deleteBackward;
 
 ClipboardItem textItem(std::string text) {
     return ClipboardItem::makeText(nameBasedUUID(text), std::move(text), {});

@@ -22,11 +22,11 @@ namespace {
 using ::testing::ElementsAre;
 
 constexpr int kEditorPid = 100;
-constexpr int kK = 40;
-constexpr int kLetterA = 0;
-constexpr int kReturn = 36;
-constexpr int kEscape = 53;
-constexpr int kDown = 125;
+constexpr int kK = platform::keyCode::ansiK;
+constexpr int kLetterA = platform::keyCode::ansiA;
+constexpr int kReturn = platform::keyCode::returnKey;
+constexpr int kEscape = platform::keyCode::escape;
+constexpr int kDown = platform::keyCode::downArrow;
 constexpr std::uint64_t kCommand = platform::eventFlags::command;
 constexpr std::uint64_t kShift = platform::eventFlags::shift;
 

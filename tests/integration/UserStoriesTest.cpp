@@ -30,7 +30,9 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-constexpr int kReturn = 36, kEscape = 53, kDown = 125, kK = 40, kSpace = 49;
+namespace key = platform::keyCode;
+constexpr int kReturn = key::returnKey, kEscape = key::escape, kDown = key::downArrow, kK = key::ansiK,
+              kSpace = key::space;
 constexpr std::uint64_t kCommandFlag = platform::eventFlags::command;
 constexpr std::uint32_t kCommandHotKey = platform::hotKeyModifiers::command;
 
@@ -171,9 +173,8 @@ TEST_F(UserStoriesTest, LeftHalfSnapsThePreviouslyActiveApplication) {
     EXPECT_THAT(logged(),
                 Contains("windowSnap: left app=Terminal target=(0.0, 25.0, 720.0, 875.0) canResize=true "
                          "resizes=true"));
-    auto& window = accessibility.node(fake::FakeAccessibility::windowElement(101, 7));
-    EXPECT_EQ(std::get<platform::Point>(window.attributes["AXPosition"]), (platform::Point{0, 25}));
-    EXPECT_EQ(std::get<platform::Size>(window.attributes["AXSize"]), (platform::Size{720, 875}));
+    const auto& window = accessibility.element(fake::FakeAccessibility::windowElement(101, 7));
+    EXPECT_EQ(window.frame.get(), (platform::Rect{0, 25, 720, 875}));
 }
 
 TEST_F(UserStoriesTest, ClipboardEntryIsFilteredPastedWithTheMarkerAndCommandVFollows) {

@@ -41,9 +41,9 @@ TEST_F(LaunchTest, HiddenApplicationIsUnhiddenActivatedAndItsMinimisedWindowsRai
         {10, "mail", "/apps/mail.desktop", "Mail", platform::ActivationPolicy::regular, true}};
     accessibility.addWindow(10, 1, {0, 0, 400, 300});
     auto minimised = accessibility.addWindow(10, 2, {0, 0, 400, 300});
-    accessibility.node(minimised).attributes["AXMinimized"] = true;
+    accessibility.element(minimised).minimised = true;
     auto broken = accessibility.addWindow(10, 3, {0, 0, 400, 300});
-    accessibility.node(broken).readErrors["AXMinimized"] = platform::AXError::cannotComplete;
+    accessibility.element(broken).minimised = platform::AccessibilityError::cannotComplete;
 
     EXPECT_TRUE(AppActivator::activateOrLaunch("/apps/mail.desktop", activator).ok());
     EXPECT_EQ(logged(), (std::vector<std::string>{
@@ -53,7 +53,7 @@ TEST_F(LaunchTest, HiddenApplicationIsUnhiddenActivatedAndItsMinimisedWindowsRai
                             "Mail: windows total=3 visible=1 unminimized=1",
                         }));
     EXPECT_EQ(workspace.calls(), (std::vector<std::string>{"unhide 10", "activate 10 allWindows=true"}));
-    EXPECT_EQ(accessibility.log(), std::vector<std::string>{"AXRaise on window 2"});
+    EXPECT_EQ(accessibility.log(), std::vector<std::string>{"raise on window 2"});
 }
 
 TEST_F(LaunchTest, WithoutIdentifierOrInstanceThePathIsOpened) {

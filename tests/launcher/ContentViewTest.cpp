@@ -385,7 +385,7 @@ TEST_F(ContentViewTest, ChoosingWithoutRowsOrBeyondThemDoesNothing) {
     notifications.post(Notification::launchSelectedApp);
     v.setQuery("maps");
     navigation.setSelectedIndex(1);
-    v.searchField().doCommand("insertNewline:");
+    v.searchField().doCommand(SearchField::Command::insertNewline);
     EXPECT_TRUE(workspace.calls().empty());
     EXPECT_EQ(dismisses, 0);
     EXPECT_EQ(v.query(), "maps");

@@ -17,6 +17,7 @@ namespace {
 
 using platform::Seconds;
 namespace flags = platform::eventFlags;
+namespace key = platform::keyCode;
 
 constexpr int kOwnPid = 4242;
 constexpr int kEditorPid = 100;
@@ -148,19 +149,19 @@ struct KeyCase {
 
 TEST_F(FloatingPanelTest, KeyDispatch) {
     const KeyCase cases[] = {
-        {"Up", 126, 0, true, "up"},
-        {"Shift-Up still moves", 126, flags::shift, true, "up"},
-        {"Command-Up is passed on", 126, flags::command, false, ""},
-        {"Option-Down is passed on", 125, flags::option, false, ""},
-        {"Down", 125, 0, true, "down"},
-        {"Return", 36, 0, true, "enter"},
-        {"keypad Enter", 76, 0, true, "enter"},
-        {"Control-Return is passed on", 36, flags::control | flags::leftControlDevice, false, ""},
-        {"Command-K", 40, flags::command, true, "commandK"},
-        {"Command-Shift-K is passed on", 40, flags::command | flags::shift, false, ""},
-        {"Control-K is passed on", 40, flags::control, false, ""},
-        {"plain K reaches the field", 40, 0, false, ""},
-        {"a letter reaches the field", 0, flags::shift, false, ""},
+        {"Up", key::upArrow, 0, true, "up"},
+        {"Shift-Up still moves", key::upArrow, flags::shift, true, "up"},
+        {"Command-Up is passed on", key::upArrow, flags::command, false, ""},
+        {"Option-Down is passed on", key::downArrow, flags::option, false, ""},
+        {"Down", key::downArrow, 0, true, "down"},
+        {"Return", key::returnKey, 0, true, "enter"},
+        {"keypad Enter", key::keypadEnter, 0, true, "enter"},
+        {"Control-Return is passed on", key::returnKey, flags::control | flags::leftControlDevice, false, ""},
+        {"Command-K", key::ansiK, flags::command, true, "commandK"},
+        {"Command-Shift-K is passed on", key::ansiK, flags::command | flags::shift, false, ""},
+        {"Control-K is passed on", key::ansiK, flags::control, false, ""},
+        {"plain K reaches the field", key::ansiK, 0, false, ""},
+        {"a letter reaches the field", key::ansiA, flags::shift, false, ""},
     };
     auto panel = makePanel();
     std::vector<std::string> called;
@@ -178,16 +179,16 @@ TEST_F(FloatingPanelTest, KeyDispatch) {
     }
     platform::InputEvent keyUp;
     keyUp.type = platform::EventType::keyUp;
-    keyUp.keyCode = 126;
+    keyUp.keyCode = key::upArrow;
     EXPECT_FALSE(panel->sendEvent(keyUp));
     EXPECT_TRUE(called.empty());
 }
 
 TEST_F(FloatingPanelTest, UnsetCallbacksStillSwallowTheirKeys) {
     auto panel = makePanel();
-    EXPECT_TRUE(window->pressKey(36));
-    EXPECT_TRUE(window->pressKey(125));
-    EXPECT_TRUE(window->pressKey(40, flags::command));
+    EXPECT_TRUE(window->pressKey(key::returnKey));
+    EXPECT_TRUE(window->pressKey(key::downArrow));
+    EXPECT_TRUE(window->pressKey(key::ansiK, flags::command));
 }
 
 TEST_F(FloatingPanelTest, MenuKeyHasFirstRefusalOnUnmodifiedKeysOnly) {
@@ -195,17 +196,17 @@ TEST_F(FloatingPanelTest, MenuKeyHasFirstRefusalOnUnmodifiedKeysOnly) {
     std::vector<std::uint16_t> offered;
     int downs = 0;
     panel->onArrowDown = [&] { ++downs; };
-    panel->onMenuKey = [&](std::uint16_t key) {
-        offered.push_back(key);
-        return key == 125 || key == 3;
+    panel->onMenuKey = [&](std::uint16_t code) {
+        offered.push_back(code);
+        return code == key::downArrow || code == 3;
     };
-    EXPECT_TRUE(window->pressKey(125));
+    EXPECT_TRUE(window->pressKey(key::downArrow));
     EXPECT_EQ(downs, 0) << "the menu took the Down arrow";
     EXPECT_TRUE(window->pressKey(3));
-    EXPECT_TRUE(window->pressKey(126));  // refused: the Up arrow's own (unset) callback swallows it
-    EXPECT_FALSE(window->pressKey(4));   // refused and not a panel key
+    EXPECT_TRUE(window->pressKey(key::upArrow));  // refused: the Up arrow's own (unset) callback swallows it
+    EXPECT_FALSE(window->pressKey(4));            // refused and not a panel key
     EXPECT_FALSE(window->pressKey(3, flags::command));
-    EXPECT_EQ(offered, (std::vector<std::uint16_t>{125, 3, 126, 4}));
+    EXPECT_EQ(offered, (std::vector<std::uint16_t>{key::downArrow, 3, key::upArrow, 4}));
 }
 
 TEST_F(FloatingPanelTest, NonActivatingShowRemembersTheFrontApplicationAndKeepsItActive) {
@@ -227,7 +228,7 @@ TEST_F(FloatingPanelTest, NonActivatingShowRemembersTheFrontApplicationAndKeepsI
     EXPECT_EQ(lines(), (std::vector<std::string>{"Accessibility trusted=1", "remember: Text Editor pid=100",
                                                  "show: nonactivating key window"}));
 
-    EXPECT_TRUE(window->pressKey(53));
+    EXPECT_TRUE(window->pressKey(key::escape));
     EXPECT_EQ(panel->hides, std::vector<bool>{true});
     EXPECT_FALSE(panel->isVisible());
     scheduler.advance(Seconds(1));
@@ -249,7 +250,7 @@ TEST_F(FloatingPanelTest, FallbackShowActivatesTheProgramAndEscapeGivesTheFocusB
               (std::vector<std::string>{"Accessibility trusted=1", "clipboard remember: Text Editor pid=100",
                                         "clipboard show: fallback NSApp.activate"}));
 
-    EXPECT_TRUE(window->pressKey(53));
+    EXPECT_TRUE(window->pressKey(key::escape));
     EXPECT_FALSE(panel->isVisible());
     EXPECT_FALSE(panel->previouslyActiveApp());
     EXPECT_FALSE(panel->didStealActivation());

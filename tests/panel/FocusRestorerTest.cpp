@@ -39,17 +39,16 @@ class FocusRestorerTest : public ::testing::Test {
             out.push_back(line.substr(log::kPrefix.size()));
         return out;
     }
-    AXElement appElement() { return accessibility.applicationElement(kPid); }
     // A focused window and, inside it, a focused text field 200 × 40 at (150, 700).
     FocusRestorer::Snapshot captureEditorWithField() {
         const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 800, 700});
-        accessibility.node(appElement()).attributes["AXFocusedWindow"] = window;
+        accessibility.application(kPid).focusedWindow = window;
         accessibility.addFocusedControl(kPid, 5, {150, 700, 200, 40});
         return FocusRestorer::capture(kPid, context);
     }
     FocusRestorer::Snapshot captureEditorWithoutField() {
         const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 800, 700});
-        accessibility.node(appElement()).attributes["AXFocusedWindow"] = window;
+        accessibility.application(kPid).focusedWindow = window;
         return FocusRestorer::capture(kPid, context);
     }
     void restore(const FocusRestorer::Snapshot& snapshot, bool allowClick) {
@@ -91,11 +90,9 @@ TEST_F(FocusRestorerTest, CaptureTakesWindowControlAndTheControlsCentre) {
 
 TEST_F(FocusRestorerTest, CaptureFallsBackToTheSystemWideFocusedControl) {
     const AXElement field = fake::FakeAccessibility::controlElement(kPid, 6);
-    accessibility.node(field).attributes["AXPosition"] = Point{10, 10};
-    accessibility.node(field).attributes["AXSize"] = platform::Size{100, 20};
-    accessibility.node(accessibility.systemWideElement()).attributes["AXFocusedUIElement"] = field;
-    accessibility.node(appElement()).readErrors["AXFocusedUIElement"] =
-        platform::AXError::attributeUnsupported;
+    accessibility.element(field).frame = platform::Rect{10, 10, 100, 20};
+    accessibility.systemFocused = field;
+    accessibility.application(kPid).focusedElement = platform::AccessibilityError::attributeUnsupported;
 
     const auto snapshot = FocusRestorer::capture(kPid, context);
     EXPECT_EQ(snapshot.window, std::nullopt);
@@ -112,7 +109,7 @@ TEST_F(FocusRestorerTest, WithoutAFocusedControlThereIsNoClickPointNotEvenTheWin
 
 TEST_F(FocusRestorerTest, ControlWithoutUsableFrameKeepsTheControlButGivesNoPoint) {
     const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 800, 700});
-    accessibility.node(appElement()).attributes["AXFocusedWindow"] = window;
+    accessibility.application(kPid).focusedWindow = window;
     const AXElement thin = accessibility.addFocusedControl(kPid, 5, {150, 700, 1, 40});
 
     const auto snapshot = FocusRestorer::capture(kPid, context);
@@ -137,12 +134,12 @@ TEST_F(FocusRestorerTest, FiveAttemptsOverHalfASecondEachPuttingTheFocusBack) {
     ASSERT_EQ(runs.size(), expected.size());
     for (std::size_t i = 0; i < runs.size(); ++i)
         EXPECT_NEAR(runs[i].first, expected[i], 1e-9) << i;
-    EXPECT_EQ(writesOf("set AXFrontmost true on app 20"), 5);
-    EXPECT_EQ(writesOf("AXRaise on window 1"), 5);
-    EXPECT_EQ(writesOf("set AXFocusedWindow window 1 on app 20"), 5);
-    EXPECT_EQ(writesOf("set AXMainWindow window 1 on app 20"), 5);
-    EXPECT_EQ(writesOf("set AXFocusedUIElement control 5 on app 20"), 5);
-    EXPECT_EQ(writesOf("set AXFocused true on control 5"), 5);
+    EXPECT_EQ(writesOf("bringToFront on app 20"), 5);
+    EXPECT_EQ(writesOf("raise on window 1"), 5);
+    EXPECT_EQ(writesOf("setFocusedWindow window 1 on app 20"), 5);
+    EXPECT_EQ(writesOf("setMainWindow window 1 on app 20"), 5);
+    EXPECT_EQ(writesOf("setFocusedElement control 5 on app 20"), 5);
+    EXPECT_EQ(writesOf("focus on control 5"), 5);
     EXPECT_TRUE(input.posted.empty());
     // Activation belongs to the first attempt alone.
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 20 allWindows=false"});
@@ -176,7 +173,7 @@ TEST_F(FocusRestorerTest, WithoutAFocusedControlItRaisesAndActivatesButNeverClic
     EXPECT_EQ(runs.size(), 4u);
     EXPECT_TRUE(input.posted.empty());
     EXPECT_TRUE(input.sources.empty());
-    EXPECT_EQ(writesOf("AXRaise on window 1"), 5);
+    EXPECT_EQ(writesOf("raise on window 1"), 5);
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 20 allWindows=false"});
 }
 
@@ -184,11 +181,11 @@ TEST_F(FocusRestorerTest, ApplicationThatTerminatesStopsTheRun) {
     const auto snapshot = captureEditorWithField();
     restore(snapshot, true);
     scheduler.advance(platform::Seconds(0.05));
-    EXPECT_EQ(writesOf("set AXFrontmost true on app 20"), 2);
+    EXPECT_EQ(writesOf("bringToFront on app 20"), 2);
 
     workspace.running.front().isTerminated = true;
     scheduler.advance(platform::Seconds(0.1));
-    EXPECT_EQ(writesOf("set AXFrontmost true on app 20"), 2);
+    EXPECT_EQ(writesOf("bringToFront on app 20"), 2);
     EXPECT_EQ(scheduler.pendingMainCount(), 0u);
 }
 

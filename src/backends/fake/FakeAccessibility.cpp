@@ -5,6 +5,9 @@
 namespace quenlit::fake {
 namespace {
 
+using platform::AXElement;
+using platform::AXResult;
+
 std::string number(double v) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.1f", v);
@@ -22,67 +25,54 @@ std::string pairText(double a, double b) {
     return text;
 }
 
+std::string appText(int pid) {
+    return "app " + std::to_string(pid);
+}
+
 }  // namespace
 
-std::string FakeAccessibility::describe(const platform::AXElement& e) {
+std::string FakeAccessibility::describe(const AXElement& e) {
     switch (e.kind) {
-        case platform::AXElement::Kind::systemWide:
-            return "system";
-        case platform::AXElement::Kind::application:
-            return "app " + std::to_string(e.processIdentifier);
-        case platform::AXElement::Kind::window:
+        case AXElement::Kind::window:
             return "window " + std::to_string(e.handle);
-        case platform::AXElement::Kind::control:
+        case AXElement::Kind::control:
             return "control " + std::to_string(e.handle);
     }
     return "?";
 }
 
-std::string FakeAccessibility::describe(const platform::AXValue& value) {
-    struct Visitor {
-        std::string operator()(std::monostate) const { return "none"; }
-        std::string operator()(bool b) const { return b ? "true" : "false"; }
-        std::string operator()(double d) const { return number(d); }
-        std::string operator()(const std::string& s) const { return "\"" + s + "\""; }
-        std::string operator()(const platform::Point& p) const { return pairText(p.x, p.y); }
-        std::string operator()(const platform::Size& s) const { return pairText(s.width, s.height); }
-        std::string operator()(const platform::AXElement& e) const { return describe(e); }
-        std::string operator()(const std::vector<platform::AXElement>& list) const {
-            return std::to_string(list.size()) + " elements";
-        }
-    };
-    return std::visit(Visitor{}, value);
+void FakeAccessibility::noteRead(const std::string& what) {
+    if (recordReads) reads_.push_back("read " + what);
 }
 
-FakeAccessibility::Node& FakeAccessibility::node(const platform::AXElement& element) {
-    return nodes_[keyOf(element)];
+void FakeAccessibility::noteChange(const std::string& change) {
+    log_.push_back(change);
+    if (onChange) onChange(change);
 }
 
-platform::AXElement FakeAccessibility::addWindow(int pid, std::uint64_t window, platform::Rect frame) {
-    platform::AXElement element = windowElement(pid, window);
-    Node& n = node(element);
-    n.attributes[std::string(platform::ax::role)] = std::string(platform::ax::windowRole);
-    n.attributes[std::string(platform::ax::position)] = frame.origin();
-    n.attributes[std::string(platform::ax::size)] = frame.size();
-    n.attributes[std::string(platform::ax::minimized)] = false;
-    n.settable.insert(std::string(platform::ax::position));
-    n.settable.insert(std::string(platform::ax::size));
-    Node& app = node(applicationElement(pid));
-    auto& list = app.attributes[std::string(platform::ax::windows)];
-    if (!std::holds_alternative<std::vector<platform::AXElement>>(list))
-        list = std::vector<platform::AXElement>{};
-    std::get<std::vector<platform::AXElement>>(list).push_back(element);
-    return element;
+FakeAccessibility::Element* FakeAccessibility::find(const AXElement& element) {
+    auto it = elements_.find(keyOf(element));
+    return it == elements_.end() ? nullptr : &it->second;
 }
 
-platform::AXElement FakeAccessibility::addFocusedControl(int pid, std::uint64_t control,
-                                                         platform::Rect frame) {
-    platform::AXElement element = controlElement(pid, control);
-    Node& n = node(element);
-    n.attributes[std::string(platform::ax::position)] = frame.origin();
-    n.attributes[std::string(platform::ax::size)] = frame.size();
-    node(applicationElement(pid)).attributes[std::string(platform::ax::focusedUIElement)] = element;
-    return element;
+AXElement FakeAccessibility::addWindow(int pid, std::uint64_t window, platform::Rect frame) {
+    const AXElement handle = windowElement(pid, window);
+    Element& e = element(handle);
+    e.role = platform::AXRole::window;
+    e.frame = frame;
+    e.resizable = true;
+    Application& app = application(pid);
+    std::vector<AXElement> list = app.windows.get().value_or(std::vector<AXElement>{});
+    list.push_back(handle);
+    app.windows = std::move(list);
+    return handle;
+}
+
+AXElement FakeAccessibility::addFocusedControl(int pid, std::uint64_t control, platform::Rect frame) {
+    const AXElement handle = controlElement(pid, control);
+    element(handle).frame = frame;
+    application(pid).focusedElement = handle;
+    return handle;
 }
 
 bool FakeAccessibility::isProcessTrusted(bool prompt) {
@@ -93,53 +83,155 @@ bool FakeAccessibility::isProcessTrusted(bool prompt) {
     return trusted;
 }
 
-platform::AXElement FakeAccessibility::applicationElement(int processIdentifier) {
-    return {platform::AXElement::Kind::application, processIdentifier, 0};
+// --- Applications ---
+
+AXResult<> FakeAccessibility::setMessagingTimeout(int processIdentifier, double seconds) {
+    log_.push_back("timeout " + number(seconds) + " on " + appText(processIdentifier));
+    return {};
 }
 
-platform::AXError FakeAccessibility::copyAttribute(const platform::AXElement& element,
-                                                   std::string_view attribute, platform::AXValue& value) {
-    if (recordReads) reads_.push_back("read " + std::string(attribute) + " of " + describe(element));
-    auto it = nodes_.find(keyOf(element));
-    if (it == nodes_.end()) return platform::AXError::invalidUIElement;
-    if (auto e = it->second.readErrors.find(attribute); e != it->second.readErrors.end()) return e->second;
-    auto a = it->second.attributes.find(attribute);
-    if (a == it->second.attributes.end()) return platform::AXError::noValue;
-    value = a->second;
-    return platform::AXError::success;
+AXResult<AXElement> FakeAccessibility::focusedWindow(int processIdentifier) {
+    noteRead("focusedWindow of " + appText(processIdentifier));
+    return application(processIdentifier).focusedWindow;
 }
 
-platform::AXError FakeAccessibility::setAttribute(const platform::AXElement& element,
-                                                  std::string_view attribute,
-                                                  const platform::AXValue& value) {
-    log_.push_back("set " + std::string(attribute) + " " + describe(value) + " on " + describe(element));
-    if (onWrite) onWrite(element, attribute);
-    Node& n = node(element);
-    if (auto e = n.writeErrors.find(attribute); e != n.writeErrors.end()) return e->second;
-    n.attributes[std::string(attribute)] = value;
-    return platform::AXError::success;
+AXResult<AXElement> FakeAccessibility::mainWindow(int processIdentifier) {
+    noteRead("mainWindow of " + appText(processIdentifier));
+    return application(processIdentifier).mainWindow;
 }
 
-platform::AXError FakeAccessibility::isAttributeSettable(const platform::AXElement& element,
-                                                         std::string_view attribute, bool& settable) {
-    auto it = nodes_.find(keyOf(element));
-    if (it == nodes_.end()) return platform::AXError::invalidUIElement;
-    settable = it->second.settable.count(attribute) > 0;
-    return platform::AXError::success;
+AXResult<std::vector<AXElement>> FakeAccessibility::windows(int processIdentifier) {
+    noteRead("windows of " + appText(processIdentifier));
+    return application(processIdentifier).windows;
 }
 
-platform::AXError FakeAccessibility::performAction(const platform::AXElement& element,
-                                                   std::string_view action) {
-    Node& n = node(element);
-    log_.push_back(std::string(action) + " on " + describe(element));
-    if (auto e = n.actionErrors.find(action); e != n.actionErrors.end()) return e->second;
-    if (action == platform::ax::raise) n.attributes[std::string(platform::ax::minimized)] = false;
-    return platform::AXError::success;
+AXResult<AXElement> FakeAccessibility::focusedElement(int processIdentifier) {
+    noteRead("focusedElement of " + appText(processIdentifier));
+    return application(processIdentifier).focusedElement;
 }
 
-platform::AXError FakeAccessibility::setMessagingTimeout(const platform::AXElement& element, double seconds) {
+AXResult<AXElement> FakeAccessibility::systemFocusedElement() {
+    noteRead("focusedElement of system");
+    return systemFocused;
+}
+
+AXResult<> FakeAccessibility::bringToFront(int processIdentifier) {
+    noteChange("bringToFront on " + appText(processIdentifier));
+    return {};
+}
+
+AXResult<> FakeAccessibility::setFocusedWindow(int processIdentifier, const AXElement& window) {
+    noteChange("setFocusedWindow " + describe(window) + " on " + appText(processIdentifier));
+    application(processIdentifier).focusedWindow = window;
+    return {};
+}
+
+AXResult<> FakeAccessibility::setMainWindow(int processIdentifier, const AXElement& window) {
+    noteChange("setMainWindow " + describe(window) + " on " + appText(processIdentifier));
+    application(processIdentifier).mainWindow = window;
+    return {};
+}
+
+AXResult<> FakeAccessibility::setFocusedElement(int processIdentifier, const AXElement& element) {
+    noteChange("setFocusedElement " + describe(element) + " on " + appText(processIdentifier));
+    application(processIdentifier).focusedElement = element;
+    return {};
+}
+
+AXResult<bool> FakeAccessibility::isEnhancedUserInterface(int processIdentifier) {
+    noteRead("enhancedUserInterface of " + appText(processIdentifier));
+    return application(processIdentifier).enhancedUserInterface;
+}
+
+AXResult<> FakeAccessibility::setEnhancedUserInterface(int processIdentifier, bool on) {
+    noteChange(std::string("setEnhancedUserInterface ") + (on ? "true" : "false") + " on " +
+               appText(processIdentifier));
+    application(processIdentifier).enhancedUserInterface = on;
+    return {};
+}
+
+// --- Windows and controls ---
+
+AXResult<> FakeAccessibility::setMessagingTimeout(const AXElement& element, double seconds) {
     log_.push_back("timeout " + number(seconds) + " on " + describe(element));
-    return platform::AXError::success;
+    return {};
+}
+
+AXResult<platform::AXRole> FakeAccessibility::role(const AXElement& element) {
+    noteRead("role of " + describe(element));
+    const Element* e = find(element);
+    if (e == nullptr) return Error::invalidUIElement;
+    return e->role;
+}
+
+AXResult<platform::Rect> FakeAccessibility::frame(const AXElement& element) {
+    noteRead("frame of " + describe(element));
+    const Element* e = find(element);
+    if (e == nullptr) return Error::invalidUIElement;
+    return e->frame;
+}
+
+AXResult<bool> FakeAccessibility::isMinimised(const AXElement& window) {
+    noteRead("minimised of " + describe(window));
+    const Element* e = find(window);
+    if (e == nullptr) return Error::invalidUIElement;
+    return e->minimised;
+}
+
+AXResult<bool> FakeAccessibility::isFullScreen(const AXElement& window) {
+    noteRead("fullScreen of " + describe(window));
+    const Element* e = find(window);
+    if (e == nullptr) return Error::invalidUIElement;
+    return e->fullScreen;
+}
+
+AXResult<> FakeAccessibility::leaveFullScreen(const AXElement& window) {
+    noteChange("leaveFullScreen on " + describe(window));
+    Element* e = find(window);
+    if (e == nullptr) return Error::invalidUIElement;
+    e->fullScreen = false;
+    return {};
+}
+
+AXResult<bool> FakeAccessibility::isResizable(const AXElement& window) {
+    noteRead("resizable of " + describe(window));
+    const Element* e = find(window);
+    if (e == nullptr) return Error::invalidUIElement;
+    return e->resizable;
+}
+
+AXResult<> FakeAccessibility::setPosition(const AXElement& window, platform::Point origin) {
+    noteChange("setPosition " + pairText(origin.x, origin.y) + " on " + describe(window));
+    Element* e = find(window);
+    if (e == nullptr) return Error::invalidUIElement;
+    if (e->positionError) return *e->positionError;
+    // A frame that cannot be read stays unreadable.
+    if (e->frame)
+        e->frame = platform::Rect{origin.x, origin.y, e->frame.value().width, e->frame.value().height};
+    return {};
+}
+
+AXResult<> FakeAccessibility::setSize(const AXElement& window, platform::Size size) {
+    noteChange("setSize " + pairText(size.width, size.height) + " on " + describe(window));
+    Element* e = find(window);
+    if (e == nullptr) return Error::invalidUIElement;
+    if (!e->resizable.get().value_or(false)) return Error::cannotComplete;
+    if (e->frame) e->frame = platform::Rect{e->frame.value().x, e->frame.value().y, size.width, size.height};
+    return {};
+}
+
+AXResult<> FakeAccessibility::raise(const AXElement& window) {
+    noteChange("raise on " + describe(window));
+    Element* e = find(window);
+    if (e == nullptr) return Error::invalidUIElement;
+    e->minimised = false;
+    return {};
+}
+
+AXResult<> FakeAccessibility::focus(const AXElement& element) {
+    noteChange("focus on " + describe(element));
+    if (find(element) == nullptr) return Error::invalidUIElement;
+    return {};
 }
 
 }  // namespace quenlit::fake

@@ -8,9 +8,9 @@
 namespace quenlit::x11 {
 namespace {
 
+using platform::AccessibilityError;
 using platform::AXElement;
-using platform::AXError;
-using platform::AXValue;
+using platform::AXResult;
 
 constexpr auto stateChangeBound = std::chrono::milliseconds(200);
 constexpr auto geometryBound = std::chrono::milliseconds(300);
@@ -41,10 +41,6 @@ platform::Rect X11Accessibility::Geometry::outer() const {
 }
 
 X11Accessibility::X11Accessibility(X11Connection& connection) : connection_(connection) {}
-
-AXElement X11Accessibility::applicationElement(int processIdentifier) {
-    return {AXElement::Kind::application, processIdentifier, 0};
-}
 
 std::optional<X11Accessibility::Geometry> X11Accessibility::geometry(xcb_window_t window) {
     xcb_connection_t* c = connection_.raw();
@@ -95,7 +91,7 @@ std::vector<ClientWindow> X11Accessibility::windowsTopmostFirst(int processIdent
     return out;
 }
 
-std::optional<xcb_window_t> X11Accessibility::focusedWindow(int processIdentifier) {
+std::optional<xcb_window_t> X11Accessibility::activeOrTopmostWindow(int processIdentifier) {
     const auto windows = windowsTopmostFirst(processIdentifier);
     if (windows.empty()) return std::nullopt;
     if (auto active = connection_.activeWindow()) {
@@ -115,184 +111,149 @@ bool X11Accessibility::hasFixedSize(xcb_window_t window) {
     return (flags & minSizeHint) != 0 && (flags & maxSizeHint) != 0 && v[5] == v[7] && v[6] == v[8];
 }
 
-AXError X11Accessibility::copyAttribute(const AXElement& element, std::string_view attribute,
-                                        AXValue& value) {
-    switch (element.kind) {
-        case AXElement::Kind::application:
-            return copyApplicationAttribute(element.processIdentifier, attribute, value);
-        case AXElement::Kind::window:
-            return copyWindowAttribute(static_cast<xcb_window_t>(element.handle), attribute, value);
-        case AXElement::Kind::systemWide:
-            // X11 has no notion of a focused control.
-            return attribute == platform::ax::focusedUIElement ? AXError::noValue
-                                                               : AXError::attributeUnsupported;
-        case AXElement::Kind::control:
-            break;
-    }
-    return AXError::invalidUIElement;
-}
-
-AXError X11Accessibility::copyApplicationAttribute(int pid, std::string_view attribute, AXValue& value) {
-    namespace ax = platform::ax;
-    if (attribute == ax::focusedUIElement) return AXError::noValue;
-    if (attribute == ax::enhancedUserInterface) return AXError::attributeUnsupported;
-    const auto windows = windowsTopmostFirst(pid);
-    if (windows.empty()) return AXError::invalidUIElement;
-    if (attribute == ax::windows) {
-        std::vector<AXElement> elements;
-        for (const ClientWindow& window : windows)
-            elements.push_back({AXElement::Kind::window, pid, window.id});
-        value = std::move(elements);
-        return AXError::success;
-    }
-    if (attribute == ax::focusedWindow || attribute == ax::mainWindow) {
-        const auto window = focusedWindow(pid);
-        if (!window) return AXError::noValue;
-        value = AXElement{AXElement::Kind::window, pid, *window};
-        return AXError::success;
-    }
-    if (attribute == ax::role) {
-        value = std::string("AXApplication");
-        return AXError::success;
-    }
-    if (attribute == ax::frontmost) {
-        const auto active = connection_.activeWindow();
-        value = active && std::any_of(windows.begin(), windows.end(),
-                                      [&](const ClientWindow& window) { return window.id == *active; });
-        return AXError::success;
-    }
-    return AXError::attributeUnsupported;
-}
-
-AXError X11Accessibility::copyWindowAttribute(xcb_window_t window, std::string_view attribute,
-                                              AXValue& value) {
-    namespace ax = platform::ax;
-    if (attribute == ax::position || attribute == ax::size) {
-        const auto g = geometry(window);
-        if (!g) return AXError::invalidUIElement;
-        const platform::Rect outer = g->outer();
-        if (attribute == ax::position) {
-            value = outer.origin();
-        } else {
-            value = outer.size();
-        }
-        return AXError::success;
-    }
-    if (!connection_.exists(window)) return AXError::invalidUIElement;
-    if (attribute == ax::role) {
-        const auto described = connection_.describeWindows({window});
-        const bool isWindow = !described.empty() && described.front().type != WindowType::other;
-        value = std::string(isWindow ? ax::windowRole : std::string_view("AXUnknown"));
-        return AXError::success;
-    }
-    if (attribute == ax::minimized) {
-        value = connection_.hasState(window, "_NET_WM_STATE_HIDDEN");
-        return AXError::success;
-    }
-    if (attribute == ax::fullScreen) {
-        value = connection_.hasState(window, "_NET_WM_STATE_FULLSCREEN");
-        return AXError::success;
-    }
-    return AXError::attributeUnsupported;
-}
-
-AXError X11Accessibility::setAttribute(const AXElement& element, std::string_view attribute,
-                                       const AXValue& value) {
-    namespace ax = platform::ax;
-    if (attribute == ax::enhancedUserInterface || attribute == ax::focusedUIElement ||
-        attribute == ax::focused) {
-        return AXError::attributeUnsupported;
-    }
-    if (element.kind == AXElement::Kind::application) {
-        if (attribute == ax::frontmost) {
-            const bool* on = std::get_if<bool>(&value);
-            if (on == nullptr || !*on) return AXError::illegalArgument;
-            const auto window = focusedWindow(element.processIdentifier);
-            if (!window) return AXError::cannotComplete;
-            activateAndRaise(*window);
-            return AXError::success;
-        }
-        if (attribute == ax::focusedWindow || attribute == ax::mainWindow) {
-            const auto* window = std::get_if<AXElement>(&value);
-            if (window == nullptr || window->kind != AXElement::Kind::window) return AXError::illegalArgument;
-            const auto windows = windowsTopmostFirst(element.processIdentifier);
-            const bool owned = std::any_of(windows.begin(), windows.end(),
-                                           [&](const ClientWindow& w) { return w.id == window->handle; });
-            if (!owned) return AXError::illegalArgument;
-            connection_.requestActivation(static_cast<xcb_window_t>(window->handle));
-            return AXError::success;
-        }
-        return AXError::attributeUnsupported;
-    }
-    if (element.kind != AXElement::Kind::window) return AXError::invalidUIElement;
+AXResult<xcb_window_t> X11Accessibility::existingWindow(const AXElement& element) {
+    // X11 has windows only; nothing stands for a control.
+    if (element.kind != AXElement::Kind::window) return AccessibilityError::invalidUIElement;
     const auto window = static_cast<xcb_window_t>(element.handle);
-    if (!connection_.exists(window)) return AXError::invalidUIElement;
-
-    if (attribute == ax::position) {
-        const auto* point = std::get_if<platform::Point>(&value);
-        if (point == nullptr) return AXError::illegalArgument;
-        return moveResize(window, *point, std::nullopt);
-    }
-    if (attribute == ax::size) {
-        const auto* size = std::get_if<platform::Size>(&value);
-        if (size == nullptr) return AXError::illegalArgument;
-        if (hasFixedSize(window)) return AXError::cannotComplete;
-        return moveResize(window, std::nullopt, *size);
-    }
-    if (attribute == ax::minimized || attribute == ax::fullScreen) {
-        const bool* on = std::get_if<bool>(&value);
-        if (on == nullptr) return AXError::illegalArgument;
-        const std::string_view state =
-            attribute == ax::minimized ? "_NET_WM_STATE_HIDDEN" : "_NET_WM_STATE_FULLSCREEN";
-        if (attribute == ax::fullScreen) {
-            connection_.requestState(window, *on, state);
-        } else if (*on) {
-            connection_.requestIconify(window);
-        } else {
-            // Activation is what brings a minimised window back under every window manager.
-            connection_.requestActivation(window);
-        }
-        // The caller reads the window right after: let the window manager catch up first.
-        waitUntil(stateChangeBound, [&] { return connection_.hasState(window, state) == *on; });
-        return AXError::success;
-    }
-    return AXError::attributeUnsupported;
+    if (!connection_.exists(window)) return AccessibilityError::invalidUIElement;
+    return window;
 }
 
-AXError X11Accessibility::isAttributeSettable(const AXElement& element, std::string_view attribute,
-                                              bool& settable) {
-    namespace ax = platform::ax;
-    settable = false;
-    if (element.kind == AXElement::Kind::application) {
-        if (attribute == ax::frontmost || attribute == ax::focusedWindow || attribute == ax::mainWindow) {
-            settable = true;
-            return AXError::success;
-        }
-        if (attribute == ax::windows || attribute == ax::role) return AXError::success;
-        return AXError::attributeUnsupported;
-    }
-    if (element.kind != AXElement::Kind::window) return AXError::invalidUIElement;
-    const auto window = static_cast<xcb_window_t>(element.handle);
-    if (!connection_.exists(window)) return AXError::invalidUIElement;
-    if (attribute == ax::size) {
-        settable = !hasFixedSize(window);
-        return AXError::success;
-    }
-    if (attribute == ax::position || attribute == ax::minimized || attribute == ax::fullScreen) {
-        settable = true;
-        return AXError::success;
-    }
-    if (attribute == ax::role) return AXError::success;
-    return AXError::attributeUnsupported;
+// --- Applications ---
+
+AXResult<AXElement> X11Accessibility::focusedWindow(int processIdentifier) {
+    const auto window = activeOrTopmostWindow(processIdentifier);
+    if (!window) return AccessibilityError::invalidUIElement;
+    return AXElement{AXElement::Kind::window, processIdentifier, *window};
 }
 
-AXError X11Accessibility::performAction(const AXElement& element, std::string_view action) {
-    if (action != platform::ax::raise) return AXError::actionUnsupported;
-    if (element.kind != AXElement::Kind::window) return AXError::actionUnsupported;
-    const auto window = static_cast<xcb_window_t>(element.handle);
-    if (!connection_.exists(window)) return AXError::invalidUIElement;
-    activateAndRaise(window);
-    return AXError::success;
+AXResult<AXElement> X11Accessibility::mainWindow(int processIdentifier) {
+    return focusedWindow(processIdentifier);
+}
+
+AXResult<std::vector<AXElement>> X11Accessibility::windows(int processIdentifier) {
+    const auto windows = windowsTopmostFirst(processIdentifier);
+    // A process without client windows is no application with an interface.
+    if (windows.empty()) return AccessibilityError::invalidUIElement;
+    std::vector<AXElement> elements;
+    for (const ClientWindow& window : windows)
+        elements.push_back({AXElement::Kind::window, processIdentifier, window.id});
+    return elements;
+}
+
+AXResult<AXElement> X11Accessibility::focusedElement(int) {
+    // X11 has no notion of a focused control.
+    return AccessibilityError::noValue;
+}
+
+AXResult<AXElement> X11Accessibility::systemFocusedElement() {
+    return AccessibilityError::noValue;
+}
+
+AXResult<> X11Accessibility::bringToFront(int processIdentifier) {
+    const auto window = activeOrTopmostWindow(processIdentifier);
+    if (!window) return AccessibilityError::cannotComplete;
+    activateAndRaise(*window);
+    return {};
+}
+
+AXResult<> X11Accessibility::activateOwnWindow(int processIdentifier, const AXElement& window) {
+    if (window.kind != AXElement::Kind::window) return AccessibilityError::illegalArgument;
+    const auto windows = windowsTopmostFirst(processIdentifier);
+    const bool owned = std::any_of(windows.begin(), windows.end(),
+                                   [&](const ClientWindow& w) { return w.id == window.handle; });
+    if (!owned) return AccessibilityError::illegalArgument;
+    connection_.requestActivation(static_cast<xcb_window_t>(window.handle));
+    return {};
+}
+
+AXResult<> X11Accessibility::setFocusedWindow(int processIdentifier, const AXElement& window) {
+    return activateOwnWindow(processIdentifier, window);
+}
+
+AXResult<> X11Accessibility::setMainWindow(int processIdentifier, const AXElement& window) {
+    return activateOwnWindow(processIdentifier, window);
+}
+
+AXResult<> X11Accessibility::setFocusedElement(int, const AXElement&) {
+    return AccessibilityError::attributeUnsupported;
+}
+
+AXResult<bool> X11Accessibility::isEnhancedUserInterface(int) {
+    return AccessibilityError::attributeUnsupported;
+}
+
+AXResult<> X11Accessibility::setEnhancedUserInterface(int, bool) {
+    return AccessibilityError::attributeUnsupported;
+}
+
+// --- Windows ---
+
+AXResult<platform::AXRole> X11Accessibility::role(const AXElement& element) {
+    const auto window = existingWindow(element);
+    if (!window) return window.error();
+    const auto described = connection_.describeWindows({window.value()});
+    const bool isWindow = !described.empty() && described.front().type != WindowType::other;
+    return isWindow ? platform::AXRole::window : platform::AXRole::other;
+}
+
+AXResult<platform::Rect> X11Accessibility::frame(const AXElement& element) {
+    if (element.kind != AXElement::Kind::window) return AccessibilityError::invalidUIElement;
+    const auto g = geometry(static_cast<xcb_window_t>(element.handle));
+    if (!g) return AccessibilityError::invalidUIElement;
+    return g->outer();
+}
+
+AXResult<bool> X11Accessibility::isMinimised(const AXElement& element) {
+    const auto window = existingWindow(element);
+    if (!window) return window.error();
+    return connection_.hasState(window.value(), "_NET_WM_STATE_HIDDEN");
+}
+
+AXResult<bool> X11Accessibility::isFullScreen(const AXElement& element) {
+    const auto window = existingWindow(element);
+    if (!window) return window.error();
+    return connection_.hasState(window.value(), "_NET_WM_STATE_FULLSCREEN");
+}
+
+AXResult<> X11Accessibility::leaveFullScreen(const AXElement& element) {
+    const auto window = existingWindow(element);
+    if (!window) return window.error();
+    connection_.requestState(window.value(), false, "_NET_WM_STATE_FULLSCREEN");
+    // The caller reads the window right after: let the window manager catch up first.
+    waitUntil(stateChangeBound,
+              [&] { return !connection_.hasState(window.value(), "_NET_WM_STATE_FULLSCREEN"); });
+    return {};
+}
+
+AXResult<bool> X11Accessibility::isResizable(const AXElement& element) {
+    const auto window = existingWindow(element);
+    if (!window) return window.error();
+    return !hasFixedSize(window.value());
+}
+
+AXResult<> X11Accessibility::setPosition(const AXElement& element, platform::Point origin) {
+    const auto window = existingWindow(element);
+    if (!window) return window.error();
+    return moveResize(window.value(), origin, std::nullopt);
+}
+
+AXResult<> X11Accessibility::setSize(const AXElement& element, platform::Size size) {
+    const auto window = existingWindow(element);
+    if (!window) return window.error();
+    if (hasFixedSize(window.value())) return AccessibilityError::cannotComplete;
+    return moveResize(window.value(), std::nullopt, size);
+}
+
+AXResult<> X11Accessibility::raise(const AXElement& element) {
+    const auto window = existingWindow(element);
+    if (!window) return window.error();
+    activateAndRaise(window.value());
+    return {};
+}
+
+AXResult<> X11Accessibility::focus(const AXElement&) {
+    return AccessibilityError::attributeUnsupported;
 }
 
 void X11Accessibility::activateAndRaise(xcb_window_t window) {
@@ -319,11 +280,11 @@ void X11Accessibility::leaveMaximized(xcb_window_t window) {
     waitUntil(stateChangeBound, [&] { return !maximized(); });
 }
 
-AXError X11Accessibility::moveResize(xcb_window_t window, std::optional<platform::Point> origin,
-                                     std::optional<platform::Size> size) {
+AXResult<> X11Accessibility::moveResize(xcb_window_t window, std::optional<platform::Point> origin,
+                                        std::optional<platform::Size> size) {
     leaveMaximized(window);
     const auto before = geometry(window);
-    if (!before) return AXError::invalidUIElement;
+    if (!before) return AccessibilityError::invalidUIElement;
     const Extents& frame = before->frame;
     const Extents& shadow = before->shadow;
 
@@ -381,7 +342,8 @@ AXError X11Accessibility::moveResize(xcb_window_t window, std::optional<platform
         last = outer;
         return steady >= 4;
     });
-    return connection_.exists(window) ? AXError::success : AXError::invalidUIElement;
+    if (!connection_.exists(window)) return AccessibilityError::invalidUIElement;
+    return {};
 }
 
 }  // namespace quenlit::x11

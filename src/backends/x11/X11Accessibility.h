@@ -1,21 +1,20 @@
 #pragma once
 
-// Other applications' windows through the window manager (EWMH), in the shape of the accessibility
-// interface. An application element is a process; its window elements are its client windows.
+// Other applications' windows through the window manager (EWMH). An application is a process;
+// its windows are its client windows.
 //
-//   AXWindows                   its client windows, topmost first
-//   AXFocusedWindow, AXMainWindow  its window owning _NET_ACTIVE_WINDOW, else its topmost window;
-//                               writing one activates that window
-//   AXRole                      "AXWindow" for normal and dialog windows, "AXApplication" for the
-//                               application
-//   AXMinimized                 _NET_WM_STATE_HIDDEN; writing false brings the window back
-//   AXPosition, AXSize          the outer frame in root coordinates (the client plus the window
+//   windows                     its client windows, topmost first
+//   focused and main window     its window owning _NET_ACTIVE_WINDOW, else its topmost window;
+//                               setting one activates that window
+//   role                        window for normal and dialog windows
+//   minimised                   _NET_WM_STATE_HIDDEN
+//   frame, position, size       the outer frame in root coordinates (the client plus the window
 //                               manager's frame, less the shadows of client-side decorations);
 //                               writes return once the window reports its new frame (bounded)
-//   AXFullScreen                _NET_WM_STATE_FULLSCREEN
-//   AXFrontmost (application), AXRaise (window)  activation request and raise
-//   AXEnhancedUserInterface, AXFocusedUIElement, AXFocused  not available on X11: reads fail,
-//                               writes change nothing
+//   resizable                   false when WM_NORMAL_HINTS fixes the size
+//   full screen                 _NET_WM_STATE_FULLSCREEN
+//   bring to front, raise       activation request and raise
+//   focused controls, enhanced interface  not available on X11: reads fail, writes change nothing
 //
 // Every call is a round trip to the X server, which always answers; the waits for the window
 // manager's reaction are bounded polls of the window's properties. Main thread only.
@@ -33,19 +32,33 @@ class X11Accessibility final : public platform::Accessibility {
 
     // Every client of an X server may do all of this.
     bool isProcessTrusted(bool) override { return true; }
-    platform::AXElement applicationElement(int processIdentifier) override;
-    platform::AXElement systemWideElement() override { return {}; }
-    platform::AXError copyAttribute(const platform::AXElement& element, std::string_view attribute,
-                                    platform::AXValue& value) override;
-    platform::AXError setAttribute(const platform::AXElement& element, std::string_view attribute,
-                                   const platform::AXValue& value) override;
-    platform::AXError isAttributeSettable(const platform::AXElement& element, std::string_view attribute,
-                                          bool& settable) override;
-    platform::AXError performAction(const platform::AXElement& element, std::string_view action) override;
+
     // No client is ever waited on, so there is nothing to bound.
-    platform::AXError setMessagingTimeout(const platform::AXElement&, double) override {
-        return platform::AXError::success;
-    }
+    platform::AXResult<> setMessagingTimeout(int, double) override { return {}; }
+    platform::AXResult<platform::AXElement> focusedWindow(int processIdentifier) override;
+    platform::AXResult<platform::AXElement> mainWindow(int processIdentifier) override;
+    platform::AXResult<std::vector<platform::AXElement>> windows(int processIdentifier) override;
+    platform::AXResult<platform::AXElement> focusedElement(int processIdentifier) override;
+    platform::AXResult<platform::AXElement> systemFocusedElement() override;
+    platform::AXResult<> bringToFront(int processIdentifier) override;
+    platform::AXResult<> setFocusedWindow(int processIdentifier, const platform::AXElement& window) override;
+    platform::AXResult<> setMainWindow(int processIdentifier, const platform::AXElement& window) override;
+    platform::AXResult<> setFocusedElement(int processIdentifier,
+                                           const platform::AXElement& element) override;
+    platform::AXResult<bool> isEnhancedUserInterface(int processIdentifier) override;
+    platform::AXResult<> setEnhancedUserInterface(int processIdentifier, bool on) override;
+
+    platform::AXResult<> setMessagingTimeout(const platform::AXElement&, double) override { return {}; }
+    platform::AXResult<platform::AXRole> role(const platform::AXElement& element) override;
+    platform::AXResult<platform::Rect> frame(const platform::AXElement& element) override;
+    platform::AXResult<bool> isMinimised(const platform::AXElement& window) override;
+    platform::AXResult<bool> isFullScreen(const platform::AXElement& window) override;
+    platform::AXResult<> leaveFullScreen(const platform::AXElement& window) override;
+    platform::AXResult<bool> isResizable(const platform::AXElement& window) override;
+    platform::AXResult<> setPosition(const platform::AXElement& window, platform::Point origin) override;
+    platform::AXResult<> setSize(const platform::AXElement& window, platform::Size size) override;
+    platform::AXResult<> raise(const platform::AXElement& window) override;
+    platform::AXResult<> focus(const platform::AXElement& element) override;
 
   private:
     struct Extents {
@@ -59,14 +72,13 @@ class X11Accessibility final : public platform::Accessibility {
     };
     std::optional<Geometry> geometry(xcb_window_t window);
     std::vector<ClientWindow> windowsTopmostFirst(int processIdentifier);
-    std::optional<xcb_window_t> focusedWindow(int processIdentifier);
+    std::optional<xcb_window_t> activeOrTopmostWindow(int processIdentifier);
     bool hasFixedSize(xcb_window_t window);
-    platform::AXError copyApplicationAttribute(int processIdentifier, std::string_view attribute,
-                                               platform::AXValue& value);
-    platform::AXError copyWindowAttribute(xcb_window_t window, std::string_view attribute,
-                                          platform::AXValue& value);
-    platform::AXError moveResize(xcb_window_t window, std::optional<platform::Point> origin,
-                                 std::optional<platform::Size> size);
+    // The X window of a window element that still exists.
+    platform::AXResult<xcb_window_t> existingWindow(const platform::AXElement& element);
+    platform::AXResult<> activateOwnWindow(int processIdentifier, const platform::AXElement& window);
+    platform::AXResult<> moveResize(xcb_window_t window, std::optional<platform::Point> origin,
+                                    std::optional<platform::Size> size);
     void leaveMaximized(xcb_window_t window);
     void activateAndRaise(xcb_window_t window);
 
