@@ -98,7 +98,7 @@ int runHistory(std::span<const std::string> args, std::ostream& out, std::ostrea
         return 1;
     }
     std::vector<ClipboardItem> items = std::move(decoded.items);
-    ClipboardStore::capImages(items, defaults.maxImages);
+    ClipboardHistory::capImages(items, defaults.maxImages);
 
     if (parsed->stats) {
         std::uintmax_t bytes = fileSize(path);
@@ -118,7 +118,7 @@ int runHistory(std::span<const std::string> args, std::ostream& out, std::ostrea
         query += (query.empty() ? "" : " ") + w;
     const auto now = std::chrono::system_clock::now();
     std::size_t shown = 0;
-    for (const auto& item : ClipboardStore::filter(items, query)) {
+    for (const auto& item : ClipboardHistory::filter(items, query)) {
         if (parsed->limit && shown == *parsed->limit) break;
         ++shown;
         if (parsed->json) {
