@@ -201,10 +201,25 @@ std::vector<std::filesystem::path> ClipboardHistory::takeReleasedImages() {
 }
 
 std::optional<std::filesystem::path> ClipboardHistory::imageURL(const ClipboardItem& item) const {
+    if (!imagesDirectory_) return std::nullopt;
+    return imageFile(item, *imagesDirectory_);
+}
+
+std::optional<std::filesystem::path> ClipboardHistory::imageFile(const ClipboardItem& item,
+                                                                 const std::filesystem::path& folder) {
     if (!isImageItem(item) || !item.imagePath || item.imagePath->empty()) return std::nullopt;
-    std::filesystem::path path(*item.imagePath);
+    const std::filesystem::path path(*item.imagePath);
+    // A relative path would be resolved against whatever the working folder happens to be.
+    if (!path.is_absolute() || folder.empty()) return std::nullopt;
+    std::filesystem::path standardFolder = folder.lexically_normal();
+    if (!standardFolder.has_filename()) standardFolder = standardFolder.parent_path();
+    const std::filesystem::path normal = path.lexically_normal();
+    if (!normal.has_filename() || normal.parent_path() != standardFolder) return std::nullopt;
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return std::nullopt;
+    if (std::filesystem::symlink_status(standardFolder, ec).type() != std::filesystem::file_type::directory ||
+        std::filesystem::symlink_status(normal, ec).type() != std::filesystem::file_type::regular) {
+        return std::nullopt;
+    }
     return path;
 }
 

@@ -67,8 +67,13 @@ class ClipboardHistory {
     // saved history references them. Only files the list owns are handed out.
     std::vector<std::filesystem::path> takeReleasedImages();
 
-    // The image file of an image item, when it exists.
+    // The image file of an image item, when it is one of the images folder's files: every other
+    // path counts as missing, so a crafted history makes the program read nothing outside it.
     std::optional<std::filesystem::path> imageURL(const ClipboardItem& item) const;
+    // The same for any images folder: a regular file (not a link) directly inside `folder`, which
+    // must not be a link either.
+    static std::optional<std::filesystem::path> imageFile(const ClipboardItem& item,
+                                                          const std::filesystem::path& folder);
     std::size_t imageCount() const;
     // Whether the file lies inside the images folder, and so may be deleted by the store.
     bool ownsImage(std::string_view path) const;

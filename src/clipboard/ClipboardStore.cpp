@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "base/Paths.h"
+#include "clipboard/HistoryJson.h"
 
 #include <algorithm>
 #include <charconv>
@@ -48,7 +49,7 @@ ClipboardStore::ClipboardStore(Services services, Options options)
       appDataDir_(dataFolder(options)),
       history_({options.maxItems, options.maxImages, options.maxTextLength}, imagesFor(options),
                wallClockFor(options)),
-      legacy_(services.secretStore),
+      legacy_(services.secretStore, services.files),
       file_(services.scheduler, services.files, history_, storageFor(options), options.persistDebounce),
       capture_({services.scheduler, services.pasteboard, services.imageCodec}, *this, options.pollInterval) {
     file_.onWriteFinished = [this](bool succeeded) {
@@ -61,16 +62,9 @@ ClipboardStore::~ClipboardStore() {
 }
 
 void ClipboardStore::changed(bool persist) {
-    discardReleasedImages();
+    file_.releaseImages();
     itemsChanged.emit();
     if (persist) schedulePersist();
-}
-
-void ClipboardStore::discardReleasedImages() {
-    for (const auto& file : history_.takeReleasedImages()) {
-        std::error_code ignored;
-        std::filesystem::remove(file, ignored);
-    }
 }
 
 bool ClipboardStore::insertText(std::string text, bool persist) {
@@ -86,7 +80,8 @@ std::optional<ClipboardItem> ClipboardStore::insertImage(std::string_view pngDat
         return std::nullopt;
     }
     const std::filesystem::path file = history_.newImageFile();
-    std::optional<std::string> error = files_.ensurePrivateDirectory(*folder);
+    std::optional<std::string> error =
+        files_.ensurePrivateDirectory(*folder, platform::AtomicFile::Links::refuse);
     if (!error) {
         std::filesystem::path temp = file;
         temp += ".tmp";
@@ -103,7 +98,7 @@ std::optional<ClipboardItem> ClipboardStore::insertImage(std::string_view pngDat
 
 void ClipboardStore::remove(const ClipboardItem& item) {
     if (!history_.remove(item)) return;
-    discardReleasedImages();
+    file_.releaseImages();
     itemsChanged.emit();
     persistNow();
     log::write("clipboard: removed item (history=" + std::to_string(items().size()) + ")");
@@ -111,7 +106,7 @@ void ClipboardStore::remove(const ClipboardItem& item) {
 
 void ClipboardStore::removeAll() {
     history_.removeAll();
-    discardReleasedImages();
+    file_.releaseImages();
     itemsChanged.emit();
     persistNow();
     log::write("clipboard: removed all items");
@@ -147,12 +142,12 @@ void ClipboardStore::loadFromDiskIfNeeded() {
     didLoadFromDisk_ = true;
     const std::optional<std::filesystem::path>& storage = storagePath();
     if (!storage) return;
-    const auto limit = static_cast<std::size_t>(std::max(maxItems(), 0));
     if (file_.exists()) {
-        std::optional<std::vector<ClipboardItem>> loaded = file_.read(limit);
+        std::optional<std::vector<ClipboardItem>> loaded = file_.read();
         if (!loaded) return;
+        file_.removeOrphans(*loaded);
         history_.replace(std::move(*loaded), true);
-        discardReleasedImages();
+        file_.releaseImages();
         log::write("clipboard: loaded " + std::to_string(items().size()) + " items from disk");
         itemsChanged.emit();
         // Lower-case the texts for filtering before the first keystroke needs them.
@@ -165,16 +160,20 @@ void ClipboardStore::loadFromDiskIfNeeded() {
     std::error_code ec;
     if (storage->lexically_normal() == defaultStoragePath().lexically_normal() &&
         std::filesystem::exists(legacyPath(), ec)) {
-        std::optional<std::vector<ClipboardItem>> imported = legacy_.read(legacyPath(), limit);
+        const auto limit = static_cast<std::size_t>(std::max(maxItems(), 0));
+        std::optional<std::vector<ClipboardItem>> imported =
+            legacy_.read(legacyPath(), limit, historyJson::largestFileSize(limit, maxTextLength()));
         if (!imported) return;
+        file_.removeOrphans(*imported);
         history_.replace(std::move(*imported), false);
-        discardReleasedImages();
+        file_.releaseImages();
         itemsChanged.emit();
         // The legacy file and key go only once the history is safely in the new file.
         persistNow();
         return;
     }
     log::write("clipboard: no history file yet at " + storage->string());
+    file_.removeOrphans({});
 }
 
 }  // namespace quenlit

@@ -139,7 +139,6 @@ class ClipboardStore {
 
   private:
     void changed(bool persist);
-    void discardReleasedImages();
 
     platform::Scheduler& scheduler_;
     platform::AtomicFile& files_;

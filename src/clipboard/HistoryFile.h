@@ -38,9 +38,17 @@ class HistoryFile {
     // Whether anything is at the path. A file that cannot even be looked at (a folder without
     // permission) counts as there: it is reported as unreadable and kept.
     bool exists() const;
-    // Reads and decodes the file, keeping its first `limit` items. On failure logs why and returns
-    // nothing; the unreadable file is then kept aside before the first save.
-    std::optional<std::vector<ClipboardItem>> read(std::size_t limit);
+    // Reads and decodes the file, keeping its first maxItems items. A file that is not a regular
+    // file, or larger than a history of the history's limits can be, is not read. On failure logs
+    // why and returns nothing; the unreadable file is then kept aside before the first save.
+    std::optional<std::vector<ClipboardItem>> read();
+    // After a load: deletes the image files of the images folder (by their naming pattern, and
+    // nothing else there) that no entry of `named` names, and the temporary files of saves that
+    // were cut short. A linked images folder is not the store's: nothing in it is touched.
+    void removeOrphans(const std::vector<ClipboardItem>& named);
+    // Takes the image files the history released: without a history file they are deleted at
+    // once, otherwise once a save that no longer names them has succeeded.
+    void releaseImages();
 
     // Encodes the history now and hands it to the writer, which replaces the file on a background
     // task; writes run one at a time, in order, and a write that has not started yet is superseded
@@ -65,12 +73,15 @@ class HistoryFile {
     void finished(bool succeeded);
 
     platform::Scheduler& scheduler_;
+    platform::AtomicFile& files_;
     ClipboardHistory& history_;
     std::optional<std::filesystem::path> path_;
     platform::Seconds debounce_;
     std::optional<platform::TaskHandle> scheduledSave_;
     // A history file that could not be read is moved aside before the first save replaces it.
     bool keepUnreadable_ = false;
+    // Released image files that go to the writer with the next save.
+    std::vector<std::filesystem::path> unsaved_;
     // Shared with its background tasks, which may outlive the HistoryFile.
     std::shared_ptr<Writer> writer_;
     WeakSelf<HistoryFile> self_{this};

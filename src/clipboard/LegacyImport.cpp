@@ -4,32 +4,48 @@
 #include "clipboard/HistoryJson.h"
 #include "clipboard/LegacyHistory.h"
 
-#include <fstream>
-#include <iterator>
 #include <utility>
 
 namespace quenlit {
 
 std::optional<std::vector<ClipboardItem>> LegacyImport::read(const std::filesystem::path& legacy,
-                                                             std::size_t limit) {
-    std::string data;
-    {
-        std::ifstream in(legacy, std::ios::binary);
-        if (!in) {
-            log::write("clipboard: legacy migration failed — the file " + legacy.filename().string() +
-                       " could not be opened");
-            return std::nullopt;
-        }
-        data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad()) {
-            log::write("clipboard: legacy migration failed — the file " + legacy.filename().string() +
-                       " could not be read");
-            return std::nullopt;
-        }
-    }
+                                                             std::size_t limit,
+                                                             std::uintmax_t maxHistoryBytes) {
+    // Without the key the file is of no use, however large it is.
     std::optional<std::string> key = keychainKey(secrets_);
     if (!key) {
         log::write("clipboard: legacy key missing from Keychain — cannot migrate");
+        return std::nullopt;
+    }
+    const std::string name = legacy.filename().string();
+    const std::uintmax_t maxBytes =
+        maxHistoryBytes + legacyHistory::magic.size() + legacyHistory::nonceSize + legacyHistory::tagSize;
+    std::string data;
+    const platform::AtomicFile::Read read = files_.readFile(legacy, maxBytes, [&](std::size_t size) {
+        data.resize(size);
+        return data.data();
+    });
+    using Outcome = platform::AtomicFile::Read::Outcome;
+    std::optional<std::string> failure;
+    switch (read.outcome) {
+        case Outcome::read:
+            break;
+        case Outcome::missing:
+            failure = "the file " + name + " could not be opened";
+            break;
+        case Outcome::notAFile:
+            failure = "the file " + name + " is not a regular file";
+            break;
+        case Outcome::tooLarge:
+            failure = "the file " + name + " is " + std::to_string(read.size) +
+                      " bytes, larger than any history can be (" + std::to_string(maxBytes) + " bytes)";
+            break;
+        case Outcome::failed:
+            failure = "the file " + name + " could not be read";
+            break;
+    }
+    if (failure) {
+        log::write("clipboard: legacy migration failed — " + *failure);
         return std::nullopt;
     }
     legacyHistory::Decrypted decrypted = legacyHistory::decryptLegacyBlob(data, *key);

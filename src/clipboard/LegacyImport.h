@@ -8,9 +8,11 @@
 // Main thread only.
 
 #include "clipboard/ClipboardItem.h"
+#include "platform/AtomicFile.h"
 #include "platform/SecretStore.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -25,13 +27,16 @@ class LegacyImport {
     static constexpr std::string_view keyService = "com.quenlit.app.clipboard";
     static constexpr std::string_view keyAccount = "history-aes-key";
 
-    // The secret store must outlive the import.
-    explicit LegacyImport(platform::SecretStore& secrets) : secrets_(secrets) {}
+    // The services must outlive the import.
+    LegacyImport(platform::SecretStore& secrets, platform::AtomicFile& files)
+        : secrets_(secrets), files_(files) {}
 
-    // Reads and decrypts the legacy history, keeping its first `limit` items. On failure logs why
-    // and returns nothing, leaving the file and the key alone. On success the import is pending
-    // until finish().
-    std::optional<std::vector<ClipboardItem>> read(const std::filesystem::path& legacy, std::size_t limit);
+    // Looks up the key, then reads and decrypts the legacy history, keeping its first `limit`
+    // items; a file whose history would be larger than `maxHistoryBytes` is not read. On failure
+    // logs why and returns nothing, leaving the file and the key alone. On success the import is
+    // pending until finish().
+    std::optional<std::vector<ClipboardItem>> read(const std::filesystem::path& legacy, std::size_t limit,
+                                                   std::uintmax_t maxHistoryBytes);
     // Once the imported history is saved: deletes the legacy file and the key, and logs the import.
     // Does nothing when no import is pending.
     void finish();
@@ -48,6 +53,7 @@ class LegacyImport {
     };
 
     platform::SecretStore& secrets_;
+    platform::AtomicFile& files_;
     std::optional<Pending> pending_;
 };
 

@@ -175,7 +175,7 @@ TEST_F(ClipboardPersistenceTest, TextThatIsNotUtf8IsSavedReadably) {
     store->insertText("/home/u/caf\xE9.txt", false);  // a Latin-1 file name, copied as a path
     store->persistNow();
     scheduler.runPending();
-    const auto decoded = historyJson::readFile(history);
+    const auto decoded = historyJson::readFile(files, history);
     ASSERT_FALSE(decoded.error) << *decoded.error;
     ASSERT_EQ(decoded.items.size(), 1u);
     EXPECT_EQ(decoded.items[0].text(), "/home/u/caf\uFFFD.txt");
@@ -275,12 +275,17 @@ TEST_F(ClipboardPersistenceTest, LoadingKeepsTheFirstItemsAndCapsImagesWithoutSa
     EXPECT_EQ(store->items().size(), 195u);
     EXPECT_EQ(store->imageCount(), 30u);
     EXPECT_EQ(store->items().back().text(), "text 199");
-    for (std::size_t i = 0; i < imageFiles.size(); ++i) {
-        EXPECT_EQ(fs::exists(imageFiles[i]), i < 30) << imageFiles[i];
-    }
+    for (const auto& file : imageFiles)
+        EXPECT_TRUE(fs::exists(file)) << file << ": the file on disk still names it";
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: loaded 195 items from disk")));
     EXPECT_EQ(readAll(history), before) << "nothing is written until the next change";
     EXPECT_THAT(files.written, IsEmpty());
+
+    store->insertText("a change", true);
+    scheduler.advance(5s);
+    for (std::size_t i = 0; i < imageFiles.size(); ++i) {
+        EXPECT_EQ(fs::exists(imageFiles[i]), i < 30) << imageFiles[i];
+    }
 }
 
 TEST_F(ClipboardPersistenceTest, ABurstOfCapturesIsSavedOnceHalfASecondAfterTheLast) {
@@ -298,7 +303,7 @@ TEST_F(ClipboardPersistenceTest, ABurstOfCapturesIsSavedOnceHalfASecondAfterTheL
     EXPECT_FALSE(store->hasPendingPersist());
     scheduler.advance(10s);
     EXPECT_EQ(loggedContaining("persisted").size(), 1u);
-    EXPECT_EQ(historyJson::readFile(history).items.size(), 10u);
+    EXPECT_EQ(historyJson::readFile(files, history).items.size(), 10u);
 }
 
 TEST_F(ClipboardPersistenceTest, WithoutAHistoryFileTheStoreStartsEmptyAndLoadsOnlyOnce) {
@@ -353,8 +358,9 @@ TEST_F(ClipboardPersistenceTest, AFailedSaveIsLoggedAndTheLastGoodFileStays) {
 
 TEST_F(ClipboardPersistenceTest, AnUnreadableHistoryIsKeptAsideBeforeTheFirstSave) {
     testing::writeFile(history, "[{\"broken\"");
-    const fs::path kept = data / "clipboard-history.json.unreadable";
-    testing::writeFile(kept, "an older unreadable copy");
+    const fs::path older = data / "clipboard-history.json.unreadable";
+    testing::writeFile(older, "an older unreadable copy");
+    const fs::path kept = data / "clipboard-history.json.unreadable-2";
     auto store = makeStore();
     store->loadFromDiskIfNeeded();
     store->insertText("new", true);
@@ -363,13 +369,14 @@ TEST_F(ClipboardPersistenceTest, AnUnreadableHistoryIsKeptAsideBeforeTheFirstSav
     sink->clear();
     scheduler.advance(1s);
     EXPECT_EQ(readAll(kept), "[{\"broken\"") << "kept before anything is written over it";
+    EXPECT_EQ(readAll(older), "an older unreadable copy") << "an older copy is not replaced";
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: kept unreadable history as " + kept.string()),
                                       line("clipboard: persist failed — Input/output error")));
     files.writeError.reset();
     sink->clear();
     store->persistNow();
     scheduler.runPending();
-    EXPECT_EQ(historyJson::readFile(history).items.size(), 1u);
+    EXPECT_EQ(historyJson::readFile(files, history).items.size(), 1u);
     EXPECT_EQ(readAll(kept), "[{\"broken\"") << "our own file is not moved aside";
     EXPECT_THAT(logged(), ElementsAre(StartsWith(line("clipboard: persisted 1 items ("))));
 }
@@ -378,7 +385,7 @@ TEST_F(ClipboardPersistenceTest, ClosingTheStoreWritesWhatIsPending) {
     auto store = makeStore();
     store->insertText("copied just before quitting", true);
     store.reset();
-    EXPECT_EQ(historyJson::readFile(history).items.size(), 1u);
+    EXPECT_EQ(historyJson::readFile(files, history).items.size(), 1u);
     scheduler.advance(5s);  // the superseded background task finds nothing to do
     EXPECT_EQ(loggedContaining("persisted").size(), 1u);
 }
@@ -406,7 +413,7 @@ TEST_F(LegacyMigrationTest, TheLegacyFileAndKeyGoOnlyAfterTheMigratedHistoryIsSa
     scheduler.runPending();
     EXPECT_FALSE(fs::exists(legacy));
     EXPECT_FALSE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
-    EXPECT_EQ(historyJson::readFile(history).items, store->items());
+    EXPECT_EQ(historyJson::readFile(files, history).items, store->items());
     EXPECT_THAT(logged(), ElementsAre(StartsWith(line("clipboard: persisted 3 items (")),
                                       line("clipboard: migrated legacy encrypted history (3 items)")));
 }
@@ -430,7 +437,7 @@ TEST_F(LegacyMigrationTest, AFailedSaveKeepsBothUntilALaterSaveSucceeds) {
     EXPECT_FALSE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
     EXPECT_THAT(loggedContaining("migrated"),
                 ElementsAre(line("clipboard: migrated legacy encrypted history (3 items)")));
-    EXPECT_EQ(historyJson::readFile(history).items.size(), 4u);
+    EXPECT_EQ(historyJson::readFile(files, history).items.size(), 4u);
 }
 
 TEST_F(LegacyMigrationTest, FailuresLeaveTheFileAndTheKeyInPlace) {
@@ -529,6 +536,7 @@ TEST_F(RealFilesTest, FoldersArePrivateAndFilesOwnerOnly) {
     testing::writeFile(history.string() + ".tmp", "left by a crash");
     fs::permissions(fs::path(history.string() + ".tmp"), fs::perms::all);
     auto store = makeStore(options(), &posix);
+    store->loadFromDiskIfNeeded();  // clears away what earlier saves left behind
     auto image = store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
     store->persistNow();
     scheduler.runPending();
@@ -592,7 +600,7 @@ TEST_F(RealFilesTest, ASaveKilledAtARandomMomentLeavesAWholeHistory) {
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
-        const auto decoded = historyJson::readFile(history);
+        const auto decoded = historyJson::readFile(files, history);
         ASSERT_FALSE(decoded.error) << "round " << round << ": " << *decoded.error;
         EXPECT_TRUE(decoded.items == a || decoded.items == b) << "round " << round;
     }
@@ -608,7 +616,7 @@ TEST_F(RealFilesTest, BackgroundWritesLandInOrder) {
         store->persistNow();
     }
     store->flushPendingWrites();
-    auto decoded = historyJson::readFile(history);
+    auto decoded = historyJson::readFile(files, history);
     ASSERT_FALSE(decoded.error);
     ASSERT_EQ(decoded.items.size(), 60u);
     EXPECT_EQ(decoded.items[0].text(), "copy 59");

@@ -149,8 +149,11 @@ TEST_F(ClipboardStoreTest, TheOldestItemGoesAtTheItemLimitWithItsImageFile) {
     EXPECT_EQ(store->items().size(), 200u);
     EXPECT_EQ(store->imageCount(), 0u);
     EXPECT_EQ(store->items().back().text(), "text 0");
-    EXPECT_FALSE(fs::exists(*image->imagePath));
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: captured text len=8 history=200")));
+    EXPECT_TRUE(fs::exists(*image->imagePath)) << "until a history without it is saved";
+    store->persistNow();
+    scheduler.runPending();
+    EXPECT_FALSE(fs::exists(*image->imagePath));
 }
 
 TEST_F(ClipboardStoreTest, ADroppedImageOutsideTheImagesFolderIsNotDeleted) {
@@ -199,11 +202,13 @@ TEST_F(ClipboardStoreTest, TheThirtyFirstImageRemovesTheOldestImageWhereverItIs)
     EXPECT_EQ(store->items()[0], *added);
     EXPECT_EQ(store->items().back().text(), "oldest text")
         << "the oldest image was removed, not the oldest item";
-    EXPECT_FALSE(fs::exists(*images[0].imagePath));
-    EXPECT_TRUE(fs::exists(*images[1].imagePath));
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: captured image (" + std::to_string(png.size()) +
                                            " bytes) history=" + std::to_string(before) + " images=30")));
     EXPECT_TRUE(store->hasPendingPersist());
+    EXPECT_TRUE(fs::exists(*images[0].imagePath)) << "until a history without it is saved";
+    scheduler.advance(1s);
+    EXPECT_FALSE(fs::exists(*images[0].imagePath));
+    EXPECT_TRUE(fs::exists(*images[1].imagePath));
 }
 
 TEST_F(ClipboardStoreTest, AnImageIsWrittenAsANewFileInTheImagesFolderEveryTime) {
@@ -382,8 +387,9 @@ TEST_F(ClipboardStoreTest, RemovingAnItemDeletesItsImageAndSavesAtOnce) {
 
     store->remove(image);
     EXPECT_THAT(texts(store->items()), ElementsAre("keep"));
-    EXPECT_FALSE(fs::exists(*image.imagePath));
+    EXPECT_TRUE(fs::exists(*image.imagePath)) << "until a history without it is saved";
     scheduler.runPending();  // no time passes
+    EXPECT_FALSE(fs::exists(*image.imagePath));
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: removed item (history=1)"),
                                       ::testing::StartsWith(line("clipboard: persisted 1 items ("))));
     EXPECT_TRUE(fs::exists(dir / "data/clipboard-history.json"));
