@@ -19,7 +19,9 @@
 #include <openssl/evp.h>
 
 #include <fstream>
+#include <functional>
 #include <random>
+#include <set>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -390,6 +392,58 @@ TEST_F(ClipboardPersistenceTest, ClosingTheStoreWritesWhatIsPending) {
     EXPECT_EQ(loggedContaining("persisted").size(), 1u);
 }
 
+TEST_F(ClipboardPersistenceTest, LoadingRemovesOnlyTheStoresOwnImageFilesThatNothingNames) {
+    const fs::path images = data / "images";
+    const std::string named = "6F9619FF-8B86-4011-B42D-00C04FC964FF.png";
+    const std::string unnamed = "0E984725-C51C-4BF4-9960-E1C80E27ABA0";
+    struct Case {
+        std::string file;
+        bool kept;
+    } cases[] = {
+        {named, true},
+        {unnamed + ".png", false},
+        {unnamed + ".png.tmp", false},
+        {unnamed + ".png.tmp.a1B2c3", false},
+        {"0e984725-c51c-4bf4-9960-e1c80e27aba0.png", true},  // not a name the store gives
+        {unnamed + ".jpg", true},
+        {"holiday.png", true},
+        {"notes/" + unnamed + ".png", true},
+    };
+    for (const auto& c : cases)
+        testing::writeFile(images / c.file, "png");
+    const fs::path outside = dir / "elsewhere" / (unnamed + ".png");
+    testing::writeFile(outside, "png");
+    testing::writeFile(history, array({imageJson(1, (images / named).string())}));
+    auto store = makeStore();
+    store->loadFromDiskIfNeeded();
+    for (const auto& c : cases)
+        EXPECT_EQ(fs::exists(images / c.file), c.kept) << c.file;
+    EXPECT_TRUE(fs::exists(outside));
+    ASSERT_EQ(store->imageCount(), 1u);
+    EXPECT_TRUE(store->imageURL(store->items()[0]));
+}
+
+TEST_F(ClipboardPersistenceTest, AHistoryLargerThanAnyHistoryCanBeIsNotReadAndIsKeptAside) {
+    auto o = options();
+    o.maxItems = 1;
+    o.maxTextLength = 10;
+    const std::uintmax_t limit = historyJson::largestFileSize(1, 10);
+    const std::string big = array({textJson(1, std::string(limit, 'x'))});
+    testing::writeFile(history, big);
+    auto store = makeStore(o);
+    store->loadFromDiskIfNeeded();
+    EXPECT_THAT(store->items(), IsEmpty());
+    EXPECT_THAT(logged(),
+                ElementsAre(line("clipboard: failed to load history — " + history.string() + " is " +
+                                 std::to_string(big.size()) + " bytes, larger than any history can be (" +
+                                 std::to_string(limit) + " bytes)")));
+    EXPECT_THAT(files.read, IsEmpty());
+    store->insertText("new", true);
+    scheduler.advance(1s);
+    EXPECT_EQ(readAll(data / "clipboard-history.json.unreadable"), big);
+    EXPECT_EQ(historyJson::readFile(files, history).items.size(), 1u);
+}
+
 // ---- The legacy encrypted history.
 
 class LegacyMigrationTest : public ClipboardPersistenceTest {
@@ -511,6 +565,32 @@ TEST_F(LegacyMigrationTest, OnlyTheDefaultHistoryPathMigratesAndOnlyWithoutAJson
     EXPECT_THAT(secrets.reads, IsEmpty());
 }
 
+TEST_F(LegacyMigrationTest, TheKeyIsLookedUpFirstAndAnOversizedFileIsNotRead) {
+    auto o = options();
+    o.maxItems = 1;
+    o.maxTextLength = 10;
+    const std::uintmax_t limit = historyJson::largestFileSize(1, 10) + 36;
+    const std::string big = seal(array({textJson(1, std::string(limit, 'x'))}));
+    testing::writeFile(legacy, big);
+    auto store = makeStore(o);
+    store->loadFromDiskIfNeeded();
+    EXPECT_THAT(logged(), ElementsAre(line("clipboard: legacy key missing from Keychain — cannot migrate")));
+    EXPECT_THAT(files.read, IsEmpty()) << "without the key the file is not read";
+
+    secrets.put("com.quenlit.app.clipboard", "history-aes-key", kKey);
+    sink->clear();
+    auto keyed = makeStore(o);
+    keyed->loadFromDiskIfNeeded();
+    scheduler.advance(1s);
+    EXPECT_THAT(logged(),
+                ElementsAre(line("clipboard: legacy migration failed — the file clipboard-history.enc is " +
+                                 std::to_string(big.size()) + " bytes, larger than any history can be (" +
+                                 std::to_string(limit) + " bytes)")));
+    EXPECT_THAT(files.read, IsEmpty());
+    EXPECT_EQ(readAll(legacy), big);
+    EXPECT_TRUE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
+}
+
 TEST(LegacyBlobTest, OpensTheCombinedSealedBox) {
     const std::string history = array({textJson(1, "x")});
     auto opened = legacyHistory::decryptLegacyBlob(seal(history), kKey);
@@ -620,6 +700,131 @@ TEST_F(RealFilesTest, BackgroundWritesLandInOrder) {
     ASSERT_FALSE(decoded.error);
     ASSERT_EQ(decoded.items.size(), 60u);
     EXPECT_EQ(decoded.items[0].text(), "copy 59");
+}
+
+// Saving takes permissions away from the history's folders, never adds any, and a linked images
+// folder is not the store's: nothing is written into it, changed in it or deleted from it.
+TEST_F(RealFilesTest, SavingOnlyNarrowsPermissionsAndLeavesALinkedImagesFolderAlone) {
+    struct Case {
+        unsigned before;
+        unsigned after;
+    } cases[] = {{0500, 0500}, {0750, 0700}, {0777, 0700}, {0700, 0700}, {0300, 0300}};
+    for (const auto& c : cases) {
+        const fs::path folder = dir / ("mode" + std::to_string(c.before));
+        fs::create_directories(folder);
+        fs::permissions(folder, static_cast<fs::perms>(c.before));
+        auto o = options();
+        o.storagePath = folder / "history.json";
+        auto store = makeStore(o, &posix);
+        store->insertText("x", false);
+        store->persistNow();
+        scheduler.runPending();
+        EXPECT_EQ(modeOf(folder), c.after) << std::oct << c.before;
+        fs::permissions(folder, fs::perms::owner_all);
+    }
+
+    const fs::path elsewhere = dir / "pictures";
+    fs::create_directories(elsewhere);
+    fs::permissions(elsewhere, static_cast<fs::perms>(0755));
+    const fs::path foreign = elsewhere / "0E984725-C51C-4BF4-9960-E1C80E27ABA0.png";
+    testing::writeFile(foreign, "png");
+    fs::create_directories(data);
+    fs::create_directory_symlink(elsewhere, data / "images");
+    testing::writeFile(
+        history, array({imageJson(1, (data / "images/6F9619FF-8B86-4011-B42D-00C04FC964FF.png").string())}));
+    sink->clear();
+    auto store = makeStore(options(), &posix);
+    store->loadFromDiskIfNeeded();
+    EXPECT_FALSE(store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), true));
+    store->removeAll();
+    scheduler.advance(1s);
+    EXPECT_EQ(modeOf(elsewhere), 0755u);
+    EXPECT_TRUE(fs::exists(foreign));
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()), 1);
+    EXPECT_THAT(loggedContaining("symbolic link"),
+                ElementsAre(line("clipboard: image write failed — " + (data / "images").string() +
+                                 " is a symbolic link, not a folder of the program's own")));
+    EXPECT_THAT(loggedContaining("not a folder of the store's own"), ::testing::SizeIs(1));
+}
+
+// Whatever occupies the name of the kept-aside copy or of the temporary file, the next save lands.
+TEST_F(RealFilesTest, SavesAreNotStuckOnWhatOccupiesTheirNames) {
+    struct Case {
+        std::string name;
+        std::string history;
+        std::function<void(const fs::path& file)> occupy;
+        bool load;  // a load would clear leftover temporary files away first
+    } cases[] = {
+        {"a folder where the kept copy goes", "[{\"broken\"",
+         [](const fs::path& file) { fs::create_directories(file.string() + ".unreadable/inside"); }, true},
+        {"a link where the temporary file went", "[]",
+         [this](const fs::path& file) { fs::create_symlink(dir / "target", file.string() + ".tmp"); }, false},
+        {"a link to nowhere there", "[]",
+         [this](const fs::path& file) { fs::create_symlink(dir / "nowhere", file.string() + ".tmp"); },
+         false},
+    };
+    testing::writeFile(dir / "target", "not ours");
+    for (const auto& c : cases) {
+        const fs::path file = dir / c.name / "history.json";
+        testing::writeFile(file, c.history);
+        c.occupy(file);
+        auto o = options();
+        o.storagePath = file;
+        sink->clear();
+        auto store = makeStore(o, &posix);
+        if (c.load) store->loadFromDiskIfNeeded();
+        store->insertText("new", true);
+        scheduler.advance(1s);
+        EXPECT_THAT(loggedContaining("persist"),
+                    ElementsAre(StartsWith(line("clipboard: persisted 1 items ("))))
+            << c.name;
+        EXPECT_EQ(historyJson::readFile(posix, file).items.size(), 1u) << c.name;
+    }
+    EXPECT_EQ(readAll(dir / "target"), "not ours");
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+    EXPECT_EQ(readAll(dir / "a folder where the kept copy goes/history.json.unreadable-2"), "[{\"broken\"");
+}
+
+// A store killed at any moment of its saves leaves a history whose images are all there, and the
+// next load leaves no image file that nothing names. The loop runs in a program of its own, so
+// each kill is a real one.
+TEST_F(RealFilesTest, AStoreKilledAtRandomMomentsLosesNoImageAndLeavesNoOrphan) {
+    const fs::path images = data / "images";
+    std::mt19937 random(20261207);
+    int imagesSeen = 0;
+    for (int round = 0; round < 300; ++round) {
+        const std::string seed = std::to_string(round);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::execl(QUENLIT_SAVE_LOOP, QUENLIT_SAVE_LOOP, data.c_str(), seed.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::usleep(std::uniform_int_distribution<useconds_t>(2000, 12000)(random));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "round " << round << ": the loop ended by itself";
+
+        sink->clear();
+        auto o = options();
+        o.maxItems = 6;
+        o.maxImages = 3;
+        auto store = makeStore(o, &posix);
+        store->loadFromDiskIfNeeded();
+        ASSERT_THAT(loggedContaining("failed"), IsEmpty()) << "round " << round;
+        std::set<fs::path> named;
+        for (const auto& item : store->items()) {
+            if (item.kind != ClipboardItem::Kind::image) continue;
+            ++imagesSeen;
+            named.insert(*item.imagePath);
+            EXPECT_TRUE(fs::exists(*item.imagePath)) << "round " << round << ": " << *item.imagePath;
+        }
+        if (!fs::exists(images)) continue;
+        for (const auto& entry : fs::directory_iterator(images))
+            EXPECT_TRUE(named.contains(entry.path())) << "round " << round << ": orphan " << entry.path();
+    }
+    EXPECT_GT(imagesSeen, 0) << "the loop saved no image at all";
 }
 
 // ---- The migration against a real Secret Service (gnome-keyring on a private session bus).

@@ -20,6 +20,8 @@ class FakeAtomicFile final : public platform::AtomicFile {
     std::optional<std::string> directoryError;
     // The targets of the successful writes, in order.
     std::vector<std::filesystem::path> written;
+    // Every file whose bytes were read, in order.
+    std::vector<std::filesystem::path> read;
 
     std::optional<std::string> writeAtomically(const std::filesystem::path& path,
                                                const std::filesystem::path& tempPath, std::string_view bytes,
@@ -74,6 +76,7 @@ class FakeAtomicFile final : public platform::AtomicFile {
             result.outcome = Read::Outcome::tooLarge;
             return result;
         }
+        read.push_back(path);
         std::ifstream in(path, std::ios::binary);
         const auto size = static_cast<std::size_t>(result.size);
         if (!in || !in.read(buffer(size), static_cast<std::streamsize>(size))) {
