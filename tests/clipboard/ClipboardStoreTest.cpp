@@ -460,6 +460,39 @@ TEST_F(ClipboardStoreTest, AnImageURLExistsOnlyForAnImageWhoseFileIsThere) {
     EXPECT_FALSE(store->imageURL(image));
 }
 
+// A history file may name any path; only a file of the images folder is ever shown, previewed or
+// pasted, so a crafted history makes the program read nothing else.
+TEST_F(ClipboardStoreTest, AnImagePathOutsideTheImagesFolderCountsAsMissing) {
+    auto store = makeStore(options());
+    const fs::path images = dir / "data/images";
+    const auto own = *store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
+    const fs::path foreign = dir / "elsewhere/picture.png";
+    testing::writeFile(foreign, "png");
+    testing::writeFile(images / "sub/A.png", "png");
+    fs::create_symlink(foreign, images / "link.png");
+    struct Case {
+        std::string path;
+        bool found;
+    } cases[] = {
+        {*own.imagePath, true},
+        {(images / "." / fs::path(*own.imagePath).filename()).string(), true},
+        {foreign.string(), false},
+        {(images / "../../elsewhere/picture.png").string(), false},
+        {"../../elsewhere/picture.png", false},
+        {(images / "sub/A.png").string(), false},
+        {(images / "link.png").string(), false},
+        {images.string(), false},
+        {"/etc/passwd", false},
+    };
+    for (const auto& c : cases) {
+        const ClipboardItem item = ClipboardItem::makeImage(Uuid{}, c.path, clock);
+        EXPECT_EQ(store->imageURL(item).has_value(), c.found) << c.path;
+        const long before = pasteboard.changeCount();
+        store->copyToPasteboard(item);
+        EXPECT_EQ(pasteboard.changeCount() != before, c.found) << c.path << ": pasted";
+    }
+}
+
 TEST_F(ClipboardStoreTest, DefaultsFollowTheDataFolder) {
     auto store = makeStore(options());
     EXPECT_EQ(store->maxItems(), 200);
