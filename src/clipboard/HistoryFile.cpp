@@ -17,7 +17,9 @@ namespace {
 // through a link, which may lead anywhere.
 bool isOwnFolder(const std::filesystem::path& folder) {
     std::error_code ec;
-    return std::filesystem::symlink_status(folder, ec).type() == std::filesystem::file_type::directory;
+    // "images/" would be looked at through a link named "images".
+    const std::filesystem::path named = folder.has_filename() ? folder : folder.parent_path();
+    return std::filesystem::symlink_status(named, ec).type() == std::filesystem::file_type::directory;
 }
 
 void deleteImage(const std::filesystem::path& file, const std::optional<std::filesystem::path>& folder) {

@@ -107,9 +107,12 @@ std::optional<std::string> PosixAtomicFile::writeAtomically(const std::filesyste
     return syncFolder(path.parent_path());
 }
 
-std::optional<std::string> PosixAtomicFile::ensurePrivateDirectory(const std::filesystem::path& dir,
+std::optional<std::string> PosixAtomicFile::ensurePrivateDirectory(const std::filesystem::path& given,
                                                                    Links links) {
-    if (dir.empty()) return std::string("no folder given");
+    if (given.empty()) return std::string("no folder given");
+    // "images/" would reach through a link named "images" whatever the flags say.
+    const std::filesystem::path dir =
+        given.has_filename() || given.parent_path().empty() ? given : given.parent_path();
     struct stat st {};
     if (::lstat(dir.c_str(), &st) == 0) return openAndMakePrivate(dir, links);
     if (errno != ENOENT) return describe("could not inspect", dir, errno);
