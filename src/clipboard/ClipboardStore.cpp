@@ -173,7 +173,10 @@ void ClipboardStore::loadFromDiskIfNeeded() {
         return;
     }
     log::write("clipboard: no history file yet at " + storage->string());
-    file_.removeOrphans({});
+    // Images written before a first save that never happened are nobody's. A link to a history
+    // that is not there right now (on a drive not mounted yet) may well name them, though.
+    if (std::filesystem::symlink_status(*storage, ec).type() == std::filesystem::file_type::not_found)
+        file_.removeOrphans({});
 }
 
 }  // namespace quenlit

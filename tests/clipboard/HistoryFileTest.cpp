@@ -440,7 +440,7 @@ TEST_F(RealFilesTest, SavingOnlyNarrowsPermissionsAndLeavesALinkedImagesFolderAl
     struct Case {
         unsigned before;
         unsigned after;
-    } cases[] = {{0500, 0500}, {0750, 0700}, {0777, 0700}, {0700, 0700}, {0300, 0300}};
+    } cases[] = {{0500, 0500}, {0750, 0700}, {0777, 0700}, {0700, 0700}, {0300, 0300}, {0370, 0300}};
     for (const auto& c : cases) {
         const fs::path folder = dir / ("mode" + std::to_string(c.before));
         fs::create_directories(folder);

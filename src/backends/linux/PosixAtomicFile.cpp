@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -50,23 +51,29 @@ std::optional<std::string> syncFolder(const std::filesystem::path& dir) {
     return std::nullopt;
 }
 
-// Narrows the open folder's permissions to its owner's; never adds any.
-std::optional<std::string> makePrivate(int fd, const std::filesystem::path& dir) {
+// Narrows the open folder's permissions to its owner's; never adds any. A folder its owner may
+// not list is opened for its path only, and changed through that descriptor's /proc entry.
+std::optional<std::string> makePrivate(int fd, bool pathOnly, const std::filesystem::path& dir) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return describe("could not inspect", dir, errno);
     if (!S_ISDIR(st.st_mode)) return dir.string() + " is not a folder";
     const mode_t mode = st.st_mode & 07777;
     const mode_t narrowed = mode & ~static_cast<mode_t>(077);
-    if (narrowed != mode && ::fchmod(fd, narrowed) != 0) {
-        return describe("could not restrict the permissions of", dir, errno);
-    }
+    if (narrowed == mode) return std::nullopt;
+    const int changed = pathOnly ? ::chmod(("/proc/self/fd/" + std::to_string(fd)).c_str(), narrowed)
+                                 : ::fchmod(fd, narrowed);
+    if (changed != 0) return describe("could not restrict the permissions of", dir, errno);
     return std::nullopt;
 }
 
 std::optional<std::string> openAndMakePrivate(const std::filesystem::path& dir,
                                               platform::AtomicFile::Links links) {
     const bool refuse = links == platform::AtomicFile::Links::refuse;
-    Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (refuse ? O_NOFOLLOW : 0)));
+    const int flags = O_DIRECTORY | O_CLOEXEC | (refuse ? O_NOFOLLOW : 0);
+    int raw = ::open(dir.c_str(), O_RDONLY | flags);
+    const bool pathOnly = raw < 0 && errno == EACCES;
+    if (pathOnly) raw = ::open(dir.c_str(), O_PATH | flags);
+    Fd fd(raw);
     if (fd.get() < 0) {
         const int error = errno;
         struct stat st {};
@@ -76,7 +83,7 @@ std::optional<std::string> openAndMakePrivate(const std::filesystem::path& dir,
         if (error == ENOTDIR) return dir.string() + " is not a folder";
         return describe("could not open the folder", dir, error);
     }
-    return makePrivate(fd.get(), dir);
+    return makePrivate(fd.get(), pathOnly, dir);
 }
 
 }  // namespace
