@@ -117,9 +117,6 @@ class ClipboardStore {
     // Writes the history file persistDebounce after the last of a burst of calls.
     void schedulePersist() { file_.scheduleSave(); }
 
-    // ---- The parts, for what the store does not pass on.
-    const ClipboardHistory& history() const { return history_; }
-
     // ---- Settings in force.
     int maxItems() const { return history_.maxItems(); }
     int maxImages() const { return history_.maxImages(); }
