@@ -5,6 +5,7 @@
 
 #include "Budget.h"
 
+#include "backends/fake/FakeAtomicFile.h"
 #include "backends/fake/FakeImageCodec.h"
 #include "backends/fake/FakePasteboard.h"
 #include "backends/fake/FakeSecretStore.h"
@@ -29,7 +30,16 @@ class DiscardingFiles final : public quenlit::platform::AtomicFile {
                                                unsigned) override {
         return std::nullopt;
     }
-    std::optional<std::string> ensurePrivateDirectory(const fs::path&) override { return std::nullopt; }
+    std::optional<std::string> ensurePrivateDirectory(const fs::path&, Links) override {
+        return std::nullopt;
+    }
+    Read readFile(const fs::path& path, std::uintmax_t maxBytes,
+                  const std::function<char*(std::size_t)>& buffer) override {
+        return reader.readFile(path, maxBytes, buffer);
+    }
+
+  private:
+    quenlit::fake::FakeAtomicFile reader;
 };
 
 std::string text(std::mt19937& rng, std::size_t characters) {

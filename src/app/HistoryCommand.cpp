@@ -1,5 +1,6 @@
 #include "app/Commands.h"
 
+#include "backends/linux/PosixAtomicFile.h"
 #include "base/Paths.h"
 #include "base/Text.h"
 #include "clipboard/ClipboardMenu.h"
@@ -92,13 +93,16 @@ int runHistory(std::span<const std::string> args, std::ostream& out, std::ostrea
         out << "clipboard: no history file yet at " << path.string() << '\n';
         return 0;
     }
-    historyJson::Decoded decoded = historyJson::readFile(path, static_cast<std::size_t>(defaults.maxItems));
+    const auto maxItems = static_cast<std::size_t>(defaults.maxItems);
+    linux_backend::PosixAtomicFile files;
+    historyJson::Decoded decoded = historyJson::readFile(
+        files, path, maxItems, historyJson::largestFileSize(maxItems, defaults.maxTextLength));
     if (decoded.error) {
         out << "clipboard: failed to load history — " << *decoded.error << '\n';
         return 1;
     }
     std::vector<ClipboardItem> items = std::move(decoded.items);
-    ClipboardStore::capImages(items, defaults.maxImages);
+    ClipboardHistory::capImages(items, defaults.maxImages);
 
     if (parsed->stats) {
         std::uintmax_t bytes = fileSize(path);
@@ -107,7 +111,9 @@ int runHistory(std::span<const std::string> args, std::ostream& out, std::ostrea
         for (const auto& item : items) {
             if (item.kind != ClipboardItem::Kind::image) continue;
             ++images;
-            if (item.imagePath && counted.insert(*item.imagePath).second) bytes += fileSize(*item.imagePath);
+            // Only the store's own files count: a path elsewhere is as good as missing.
+            const auto file = ClipboardHistory::imageFile(item, path.parent_path() / "images");
+            if (file && counted.insert(file->string()).second) bytes += fileSize(*file);
         }
         out << "items: " << items.size() << "\nimages: " << images << "\nbytes: " << bytes << '\n';
         return 0;
@@ -118,7 +124,7 @@ int runHistory(std::span<const std::string> args, std::ostream& out, std::ostrea
         query += (query.empty() ? "" : " ") + w;
     const auto now = std::chrono::system_clock::now();
     std::size_t shown = 0;
-    for (const auto& item : ClipboardStore::filter(items, query)) {
+    for (const auto& item : ClipboardHistory::filter(items, query)) {
         if (parsed->limit && shown == *parsed->limit) break;
         ++shown;
         if (parsed->json) {

@@ -2,177 +2,86 @@
 
 #include "base/Log.h"
 #include "base/Paths.h"
-#include "base/Text.h"
+#include "clipboard/HistoryJson.h"
 
 #include <algorithm>
-#include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#include <functional>
-#include <random>
+#include <charconv>
 
 namespace quenlit {
 namespace {
 
-// Version 4: random, from the operating system's entropy source through random_device.
-Uuid randomUuid() {
-    static thread_local std::random_device device;
-    Uuid uuid;
-    for (std::size_t i = 0; i < uuid.bytes.size(); i += 4) {
-        const auto word = static_cast<std::uint32_t>(device());
-        for (std::size_t j = 0; j < 4; ++j)
-            uuid.bytes[i + j] = static_cast<std::uint8_t>(word >> (8 * j));
-    }
-    uuid.bytes[6] = static_cast<std::uint8_t>((uuid.bytes[6] & 0x0F) | 0x40);
-    uuid.bytes[8] = static_cast<std::uint8_t>((uuid.bytes[8] & 0x3F) | 0x80);
-    return uuid;
+// 2.0 → "2.0", 0.25 → "0.25": the shortest form that reads back as the same number, with ".0" on
+// whole numbers.
+std::string secondsText(platform::Seconds seconds) {
+    char buffer[64];
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, seconds.count());
+    if (error != std::errc()) return "?";
+    std::string text(buffer, end);
+    if (text.find_first_not_of("-0123456789") == std::string::npos) text += ".0";
+    return text;
 }
 
-bool isImageItem(const ClipboardItem& item) {
-    return item.kind == ClipboardItem::Kind::image;
+std::filesystem::path dataFolder(const ClipboardStore::Options& options) {
+    return options.appDataDir ? *options.appDataDir : XdgDirs::current().appDataDir();
 }
 
-// A substring search over texts of up to 100,000 characters, repeated for 200 texts on every
-// keystroke. A query with a byte that a text lacks is rejected from the text's byte counts at
-// once. Otherwise the two bytes of the query that are rarest in the text are looked for together,
-// sixteen start positions at a time, and only where both sit at the right distance is the whole
-// query compared; so even a query of common letters ("eeee") costs a fraction of a millisecond per
-// megabyte.
-class Needle {
-  public:
-    explicit Needle(std::string bytes) : bytes_(std::move(bytes)) {}
+std::optional<std::filesystem::path> storageFor(const ClipboardStore::Options& options) {
+    if (!options.persistToDisk) return std::nullopt;
+    return options.storagePath ? *options.storagePath : dataFolder(options) / ClipboardStore::historyFileName;
+}
 
-    bool foundIn(const ClipboardItem& item) const {
-        const std::string& haystack = item.loweredText();
-        if (haystack.size() < bytes_.size()) return false;
-        const auto& counts = item.loweredByteCounts();
-        auto countAt = [&](std::size_t i) { return counts[static_cast<unsigned char>(bytes_[i])]; };
-        std::size_t a = 0;
-        for (std::size_t i = 0; i < bytes_.size(); ++i) {
-            if (countAt(i) == 0) return false;
-            if (countAt(i) < countAt(a)) a = i;
-        }
-        if (bytes_.size() == 1) return std::memchr(haystack.data(), bytes_[0], haystack.size()) != nullptr;
-        std::size_t b = a == 0 ? 1 : 0;
-        for (std::size_t i = 0; i < bytes_.size(); ++i) {
-            if (i != a && countAt(i) < countAt(b)) b = i;
-        }
-        return search(haystack, std::min(a, b), std::max(a, b));
-    }
+std::optional<std::filesystem::path> imagesFor(const ClipboardStore::Options& options) {
+    if (options.imagesDirectory) return options.imagesDirectory;
+    if (const auto storage = storageFor(options)) return storage->parent_path() / "images";
+    return std::nullopt;
+}
 
-  private:
-    // Start positions where bytes a and b of the query match, checked in full.
-    bool search(const std::string& haystack, std::size_t a, std::size_t b) const {
-        const char* const text = haystack.data();
-        const std::size_t starts = haystack.size() - bytes_.size() + 1;
-        std::size_t pos = 0;
-#if defined(__SSE2__)
-        const __m128i byteA = _mm_set1_epi8(bytes_[a]);
-        const __m128i byteB = _mm_set1_epi8(bytes_[b]);
-        for (; pos + 16 <= starts; pos += 16) {
-            const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + a));
-            const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + b));
-            auto mask = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(atA, byteA), _mm_cmpeq_epi8(atB, byteB))));
-            while (mask != 0) {
-                const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-                if (std::memcmp(text + pos + bit, bytes_.data(), bytes_.size()) == 0) return true;
-                mask &= mask - 1;
-            }
-        }
-#endif
-        for (; pos < starts; ++pos) {
-            if (text[pos + a] == bytes_[a] && text[pos + b] == bytes_[b] &&
-                std::memcmp(text + pos, bytes_.data(), bytes_.size()) == 0) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    std::string bytes_;
-};
+ClipboardHistory::WallClock wallClockFor(ClipboardStore::Options& options) {
+    if (options.wallClock) return std::move(options.wallClock);
+    return [] { return std::chrono::system_clock::now(); };
+}
 
 }  // namespace
 
 ClipboardStore::ClipboardStore(Services services, Options options)
     : scheduler_(services.scheduler),
-      pasteboard_(services.pasteboard),
-      imageCodec_(services.imageCodec),
-      secretStore_(services.secretStore),
       files_(services.files),
-      self_(std::make_shared<ClipboardStore*>(this)),
-      maxItems_(options.maxItems),
-      maxImages_(options.maxImages),
-      maxTextLength_(options.maxTextLength),
-      pollInterval_(options.pollInterval),
-      persistDebounce_(options.persistDebounce),
-      appDataDir_(options.appDataDir ? *options.appDataDir : XdgDirs::current().appDataDir()),
-      wallClock_(options.wallClock ? std::move(options.wallClock)
-                                   : std::function<std::chrono::system_clock::time_point()>(
-                                         [] { return std::chrono::system_clock::now(); })) {
-    if (options.persistToDisk) {
-        storagePath_ = options.storagePath ? *options.storagePath : defaultStoragePath();
-        imagesDirectory_ =
-            options.imagesDirectory ? *options.imagesDirectory : storagePath_->parent_path() / "images";
-    } else if (options.imagesDirectory) {
-        imagesDirectory_ = *options.imagesDirectory;
-    }
-    if (imagesDirectory_) {
-        imagesDirectoryStandard_ = imagesDirectory_->lexically_normal();
-        // "images/" and "images" name the same folder; ownership compares against "images/".
-        if (!imagesDirectoryStandard_.has_filename())
-            imagesDirectoryStandard_ = imagesDirectoryStandard_.parent_path();
-    }
-    initWriter();
+      appDataDir_(dataFolder(options)),
+      history_({options.maxItems, options.maxImages, options.maxTextLength}, imagesFor(options),
+               wallClockFor(options)),
+      legacy_(services.secretStore, services.files),
+      file_(services.scheduler, services.files, history_, storageFor(options), options.persistDebounce),
+      capture_({services.scheduler, services.pasteboard, services.imageCodec}, *this, options.pollInterval) {
+    file_.onWriteFinished = [this](bool succeeded) {
+        if (succeeded) legacy_.finish();
+    };
 }
 
-std::vector<ClipboardItem> ClipboardStore::filter(const std::vector<ClipboardItem>& items,
-                                                  std::string_view matching) {
-    const std::string query = text::lowercase(text::trim(matching));
-    if (query.empty()) return items;
-    const bool imagesMatch = std::string_view("image").find(query) != std::string_view::npos;
-    const Needle needle(query);
-    std::vector<ClipboardItem> result;
-    for (const auto& item : items) {
-        if (isImageItem(item) ? imagesMatch : needle.foundIn(item)) result.push_back(item);
-    }
-    return result;
+ClipboardStore::~ClipboardStore() {
+    self_.reset();
+}
+
+void ClipboardStore::changed(bool persist) {
+    file_.releaseImages();
+    itemsChanged.emit();
+    if (persist) schedulePersist();
 }
 
 bool ClipboardStore::insertText(std::string text, bool persist) {
-    const std::size_t length = text::graphemeCount(text);
-    if (length > maxTextLength_) {
-        log::write("clipboard: skipped oversized item len=" + std::to_string(length) +
-                   " (max=" + std::to_string(maxTextLength_) + ")");
-        return false;
-    }
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        if (!isImageItem(items_[i]) && items_[i].text() == text) {
-            moveToFront(i);
-            notifyItemsChanged();
-            if (persist) schedulePersist();
-            return true;
-        }
-    }
-    items_.insert(items_.begin(), ClipboardItem::makeText(randomUuid(), std::move(text), wallClock_()));
-    trimToMaxItems();
-    log::write("clipboard: captured text len=" + std::to_string(length) +
-               " history=" + std::to_string(items_.size()));
-    notifyItemsChanged();
-    if (persist) schedulePersist();
+    if (!history_.insertText(std::move(text))) return false;
+    changed(persist);
     return true;
 }
 
 std::optional<ClipboardItem> ClipboardStore::insertImage(std::string_view pngData, bool persist) {
-    if (!imagesDirectory_) {
+    const std::optional<std::filesystem::path>& folder = history_.imagesDirectory();
+    if (!folder) {
         log::write("clipboard: no images dir — skipped image capture");
         return std::nullopt;
     }
-    const std::filesystem::path file = *imagesDirectory_ / (randomUuid().toString() + ".png");
-    std::optional<std::string> error = files_.ensurePrivateDirectory(*imagesDirectory_);
+    const std::filesystem::path file = history_.newImageFile();
+    std::optional<std::string> error =
+        files_.ensurePrivateDirectory(*folder, platform::AtomicFile::Links::refuse);
     if (!error) {
         std::filesystem::path temp = file;
         temp += ".tmp";
@@ -182,120 +91,92 @@ std::optional<ClipboardItem> ClipboardStore::insertImage(std::string_view pngDat
         log::write("clipboard: image write failed — " + *error);
         return std::nullopt;
     }
-    ClipboardItem item = ClipboardItem::makeImage(randomUuid(), file.string(), wallClock_());
-    items_.insert(items_.begin(), item);
-    enforceImageCap();
-    trimToMaxItems();
-    log::write("clipboard: captured image (" + std::to_string(pngData.size()) + " bytes) history=" +
-               std::to_string(items_.size()) + " images=" + std::to_string(imageCount()));
-    notifyItemsChanged();
-    if (persist) schedulePersist();
+    ClipboardItem item = history_.insertImage(file, pngData.size());
+    changed(persist);
     return item;
 }
 
 void ClipboardStore::remove(const ClipboardItem& item) {
-    auto it =
-        std::find_if(items_.begin(), items_.end(), [&](const ClipboardItem& i) { return i.id == item.id; });
-    if (it == items_.end()) return;
-    ClipboardItem removed = std::move(*it);
-    items_.erase(it);
-    deleteOwnedImage(removed);
-    notifyItemsChanged();
+    if (!history_.remove(item)) return;
+    file_.releaseImages();
+    itemsChanged.emit();
     persistNow();
-    log::write("clipboard: removed item (history=" + std::to_string(items_.size()) + ")");
+    log::write("clipboard: removed item (history=" + std::to_string(items().size()) + ")");
 }
 
 void ClipboardStore::removeAll() {
-    std::vector<ClipboardItem> removed = std::move(items_);
-    items_.clear();
-    for (const auto& item : removed)
-        deleteOwnedImage(item);
-    notifyItemsChanged();
+    history_.removeAll();
+    file_.releaseImages();
+    itemsChanged.emit();
     persistNow();
     log::write("clipboard: removed all items");
 }
 
 void ClipboardStore::promote(const ClipboardItem& item) {
-    auto byId =
-        std::find_if(items_.begin(), items_.end(), [&](const ClipboardItem& i) { return i.id == item.id; });
-    std::size_t index = 0;
-    if (byId != items_.end()) {
-        index = static_cast<std::size_t>(byId - items_.begin());
-    } else {
-        if (isImageItem(item)) return;
-        auto byText = std::find_if(items_.begin(), items_.end(), [&](const ClipboardItem& i) {
-            return !isImageItem(i) && i.text() == item.text();
+    if (history_.promote(item)) itemsChanged.emit();
+}
+
+void ClipboardStore::startMonitoring() {
+    if (capture_.isRunning()) return;
+    loadFromDiskIfNeeded();
+    capture_.start();
+    log::write("clipboard: monitoring started (interval=" + secondsText(pollInterval()) +
+               "s bg, max=" + std::to_string(maxItems()) + ", images≤" + std::to_string(maxImages()) +
+               ", store=" + (storagePath() ? storagePath()->string() : std::string("(memory-only)")) + ")");
+}
+
+void ClipboardStore::stopMonitoring() {
+    capture_.stop();
+    file_.cancelScheduledSave();
+    persistNow();
+    // Stopping happens at quit: the history is on disk before the process goes on to exit.
+    flushPendingWrites();
+}
+
+void ClipboardStore::copyToPasteboard(const ClipboardItem& item) {
+    if (capture_.write(item)) promote(item);
+}
+
+void ClipboardStore::loadFromDiskIfNeeded() {
+    if (didLoadFromDisk_) return;
+    didLoadFromDisk_ = true;
+    const std::optional<std::filesystem::path>& storage = storagePath();
+    if (!storage) return;
+    if (file_.exists()) {
+        std::optional<std::vector<ClipboardItem>> loaded = file_.read();
+        if (!loaded) return;
+        file_.removeOrphans(*loaded);
+        history_.replace(std::move(*loaded), true);
+        file_.releaseImages();
+        log::write("clipboard: loaded " + std::to_string(items().size()) + " items from disk");
+        itemsChanged.emit();
+        // Lower-case the texts for filtering before the first keystroke needs them.
+        scheduler_.runInBackground([loaded = items()](const platform::TaskHandle&) {
+            for (const auto& item : loaded)
+                (void)item.loweredText();
         });
-        if (byText == items_.end()) return;
-        index = static_cast<std::size_t>(byText - items_.begin());
+        return;
     }
-    if (index == 0) return;
-    moveToFront(index);
-    notifyItemsChanged();
-}
-
-std::optional<std::filesystem::path> ClipboardStore::imageURL(const ClipboardItem& item) const {
-    if (!isImageItem(item) || !item.imagePath || item.imagePath->empty()) return std::nullopt;
-    std::filesystem::path path(*item.imagePath);
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return std::nullopt;
-    return path;
-}
-
-std::size_t ClipboardStore::imageCount() const {
-    return static_cast<std::size_t>(std::count_if(items_.begin(), items_.end(), isImageItem));
-}
-
-bool ClipboardStore::ownsImage(std::string_view path) const {
-    if (!imagesDirectory_) return false;
-    const std::string folder = imagesDirectoryStandard_.string() + "/";
-    std::filesystem::path file(path);
-    // A relative path would be resolved against whatever the working folder happens to be.
-    if (!file.is_absolute()) return false;
-    std::filesystem::path normal = file.lexically_normal();
-    // "images/" is the folder itself, not a file inside it.
-    if (!normal.has_filename()) normal = normal.parent_path();
-    return normal.string().starts_with(folder);
-}
-
-void ClipboardStore::trimToMaxItems() {
-    const auto limit = static_cast<std::size_t>(std::max(maxItems_, 0));
-    if (items_.size() <= limit) return;
-    std::vector<ClipboardItem> dropped(
-        std::make_move_iterator(items_.begin() + static_cast<std::ptrdiff_t>(limit)),
-        std::make_move_iterator(items_.end()));
-    items_.resize(limit);
-    for (const auto& item : dropped)
-        deleteOwnedImage(item);
-}
-
-std::vector<ClipboardItem> ClipboardStore::capImages(std::vector<ClipboardItem>& items, int maxImages) {
-    std::vector<ClipboardItem> dropped;
-    std::size_t images = static_cast<std::size_t>(std::count_if(items.begin(), items.end(), isImageItem));
-    const auto limit = static_cast<std::size_t>(std::max(maxImages, 0));
-    for (std::size_t i = items.size(); i > 0 && images > limit; --i) {
-        if (!isImageItem(items[i - 1])) continue;
-        dropped.push_back(std::move(items[i - 1]));
-        items.erase(items.begin() + static_cast<std::ptrdiff_t>(i - 1));
-        --images;
+    if (storage->lexically_normal() == defaultStoragePath().lexically_normal() &&
+        std::filesystem::exists(legacyPath(), ec)) {
+        const auto limit = static_cast<std::size_t>(std::max(maxItems(), 0));
+        std::optional<std::vector<ClipboardItem>> imported =
+            legacy_.read(legacyPath(), limit, historyJson::largestFileSize(limit, maxTextLength()));
+        if (!imported) return;
+        file_.removeOrphans(*imported);
+        history_.replace(std::move(*imported), false);
+        file_.releaseImages();
+        itemsChanged.emit();
+        // The legacy file and key go only once the history is safely in the new file.
+        persistNow();
+        return;
     }
-    return dropped;
-}
-
-void ClipboardStore::enforceImageCap() {
-    for (const auto& item : capImages(items_, maxImages_))
-        deleteOwnedImage(item);
-}
-
-void ClipboardStore::deleteOwnedImage(const ClipboardItem& item) const {
-    if (!isImageItem(item) || !item.imagePath || !ownsImage(*item.imagePath)) return;
-    std::error_code ignored;
-    std::filesystem::remove(*item.imagePath, ignored);
-}
-
-void ClipboardStore::moveToFront(std::size_t index) {
-    std::rotate(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(index),
-                items_.begin() + static_cast<std::ptrdiff_t>(index) + 1);
+    log::write("clipboard: no history file yet at " + storage->string());
+    // Images written before a first save that never happened are nobody's. A link to a history
+    // that is not there right now (on a drive not mounted yet) may well name them, though.
+    if (std::filesystem::symlink_status(*storage, ec).type() == std::filesystem::file_type::not_found)
+        file_.removeOrphans({});
 }
 
 }  // namespace quenlit

@@ -1,22 +1,29 @@
 #pragma once
 
-// The clipboard history: captured texts and images, newest first, at most maxItems of them and at
-// most maxImages images. The store captures what is copied (by polling the clipboard), writes an
-// entry back to the clipboard for pasting, keeps the history in a JSON file with the PNG files of
-// its images in a folder beside it, and migrates the encrypted history of an earlier release once.
+// The clipboard history as the rest of the program sees it: the owner of its four parts, which it
+// keeps in step.
+//  - ClipboardHistory: the list of entries in memory, with its limits;
+//  - HistoryFile: the JSON file the list is loaded from and saved to, with the debounced save;
+//  - ClipboardCapture: polling the clipboard, the skip rules, and writing entries back;
+//  - LegacyImport: the one-time import of an earlier release's encrypted history.
+// Image entries keep their PNG files in a folder beside the history file.
 //
-// Main thread only. Background work (image conversion, the poll's hand-over) comes back to the
-// main thread through the scheduler and checks liveness() before touching the store.
+// Main thread only. Background work comes back to the main thread through the scheduler and does
+// nothing once the store is gone.
 
 #include "base/Signal.h"
+#include "base/WeakSelf.h"
+#include "clipboard/ClipboardCapture.h"
+#include "clipboard/ClipboardHistory.h"
 #include "clipboard/ClipboardItem.h"
+#include "clipboard/HistoryFile.h"
+#include "clipboard/LegacyImport.h"
 #include "platform/AtomicFile.h"
 #include "platform/ImageCodec.h"
 #include "platform/Pasteboard.h"
 #include "platform/Scheduler.h"
 #include "platform/SecretStore.h"
 
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
@@ -60,20 +67,7 @@ class ClipboardStore {
         std::function<std::chrono::system_clock::time_point()> wallClock;
     };
 
-    // The program's own marker, written next to everything paste-back puts on the clipboard.
-    static constexpr std::string_view internalType = "com.quenlit.internal";
-    // Types by which password managers and similar writers ask not to be recorded.
-    static constexpr std::array<std::string_view, 4> sensitiveTypes = {
-        "org.nspasteboard.ConcealedType",
-        "org.nspasteboard.TransientType",
-        "com.apple.is-sensitive",
-        "x-kde-passwordManagerHint",
-    };
-
     static constexpr std::string_view historyFileName = "clipboard-history.json";
-    static constexpr std::string_view legacyFileName = "clipboard-history.enc";
-    static constexpr std::string_view legacyKeyService = "com.quenlit.app.clipboard";
-    static constexpr std::string_view legacyKeyAccount = "history-aes-key";
 
     ClipboardStore(Services services, Options options);
     ~ClipboardStore();
@@ -81,15 +75,10 @@ class ClipboardStore {
     ClipboardStore& operator=(const ClipboardStore&) = delete;
 
     // ---- The history (index 0 newest).
-    const std::vector<ClipboardItem>& items() const { return items_; }
+    const std::vector<ClipboardItem>& items() const { return history_.items(); }
+    std::vector<ClipboardItem> items(std::string_view matching) const { return history_.items(matching); }
     // Emitted after every change of items().
     Signal<> itemsChanged;
-
-    // All items for an empty (after trimming) query; otherwise, in order, the texts containing
-    // the lower-cased query and, when "image" contains it, every image.
-    std::vector<ClipboardItem> items(std::string_view matching) const { return filter(items_, matching); }
-    // The same filter over any list of items.
-    static std::vector<ClipboardItem> filter(const std::vector<ClipboardItem>& items, std::string_view query);
 
     // Adds a text at the top, or moves an equal text there. False when the text is too long.
     bool insertText(std::string text, bool persist);
@@ -99,14 +88,13 @@ class ClipboardStore {
     void remove(const ClipboardItem& item);
     // Removes everything (and the owned image files) and saves at once.
     void removeAll();
-    // Moves a used item to the top; a text whose id is gone is found by its text. Not saved by
-    // itself.
+    // Moves a used item to the top. Not saved by itself.
     void promote(const ClipboardItem& item);
-    // The image file of an image item, when it exists.
-    std::optional<std::filesystem::path> imageURL(const ClipboardItem& item) const;
-    std::size_t imageCount() const;
-    // Whether the file lies inside the images folder, and so may be deleted by the store.
-    bool ownsImage(std::string_view path) const;
+    std::optional<std::filesystem::path> imageURL(const ClipboardItem& item) const {
+        return history_.imageURL(item);
+    }
+    std::size_t imageCount() const { return history_.imageCount(); }
+    bool ownsImage(std::string_view path) const { return history_.ownsImage(path); }
 
     // ---- Capture from the clipboard and writing back.
     // Loads the history, takes the clipboard's current content, and polls every pollInterval.
@@ -114,100 +102,53 @@ class ClipboardStore {
     void startMonitoring();
     // Stops polling and writes the history once more.
     void stopMonitoring();
-    void ingestCurrentPasteboardIfNeeded();
+    void ingestCurrentPasteboardIfNeeded() { capture_.ingestCurrentPasteboardIfNeeded(); }
     // Puts the item on the clipboard, marked as the program's own, and promotes it.
     void copyToPasteboard(const ClipboardItem& item);
-    bool isMonitoring() const { return pollSource_.has_value(); }
+    bool isMonitoring() const { return capture_.isRunning(); }
 
     // ---- Persistence.
     // Loads the history file once per process (or migrates the legacy encrypted history).
     void loadFromDiskIfNeeded();
-    // Encodes the history now and hands it to the file writer, which replaces the history file on a
-    // background task; writes run one at a time, in order, and a write that has not started yet is
-    // superseded by a newer one. The outcome ("persisted" or "persist failed") is logged when the
-    // write ends. Returns true once the history is handed over (or when there is no history file).
-    bool persistNow();
+    // See HistoryFile::saveNow.
+    bool persistNow() { return file_.saveNow(); }
     // Blocks until every history handed to the writer is on disk (the destructor does this too).
-    void flushPendingWrites();
+    void flushPendingWrites() { file_.flush(); }
     // Writes the history file persistDebounce after the last of a burst of calls.
-    void schedulePersist();
-
-    // Drops the oldest image items beyond maxImages; returns what was dropped, oldest last.
-    static std::vector<ClipboardItem> capImages(std::vector<ClipboardItem>& items, int maxImages);
-
-    // The legacy key: exactly 32 bytes, or none.
-    static std::optional<std::string> legacyKeychainKey(platform::SecretStore& secrets);
-    static void deleteLegacyKeychainKey(platform::SecretStore& secrets);
+    void schedulePersist() { file_.scheduleSave(); }
 
     // ---- Settings in force.
-    int maxItems() const { return maxItems_; }
-    int maxImages() const { return maxImages_; }
-    std::size_t maxTextLength() const { return maxTextLength_; }
-    platform::Seconds pollInterval() const { return pollInterval_; }
-    platform::Seconds persistDebounce() const { return persistDebounce_; }
-    const std::optional<std::filesystem::path>& storagePath() const { return storagePath_; }
-    const std::optional<std::filesystem::path>& imagesDirectory() const { return imagesDirectory_; }
+    int maxItems() const { return history_.maxItems(); }
+    int maxImages() const { return history_.maxImages(); }
+    std::size_t maxTextLength() const { return history_.maxTextLength(); }
+    platform::Seconds pollInterval() const { return capture_.pollInterval(); }
+    platform::Seconds persistDebounce() const { return file_.debounce(); }
+    const std::optional<std::filesystem::path>& storagePath() const { return file_.path(); }
+    const std::optional<std::filesystem::path>& imagesDirectory() const { return history_.imagesDirectory(); }
     std::filesystem::path defaultStoragePath() const { return appDataDir_ / historyFileName; }
-    std::filesystem::path legacyPath() const { return appDataDir_ / legacyFileName; }
-    long lastChangeCount() const { return lastChangeCount_; }
+    std::filesystem::path legacyPath() const { return appDataDir_ / LegacyImport::fileName; }
+    long lastChangeCount() const { return capture_.lastChangeCount(); }
     bool didLoadFromDisk() const { return didLoadFromDisk_; }
-    bool hasPendingPersist() const { return persistWorkItem_.has_value(); }
+    bool hasPendingPersist() const { return file_.hasScheduledSave(); }
 
-    // Held weakly by background work; empty once the store is destroyed.
-    std::weak_ptr<ClipboardStore*> liveness() const { return self_; }
+    // Held weakly by users that may outlive the store; empty once the store is destroyed.
+    std::weak_ptr<ClipboardStore*> liveness() const { return self_.weak(); }
 
   private:
-    // Lets the capture and paste-back code keep helpers of its own next to its methods.
-    friend struct ClipboardCaptureAccess;
-
-    void loadJSON(const std::filesystem::path& path);
-    void migrateLegacyEncrypted(const std::filesystem::path& legacy, const std::filesystem::path& storage);
-    void finishLegacyMigration();
-    void trimToMaxItems();
-    void enforceImageCap();
-    void deleteOwnedImage(const ClipboardItem& item) const;
-    void moveToFront(std::size_t index);
-    void notifyItemsChanged() { itemsChanged.emit(); }
+    void changed(bool persist);
 
     platform::Scheduler& scheduler_;
-    platform::Pasteboard& pasteboard_;
-    platform::ImageCodec& imageCodec_;
-    platform::SecretStore& secretStore_;
     platform::AtomicFile& files_;
-    std::shared_ptr<ClipboardStore*> self_;
-
-    std::vector<ClipboardItem> items_;
-    int maxItems_;
-    int maxImages_;
-    std::size_t maxTextLength_;
-    platform::Seconds pollInterval_;
-    platform::Seconds persistDebounce_;
     std::filesystem::path appDataDir_;
-    std::optional<std::filesystem::path> storagePath_;
-    std::optional<std::filesystem::path> imagesDirectory_;
-    std::filesystem::path imagesDirectoryStandard_;   // lexically normal, for ownsImage
-    std::optional<platform::TaskHandle> pollSource_;  // the scheduled next poll, while monitoring
-    long lastChangeCount_ = -1;
-    std::optional<platform::TaskHandle> persistWorkItem_;
     bool didLoadFromDisk_ = false;
 
-    // A history file that could not be read is moved aside before the first save replaces it.
-    bool keepUnreadableHistory_ = false;
-    // A legacy history was migrated into items_; its file and key are deleted once a save of it
-    // has succeeded.
-    struct PendingMigration {
-        std::filesystem::path legacyPath;
-        std::size_t itemCount;
-    };
-    std::optional<PendingMigration> pendingMigration_;
-
-    // The serial file writer; shared with its background tasks, which may outlive the store.
-    struct HistoryWriter;
-    std::shared_ptr<HistoryWriter> writer_;
-    std::function<std::chrono::system_clock::time_point()> wallClock_;
-
-    void initWriter();
-    void onWriteFinished(bool succeeded);
+    // Declared in the order they depend on each other: the file saves the history and finishes the
+    // import, the capture feeds the store.
+    ClipboardHistory history_;
+    LegacyImport legacy_;
+    HistoryFile file_;
+    ClipboardCapture capture_;
+    WeakSelf<ClipboardStore> self_{this};
 };
 
 }  // namespace quenlit

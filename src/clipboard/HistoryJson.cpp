@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
 namespace quenlit::historyJson {
 namespace {
@@ -252,23 +251,43 @@ Decoded decode(std::string_view json, std::size_t limit) {
     return decodeDocument(parser.parse(json.data(), json.size(), true), limit);
 }
 
-Decoded readFile(const std::filesystem::path& path, std::size_t limit) {
+std::uintmax_t largestFileSize(std::size_t maxItems, std::size_t maxTextLength) {
+    // A character of up to eight code points, or of five control characters written as \u
+    // escapes, takes at most 32 bytes; a path (the image's) at most 4096 bytes, escaped sixfold;
+    // the rest of an item well under a kilobyte.
+    constexpr std::uintmax_t bytesPerCharacter = 32;
+    constexpr std::uintmax_t itemOverhead = 4096 * 6 + 1024;
+    return 2 + static_cast<std::uintmax_t>(maxItems) *
+                   (static_cast<std::uintmax_t>(maxTextLength) * bytesPerCharacter + itemOverhead + 1);
+}
+
+Decoded readFile(platform::AtomicFile& files, const std::filesystem::path& path, std::size_t limit,
+                 std::uintmax_t maxBytes) {
     Decoded result;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec) {
-        result.error = ec.message();
-        return result;
-    }
     // Read straight into the parser's padded buffer: the file is read once and never copied.
-    simdjson::padded_string buffer(static_cast<std::size_t>(size));
-    std::ifstream in(path, std::ios::binary);
-    if (!in || !in.read(buffer.data(), static_cast<std::streamsize>(size)) ||
-        in.gcount() != static_cast<std::streamsize>(size)) {
-        result.error = "the file could not be read";
-        return result;
+    simdjson::padded_string buffer;
+    const platform::AtomicFile::Read read = files.readFile(path, maxBytes, [&](std::size_t size) {
+        buffer = simdjson::padded_string(size);
+        return buffer.data();
+    });
+    using Outcome = platform::AtomicFile::Read::Outcome;
+    switch (read.outcome) {
+        case Outcome::read:
+            break;
+        case Outcome::missing:
+            result.error = "there is no file at " + path.string();
+            return result;
+        case Outcome::notAFile:
+            result.error = path.string() + " is not a regular file";
+            return result;
+        case Outcome::tooLarge:
+            result.error = path.string() + " is " + std::to_string(read.size) +
+                           " bytes, larger than any history can be (" + std::to_string(maxBytes) + " bytes)";
+            return result;
+        case Outcome::failed:
+            result.error = read.error;
+            return result;
     }
-    in.close();
     simdjson::dom::parser parser;
     return decodeDocument(parser.parse(buffer), limit);
 }

@@ -7,9 +7,11 @@
 // because a half-read history would be saved back over the user's file.
 
 #include "clipboard/ClipboardItem.h"
+#include "platform/AtomicFile.h"
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -31,9 +33,14 @@ std::optional<std::chrono::system_clock::time_point> parseDate(std::string_view 
 
 // Every item is checked, but only the first `limit` are kept.
 Decoded decode(std::string_view json, std::size_t limit = std::numeric_limits<std::size_t>::max());
-// Reads and decodes a history file; a file that cannot be read is an error like any other.
-Decoded readFile(const std::filesystem::path& path,
-                 std::size_t limit = std::numeric_limits<std::size_t>::max());
+// The largest file a history of at most `maxItems` texts of at most `maxTextLength` characters can
+// be, with room to spare: anything larger is not a history, and is refused before it is read.
+std::uintmax_t largestFileSize(std::size_t maxItems, std::size_t maxTextLength);
+// Reads and decodes a history file; a file that cannot be read, is not a regular file or is larger
+// than `maxBytes` is an error like any other.
+Decoded readFile(platform::AtomicFile& files, const std::filesystem::path& path,
+                 std::size_t limit = std::numeric_limits<std::size_t>::max(),
+                 std::uintmax_t maxBytes = std::numeric_limits<std::uintmax_t>::max());
 
 std::string encode(const std::vector<ClipboardItem>& items);
 // One item object, as it appears inside the array.

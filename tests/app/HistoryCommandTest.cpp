@@ -142,6 +142,34 @@ TEST_F(HistoryCommandTest, StatsCountItemsImagesAndBytes) {
     EXPECT_EQ(run("--stats"), "items: 3\nimages: 2\nbytes: " + std::to_string(bytes) + "\nstatus=0\n");
 }
 
+TEST_F(HistoryCommandTest, StatsCountOnlyFilesOfTheImagesFolder) {
+    const fs::path outside = dir / "secret.txt";
+    testing::writeFile(outside, std::string(500, 's'));
+    writeHistory({
+        itemJson(1, ",\"imagePath\":\"" + outside.string() + "\",\"kind\":\"image\",\"text\":\"\""),
+        itemJson(2, ",\"imagePath\":\"" + (data / "images/../../../secret.txt").string() +
+                        "\",\"kind\":\"image\",\"text\":\"\""),
+        itemJson(3, ",\"imagePath\":\"../../secret.txt\",\"kind\":\"image\",\"text\":\"\""),
+    });
+    const auto bytes = fs::file_size(historyPath);
+    EXPECT_EQ(run("--stats"), "items: 3\nimages: 3\nbytes: " + std::to_string(bytes) + "\nstatus=0\n");
+}
+
+TEST_F(HistoryCommandTest, AHistoryLargerThanAnyHistoryCanBeIsRefusedUnread) {
+    fs::create_directories(data);
+    std::ofstream(historyPath).put('[');
+    const std::uintmax_t size = 4ull << 30;  // sparse: nothing is written
+    fs::resize_file(historyPath, size);
+    const std::string out = run("");
+    EXPECT_EQ(out.rfind("clipboard: failed to load history — " + historyPath.string() + " is " +
+                            std::to_string(size) + " bytes, larger than any history can be (",
+                        0),
+              0u)
+        << out;
+    EXPECT_TRUE(out.ends_with("\nstatus=1\n")) << out;
+    EXPECT_EQ(fs::file_size(historyPath), size);
+}
+
 TEST_F(HistoryCommandTest, AnUnreadableHistoryIsReportedAndLeftAlone) {
     testing::writeFile(historyPath,
                        "[{\"createdAt\":\"2024-05-01T09:30:00.5Z\",\"id\":\"x\",\"text\":\"\"}]");

@@ -30,7 +30,7 @@ const std::string kString(platform::pasteboardType::string);
 const std::string kPNG(platform::pasteboardType::png);
 const std::string kTIFF(platform::pasteboardType::tiff);
 const std::string kFileURL(platform::pasteboardType::fileURL);
-const std::string kInternal(ClipboardStore::internalType);
+const std::string kInternal(ClipboardCapture::internalType);
 
 // A folder made under `base` for one test. Capture treats "/tmp" as temporary, so the files that
 // must count as durable are made beside the test's working directory instead.

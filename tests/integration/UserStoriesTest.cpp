@@ -195,7 +195,7 @@ TEST_F(UserStoriesTest, ClipboardEntryIsFilteredPastedWithTheMarkerAndCommandVFo
     clipboardWindow().pressKey(kReturn);
     EXPECT_FALSE(clipboardWindow().isVisible());
     EXPECT_EQ(pasteboard.string(platform::pasteboardType::string), "hello world");
-    EXPECT_THAT(pasteboard.types(), Contains(std::string(ClipboardStore::internalType)));
+    EXPECT_THAT(pasteboard.types(), Contains(std::string(ClipboardCapture::internalType)));
     EXPECT_TRUE(input.posted.empty()) << "the keystroke waits for the application to be in front";
     scheduler.advance(Seconds(0.149));
     EXPECT_TRUE(input.posted.empty());

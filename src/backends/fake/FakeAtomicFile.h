@@ -2,7 +2,8 @@
 
 // Atomic writes for tests, on real files through the standard library, with failures on demand:
 // a test can make the next writes or folder creations fail with a description of its choice, and
-// read back what was written.
+// read back what was written. Reads check the type and size by the path, which is enough where no
+// one swaps files underneath.
 
 #include "platform/AtomicFile.h"
 
@@ -19,6 +20,8 @@ class FakeAtomicFile final : public platform::AtomicFile {
     std::optional<std::string> directoryError;
     // The targets of the successful writes, in order.
     std::vector<std::filesystem::path> written;
+    // Every file whose bytes were read, in order.
+    std::vector<std::filesystem::path> read;
 
     std::optional<std::string> writeAtomically(const std::filesystem::path& path,
                                                const std::filesystem::path& tempPath, std::string_view bytes,
@@ -37,13 +40,51 @@ class FakeAtomicFile final : public platform::AtomicFile {
         return std::nullopt;
     }
 
-    std::optional<std::string> ensurePrivateDirectory(const std::filesystem::path& dir) override {
+    std::optional<std::string> ensurePrivateDirectory(const std::filesystem::path& dir,
+                                                      Links links = Links::follow) override {
         if (directoryError) return directoryError;
         std::error_code ec;
+        if (links == Links::refuse && std::filesystem::is_symlink(dir, ec))
+            return dir.string() + " is a symbolic link, not a folder of the program's own";
         std::filesystem::create_directories(dir, ec);
         if (ec) return "could not create " + dir.string() + ": " + ec.message();
-        std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
+        std::filesystem::permissions(dir,
+                                     std::filesystem::perms::group_all | std::filesystem::perms::others_all,
+                                     std::filesystem::perm_options::remove, ec);
         return std::nullopt;
+    }
+
+    Read readFile(const std::filesystem::path& path, std::uintmax_t maxBytes,
+                  const std::function<char*(std::size_t)>& buffer) override {
+        Read result;
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        if (status.type() == std::filesystem::file_type::not_found) {
+            result.outcome = Read::Outcome::missing;
+            return result;
+        }
+        if (ec) {
+            result.error = "could not inspect " + path.string() + ": " + ec.message();
+            return result;
+        }
+        if (status.type() != std::filesystem::file_type::regular) {
+            result.outcome = Read::Outcome::notAFile;
+            return result;
+        }
+        result.size = std::filesystem::file_size(path, ec);
+        if (result.size > maxBytes) {
+            result.outcome = Read::Outcome::tooLarge;
+            return result;
+        }
+        read.push_back(path);
+        std::ifstream in(path, std::ios::binary);
+        const auto size = static_cast<std::size_t>(result.size);
+        if (!in || !in.read(buffer(size), static_cast<std::streamsize>(size))) {
+            result.error = "could not read " + path.string();
+            return result;
+        }
+        result.outcome = Read::Outcome::read;
+        return result;
     }
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Atomic, durable file replacement with POSIX calls: write a temporary file, fsync it, rename it
-// over the target, fsync the folder.
+// over the target, fsync the folder. Reads check the type and size on the opened descriptor.
 
 #include "platform/AtomicFile.h"
 
@@ -12,7 +12,10 @@ class PosixAtomicFile final : public platform::AtomicFile {
     std::optional<std::string> writeAtomically(const std::filesystem::path& path,
                                                const std::filesystem::path& tempPath, std::string_view bytes,
                                                unsigned mode = 0600) override;
-    std::optional<std::string> ensurePrivateDirectory(const std::filesystem::path& dir) override;
+    std::optional<std::string> ensurePrivateDirectory(const std::filesystem::path& dir,
+                                                      Links links = Links::follow) override;
+    Read readFile(const std::filesystem::path& path, std::uintmax_t maxBytes,
+                  const std::function<char*(std::size_t)>& buffer) override;
 };
 
 }  // namespace quenlit::linux_backend

@@ -1,27 +1,18 @@
-#include "backends/fake/FakeAtomicFile.h"
-#include "backends/fake/FakeImageCodec.h"
-#include "backends/fake/FakePasteboard.h"
-#include "backends/fake/FakeSecretStore.h"
-#include "backends/fake/VirtualScheduler.h"
-#include "backends/linux/LibsecretStore.h"
+// The history file: its format on disk, loading, the debounced save, keeping an unreadable file,
+// the image files that go with it, and the real file backend under permissions, links and kills.
+
 #include "backends/linux/PosixAtomicFile.h"
-#include "backends/linux/PosixProcessRunner.h"
 #include "backends/linux/ThreadScheduler.h"
-#include "base/Log.h"
-#include "clipboard/ClipboardStore.h"
+#include "clipboard/HistoryFileFixture.h"
 #include "clipboard/HistoryJson.h"
-#include "clipboard/LegacyHistory.h"
-#include "support/TempDir.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <openssl/evp.h>
-
-#include <fstream>
+#include <functional>
 #include <random>
+#include <set>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
@@ -29,111 +20,11 @@
 namespace quenlit {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace historytest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
-using namespace std::chrono_literals;
-
-const std::string kKey = "0123456789abcdef0123456789ABCDEF";
-const std::string kNonce = "nonce-twelve";
-
-// An earlier release's encrypted history, sealed here with OpenSSL directly.
-std::string seal(const std::string& plaintext, const std::string& key = kKey,
-                 const std::string& magic = "QUENLT01") {
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    EVP_EncryptInit_ex(ctx, EVP_aes_256_gcm(), nullptr, nullptr, nullptr);
-    EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_SET_IVLEN, 12, nullptr);
-    EVP_EncryptInit_ex(ctx, nullptr, nullptr, reinterpret_cast<const unsigned char*>(key.data()),
-                       reinterpret_cast<const unsigned char*>(kNonce.data()));
-    std::string cipher(plaintext.size() + 16, '\0');
-    int n = 0, m = 0;
-    auto* out = reinterpret_cast<unsigned char*>(cipher.data());
-    EVP_EncryptUpdate(ctx, out, &n, reinterpret_cast<const unsigned char*>(plaintext.data()),
-                      static_cast<int>(plaintext.size()));
-    EVP_EncryptFinal_ex(ctx, out + n, &m);
-    cipher.resize(static_cast<std::size_t>(n + m));
-    std::string tag(16, '\0');
-    EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, tag.data());
-    EVP_CIPHER_CTX_free(ctx);
-    return magic + kNonce + cipher + tag;
-}
-
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-unsigned modeOf(const fs::path& p) {
-    struct stat st {};
-    if (::stat(p.c_str(), &st) != 0) return 0;
-    return st.st_mode & 07777;
-}
-
-std::string itemJson(const std::string& id, const std::string& rest,
-                     const std::string& date = "2024-05-01T09:30:00Z") {
-    return "{\"createdAt\":\"" + date + "\",\"id\":\"" + id + "\"" + rest + "}";
-}
-std::string textJson(int n, const std::string& text) {
-    char id[40];
-    std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012d", n);
-    return itemJson(id, ",\"kind\":\"text\",\"text\":\"" + text + "\"");
-}
-std::string imageJson(int n, const std::string& path) {
-    char id[40];
-    std::snprintf(id, sizeof id, "00000000-0000-4000-9000-%012d", n);
-    return itemJson(id, ",\"imagePath\":\"" + path + "\",\"kind\":\"image\",\"text\":\"\"");
-}
-std::string array(const std::vector<std::string>& objects) {
-    std::string out = "[";
-    for (const auto& o : objects)
-        out += (out.size() > 1 ? "," : "") + o;
-    return out + "]";
-}
-
-class ClipboardPersistenceTest : public ::testing::Test {
-  protected:
-    void SetUp() override { log::installSinks({sink}); }
-    void TearDown() override { log::installSinks({}); }
-
-    ClipboardStore::Options options() {
-        ClipboardStore::Options o;
-        o.appDataDir = data;
-        o.wallClock = [this] { return clock; };
-        return o;
-    }
-    std::unique_ptr<ClipboardStore> makeStore(ClipboardStore::Options o,
-                                              platform::AtomicFile* fileService = nullptr) {
-        return std::make_unique<ClipboardStore>(
-            ClipboardStore::Services{scheduler, pasteboard, codec, secrets,
-                                     fileService ? *fileService : files},
-            std::move(o));
-    }
-    std::unique_ptr<ClipboardStore> makeStore() { return makeStore(options()); }
-    std::vector<std::string> logged() const { return sink->lines(); }
-    std::vector<std::string> loggedContaining(const std::string& part) const {
-        std::vector<std::string> out;
-        for (const auto& l : sink->lines()) {
-            if (l.find(part) != std::string::npos) out.push_back(l);
-        }
-        return out;
-    }
-    static std::string line(const std::string& message) { return std::string(log::kPrefix) + message; }
-
-    testing::TempDir dir;
-    fs::path data = dir / "data";
-    fs::path history = data / "clipboard-history.json";
-    fs::path legacy = data / "clipboard-history.enc";
-    std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
-    fake::VirtualScheduler scheduler;
-    fake::FakePasteboard pasteboard;
-    fake::FakeImageCodec codec;
-    fake::FakeSecretStore secrets;
-    fake::FakeAtomicFile files;
-    std::chrono::system_clock::time_point clock =
-        std::chrono::sys_days{std::chrono::May / 1 / 2024} + 9h + 30min + 700ms;
-};
 
 TEST_F(ClipboardPersistenceTest, TheFileIsCompactSortedAndReadsBackWithWholeSeconds) {
     auto store = makeStore();
@@ -175,7 +66,7 @@ TEST_F(ClipboardPersistenceTest, TextThatIsNotUtf8IsSavedReadably) {
     store->insertText("/home/u/caf\xE9.txt", false);  // a Latin-1 file name, copied as a path
     store->persistNow();
     scheduler.runPending();
-    const auto decoded = historyJson::readFile(history);
+    const auto decoded = historyJson::readFile(files, history);
     ASSERT_FALSE(decoded.error) << *decoded.error;
     ASSERT_EQ(decoded.items.size(), 1u);
     EXPECT_EQ(decoded.items[0].text(), "/home/u/caf\uFFFD.txt");
@@ -275,12 +166,17 @@ TEST_F(ClipboardPersistenceTest, LoadingKeepsTheFirstItemsAndCapsImagesWithoutSa
     EXPECT_EQ(store->items().size(), 195u);
     EXPECT_EQ(store->imageCount(), 30u);
     EXPECT_EQ(store->items().back().text(), "text 199");
-    for (std::size_t i = 0; i < imageFiles.size(); ++i) {
-        EXPECT_EQ(fs::exists(imageFiles[i]), i < 30) << imageFiles[i];
-    }
+    for (const auto& file : imageFiles)
+        EXPECT_TRUE(fs::exists(file)) << file << ": the file on disk still names it";
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: loaded 195 items from disk")));
     EXPECT_EQ(readAll(history), before) << "nothing is written until the next change";
     EXPECT_THAT(files.written, IsEmpty());
+
+    store->insertText("a change", true);
+    scheduler.advance(5s);
+    for (std::size_t i = 0; i < imageFiles.size(); ++i) {
+        EXPECT_EQ(fs::exists(imageFiles[i]), i < 30) << imageFiles[i];
+    }
 }
 
 TEST_F(ClipboardPersistenceTest, ABurstOfCapturesIsSavedOnceHalfASecondAfterTheLast) {
@@ -298,7 +194,7 @@ TEST_F(ClipboardPersistenceTest, ABurstOfCapturesIsSavedOnceHalfASecondAfterTheL
     EXPECT_FALSE(store->hasPendingPersist());
     scheduler.advance(10s);
     EXPECT_EQ(loggedContaining("persisted").size(), 1u);
-    EXPECT_EQ(historyJson::readFile(history).items.size(), 10u);
+    EXPECT_EQ(historyJson::readFile(files, history).items.size(), 10u);
 }
 
 TEST_F(ClipboardPersistenceTest, WithoutAHistoryFileTheStoreStartsEmptyAndLoadsOnlyOnce) {
@@ -353,8 +249,9 @@ TEST_F(ClipboardPersistenceTest, AFailedSaveIsLoggedAndTheLastGoodFileStays) {
 
 TEST_F(ClipboardPersistenceTest, AnUnreadableHistoryIsKeptAsideBeforeTheFirstSave) {
     testing::writeFile(history, "[{\"broken\"");
-    const fs::path kept = data / "clipboard-history.json.unreadable";
-    testing::writeFile(kept, "an older unreadable copy");
+    const fs::path older = data / "clipboard-history.json.unreadable";
+    testing::writeFile(older, "an older unreadable copy");
+    const fs::path kept = data / "clipboard-history.json.unreadable-2";
     auto store = makeStore();
     store->loadFromDiskIfNeeded();
     store->insertText("new", true);
@@ -363,13 +260,14 @@ TEST_F(ClipboardPersistenceTest, AnUnreadableHistoryIsKeptAsideBeforeTheFirstSav
     sink->clear();
     scheduler.advance(1s);
     EXPECT_EQ(readAll(kept), "[{\"broken\"") << "kept before anything is written over it";
+    EXPECT_EQ(readAll(older), "an older unreadable copy") << "an older copy is not replaced";
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: kept unreadable history as " + kept.string()),
                                       line("clipboard: persist failed — Input/output error")));
     files.writeError.reset();
     sink->clear();
     store->persistNow();
     scheduler.runPending();
-    EXPECT_EQ(historyJson::readFile(history).items.size(), 1u);
+    EXPECT_EQ(historyJson::readFile(files, history).items.size(), 1u);
     EXPECT_EQ(readAll(kept), "[{\"broken\"") << "our own file is not moved aside";
     EXPECT_THAT(logged(), ElementsAre(StartsWith(line("clipboard: persisted 1 items ("))));
 }
@@ -378,140 +276,61 @@ TEST_F(ClipboardPersistenceTest, ClosingTheStoreWritesWhatIsPending) {
     auto store = makeStore();
     store->insertText("copied just before quitting", true);
     store.reset();
-    EXPECT_EQ(historyJson::readFile(history).items.size(), 1u);
+    EXPECT_EQ(historyJson::readFile(files, history).items.size(), 1u);
     scheduler.advance(5s);  // the superseded background task finds nothing to do
     EXPECT_EQ(loggedContaining("persisted").size(), 1u);
 }
 
-// ---- The legacy encrypted history.
-
-class LegacyMigrationTest : public ClipboardPersistenceTest {
-  protected:
-    void SetUp() override {
-        ClipboardPersistenceTest::SetUp();
-        plaintext =
-            array({textJson(1, "secret one"), imageJson(2, "/old/images/A.png"), textJson(3, "three")});
-    }
-    std::string plaintext;
-};
-
-TEST_F(LegacyMigrationTest, TheLegacyFileAndKeyGoOnlyAfterTheMigratedHistoryIsSaved) {
-    testing::writeFile(legacy, seal(plaintext));
-    secrets.put("com.quenlit.app.clipboard", "history-aes-key", kKey);
-    auto store = makeStore();
-    store->loadFromDiskIfNeeded();
-    ASSERT_EQ(store->items().size(), 3u);
-    EXPECT_EQ(store->items()[0].text(), "secret one");
-    EXPECT_TRUE(fs::exists(legacy)) << "not before the save";
-    scheduler.runPending();
-    EXPECT_FALSE(fs::exists(legacy));
-    EXPECT_FALSE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
-    EXPECT_EQ(historyJson::readFile(history).items, store->items());
-    EXPECT_THAT(logged(), ElementsAre(StartsWith(line("clipboard: persisted 3 items (")),
-                                      line("clipboard: migrated legacy encrypted history (3 items)")));
-}
-
-TEST_F(LegacyMigrationTest, AFailedSaveKeepsBothUntilALaterSaveSucceeds) {
-    testing::writeFile(legacy, seal(plaintext));
-    secrets.put("com.quenlit.app.clipboard", "history-aes-key", kKey);
-    files.writeError = "Read-only file system";
-    auto store = makeStore();
-    store->loadFromDiskIfNeeded();
-    scheduler.runPending();
-    EXPECT_TRUE(fs::exists(legacy));
-    EXPECT_TRUE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
-    EXPECT_THAT(secrets.removals, IsEmpty());
-    EXPECT_THAT(loggedContaining("migrated"), IsEmpty());
-
-    files.writeError.reset();
-    store->insertText("copied later", true);
-    scheduler.advance(1s);
-    EXPECT_FALSE(fs::exists(legacy));
-    EXPECT_FALSE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
-    EXPECT_THAT(loggedContaining("migrated"),
-                ElementsAre(line("clipboard: migrated legacy encrypted history (3 items)")));
-    EXPECT_EQ(historyJson::readFile(history).items.size(), 4u);
-}
-
-TEST_F(LegacyMigrationTest, FailuresLeaveTheFileAndTheKeyInPlace) {
-    std::string tampered = seal(plaintext);
-    tampered[30] ^= 1;
-    std::string badTag = seal(plaintext);
-    badTag.back() ^= 1;
+TEST_F(ClipboardPersistenceTest, LoadingRemovesOnlyTheStoresOwnImageFilesThatNothingNames) {
+    const fs::path images = data / "images";
+    const std::string named = "6F9619FF-8B86-4011-B42D-00C04FC964FF.png";
+    const std::string unnamed = "0E984725-C51C-4BF4-9960-E1C80E27ABA0";
     struct Case {
-        std::string name;
         std::string file;
-        std::optional<std::string> key;
-        std::string log;
+        bool kept;
     } cases[] = {
-        {"no key", seal(plaintext), std::nullopt,
-         "clipboard: legacy key missing from Keychain — cannot migrate"},
-        {"short key", seal(plaintext), kKey.substr(1),
-         "clipboard: legacy key missing from Keychain — cannot migrate"},
-        {"long key", seal(plaintext), kKey + "!",
-         "clipboard: legacy key missing from Keychain — cannot migrate"},
-        {"magic alone", "QUENLT01", kKey, "clipboard: legacy migration failed — the file is corrupt"},
-        {"other magic", seal(plaintext, kKey, "QUENLT02"), kKey,
-         "clipboard: legacy migration failed — the file is corrupt"},
-        {"empty file", "", kKey, "clipboard: legacy migration failed — the file is corrupt"},
-        {"box too short", "QUENLT01" + std::string(27, 'x'), kKey,
-         "clipboard: legacy migration failed — the encrypted data is malformed"},
-        {"wrong key", seal(plaintext, std::string(32, 'k')), kKey,
-         "clipboard: legacy migration failed — authentication failed"},
-        {"changed ciphertext", tampered, kKey, "clipboard: legacy migration failed — authentication failed"},
-        {"changed tag", badTag, kKey, "clipboard: legacy migration failed — authentication failed"},
-        {"not a history", seal("{\"not\":\"a list\"}"), kKey,
-         "clipboard: legacy migration failed — the history is not a list"},
-        {"bad item", seal(array({textJson(1, "x"), itemJson("bad", ",\"text\":\"t\"")})), kKey,
-         "clipboard: legacy migration failed — item 2: malformed UUID"},
+        {named, true},
+        {unnamed + ".png", false},
+        {unnamed + ".png.tmp", false},
+        {unnamed + ".png.tmp.a1B2c3", false},
+        {"0e984725-c51c-4bf4-9960-e1c80e27aba0.png", true},  // not a name the store gives
+        {unnamed + ".jpg", true},
+        {"holiday.png", true},
+        {"notes/" + unnamed + ".png", true},
     };
-    for (const auto& c : cases) {
-        testing::writeFile(legacy, c.file);
-        secrets.secrets.clear();
-        if (c.key) secrets.put("com.quenlit.app.clipboard", "history-aes-key", *c.key);
-        sink->clear();
-        auto store = makeStore();
-        store->loadFromDiskIfNeeded();
-        scheduler.advance(1s);
-        EXPECT_THAT(store->items(), IsEmpty()) << c.name;
-        ASSERT_EQ(logged().size(), 1u) << c.name;
-        EXPECT_THAT(logged()[0], StartsWith(line(c.log))) << c.name;
-        EXPECT_EQ(readAll(legacy), c.file) << c.name;
-        EXPECT_EQ(secrets.has("com.quenlit.app.clipboard", "history-aes-key"), c.key.has_value()) << c.name;
-        EXPECT_FALSE(fs::exists(history)) << c.name;
-    }
-    EXPECT_THAT(secrets.removals, IsEmpty());
-}
-
-TEST_F(LegacyMigrationTest, OnlyTheDefaultHistoryPathMigratesAndOnlyWithoutAJsonHistory) {
-    testing::writeFile(legacy, seal(plaintext));
-    secrets.put("com.quenlit.app.clipboard", "history-aes-key", kKey);
-    auto o = options();
-    o.storagePath = dir / "elsewhere/history.json";
-    auto elsewhere = makeStore(o);
-    elsewhere->loadFromDiskIfNeeded();
-    EXPECT_THAT(logged(), ElementsAre(line("clipboard: no history file yet at " +
-                                           (dir / "elsewhere/history.json").string())));
-    EXPECT_THAT(secrets.reads, IsEmpty());
-
-    testing::writeFile(history, array({textJson(9, "current")}));
-    sink->clear();
+    for (const auto& c : cases)
+        testing::writeFile(images / c.file, "png");
+    const fs::path outside = dir / "elsewhere" / (unnamed + ".png");
+    testing::writeFile(outside, "png");
+    testing::writeFile(history, array({imageJson(1, (images / named).string())}));
     auto store = makeStore();
     store->loadFromDiskIfNeeded();
-    scheduler.runPending();
-    EXPECT_THAT(logged(), ElementsAre(line("clipboard: loaded 1 items from disk")));
-    EXPECT_TRUE(fs::exists(legacy));
-    EXPECT_THAT(secrets.reads, IsEmpty());
+    for (const auto& c : cases)
+        EXPECT_EQ(fs::exists(images / c.file), c.kept) << c.file;
+    EXPECT_TRUE(fs::exists(outside));
+    ASSERT_EQ(store->imageCount(), 1u);
+    EXPECT_TRUE(store->imageURL(store->items()[0]));
 }
 
-TEST(LegacyBlobTest, OpensTheCombinedSealedBox) {
-    const std::string history = array({textJson(1, "x")});
-    auto opened = legacyHistory::decryptLegacyBlob(seal(history), kKey);
-    EXPECT_FALSE(opened.error);
-    EXPECT_EQ(opened.plaintext, history);
-    auto empty = legacyHistory::decryptLegacyBlob(seal(""), kKey);
-    EXPECT_FALSE(empty.error) << "an empty ciphertext still authenticates";
-    EXPECT_TRUE(legacyHistory::decryptLegacyBlob(seal(history), kKey.substr(0, 16)).error);
+TEST_F(ClipboardPersistenceTest, AHistoryLargerThanAnyHistoryCanBeIsNotReadAndIsKeptAside) {
+    auto o = options();
+    o.maxItems = 1;
+    o.maxTextLength = 10;
+    const std::uintmax_t limit = historyJson::largestFileSize(1, 10);
+    const std::string big = array({textJson(1, std::string(limit, 'x'))});
+    testing::writeFile(history, big);
+    auto store = makeStore(o);
+    store->loadFromDiskIfNeeded();
+    EXPECT_THAT(store->items(), IsEmpty());
+    EXPECT_THAT(logged(),
+                ElementsAre(line("clipboard: failed to load history — " + history.string() + " is " +
+                                 std::to_string(big.size()) + " bytes, larger than any history can be (" +
+                                 std::to_string(limit) + " bytes)")));
+    EXPECT_THAT(files.read, IsEmpty());
+    store->insertText("new", true);
+    scheduler.advance(1s);
+    EXPECT_EQ(readAll(data / "clipboard-history.json.unreadable"), big);
+    EXPECT_EQ(historyJson::readFile(files, history).items.size(), 1u);
 }
 
 // ---- Real files: permissions, crash safety, write order.
@@ -529,6 +348,7 @@ TEST_F(RealFilesTest, FoldersArePrivateAndFilesOwnerOnly) {
     testing::writeFile(history.string() + ".tmp", "left by a crash");
     fs::permissions(fs::path(history.string() + ".tmp"), fs::perms::all);
     auto store = makeStore(options(), &posix);
+    store->loadFromDiskIfNeeded();  // clears away what earlier saves left behind
     auto image = store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
     store->persistNow();
     scheduler.runPending();
@@ -592,7 +412,7 @@ TEST_F(RealFilesTest, ASaveKilledAtARandomMomentLeavesAWholeHistory) {
         ::kill(child, SIGKILL);
         int status = 0;
         ::waitpid(child, &status, 0);
-        const auto decoded = historyJson::readFile(history);
+        const auto decoded = historyJson::readFile(files, history);
         ASSERT_FALSE(decoded.error) << "round " << round << ": " << *decoded.error;
         EXPECT_TRUE(decoded.items == a || decoded.items == b) << "round " << round;
     }
@@ -608,81 +428,135 @@ TEST_F(RealFilesTest, BackgroundWritesLandInOrder) {
         store->persistNow();
     }
     store->flushPendingWrites();
-    auto decoded = historyJson::readFile(history);
+    auto decoded = historyJson::readFile(files, history);
     ASSERT_FALSE(decoded.error);
     ASSERT_EQ(decoded.items.size(), 60u);
     EXPECT_EQ(decoded.items[0].text(), "copy 59");
 }
 
-// ---- The migration against a real Secret Service (gnome-keyring on a private session bus).
+// Saving takes permissions away from the history's folders, never adds any, and a linked images
+// folder is not the store's: nothing is written into it, changed in it or deleted from it.
+TEST_F(RealFilesTest, SavingOnlyNarrowsPermissionsAndLeavesALinkedImagesFolderAlone) {
+    struct Case {
+        unsigned before;
+        unsigned after;
+    } cases[] = {{0500, 0500}, {0750, 0700}, {0777, 0700}, {0700, 0700}, {0300, 0300}, {0370, 0300}};
+    for (const auto& c : cases) {
+        const fs::path folder = dir / ("mode" + std::to_string(c.before));
+        fs::create_directories(folder);
+        fs::permissions(folder, static_cast<fs::perms>(c.before));
+        auto o = options();
+        o.storagePath = folder / "history.json";
+        auto store = makeStore(o, &posix);
+        store->insertText("x", false);
+        store->persistNow();
+        scheduler.runPending();
+        EXPECT_EQ(modeOf(folder), c.after) << std::oct << c.before;
+        fs::permissions(folder, fs::perms::owner_all);
+    }
 
-platform::ProcessOutcome shell(const std::string& script) {
-    linux_backend::PosixProcessRunner runner;
-    platform::RunLimits limits;
-    limits.timeout = 10s;
-    return runner.run("/bin/sh", {"-c", script}, limits);
+    const fs::path elsewhere = dir / "pictures";
+    fs::create_directories(elsewhere);
+    fs::permissions(elsewhere, static_cast<fs::perms>(0755));
+    const fs::path foreign = elsewhere / "0E984725-C51C-4BF4-9960-E1C80E27ABA0.png";
+    testing::writeFile(foreign, "png");
+    fs::create_directories(data);
+    fs::create_directory_symlink(elsewhere, data / "images");
+    testing::writeFile(
+        history, array({imageJson(1, (data / "images/6F9619FF-8B86-4011-B42D-00C04FC964FF.png").string())}));
+    sink->clear();
+    auto store = makeStore(options(), &posix);
+    store->loadFromDiskIfNeeded();
+    EXPECT_FALSE(store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), true));
+    store->removeAll();
+    scheduler.advance(1s);
+    EXPECT_EQ(modeOf(elsewhere), 0755u);
+    EXPECT_TRUE(fs::exists(foreign));
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()), 1);
+    EXPECT_THAT(loggedContaining("symbolic link"),
+                ElementsAre(line("clipboard: image write failed — " + (data / "images").string() +
+                                 " is a symbolic link, not a folder of the program's own")));
+    EXPECT_THAT(loggedContaining("not a folder of the store's own"), ::testing::SizeIs(1));
 }
 
-class LegacyMigrationSecretService : public LegacyMigrationTest {
-  protected:
-    void SetUp() override {
-        if (std::getenv("QUENLIT_SECRET_SERVICE_HOME") == nullptr) {
-            GTEST_SKIP() << "no private Secret Service: run through tests/support/with-secret-service.sh";
-        }
-        LegacyMigrationTest::SetUp();
+// Whatever occupies the name of the kept-aside copy or of the temporary file, the next save lands.
+TEST_F(RealFilesTest, SavesAreNotStuckOnWhatOccupiesTheirNames) {
+    struct Case {
+        std::string name;
+        std::string history;
+        std::function<void(const fs::path& file)> occupy;
+        bool load;  // a load would clear leftover temporary files away first
+    } cases[] = {
+        {"a folder where the kept copy goes", "[{\"broken\"",
+         [](const fs::path& file) { fs::create_directories(file.string() + ".unreadable/inside"); }, true},
+        {"a link where the temporary file went", "[]",
+         [this](const fs::path& file) { fs::create_symlink(dir / "target", file.string() + ".tmp"); }, false},
+        {"a link to nowhere there", "[]",
+         [this](const fs::path& file) { fs::create_symlink(dir / "nowhere", file.string() + ".tmp"); },
+         false},
+    };
+    testing::writeFile(dir / "target", "not ours");
+    for (const auto& c : cases) {
+        const fs::path file = dir / c.name / "history.json";
+        testing::writeFile(file, c.history);
+        c.occupy(file);
+        auto o = options();
+        o.storagePath = file;
+        sink->clear();
+        auto store = makeStore(o, &posix);
+        if (c.load) store->loadFromDiskIfNeeded();
+        store->insertText("new", true);
+        scheduler.advance(1s);
+        EXPECT_THAT(loggedContaining("persist"),
+                    ElementsAre(StartsWith(line("clipboard: persisted 1 items ("))))
+            << c.name;
+        EXPECT_EQ(historyJson::readFile(posix, file).items.size(), 1u) << c.name;
     }
-    void TearDown() override {
-        shell("secret-tool clear service com.quenlit.app.clipboard account history-aes-key");
-        LegacyMigrationTest::TearDown();
-    }
-    bool storeKey(const std::string& key) {
-        std::string format;
-        for (unsigned char c : key) {
-            char escape[6];
-            std::snprintf(escape, sizeof escape, "\\%03o", c);
-            format += escape;
-        }
-        return shell("printf '" + format +
-                     "' | secret-tool store --label=quenlit-test service com.quenlit.app.clipboard account "
-                     "history-aes-key")
-                   .status == 0;
-    }
-    bool keyPresent() {
-        return shell(
-                   "secret-tool lookup service com.quenlit.app.clipboard account history-aes-key >/dev/null")
-                   .status == 0;
-    }
-    linux_backend::LibsecretStore keyring;
-};
-
-TEST_F(LegacyMigrationSecretService, MigratesWithTheKeyringKeyAndDeletesIt) {
-    std::string key = kKey;
-    key[3] = '\0';  // binary keys come through whole
-    key[20] = '\xff';
-    ASSERT_TRUE(storeKey(key));
-    ASSERT_TRUE(keyPresent());
-    testing::writeFile(legacy, seal(plaintext, key));
-    auto store = std::make_unique<ClipboardStore>(
-        ClipboardStore::Services{scheduler, pasteboard, codec, keyring, files}, options());
-    store->loadFromDiskIfNeeded();
-    scheduler.runPending();
-    EXPECT_EQ(store->items().size(), 3u);
-    EXPECT_THAT(loggedContaining("migrated"),
-                ElementsAre(line("clipboard: migrated legacy encrypted history (3 items)")));
-    EXPECT_FALSE(fs::exists(legacy));
-    EXPECT_FALSE(keyPresent());
+    EXPECT_EQ(readAll(dir / "target"), "not ours");
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+    EXPECT_EQ(readAll(dir / "a folder where the kept copy goes/history.json.unreadable-2"), "[{\"broken\"");
 }
 
-TEST_F(LegacyMigrationSecretService, AKeyOfTheWrongLengthIsMissing) {
-    ASSERT_TRUE(storeKey("too short"));
-    testing::writeFile(legacy, seal(plaintext));
-    auto store = std::make_unique<ClipboardStore>(
-        ClipboardStore::Services{scheduler, pasteboard, codec, keyring, files}, options());
-    store->loadFromDiskIfNeeded();
-    scheduler.runPending();
-    EXPECT_THAT(logged(), ElementsAre(line("clipboard: legacy key missing from Keychain — cannot migrate")));
-    EXPECT_TRUE(fs::exists(legacy));
-    EXPECT_TRUE(keyPresent());
+// A store killed at any moment of its saves leaves a history whose images are all there, and the
+// next load leaves no image file that nothing names. The loop runs in a program of its own, so
+// each kill is a real one.
+TEST_F(RealFilesTest, AStoreKilledAtRandomMomentsLosesNoImageAndLeavesNoOrphan) {
+    const fs::path images = data / "images";
+    std::mt19937 random(20261207);
+    int imagesSeen = 0;
+    for (int round = 0; round < 300; ++round) {
+        const std::string seed = std::to_string(round);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::execl(QUENLIT_SAVE_LOOP, QUENLIT_SAVE_LOOP, data.c_str(), seed.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::usleep(std::uniform_int_distribution<useconds_t>(2000, 12000)(random));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "round " << round << ": the loop ended by itself";
+
+        sink->clear();
+        auto o = options();
+        o.maxItems = 6;
+        o.maxImages = 3;
+        auto store = makeStore(o, &posix);
+        store->loadFromDiskIfNeeded();
+        ASSERT_THAT(loggedContaining("failed"), IsEmpty()) << "round " << round;
+        std::set<fs::path> named;
+        for (const auto& item : store->items()) {
+            if (item.kind != ClipboardItem::Kind::image) continue;
+            ++imagesSeen;
+            named.insert(*item.imagePath);
+            EXPECT_TRUE(fs::exists(*item.imagePath)) << "round " << round << ": " << *item.imagePath;
+        }
+        if (!fs::exists(images)) continue;
+        for (const auto& entry : fs::directory_iterator(images))
+            EXPECT_TRUE(named.contains(entry.path())) << "round " << round << ": orphan " << entry.path();
+    }
+    EXPECT_GT(imagesSeen, 0) << "the loop saved no image at all";
 }
 
 }  // namespace

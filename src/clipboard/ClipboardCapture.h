@@ -1,0 +1,79 @@
+#pragma once
+
+// Capture from the clipboard and writing entries back to it. While running, the clipboard's change
+// count is polled every pollInterval; new content that is not marked as the program's own or as
+// sensitive goes into the store (a copied picture file or image data as an image, a copied file as
+// its path, otherwise the trimmed text). Paste-back puts an entry on the clipboard with the
+// program's marker, so the next poll does not record it again.
+//
+// Main thread only. Image conversion runs on background tasks and comes back to the main thread;
+// it does nothing once the capture is gone.
+
+#include "base/WeakSelf.h"
+#include "clipboard/ClipboardItem.h"
+#include "clipboard/ClipboardPasteboardFiles.h"
+#include "platform/ImageCodec.h"
+#include "platform/Pasteboard.h"
+#include "platform/Scheduler.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quenlit {
+
+class ClipboardStore;
+
+class ClipboardCapture {
+  public:
+    // The program's own marker, written next to everything paste-back puts on the clipboard.
+    static constexpr std::string_view internalType = "com.quenlit.internal";
+    // Types by which password managers and similar writers ask not to be recorded.
+    static constexpr std::array<std::string_view, 4> sensitiveTypes = {
+        "org.nspasteboard.ConcealedType",
+        "org.nspasteboard.TransientType",
+        "com.apple.is-sensitive",
+        "x-kde-passwordManagerHint",
+    };
+
+    struct Services {
+        platform::Scheduler& scheduler;
+        platform::Pasteboard& pasteboard;
+        platform::ImageCodec& imageCodec;
+    };
+
+    // Captured entries go into `store`, which owns the capture.
+    ClipboardCapture(Services services, ClipboardStore& store, platform::Seconds pollInterval);
+    ClipboardCapture(const ClipboardCapture&) = delete;
+    ClipboardCapture& operator=(const ClipboardCapture&) = delete;
+
+    // Takes the clipboard's current content and polls from then on.
+    void start();
+    void stop();
+    bool isRunning() const { return pollSource_.has_value(); }
+    // Records the clipboard's content unless it is the program's own or marked sensitive.
+    void ingestCurrentPasteboardIfNeeded();
+    // Puts the item on the clipboard with the marker. False (and logged) when nothing was written.
+    bool write(const ClipboardItem& item);
+
+    platform::Seconds pollInterval() const { return pollInterval_; }
+    long lastChangeCount() const { return lastChangeCount_; }
+
+  private:
+    void poll();
+    void republishNewest();
+    void captureImageFile(const ClipboardPasteboardFiles::FileURL& file);
+    void captureImageData(std::string data, bool isTiff);
+
+    platform::Scheduler& scheduler_;
+    platform::Pasteboard& pasteboard_;
+    platform::ImageCodec& imageCodec_;
+    ClipboardStore& store_;
+    platform::Seconds pollInterval_;
+    std::optional<platform::TaskHandle> pollSource_;  // the scheduled next poll, while running
+    long lastChangeCount_ = -1;
+    WeakSelf<ClipboardCapture> self_{this};
+};
+
+}  // namespace quenlit

@@ -1,0 +1,172 @@
+// The list of entries on its own: no clipboard, no disk, no scheduler.
+
+#include "base/Text.h"
+#include "clipboard/ClipboardHistory.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <random>
+
+namespace quenlit {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace std::chrono_literals;
+
+std::vector<std::string> texts(const std::vector<ClipboardItem>& items) {
+    std::vector<std::string> out;
+    for (const auto& item : items)
+        out.push_back(item.kind == ClipboardItem::Kind::image ? "<image>" : item.text());
+    return out;
+}
+
+class ClipboardHistoryTest : public ::testing::Test {
+  protected:
+    ClipboardHistory make(ClipboardHistory::Limits limits = {},
+                          std::optional<fs::path> folder = fs::path("/data/images")) {
+        return ClipboardHistory(limits, std::move(folder), [this] { return clock; });
+    }
+
+    std::chrono::system_clock::time_point clock =
+        std::chrono::sys_days{std::chrono::May / 1 / 2024} + 9h + 30min;
+};
+
+TEST_F(ClipboardHistoryTest, FilteringTrimsAndLowerCasesTheQuery) {
+    auto history = make();
+    history.insertText("FOO bar");
+    history.insertText("École");
+    history.insertImage(history.newImageFile(), 3);
+    history.insertText("fo o");
+    history.insertText("a foo\nb");
+    history.insertText("Imagine");
+    struct Case {
+        std::string query;
+        std::vector<std::string> found;
+    } cases[] = {
+        {"  Foo ", {"a foo\nb", "FOO bar"}},
+        {"", {"Imagine", "a foo\nb", "fo o", "<image>", "École", "FOO bar"}},
+        {" \n\t", {"Imagine", "a foo\nb", "fo o", "<image>", "École", "FOO bar"}},
+        {"im", {"Imagine", "<image>"}},
+        {"MAG", {"Imagine", "<image>"}},
+        {"image", {"<image>"}},
+        {"imagi", {"Imagine"}},
+        {"picture", {}},
+        {"ÉCOLE", {"École"}},
+        {"o\nb", {"a foo\nb"}},
+        {"zzz", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(texts(history.items(c.query)), c.found) << "query '" << c.query << "'";
+}
+
+// The filter searches long texts sixteen positions at a time; matches at block edges, at the very
+// end, and near-misses where only some of the query's bytes line up must all come out as a plain
+// substring search says.
+TEST_F(ClipboardHistoryTest, FilteringLongTextsAgreesWithAPlainSubstringSearch) {
+    std::mt19937 random(7);
+    const std::string alphabet[] = {"a", "b", "e", "E", "é", "€", "\n"};
+    std::vector<std::string> corpus;
+    for (std::size_t length : {0u, 1u, 5u, 15u, 16u, 17u, 31u, 33u, 200u, 5000u}) {
+        std::string t;
+        for (std::size_t i = 0; i < length; ++i)
+            t += alphabet[random() % std::size(alphabet)];
+        corpus.push_back(t);
+    }
+    std::string edges(64, 'a');
+    edges.replace(14, 3, "bbe");  // across the first block boundary
+    edges.replace(61, 3, "eeb");  // at the very end
+    corpus.push_back(edges);
+    auto history = make({.maxItems = 1000});
+    for (const auto& t : corpus)
+        history.insertText(t);
+    std::vector<std::string> queries = {"bbe", "eeb", "aaaa", "eeee", "ab", "ba", "é€", "€é", "e\ne", "abeé"};
+    for (int i = 0; i < 200; ++i) {
+        std::string q;
+        for (std::size_t n = 1 + random() % 5; n > 0; --n)
+            q += alphabet[random() % std::size(alphabet)];
+        queries.push_back(q);
+    }
+    for (const auto& q : queries) {
+        const std::string lowered = text::lowercase(text::trim(q));
+        if (lowered.empty()) continue;
+        std::vector<std::string> expected;
+        for (const auto& item : history.items()) {
+            if (text::lowercase(item.text()).find(lowered) != std::string::npos)
+                expected.push_back(item.text());
+        }
+        EXPECT_EQ(texts(history.items(q)), expected) << "query '" << q << "'";
+    }
+}
+
+TEST_F(ClipboardHistoryTest, OnlyFilesInsideTheImagesFolderAreOwned) {
+    auto history = make();
+    const std::string images = "/data/images";
+    struct Case {
+        std::string path;
+        bool owned;
+    } cases[] = {
+        {images + "/A.png", true},
+        {images + "/sub/A.png", true},
+        {images + "/./A.png", true},
+        {images + "//A.png", true},
+        {images + "/../A.png", false},
+        {images + "/sub/../../A.png", false},
+        {images, false},
+        {images + "/", false},
+        {images + "-other/A.png", false},
+        {"/data/imagesA.png", false},
+        {"images/A.png", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(history.ownsImage(c.path), c.owned) << c.path;
+
+    EXPECT_TRUE(make({}, fs::path("/data/images/")).ownsImage(images + "/A.png"))
+        << "a trailing slash names the same folder";
+    EXPECT_FALSE(make({}, std::nullopt).ownsImage(images + "/A.png")) << "no images folder";
+}
+
+// The list deletes nothing itself: the files of the images that leave it (through the item limit,
+// the image limit, removal) are handed to whoever saves it, and only files of its images folder.
+TEST_F(ClipboardHistoryTest, ImagesLeavingTheListReleaseOnlyTheirOwnFiles) {
+    auto history = make({.maxItems = 3, .maxImages = 2});
+    history.replace({ClipboardItem::makeImage(Uuid{}, "/elsewhere/picture.png", clock)}, false);
+    std::map<std::string, ClipboardItem> images;
+    auto image = [&](const std::string& name) {
+        images.emplace(name, history.insertImage(history.newImageFile(), 1));
+    };
+    auto file = [&](const std::string& name) { return fs::path(*images.at(name).imagePath); };
+    struct Step {
+        std::string what;
+        std::function<void()> act;
+        std::vector<std::string> released;
+        std::vector<std::string> after;
+    } steps[] = {
+        {"a second image", [&] { image("A"); }, {}, {"<image>", "<image>"}},
+        {"a third image drops the foreign one", [&] { image("B"); }, {}, {"<image>", "<image>"}},
+        {"a text", [&] { history.insertText("t1"); }, {}, {"t1", "<image>", "<image>"}},
+        {"the item limit drops A", [&] { history.insertText("t2"); }, {"A"}, {"t2", "t1", "<image>"}},
+        {"removing B", [&] { history.remove(images.at("B")); }, {"B"}, {"t2", "t1"}},
+        {"C", [&] { image("C"); }, {}, {"<image>", "t2", "t1"}},
+        {"D", [&] { image("D"); }, {}, {"<image>", "<image>", "t2"}},
+        {"the image limit drops C", [&] { image("E"); }, {"C"}, {"<image>", "<image>", "t2"}},
+        {"removing all", [&] { history.removeAll(); }, {"E", "D"}, {}},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        std::vector<fs::path> expected;
+        for (const auto& name : step.released)
+            expected.push_back(file(name));
+        EXPECT_EQ(history.takeReleasedImages(), expected) << step.what;
+        EXPECT_EQ(texts(history.items()), step.after) << step.what;
+    }
+    EXPECT_THAT(history.takeReleasedImages(), IsEmpty()) << "each file is handed out once";
+}
+
+}  // namespace
+}  // namespace quenlit

@@ -1,0 +1,106 @@
+#pragma once
+
+// What the history file's tests share: a store on the in-memory desktop whose history lives in a
+// fresh folder, a log to read back, and history documents written by hand.
+
+#include "backends/fake/FakeAtomicFile.h"
+#include "backends/fake/FakeImageCodec.h"
+#include "backends/fake/FakePasteboard.h"
+#include "backends/fake/FakeSecretStore.h"
+#include "backends/fake/VirtualScheduler.h"
+#include "base/Log.h"
+#include "clipboard/ClipboardStore.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace quenlit::historytest {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline std::string readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline unsigned modeOf(const fs::path& p) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) return 0;
+    return st.st_mode & 07777;
+}
+
+inline std::string itemJson(const std::string& id, const std::string& rest,
+                            const std::string& date = "2024-05-01T09:30:00Z") {
+    return "{\"createdAt\":\"" + date + "\",\"id\":\"" + id + "\"" + rest + "}";
+}
+inline std::string textJson(int n, const std::string& text) {
+    char id[40];
+    std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012d", n);
+    return itemJson(id, ",\"kind\":\"text\",\"text\":\"" + text + "\"");
+}
+inline std::string imageJson(int n, const std::string& path) {
+    char id[40];
+    std::snprintf(id, sizeof id, "00000000-0000-4000-9000-%012d", n);
+    return itemJson(id, ",\"imagePath\":\"" + path + "\",\"kind\":\"image\",\"text\":\"\"");
+}
+inline std::string array(const std::vector<std::string>& objects) {
+    std::string out = "[";
+    for (const auto& o : objects)
+        out += (out.size() > 1 ? "," : "") + o;
+    return out + "]";
+}
+
+class ClipboardPersistenceTest : public ::testing::Test {
+  protected:
+    void SetUp() override { log::installSinks({sink}); }
+    void TearDown() override { log::installSinks({}); }
+
+    ClipboardStore::Options options() {
+        ClipboardStore::Options o;
+        o.appDataDir = data;
+        o.wallClock = [this] { return clock; };
+        return o;
+    }
+    std::unique_ptr<ClipboardStore> makeStore(ClipboardStore::Options o,
+                                              platform::AtomicFile* fileService = nullptr) {
+        return std::make_unique<ClipboardStore>(
+            ClipboardStore::Services{scheduler, pasteboard, codec, secrets,
+                                     fileService ? *fileService : files},
+            std::move(o));
+    }
+    std::unique_ptr<ClipboardStore> makeStore() { return makeStore(options()); }
+    std::vector<std::string> logged() const { return sink->lines(); }
+    std::vector<std::string> loggedContaining(const std::string& part) const {
+        std::vector<std::string> out;
+        for (const auto& l : sink->lines()) {
+            if (l.find(part) != std::string::npos) out.push_back(l);
+        }
+        return out;
+    }
+    static std::string line(const std::string& message) { return std::string(log::kPrefix) + message; }
+
+    testing::TempDir dir;
+    fs::path data = dir / "data";
+    fs::path history = data / "clipboard-history.json";
+    fs::path legacy = data / "clipboard-history.enc";
+    std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
+    fake::VirtualScheduler scheduler;
+    fake::FakePasteboard pasteboard;
+    fake::FakeImageCodec codec;
+    fake::FakeSecretStore secrets;
+    fake::FakeAtomicFile files;
+    std::chrono::system_clock::time_point clock =
+        std::chrono::sys_days{std::chrono::May / 1 / 2024} + 9h + 30min + 700ms;
+};
+
+}  // namespace quenlit::historytest
