@@ -171,6 +171,7 @@ AppToggleMonitor::AppToggleMonitor(Services services, Files files)
     : services_(services), files_(std::move(files)), bindingsForTap_(std::make_shared<const Snapshot>()) {}
 
 AppToggleMonitor::~AppToggleMonitor() {
+    self_.reset();
     tearDownTap();
 }
 
@@ -240,15 +241,14 @@ bool AppToggleMonitor::appToggleCallback(const platform::InputEvent& event) {
     switch (event.type) {
         case EventType::tapDisabledByTimeout:
         case EventType::tapDisabledByUserInput:
-            services_.scheduler.post([this, alive = std::weak_ptr<bool>(alive_)] {
-                if (alive.expired()) return;
-                if (tapPort_) {
-                    tapPort_->setEnabled(true);
+            services_.scheduler.post(self_.bind([](AppToggleMonitor& self) {
+                if (self.tapPort_) {
+                    self.tapPort_->setEnabled(true);
                     log::write("apptoggle: re-enabled tap after disable");
                 } else {
-                    installTapIfPossible();
+                    self.installTapIfPossible();
                 }
-            });
+            }));
             return true;
 
         case EventType::flagsChanged: {
@@ -285,9 +285,8 @@ bool AppToggleMonitor::appToggleCallback(const platform::InputEvent& event) {
                 const AppToggleBinding& binding = (*snapshot)[i];
                 if (event.keyCode != binding.keyCode || binding.modifiers != kLeftControlOnly) continue;
                 if (event.type == EventType::keyDown) {
-                    services_.scheduler.post([this, alive = std::weak_ptr<bool>(alive_), snapshot, i] {
-                        if (!alive.expired()) handleToggle((*snapshot)[i]);
-                    });
+                    services_.scheduler.post(self_.bind(
+                        [snapshot, i](AppToggleMonitor& self) { self.handleToggle((*snapshot)[i]); }));
                 }
                 return false;
             }

@@ -6,6 +6,7 @@
 
 #include "automation/AppToggleBindings.h"
 #include "base/Paths.h"
+#include "base/WeakSelf.h"
 #include "platform/Accessibility.h"
 #include "platform/InputEvents.h"
 #include "platform/Scheduler.h"
@@ -127,8 +128,9 @@ class AppToggleMonitor {
     std::shared_ptr<const Snapshot> bindingsForTap_;
     bool leftControlForTap_ = false;
 
-    // Work posted to the main queue checks this first, so it does nothing once the monitor is gone.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Work posted to the main queue does nothing once the monitor is gone. (The tap's thread only
+    // copies the guard; the check runs on the main queue.)
+    WeakSelf<AppToggleMonitor> self_{this};
 };
 
 }  // namespace quenlit

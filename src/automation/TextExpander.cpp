@@ -84,9 +84,7 @@ bool TextExpander::isResetKeyCode(int keyCode) {
 }
 
 TextExpander::TextExpander(Services services)
-    : services_(std::move(services)),
-      policy_(TextExpanderPolicy::kTimeKeyword, services_.wallClock),
-      self_(std::make_shared<TextExpander*>(this)) {}
+    : services_(std::move(services)), policy_(TextExpanderPolicy::kTimeKeyword, services_.wallClock) {}
 
 TextExpander::~TextExpander() {
     self_.reset();
@@ -95,10 +93,7 @@ TextExpander::~TextExpander() {
 
 template <typename F>
 void TextExpander::later(platform::Seconds delay, F fn) {
-    std::weak_ptr<TextExpander*> weak = self_;
-    services_.scheduler.postAfter(delay, [weak, fn = std::move(fn)]() mutable {
-        if (auto self = weak.lock()) fn(**self);
-    });
+    services_.scheduler.postAfter(delay, self_.bind(std::move(fn)));
 }
 
 void TextExpander::clearPolicy() {

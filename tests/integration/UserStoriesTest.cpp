@@ -257,5 +257,16 @@ TEST_F(UserStoriesTest, QuitEndsTheProgramAndTerminationStopsTheMonitors) {
     EXPECT_THAT(logged(), Contains("textexpander: stop"));
 }
 
+// Quitting while the catalogue is still being read: the scan's background task outlives the
+// delegate and must touch nothing of it (the sanitizer build catches any use after free).
+TEST_F(UserStoriesTest, QuittingWhileTheCatalogueIsReadLeavesTheScanNothingThatIsGone) {
+    delegate->applicationDidFinishLaunching();  // showing the launcher starts a scan
+    ASSERT_GT(scheduler.pendingBackgroundCount(), 0u);
+    delegate->applicationWillTerminate();
+    delegate.reset();
+    scheduler.advance(Seconds(1));
+    EXPECT_EQ(scheduler.pendingBackgroundCount(), 0u) << "the scan ran to its end";
+}
+
 }  // namespace
 }  // namespace quenlit
