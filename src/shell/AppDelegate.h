@@ -18,6 +18,7 @@
 #include "panel/NavigationState.h"
 #include "panel/Notifications.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileReader.h"
 #include "platform/HotKeys.h"
 #include "platform/ImageCodec.h"
 #include "platform/InputEvents.h"
@@ -54,6 +55,7 @@ class AppDelegate {
         platform::ProcessRunner& processes;
         platform::ProcessInspector& processInspector;
         platform::PanelWindowFactory& windows;
+        platform::FileReader& fileReader;
     };
 
     struct Configuration {

@@ -216,6 +216,34 @@ TEST_F(CliFixtureTest, ProfilesListsDefaultFirst) {
               "quenlit: unknown option '--yaml' for profiles (see 'quenlit --help')\nstatus=2\n");
 }
 
+TEST_F(CliFixtureTest, JsonReplacesInvalidUtf8FromFileNames) {
+    entry(dir / "share/applications/bad\xff.desktop", "Bad\xff", "");
+    testing::writeFile(dir / "home/.mozilla/firefox/zz.caf\xe9/prefs.js", "");
+    const std::string replacement = "\xEF\xBF\xBD";
+    const std::string search = program("search --json bad").out;
+    EXPECT_NE(search.find("\"name\":\"bad" + replacement + "\""), std::string::npos) << search;
+    EXPECT_NE(search.find("/bad" + replacement + ".desktop\""), std::string::npos) << search;
+    const std::string profiles = program("profiles --json").out;
+    EXPECT_NE(profiles.find("\"name\":\"caf" + replacement + "\""), std::string::npos) << profiles;
+    EXPECT_NE(profiles.find("/zz.caf" + replacement + "\""), std::string::npos) << profiles;
+    EXPECT_EQ(search.find('\xff'), std::string::npos);
+    EXPECT_EQ(profiles.find('\xe9'), std::string::npos);
+}
+
+TEST_F(CliFixtureTest, ProfilesReportsARegistryTooLargeToRead) {
+    const auto firefox = dir / "home/.mozilla/firefox";
+    std::filesystem::resize_file(firefox / "profiles.ini", 4 * 1024 * 1024 + 1);
+    const std::string out = program("profiles").out;
+    EXPECT_NE(out.find("quenlit: " + (firefox / "profiles.ini").string() +
+                       " is too large (4194305 bytes, at most 4194304)\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("default-release  " + (firefox / "ab.default-release").string() + "\n"),
+              std::string::npos)
+        << "the folders on disk are still listed: " << out;
+    EXPECT_TRUE(out.ends_with("status=1\n")) << out;
+}
+
 TEST_F(CliFixtureTest, ZoxideQueryWaitsForTheLookup) {
     if (!std::filesystem::exists("/usr/bin/zoxide")) GTEST_SKIP() << "zoxide is not installed";
     auto project = dir / "home/src/quenlit-project";
