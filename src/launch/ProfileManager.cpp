@@ -33,6 +33,26 @@ fs::path resolved(const fs::path& p) {
     return ec ? p : r;
 }
 
+// resolved() for many paths in few folders: each folder is resolved once, and a path whose last
+// component is no symbolic link is its resolved folder and that name. Resolving every path in full
+// costs a readlink per component, which over thousands of profiles adds up to a second.
+class PathResolver {
+  public:
+    fs::path resolve(const fs::path& p) {
+        const fs::path name = p.filename();
+        const fs::path parent = p.parent_path();
+        if (name.empty() || name == "." || name == ".." || parent.empty() || parent == p) return resolved(p);
+        std::error_code ec;
+        if (fs::is_symlink(fs::symlink_status(p, ec))) return resolved(p);
+        auto it = folders_.find(parent);
+        if (it == folders_.end()) it = folders_.emplace(parent, resolved(parent)).first;
+        return it->second / name;
+    }
+
+  private:
+    std::map<fs::path, fs::path> folders_;
+};
+
 std::string_view trimBlanksAndTabs(std::string_view s) {
     std::size_t begin = s.find_first_not_of(" \t");
     if (begin == std::string_view::npos) return {};
@@ -109,8 +129,8 @@ class FirefoxProcessTable {
 };
 
 std::optional<int> pidHoldingParentLock(const fs::path& profileFolder, const Environment& env,
-                                        FirefoxProcessTable& table) {
-    const std::string target = resolved(profileFolder / kParentLockFile).string();
+                                        FirefoxProcessTable& table, PathResolver& paths) {
+    const std::string target = paths.resolve(profileFolder / kParentLockFile).string();
     if (std::optional<int> pid = table.openedBy(target)) return pid;
     // A sandboxed Firefox (Flatpak, Snap) sees the profile under another path, so its descriptors do
     // not name our path; the lock itself still names its holder.
@@ -255,22 +275,23 @@ std::vector<FirefoxProfile> detectFirefoxProfiles(const Environment& env, std::s
     const fs::path& support = *env.supportFolder;
     std::map<fs::path, FirefoxProfile> table;
     FirefoxProcessTable processes(env.processes);
+    PathResolver paths;
 
     for (const FirefoxProfile& p : discoverProfilesOnDisk(support))
-        table.emplace(resolved(p.path), p);
+        table.emplace(paths.resolve(p.path), p);
 
     // A profile in use may not have written its prefs.js yet.
     for (const fs::path& folder : profileDirectoriesOnDisk(support)) {
-        fs::path key = resolved(folder);
+        fs::path key = paths.resolve(folder);
         if (table.count(key) > 0) continue;
-        if (pidHoldingParentLock(folder, env, processes))
+        if (pidHoldingParentLock(folder, env, processes, paths))
             table.emplace(key, FirefoxProfile{displayName(folder), folder, false});
     }
 
     if (std::optional<std::string> registry =
             readRegistry(support / kRegistryFile, env.files, registryProblem)) {
         for (const FirefoxProfile& p : parseProfilesINI(*registry, support)) {
-            fs::path key = resolved(p.path);
+            fs::path key = paths.resolve(p.path);
             auto it = table.find(key);
             if (it != table.end()) {
                 it->second = p;
@@ -292,8 +313,9 @@ std::map<std::string, FirefoxProfile> detectRunningProfiles(const std::vector<Fi
                                                             const Environment& env) {
     std::map<std::string, FirefoxProfile> running;
     FirefoxProcessTable processes(env.processes);
+    PathResolver paths;
     for (const FirefoxProfile& p : profiles) {
-        if (pidHoldingParentLock(p.path, env, processes) || isParentLockHeld(p.path, env) ||
+        if (pidHoldingParentLock(p.path, env, processes, paths) || isParentLockHeld(p.path, env) ||
             isLegacyLockSymlinkAlive(p.path, env)) {
             running.insert_or_assign(p.name, p);
         }
@@ -303,7 +325,8 @@ std::map<std::string, FirefoxProfile> detectRunningProfiles(const std::vector<Fi
 
 std::optional<int> pidHoldingParentLock(const fs::path& profileFolder, const Environment& env) {
     FirefoxProcessTable processes(env.processes);
-    return pidHoldingParentLock(profileFolder, env, processes);
+    PathResolver paths;
+    return pidHoldingParentLock(profileFolder, env, processes, paths);
 }
 
 bool isParentLockHeld(const fs::path& profileFolder, const Environment& env) {
