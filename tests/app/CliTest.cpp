@@ -188,8 +188,10 @@ TEST_F(CliFixtureTest, SearchListsOnlyUsableApplicationEntries) {
     EXPECT_EQ(out.find("other-group"), std::string::npos) << out;
 }
 
-TEST_F(CliFixtureTest, SearchCutsOverlongNames) {
+TEST_F(CliFixtureTest, SearchCutsOverlongNamesAndSkipsOversizedEntries) {
     entry(dir / "share/applications/huge.desktop", "Huge" + std::string(200000, 'x'), "");
+    // A file over 4 MiB is not read at all.
+    entry(dir / "share/applications/giant.desktop", "Huge giant" + std::string(5 * 1024 * 1024, 'x'), "");
     EXPECT_EQ(program("search huge").out, "Huge" + std::string(1020, 'x') + "\nstatus=0\n");
 }
 

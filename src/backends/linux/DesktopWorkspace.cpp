@@ -43,6 +43,8 @@ std::string withoutDesktopSuffix(std::string id) {
 // Names longer than this are cut: no real application has one, and the launcher folds and collates
 // every name on each scan, which for a name of megabytes takes seconds.
 constexpr std::size_t kMaxNameBytes = 1024;
+// A desktop file is a few kilobytes, translations and all; a larger one is not read at all.
+constexpr long long kMaxDesktopFileSize = 4 * 1024 * 1024;
 
 // At most `limit` bytes, cut before a UTF-8 sequence rather than inside one.
 std::string bounded(std::string text, std::size_t limit) {
@@ -119,6 +121,10 @@ struct DesktopEntry {
 // Absent for a file that is no usable application entry, and for a Hidden one (it counts as
 // deleted).
 std::optional<DesktopEntry> readDesktopEntry(const std::string& path, const std::string& id) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxDesktopFileSize) {
+        return std::nullopt;
+    }
     GKeyFilePtr file(g_key_file_new());
     if (!g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) return std::nullopt;
     GText start(g_key_file_get_start_group(file.get()));
@@ -251,7 +257,11 @@ std::optional<platform::InstalledApplication> DesktopWorkspace::entryFor(const s
         }
     }
     CachedEntry entry{modified, changed, static_cast<long long>(st.st_size), st.st_ino, std::nullopt};
-    if (std::optional<DesktopEntry> read = readDesktopEntry(path, id); read && read->shown) {
+    // Logged once per change of the file: the result is cached like any other.
+    if (st.st_size > kMaxDesktopFileSize) {
+        log::write("apps: skipped " + path + ": too large (" + std::to_string(st.st_size) +
+                   " bytes, at most " + std::to_string(kMaxDesktopFileSize) + ")");
+    } else if (std::optional<DesktopEntry> read = readDesktopEntry(path, id); read && read->shown) {
         entry.app = std::move(read->app);
     }
     std::lock_guard lock(cacheMutex_);
