@@ -33,8 +33,8 @@ fs::path resolved(const fs::path& p) {
     return ec ? p : r;
 }
 
-// resolved() for many paths in few folders: each folder is resolved once, and a path whose last
-// component is no symbolic link is its resolved folder and that name. Resolving every path in full
+// resolved() for many paths in few folders: each folder is resolved once (through its own folder in
+// turn), and a path whose last component is no symbolic link is its resolved folder and that name. Resolving every path in full
 // costs a readlink per component, which over thousands of profiles adds up to a second.
 class PathResolver {
   public:
@@ -44,13 +44,14 @@ class PathResolver {
         if (name.empty() || name == "." || name == ".." || parent.empty() || parent == p) return resolved(p);
         std::error_code ec;
         if (fs::is_symlink(fs::symlink_status(p, ec))) return resolved(p);
-        auto it = folders_.find(parent);
-        if (it == folders_.end()) it = folders_.emplace(parent, resolved(parent)).first;
+        const std::string key = parent.string();
+        auto it = folders_.find(key);
+        if (it == folders_.end()) it = folders_.emplace(key, resolve(parent)).first;
         return it->second / name;
     }
 
   private:
-    std::map<fs::path, fs::path> folders_;
+    std::unordered_map<std::string, fs::path> folders_;
 };
 
 std::string_view trimBlanksAndTabs(std::string_view s) {
