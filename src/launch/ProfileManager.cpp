@@ -33,9 +33,10 @@ fs::path resolved(const fs::path& p) {
     return ec ? p : r;
 }
 
-// resolved() for many paths in few folders: each folder is resolved once (through its own folder in
-// turn), and a path whose last component is no symbolic link is its resolved folder and that name. Resolving every path in full
-// costs a readlink per component, which over thousands of profiles adds up to a second.
+// resolved() for many paths in few folders. Each folder is resolved once, through its own folder in
+// turn, and a path whose last component is no symbolic link is its resolved folder and that name:
+// resolving every path in full costs a readlink per component, which over thousands of profiles
+// adds up to seconds.
 class PathResolver {
   public:
     fs::path resolve(const fs::path& p) {
