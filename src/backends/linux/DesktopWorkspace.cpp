@@ -381,7 +381,8 @@ std::optional<std::string> DesktopWorkspace::bundleIdentifier(const std::string&
 }
 
 std::optional<std::string> DesktopWorkspace::applicationPath(const std::string& identifier) {
-    if (identifier.empty()) return std::nullopt;
+    // An ID names a file inside an applications folder, never a path out of one.
+    if (identifier.empty() || identifier.find('/') != std::string::npos) return std::nullopt;
     // "kde-konsole" is "kde-konsole.desktop", else "kde/konsole.desktop", and so on, in the first
     // applications folder that has one of them.
     std::vector<std::string> candidates{identifier};
