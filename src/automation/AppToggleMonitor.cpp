@@ -4,7 +4,6 @@
 #include "base/Text.h"
 #include "panel/FocusRestorer.h"
 
-#include <fstream>
 #include <system_error>
 
 namespace quenlit {
@@ -136,21 +135,23 @@ AppToggleMonitor::Files AppToggleMonitor::Files::forUser(const XdgDirs& dirs, co
     return files;
 }
 
-AppToggleBindingsResult AppToggleMonitor::loadBindings(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::exists(file, error)) return {};
-    AppToggleBindingsResult unreadable{{}, AppToggleBindingsError::fileUnreadable(file.string())};
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return unreadable;
-    // Read through the stream, not its buffer: a read error (a folder opens, then fails on the first
-    // read) then sets badbit instead of throwing.
-    std::string bytes;
-    char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+AppToggleBindingsResult AppToggleMonitor::loadBindings(const std::filesystem::path& file,
+                                                       platform::FileReader& files) {
+    using Status = platform::FileRead::Status;
+    const platform::FileRead read = files.read(file, AppToggleBindings::kMaxFileSize);
+    switch (read.status) {
+        case Status::missing:
+            return {};
+        case Status::tooLarge:
+            return {{}, AppToggleBindingsError::fileTooLarge(file.string(), read.size)};
+        case Status::unreadable:
+        case Status::notRegularFile:
+            return {{}, AppToggleBindingsError::fileUnreadable(file.string())};
+        case Status::ok:
+            break;
     }
-    if (in.bad() || !isValidUtf8(bytes)) return unreadable;
-    return AppToggleBindings::parse(bytes);
+    if (!isValidUtf8(read.bytes)) return {{}, AppToggleBindingsError::fileUnreadable(file.string())};
+    return AppToggleBindings::parse(read.bytes);
 }
 
 std::string AppToggleMonitor::bindingLogLine(const AppToggleBinding& binding) {
@@ -183,7 +184,7 @@ void AppToggleMonitor::publish(std::vector<AppToggleBinding> bindings) {
 }
 
 void AppToggleMonitor::reloadBindings() {
-    AppToggleBindingsResult loaded = loadBindings(files_.bindingsFile);
+    AppToggleBindingsResult loaded = loadBindings(files_.bindingsFile, services_.files);
     if (loaded.error) {
         publish({});
         log::write(loadFailedLogLine(*loaded.error));

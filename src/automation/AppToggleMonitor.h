@@ -8,6 +8,7 @@
 #include "base/Paths.h"
 #include "base/WeakSelf.h"
 #include "platform/Accessibility.h"
+#include "platform/FileReader.h"
 #include "platform/InputEvents.h"
 #include "platform/Scheduler.h"
 #include "platform/Workspace.h"
@@ -67,6 +68,7 @@ class AppToggleMonitor {
         platform::Workspace& workspace;
         platform::Accessibility& accessibility;
         platform::Scheduler& scheduler;
+        platform::FileReader& files;
     };
 
     struct Files {
@@ -100,9 +102,11 @@ class AppToggleMonitor {
     bool hasTap() const { return tapPort_ != nullptr; }
     const std::filesystem::path& bindingsFile() const { return files_.bindingsFile; }
 
-    // The file's bindings: none when it does not exist, fileUnreadable when it cannot be read or is
-    // not UTF-8, else what the parser makes of it.
-    static AppToggleBindingsResult loadBindings(const std::filesystem::path& file);
+    // The file's bindings: none when it does not exist, fileTooLarge above the size limit,
+    // fileUnreadable when it cannot be read (a folder on its path denies access), is no regular
+    // file or is not UTF-8, else what the parser makes of it.
+    static AppToggleBindingsResult loadBindings(const std::filesystem::path& file,
+                                                platform::FileReader& files);
     // "apptoggle: binding leftControl+k → com.example.App"
     static std::string bindingLogLine(const AppToggleBinding& binding);
     // "apptoggle: no bindings (create /home/me/.config/quenlit/bindings.toml)"

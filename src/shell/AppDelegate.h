@@ -20,6 +20,7 @@
 #include "panel/Notifications.h"
 #include "platform/AtomicFile.h"
 #include "platform/DesktopNotifications.h"
+#include "platform/FileReader.h"
 #include "platform/HotKeys.h"
 #include "platform/ImageCodec.h"
 #include "platform/InputEvents.h"
@@ -56,6 +57,7 @@ class AppDelegate {
         platform::ProcessRunner& processes;
         platform::ProcessInspector& processInspector;
         platform::PanelWindowFactory& windows;
+        platform::FileReader& fileReader;
         // Tells the user about launches that failed; none: the log line alone.
         platform::DesktopNotifications* notifications = nullptr;
     };

@@ -15,6 +15,7 @@
 #include "backends/fake/FakeSecretStore.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
+#include "backends/linux/PosixFileReader.h"
 #include "clipboard/ClipboardPanel.h"
 #include "panel/FocusRestorer.h"
 #include "support/TempDir.h"
@@ -62,7 +63,8 @@ class UserStoriesTest : public ::testing::Test {
         };
         delegate = std::make_unique<AppDelegate>(
             AppDelegate::Platform{scheduler, workspace, accessibility, screens, input, &keyboard, hotKeys,
-                                  pasteboard, imageCodec, secrets, files, processes, inspector, windows},
+                                  pasteboard, imageCodec, secrets, files, processes, inspector, windows,
+                                  fileReader},
             std::move(configuration));
     }
     void TearDown() override {
@@ -115,6 +117,7 @@ class UserStoriesTest : public ::testing::Test {
     fake::FakeProcessRunner processes;
     fake::FakeProcessInspector inspector;
     fake::FakePanelWindowFactory windows;
+    linux_backend::PosixFileReader fileReader;
     std::shared_ptr<log::MemorySink> logSink = std::make_shared<log::MemorySink>();
     platform::InstalledApplication terminal;
     platform::InstalledApplication editor;

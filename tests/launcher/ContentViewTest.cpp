@@ -6,6 +6,7 @@
 #include "backends/fake/FakeProcesses.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
+#include "backends/linux/PosixFileReader.h"
 #include "base/Log.h"
 #include "support/TempDir.h"
 
@@ -51,7 +52,7 @@ class ContentViewTest : public ::testing::Test {
                 {workspace, [this] { return profiles; },
                  [this](const std::vector<FirefoxProfile>&) { return runningProfiles; }},
                 {runner, dir.path()},
-                {{workspace, accessibility, &desktopNotifications}, {firefoxFolder, inspector}},
+                {{workspace, accessibility, &desktopNotifications}, {firefoxFolder, inspector, fileReader}},
                 [this] { ++quits; }};
     }
     ContentView& makeView() {
@@ -87,6 +88,7 @@ class ContentViewTest : public ::testing::Test {
     fake::FakeAccessibility accessibility;
     fake::FakeProcessRunner runner;
     fake::FakeProcessInspector inspector;
+    linux_backend::PosixFileReader fileReader;
     std::optional<std::filesystem::path> firefoxFolder;
     std::vector<FirefoxProfile> profiles;
     std::map<std::string, FirefoxProfile> runningProfiles;
