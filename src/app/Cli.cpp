@@ -165,7 +165,7 @@ int runSearch(std::span<const std::string> args, std::ostream& out) {
     for (const AppItem& row : rows) {
         if (!parsed.json) {
             out << row.name;
-            if (row.profile) out << "  " << *row.profile;
+            if (auto secondary = row.secondaryText()) out << "  " << *secondary;
             out << '\n';
             continue;
         }
@@ -181,8 +181,8 @@ int runSearch(std::span<const std::string> args, std::ostream& out) {
         w.Key("path");
         writeString(w, row.path);
         w.Key("secondary");
-        if (row.profile) {
-            writeString(w, *row.profile);
+        if (auto secondary = row.secondaryText()) {
+            writeString(w, *secondary);
         } else {
             w.Null();
         }

@@ -219,8 +219,10 @@ void TextExpander::expand(const TextExpanderPolicy::Match& match) {
                     deleted = false;
                     break;
                 }
-                source->post(press->first);
-                source->post(press->second);
+                if (!source->post(press->first) || !source->post(press->second)) {
+                    deleted = false;
+                    break;
+                }
             }
             if (!deleted) {
                 log::write("textexpander: delete failed");
@@ -248,8 +250,7 @@ bool TextExpander::typeUnicode(std::string_view text, platform::InputSynthesizer
         if (!press) return false;
         press->first.text = utf16Units(scalar);
         press->second.text = press->first.text;
-        source->post(press->first);
-        source->post(press->second);
+        if (!source->post(press->first) || !source->post(press->second)) return false;
     }
     return true;
 }

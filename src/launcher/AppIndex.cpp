@@ -111,15 +111,15 @@ std::vector<AppItem> AppIndex::scanApps(const Sources& sources) {
                 if (!running && !fileExists(profile.path / "prefs.js")) continue;
                 if (!seen.insert(r + "#" + profile.name).second) continue;
                 items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p + "#" + profile.name),
-                                              entry.name, p, iconFor(entry), running, profile.name, {},
-                                              AppItem::Kind::app, r));
+                                              entry.name, p, iconFor(entry), running,
+                                              FirefoxProfileDetail{profile.name}, {}, AppItem::Kind::app, r));
             }
             continue;
         }
         if (!seen.insert(r + "#").second) continue;
         const bool running = runningPaths.count(r) > 0;
         items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p), entry.name, p, iconFor(entry),
-                                      running, std::nullopt, {}, AppItem::Kind::app, r));
+                                      running, {}, {}, AppItem::Kind::app, r));
     }
     std::stable_sort(items.begin(), items.end(), [](const AppItem& a, const AppItem& b) {
         return a.searchKeys()->nameSortKey < b.searchKeys()->nameSortKey;
@@ -131,7 +131,7 @@ void AppIndex::publishApps(std::vector<AppItem> items) {
     const bool same =
         items.size() == apps_.size() &&
         std::equal(items.begin(), items.end(), apps_.begin(), [](const AppItem& a, const AppItem& b) {
-            return a.id == b.id && a.isRunning == b.isRunning && a.profile == b.profile;
+            return a.id == b.id && a.isRunning == b.isRunning && a.detail == b.detail;
         });
     if (same) return;
     apps_ = std::move(items);

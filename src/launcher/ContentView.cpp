@@ -107,8 +107,8 @@ void ContentView::choose() {
             return;
         }
         case AppItem::Kind::app:
-            if (item.profile) {
-                AppLauncher::launchFirefoxProfile(*item.profile, item.path, services_.launching);
+            if (const std::string* profile = item.firefoxProfile()) {
+                AppLauncher::launchFirefoxProfile(*profile, item.path, services_.launching);
             } else if (auto launched =
                            AppActivator::activateOrLaunch(item.path, services_.launching.activator);
                        !launched) {
@@ -158,7 +158,7 @@ ContentView::Presentation ContentView::presentation() const {
         row.id = item.id;
         row.name = item.name;
         row.nameWeight = isCalculator ? NameWeight::semibold : NameWeight::medium;
-        row.secondaryText = item.profile;
+        row.secondaryText = item.secondaryText();
         row.secondaryTextSingleLine = isCalculator;
         row.icon = item.icon.value_or(IconRef::symbol("app.dashed", item.name));
         row.isRunning = item.isRunning;

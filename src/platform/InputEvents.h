@@ -112,7 +112,9 @@ class EventSource {
     virtual std::optional<InputEvent> keyboardEvent(int keyCode, bool keyDown) = 0;
     // A mouse event at a point of the accessibility space; absent when it cannot be made.
     virtual std::optional<InputEvent> mouseEvent(EventType type, Point at) = 0;
-    virtual void post(const InputEvent& event) = 0;
+    // Sends the event; false when the desktop refused it or part of it (a character the keyboard
+    // cannot type), so nobody believes a keystroke reached an application that never got it.
+    [[nodiscard]] virtual bool post(const InputEvent& event) = 0;
 };
 
 class InputSynthesizer {
