@@ -1,5 +1,7 @@
 #include "backends/linux/PosixFileReader.h"
 
+#include "backends/linux/Descriptor.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,20 +12,6 @@
 
 namespace quenlit::linux_backend {
 namespace {
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 platform::FileRead failure(platform::FileRead::Status status, int error = 0) {
     platform::FileRead read;
