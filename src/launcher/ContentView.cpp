@@ -74,12 +74,14 @@ void ContentView::viewDidAppear() {
 }
 
 void ContentView::launcherWillShow() {
+    fieldActivationPending_ = true;
     navigationState_.sync(static_cast<std::int64_t>(rows().size()));
     std::weak_ptr<ContentView*> weak = self_;
     appIndex_.indexApps([weak] {
         if (auto self = weak.lock()) (*self)->refreshBound();
     });
     focusSearchLater();
+    changed.emit();
 }
 
 void ContentView::refreshBound() {

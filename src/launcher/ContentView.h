@@ -64,6 +64,12 @@ class ContentView {
     bool isSearchFocused() const { return isSearchFocused_; }
     // The toolkit reports where the keyboard focus went.
     void setSearchFocused(bool focused);
+    // Every showing hands the keyboard to the search field with the kept query selected, as a
+    // text field selects its text when it takes the keyboard: typing replaces the query, while
+    // Return, the arrows and End keep it. Set by each showing; the toolkit's view does so and
+    // reports it done.
+    bool isFieldActivationPending() const { return fieldActivationPending_; }
+    void fieldActivated() { fieldActivationPending_ = false; }
 
     // The rows for the current query, read from the index now.
     std::vector<AppItem> rows() const;
@@ -133,6 +139,7 @@ class ContentView {
     SearchField searchField_;
     std::string query_;
     bool isSearchFocused_ = false;
+    bool fieldActivationPending_ = false;
     bool didAppear_ = false;
     std::int64_t lastSelection_;
 

@@ -32,6 +32,11 @@ class RowList final : public QAbstractScrollArea {
         setFrameShape(QFrame::NoFrame);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        // The search field is the panel's only input: neither a click on a row nor Tab may take
+        // the keyboard from it.
+        setFocusPolicy(Qt::NoFocus);
+        viewport()->setFocusPolicy(Qt::NoFocus);
+        verticalScrollBar()->setFocusPolicy(Qt::NoFocus);
         viewport()->setAutoFillBackground(false);
         setAutoFillBackground(false);
     }
@@ -153,6 +158,9 @@ class RowList final : public QAbstractScrollArea {
 
     void resizeEvent(QResizeEvent* event) override {
         QAbstractScrollArea::resizeEvent(event);
+        // Page Up and Page Down move by the rows shown whole when the list is scrolled to a row.
+        const int rows = (viewport()->height() - kListPadY + kRowSpacing) / (kRowHeight + kRowSpacing);
+        model_.navigationState().setPageSize(std::max(1, rows));
         setPresentation(presentation_);
     }
 
@@ -223,6 +231,11 @@ void LauncherView::refresh() {
                                     devicePixelRatioF()));
     clear_->setVisible(p.showsClearButton);
     list_->setPresentation(std::move(p));
+    if (model_.isFieldActivationPending()) {
+        model_.fieldActivated();
+        field_->setFocus(Qt::OtherFocusReason);
+        field_->selectAll();
+    }
 }
 
 void LauncherView::paintEvent(QPaintEvent*) {

@@ -208,6 +208,99 @@ xdotool key Return
 check "Down, Down, Up then Return chooses the second row (Move to Bottom)" wait_until 5 \
     log_has "windowSnap: moveToBottom app=Fixture Notes"
 
+# ---- The search field and the list: the keyboard stays in the field, page keys, the panel's edge ----
+show_launcher() {
+    xdotool key super+space
+    wait_until 5 panel_visible
+}
+hide_launcher() {
+    panel_visible && xdotool key Escape
+    wait_until 5 panel_hidden
+}
+
+# Tab does nothing: the field keeps the keyboard, this showing and the next.
+show_launcher
+xdotool type --delay 30 "2+"
+xdotool key Tab
+xdotool type --delay 30 "4"
+xdotool key Return
+check "2+, Tab, 4 then Return puts 6 on the clipboard: Tab leaves the field the keyboard" \
+    wait_until 5 clipboard_is 6
+hide_launcher
+
+# A click on a row acts on it and takes the keyboard from nobody.
+show_launcher
+xdotool type --delay 30 "5*5"
+sleep 0.3
+xdotool mousemove --window "$(panel_window)" 160 74 click 1
+check "a click on the answer's row copies it" wait_until 5 clipboard_is 25
+wait_until 5 panel_hidden
+show_launcher
+xdotool type --delay 30 "7*6"
+xdotool key Return
+check "after the click, typing still reaches the field: 7*6 then Return gives 42" wait_until 5 clipboard_is 42
+hide_launcher
+
+# The query survives hiding, selected: typing replaces it, End keeps it.
+show_launcher
+xdotool type --delay 30 "2+2"
+hide_launcher
+show_launcher
+sleep 0.2
+import -window root "$out/e2e-launcher-kept-query.png" 2>/dev/null
+xdotool type --delay 30 "3*3"
+xdotool key Return
+check "2+2, Escape, show again, 3*3 then Return gives 9: typing replaces the kept query" \
+    wait_until 5 clipboard_is 9
+show_launcher
+xdotool type --delay 30 "2+2"
+hide_launcher
+show_launcher
+xdotool key End
+xdotool type --delay 30 "*3"
+xdotool key Return
+check "2+2, Escape, show again, End, *3 then Return gives 8: End keeps it" wait_until 5 clipboard_is 8
+
+# Page Down and Control-N / Control-P, on the four "move to" commands (Top, Bottom, Left, Right).
+xdotool windowactivate --sync "$fixture" 2>/dev/null
+wait_until 5 test "$(active_window)" = "$fixture"
+show_launcher
+xdotool type --delay 30 "move to"
+xdotool key Next Return
+check "Page Down on a list shorter than a page selects its last row (Move to Right)" wait_until 5 \
+    log_has "windowSnap: moveToRight app=Fixture Notes"
+xdotool windowactivate --sync "$fixture" 2>/dev/null
+wait_until 5 test "$(active_window)" = "$fixture"
+show_launcher
+xdotool type --delay 30 "move to"
+xdotool key ctrl+n ctrl+n ctrl+n ctrl+p Return
+check "Control-N three times and Control-P choose the third row (Move to Left)" wait_until 5 \
+    log_has "windowSnap: moveToLeft app=Fixture Notes"
+
+# Twelve entries that each write their number when chosen: more rows than the panel shows.
+for n in 01 02 03 04 05 06 07 08 09 10 11 12; do
+    printf '#!/bin/sh\necho %s >"%s"\n' "$n" "$root/picked" >"$root/bin/pick-$n"
+    chmod +x "$root/bin/pick-$n"
+    printf '[Desktop Entry]\nType=Application\nName=Page Sample %s\nExec=%s\n' "$n" "$root/bin/pick-$n" \
+        >"$XDG_DATA_HOME/applications/quenlit-page-$n.desktop"
+done
+picked_is() { [ "$(cat "$root/picked" 2>/dev/null)" = "$1" ]; }
+show_launcher
+xdotool type --delay 30 "page sample"
+sleep 0.5
+import -window root "$out/e2e-launcher-page-top.png" 2>/dev/null
+xdotool key Next
+sleep 0.2
+import -window root "$out/e2e-launcher-page-down.png" 2>/dev/null
+xdotool key Return
+check "Page Down moves by the eight rows shown whole: Page Sample 09" wait_until 5 picked_is 09
+show_launcher
+xdotool type --delay 30 "page sample"
+xdotool key Next Next Prior Return
+check "Page Down twice stops at the last row, Page Up goes a page back: Page Sample 04" wait_until 5 picked_is 04
+
+# ---- end of the search field and list block ----
+
 xdotool key super+space
 wait_until 5 panel_visible
 xdotool type --delay 30 "quit"
