@@ -299,6 +299,40 @@ xdotool type --delay 30 "page sample"
 xdotool key Next Next Prior Return
 check "Page Down twice stops at the last row, Page Up goes a page back: Page Sample 04" wait_until 5 picked_is 04
 
+# What a person sees at the bottom of a scrolled list and at the panel's edge, over a white window.
+"$bin/fixture_window" --title "White Sheet" --class white-sheet,WhiteSheet --size 1440x900 --position 0,0 \
+    >"$root/white.out" &
+pids+=($!)
+wait_until 5 grep -q ready "$root/white.out"
+show_launcher
+xdotool type --delay 30 "page sample"
+sleep 0.3
+for _ in $(seq 11); do xdotool key Down; done
+sleep 0.3
+shot=$out/e2e-launcher-list-bottom.png
+import -window root "$shot" 2>/dev/null
+read -r px py < <(xwininfo -id "$(panel_window)" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} END {print x, y}')
+# The panel's pixels as "x y r g b", relative to its top-left corner.
+panel_pixels() {
+    convert "$shot" -crop "640x400+$px+$py" +repage -depth 8 txt:- |
+        sed -n 's/^\([0-9]*\),\([0-9]*\): (\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3 \4 \5/p'
+}
+panel_pixels >"$root/pixels.txt"
+# The selected (accent blue) row's lowest pixel, and the version label's highest one: grey text in
+# the bottom-right corner, left of the scroll bar.
+row_bottom=$(awk '$3 < 40 && $4 > 110 && $5 > 230 { if ($2 > m) m = $2 } END { print m + 0 }' "$root/pixels.txt")
+label_top=$(awk '$1 >= 560 && $1 < 622 && $2 >= 340 && $3 == $4 && $3 < 225 { if (t == "" || $2 < t) t = $2 }
+    END { print t + 0 }' "$root/pixels.txt")
+echo "last row ends at y=$row_bottom, version label starts at y=$label_top"
+check "the last row, scrolled into view, ends above the version label" \
+    test "$row_bottom" -gt 300 -a "$label_top" -gt "$row_bottom"
+# Half-way down the left edge: the border against the panel's own background a few pixels in.
+edge=$(awk '$1 == 0 && $2 == 200 { print $3 }' "$root/pixels.txt")
+inside=$(awk '$1 == 4 && $2 == 200 { print $3 }' "$root/pixels.txt")
+echo "left edge $edge, inside $inside, the white window behind 255"
+check "a one-pixel border sets the panel off the white window behind it" \
+    test "${edge:-255}" -lt $((${inside:-0} - 24))
+hide_launcher
 # ---- end of the search field and list block ----
 
 xdotool key super+space
