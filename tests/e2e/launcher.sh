@@ -344,5 +344,43 @@ wait "$quenlit" 2>/dev/null
 status=$?
 check "and it ends cleanly" test "$status" = 0
 
+# ---- Under a compositor: the panel's shadow ----
+# (xcompmgr without its own shadows: what is seen around the panel is the panel's.)
+if command -v xcompmgr >/dev/null; then
+    xcompmgr >/dev/null 2>&1 &
+    pids+=($!)
+    sleep 1  # it takes the compositing selection at once; no tool here shows that selection's owner
+    "$bin/quenlit" >"$root/quenlit-composited.out" 2>&1 &
+    pids+=($!)
+    wait_until 10 panel_visible
+    sleep 0.5
+    shot=$out/e2e-launcher-composited.png
+    import -window root "$shot" 2>/dev/null
+    read -r sx sy sw sh < <(xwininfo -id "$(panel_window)" | awk '/Absolute upper-left X/ {x=$NF}
+        /Absolute upper-left Y/ {y=$NF} /^ +Width:/ {w=$NF} /^ +Height:/ {h=$NF} END {print x, y, w, h}')
+    read -r wx wy ww wh < <(workarea)
+    # The panel keeps its place, centred and 80 below the top of the work area; the window reaches
+    # past it on every side.
+    cx=$((wx + (ww - 640) / 2))
+    cy=$((wy + 80))
+    echo "composited window at $sx,$sy, ${sw}x$sh; the panel at $cx,$cy, 640x400"
+    check "under a compositor the window reaches past the panel on every side, for its shadow" \
+        test "$sx" -lt "$cx" -a "$sy" -lt "$cy" -a $((sx + sw)) -gt $((cx + 640)) -a $((sy + sh)) -gt $((cy + 400))
+    below=$(convert "$shot" -depth 8 -crop "1x1+$((cx + 320))+$((cy + 402))" txt:- |
+        sed -n 's/^0,0: (\([0-9]*\),.*/\1/p')
+    echo "two pixels below the panel: $below (the white window behind: 255)"
+    check "a shadow lies just below the panel" test "${below:-255}" -lt 245
+    xdotool mousemove $((cx + 320)) $((cy + 404)) click 1
+    check "a click on the shadow counts as outside and hides the panel" wait_until 5 panel_hidden
+    xdotool key super+space
+    wait_until 5 panel_visible
+    xdotool type --delay 30 "quit"
+    xdotool key Return
+    check "the composited launcher quits too" wait_until 5 panel_hidden
+else
+    echo "skipped: no xcompmgr to check the panel's shadow under a compositor"
+fi
+# ---- end of the compositor block ----
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
