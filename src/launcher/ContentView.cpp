@@ -64,9 +64,11 @@ void ContentView::viewDidAppear() {
 }
 
 void ContentView::launcherWillShow() {
+    fieldActivationPending_ = true;
     list_.reset(static_cast<std::int64_t>(rows().size()));
     appIndex_.indexApps(self_.bind([](ContentView& self) { self.refreshBound(); }));
     list_.focusSearchLater();
+    changed.emit();
 }
 
 void ContentView::refreshBound() {

@@ -66,6 +66,12 @@ class ContentView {
     bool isSearchFocused() const { return list_.isSearchFocused(); }
     // The toolkit reports where the keyboard focus went.
     void setSearchFocused(bool focused) { list_.setSearchFocused(focused); }
+    // Every showing hands the keyboard to the search field with the kept query selected, as a
+    // text field selects its text when it takes the keyboard: typing replaces the query, while
+    // Return, the arrows and End keep it. Set by each showing; the toolkit's view does so and
+    // reports it done.
+    bool isFieldActivationPending() const { return fieldActivationPending_; }
+    void fieldActivated() { fieldActivationPending_ = false; }
 
     // The rows for the current query, read from the index now.
     std::vector<AppItem> rows() const;
@@ -132,6 +138,7 @@ class ContentView {
     AppIndex appIndex_;
     SearchField searchField_;
     std::string query_;
+    bool fieldActivationPending_ = false;
     bool didAppear_ = false;
     PanelList list_;
 

@@ -20,8 +20,10 @@ namespace quenlit::platform {
 namespace keyCode {
 inline constexpr int ansiA = 0;
 inline constexpr int ansiV = 9;
+inline constexpr int ansiP = 35;
 inline constexpr int returnKey = 36;
 inline constexpr int ansiK = 40;
+inline constexpr int ansiN = 45;
 inline constexpr int space = 49;
 inline constexpr int deleteBackward = 51;  // the key marked Backspace on PC keyboards
 inline constexpr int escape = 53;

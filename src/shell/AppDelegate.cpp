@@ -59,6 +59,8 @@ void AppDelegate::wireNavigation(FloatingPanel& panel, NavigationState& state,
     NotificationCenter* center = &notifications_;
     panel.onArrowUp = [s] { s->moveUp(); };
     panel.onArrowDown = [s] { s->moveDown(); };
+    panel.onPageUp = [s] { s->movePageUp(); };
+    panel.onPageDown = [s] { s->movePageDown(); };
     panel.onEnter = [center, enterNotification] { center->post(enterNotification); };
 }
 

@@ -88,8 +88,8 @@ class AppDelegate {
     void toggleClipboardPanel();
     void pasteClipboardItem(const ClipboardItem& item);
 
-    // Replaces the panel's arrow and Enter callbacks: Up and Down move the state without wrapping,
-    // Enter posts `enterNotification`.
+    // Replaces the panel's arrow, page and Enter callbacks: Up and Down move the state by a row,
+    // Page Up and Page Down by a page, without wrapping; Enter posts `enterNotification`.
     void wireNavigation(FloatingPanel& panel, NavigationState& state, Notification enterNotification);
 
     LauncherPanel* panel() { return panel_.get(); }

@@ -250,6 +250,45 @@ TEST_F(UserStoriesTest, EscapeRestoresFocusOnlyAfterActivationWasStolen) {
     EXPECT_THAT(workspace.calls(), Contains("activate 101 allWindows=false"));
 }
 
+TEST_F(UserStoriesTest, LauncherKeysMoveTheSelectionByRowsAndPages) {
+    for (int i = 0; i < 12; ++i)
+        app("org.example.Tool" + std::to_string(i), "Tool " + std::to_string(i));
+    launch();
+    LauncherPanel& panel = *delegate->panel();
+    panel.navigationState().setPageSize(5);  // as the list view reports its height
+    type("tool");
+    ASSERT_EQ(panel.contentView().rows().size(), 12u);
+    namespace flags = platform::eventFlags;
+    struct Key {
+        int code;
+        std::uint64_t flags = 0;
+    };
+    const Key pageDown{key::pageDown}, pageUp{key::pageUp}, down{kDown}, tab{key::tab};
+    // The desktop reports the Control key as the shortcut modifier, Command.
+    const Key controlN{key::ansiN, kCommandFlag}, controlP{key::ansiP, kCommandFlag};
+    struct Case {
+        const char* label;
+        std::vector<Key> keys;
+        std::int64_t selected;
+    };
+    const Case cases[] = {
+        {"Page Down moves by a page", {pageDown}, 5},
+        {"and stops at the last row", {pageDown, pageDown, pageDown}, 11},
+        {"Page Up comes back by a page", {pageDown, pageDown, pageUp}, 5},
+        {"and stops at the first row", {down, down, pageUp}, 0},
+        {"Control-N moves down like Down", {controlN, controlN}, 2},
+        {"Control-P moves up like Up", {controlN, controlN, controlN, controlP}, 2},
+        {"Control-N where the desktop reports Control itself", {{key::ansiN, flags::control}}, 1},
+        {"Tab moves nothing", {tab, down}, 1},
+    };
+    for (const auto& c : cases) {
+        panel.navigationState().sync(12);
+        for (const Key& k : c.keys)
+            EXPECT_TRUE(launcherWindow().pressKey(k.code, k.flags)) << c.label << ": the panel takes the key";
+        EXPECT_EQ(panel.navigationState().selectedIndex(), c.selected) << c.label;
+    }
+}
+
 TEST_F(UserStoriesTest, QuitEndsTheProgramAndTerminationStopsTheMonitors) {
     launch();
     type("quit");

@@ -207,6 +207,26 @@ TEST_F(ContentViewTest, ShowingResetsTheSelectionReindexesAndFocusesTheFieldShor
     EXPECT_TRUE(v.presentation().searchSymbolHighlighted);
 }
 
+TEST_F(ContentViewTest, EachShowingHandsTheFieldTheKeyboardWithTheKeptQuerySelected) {
+    installTools(3);
+    auto& v = makeView();
+    int redraws = 0;
+    Connection c = v.changed.connect([&] { ++redraws; });
+    v.setQuery("2+2");
+    EXPECT_FALSE(v.isFieldActivationPending()) << "typing leaves the caret where it is";
+    const int before = redraws;
+    notifications.post(Notification::launcherWillShow);
+    EXPECT_TRUE(v.isFieldActivationPending());
+    EXPECT_GT(redraws, before) << "the view hears of it at once, before the panel takes the keyboard";
+    EXPECT_EQ(v.query(), "2+2") << "the query survives hiding";
+    v.fieldActivated();
+    EXPECT_FALSE(v.isFieldActivationPending());
+    v.setQuery("3*3");
+    EXPECT_FALSE(v.isFieldActivationPending());
+    notifications.post(Notification::launcherWillShow);
+    EXPECT_TRUE(v.isFieldActivationPending()) << "again on every showing";
+}
+
 TEST_F(ContentViewTest, ALaterReindexKeepsTheUsersSelectionUnlessItsRowIsGone) {
     installTools(5);
     auto& v = makeView();
