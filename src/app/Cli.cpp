@@ -244,7 +244,7 @@ int runProfiles(std::span<const std::string> args, std::ostream& out, std::ostre
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::size_t i = 0;
     bool verbose = false;
-    for (; i < args.size() && args[i].rfind("-", 0) == 0; ++i) {
+    for (; i < args.size() && args[i].starts_with('-'); ++i) {
         const std::string& option = args[i];
         if (option == "--verbose") {
             verbose = true;

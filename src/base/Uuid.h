@@ -17,7 +17,7 @@ struct Uuid {
     // Accepts the 36-character grouped form in either case; anything else is absent.
     static std::optional<Uuid> parse(std::string_view text);
 
-    auto operator<=>(const Uuid&) const = default;
+    auto operator<=>(const Uuid&) const = default;  // NOLINT(modernize-use-nullptr): the 0 is the defaulted comparison's own
 };
 
 // Deterministic identifier from a key string: the same key always gives the same identifier.

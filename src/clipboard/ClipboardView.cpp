@@ -310,7 +310,7 @@ void ClipboardView::pasteSelected() {
     }
     const std::int64_t selected = navigationState_.selectedIndex();
     if (selected >= 0 && selected < count) {
-        const ClipboardItem entry = items[static_cast<std::size_t>(selected)];
+        const ClipboardItem& entry = items[static_cast<std::size_t>(selected)];
         setQuery("");
         if (onPaste_) onPaste_(entry);
         return;

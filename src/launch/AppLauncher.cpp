@@ -48,7 +48,7 @@ void launchFirefoxWithProfile(const std::filesystem::path& profilePath, const st
     // A launch the desktop refuses with these arguments still opens Firefox, without them.
     AppActivator::Context& activator = context.activator;
     activator.workspace.openApplication(appPath, configuration,
-                                        [&activator, appPath](std::optional<std::string> error) {
+                                        [&activator, appPath](const std::optional<std::string>& error) {
                                             if (error) openFirefox(appPath, activator);
                                         });
 }

@@ -19,7 +19,7 @@ constexpr std::array<std::string_view, 16> kCaseNames = {
 AppItem command(const char* name, const char* symbol, const char* id, std::vector<std::string> aliases,
                 AppItem::Kind kind) {
     return AppItem::make(*Uuid::parse(id), name, "Command", IconRef::symbol(symbol, name), false, {},
-                         std::move(aliases), kind);
+                         std::move(aliases), std::move(kind));
 }
 
 }  // namespace

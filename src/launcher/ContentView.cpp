@@ -96,7 +96,7 @@ void ContentView::choose() {
     if (items.empty()) return;
     const std::int64_t selected = navigationState_.selectedIndex();
     if (selected < 0 || selected >= static_cast<std::int64_t>(items.size())) return;
-    const AppItem item = items[static_cast<std::size_t>(selected)];
+    const AppItem& item = items[static_cast<std::size_t>(selected)];
 
     switch (item.kind.value()) {
         case AppItem::Kind::calculator: {

@@ -6,7 +6,7 @@ namespace quenlit {
 
 LauncherPanel::LauncherPanel(NavigationState& navigationState, platform::PanelWindowFactory& windows,
                              Services services)
-    : FloatingPanel(kSize, Notification::launcherWillShow, "", windows, std::move(services.panel)),
+    : FloatingPanel(kSize, Notification::launcherWillShow, "", windows, services.panel),
       navigationState_(navigationState),
       windowSnap_(services.windowSnap) {
     install(std::move(services.view));
@@ -14,7 +14,7 @@ LauncherPanel::LauncherPanel(NavigationState& navigationState, platform::PanelWi
 
 LauncherPanel::LauncherPanel(NavigationState& navigationState, std::unique_ptr<platform::PanelWindow> window,
                              Services services)
-    : FloatingPanel(kSize, Notification::launcherWillShow, "", std::move(window), std::move(services.panel)),
+    : FloatingPanel(kSize, Notification::launcherWillShow, "", std::move(window), services.panel),
       navigationState_(navigationState),
       windowSnap_(services.windowSnap) {
     install(std::move(services.view));

@@ -16,13 +16,12 @@ std::string nameOf(const platform::RunningApplication& app) {
 
 FloatingPanel::FloatingPanel(platform::Size size, Notification willShowNotification, std::string logPrefix,
                              platform::PanelWindowFactory& windows, Services services)
-    : FloatingPanel(size, willShowNotification, std::move(logPrefix), windows.createPanel(size),
-                    std::move(services)) {}
+    : FloatingPanel(size, willShowNotification, std::move(logPrefix), windows.createPanel(size), services) {}
 
 FloatingPanel::FloatingPanel(platform::Size size, Notification willShowNotification, std::string logPrefix,
                              std::unique_ptr<platform::PanelWindow> window, Services services)
     : window_(std::move(window)),
-      services_(std::move(services)),
+      services_(services),
       panelSize_(size),
       willShowNotification_(willShowNotification),
       logPrefix_(std::move(logPrefix)) {
@@ -126,7 +125,9 @@ void FloatingPanel::rememberPreviousFocus() {
     log("remember: no prior app (front=" + frontName + ")");
 }
 
-void FloatingPanel::show(std::function<void()> afterBecomeKey) {
+// By value: the panels that override show() move it into their own continuation.
+void FloatingPanel::show(
+    std::function<void()> afterBecomeKey) {  // NOLINT(performance-unnecessary-value-param)
     FocusRestorer::logTrustOnce(services_.focus.accessibility);
     rememberPreviousFocus();
     didStealActivation_ = false;

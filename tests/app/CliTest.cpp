@@ -21,7 +21,7 @@ struct CliRun {
     std::string err;
 };
 
-CliRun cli(std::vector<std::string> args) {
+CliRun cli(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     int status = runCli(args, out, err);
     return {status, out.str(), err.str()};

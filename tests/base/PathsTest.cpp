@@ -8,7 +8,7 @@
 namespace quenlit {
 namespace {
 
-XdgDirs dirsFor(std::map<std::string, std::string> env) {
+XdgDirs dirsFor(const std::map<std::string, std::string>& env) {
     return XdgDirs::fromEnvironment([env](const char* name) -> const char* {
         auto it = env.find(name);
         return it == env.end() ? nullptr : it->second.c_str();

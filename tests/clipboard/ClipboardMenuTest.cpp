@@ -22,8 +22,8 @@ constexpr std::uint16_t kUp = platform::keyCode::upArrow;
 constexpr std::uint16_t kLetterA = platform::keyCode::ansiA;
 constexpr std::uint16_t kDelete = platform::keyCode::deleteBackward;
 
-ClipboardItem textItem(std::string text) {
-    return ClipboardItem::makeText(nameBasedUUID(text), std::move(text), {});
+ClipboardItem textItem(const std::string& text) {
+    return ClipboardItem::makeText(nameBasedUUID(text), text, {});
 }
 
 TEST(ClipboardMenuActionTest, CasesInMenuOrderWithTheirTitlesSymbolsAndColour) {

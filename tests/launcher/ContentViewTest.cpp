@@ -357,7 +357,12 @@ TEST_F(ContentViewTest, ALaunchThatFailsIsLoggedAndToldToTheUserAndThePanelStill
         v.setQuery(c.query);
         chooseFirst(c.kind);
         const std::string path = c.path.empty() ? v.appIndex().search("downloads").front().path : c.path;
-        EXPECT_TRUE(logged("launch failed: " + c.name + " path=" + path + " — " + reason));
+        EXPECT_TRUE(logged(std::string("launch failed: ")
+                               .append(c.name)
+                               .append(" path=")
+                               .append(path)
+                               .append(" — ")
+                               .append(reason)));
         EXPECT_EQ(desktopNotifications.shown,
                   (std::vector<fake::FakeNotifications::Shown>{{"Could not open " + c.name, reason}}));
         EXPECT_EQ(dismisses, dismissed + 1);

@@ -23,7 +23,7 @@ constexpr int kOwnPid = 4242;
 constexpr int kEditorPid = 100;
 constexpr int kTerminalPid = 200;
 
-platform::RunningApplication app(int pid, std::string identifier, std::string name) {
+platform::RunningApplication app(int pid, const std::string& identifier, std::string name) {
     platform::RunningApplication a;
     a.processIdentifier = pid;
     a.bundleIdentifier = identifier;
