@@ -16,8 +16,16 @@ int runBindings(std::span<const std::string> args, std::ostream& out, std::ostre
         err << "usage: quenlit bindings check [FILE]\n";
         return 2;
     }
+    const bool named = args.size() == 2;
     const std::filesystem::path file =
-        args.size() == 2 ? std::filesystem::path(args[1]) : XdgDirs::current().bindingsFile();
+        named ? std::filesystem::path(args[1]) : XdgDirs::current().bindingsFile();
+    // Without bindings the user's own file may well be absent; a file named on the command line
+    // that is not there is a mistake to point out (a typo, the wrong folder).
+    std::error_code ec;
+    if (named && std::filesystem::symlink_status(file, ec).type() == std::filesystem::file_type::not_found) {
+        err << "quenlit: " << file.string() << " does not exist\n";
+        return 1;
+    }
     linux_backend::PosixFileReader files;
     const AppToggleBindingsResult loaded = AppToggleMonitor::loadBindings(file, files);
     if (loaded.error) {

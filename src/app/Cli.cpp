@@ -116,15 +116,20 @@ int runCalc(std::span<const std::string> args, std::ostream& out, std::ostream& 
 // The machine as the launcher sees it from the command line: its desktop entries, Firefox
 // profiles and processes, and no display (so nothing runs in front and no window exists).
 struct Machine {
+    explicit Machine(const WorkspaceFactory& desktop) {
+        if (desktop) workspace = desktop();
+        if (!workspace) workspace = std::make_shared<linux_backend::DesktopWorkspace>();
+    }
+
     XdgDirs dirs = XdgDirs::current();
-    linux_backend::DesktopWorkspace workspace;
+    std::shared_ptr<linux_backend::DesktopWorkspace> workspace;
     linux_backend::LinuxProcessInspector processes;
     linux_backend::PosixProcessRunner runner;
     linux_backend::PosixFileReader files;
     ProfileManager::Environment profiles{ProfileManager::firefoxSupportFolder(dirs), processes, files};
 
     AppIndex::Sources sources() {
-        return {workspace, [this] { return ProfileManager::detectFirefoxProfiles(profiles); },
+        return {*workspace, [this] { return ProfileManager::detectFirefoxProfiles(profiles); },
                 [this](const std::vector<FirefoxProfile>& found) {
                     return ProfileManager::detectRunningProfiles(found, profiles);
                 }};
@@ -134,8 +139,8 @@ struct Machine {
 // The zoxide lookup gives up after five seconds; waiting a little longer lets it report so.
 constexpr platform::Seconds kZoxideWait{5.5};
 
-std::vector<AppItem> launcherRows(const std::string& query) {
-    Machine machine;
+std::vector<AppItem> launcherRows(const std::string& query, const WorkspaceFactory& desktop) {
+    Machine machine(desktop);
     linux_backend::ThreadScheduler scheduler;
     AppIndex index(scheduler, machine.sources(), {machine.runner, machine.dirs.home});
     Connection lookupDone = index.zoxideItemChanged.connect([&] {
@@ -159,9 +164,9 @@ std::vector<AppItem> launcherRows(const std::string& query) {
     return index.search(query);
 }
 
-int runSearch(std::span<const std::string> args, std::ostream& out) {
+int runSearch(std::span<const std::string> args, std::ostream& out, const WorkspaceFactory& desktop) {
     TextArguments parsed = textArguments(args);
-    const auto rows = launcherRows(joined(parsed.words));
+    const auto rows = launcherRows(joined(parsed.words), desktop);
     for (const AppItem& row : rows) {
         if (!parsed.json) {
             out << row.name;
@@ -204,7 +209,7 @@ int runProfiles(std::span<const std::string> args, std::ostream& out, std::ostre
             return 2;
         }
     }
-    Machine machine;
+    Machine machine({});
     std::string registryProblem;
     const auto profiles = ProfileManager::detectFirefoxProfiles(machine.profiles, &registryProblem);
     const auto running = ProfileManager::detectRunningProfiles(profiles, machine.profiles);
@@ -241,7 +246,8 @@ int runProfiles(std::span<const std::string> args, std::ostream& out, std::ostre
 
 }  // namespace
 
-int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const WorkspaceFactory& desktop) {
     std::size_t i = 0;
     bool verbose = false;
     for (; i < args.size() && args[i].starts_with('-'); ++i) {
@@ -272,7 +278,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const std::string& command = args[i];
     std::span<const std::string> rest(args.data() + i + 1, args.size() - i - 1);
     if (command == "calc") return runCalc(rest, out, err);
-    if (command == "search") return runSearch(rest, out);
+    if (command == "search") return runSearch(rest, out, desktop);
     if (command == "profiles") return runProfiles(rest, out, err);
     if (command == "history") return runHistory(rest, out, err);
     if (command == "bindings") return runBindings(rest, out, err);

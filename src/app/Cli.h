@@ -2,14 +2,25 @@
 
 // The command-line subcommands: the launcher's calculator and search for users and scripts.
 
+#include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
+namespace quenlit::linux_backend {
+class DesktopWorkspace;
+}
+
 namespace quenlit::app {
+
+// The desktop the command line looks at: a workspace that also knows the running programs (the
+// X11 one when a display can be opened), or null for one where nothing runs.
+using WorkspaceFactory = std::function<std::shared_ptr<linux_backend::DesktopWorkspace>()>;
 
 // Runs the command line for `args` (without the program name); returns the exit status.
 // 0 success, 1 a negative answer (not a calculation), 2 a usage error.
-int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const WorkspaceFactory& desktop = {});
 
 }  // namespace quenlit::app

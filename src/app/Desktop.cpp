@@ -101,6 +101,30 @@ bool displayAvailable() {
 
 }  // namespace
 
+std::shared_ptr<linux_backend::DesktopWorkspace> displayWorkspace() {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') return nullptr;
+    // The connection lives as long as the workspace that reads through it.
+    struct Holder {
+        explicit Holder(xcb_connection_t* c, int screen)
+            : raw(c), connection(c, screen), workspace(connection) {}
+        ~Holder() { xcb_disconnect(raw); }
+        Holder(const Holder&) = delete;
+        Holder& operator=(const Holder&) = delete;
+        xcb_connection_t* raw;
+        x11::X11Connection connection;
+        x11::X11Workspace workspace;
+    };
+    int screen = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screen);
+    if (c == nullptr || xcb_connection_has_error(c) != 0) {
+        if (c != nullptr) xcb_disconnect(c);
+        return nullptr;
+    }
+    auto holder = std::make_shared<Holder>(c, screen);
+    return std::shared_ptr<linux_backend::DesktopWorkspace>(holder, &holder->workspace);
+}
+
 int runDesktop(int argc, char** argv) {
     // Under a Wayland session the program runs through XWayland: its hotkeys and panels are X11's.
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
@@ -160,10 +184,10 @@ int runDesktop(int argc, char** argv) {
     // clipboard watching, which come with a later release; the launcher works without them.
     configuration.clipboard = false;
 
-    AppDelegate delegate({scheduler, workspace, accessibility, screens, input, nullptr, hotKeys, pasteboard,
-                          imageCodec, secrets, files, processes, processInspector, windows, fileReader,
-                          &notifications},
-                         std::move(configuration));
+    AppDelegate delegate(
+        {scheduler, workspace, accessibility, screens, input, nullptr, hotKeys, pasteboard, imageCodec,
+         secrets, files, processes, processInspector, windows, fileReader, &notifications},
+        std::move(configuration));
 
     ui::IconCache icons;
     Connection drawPanels = delegate.didCreatePanels.connect([&] {

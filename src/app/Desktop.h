@@ -1,6 +1,16 @@
 #pragma once
 
+#include <memory>
+
+namespace quenlit::linux_backend {
+class DesktopWorkspace;
+}
+
 namespace quenlit::app {
+
+// The workspace of the X display, with its running programs, for the command line (no event
+// loop, nothing watched); null when no display can be opened.
+std::shared_ptr<linux_backend::DesktopWorkspace> displayWorkspace();
 
 // Runs the desktop program until it is quit or terminated; returns the exit status. Without an
 // X11 display: status 2 and one line on standard error. With another instance running on the same

@@ -95,7 +95,8 @@ int runHistory(std::span<const std::string> args, std::ostream& out, std::ostrea
     const std::filesystem::path path = XdgDirs::current().appDataDir() / ClipboardStore::historyFileName;
     std::error_code ec;
     if (std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found) {
-        out << "clipboard: no history file yet at " << path.string() << '\n';
+        // With --json the output stays JSON lines only: the remark is no entry.
+        (parsed->json ? err : out) << "clipboard: no history file yet at " << path.string() << '\n';
         return 0;
     }
     const auto maxItems = static_cast<std::size_t>(defaults.maxItems);

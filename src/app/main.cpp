@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     // Without arguments this is the desktop program; with them, one of its subcommands.
     if (argc == 1) return quenlit::app::runDesktop(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
-    int status = quenlit::app::runCli(args, std::cout, std::cerr);
+    int status = quenlit::app::runCli(args, std::cout, std::cerr, quenlit::app::displayWorkspace);
     std::cout.flush();
     return status;
 }

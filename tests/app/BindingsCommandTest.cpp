@@ -116,10 +116,9 @@ TEST_F(BindingsCommandTest, AFileBehindAFolderThatDeniesAccessIsUnreadableNotMis
     EXPECT_EQ(out, "apptoggle: load failed — cannot read " + path + "\nstatus=1\n");
 }
 
-TEST_F(BindingsCommandTest, NoBindingsNamesTheFileToCreate) {
+TEST_F(BindingsCommandTest, ANamedFileThatIsNotThereIsAnErrorAndAFileWithoutBindingsIsNot) {
     const std::string missing = (dir / "missing.toml").string();
-    EXPECT_EQ(program("bindings check " + missing),
-              "apptoggle: no bindings (create " + missing + ")\nstatus=0\n");
+    EXPECT_EQ(program("bindings check " + missing), "quenlit: " + missing + " does not exist\nstatus=1\n");
     const std::string comments = file("comments.toml", "# nothing yet\nkey = \"k\"\n");
     EXPECT_EQ(program("bindings check " + comments),
               "apptoggle: no bindings (create " + comments + ")\nstatus=0\n");

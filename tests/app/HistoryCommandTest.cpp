@@ -76,6 +76,8 @@ class HistoryCommandTest : public ::testing::Test {
 TEST_F(HistoryCommandTest, WithoutAHistoryFileItSaysSo) {
     EXPECT_EQ(run(""), "clipboard: no history file yet at " + historyPath.string() + "\nstatus=0\n");
     EXPECT_FALSE(fs::exists(data)) << "nothing is created";
+    // JSON output stays JSON lines: the remark goes to standard error.
+    EXPECT_EQ(run("--json", "2>/dev/null"), "status=0\n");
 }
 
 TEST_F(HistoryCommandTest, ListsNewestFirstWithLabelKindAndShortenedText) {

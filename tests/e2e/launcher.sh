@@ -161,6 +161,8 @@ xdotool key Return
 check "choosing it again activates the running one" wait_until 5 test "$(active_window)" = "$fixture"
 sleep 0.5
 check "and starts no second one" test "$(fixture_count)" = "$first_count"
+check "the command line's search sees it running" sh -c \
+    "'$bin/quenlit' search --json fixture notes | grep -q '\"name\":\"Fixture Notes\".*\"running\":true'"
 
 xdotool key super+space
 wait_until 5 panel_visible

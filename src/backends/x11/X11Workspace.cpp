@@ -88,8 +88,10 @@ std::optional<std::filesystem::path> resolveProgram(const std::string& program) 
     return std::nullopt;
 }
 
+X11Workspace::X11Workspace(X11Connection& connection) : connection_(connection) {}
+
 X11Workspace::X11Workspace(X11Connection& connection, X11EventHub& events)
-    : connection_(connection), events_(events) {
+    : connection_(connection), events_(&events) {
     // The event mask is per client and Qt shares this connection: add to its mask, never replace it.
     xcb_connection_t* c = connection_.raw();
     xcb_get_window_attributes_reply_t* attributes =
@@ -101,7 +103,7 @@ X11Workspace::X11Workspace(X11Connection& connection, X11EventHub& events)
         c, xcb_change_window_attributes_checked(c, connection_.root(), XCB_CW_EVENT_MASK, &mask)));
     lastActiveProcess_ = processOf(connection_.activeWindow());
     const xcb_atom_t activeWindow = connection_.atom("_NET_ACTIVE_WINDOW");
-    handlerToken_ = events_.addHandler([this, activeWindow](xcb_generic_event_t* event) {
+    handlerToken_ = events_->addHandler([this, activeWindow](xcb_generic_event_t* event) {
         if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
             const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
             if (notify->window == connection_.root() && notify->atom == activeWindow) activeWindowChanged();
@@ -111,7 +113,7 @@ X11Workspace::X11Workspace(X11Connection& connection, X11EventHub& events)
 }
 
 X11Workspace::~X11Workspace() {
-    events_.removeHandler(handlerToken_);
+    if (events_ != nullptr) events_->removeHandler(handlerToken_);
 }
 
 std::vector<X11Workspace::Group> X11Workspace::groups(X11Connection::ClientOrder order) {

@@ -37,6 +37,9 @@ class X11Workspace final : public linux_backend::DesktopWorkspace {
   public:
     // Create on the main thread after the QGuiApplication; `events` must outlive the workspace.
     X11Workspace(X11Connection& connection, X11EventHub& events);
+    // A workspace that answers questions about the desktop but watches nothing (no
+    // didActivateApplication): for the command line, which has no event loop.
+    explicit X11Workspace(X11Connection& connection);
     ~X11Workspace() override;
     X11Workspace(const X11Workspace&) = delete;
     X11Workspace& operator=(const X11Workspace&) = delete;
@@ -67,7 +70,7 @@ class X11Workspace final : public linux_backend::DesktopWorkspace {
     void activeWindowChanged();
 
     X11Connection& connection_;
-    X11EventHub& events_;
+    X11EventHub* events_ = nullptr;
     int handlerToken_ = 0;
     int lastActiveProcess_ = 0;
 };
