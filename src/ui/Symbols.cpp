@@ -23,7 +23,7 @@ const std::map<std::string, std::vector<QString>, std::less<>>& table() {
         {"rectangle.leadingthird.inset.filled", {}},
         {"rectangle.trailingthird.inset.filled", {}},
         {"arrow.up.left.and.arrow.down.right", {"view-fullscreen", "window-maximize"}},
-        {"macwindow", {"window-new", "preferences-system-windows"}},
+        {"macwindow", {"view-restore", "window-restore"}},
         {"arrow.up.to.line", {"go-top"}},
         {"arrow.down.to.line", {"go-bottom"}},
         {"arrow.left.to.line", {"go-first"}},
