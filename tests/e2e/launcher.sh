@@ -218,8 +218,9 @@ status=$?
 check "and it ends cleanly" test "$status" = 0
 
 # Icons, on a second run that sees the system's applications, icon themes and pixmaps: xterm's entry
-# names the pixmap "mini.xterm" (/usr/share/pixmaps/mini.xterm_32x32.xpm), the calculator entry
-# the theme icon "accessories-calculator", and the Downloads row a folder with its own theme icon.
+# names "mini.xterm" (hicolor's SVG; /usr/share/pixmaps/mini.xterm_32x32.xpm where the theme has
+# none), the calculator entry the Adwaita icon "accessories-calculator", and the Downloads row a
+# folder with its own theme icon.
 # Each is shown as the first row; its icon must be drawn and differ from the placeholder that an
 # entry naming no existing icon gets.
 for name in Calculator Terminal; do
