@@ -41,7 +41,7 @@ std::vector<AppItem> catalogue(std::size_t count) {
         std::string path = "/usr/share/applications/org.example.App" + std::to_string(i) + ".desktop";
         apps.push_back(AppItem::make(quenlit::nameBasedUUID("quenlit.app:" + path), name, path,
                                      quenlit::IconRef::theme("org.example.App" + std::to_string(i)),
-                                     tenth(rng) == 0, std::nullopt, {}, AppItem::Kind::app));
+                                     tenth(rng) == 0, {}, {}, AppItem::Kind::app));
     }
     return apps;
 }

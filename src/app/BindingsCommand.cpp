@@ -4,6 +4,7 @@
 #include "app/Commands.h"
 
 #include "automation/AppToggleMonitor.h"
+#include "backends/linux/PosixFileReader.h"
 #include "base/Paths.h"
 
 #include <ostream>
@@ -17,7 +18,8 @@ int runBindings(std::span<const std::string> args, std::ostream& out, std::ostre
     }
     const std::filesystem::path file =
         args.size() == 2 ? std::filesystem::path(args[1]) : XdgDirs::current().bindingsFile();
-    const AppToggleBindingsResult loaded = AppToggleMonitor::loadBindings(file);
+    linux_backend::PosixFileReader files;
+    const AppToggleBindingsResult loaded = AppToggleMonitor::loadBindings(file, files);
     if (loaded.error) {
         out << AppToggleMonitor::loadFailedLogLine(*loaded.error) << '\n';
         return 1;

@@ -5,10 +5,12 @@
 #include "backends/linux/DesktopWorkspace.h"
 #include "backends/linux/LinuxProcessInspector.h"
 #include "backends/linux/LogSinks.h"
+#include "backends/linux/PosixFileReader.h"
 #include "backends/linux/PosixProcessRunner.h"
 #include "backends/linux/ThreadScheduler.h"
 #include "base/Log.h"
 #include "base/Paths.h"
+#include "base/Text.h"
 #include "calculator/Calculator.h"
 #include "launch/ProfileManager.h"
 #include "launcher/AppIndex.h"
@@ -72,8 +74,14 @@ std::string joined(const std::vector<std::string>& words) {
     return out;
 }
 
+// Names and paths come from file names and files, which need not be UTF-8: each ill-formed sequence
+// is written as U+FFFD, so every line stays valid JSON.
 void writeString(rapidjson::Writer<rapidjson::StringBuffer>& w, const std::string& s) {
-    w.String(s.data(), static_cast<rapidjson::SizeType>(s.size()));
+    std::string valid;
+    valid.reserve(s.size());
+    for (char32_t c : text::decodeUtf8(s))
+        text::appendUtf8(valid, c);
+    w.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
 }
 
 int runCalc(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
@@ -112,7 +120,8 @@ struct Machine {
     linux_backend::DesktopWorkspace workspace;
     linux_backend::LinuxProcessInspector processes;
     linux_backend::PosixProcessRunner runner;
-    ProfileManager::Environment profiles{ProfileManager::firefoxSupportFolder(dirs), processes};
+    linux_backend::PosixFileReader files;
+    ProfileManager::Environment profiles{ProfileManager::firefoxSupportFolder(dirs), processes, files};
 
     AppIndex::Sources sources() {
         return {workspace, [this] { return ProfileManager::detectFirefoxProfiles(profiles); },
@@ -156,7 +165,7 @@ int runSearch(std::span<const std::string> args, std::ostream& out) {
     for (const AppItem& row : rows) {
         if (!parsed.json) {
             out << row.name;
-            if (row.profile) out << "  " << *row.profile;
+            if (auto secondary = row.secondaryText()) out << "  " << *secondary;
             out << '\n';
             continue;
         }
@@ -172,8 +181,8 @@ int runSearch(std::span<const std::string> args, std::ostream& out) {
         w.Key("path");
         writeString(w, row.path);
         w.Key("secondary");
-        if (row.profile) {
-            writeString(w, *row.profile);
+        if (auto secondary = row.secondaryText()) {
+            writeString(w, *secondary);
         } else {
             w.Null();
         }
@@ -196,7 +205,8 @@ int runProfiles(std::span<const std::string> args, std::ostream& out, std::ostre
         }
     }
     Machine machine;
-    const auto profiles = ProfileManager::detectFirefoxProfiles(machine.profiles);
+    std::string registryProblem;
+    const auto profiles = ProfileManager::detectFirefoxProfiles(machine.profiles, &registryProblem);
     const auto running = ProfileManager::detectRunningProfiles(profiles, machine.profiles);
     for (const auto& profile : profiles) {
         const bool isRunning = running.count(profile.name) > 0;
@@ -220,6 +230,11 @@ int runProfiles(std::span<const std::string> args, std::ostream& out, std::ostre
         w.Bool(isRunning);
         w.EndObject();
         out << buffer.GetString() << '\n';
+    }
+    // The profiles found without the registry are still listed; the failure is in the status.
+    if (!registryProblem.empty()) {
+        err << "quenlit: " << registryProblem << '\n';
+        return 1;
     }
     return 0;
 }

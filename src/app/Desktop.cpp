@@ -6,6 +6,7 @@
 #include "backends/linux/LinuxProcessInspector.h"
 #include "backends/linux/LogSinks.h"
 #include "backends/linux/PosixAtomicFile.h"
+#include "backends/linux/PosixFileReader.h"
 #include "backends/linux/PosixProcessRunner.h"
 #include "backends/linux/QtImageCodec.h"
 #include "backends/x11/QtPasteboard.h"
@@ -166,6 +167,7 @@ int runDesktop(int argc, char** argv) {
     linux_backend::PosixProcessRunner processes;
     linux_backend::LinuxProcessInspector processInspector;
     linux_backend::FreedesktopNotifications notifications;
+    linux_backend::PosixFileReader fileReader;
     const auto primary = screens.mainScreen();
     x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
 
@@ -180,7 +182,8 @@ int runDesktop(int argc, char** argv) {
     configuration.clipboard = false;
 
     AppDelegate delegate({scheduler, workspace, accessibility, screens, input, nullptr, hotKeys, pasteboard,
-                          imageCodec, secrets, files, processes, processInspector, windows, &notifications},
+                          imageCodec, secrets, files, processes, processInspector, windows, fileReader,
+                          &notifications},
                          std::move(configuration));
 
     ui::IconCache icons;

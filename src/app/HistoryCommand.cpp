@@ -68,9 +68,14 @@ std::optional<HistoryArguments> parse(std::span<const std::string> args, std::os
     return parsed;
 }
 
-// The same shortened text as the clipboard panel's rows.
+// The same shortened text as the clipboard panel's rows, safe for a terminal: the panel turns line
+// breaks and tabs into spaces, and every other control character (an escape sequence in a copied
+// text would retitle or reprogram the terminal) becomes a space as well.
 std::string shortened(const ClipboardItem& item) {
-    return shortenedEntryText(item);
+    std::string safe;
+    for (char32_t c : text::decodeUtf8(shortenedEntryText(item)))
+        text::appendUtf8(safe, c < 0x20 || (c >= 0x7F && c <= 0x9F) ? U' ' : c);
+    return safe;
 }
 
 std::uintmax_t fileSize(const std::filesystem::path& path) {
@@ -98,7 +103,7 @@ int runHistory(std::span<const std::string> args, std::ostream& out, std::ostrea
     historyJson::Decoded decoded = historyJson::readFile(
         files, path, maxItems, historyJson::largestFileSize(maxItems, defaults.maxTextLength));
     if (decoded.error) {
-        out << "clipboard: failed to load history — " << *decoded.error << '\n';
+        err << "clipboard: failed to load history — " << *decoded.error << '\n';
         return 1;
     }
     std::vector<ClipboardItem> items = std::move(decoded.items);

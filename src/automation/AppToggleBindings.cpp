@@ -109,6 +109,9 @@ std::string AppToggleBindingsError::description() const {
     switch (kind_) {
         case Kind::fileUnreadable:
             return "cannot read " + payload_;
+        case Kind::fileTooLarge:
+            return payload_ + " is too large (" + std::to_string(size_) + " bytes, at most " +
+                   std::to_string(AppToggleBindings::kMaxFileSize) + ")";
         case Kind::unknownKey:
             return "unknown key \"" + payload_ + "\"";
         case Kind::unknownModifier:

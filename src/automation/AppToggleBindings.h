@@ -53,10 +53,23 @@ struct AppToggleBinding {
 
 class AppToggleBindingsError {
   public:
-    enum class Kind { fileUnreadable, unknownKey, unknownModifier, emptyKey, missingTarget, noModifiers };
+    enum class Kind {
+        fileUnreadable,
+        fileTooLarge,
+        unknownKey,
+        unknownModifier,
+        emptyKey,
+        missingTarget,
+        noModifiers
+    };
 
     static AppToggleBindingsError fileUnreadable(std::string path) {
         return {Kind::fileUnreadable, std::move(path)};
+    }
+    static AppToggleBindingsError fileTooLarge(std::string path, std::uintmax_t size) {
+        AppToggleBindingsError error{Kind::fileTooLarge, std::move(path)};
+        error.size_ = size;
+        return error;
     }
     static AppToggleBindingsError unknownKey(std::string key) { return {Kind::unknownKey, std::move(key)}; }
     static AppToggleBindingsError unknownModifier(std::string modifier) {
@@ -69,6 +82,8 @@ class AppToggleBindingsError {
     Kind kind() const { return kind_; }
     // The path, key text or modifier text the error is about; empty for the other kinds.
     const std::string& payload() const { return payload_; }
+    // fileTooLarge: the file's size in bytes; 0 for the other kinds.
+    std::uintmax_t size() const { return size_; }
     // The text that goes into the log ("unknown key \"F1\"").
     std::string description() const;
     bool operator==(const AppToggleBindingsError&) const = default;
@@ -77,6 +92,7 @@ class AppToggleBindingsError {
     AppToggleBindingsError(Kind kind, std::string payload) : kind_(kind), payload_(std::move(payload)) {}
     Kind kind_;
     std::string payload_;
+    std::uintmax_t size_ = 0;
 };
 
 // All bindings of a file, or the error that keeps every one of them from being used.
@@ -87,6 +103,9 @@ struct AppToggleBindingsResult {
 };
 
 namespace AppToggleBindings {
+
+// A bindings file is a few lines per toggle; a larger file is refused rather than read.
+inline constexpr std::uintmax_t kMaxFileSize = 4 * 1024 * 1024;
 
 // Never fails on syntax (malformed lines are ignored); fails with the first toggle of the file
 // that does not make a binding. A text without any "[[toggle]]" gives no bindings and no error.

@@ -4,7 +4,6 @@
 #include "base/Text.h"
 #include "panel/FocusRestorer.h"
 
-#include <fstream>
 #include <system_error>
 
 namespace quenlit {
@@ -136,21 +135,23 @@ AppToggleMonitor::Files AppToggleMonitor::Files::forUser(const XdgDirs& dirs, co
     return files;
 }
 
-AppToggleBindingsResult AppToggleMonitor::loadBindings(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::exists(file, error)) return {};
-    AppToggleBindingsResult unreadable{{}, AppToggleBindingsError::fileUnreadable(file.string())};
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return unreadable;
-    // Read through the stream, not its buffer: a read error (a folder opens, then fails on the first
-    // read) then sets badbit instead of throwing.
-    std::string bytes;
-    char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+AppToggleBindingsResult AppToggleMonitor::loadBindings(const std::filesystem::path& file,
+                                                       platform::FileReader& files) {
+    using Status = platform::FileRead::Status;
+    const platform::FileRead read = files.read(file, AppToggleBindings::kMaxFileSize);
+    switch (read.status) {
+        case Status::missing:
+            return {};
+        case Status::tooLarge:
+            return {{}, AppToggleBindingsError::fileTooLarge(file.string(), read.size)};
+        case Status::unreadable:
+        case Status::notRegularFile:
+            return {{}, AppToggleBindingsError::fileUnreadable(file.string())};
+        case Status::ok:
+            break;
     }
-    if (in.bad() || !isValidUtf8(bytes)) return unreadable;
-    return AppToggleBindings::parse(bytes);
+    if (!isValidUtf8(read.bytes)) return {{}, AppToggleBindingsError::fileUnreadable(file.string())};
+    return AppToggleBindings::parse(read.bytes);
 }
 
 std::string AppToggleMonitor::bindingLogLine(const AppToggleBinding& binding) {
@@ -171,6 +172,7 @@ AppToggleMonitor::AppToggleMonitor(Services services, Files files)
     : services_(services), files_(std::move(files)), bindingsForTap_(std::make_shared<const Snapshot>()) {}
 
 AppToggleMonitor::~AppToggleMonitor() {
+    self_.reset();
     tearDownTap();
 }
 
@@ -182,7 +184,7 @@ void AppToggleMonitor::publish(std::vector<AppToggleBinding> bindings) {
 }
 
 void AppToggleMonitor::reloadBindings() {
-    AppToggleBindingsResult loaded = loadBindings(files_.bindingsFile);
+    AppToggleBindingsResult loaded = loadBindings(files_.bindingsFile, services_.files);
     if (loaded.error) {
         publish({});
         log::write(loadFailedLogLine(*loaded.error));
@@ -240,15 +242,14 @@ bool AppToggleMonitor::appToggleCallback(const platform::InputEvent& event) {
     switch (event.type) {
         case EventType::tapDisabledByTimeout:
         case EventType::tapDisabledByUserInput:
-            services_.scheduler.post([this, alive = std::weak_ptr<bool>(alive_)] {
-                if (alive.expired()) return;
-                if (tapPort_) {
-                    tapPort_->setEnabled(true);
+            services_.scheduler.post(self_.bind([](AppToggleMonitor& self) {
+                if (self.tapPort_) {
+                    self.tapPort_->setEnabled(true);
                     log::write("apptoggle: re-enabled tap after disable");
                 } else {
-                    installTapIfPossible();
+                    self.installTapIfPossible();
                 }
-            });
+            }));
             return true;
 
         case EventType::flagsChanged: {
@@ -285,9 +286,8 @@ bool AppToggleMonitor::appToggleCallback(const platform::InputEvent& event) {
                 const AppToggleBinding& binding = (*snapshot)[i];
                 if (event.keyCode != binding.keyCode || binding.modifiers != kLeftControlOnly) continue;
                 if (event.type == EventType::keyDown) {
-                    services_.scheduler.post([this, alive = std::weak_ptr<bool>(alive_), snapshot, i] {
-                        if (!alive.expired()) handleToggle((*snapshot)[i]);
-                    });
+                    services_.scheduler.post(self_.bind(
+                        [snapshot, i](AppToggleMonitor& self) { self.handleToggle((*snapshot)[i]); }));
                 }
                 return false;
             }

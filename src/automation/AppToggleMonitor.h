@@ -6,7 +6,9 @@
 
 #include "automation/AppToggleBindings.h"
 #include "base/Paths.h"
+#include "base/WeakSelf.h"
 #include "platform/Accessibility.h"
+#include "platform/FileReader.h"
 #include "platform/InputEvents.h"
 #include "platform/Scheduler.h"
 #include "platform/Workspace.h"
@@ -66,6 +68,7 @@ class AppToggleMonitor {
         platform::Workspace& workspace;
         platform::Accessibility& accessibility;
         platform::Scheduler& scheduler;
+        platform::FileReader& files;
     };
 
     struct Files {
@@ -99,9 +102,11 @@ class AppToggleMonitor {
     bool hasTap() const { return tapPort_ != nullptr; }
     const std::filesystem::path& bindingsFile() const { return files_.bindingsFile; }
 
-    // The file's bindings: none when it does not exist, fileUnreadable when it cannot be read or is
-    // not UTF-8, else what the parser makes of it.
-    static AppToggleBindingsResult loadBindings(const std::filesystem::path& file);
+    // The file's bindings: none when it does not exist, fileTooLarge above the size limit,
+    // fileUnreadable when it cannot be read (a folder on its path denies access), is no regular
+    // file or is not UTF-8, else what the parser makes of it.
+    static AppToggleBindingsResult loadBindings(const std::filesystem::path& file,
+                                                platform::FileReader& files);
     // "apptoggle: binding leftControl+k → com.example.App"
     static std::string bindingLogLine(const AppToggleBinding& binding);
     // "apptoggle: no bindings (create /home/me/.config/quenlit/bindings.toml)"
@@ -127,8 +132,9 @@ class AppToggleMonitor {
     std::shared_ptr<const Snapshot> bindingsForTap_;
     bool leftControlForTap_ = false;
 
-    // Work posted to the main queue checks this first, so it does nothing once the monitor is gone.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Work posted to the main queue does nothing once the monitor is gone. (The tap's thread only
+    // copies the guard; the check runs on the main queue.)
+    WeakSelf<AppToggleMonitor> self_{this};
 };
 
 }  // namespace quenlit

@@ -23,8 +23,7 @@ HotKeyManager::HotKeyManager(platform::HotKeys& hotKeys, platform::Scheduler& sc
     : hotKeys_(hotKeys),
       scheduler_(scheduler),
       onLauncherToggle_(std::move(onLauncherToggle)),
-      onClipboardToggle_(std::move(onClipboardToggle)),
-      self_(std::make_shared<HotKeyManager*>(this)) {
+      onClipboardToggle_(std::move(onClipboardToggle)) {
     activeManagerPointer = this;
     if (!didInstallHandler) {
         handlerConnection = hotKeys_.pressed.connect(&HotKeyManager::hotKeyEventHandler);
@@ -62,13 +61,9 @@ void HotKeyManager::hotKeyEventHandler(std::uint32_t hotKeyId) {
 // The press is delivered inside the event handler; the panels are toggled a moment later on the
 // main queue, outside it.
 void HotKeyManager::run(std::function<void()> HotKeyManager::*action) {
-    std::weak_ptr<HotKeyManager*> weak = self_;
-    scheduler_.post([weak, action] {
-        auto self = weak.lock();
-        if (!self) return;
-        const auto& fn = (*self)->*action;
-        if (fn) fn();
-    });
+    scheduler_.post(self_.bind([action](HotKeyManager& self) {
+        if (const auto& fn = self.*action) fn();
+    }));
 }
 
 HotKeyManager* HotKeyManager::activeManager() {

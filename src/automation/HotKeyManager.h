@@ -6,6 +6,7 @@
 //
 // Main thread only. The services outlive the manager.
 
+#include "base/WeakSelf.h"
 #include "platform/HotKeys.h"
 #include "platform/Scheduler.h"
 
@@ -52,7 +53,7 @@ class HotKeyManager {
     std::function<void()> onLauncherToggle_;
     std::function<void()> onClipboardToggle_;
     // Posted actions hold this weakly; it expires with the manager.
-    std::shared_ptr<HotKeyManager*> self_;
+    WeakSelf<HotKeyManager> self_{this};
 };
 
 }  // namespace quenlit

@@ -84,9 +84,7 @@ bool TextExpander::isResetKeyCode(int keyCode) {
 }
 
 TextExpander::TextExpander(Services services)
-    : services_(std::move(services)),
-      policy_(TextExpanderPolicy::kTimeKeyword, services_.wallClock),
-      self_(std::make_shared<TextExpander*>(this)) {}
+    : services_(std::move(services)), policy_(TextExpanderPolicy::kTimeKeyword, services_.wallClock) {}
 
 TextExpander::~TextExpander() {
     self_.reset();
@@ -95,10 +93,7 @@ TextExpander::~TextExpander() {
 
 template <typename F>
 void TextExpander::later(platform::Seconds delay, F fn) {
-    std::weak_ptr<TextExpander*> weak = self_;
-    services_.scheduler.postAfter(delay, [weak, fn = std::move(fn)]() mutable {
-        if (auto self = weak.lock()) fn(**self);
-    });
+    services_.scheduler.postAfter(delay, self_.bind(std::move(fn)));
 }
 
 void TextExpander::clearPolicy() {
@@ -224,8 +219,10 @@ void TextExpander::expand(const TextExpanderPolicy::Match& match) {
                     deleted = false;
                     break;
                 }
-                source->post(press->first);
-                source->post(press->second);
+                if (!source->post(press->first) || !source->post(press->second)) {
+                    deleted = false;
+                    break;
+                }
             }
             if (!deleted) {
                 log::write("textexpander: delete failed");
@@ -253,8 +250,7 @@ bool TextExpander::typeUnicode(std::string_view text, platform::InputSynthesizer
         if (!press) return false;
         press->first.text = utf16Units(scalar);
         press->second.text = press->first.text;
-        source->post(press->first);
-        source->post(press->second);
+        if (!source->post(press->first) || !source->post(press->second)) return false;
     }
     return true;
 }

@@ -10,6 +10,7 @@
 
 #include "automation/TextExpanderPolicy.h"
 #include "base/Signal.h"
+#include "base/WeakSelf.h"
 #include "platform/Accessibility.h"
 #include "platform/InputEvents.h"
 #include "platform/Scheduler.h"
@@ -100,7 +101,7 @@ class TextExpander {
     bool isExpanding_ = false;
     bool loggedTapFailure_ = false;
     // Scheduled work holds this weakly; it expires with the expander.
-    std::shared_ptr<TextExpander*> self_;
+    WeakSelf<TextExpander> self_{this};
 };
 
 }  // namespace quenlit

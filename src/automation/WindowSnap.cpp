@@ -308,10 +308,11 @@ void apply(Command command, const std::optional<platform::RunningApplication>& a
     if (ok) {
         log::write("windowSnap: " + name + " app=" + appName + " target=" + describe(target) +
                    " canResize=" + boolText(canResize) + " resizes=" + boolText(resizes));
-        // The activation below brings the application forward even where these two fail.
+        // The window is already placed, which is what was asked; bringing it forward is a
+        // courtesy, and each of these three covers for the others failing.
         (void)accessibility.raise(*window);
         (void)accessibility.bringToFront(pid);
-        context.workspace.activate(pid, false);
+        (void)context.workspace.activate(pid, false);
     } else {
         log::write("windowSnap: write failed " + name + " app=" + appName + " target=" + describe(target));
     }

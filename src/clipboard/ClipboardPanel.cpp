@@ -7,8 +7,7 @@ namespace quenlit {
 ClipboardPanel::ClipboardPanel(ClipboardStore& store, NavigationState& navigationState,
                                ClipboardView::PasteCallback onPaste, platform::PanelWindowFactory& windows,
                                Services services)
-    : FloatingPanel(kSize, Notification::clipboardWillShow, "clipboard ", windows, services.panel),
-      self_(std::make_shared<ClipboardPanel*>(this)) {
+    : FloatingPanel(kSize, Notification::clipboardWillShow, "clipboard ", windows, services.panel) {
     install(store, navigationState, std::move(onPaste), services.imageCodec, std::move(services.now),
             services.thumbnails);
 }
@@ -16,8 +15,7 @@ ClipboardPanel::ClipboardPanel(ClipboardStore& store, NavigationState& navigatio
 ClipboardPanel::ClipboardPanel(ClipboardStore& store, NavigationState& navigationState,
                                ClipboardView::PasteCallback onPaste,
                                std::unique_ptr<platform::PanelWindow> window, Services services)
-    : FloatingPanel(kSize, Notification::clipboardWillShow, "clipboard ", std::move(window), services.panel),
-      self_(std::make_shared<ClipboardPanel*>(this)) {
+    : FloatingPanel(kSize, Notification::clipboardWillShow, "clipboard ", std::move(window), services.panel) {
     install(store, navigationState, std::move(onPaste), services.imageCodec, std::move(services.now),
             services.thumbnails);
 }
@@ -33,23 +31,18 @@ void ClipboardPanel::install(ClipboardStore& store, NavigationState& navigationS
                              std::function<std::chrono::system_clock::time_point()> now,
                              ClipboardThumbnailCache* thumbnails) {
     thumbnails_ = thumbnails != nullptr ? thumbnails : &ClipboardImageThumbnail::cache();
-    std::weak_ptr<ClipboardPanel*> weak = self_;
     // Dismissing hides without giving the focus back: the base panel's hide, after emptying the
     // previews as this class's own hide does.
     clipboardView_ = std::make_unique<ClipboardView>(
-        store, menuModel_, navigationState, std::move(onPaste),
-        [weak] {
-            if (auto self = weak.lock()) {
-                (*self)->emptyPreviews();
-                (*self)->FloatingPanel::hide(false);
-            }
-        },
+        store, menuModel_, navigationState, std::move(onPaste), self_.bind([](ClipboardPanel& self) {
+            self.emptyPreviews();
+            self.FloatingPanel::hide(false);
+        }),
         ClipboardView::Services{services().focus.scheduler, services().notifications, imageCodec,
                                 std::move(now), thumbnails_});
-    onCommandK = [weak] {
-        if (auto self = weak.lock()) (*self)->menuModel_.toggle();
-    };
-    onMenuKey = [weak](std::uint16_t keyCode) {
+    onCommandK = self_.bind([](ClipboardPanel& self) { self.menuModel_.toggle(); });
+    // Not bound through self_: the key handler answers whether the key was taken.
+    onMenuKey = [weak = self_.weak()](std::uint16_t keyCode) {
         auto self = weak.lock();
         return self ? (*self)->menuModel_.handleKey(keyCode) : false;
     };
@@ -78,10 +71,8 @@ std::optional<platform::RunningApplication> ClipboardPanel::hideForPaste() {
 }
 
 void ClipboardPanel::focusSearchField() {
-    std::weak_ptr<ClipboardPanel*> weak = self_;
-    services().focus.scheduler.post([weak] {
-        if (auto self = weak.lock()) (*self)->focusSearchFieldRequested.emit();
-    });
+    services().focus.scheduler.post(
+        self_.bind([](ClipboardPanel& self) { self.focusSearchFieldRequested.emit(); }));
 }
 
 }  // namespace quenlit

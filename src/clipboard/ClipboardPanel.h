@@ -8,6 +8,7 @@
 //
 // The arrow and Enter callbacks are left to whoever wires the navigation. Main thread only.
 
+#include "base/WeakSelf.h"
 #include "clipboard/ClipboardImageThumbnail.h"
 #include "clipboard/ClipboardItem.h"
 #include "clipboard/ClipboardMenu.h"
@@ -79,7 +80,7 @@ class ClipboardPanel : public FloatingPanel {
     ClipboardThumbnailCache* thumbnails_ = nullptr;
     std::unique_ptr<ClipboardView> clipboardView_;
     // The focus request from the main queue and the key hooks hold the panel weakly.
-    std::shared_ptr<ClipboardPanel*> self_;
+    WeakSelf<ClipboardPanel> self_{this};
 };
 
 }  // namespace quenlit

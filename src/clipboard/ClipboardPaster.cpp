@@ -32,8 +32,10 @@ void postCommandV(const Context& context) {
     // Command alone: modifiers the user still holds must not turn the paste into another shortcut.
     down->flags = platform::eventFlags::command;
     up->flags = platform::eventFlags::command;
-    source->post(*down);
-    source->post(*up);
+    if (!source->post(*down) || !source->post(*up)) {
+        log::write("clipboard: paste failed — the desktop refused the key events");
+        return;
+    }
 
     const std::optional<platform::RunningApplication> front = context.workspace.frontmostApplication();
     const std::string name = front && front->localizedName ? *front->localizedName : "?";

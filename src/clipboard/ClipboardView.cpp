@@ -151,8 +151,7 @@ class DateBuckets {
 
 // ---- ClipboardAsyncThumbnail
 
-ClipboardAsyncThumbnail::ClipboardAsyncThumbnail(Services services)
-    : services_(services), self_(std::make_shared<ClipboardAsyncThumbnail*>(this)) {}
+ClipboardAsyncThumbnail::ClipboardAsyncThumbnail(Services services) : services_(services) {}
 
 ClipboardAsyncThumbnail::~ClipboardAsyncThumbnail() {
     task_.cancel();
@@ -183,15 +182,11 @@ void ClipboardAsyncThumbnail::request(const std::optional<std::filesystem::path>
         return;
     }
     if (hadImage) changed.emit();
-    std::weak_ptr<ClipboardAsyncThumbnail*> weak = self_;
     task_ = ClipboardImageThumbnail::loadAsync(
-        path, pixels,
-        [weak](std::optional<platform::Bitmap> bitmap) {
-            auto self = weak.lock();
-            if (!self) return;
-            (*self)->image_ = std::move(bitmap);
-            (*self)->changed.emit();
-        },
+        path, pixels, self_.bind([](ClipboardAsyncThumbnail& self, std::optional<platform::Bitmap> bitmap) {
+            self.image_ = std::move(bitmap);
+            self.changed.emit();
+        }),
         services_.scheduler, services_.imageCodec, platform::TaskHandle{}, services_.thumbnails);
 }
 
@@ -212,8 +207,13 @@ ClipboardView::ClipboardView(ClipboardStore& store, ClipboardActionsModel& menuM
       onDismiss_(std::move(onDismiss)),
       services_(std::move(services)),
       searchField_(services_.notifications, searchFieldDescription()),
-      lastSelection_(navigationState.selectedIndex()),
-      self_(std::make_shared<ClipboardView*>(this)) {
+      list_(navigationState, services_.scheduler,
+            {[this](std::int64_t index) -> std::optional<Uuid> {
+                 const std::vector<ClipboardItem> items = filteredItems();
+                 if (index < 0 || index >= static_cast<std::int64_t>(items.size())) return std::nullopt;
+                 return items[static_cast<std::size_t>(index)].id;
+             },
+             [this](Uuid id) { scrollRequested.emit(id); }, [this] { changed.emit(); }}) {
     if (!services_.now) services_.now = [] { return std::chrono::system_clock::now(); };
     if (services_.thumbnails == nullptr) services_.thumbnails = &ClipboardImageThumbnail::cache();
     connections_.push_back(
@@ -221,8 +221,6 @@ ClipboardView::ClipboardView(ClipboardStore& store, ClipboardActionsModel& menuM
     connections_.push_back(services_.notifications.observe(Notification::pasteSelectedClipboardItem,
                                                            [this] { pasteSelected(); }));
     connections_.push_back(store.itemsChanged.connect([this] { storeItemsChanged(); }));
-    connections_.push_back(navigationState_.selectedIndexChanged.connect(
-        [this](std::int64_t index) { selectionChanged(index); }));
     connections_.push_back(menuModel_.changed.connect([this] { changed.emit(); }));
 }
 
@@ -295,22 +293,9 @@ std::vector<ClipboardView::ListRow> ClipboardView::rows() const {
 void ClipboardView::setQuery(std::string query) {
     if (query == query_) return;
     query_ = std::move(query);
-    navigationState_.sync(filteredCount());
+    list_.reset(filteredCount());
     if (menuModel_.isOpen()) menuModel_.close();
     changed.emit();
-}
-
-void ClipboardView::setSearchFocused(bool focused) {
-    if (isSearchFocused_ == focused) return;
-    isSearchFocused_ = focused;
-    changed.emit();
-}
-
-void ClipboardView::focusSearchLater() {
-    std::weak_ptr<ClipboardView*> weak = self_;
-    services_.scheduler.postAfter(kFocusDelay, [weak] {
-        if (auto self = weak.lock()) (*self)->setSearchFocused(true);
-    });
 }
 
 void ClipboardView::pasteSelected() {
@@ -343,16 +328,12 @@ void ClipboardView::viewDidAppear() {
 }
 
 void ClipboardView::handleAppear() {
-    navigationState_.sync(filteredCount());
-    focusSearchLater();
+    list_.reset(filteredCount());
+    list_.focusSearchLater();
     // The model lives in the panel and may outlive this view: the callbacks hold it weakly.
-    std::weak_ptr<ClipboardView*> weak = self_;
-    menuModel_.onToggle = [weak] {
-        if (auto self = weak.lock()) (*self)->openMenuForSelection();
-    };
-    menuModel_.onPerform = [weak](ClipboardMenuAction action) {
-        if (auto self = weak.lock()) (*self)->perform(action);
-    };
+    menuModel_.onToggle = self_.bind([](ClipboardView& self) { self.openMenuForSelection(); });
+    menuModel_.onPerform =
+        self_.bind([](ClipboardView& self, ClipboardMenuAction action) { self.perform(action); });
 }
 
 void ClipboardView::clipboardWillShow() {
@@ -360,35 +341,19 @@ void ClipboardView::clipboardWillShow() {
     const bool queryChanged = !query_.empty();
     query_.clear();
     menuModel_.close();
-    navigationState_.sync(filteredCount());
-    focusSearchLater();
+    list_.reset(filteredCount());
+    list_.focusSearchLater();
     if (queryChanged) changed.emit();
 }
 
 void ClipboardView::storeItemsChanged() {
     // Only clamps: the user's selection survives a capture or a deletion elsewhere in the list.
-    const std::int64_t n = filteredCount();
-    navigationState_.setMaxIndex(n > 0 ? n - 1 : 0);
-    if (navigationState_.selectedIndex() > navigationState_.maxIndex()) {
-        navigationState_.setSelectedIndex(navigationState_.maxIndex());
-    }
-    changed.emit();
-}
-
-void ClipboardView::selectionChanged(std::int64_t index) {
-    // Every assignment is announced, but only a move of the selection scrolls.
-    if (index != lastSelection_) {
-        lastSelection_ = index;
-        const std::vector<ClipboardItem> items = filteredItems();
-        if (index >= 0 && index < static_cast<std::int64_t>(items.size())) {
-            scrollRequested.emit(items[static_cast<std::size_t>(index)].id);
-        }
-    }
+    list_.clampTo(filteredCount());
     changed.emit();
 }
 
 void ClipboardView::clickRow(std::size_t index) {
-    navigationState_.setSelectedIndex(static_cast<std::int64_t>(index));
+    list_.select(index);
     pasteSelected();
 }
 
@@ -486,7 +451,7 @@ std::unique_ptr<ClipboardAsyncThumbnail> ClipboardView::makeThumbnail() const {
 
 ClipboardView::Presentation ClipboardView::presentation() const {
     Presentation p;
-    p.searchSymbolHighlighted = isSearchFocused_;
+    p.searchSymbolHighlighted = list_.isSearchFocused();
     p.showsClearButton = !query_.empty();
     p.versionLabel = "v" + AppVersion::string();
     if (menuModel_.isOpen()) {

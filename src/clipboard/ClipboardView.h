@@ -15,12 +15,14 @@
 // gone); the other services, the menu model and the navigation state outlive the view.
 
 #include "base/Signal.h"
+#include "base/WeakSelf.h"
 #include "clipboard/ClipboardImageThumbnail.h"
 #include "clipboard/ClipboardItem.h"
 #include "clipboard/ClipboardMenu.h"
 #include "clipboard/ClipboardStore.h"
 #include "panel/NavigationState.h"
 #include "panel/Notifications.h"
+#include "panel/PanelList.h"
 #include "panel/SearchField.h"
 #include "platform/Geometry.h"
 #include "platform/ImageCodec.h"
@@ -72,7 +74,7 @@ class ClipboardAsyncThumbnail {
     std::optional<std::string> key_;
     std::optional<platform::Bitmap> image_;
     platform::TaskHandle task_;
-    std::shared_ptr<ClipboardAsyncThumbnail*> self_;
+    WeakSelf<ClipboardAsyncThumbnail> self_{this};
 };
 
 class ClipboardView {
@@ -102,9 +104,9 @@ class ClipboardView {
     const std::string& query() const { return query_; }
     // Typing into the search field; a change selects the first row and closes the menu.
     void setQuery(std::string query);
-    bool isSearchFocused() const { return isSearchFocused_; }
+    bool isSearchFocused() const { return list_.isSearchFocused(); }
     // The toolkit reports where the keyboard focus went.
-    void setSearchFocused(bool focused);
+    void setSearchFocused(bool focused) { list_.setSearchFocused(focused); }
     // The header's search field, bound to the query; its submit action is pasteSelected().
     SearchField& searchField() { return searchField_; }
 
@@ -165,7 +167,7 @@ class ClipboardView {
 
     static constexpr const char* kPlaceholder = "Search clipboard…";
     static constexpr double kSearchFontSize = 16;
-    static constexpr platform::Seconds kFocusDelay{0.05};
+    static constexpr platform::Seconds kFocusDelay = PanelList::kFocusDelay;
     static constexpr double kListWidth = 290;
     static constexpr platform::Size kListArea{290, 366};
     static constexpr double kArtworkSize = 28;
@@ -233,8 +235,6 @@ class ClipboardView {
     std::int64_t filteredCount() const;
     void clipboardWillShow();
     void storeItemsChanged();
-    void selectionChanged(std::int64_t index);
-    void focusSearchLater();
     void openMenuForSelection();
     void perform(ClipboardMenuAction action);
     void recordRowFrame(const ClipboardItem& item, platform::Rect frame, bool firstLayout);
@@ -248,12 +248,11 @@ class ClipboardView {
     Services services_;
     SearchField searchField_;
     std::string query_;
-    bool isSearchFocused_ = false;
     bool didAppear_ = false;
-    std::int64_t lastSelection_;
+    PanelList list_;
 
-    // Delayed work and the menu's callbacks hold it weakly: they do nothing once the view is gone.
-    std::shared_ptr<ClipboardView*> self_;
+    // The menu's callbacks hold it weakly: they do nothing once the view is gone.
+    WeakSelf<ClipboardView> self_{this};
     std::vector<Connection> connections_;
 };
 

@@ -36,10 +36,13 @@ void restore(const platform::RunningApplication& app, Context& context) {
     log::write("restore " + name + " pid=" + std::to_string(app.processIdentifier) +
                " hidden=" + boolText(app.isHidden) + " active=" + boolText(app.isActive));
     if (app.isHidden) {
-        context.workspace.unhide(app.processIdentifier);
+        // Activation below shows a hidden application too; it alone decides the outcome.
+        (void)context.workspace.unhide(app.processIdentifier);
         log::write(name + ": was hidden — unhide()");
     }
-    context.workspace.activate(app.processIdentifier, true);
+    if (!context.workspace.activate(app.processIdentifier, true)) {
+        log::write(name + ": the desktop refused to activate it");
+    }
     unminimizeDockWindows(app.processIdentifier, name, context);
 }
 

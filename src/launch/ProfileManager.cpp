@@ -5,11 +5,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <fstream>
 #include <iterator>
 #include <set>
-#include <sstream>
 #include <system_error>
+#include <unordered_map>
 
 namespace quenlit::ProfileManager {
 namespace fs = std::filesystem;
@@ -34,6 +33,28 @@ fs::path resolved(const fs::path& p) {
     return ec ? p : r;
 }
 
+// resolved() for many paths in few folders. Each folder is resolved once, through its own folder in
+// turn, and a path whose last component is no symbolic link is its resolved folder and that name:
+// resolving every path in full costs a readlink per component, which over thousands of profiles
+// adds up to seconds.
+class PathResolver {
+  public:
+    fs::path resolve(const fs::path& p) {
+        const fs::path name = p.filename();
+        const fs::path parent = p.parent_path();
+        if (name.empty() || name == "." || name == ".." || parent.empty() || parent == p) return resolved(p);
+        std::error_code ec;
+        if (fs::is_symlink(fs::symlink_status(p, ec))) return resolved(p);
+        const std::string key = parent.string();
+        auto it = folders_.find(key);
+        if (it == folders_.end()) it = folders_.emplace(key, resolve(parent)).first;
+        return it->second / name;
+    }
+
+  private:
+    std::unordered_map<std::string, fs::path> folders_;
+};
+
 std::string_view trimBlanksAndTabs(std::string_view s) {
     std::size_t begin = s.find_first_not_of(" \t");
     if (begin == std::string_view::npos) return {};
@@ -41,13 +62,18 @@ std::string_view trimBlanksAndTabs(std::string_view s) {
     return s.substr(begin, end - begin + 1);
 }
 
-std::optional<std::string> readUtf8File(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    std::string text = std::move(bytes).str();
+// The registry's text; absent when it is missing, unusable (the reason then goes to `problem`) or
+// not UTF-8.
+std::optional<std::string> readRegistry(const fs::path& p, platform::FileReader& files,
+                                        std::string* problem) {
+    platform::FileRead read = files.read(p, kMaxRegistrySize);
+    if (!read.ok()) {
+        if (read.status != platform::FileRead::Status::missing && problem != nullptr) {
+            *problem = read.problem(p, kMaxRegistrySize);
+        }
+        return std::nullopt;
+    }
+    std::string text = std::move(read.bytes);
     // Decoding replaces every ill-formed sequence, so a text survives the round trip exactly when it
     // was valid UTF-8.
     std::string roundTrip;
@@ -66,6 +92,55 @@ std::optional<std::int32_t> parseInt32(std::string_view s) {
     auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
     if (error != std::errc() || end != s.data() + s.size()) return std::nullopt;
     return value;
+}
+
+// The Firefox processes and the files they hold open, read on first use and then kept for the rest
+// of one detection: listing the processes once per profile made a detection over thousands of
+// profiles take seconds.
+class FirefoxProcessTable {
+  public:
+    explicit FirefoxProcessTable(platform::ProcessInspector& processes) : processes_(processes) {}
+
+    const std::vector<int>& firefox() {
+        load();
+        return firefox_;
+    }
+    // The first Firefox process, in the order the inspector lists them, that has the file open.
+    std::optional<int> openedBy(const std::string& file) {
+        load();
+        auto it = openedBy_.find(file);
+        if (it == openedBy_.end()) return std::nullopt;
+        return it->second;
+    }
+
+  private:
+    void load() {
+        if (loaded_) return;
+        loaded_ = true;
+        firefox_ = processes_.firefoxProcesses();
+        for (int pid : firefox_) {
+            for (std::string& file : processes_.openFiles(pid))
+                openedBy_.emplace(std::move(file), pid);
+        }
+    }
+
+    platform::ProcessInspector& processes_;
+    bool loaded_ = false;
+    std::vector<int> firefox_;
+    std::unordered_map<std::string, int> openedBy_;
+};
+
+std::optional<int> pidHoldingParentLock(const fs::path& profileFolder, const Environment& env,
+                                        FirefoxProcessTable& table, PathResolver& paths) {
+    const std::string target = paths.resolve(profileFolder / kParentLockFile).string();
+    if (std::optional<int> pid = table.openedBy(target)) return pid;
+    // A sandboxed Firefox (Flatpak, Snap) sees the profile under another path, so its descriptors do
+    // not name our path; the lock itself still names its holder.
+    if (std::optional<int> holder = env.processes.lockHolder(target)) {
+        const std::vector<int>& firefox = table.firefox();
+        if (std::find(firefox.begin(), firefox.end(), *holder) != firefox.end()) return holder;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -97,9 +172,12 @@ std::vector<FirefoxProfile> parseProfilesINI(std::string_view text, const fs::pa
             if (name != values.end() && path != values.end()) {
                 auto relative = values.find("IsRelative");
                 if (relative != values.end() && relative->second == "1") {
-                    // Joined, never replaced: a leading "/" must not lead out of Firefox's folder.
-                    fs::path folder = supportFolder / fs::path(path->second).relative_path();
-                    profiles.push_back(FirefoxProfile{name->second, std::move(folder), isDefault});
+                    // Joined, never replaced: a leading "/" must not lead out of Firefox's folder,
+                    // and neither may "..".
+                    const fs::path inside = fs::path(path->second).relative_path().lexically_normal();
+                    if (!inside.empty() && *inside.begin() != "." && *inside.begin() != "..") {
+                        profiles.push_back(FirefoxProfile{name->second, supportFolder / inside, isDefault});
+                    }
                 } else if (fs::path folder(path->second); folder.is_absolute()) {
                     // Firefox itself ignores such an entry with a relative path; taken against our
                     // working directory it would name some unrelated folder.
@@ -194,25 +272,28 @@ std::vector<FirefoxProfile> disambiguateNames(const std::map<fs::path, FirefoxPr
     return out;
 }
 
-std::vector<FirefoxProfile> detectFirefoxProfiles(const Environment& env) {
+std::vector<FirefoxProfile> detectFirefoxProfiles(const Environment& env, std::string* registryProblem) {
     if (!env.supportFolder) return {};
     const fs::path& support = *env.supportFolder;
     std::map<fs::path, FirefoxProfile> table;
+    FirefoxProcessTable processes(env.processes);
+    PathResolver paths;
 
     for (const FirefoxProfile& p : discoverProfilesOnDisk(support))
-        table.emplace(resolved(p.path), p);
+        table.emplace(paths.resolve(p.path), p);
 
     // A profile in use may not have written its prefs.js yet.
     for (const fs::path& folder : profileDirectoriesOnDisk(support)) {
-        fs::path key = resolved(folder);
+        fs::path key = paths.resolve(folder);
         if (table.count(key) > 0) continue;
-        if (pidHoldingParentLock(folder, env))
+        if (pidHoldingParentLock(folder, env, processes, paths))
             table.emplace(key, FirefoxProfile{displayName(folder), folder, false});
     }
 
-    if (std::optional<std::string> registry = readUtf8File(support / kRegistryFile)) {
+    if (std::optional<std::string> registry =
+            readRegistry(support / kRegistryFile, env.files, registryProblem)) {
         for (const FirefoxProfile& p : parseProfilesINI(*registry, support)) {
-            fs::path key = resolved(p.path);
+            fs::path key = paths.resolve(p.path);
             auto it = table.find(key);
             if (it != table.end()) {
                 it->second = p;
@@ -233,8 +314,10 @@ std::vector<FirefoxProfile> detectFirefoxProfiles(const Environment& env) {
 std::map<std::string, FirefoxProfile> detectRunningProfiles(const std::vector<FirefoxProfile>& profiles,
                                                             const Environment& env) {
     std::map<std::string, FirefoxProfile> running;
+    FirefoxProcessTable processes(env.processes);
+    PathResolver paths;
     for (const FirefoxProfile& p : profiles) {
-        if (pidHoldingParentLock(p.path, env) || isParentLockHeld(p.path, env) ||
+        if (pidHoldingParentLock(p.path, env, processes, paths) || isParentLockHeld(p.path, env) ||
             isLegacyLockSymlinkAlive(p.path, env)) {
             running.insert_or_assign(p.name, p);
         }
@@ -243,19 +326,9 @@ std::map<std::string, FirefoxProfile> detectRunningProfiles(const std::vector<Fi
 }
 
 std::optional<int> pidHoldingParentLock(const fs::path& profileFolder, const Environment& env) {
-    const std::string target = resolved(profileFolder / kParentLockFile).string();
-    const std::vector<int> firefox = env.processes.firefoxProcesses();
-    for (int pid : firefox) {
-        for (const std::string& file : env.processes.openFiles(pid)) {
-            if (file == target) return pid;
-        }
-    }
-    // A sandboxed Firefox (Flatpak, Snap) sees the profile under another path, so its descriptors do
-    // not name our path; the lock itself still names its holder.
-    if (std::optional<int> holder = env.processes.lockHolder(target)) {
-        if (std::find(firefox.begin(), firefox.end(), *holder) != firefox.end()) return holder;
-    }
-    return std::nullopt;
+    FirefoxProcessTable processes(env.processes);
+    PathResolver paths;
+    return pidHoldingParentLock(profileFolder, env, processes, paths);
 }
 
 bool isParentLockHeld(const fs::path& profileFolder, const Environment& env) {

@@ -4,10 +4,12 @@
 // unique names in a fixed order, and tells which of them a running Firefox is using.
 //
 // Stateless; callable from any thread as long as the ProcessInspector is. Nothing here fails as a
-// whole: unreadable files, folders or processes simply contribute nothing.
+// whole: unreadable files, folders or processes simply contribute nothing (a caller that wants to
+// know why profiles.ini was left out can ask).
 
 #include "base/Paths.h"
 #include "launch/FirefoxProfile.h"
+#include "platform/FileReader.h"
 #include "platform/ProcessRunner.h"
 
 #include <filesystem>
@@ -23,14 +25,21 @@ struct Environment {
     // Firefox's folder holding profiles.ini and the profile folders; absent when Firefox has none.
     std::optional<std::filesystem::path> supportFolder;
     platform::ProcessInspector& processes;
+    platform::FileReader& files;
 };
+
+// profiles.ini lists a few lines per profile; a larger file is not read.
+inline constexpr std::uintmax_t kMaxRegistrySize = 4 * 1024 * 1024;
 
 // The first existing folder of ~/.mozilla/firefox, $XDG_CONFIG_HOME/mozilla/firefox, the Snap's and
 // the Flatpak's copies of ~/.mozilla/firefox.
 std::optional<std::filesystem::path> firefoxSupportFolder(const XdgDirs& dirs);
 
-// All profiles, default ones first, then by name in the user's collation.
-std::vector<FirefoxProfile> detectFirefoxProfiles(const Environment& env);
+// All profiles, default ones first, then by name in the user's collation. When profiles.ini exists
+// but cannot be used (unreadable, no regular file, too large), `registryProblem` (when given)
+// receives what is wrong with it and the profiles come from the folders on disk alone.
+std::vector<FirefoxProfile> detectFirefoxProfiles(const Environment& env,
+                                                  std::string* registryProblem = nullptr);
 
 // The running profiles among `profiles`, by name (a later profile of the same name wins).
 std::map<std::string, FirefoxProfile> detectRunningProfiles(const std::vector<FirefoxProfile>& profiles,
@@ -43,7 +52,8 @@ bool isParentLockHeld(const std::filesystem::path& profileFolder, const Environm
 // Whether the folder's "lock" symbolic link ("address:+pid") names a live process.
 bool isLegacyLockSymlinkAlive(const std::filesystem::path& profileFolder, const Environment& env);
 
-// The profiles of a profiles.ini text in file order; relative paths are taken inside `supportFolder`.
+// The profiles of a profiles.ini text in file order; relative paths are taken inside
+// `supportFolder`, and an entry whose relative path leads out of it ("../elsewhere") is skipped.
 std::vector<FirefoxProfile> parseProfilesINI(std::string_view text,
                                              const std::filesystem::path& supportFolder);
 

@@ -36,14 +36,8 @@ std::string joinedWith(const std::vector<std::string>& words, std::string_view s
 }  // namespace
 
 AppIndex::AppIndex(platform::Scheduler& scheduler, Sources sources, ZoxideContext zoxide)
-    : scheduler_(scheduler),
-      sources_(std::move(sources)),
-      zoxide_(std::move(zoxide)),
-      self_(std::make_shared<AppIndex*>(this)) {
-    std::weak_ptr<AppIndex*> weak = self_;
-    scheduler_.post([weak] {
-        if (auto self = weak.lock()) (*self)->indexApps();
-    });
+    : scheduler_(scheduler), sources_(std::move(sources)), zoxide_(std::move(zoxide)) {
+    scheduler_.post(self_.bind([](AppIndex& self) { self.indexApps(); }));
 }
 
 AppIndex::~AppIndex() {
@@ -63,32 +57,28 @@ void AppIndex::indexApps(std::function<void()> done) {
 }
 
 void AppIndex::waitUntilIndexed(std::function<void()> done) {
-    std::weak_ptr<AppIndex*> weak = self_;
-    scheduler_.postAfter(kIndexWaitPoll, [this, weak, done = std::move(done)] {
-        if (!weak.lock()) return;
-        if (isIndexing_) {
-            waitUntilIndexed(done);
+    scheduler_.postAfter(kIndexWaitPoll, self_.bind([done = std::move(done)](AppIndex& self) {
+        if (self.isIndexing_) {
+            self.waitUntilIndexed(done);
         } else if (done) {
             done();
         }
-    });
+    }));
 }
 
 void AppIndex::scanPass(std::function<void()> done) {
     needsReindex_ = false;
-    std::weak_ptr<AppIndex*> weak = self_;
     scheduler_.runInBackground<std::vector<AppItem>>(
         [sources = sources_](const platform::TaskHandle&) { return scanApps(sources); },
-        [this, weak, done = std::move(done)](std::vector<AppItem> list) {
-            if (!weak.lock()) return;
-            if (needsReindex_) {
-                scanPass(done);
+        self_.bind([done = std::move(done)](AppIndex& self, std::vector<AppItem> list) {
+            if (self.needsReindex_) {
+                self.scanPass(done);
                 return;
             }
-            publishApps(std::move(list));
-            isIndexing_ = false;
+            self.publishApps(std::move(list));
+            self.isIndexing_ = false;
             if (done) done();
-        });
+        }));
 }
 
 std::vector<AppItem> AppIndex::scanApps(const Sources& sources) {
@@ -121,15 +111,15 @@ std::vector<AppItem> AppIndex::scanApps(const Sources& sources) {
                 if (!running && !fileExists(profile.path / "prefs.js")) continue;
                 if (!seen.insert(r + "#" + profile.name).second) continue;
                 items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p + "#" + profile.name),
-                                              entry.name, p, iconFor(entry), running, profile.name, {},
-                                              AppItem::Kind::app, r));
+                                              entry.name, p, iconFor(entry), running,
+                                              FirefoxProfileDetail{profile.name}, {}, AppItem::Kind::app, r));
             }
             continue;
         }
         if (!seen.insert(r + "#").second) continue;
         const bool running = runningPaths.count(r) > 0;
         items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p), entry.name, p, iconFor(entry),
-                                      running, std::nullopt, {}, AppItem::Kind::app, r));
+                                      running, {}, {}, AppItem::Kind::app, r));
     }
     std::stable_sort(items.begin(), items.end(), [](const AppItem& a, const AppItem& b) {
         return a.searchKeys()->nameSortKey < b.searchKeys()->nameSortKey;
@@ -141,7 +131,7 @@ void AppIndex::publishApps(std::vector<AppItem> items) {
     const bool same =
         items.size() == apps_.size() &&
         std::equal(items.begin(), items.end(), apps_.begin(), [](const AppItem& a, const AppItem& b) {
-            return a.id == b.id && a.isRunning == b.isRunning && a.profile == b.profile;
+            return a.id == b.id && a.isRunning == b.isRunning && a.detail == b.detail;
         });
     if (same) return;
     apps_ = std::move(items);
@@ -180,7 +170,6 @@ void AppIndex::scheduleZoxide(std::string_view query) {
     const std::uint64_t generation = ++zoxideGeneration_;
     log::write("zoxide: query gen=" + std::to_string(generation) + " " + joinedWith(*keywords, " "));
 
-    std::weak_ptr<AppIndex*> weak = self_;
     platform::ProcessRunner& processes = zoxide_.processes;
     const std::filesystem::path home = zoxide_.home;
     zoxideTask_ = scheduler_.runInBackground<std::optional<std::string>>(
@@ -189,7 +178,7 @@ void AppIndex::scheduleZoxide(std::string_view query) {
             return Zoxide::bestMatch(words, std::nullopt, processes, home,
                                      [task] { return task.isCancelled(); });
         },
-        [this, weak, generation, key](std::optional<std::string> match) {
+        [this, weak = self_.weak(), generation, key](std::optional<std::string> match) {
             if (!weak.lock() || zoxideGeneration_ != generation) return;
             zoxideTask_.reset();
             if (match) {

@@ -5,6 +5,7 @@
 // current zoxide lookup. Main thread only; the scan runs through the scheduler's background queue.
 
 #include "base/Signal.h"
+#include "base/WeakSelf.h"
 #include "launch/AppLauncher.h"
 #include "launcher/AppItem.h"
 #include "platform/ProcessRunner.h"
@@ -76,7 +77,7 @@ class AppIndex {
     platform::Scheduler& scheduler_;
     Sources sources_;
     ZoxideContext zoxide_;
-    std::shared_ptr<AppIndex*> self_;  // callbacks hold it weakly: a late result finds no index
+    WeakSelf<AppIndex> self_{this};  // callbacks hold it weakly: a late result finds no index
 
     std::vector<AppItem> apps_;
     std::optional<AppItem> zoxideItem_;

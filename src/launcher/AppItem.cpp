@@ -18,8 +18,8 @@ constexpr std::array<std::string_view, 16> kCaseNames = {
 
 AppItem command(const char* name, const char* symbol, const char* id, std::vector<std::string> aliases,
                 AppItem::Kind kind) {
-    return AppItem::make(*Uuid::parse(id), name, "Command", IconRef::symbol(symbol, name), false,
-                         std::nullopt, std::move(aliases), kind);
+    return AppItem::make(*Uuid::parse(id), name, "Command", IconRef::symbol(symbol, name), false, {},
+                         std::move(aliases), kind);
 }
 
 }  // namespace
@@ -41,26 +41,34 @@ std::string resolveSymlinks(std::string_view path) {
 }
 
 AppItem AppItem::make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon,
-                      bool isRunning, std::optional<std::string> profile, std::vector<std::string> aliases,
-                      Kind kind, std::optional<std::string> resolvedPath) {
+                      bool isRunning, AppItemDetail detail, std::vector<std::string> aliases, Kind kind,
+                      std::optional<std::string> resolvedPath) {
     AppItem item;
     item.id = id;
     item.name = std::move(name);
     item.path = std::move(path);
     item.icon = std::move(icon);
     item.isRunning = isRunning;
-    item.profile = std::move(profile);
+    item.detail = std::move(detail);
     item.aliases = std::move(aliases);
     item.kind = std::move(kind);
     item.prepare(std::move(resolvedPath));
     return item;
 }
 
+std::optional<std::string> AppItem::secondaryText() const {
+    if (const auto* d = std::get_if<FirefoxProfileDetail>(&detail)) return d->profile;
+    if (const auto* d = std::get_if<ZoxideDetail>(&detail); d != nullptr && !d->abbreviatedPath.empty())
+        return d->abbreviatedPath;
+    if (const auto* d = std::get_if<CalculatorDetail>(&detail)) return d->expression;
+    return std::nullopt;
+}
+
 void AppItem::prepare(std::optional<std::string> resolvedPath) {
     auto keys = std::make_shared<AppItemSearchKeys>();
     keys->name = text::FoldedText(name);
     std::string searchText = name;
-    if (profile) searchText.append(" ").append(*profile);
+    if (auto secondary = secondaryText()) searchText.append(" ").append(*secondary);
     for (const auto& alias : aliases)
         searchText.append(" ").append(alias);
     keys->searchText = text::FoldedText(searchText);
@@ -73,14 +81,14 @@ void AppItem::prepare(std::optional<std::string> resolvedPath) {
 AppItem AppItem::calculator(const Calculator::Result& result) {
     return make(nameBasedUUID("quenlit.calc:" + result.expression + "=" + result.copyText), result.display,
                 "Calculator", IconRef::symbol("plus.forwardslash.minus", "Calculator"), false,
-                result.expression, {}, Kind::makeCalculator(result.copyText));
+                CalculatorDetail{result.expression}, {}, Kind::makeCalculator(result.copyText));
 }
 
 AppItem AppItem::folderItem(const FolderShortcut& shortcut) {
     std::string path = shortcut.path.string();
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
-    return make(shortcut.id, shortcut.name, path, IconRef::file(path), false, std::nullopt, shortcut.aliases,
+    return make(shortcut.id, shortcut.name, path, IconRef::file(path), false, {}, shortcut.aliases,
                 Kind::folder);
 }
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace quenlit {
@@ -92,6 +93,22 @@ struct AppItemSearchKeys {
     std::string resolvedPath;
 };
 
+// What a row carries besides its name, under the name of what it is. A new kind of row adds its
+// own alternative here and is read where it is used.
+struct FirefoxProfileDetail {
+    std::string profile;  // the profile's name: the row starts Firefox with it
+    bool operator==(const FirefoxProfileDetail&) const = default;
+};
+struct ZoxideDetail {
+    std::string abbreviatedPath;  // "~/src/proj"; empty for the home folder itself
+    bool operator==(const ZoxideDetail&) const = default;
+};
+struct CalculatorDetail {
+    std::string expression;  // "1234 × 2", shown under the answer
+    bool operator==(const CalculatorDetail&) const = default;
+};
+using AppItemDetail = std::variant<std::monostate, FirefoxProfileDetail, ZoxideDetail, CalculatorDetail>;
+
 struct AppItem {
     using Kind = AppItemKind;
 
@@ -100,16 +117,25 @@ struct AppItem {
     std::string path;
     std::optional<IconRef> icon;
     bool isRunning = false;
-    std::optional<std::string> profile;
+    AppItemDetail detail;
     std::vector<std::string> aliases;
     Kind kind;
 
-    // Every factory prepares the search keys. Code that changes name, profile, aliases or path
+    // The Firefox profile a profile row starts; null for every other row.
+    const std::string* firefoxProfile() const {
+        const auto* d = std::get_if<FirefoxProfileDetail>(&detail);
+        return d != nullptr ? &d->profile : nullptr;
+    }
+    bool isZoxide() const { return std::holds_alternative<ZoxideDetail>(detail); }
+    // The line under the name: the profile, the abbreviated path or the calculation; searched too.
+    std::optional<std::string> secondaryText() const;
+
+    // Every factory prepares the search keys. Code that changes name, detail, aliases or path
     // afterwards calls prepare() again; an item without keys is prepared on the fly when ranked.
     // `resolvedPath`, when the caller already resolved the path's symbolic links, saves doing it again.
     static AppItem make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon,
-                        bool isRunning, std::optional<std::string> profile, std::vector<std::string> aliases,
-                        Kind kind, std::optional<std::string> resolvedPath = std::nullopt);
+                        bool isRunning, AppItemDetail detail, std::vector<std::string> aliases, Kind kind,
+                        std::optional<std::string> resolvedPath = std::nullopt);
     void prepare(std::optional<std::string> resolvedPath = std::nullopt);
     const AppItemSearchKeys* searchKeys() const { return keys_.get(); }
 
@@ -141,7 +167,7 @@ struct AppItem {
     // Equality covers the eight fields; the prepared keys are derived from them.
     bool operator==(const AppItem& other) const {
         return id == other.id && name == other.name && path == other.path && icon == other.icon &&
-               isRunning == other.isRunning && profile == other.profile && aliases == other.aliases &&
+               isRunning == other.isRunning && detail == other.detail && aliases == other.aliases &&
                kind == other.kind;
     }
 

@@ -94,7 +94,7 @@ void appendRanked(const text::FoldedText& q, const std::vector<const AppItem*>& 
         std::int64_t score = IntentionScore::score(q, keys->name, keys->searchText, keys->words);
         if (score < 1) continue;
         if (item->isRunning) score += 5000;
-        if (item->profile) score += 1000;
+        if (item->firefoxProfile() != nullptr) score += 1000;
         candidates.push_back({item, keys, score});
     }
     auto ranked = sortedItems(candidates);
@@ -127,10 +127,10 @@ std::vector<AppItem> suggestionsFrom(const std::vector<const AppItem*>& apps,
         const AppItemSearchKeys* keys = prepared.keysOf(*item);
         if (self && keys->resolvedPath == *self) continue;
         // A profile entry stays even when Firefox itself is in front: it may be another window.
-        if (front && !item->profile && keys->resolvedPath == *front) continue;
+        if (front && item->firefoxProfile() == nullptr && keys->resolvedPath == *front) continue;
         std::int64_t score =
             50000 - static_cast<std::int64_t>(std::min<std::size_t>(keys->name.length(), 10000));
-        if (item->profile) score += 1000;
+        if (item->firefoxProfile() != nullptr) score += 1000;
         candidates.push_back({item, keys, score});
     }
     return sortedItems(candidates);

@@ -17,16 +17,19 @@ ContentView::ContentView(NavigationState& navigationState, Services services, Di
       onWindowSnap_(std::move(onWindowSnap)),
       appIndex_(services_.scheduler, services_.indexSources, services_.zoxide),
       searchField_(services_.notifications, searchFieldDescription()),
-      lastSelection_(navigationState.selectedIndex()),
-      self_(std::make_shared<ContentView*>(this)) {
+      list_(navigationState, services_.scheduler,
+            {[this](std::int64_t index) -> std::optional<Uuid> {
+                 const std::vector<AppItem> items = rows();
+                 if (index < 0 || index >= static_cast<std::int64_t>(items.size())) return std::nullopt;
+                 return items[static_cast<std::size_t>(index)].id;
+             },
+             [this](Uuid id) { scrollRequested.emit(id); }, [this] { changed.emit(); }}) {
     connections_.push_back(
         services_.notifications.observe(Notification::launcherWillShow, [this] { launcherWillShow(); }));
     connections_.push_back(
         services_.notifications.observe(Notification::launchSelectedApp, [this] { choose(); }));
     connections_.push_back(appIndex_.appsChanged.connect([this] { refreshBound(); }));
     connections_.push_back(appIndex_.zoxideItemChanged.connect([this] { refreshBound(); }));
-    connections_.push_back(navigationState_.selectedIndexChanged.connect(
-        [this](std::int64_t index) { selectionChanged(index); }));
 }
 
 ContentView::~ContentView() {
@@ -49,62 +52,33 @@ void ContentView::setQuery(std::string query) {
     if (query == query_) return;
     query_ = std::move(query);
     appIndex_.scheduleZoxide(query_);
-    navigationState_.sync(static_cast<std::int64_t>(rows().size()));
+    list_.reset(static_cast<std::int64_t>(rows().size()));
     changed.emit();
-}
-
-void ContentView::setSearchFocused(bool focused) {
-    if (isSearchFocused_ == focused) return;
-    isSearchFocused_ = focused;
-    changed.emit();
-}
-
-void ContentView::focusSearchLater() {
-    std::weak_ptr<ContentView*> weak = self_;
-    services_.scheduler.postAfter(kFocusDelay, [weak] {
-        if (auto self = weak.lock()) (*self)->setSearchFocused(true);
-    });
 }
 
 void ContentView::viewDidAppear() {
     if (didAppear_) return;
     didAppear_ = true;
-    focusSearchLater();
-    navigationState_.sync(static_cast<std::int64_t>(rows().size()));
+    list_.focusSearchLater();
+    list_.reset(static_cast<std::int64_t>(rows().size()));
 }
 
 void ContentView::launcherWillShow() {
-    navigationState_.sync(static_cast<std::int64_t>(rows().size()));
-    std::weak_ptr<ContentView*> weak = self_;
-    appIndex_.indexApps([weak] {
-        if (auto self = weak.lock()) (*self)->refreshBound();
-    });
-    focusSearchLater();
-}
-
-void ContentView::refreshBound() {
-    // Only clamps: a row the user moved to while the catalogue was being read stays selected.
-    const auto n = static_cast<std::int64_t>(rows().size());
-    navigationState_.setMaxIndex(n > 0 ? n - 1 : 0);
-    if (navigationState_.selectedIndex() > navigationState_.maxIndex()) {
-        navigationState_.setSelectedIndex(navigationState_.maxIndex());
-    }
+    fieldActivationPending_ = true;
+    list_.reset(static_cast<std::int64_t>(rows().size()));
+    appIndex_.indexApps(self_.bind([](ContentView& self) { self.refreshBound(); }));
+    list_.focusSearchLater();
     changed.emit();
 }
 
-void ContentView::selectionChanged(std::int64_t index) {
-    // Every assignment is announced, but only a move of the selection scrolls.
-    if (index == lastSelection_) return;
-    lastSelection_ = index;
-    const std::vector<AppItem> items = rows();
-    if (index >= 0 && index < static_cast<std::int64_t>(items.size())) {
-        scrollRequested.emit(items[static_cast<std::size_t>(index)].id);
-    }
+void ContentView::refreshBound() {
+    // A row the user moved to while the catalogue was being read stays selected.
+    list_.clampTo(static_cast<std::int64_t>(rows().size()));
     changed.emit();
 }
 
 void ContentView::clickRow(std::size_t index) {
-    navigationState_.setSelectedIndex(static_cast<std::int64_t>(index));
+    list_.select(index);
     choose();
 }
 
@@ -135,8 +109,8 @@ void ContentView::choose() {
             return;
         }
         case AppItem::Kind::app:
-            if (item.profile) {
-                AppLauncher::launchFirefoxProfile(*item.profile, item.path, services_.launching);
+            if (const std::string* profile = item.firefoxProfile()) {
+                AppLauncher::launchFirefoxProfile(*profile, item.path, services_.launching);
             } else if (auto launched =
                            AppActivator::activateOrLaunch(item.path, services_.launching.activator);
                        !launched) {
@@ -168,7 +142,7 @@ void ContentView::choose() {
 
 ContentView::Presentation ContentView::presentation() const {
     Presentation p;
-    p.searchSymbolHighlighted = isSearchFocused_;
+    p.searchSymbolHighlighted = list_.isSearchFocused();
     p.showsClearButton = !query_.empty();
     p.versionLabel = "v" + AppVersion::string();
     const std::vector<AppItem> items = rows();
@@ -186,7 +160,7 @@ ContentView::Presentation ContentView::presentation() const {
         row.id = item.id;
         row.name = item.name;
         row.nameWeight = isCalculator ? NameWeight::semibold : NameWeight::medium;
-        row.secondaryText = item.profile;
+        row.secondaryText = item.secondaryText();
         row.secondaryTextSingleLine = isCalculator;
         row.icon = item.icon.value_or(IconRef::symbol("app.dashed", item.name));
         row.isRunning = item.isRunning;

@@ -13,11 +13,13 @@
 
 #include "automation/WindowSnap.h"
 #include "base/Signal.h"
+#include "base/WeakSelf.h"
 #include "launch/AppLauncher.h"
 #include "launcher/AppIndex.h"
 #include "launcher/AppItem.h"
 #include "panel/NavigationState.h"
 #include "panel/Notifications.h"
+#include "panel/PanelList.h"
 #include "panel/SearchField.h"
 #include "platform/Pasteboard.h"
 #include "platform/Scheduler.h"
@@ -61,9 +63,15 @@ class ContentView {
     const std::string& query() const { return query_; }
     // Typing into the search field; a change asks for a zoxide lookup and selects the first row.
     void setQuery(std::string query);
-    bool isSearchFocused() const { return isSearchFocused_; }
+    bool isSearchFocused() const { return list_.isSearchFocused(); }
     // The toolkit reports where the keyboard focus went.
-    void setSearchFocused(bool focused);
+    void setSearchFocused(bool focused) { list_.setSearchFocused(focused); }
+    // Every showing hands the keyboard to the search field with the kept query selected, as a
+    // text field selects its text when it takes the keyboard: typing replaces the query, while
+    // Return, the arrows and End keep it. Set by each showing; the toolkit's view does so and
+    // reports it done.
+    bool isFieldActivationPending() const { return fieldActivationPending_; }
+    void fieldActivated() { fieldActivationPending_ = false; }
 
     // The rows for the current query, read from the index now.
     std::vector<AppItem> rows() const;
@@ -110,7 +118,7 @@ class ContentView {
     static constexpr const char* kPlaceholder = "Search apps, files, commands…";
     static constexpr double kSearchFontSize = 18;
     // How long after showing the search field is marked focused.
-    static constexpr platform::Seconds kFocusDelay{0.05};
+    static constexpr platform::Seconds kFocusDelay = PanelList::kFocusDelay;
 
     // Emitted when anything presentation() answers may have changed.
     Signal<> changed;
@@ -120,8 +128,6 @@ class ContentView {
   private:
     void launcherWillShow();
     void refreshBound();
-    void selectionChanged(std::int64_t index);
-    void focusSearchLater();
     void finish();
     SearchField::Description searchFieldDescription();
 
@@ -132,12 +138,12 @@ class ContentView {
     AppIndex appIndex_;
     SearchField searchField_;
     std::string query_;
-    bool isSearchFocused_ = false;
+    bool fieldActivationPending_ = false;
     bool didAppear_ = false;
-    std::int64_t lastSelection_;
+    PanelList list_;
 
-    // Delayed work and index completions hold it weakly: they do nothing once the view is gone.
-    std::shared_ptr<ContentView*> self_;
+    // Index completions hold it weakly: they do nothing once the view is gone.
+    WeakSelf<ContentView> self_{this};
     std::vector<Connection> connections_;
 };
 

@@ -198,10 +198,8 @@ AppItem AppItem::zoxide(const std::string& path, const std::string& home) {
         name = std::string(slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1));
         if (name.empty()) name = path;
     }
-    std::optional<std::string> profile;
-    if (!isHome) profile = Zoxide::abbreviate(path, h);
     return make(nameBasedUUID("quenlit.zoxide:" + path), std::move(name), path, IconRef::file(path), false,
-                std::move(profile), {}, Kind::folder);
+                ZoxideDetail{isHome ? std::string() : Zoxide::abbreviate(path, h)}, {}, Kind::folder);
 }
 
 }  // namespace quenlit

@@ -63,11 +63,18 @@ bool FloatingPanel::sendEvent(const platform::InputEvent& event) {
         if (onCommandK) onCommandK();
         return true;
     }
+    // Copies: a callback may replace itself while it runs.
+    std::function<void()> callback;
+    // The desktop may report the Control key as the shortcut modifier (Command): either one alone.
+    if ((modifiers == bits::control || modifiers == bits::command) &&
+        (event.keyCode == keyCode::ansiN || event.keyCode == keyCode::ansiP)) {
+        callback = event.keyCode == keyCode::ansiN ? onArrowDown : onArrowUp;
+        if (callback) callback();
+        return true;
+    }
     if ((modifiers & (bits::control | bits::option | bits::command)) != 0) return false;
     if (onMenuKey && onMenuKey(static_cast<std::uint16_t>(event.keyCode))) return true;
 
-    // Copies: a callback may replace itself while it runs.
-    std::function<void()> callback;
     switch (event.keyCode) {
         case keyCode::returnKey:
         case keyCode::keypadEnter:
@@ -79,6 +86,14 @@ bool FloatingPanel::sendEvent(const platform::InputEvent& event) {
         case keyCode::upArrow:
             callback = onArrowUp;
             break;
+        case keyCode::pageDown:
+            callback = onPageDown;
+            break;
+        case keyCode::pageUp:
+            callback = onPageUp;
+            break;
+        case keyCode::tab:
+            return true;
         case keyCode::escape:
             hide(true);
             return true;

@@ -47,9 +47,12 @@ class FloatingPanel {
     FloatingPanel(const FloatingPanel&) = delete;
     FloatingPanel& operator=(const FloatingPanel&) = delete;
 
-    // Key callbacks. An unset callback still consumes its key.
+    // Key callbacks. An unset callback still consumes its key. Control-P and Control-N count as
+    // Up and Down, as in other keyboard launchers.
     std::function<void()> onArrowUp;
     std::function<void()> onArrowDown;
+    std::function<void()> onPageUp;
+    std::function<void()> onPageDown;
     std::function<void()> onEnter;  // Return or keypad Enter
     std::function<void()> onCommandK;
     // First refusal on keys pressed without Control, Option or Command; returns true when it
@@ -70,7 +73,8 @@ class FloatingPanel {
     virtual void rememberPreviousFocus();
 
     // The key dispatch, given every key-down the window receives; returns true when the panel
-    // consumed the key, false to pass it on to the content.
+    // consumed the key, false to pass it on to the content. Tab is consumed and does nothing: the
+    // search field is the panel's only input and keeps the keyboard.
     bool sendEvent(const platform::InputEvent& event);
 
     bool isVisible() const { return window_->isVisible(); }

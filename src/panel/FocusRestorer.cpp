@@ -47,8 +47,7 @@ void click(platform::Point at, platform::InputSynthesizer& input) {
     const auto down = source->mouseEvent(platform::EventType::leftMouseDown, at);
     const auto up = source->mouseEvent(platform::EventType::leftMouseUp, at);
     if (!down || !up) return;
-    source->post(*down);
-    source->post(*up);
+    if (!source->post(*down) || !source->post(*up)) log("click refused by the desktop");
 }
 
 void restore(const platform::RunningApplication& app, const Snapshot& snapshot, int attempt, bool allowClick,
@@ -58,7 +57,8 @@ void restore(const platform::RunningApplication& app, const Snapshot& snapshot, 
     const auto live = context.workspace.runningApplication(pid);
     if (app.isTerminated || !live || live->isTerminated) return;
     if (attempt == 0) {
-        context.workspace.activate(pid, false);
+        // The window-level steps below follow either way and report their own outcome.
+        (void)context.workspace.activate(pid, false);
         log("fallback restore activate " + app.localizedName.value_or("?"));
     }
     platform::Accessibility& accessibility = context.accessibility;

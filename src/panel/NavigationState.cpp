@@ -21,4 +21,13 @@ void NavigationState::moveDown() {
     if (selectedIndex_ < maxIndex_) setSelectedIndex(selectedIndex_ + 1);
 }
 
+void NavigationState::movePageUp() {
+    if (selectedIndex_ > 0) setSelectedIndex(selectedIndex_ > pageSize_ ? selectedIndex_ - pageSize_ : 0);
+}
+
+void NavigationState::movePageDown() {
+    if (selectedIndex_ < maxIndex_)
+        setSelectedIndex(maxIndex_ - selectedIndex_ > pageSize_ ? selectedIndex_ + pageSize_ : maxIndex_);
+}
+
 }  // namespace quenlit

@@ -23,12 +23,20 @@ class NavigationState {
     void moveUp();
     void moveDown();
 
+    // Rows the list shows whole at once, told by the list view whenever its height changes; a
+    // page move goes this far, stopping at the first or last row. One until the view says.
+    std::int64_t pageSize() const { return pageSize_; }
+    void setPageSize(std::int64_t rows) { pageSize_ = rows < 1 ? 1 : rows; }
+    void movePageUp();
+    void movePageDown();
+
     // Emitted with the new value after every assignment of selectedIndex.
     Signal<std::int64_t> selectedIndexChanged;
 
   private:
     std::int64_t selectedIndex_ = 0;
     std::int64_t maxIndex_ = 0;
+    std::int64_t pageSize_ = 1;
 };
 
 }  // namespace quenlit

@@ -20,8 +20,10 @@ namespace quenlit::platform {
 namespace keyCode {
 inline constexpr int ansiA = 0;
 inline constexpr int ansiV = 9;
+inline constexpr int ansiP = 35;
 inline constexpr int returnKey = 36;
 inline constexpr int ansiK = 40;
+inline constexpr int ansiN = 45;
 inline constexpr int space = 49;
 inline constexpr int deleteBackward = 51;  // the key marked Backspace on PC keyboards
 inline constexpr int escape = 53;
@@ -112,7 +114,9 @@ class EventSource {
     virtual std::optional<InputEvent> keyboardEvent(int keyCode, bool keyDown) = 0;
     // A mouse event at a point of the accessibility space; absent when it cannot be made.
     virtual std::optional<InputEvent> mouseEvent(EventType type, Point at) = 0;
-    virtual void post(const InputEvent& event) = 0;
+    // Sends the event; false when the desktop refused it or part of it (a character the keyboard
+    // cannot type), so nobody believes a keystroke reached an application that never got it.
+    [[nodiscard]] virtual bool post(const InputEvent& event) = 0;
 };
 
 class InputSynthesizer {

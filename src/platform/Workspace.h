@@ -62,9 +62,9 @@ class Workspace {
 
     // Brings the application's windows forward (all of them when allWindows), topmost last; false
     // when the desktop refused.
-    virtual bool activate(int processIdentifier, bool allWindows) = 0;
-    virtual bool hide(int processIdentifier) = 0;
-    virtual bool unhide(int processIdentifier) = 0;
+    [[nodiscard]] virtual bool activate(int processIdentifier, bool allWindows) = 0;
+    [[nodiscard]] virtual bool hide(int processIdentifier) = 0;
+    [[nodiscard]] virtual bool unhide(int processIdentifier) = 0;
 
     // Opens a file or folder with its default handler; an application path launches it. A failure
     // carries the desktop's own reason ("Failed to execute child process …").

@@ -16,7 +16,7 @@ constexpr platform::Seconds kPasteDelay{0.2};
 AppDelegate::AppDelegate(Platform platform, Configuration configuration)
     : platform_(platform),
       configuration_(std::move(configuration)),
-      profiles_{configuration_.firefoxSupportFolder, platform_.processInspector},
+      profiles_{configuration_.firefoxSupportFolder, platform_.processInspector, platform_.fileReader},
       clipboardStore_({platform_.scheduler, platform_.pasteboard, platform_.imageCodec, platform_.secretStore,
                        platform_.files},
                       configuration_.clipboardOptions) {}
@@ -59,6 +59,8 @@ void AppDelegate::wireNavigation(FloatingPanel& panel, NavigationState& state,
     NotificationCenter* center = &notifications_;
     panel.onArrowUp = [s] { s->moveUp(); };
     panel.onArrowDown = [s] { s->moveDown(); };
+    panel.onPageUp = [s] { s->movePageUp(); };
+    panel.onPageDown = [s] { s->movePageDown(); };
     panel.onEnter = [center, enterNotification] { center->post(enterNotification); };
 }
 
@@ -82,7 +84,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         textExpander_->start();
         appToggleMonitor_ = std::make_unique<AppToggleMonitor>(
             AppToggleMonitor::Services{*platform_.keyboard, platform_.workspace, platform_.accessibility,
-                                       platform_.scheduler},
+                                       platform_.scheduler, platform_.fileReader},
             configuration_.bindings);
         appToggleMonitor_->start();
     }

@@ -20,6 +20,7 @@
 #include "panel/Notifications.h"
 #include "platform/AtomicFile.h"
 #include "platform/DesktopNotifications.h"
+#include "platform/FileReader.h"
 #include "platform/HotKeys.h"
 #include "platform/ImageCodec.h"
 #include "platform/InputEvents.h"
@@ -56,6 +57,7 @@ class AppDelegate {
         platform::ProcessRunner& processes;
         platform::ProcessInspector& processInspector;
         platform::PanelWindowFactory& windows;
+        platform::FileReader& fileReader;
         // Tells the user about launches that failed; none: the log line alone.
         platform::DesktopNotifications* notifications = nullptr;
     };
@@ -86,8 +88,8 @@ class AppDelegate {
     void toggleClipboardPanel();
     void pasteClipboardItem(const ClipboardItem& item);
 
-    // Replaces the panel's arrow and Enter callbacks: Up and Down move the state without wrapping,
-    // Enter posts `enterNotification`.
+    // Replaces the panel's arrow, page and Enter callbacks: Up and Down move the state by a row,
+    // Page Up and Page Down by a page, without wrapping; Enter posts `enterNotification`.
     void wireNavigation(FloatingPanel& panel, NavigationState& state, Notification enterNotification);
 
     LauncherPanel* panel() { return panel_.get(); }

@@ -32,6 +32,11 @@ class RowList final : public QAbstractScrollArea {
         setFrameShape(QFrame::NoFrame);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        // The search field is the panel's only input: neither a click on a row nor Tab may take
+        // the keyboard from it.
+        setFocusPolicy(Qt::NoFocus);
+        viewport()->setFocusPolicy(Qt::NoFocus);
+        verticalScrollBar()->setFocusPolicy(Qt::NoFocus);
         viewport()->setAutoFillBackground(false);
         setAutoFillBackground(false);
     }
@@ -51,8 +56,12 @@ class RowList final : public QAbstractScrollArea {
     void scrollTo(const Uuid& id) {
         for (std::size_t i = 0; i < presentation_.rows.size(); ++i) {
             if (presentation_.rows[i].id != id) continue;
-            const int top = rowTop(static_cast<int>(i));
-            const int bottom = top + kRowHeight;
+            // The first and last rows bring the list's padding along, so the last row never
+            // sits against the version label.
+            const bool first = i == 0;
+            const bool last = i + 1 == presentation_.rows.size();
+            const int top = first ? 0 : rowTop(static_cast<int>(i));
+            const int bottom = rowTop(static_cast<int>(i)) + kRowHeight + (last ? kListPadY : 0);
             const int y = verticalScrollBar()->value();
             // Just enough to show the row, no preferred anchor.
             if (top < y) verticalScrollBar()->setValue(top);
@@ -87,11 +96,6 @@ class RowList final : public QAbstractScrollArea {
             paintRow(p, presentation_.rows[static_cast<std::size_t>(i)],
                      QRect(kListPadX, top, viewport()->width() - 2 * kListPadX, kRowHeight), dpr);
         }
-        // The version label lies over the list's bottom-right corner.
-        p.setFont(style::font(9, QFont::Light));
-        p.setPen(style::quaternaryText());
-        p.drawText(QRect(0, 0, viewport()->width() - 10, viewport()->height() - 6),
-                   Qt::AlignRight | Qt::AlignBottom, QString::fromStdString(presentation_.versionLabel));
     }
 
     void paintRow(QPainter& p, const ContentView::Row& row, const QRect& r, qreal dpr) {
@@ -153,6 +157,9 @@ class RowList final : public QAbstractScrollArea {
 
     void resizeEvent(QResizeEvent* event) override {
         QAbstractScrollArea::resizeEvent(event);
+        // Page Up and Page Down move by the rows shown whole when the list is scrolled to a row.
+        const int rows = (viewport()->height() - kListPadY + kRowSpacing) / (kRowHeight + kRowSpacing);
+        model_.navigationState().setPageSize(std::max(1, rows));
         setPresentation(presentation_);
     }
 
@@ -202,6 +209,16 @@ LauncherView::LauncherView(ContentView& model, IconCache& icons, QWidget* parent
     list_ = new RowList(model_, icons_, this);
     column->addWidget(list_, 1);
 
+    // The version label has a strip of its own under the list, so no row is ever drawn beneath it.
+    version_ = new QLabel(this);
+    version_->setFont(style::font(9, QFont::Light));
+    version_->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    QPalette palette = version_->palette();
+    palette.setColor(QPalette::WindowText, style::quaternaryText());
+    version_->setPalette(palette);
+    version_->setContentsMargins(0, 0, 10, 6);
+    column->addWidget(version_);
+
     QObject::connect(field_, &QLineEdit::textEdited,
                      [this](const QString& text) { model_.setQuery(text.toStdString()); });
     QObject::connect(clear_, &QToolButton::clicked, [this] { model_.clearButtonPressed(); });
@@ -222,7 +239,13 @@ void LauncherView::refresh() {
                                     p.searchSymbolHighlighted ? style::accent() : style::secondaryText(),
                                     devicePixelRatioF()));
     clear_->setVisible(p.showsClearButton);
+    version_->setText(QString::fromStdString(p.versionLabel));
     list_->setPresentation(std::move(p));
+    if (model_.isFieldActivationPending()) {
+        model_.fieldActivated();
+        field_->setFocus(Qt::OtherFocusReason);
+        field_->selectAll();
+    }
 }
 
 void LauncherView::paintEvent(QPaintEvent*) {
@@ -231,6 +254,11 @@ void LauncherView::paintEvent(QPaintEvent*) {
     QPainterPath path;
     path.addRoundedRect(QRectF(rect()), 10, 10);
     p.fillPath(path, style::windowBackground());
+    // A hairline keeps the panel apart from a light window behind it; inset half a pixel so the
+    // whole line lies on the panel's own pixels, inside the rounded mask.
+    p.setPen(QPen(style::panelBorder(), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 9.5, 9.5);
 }
 
 void LauncherView::resizeEvent(QResizeEvent* event) {

@@ -40,6 +40,7 @@ class LauncherView final : public QWidget {
     QLineEdit* field_;
     QToolButton* clear_;
     RowList* list_;
+    QLabel* version_;
     std::vector<Connection> connections_;
 };
 

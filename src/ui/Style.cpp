@@ -27,6 +27,9 @@ QColor windowBackground() {
 QColor divider() {
     return QColor(0, 0, 0, 26);
 }
+QColor panelBorder() {
+    return QColor(0, 0, 0, 64);
+}
 
 QFont font(int pixelSize, QFont::Weight weight) {
     QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);

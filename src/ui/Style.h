@@ -14,6 +14,7 @@ QColor tertiaryText();
 QColor quaternaryText();
 QColor windowBackground();
 QColor divider();
+QColor panelBorder();
 QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);
 QFont monospace(int pixelSize);
 

@@ -1,3 +1,4 @@
+#include "support/Permissions.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -5,7 +6,10 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
+
+#include <sys/stat.h>
 
 namespace quenlit::app {
 namespace {
@@ -17,7 +21,8 @@ class BindingsCommandTest : public ::testing::Test {
     std::string program(const std::string& arguments, const std::string& configHome = "") {
         std::string command = "env -i PATH=/usr/bin:/bin HOME=" + (dir / "home").string() +
                               (configHome.empty() ? "" : " XDG_CONFIG_HOME=" + configHome) + " " +
-                              QUENLIT_BINARY + " " + arguments + " 2>&1; echo \"status=$?\"";
+                              testing::honouringPermissions() + QUENLIT_BINARY + " " + arguments +
+                              " 2>&1; echo \"status=$?\"";
         FILE* pipe = popen(command.c_str(), "r");
         std::string output;
         std::array<char, 512> buffer{};
@@ -73,6 +78,42 @@ TEST_F(BindingsCommandTest, InvalidOrUnreadableFilesFailWithTheLoadLine) {
     std::filesystem::create_directories(dir / "folder.toml");
     EXPECT_EQ(program("bindings check " + (dir / "folder.toml").string()),
               "apptoggle: load failed — cannot read " + (dir / "folder.toml").string() + "\nstatus=1\n");
+}
+
+// Anything but a readable regular file within the size limit fails at once, naming the file: no
+// wait on a pipe, no endless read of a device, no "create it" for a file that is only hidden.
+TEST_F(BindingsCommandTest, FilesThatCannotBeReadFailAtOnce) {
+    const std::string path = (dir / "bindings.toml").string();
+    struct Case {
+        std::string name;
+        std::function<void()> make;
+        std::string description;
+    } cases[] = {
+        {"larger than the limit",
+         [&] {
+             file("bindings.toml", "# big\n");
+             std::filesystem::resize_file(path, 4 * 1024 * 1024 + 1);
+         },
+         path + " is too large (4194305 bytes, at most 4194304)"},
+        {"a link to an endless device", [&] { std::filesystem::create_symlink("/dev/zero", path); },
+         "cannot read " + path},
+        {"a named pipe", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "cannot read " + path},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(path);
+        c.make();
+        EXPECT_EQ(program("bindings check " + path),
+                  "apptoggle: load failed — " + c.description + "\nstatus=1\n")
+            << c.name;
+    }
+}
+
+TEST_F(BindingsCommandTest, AFileBehindAFolderThatDeniesAccessIsUnreadableNotMissing) {
+    const std::string path = file("locked/bindings.toml", "[[toggle]]\n");
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms::none);
+    const std::string out = program("bindings check " + path);
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_all);
+    EXPECT_EQ(out, "apptoggle: load failed — cannot read " + path + "\nstatus=1\n");
 }
 
 TEST_F(BindingsCommandTest, NoBindingsNamesTheFileToCreate) {

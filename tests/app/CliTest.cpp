@@ -1,5 +1,6 @@
 #include "app/Cli.h"
 
+#include "support/Permissions.h"
 #include "support/TempDir.h"
 
 #include "QuenlitVersion.h"
@@ -113,11 +114,11 @@ class CliFixtureTest : public ::testing::Test {
                            "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/bin/true\n" + extra);
     }
     CliRun program(const std::string& arguments) {
-        std::string command = "env -i PATH=/usr/bin:/bin HOME=" + (dir / "home").string() +
-                              " XDG_DATA_HOME=" + (dir / "share").string() +
-                              " XDG_DATA_DIRS=" + (dir / "none").string() +
-                              " _ZO_DATA_DIR=" + (dir / "zoxide").string() + " " + QUENLIT_BINARY + " " +
-                              arguments + " 2>&1; echo \"status=$?\"";
+        std::string command =
+            "env -i PATH=/usr/bin:/bin HOME=" + (dir / "home").string() +
+            " XDG_DATA_HOME=" + (dir / "share").string() + " XDG_DATA_DIRS=" + (dir / "none").string() +
+            " _ZO_DATA_DIR=" + (dir / "zoxide").string() + " " + testing::honouringPermissions() +
+            QUENLIT_BINARY + " " + arguments + " 2>&1; echo \"status=$?\"";
         FILE* pipe = popen(command.c_str(), "r");
         std::string output;
         std::array<char, 512> buffer{};
@@ -135,6 +136,65 @@ TEST_F(CliFixtureTest, SearchShowsApplicationsAndProfilesButNotItself) {
     const std::string json = program("search --json work").out;
     EXPECT_NE(json.find("\"name\":\"Firefox ESR\",\"kind\":\"app\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"secondary\":\"work\",\"running\":false"), std::string::npos) << json;
+}
+
+TEST_F(CliFixtureTest, SearchFindsEveryEntryPastUnreadableFoldersAndLinkLoops) {
+    auto apps = dir / "share/applications";
+    for (int i = 10; i < 40; ++i)
+        entry(apps / ("tool" + std::to_string(i) + ".desktop"), "Tool " + std::to_string(i), "");
+    entry(apps / "locked/hidden-tool.desktop", "Locked Tool", "");
+    std::filesystem::permissions(apps / "locked", std::filesystem::perms::none);
+    std::filesystem::create_directory_symlink(".", apps / "loop");
+    std::filesystem::create_directory_symlink(".", apps / "loop2");
+    std::filesystem::create_directory_symlink("..", apps / "share");
+    const std::string out = program("search tool").out;
+    std::filesystem::permissions(apps / "locked", std::filesystem::perms::owner_all);
+    std::string expected;
+    for (int i = 10; i < 40; ++i)
+        expected += "Tool " + std::to_string(i) + "\n";
+    EXPECT_EQ(out, expected + "status=0\n");
+}
+
+// The desktop-entry rules decide which entries are listed (no desktop is current here).
+TEST_F(CliFixtureTest, SearchListsOnlyUsableApplicationEntries) {
+    struct Case {
+        std::string file;
+        std::string text;
+        bool listed;
+    } cases[] = {
+        {"plain", "Exec=/bin/true\n", true},
+        {"program-on-path", "Exec=true --flag\n", true},
+        {"no-exec", "", true},
+        {"hidden", "Exec=/bin/true\nHidden=true\n", false},
+        {"nodisplay", "Exec=/bin/true\nNoDisplay=true\n", false},
+        {"missing-program", "Exec=/nowhere/prog\n", false},
+        {"missing-tryexec", "Exec=/bin/true\nTryExec=no-such-program-here\n", false},
+        {"bad-quoting", "Exec=\"/bin/true\n", false},
+        {"only-elsewhere", "Exec=/bin/true\nOnlyShowIn=KDE;\n", false},
+        {"not-elsewhere", "Exec=/bin/true\nNotShowIn=KDE;\n", true},
+        {"link", "Type=Link\nURL=https://example.org\n", false},
+    };
+    std::string expected;
+    for (const auto& c : cases) {
+        const bool hasType = c.text.rfind("Type=", 0) == 0;
+        testing::writeFile(dir / ("share/applications/" + c.file + ".desktop"),
+                           "[Desktop Entry]\n" + std::string(hasType ? "" : "Type=Application\n") +
+                               "Name=Entry " + c.file + "\n" + c.text);
+    }
+    testing::writeFile(
+        dir / "share/applications/other-group.desktop",
+        "[Other]\nX=1\n[Desktop Entry]\nType=Application\nName=Entry other-group\nExec=/bin/true\n");
+    const std::string out = program("search entry").out;
+    for (const auto& c : cases)
+        EXPECT_EQ(out.find("Entry " + c.file + "\n") != std::string::npos, c.listed) << c.file << "\n" << out;
+    EXPECT_EQ(out.find("other-group"), std::string::npos) << out;
+}
+
+TEST_F(CliFixtureTest, SearchCutsOverlongNamesAndSkipsOversizedEntries) {
+    entry(dir / "share/applications/huge.desktop", "Huge" + std::string(200000, 'x'), "");
+    // A file over 4 MiB is not read at all.
+    entry(dir / "share/applications/giant.desktop", "Huge giant" + std::string(5 * 1024 * 1024, 'x'), "");
+    EXPECT_EQ(program("search huge").out, "Huge" + std::string(1020, 'x') + "\nstatus=0\n");
 }
 
 TEST_F(CliFixtureTest, SearchPrintsBuiltInRowsInOrder) {
@@ -158,6 +218,34 @@ TEST_F(CliFixtureTest, ProfilesListsDefaultFirst) {
     EXPECT_EQ(program("profiles --json").out.substr(0, 24), "{\"name\":\"default-release");
     EXPECT_EQ(program("profiles --yaml").out,
               "quenlit: unknown option '--yaml' for profiles (see 'quenlit --help')\nstatus=2\n");
+}
+
+TEST_F(CliFixtureTest, JsonReplacesInvalidUtf8FromFileNames) {
+    entry(dir / "share/applications/bad\xff.desktop", "Bad\xff", "");
+    testing::writeFile(dir / "home/.mozilla/firefox/zz.caf\xe9/prefs.js", "");
+    const std::string replacement = "\xEF\xBF\xBD";
+    const std::string search = program("search --json bad").out;
+    EXPECT_NE(search.find("\"name\":\"bad" + replacement + "\""), std::string::npos) << search;
+    EXPECT_NE(search.find("/bad" + replacement + ".desktop\""), std::string::npos) << search;
+    const std::string profiles = program("profiles --json").out;
+    EXPECT_NE(profiles.find("\"name\":\"caf" + replacement + "\""), std::string::npos) << profiles;
+    EXPECT_NE(profiles.find("/zz.caf" + replacement + "\""), std::string::npos) << profiles;
+    EXPECT_EQ(search.find('\xff'), std::string::npos);
+    EXPECT_EQ(profiles.find('\xe9'), std::string::npos);
+}
+
+TEST_F(CliFixtureTest, ProfilesReportsARegistryTooLargeToRead) {
+    const auto firefox = dir / "home/.mozilla/firefox";
+    std::filesystem::resize_file(firefox / "profiles.ini", 4 * 1024 * 1024 + 1);
+    const std::string out = program("profiles").out;
+    EXPECT_NE(out.find("quenlit: " + (firefox / "profiles.ini").string() +
+                       " is too large (4194305 bytes, at most 4194304)\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("default-release  " + (firefox / "ab.default-release").string() + "\n"),
+              std::string::npos)
+        << "the folders on disk are still listed: " << out;
+    EXPECT_TRUE(out.ends_with("status=1\n")) << out;
 }
 
 TEST_F(CliFixtureTest, ZoxideQueryWaitsForTheLookup) {

@@ -32,11 +32,12 @@ std::string itemJson(int n, const std::string& rest, const std::string& date = "
 // The installed program against a history of its own, in the C locale and UTC as on CI machines.
 class HistoryCommandTest : public ::testing::Test {
   protected:
-    std::string run(const std::string& arguments) {
+    // `outputs` picks what is read besides the status: both outputs by default.
+    std::string run(const std::string& arguments, const std::string& outputs = "2>&1") {
         const std::string command =
             "env -i PATH=/usr/bin:/bin LANG=C.UTF-8 TZ=UTC HOME=" + (dir / "home").string() +
             " XDG_DATA_HOME=" + (dir / "share").string() + " XDG_STATE_HOME=" + (dir / "state").string() +
-            " " + QUENLIT_BINARY + " history " + arguments + " 2>&1; echo \"status=$?\"";
+            " " + QUENLIT_BINARY + " history " + arguments + " " + outputs + "; echo \"status=$?\"";
         FILE* pipe = popen(command.c_str(), "r");
         std::string output;
         std::array<char, 4096> buffer{};
@@ -91,6 +92,12 @@ TEST_F(HistoryCommandTest, ListsNewestFirstWithLabelKindAndShortenedText) {
     EXPECT_EQ(run(""), label + "  text  hello world second line\n" + labelOf("2024-05-01T09:30:00Z") +
                            "  image  Image\n" + labelOf("2023-01-02T00:00:00Z") + "  text  " +
                            longText.substr(0, 60 * 3) + "…\nstatus=0\n");
+}
+
+TEST_F(HistoryCommandTest, ControlCharactersAreNotSentToTheTerminal) {
+    // A title-setting escape sequence, a lone carriage return and a C1 control sequence introducer.
+    writeHistory({itemJson(1, ",\"text\":\"\\u001b]0;x\\u0007a\\rb\\u009b31m\"")});
+    EXPECT_EQ(run(""), labelOf("2024-05-01T09:30:00Z") + "  text   ]0;x a b 31m\nstatus=0\n");
 }
 
 TEST_F(HistoryCommandTest, FiltersLimitsAndPrintsJson) {
@@ -177,6 +184,7 @@ TEST_F(HistoryCommandTest, AnUnreadableHistoryIsReportedAndLeftAlone) {
     const std::string out = run("");
     EXPECT_EQ(out.rfind("clipboard: failed to load history — item 1: malformed date", 0), 0u) << out;
     EXPECT_TRUE(out.ends_with("\nstatus=1\n")) << out;
+    EXPECT_EQ(run("", "2>/dev/null"), "status=1\n") << "the error goes to standard error alone";
     EXPECT_EQ(readAll(historyPath), before);
     EXPECT_FALSE(fs::exists(historyPath.string() + ".unreadable"));
 }

@@ -4,6 +4,7 @@
 #include "backends/fake/FakeInput.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
+#include "backends/linux/PosixFileReader.h"
 #include "base/Log.h"
 #include "panel/FocusRestorer.h"
 #include "support/TempDir.h"
@@ -68,7 +69,7 @@ class AppToggleMonitorTest : public ::testing::Test {
     }
     void makeMonitor() {
         monitor = std::make_unique<AppToggleMonitor>(
-            AppToggleMonitor::Services{keyboard, workspace, accessibility, scheduler}, files());
+            AppToggleMonitor::Services{keyboard, workspace, accessibility, scheduler, fileReader}, files());
     }
     void startWith(const std::string& text) {
         testing::writeFile(files().bindingsFile, text);
@@ -105,6 +106,7 @@ class AppToggleMonitorTest : public ::testing::Test {
     fake::FakeWorkspace workspace;
     fake::FakeAccessibility accessibility;
     fake::VirtualScheduler scheduler;
+    linux_backend::PosixFileReader fileReader;
     std::unique_ptr<AppToggleMonitor> monitor;
 };
 

@@ -680,8 +680,8 @@ class XTestInputTest : public X11BackendTest {
         auto up = source->keyboardEvent(keyCode, false);
         ASSERT_TRUE(down && up);
         down->flags = up->flags = flags;
-        source->post(*down);
-        source->post(*up);
+        ASSERT_TRUE(source->post(*down));
+        ASSERT_TRUE(source->post(*up));
     }
     std::uint8_t keycodeOf(std::uint32_t keysym) {
         xcb_connection_t* c = x->raw();
@@ -767,8 +767,8 @@ TEST_F(XTestInputTest, TextIsTypedWhetherOrNotTheLayoutHasIt) {
         auto up = source->keyboardEvent(0, false);
         down->text = up->text = text;
         down->userData = up->userData = 0x51554558;
-        source->post(*down);
-        source->post(*up);
+        ASSERT_TRUE(source->post(*down));
+        ASSERT_TRUE(source->post(*up));
     }
     std::vector<std::string> keysyms;
     for (int i = 0; i < 5; ++i) {
@@ -795,8 +795,8 @@ TEST_F(XTestInputTest, ClickAtAPoint) {
     auto down = source->mouseEvent(platform::EventType::leftMouseDown, centre);
     auto up = source->mouseEvent(platform::EventType::leftMouseUp, centre);
     ASSERT_TRUE(down && up);
-    source->post(*down);
-    source->post(*up);
+    ASSERT_TRUE(source->post(*down));
+    ASSERT_TRUE(source->post(*up));
     EXPECT_EQ(a->nextLine(), "button 1 root=" + std::to_string(c.x + 150) + "," + std::to_string(c.y + 100));
     EXPECT_FALSE(source->mouseEvent(platform::EventType::rightMouseDown, centre));
 }

@@ -526,12 +526,20 @@ TEST_F(RealFilesTest, AStoreKilledAtRandomMomentsLosesNoImageAndLeavesNoOrphan) 
     int imagesSeen = 0;
     for (int round = 0; round < 300; ++round) {
         const std::string seed = std::to_string(round);
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            ::dup2(ready[1], STDOUT_FILENO);
             ::execl(QUENLIT_SAVE_LOOP, QUENLIT_SAVE_LOOP, data.c_str(), seed.c_str(), nullptr);
             ::_exit(127);
         }
+        ::close(ready[1]);
+        char byte = 0;
+        const bool started = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        ASSERT_TRUE(started) << "round " << round << ": the loop did not start";
         ::usleep(std::uniform_int_distribution<useconds_t>(2000, 12000)(random));
         ::kill(child, SIGKILL);
         int status = 0;

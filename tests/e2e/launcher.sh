@@ -208,16 +208,146 @@ xdotool key Return
 check "Down, Down, Up then Return chooses the second row (Move to Bottom)" wait_until 5 \
     log_has "windowSnap: moveToBottom app=Fixture Notes"
 
+# ---- The search field and the list: the keyboard stays in the field, page keys, the panel's edge ----
+show_launcher() {
+    xdotool key super+space
+    wait_until 5 panel_visible
+}
+hide_launcher() {
+    panel_visible && xdotool key Escape
+    wait_until 5 panel_hidden
+}
+
+# Tab does nothing: the field keeps the keyboard, this showing and the next.
+show_launcher
+xdotool type --delay 30 "2+"
+xdotool key Tab
+xdotool type --delay 30 "4"
+xdotool key Return
+check "2+, Tab, 4 then Return puts 6 on the clipboard: Tab leaves the field the keyboard" \
+    wait_until 5 clipboard_is 6
+hide_launcher
+
+# A click on a row acts on it and takes the keyboard from nobody.
+show_launcher
+xdotool type --delay 30 "5*5"
+sleep 0.3
+xdotool mousemove --window "$(panel_window)" 160 74 click 1
+check "a click on the answer's row copies it" wait_until 5 clipboard_is 25
+wait_until 5 panel_hidden
+show_launcher
+xdotool type --delay 30 "7*6"
+xdotool key Return
+check "after the click, typing still reaches the field: 7*6 then Return gives 42" wait_until 5 clipboard_is 42
+hide_launcher
+
+# The query survives hiding, selected: typing replaces it, End keeps it.
+show_launcher
+xdotool type --delay 30 "2+2"
+hide_launcher
+show_launcher
+sleep 0.2
+import -window root "$out/e2e-launcher-kept-query.png" 2>/dev/null
+xdotool type --delay 30 "3*3"
+xdotool key Return
+check "2+2, Escape, show again, 3*3 then Return gives 9: typing replaces the kept query" \
+    wait_until 5 clipboard_is 9
+show_launcher
+xdotool type --delay 30 "2+2"
+hide_launcher
+show_launcher
+xdotool key End
+xdotool type --delay 30 "*3"
+xdotool key Return
+check "2+2, Escape, show again, End, *3 then Return gives 8: End keeps it" wait_until 5 clipboard_is 8
+
+# Page Down and Control-N / Control-P, on the four "move to" commands (Top, Bottom, Left, Right).
+xdotool windowactivate --sync "$fixture" 2>/dev/null
+wait_until 5 test "$(active_window)" = "$fixture"
+show_launcher
+xdotool type --delay 30 "move to"
+xdotool key Next Return
+check "Page Down on a list shorter than a page selects its last row (Move to Right)" wait_until 5 \
+    log_has "windowSnap: moveToRight app=Fixture Notes"
+xdotool windowactivate --sync "$fixture" 2>/dev/null
+wait_until 5 test "$(active_window)" = "$fixture"
+show_launcher
+xdotool type --delay 30 "move to"
+xdotool key ctrl+n ctrl+n ctrl+n ctrl+p Return
+check "Control-N three times and Control-P choose the third row (Move to Left)" wait_until 5 \
+    log_has "windowSnap: moveToLeft app=Fixture Notes"
+
+# Twelve entries that each write their number when chosen: more rows than the panel shows.
+for n in 01 02 03 04 05 06 07 08 09 10 11 12; do
+    printf '#!/bin/sh\necho %s >"%s"\n' "$n" "$root/picked" >"$root/bin/pick-$n"
+    chmod +x "$root/bin/pick-$n"
+    printf '[Desktop Entry]\nType=Application\nName=Page Sample %s\nExec=%s\n' "$n" "$root/bin/pick-$n" \
+        >"$XDG_DATA_HOME/applications/quenlit-page-$n.desktop"
+done
+picked_is() { [ "$(cat "$root/picked" 2>/dev/null)" = "$1" ]; }
+show_launcher
+xdotool type --delay 30 "page sample"
+sleep 0.5
+import -window root "$out/e2e-launcher-page-top.png" 2>/dev/null
+xdotool key Next
+sleep 0.2
+import -window root "$out/e2e-launcher-page-down.png" 2>/dev/null
+xdotool key Return
+check "Page Down moves by the eight rows shown whole: Page Sample 09" wait_until 5 picked_is 09
+show_launcher
+xdotool type --delay 30 "page sample"
+xdotool key Next Next Prior Return
+check "Page Down twice stops at the last row, Page Up goes a page back: Page Sample 04" wait_until 5 picked_is 04
+
+# What a person sees at the bottom of a scrolled list and at the panel's edge, over a white window.
+"$bin/fixture_window" --title "White Sheet" --class white-sheet,WhiteSheet --size 1440x900 --position 0,0 \
+    >"$root/white.out" &
+pids+=($!)
+wait_until 5 grep -q ready "$root/white.out"
+show_launcher
+xdotool type --delay 30 "page sample"
+sleep 0.3
+for _ in $(seq 11); do xdotool key Down; done
+sleep 0.3
+shot=$out/e2e-launcher-list-bottom.png
+import -window root "$shot" 2>/dev/null
+read -r px py < <(xwininfo -id "$(panel_window)" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} END {print x, y}')
+# The panel's pixels as "x y r g b", relative to its top-left corner.
+panel_pixels() {
+    convert "$shot" -crop "640x400+$px+$py" +repage -depth 8 txt:- |
+        sed -n 's/^\([0-9]*\),\([0-9]*\): (\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3 \4 \5/p'
+}
+panel_pixels >"$root/pixels.txt"
+# The selected (accent blue) row's lowest pixel, and the version label's highest one: grey text in
+# the bottom-right corner, left of the scroll bar.
+row_bottom=$(awk '$3 < 40 && $4 > 110 && $5 > 230 { if ($2 > m) m = $2 } END { print m + 0 }' "$root/pixels.txt")
+label_top=$(awk '$1 >= 560 && $1 < 622 && $2 >= 340 && $3 == $4 && $3 < 225 { if (t == "" || $2 < t) t = $2 }
+    END { print t + 0 }' "$root/pixels.txt")
+echo "last row ends at y=$row_bottom, version label starts at y=$label_top"
+check "the last row, scrolled into view, ends above the version label" \
+    test "$row_bottom" -gt 300 -a "$label_top" -gt "$row_bottom"
+# Half-way down the left edge: the border against the panel's own background a few pixels in.
+edge=$(awk '$1 == 0 && $2 == 200 { print $3 }' "$root/pixels.txt")
+inside=$(awk '$1 == 4 && $2 == 200 { print $3 }' "$root/pixels.txt")
+echo "left edge $edge, inside $inside, the white window behind 255"
+check "a one-pixel border sets the panel off the white window behind it" \
+    test "${edge:-255}" -lt $((${inside:-0} - 24))
+hide_launcher
+# ---- end of the search field and list block ----
+
 xdotool key super+space
 wait_until 5 panel_visible
 xdotool type --delay 30 "quit"
 xdotool key Return
 check "quit ends the process" wait_until 5 sh -c "! kill -0 $quenlit 2>/dev/null"
+# A launcher that did not quit is ended, so the run reports it instead of waiting for ever.
+kill -0 "$quenlit" 2>/dev/null && kill "$quenlit"
 wait "$quenlit" 2>/dev/null
 status=$?
 check "and it ends cleanly" test "$status" = 0
 
-# Icons, on a second run that sees the system's applications, icon themes and pixmaps: xterm's entry
+# ---- Icons ----
+# On a second run that sees the system's applications, icon themes and pixmaps: xterm's entry
 # names "mini.xterm" (hicolor's SVG; /usr/share/pixmaps/mini.xterm_32x32.xpm where the theme has
 # none), the calculator entry the Adwaita icon "accessories-calculator", and the Downloads row a
 # folder with its own theme icon.
@@ -271,6 +401,45 @@ sleep 0.6
 import -window "$(panel_window)" "$out/e2e-launcher-icons.png" 2>/dev/null
 kill "$quenlit" 2>/dev/null
 wait "$quenlit" 2>/dev/null
+# ---- end of the icons block ----
+
+# ---- Under a compositor: the panel's shadow ----
+# (xcompmgr without its own shadows: what is seen around the panel is the panel's.)
+if command -v xcompmgr >/dev/null; then
+    xcompmgr >/dev/null 2>&1 &
+    pids+=($!)
+    sleep 1  # it takes the compositing selection at once; no tool here shows that selection's owner
+    "$bin/quenlit" >"$root/quenlit-composited.out" 2>&1 &
+    pids+=($!)
+    wait_until 10 panel_visible
+    sleep 0.5
+    shot=$out/e2e-launcher-composited.png
+    import -window root "$shot" 2>/dev/null
+    read -r sx sy sw sh < <(xwininfo -id "$(panel_window)" | awk '/Absolute upper-left X/ {x=$NF}
+        /Absolute upper-left Y/ {y=$NF} /^ +Width:/ {w=$NF} /^ +Height:/ {h=$NF} END {print x, y, w, h}')
+    read -r wx wy ww wh < <(workarea)
+    # The panel keeps its place, centred and 80 below the top of the work area; the window reaches
+    # past it on every side.
+    cx=$((wx + (ww - 640) / 2))
+    cy=$((wy + 80))
+    echo "composited window at $sx,$sy, ${sw}x$sh; the panel at $cx,$cy, 640x400"
+    check "under a compositor the window reaches past the panel on every side, for its shadow" \
+        test "$sx" -lt "$cx" -a "$sy" -lt "$cy" -a $((sx + sw)) -gt $((cx + 640)) -a $((sy + sh)) -gt $((cy + 400))
+    below=$(convert "$shot" -depth 8 -crop "1x1+$((cx + 320))+$((cy + 402))" txt:- |
+        sed -n 's/^0,0: (\([0-9]*\),.*/\1/p')
+    echo "two pixels below the panel: $below (the white window behind: 255)"
+    check "a shadow lies just below the panel" test "${below:-255}" -lt 245
+    xdotool mousemove $((cx + 320)) $((cy + 404)) click 1
+    check "a click on the shadow counts as outside and hides the panel" wait_until 5 panel_hidden
+    xdotool key super+space
+    wait_until 5 panel_visible
+    xdotool type --delay 30 "quit"
+    xdotool key Return
+    check "the composited launcher quits too" wait_until 5 panel_hidden
+else
+    echo "skipped: no xcompmgr to check the panel's shadow under a compositor"
+fi
+# ---- end of the compositor block ----
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -15,6 +15,7 @@
 #include "backends/fake/FakeSecretStore.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
+#include "backends/linux/PosixFileReader.h"
 #include "clipboard/ClipboardPanel.h"
 #include "panel/FocusRestorer.h"
 #include "support/TempDir.h"
@@ -62,7 +63,8 @@ class UserStoriesTest : public ::testing::Test {
         };
         delegate = std::make_unique<AppDelegate>(
             AppDelegate::Platform{scheduler, workspace, accessibility, screens, input, &keyboard, hotKeys,
-                                  pasteboard, imageCodec, secrets, files, processes, inspector, windows},
+                                  pasteboard, imageCodec, secrets, files, processes, inspector, windows,
+                                  fileReader},
             std::move(configuration));
     }
     void TearDown() override {
@@ -115,6 +117,7 @@ class UserStoriesTest : public ::testing::Test {
     fake::FakeProcessRunner processes;
     fake::FakeProcessInspector inspector;
     fake::FakePanelWindowFactory windows;
+    linux_backend::PosixFileReader fileReader;
     std::shared_ptr<log::MemorySink> logSink = std::make_shared<log::MemorySink>();
     platform::InstalledApplication terminal;
     platform::InstalledApplication editor;
@@ -247,6 +250,45 @@ TEST_F(UserStoriesTest, EscapeRestoresFocusOnlyAfterActivationWasStolen) {
     EXPECT_THAT(workspace.calls(), Contains("activate 101 allWindows=false"));
 }
 
+TEST_F(UserStoriesTest, LauncherKeysMoveTheSelectionByRowsAndPages) {
+    for (int i = 0; i < 12; ++i)
+        app("org.example.Tool" + std::to_string(i), "Tool " + std::to_string(i));
+    launch();
+    LauncherPanel& panel = *delegate->panel();
+    panel.navigationState().setPageSize(5);  // as the list view reports its height
+    type("tool");
+    ASSERT_EQ(panel.contentView().rows().size(), 12u);
+    namespace flags = platform::eventFlags;
+    struct Key {
+        int code;
+        std::uint64_t flags = 0;
+    };
+    const Key pageDown{key::pageDown}, pageUp{key::pageUp}, down{kDown}, tab{key::tab};
+    // The desktop reports the Control key as the shortcut modifier, Command.
+    const Key controlN{key::ansiN, kCommandFlag}, controlP{key::ansiP, kCommandFlag};
+    struct Case {
+        const char* label;
+        std::vector<Key> keys;
+        std::int64_t selected;
+    };
+    const Case cases[] = {
+        {"Page Down moves by a page", {pageDown}, 5},
+        {"and stops at the last row", {pageDown, pageDown, pageDown}, 11},
+        {"Page Up comes back by a page", {pageDown, pageDown, pageUp}, 5},
+        {"and stops at the first row", {down, down, pageUp}, 0},
+        {"Control-N moves down like Down", {controlN, controlN}, 2},
+        {"Control-P moves up like Up", {controlN, controlN, controlN, controlP}, 2},
+        {"Control-N where the desktop reports Control itself", {{key::ansiN, flags::control}}, 1},
+        {"Tab moves nothing", {tab, down}, 1},
+    };
+    for (const auto& c : cases) {
+        panel.navigationState().sync(12);
+        for (const Key& k : c.keys)
+            EXPECT_TRUE(launcherWindow().pressKey(k.code, k.flags)) << c.label << ": the panel takes the key";
+        EXPECT_EQ(panel.navigationState().selectedIndex(), c.selected) << c.label;
+    }
+}
+
 TEST_F(UserStoriesTest, QuitEndsTheProgramAndTerminationStopsTheMonitors) {
     launch();
     type("quit");
@@ -255,6 +297,17 @@ TEST_F(UserStoriesTest, QuitEndsTheProgramAndTerminationStopsTheMonitors) {
     delegate->applicationWillTerminate();
     EXPECT_EQ(keyboard.tapCount(), 0u);
     EXPECT_THAT(logged(), Contains("textexpander: stop"));
+}
+
+// Quitting while the catalogue is still being read: the scan's background task outlives the
+// delegate and must touch nothing of it (the sanitizer build catches any use after free).
+TEST_F(UserStoriesTest, QuittingWhileTheCatalogueIsReadLeavesTheScanNothingThatIsGone) {
+    delegate->applicationDidFinishLaunching();  // showing the launcher starts a scan
+    ASSERT_GT(scheduler.pendingBackgroundCount(), 0u);
+    delegate->applicationWillTerminate();
+    delegate.reset();
+    scheduler.advance(Seconds(1));
+    EXPECT_EQ(scheduler.pendingBackgroundCount(), 0u) << "the scan ran to its end";
 }
 
 }  // namespace

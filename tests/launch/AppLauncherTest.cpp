@@ -4,6 +4,7 @@
 #include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeProcesses.h"
 #include "backends/fake/FakeWorkspace.h"
+#include "backends/linux/PosixFileReader.h"
 #include "base/Log.h"
 #include "support/TempDir.h"
 
@@ -91,7 +92,8 @@ class FirefoxLaunchTest : public LaunchTest {
 
     TempDir dir;
     std::filesystem::path support = dir.path();
-    AppLauncher::Context context{activator, {support, processes}};
+    linux_backend::PosixFileReader fileReader;
+    AppLauncher::Context context{activator, {support, processes, fileReader}};
 };
 
 TEST_F(FirefoxLaunchTest, RunningProfileBringsItsOwnProcessForward) {

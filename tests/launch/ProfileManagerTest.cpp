@@ -2,6 +2,7 @@
 
 #include "backends/fake/FakeProcesses.h"
 #include "backends/linux/LinuxProcessInspector.h"
+#include "backends/linux/PosixFileReader.h"
 
 #include "support/TempDir.h"
 
@@ -9,12 +10,14 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +33,8 @@ using LockState = platform::ProcessInspector::LockState;
 using quenlit::testing::TempDir;
 
 using quenlit::testing::writeFile;
+
+linux_backend::PosixFileReader fileReader;
 
 fs::path makeProfileFolder(const fs::path& folder, bool withPrefs = true) {
     fs::create_directories(folder);
@@ -116,6 +121,16 @@ TEST(ProfileManager, ParsesTheRegistry) {
         // A relative registry path stays inside Firefox's folder even with a leading separator.
         {"relative path with a leading /",
          "[Profile0]\nName=a\nIsRelative=1\nPath=/x.a\n",
+         {{"a", support / "x.a", false}}},
+        {"relative path leading out of the folder",
+         "[Profile0]\nName=a\nIsRelative=1\nPath=../../outside/prof\n",
+         {}},
+        {"relative path leading out and back in",
+         "[Profile0]\nName=a\nIsRelative=1\nPath=x/../../firefox/y.a\n",
+         {}},
+        {"relative path naming the folder itself", "[Profile0]\nName=a\nIsRelative=1\nPath=p/..\n", {}},
+        {"relative path with inner dots stays inside",
+         "[Profile0]\nName=a\nIsRelative=1\nPath=Profiles/../x.a\n",
          {{"a", support / "x.a", false}}},
         // Not marked relative, yet not absolute: Firefox skips it, and so do we.
         {"non-relative entry with a relative path", "[Profile0]\nName=a\nIsRelative=0\nPath=x.a\n", {}},
@@ -238,7 +253,7 @@ TEST(ProfileManager, DetectionMergesRegistryAndDisk) {
                   "[Profile0]\nName=Main\nIsRelative=1\nPath=a1.default-release\nDefault=1\n\n"
                   "[Install4F96D1932A9F858E]\nDefault=a1.default-release\nLocked=1\n");
     fake::FakeProcessInspector processes;
-    Environment env{ff.path(), processes};
+    Environment env{ff.path(), processes, fileReader};
 
     EXPECT_EQ(describe(ProfileManager::detectFirefoxProfiles(env)),
               "Main|" + main.string() + "|default\n" +      //
@@ -258,7 +273,80 @@ TEST(ProfileManager, DetectionMergesRegistryAndDisk) {
               "default-release|" + main.string() + "\nwork|" + work.string() + "\n");
 
     // No Firefox folder at all.
-    EXPECT_TRUE(ProfileManager::detectFirefoxProfiles(Environment{std::nullopt, processes}).empty());
+    EXPECT_TRUE(
+        ProfileManager::detectFirefoxProfiles(Environment{std::nullopt, processes, fileReader}).empty());
+}
+
+TEST(ProfileManager, UnusableRegistryIsReportedAndTheFoldersOnDiskRemain) {
+    struct Case {
+        std::string name;
+        std::function<void(const fs::path& registry)> make;
+        std::string problem;  // after the registry's path
+    } cases[] = {
+        {"larger than the limit",
+         [](const fs::path& registry) {
+             std::ofstream(registry) << "[Profile0]\nName=big\nIsRelative=1\nPath=b2.work\n";
+             fs::resize_file(registry, ProfileManager::kMaxRegistrySize + 1);
+         },
+         " is too large (" + std::to_string(ProfileManager::kMaxRegistrySize + 1) + " bytes, at most " +
+             std::to_string(ProfileManager::kMaxRegistrySize) + ")"},
+        {"a named pipe", [](const fs::path& registry) { ASSERT_EQ(::mkfifo(registry.c_str(), 0600), 0); },
+         " is not a regular file"},
+        {"a link to a device", [](const fs::path& registry) { fs::create_symlink("/dev/zero", registry); },
+         " is not a regular file"},
+        {"a folder", [](const fs::path& registry) { fs::create_directory(registry); },
+         " is not a regular file"},
+    };
+    for (const auto& c : cases) {
+        TempDir ff;
+        const fs::path work = makeProfileFolder(ff.path() / "b2.work");
+        c.make(ff.path() / "profiles.ini");
+        fake::FakeProcessInspector processes;
+        std::string problem;
+        EXPECT_EQ(describe(ProfileManager::detectFirefoxProfiles(
+                      Environment{ff.path(), processes, fileReader}, &problem)),
+                  "work|" + work.string() + "\n")
+            << c.name;
+        EXPECT_EQ(problem, (ff.path() / "profiles.ini").string() + c.problem) << c.name;
+    }
+}
+
+// Lists the Firefox processes of another inspector and counts how often it is asked to.
+class CountingInspector final : public platform::ProcessInspector {
+  public:
+    explicit CountingInspector(platform::ProcessInspector& inner) : inner_(inner) {}
+    std::vector<int> firefoxProcesses() override {
+        ++listings;
+        return inner_.firefoxProcesses();
+    }
+    std::vector<std::string> openFiles(int pid) override { return inner_.openFiles(pid); }
+    bool isProcessAlive(int pid) override { return inner_.isProcessAlive(pid); }
+    LockState exclusiveLockState(const std::string& path) override { return inner_.exclusiveLockState(path); }
+    std::optional<int> lockHolder(const std::string& path) override { return inner_.lockHolder(path); }
+    int listings = 0;
+
+  private:
+    platform::ProcessInspector& inner_;
+};
+
+TEST(ProfileManager, EachDetectionListsTheProcessesOnce) {
+    TempDir ff;
+    fake::FakeProcessInspector processes;
+    processes.firefox = {700, 701};
+    for (int i = 10; i < 60; ++i) {
+        // Folders without prefs.js are checked for a Firefox holding them.
+        const fs::path folder =
+            makeProfileFolder(ff.path() / ("p" + std::to_string(i) + ".x" + std::to_string(i)), i % 2 == 0);
+        if (i == 41) processes.files[701] = {(folder / ".parentlock").string()};
+    }
+    CountingInspector counting(processes);
+    Environment env{ff.path(), counting, fileReader};
+    const auto profiles = ProfileManager::detectFirefoxProfiles(env);
+    EXPECT_EQ(profiles.size(), 26u) << "25 with prefs.js and the one in use";
+    EXPECT_EQ(counting.listings, 1);
+    counting.listings = 0;
+    EXPECT_EQ(names(ProfileManager::detectRunningProfiles(profiles, env)), (std::set<std::string>{"x41"}));
+    EXPECT_EQ(counting.listings, 1);
 }
 
 TEST(ProfileManager, RegistryEntryThroughALinkReplacesTheFolderOnDisk) {
@@ -270,7 +358,7 @@ TEST(ProfileManager, RegistryEntryThroughALinkReplacesTheFolderOnDisk) {
               "[Profile0]\nName=Work\nIsRelative=0\nPath=" + (elsewhere.path() / "ff-link/b2.work").string() +
                   "\nDefault=1\n");
     fake::FakeProcessInspector processes;
-    EXPECT_EQ(describe(ProfileManager::detectFirefoxProfiles(Environment{ff.path(), processes})),
+    EXPECT_EQ(describe(ProfileManager::detectFirefoxProfiles(Environment{ff.path(), processes, fileReader})),
               "Work|" + (elsewhere.path() / "ff-link/b2.work").string() + "|default\n");
 }
 
@@ -281,7 +369,7 @@ TEST(ProfileManager, FolderInUseWithoutPrefsIsListed) {
     fake::FakeProcessInspector processes;
     processes.firefox = {4100};
     processes.files[4100] = {"/usr/lib/firefox/omni.ja", (fresh / ".parentlock").string()};
-    Environment env{ff.path(), processes};
+    Environment env{ff.path(), processes, fileReader};
     EXPECT_EQ(describe(ProfileManager::detectFirefoxProfiles(env)), "fresh|" + fresh.string() + "\n");
 
     // The registry may name it; its entry then wins although the folder has no prefs.js.
@@ -299,7 +387,7 @@ TEST(ProfileManager, SharedRegistryNamesBecomeFolderNames) {
               "[Profile0]\nName=default\nIsRelative=1\nPath=b2.default\n"
               "[Profile1]\nName=default\nIsRelative=1\nPath=a1.default\n");
     fake::FakeProcessInspector processes;
-    EXPECT_EQ(describe(ProfileManager::detectFirefoxProfiles(Environment{ff.path(), processes})),
+    EXPECT_EQ(describe(ProfileManager::detectFirefoxProfiles(Environment{ff.path(), processes, fileReader})),
               "b2.default|" + b.string() + "\ndefault|" + a.string() + "\n");
 }
 
@@ -310,7 +398,8 @@ TEST(ProfileManager, DefaultFirstThenNamesIgnoringCase) {
     writeFile(ff.path() / "profiles.ini", "[Profile0]\nName=zeta\nIsRelative=1\nPath=p1.zeta\nDefault=1\n");
     fake::FakeProcessInspector processes;
     std::vector<std::string> order;
-    for (const auto& p : ProfileManager::detectFirefoxProfiles(Environment{ff.path(), processes})) {
+    for (const auto& p :
+         ProfileManager::detectFirefoxProfiles(Environment{ff.path(), processes, fileReader})) {
         order.push_back(p.name);
     }
     EXPECT_EQ(order, (std::vector<std::string>{"zeta", "alpha", "Beta", "Delta"}));
@@ -324,7 +413,7 @@ TEST(ProfileManager, LockOwnerIsTheFirstFirefoxWithTheLockOpen) {
     fs::create_directory_symlink(work, ff.path() / "link");
     const std::string lock = (work / ".parentlock").string();
     fake::FakeProcessInspector processes;
-    Environment env{ff.path(), processes};
+    Environment env{ff.path(), processes, fileReader};
 
     processes.files[12] = {lock};  // not a Firefox process
     processes.firefox = {30};
@@ -344,7 +433,7 @@ TEST(ProfileManager, LockOwnerNamedByTheLockItself) {
     const fs::path work = makeProfileFolder(ff.path() / "b2.work");
     const std::string lock = (work / ".parentlock").string();
     fake::FakeProcessInspector processes;
-    Environment env{ff.path(), processes};
+    Environment env{ff.path(), processes, fileReader};
     processes.firefox = {50, 51};
     processes.holders[lock] = 77;  // some other program
     EXPECT_EQ(ProfileManager::pidHoldingParentLock(work, env), std::nullopt);
@@ -356,7 +445,7 @@ TEST(ProfileManager, ParentLockHeldOnlyWhenAnotherProcessHoldsIt) {
     TempDir ff;
     const fs::path work = makeProfileFolder(ff.path() / "b2.work");
     fake::FakeProcessInspector processes;
-    Environment env{ff.path(), processes};
+    Environment env{ff.path(), processes, fileReader};
     EXPECT_FALSE(ProfileManager::isParentLockHeld(work, env));  // cannot open
     processes.locks[(work / ".parentlock").string()] = LockState::free;
     EXPECT_FALSE(ProfileManager::isParentLockHeld(work, env));
@@ -379,7 +468,7 @@ TEST(ProfileManager, RunningProfilesByAnyOfTheThreeSigns) {
     fs::create_symlink("10.0.0.2:+4242", c / "lock");
     fs::create_symlink("10.0.0.2:+4243", e / "lock");
     processes.alive = {4242};
-    Environment env{ff.path(), processes};
+    Environment env{ff.path(), processes, fileReader};
 
     std::vector<FirefoxProfile> profiles{{"owner", a, false},
                                          {"locked", b, false},
@@ -402,7 +491,7 @@ TEST(ProfileManager, RunningProfilesByAnyOfTheThreeSigns) {
 TEST(ProfileManager, LegacyLockLinkNamesALiveProcess) {
     TempDir ff;
     linux_backend::LinuxProcessInspector processes;
-    Environment env{ff.path(), processes};
+    Environment env{ff.path(), processes, fileReader};
     const std::string self = std::to_string(::getpid());
     const std::string dead = std::to_string(deadPid());
     struct Case {
@@ -491,7 +580,7 @@ TEST(ProfileManager, FindsTheRealProcessHoldingAProfile) {
     const fs::path fresh = makeProfileFolder(ff.path() / "cccc.fresh", false);
     writeFile(home / ".parentlock", "");  // left behind by a Firefox that has quit
     linux_backend::LinuxProcessInspector processes;
-    Environment env{ff.path(), processes};
+    Environment env{ff.path(), processes, fileReader};
 
     FakeFirefox first(firefox, work);
     FakeFirefox second(firefox, fresh);

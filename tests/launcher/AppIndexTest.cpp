@@ -20,7 +20,8 @@ using testing::writeFile;
 std::vector<std::string> rowNames(const std::vector<AppItem>& items) {
     std::vector<std::string> out;
     for (const auto& i : items) {
-        out.push_back(i.name + (i.profile ? "#" + *i.profile : "") + (i.isRunning ? " (running)" : ""));
+        out.push_back(i.name + (i.secondaryText() ? "#" + *i.secondaryText() : "") +
+                      (i.isRunning ? " (running)" : ""));
     }
     return out;
 }
@@ -102,8 +103,8 @@ TEST_F(AppIndexTest, PublishLeavesAnUnchangedCatalogueAlone) {
     auto index = makeIndex();
     int changes = 0;
     Connection c = index->appsChanged.connect([&] { ++changes; });
-    auto a = AppItem::make(nameBasedUUID("a"), "A", "/a", IconRef::theme("a"), false, std::nullopt, {},
-                           AppItem::Kind::app);
+    auto a =
+        AppItem::make(nameBasedUUID("a"), "A", "/a", IconRef::theme("a"), false, {}, {}, AppItem::Kind::app);
     index->publishApps({a});
     auto iconOnly = a;
     iconOnly.icon = IconRef::theme("other");
@@ -155,7 +156,7 @@ TEST_F(AppIndexTest, ZoxideRowAppearsOnlyForTheKeywordsItWasLookedUpFor) {
     auto rows = index->search("z  proj ");
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].name, "proj");
-    EXPECT_EQ(rows[0].profile, "~/src/proj");
+    EXPECT_EQ(rows[0].secondaryText(), "~/src/proj");
     EXPECT_TRUE(index->search("z other").empty());
 
     index->scheduleZoxide("z proj ");  // same keywords, already answered: no new lookup

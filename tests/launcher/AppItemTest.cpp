@@ -23,7 +23,7 @@ TEST(AppItem, CommandItemsAreFixed) {
     for (const auto& item : items) {
         EXPECT_EQ(item.path, "Command");
         EXPECT_FALSE(item.isRunning);
-        EXPECT_FALSE(item.profile);
+        EXPECT_FALSE(item.secondaryText());
         ASSERT_TRUE(item.icon);
         EXPECT_EQ(item.icon->source, IconRef::Source::symbol);
         EXPECT_EQ(item.icon->description, item.name);
@@ -50,7 +50,7 @@ TEST(AppItem, CalculatorRowIdentityIgnoresTheFormattedValue) {
     EXPECT_EQ(row.id, nameBasedUUID("quenlit.calc:1234 × 2=2468"));
     EXPECT_EQ(row.name, "2,468");
     EXPECT_EQ(row.path, "Calculator");
-    EXPECT_EQ(row.profile, "1234 × 2");
+    EXPECT_EQ(row.secondaryText(), "1234 × 2");
     EXPECT_EQ(row.kind.copyText(), "2468");
     EXPECT_EQ(row.icon, IconRef::symbol("plus.forwardslash.minus", "Calculator"));
 }

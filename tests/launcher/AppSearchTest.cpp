@@ -12,14 +12,16 @@ namespace {
 AppItem app(const std::string& name, const std::string& path, bool running = false,
             std::optional<std::string> profile = std::nullopt) {
     std::string key = "quenlit.app:" + path + (profile ? "#" + *profile : "");
-    return AppItem::make(nameBasedUUID(key), name, path, std::nullopt, running, std::move(profile), {},
+    AppItemDetail detail;
+    if (profile) detail = FirefoxProfileDetail{*profile};
+    return AppItem::make(nameBasedUUID(key), name, path, std::nullopt, running, std::move(detail), {},
                          AppItem::Kind::app);
 }
 
 std::vector<std::string> names(const std::vector<AppItem>& items) {
     std::vector<std::string> out;
     for (const auto& i : items)
-        out.push_back(i.name + (i.profile ? "#" + *i.profile : ""));
+        out.push_back(i.name + (i.secondaryText() ? "#" + *i.secondaryText() : ""));
     return out;
 }
 
@@ -121,7 +123,7 @@ TEST(AppSearch, CalculatorAnswerIsTheFirstRow) {
     ASSERT_FALSE(r.empty());
     EXPECT_EQ(r[0].kind, AppItem::Kind::calculator);
     EXPECT_EQ(r[0].name, "5");
-    EXPECT_EQ(r[0].profile, "2+3");
+    EXPECT_EQ(r[0].secondaryText(), "2+3");
     EXPECT_EQ(rows("42"), std::vector<std::string>{});
 }
 

@@ -6,6 +6,7 @@
 #include "backends/fake/FakeProcesses.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
+#include "backends/linux/PosixFileReader.h"
 #include "base/Log.h"
 #include "support/TempDir.h"
 
@@ -51,7 +52,7 @@ class ContentViewTest : public ::testing::Test {
                 {workspace, [this] { return profiles; },
                  [this](const std::vector<FirefoxProfile>&) { return runningProfiles; }},
                 {runner, dir.path()},
-                {{workspace, accessibility, &desktopNotifications}, {firefoxFolder, inspector}},
+                {{workspace, accessibility, &desktopNotifications}, {firefoxFolder, inspector, fileReader}},
                 [this] { ++quits; }};
     }
     ContentView& makeView() {
@@ -87,6 +88,7 @@ class ContentViewTest : public ::testing::Test {
     fake::FakeAccessibility accessibility;
     fake::FakeProcessRunner runner;
     fake::FakeProcessInspector inspector;
+    linux_backend::PosixFileReader fileReader;
     std::optional<std::filesystem::path> firefoxFolder;
     std::vector<FirefoxProfile> profiles;
     std::map<std::string, FirefoxProfile> runningProfiles;
@@ -203,6 +205,26 @@ TEST_F(ContentViewTest, ShowingResetsTheSelectionReindexesAndFocusesTheFieldShor
     scheduler.advance(Seconds(0.01));
     EXPECT_TRUE(v.isSearchFocused());
     EXPECT_TRUE(v.presentation().searchSymbolHighlighted);
+}
+
+TEST_F(ContentViewTest, EachShowingHandsTheFieldTheKeyboardWithTheKeptQuerySelected) {
+    installTools(3);
+    auto& v = makeView();
+    int redraws = 0;
+    Connection c = v.changed.connect([&] { ++redraws; });
+    v.setQuery("2+2");
+    EXPECT_FALSE(v.isFieldActivationPending()) << "typing leaves the caret where it is";
+    const int before = redraws;
+    notifications.post(Notification::launcherWillShow);
+    EXPECT_TRUE(v.isFieldActivationPending());
+    EXPECT_GT(redraws, before) << "the view hears of it at once, before the panel takes the keyboard";
+    EXPECT_EQ(v.query(), "2+2") << "the query survives hiding";
+    v.fieldActivated();
+    EXPECT_FALSE(v.isFieldActivationPending());
+    v.setQuery("3*3");
+    EXPECT_FALSE(v.isFieldActivationPending());
+    notifications.post(Notification::launcherWillShow);
+    EXPECT_TRUE(v.isFieldActivationPending()) << "again on every showing";
 }
 
 TEST_F(ContentViewTest, ALaterReindexKeepsTheUsersSelectionUnlessItsRowIsGone) {

@@ -8,6 +8,7 @@
 #include "backends/fake/FakeScreens.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
+#include "backends/linux/PosixFileReader.h"
 #include "base/Log.h"
 
 #include <gtest/gtest.h>
@@ -44,7 +45,7 @@ class LauncherPanelTest : public ::testing::Test {
                                      workspace,
                                      {workspace, {}, {}},
                                      {runner, "/home/ann"},
-                                     {{workspace, accessibility}, {std::nullopt, inspector}},
+                                     {{workspace, accessibility}, {std::nullopt, inspector, fileReader}},
                                      [] {}},
                                     {accessibility, screens, workspace}});
         window = windows.created.back();
@@ -80,6 +81,7 @@ class LauncherPanelTest : public ::testing::Test {
     fake::FakePasteboard pasteboard;
     fake::FakeProcessRunner runner;
     fake::FakeProcessInspector inspector;
+    linux_backend::PosixFileReader fileReader;
     fake::FakePanelWindowFactory windows;
     fake::FakePanelWindow* window = nullptr;
     NotificationCenter notifications;

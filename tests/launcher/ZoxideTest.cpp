@@ -85,7 +85,8 @@ TEST(ZoxideAbbreviate, OnlyTheHomeFolderAndPathsBelowIt) {
 TEST(ZoxideRow, HomeFolderIsNamedTildeWithoutSecondaryText) {
     AppItem row = AppItem::zoxide("/home/ann", "/home/ann");
     EXPECT_EQ(row.name, "~");
-    EXPECT_EQ(row.profile, std::nullopt);
+    EXPECT_EQ(row.secondaryText(), std::nullopt);
+    EXPECT_TRUE(row.isZoxide());
     EXPECT_EQ(row.path, "/home/ann");
     EXPECT_EQ(row.id, nameBasedUUID("quenlit.zoxide:/home/ann"));
     EXPECT_EQ(row.icon, IconRef::file("/home/ann"));
@@ -96,7 +97,7 @@ TEST(ZoxideRow, HomeFolderIsNamedTildeWithoutSecondaryText) {
 
 TEST(ZoxideRow, TrailingSeparatorOfTheHomeFolderIsIgnored) {
     EXPECT_EQ(AppItem::zoxide("/home/ann", "/home/ann/").name, "~");
-    EXPECT_EQ(AppItem::zoxide("/home/ann/src", "/home/ann/").profile, "~/src");
+    EXPECT_EQ(AppItem::zoxide("/home/ann/src", "/home/ann/").secondaryText(), "~/src");
     EXPECT_EQ(Zoxide::abbreviate("/home/ann/src", "/home/ann//"), "~/src");
     EXPECT_EQ(Zoxide::abbreviate("/", "/"), "~");
     EXPECT_EQ(Zoxide::abbreviate("/srv", "/"), "/srv");
@@ -118,7 +119,7 @@ TEST(ZoxideRow, OtherFoldersShowTheirNameAndAbbreviatedPath) {
         SCOPED_TRACE(c.path);
         AppItem row = AppItem::zoxide(c.path, "/home/ann");
         EXPECT_EQ(row.name, c.name);
-        EXPECT_EQ(row.profile, std::optional<std::string>(c.profile));
+        EXPECT_EQ(row.secondaryText(), std::optional<std::string>(c.profile));
         EXPECT_EQ(row.id, nameBasedUUID(std::string("quenlit.zoxide:") + c.path));
         EXPECT_EQ(row.kind, AppItem::Kind::folder);
     }
@@ -130,7 +131,7 @@ TEST(ZoxideRow, DefaultHomeIsTheUsersHomeFolder) {
         home.pop_back();
     EXPECT_EQ(Zoxide::homeDirectory(), home);
     EXPECT_EQ(AppItem::zoxide(home).name, "~");
-    EXPECT_EQ(AppItem::zoxide(home + "/projects").profile, "~/projects");
+    EXPECT_EQ(AppItem::zoxide(home + "/projects").secondaryText(), "~/projects");
 }
 
 TEST(ZoxideExecutable, CandidatesInOrder) {
@@ -420,7 +421,7 @@ TEST_F(RealZoxide, FindsAVisitedDirectory) {
     EXPECT_EQ(lookup({"alpha"}), alpha);
     AppItem row = AppItem::zoxide(*lookup({"alpha"}), root_.string());
     EXPECT_EQ(row.name, "alpha");
-    EXPECT_EQ(row.profile, "~/work/alpha");
+    EXPECT_EQ(row.secondaryText(), "~/work/alpha");
 }
 
 TEST_F(RealZoxide, SeveralKeywordsNarrowTheMatch) {

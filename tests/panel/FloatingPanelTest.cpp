@@ -162,6 +162,18 @@ TEST_F(FloatingPanelTest, KeyDispatch) {
         {"Control-K is passed on", key::ansiK, flags::control, false, ""},
         {"plain K reaches the field", key::ansiK, 0, false, ""},
         {"a letter reaches the field", key::ansiA, flags::shift, false, ""},
+        {"Control-N moves down", key::ansiN, flags::control, true, "down"},
+        {"Control-P moves up", key::ansiP, flags::control, true, "up"},
+        {"Control-N as the desktop reports the Control key", key::ansiN, flags::command, true, "down"},
+        {"Control-P as the desktop reports the Control key", key::ansiP, flags::command, true, "up"},
+        {"Control-Shift-N is passed on", key::ansiN, flags::command | flags::shift, false, ""},
+        {"Control-Option-P is passed on", key::ansiP, flags::control | flags::option, false, ""},
+        {"plain N reaches the field", key::ansiN, 0, false, ""},
+        {"Page Down", key::pageDown, 0, true, "pageDown"},
+        {"Page Up", key::pageUp, 0, true, "pageUp"},
+        {"Command-Page Down is passed on", key::pageDown, flags::command, false, ""},
+        {"Tab does nothing, the field keeps the keyboard", key::tab, 0, true, ""},
+        {"Shift-Tab does nothing either", key::tab, flags::shift, true, ""},
     };
     auto panel = makePanel();
     std::vector<std::string> called;
@@ -169,6 +181,8 @@ TEST_F(FloatingPanelTest, KeyDispatch) {
     panel->onArrowDown = [&] { called.push_back("down"); };
     panel->onEnter = [&] { called.push_back("enter"); };
     panel->onCommandK = [&] { called.push_back("commandK"); };
+    panel->onPageUp = [&] { called.push_back("pageUp"); };
+    panel->onPageDown = [&] { called.push_back("pageDown"); };
     for (const auto& c : cases) {
         called.clear();
         EXPECT_EQ(window->pressKey(c.keyCode, c.flags), c.consumed) << c.label;
@@ -189,6 +203,8 @@ TEST_F(FloatingPanelTest, UnsetCallbacksStillSwallowTheirKeys) {
     EXPECT_TRUE(window->pressKey(key::returnKey));
     EXPECT_TRUE(window->pressKey(key::downArrow));
     EXPECT_TRUE(window->pressKey(key::ansiK, flags::command));
+    EXPECT_TRUE(window->pressKey(key::pageDown));
+    EXPECT_TRUE(window->pressKey(key::ansiN, flags::command));
 }
 
 TEST_F(FloatingPanelTest, MenuKeyHasFirstRefusalOnUnmodifiedKeysOnly) {

@@ -83,9 +83,11 @@ class Source final : public platform::EventSource {
         e.location = at;
         return e;
     }
-    void post(const platform::InputEvent& event) override {
+    bool post(const platform::InputEvent& event) override {
+        if (owner_.postFails) return false;
         owner_.posted.push_back(FakeInputSynthesizer::describe(event));
         owner_.postedEvents.push_back(event);
+        return true;
     }
 
   private:

@@ -37,6 +37,7 @@ class FakeInputSynthesizer final : public platform::InputSynthesizer {
   public:
     bool sourceFails = false;
     bool eventsFail = false;
+    bool postFails = false;  // the desktop refuses every posted event
     // Every posted event in words, in order: "keyDown 9 flags=0x100000 marker=0", "leftMouseDown
     // (10.0, 20.0)".
     std::vector<std::string> posted;

@@ -5,11 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/Log.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace quenlit::linux_backend {
 namespace {
@@ -34,6 +39,124 @@ std::string withoutDesktopSuffix(std::string id) {
         id.resize(id.size() - suffix.size());
     }
     return id;
+}
+
+// Names longer than this are cut: no real application has one, and the launcher folds and collates
+// every name on each scan, which for a name of megabytes takes seconds.
+constexpr std::size_t kMaxNameBytes = 1024;
+// A desktop file is a few kilobytes, translations and all; a larger one is not read at all.
+constexpr long long kMaxDesktopFileSize = 4 * 1024 * 1024;
+
+// At most `limit` bytes, cut before a UTF-8 sequence rather than inside one.
+std::string bounded(std::string text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    text.resize(cut);
+    return text;
+}
+
+bool isInside(const std::filesystem::path& path, const std::filesystem::path& tree) {
+    auto [treeEnd, pathEnd] = std::mismatch(tree.begin(), tree.end(), path.begin(), path.end());
+    (void)pathEnd;
+    return treeEnd == tree.end();
+}
+
+struct GKeyFileDeleter {
+    void operator()(GKeyFile* p) const { g_key_file_free(p); }
+};
+using GKeyFilePtr = std::unique_ptr<GKeyFile, GKeyFileDeleter>;
+
+struct GStrvDeleter {
+    void operator()(char** p) const { g_strfreev(p); }
+};
+using GStrvPtr = std::unique_ptr<char*, GStrvDeleter>;
+
+constexpr const char* kEntryGroup = "Desktop Entry";
+
+std::optional<std::string> entryString(GKeyFile* file, const char* key) {
+    GText value(g_key_file_get_string(file, kEntryGroup, key, nullptr));
+    if (!value) return std::nullopt;
+    return std::string(value.get());
+}
+
+bool isProgramFound(const char* program) {
+    return GText(g_find_program_in_path(program)) != nullptr;
+}
+
+bool listContains(char** list, std::string_view value) {
+    for (char** item = list; item != nullptr && *item != nullptr; ++item) {
+        if (value == *item) return true;
+    }
+    return false;
+}
+
+// OnlyShowIn and NotShowIn against the desktops of $XDG_CURRENT_DESKTOP, the first named desktop
+// that either list mentions deciding.
+bool isShownInCurrentDesktop(GKeyFile* file) {
+    GStrvPtr only(g_key_file_get_string_list(file, kEntryGroup, "OnlyShowIn", nullptr, nullptr));
+    GStrvPtr notIn(g_key_file_get_string_list(file, kEntryGroup, "NotShowIn", nullptr, nullptr));
+    const char* current = g_getenv("XDG_CURRENT_DESKTOP");
+    std::string_view desktops = current != nullptr ? current : "";
+    while (!desktops.empty()) {
+        const std::size_t colon = desktops.find(':');
+        const std::string_view desktop = desktops.substr(0, colon);
+        if (!desktop.empty() && listContains(only.get(), desktop)) return true;
+        if (!desktop.empty() && listContains(notIn.get(), desktop)) return false;
+        desktops = colon == std::string_view::npos ? std::string_view() : desktops.substr(colon + 1);
+    }
+    return only == nullptr;
+}
+
+// A desktop file read by the desktop-entry rules. This reads the file with GLib's key-file parser
+// rather than as a GDesktopAppInfo: making any GDesktopAppInfo has GIO index every applications
+// folder first, by a walk of its own that follows links without end (two links to "." fill the
+// memory). GIO's rules are kept: the first group is the entry, the type an application, and the
+// TryExec and Exec programs exist.
+struct DesktopEntry {
+    platform::InstalledApplication app;
+    bool shown = false;  // neither NoDisplay nor excluded by OnlyShowIn or NotShowIn
+};
+
+// Absent for a file that is no usable application entry, and for a Hidden one (it counts as
+// deleted).
+std::optional<DesktopEntry> readDesktopEntry(const std::string& path, const std::string& id) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxDesktopFileSize) {
+        return std::nullopt;
+    }
+    GKeyFilePtr file(g_key_file_new());
+    if (!g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) return std::nullopt;
+    GText start(g_key_file_get_start_group(file.get()));
+    if (!start || std::strcmp(start.get(), kEntryGroup) != 0) return std::nullopt;
+    if (entryString(file.get(), "Type") != "Application") return std::nullopt;
+    if (g_key_file_get_boolean(file.get(), kEntryGroup, "Hidden", nullptr)) return std::nullopt;
+    if (auto tryExec = entryString(file.get(), "TryExec"); tryExec && !tryExec->empty()) {
+        if (!isProgramFound(tryExec->c_str())) return std::nullopt;
+    }
+    std::string program;
+    if (auto exec = entryString(file.get(), "Exec"); exec && !exec->empty()) {
+        int argc = 0;
+        char** argv = nullptr;
+        if (!g_shell_parse_argv(exec->c_str(), &argc, &argv, nullptr)) return std::nullopt;
+        GStrvPtr arguments(argv);
+        if (argc < 1 || !isProgramFound(argv[0])) return std::nullopt;
+        // The program as written: the first word of Exec, quotes and all.
+        const std::size_t begin = exec->find_first_not_of(' ');
+        if (begin != std::string::npos) program = exec->substr(begin, exec->find(' ', begin) - begin);
+    }
+    DesktopEntry entry;
+    entry.shown = !g_key_file_get_boolean(file.get(), kEntryGroup, "NoDisplay", nullptr) &&
+                  isShownInCurrentDesktop(file.get());
+    entry.app =
+        platform::InstalledApplication{id,
+                                       path,
+                                       bounded(entryString(file.get(), "Name").value_or(id), kMaxNameBytes),
+                                       entryString(file.get(), "Icon").value_or(""),
+                                       entryString(file.get(), "StartupWMClass").value_or(""),
+                                       std::move(program)};
+    return entry;
 }
 
 std::string errorText(GError* error) {
@@ -91,6 +214,66 @@ std::optional<std::string> launch(GAppInfo* info) {
 
 }  // namespace
 
+ApplicationFolderWalk walkApplicationFolder(const std::filesystem::path& folder,
+                                            const std::vector<std::filesystem::path>& trees) {
+    namespace fs = std::filesystem;
+    ApplicationFolderWalk walk;
+    struct stat top {};
+    if (::stat(folder.c_str(), &top) != 0) {
+        // Most XDG data folders have no applications folder; that is no error.
+        if (errno != ENOENT && errno != ENOTDIR)
+            walk.unreadable.push_back(folder.string() + ": " + strerror(errno));
+        return walk;
+    }
+    if (!S_ISDIR(top.st_mode)) return walk;
+    std::vector<fs::path> realTrees;
+    for (const auto& tree : trees) {
+        std::error_code ec;
+        fs::path real = fs::canonical(tree, ec);
+        if (!ec) realTrees.push_back(std::move(real));
+    }
+    std::set<std::pair<dev_t, ino_t>> visited{{top.st_dev, top.st_ino}};
+    struct Pending {
+        std::string relative;  // "" for the folder itself, else "kde" or "kde/extra"
+        int depth;
+    };
+    std::vector<Pending> pending{{"", 0}};
+    while (!pending.empty()) {
+        const Pending current = std::move(pending.back());
+        pending.pop_back();
+        const fs::path dir = current.relative.empty() ? folder : folder / current.relative;
+        std::error_code ec;
+        fs::directory_iterator it(dir, ec);
+        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            std::string relative = current.relative.empty() ? name : current.relative + "/" + name;
+            std::error_code typeError;
+            if (!it->is_directory(typeError)) {  // follows links
+                if (name.size() > 8 && name.compare(name.size() - 8, 8, ".desktop") == 0) {
+                    walk.desktopFiles.push_back(std::move(relative));
+                }
+                continue;
+            }
+            if (current.depth + 1 > kMaxApplicationFolderDepth) continue;
+            if (it->is_symlink(typeError)) {
+                std::error_code realError;
+                const fs::path real = fs::canonical(it->path(), realError);
+                if (realError || std::none_of(realTrees.begin(), realTrees.end(),
+                                              [&](const fs::path& tree) { return isInside(real, tree); })) {
+                    continue;
+                }
+            }
+            struct stat sub {};
+            if (::stat(it->path().c_str(), &sub) != 0) continue;
+            if (!visited.insert({sub.st_dev, sub.st_ino}).second) continue;
+            pending.push_back({std::move(relative), current.depth + 1});
+        }
+        if (ec) walk.unreadable.push_back(dir.string() + ": " + ec.message());
+    }
+    std::sort(walk.desktopFiles.begin(), walk.desktopFiles.end());
+    return walk;
+}
+
 // The applications folders in XDG order: the user's own first, then each system data folder.
 static std::vector<std::filesystem::path> applicationFolders() {
     std::vector<std::filesystem::path> folders{std::filesystem::path(g_get_user_data_dir()) / "applications"};
@@ -115,19 +298,12 @@ std::optional<platform::InstalledApplication> DesktopWorkspace::entryFor(const s
         }
     }
     CachedEntry entry{modified, changed, static_cast<long long>(st.st_size), st.st_ino, std::nullopt};
-    // GIO parses the entry and drops Hidden ones and those whose TryExec or Exec program is missing.
-    if (GObjectPtr<GDesktopAppInfo> info{g_desktop_app_info_new_from_filename(path.c_str())};
-        info && g_app_info_should_show(G_APP_INFO(info.get()))) {  // NoDisplay, OnlyShowIn, NotShowIn
-        GText name(g_desktop_app_info_get_string(info.get(), "Name"));
-        GText icon(g_desktop_app_info_get_string(info.get(), "Icon"));
-        const char* wmClass = g_desktop_app_info_get_startup_wm_class(info.get());
-        const char* program = g_app_info_get_executable(G_APP_INFO(info.get()));
-        entry.app = platform::InstalledApplication{id,
-                                                   path,
-                                                   name ? name.get() : id,
-                                                   icon ? icon.get() : "",
-                                                   wmClass != nullptr ? wmClass : "",
-                                                   program != nullptr ? program : ""};
+    // Logged once per change of the file: the result is cached like any other.
+    if (st.st_size > kMaxDesktopFileSize) {
+        log::write("apps: skipped " + path + ": too large (" + std::to_string(st.st_size) +
+                   " bytes, at most " + std::to_string(kMaxDesktopFileSize) + ")");
+    } else if (std::optional<DesktopEntry> read = readDesktopEntry(path, id); read && read->shown) {
+        entry.app = std::move(read->app);
     }
     std::lock_guard lock(cacheMutex_);
     cache_[path] = entry;
@@ -139,23 +315,18 @@ std::vector<platform::InstalledApplication> DesktopWorkspace::installedApplicati
     // The first folder that has a desktop-file ID owns it, whether or not its entry is shown: a
     // Hidden entry in the user's folder hides the system's entry of the same ID.
     std::unordered_map<std::string, bool> claimed;
-    for (const auto& folder : applicationFolders()) {
-        std::error_code ec;
-        // Relative paths, compared as plain strings: path comparison is far slower.
-        std::vector<std::string> files;
-        const std::string prefix = folder.string() + "/";
-        for (std::filesystem::recursive_directory_iterator
-                 it(folder, std::filesystem::directory_options::follow_directory_symlink, ec),
-             end;
-             !ec && it != end; it.increment(ec)) {
-            std::string file = it->path().string();
-            if (file.size() > 8 && file.compare(file.size() - 8, 8, ".desktop") == 0 &&
-                file.compare(0, prefix.size(), prefix) == 0) {
-                files.push_back(file.substr(prefix.size()));
+    const std::vector<std::filesystem::path> folders = applicationFolders();
+    for (const auto& folder : folders) {
+        ApplicationFolderWalk walk = walkApplicationFolder(folder, folders);
+        for (const auto& problem : walk.unreadable) {
+            std::unique_lock lock(cacheMutex_);
+            if (reportedUnreadable_.insert(problem).second) {
+                lock.unlock();
+                log::write("apps: skipped unreadable folder " + problem);
             }
         }
-        std::sort(files.begin(), files.end());
-        for (const auto& relative : files) {
+        const std::string prefix = folder.string() + "/";
+        for (const auto& relative : walk.desktopFiles) {
             // The ID of "applications/kde/konsole.desktop" is "kde-konsole".
             std::string id = withoutDesktopSuffix(relative);
             std::replace(id.begin(), id.end(), '/', '-');
@@ -237,20 +408,46 @@ void DesktopWorkspace::openApplication(const std::string& path,
     if (completion) completion(error);
 }
 
+// Both lookups below go by the desktop-file ID rules directly, not through GIO's application index
+// (see readDesktopEntry).
 std::optional<std::string> DesktopWorkspace::bundleIdentifier(const std::string& path) {
-    GObjectPtr<GDesktopAppInfo> app{g_desktop_app_info_new_from_filename(path.c_str())};
-    if (!app) return std::nullopt;
-    if (const char* id = g_app_info_get_id(G_APP_INFO(app.get()))) return withoutDesktopSuffix(id);
     GText base(g_path_get_basename(path.c_str()));
-    return withoutDesktopSuffix(base.get());
+    std::string id = withoutDesktopSuffix(base.get());
+    for (const auto& folder : applicationFolders()) {
+        const std::string prefix = folder.string() + "/";
+        if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0) {
+            id = withoutDesktopSuffix(path.substr(prefix.size()));
+            std::replace(id.begin(), id.end(), '/', '-');
+            break;
+        }
+    }
+    if (!readDesktopEntry(path, id)) return std::nullopt;
+    return id;
 }
 
 std::optional<std::string> DesktopWorkspace::applicationPath(const std::string& identifier) {
-    const std::string id = identifier + ".desktop";
-    GObjectPtr<GDesktopAppInfo> app{g_desktop_app_info_new(id.c_str())};
-    if (!app) return std::nullopt;
-    const char* file = g_desktop_app_info_get_filename(app.get());
-    return file != nullptr ? std::optional<std::string>(file) : std::nullopt;
+    // An ID names a file inside an applications folder, never a path out of one.
+    if (identifier.empty() || identifier.find('/') != std::string::npos) return std::nullopt;
+    // "kde-konsole" is "kde-konsole.desktop", else "kde/konsole.desktop", and so on, in the first
+    // applications folder that has one of them.
+    std::vector<std::string> candidates{identifier};
+    for (std::string relative = identifier;;) {
+        const std::size_t dash = relative.find('-', candidates.size() > 1 ? relative.rfind('/') + 1 : 0);
+        if (dash == std::string::npos) break;
+        relative[dash] = '/';
+        candidates.push_back(relative);
+    }
+    for (const auto& folder : applicationFolders()) {
+        for (const auto& relative : candidates) {
+            const std::string path = (folder / (relative + ".desktop")).string();
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            // The first folder with the ID owns it, even when its entry is Hidden or unusable.
+            if (!readDesktopEntry(path, identifier)) return std::nullopt;
+            return path;
+        }
+    }
+    return std::nullopt;
 }
 
 int DesktopWorkspace::ownProcessIdentifier() {

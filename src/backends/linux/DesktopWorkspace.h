@@ -7,12 +7,32 @@
 #include "platform/Workspace.h"
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace quenlit::linux_backend {
+
+// What walking one applications folder found.
+struct ApplicationFolderWalk {
+    std::vector<std::string> desktopFiles;  // relative to the folder ("kde/konsole.desktop"), sorted
+    std::vector<std::string> unreadable;    // "FOLDER: REASON" for each folder that could not be listed
+};
+
+// Subfolders deeper than this below an applications folder are not walked: desktop entries sit one
+// or two levels down, and a bound keeps a pathological tree from holding the scan.
+inline constexpr int kMaxApplicationFolderDepth = 8;
+
+// The desktop files in `folder` and its subfolders. A folder is walked once however many links
+// lead to it (by device and inode), a linked folder only when it lies inside one of `trees` (the
+// applications folders, so a link to ".." or "/" leads nowhere), never deeper than
+// kMaxApplicationFolderDepth; a folder that cannot be listed is skipped and the walk goes on.
+ApplicationFolderWalk walkApplicationFolder(const std::filesystem::path& folder,
+                                            const std::vector<std::filesystem::path>& trees);
 
 class DesktopWorkspace : public platform::Workspace {
   public:
@@ -51,6 +71,7 @@ class DesktopWorkspace : public platform::Workspace {
 
     std::mutex cacheMutex_;  // scans run on background tasks
     std::unordered_map<std::string, CachedEntry> cache_;
+    std::set<std::string> reportedUnreadable_;  // each unreadable folder is logged once
     std::shared_ptr<const std::vector<platform::InstalledApplication>> lastList_;
     std::chrono::steady_clock::time_point lastListTime_;
 };

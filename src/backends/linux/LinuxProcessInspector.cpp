@@ -1,5 +1,7 @@
 #include "backends/linux/LinuxProcessInspector.h"
 
+#include "backends/linux/Descriptor.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -50,20 +52,6 @@ std::string executableName(int pid) {
     std::getline(comm, name);
     return name;
 }
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 enum class Probe { cannotOpen, failed, free, held };
 

@@ -1,5 +1,7 @@
 #include "backends/linux/PosixAtomicFile.h"
 
+#include "backends/linux/Descriptor.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,22 +18,6 @@ std::string describe(const std::string& what, const std::filesystem::path& path,
     return what + " " + path.string() + ": " + std::system_category().message(error);
 }
 
-// Closes on every path out; close errors of a written file are checked separately.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
-
 std::optional<std::string> writeAll(int fd, std::string_view bytes, const std::filesystem::path& path) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -45,7 +31,7 @@ std::optional<std::string> writeAll(int fd, std::string_view bytes, const std::f
 }
 
 std::optional<std::string> syncFolder(const std::filesystem::path& dir) {
-    Fd fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Descriptor fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) return describe("could not open the folder", dir, errno);
     if (::fsync(fd.get()) != 0 && errno != EINVAL) return describe("could not flush the folder", dir, errno);
     return std::nullopt;
@@ -73,7 +59,7 @@ std::optional<std::string> openAndMakePrivate(const std::filesystem::path& dir,
     int raw = ::open(dir.c_str(), O_RDONLY | flags);
     const bool pathOnly = raw < 0 && errno == EACCES;
     if (pathOnly) raw = ::open(dir.c_str(), O_PATH | flags);
-    Fd fd(raw);
+    Descriptor fd(raw);
     if (fd.get() < 0) {
         const int error = errno;
         struct stat st {};
@@ -95,7 +81,7 @@ std::optional<std::string> PosixAtomicFile::writeAtomically(const std::filesyste
     // A name of its own, created exclusively: a leftover of an earlier run, or a link planted in
     // its place, is never opened.
     std::string temp = tempPath.string() + ".XXXXXX";
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    Descriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0) return describe("could not create", tempPath, errno);
     const std::filesystem::path created(temp);
     auto fail = [&](std::string error) -> std::optional<std::string> {
@@ -140,7 +126,7 @@ PosixAtomicFile::Read PosixAtomicFile::readFile(const std::filesystem::path& pat
                                                 const std::function<char*(std::size_t)>& buffer) {
     Read result;
     // Non-blocking, so that a pipe in place of the file does not hold the open.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         if (errno == ENOENT) {
             result.outcome = Read::Outcome::missing;

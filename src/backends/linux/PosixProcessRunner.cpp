@@ -1,5 +1,7 @@
 #include "backends/linux/PosixProcessRunner.h"
 
+#include "backends/linux/Descriptor.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -32,24 +34,6 @@ std::string describe(int error) {
     char buffer[256] = {};
     return errorText(strerror_r(error, buffer, sizeof buffer), buffer);
 }
-
-class Descriptor {
-  public:
-    Descriptor() = default;
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { reset(); }
-
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 // A close-on-exec pipe whose ends are above the standard descriptors: the child's dup2 onto 1 and
 // 2 must never be a no-op that leaves the close-on-exec flag set (which happens when a parent

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace quenlit::x11 {
@@ -26,6 +29,27 @@ constexpr auto kGrabRetryEvery = std::chrono::milliseconds(3);
 constexpr Qt::WindowFlags kFloatingFlags =
     Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint;
 constexpr Qt::WindowFlags kManagedFlags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+
+// Where a compositor runs, the window reaches past the content by these margins, and draws a soft
+// shadow there, a little deeper below than above; the panels' content has rounded corners of
+// kCornerRadius. Without one, the window is the content and nothing more.
+constexpr int kShadowSpread = 12;
+constexpr int kShadowDrop = 4;
+const QMargins kShadowMargins{kShadowSpread + 2, kShadowSpread - kShadowDrop + 2, kShadowSpread + 2,
+                              kShadowSpread + kShadowDrop + 2};
+constexpr double kCornerRadius = 10;
+
+// A compositing manager owns the _NET_WM_CM_Sn selection of its screen.
+bool isComposited(X11Connection& x) {
+    int index = 0;
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(x.raw())); it.rem; xcb_screen_next(&it), ++index) {
+        if (it.data->root == x.root()) break;
+    }
+    const xcb_atom_t selection = x.atom("_NET_WM_CM_S" + std::to_string(index));
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(x.raw(), xcb_get_selection_owner(x.raw(), selection), nullptr));
+    return owner && owner->owner != XCB_NONE;
+}
 
 // Inside our own panels Control plays the part of the shortcut modifier, as every Qt program does.
 std::uint64_t flagsFor(std::uint16_t state) {
@@ -41,13 +65,16 @@ std::uint64_t flagsFor(std::uint16_t state) {
 
 class X11PanelWindow::Host final : public QWidget {
   public:
-    explicit Host(X11PanelWindow& owner) : QWidget(nullptr, kFloatingFlags), owner_(owner) {
+    Host(X11PanelWindow& owner, QMargins shadow)
+        : QWidget(nullptr, kFloatingFlags), owner_(owner), shadow_(shadow) {
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_X11NetWmWindowTypeUtility);
+        if (!shadow_.isNull()) setAttribute(Qt::WA_TranslucentBackground);
         auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setContentsMargins(shadow_);
         qApp->installEventFilter(this);
     }
+    QMargins shadow() const { return shadow_; }
     ~Host() override { qApp->removeEventFilter(this); }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -80,6 +107,21 @@ class X11PanelWindow::Host final : public QWidget {
     }
 
   protected:
+    void paintEvent(QPaintEvent*) override {
+        if (shadow_.isNull()) return;
+        // Faint rounded layers, each one smaller and on top of the last: darkest at the content's
+        // edge, fading out towards the window's.
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0, 0, 0, 5));
+        const QRectF content = QRectF(rect()).marginsRemoved(shadow_.toMarginsF()).translated(0, kShadowDrop);
+        for (int i = kShadowSpread; i >= 1; --i) {
+            const double r = kCornerRadius + i;
+            p.drawRoundedRect(content.adjusted(-i, -i, i, i), r, r);
+        }
+    }
+
     void changeEvent(QEvent* event) override {
         if (event->type() == QEvent::ActivationChange && owner_.managed_ && !isActiveWindow())
             owner_.resignKey();
@@ -88,6 +130,7 @@ class X11PanelWindow::Host final : public QWidget {
 
   private:
     X11PanelWindow& owner_;
+    QMargins shadow_;
 };
 
 X11PanelWindow::X11PanelWindow(X11Connection& connection, X11EventHub& events, X11HotKeys* hotKeys,
@@ -95,9 +138,11 @@ X11PanelWindow::X11PanelWindow(X11Connection& connection, X11EventHub& events, X
     : x_(connection),
       events_(events),
       hotKeys_(hotKeys),
-      host_(std::make_unique<Host>(*this)),
+      host_(std::make_unique<Host>(*this, isComposited(connection) ? kShadowMargins : QMargins())),
       primaryHeight_(primaryScreenHeight) {
-    host_->resize(static_cast<int>(size.width), static_cast<int>(size.height));
+    const QMargins m = host_->shadow();
+    host_->resize(static_cast<int>(size.width) + m.left() + m.right(),
+                  static_cast<int>(size.height) + m.top() + m.bottom());
     handlerToken_ = events_.addHandler([this](xcb_generic_event_t* e) { return onXEvent(e); });
     // Clicks anywhere on the screen, seen even while other programs hold the pointer.
     if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(x_.raw(), &xcb_input_id);
@@ -128,15 +173,20 @@ void X11PanelWindow::setContent(QWidget* content) {
 }
 
 void X11PanelWindow::setContentSize(platform::Size size) {
-    host_->setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
+    const QMargins m = host_->shadow();
+    host_->setFixedSize(static_cast<int>(size.width) + m.left() + m.right(),
+                        static_cast<int>(size.height) + m.top() + m.bottom());
     setFrameOrigin(origin_);
 }
 
 void X11PanelWindow::setFrameOrigin(platform::Point origin) {
     origin_ = origin;
-    // From the bottom-left-origin space of the screens to X's top-left origin.
-    const double top = primaryHeight_ - (origin.y + host_->height());
-    host_->move(static_cast<int>(origin.x), static_cast<int>(top));
+    // The origin is the content's; the shadow lies around it. From the bottom-left-origin space of
+    // the screens to X's top-left origin.
+    const QMargins m = host_->shadow();
+    const double contentHeight = host_->height() - m.top() - m.bottom();
+    const double top = primaryHeight_ - (origin.y + contentHeight);
+    host_->move(static_cast<int>(origin.x) - m.left(), static_cast<int>(top) - m.top());
 }
 
 void X11PanelWindow::orderFrontRegardless() {
@@ -246,7 +296,9 @@ bool X11PanelWindow::onXEvent(xcb_generic_event_t* event) {
         if (ge->extension == xinputOpcode_ && ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
             Reply<xcb_query_pointer_reply_t> pointer(
                 xcb_query_pointer_reply(x_.raw(), xcb_query_pointer(x_.raw(), x_.root()), nullptr));
-            if (pointer && !host_->frameGeometry().contains(pointer->root_x, pointer->root_y)) resignKey();
+            // A click on the shadow is a click outside.
+            const QRect content = host_->frameGeometry().marginsRemoved(host_->shadow());
+            if (pointer && !content.contains(pointer->root_x, pointer->root_y)) resignKey();
         }
         return false;
     }

@@ -6,7 +6,8 @@
 // managed window that is activated. Key presses reach the core's key handler first (after our own
 // global hotkeys, which the grab would otherwise swallow); the rest go to the content's focus
 // widget. Losing the grab, another window becoming active, or a click outside the panel counts as
-// losing the keyboard.
+// losing the keyboard. Where a compositor runs, the window is a little larger than its content and
+// draws the panel's shadow in that margin; the frame origin stays the content's.
 
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
@@ -25,7 +26,7 @@ class X11PanelWindow final : public platform::PanelWindow {
                    double primaryScreenHeight);
     ~X11PanelWindow() override;
 
-    // The top-level widget the interface draws into. The content fills it.
+    // The top-level widget the interface draws into. The content fills it, less the shadow's margin.
     QWidget* host() const;
     void setContent(QWidget* content);
 

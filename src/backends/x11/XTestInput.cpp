@@ -255,7 +255,8 @@ class XTestInput::Source final : public platform::EventSource {
         return event;
     }
 
-    void post(const platform::InputEvent& event) override {
+    bool post(const platform::InputEvent& event) override {
+        ok_ = true;
         switch (event.type) {
             case platform::EventType::keyDown:
             case platform::EventType::keyUp:
@@ -270,14 +271,17 @@ class XTestInput::Source final : public platform::EventSource {
             case platform::EventType::leftMouseUp: {
                 const auto x = static_cast<std::int16_t>(std::lround(event.location.x));
                 const auto y = static_cast<std::int16_t>(std::lround(event.location.y));
-                fake(XCB_MOTION_NOTIFY, 0, x, y);
-                fake(event.type == platform::EventType::leftMouseDown ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE,
-                     1, x, y);
+                ok_ = fake(XCB_MOTION_NOTIFY, 0, x, y) &&
+                      fake(event.type == platform::EventType::leftMouseDown ? XCB_BUTTON_PRESS
+                                                                            : XCB_BUTTON_RELEASE,
+                           1, x, y);
                 break;
             }
             default:
+                ok_ = false;
                 break;
         }
+        return ok_;
     }
 
   private:
@@ -296,7 +300,7 @@ class XTestInput::Source final : public platform::EventSource {
     void key(std::uint8_t keycode, bool press, std::int64_t userData) {
         // Logged first: a listener on another thread may see the event before the check returns.
         owner_.log_->record(keycode, press, userData);
-        fake(press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode);
+        if (!fake(press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode)) ok_ = false;
     }
 
     const Layout* layout() {
@@ -352,7 +356,10 @@ class XTestInput::Source final : public platform::EventSource {
 
     void postKey(const platform::InputEvent& event) {
         const auto position = keyForVirtualKey(event.keyCode);
-        if (!position) return;
+        if (!position) {
+            ok_ = false;
+            return;
+        }
         const std::uint8_t keycode = keycodeFor(*position);
         if (event.type == platform::EventType::keyUp) {
             key(keycode, false, event.userData);
@@ -386,7 +393,10 @@ class XTestInput::Source final : public platform::EventSource {
         const std::uint8_t shiftKey = modifierKeycode(XKB_KEY_Shift_L, 50);
         for (char32_t codePoint : scalars(event.text)) {
             const auto keysym = keysymForCodePoint(codePoint);
-            if (!keysym) continue;
+            if (!keysym) {
+                ok_ = false;
+                continue;
+            }
             std::optional<Layout::Key> found;
             if (keys != nullptr) {
                 found =
@@ -394,7 +404,10 @@ class XTestInput::Source final : public platform::EventSource {
             }
             if (!found) {
                 const auto spare = owner_.bindSpareKeycode(*keysym);
-                if (!spare) continue;
+                if (!spare) {
+                    ok_ = false;
+                    continue;
+                }
                 found = Layout::Key{*spare, false};
             }
             if (found->shift) key(shiftKey, true, event.userData);
@@ -407,6 +420,7 @@ class XTestInput::Source final : public platform::EventSource {
     XTestInput& owner_;
     std::optional<Layout> layout_;
     std::vector<std::uint8_t> held_;  // modifiers this source pressed and has not released
+    bool ok_ = true;                  // whether every part of the event being posted was sent
 };
 
 // ---------------------------------------------------------------------------------------------

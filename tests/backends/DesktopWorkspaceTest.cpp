@@ -1,0 +1,90 @@
+#include "backends/linux/DesktopWorkspace.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quenlit::linux_backend {
+namespace {
+
+namespace fs = std::filesystem;
+using quenlit::testing::TempDir;
+using quenlit::testing::writeFile;
+
+// Each case builds a tree under "root": "root/apps" is the walked applications folder and
+// "root/system" a second one; everything else under "root" lies outside the applications folders.
+TEST(WalkApplicationFolder, FindsEachDesktopFileOnceAndStaysInsideTheApplicationsFolders) {
+    struct Case {
+        std::string name;
+        std::function<void(const fs::path& root)> build;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"plain tree",
+         [](const fs::path& root) {
+             writeFile(root / "apps/a.desktop", "");
+             writeFile(root / "apps/kde/b.desktop", "");
+             writeFile(root / "apps/notes.txt", "");
+         },
+         {"a.desktop", "kde/b.desktop"}},
+        {"two links to the folder itself",
+         [](const fs::path& root) {
+             writeFile(root / "apps/a.desktop", "");
+             fs::create_directory_symlink(".", root / "apps/loop");
+             fs::create_directory_symlink(".", root / "apps/loop2");
+         },
+         {"a.desktop"}},
+        {"a link to the parent folder",
+         [](const fs::path& root) {
+             writeFile(root / "apps/a.desktop", "");
+             writeFile(root / "other/x.desktop", "");
+             fs::create_directory_symlink("..", root / "apps/share");
+         },
+         {"a.desktop"}},
+        {"a link out of every applications folder",
+         [](const fs::path& root) {
+             writeFile(root / "apps/a.desktop", "");
+             writeFile(root / "outside/x.desktop", "");
+             fs::create_directory_symlink(root / "outside", root / "apps/ext");
+         },
+         {"a.desktop"}},
+        {"a link into another applications folder",
+         [](const fs::path& root) {
+             writeFile(root / "apps/a.desktop", "");
+             writeFile(root / "system/kde/s.desktop", "");
+             fs::create_directory_symlink("../system/kde", root / "apps/kde");
+         },
+         {"a.desktop", "kde/s.desktop"}},
+        {"a link cycle between two subfolders",
+         [](const fs::path& root) {
+             writeFile(root / "apps/one/a.desktop", "");
+             fs::create_directory_symlink("../one", root / "apps/one/back");
+         },
+         {"one/a.desktop"}},
+        {"folders nested deeper than the bound",
+         [](const fs::path& root) {
+             fs::path deep = root / "apps";
+             for (int i = 0; i < kMaxApplicationFolderDepth; ++i)
+                 deep /= "d";
+             writeFile(deep / "deepest.desktop", "");
+             writeFile(deep / "d/too-deep.desktop", "");
+         },
+         {"d/d/d/d/d/d/d/d/deepest.desktop"}},
+        {"a folder that does not exist", [](const fs::path&) {}, {}},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        c.build(dir.path());
+        const ApplicationFolderWalk walk =
+            walkApplicationFolder(dir / "apps", {dir / "apps", dir / "system", dir / "missing"});
+        EXPECT_EQ(walk.desktopFiles, c.expected) << c.name;
+        EXPECT_TRUE(walk.unreadable.empty()) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace quenlit::linux_backend
