@@ -1,6 +1,7 @@
 #include "app/Desktop.h"
 
 #include "backends/linux/FreedesktopNotifications.h"
+#include "backends/linux/GnomeSettings.h"
 #include "backends/linux/LibsecretStore.h"
 #include "backends/linux/LinuxProcessInspector.h"
 #include "backends/linux/LogSinks.h"
@@ -17,11 +18,13 @@
 #include "backends/x11/X11PanelWindow.h"
 #include "backends/x11/X11Screens.h"
 #include "backends/x11/X11Workspace.h"
+#include "backends/x11/XSettings.h"
 #include "backends/x11/XTestInput.h"
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "shell/AppDelegate.h"
 #include "ui/IconCache.h"
+#include "ui/IconTheme.h"
 #include "ui/LauncherView.h"
 
 #include <QApplication>
@@ -99,6 +102,23 @@ bool displayAvailable() {
     return ok;
 }
 
+// The icon theme as the user's desktop names it: its settings daemon first, then GNOME's and KDE's
+// settings, else the first common theme installed.
+void useDesktopIconTheme(x11::X11Connection& connection, const XdgDirs& dirs) {
+    const QStringList searchPaths = ui::defaultIconSearchPaths();
+    const ui::IconThemeChoice theme = ui::chooseIconTheme(
+        {{"XSETTINGS",
+          [&] { return x11::readXSettingsString(connection, "Net/IconThemeName").value_or(""); }},
+         {"GNOME", [] { return linux_backend::gnomeInterfaceSetting("icon-theme").value_or(""); }},
+         {"KDE",
+          [&] {
+              return ui::kdeIconTheme(QString::fromStdString((dirs.configHome / "kdeglobals").string()));
+          }}},
+        searchPaths);
+    ui::useIconTheme(theme.name, searchPaths, ui::defaultPixmapFolders());
+    log::write("icons: theme " + theme.name.toStdString() + " (" + theme.source + ")");
+}
+
 }  // namespace
 
 std::shared_ptr<linux_backend::DesktopWorkspace> displayWorkspace() {
@@ -156,6 +176,7 @@ int runDesktop(int argc, char** argv) {
         std::cerr << "quenlit: the desktop program needs an X11 display (Qt did not start on X11)\n";
         return 2;
     }
+    useDesktopIconTheme(*connection, dirs);
     x11::X11EventHub events;
     x11::QtScheduler scheduler;
     x11::X11Workspace workspace(*connection, events);

@@ -3,8 +3,10 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <map>
 #include <string>
+#include <unordered_map>
 
 namespace quenlit::ui {
 namespace {
@@ -23,7 +25,7 @@ const std::map<std::string, std::vector<QString>, std::less<>>& table() {
         {"rectangle.leadingthird.inset.filled", {}},
         {"rectangle.trailingthird.inset.filled", {}},
         {"arrow.up.left.and.arrow.down.right", {"view-fullscreen", "window-maximize"}},
-        {"macwindow", {"window-new", "preferences-system-windows"}},
+        {"macwindow", {"view-restore", "window-restore"}},
         {"arrow.up.to.line", {"go-top"}},
         {"arrow.down.to.line", {"go-bottom"}},
         {"arrow.left.to.line", {"go-first"}},
@@ -150,15 +152,43 @@ void drawFallback(QPainter& p, const QRectF& r, std::string_view symbol) {
 
 }  // namespace
 
+namespace {
+QPixmap makeSymbolPixmap(std::string_view symbol, int size, const QColor& color, qreal devicePixelRatio);
+}  // namespace
+
 std::vector<QString> themeNamesForSymbol(std::string_view symbol) {
     auto it = table().find(symbol);
     return it == table().end() ? std::vector<QString>{} : it->second;
 }
 
 QPixmap symbolPixmap(std::string_view symbol, int size, const QColor& color, qreal devicePixelRatio) {
+    // The views ask again on every change of the query: a theme lookup and a scaled picture each
+    // time would be work on the path of every keystroke and every showing.
+    static std::unordered_map<std::string, QPixmap> made;
+    const std::string key = QIcon::themeName().toStdString() + "|" + std::string(symbol) + "|" +
+                            std::to_string(size) + "|" + color.name(QColor::HexArgb).toStdString() + "|" +
+                            std::to_string(devicePixelRatio);
+    if (auto it = made.find(key); it != made.end()) return it->second;
+    QPixmap pixmap = makeSymbolPixmap(symbol, size, color, devicePixelRatio);
+    made.emplace(key, pixmap);
+    return pixmap;
+}
+
+namespace {
+
+QPixmap makeSymbolPixmap(std::string_view symbol, int size, const QColor& color, qreal devicePixelRatio) {
     for (const QString& name : themeNamesForSymbol(symbol)) {
         QIcon icon = QIcon::fromTheme(name);
-        if (!icon.isNull()) return icon.pixmap(QSize(size, size), devicePixelRatio);
+        if (icon.isNull()) continue;
+        // A theme that has the icon only as a large picture (Adwaita's 512-pixel keyboard) would
+        // keep a megabyte decoded for a 16-pixel symbol: the drawn one does better.
+        const QList<QSize> sizes = icon.availableSizes();
+        const int wanted = static_cast<int>(size * devicePixelRatio);
+        if (!sizes.isEmpty() &&
+            std::none_of(sizes.begin(), sizes.end(), [&](QSize s) { return s.width() <= 4 * wanted; }))
+            continue;
+        QPixmap pixmap = icon.pixmap(QSize(size, size), devicePixelRatio);
+        if (!pixmap.isNull()) return pixmap;
     }
     QPixmap pixmap(QSize(size, size) * devicePixelRatio);
     pixmap.setDevicePixelRatio(devicePixelRatio);
@@ -169,5 +199,7 @@ QPixmap symbolPixmap(std::string_view symbol, int size, const QColor& color, qre
     drawFallback(p, QRectF(0.5, 0.5, size - 1.0, size - 1.0), symbol);
     return pixmap;
 }
+
+}  // namespace
 
 }  // namespace quenlit::ui

@@ -348,6 +348,63 @@ wait "$quenlit" 2>/dev/null
 status=$?
 check "and it ends cleanly" test "$status" = 0
 
+# ---- Icons ----
+# On a second run that sees the system's applications, icon themes and pixmaps: xterm's entry
+# names "mini.xterm" (hicolor's SVG; /usr/share/pixmaps/mini.xterm_32x32.xpm where the theme has
+# none), the calculator entry the Adwaita icon "accessories-calculator", and the Downloads row a
+# folder with its own theme icon.
+# Each is shown as the first row; its icon must be drawn and differ from the placeholder that an
+# entry naming no existing icon gets.
+for name in Calculator Terminal; do
+    icon=accessories-calculator
+    [ "$name" = Terminal ] && icon=utilities-terminal
+    printf '[Desktop Entry]\nType=Application\nName=%s\nExec=%s\nIcon=%s\n' "$name" "$bin/fixture_window" "$icon" \
+        >"$XDG_DATA_HOME/applications/quenlit-icon-$name.desktop"
+done
+printf '[Desktop Entry]\nType=Application\nName=No Such Icon\nExec=%s\nIcon=quenlit-no-such-icon\n' \
+    "$bin/fixture_window" >"$XDG_DATA_HOME/applications/quenlit-iconless.desktop"
+mkdir -p "$HOME/Downloads"
+XDG_DATA_DIRS=/usr/local/share:/usr/share "$bin/quenlit" >"$root/quenlit-icons.out" 2>&1 &
+quenlit=$!
+pids+=($quenlit)
+wait_until 10 panel_visible
+check "the icon theme is the first common one installed (no desktop names one here)" \
+    wait_until 5 log_has "icons: theme Adwaita (default)"
+# The first row's icon box, 36 pixels square around the 24-pixel icon, in screen coordinates.
+first_icon() {
+    local x y
+    read -r x y < <(xwininfo -id "$(panel_window)" | awk '/Absolute upper-left X/ {x=$NF}
+        /Absolute upper-left Y/ {y=$NF} END {print x, y}')
+    import -window root -crop "36x36+$((x + 14))+$((y + 57))" +repage "$root/icon-$1.png" 2>/dev/null
+}
+show_first() {  # QUERY NAME
+    xdotool key --repeat 20 BackSpace
+    xdotool type --delay 20 "$1"
+    sleep 0.6
+    first_icon "$2"
+}
+# Drawn (many colours: a picture, not a dashed outline) and not the placeholder.
+own_icon() {
+    [ "$(identify -format '%k' "$root/icon-$1.png" 2>/dev/null || echo 0)" -ge 24 ] &&
+        [ "$(compare -metric AE -fuzz 8% "$root/icon-$1.png" "$root/icon-placeholder.png" null: 2>&1)" -gt 40 ]
+}
+show_first "no such icon" placeholder
+show_first "xterm" xterm
+show_first "calculator" calculator
+show_first "downloads" downloads
+check "an entry naming no icon that exists logs it" log_has "icon: none found for quenlit-no-such-icon"
+for row in xterm calculator downloads; do
+    check "the $row row shows its own icon, not the placeholder" own_icon "$row"
+    cp "$root/icon-$row.png" "$out/e2e-icon-$row.png"
+done
+xdotool key --repeat 20 BackSpace
+xdotool type --delay 20 "l"
+sleep 0.6
+import -window "$(panel_window)" "$out/e2e-launcher-icons.png" 2>/dev/null
+kill "$quenlit" 2>/dev/null
+wait "$quenlit" 2>/dev/null
+# ---- end of the icons block ----
+
 # ---- Under a compositor: the panel's shadow ----
 # (xcompmgr without its own shadows: what is seen around the panel is the panel's.)
 if command -v xcompmgr >/dev/null; then

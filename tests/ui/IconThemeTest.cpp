@@ -1,0 +1,153 @@
+#include "ui/IconTheme.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QGuiApplication>
+#include <QImage>
+#include <QStandardPaths>
+
+#include <cstdlib>
+
+namespace quenlit::ui {
+namespace {
+
+using quenlit::testing::TempDir;
+using quenlit::testing::writeFile;
+
+void ensureApplication() {
+    if (QGuiApplication::instance() != nullptr) return;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);  // no display needed
+    static int argc = 1;
+    static char name[] = "ui_tests";
+    static char* argv[] = {name, nullptr};
+    new QGuiApplication(argc, argv);  // lives as long as the test program
+}
+
+void writeIcon(const std::filesystem::path& file, QColor colour, int size, const char* format) {
+    std::filesystem::create_directories(file.parent_path());
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(colour);
+    ASSERT_TRUE(image.save(QString::fromStdString(file.string()), format)) << file;
+}
+
+void writeTheme(const std::filesystem::path& folder, const std::string& inherits) {
+    std::string text = "[Icon Theme]\nName=" + folder.filename().string() + "\n";
+    if (!inherits.empty()) text += "Inherits=" + inherits + "\n";
+    text +=
+        "Directories=24x24/apps,24x24/places\n\n[24x24/apps]\nSize=24\nType=Fixed\n\n"
+        "[24x24/places]\nSize=24\nType=Fixed\n";
+    writeFile(folder / "index.theme", text);
+}
+
+// The colour in the middle of the icon ("#rrggbb"), or "none" when there is no icon.
+std::string colourOf(const QIcon& icon) {
+    if (icon.isNull()) return "none";
+    const QImage image = icon.pixmap(QSize(24, 24)).toImage();
+    if (image.isNull()) return "none";
+    return image.pixelColor(image.width() / 2, image.height() / 2).name().toStdString();
+}
+std::string nameOf(const QColor& colour) {
+    return colour.isValid() ? colour.name().toStdString() : "none";
+}
+
+// A theme "child" inheriting "parent", hicolor, a pixmap folder and a file elsewhere, each
+// drawing its icons in its own colour, so the colour tells where an icon was found.
+class IconLookup : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ensureApplication();
+        const auto icons = dir / "icons";
+        writeTheme(icons / "child", "parent");
+        writeTheme(icons / "parent", "");
+        writeTheme(icons / "hicolor", "");
+        writeIcon(icons / "child/24x24/apps/everywhere.png", Qt::red, 24, "PNG");
+        writeIcon(icons / "child/24x24/places/folder.png", Qt::darkGray, 24, "PNG");
+        writeIcon(icons / "child/24x24/places/folder-download.png", QColor(255, 128, 0), 24, "PNG");
+        writeIcon(icons / "parent/24x24/apps/everywhere.png", Qt::green, 24, "PNG");
+        writeIcon(icons / "parent/24x24/apps/inherited.png", Qt::green, 24, "PNG");
+        writeIcon(icons / "hicolor/24x24/apps/everywhere.png", Qt::blue, 24, "PNG");
+        writeIcon(icons / "hicolor/24x24/apps/inherited.png", Qt::blue, 24, "PNG");
+        writeIcon(icons / "hicolor/24x24/apps/hicolor-only.png", Qt::blue, 24, "PNG");
+        writeIcon(dir / "pixmaps/everywhere.png", Qt::yellow, 24, "PNG");
+        writeIcon(dir / "pixmaps/hicolor-only.xpm", Qt::yellow, 24, "XPM");
+        writeIcon(dir / "pixmaps/plain.xpm", Qt::magenta, 24, "XPM");
+        writeIcon(dir / "pixmaps/mini.term_32x32.xpm", Qt::cyan, 32, "XPM");
+        writeIcon(dir / "pixmaps/mini.term_16x16.xpm", Qt::black, 16, "XPM");
+        writeIcon(dir / "elsewhere/own.png", Qt::white, 24, "PNG");
+        useIconTheme("child", {QString::fromStdString(icons.string())},
+                     {QString::fromStdString((dir / "pixmaps").string())});
+    }
+    TempDir dir;
+};
+
+TEST_F(IconLookup, FindsIconsInTheFreedesktopOrder) {
+    struct Case {
+        std::string name;
+        QColor expected;  // invalid: no icon
+    };
+    const std::string own = (dir / "elsewhere/own.png").string();
+    const Case cases[] = {
+        {"everywhere", Qt::red},     // the user's theme before anything else
+        {"inherited", Qt::green},    // then the theme it inherits, before hicolor
+        {"hicolor-only", Qt::blue},  // then hicolor, before the pixmap folders
+        {"plain", Qt::magenta},      // then the pixmap folders: name.xpm
+        {"plain.xpm", Qt::magenta},  // named with its extension
+        {"mini.term", Qt::cyan},     // with a size suffix, the size nearest the one drawn
+        {own, Qt::white},            // an absolute path as it is
+        {"nowhere", QColor()},       // none anywhere
+        {(dir / "missing.png").string(), QColor()},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(colourOf(findIcon(QString::fromStdString(c.name))), nameOf(c.expected)) << c.name;
+    }
+}
+
+TEST_F(IconLookup, WellKnownFoldersHaveTheirOwnIcons) {
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    EXPECT_EQ(colourOf(folderIcon(downloads)), "#ff8000");
+    EXPECT_EQ(colourOf(folderIcon(downloads + "/")), "#ff8000");
+    EXPECT_EQ(colourOf(folderIcon(QString::fromStdString((dir / "elsewhere").string()))),
+              nameOf(Qt::darkGray));
+}
+
+TEST(IconThemeChoice, TakesTheFirstInstalledThemeNamedThenTheCommonOnes) {
+    ensureApplication();
+    TempDir dir;
+    const auto icons = dir / "icons";
+    for (const char* theme : {"Mine", "breeze", "Papirus", "hicolor"})
+        writeTheme(icons / theme, "");
+    writeFile(dir / "kdeglobals", "[General]\nColorScheme=BreezeLight\n\n[Icons]\nTheme=Papirus\n");
+    const QStringList paths{QString::fromStdString((dir / "elsewhere").string()),
+                            QString::fromStdString(icons.string())};
+    const std::string kde = kdeIconTheme(QString::fromStdString((dir / "kdeglobals").string()));
+    EXPECT_EQ(kde, "Papirus");
+    EXPECT_EQ(kdeIconTheme(QString::fromStdString((dir / "none").string())), "");
+
+    struct Case {
+        std::string xsettings, gnome, kde;
+        QString theme;
+        std::string source;
+    };
+    const Case cases[] = {
+        {"Mine", "breeze", kde, "Mine", "XSETTINGS"},
+        {"NotInstalled", "Mine", kde, "Mine", "GNOME"},
+        {"", "", kde, "Papirus", "KDE"},
+        {"../icons/Mine", "", "", "breeze", "default"},  // a path is no theme name
+        {"", "", "", "breeze", "default"},               // Adwaita is not installed here
+    };
+    for (const Case& c : cases) {
+        const IconThemeChoice choice = chooseIconTheme({{"XSETTINGS", [&] { return c.xsettings; }},
+                                                        {"GNOME", [&] { return c.gnome; }},
+                                                        {"KDE", [&] { return c.kde; }}},
+                                                       paths);
+        EXPECT_EQ(choice.name, c.theme) << c.xsettings << "|" << c.gnome << "|" << c.kde;
+        EXPECT_EQ(choice.source, c.source) << c.xsettings << "|" << c.gnome << "|" << c.kde;
+    }
+    EXPECT_EQ(chooseIconTheme({}, {QString::fromStdString((dir / "elsewhere").string())}).name, "hicolor");
+}
+
+}  // namespace
+}  // namespace quenlit::ui
