@@ -124,6 +124,8 @@ panel_hidden() { [ -z "$(panel_window)" ]; }
 log_has() { grep -qF -- "$1" "$log" 2>/dev/null; }
 clipboard_is() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
 fixture_count() { xdotool search --classname '^fixture-notes$' 2>/dev/null | wc -l; }
+# (A predicate, not `test "$(fixture_count)"`: wait_until must count again on every try.)
+fixture_started() { [ "$(fixture_count)" -ge 1 ]; }
 
 # Outer frame of a window: client geometry plus the window manager's frame extents.
 # xwininfo's absolute position is the client's own (xdotool getwindowgeometry adds the frame offset
@@ -199,7 +201,7 @@ xdotool key Down Up
 sleep 0.3
 import -window root "$out/e2e-launcher-search.png" 2>/dev/null
 xdotool key Return
-check "typing an application's name and Return starts it" wait_until 10 test "$(fixture_count)" -ge 1
+check "typing an application's name and Return starts it" wait_until 10 fixture_started
 sleep 0.5
 first_count=$(fixture_count)
 fixture=$(printf '0x%x' "$(xdotool search --classname '^fixture-notes$' | head -n 1)")
@@ -281,13 +283,22 @@ zoxide add "$HOME/play/proj"
 zoxide add "$HOME/play/proj"
 zoxide add "$HOME/work/proj"
 zoxide_first() { [ "$(zoxide query proj 2>/dev/null)" = "$1" ]; }
+# The lookup for the whole query has answered (not only one for the query typed so far).
+lookups() { grep -c "zoxide: query gen=[0-9]* work proj$" "$log"; }
+more_lookups_than() { [ "$(lookups)" -gt "$1" ]; }
+row_ready() {
+    local gen
+    gen=$(sed -n 's/.*zoxide: query gen=\([0-9]*\) work proj$/\1/p' "$log" | tail -n 1)
+    [ -n "$gen" ] && log_has "zoxide: match gen=$gen $HOME/work/proj"
+}
 check "zoxide ranks play/proj first before" zoxide_first "$HOME/play/proj"
 for i in 1 2; do
     xdotool key super+space
     wait_until 5 panel_visible
-    matches=$(grep -c "zoxide: match .* $HOME/work/proj" "$log")
+    before=$(lookups)
     xdotool type --delay 30 "z work proj"
-    wait_until 5 test "$(grep -c "zoxide: match .* $HOME/work/proj" "$log")" -gt "$matches"
+    wait_until 5 more_lookups_than "$before"
+    wait_until 5 row_ready
     xdotool key Return
     wait_until 5 panel_hidden
 done

@@ -98,9 +98,7 @@ void setUpChild(gpointer data) {
 }  // namespace
 
 std::optional<std::string> DesktopWorkspace::launch(GAppInfo* info, const char* uri) {
-    if (uri == nullptr) {
-        if (auto problem = unstartableProgram(info)) return problem;
-    }
+    if (auto problem = unstartableProgram(info)) return problem;
     GError* error = nullptr;
     GObjectPtr<GAppLaunchContext> context(g_app_launch_context_new());
     // The environment Quenlit was given, not the one it made for its own toolkit.
@@ -131,8 +129,6 @@ std::optional<std::string> DesktopWorkspace::launch(GAppInfo* info, const char* 
     }
     return errorText(error);
 }
-
-namespace {}  // namespace
 
 // The applications folders in XDG order: the user's own first, then each system data folder.
 static std::vector<std::filesystem::path> applicationFolders() {
