@@ -40,6 +40,7 @@ constexpr const char* kHelp =
     "  history [--json] [--limit N] [QUERY...]\n"
     "                                 list the stored clipboard history (--stats: its size)\n"
     "  bindings check [FILE]          check an app-toggle bindings file\n"
+    "  toggle launcher|clipboard      show or hide a panel of the running desktop program\n"
     "\n"
     "Options:\n"
     "  --verbose   write diagnostic log records to standard error\n"
@@ -282,6 +283,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (command == "profiles") return runProfiles(rest, out, err);
     if (command == "history") return runHistory(rest, out, err);
     if (command == "bindings") return runBindings(rest, out, err);
+    if (command == "toggle") return runToggle(rest, out, err);
     err << "quenlit: unknown command '" << command << "' (see 'quenlit --help')\n";
     return 2;
 }

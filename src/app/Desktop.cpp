@@ -1,5 +1,6 @@
 #include "app/Desktop.h"
 
+#include "backends/linux/ControlSocket.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/GnomeSettings.h"
 #include "backends/linux/LibsecretStore.h"
@@ -44,6 +45,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 
 namespace quenlit::app {
@@ -60,13 +62,8 @@ void onTerminationSignal(int) {
 // One instance per user and display: the hotkeys and the clipboard belong to one program.
 class InstanceLock {
   public:
-    explicit InstanceLock(const std::string& display) {
-        const XdgDirs dirs = XdgDirs::current();
-        std::filesystem::path folder = dirs.runtimeDir.value_or(std::filesystem::temp_directory_path());
-        std::string name = "quenlit-" + std::to_string(::getuid()) + "-";
-        for (char c : display)
-            name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
-        path_ = folder / (name + ".lock");
+    explicit InstanceLock(const std::string& display)
+        : path_(linux_backend::control::instanceFile(XdgDirs::current(), display, ".lock")) {
         fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     }
     ~InstanceLock() {
@@ -94,6 +91,24 @@ class InstanceLock {
     int fd_ = -1;
 };
 
+// A second start shows the running instance's launcher, as clicking a running program's icon
+// would. The instance that holds the lock may still be starting: its channel opens shortly after.
+int showRunningInstance(const std::string& display, long owner) {
+    namespace control = linux_backend::control;
+    const auto path = control::socketPath(XdgDirs::current(), display);
+    control::Outcome outcome;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        outcome = control::send(path, control::Request::showLauncher);
+        if (outcome.kind != control::Outcome::Kind::notRunning) break;
+        ::usleep(50000);
+    }
+    if (outcome.kind == control::Outcome::Kind::answered && outcome.text == "ok") return 0;
+    std::cerr << "quenlit is already running (pid " << owner << ")";
+    if (!outcome.text.empty()) std::cerr << "; could not show its launcher: " << outcome.text;
+    std::cerr << "\n";
+    return 1;
+}
+
 bool displayAvailable() {
     int screen = 0;
     xcb_connection_t* c = xcb_connect(nullptr, &screen);
@@ -117,6 +132,25 @@ void useDesktopIconTheme(x11::X11Connection& connection, const XdgDirs& dirs) {
         searchPaths);
     ui::useIconTheme(theme.name, searchPaths, ui::defaultPixmapFolders());
     log::write("icons: theme " + theme.name.toStdString() + " (" + theme.source + ")");
+}
+
+std::string answerControlRequest(AppDelegate& delegate, linux_backend::control::Request request) {
+    using Request = linux_backend::control::Request;
+    if (delegate.panel() == nullptr) return "error: the launcher is not ready yet";
+    switch (request) {
+        case Request::showLauncher:
+            if (!delegate.panel()->isVisible()) delegate.togglePanel();
+            return "ok";
+        case Request::toggleLauncher:
+            delegate.togglePanel();
+            return "ok";
+        case Request::toggleClipboard:
+            if (delegate.clipboardPanel() == nullptr)
+                return "error: the clipboard panel is not available yet";
+            delegate.toggleClipboardPanel();
+            return "ok";
+    }
+    return "error: malformed request";
 }
 
 }  // namespace
@@ -147,6 +181,12 @@ std::shared_ptr<linux_backend::DesktopWorkspace> displayWorkspace() {
 
 int runDesktop(int argc, char** argv) {
     // Under a Wayland session the program runs through XWayland: its hotkeys and panels are X11's.
+    // The programs it starts get the value it was given (or none), or every Qt program started from
+    // the launcher would run on X11 too.
+    const char* givenPlatform = std::getenv("QT_QPA_PLATFORM");
+    linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment{
+        {"QT_QPA_PLATFORM",
+         givenPlatform != nullptr ? std::optional<std::string>(givenPlatform) : std::nullopt}};
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0' || !displayAvailable()) {
@@ -156,10 +196,7 @@ int runDesktop(int argc, char** argv) {
     }
     InstanceLock lock(display);
     long owner = 0;
-    if (!lock.acquire(owner)) {
-        std::cerr << "quenlit is already running (pid " << owner << ")\n";
-        return 1;
-    }
+    if (!lock.acquire(owner)) return showRunningInstance(display, owner);
 
     const XdgDirs dirs = XdgDirs::current();
     log::installSinks({std::make_shared<linux_backend::FileLogSink>(dirs.logFile()),
@@ -180,6 +217,7 @@ int runDesktop(int argc, char** argv) {
     x11::X11EventHub events;
     x11::QtScheduler scheduler;
     x11::X11Workspace workspace(*connection, events);
+    workspace.setChildEnvironment(std::move(childEnvironment));
     x11::X11Accessibility accessibility(*connection);
     x11::X11Screens screens(*connection);
     x11::XTestInput input(*connection, std::make_shared<x11::SyntheticKeyLog>());
@@ -231,7 +269,21 @@ int runDesktop(int argc, char** argv) {
         sigaction(SIGINT, &action, nullptr);
     }
 
-    scheduler.post([&] { delegate.applicationDidFinishLaunching(); });
+    // `quenlit toggle …` and a second `quenlit` reach this instance here, once its panels exist.
+    std::unique_ptr<linux_backend::control::Server> control;
+    scheduler.post([&] {
+        delegate.applicationDidFinishLaunching();
+        auto listening = linux_backend::control::Server::listen(
+            linux_backend::control::socketPath(dirs, display),
+            [&](linux_backend::control::Request request) { return answerControlRequest(delegate, request); });
+        if (!listening) {
+            log::write("control: " + listening.reason() + "; `quenlit toggle` cannot reach this instance");
+            return;
+        }
+        control = std::move(listening.value());
+        auto* notifier = new QSocketNotifier(control->descriptor(), QSocketNotifier::Read, &application);
+        QObject::connect(notifier, &QSocketNotifier::activated, [&control] { control->acceptPending(); });
+    });
     const int status = QApplication::exec();
     delegate.applicationWillTerminate();
     // A catalogue scan or a zoxide lookup may still run on the thread pool: it reads the workspace

@@ -14,7 +14,8 @@ std::shared_ptr<linux_backend::DesktopWorkspace> displayWorkspace();
 
 // Runs the desktop program until it is quit or terminated; returns the exit status. Without an
 // X11 display: status 2 and one line on standard error. With another instance running on the same
-// display: status 1 and "quenlit is already running (pid N)".
+// display: that instance shows its launcher and the status is 0; should it not answer, status 1
+// and "quenlit is already running (pid N)".
 int runDesktop(int argc, char** argv);
 
 }  // namespace quenlit::app

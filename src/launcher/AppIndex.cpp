@@ -207,4 +207,18 @@ void AppIndex::clearZoxide() {
     if (hadItem) zoxideItemChanged.emit();
 }
 
+void AppIndex::recordZoxideVisit(const std::string& directory) {
+    platform::ProcessRunner& processes = zoxide_.processes;
+    Zoxide::Environment environment = Zoxide::Environment::current();
+    environment.home = zoxide_.home.string();
+    while (environment.home.size() > 1 && environment.home.back() == '/')
+        environment.home.pop_back();
+    // The runner outlives every background task: the program waits for them before it ends.
+    scheduler_.runInBackground([&processes, directory, environment](const platform::TaskHandle&) {
+        if (!Zoxide::recordVisit(directory, std::nullopt, processes, environment)) {
+            log::write("zoxide: could not record the visit to " + directory);
+        }
+    });
+}
+
 }  // namespace quenlit

@@ -69,6 +69,9 @@ class AppIndex {
 
     void scheduleZoxide(std::string_view query);
     void clearZoxide();
+    // The user chose the zoxide row for `directory`: zoxide records the visit on a background task,
+    // as the shell's `z` does, so the folder ranks higher next time. Nothing waits for it.
+    void recordZoxideVisit(const std::string& directory);
 
   private:
     void scanPass(std::function<void()> done);

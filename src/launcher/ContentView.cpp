@@ -123,6 +123,9 @@ void ContentView::choose() {
             if (auto opened = services_.workspace.open(item.path); !opened) {
                 LaunchFailure::report(item.name, item.path, opened.reason(),
                                       services_.launching.activator.notifications);
+            } else if (appIndex_.zoxideItem() && appIndex_.zoxideItem()->id == item.id) {
+                // As the shell's `z` does after a jump, so the folder ranks higher next time.
+                appIndex_.recordZoxideVisit(item.path);
             }
             finish();
             return;

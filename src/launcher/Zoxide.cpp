@@ -169,6 +169,17 @@ std::optional<std::string> bestMatch(const std::vector<std::string>& keywords,
     return bestMatch(keywords, executable, runner, environment, cancelled);
 }
 
+bool recordVisit(const std::string& directory, const std::optional<std::string>& executable,
+                 platform::ProcessRunner& runner, const Environment& environment) {
+    // Only a folder that exists now: zoxide would otherwise store a path that later lookups skip.
+    if (!isExistingDirectory(directory)) return false;
+    std::optional<std::string> program = executable ? executable : resolveExecutable(runner, environment);
+    if (!program) return false;
+    platform::RunLimits limits;
+    limits.timeout = kLookupTimeout;
+    return runner.run(*program, {"add", "--", directory}, limits).status == 0;
+}
+
 std::string abbreviate(std::string_view path, std::string_view home) {
     while (home.size() > 1 && home.back() == '/')
         home.remove_suffix(1);

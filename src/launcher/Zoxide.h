@@ -79,6 +79,13 @@ std::optional<std::string> bestMatch(const std::vector<std::string>& keywords,
                                      platform::ProcessRunner& runner, const std::filesystem::path& home,
                                      const CancelFunction& cancelled = {});
 
+// Records a visit to `directory` as the shell's `z` does (`zoxide add -- DIRECTORY`), so that it
+// ranks higher in later lookups. Blocks while the program runs (killed after kLookupTimeout);
+// false when zoxide is missing, did not start or failed. An `executable` absent is resolved with
+// `environment`.
+bool recordVisit(const std::string& directory, const std::optional<std::string>& executable,
+                 platform::ProcessRunner& runner, const Environment& environment = Environment::current());
+
 // "~" for the home directory itself, "~/…" for a path below it, any other path unchanged.
 // Trailing separators of `home` are ignored.
 std::string abbreviate(std::string_view path, std::string_view home = homeDirectory());

@@ -46,6 +46,40 @@ Name=Broken Tool
 Exec=$root/bin/broken-tool --now
 ENTRY
 
+# Programs started from the launcher: a probe that records where and how it runs (its folder, its
+# environment, its session) and then stays a while, and a stand-in file manager for folders.
+export _ZO_DATA_DIR=$root/zoxide
+unset QT_QPA_PLATFORM
+cat >"$root/bin/env-probe" <<PROBE
+#!/bin/sh
+echo "probe output on stdout"
+echo "probe output on stderr" >&2
+{ echo "pwd=\$(pwd)"; echo "pid=\$\$"; echo "sid=\$(ps -o sid= -p \$\$ | tr -d ' ')"; env | sed 's/^/env:/'; } >"$root/probe.tmp"
+mv "$root/probe.tmp" "$root/probe.txt"
+exec sleep 60
+PROBE
+chmod +x "$root/bin/env-probe"
+cat >"$XDG_DATA_HOME/applications/quenlit-probe.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Env Probe
+Exec=$root/bin/env-probe
+ENTRY
+cat >"$root/bin/folder-opener" <<OPENER
+#!/bin/sh
+echo "\$1" >>"$root/opened.txt"
+OPENER
+chmod +x "$root/bin/folder-opener"
+cat >"$XDG_DATA_HOME/applications/quenlit-folders.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Folder Opener
+Exec=$root/bin/folder-opener %f
+MimeType=inode/directory;
+NoDisplay=true
+ENTRY
+printf '[Default Applications]\ninode/directory=quenlit-folders.desktop\n' >"$XDG_CONFIG_HOME/mimeapps.list"
+
 # A session bus of our own, with a monitor that records the notifications sent to it (no
 # notification service runs: the call itself is what a desktop would show).
 # (Files, not a pipe: the forked daemon would hold a pipe open for ever.)
@@ -90,6 +124,8 @@ panel_hidden() { [ -z "$(panel_window)" ]; }
 log_has() { grep -qF -- "$1" "$log" 2>/dev/null; }
 clipboard_is() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
 fixture_count() { xdotool search --classname '^fixture-notes$' 2>/dev/null | wc -l; }
+# (A predicate, not `test "$(fixture_count)"`: wait_until must count again on every try.)
+fixture_started() { [ "$(fixture_count)" -ge 1 ]; }
 
 # Outer frame of a window: client geometry plus the window manager's frame extents.
 # xwininfo's absolute position is the client's own (xdotool getwindowgeometry adds the frame offset
@@ -123,10 +159,26 @@ check "start-up shows the launcher" wait_until 10 panel_visible
 echo "start to visible: $((($(date +%s%N) - start) / 1000000)) ms"
 check "start-up leaves the application in front active" test "$(active_window)" = "$front"
 check "the launcher holds the keyboard without activating" wait_until 5 log_has "show: nonactivating key window"
-check "a second instance refuses to start" sh -c "'$bin/quenlit' 2>&1 | grep -q 'quenlit is already running (pid $quenlit)'"
 
 xdotool key Escape
 check "Escape hides the launcher" wait_until 5 panel_hidden
+
+# A second start shows the running instance's launcher; `quenlit toggle` reaches it from anywhere.
+"$bin/quenlit" >"$root/second.out" 2>&1
+check "a second quenlit exits 0" test "$?" = 0
+check "and shows the running instance's launcher" wait_until 5 panel_visible
+check "and the first instance still runs" kill -0 "$quenlit"
+xdotool key Escape
+wait_until 5 panel_hidden
+"$bin/quenlit" toggle launcher
+check "quenlit toggle launcher exits 0" test "$?" = 0
+check "and shows the launcher" wait_until 5 panel_visible
+"$bin/quenlit" toggle launcher
+check "quenlit toggle launcher again hides it" wait_until 5 panel_hidden
+"$bin/quenlit" toggle clipboard >"$root/toggle.out" 2>&1
+check "quenlit toggle clipboard says the panel is not available and fails" \
+    sh -c "test $? = 1 && grep -qx 'quenlit: the clipboard panel is not available yet' '$root/toggle.out'"
+check "and shows nothing" panel_hidden
 
 xdotool key super+space
 check "Super+Space shows the launcher" wait_until 5 panel_visible
@@ -149,7 +201,7 @@ xdotool key Down Up
 sleep 0.3
 import -window root "$out/e2e-launcher-search.png" 2>/dev/null
 xdotool key Return
-check "typing an application's name and Return starts it" wait_until 10 test "$(fixture_count)" -ge 1
+check "typing an application's name and Return starts it" wait_until 10 fixture_started
 sleep 0.5
 first_count=$(fixture_count)
 fixture=$(printf '0x%x' "$(xdotool search --classname '^fixture-notes$' | head -n 1)")
@@ -337,6 +389,51 @@ check "a one-pixel border sets the panel off the white window behind it" \
 hide_launcher
 # ---- end of the search field and list block ----
 
+# A program started from the launcher runs in the home folder, in a session of its own, with the
+# environment Quenlit was given (not the X11 platform it forced on its own toolkit), and its output
+# does not land in Quenlit's terminal.
+xdotool key super+space
+wait_until 5 panel_visible
+xdotool type --delay 30 "env probe"
+xdotool key Return
+check "the probe program starts" wait_until 10 test -f "$root/probe.txt"
+probe_pid=$(sed -n 's/^pid=//p' "$root/probe.txt" 2>/dev/null)
+[ -n "$probe_pid" ] && pids+=("$probe_pid")
+check "a launched program runs in the home folder" grep -qx "pwd=$HOME" "$root/probe.txt"
+check "and without the QT_QPA_PLATFORM Quenlit set for itself" sh -c "! grep -q '^env:QT_QPA_PLATFORM=' '$root/probe.txt'"
+check "and with the environment Quenlit was given" grep -qx "env:_ZO_DATA_DIR=$_ZO_DATA_DIR" "$root/probe.txt"
+check "and in a session of its own" sh -c "test \"\$(sed -n 's/^sid=//p' '$root/probe.txt')\" = '$probe_pid' &&
+    test '$probe_pid' != \"\$(ps -o sid= -p $quenlit | tr -d ' ')\""
+check "and its output is not in Quenlit's terminal" sh -c "! grep -q 'probe output' '$root/quenlit.out'"
+
+# Choosing a zoxide row records the visit, as `z` does: the folder ranks higher afterwards.
+mkdir -p "$HOME/work/proj" "$HOME/play/proj"
+zoxide add "$HOME/play/proj"
+zoxide add "$HOME/play/proj"
+zoxide add "$HOME/work/proj"
+zoxide_first() { [ "$(zoxide query proj 2>/dev/null)" = "$1" ]; }
+# The lookup for the whole query has answered (not only one for the query typed so far).
+lookups() { grep -c "zoxide: query gen=[0-9]* work proj$" "$log"; }
+more_lookups_than() { [ "$(lookups)" -gt "$1" ]; }
+row_ready() {
+    local gen
+    gen=$(sed -n 's/.*zoxide: query gen=\([0-9]*\) work proj$/\1/p' "$log" | tail -n 1)
+    [ -n "$gen" ] && log_has "zoxide: match gen=$gen $HOME/work/proj"
+}
+check "zoxide ranks play/proj first before" zoxide_first "$HOME/play/proj"
+for i in 1 2; do
+    xdotool key super+space
+    wait_until 5 panel_visible
+    before=$(lookups)
+    xdotool type --delay 30 "z work proj"
+    wait_until 5 more_lookups_than "$before"
+    wait_until 5 row_ready
+    xdotool key Return
+    wait_until 5 panel_hidden
+done
+check "choosing the zoxide row opens the folder" wait_until 5 grep -qx "$HOME/work/proj" "$root/opened.txt"
+check "and zoxide ranks it first afterwards" wait_until 5 zoxide_first "$HOME/work/proj"
+
 xdotool key super+space
 wait_until 5 panel_visible
 xdotool type --delay 30 "quit"
@@ -347,6 +444,10 @@ kill -0 "$quenlit" 2>/dev/null && kill "$quenlit"
 wait "$quenlit" 2>/dev/null
 status=$?
 check "and it ends cleanly" test "$status" = 0
+check "a program started from the launcher outlives Quenlit" kill -0 "${probe_pid:-0}"
+"$bin/quenlit" toggle launcher >"$root/toggle.out" 2>&1
+check "quenlit toggle without a running instance says so and fails" \
+    sh -c "test $? = 1 && grep -qx 'quenlit is not running' '$root/toggle.out'"
 
 # ---- Icons ----
 # On a second run that sees the system's applications, icon themes and pixmaps: xterm's entry

@@ -188,6 +188,36 @@ TEST_F(ContentViewTest, ChangingTheQuerySelectsTheFirstRowAndAsksZoxide) {
     EXPECT_EQ(dismisses, 1);
 }
 
+TEST_F(ContentViewTest, ChoosingTheZoxideRowRecordsTheVisitInTheBackgroundAndAFolderShortcutDoesNot) {
+    runner.executables = {"/usr/local/bin/zoxide"};
+    const std::string proj = (dir.path() / "src/proj").string();
+    std::filesystem::create_directories(proj);
+    runner.respond = [&](const std::string&, const std::vector<std::string>& arguments) {
+        return platform::ProcessOutcome{0, arguments.front() == "query" ? proj + "\n" : "", ""};
+    };
+    auto& v = makeView();
+    struct Case {
+        const char* query;
+        std::vector<std::string> recorded;  // the runs after the lookup's
+    };
+    const std::vector<Case> cases{
+        {"z proj", {"/usr/local/bin/zoxide add -- " + proj}},
+        {"dl", {}},  // the Downloads shortcut is a folder row too
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        v.setQuery(c.query);
+        scheduler.runPending();
+        const std::size_t before = runner.runs().size();
+        chooseFirst(AppItem::Kind::folder);
+        EXPECT_EQ(runner.runs().size(), before) << "nothing runs on the main thread";
+        scheduler.runPending();
+        const auto runs = runner.runs();
+        EXPECT_EQ(std::vector<std::string>(runs.begin() + static_cast<std::ptrdiff_t>(before), runs.end()),
+                  c.recorded);
+    }
+}
+
 TEST_F(ContentViewTest, ShowingResetsTheSelectionReindexesAndFocusesTheFieldShortlyAfter) {
     installTools(3);
     auto& v = makeView();

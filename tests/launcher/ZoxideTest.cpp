@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include <unistd.h>
 
@@ -325,6 +326,40 @@ TEST_F(ZoxideBestMatch, RunIsBoundedByTheLookupTimeoutAndTheCancelFunction) {
     EXPECT_FALSE(limits[1].cancelled && limits[1].cancelled());
 }
 
+TEST(ZoxideRecordVisit, AddsAnExistingFolderThroughTheResolvedProgram) {
+    testing::TempDir tmp;
+    std::filesystem::create_directories(tmp.path() / "-dashed");
+    const std::string folder = tmp.path().string();
+    const std::string dashed = (tmp.path() / "-dashed").string();
+    struct Case {
+        const char* name;
+        std::string directory;
+        std::set<std::string> executables;
+        int status;
+        bool recorded;
+        Words runs;
+    };
+    const std::vector<Case> cases{
+        {"existing folder", folder, {"/usr/bin/zoxide"}, 0, true, {"/usr/bin/zoxide add -- " + folder}},
+        {"a dash is no option", dashed, {"/usr/bin/zoxide"}, 0, true, {"/usr/bin/zoxide add -- " + dashed}},
+        {"zoxide fails", folder, {"/usr/bin/zoxide"}, 1, false, {"/usr/bin/zoxide add -- " + folder}},
+        {"no zoxide", folder, {}, 0, false, {}},
+        {"missing folder", folder + "/gone", {"/usr/bin/zoxide"}, 0, false, {}},
+        {"relative path", "work", {"/usr/bin/zoxide"}, 0, false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::FakeProcessRunner runner;
+        runner.executables = c.executables;
+        runner.respond = [&c](const std::string&, const Words&) { return ProcessOutcome{c.status, "", ""}; };
+        EXPECT_EQ(Zoxide::recordVisit(c.directory, std::nullopt, runner, {"/home/ann", "/usr/bin"}),
+                  c.recorded);
+        EXPECT_EQ(runner.runs(), c.runs);
+        for (const auto& limits : runner.runLimits())
+            EXPECT_EQ(limits.timeout, Zoxide::kLookupTimeout) << "a stuck zoxide is killed";
+    }
+}
+
 TEST(ZoxideBestMatchFunctions, StandAloneRunAndResolveFunctions) {
     testing::TempDir tmp;
     const std::string spaced = (tmp / "a b").string();
@@ -439,6 +474,17 @@ TEST_F(RealZoxide, NamesWithSpacesAndAccentsRoundTrip) {
 TEST_F(RealZoxide, UnknownKeywordGivesNoMatch) {
     visit("work/alpha");
     EXPECT_EQ(lookup({"quenlit-no-such-folder"}), std::nullopt);
+}
+
+TEST_F(RealZoxide, ARecordedVisitRanksTheFolderHigher) {
+    const std::string once = visit("work/proj");
+    const std::string twice = visit("play/proj");
+    visit("play/proj");
+    ASSERT_EQ(lookup({"proj"}), twice);
+    const Zoxide::Environment environment{"/nonexistent-home", "/usr/bin"};
+    EXPECT_TRUE(Zoxide::recordVisit(once, std::nullopt, runner_, environment));
+    EXPECT_TRUE(Zoxide::recordVisit(once, std::nullopt, runner_, environment));
+    EXPECT_EQ(lookup({"proj"}), once);
 }
 
 TEST_F(RealZoxide, KeywordWithALeadingDashIsSearchedNotTakenAsAnOption) {

@@ -204,12 +204,18 @@ std::optional<std::string> unstartableProgram(GAppInfo* info) {
     return std::nullopt;
 }
 
-std::optional<std::string> launch(GAppInfo* info) {
-    if (auto problem = unstartableProgram(info)) return problem;
-    GError* error = nullptr;
-    GObjectPtr<GAppLaunchContext> context(g_app_launch_context_new());
-    if (g_app_info_launch(info, nullptr, context.get(), &error)) return std::nullopt;
-    return errorText(error);
+// Runs in the child between fork and exec, so only async-signal-safe calls. A session of its own:
+// the program outlives Quenlit and its terminal, and no signal to Quenlit's group reaches it. An
+// entry's own working folder (its Path key) was entered before this runs and is kept.
+struct ChildSetup {
+    const char* home = nullptr;  // null: the entry names its own working folder
+};
+
+void setUpChild(gpointer data) {
+    const auto* setup = static_cast<const ChildSetup*>(data);
+    ::setsid();
+    if (setup->home != nullptr) [[maybe_unused]]
+        auto ignored = ::chdir(setup->home);
 }
 
 }  // namespace
@@ -272,6 +278,39 @@ ApplicationFolderWalk walkApplicationFolder(const std::filesystem::path& folder,
     }
     std::sort(walk.desktopFiles.begin(), walk.desktopFiles.end());
     return walk;
+}
+
+std::optional<std::string> DesktopWorkspace::launch(GAppInfo* info, const char* uri) {
+    if (auto problem = unstartableProgram(info)) return problem;
+    GError* error = nullptr;
+    GObjectPtr<GAppLaunchContext> context(g_app_launch_context_new());
+    // The environment Quenlit was given, not the one it made for its own toolkit.
+    for (const auto& [name, value] : childEnvironment_) {
+        if (value) {
+            g_app_launch_context_setenv(context.get(), name.c_str(), value->c_str());
+        } else {
+            g_app_launch_context_unsetenv(context.get(), name.c_str());
+        }
+    }
+    GList uris{const_cast<char*>(uri), nullptr, nullptr};
+    if (!G_IS_DESKTOP_APP_INFO(info)) {
+        if (g_app_info_launch_uris(info, uri != nullptr ? &uris : nullptr, context.get(), &error)) {
+            return std::nullopt;
+        }
+        return errorText(error);
+    }
+    auto* desktop = G_DESKTOP_APP_INFO(info);
+    GText ownFolder(g_desktop_app_info_get_string(desktop, "Path"));
+    const std::string home = g_get_home_dir();
+    ChildSetup setup{ownFolder && *ownFolder ? nullptr : home.c_str()};
+    // Neither its output nor its input is Quenlit's terminal.
+    const auto flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                                G_SPAWN_STDERR_TO_DEV_NULL);
+    if (g_desktop_app_info_launch_uris_as_manager(desktop, uri != nullptr ? &uris : nullptr, context.get(),
+                                                  flags, setUpChild, &setup, nullptr, nullptr, &error)) {
+        return std::nullopt;
+    }
+    return errorText(error);
 }
 
 // The applications folders in XDG order: the user's own first, then each system data folder.
@@ -354,7 +393,7 @@ DesktopWorkspace::recentInstalledApplications(std::chrono::milliseconds maxAge) 
 
 Result<> DesktopWorkspace::open(const std::string& path) {
     if (GObjectPtr<GDesktopAppInfo> app{g_desktop_app_info_new_from_filename(path.c_str())}) {
-        if (auto error = launch(G_APP_INFO(app.get()))) return Failure{*error};
+        if (auto error = launch(G_APP_INFO(app.get()), nullptr)) return Failure{*error};
         return {};
     }
     // An entry GIO no longer accepts (its program was removed since the catalogue was read) is not
@@ -365,14 +404,17 @@ Result<> DesktopWorkspace::open(const std::string& path) {
     GError* error = nullptr;
     GText uri(g_filename_to_uri(path.c_str(), nullptr, &error));
     if (!uri) return Failure{errorText(error)};
-    if (g_app_info_launch_default_for_uri(uri.get(), nullptr, &error)) return {};
-    return Failure{errorText(error)};
+    return openURL(uri.get());
 }
 
 Result<> DesktopWorkspace::openURL(const std::string& url) {
+    // The handler GIO would choose, started as any program from the launcher is.
+    GObjectPtr<GFile> file(g_file_new_for_uri(url.c_str()));
     GError* error = nullptr;
-    if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) return {};
-    return Failure{errorText(error)};
+    GObjectPtr<GAppInfo> handler(g_file_query_default_handler(file.get(), nullptr, &error));
+    if (!handler) return Failure{errorText(error)};
+    if (auto failure = launch(handler.get(), url.c_str())) return Failure{*failure};
+    return {};
 }
 
 void DesktopWorkspace::openApplication(const std::string& path,
@@ -383,7 +425,7 @@ void DesktopWorkspace::openApplication(const std::string& path,
     if (!app) {
         error = "not an application: " + path;
     } else if (configuration.arguments.empty()) {
-        error = launch(G_APP_INFO(app.get()));
+        error = launch(G_APP_INFO(app.get()), nullptr);
     } else {
         // Extra arguments go after the entry's program, without its field codes: GIO has no way to
         // add arguments to an entry's own command line.
@@ -402,7 +444,8 @@ void DesktopWorkspace::openApplication(const std::string& path,
             GObjectPtr<GAppInfo> command{g_app_info_create_from_commandline(
                 commandLine.c_str(), g_app_info_get_name(G_APP_INFO(app.get())), G_APP_INFO_CREATE_NONE,
                 &createError)};
-            error = command ? launch(command.get()) : std::optional<std::string>(errorText(createError));
+            error =
+                command ? launch(command.get(), nullptr) : std::optional<std::string>(errorText(createError));
         }
     }
     if (completion) completion(error);

@@ -1,19 +1,26 @@
 #pragma once
 
 // The workspace without a display: installed applications from the XDG desktop entries (through
-// GIO), launching and opening through GIO. Running applications, activation and windows need the
+// GIO), launching and opening through GIO. What it starts runs in the user's home folder (unless
+// its entry names a folder), in a session of its own, with its output and input on the null
+// device, and with the environment Quenlit was given. Running applications, activation and windows need the
 // X server; this workspace reports none and refuses to activate, hide or unhide.
 
 #include "platform/Workspace.h"
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+// GIO's application type, without GIO's headers (they clash with Qt's keywords).
+typedef struct _GAppInfo GAppInfo;  // NOLINT: GIO's own spelling
 
 namespace quenlit::linux_backend {
 
@@ -36,6 +43,11 @@ ApplicationFolderWalk walkApplicationFolder(const std::filesystem::path& folder,
 
 class DesktopWorkspace : public platform::Workspace {
   public:
+    // Variables this process changed for itself, with the values its children get instead (absent:
+    // unset), e.g. the toolkit platform it forces on its own toolkit.
+    using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
+    void setChildEnvironment(EnvironmentChanges changes) { childEnvironment_ = std::move(changes); }
+
     std::vector<platform::InstalledApplication> installedApplications() override;
     // The list of the last walk when it is at most `maxAge` old, else a new walk. For questions
     // asked on every keystroke or focus change (which entry a running program belongs to), where a
@@ -68,6 +80,10 @@ class DesktopWorkspace : public platform::Workspace {
         std::optional<platform::InstalledApplication> app;  // absent: hidden, not shown, or unusable
     };
     std::optional<platform::InstalledApplication> entryFor(const std::string& path, const std::string& id);
+    // Starts the program with `uri` (or none), as described above; the reason when it did not start.
+    std::optional<std::string> launch(GAppInfo* info, const char* uri);
+
+    EnvironmentChanges childEnvironment_;
 
     std::mutex cacheMutex_;  // scans run on background tasks
     std::unordered_map<std::string, CachedEntry> cache_;

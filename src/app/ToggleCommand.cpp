@@ -1,0 +1,48 @@
+#include "app/Commands.h"
+
+#include "backends/linux/ControlSocket.h"
+#include "base/Paths.h"
+
+#include <cstdlib>
+#include <ostream>
+
+namespace quenlit::app {
+
+namespace control = linux_backend::control;
+
+int runToggle(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    std::optional<control::Request> request;
+    if (args.size() == 1 && args[0] == "launcher") request = control::Request::toggleLauncher;
+    if (args.size() == 1 && args[0] == "clipboard") request = control::Request::toggleClipboard;
+    if (!request) {
+        err << "usage: quenlit toggle launcher|clipboard\n";
+        return 2;
+    }
+    // The instance of this display: each display has its own.
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        err << "quenlit is not running (DISPLAY is not set)\n";
+        return 1;
+    }
+    const control::Outcome outcome =
+        control::send(control::socketPath(XdgDirs::current(), display), *request);
+    switch (outcome.kind) {
+        case control::Outcome::Kind::notRunning:
+            err << "quenlit is not running\n";
+            return 1;
+        case control::Outcome::Kind::failed:
+            err << "quenlit: " << outcome.text << '\n';
+            return 1;
+        case control::Outcome::Kind::answered:
+            break;
+    }
+    if (outcome.text == "ok") return 0;
+    constexpr std::string_view prefix = "error: ";
+    std::string_view reason = outcome.text;
+    if (reason.starts_with(prefix)) reason.remove_prefix(prefix.size());
+    err << "quenlit: " << reason << '\n';
+    (void)out;
+    return 1;
+}
+
+}  // namespace quenlit::app
