@@ -44,7 +44,7 @@ class ToggleCommandTest : public ::testing::Test {
     }
 
     // A running instance that answers with `reply`.
-    void serve(std::string reply) {
+    void serve(const std::string& reply) {
         auto listening = control::Server::listen(control::socketPath(XdgDirs::current(), ":77"),
                                                  [this, reply](control::Request r) {
                                                      std::lock_guard lock(mutex);
