@@ -26,7 +26,7 @@ _quenlit() {
             ;;
         calc | search)
             # Only a leading --json is an option: the rest is text.
-            if ((cword == i + 1)); then
+            if ((cword == i + 1)) && [[ $cur == -* ]]; then
                 COMPREPLY=($(compgen -W "--json --" -- "$cur"))
             fi
             ;;
