@@ -20,7 +20,10 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <span>
 
@@ -43,9 +46,11 @@ constexpr const char* kHelp =
     "  toggle launcher|clipboard      show or hide a panel of the running desktop program\n"
     "\n"
     "Options:\n"
-    "  --verbose   write diagnostic log records to standard error\n"
-    "  --version   print the version\n"
-    "  --help      print this help\n";
+    "  --verbose             write diagnostic log records to standard error\n"
+    "  --install-autostart   start this program with your desktop session (writes\n"
+    "                        $XDG_CONFIG_HOME/autostart/quenlit.desktop)\n"
+    "  --version             print the version\n"
+    "  --help                print this help\n";
 
 struct TextArguments {
     bool json = false;
@@ -245,6 +250,59 @@ int runProfiles(std::span<const std::string> args, std::ostream& out, std::ostre
     return 0;
 }
 
+// Exec= takes one argument vector: a path with blanks or shell characters goes in double quotes,
+// and the desktop-entry string rules then double every backslash once more.
+std::optional<std::string> execField(const std::string& program) {
+    if (program.find_first_of("\n\r") != std::string::npos) return std::nullopt;
+    std::string quoted;
+    const bool needsQuotes = program.find_first_of(" \t\"'\\><~|&;$*?#()`=") != std::string::npos;
+    for (char c : program) {
+        if (needsQuotes && (c == '"' || c == '`' || c == '$' || c == '\\')) quoted.push_back('\\');
+        if (c == '%') quoted.push_back('%');
+        quoted.push_back(c);
+    }
+    if (needsQuotes) quoted = '"' + quoted + '"';
+    std::string escaped;
+    for (char c : quoted) {
+        if (c == '\\') escaped.push_back('\\');
+        escaped.push_back(c);
+    }
+    return escaped;
+}
+
+// The entry names this very executable, so an installed program starts itself and a build folder
+// starts its own build.
+int installAutostart(std::ostream& out, std::ostream& err) {
+    std::error_code ec;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const std::optional<std::string> exec = ec ? std::nullopt : execField(program.string());
+    if (!exec) {
+        err << "quenlit: cannot tell where this program is installed\n";
+        return 1;
+    }
+    const std::filesystem::path folder = XdgDirs::current().configHome / "autostart";
+    const std::filesystem::path entry = folder / "quenlit.desktop";
+    std::filesystem::create_directories(folder, ec);
+    std::ofstream file(entry, std::ios::binary | std::ios::trunc);
+    file << "[Desktop Entry]\n"
+            "Type=Application\n"
+            "Name=Quenlit\n"
+            "Comment=Keyboard launcher and clipboard history\n"
+            "Exec="
+         << *exec
+         << "\n"
+            "Icon=quenlit\n"
+            "X-GNOME-Autostart-enabled=true\n"
+            "NoDisplay=true\n";
+    file.close();
+    if (!file) {
+        err << "quenlit: cannot write " << entry.string() << '\n';
+        return 1;
+    }
+    out << "wrote " << entry.string() << ": Quenlit starts with your next desktop session\n";
+    return 0;
+}
+
 }  // namespace
 
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -258,6 +316,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         } else if (option == "--version") {
             out << "quenlit " << AppVersion::string() << '\n';
             return 0;
+        } else if (option == "--install-autostart") {
+            return installAutostart(out, err);
         } else if (option == "--help" || option == "-h") {
             out << kHelp;
             return 0;

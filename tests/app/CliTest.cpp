@@ -10,6 +10,8 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace quenlit::app {
@@ -258,6 +260,40 @@ TEST_F(CliFixtureTest, ZoxideQueryWaitsForTheLookup) {
     EXPECT_EQ(program("search z quenlit-pro").out, "quenlit-project  ~/src/quenlit-project\nstatus=0\n");
     EXPECT_EQ(program("search z nowhere-at-all").out, "status=0\n");
     EXPECT_EQ(program("search z '~'").out, "~\nstatus=0\n");
+}
+
+// The autostart entry starts the executable that wrote it, wherever it lies: a folder with blanks
+// or shell characters is quoted as the desktop-entry rules ask, so the session starts that file.
+TEST_F(CliFixtureTest, InstallAutostartNamesTheRunningProgram) {
+    const struct {
+        std::string folder;
+        std::string exec;
+    } cases[] = {
+        {"bin", (dir / "bin/quenlit").string()},
+        {"my apps", "\"" + (dir / "my apps/quenlit").string() + "\""},
+        {"100% $cash", "\"" + (dir / "100%% \\\\$cash/quenlit").string() + "\""},
+    };
+    for (const auto& c : cases) {
+        const auto copy = dir / c.folder / "quenlit";
+        std::filesystem::create_directories(copy.parent_path());
+        std::filesystem::copy_file(QUENLIT_BINARY, copy, std::filesystem::copy_options::overwrite_existing);
+        const std::string command = "env -i PATH=/usr/bin:/bin HOME='" + (dir / "home").string() + "' '" +
+                                    copy.string() + "' --install-autostart 2>&1; echo \"status=$?\"";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string output;
+        std::array<char, 512> buffer{};
+        while (fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+            output += buffer.data();
+        pclose(pipe);
+        const auto entry = dir / "home/.config/autostart/quenlit.desktop";
+        EXPECT_EQ(output,
+                  "wrote " + entry.string() + ": Quenlit starts with your next desktop session\nstatus=0\n");
+        std::ifstream in(entry);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(text.starts_with("[Desktop Entry]\nType=Application\n")) << text;
+        EXPECT_NE(text.find("\nExec=" + c.exec + "\n"), std::string::npos) << c.folder << ":\n" << text;
+    }
 }
 
 }  // namespace
