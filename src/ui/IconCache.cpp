@@ -4,6 +4,8 @@
 #include "ui/IconTheme.h"
 #include "ui/Symbols.h"
 
+#include <malloc.h>
+
 #include <QElapsedTimer>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -11,6 +13,9 @@
 
 namespace quenlit::ui {
 namespace {
+
+// Long enough for the rest of a showing (the first rows' icons come in several slices).
+constexpr int kTrimDelayMilliseconds = 500;
 
 // Loading is spread over turns of the event loop so typing stays responsive: each turn loads
 // icons for at most this long (and at least one).
@@ -48,6 +53,9 @@ IconCache::IconCache() {
     timer_.setSingleShot(true);
     timer_.setInterval(0);
     QObject::connect(&timer_, &QTimer::timeout, [this] { loadSome(); });
+    trimTimer_.setSingleShot(true);
+    trimTimer_.setInterval(kTrimDelayMilliseconds);
+    QObject::connect(&trimTimer_, &QTimer::timeout, [] { malloc_trim(0); });
 }
 
 std::optional<QPixmap> IconCache::pixmap(const IconRef& ref, int size, const QColor& symbolColor, qreal dpr) {
@@ -86,7 +94,11 @@ void IconCache::loadSome() {
         }
         if (elapsed.elapsed() >= kMillisecondsPerTurn) break;
     }
-    if (!queue_.empty()) timer_.start();
+    if (!queue_.empty()) {
+        timer_.start();
+    } else {
+        trimTimer_.start();
+    }
     loaded.emit();
 }
 

@@ -48,6 +48,10 @@ class IconCache {
     std::unordered_set<std::string> queued_;
     std::unordered_set<std::string> reportedMissing_;
     QTimer timer_;
+    // Decoding icons (an SVG rendered, a large PNG scaled down) leaves megabytes of freed heap
+    // that the program's allocator settings keep for keystrokes; once a batch of icons is done
+    // they are handed back to the system.
+    QTimer trimTimer_;
 };
 
 }  // namespace quenlit::ui
