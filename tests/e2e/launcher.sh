@@ -124,6 +124,10 @@ panel_hidden() { [ -z "$(panel_window)" ]; }
 log_has() { grep -qF -- "$1" "$log" 2>/dev/null; }
 clipboard_is() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
 fixture_count() { xdotool search --classname '^fixture-notes$' 2>/dev/null | wc -l; }
+# For wait_until, which runs its command again on every try: a "$(…)" written in its arguments
+# would be read once, before the first try.
+active_is() { [ "$(active_window)" = "$1" ]; }
+frame_is() { [ "$(outer_frame "$1")" = "$2" ]; }
 # (A predicate, not `test "$(fixture_count)"`: wait_until must count again on every try.)
 fixture_started() { [ "$(fixture_count)" -ge 1 ]; }
 
@@ -149,7 +153,7 @@ pids+=($!)
 wait_until 5 grep -q ready "$root/front.out"
 front=$(printf '0x%x' "$(sed -n 's/^ready //p' "$root/front.out")")
 xdotool windowactivate --sync "$front" 2>/dev/null
-wait_until 5 test "$(active_window)" = "$front"
+wait_until 5 active_is "$front"
 
 start=$(date +%s%N)
 "$bin/quenlit" >"$root/quenlit.out" 2>&1 &
@@ -210,7 +214,7 @@ xdotool key super+space
 wait_until 5 panel_visible
 xdotool type --delay 30 "fixture"
 xdotool key Return
-check "choosing it again activates the running one" wait_until 5 test "$(active_window)" = "$fixture"
+check "choosing it again activates the running one" wait_until 5 active_is "$fixture"
 sleep 0.5
 check "and starts no second one" test "$(fixture_count)" = "$first_count"
 check "the command line's search sees it running" sh -c \
@@ -228,7 +232,7 @@ check "and the launcher closes as after any choice" wait_until 5 panel_hidden
 
 snap() {
     xdotool windowactivate --sync "$fixture" 2>/dev/null
-    wait_until 5 test "$(active_window)" = "$fixture"
+    wait_until 5 active_is "$fixture"
     xdotool key super+space
     wait_until 5 panel_visible
     xdotool type --delay 30 "$1"
@@ -238,20 +242,20 @@ snap() {
 read -r wx wy ww wh < <(workarea)
 snap "left half"
 check "left half snaps to the left half of the work area" wait_until 5 \
-    test "$(outer_frame "$fixture")" = "$wx $wy $((ww / 2)) $wh"
+    frame_is "$fixture" "$wx $wy $((ww / 2)) $wh"
 snap "maximize"
-check "maximize fills the work area" wait_until 5 test "$(outer_frame "$fixture")" = "$wx $wy $ww $wh"
+check "maximize fills the work area" wait_until 5 frame_is "$fixture" "$wx $wy $ww $wh"
 snap "reasonable size"
 # 0.6 of the work area, at most 1025 by 900, centred, with its edges rounded to whole pixels.
 expected=$(awk -v x="$wx" -v y="$wy" -v W="$ww" -v H="$wh" 'function r(v) { return int(v + 0.5) }
     BEGIN { w = W * 0.6; if (w > 1025) w = 1025; h = H * 0.6; if (h > 900) h = 900;
             l = x + (W - w) * 0.5; t = y + (H - h) * 0.5;
             printf "%d %d %d %d", r(l), r(t), r(l + w) - r(l), r(t + h) - r(t) }')
-check "reasonable size is 0.6 of the work area, centred" wait_until 5 test "$(outer_frame "$fixture")" = "$expected"
+check "reasonable size is 0.6 of the work area, centred" wait_until 5 frame_is "$fixture" "$expected"
 
 # Up and Down move the selection: of the four "move to" commands, Down, Down, Up selects the second.
 xdotool windowactivate --sync "$fixture" 2>/dev/null
-wait_until 5 test "$(active_window)" = "$fixture"
+wait_until 5 active_is "$fixture"
 xdotool key super+space
 wait_until 5 panel_visible
 xdotool type --delay 30 "move to"
@@ -317,14 +321,14 @@ check "2+2, Escape, show again, End, *3 then Return gives 8: End keeps it" wait_
 
 # Page Down and Control-N / Control-P, on the four "move to" commands (Top, Bottom, Left, Right).
 xdotool windowactivate --sync "$fixture" 2>/dev/null
-wait_until 5 test "$(active_window)" = "$fixture"
+wait_until 5 active_is "$fixture"
 show_launcher
 xdotool type --delay 30 "move to"
 xdotool key Next Return
 check "Page Down on a list shorter than a page selects its last row (Move to Right)" wait_until 5 \
     log_has "windowSnap: moveToRight app=Fixture Notes"
 xdotool windowactivate --sync "$fixture" 2>/dev/null
-wait_until 5 test "$(active_window)" = "$fixture"
+wait_until 5 active_is "$fixture"
 show_launcher
 xdotool type --delay 30 "move to"
 xdotool key ctrl+n ctrl+n ctrl+n ctrl+p Return
