@@ -3,6 +3,8 @@
 #include "base/Text.h"
 #include "clipboard/ClipboardHistory.h"
 
+#include "FakeClipboardDesktop.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -18,12 +20,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using namespace std::chrono_literals;
 
-std::vector<std::string> texts(const std::vector<ClipboardItem>& items) {
-    std::vector<std::string> out;
-    for (const auto& item : items)
-        out.push_back(item.kind == ClipboardItem::Kind::image ? "<image>" : item.text());
-    return out;
-}
+using testing::texts;
 
 class ClipboardHistoryTest : public ::testing::Test {
   protected:

@@ -8,6 +8,8 @@
 #include "clipboard/ClipboardStore.h"
 #include "support/TempDir.h"
 
+#include "FakeClipboardDesktop.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -26,14 +28,9 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using namespace std::chrono_literals;
 
-std::vector<std::string> texts(const std::vector<ClipboardItem>& items) {
-    std::vector<std::string> out;
-    for (const auto& item : items)
-        out.push_back(item.kind == ClipboardItem::Kind::image ? "<image>" : item.text());
-    return out;
-}
+using testing::texts;
 
-class ClipboardStoreTest : public ::testing::Test {
+class ClipboardStoreTest : public ::testing::Test, protected testing::FakeClipboardDesktop {
   protected:
     void SetUp() override { log::installSinks({sink}); }
     void TearDown() override { log::installSinks({}); }
@@ -46,8 +43,7 @@ class ClipboardStoreTest : public ::testing::Test {
         return o;
     }
     std::unique_ptr<ClipboardStore> makeStore(ClipboardStore::Options o) {
-        auto store = std::make_unique<ClipboardStore>(
-            ClipboardStore::Services{scheduler, pasteboard, codec, secrets, files}, std::move(o));
+        auto store = std::make_unique<ClipboardStore>(storeServices(), std::move(o));
         changes = store->itemsChanged.connect([this] { ++changeCount; });
         return store;
     }
@@ -56,11 +52,6 @@ class ClipboardStoreTest : public ::testing::Test {
 
     testing::TempDir dir;
     std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
-    fake::VirtualScheduler scheduler;
-    fake::FakePasteboard pasteboard;
-    fake::FakeImageCodec codec;
-    fake::FakeSecretStore secrets;
-    fake::FakeAtomicFile files;
     std::chrono::system_clock::time_point clock =
         std::chrono::sys_days{std::chrono::May / 1 / 2024} + 9h + 30min;
     Connection changes;

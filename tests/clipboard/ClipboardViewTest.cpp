@@ -8,6 +8,8 @@
 #include "base/Log.h"
 #include "support/TempDir.h"
 
+#include "FakeClipboardDesktop.h"
+
 #include <gmock/gmock.h>
 #include "QuenlitVersion.h"
 
@@ -52,7 +54,7 @@ class IcuDefaults {
     std::unique_ptr<icu::TimeZone> savedZone_{icu::TimeZone::createDefault()};
 };
 
-class ClipboardViewTest : public ::testing::Test {
+class ClipboardViewTest : public ::testing::Test, protected testing::FakeClipboardDesktop {
   protected:
     void SetUp() override {
         log::installSinks({sink});
@@ -61,8 +63,7 @@ class ClipboardViewTest : public ::testing::Test {
         options.imagesDirectory = dir / "images";
         options.persistToDisk = false;
         options.wallClock = [this] { return captureTime; };
-        store = std::make_unique<ClipboardStore>(
-            ClipboardStore::Services{scheduler, pasteboard, codec, secrets, files}, std::move(options));
+        store = std::make_unique<ClipboardStore>(storeServices(), std::move(options));
         view = std::make_unique<ClipboardView>(
             *store, menu, navigation, [this](const ClipboardItem& item) { pasted.push_back(item); },
             [this] { ++dismissals; },
@@ -105,11 +106,6 @@ class ClipboardViewTest : public ::testing::Test {
     IcuDefaults icu;
     testing::TempDir dir;
     std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
-    fake::VirtualScheduler scheduler;
-    fake::FakePasteboard pasteboard;
-    fake::FakeImageCodec codec;
-    fake::FakeSecretStore secrets;
-    fake::FakeAtomicFile files;
     ClipboardThumbnailCache thumbnails;
     NotificationCenter notifications;
     NavigationState navigation;

@@ -12,6 +12,8 @@
 #include "clipboard/ClipboardStore.h"
 #include "support/TempDir.h"
 
+#include "FakeClipboardDesktop.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -60,7 +62,7 @@ inline std::string array(const std::vector<std::string>& objects) {
     return out + "]";
 }
 
-class ClipboardPersistenceTest : public ::testing::Test {
+class ClipboardPersistenceTest : public ::testing::Test, protected testing::FakeClipboardDesktop {
   protected:
     void SetUp() override { log::installSinks({sink}); }
     void TearDown() override { log::installSinks({}); }
@@ -94,11 +96,6 @@ class ClipboardPersistenceTest : public ::testing::Test {
     fs::path history = data / "clipboard-history.json";
     fs::path legacy = data / "clipboard-history.enc";
     std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
-    fake::VirtualScheduler scheduler;
-    fake::FakePasteboard pasteboard;
-    fake::FakeImageCodec codec;
-    fake::FakeSecretStore secrets;
-    fake::FakeAtomicFile files;
     std::chrono::system_clock::time_point clock =
         std::chrono::sys_days{std::chrono::May / 1 / 2024} + 9h + 30min + 700ms;
 };
