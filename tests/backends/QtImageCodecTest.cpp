@@ -186,6 +186,13 @@ TEST_F(QtImageCodecTest, TiffConvertsToPngWithEveryPixelKept) {
 
     EXPECT_EQ(codec.pngFromTiff(""), std::nullopt);
     EXPECT_EQ(codec.pngFromTiff(std::string("II*\0 broken", 11)), std::nullopt);
+
+    // The clipboard's other raster images take the same way, each decoded by its content.
+    for (const char* format : {"bmp", "jpeg", "gif"}) {
+        auto converted = codec.pngFromTiff(encode(image, format));
+        ASSERT_TRUE(converted) << format;
+        EXPECT_EQ(decode(*converted).size(), image.size()) << format;
+    }
 }
 
 TEST_F(QtImageCodecTest, OnlyTheFirstImageOfAnAnimationIsKept) {

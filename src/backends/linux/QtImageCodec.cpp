@@ -72,8 +72,10 @@ std::optional<std::string> QtImageCodec::pngFromTiff(std::string_view tiff) {
     QBuffer buffer;
     buffer.setData(bytes);
     if (!buffer.open(QIODevice::ReadOnly)) return std::nullopt;
-    // The format is a hint: data that turns out to be another format is still decoded by content.
-    QImageReader reader(&buffer, "tiff");
+    // Decided by content: the clipboard's other raster images (JPEG, BMP, GIF, WebP) come this way
+    // too, and a "tiff" format hint would hand them to the TIFF reader alone, which fails on them.
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
     return encodePng(readFirstImage(reader));
 }
 

@@ -1,0 +1,312 @@
+#include "backends/x11/X11Pasteboard.h"
+
+#include "base/Log.h"
+#include "base/Text.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QUrl>
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace quenlit::x11 {
+namespace {
+
+constexpr std::size_t kTextLimit = 16u << 20;
+constexpr std::size_t kDataLimit = 128u << 20;
+
+// The text targets, best first: UTF-8 before Latin-1 (STRING), which is converted.
+constexpr std::array<std::string_view, 6> kTextTargets = {
+    "UTF8_STRING", "text/plain;charset=utf-8", "text/plain;charset=UTF-8", "STRING", "TEXT", "text/plain"};
+// Raster images other than PNG, best first; the core decodes each and stores it as PNG.
+constexpr std::array<std::string_view, 9> kOtherImageTargets = {
+    "image/tiff",  "image/jpeg",     "image/webp", "image/bmp",
+    "image/x-bmp", "image/x-ms-bmp", "image/gif",  "image/x-portable-pixmap",
+    "image/jpg"};
+// The selection protocol's own targets, which name no content.
+constexpr std::array<std::string_view, 6> kProtocolTargets = {"TARGETS",      "TIMESTAMP", "MULTIPLE",
+                                                              "SAVE_TARGETS", "DELETE",    "INCR"};
+
+QClipboard* clipboard() {
+    return QGuiApplication::clipboard();
+}
+
+QString qs(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::string bytes(const QByteArray& a) {
+    return std::string(a.constData(), static_cast<std::size_t>(a.size()));
+}
+
+template <std::size_t N>
+bool among(const std::array<std::string_view, N>& list, std::string_view name) {
+    return std::find(list.begin(), list.end(), name) != list.end();
+}
+
+bool isTextTarget(std::string_view name) {
+    return among(kTextTargets, name);
+}
+
+std::string latin1ToUtf8(std::string_view latin1) {
+    std::string out;
+    out.reserve(latin1.size());
+    for (unsigned char c : latin1)
+        text::appendUtf8(out, c);
+    return out;
+}
+
+// What we published ourselves, when the CLIPBOARD is still ours.
+const QMimeData* ownData() {
+    QClipboard* board = clipboard();
+    if (!board->ownsClipboard()) return nullptr;
+    return board->mimeData(QClipboard::Clipboard);
+}
+
+}  // namespace
+
+std::vector<std::string> parseGnomeCopiedFiles(std::string_view text) {
+    std::vector<std::string> paths;
+    bool first = true;
+    // The first line names the operation ("copy" or "cut"); the others are URLs.
+    for (const std::string& url : parseUriList(text)) {
+        if (std::exchange(first, false)) continue;
+        const QUrl parsed(qs(url));
+        if (parsed.isLocalFile()) paths.push_back(parsed.toLocalFile().toStdString());
+    }
+    return paths;
+}
+
+std::vector<std::string> parseUriList(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        while (!line.empty() && line.back() == '\0')
+            line.remove_suffix(1);
+        if (!line.empty() && line.front() != '#') lines.emplace_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> pasteboardTypesForTargets(const std::vector<std::string>& targets) {
+    std::vector<std::string> types;
+    const auto add = [&types](std::string_view type) {
+        if (std::find(types.begin(), types.end(), type) == types.end()) types.emplace_back(type);
+    };
+    for (const std::string& target : targets) {
+        if (isTextTarget(target)) {
+            add(platform::pasteboardType::string);
+        } else if (target == platform::pasteboardType::png) {
+            add(platform::pasteboardType::png);
+        } else if (among(kOtherImageTargets, target)) {
+            add(platform::pasteboardType::tiff);
+        } else if (!among(kProtocolTargets, target)) {
+            add(target);
+        }
+    }
+    return types;
+}
+
+std::optional<std::string> targetForType(std::string_view type, const std::vector<std::string>& targets) {
+    const auto offered = [&targets](std::string_view t) {
+        return std::find(targets.begin(), targets.end(), t) != targets.end();
+    };
+    const auto firstOf = [&offered](const auto& list) -> std::optional<std::string> {
+        for (std::string_view t : list) {
+            if (offered(t)) return std::string(t);
+        }
+        return std::nullopt;
+    };
+    if (type == platform::pasteboardType::string) return firstOf(kTextTargets);
+    if (type == platform::pasteboardType::tiff) return firstOf(kOtherImageTargets);
+    if (offered(type)) return std::string(type);
+    return std::nullopt;
+}
+
+X11Pasteboard::X11Pasteboard(std::unique_ptr<SelectionReader> reader) : reader_(std::move(reader)) {}
+
+X11Pasteboard::~X11Pasteboard() = default;
+
+long X11Pasteboard::changeCount() {
+    return reader_ ? reader_->ownerChanges() : 0;
+}
+
+const std::vector<std::string>& X11Pasteboard::ownerTargets() {
+    if (!reader_) return targets_;
+    const long count = reader_->ownerChanges();
+    if (count == cachedFor_) return targets_;
+    cachedFor_ = count;
+    unresponsive_ = false;
+    targets_.clear();
+    if (reader_->owner() == XCB_WINDOW_NONE) return targets_;
+    bool timedOut = false;
+    if (auto names = reader_->targets(kReadBound, timedOut)) {
+        targets_ = std::move(*names);
+    } else if (timedOut) {
+        // One that does not answer at all is left alone until the clipboard changes again.
+        unresponsive_ = true;
+        log::write(
+            "clipboard: the clipboard's owner did not answer within 1 s — its content is not recorded");
+    } else if (reader_->owner() != XCB_WINDOW_NONE) {
+        // An owner without a target list (old programs) is asked for plain text.
+        targets_ = {"UTF8_STRING", "STRING"};
+    }
+    return targets_;
+}
+
+bool X11Pasteboard::offers(std::string_view target) {
+    const auto& targets = ownerTargets();
+    return std::find(targets.begin(), targets.end(), target) != targets.end();
+}
+
+std::optional<std::string> X11Pasteboard::readOwner(std::string_view target, std::size_t limit) {
+    ownerTargets();
+    if (!reader_ || unresponsive_) return std::nullopt;
+    SelectionReader::Outcome outcome = reader_->read(target, kReadBound, limit);
+    using Kind = SelectionReader::Outcome::Kind;
+    switch (outcome.kind) {
+        case Kind::ok:
+            if (outcome.type == "STRING") return latin1ToUtf8(outcome.bytes);
+            return std::move(outcome.bytes);
+        case Kind::timedOut:
+            unresponsive_ = true;
+            log::write("clipboard: reading " + std::string(target) +
+                       " from the clipboard's owner took over 1 s — abandoned");
+            return std::nullopt;
+        case Kind::tooLarge:
+            log::write("clipboard: " + std::string(target) + " on the clipboard is larger than " +
+                       std::to_string(limit >> 20) + " MB — skipped");
+            return std::nullopt;
+        case Kind::noOwner:
+        case Kind::refused:
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> X11Pasteboard::types() {
+    if (const QMimeData* own = ownData()) {
+        std::vector<std::string> formats;
+        for (const QString& f : own->formats())
+            formats.push_back(f == QLatin1String("text/plain") ? std::string(platform::pasteboardType::string)
+                                                               : f.toStdString());
+        return formats;
+    }
+    // An owner that does not answer: a name nothing matches, so nothing is captured and the
+    // clipboard does not count as left empty either.
+    if (ownerTargets(); unresponsive_) return {"x-quenlit-unresponsive-owner"};
+    return pasteboardTypesForTargets(ownerTargets());
+}
+
+std::vector<platform::PasteboardItem> X11Pasteboard::items() {
+    std::optional<std::string> list;
+    if (const QMimeData* own = ownData()) {
+        if (own->hasFormat("text/uri-list")) list = bytes(own->data("text/uri-list"));
+    } else if (offers(platform::pasteboardType::fileURL)) {
+        list = readOwner(platform::pasteboardType::fileURL, kTextLimit);
+    }
+    std::vector<platform::PasteboardItem> out;
+    if (!list) return out;
+    // A multi-file copy is one URL list: each URL is an item of its own, as file managers mean it.
+    for (std::string& url : parseUriList(*list)) {
+        platform::PasteboardItem item;
+        item.data.emplace_back(std::string(platform::pasteboardType::fileURL), std::move(url));
+        out.push_back(std::move(item));
+    }
+    return out;
+}
+
+std::optional<std::string> X11Pasteboard::data(std::string_view type) {
+    if (type == platform::pasteboardType::string) return string(type);
+    if (const QMimeData* own = ownData()) {
+        if (!own->hasFormat(qs(type))) return std::nullopt;
+        return bytes(own->data(qs(type)));
+    }
+    const std::optional<std::string> target = targetForType(type, ownerTargets());
+    if (!target) return std::nullopt;
+    return readOwner(*target, kDataLimit);
+}
+
+std::optional<std::string> X11Pasteboard::string(std::string_view type) {
+    if (const QMimeData* own = ownData()) {
+        if (type == platform::pasteboardType::string) {
+            if (!own->hasText()) return std::nullopt;
+            return own->text().toStdString();
+        }
+        if (!own->hasFormat(qs(type))) return std::nullopt;
+        return bytes(own->data(qs(type)));
+    }
+    const std::optional<std::string> target = targetForType(type, ownerTargets());
+    if (!target) return std::nullopt;
+    std::optional<std::string> text = readOwner(*target, kTextLimit);
+    if (!text) return std::nullopt;
+    // Some programs end the text with the C string's terminator.
+    while (!text->empty() && text->back() == '\0')
+        text->pop_back();
+    return text::validUtf8(*text);
+}
+
+std::optional<std::vector<std::string>> X11Pasteboard::legacyFilenames() {
+    auto raw = data(platform::pasteboardType::legacyFilenames);
+    if (!raw) return std::nullopt;
+    return parseGnomeCopiedFiles(*raw);
+}
+
+long X11Pasteboard::clearContents() {
+    declared_.clear();
+    pending_.clear();
+    return changeCount();
+}
+
+void X11Pasteboard::declareTypes(const std::vector<std::string>& types) {
+    declared_ = types;
+    pending_.clear();
+}
+
+bool X11Pasteboard::setData(std::string_view data, std::string_view type) {
+    if (std::find(declared_.begin(), declared_.end(), type) == declared_.end()) return false;
+    std::erase_if(pending_, [type](const auto& entry) { return entry.first == type; });
+    pending_.emplace_back(std::string(type), std::string(data));
+    // One publication once every declared type has its data: each publication is a change of owner
+    // that every clipboard watcher on the desktop reads.
+    if (pending_.size() == declared_.size()) publish();
+    return true;
+}
+
+bool X11Pasteboard::setString(std::string_view text, std::string_view type) {
+    return setData(text, type);
+}
+
+void X11Pasteboard::publish() {
+    auto* mime = new QMimeData();  // the clipboard takes ownership
+    for (const auto& [type, value] : pending_) {
+        if (type == platform::pasteboardType::string) {
+            mime->setText(qs(value));
+        } else if (type == platform::pasteboardType::fileURL) {
+            mime->setUrls({QUrl(qs(value))});
+        } else {
+            mime->setData(qs(type), QByteArray(value.data(), static_cast<qsizetype>(value.size())));
+        }
+    }
+    clipboard()->setMimeData(mime, QClipboard::Clipboard);
+}
+
+bool X11Pasteboard::mirrorToPrimary() {
+    const QMimeData* own = ownData();
+    if (own == nullptr) return false;
+    auto* copy = new QMimeData();
+    for (const QString& format : own->formats())
+        copy->setData(format, own->data(format));
+    clipboard()->setMimeData(copy, QClipboard::Selection);
+    return true;
+}
+
+}  // namespace quenlit::x11

@@ -1,0 +1,81 @@
+#pragma once
+
+// The CLIPBOARD selection. Another program's content is read from it through a SelectionReader,
+// every read bounded to a second, and its targets are offered under the names the core knows:
+// the text targets as plain UTF-8 text, image/png as PNG, any other raster image (JPEG, BMP, GIF,
+// WebP, TIFF) in the TIFF slot, which the core decodes and stores as PNG off the main thread.
+// What we wrote ourselves is read back from Qt without asking the server.
+//
+// Writing publishes one QMimeData that holds exactly the declared types, once all of them are set.
+// The change count is the reader's count of owner changes: every copy, our own writes included,
+// and the owner's exit.
+//
+// Main thread only.
+
+#include "backends/x11/SelectionReader.h"
+#include "platform/Pasteboard.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QMimeData;
+
+namespace quenlit::x11 {
+
+class X11Pasteboard final : public platform::Pasteboard {
+  public:
+    static constexpr std::chrono::milliseconds kReadBound{1000};
+
+    // After the QGuiApplication exists; `reader` watches and reads the CLIPBOARD selection. Without
+    // one (no XFixes) only writing works, and other programs' copies are not seen.
+    explicit X11Pasteboard(std::unique_ptr<SelectionReader> reader);
+    ~X11Pasteboard() override;
+
+    long changeCount() override;
+    std::vector<std::string> types() override;
+    std::vector<platform::PasteboardItem> items() override;
+    std::optional<std::string> data(std::string_view type) override;
+    std::optional<std::string> string(std::string_view type) override;
+    std::optional<std::vector<std::string>> legacyFilenames() override;
+
+    long clearContents() override;
+    void declareTypes(const std::vector<std::string>& types) override;
+    bool setData(std::string_view data, std::string_view type) override;
+    bool setString(std::string_view text, std::string_view type) override;
+
+    // Offers what we last wrote to the CLIPBOARD as the PRIMARY selection too, for the terminals
+    // (xterm, URxvt) whose paste key pastes PRIMARY. False when the CLIPBOARD is not ours.
+    bool mirrorToPrimary();
+    // Whether other programs' copies can be seen and read.
+    bool canRead() const { return reader_ != nullptr; }
+
+  private:
+    // The owner's targets for the current owner, asked once per owner change.
+    const std::vector<std::string>& ownerTargets();
+    bool offers(std::string_view target);
+    std::optional<std::string> readOwner(std::string_view target, std::size_t limit);
+    void publish();
+
+    std::unique_ptr<SelectionReader> reader_;
+    long cachedFor_ = -1;
+    std::vector<std::string> targets_;
+    // The owner did not answer within the bound: nothing more is asked of it until it changes.
+    bool unresponsive_ = false;
+    std::vector<std::string> declared_;
+    std::vector<std::pair<std::string, std::string>> pending_;
+};
+
+// The paths of GNOME's list of copied files ("copy\nfile:///a\nfile:///b").
+std::vector<std::string> parseGnomeCopiedFiles(std::string_view text);
+// The URLs of a text/uri-list: one per line, comments and blank lines skipped.
+std::vector<std::string> parseUriList(std::string_view text);
+// The names under which the core sees these X targets: text as plain UTF-8 text, PNG as PNG,
+// other raster images as TIFF; the rest unchanged, without the selection protocol's own targets.
+std::vector<std::string> pasteboardTypesForTargets(const std::vector<std::string>& targets);
+// The offered target that gives the data of a core type, in order of preference; absent when none.
+std::optional<std::string> targetForType(std::string_view type, const std::vector<std::string>& targets);
+
+}  // namespace quenlit::x11
