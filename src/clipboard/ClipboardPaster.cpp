@@ -7,7 +7,22 @@
 namespace quenlit::ClipboardPaster {
 namespace {
 
-void postCommandV(const Context& context) {
+std::string nameOf(const std::optional<platform::RunningApplication>& app) {
+    return app && app->localizedName ? *app->localizedName : "?";
+}
+
+void postCommandV(const Context& context, const std::optional<platform::RunningApplication>& target) {
+    if (target) {
+        const std::optional<platform::RunningApplication> focused =
+            context.workspace.keyboardFocusApplication();
+        if (!focused || focused->processIdentifier != target->processIdentifier) {
+            log::write("clipboard: paste skipped — " + nameOf(target) +
+                       " does not have the keyboard focus (it is with " + nameOf(focused) +
+                       "); the entry stays on the clipboard");
+            return;
+        }
+    }
+
     // Without trust the desktop may drop the keystroke; the entry stays on the clipboard, so the
     // user can still paste by hand.
     const bool trusted = context.accessibility.isProcessTrusted(false);
@@ -38,14 +53,15 @@ void postCommandV(const Context& context) {
     }
 
     const std::optional<platform::RunningApplication> front = context.workspace.frontmostApplication();
-    const std::string name = front && front->localizedName ? *front->localizedName : "?";
-    log::write("clipboard: posted ⌘V (frontmost=" + name + ", ax=" + (trusted ? "1" : "0") + ")");
+    log::write("clipboard: posted ⌘V (frontmost=" + nameOf(front) + ", ax=" + (trusted ? "1" : "0") + ")");
 }
 
 }  // namespace
 
-platform::TaskHandle pasteCommandV(platform::Seconds delay, const Context& context) {
-    return context.scheduler.postAfter(delay, [context] { postCommandV(context); });
+platform::TaskHandle pasteCommandV(platform::Seconds delay, const Context& context,
+                                   std::optional<platform::RunningApplication> target) {
+    return context.scheduler.postAfter(
+        delay, [context, target = std::move(target)] { postCommandV(context, target); });
 }
 
 }  // namespace quenlit::ClipboardPaster

@@ -12,6 +12,8 @@
 #include "platform/Scheduler.h"
 #include "platform/Workspace.h"
 
+#include <optional>
+
 namespace quenlit::ClipboardPaster {
 
 struct Context {
@@ -21,7 +23,10 @@ struct Context {
     platform::Workspace& workspace;
 };
 
-// Schedules Command-V on the main queue `delay` from now and returns at once.
-platform::TaskHandle pasteCommandV(platform::Seconds delay, const Context& context);
+// Schedules Command-V on the main queue `delay` from now and returns at once. With a `target`, the
+// keystroke is posted only if that application has the keyboard focus by then: keys sent anywhere
+// else would type into whatever has it. The entry stays on the clipboard either way.
+platform::TaskHandle pasteCommandV(platform::Seconds delay, const Context& context,
+                                   std::optional<platform::RunningApplication> target = std::nullopt);
 
 }  // namespace quenlit::ClipboardPaster

@@ -59,6 +59,9 @@ class Workspace {
     virtual std::vector<RunningApplication> runningApplications() = 0;
     virtual std::optional<RunningApplication> runningApplication(int processIdentifier) = 0;
     virtual std::optional<RunningApplication> frontmostApplication() = 0;
+    // The application whose window has the keyboard focus: where typed keys go now. The frontmost
+    // one where the desktop tells no difference.
+    virtual std::optional<RunningApplication> keyboardFocusApplication() { return frontmostApplication(); }
 
     // Brings the application's windows forward (all of them when allWindows), topmost last; false
     // when the desktop refused.

@@ -136,7 +136,7 @@ void AppDelegate::pasteClipboardItem(const ClipboardItem& item) {
                                           platform_.workspace};
     if (clipboardPanel_) {
         const auto target = clipboardPanel_->hideForPaste();
-        ClipboardPaster::pasteCommandV(target ? kPasteDelayAfterRestore : kPasteDelay, paster);
+        ClipboardPaster::pasteCommandV(target ? kPasteDelayAfterRestore : kPasteDelay, paster, target);
         return;
     }
     ClipboardPaster::pasteCommandV(kPasteDelay, paster);

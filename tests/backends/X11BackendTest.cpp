@@ -647,22 +647,32 @@ TEST(KeysymForCodePoint, LatinOneDirectlyOthersAsUnicodeKeysyms) {
     }
 }
 
-TEST(IsTerminalClass, KnowsTheTerminalEmulators) {
-    const std::vector<std::tuple<const char*, const char*, bool>> cases{
-        {"gnome-terminal-server", "Gnome-terminal", true},
-        {"xfce4-terminal", "Xfce4-terminal", true},
-        {"konsole", "konsole", true},
-        {"Alacritty", "Alacritty", true},
-        {"kitty", "kitty", true},
-        {"xterm", "XTerm", true},
-        {"urxvt", "URxvt", true},
-        {"st", "st-256color", true},
-        {"Navigator", "firefox-esr", false},
-        {"gedit", "Gedit", false},
-        {"stellarium", "Stellarium", false},
+TEST(PasteKeyForClass, KnowsTheTerminalEmulators) {
+    using enum PasteKey;
+    const std::vector<std::tuple<const char*, const char*, PasteKey>> cases{
+        {"gnome-terminal-server", "Gnome-terminal", controlShiftV},
+        {"xfce4-terminal", "Xfce4-terminal", controlShiftV},
+        {"mate-terminal", "Mate-terminal", controlShiftV},
+        {"lxterminal", "Lxterminal", controlShiftV},
+        {"qterminal", "QTerminal", controlShiftV},
+        {"konsole", "konsole", controlShiftV},
+        {"Alacritty", "Alacritty", controlShiftV},
+        {"kitty", "kitty", controlShiftV},
+        {"foot", "foot", controlShiftV},
+        {"org.wezfurlong.wezterm", "org.wezfurlong.wezterm", controlShiftV},
+        {"tilix", "Tilix", controlShiftV},
+        {"terminator", "Terminator", controlShiftV},
+        {"sakura", "Sakura", controlShiftV},
+        {"terminology", "terminology", controlShiftV},
+        {"st", "st-256color", controlShiftV},
+        {"xterm", "XTerm", shiftInsert},
+        {"urxvt", "URxvt", shiftInsert},
+        {"Navigator", "firefox-esr", controlV},
+        {"gedit", "Gedit", controlV},
+        {"stellarium", "Stellarium", controlV},
     };
-    for (const auto& [instance, klass, terminal] : cases) {
-        EXPECT_EQ(isTerminalClass(instance, klass), terminal) << instance << " " << klass;
+    for (const auto& [instance, klass, key] : cases) {
+        EXPECT_EQ(pasteKeyForClass(instance, klass), key) << instance << " " << klass;
     }
 }
 
@@ -720,10 +730,28 @@ TEST_F(XTestInputTest, CommandVBecomesControlV) {
 }
 
 TEST_F(XTestInputTest, CommandVBecomesControlShiftVInATerminal) {
-    auto a = start({"--class", "xterm,XTerm"});
+    auto a = start({"--class", "kitty,kitty"});
     ASSERT_TRUE(makeActive(a->window()));
     press(9, platform::eventFlags::command);
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('v')) + " keysym=0x56 state=0x5");
+}
+
+TEST_F(XTestInputTest, CommandVBecomesShiftInsertFromPrimaryInXterm) {
+    auto a = start({"--class", "xterm,XTerm"});
+    ASSERT_TRUE(makeActive(a->window()));
+    int published = 0;
+    input->publishPrimary = [&published] { return ++published > 0; };
+    press(9, platform::eventFlags::command);
+    EXPECT_EQ(published, 1);
+    EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf(0xff63)) + " keysym=0xff63 state=0x1");
+
+    // Without PRIMARY to paste from, nothing is typed and the post reports it.
+    input->publishPrimary = [] { return false; };
+    auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+    auto down = source->keyboardEvent(9, true);
+    ASSERT_TRUE(down);
+    down->flags = platform::eventFlags::command;
+    EXPECT_FALSE(source->post(*down));
 }
 
 TEST_F(XTestInputTest, AModifierTheUserStillHoldsIsLetGoFirst) {

@@ -53,6 +53,34 @@ TEST_F(ClipboardPasterTest, PostsCommandVOnceTheDelayHasPassed) {
     EXPECT_EQ(accessibility.promptCount, 0);
 }
 
+TEST_F(ClipboardPasterTest, PostsOnlyWhileTheTargetHasTheKeyboardFocus) {
+    frontmost("Text Editor");
+    platform::RunningApplication other;
+    other.processIdentifier = 88;
+    other.localizedName = "Password Prompt";
+    workspace.running.push_back(other);
+    const platform::RunningApplication target = workspace.running.front();
+
+    struct Case {
+        std::optional<int> focus;
+        bool posted;
+    };
+    for (const Case& c : {Case{std::nullopt, true}, Case{77, true}, Case{88, false}}) {
+        workspace.keyboardFocusProcess = c.focus;
+        input.posted.clear();
+        sink->clear();
+        ClipboardPaster::pasteCommandV(platform::Seconds(0.15), context, target);
+        scheduler.advance(platform::Seconds(0.15));
+        EXPECT_EQ(input.posted.size(), c.posted ? 2u : 0u) << c.focus.value_or(-1);
+        if (!c.posted) {
+            EXPECT_THAT(sink->lines(),
+                        ElementsAre("Quenlit focus: clipboard: paste skipped — Text Editor does not have the "
+                                    "keyboard focus (it is with Password Prompt); the entry stays on the "
+                                    "clipboard"));
+        }
+    }
+}
+
 TEST_F(ClipboardPasterTest, WithoutTrustWarnsAndPostsAnyway) {
     accessibility.trusted = false;
     ClipboardPaster::pasteCommandV(platform::Seconds(0.2), context);

@@ -52,6 +52,11 @@ std::optional<platform::RunningApplication> FakeWorkspace::frontmostApplication(
     return runningApplication(*frontmostProcess);
 }
 
+std::optional<platform::RunningApplication> FakeWorkspace::keyboardFocusApplication() {
+    if (!keyboardFocusProcess) return frontmostApplication();
+    return runningApplication(*keyboardFocusProcess);
+}
+
 bool FakeWorkspace::activate(int processIdentifier, bool allWindows) {
     record("activate " + std::to_string(processIdentifier) +
            " allWindows=" + (allWindows ? "true" : "false"));

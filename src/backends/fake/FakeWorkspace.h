@@ -15,6 +15,9 @@ class FakeWorkspace final : public platform::Workspace {
     std::vector<platform::InstalledApplication> installed;
     std::vector<platform::RunningApplication> running;
     std::optional<int> frontmostProcess;
+    // Where typed keys go, when not to the frontmost application (a window of another program took
+    // the focus without becoming active).
+    std::optional<int> keyboardFocusProcess;
     std::map<std::string, std::string> identifiersByPath;  // what bundleIdentifier(path) answers
     std::optional<std::string> selfPath;
     int ownProcess = 4242;
@@ -35,6 +38,7 @@ class FakeWorkspace final : public platform::Workspace {
     std::vector<platform::RunningApplication> runningApplications() override;
     std::optional<platform::RunningApplication> runningApplication(int processIdentifier) override;
     std::optional<platform::RunningApplication> frontmostApplication() override;
+    std::optional<platform::RunningApplication> keyboardFocusApplication() override;
     bool activate(int processIdentifier, bool allWindows) override;
     bool hide(int processIdentifier) override;
     bool unhide(int processIdentifier) override;

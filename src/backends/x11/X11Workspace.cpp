@@ -212,6 +212,23 @@ std::optional<platform::RunningApplication> X11Workspace::frontmostApplication()
     return runningApplication(pid);
 }
 
+std::optional<platform::RunningApplication> X11Workspace::keyboardFocusApplication() {
+    xcb_connection_t* c = connection_.raw();
+    Reply<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    if (!focus) return std::nullopt;
+    xcb_window_t window = focus->focus;
+    // A few levels suffice: the client window lies just below the window manager's frame.
+    for (int depth = 0; depth < 8; ++depth) {
+        if (window == XCB_NONE || window == XCB_INPUT_FOCUS_POINTER_ROOT || window == connection_.root())
+            return std::nullopt;
+        if (const int pid = processOf(window); pid > 0) return runningApplication(pid);
+        Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+        if (!tree) return std::nullopt;
+        window = tree->parent;
+    }
+    return std::nullopt;
+}
+
 bool X11Workspace::activate(int processIdentifier, bool allWindows) {
     const auto windows = windowsOf(processIdentifier);  // bottom of the stack first
     if (windows.empty()) return false;

@@ -47,6 +47,9 @@ class X11Workspace final : public linux_backend::DesktopWorkspace {
     std::vector<platform::RunningApplication> runningApplications() override;
     std::optional<platform::RunningApplication> runningApplication(int processIdentifier) override;
     std::optional<platform::RunningApplication> frontmostApplication() override;
+    // The owner of the X input focus: the focus window or the nearest ancestor that names its
+    // process (a toolkit may focus a child of its top-level window).
+    std::optional<platform::RunningApplication> keyboardFocusApplication() override;
     // _NET_ACTIVE_WINDOW requests for its windows from the bottom of the stack up, so the topmost
     // ends on top and active (all of them when allWindows, else the topmost visible one); the
     // window manager maps and un-minimises what it activates. False when it has no window.

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quenlit::x11 {
@@ -191,14 +192,12 @@ std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint) {
     return 0x01000000u + static_cast<std::uint32_t>(codePoint);
 }
 
-bool isTerminalClass(std::string_view instance, std::string_view klass) {
+PasteKey pasteKeyForClass(std::string_view instance, std::string_view klass) {
+    static constexpr std::string_view primaryPasters[] = {"xterm", "uxterm",       "urxvt",
+                                                          "rxvt",  "rxvt-unicode", "urxvt-256color"};
     static constexpr std::string_view terminals[] = {"konsole",
                                                      "alacritty",
                                                      "kitty",
-                                                     "xterm",
-                                                     "uxterm",
-                                                     "urxvt",
-                                                     "rxvt",
                                                      "st",
                                                      "st-256color",
                                                      "tilix",
@@ -213,13 +212,25 @@ bool isTerminalClass(std::string_view instance, std::string_view klass) {
                                                      "yakuake",
                                                      "tilda",
                                                      "terminology",
-                                                     "ghostty"};
+                                                     "ghostty",
+                                                     "com.mitchellh.ghostty",
+                                                     "lxterminal",
+                                                     "qterminal",
+                                                     "mate-terminal",
+                                                     "cool-retro-term"};
+    const auto listed = [](const auto& list, const std::string& name) {
+        return std::find(std::begin(list), std::end(list), name) != std::end(list);
+    };
+    for (std::string_view name : {instance, klass}) {
+        if (listed(primaryPasters, lower(name))) return PasteKey::shiftInsert;
+    }
     for (std::string_view name : {instance, klass}) {
         const std::string folded = lower(name);
-        if (folded.find("terminal") != std::string::npos) return true;
-        if (std::find(std::begin(terminals), std::end(terminals), folded) != std::end(terminals)) return true;
+        // gnome-terminal, xfce4-terminal, mate-terminal, lxterminal, qterminal, Terminal …
+        if (folded.find("terminal") != std::string::npos || listed(terminals, folded))
+            return PasteKey::controlShiftV;
     }
-    return false;
+    return PasteKey::controlV;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -346,12 +357,12 @@ class XTestInput::Source final : public platform::EventSource {
             key(k, false, userData);
     }
 
-    bool activeWindowIsTerminal() {
+    PasteKey activeWindowPasteKey() {
         X11Connection& connection = owner_.connection_;
         const auto active = connection.activeWindow();
-        if (!active) return false;
+        if (!active) return PasteKey::controlV;
         const auto wmClass = connection.wmClass(*active);
-        return wmClass && isTerminalClass(wmClass->first, wmClass->second);
+        return wmClass ? pasteKeyForClass(wmClass->first, wmClass->second) : PasteKey::controlV;
     }
 
     void postKey(const platform::InputEvent& event) {
@@ -362,7 +373,8 @@ class XTestInput::Source final : public platform::EventSource {
         }
         const std::uint8_t keycode = keycodeFor(*position);
         if (event.type == platform::EventType::keyUp) {
-            key(keycode, false, event.userData);
+            // A paste sent as Shift+Insert lets go of Insert, not of the V it stands for.
+            key(pastedWith_ ? *std::exchange(pastedWith_, std::nullopt) : keycode, false, event.userData);
             while (!held_.empty()) {
                 key(held_.back(), false, event.userData);
                 held_.pop_back();
@@ -373,9 +385,22 @@ class XTestInput::Source final : public platform::EventSource {
         namespace flags = platform::eventFlags;
         std::vector<std::uint8_t> modifiers;
         const bool command = (event.flags & flags::command) != 0;
+        const PasteKey paste = command && event.keyCode == platform::keyCode::ansiV ? activeWindowPasteKey()
+                                                                                    : PasteKey::controlV;
+        if (paste == PasteKey::shiftInsert) {
+            if (!owner_.publishPrimary || !owner_.publishPrimary()) {
+                ok_ = false;
+                return;
+            }
+            pastedWith_ = modifierKeycode(XKB_KEY_Insert, 118);
+            key(modifierKeycode(XKB_KEY_Shift_L, 50), true, event.userData);
+            held_.push_back(modifierKeycode(XKB_KEY_Shift_L, 50));
+            key(*pastedWith_, true, event.userData);
+            return;
+        }
         if (command || (event.flags & flags::control) != 0)
             modifiers.push_back(modifierKeycode(XKB_KEY_Control_L, 37));
-        if ((event.flags & flags::shift) != 0 || (command && activeWindowIsTerminal())) {
+        if ((event.flags & flags::shift) != 0 || paste == PasteKey::controlShiftV) {
             modifiers.push_back(modifierKeycode(XKB_KEY_Shift_L, 50));
         }
         if ((event.flags & flags::option) != 0) modifiers.push_back(modifierKeycode(XKB_KEY_Alt_L, 64));
@@ -419,8 +444,9 @@ class XTestInput::Source final : public platform::EventSource {
 
     XTestInput& owner_;
     std::optional<Layout> layout_;
-    std::vector<std::uint8_t> held_;  // modifiers this source pressed and has not released
-    bool ok_ = true;                  // whether every part of the event being posted was sent
+    std::vector<std::uint8_t> held_;          // modifiers this source pressed and has not released
+    bool ok_ = true;                          // whether every part of the event being posted was sent
+    std::optional<std::uint8_t> pastedWith_;  // the key standing for V in a Shift+Insert paste
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -8,9 +8,9 @@
 // by keysym); when the layout has no such key (a Cyrillic layout has no "v"), the keycode of the
 // key's position on a standard evdev keyboard is sent instead.
 //
-// Modifier flags become modifier key presses around the key. Command, which synthesised input
-// uses only for the paste shortcut, becomes Control, and Control+Shift when the active window is a
-// terminal emulator (they keep Control+V for the shell). Before a key press, the modifiers the user
+// Modifier flags become modifier key presses around the key. Command+V, which synthesised input
+// uses only for the paste shortcut, becomes the paste key of the active window (pasteKeyForClass).
+// Before a key press, the modifiers the user
 // still holds are waited for (about a second), then released, so they cannot turn the key into
 // another shortcut.
 //
@@ -29,6 +29,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -75,8 +76,11 @@ class SyntheticKeyLog {
 // 0x01000000 + the code point; newline and tab are Return and Tab. Absent for other controls.
 std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint);
 
-// Whether a window of this WM_CLASS is a terminal emulator, which pastes with Control+Shift+V.
-bool isTerminalClass(std::string_view instance, std::string_view klass);
+// The key that pastes the CLIPBOARD in a window of this WM_CLASS: Control+V in ordinary
+// applications; Control+Shift+V in terminal emulators, which keep Control+V for the shell; and in
+// xterm and URxvt, which bind neither, Shift+Insert, which pastes the PRIMARY selection there.
+enum class PasteKey { controlV, controlShiftV, shiftInsert };
+PasteKey pasteKeyForClass(std::string_view instance, std::string_view klass);
 
 class XTestInput final : public platform::InputSynthesizer {
   public:
@@ -90,6 +94,9 @@ class XTestInput final : public platform::InputSynthesizer {
     std::unique_ptr<platform::EventSource> createEventSource(SourceState state) override;
 
     const std::shared_ptr<SyntheticKeyLog>& keyLog() const { return log_; }
+    // Called before a paste keystroke that pastes the PRIMARY selection (Shift+Insert in xterm):
+    // it offers the clipboard's content as PRIMARY too; false when it could not.
+    std::function<bool()> publishPrimary;
     // Undoes every spare-keycode binding now rather than after the delay.
     void restoreSpareKeycodes();
 
