@@ -10,13 +10,13 @@
 #include "backends/linux/PosixFileReader.h"
 #include "backends/linux/PosixProcessRunner.h"
 #include "backends/linux/QtImageCodec.h"
-#include "backends/x11/QtPasteboard.h"
 #include "backends/x11/QtScheduler.h"
 #include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
 #include "backends/x11/X11HotKeys.h"
 #include "backends/x11/X11PanelWindow.h"
+#include "backends/x11/X11Pasteboard.h"
 #include "backends/x11/X11Screens.h"
 #include "backends/x11/X11Workspace.h"
 #include "backends/x11/XSettings.h"
@@ -222,7 +222,9 @@ int runDesktop(int argc, char** argv) {
     x11::X11Screens screens(*connection);
     x11::XTestInput input(*connection, std::make_shared<x11::SyntheticKeyLog>());
     x11::X11HotKeys hotKeys(*connection, events);
-    x11::QtPasteboard pasteboard;
+    x11::X11Pasteboard pasteboard(x11::SelectionReader::open(display, "CLIPBOARD"));
+    // xterm and URxvt paste the PRIMARY selection: a paste there offers the entry as PRIMARY too.
+    input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
     linux_backend::QtImageCodec imageCodec;
     linux_backend::LibsecretStore secrets;
     linux_backend::PosixAtomicFile files;
@@ -239,9 +241,11 @@ int runDesktop(int argc, char** argv) {
     configuration.firefoxSupportFolder = ProfileManager::firefoxSupportFolder(dirs);
     configuration.home = dirs.home;
     configuration.quit = [] { QApplication::quit(); };
-    // Clipboard capture, the text expander and the app toggles need the desktop's input taps and
-    // clipboard watching, which come with a later release; the launcher works without them.
-    configuration.clipboard = false;
+    // The text expander and the app toggles need the desktop's input taps, which come with a later
+    // release. Without XFixes other programs' copies cannot be watched: the history stays off.
+    configuration.clipboard = pasteboard.canRead();
+    if (!configuration.clipboard)
+        log::write("clipboard: the X server cannot report clipboard changes (no XFixes) — history off");
 
     AppDelegate delegate(
         {scheduler, workspace, accessibility, screens, input, nullptr, hotKeys, pasteboard, imageCodec,

@@ -1,0 +1,288 @@
+#!/usr/bin/env bash
+# End-to-end run of the clipboard history on a private X server, driven as a person would: copies
+# made with xclip and by the project's clipboard_owner, Super+Escape and typing through xdotool,
+# pastes into a Qt text field (text_sink), a GTK one (yad), xterm and URxvt.
+# Run inside tests/support/with-xvfb.sh (a display with openbox), from the build folder's bin/:
+#   with-xvfb.sh tests/e2e/clipboard.sh BIN_DIR OUTPUT_DIR
+set -u
+bin=$(cd "${1:?usage: clipboard.sh BIN_DIR OUTPUT_DIR}" && pwd)
+out=$(mkdir -p "${2:?usage: clipboard.sh BIN_DIR OUTPUT_DIR}" && cd "$2" && pwd)
+
+passed=0
+failed=0
+pids=()
+root=$(mktemp -d /tmp/quenlit-e2e-clip-XXXXXX)
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$root"
+}
+trap cleanup EXIT
+
+export HOME=$root/home
+export XDG_DATA_HOME=$root/share XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
+export XDG_CACHE_HOME=$root/cache XDG_DATA_DIRS=$root/none XDG_RUNTIME_DIR=$root/run
+mkdir -p "$HOME" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+unset QT_QPA_PLATFORM
+log=$XDG_STATE_HOME/quenlit/focus.log
+history_file=$XDG_DATA_HOME/quenlit/clipboard-history.json
+
+wait_until() {  # SECONDS COMMAND...: runs the command every 50 ms until it succeeds
+    local deadline=$((SECONDS + $1))
+    shift
+    while ((SECONDS <= deadline)); do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+check() {
+    local name=$1
+    shift
+    if "$@"; then
+        echo "ok: $name"
+        passed=$((passed + 1))
+    else
+        echo "FAILED: $name"
+        failed=$((failed + 1))
+        [ -f "$log" ] && tail -n 12 "$log" | sed 's/^/    log: /'
+    fi
+}
+
+log_has() { grep -qF -- "$1" "$log" 2>/dev/null; }
+# The texts of the saved history, newest first, one per line (what the command line reports).
+history_texts() { "$bin/quenlit" history --json 2>/dev/null | grep -o '"text":"[^"]*"' | sed 's/^"text":"//; s/"$//'; }
+history_has() { history_texts | grep -qxF -- "$1"; }
+history_lacks() { ! history_texts | grep -qxF -- "$1"; }
+history_count() { "$bin/quenlit" history --json 2>/dev/null | grep -o '"kind":"[a-z]*"' | wc -l; }
+history_has_image() { "$bin/quenlit" history --json 2>/dev/null | grep -q '"kind":"image"'; }
+images_are_png() {  # COUNT: the images folder holds COUNT files, every one a PNG
+    local f n=0
+    for f in "$XDG_DATA_HOME/quenlit/images/"*; do
+        [ "$(head -c 4 "$f" | tail -c 3)" = "PNG" ] || return 1
+        n=$((n + 1))
+    done
+    [ "$n" = "$1" ]
+}
+clipboard_is() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
+file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
+active_window() { xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# \(0x[0-9a-f]*\).*/\1/p'; }
+active_is() { [ "$(active_window)" = "$1" ]; }
+
+# The clipboard panel: our visible window 680 wide (the launcher is 640).
+clipboard_panel() {
+    local w
+    for w in $(xdotool search --onlyvisible --classname '^quenlit$' 2>/dev/null); do
+        xwininfo -id "$w" 2>/dev/null | grep -q 'Width: 680$' && { echo "$w"; return 0; }
+    done
+    return 1
+}
+panel_shown() { clipboard_panel >/dev/null; }
+panel_hidden() { ! clipboard_panel >/dev/null; }
+any_panel_hidden() { [ -z "$(xdotool search --onlyvisible --classname '^quenlit$' 2>/dev/null)" ]; }
+shot() {  # NAME: the clipboard panel alone
+    local w
+    w=$(clipboard_panel) && import -window "$w" "$out/e2e-clipboard-$1.png" 2>/dev/null
+}
+
+# Copies a text with xclip (which serves it until something else is copied) and waits until the
+# history holds it: one poll is 2 seconds.
+copy_text() {
+    printf '%s' "$1" | xclip -selection clipboard
+    wait_until 5 history_has "$1"
+}
+
+# Starts a text field, makes it the active window and prints its window id.
+start_sink() {  # NAME OUTPUT [ARGS...]
+    local name=$1 output=$2
+    shift 2
+    "$bin/text_sink" --out "$output" --title "$name" "$@" >"$root/$name.ready" &
+    pids+=($!)
+    wait_until 10 grep -q ready "$root/$name.ready"
+    printf '0x%x' "$(sed -n 's/^ready //p' "$root/$name.ready")"
+}
+focus() {
+    xdotool windowactivate --sync "$1" 2>/dev/null
+    wait_until 5 active_is "$1"
+}
+# Super+Escape, a query, Return: the way a person pastes an entry from the history.
+paste_entry() {  # QUERY
+    xdotool key super+Escape
+    wait_until 5 panel_shown || return 1
+    [ -n "$1" ] && xdotool type --delay 20 "$1"
+    sleep 0.2
+    xdotool key Return
+    wait_until 5 panel_hidden
+}
+
+# ---- start --------------------------------------------------------------------------------------
+"$bin/quenlit" >"$root/quenlit.out" 2>&1 &
+quenlit=$!
+pids+=($quenlit)
+wait_until 10 log_has "clipboard: monitoring started"
+check "the clipboard history is on at start" log_has "clipboard: monitoring started (interval=2.0s bg"
+xdotool key Escape  # the launcher shows at start
+wait_until 5 any_panel_hidden
+
+# ---- capture ------------------------------------------------------------------------------------
+printf 'alpha one' | xclip -selection clipboard
+check "a text copied with xclip is in the history within one poll" wait_until 3 history_has "alpha one"
+copy_text "beta two"
+copy_text "gamma three"
+check "each copy becomes a history entry, newest first" \
+    test "$(history_texts | head -n 3 | tr '\n' '|')" = "gamma three|beta two|alpha one|"
+
+"$bin/clipboard_owner" --offer-text UTF8_STRING=hunter2 --offer-text x-kde-passwordManagerHint=secret \
+    >"$root/secret.out" &
+pids+=($!)
+wait_until 5 grep -q "served TARGETS" "$root/secret.out"
+sleep 0.5
+check "a copy carrying x-kde-passwordManagerHint is never recorded" history_lacks "hunter2"
+
+convert -size 320x200 gradient:'#1e90ff-#ff8c00' "$root/picture.png"
+xclip -selection clipboard -t image/png "$root/picture.png"
+check "a PNG copied with xclip -t image/png becomes an image entry" wait_until 5 history_has_image
+convert -size 64x48 xc:'#228b22' "$root/picture.bmp"
+"$bin/clipboard_owner" --offer "image/bmp=$root/picture.bmp" >"$root/bmp.out" &
+pids+=($!)
+check "a BMP offered by its owner is stored as a PNG file" wait_until 5 images_are_png 2
+copy_text "delta four"
+
+# ---- a slow owner -------------------------------------------------------------------------------
+"$bin/clipboard_owner" --offer-text UTF8_STRING=sluggish --delay-ms 1500 >"$root/slow.out" &
+slow=$!
+pids+=($slow)
+check "an owner that does not answer within 1 s is abandoned and logged" wait_until 6 \
+    log_has "clipboard: the clipboard's owner did not answer within 1 s"
+started=$(date +%s%N)
+xdotool key super+Escape
+wait_until 5 panel_shown
+shown_ms=$((($(date +%s%N) - started) / 1000000))
+check "and the panel still opens at once meanwhile (${shown_ms} ms)" test "$shown_ms" -lt 1500
+xdotool key Escape
+wait_until 5 panel_hidden
+kill "$slow" 2>/dev/null
+copy_text "epsilon five"
+
+# ---- the panel and paste-back -------------------------------------------------------------------
+qt_out=$root/qt-sink.txt
+qt=$(start_sink "Qt Sink" "$qt_out")
+focus "$qt"
+xdotool key super+Escape
+check "Super+Escape shows the clipboard panel" wait_until 5 panel_shown
+check "and leaves the application in front active" active_is "$qt"
+sleep 0.3
+shot texts
+xdotool type --delay 20 "beta"
+sleep 0.3
+shot filtered
+xdotool key Return
+check "typing filters and Return pastes the match into a Qt text field" wait_until 5 file_is "$qt_out" "beta two"
+check "the panel hides for the paste" panel_hidden
+check "the pasted entry stays on the clipboard" clipboard_is "beta two"
+
+# Shift is still down when Return is pressed: the paste must wait for it, or Control+Shift+V
+# reaches the application instead of Control+V.
+focus "$qt"
+xdotool key ctrl+a BackSpace
+xdotool key super+Escape
+wait_until 5 panel_shown
+xdotool type --delay 20 "gamma"
+xdotool keydown shift key Return
+sleep 0.4
+xdotool keyup shift
+check "a paste waits until the user lets go of Shift" wait_until 5 file_is "$qt_out" "gamma three"
+
+# A GTK text field: yad's entry prints what it holds when Return confirms it.
+yad --entry --title "GTK Sink" >"$root/gtk.out" 2>/dev/null &
+gtk_pid=$!
+pids+=($gtk_pid)
+wait_until 10 xdotool search --onlyvisible --name '^GTK Sink$'
+gtk=$(printf '0x%x' "$(xdotool search --onlyvisible --name '^GTK Sink$' | head -n 1)")
+focus "$gtk"
+paste_entry "alpha"
+sleep 0.3
+xdotool key Return
+check "Return pastes into a GTK text field" wait_until 5 file_is "$root/gtk.out" "alpha one"
+
+# Terminals: xterm and URxvt paste PRIMARY with Shift+Insert; cat writes each line it reads.
+for term in xterm urxvt; do
+    command -v "$term" >/dev/null || { echo "skipped: $term is not installed"; continue; }
+    "$term" -title "$term sink" -e sh -c "cat >'$root/$term.txt'" &
+    pids+=($!)
+    wait_until 10 xdotool search --onlyvisible --name "^$term sink$"
+    term_window=$(printf '0x%x' "$(xdotool search --onlyvisible --name "^$term sink$" | head -n 1)")
+    focus "$term_window"
+    sleep 0.3
+    paste_entry "delta"
+    sleep 0.3
+    xdotool key Return
+    check "Return pastes into $term" wait_until 5 file_is "$root/$term.txt" "delta four"
+done
+
+# ---- the actions menu ---------------------------------------------------------------------------
+focus "$qt"
+before=$(history_count)
+xdotool key super+Escape
+wait_until 5 panel_shown
+xdotool type --delay 20 "epsilon"
+xdotool key ctrl+k
+sleep 0.3
+shot menu
+xdotool key Down Down Return
+check "the actions menu's Delete Entry deletes that entry" wait_until 5 history_lacks "epsilon five"
+check "and only that one" wait_until 5 sh -c "test \$('$bin/quenlit' history --json | grep -o '\"kind\"' | wc -l) = $((before - 1))"
+
+xdotool key ctrl+a BackSpace
+sleep 0.2
+xdotool key ctrl+k Up Return
+sleep 0.3
+shot confirmation
+check "Delete All Entries asks first" test "$(history_count)" = "$((before - 1))"
+xdotool key Escape
+sleep 0.5
+check "Escape on the question deletes nothing" test "$(history_count)" = "$((before - 1))"
+xdotool key Escape
+wait_until 5 panel_hidden
+
+# ---- restart --------------------------------------------------------------------------------------
+kill "$quenlit"
+wait "$quenlit" 2>/dev/null
+"$bin/quenlit" >"$root/quenlit2.out" 2>&1 &
+quenlit=$!
+pids+=($quenlit)
+wait_until 10 log_has "clipboard: loaded"
+xdotool key Escape
+wait_until 5 any_panel_hidden
+check "the history survives a restart" sh -c "'$bin/quenlit' history --json | grep -q '\"text\":\"gamma three\"'"
+xdotool key super+Escape
+wait_until 5 panel_shown
+sleep 0.3
+shot after-restart
+xdotool key Escape
+wait_until 5 panel_hidden
+
+# ---- the owner exits ----------------------------------------------------------------------------
+copy_text "zeta six"
+"$bin/clipboard_owner" --offer-text UTF8_STRING=fleeting --exit-after-ms 300 >"$root/fleeting.out" &
+wait $! 2>/dev/null
+check "when the owner exits the newest entry is offered again" wait_until 5 clipboard_is "zeta six"
+focus "$qt"
+xdotool key ctrl+a BackSpace ctrl+v
+check "and can still be pasted" wait_until 5 file_is "$qt_out" "zeta six"
+
+# ---- delete all, confirmed ----------------------------------------------------------------------
+xdotool key super+Escape
+wait_until 5 panel_shown
+xdotool key ctrl+k Up Return
+sleep 0.3
+xdotool key Return
+check "Delete All Entries, confirmed, empties the history" wait_until 5 test "$(history_count)" = 0
+sleep 0.3
+shot empty
+xdotool key Escape
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
