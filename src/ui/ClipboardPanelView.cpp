@@ -592,7 +592,6 @@ class ClipConfirmation final : public QWidget {
         message_->setFont(style::font(12));
         message_->setAlignment(Qt::AlignCenter);
         message_->setWordWrap(true);
-        message_->setMaximumWidth(300);
         QPalette secondary = message_->palette();
         secondary.setColor(QPalette::WindowText, style::secondaryText());
         message_->setPalette(secondary);
@@ -633,6 +632,9 @@ class ClipConfirmation final : public QWidget {
         if (confirmation) {
             title_->setText(QString::fromStdString(confirmation->title));
             message_->setText(QString::fromStdString(confirmation->message));
+            // Wrapped within 300 points; the card's layout does not ask a label its height for a
+            // width, so it is given here.
+            message_->setFixedSize(300, message_->heightForWidth(300));
             cancel_->setText(QString::fromStdString(confirmation->cancelTitle));
             confirm_->setText(QString::fromStdString(confirmation->confirmTitle));
             raise();
