@@ -321,5 +321,27 @@ TEST_F(ClipboardPanelViewTest, TheActionsMenuAndTheDeleteAllConfirmationAnswerCl
     EXPECT_TRUE(pasted.empty());
 }
 
+TEST_F(ClipboardPanelViewTest, ThePreviewHoldsTheWholeEntryAndCopiesItUnchanged) {
+    std::string words;
+    while (words.size() < 5000)
+        words += "word ";
+    std::string emoji;
+    while (emoji.size() < 12000)
+        emoji += "\xF0\x9F\x98\x80";  // U+1F600, two UTF-16 units
+    const std::vector<std::string> entries{
+        "two\nlines",
+        words,
+        emoji,
+        std::string(2500, 'y') + "\n\n" + words,
+    };
+    for (const auto& entry : entries) {
+        SCOPED_TRACE(entry.substr(0, 20));
+        store->removeAll();
+        capture({entry});
+        settle();
+        EXPECT_EQ(view->previewText().toStdString(), entry);
+    }
+}
+
 }  // namespace
 }  // namespace quenlit::ui
