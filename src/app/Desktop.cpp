@@ -23,7 +23,9 @@
 #include "backends/x11/XTestInput.h"
 #include "base/Log.h"
 #include "base/Paths.h"
+#include "clipboard/ClipboardPanel.h"
 #include "shell/AppDelegate.h"
+#include "ui/ClipboardPanelView.h"
 #include "ui/IconCache.h"
 #include "ui/IconTheme.h"
 #include "ui/LauncherView.h"
@@ -253,12 +255,29 @@ int runDesktop(int argc, char** argv) {
         std::move(configuration));
 
     ui::IconCache icons;
+    Connection focusClipboardSearch;
     Connection drawPanels = delegate.didCreatePanels.connect([&] {
-        if (windows.created.empty() || delegate.panel() == nullptr) return;
-        auto* launcherWindow = windows.created.front();
-        auto* view = new ui::LauncherView(delegate.panel()->contentView(), icons, launcherWindow->host());
-        launcherWindow->setContent(view);
-        view->searchField()->setFocus();
+        // Each panel's window, found among those the factory made.
+        const auto windowOf = [&](FloatingPanel* panel) -> x11::X11PanelWindow* {
+            if (panel == nullptr) return nullptr;
+            for (auto* window : windows.created)
+                if (window == &panel->window()) return window;
+            return nullptr;
+        };
+        if (auto* launcherWindow = windowOf(delegate.panel())) {
+            auto* view = new ui::LauncherView(delegate.panel()->contentView(), icons, launcherWindow->host());
+            launcherWindow->setContent(view);
+            view->searchField()->setFocus();
+        }
+        ClipboardPanel* clipboard = delegate.clipboardPanel();
+        if (auto* clipboardWindow = windowOf(clipboard)) {
+            auto* view = new ui::ClipboardPanelView(clipboard->clipboardView(), clipboard->menuModel(),
+                                                    clipboardWindow->host());
+            clipboardWindow->setContent(view);
+            view->focusSearchField();
+            focusClipboardSearch =
+                clipboard->focusSearchFieldRequested.connect([view] { view->focusSearchField(); });
+        }
     });
 
     // SIGTERM and SIGINT end the event loop; the teardown below then runs in order.

@@ -84,8 +84,69 @@ void drawArrowToLine(QPainter& p, const QRectF& r, std::string_view symbol) {
     p.restore();
 }
 
+// Document-shaped symbols of the clipboard: lines, pages, a picture, a clipboard, a can.
+bool drawDocumentSymbol(QPainter& p, const QRectF& r, std::string_view s) {
+    const qreal w = r.width();
+    const qreal h = r.height();
+    const auto line = [&](qreal x1, qreal y1, qreal x2, qreal y2) {
+        p.drawLine(QPointF(r.left() + w * x1, r.top() + h * y1),
+                   QPointF(r.left() + w * x2, r.top() + h * y2));
+    };
+    const auto box = [&](qreal x, qreal y, qreal bw, qreal bh, qreal radius) {
+        p.drawRoundedRect(QRectF(r.left() + w * x, r.top() + h * y, w * bw, h * bh), w * radius, w * radius);
+    };
+    if (s == "text.alignleft") {
+        line(0.1, 0.2, 0.9, 0.2);
+        line(0.1, 0.4, 0.65, 0.4);
+        line(0.1, 0.6, 0.9, 0.6);
+        line(0.1, 0.8, 0.55, 0.8);
+    } else if (s == "photo") {
+        box(0.05, 0.15, 0.9, 0.7, 0.12);
+        p.drawEllipse(QPointF(r.left() + w * 0.32, r.top() + h * 0.38), w * 0.08, w * 0.08);
+        QPainterPath hills;
+        hills.moveTo(r.left() + w * 0.1, r.top() + h * 0.78);
+        hills.lineTo(r.left() + w * 0.4, r.top() + h * 0.52);
+        hills.lineTo(r.left() + w * 0.58, r.top() + h * 0.68);
+        hills.lineTo(r.left() + w * 0.7, r.top() + h * 0.56);
+        hills.lineTo(r.left() + w * 0.9, r.top() + h * 0.78);
+        p.drawPath(hills);
+    } else if (s == "doc.on.clipboard") {
+        box(0.15, 0.12, 0.7, 0.83, 0.1);
+        box(0.35, 0.04, 0.3, 0.16, 0.05);
+        line(0.3, 0.45, 0.7, 0.45);
+        line(0.3, 0.62, 0.7, 0.62);
+        line(0.3, 0.79, 0.55, 0.79);
+    } else if (s == "doc.on.doc") {
+        box(0.32, 0.05, 0.58, 0.68, 0.1);
+        p.save();
+        p.setBrush(Qt::NoBrush);
+        box(0.1, 0.27, 0.58, 0.68, 0.1);
+        p.restore();
+    } else if (s == "arrow.down.doc") {
+        box(0.18, 0.05, 0.64, 0.9, 0.1);
+        line(0.5, 0.25, 0.5, 0.72);
+        line(0.34, 0.56, 0.5, 0.72);
+        line(0.66, 0.56, 0.5, 0.72);
+    } else if (s == "trash") {
+        line(0.1, 0.22, 0.9, 0.22);
+        line(0.38, 0.1, 0.62, 0.1);
+        QPainterPath can;
+        can.moveTo(r.left() + w * 0.2, r.top() + h * 0.22);
+        can.lineTo(r.left() + w * 0.27, r.top() + h * 0.92);
+        can.lineTo(r.left() + w * 0.73, r.top() + h * 0.92);
+        can.lineTo(r.left() + w * 0.8, r.top() + h * 0.22);
+        p.drawPath(can);
+        line(0.42, 0.38, 0.43, 0.78);
+        line(0.58, 0.38, 0.57, 0.78);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void drawFallback(QPainter& p, const QRectF& r, std::string_view symbol) {
     const std::string s(symbol);
+    if (drawDocumentSymbol(p, r, s)) return;
     if (s.rfind("rectangle.", 0) == 0 || s == "macwindow") {
         drawWindowPart(p, r.adjusted(1, r.height() * 0.15, -1, -r.height() * 0.15), symbol);
     } else if (s.rfind("arrow.", 0) == 0 && s.find("to.line") != std::string::npos) {
@@ -178,6 +239,19 @@ namespace {
 
 QPixmap makeSymbolPixmap(std::string_view symbol, int size, const QColor& color, qreal devicePixelRatio) {
     for (const QString& name : themeNamesForSymbol(symbol)) {
+        // A symbolic icon is drawn in one colour: tinted, it takes the colour the view asks for,
+        // as the drawn symbols do, and stays legible on a selected row.
+        const QIcon symbolic = QIcon::fromTheme(name + "-symbolic");
+        if (!symbolic.isNull()) {
+            QPixmap pixmap = symbolic.pixmap(QSize(size, size), devicePixelRatio);
+            if (!pixmap.isNull()) {
+                QPainter tint(&pixmap);
+                tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+                tint.fillRect(QRectF(QPointF(0, 0), QSizeF(pixmap.size()) / pixmap.devicePixelRatio()),
+                              color);
+                return pixmap;
+            }
+        }
         QIcon icon = QIcon::fromTheme(name);
         if (icon.isNull()) continue;
         // A theme that has the icon only as a large picture (Adwaita's 512-pixel keyboard) would

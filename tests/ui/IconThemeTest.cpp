@@ -1,6 +1,7 @@
 #include "ui/IconTheme.h"
 
 #include "support/TempDir.h"
+#include "ui/QtTestApplication.h"
 
 #include <gtest/gtest.h>
 
@@ -18,12 +19,7 @@ using quenlit::testing::TempDir;
 using quenlit::testing::writeFile;
 
 void ensureApplication() {
-    if (QGuiApplication::instance() != nullptr) return;
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);  // no display needed
-    static int argc = 1;
-    static char name[] = "ui_tests";
-    static char* argv[] = {name, nullptr};
-    new QGuiApplication(argc, argv);  // lives as long as the test program
+    quenlit::testing::ensureQtApplication();
 }
 
 void writeIcon(const std::filesystem::path& file, QColor colour, int size, const char* format) {
