@@ -82,6 +82,14 @@ clipboard_panel() {
 panel_shown() { clipboard_panel >/dev/null; }
 panel_hidden() { ! clipboard_panel >/dev/null; }
 any_panel_hidden() { [ -z "$(xdotool search --onlyvisible --classname '^quenlit$' 2>/dev/null)" ]; }
+# The first row is drawn selected: the accent colour where it lies, not the bare window.
+first_row_drawn() {
+    local w pixel
+    w=$(clipboard_panel) || return 1
+    pixel=$(import -window "$w" -depth 8 -crop 1x1+150+100 txt:- 2>/dev/null | sed -n 's/^0,0: (\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p')
+    read -r r g b <<<"$pixel"
+    [ -n "${b:-}" ] && [ "$b" -gt 200 ] && [ "$r" -lt 100 ]
+}
 shot() {  # NAME: the clipboard panel alone
     local w
     w=$(clipboard_panel) && import -window "$w" "$out/e2e-clipboard-$1.png" 2>/dev/null
@@ -173,7 +181,7 @@ focus "$qt"
 xdotool key super+Escape
 check "Super+Escape shows the clipboard panel" wait_until 5 panel_shown
 check "and leaves the application in front active" active_is "$qt"
-sleep 0.3
+check "with the newest entry selected" wait_until 2 first_row_drawn
 shot texts
 xdotool type --delay 20 "beta"
 sleep 0.3
@@ -259,7 +267,9 @@ wait_until 5 any_panel_hidden
 check "the history survives a restart" sh -c "'$bin/quenlit' history --json | grep -q '\"text\":\"gamma three\"'"
 xdotool key super+Escape
 wait_until 5 panel_shown
-sleep 0.3
+started=$(date +%s%N)
+check "the panel shows the restored history at once" wait_until 2 first_row_drawn
+echo "first row drawn after $((($(date +%s%N) - started) / 1000000)) ms"
 shot after-restart
 xdotool key Escape
 wait_until 5 panel_hidden

@@ -1,5 +1,7 @@
 #include "backends/x11/X11PanelWindow.h"
 
+#include "base/Log.h"
+
 #include "backends/x11/KeyTranslation.h"
 
 #include <xcb/xinput.h>
@@ -26,8 +28,11 @@ namespace {
 constexpr auto kGrabRetryFor = std::chrono::milliseconds(60);
 constexpr auto kGrabRetryEvery = std::chrono::milliseconds(3);
 
-constexpr Qt::WindowFlags kFloatingFlags =
-    Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint;
+// The panels never take the X input focus: it stays with the application the user works in, which
+// a paste goes back to. (Without this, Qt gives an override-redirect window the focus when a field
+// in it is focused while it is Qt's active window.)
+constexpr Qt::WindowFlags kFloatingFlags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                           Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus;
 constexpr Qt::WindowFlags kManagedFlags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
 
 // Where a compositor runs, the window reaches past the content by these margins, and draws a soft
@@ -216,6 +221,7 @@ void X11PanelWindow::makeKey() {
         return;
     }
     if (grabbed_) return;
+    activeAtGrab_ = x_.activeWindow();
     grabbed_ = grabKeyboard();
     // Qt's own idea of the active window decides where typed text goes; the X focus and the
     // window manager's active window stay where they are.
@@ -298,20 +304,45 @@ bool X11PanelWindow::onXEvent(xcb_generic_event_t* event) {
                 xcb_query_pointer_reply(x_.raw(), xcb_query_pointer(x_.raw(), x_.root()), nullptr));
             // A click on the shadow is a click outside.
             const QRect content = host_->frameGeometry().marginsRemoved(host_->shadow());
-            if (pointer && !content.contains(pointer->root_x, pointer->root_y)) resignKey();
+            if (pointer && !content.contains(pointer->root_x, pointer->root_y)) {
+                log::write("panel: a click outside — the panel hides");
+                resignKey();
+            }
         }
         return false;
     }
     if (type == XCB_PROPERTY_NOTIFY && !managed_ && grabbed_) {
         auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
-        // Another window became active while the panel held the keyboard: it has lost it.
-        if (property->window == x_.root() && property->atom == x_.atom("_NET_ACTIVE_WINDOW")) resignKey();
+        // Another window became active while the panel held the keyboard: it has lost it. The
+        // window manager also passes through "none" when our grab moves between the two panels
+        // (and rewrites the same value): neither takes the keyboard from us.
+        if (property->window == x_.root() && property->atom == x_.atom("_NET_ACTIVE_WINDOW")) {
+            const auto active = x_.activeWindow();
+            if (active && active != activeAtGrab_) {
+                log::write("panel: window " + std::to_string(*active) + " became active — the panel hides");
+                resignKey();
+            }
+        }
         return false;
     }
     return false;
 }
 
+namespace {
+
+QtMessageHandler gQtMessages = nullptr;
+
+// Qt warns each time a field of a panel is focused that the panel's window will not take the
+// focus, which is what we want; every other message passes on.
+void dropFocusRefusals(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.contains(QLatin1String("Qt::WindowDoesNotAcceptFocus"))) return;
+    if (gQtMessages != nullptr) gQtMessages(type, context, message);
+}
+
+}  // namespace
+
 std::unique_ptr<platform::PanelWindow> X11PanelWindowFactory::createPanel(platform::Size contentSize) {
+    if (created.empty()) gQtMessages = qInstallMessageHandler(dropFocusRefusals);
     auto window = std::make_unique<X11PanelWindow>(x_, events_, hotKeys_, contentSize, primaryHeight_);
     created.push_back(window.get());
     return window;

@@ -15,6 +15,7 @@
 #include "platform/PanelWindow.h"
 
 #include <memory>
+#include <optional>
 
 class QWidget;
 
@@ -60,6 +61,9 @@ class X11PanelWindow final : public platform::PanelWindow {
     double primaryHeight_;
     platform::Point origin_;
     bool grabbed_ = false;
+    // The active window when the panel took the keyboard: only a change away from it means the
+    // user went to another window (the window manager also rewrites the same value).
+    std::optional<xcb_window_t> activeAtGrab_;
     bool managed_ = false;  // the fallback: a window the window manager activates
     std::optional<platform::EventType> currentEvent_;
 };
