@@ -2,10 +2,12 @@
 // them like any X application, and can be slow to answer or exit, leaving the clipboard empty.
 //
 //   clipboard_owner [--offer TARGET=FILE]... [--offer-text TARGET=TEXT]... [--delay-ms N]
-//                   [--exit-after-ms N]
+//                   [--exit-after-ms N] [--incr-chunk BYTES]
 //
 // --delay-ms waits before each answer (a slow or hung owner); --exit-after-ms exits that long after
-// taking the clipboard (the clipboard is then empty, as when an application that copied quits).
+// taking the clipboard (the clipboard is then empty, as when an application that copied quits);
+// --incr-chunk sends data larger than BYTES in increments of that size (the INCR protocol), as
+// programs do with large images.
 // Prints "ready" once it owns the CLIPBOARD and "served TARGET" after each answer.
 
 #include <xcb/xcb.h>
@@ -13,6 +15,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +42,7 @@ xcb_atom_t intern(const std::string& name) {
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: clipboard_owner [--offer TARGET=FILE]... [--offer-text TARGET=TEXT]... "
-                 "[--delay-ms N] [--exit-after-ms N]\n");
+                 "[--delay-ms N] [--exit-after-ms N] [--incr-chunk BYTES]\n");
     std::exit(2);
 }
 
@@ -55,6 +58,7 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> offers;  // (target, bytes)
     int delayMs = 0;
     int exitAfterMs = -1;
+    std::size_t incrChunk = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -75,6 +79,8 @@ int main(int argc, char** argv) {
             delayMs = std::atoi(value().c_str());
         } else if (arg == "--exit-after-ms") {
             exitAfterMs = std::atoi(value().c_str());
+        } else if (arg == "--incr-chunk") {
+            incrChunk = static_cast<std::size_t>(std::atol(value().c_str()));
         } else {
             usage();
         }
@@ -92,6 +98,15 @@ int main(int argc, char** argv) {
                       XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
     const xcb_atom_t clipboard = intern("CLIPBOARD");
     const xcb_atom_t targets = intern("TARGETS");
+    const xcb_atom_t incr = intern("INCR");
+    // The incremental transfer under way: the requestor takes (deletes) each piece to ask for the next.
+    struct Transfer {
+        xcb_window_t requestor = XCB_WINDOW_NONE;
+        xcb_atom_t property = XCB_ATOM_NONE;
+        xcb_atom_t type = XCB_ATOM_NONE;
+        const std::string* data = nullptr;
+        std::size_t sent = 0;
+    } transfer;
     std::vector<xcb_atom_t> atoms{targets};
     for (const auto& offer : offers)
         atoms.push_back(intern(offer.first));
@@ -135,6 +150,21 @@ int main(int argc, char** argv) {
             continue;
         }
         const std::uint8_t type = e->response_type & 0x7f;
+        if (type == XCB_PROPERTY_NOTIFY && transfer.data != nullptr) {
+            auto* changed = reinterpret_cast<xcb_property_notify_event_t*>(e);
+            if (changed->window == transfer.requestor && changed->atom == transfer.property &&
+                changed->state == XCB_PROPERTY_DELETE) {
+                const std::size_t n = std::min(incrChunk, transfer.data->size() - transfer.sent);
+                xcb_change_property(c, XCB_PROP_MODE_REPLACE, transfer.requestor, transfer.property,
+                                    transfer.type, 8, static_cast<std::uint32_t>(n),
+                                    transfer.data->data() + transfer.sent);
+                xcb_flush(c);
+                transfer.sent += n;
+                if (n == 0) transfer = Transfer{};  // the empty piece ends it
+            }
+            std::free(e);
+            continue;
+        }
         if (type == XCB_SELECTION_CLEAR) {
             std::free(e);
             return 0;  // another program copied
@@ -156,10 +186,20 @@ int main(int argc, char** argv) {
             for (std::size_t k = 0; k < offers.size(); ++k) {
                 if (atoms[k + 1] != request->target) continue;
                 property = request->property != XCB_ATOM_NONE ? request->property : request->target;
+                served = offers[k].first;
+                if (incrChunk > 0 && offers[k].second.size() > incrChunk) {
+                    const std::uint32_t watch = XCB_EVENT_MASK_PROPERTY_CHANGE;
+                    xcb_change_window_attributes(c, request->requestor, XCB_CW_EVENT_MASK, &watch);
+                    const auto size = static_cast<std::uint32_t>(offers[k].second.size());
+                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, property, incr, 32, 1,
+                                        &size);
+                    transfer = Transfer{request->requestor, property, request->target, &offers[k].second, 0};
+                    served += " (incremental)";
+                    continue;
+                }
                 xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, property, request->target,
                                     8, static_cast<std::uint32_t>(offers[k].second.size()),
                                     offers[k].second.data());
-                served = offers[k].first;
             }
         }
         xcb_selection_notify_event_t notify{};

@@ -116,8 +116,8 @@ std::optional<std::string> SelectionReader::takeProperty(xcb_atom_t property, xc
         raw_, xcb_get_property(raw_, 1, window_, property, XCB_GET_PROPERTY_TYPE_ANY, 0, longs), nullptr));
     if (!reply) return std::nullopt;
     type = reply->type;
-    const auto length = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
-    const std::size_t bytes = length * static_cast<std::size_t>(reply->format / 8);
+    // In bytes, whatever the format.
+    const auto bytes = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
     return std::string(static_cast<const char*>(xcb_get_property_value(reply.get())), bytes);
 }
 

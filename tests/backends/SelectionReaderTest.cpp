@@ -1,0 +1,189 @@
+// The CLIPBOARD read from real owners on a private X server: clipboard_owner plays the program that
+// copied, fast or slow, in one piece or in increments.
+
+#include "backends/x11/SelectionReader.h"
+#include "backends/x11/X11Pasteboard.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace quenlit::x11 {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = SelectionReader::Outcome::Kind;
+
+// clipboard_owner, running until destroyed; it owns the CLIPBOARD once this returns.
+class Owner {
+  public:
+    explicit Owner(std::vector<std::string> arguments) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        std::string program = QUENLIT_CLIPBOARD_OWNER;
+        std::vector<char*> argv{program.data()};
+        for (auto& a : arguments)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        out_ = ::fdopen(fds[0], "r");
+        char line[64] = {};
+        ready_ = out_ != nullptr && std::fgets(line, sizeof line, out_) != nullptr &&
+                 std::string(line) == "ready\n";
+    }
+    ~Owner() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ != nullptr) std::fclose(out_);
+    }
+    Owner(const Owner&) = delete;
+    Owner& operator=(const Owner&) = delete;
+
+    bool ready() const { return ready_; }
+    // Waits until the owner exited by itself.
+    void waitForExit() {
+        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+
+  private:
+    pid_t pid_ = 0;
+    FILE* out_ = nullptr;
+    bool ready_ = false;
+};
+
+std::unique_ptr<SelectionReader> openReader() {
+    auto reader = SelectionReader::open(nullptr, "CLIPBOARD");
+    EXPECT_TRUE(reader) << "no X display with XFixes";
+    return reader;
+}
+
+TEST(SelectionReader, ReadsWhatTheOwnerOffersInOnePieceOrInIncrements) {
+    std::string large(1'000'000, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<char>('a' + i * 7 % 26);
+    const std::string file = ::testing::TempDir() + "large.bin";
+    FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(large.data(), 1, large.size(), f);
+    std::fclose(f);
+
+    Owner owner(
+        {"--offer-text", "UTF8_STRING=héllo", "--offer", "image/png=" + file, "--incr-chunk", "65536"});
+    ASSERT_TRUE(owner.ready());
+    auto reader = openReader();
+    ASSERT_TRUE(reader);
+
+    bool timedOut = true;
+    const auto targets = reader->targets(1000ms, timedOut);
+    ASSERT_TRUE(targets);
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(*targets, (std::vector<std::string>{"TARGETS", "UTF8_STRING", "image/png"}));
+
+    auto text = reader->read("UTF8_STRING", 1000ms, 1 << 20);
+    EXPECT_EQ(text.kind, Kind::ok);
+    EXPECT_EQ(text.bytes, "héllo");
+    EXPECT_EQ(text.type, "UTF8_STRING");
+
+    auto image = reader->read("image/png", 3000ms, 4 << 20);
+    ASSERT_EQ(image.kind, Kind::ok);
+    EXPECT_EQ(image.bytes.size(), large.size());
+    EXPECT_TRUE(image.bytes == large) << "the increments arrive whole and in order";
+
+    EXPECT_EQ(reader->read("image/png", 3000ms, 500'000).kind, Kind::tooLarge);
+    EXPECT_EQ(reader->read("text/html", 1000ms, 1 << 20).kind, Kind::refused);
+    // After all that the reader still works.
+    EXPECT_EQ(reader->read("UTF8_STRING", 1000ms, 1 << 20).bytes, "héllo");
+}
+
+TEST(SelectionReader, GivesUpOnASlowOwnerWithinTheBoundAndIgnoresItsLateAnswer) {
+    Owner owner({"--offer-text", "UTF8_STRING=late", "--delay-ms", "400"});
+    ASSERT_TRUE(owner.ready());
+    auto reader = openReader();
+    ASSERT_TRUE(reader);
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(reader->read("UTF8_STRING", 150ms, 1 << 20).kind, Kind::timedOut);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(took, 350ms) << "the read must end at its bound, not when the owner answers";
+
+    // The abandoned read's answer comes meanwhile; the next read takes its own answer.
+    auto next = reader->read("UTF8_STRING", 2000ms, 1 << 20);
+    EXPECT_EQ(next.kind, Kind::ok);
+    EXPECT_EQ(next.bytes, "late");
+}
+
+TEST(SelectionReader, CountsEveryChangeOfOwnerAndTheOwnersExit) {
+    auto reader = openReader();
+    ASSERT_TRUE(reader);
+    const long before = reader->ownerChanges();
+    {
+        Owner first({"--offer-text", "UTF8_STRING=one", "--exit-after-ms", "200"});
+        ASSERT_TRUE(first.ready());
+        first.waitForExit();
+    }
+    // The change and the exit arrive as events: give the server a moment to send them.
+    long after = before;
+    for (int i = 0; i < 100 && after < before + 2; ++i) {
+        std::this_thread::sleep_for(10ms);
+        after = reader->ownerChanges();
+    }
+    EXPECT_EQ(after, before + 2);
+    EXPECT_EQ(reader->owner(), static_cast<xcb_window_t>(XCB_WINDOW_NONE));
+    EXPECT_EQ(reader->read("UTF8_STRING", 500ms, 1 << 20).kind, Kind::noOwner);
+}
+
+TEST(X11PasteboardTypes, OwnerTargetsAsTheCoreNamesThem) {
+    struct Case {
+        std::vector<std::string> targets;
+        std::vector<std::string> types;
+        std::string imageTarget;  // what the TIFF slot reads, "" for none
+        std::string textTarget;   // what plain text reads
+    };
+    const std::vector<Case> cases{
+        {{"TARGETS", "TIMESTAMP", "UTF8_STRING", "STRING", "TEXT"},
+         {"text/plain;charset=utf-8"},
+         "",
+         "UTF8_STRING"},
+        {{"STRING"}, {"text/plain;charset=utf-8"}, "", "STRING"},
+        {{"image/png", "image/jpeg", "image/bmp"}, {"image/png", "image/tiff"}, "image/jpeg", ""},
+        {{"image/bmp", "x-kde-passwordManagerHint", "UTF8_STRING"},
+         {"image/tiff", "x-kde-passwordManagerHint", "text/plain;charset=utf-8"},
+         "image/bmp",
+         "UTF8_STRING"},
+        {{"text/uri-list", "x-special/gnome-copied-files", "SAVE_TARGETS", "MULTIPLE"},
+         {"text/uri-list", "x-special/gnome-copied-files"},
+         "",
+         ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(pasteboardTypesForTargets(c.targets), c.types);
+        EXPECT_EQ(targetForType("image/tiff", c.targets).value_or(""), c.imageTarget);
+        EXPECT_EQ(targetForType("text/plain;charset=utf-8", c.targets).value_or(""), c.textTarget);
+    }
+    EXPECT_EQ(parseUriList("# comment\r\nfile:///a%20b\r\n\r\nfile:///c\n"),
+              (std::vector<std::string>{"file:///a%20b", "file:///c"}));
+    EXPECT_EQ(parseGnomeCopiedFiles("copy\nfile:///tmp/a%20b\nfile:///c"),
+              (std::vector<std::string>{"/tmp/a b", "/c"}));
+}
+
+}  // namespace
+}  // namespace quenlit::x11
