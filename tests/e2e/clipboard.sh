@@ -230,6 +230,35 @@ for term in xterm urxvt; do
     check "Return pastes into $term" wait_until 5 file_is "$root/$term.txt" "delta four"
 done
 
+# ---- the two panels -----------------------------------------------------------------------------
+launcher_shown() {
+    local w
+    for w in $(xdotool search --onlyvisible --classname '^quenlit$' 2>/dev/null); do
+        xwininfo -id "$w" 2>/dev/null | grep -q 'Width: 640$' && return 0
+    done
+    return 1
+}
+only_clipboard_shown() { panel_shown && ! launcher_shown; }
+only_launcher_shown() { launcher_shown && ! panel_shown; }
+focus "$qt"
+xdotool key ctrl+a BackSpace
+xdotool key super+space
+wait_until 5 launcher_shown
+xdotool key super+Escape
+check "Super+Escape while the launcher holds the keyboard shows the clipboard panel instead" \
+    wait_until 5 only_clipboard_shown
+xdotool type --delay 20 "alpha"
+sleep 0.2
+xdotool key Return
+check "which then holds the keyboard: typing filters it and Return pastes" \
+    wait_until 5 file_is "$qt_out" "alpha one"
+xdotool key super+Escape
+wait_until 5 panel_shown
+xdotool key super+space
+check "and Super+Space from the clipboard panel shows the launcher instead" wait_until 5 only_launcher_shown
+xdotool key Escape
+wait_until 5 any_panel_hidden
+
 # ---- the actions menu ---------------------------------------------------------------------------
 focus "$qt"
 before=$(history_count)
