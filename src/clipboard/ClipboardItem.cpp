@@ -15,6 +15,8 @@ struct ClipboardItem::Content {
     explicit Content(std::string t) : text(std::move(t)) {}
     std::string text;
     mutable std::once_flag loweredOnce;
+    mutable std::once_flag titleOnce;
+    mutable std::string title;
     mutable std::string lowered;
     mutable std::array<std::uint32_t, 256> byteCounts{};
 
@@ -28,6 +30,47 @@ struct ClipboardItem::Content {
 };
 
 namespace {
+
+constexpr std::size_t kShortenedLength = 120;
+
+// The byte length of the first `count` user-perceived characters of s (all of s when shorter).
+std::size_t prefixLength(std::string_view s, std::size_t count) {
+    return text::Characters(s).endOfFirst(count);
+}
+
+// Line feeds and tabs become spaces. A CR LF pair is one line break, so it becomes one space
+// rather than a carriage return that would break the one-line title.
+std::string flattened(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') {
+            out.push_back(' ');
+            ++i;
+        } else if (c == '\n' || c == '\t') {
+            out.push_back(' ');
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// Trimming first gives the same text as flattening first (line feeds and tabs are white space),
+// and lets a text of 100,000 characters be shortened without copying all of it.
+std::string makeTitle(std::string_view text) {
+    const std::string_view trimmed = text::trim(text);
+    // Flattening only ever joins a space with a prepended mark before it and combining marks
+    // after it, so the first 121 characters of the flattened text lie within three times as many
+    // characters of the original.
+    const std::size_t window = prefixLength(trimmed, 3 * (kShortenedLength + 1));
+    std::string flat = flattened(trimmed.substr(0, window));
+    const std::size_t cut = prefixLength(flat, kShortenedLength);
+    if (cut == flat.size() && window == trimmed.size()) return flat;
+    flat.resize(cut);
+    return flat + "…";
+}
 
 const std::string& emptyString() {
     static const std::string empty;
@@ -108,6 +151,12 @@ const std::string& ClipboardItem::loweredText() const {
     if (!content_) return emptyString();
     content_->lowerOnce();
     return content_->lowered;
+}
+
+const std::string& ClipboardItem::title() const {
+    if (!content_) return emptyString();
+    std::call_once(content_->titleOnce, [this] { content_->title = makeTitle(content_->text); });
+    return content_->title;
 }
 
 const std::array<std::uint32_t, 256>& ClipboardItem::loweredByteCounts() const {

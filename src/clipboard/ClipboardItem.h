@@ -42,6 +42,10 @@ class ClipboardItem {
     // The text lower-cased (locale-independent), computed on first use and kept for the life of
     // the text, so filtering does not lower-case every text again on each keystroke. Thread-safe.
     const std::string& loweredText() const;
+    // The text as a one-line title: line breaks and tabs as spaces, trimmed, cut to its first 120
+    // user-perceived characters and "…" when longer. Worked out once for the life of the text: the
+    // clipboard panel asks for every row's title on each keystroke.
+    const std::string& title() const;
     // How often each byte value occurs in loweredText(), computed with it: a filter starts its
     // search at the query's rarest byte, and skips a text at once when some byte never occurs.
     const std::array<std::uint32_t, 256>& loweredByteCounts() const;

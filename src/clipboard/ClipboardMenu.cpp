@@ -5,35 +5,6 @@
 #include <memory>
 
 namespace quenlit {
-namespace {
-
-constexpr std::size_t kShortenedLength = 120;
-
-// The byte length of the first `count` user-perceived characters of s (all of s when shorter).
-std::size_t prefixLength(std::string_view s, std::size_t count) {
-    return text::Characters(s).endOfFirst(count);
-}
-
-// Line feeds and tabs become spaces. A CR LF pair is one line break, so it becomes one space
-// rather than a carriage return that would break the one-line title.
-std::string flattened(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') {
-            out.push_back(' ');
-            ++i;
-        } else if (c == '\n' || c == '\t') {
-            out.push_back(' ');
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 std::optional<ClipboardMenuAction> ClipboardMenuAction::fromRaw(int raw) {
     if (raw < 0 || raw > 3) return std::nullopt;
@@ -73,18 +44,7 @@ bool ClipboardMenuAction::isDrawnInRed() const {
 
 std::string shortenedEntryText(const ClipboardItem& item) {
     if (item.kind == ClipboardItem::Kind::image) return "Image";
-    // Trimming first gives the same text as flattening first (line feeds and tabs are white
-    // space), and lets a text of 100,000 characters be shortened without copying all of it.
-    const std::string_view trimmed = text::trim(item.text());
-    // Flattening only ever joins a space with a prepended mark before it and combining marks
-    // after it, so the first 121 characters of the flattened text lie within three times as many
-    // characters of the original.
-    const std::size_t window = prefixLength(trimmed, 3 * (kShortenedLength + 1));
-    std::string flat = flattened(trimmed.substr(0, window));
-    const std::size_t cut = prefixLength(flat, kShortenedLength);
-    if (cut == flat.size() && window == trimmed.size()) return flat;
-    flat.resize(cut);
-    return flat + "…";
+    return item.title();
 }
 
 void ClipboardActionsModel::open(const ClipboardItem& item, platform::Rect anchorFrame) {
