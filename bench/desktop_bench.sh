@@ -4,6 +4,11 @@
 # to panel shown and holding the keyboard; rofi -dmenu, and rofi's application list with icons,
 # measured the same way, side by side. Two programs run, so the launcher opens on a row of
 # running applications with its icon (xterm's, a pixmap), as on a desktop in use.
+# Then the clipboard panel over the largest history the program keeps (written by
+# write_clipboard_history before the program starts): Super+Escape to the panel shown and holding the
+# keyboard, "quenlit toggle clipboard" to the panel shown, and resident memory once it has shown;
+# a filtering keystroke, measured inside the process by clipboard_panel_offscreen; CopyQ holding 200
+# short entries as the peer ("copyq show" to its main window, and its server's memory).
 #   desktop_bench.sh BIN_DIR
 set -u
 bin=$(cd "${1:?usage: desktop_bench.sh BIN_DIR}" && pwd)
@@ -49,8 +54,10 @@ fi
 trap 'kill "${others[@]}" 2>/dev/null; rm -rf "$root"' EXIT
 
 status=0
+# Called in the table's command substitutions, which are subshells: a figure over budget leaves a
+# mark on disk for the exit status.
 verdict() {  # VALUE BUDGET
-    if awk -v v="$1" -v b="$2" 'BEGIN {exit !(v <= b)}'; then echo "within budget"; else echo "OVER BUDGET"; status=1; fi
+    if awk -v v="$1" -v b="$2" 'BEGIN {exit !(v <= b)}'; then echo "within budget"; else echo "OVER BUDGET"; touch "$root/over-budget"; fi
 }
 
 mapfile -t q < <(measure_start quenlit "$bin/quenlit")
@@ -69,8 +76,100 @@ if command -v rofi >/dev/null 2>&1; then
     drun_start=${r[0]:-n/a} drun_rss=${r[1]:-n/a}
 fi
 
+# ---- The clipboard panel, with a data folder of its own: the launcher's figures above are those of
+# a program without a history.
+clip_share=$root/clipboard-share clip_state=$root/clipboard-state
+"$bin/write_clipboard_history" "$clip_share/quenlit" >/dev/null || status=1
+clip_log=$clip_state/quenlit/focus.log
+clip_hotkey="n/a" clip_toggle="n/a" clip_rss="n/a"
+XDG_DATA_HOME=$clip_share XDG_STATE_HOME=$clip_state "$bin/quenlit" >/dev/null 2>&1 &
+pid=$!
+for i in $(seq 200); do grep -q "clipboard: loaded" "$clip_log" 2>/dev/null && break; sleep 0.05; done
+if grep -q "clipboard: loaded 200 items" "$clip_log" 2>/dev/null; then
+    # Shown once (the launcher that shows at start is dismissed first), the pictures of its rows
+    # decoded and the texts lower-cased in the background meanwhile.
+    "$bin/panel_probe" hotkey quenlit:680 1 super+Escape >/dev/null
+    sleep 1
+    clip_rss=$(rss_mb "$pid")
+    clip_hotkey=$("$bin/panel_probe" hotkey quenlit:680 15 super+Escape)
+    toggles=()
+    for ((i = 0; i < runs; i++)); do
+        xdotool search --onlyvisible --classname '^quenlit$' >/dev/null 2>&1 && xdotool key Escape
+        for j in $(seq 100); do xdotool search --onlyvisible --classname '^quenlit$' >/dev/null 2>&1 || break; sleep 0.02; done
+        sleep 0.15
+        read -r ms _ < <(XDG_DATA_HOME=$clip_share XDG_STATE_HOME=$clip_state \
+            "$bin/panel_probe" start quenlit:680 "$bin/quenlit" toggle clipboard </dev/null)
+        toggles+=("${ms:-}")
+    done
+    clip_toggle=$(printf '%s\n' "${toggles[@]}" | median)
+else
+    echo "    quenlit did not load the clipboard history:" >&2
+    grep "clipboard:" "$clip_log" >&2
+    status=1
+fi
+kill "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+
+# One keystroke of a query over the same history, from key to rows painted, inside the process.
+keystroke="n/a" keystroke_budget="n/a" first_keystroke="n/a"
+# (Its reporter colours its lines whatever it is told.)
+out=$("$bin/clipboard_panel_offscreen" 2>&1 | sed "s/\x1b\[[0-9;]*m//g")
+# Budget.h's table gives "<measured> <unit> <budget> <unit> <verdict in two words>"; Google Benchmark's
+# own line "<time> <unit> <cpu> <unit> <iterations>".
+in_ms() { awk -v v="$1" -v u="$2" 'BEGIN {f = u == "us" ? 1e-3 : u == "ns" ? 1e-6 : u == "s" ? 1e3 : 1; printf "%.2f", v * f}'; }
+row=$(grep '^ClipboardPanelView keystroke/' <<<"$out" | tail -1)
+if [ -n "$row" ]; then
+    read -r -a f <<<"$row"
+    n=${#f[@]}
+    keystroke=$(in_ms "${f[n - 6]}" "${f[n - 5]}")
+    keystroke_budget=$(in_ms "${f[n - 4]}" "${f[n - 3]}")
+fi
+row=$(grep 'first keystroke after loading' <<<"$out" | tail -1)
+if [ -n "$row" ]; then
+    read -r -a f <<<"$row"
+    n=${#f[@]}
+    first_keystroke=$(in_ms "${f[n - 5]}" "${f[n - 4]}")
+fi
+if [ "$keystroke" = "n/a" ]; then
+    echo "    clipboard_panel_offscreen gave no figure:" >&2
+    echo "$out" >&2
+    keystroke="n/a" keystroke_budget=8
+fi
+
+# CopyQ with 200 short entries: its main window shown by "copyq show", the server's memory after.
+copyq_show="n/a" copyq_rss="n/a"
+if command -v copyq >/dev/null 2>&1; then
+    copyq >/dev/null 2>&1 &
+    copyq_pid=$!
+    for i in $(seq 200); do copyq size >/dev/null 2>&1 && break; sleep 0.05; done
+    entries=()
+    for i in $(seq 200); do entries+=("clipboard entry $i, a short line of text"); done
+    copyq add "${entries[@]}" >/dev/null 2>&1
+    shows=()
+    for ((i = 0; i < runs; i++)); do
+        copyq hide >/dev/null 2>&1
+        for j in $(seq 100); do xdotool search --onlyvisible --classname '^copyq$' >/dev/null 2>&1 || break; sleep 0.02; done
+        sleep 0.15
+        read -r ms _ < <("$bin/panel_probe" start copyq copyq show </dev/null)
+        shows+=("${ms:-}")
+    done
+    copyq_show=$(printf '%s\n' "${shows[@]}" | median)
+    sleep 1
+    copyq_rss=$(rss_mb "$copyq_pid")
+    copyq exit >/dev/null 2>&1
+    wait "$copyq_pid" 2>/dev/null
+fi
+
 printf '\n%-44s %12s %12s %12s %12s  %s\n' "desktop figure (median of runs)" "quenlit" "rofi -dmenu" "rofi drun+ic" "budget" "verdict"
 printf '%-44s %9s ms %9s ms %9s ms %9s ms  %s\n' "hotkey to panel shown with icons, keys held" "$hotkey" "-" "-" 5 "$(verdict "$hotkey" 5)"
 printf '%-44s %9s ms %9s ms %9s ms %9s ms  %s\n' "process start to launcher visible" "${q[0]}" "$rofi_start" "$drun_start" 150 "$(verdict "${q[0]}" 150)"
 printf '%-44s %9s MB %9s MB %9s MB %9s MB  %s\n' "resident memory after start-up, icons shown" "${q[1]}" "$rofi_rss" "$drun_rss" 40 "$(verdict "${q[1]}" 40)"
+
+printf '\n%-44s %12s %12s %12s  %s\n' "clipboard panel, largest history (median)" "quenlit" "copyq" "budget" "verdict"
+printf '%-44s %9s ms %9s ms %9s ms  %s\n' "Super+Escape to panel shown, keys held" "$clip_hotkey" "-" 10 "$(verdict "$clip_hotkey" 10)"
+printf '%-44s %9s ms %9s ms %9s ms  %s\n' "command to panel shown (toggle / copyq show)" "$clip_toggle" "$copyq_show" "-" "-"
+printf '%-44s %9s ms %9s ms %9s ms  %s\n' "filtering keystroke, rows rebuilt, painted" "$keystroke" "-" "$keystroke_budget" "$(verdict "$keystroke" "$keystroke_budget")"
+printf '%-44s %9s ms %9s ms %9s ms  %s\n' "  the first one after loading (lower-cases)" "$first_keystroke" "-" "-" "-"
+printf '%-44s %9s MB %9s MB %9s MB  %s\n' "resident memory after the panel showed once" "$clip_rss" "$copyq_rss" 60 "$(verdict "$clip_rss" 60)"
+[ -e "$root/over-budget" ] && status=1
 exit $status

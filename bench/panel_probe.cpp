@@ -1,9 +1,13 @@
 // Measures the desktop program from the outside, as a person would see it, on a running X server:
-//   panel_probe start CLASS COMMAND [ARGS...]  start COMMAND, print the milliseconds until a window
-//                                              of WM_CLASS instance CLASS is viewable, then its pid
-//   panel_probe hotkey CLASS ROUNDS            press Super+Space, time until the panel of CLASS is
-//                                              viewable and holds the keyboard; Escape; repeat;
-//                                              print the median in milliseconds
+//   panel_probe start WINDOW COMMAND [ARGS...]  start COMMAND, print the milliseconds until WINDOW
+//                                               is viewable, then its pid
+//   panel_probe hotkey WINDOW ROUNDS [KEYS]     press KEYS (super+space unless given), time until
+//                                               WINDOW is viewable and holds the keyboard; Escape
+//                                               (first, too, when a window of its class shows);
+//                                               repeat; print the median in milliseconds
+// WINDOW is a WM_CLASS instance, optionally with the window's width: "quenlit:680" is the clipboard
+// panel, "quenlit:640" the launcher. A window the window manager framed is found inside its frame.
+// KEYS is a modifier and a key, as "super+space" or "super+Escape".
 // Exit status 1 when the window never shows (10 s).
 
 #include <xcb/xcb.h>
@@ -31,30 +35,74 @@ using Clock = std::chrono::steady_clock;
 xcb_connection_t* c = nullptr;
 xcb_window_t root = 0;
 
-std::string instanceOf(xcb_window_t w) {
-    auto reply = xcb_get_property_reply(
-        c, xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64), nullptr);
+struct WindowSpec {
+    std::string instance;
+    int width = 0;  // any width when 0
+
+    static WindowSpec parse(const std::string& text) {
+        const auto colon = text.find(':');
+        if (colon == std::string::npos) return {text, 0};
+        return {text.substr(0, colon), std::atoi(text.c_str() + colon + 1)};
+    }
+};
+
+std::string instanceIn(xcb_get_property_reply_t* reply) {
     if (reply == nullptr) return {};
     std::string s(static_cast<const char*>(xcb_get_property_value(reply)),
                   static_cast<std::size_t>(xcb_get_property_value_length(reply)));
-    std::free(reply);
     return s.substr(0, s.find('\0'));
 }
 
-// A viewable top-level (or reparented) window whose instance is `klass`.
-bool viewable(const std::string& klass) {
+// A viewable window among `windows` (and, one level down, among the children of those without a
+// class of their own: window managers' frames) whose instance, and width when given, match. The
+// requests for all windows go out before the first reply is read: one poll costs a few round
+// trips, not a few per window.
+bool viewableAmong(const std::vector<xcb_window_t>& windows, const WindowSpec& spec, bool descend) {
+    std::vector<xcb_get_window_attributes_cookie_t> attributes;
+    std::vector<xcb_get_property_cookie_t> classes;
+    std::vector<xcb_get_geometry_cookie_t> geometries;
+    for (xcb_window_t w : windows) {
+        attributes.push_back(xcb_get_window_attributes(c, w));
+        classes.push_back(xcb_get_property(c, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64));
+        geometries.push_back(xcb_get_geometry(c, w));
+    }
+    bool found = false;
+    std::vector<xcb_window_t> frames;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        auto attrs = xcb_get_window_attributes_reply(c, attributes[i], nullptr);
+        auto klass = xcb_get_property_reply(c, classes[i], nullptr);
+        auto geometry = xcb_get_geometry_reply(c, geometries[i], nullptr);
+        const bool mapped = attrs != nullptr && attrs->map_state == XCB_MAP_STATE_VIEWABLE;
+        const std::string instance = instanceIn(klass);
+        const bool wide = spec.width == 0 || (geometry != nullptr && geometry->width == spec.width);
+        if (!found && mapped && instance == spec.instance && wide) found = true;
+        if (mapped && instance.empty()) frames.push_back(windows[i]);
+        std::free(attrs);
+        std::free(klass);
+        std::free(geometry);
+    }
+    if (found || !descend || frames.empty()) return found;
+    std::vector<xcb_query_tree_cookie_t> trees;
+    for (xcb_window_t frame : frames)
+        trees.push_back(xcb_query_tree(c, frame));
+    std::vector<xcb_window_t> inside;
+    for (auto cookie : trees) {
+        auto tree = xcb_query_tree_reply(c, cookie, nullptr);
+        if (tree == nullptr) continue;
+        xcb_window_t* children = xcb_query_tree_children(tree);
+        inside.insert(inside.end(), children, children + xcb_query_tree_children_length(tree));
+        std::free(tree);
+    }
+    return viewableAmong(inside, spec, false);
+}
+
+bool viewable(const WindowSpec& spec) {
     auto tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
     if (tree == nullptr) return false;
-    bool found = false;
     xcb_window_t* children = xcb_query_tree_children(tree);
-    for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i) {
-        auto attrs = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, children[i]), nullptr);
-        const bool mapped = attrs != nullptr && attrs->map_state == XCB_MAP_STATE_VIEWABLE;
-        std::free(attrs);
-        if (mapped && instanceOf(children[i]) == klass) found = true;
-    }
+    const std::vector<xcb_window_t> windows(children, children + xcb_query_tree_children_length(tree));
     std::free(tree);
-    return found;
+    return viewableAmong(windows, spec, true);
 }
 
 // Another client holds the keyboard when our own grab attempt finds it taken.
@@ -93,39 +141,49 @@ bool waitFor(F condition, double& ms) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: panel_probe start CLASS COMMAND... | panel_probe hotkey CLASS ROUNDS\n");
+        std::fprintf(
+            stderr, "usage: panel_probe start WINDOW COMMAND... | panel_probe hotkey WINDOW ROUNDS [KEYS]\n");
         return 2;
     }
     c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c) != 0) return 2;
     root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     const std::string mode = argv[1];
-    const std::string klass = argv[2];
+    const WindowSpec window = WindowSpec::parse(argv[2]);
+    const WindowSpec anyOfClass{window.instance, 0};
     double ms = 0;
     if (mode == "start") {
         pid_t pid = 0;
         const auto start = Clock::now();
         if (posix_spawnp(&pid, argv[3], nullptr, nullptr, argv + 3, environ) != 0) return 2;
-        if (!waitFor([&] { return viewable(klass); }, ms)) return 1;
+        if (!waitFor([&] { return viewable(window); }, ms)) return 1;
         ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         std::printf("%.1f %d\n", ms, pid);
         return 0;
     }
     const int rounds = std::atoi(argv[3]);
-    const xcb_keycode_t super = 133, space = 65, escape = 9;  // evdev positions
+    const std::string keys = argc > 4 ? argv[4] : "super+space";
+    const xcb_keycode_t super = 133, escape = 9;  // evdev positions
+    xcb_keycode_t pressed = 0;
+    if (keys == "super+space") pressed = 65;
+    if (keys == "super+Escape") pressed = escape;
+    if (pressed == 0) {
+        std::fprintf(stderr, "panel_probe: unknown keys %s (super+space or super+Escape)\n", keys.c_str());
+        return 2;
+    }
     std::vector<double> times;
     for (int i = 0; i < rounds; ++i) {
-        if (viewable(klass)) {
+        if (viewable(anyOfClass)) {
             key(escape, true);
             key(escape, false);
-            if (!waitFor([&] { return !viewable(klass); }, ms)) return 1;
+            if (!waitFor([&] { return !viewable(anyOfClass); }, ms)) return 1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         key(super, true);
-        key(space, true);
-        key(space, false);
+        key(pressed, true);
+        key(pressed, false);
         key(super, false);
-        if (!waitFor([&] { return viewable(klass) && keyboardHeldByOther(); }, ms)) return 1;
+        if (!waitFor([&] { return viewable(window) && keyboardHeldByOther(); }, ms)) return 1;
         times.push_back(ms);
     }
     std::sort(times.begin(), times.end());
