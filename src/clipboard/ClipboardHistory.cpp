@@ -45,7 +45,8 @@ class Needle {
     explicit Needle(std::string bytes) : bytes_(std::move(bytes)) {}
 
     bool foundIn(const ClipboardItem& item) const {
-        const std::string& haystack = item.loweredText();
+        const ClipboardItem::SearchText searched = item.searchText();
+        const std::string& haystack = searched.bytes;
         if (haystack.size() < bytes_.size()) return false;
         const auto& counts = item.loweredByteCounts();
         auto countAt = [&](std::size_t i) { return counts[static_cast<unsigned char>(bytes_[i])]; };
@@ -54,38 +55,63 @@ class Needle {
             if (countAt(i) == 0) return false;
             if (countAt(i) < countAt(a)) a = i;
         }
-        if (bytes_.size() == 1) return std::memchr(haystack.data(), bytes_[0], haystack.size()) != nullptr;
         std::size_t b = a == 0 ? 1 : 0;
-        for (std::size_t i = 0; i < bytes_.size(); ++i) {
-            if (i != a && countAt(i) < countAt(b)) b = i;
+        if (bytes_.size() == 1) {
+            if (!searched.foldAscii)
+                return std::memchr(haystack.data(), bytes_[0], haystack.size()) != nullptr;
+            b = 0;
+        } else {
+            for (std::size_t i = 0; i < bytes_.size(); ++i) {
+                if (i != a && countAt(i) < countAt(b)) b = i;
+            }
         }
-        return search(haystack, std::min(a, b), std::max(a, b));
+        return search(haystack, std::min(a, b), std::max(a, b), searched.foldAscii);
     }
 
   private:
+    static bool isLowerLetter(char c) { return c >= 'a' && c <= 'z'; }
+    // With folding, a text byte matches a query letter a-z in either case; every other byte only
+    // itself ("@" is not "`", "[" is not "{").
+    bool matchesAt(const char* text, std::size_t i, bool fold) const {
+        const char n = bytes_[i];
+        return text[i] == n || (fold && isLowerLetter(n) && (text[i] | 0x20) == n);
+    }
+    bool matches(const char* text, bool fold) const {
+        if (!fold) return std::memcmp(text, bytes_.data(), bytes_.size()) == 0;
+        for (std::size_t i = 0; i < bytes_.size(); ++i) {
+            if (!matchesAt(text, i, true)) return false;
+        }
+        return true;
+    }
+
     // Start positions where bytes a and b of the query match, checked in full.
-    bool search(const std::string& haystack, std::size_t a, std::size_t b) const {
+    bool search(const std::string& haystack, std::size_t a, std::size_t b, bool fold) const {
         const char* const text = haystack.data();
         const std::size_t starts = haystack.size() - bytes_.size() + 1;
         std::size_t pos = 0;
 #if defined(__SSE2__)
         const __m128i byteA = _mm_set1_epi8(bytes_[a]);
         const __m128i byteB = _mm_set1_epi8(bytes_[b]);
+        // Setting bit 5 turns A-Z into a-z; it is set only where the query has a letter there.
+        const __m128i foldA = _mm_set1_epi8(fold && isLowerLetter(bytes_[a]) ? 0x20 : 0);
+        const __m128i foldB = _mm_set1_epi8(fold && isLowerLetter(bytes_[b]) ? 0x20 : 0);
         for (; pos + 16 <= starts; pos += 16) {
-            const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + a));
-            const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + b));
+            const __m128i atA =
+                _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + a)), foldA);
+            const __m128i atB =
+                _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + b)), foldB);
             auto mask = static_cast<unsigned>(
                 _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(atA, byteA), _mm_cmpeq_epi8(atB, byteB))));
             while (mask != 0) {
                 const auto bit = static_cast<std::size_t>(__builtin_ctz(mask));
-                if (std::memcmp(text + pos + bit, bytes_.data(), bytes_.size()) == 0) return true;
+                if (matches(text + pos + bit, fold)) return true;
                 mask &= mask - 1;
             }
         }
 #endif
         for (; pos < starts; ++pos) {
-            if (text[pos + a] == bytes_[a] && text[pos + b] == bytes_[b] &&
-                std::memcmp(text + pos, bytes_.data(), bytes_.size()) == 0) {
+            if (matchesAt(text + pos, a, fold) && matchesAt(text + pos, b, fold) &&
+                matches(text + pos, fold)) {
                 return true;
             }
         }

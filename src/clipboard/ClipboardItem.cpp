@@ -7,6 +7,7 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace quenlit {
@@ -17,14 +18,28 @@ struct ClipboardItem::Content {
     mutable std::once_flag loweredOnce;
     mutable std::once_flag titleOnce;
     mutable std::string title;
-    mutable std::string lowered;
+    mutable std::string lowered;  // empty when folding A-Z on the text is the same
+    mutable bool foldAscii = false;
     mutable std::array<std::uint32_t, 256> byteCounts{};
+
+    static unsigned char asciiLower(unsigned char c) { return c >= 'A' && c <= 'Z' ? c | 0x20 : c; }
 
     void lowerOnce() const {
         std::call_once(loweredOnce, [this] {
-            lowered = text::lowercase(text);
-            for (unsigned char c : lowered)
-                ++byteCounts[c];
+            const bool ascii = std::all_of(text.begin(), text.end(),
+                                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+            if (!ascii) {
+                std::string l = text::lowercase(text);
+                const bool onlyAsciiChanges =
+                    l.size() == text.size() &&
+                    std::equal(l.begin(), l.end(), text.begin(), [](char a, char b) {
+                        return static_cast<unsigned char>(a) == asciiLower(static_cast<unsigned char>(b));
+                    });
+                if (!onlyAsciiChanges) lowered = std::move(l);
+            }
+            foldAscii = ascii || lowered.empty();
+            for (unsigned char c : foldAscii ? text : lowered)
+                ++byteCounts[asciiLower(c)];
         });
     }
 };
@@ -147,10 +162,11 @@ const std::string& ClipboardItem::text() const {
     return content_ ? content_->text : emptyString();
 }
 
-const std::string& ClipboardItem::loweredText() const {
-    if (!content_) return emptyString();
+ClipboardItem::SearchText ClipboardItem::searchText() const {
+    if (!content_) return {emptyString(), false};
     content_->lowerOnce();
-    return content_->lowered;
+    if (content_->foldAscii) return {content_->text, true};
+    return {content_->lowered, false};
 }
 
 const std::string& ClipboardItem::title() const {

@@ -39,15 +39,23 @@ class ClipboardItem {
 
     // The captured text; empty for images.
     const std::string& text() const;
-    // The text lower-cased (locale-independent), computed on first use and kept for the life of
-    // the text, so filtering does not lower-case every text again on each keystroke. Thread-safe.
-    const std::string& loweredText() const;
+    // What filtering searches: the text lower-cased (locale-independent) when lowering changes
+    // more than the letters A-Z; otherwise the text itself with `foldAscii` set (compare A-Z as
+    // a-z), which spares a second copy of most texts. Worked out on first use and kept for the life
+    // of the text, so filtering does not lower-case every text again on each keystroke.
+    // Thread-safe.
+    struct SearchText {
+        const std::string& bytes;
+        bool foldAscii = false;
+    };
+    SearchText searchText() const;
     // The text as a one-line title: line breaks and tabs as spaces, trimmed, cut to its first 120
     // user-perceived characters and "…" when longer. Worked out once for the life of the text: the
     // clipboard panel asks for every row's title on each keystroke.
     const std::string& title() const;
-    // How often each byte value occurs in loweredText(), computed with it: a filter starts its
-    // search at the query's rarest byte, and skips a text at once when some byte never occurs.
+    // How often each byte value occurs in the lowered text (A-Z counted as a-z when folded),
+    // computed with searchText(): a filter starts its search at the query's rarest byte, and skips
+    // a text at once when some byte never occurs.
     const std::array<std::uint32_t, 256>& loweredByteCounts() const;
 
     // The time for an item of today, otherwise the date (relative words such as "Yesterday" where

@@ -153,7 +153,7 @@ void ClipboardStore::loadFromDiskIfNeeded() {
         // Lower-case the texts for filtering before the first keystroke needs them.
         scheduler_.runInBackground([loaded = items()](const platform::TaskHandle&) {
             for (const auto& item : loaded)
-                (void)item.loweredText();
+                (void)item.searchText();
         });
         return;
     }

@@ -66,13 +66,21 @@ TEST_F(ClipboardHistoryTest, FilteringTrimsAndLowerCasesTheQuery) {
 // substring search says.
 TEST_F(ClipboardHistoryTest, FilteringLongTextsAgreesWithAPlainSubstringSearch) {
     std::mt19937 random(7);
-    const std::string alphabet[] = {"a", "b", "e", "E", "é", "€", "\n"};
+    // Upper-case letters, ASCII and not, and the neighbours of letters that a careless case fold
+    // would confuse ("@" and "`", "[" and "{").
+    const std::string alphabet[] = {"a", "b", "e", "E", "B", "é", "É", "€", "\n", "@", "`", "[", "{"};
     std::vector<std::string> corpus;
+    // Each length twice: with "É", which lowering changes, and without, where only A-Z change and
+    // the text itself is searched with the case folded.
     for (std::size_t length : {0u, 1u, 5u, 15u, 16u, 17u, 31u, 33u, 200u, 5000u}) {
-        std::string t;
-        for (std::size_t i = 0; i < length; ++i)
-            t += alphabet[random() % std::size(alphabet)];
-        corpus.push_back(t);
+        for (bool withUpperAccent : {true, false}) {
+            std::string t;
+            while (t.size() < length) {
+                const std::string& piece = alphabet[random() % std::size(alphabet)];
+                if (withUpperAccent || piece != "É") t += piece;
+            }
+            corpus.push_back(t);
+        }
     }
     std::string edges(64, 'a');
     edges.replace(14, 3, "bbe");  // across the first block boundary

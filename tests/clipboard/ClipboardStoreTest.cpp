@@ -408,10 +408,17 @@ TEST_F(ClipboardStoreTest, DefaultsFollowTheDataFolder) {
 TEST_F(ClipboardStoreTest, LoweredTextIsComputedOnceAndSharedByCopies) {
     auto store = makeStore(options());
     store->insertText("ÄBC İ", false);
-    const ClipboardItem copy = store->items()[0];
-    EXPECT_EQ(copy.loweredText(), "äbc i̇");
-    EXPECT_EQ(&copy.loweredText(), &store->items()[0].loweredText());
-    EXPECT_EQ(&copy.text(), &store->items()[0].text()) << "copies share one text";
+    store->insertText("ABC é€ 中", false);
+    const ClipboardItem copy = store->items()[1];
+    EXPECT_EQ(copy.searchText().bytes, "äbc i̇");
+    EXPECT_FALSE(copy.searchText().foldAscii);
+    EXPECT_EQ(&copy.searchText().bytes, &store->items()[1].searchText().bytes);
+    EXPECT_EQ(&copy.text(), &store->items()[1].text()) << "copies share one text";
+
+    // Where lowering changes only A-Z, the text itself is searched: no second copy is kept.
+    const ClipboardItem folded = store->items()[0];
+    EXPECT_TRUE(folded.searchText().foldAscii);
+    EXPECT_EQ(&folded.searchText().bytes, &folded.text());
 }
 
 // The label is made by ICU in the locale and time zone of the thread's first call, so each case
