@@ -6,12 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -149,6 +154,48 @@ TEST(SelectionReader, CountsEveryChangeOfOwnerAndTheOwnersExit) {
     EXPECT_EQ(after, before + 2);
     EXPECT_EQ(reader->owner(), static_cast<xcb_window_t>(XCB_WINDOW_NONE));
     EXPECT_EQ(reader->read("UTF8_STRING", 500ms, 1 << 20).kind, Kind::noOwner);
+}
+
+TEST(X11Pasteboard, OffersExactlyTheDeclaredTypesAndReadsItsOwnWriteBack) {
+    X11Pasteboard board(SelectionReader::open(nullptr, "CLIPBOARD"));
+    ASSERT_TRUE(board.canRead());
+    // Qt takes its clipboard timestamps from the owner changes it has seen (earlier tests' owners
+    // came and went), as the running program's event loop always has.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    board.clearContents();
+    board.declareTypes({"image/png", "text/uri-list", "com.quenlit.internal"});
+    ASSERT_TRUE(board.setData("\x89PNG data", "image/png"));
+    ASSERT_TRUE(board.setData("file:///tmp/picture.png", "text/uri-list"));
+    ASSERT_TRUE(board.setData("", "com.quenlit.internal"));
+
+    // What another program sees; we answer it from this thread's event loop meanwhile.
+    std::optional<std::vector<std::string>> offered;
+    std::atomic<bool> done = false;
+    std::thread other([&] {
+        bool timedOut = false;
+        if (auto reader = SelectionReader::open(nullptr, "CLIPBOARD"))
+            offered = reader->targets(3000ms, timedOut);
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!done && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    other.join();
+    ASSERT_TRUE(offered);
+    std::vector<std::string> content;
+    for (const std::string& target : *offered) {
+        if (target != "TARGETS" && target != "TIMESTAMP" && target != "MULTIPLE" && target != "SAVE_TARGETS")
+            content.push_back(target);
+    }
+    std::sort(content.begin(), content.end());
+    // Qt's X11 clipboard always offers a URL list as text/x-moz-url and as plain text too.
+    EXPECT_EQ(content, (std::vector<std::string>{"com.quenlit.internal", "image/png", "text/plain",
+                                                 "text/uri-list", "text/x-moz-url"}));
+
+    EXPECT_EQ(board.data("image/png"), "\x89PNG data");
+    const auto items = board.items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].dataFor("text/uri-list"), "file:///tmp/picture.png");
 }
 
 TEST(X11PasteboardTypes, OwnerTargetsAsTheCoreNamesThem) {

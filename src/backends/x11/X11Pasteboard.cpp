@@ -291,7 +291,9 @@ void X11Pasteboard::publish() {
         if (type == platform::pasteboardType::string) {
             mime->setText(qs(value));
         } else if (type == platform::pasteboardType::fileURL) {
-            mime->setUrls({QUrl(qs(value))});
+            // The list as written (setUrls would rewrite the URL); Qt offers it under the two other
+            // names programs read URL lists by, text/x-moz-url and plain text.
+            mime->setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(value + "\r\n"));
         } else {
             mime->setData(qs(type), QByteArray(value.data(), static_cast<qsizetype>(value.size())));
         }
