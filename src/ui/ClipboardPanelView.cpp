@@ -1,5 +1,7 @@
 #include "ui/ClipboardPanelView.h"
 
+#include "ui/PanelChrome.h"
+
 #include "ui/Style.h"
 #include "ui/Symbols.h"
 
@@ -753,36 +755,16 @@ ClipboardPanelView::ClipboardPanelView(ClipboardView& model, ClipboardActionsMod
     : QWidget(parent), model_(model) {
     setFixedSize(680, 420);
 
-    symbol_ = new QLabel(this);
-    symbol_->setFixedSize(16, 16);
-    field_ = new QLineEdit(this);
-    field_->setFrame(false);
-    field_->setPlaceholderText(QString::fromUtf8(ClipboardView::kPlaceholder));
-    field_->setFont(style::font(static_cast<int>(ClipboardView::kSearchFontSize)));
-    field_->setFixedHeight(28);
-    field_->setStyleSheet("QLineEdit { background: transparent; border: none; }");
-    field_->installEventFilter(this);
-    clear_ = new QToolButton(this);
-    clear_->setAutoRaise(true);
-    clear_->setFocusPolicy(Qt::NoFocus);
-    clear_->setIcon(QIcon(symbolPixmap("xmark.circle.fill", 14, style::tertiaryText(), devicePixelRatioF())));
-    clear_->setIconSize(QSize(14, 14));
-    clear_->setStyleSheet("QToolButton { border: none; background: transparent; }");
-
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    auto* header = new QHBoxLayout();
-    header->setContentsMargins(14, 10, 14, 10);
-    header->setSpacing(10);
-    header->addWidget(symbol_);
-    header->addWidget(field_, 1);
-    header->addWidget(clear_);
-    column->addLayout(header);
-    auto* line = new QWidget(this);
-    line->setFixedHeight(1);
-    line->setStyleSheet(QString("background: %1;").arg(style::divider().name(QColor::HexArgb)));
-    column->addWidget(line);
+    const SearchHeader header =
+        addSearchHeader(*this, *column, QString::fromUtf8(ClipboardView::kPlaceholder),
+                        static_cast<int>(ClipboardView::kSearchFontSize));
+    symbol_ = header.symbol;
+    field_ = header.field;
+    clear_ = header.clear;
+    field_->installEventFilter(this);
 
     content_ = new ClipContent(this);
     column->addWidget(content_, 1);
@@ -792,11 +774,7 @@ ClipboardPanelView::ClipboardPanelView(ClipboardView& model, ClipboardActionsMod
     list_->setGeometry(0, 0, kListWidth, contentHeight);
     preview_ = new ClipPreview(model_, content_);
     preview_->setGeometry(kListWidth + 1, 0, width() - kListWidth - 1, contentHeight);
-    version_ = new QLabel(content_);
-    version_->setFont(style::font(9, QFont::Light));
-    QPalette palette = version_->palette();
-    palette.setColor(QPalette::WindowText, style::quaternaryText());
-    version_->setPalette(palette);
+    version_ = makeVersionLabel(content_);
     version_->setAttribute(Qt::WA_TransparentForMouseEvents);
     menu_ = new ClipMenuOverlay(model_, menu, content_);
     menu_->setGeometry(0, 0, kListWidth, contentHeight);
@@ -881,25 +859,12 @@ QString ClipboardPanelView::previewText() const {
 }
 
 void ClipboardPanelView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()), 10, 10);
-    p.fillPath(path, style::windowBackground());
-    // A hairline keeps the panel apart from a light window behind it, inside the rounded mask.
-    p.setPen(QPen(style::panelBorder(), 1));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 9.5, 9.5);
+    paintPanelBackground(*this);
 }
 
 void ClipboardPanelView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // Without a compositor the corners are cut by a mask instead of transparency.
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()), 10, 10);
-    const QRegion rounded(path.toFillPolygon().toPolygon());
-    setMask(rounded);
-    if (window() != this && window()->size() == size()) window()->setMask(rounded);
+    maskPanelCorners(*this);
 }
 
 void ClipboardPanelView::showEvent(QShowEvent* event) {

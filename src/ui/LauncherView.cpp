@@ -1,5 +1,7 @@
 #include "ui/LauncherView.h"
 
+#include "ui/PanelChrome.h"
+
 #include "ui/Style.h"
 #include "ui/Symbols.h"
 
@@ -178,44 +180,18 @@ LauncherView::LauncherView(ContentView& model, IconCache& icons, QWidget* parent
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    auto* header = new QHBoxLayout();
-    header->setContentsMargins(14, 10, 14, 10);
-    header->setSpacing(10);
-    symbol_ = new QLabel(this);
-    symbol_->setFixedSize(16, 16);
-    field_ = new QLineEdit(this);
-    field_->setFrame(false);
-    field_->setPlaceholderText(QString::fromUtf8(ContentView::kPlaceholder));
-    field_->setFont(style::font(static_cast<int>(ContentView::kSearchFontSize)));
-    field_->setFixedHeight(28);
-    field_->setAttribute(Qt::WA_MacShowFocusRect, false);
-    field_->setStyleSheet("QLineEdit { background: transparent; border: none; }");
-    clear_ = new QToolButton(this);
-    clear_->setAutoRaise(true);
-    clear_->setFocusPolicy(Qt::NoFocus);
-    clear_->setIcon(QIcon(symbolPixmap("xmark.circle.fill", 14, style::tertiaryText(), devicePixelRatioF())));
-    clear_->setIconSize(QSize(14, 14));
-    clear_->setStyleSheet("QToolButton { border: none; background: transparent; }");
-    header->addWidget(symbol_);
-    header->addWidget(field_, 1);
-    header->addWidget(clear_);
-    column->addLayout(header);
-
-    auto* line = new QWidget(this);
-    line->setFixedHeight(1);
-    line->setStyleSheet(QString("background: %1;").arg(style::divider().name(QColor::HexArgb)));
-    column->addWidget(line);
+    const SearchHeader header = addSearchHeader(*this, *column, QString::fromUtf8(ContentView::kPlaceholder),
+                                                static_cast<int>(ContentView::kSearchFontSize));
+    symbol_ = header.symbol;
+    field_ = header.field;
+    clear_ = header.clear;
 
     list_ = new RowList(model_, icons_, this);
     column->addWidget(list_, 1);
 
     // The version label has a strip of its own under the list, so no row is ever drawn beneath it.
-    version_ = new QLabel(this);
-    version_->setFont(style::font(9, QFont::Light));
+    version_ = makeVersionLabel(this);
     version_->setAlignment(Qt::AlignRight | Qt::AlignBottom);
-    QPalette palette = version_->palette();
-    palette.setColor(QPalette::WindowText, style::quaternaryText());
-    version_->setPalette(palette);
     version_->setContentsMargins(0, 0, 10, 6);
     column->addWidget(version_);
 
@@ -249,27 +225,12 @@ void LauncherView::refresh() {
 }
 
 void LauncherView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()), 10, 10);
-    p.fillPath(path, style::windowBackground());
-    // A hairline keeps the panel apart from a light window behind it; inset half a pixel so the
-    // whole line lies on the panel's own pixels, inside the rounded mask.
-    p.setPen(QPen(style::panelBorder(), 1));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 9.5, 9.5);
+    paintPanelBackground(*this);
 }
 
 void LauncherView::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // Without a compositor the corners are cut by a mask instead of transparency.
-    QPainterPath path;
-    path.addRoundedRect(QRectF(rect()), 10, 10);
-    const QRegion rounded(path.toFillPolygon().toPolygon());
-    setMask(rounded);
-    // The panel's own window is cut the same way, so no square corner shows behind the view.
-    if (window() != this && window()->size() == size()) window()->setMask(rounded);
+    maskPanelCorners(*this);
 }
 
 }  // namespace quenlit::ui
