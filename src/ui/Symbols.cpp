@@ -1,5 +1,7 @@
 #include "ui/Symbols.h"
 
+#include "ui/IconTheme.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -178,7 +180,7 @@ namespace {
 
 QPixmap makeSymbolPixmap(std::string_view symbol, int size, const QColor& color, qreal devicePixelRatio) {
     for (const QString& name : themeNamesForSymbol(symbol)) {
-        QIcon icon = QIcon::fromTheme(name);
+        QIcon icon = themeIcon(name);
         if (icon.isNull()) continue;
         // A theme that has the icon only as a large picture (Adwaita's 512-pixel keyboard) would
         // keep a megabyte decoded for a 16-pixel symbol: the drawn one does better.

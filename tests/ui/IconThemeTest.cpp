@@ -90,14 +90,15 @@ TEST_F(IconLookup, FindsIconsInTheFreedesktopOrder) {
     };
     const std::string own = (dir / "elsewhere/own.png").string();
     const Case cases[] = {
-        {"everywhere", Qt::red},     // the user's theme before anything else
-        {"inherited", Qt::green},    // then the theme it inherits, before hicolor
-        {"hicolor-only", Qt::blue},  // then hicolor, before the pixmap folders
-        {"plain", Qt::magenta},      // then the pixmap folders: name.xpm
-        {"plain.xpm", Qt::magenta},  // named with its extension
-        {"mini.term", Qt::cyan},     // with a size suffix, the size nearest the one drawn
-        {own, Qt::white},            // an absolute path as it is
-        {"nowhere", QColor()},       // none anywhere
+        {"everywhere", Qt::red},          // the user's theme before anything else
+        {"inherited", Qt::green},         // then the theme it inherits, before hicolor
+        {"hicolor-only", Qt::blue},       // then hicolor, before the pixmap folders
+        {"plain", Qt::magenta},           // then the pixmap folders: name.xpm
+        {"plain.xpm", Qt::magenta},       // named with its extension
+        {"mini.term", Qt::cyan},          // with a size suffix, the size nearest the one drawn
+        {own, Qt::white},                 // an absolute path as it is
+        {"everywhere-special", Qt::red},  // no such variant: the generic icon
+        {"nowhere", QColor()},            // none anywhere
         {(dir / "missing.png").string(), QColor()},
     };
     for (const Case& c : cases) {
@@ -111,6 +112,76 @@ TEST_F(IconLookup, WellKnownFoldersHaveTheirOwnIcons) {
     EXPECT_EQ(colourOf(folderIcon(downloads + "/")), "#ff8000");
     EXPECT_EQ(colourOf(folderIcon(QString::fromStdString((dir / "elsewhere").string()))),
               nameOf(Qt::darkGray));
+}
+
+// A theme may inherit several themes, which may inherit each other; hicolor comes after all of
+// them, and a theme that is not installed leaves hicolor alone.
+TEST(IconThemeChain, LooksThroughEveryInheritedThemeBeforeHicolor) {
+    ensureApplication();
+    TempDir dir;
+    const auto icons = dir / "icons";
+    writeTheme(icons / "child", "first,second");
+    writeTheme(icons / "first", "child");  // a loop
+    writeTheme(icons / "second", "");
+    writeTheme(icons / "hicolor", "");
+    writeIcon(icons / "first/24x24/apps/both.png", Qt::red, 24, "PNG");
+    writeIcon(icons / "second/24x24/apps/both.png", Qt::green, 24, "PNG");
+    writeIcon(icons / "second/24x24/apps/second.png", Qt::green, 24, "PNG");
+    writeIcon(icons / "hicolor/24x24/apps/second.png", Qt::blue, 24, "PNG");
+    writeIcon(icons / "hicolor/24x24/apps/hicolor-only.png", Qt::blue, 24, "PNG");
+    const QStringList paths{QString::fromStdString(icons.string())};
+    struct Case {
+        QString theme;
+        std::string name;
+        QColor expected;
+    };
+    const Case cases[] = {
+        {"child", "both", Qt::red},           // the first inherited theme first
+        {"child", "second", Qt::green},       // the second before hicolor
+        {"child", "hicolor-only", Qt::blue},  // hicolor last
+        {"child", "nowhere", QColor()},       // the loop ends
+        {"NotInstalled", "second", Qt::blue}, {"NotInstalled", "hicolor-only", Qt::blue},
+    };
+    for (const Case& c : cases) {
+        useIconTheme(c.theme, paths, {});
+        EXPECT_EQ(colourOf(findIcon(QString::fromStdString(c.name))), nameOf(c.expected))
+            << c.theme.toStdString() << " " << c.name;
+    }
+}
+
+// The picture drawn is the one whose folder is meant for the size asked for, else the nearest
+// in size (the larger of two as near), never drawn larger than asked.
+TEST(IconThemeSizes, DrawsTheFolderMeantForTheSize) {
+    ensureApplication();
+    TempDir dir;
+    const auto theme = dir / "icons/sized";
+    writeFile(theme / "index.theme",
+              "[Icon Theme]\nName=sized\nDirectories=16x16/apps,48x48/apps,64x64/apps\n\n"
+              "[16x16/apps]\nSize=16\nType=Fixed\n\n[48x48/apps]\nSize=48\nType=Fixed\n\n"
+              "[64x64/apps]\nSize=64\nType=Threshold\nThreshold=8\n");
+    writeIcon(theme / "16x16/apps/app.png", Qt::red, 16, "PNG");
+    writeIcon(theme / "48x48/apps/app.png", Qt::green, 48, "PNG");
+    writeIcon(theme / "64x64/apps/app.png", Qt::blue, 64, "PNG");
+    useIconTheme("sized", {QString::fromStdString((dir / "icons").string())}, {});
+    const QIcon icon = findIcon("app");
+    struct Case {
+        int size;
+        QColor expected;
+        int drawn;
+    };
+    const Case cases[] = {
+        {16, Qt::red, 16},   {48, Qt::green, 48}, {20, Qt::red, 16},    // smaller is not drawn larger
+        {32, Qt::green, 32},                                            // as near as 16: the larger
+        {58, Qt::blue, 58},  {70, Qt::blue, 64},  {128, Qt::blue, 64},  // within the threshold
+    };
+    for (const Case& c : cases) {
+        const QImage image = icon.pixmap(QSize(c.size, c.size)).toImage();
+        ASSERT_FALSE(image.isNull()) << c.size;
+        EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2).name().toStdString(),
+                  nameOf(c.expected))
+            << c.size;
+        EXPECT_EQ(image.width(), c.drawn) << c.size;
+    }
 }
 
 TEST(IconThemeChoice, TakesTheFirstInstalledThemeNamedThenTheCommonOnes) {
