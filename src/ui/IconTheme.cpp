@@ -1,9 +1,12 @@
 #include "ui/IconTheme.h"
 
+#include "ui/IconThemeCache.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QIconEngine>
 #include <QImageReader>
 #include <QPainter>
@@ -14,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -121,10 +125,21 @@ std::optional<int> numberOf(const std::map<QString, QString>& group, const QStri
     return ok ? std::optional<int>(n) : std::nullopt;
 }
 
+// One folder a theme is installed in (a theme may be spread over several search paths).
+struct ThemeBase {
+    QString path;  // with a trailing "/"
+    // Which of the theme's folders hold which icon, when the folder has an up-to-date cache.
+    std::unique_ptr<IconThemeCache> cache;
+    std::vector<int> subdirOfCached;  // the cache's folder index -> index into Theme::subdirs, or -1
+    // Without a cache: which of the theme's folders exist here, looked at once rather than on
+    // every lookup (hicolor names hundreds, most of them missing).
+    std::vector<bool> exists;
+};
+
 struct Theme {
-    // The theme's folders that exist, in the order its index lists them, each with its absolute
-    // path and a trailing "/"; a theme spread over several search paths has one per path.
-    std::vector<std::pair<QString, IconDir>> dirs;
+    // The folders the index describes, relative to a base ("48x48/apps"), in the order it lists them.
+    std::vector<std::pair<QString, IconDir>> subdirs;
+    std::vector<ThemeBase> bases;
     QStringList inherits;
 };
 
@@ -189,14 +204,21 @@ const Theme* loadTheme(const QString& name) {
         const auto type = group->second.find("Type");
         if (type != group->second.end() && type->second == "Fixed") dir.type = IconDir::Type::fixed;
         if (type != group->second.end() && type->second == "Scalable") dir.type = IconDir::Type::scalable;
-        // hicolor names hundreds of folders, most of them missing or empty: each lookup would
-        // look for three files in every one (milliseconds for an icon no theme has). They are
-        // looked at once, here; an icon installed later into a folder that was empty is found
-        // after the next start.
-        for (const QString& base : bases) {
-            const QString folder = base + "/" + subdir + "/";
-            if (!QDir(folder).isEmpty()) theme.dirs.emplace_back(folder, dir);
+        theme.subdirs.emplace_back(subdir, dir);
+    }
+    for (const QString& path : bases) {
+        ThemeBase base{path + "/", IconThemeCache::open(path), {}, {}};
+        if (base.cache) {
+            QHash<QString, int> indexes;
+            for (std::size_t i = 0; i < theme.subdirs.size(); ++i)
+                indexes.insert(theme.subdirs[i].first, static_cast<int>(i));
+            for (const QString& cached : base.cache->directories())
+                base.subdirOfCached.push_back(indexes.value(cached, -1));
+        } else {
+            for (const auto& [subdir, dir] : theme.subdirs)
+                base.exists.push_back(QFileInfo(base.path + subdir).isDir());
         }
+        theme.bases.push_back(std::move(base));
     }
     it->second = std::move(theme);
     return &*it->second;
@@ -223,17 +245,50 @@ const std::vector<const Theme*>& themeChain() {
     return *l.chain;
 }
 
-// The theme's files for `name`, one per folder that has it (PNG before SVG before XPM).
+// The theme's files for `name`, one per folder that has it (PNG before SVG before XPM), folder
+// by folder in the order of the index, and for each folder base by base.
 std::vector<IconFile> filesInTheme(const Theme& theme, const QString& name) {
-    std::vector<IconFile> files;
-    for (const auto& [folder, dir] : theme.dirs) {
-        for (const char* format : {"png", "svg", "xpm"}) {
-            const QString path = folder + name + "." + format;
-            if (QFileInfo::exists(path)) {
-                files.push_back({path, format, dir, false});
-                break;
+    struct Found {
+        std::size_t subdir;
+        std::size_t base;
+        const char* format;
+    };
+    std::vector<Found> found;
+    for (std::size_t b = 0; b < theme.bases.size(); ++b) {
+        const ThemeBase& base = theme.bases[b];
+        std::optional<std::vector<IconThemeCache::Entry>> cached;
+        if (base.cache) cached = base.cache->lookup(name);
+        if (cached) {
+            for (const IconThemeCache::Entry& entry : *cached) {
+                const int subdir = base.subdirOfCached[static_cast<std::size_t>(entry.directory)];
+                const char* format = (entry.suffixes & IconThemeCache::png)   ? "png"
+                                     : (entry.suffixes & IconThemeCache::svg) ? "svg"
+                                     : (entry.suffixes & IconThemeCache::xpm) ? "xpm"
+                                                                              : nullptr;
+                if (subdir >= 0 && format != nullptr)
+                    found.push_back({static_cast<std::size_t>(subdir), b, format});
+            }
+            continue;
+        }
+        // No cache, or one that turned out malformed: every folder is looked in.
+        for (std::size_t s = 0; s < theme.subdirs.size(); ++s) {
+            if (base.cache == nullptr && !base.exists[s]) continue;
+            for (const char* format : {"png", "svg", "xpm"}) {
+                if (QFileInfo::exists(base.path + theme.subdirs[s].first + "/" + name + "." + format)) {
+                    found.push_back({s, b, format});
+                    break;
+                }
             }
         }
+    }
+    std::sort(found.begin(), found.end(), [](const Found& x, const Found& y) {
+        return std::tie(x.subdir, x.base) < std::tie(y.subdir, y.base);
+    });
+    std::vector<IconFile> files;
+    for (const Found& f : found) {
+        files.push_back(
+            {theme.bases[f.base].path + theme.subdirs[f.subdir].first + "/" + name + "." + f.format, f.format,
+             theme.subdirs[f.subdir].second, false});
     }
     return files;
 }

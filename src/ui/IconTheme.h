@@ -2,8 +2,8 @@
 
 // Finding the icon a desktop entry names, the way freedesktop desktops and other launchers do: an
 // absolute file as it is; otherwise the user's icon theme, the themes it inherits and hicolor, each
-// described by its index.theme; then the pixmap folders, where many older programs put "name.xpm"
-// or "name_32x32.xpm".
+// described by its index.theme (and its icon-theme.cache while that is up to date); then the pixmap
+// folders, where many older programs put "name.xpm" or "name_32x32.xpm".
 //
 // The lookup is our own rather than QIcon::fromTheme: Qt's reads each file with the image format
 // guessed, which loads every image-format plugin of the system (JPEG, TIFF, WebP, ... about 1.4 MB

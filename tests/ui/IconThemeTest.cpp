@@ -9,7 +9,11 @@
 #include <QImage>
 #include <QStandardPaths>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace quenlit::ui {
 namespace {
@@ -48,6 +52,10 @@ std::string colourOf(const QIcon& icon) {
     const QImage image = icon.pixmap(QSize(24, 24)).toImage();
     if (image.isNull()) return "none";
     return image.pixelColor(image.width() / 2, image.height() / 2).name().toStdString();
+}
+std::string readAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 std::string nameOf(const QColor& colour) {
     return colour.isValid() ? colour.name().toStdString() : "none";
@@ -181,6 +189,69 @@ TEST(IconThemeSizes, DrawsTheFolderMeantForTheSize) {
                   nameOf(c.expected))
             << c.size;
         EXPECT_EQ(image.width(), c.drawn) << c.size;
+    }
+}
+
+// A theme's icon-theme.cache (as gtk-update-icon-cache writes it) tells which folders hold an
+// icon; one that is outdated or damaged is passed over, and the folders are looked in instead.
+TEST(IconThemeCacheFile, IsUsedWhileUpToDateAndPassedOverOtherwise) {
+    if (std::system("command -v gtk-update-icon-cache >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "gtk-update-icon-cache is not installed";
+    ensureApplication();
+    TempDir dir;
+    const auto theme = dir / "icons/cached";
+    writeFile(theme / "index.theme",
+              "[Icon Theme]\nName=cached\nDirectories=24x24/apps,48x48/apps\n\n"
+              "[24x24/apps]\nSize=24\nType=Fixed\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
+    writeIcon(theme / "24x24/apps/app.png", Qt::red, 24, "PNG");
+    writeIcon(theme / "48x48/apps/app.png", Qt::green, 48, "PNG");
+    writeIcon(theme / "48x48/apps/large-only.png", Qt::blue, 48, "PNG");
+    const auto hourAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const auto& folder :
+         {theme, theme / "24x24", theme / "24x24/apps", theme / "48x48", theme / "48x48/apps"})
+        std::filesystem::last_write_time(folder, hourAgo);
+    const std::string update = "gtk-update-icon-cache -q -f '" + theme.string() + "'";
+    ASSERT_EQ(std::system(update.c_str()), 0);
+    const auto cache = theme / "icon-theme.cache";
+    const std::string written = readAll(cache);
+    ASSERT_GT(written.size(), 40u);
+
+    const auto colourAt = [](const QIcon& icon, int size) {
+        const QImage image = icon.pixmap(QSize(size, size)).toImage();
+        return image.isNull() ? std::string("none")
+                              : image.pixelColor(image.width() / 2, image.height() / 2).name().toStdString();
+    };
+    const auto check = [&](const std::string& state) {
+        useIconTheme("cached", {QString::fromStdString((dir / "icons").string())}, {});
+        EXPECT_EQ(colourAt(findIcon("app"), 24), "#ff0000") << state;
+        EXPECT_EQ(colourAt(findIcon("app"), 48), "#00ff00") << state;
+        EXPECT_EQ(colourAt(findIcon("large-only"), 24), "#0000ff") << state;
+        EXPECT_EQ(colourAt(findIcon("nowhere"), 24), "none") << state;
+    };
+    check("up to date");
+
+    // An icon installed after the cache was written.
+    writeIcon(theme / "24x24/apps/late.png", Qt::cyan, 24, "PNG");
+    std::filesystem::last_write_time(cache, hourAgo + std::chrono::minutes(30));
+    useIconTheme("cached", {QString::fromStdString((dir / "icons").string())}, {});
+    EXPECT_EQ(colourAt(findIcon("late"), 24), "#00ffff");
+    std::filesystem::remove(theme / "24x24/apps/late.png");
+    std::filesystem::last_write_time(theme / "24x24/apps", hourAgo);
+
+    const std::string damaged[] = {
+        "",
+        written.substr(0, 11),
+        written.substr(0, 12),
+        written.substr(0, 40),
+        written.substr(0, written.size() / 2),
+        written.substr(0, written.size() - 1),
+        written.substr(0, 12) + std::string(written.size() - 12, '\xff'),
+        written.substr(0, 12) + std::string(written.size() - 12, '\0'),
+    };
+    for (std::size_t i = 0; i < std::size(damaged); ++i) {
+        writeFile(cache, damaged[i]);
+        std::filesystem::last_write_time(cache, std::filesystem::file_time_type::clock::now());
+        check("damaged cache " + std::to_string(i));
     }
 }
 
