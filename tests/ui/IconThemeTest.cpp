@@ -175,15 +175,17 @@ TEST(IconThemeSizes, DrawsTheFolderMeantForTheSize) {
     struct Case {
         int size;
         QColor expected;
-        int drawn;
+        int drawn;  // device pixels
+        qreal dpr = 1.0;
     };
     const Case cases[] = {
-        {16, Qt::red, 16},   {48, Qt::green, 48}, {20, Qt::red, 16},    // smaller is not drawn larger
-        {32, Qt::green, 32},                                            // as near as 16: the larger
-        {58, Qt::blue, 58},  {70, Qt::blue, 64},  {128, Qt::blue, 64},  // within the threshold
+        {16, Qt::red, 16},        {48, Qt::green, 48}, {20, Qt::red, 16},    // smaller is not drawn larger
+        {32, Qt::green, 32},                                                 // as near as 16: the larger
+        {58, Qt::blue, 58},       {70, Qt::blue, 64},  {128, Qt::blue, 64},  // within the threshold
+        {24, Qt::green, 48, 2.0},  // 24 on a screen of twice the pixels
     };
     for (const Case& c : cases) {
-        const QImage image = icon.pixmap(QSize(c.size, c.size)).toImage();
+        const QImage image = icon.pixmap(QSize(c.size, c.size), c.dpr).toImage();
         ASSERT_FALSE(image.isNull()) << c.size;
         EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2).name().toStdString(),
                   nameOf(c.expected))
