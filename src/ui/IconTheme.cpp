@@ -157,7 +157,7 @@ struct Lookup {
     QStringList searchPaths;
     QStringList pixmapFolders;
     std::map<QString, std::optional<Theme>> themes;  // absent: not installed
-    std::optional<std::vector<const Theme*>> chain;
+    std::optional<std::vector<Theme*>> chain;
     std::map<QString, PixmapIndex> pixmapIndexes;
 };
 
@@ -166,7 +166,25 @@ Lookup& lookup() {
     return l;
 }
 
-const Theme* loadTheme(const QString& name) {
+// Opens the base's cache again (at first, and after gtk-update-icon-cache replaced it); without
+// one, looks once at which of the theme's folders exist there.
+void useCache(ThemeBase& base, const std::vector<std::pair<QString, IconDir>>& subdirs) {
+    base.cache = IconThemeCache::open(base.path.chopped(1));
+    base.subdirOfCached.clear();
+    base.exists.clear();
+    if (base.cache) {
+        QHash<QString, int> indexes;
+        for (std::size_t i = 0; i < subdirs.size(); ++i)
+            indexes.insert(subdirs[i].first, static_cast<int>(i));
+        for (const QString& cached : base.cache->directories())
+            base.subdirOfCached.push_back(indexes.value(cached, -1));
+    } else {
+        for (const auto& [subdir, dir] : subdirs)
+            base.exists.push_back(QFileInfo(base.path + subdir).isDir());
+    }
+}
+
+Theme* loadTheme(const QString& name) {
     Lookup& l = lookup();
     auto [it, added] = l.themes.try_emplace(name);
     if (!added) return it->second ? &*it->second : nullptr;
@@ -207,17 +225,8 @@ const Theme* loadTheme(const QString& name) {
         theme.subdirs.emplace_back(subdir, dir);
     }
     for (const QString& path : bases) {
-        ThemeBase base{path + "/", IconThemeCache::open(path), {}, {}};
-        if (base.cache) {
-            QHash<QString, int> indexes;
-            for (std::size_t i = 0; i < theme.subdirs.size(); ++i)
-                indexes.insert(theme.subdirs[i].first, static_cast<int>(i));
-            for (const QString& cached : base.cache->directories())
-                base.subdirOfCached.push_back(indexes.value(cached, -1));
-        } else {
-            for (const auto& [subdir, dir] : theme.subdirs)
-                base.exists.push_back(QFileInfo(base.path + subdir).isDir());
-        }
+        ThemeBase base{path + "/", {}, {}, {}};
+        useCache(base, theme.subdirs);
         theme.bases.push_back(std::move(base));
     }
     it->second = std::move(theme);
@@ -225,15 +234,15 @@ const Theme* loadTheme(const QString& name) {
 }
 
 // The user's theme, the themes it inherits (depth first, each once), then hicolor.
-const std::vector<const Theme*>& themeChain() {
+const std::vector<Theme*>& themeChain() {
     Lookup& l = lookup();
     if (l.chain) return *l.chain;
-    std::vector<const Theme*> chain;
+    std::vector<Theme*> chain;
     QStringList visited;
     const auto visit = [&](const QString& name, const auto& self) -> void {
         if (visited.contains(name)) return;
         visited << name;
-        const Theme* theme = loadTheme(name);
+        Theme* theme = loadTheme(name);
         if (theme == nullptr) return;
         chain.push_back(theme);
         for (const QString& parent : theme->inherits)
@@ -247,7 +256,7 @@ const std::vector<const Theme*>& themeChain() {
 
 // The theme's files for `name`, one per folder that has it (PNG before SVG before XPM), folder
 // by folder in the order of the index, and for each folder base by base.
-std::vector<IconFile> filesInTheme(const Theme& theme, const QString& name) {
+std::vector<IconFile> filesInTheme(Theme& theme, const QString& name) {
     struct Found {
         std::size_t subdir;
         std::size_t base;
@@ -255,7 +264,8 @@ std::vector<IconFile> filesInTheme(const Theme& theme, const QString& name) {
     };
     std::vector<Found> found;
     for (std::size_t b = 0; b < theme.bases.size(); ++b) {
-        const ThemeBase& base = theme.bases[b];
+        ThemeBase& base = theme.bases[b];
+        if (base.cache && !base.cache->isCurrent()) useCache(base, theme.subdirs);
         std::optional<std::vector<IconThemeCache::Entry>> cached;
         if (base.cache) cached = base.cache->lookup(name);
         if (cached) {
@@ -294,7 +304,7 @@ std::vector<IconFile> filesInTheme(const Theme& theme, const QString& name) {
 }
 
 std::vector<IconFile> filesInThemes(const QString& name) {
-    for (const Theme* theme : themeChain()) {
+    for (Theme* theme : themeChain()) {
         std::vector<IconFile> files = filesInTheme(*theme, name);
         if (!files.empty()) return files;
     }

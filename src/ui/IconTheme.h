@@ -10,8 +10,8 @@
 // resident) before it reaches its built-in PNG reader. Here a file is read in the format its name
 // gives, so PNG and XPM need no plugin at all and only an SVG loads the SVG one.
 //
-// Main thread only: the themes' directories are read once and kept until useIconTheme is called
-// again.
+// Main thread only: the themes' indexes are read once and kept until useIconTheme is called again;
+// a theme's cache, once replaced (a package installed icons), is opened again.
 
 #include <QIcon>
 #include <QString>

@@ -1,6 +1,5 @@
 #include "ui/IconThemeCache.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 
 #include <cstring>
@@ -53,7 +52,12 @@ std::unique_ptr<IconThemeCache> IconThemeCache::open(const QString& base) {
         if (folder.exists() && folder.lastModified() > written) return nullptr;
     }
     cache->hashOffset_ = *hash;
+    cache->written_ = written;
     return cache;
+}
+
+bool IconThemeCache::isCurrent() const {
+    return QFileInfo(file_.fileName()).lastModified() == written_;
 }
 
 std::optional<std::vector<IconThemeCache::Entry>> IconThemeCache::lookup(const QString& name) const {

@@ -12,6 +12,7 @@
 //
 // Not thread-safe; used by the icon lookup on the main thread.
 
+#include <QDateTime>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -35,6 +36,10 @@ class IconThemeCache {
     // The cache of the theme folder `base`; null when there is none, or it is outdated or malformed.
     static std::unique_ptr<IconThemeCache> open(const QString& base);
 
+    // Whether the file is still the one opened: gtk-update-icon-cache replaces it when a package
+    // installs icons, and the new one is to be opened instead.
+    bool isCurrent() const;
+
     // The folders the cache knows, relative to the theme folder ("48x48/apps").
     const QStringList& directories() const { return directories_; }
     // The folders holding an icon named `name` (none when the cache has no such icon); nullopt when
@@ -48,6 +53,7 @@ class IconThemeCache {
     std::optional<QByteArray> string(std::uint64_t offset) const;
 
     QFile file_;
+    QDateTime written_;
     const uchar* data_ = nullptr;
     std::uint64_t size_ = 0;
     std::uint32_t hashOffset_ = 0;

@@ -232,6 +232,12 @@ TEST(IconThemeCacheFile, IsUsedWhileUpToDateAndPassedOverOtherwise) {
     };
     check("up to date");
 
+    // A package installs an icon while the program runs, and writes the cache again.
+    writeIcon(theme / "24x24/apps/installed.png", Qt::magenta, 24, "PNG");
+    ASSERT_EQ(std::system(update.c_str()), 0);
+    EXPECT_EQ(colourAt(findIcon("installed"), 24), "#ff00ff");
+    std::filesystem::remove(theme / "24x24/apps/installed.png");
+
     // An icon installed after the cache was written.
     writeIcon(theme / "24x24/apps/late.png", Qt::cyan, 24, "PNG");
     std::filesystem::last_write_time(cache, hourAgo + std::chrono::minutes(30));
