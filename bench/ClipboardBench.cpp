@@ -1,7 +1,8 @@
 // The clipboard history at its largest (200 items: 170 texts of 100,000 characters mixing 1-, 2-
 // and 3-byte UTF-8 with a line break every 80 characters, and 30 images; about 24 MB on disk) and
 // as it usually is (200 texts of about 200 characters): loading the file, the main thread's part of
-// a save (encoding and handing the bytes to the writer), and filtering for a query.
+// a save (copying the items and handing them to the writer, which encodes and writes them in the
+// background), and filtering for a query.
 
 #include "Budget.h"
 
@@ -154,14 +155,19 @@ void registerSize(const std::string& name, bool maximal, double loadBudget, doub
                                     }
                                 });
 
-    quenlit::bench::addBudgeted("ClipboardStore save, main thread/" + name, saveBudget, 1,
+    // Saves in a row, each superseding the one before it that was not written yet (as a burst of
+    // changes does), then the background half once: encoding the largest history takes tens of
+    // milliseconds, which would otherwise be spent, unmeasured, for every save measured.
+    constexpr int savesPerWrite = 50;
+    quenlit::bench::addBudgeted("ClipboardStore save, main thread/" + name, saveBudget, savesPerWrite,
                                 [setup](benchmark::State& state) {
                                     quenlit::fake::VirtualScheduler scheduler;
                                     auto store = setup->store(scheduler);
                                     store->loadFromDiskIfNeeded();
                                     scheduler.runPending();
                                     for (auto _ : state) {
-                                        store->persistNow();
+                                        for (int i = 0; i < savesPerWrite; ++i)
+                                            store->persistNow();
                                         state.PauseTiming();
                                         scheduler.runPending();  // the background half, not measured
                                         state.ResumeTiming();
@@ -190,7 +196,7 @@ void registerSize(const std::string& name, bool maximal, double loadBudget, doub
 
 int main(int argc, char** argv) {
     quenlit::bench::useProgramAllocatorSettings();
-    registerSize("maximal", true, 50e-3, 40e-3, 10e-3);
+    registerSize("maximal", true, 50e-3, 2e-3, 10e-3);
     registerSize("typical", false, 2e-3, 2e-3, 50e-6);
     return quenlit::bench::runAll(argc, argv);
 }

@@ -42,19 +42,21 @@ bool isImageFileName(const std::string& name) {
 
 }  // namespace
 
-// Writes run on background tasks, but never two at once and never out of order: a task takes the
-// newest history waiting to be written only while it holds the write lock, so a slower, older
-// write cannot land over a newer one, and a history that was not started yet is simply replaced.
+// Saves are encoded and written on background tasks, but never two at once and never out of
+// order: a task takes the newest history waiting to be written only while it holds the write lock,
+// so a slower, older write cannot land over a newer one, and a history that was not started yet is
+// simply replaced.
 //
 // The image files of entries that left the history are deleted only after a history that no
 // longer names them is on disk: a crash in between leaves a file that nothing names, which the next
 // load removes, never a history naming a file that is gone.
 struct HistoryFile::Writer {
+    // The history as it was when the save was asked for. Copying the items is cheap (their texts
+    // are shared and never change); encoding them is not (tens of milliseconds for the largest
+    // history), so it happens here, on the writer's task, and not at all for a superseded save.
     struct Job {
         std::filesystem::path path;
-        std::string bytes;
-        std::size_t itemCount = 0;
-        std::set<std::filesystem::path> imagesNamed;
+        std::vector<ClipboardItem> items;
     };
 
     Writer(platform::AtomicFile& f, std::optional<std::filesystem::path> folder)
@@ -82,6 +84,11 @@ struct HistoryFile::Writer {
             deletable = unreferenced;
         }
         if (!job) return std::nullopt;
+        const std::string bytes = historyJson::encode(job->items);
+        std::set<std::filesystem::path> imagesNamed;
+        for (const auto& item : job->items) {
+            if (item.imagePath) imagesNamed.insert(*item.imagePath);
+        }
         std::optional<std::string> error = files.ensurePrivateDirectory(job->path.parent_path());
         if (!error && keep) {
             error = keepAside(job->path);
@@ -93,16 +100,16 @@ struct HistoryFile::Writer {
         if (!error) {
             std::filesystem::path temp = job->path;
             temp += ".tmp";
-            error = files.writeAtomically(job->path, temp, job->bytes, 0600);
+            error = files.writeAtomically(job->path, temp, bytes, 0600);
         }
         if (error) {
             log::write("clipboard: persist failed — " + *error);
             return false;
         }
-        log::write("clipboard: persisted " + std::to_string(job->itemCount) + " items (" +
-                   std::to_string(job->bytes.size()) + " bytes)");
+        log::write("clipboard: persisted " + std::to_string(job->items.size()) + " items (" +
+                   std::to_string(bytes.size()) + " bytes)");
         for (const auto& file : deletable) {
-            if (!job->imagesNamed.contains(file)) deleteImage(file, imagesFolder);
+            if (!imagesNamed.contains(file)) deleteImage(file, imagesFolder);
         }
         {
             std::lock_guard lock(stateMutex);
@@ -232,13 +239,8 @@ void HistoryFile::removeOrphans(const std::vector<ClipboardItem>& named) {
 bool HistoryFile::saveNow() {
     if (!path_) return true;
     releaseImages();
-    const auto& items = history_.items();
-    std::set<std::filesystem::path> named;
-    for (const auto& item : items) {
-        if (item.imagePath) named.insert(*item.imagePath);
-    }
-    writer_->submit({*path_, historyJson::encode(items), items.size(), std::move(named)},
-                    std::exchange(keepUnreadable_, false), std::exchange(unsaved_, {}));
+    writer_->submit({*path_, history_.items()}, std::exchange(keepUnreadable_, false),
+                    std::exchange(unsaved_, {}));
     scheduler_.runInBackground<std::optional<bool>>(
         [writer = writer_](const platform::TaskHandle&) { return writer->writePending(); },
         self_.bind([](HistoryFile& self, std::optional<bool> outcome) {

@@ -1,9 +1,11 @@
 #pragma once
 
 // The history on disk: the JSON file (format in HistoryJson.h) that the clipboard history is read
-// from once and saved to after changes. Saves are encoded on the main thread and written by a
-// serial writer on background tasks; a burst of changes is saved once, persistDebounce after the
-// last. A history file that could not be read is moved aside before the first save replaces it.
+// from once and saved to after changes. A save copies the items on the main thread (cheap: their
+// texts are shared) and a serial writer encodes and writes that copy on background tasks, so the
+// largest history costs the main thread well under a millisecond; a burst of changes is saved once,
+// persistDebounce after the last. A history file that could not be read is moved aside before the
+// first save replaces it.
 //
 // Main thread only; the writer's background tasks come back to the main thread through the
 // scheduler and do nothing once the HistoryFile is gone.
@@ -50,10 +52,11 @@ class HistoryFile {
     // once, otherwise once a save that no longer names them has succeeded.
     void releaseImages();
 
-    // Encodes the history now and hands it to the writer, which replaces the file on a background
-    // task; writes run one at a time, in order, and a write that has not started yet is superseded
-    // by a newer one. The outcome ("persisted" or "persist failed") is logged when the write ends.
-    // Returns true once the history is handed over (or when there is no file).
+    // Hands the history as it is now to the writer, which encodes it and replaces the file on a
+    // background task; changes made after the call are not part of this save. Writes run one at a
+    // time, in order, and a write that has not started yet is superseded by a newer one. The
+    // outcome ("persisted" or "persist failed") is logged when the write ends. Returns true once the
+    // history is handed over (or when there is no file).
     bool saveNow();
     // Saves `debounce` after the last of a burst of calls.
     void scheduleSave();

@@ -1,5 +1,7 @@
 #include "ui/Symbols.h"
 
+#include "ui/IconTheme.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -241,7 +243,7 @@ QPixmap makeSymbolPixmap(std::string_view symbol, int size, const QColor& color,
     for (const QString& name : themeNamesForSymbol(symbol)) {
         // A symbolic icon is drawn in one colour: tinted, it takes the colour the view asks for,
         // as the drawn symbols do, and stays legible on a selected row.
-        const QIcon symbolic = QIcon::fromTheme(name + "-symbolic");
+        const QIcon symbolic = themeIcon(name + "-symbolic");
         if (!symbolic.isNull()) {
             QPixmap pixmap = symbolic.pixmap(QSize(size, size), devicePixelRatio);
             if (!pixmap.isNull()) {
@@ -252,7 +254,7 @@ QPixmap makeSymbolPixmap(std::string_view symbol, int size, const QColor& color,
                 return pixmap;
             }
         }
-        QIcon icon = QIcon::fromTheme(name);
+        QIcon icon = themeIcon(name);
         if (icon.isNull()) continue;
         // A theme that has the icon only as a large picture (Adwaita's 512-pixel keyboard) would
         // keep a megabyte decoded for a 16-pixel symbol: the drawn one does better.

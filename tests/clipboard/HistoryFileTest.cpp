@@ -197,6 +197,24 @@ TEST_F(ClipboardPersistenceTest, ABurstOfCapturesIsSavedOnceHalfASecondAfterTheL
     EXPECT_EQ(historyJson::readFile(files, history).items.size(), 10u);
 }
 
+// A save is encoded and written in the background, while the main thread goes on changing the
+// history: it writes the history as it was when the save was asked for.
+TEST_F(ClipboardPersistenceTest, ASaveWritesTheHistoryAsItWasWhenAskedFor) {
+    auto store = makeStore();
+    store->insertText("first", false);
+    store->persistNow();
+    store->insertText("second", false);
+    ASSERT_TRUE(store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false));
+    scheduler.runPending();
+    EXPECT_EQ(testing::texts(historyJson::readFile(files, history).items), std::vector<std::string>{"first"});
+    EXPECT_THAT(loggedContaining("persisted"),
+                ElementsAre(StartsWith(line("clipboard: persisted 1 items ("))));
+    store->persistNow();
+    scheduler.runPending();
+    EXPECT_EQ(testing::texts(historyJson::readFile(files, history).items),
+              (std::vector<std::string>{"<image>", "second", "first"}));
+}
+
 TEST_F(ClipboardPersistenceTest, WithoutAHistoryFileTheStoreStartsEmptyAndLoadsOnlyOnce) {
     auto store = makeStore();
     store->loadFromDiskIfNeeded();
