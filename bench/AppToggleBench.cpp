@@ -8,6 +8,7 @@
 #include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"
 #include "backends/fake/FakeWorkspace.h"
+#include "backends/linux/PosixFileReader.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -109,7 +110,8 @@ int main(int argc, char** argv) {
     quenlit::fake::FakeWorkspace workspace;
     quenlit::fake::FakeAccessibility accessibility;
     DiscardingScheduler scheduler;
-    quenlit::AppToggleMonitor monitor({keyboard, workspace, accessibility, scheduler}, {file, {}});
+    quenlit::linux_backend::PosixFileReader files;
+    quenlit::AppToggleMonitor monitor({keyboard, workspace, accessibility, scheduler, files}, {file, {}});
     monitor.start();
     std::filesystem::remove_all(folder);
     if (monitor.bindings().size() != 20 || !monitor.hasTap()) {

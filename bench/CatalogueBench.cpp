@@ -5,6 +5,7 @@
 
 #include "backends/linux/DesktopWorkspace.h"
 #include "backends/linux/LinuxProcessInspector.h"
+#include "backends/linux/PosixFileReader.h"
 #include "launch/ProfileManager.h"
 #include "launcher/AppIndex.h"
 #include "launcher/AppSearch.h"
@@ -56,8 +57,9 @@ fs::path makeFixture() {
 struct Catalogue {
     quenlit::linux_backend::DesktopWorkspace workspace;
     quenlit::linux_backend::LinuxProcessInspector processes;
+    quenlit::linux_backend::PosixFileReader files;
     quenlit::ProfileManager::Environment profiles{
-        quenlit::ProfileManager::firefoxSupportFolder(quenlit::XdgDirs::current()), processes};
+        quenlit::ProfileManager::firefoxSupportFolder(quenlit::XdgDirs::current()), processes, files};
 
     quenlit::AppIndex::Sources sources() {
         return {workspace, [this] { return quenlit::ProfileManager::detectFirefoxProfiles(profiles); },
