@@ -16,6 +16,7 @@
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
 #include "backends/x11/X11HotKeys.h"
+#include "backends/x11/X11KeyboardEvents.h"
 #include "backends/x11/X11PanelWindow.h"
 #include "backends/x11/X11Screens.h"
 #include "backends/x11/X11Workspace.h"
@@ -220,7 +221,9 @@ int runDesktop(int argc, char** argv) {
     workspace.setChildEnvironment(std::move(childEnvironment));
     x11::X11Accessibility accessibility(*connection);
     x11::X11Screens screens(*connection);
-    x11::XTestInput input(*connection, std::make_shared<x11::SyntheticKeyLog>());
+    auto ownKeys = std::make_shared<x11::SyntheticKeyLog>();
+    x11::XTestInput input(*connection, ownKeys);
+    x11::X11KeyboardEvents keyboard({ownKeys});
     x11::X11HotKeys hotKeys(*connection, events);
     x11::QtPasteboard pasteboard;
     linux_backend::QtImageCodec imageCodec;
@@ -239,12 +242,12 @@ int runDesktop(int argc, char** argv) {
     configuration.firefoxSupportFolder = ProfileManager::firefoxSupportFolder(dirs);
     configuration.home = dirs.home;
     configuration.quit = [] { QApplication::quit(); };
-    // Clipboard capture, the text expander and the app toggles need the desktop's input taps and
-    // clipboard watching, which come with a later release; the launcher works without them.
+    // Clipboard capture needs the desktop's clipboard watching, which comes with a later release;
+    // the launcher works without it.
     configuration.clipboard = false;
 
     AppDelegate delegate(
-        {scheduler, workspace, accessibility, screens, input, nullptr, hotKeys, pasteboard, imageCodec,
+        {scheduler, workspace, accessibility, screens, input, &keyboard, hotKeys, pasteboard, imageCodec,
          secrets, files, processes, processInspector, windows, fileReader, &notifications},
         std::move(configuration));
 
