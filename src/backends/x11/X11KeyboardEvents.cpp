@@ -8,6 +8,10 @@
 #include <QMetaObject>
 
 #include <xcb/xinput.h>
+// xcb's XKB header names a field "explicit".
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 #include <xkbcommon/xkbcommon-compose.h>
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
@@ -180,6 +184,17 @@ std::unique_ptr<KeyText> KeyText::fromServer(xcb_connection_t* connection) {
     }
     const std::int32_t device = xkb_x11_get_core_keyboard_device_id(connection);
     if (device < 0) return nullptr;
+    // A client using XKB hears of keymap changes (another layout, a keycode bound for typing) only
+    // through XKB's own events.
+    constexpr std::uint16_t parts = XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS |
+                                    XCB_XKB_MAP_PART_MODIFIER_MAP | XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS |
+                                    XCB_XKB_MAP_PART_KEY_ACTIONS | XCB_XKB_MAP_PART_VIRTUAL_MODS |
+                                    XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
+    xcb_xkb_select_events_details_t details{};
+    details.affectNewKeyboard = details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
+    xcb_xkb_select_events_aux(connection, static_cast<xcb_xkb_device_spec_t>(device),
+                              XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY, 0, 0,
+                              parts, parts, &details);
     std::unique_ptr<KeyText> out(new KeyText);
     out->context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (out->context_ == nullptr) return nullptr;
@@ -622,6 +637,8 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
           ownEvents_(std::move(ownEvents)),
           secureAtEvent_(std::move(secureAtEvent)),
           unmapped_(unmappedWindow(c)) {
+        if (const auto* xkb = xcb_get_extension_data(c_, &xcb_xkb_id); xkb != nullptr && xkb->present != 0)
+            xkbEvent_ = xkb->first_event;
         xcb_flush(c_);
         thread_.start(c_, [this](xcb_generic_event_t* event) { handle(event); });
     }
@@ -638,7 +655,8 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
   private:
     void handle(xcb_generic_event_t* event) {
         const auto type = event->response_type & 0x7f;
-        if (type == XCB_MAPPING_NOTIFY) {
+        if (type == xkbEvent_ &&
+            (event->pad0 == XCB_XKB_NEW_KEYBOARD_NOTIFY || event->pad0 == XCB_XKB_MAP_NOTIFY)) {
             // A new layout or a keycode bound for typing: the keymap is read again.
             if (auto fresh = KeyText::fromServer(c_)) text_ = std::move(fresh);
             return;
@@ -701,6 +719,7 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     std::shared_ptr<SyntheticKeyLog> ownEvents_;
     std::shared_ptr<std::optional<bool>> secureAtEvent_;
     xcb_window_t unmapped_;
+    int xkbEvent_ = -1;   // the XKB extension's event code
     EventThread thread_;  // last: stopped before the rest goes
 };
 
