@@ -3,7 +3,8 @@
 # tests/support/with-xvfb.sh): start to launcher visible, resident memory after start-up, and hotkey
 # to panel shown and holding the keyboard; rofi -dmenu, and rofi's application list with icons,
 # measured the same way, side by side. Two programs run, so the launcher opens on a row of
-# running applications with its icon (xterm's, a pixmap), as on a desktop in use.
+# running applications with its icon (xterm's, a pixmap), as on a desktop in use. Then the typing
+# figures of typing_bench.sh.
 #   desktop_bench.sh BIN_DIR
 set -u
 bin=$(cd "${1:?usage: desktop_bench.sh BIN_DIR}" && pwd)
@@ -73,4 +74,7 @@ printf '\n%-44s %12s %12s %12s %12s  %s\n' "desktop figure (median of runs)" "qu
 printf '%-44s %9s ms %9s ms %9s ms %9s ms  %s\n' "hotkey to panel shown with icons, keys held" "$hotkey" "-" "-" 5 "$(verdict "$hotkey" 5)"
 printf '%-44s %9s ms %9s ms %9s ms %9s ms  %s\n' "process start to launcher visible" "${q[0]}" "$rofi_start" "$drun_start" 150 "$(verdict "${q[0]}" 150)"
 printf '%-44s %9s MB %9s MB %9s MB %9s MB  %s\n' "resident memory after start-up, icons shown" "${q[1]}" "$rofi_rss" "$drun_rss" 40 "$(verdict "${q[1]}" 40)"
+
+# Typing through both keyboard taps: nothing lost, how long grabs freeze the keyboard, CPU per key.
+bash "$(dirname "$0")/typing_bench.sh" "$bin" || status=1
 exit $status

@@ -3,15 +3,19 @@
 // plus Control_R) and keeps a steady pace.
 //
 //   key_player [--interval-ms N] TOKEN...
+//   key_player --round-trip
 //
 // A token is a keysym name ("x", "Control_R", "BackSpace"): pressed and released; "+NAME" only
 // pressed, "-NAME" only released. N milliseconds pass after each token (default 0); each event has
 // reached the server before the next one is sent. Exits 2 on a name the keyboard does not have.
+// --round-trip prints the median time of one request answered by the server, in microseconds: the
+// floor under anything a program does in answer to an X event.
 
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +66,20 @@ int main(int argc, char** argv) {
     if (xcb_connection_has_error(c)) {
         std::fprintf(stderr, "key_player: cannot open the display\n");
         return 1;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--round-trip") == 0) {
+        std::vector<long> times;
+        for (int i = 0; i < 501; ++i) {
+            const auto started = std::chrono::steady_clock::now();
+            std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+            times.push_back(static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                  std::chrono::steady_clock::now() - started)
+                                                  .count()));
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("%ld\n", times[times.size() / 2]);
+        xcb_disconnect(c);
+        return 0;
     }
     std::vector<Step> steps;
     for (int i = first; i < argc; ++i) {

@@ -21,8 +21,27 @@ void QtScheduler::waitForBackgroundWork() {
 
 void QtScheduler::enqueueMain(platform::Seconds delay, std::function<void()> fn) {
     QObject* context = context_.get();
+    if (delay.count() <= 0 && isMainThread()) {
+        // Work the main thread queues for itself (one item per key typed, while the keyboard taps
+        // listen) shares one event: waking the event loop once per item costs more than the items.
+        pending_.push_back(std::move(fn));
+        if (pending_.size() == 1) {
+            QMetaObject::invokeMethod(
+                context,
+                [this] {
+                    // Work queued while these run waits for the next event, behind what others
+                    // queued meanwhile.
+                    auto batch = std::move(pending_);
+                    pending_.clear();
+                    for (auto& item : batch)
+                        item();
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
     if (delay.count() <= 0) {
-        // Callable from any thread: the functor is queued to the context object's thread.
+        // From another thread: the functor is queued to the context object's thread.
         QMetaObject::invokeMethod(context, std::move(fn), Qt::QueuedConnection);
         return;
     }

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <thread>
+#include <vector>
 
 class QObject;
 
@@ -32,6 +33,7 @@ class QtScheduler final : public platform::Scheduler {
   private:
     std::unique_ptr<QObject> context_;  // lives on the main thread; queued work runs in its thread
     std::thread::id mainThread_;
+    std::vector<std::function<void()>> pending_;  // main thread only: queued for the next batch
 };
 
 }  // namespace quenlit::x11

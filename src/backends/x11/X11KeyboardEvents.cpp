@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <xcb/xinput.h>
 // xcb's XKB header names a field "explicit".
@@ -82,11 +84,13 @@ std::optional<std::uint8_t> xinputOpcode(xcb_connection_t* c) {
     return extension->major_opcode;
 }
 
+struct RawSelection {
+    xcb_input_event_mask_t head;
+    std::uint32_t bits;
+};
+
 bool selectRawEvents(xcb_connection_t* c, std::uint32_t mask) {
-    struct {
-        xcb_input_event_mask_t head;
-        std::uint32_t bits;
-    } selection{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, mask};
+    RawSelection selection{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, mask};
     xcb_generic_error_t* error =
         xcb_request_check(c, xcb_input_xi_select_events_checked(c, rootOf(c), 1, &selection.head));
     std::free(error);
@@ -537,10 +541,10 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
             onPress(*reinterpret_cast<xcb_key_press_event_t*>(event));
         } else if (type == XCB_GE_GENERIC) {
             auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(event);
-            if (raw->extension != xinput_ || raw->detail > 255) return;
-            // A press the hardware made (not the server's auto-repeat) comes as a raw event first.
-            if (raw->event_type == XCB_INPUT_RAW_KEY_PRESS) fresh_[raw->detail] = true;
-            if (raw->event_type == XCB_INPUT_RAW_KEY_RELEASE) fresh_[raw->detail] = false;
+            if (raw->extension == xinput_ && raw->event_type == XCB_INPUT_RAW_KEY_RELEASE && held_ &&
+                raw->detail == *held_) {
+                letGo();
+            }
         } else if (type == XCB_MAPPING_NOTIFY) {
             for (auto& grab : grabs_)
                 ungrab(grab);
@@ -552,8 +556,8 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
 
     void onPress(const xcb_key_press_event_t& press) {
         const auto started = std::chrono::steady_clock::now();
-        const bool autorepeat = !fresh_[press.detail];
-        fresh_[press.detail] = false;
+        // While a swallowed key is held, its further presses are the server's auto-repeat.
+        const bool autorepeat = held_ == press.detail;
         const auto grab = std::find_if(grabs_.begin(), grabs_.end(),
                                        [&](const Grab& g) { return g.keycode == press.detail; });
         std::optional<bool> pass = true;
@@ -575,11 +579,30 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
             // it is still down go to the application.
             xcb_allow_events(c_, XCB_ALLOW_ASYNC_KEYBOARD, XCB_CURRENT_TIME);
             xcb_ungrab_keyboard(c_, XCB_CURRENT_TIME);
+            if (!autorepeat) watchRelease(press.detail);
         } else {
             xcb_allow_events(c_, XCB_ALLOW_REPLAY_KEYBOARD, XCB_CURRENT_TIME);
         }
         xcb_flush(c_);
         freezes_->add(std::chrono::steady_clock::now() - started, !pass.has_value());
+    }
+
+    // Raw key releases tell when the swallowed key is let go. They are read only meanwhile: the
+    // thread would otherwise wake for every key typed on the desktop.
+    void watchRelease(xcb_keycode_t keycode) {
+        held_ = keycode;
+        RawSelection releases{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE};
+        xcb_input_xi_select_events(c_, rootOf(c_), 1, &releases.head);
+        // Let go before the selection took effect: no release will come.
+        Reply<xcb_query_keymap_reply_t> keys(xcb_query_keymap_reply(c_, xcb_query_keymap(c_), nullptr));
+        if (!keys || !isDown(*keys, keycode)) letGo();
+    }
+
+    void letGo() {
+        held_.reset();
+        RawSelection none{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, 0};
+        xcb_input_xi_select_events(c_, rootOf(c_), 1, &none.head);
+        xcb_flush(c_);
     }
 
     // The callback's answer from the main thread, or none when it did not come within the bound.
@@ -619,8 +642,8 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
     std::vector<xcb_keycode_t> leftControls_, rightControls_;
     std::vector<std::uint16_t> lockMasks_;
     std::set<int> logged_;
-    std::array<bool, 256> fresh_{};
-    EventThread thread_;  // last: stopped before the rest goes
+    std::optional<xcb_keycode_t> held_;  // a swallowed key not released yet
+    EventThread thread_;                 // last: stopped before the rest goes
 };
 
 // ---- The listen-only tap --------------------------------------------------------------------
@@ -636,16 +659,29 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
           dispatch_(std::move(dispatch)),
           ownEvents_(std::move(ownEvents)),
           secureAtEvent_(std::move(secureAtEvent)),
-          unmapped_(unmappedWindow(c)) {
+          unmapped_(unmappedWindow(c)),
+          readable_(xcb_get_file_descriptor(c), QSocketNotifier::Read) {
         if (const auto* xkb = xcb_get_extension_data(c_, &xcb_xkb_id); xkb != nullptr && xkb->present != 0)
             xkbEvent_ = xkb->first_event;
         xcb_flush(c_);
-        thread_.start(c_, [this](xcb_generic_event_t* event) { handle(event); });
+        // A callback may remove this tap: nothing of it is touched once that happened.
+        QObject::connect(&readable_, &QSocketNotifier::activated, [this, alive = dispatch_] {
+            // Typing has begun: read in batches until a batch interval passes without events.
+            readable_.setEnabled(false);
+            readBatch(true);
+            if (alive->alive) batches_.start();
+        });
+        batches_.setInterval(kBatchInterval);
+        QObject::connect(&batches_, &QTimer::timeout, [this, alive = dispatch_] {
+            if (readBatch(false) || !alive->alive) return;
+            batches_.stop();
+            readable_.setEnabled(true);
+            readBatch(true);  // what arrived between the last read and the notifier's return
+        });
     }
 
     ~RawTap() override {
         dispatch_->alive = false;
-        thread_.stop();
         xcb_disconnect(c_);
     }
 
@@ -653,7 +689,44 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     bool isEnabled() const override { return dispatch_->enabled; }
 
   private:
-    void handle(xcb_generic_event_t* event) {
+    // While keys come in quick succession they are read this often rather than one by one: each
+    // wake-up of the program costs more than handling the keys it brings.
+    static constexpr std::chrono::milliseconds kBatchInterval{50};
+
+    // Hands every pending event to the callback; whether there was any. The secure-input state of
+    // the batch is asked afresh for the first batch of a burst of typing; later batches take the
+    // answer to the question asked at the end of the batch before (it has arrived meanwhile), so
+    // that a batch costs no wait for the server.
+    bool readBatch(bool first) {
+        std::vector<xcb_generic_event_t*> events;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c_))
+            events.push_back(event);
+        bool secure = false;
+        if (first || !pendingProbe_) {
+            secure = anotherClientHoldsKeyboard(c_, unmapped_);
+            // The round trip may have brought more events.
+            while (xcb_generic_event_t* event = xcb_poll_for_event(c_))
+                events.push_back(event);
+        } else {
+            Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(c_, *pendingProbe_, nullptr));
+            secure = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
+        }
+        pendingProbe_.reset();
+        if (!first && !events.empty()) {
+            pendingProbe_ = xcb_grab_keyboard(c_, 0, unmapped_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                              XCB_GRAB_MODE_ASYNC);
+            xcb_flush(c_);
+        }
+        const bool any = !events.empty();
+        const auto dispatch = dispatch_;
+        for (xcb_generic_event_t* event : events) {
+            if (dispatch->alive) handle(event, secure);
+            std::free(event);
+        }
+        return any;
+    }
+
+    void handle(xcb_generic_event_t* event, bool secure) {
         const auto type = event->response_type & 0x7f;
         if (type == xkbEvent_ &&
             (event->pad0 == XCB_XKB_NEW_KEYBOARD_NOTIFY || event->pad0 == XCB_XKB_MAP_NOTIFY)) {
@@ -665,7 +738,6 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(event);
         if (raw->extension != xinput_) return;
         platform::InputEvent out;
-        bool secure = false;
         if (raw->event_type == XCB_INPUT_RAW_KEY_PRESS || raw->event_type == XCB_INPUT_RAW_KEY_RELEASE) {
             if (raw->detail < 8 || raw->detail > 255) return;
             const auto keycode = static_cast<std::uint8_t>(raw->detail);
@@ -677,9 +749,6 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
             out.flags = key.flags;
             out.text = std::move(key.text);
             out.userData = own.value_or(0);
-            if (!dispatch_->enabled || (dispatch_->mask & platform::eventMaskBit(out.type)) == 0) return;
-            // Asked only where it matters: a key press someone typed.
-            if (out.type == EventType::keyDown && !own) secure = anotherClientHoldsKeyboard(c_, unmapped_);
         } else if (raw->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
             switch (raw->detail) {
                 case 1:
@@ -697,19 +766,15 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
                     out.type = EventType::otherMouseDown;
                     break;
             }
-            if (!dispatch_->enabled || (dispatch_->mask & platform::eventMaskBit(out.type)) == 0) return;
         } else {
             return;
         }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [dispatch = dispatch_, secureAtEvent = secureAtEvent_, out = std::move(out), secure] {
-                if (!dispatch->wants(out.type)) return;
-                *secureAtEvent = secure;
-                dispatch->callback(out);
-                secureAtEvent->reset();
-            },
-            Qt::QueuedConnection);
+        if (!dispatch_->wants(out.type)) return;
+        auto dispatch = dispatch_;
+        auto secureAtEvent = secureAtEvent_;
+        *secureAtEvent = secure;
+        dispatch->callback(out);
+        secureAtEvent->reset();
     }
 
     xcb_connection_t* c_;
@@ -719,8 +784,10 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     std::shared_ptr<SyntheticKeyLog> ownEvents_;
     std::shared_ptr<std::optional<bool>> secureAtEvent_;
     xcb_window_t unmapped_;
-    int xkbEvent_ = -1;   // the XKB extension's event code
-    EventThread thread_;  // last: stopped before the rest goes
+    int xkbEvent_ = -1;  // the XKB extension's event code
+    std::optional<xcb_grab_keyboard_cookie_t> pendingProbe_;
+    QSocketNotifier readable_;
+    QTimer batches_;
 };
 
 // ---- The factory ----------------------------------------------------------------------------
@@ -740,11 +807,11 @@ std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> X11Keybo
     xcb_connection_t* c = openConnection();
     if (c == nullptr) return platform::TapFailure::tapCreation;
     const auto xinput = xinputOpcode(c);
-    const std::uint32_t raw =
-        mode == platform::TapMode::swallowing
-            ? XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE
-            : XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE |
-                  XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
+    const std::uint32_t raw = mode == platform::TapMode::swallowing
+                                  ? 0  // the grabs bring the key presses
+                                  : XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS |
+                                        XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE |
+                                        XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
     std::unique_ptr<KeyText> text;
     if (mode == platform::TapMode::listenOnly) text = KeyText::fromServer(c);
     if (!xinput || !selectRawEvents(c, raw) || (mode == platform::TapMode::listenOnly && !text)) {
