@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
 #include <QCoreApplication>
@@ -815,6 +816,75 @@ TEST_F(XTestInputTest, AnExpansionTypesCharactersTheKeyboardLacks) {
         keysyms.push_back(at == std::string::npos ? line : line.substr(at + 7, line.find(' ', at) - at - 7));
     }
     EXPECT_EQ(keysyms, (std::vector<std::string>{"0xe9", "0x1002192", "0x101f600"}));
+}
+
+// The user's own keyboard: Xvfb's keyboard device, which XTest can type through (a key event of
+// the input extension names the device).
+class Typist {
+  public:
+    Typist() : c_(xcb_connect(nullptr, nullptr)) {
+        const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(c_, &xcb_input_id);
+        if (xinput == nullptr || xinput->present == 0) return;
+        firstEvent_ = xinput->first_event;
+        auto* reply =
+            xcb_input_xi_query_device_reply(c_, xcb_input_xi_query_device(c_, XCB_INPUT_DEVICE_ALL), nullptr);
+        for (auto it = xcb_input_xi_query_device_infos_iterator(reply); reply != nullptr && it.rem > 0;
+             xcb_input_xi_device_info_next(&it)) {
+            const std::string name(xcb_input_xi_device_info_name(it.data),
+                                   static_cast<std::size_t>(xcb_input_xi_device_info_name_length(it.data)));
+            if (name == "Xvfb keyboard") device_ = static_cast<std::uint8_t>(it.data->deviceid);
+        }
+        std::free(reply);
+    }
+    ~Typist() { xcb_disconnect(c_); }
+    bool ready() const { return device_ != 0; }
+    void type(std::uint8_t keycode) {
+        // DeviceKeyPress and DeviceKeyRelease of the first version of the input extension.
+        for (int offset : {1, 2}) {
+            std::free(xcb_request_check(
+                c_, xcb_test_fake_input_checked(c_, static_cast<std::uint8_t>(firstEvent_ + offset), keycode,
+                                                XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, device_)));
+        }
+    }
+
+  private:
+    xcb_connection_t* c_;
+    int firstEvent_ = 0;
+    std::uint8_t device_ = 0;
+};
+
+TEST_F(XTestInputTest, KeysTheUserTypesMeanwhileComeAfterWhatIsBeingTyped) {
+    auto a = start({});
+    ASSERT_TRUE(makeActive(a->window()));
+    Typist typist;
+    ASSERT_TRUE(typist.ready());
+    typist.type(keycodeOf('w'));
+    EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('w')) + " keysym=0x77 state=0x0");
+
+    {
+        // An expansion: its deletions, then its text, by separate sources as the expander makes them.
+        auto deletions = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
+        auto down = deletions->keyboardEvent(platform::keyCode::deleteBackward, true);
+        auto up = deletions->keyboardEvent(platform::keyCode::deleteBackward, false);
+        ASSERT_TRUE(deletions->post(*down) && deletions->post(*up));
+        deletions.reset();
+        EXPECT_TRUE(input->holdsUserKeyboards());
+        typist.type(keycodeOf('q'));  // typed between the deletions and the text
+        auto text = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
+        auto press = text->keyboardEvent(0, true);
+        auto release = text->keyboardEvent(0, false);
+        press->text = release->text = u"z";
+        ASSERT_TRUE(text->post(*press) && text->post(*release));
+        typist.type(keycodeOf('r'));  // typed while the text is typed
+    }
+    EXPECT_FALSE(input->holdsUserKeyboards());
+    std::vector<std::string> keysyms;
+    for (int i = 0; i < 4; ++i) {
+        const std::string line = a->nextKey();
+        const auto at = line.find("keysym=");
+        keysyms.push_back(at == std::string::npos ? line : line.substr(at + 7, line.find(' ', at) - at - 7));
+    }
+    EXPECT_EQ(keysyms, (std::vector<std::string>{"0xff08", "0x7a", "0x71", "0x72"}));
 }
 
 // ---------------------------------------------------------------------------------------------
