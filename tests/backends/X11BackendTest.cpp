@@ -2,6 +2,7 @@
 // by tests/support/with-xvfb.sh), with fixture_window standing in for other applications.
 
 #include "automation/TextExpander.h"
+#include "backends/x11/QtScheduler.h"
 #include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
@@ -32,6 +33,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -885,6 +887,23 @@ TEST_F(XTestInputTest, KeysTheUserTypesMeanwhileComeAfterWhatIsBeingTyped) {
         keysyms.push_back(at == std::string::npos ? line : line.substr(at + 7, line.find(' ', at) - at - 7));
     }
     EXPECT_EQ(keysyms, (std::vector<std::string>{"0xff08", "0x7a", "0x71", "0x72"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scheduler
+
+TEST(QtScheduler, MainQueueWorkRunsInTheOrderItWasQueuedFromAnyThread) {
+    QtScheduler scheduler;
+    std::vector<std::string> ran;
+    scheduler.post([&] {
+        ran.push_back("a");
+        // Queued while the first batch runs: after what another thread queued before it.
+        scheduler.post([&] { ran.push_back("c"); });
+    });
+    std::thread([&] { scheduler.post([&] { ran.push_back("b"); }); }).join();
+    scheduler.post([&] { ran.push_back("a2"); });
+    ASSERT_TRUE(pumpUntil([&] { return ran.size() == 4; }));
+    EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "a2", "c"}));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -145,6 +145,15 @@ xdotool type --delay 40 'e'
 sleep 0.4
 check '"$tim", a click, "e" stays as typed' sink_is '$time'
 
+# Typed with Shift still held ("$timE"): the date is typed once Shift is up, not as "@)@^...".
+xdotool key ctrl+a BackSpace
+wait_until 5 sink_is ""
+xdotool type --delay 40 '$tim'
+"$bin/key_player" +Shift_L e
+sleep 0.3
+"$bin/key_player" -Shift_L
+check '"$time" finished with Shift held expands once Shift is let go' wait_until 5 sink_is_time
+
 # In a terminal: the shell reads the line xterm sends after Return.
 xterm -class XTerm -geometry 60x5 -e sh -c "cat >'$root/xterm.txt'" 2>"$root/xterm.err" &
 pids+=($!)

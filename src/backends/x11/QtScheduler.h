@@ -6,6 +6,7 @@
 #include "platform/Scheduler.h"
 
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -33,7 +34,8 @@ class QtScheduler final : public platform::Scheduler {
   private:
     std::unique_ptr<QObject> context_;  // lives on the main thread; queued work runs in its thread
     std::thread::id mainThread_;
-    std::vector<std::function<void()>> pending_;  // main thread only: queued for the next batch
+    std::mutex pendingMutex_;
+    std::vector<std::function<void()>> pending_;  // queued for the next main-queue event
 };
 
 }  // namespace quenlit::x11
