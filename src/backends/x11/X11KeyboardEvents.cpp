@@ -682,6 +682,8 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
 
     ~RawTap() override {
         dispatch_->alive = false;
+        batches_.stop();
+        readable_.setEnabled(false);  // before its descriptor closes with the connection
         xcb_disconnect(c_);
     }
 
