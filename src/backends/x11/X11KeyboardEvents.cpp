@@ -546,6 +546,19 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
                 letGo();
             }
         } else if (type == XCB_MAPPING_NOTIFY) {
+            const auto* mapping = reinterpret_cast<const xcb_mapping_notify_event_t*>(event);
+            if (mapping->request == XCB_MAPPING_POINTER) return;
+            // A keycode bound for a moment to type a character (XTestInput does) moves no bound key.
+            const int first = mapping->first_keycode;
+            const int last = first + mapping->count - 1;
+            if (mapping->request == XCB_MAPPING_KEYBOARD &&
+                std::none_of(grabs_.begin(), grabs_.end(),
+                             [&](const Grab& g) { return g.keycode >= first && g.keycode <= last; }) &&
+                std::none_of(keysymCodes_.begin(), keysymCodes_.end(), [&](const auto& entry) {
+                    return entry.second >= first && entry.second <= last;
+                })) {
+                return;
+            }
             for (auto& grab : grabs_)
                 ungrab(grab);
             readMapping();
