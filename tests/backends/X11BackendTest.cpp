@@ -1110,6 +1110,13 @@ TEST_F(KeyboardTapTest, TheListeningTapKnowsOurOwnEventsTheTextAndSecureInput) {
     EXPECT_EQ(seen[1].text, u"q");
     EXPECT_EQ(seen[1].keyCode, 12);
 
+    // Another window becomes active: what was typed so far is forgotten, as at a click.
+    seen.clear();
+    auto other = start({});
+    ASSERT_TRUE(makeActive(other->window()));
+    ASSERT_TRUE(pumpUntil([&] { return !seen.empty(); }));
+    EXPECT_EQ(seen.back().type, platform::EventType::otherMouseDown);
+
     auto prompt = start({"--grab-keyboard"});
     EXPECT_EQ(prompt->nextLine(), "grabbed");
     EXPECT_TRUE(keyboard.isSecureEventInputEnabled());

@@ -676,6 +676,15 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
           readable_(xcb_get_file_descriptor(c), QSocketNotifier::Read) {
         if (const auto* xkb = xcb_get_extension_data(c_, &xcb_xkb_id); xkb != nullptr && xkb->present != 0)
             xkbEvent_ = xkb->first_event;
+        // The active window, to hear of switches between windows (the event mask is this
+        // connection's own).
+        const char name[] = "_NET_ACTIVE_WINDOW";
+        Reply<xcb_intern_atom_reply_t> atom(
+            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, sizeof name - 1, name), nullptr));
+        activeWindowAtom_ = atom ? atom->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+        const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(c_, rootOf(c_), XCB_CW_EVENT_MASK, &mask);
+        activeWindow_ = readActiveWindow();
         xcb_flush(c_);
         // A callback may remove this tap: nothing of it is touched once that happened.
         QObject::connect(&readable_, &QSocketNotifier::activated, [this, alive = dispatch_] {
@@ -707,6 +716,13 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     // While keys come in quick succession they are read this often rather than one by one: each
     // wake-up of the program costs more than handling the keys it brings.
     static constexpr std::chrono::milliseconds kBatchInterval{50};
+
+    xcb_window_t readActiveWindow() {
+        Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            c_, xcb_get_property(c_, 0, rootOf(c_), activeWindowAtom_, XCB_ATOM_WINDOW, 0, 1), nullptr));
+        if (!reply || xcb_get_property_value_length(reply.get()) < 4) return XCB_WINDOW_NONE;
+        return *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+    }
 
     // Hands every pending event to the callback; whether there was any. The secure-input state of
     // the batch is asked afresh for the first batch of a burst of typing; later batches take the
@@ -749,6 +765,19 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
             if (auto fresh = KeyText::fromServer(c_)) text_ = std::move(fresh);
             return;
         }
+        if (type == XCB_PROPERTY_NOTIFY) {
+            const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            if (notify->atom != activeWindowAtom_ || activeWindowAtom_ == XCB_ATOM_NONE) return;
+            const xcb_window_t active = readActiveWindow();
+            if (active == activeWindow_) return;
+            activeWindow_ = active;
+            // Typing goes on in another window, perhaps of the same application, of whose switches
+            // nobody else hears: what was typed so far is forgotten, as at a click.
+            platform::InputEvent click;
+            click.type = EventType::otherMouseDown;
+            deliver(click, false);
+            return;
+        }
         if (type != XCB_GE_GENERIC) return;
         auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(event);
         if (raw->extension != xinput_) return;
@@ -784,6 +813,10 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         } else {
             return;
         }
+        deliver(out, secure);
+    }
+
+    void deliver(const platform::InputEvent& out, bool secure) {
         if (!dispatch_->wants(out.type)) return;
         auto dispatch = dispatch_;
         auto secureAtEvent = secureAtEvent_;
@@ -800,6 +833,8 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     std::shared_ptr<std::optional<bool>> secureAtEvent_;
     xcb_window_t unmapped_;
     int xkbEvent_ = -1;  // the XKB extension's event code
+    xcb_atom_t activeWindowAtom_ = XCB_ATOM_NONE;
+    xcb_window_t activeWindow_ = XCB_WINDOW_NONE;
     std::optional<xcb_grab_keyboard_cookie_t> pendingProbe_;
     QSocketNotifier readable_;
     QTimer batches_;

@@ -16,7 +16,8 @@
 // goes on (a wake-up costs more than the keys it brings). It keeps the keyboard's state with
 // xkbcommon (the user's layout and compose rules, so a dead key gives no text), recognises the
 // events XTestInput posted through the SyntheticKeyLog, and hands each event to its callback in
-// order.
+// order. A switch to another window (_NET_ACTIVE_WINDOW), also one of the same application, comes
+// as a click does: what was typed before belongs to the other window.
 //
 // Secure input is another client holding the keyboard, as a password prompt does: a grab request
 // for a window that is never mapped answers "already grabbed" exactly then, and otherwise fails
