@@ -268,7 +268,8 @@ class XTestInput::KeyboardHold {
         for (const auto& [device, master] : keyboards) {
             // A master "NAME keyboard" types for XTest through its slave "NAME XTEST keyboard".
             std::string base = names[master];
-            if (base.size() > 9 && base.compare(base.size() - 9, 9, " keyboard") == 0) base.resize(base.size() - 9);
+            if (base.size() > 9 && base.compare(base.size() - 9, 9, " keyboard") == 0)
+                base.resize(base.size() - 9);
             if (names[device] == base + " XTEST keyboard") continue;
             Reply<xcb_input_xi_grab_device_reply_t> grab(xcb_input_xi_grab_device_reply(
                 c_,
