@@ -233,13 +233,19 @@ bool KeyText::load(xkb_keymap* keymap, xkb_state* state, const char* locale) {
     keymap_ = keymap;
     state_ = state;
     if (keymap_ == nullptr || state_ == nullptr) return false;
-    composeTable_ = xkb_compose_table_new_from_locale(context_, locale, XKB_COMPOSE_COMPILE_NO_FLAGS);
+    locale_ = locale;
+    return true;
+}
+
+void KeyText::loadCompose() {
+    if (composeTable_ != nullptr) return;
+    composeTable_ =
+        xkb_compose_table_new_from_locale(context_, locale_.c_str(), XKB_COMPOSE_COMPILE_NO_FLAGS);
     // A locale without compose rules of its own ("C") types as the common UTF-8 locales do.
     if (composeTable_ == nullptr)
         composeTable_ =
             xkb_compose_table_new_from_locale(context_, "en_US.UTF-8", XKB_COMPOSE_COMPILE_NO_FLAGS);
     if (composeTable_ != nullptr) compose_ = xkb_compose_state_new(composeTable_, XKB_COMPOSE_STATE_NO_FLAGS);
-    return true;
 }
 
 KeyText::~KeyText() {
@@ -292,6 +298,9 @@ KeyText::Key KeyText::key(std::uint8_t keycode, bool press) {
             return std::string(buffer.data());
         };
         std::string utf8;
+        // The compose rules (most of a megabyte) are read when the first sequence starts, with a
+        // dead key or the Compose key: many people never type one.
+        if ((sym >= XKB_KEY_dead_grave && sym <= 0xfe93) || sym == XKB_KEY_Multi_key) loadCompose();
         if (compose_ != nullptr && sym != XKB_KEY_NoSymbol) {
             xkb_compose_state_feed(compose_, sym);
             switch (xkb_compose_state_get_status(compose_)) {

@@ -88,11 +88,13 @@ class KeyText {
   private:
     KeyText() = default;
     bool load(xkb_keymap* keymap, xkb_state* state, const char* locale);
+    void loadCompose();
     std::uint64_t flags() const;
 
     xkb_context* context_ = nullptr;
     xkb_keymap* keymap_ = nullptr;
     xkb_state* state_ = nullptr;
+    std::string locale_;
     xkb_compose_table* composeTable_ = nullptr;
     xkb_compose_state* compose_ = nullptr;
     bool leftControl_ = false;

@@ -231,16 +231,23 @@ bool isTerminalClass(std::string_view instance, std::string_view klass) {
 // core keyboard, and are sent on through XTest when they are let go.
 class XTestInput::KeyboardHold {
   public:
-    KeyboardHold() : c_(xcb_connect(nullptr, nullptr)) {
-        if (xcb_connection_has_error(c_) != 0) return;
+    KeyboardHold() = default;
+    // Connects when first needed: many people never have text typed for them.
+    bool connect() {
+        if (c_ != nullptr) return opcode_ >= 0;
+        c_ = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(c_) != 0) return false;
         const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(c_, &xcb_input_id);
-        if (xinput == nullptr || xinput->present == 0) return;
+        if (xinput == nullptr || xinput->present == 0) return false;
         Reply<xcb_input_xi_query_version_reply_t> version(
             xcb_input_xi_query_version_reply(c_, xcb_input_xi_query_version(c_, 2, 2), nullptr));
-        if (!version || version->major_version < 2) return;
+        if (!version || version->major_version < 2) return false;
         opcode_ = xinput->major_opcode;
+        return true;
     }
-    ~KeyboardHold() { xcb_disconnect(c_); }
+    ~KeyboardHold() {
+        if (c_ != nullptr) xcb_disconnect(c_);
+    }
     KeyboardHold(const KeyboardHold&) = delete;
     KeyboardHold& operator=(const KeyboardHold&) = delete;
 
@@ -249,7 +256,7 @@ class XTestInput::KeyboardHold {
     // Grabs every keyboard attached to a master except the master's own XTest keyboard, through
     // which this program and others type.
     void begin() {
-        if (opcode_ < 0 || active()) return;
+        if (active() || !connect()) return;
         Reply<xcb_input_xi_query_device_reply_t> devices(xcb_input_xi_query_device_reply(
             c_, xcb_input_xi_query_device(c_, XCB_INPUT_DEVICE_ALL), nullptr));
         if (!devices) return;
@@ -304,7 +311,7 @@ class XTestInput::KeyboardHold {
     }
 
   private:
-    xcb_connection_t* c_;
+    xcb_connection_t* c_ = nullptr;
     int opcode_ = -1;
     std::vector<int> held_;
 };
