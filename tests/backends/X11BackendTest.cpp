@@ -1025,7 +1025,7 @@ TEST_F(KeyboardTapTest, TheSwallowingTapTellsTheControlKeysApartAndSwallowsWhatI
     std::vector<platform::InputEvent> seen;
     auto swallowing = tap(keyboard, platform::TapMode::swallowing, [&](const platform::InputEvent& e) {
         seen.push_back(e);
-        return (e.flags & platform::eventFlags::leftControlDevice) == 0;
+        return (e.flags & platform::eventFlags::leftControlDevice) == 0 || e.autorepeat;
     });
 
     chord(0xffe3, 'x');  // Control_L
@@ -1043,7 +1043,48 @@ TEST_F(KeyboardTapTest, TheSwallowingTapTellsTheControlKeysApartAndSwallowsWhatI
     chord(0xffe1, 'x');  // Shift: no grab, the tap is not asked
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('x')) + " keysym=0x58 state=0x1");
     EXPECT_EQ(seen.size(), 2u);
+
+    // Held down: the first press is swallowed; the server's repeats come marked as such (and here
+    // go on), until the key is let go.
+    fake(XCB_KEY_PRESS, keycodeOf(0xffe3));
+    fake(XCB_KEY_PRESS, keycodeOf('x'));
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 3; }));
+    fake(XCB_KEY_PRESS, keycodeOf('x'));
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 4; }));
+    fake(XCB_KEY_RELEASE, keycodeOf('x'));
+    chord(0xffe3, 'x');
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 5; }));
+    fake(XCB_KEY_RELEASE, keycodeOf(0xffe3));
+    EXPECT_FALSE(seen[2].autorepeat);
+    EXPECT_TRUE(seen[3].autorepeat);
+    EXPECT_FALSE(seen[4].autorepeat) << "a new press after the release";
+    EXPECT_EQ(a->nextKey(), keyLine('x', "0x4"));
     EXPECT_EQ(keyboard.freezes().watchdog, 0u);
+}
+
+TEST_F(KeyboardTapTest, APressQueuedBehindASwallowedOneIsDecidedOnItsOwn) {
+    auto a = start({});
+    ASSERT_TRUE(makeActive(a->window()));
+    X11KeyboardEvents keyboard({input->keyLog(), 5000ms});
+    keyboard.setSwallowableKeys({7});
+    std::vector<platform::InputEvent> seen;
+    auto swallowing = tap(keyboard, platform::TapMode::swallowing, [&](const platform::InputEvent& e) {
+        seen.push_back(e);
+        return seen.size() > 1;  // the first press is swallowed, the next one goes on
+    });
+
+    // Typed before the first decision: the second press waits behind the frozen keyboard, and
+    // starts a grab of its own the moment the first one is let go.
+    fake(XCB_KEY_PRESS, keycodeOf(0xffe3));
+    fake(XCB_KEY_PRESS, keycodeOf('x'));
+    fake(XCB_KEY_RELEASE, keycodeOf('x'));
+    std::this_thread::sleep_for(5ms);  // a later server time than the first press, as fingers give
+    fake(XCB_KEY_PRESS, keycodeOf('x'));
+    fake(XCB_KEY_RELEASE, keycodeOf('x'));
+    fake(XCB_KEY_RELEASE, keycodeOf(0xffe3));
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen[1].flags, platform::eventFlags::control | platform::eventFlags::leftControlDevice);
+    EXPECT_EQ(a->nextKey(), keyLine('x', "0x4"));
 }
 
 TEST_F(KeyboardTapTest, WithoutADecisionInTimeTheKeyGoesOnAndTheLateAnswerIsNotAsked) {
@@ -1063,6 +1104,9 @@ TEST_F(KeyboardTapTest, WithoutADecisionInTimeTheKeyGoesOnAndTheLateAnswerIsNotA
     fake(XCB_KEY_RELEASE, keycodeOf('a'));
     EXPECT_EQ(a->nextKey(), keyLine('x', "0x4"));
     EXPECT_EQ(a->nextKey(), keyLine('a', "0x0"));
+    // (Counted just after the key went on.)
+    for (int i = 0; i < 100 && keyboard.freezes().count == 0; ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(keyboard.freezes().watchdog, 1u);
     // When the main thread comes back, the key has gone on: swallowing it then would act on it twice.
     pumpUntil([] { return false; }, 200ms);

@@ -514,27 +514,30 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
     }
 
     void grabAll(bool logFailures) {
-        for (auto& grab : grabs_) {
-            grab.keycode = keycodeFor(grab.virtualKey);
-            if (grab.keycode == 0) continue;
-            for (std::uint16_t lock : lockMasks_) {
-                const auto mask = static_cast<std::uint16_t>(XCB_MOD_MASK_CONTROL | lock);
-                xcb_generic_error_t* error =
-                    xcb_request_check(c_, xcb_grab_key_checked(c_, 0, rootOf(c_), mask, grab.keycode,
-                                                               XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_SYNC));
-                if (error != nullptr) {
-                    const bool taken = error->error_code == XCB_ACCESS;
-                    std::free(error);
-                    ungrab(grab);
-                    if (logFailures && logged_.insert(grab.virtualKey).second) {
-                        log::write("apptoggle: leftControl+" + bindingKeyName(grab.virtualKey) +
-                                   " unavailable — " +
-                                   (taken ? "taken by another program" : "the grab was refused"));
-                    }
-                    break;
+        for (auto& grab : grabs_)
+            grabOne(grab, logFailures);
+    }
+
+    void grabOne(Grab& grab, bool logFailures) {
+        grab.keycode = keycodeFor(grab.virtualKey);
+        if (grab.keycode == 0) return;
+        for (std::uint16_t lock : lockMasks_) {
+            const auto mask = static_cast<std::uint16_t>(XCB_MOD_MASK_CONTROL | lock);
+            xcb_generic_error_t* error =
+                xcb_request_check(c_, xcb_grab_key_checked(c_, 0, rootOf(c_), mask, grab.keycode,
+                                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_SYNC));
+            if (error != nullptr) {
+                const bool taken = error->error_code == XCB_ACCESS;
+                std::free(error);
+                ungrab(grab);
+                if (logFailures && logged_.insert(grab.virtualKey).second) {
+                    log::write("apptoggle: leftControl+" + bindingKeyName(grab.virtualKey) +
+                               " unavailable — " +
+                               (taken ? "taken by another program" : "the grab was refused"));
                 }
-                grab.masks.push_back(mask);
+                break;
             }
+            grab.masks.push_back(mask);
         }
     }
 
@@ -568,10 +571,16 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
                 })) {
                 return;
             }
-            for (auto& grab : grabs_)
-                ungrab(grab);
+            // Grabs that still fit stay in place: taking them off and on again would let a
+            // Control+key through meanwhile.
+            const auto locks = lockMasks_;
             readMapping();
-            grabAll(false);
+            for (auto& grab : grabs_) {
+                if (!grab.masks.empty() && grab.keycode == keycodeFor(grab.virtualKey) && lockMasks_ == locks)
+                    continue;
+                ungrab(grab);
+                grabOne(grab, false);
+            }
             xcb_flush(c_);
         }
     }
@@ -598,9 +607,11 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
         }
         if (pass && !*pass) {
             // Swallowed; the grab ends here rather than at the key's release, so keys typed while
-            // it is still down go to the application.
+            // it is still down go to the application. Ended as of this press: keys queued behind
+            // the frozen keyboard run on now, and one of them may already have started a grab of
+            // its own, which must stay (its key would be lost).
             xcb_allow_events(c_, XCB_ALLOW_ASYNC_KEYBOARD, XCB_CURRENT_TIME);
-            xcb_ungrab_keyboard(c_, XCB_CURRENT_TIME);
+            xcb_ungrab_keyboard(c_, press.time);
             if (!autorepeat) watchRelease(press.detail);
         } else {
             xcb_allow_events(c_, XCB_ALLOW_REPLAY_KEYBOARD, XCB_CURRENT_TIME);
