@@ -9,6 +9,7 @@
 # keyboard, "quenlit toggle clipboard" to the panel shown, and resident memory once it has shown;
 # a filtering keystroke, measured inside the process by clipboard_panel_offscreen; CopyQ holding 200
 # short entries as the peer ("copyq show" to its main window, and its server's memory).
+# Then the typing figures of typing_bench.sh.
 #   desktop_bench.sh BIN_DIR
 set -u
 bin=$(cd "${1:?usage: desktop_bench.sh BIN_DIR}" && pwd)
@@ -172,4 +173,7 @@ printf '%-44s %9s ms %9s ms %9s ms  %s\n' "filtering keystroke, rows rebuilt, pa
 printf '%-44s %9s ms %9s ms %9s ms  %s\n' "  the first one after loading (lower-cases)" "$first_keystroke" "-" "-" "-"
 printf '%-44s %9s MB %9s MB %9s MB  %s\n' "resident memory after the panel showed once" "$clip_rss" "$copyq_rss" 60 "$(verdict "$clip_rss" 60)"
 [ -e "$root/over-budget" ] && status=1
+
+# Typing through both keyboard taps: nothing lost, how long grabs freeze the keyboard, CPU per key.
+bash "$(dirname "$0")/typing_bench.sh" "$bin" || status=1
 exit $status

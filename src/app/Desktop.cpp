@@ -15,6 +15,7 @@
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
 #include "backends/x11/X11HotKeys.h"
+#include "backends/x11/X11KeyboardEvents.h"
 #include "backends/x11/X11PanelWindow.h"
 #include "backends/x11/X11Pasteboard.h"
 #include "backends/x11/X11Screens.h"
@@ -222,7 +223,9 @@ int runDesktop(int argc, char** argv) {
     workspace.setChildEnvironment(std::move(childEnvironment));
     x11::X11Accessibility accessibility(*connection);
     x11::X11Screens screens(*connection);
-    x11::XTestInput input(*connection, std::make_shared<x11::SyntheticKeyLog>());
+    auto ownKeys = std::make_shared<x11::SyntheticKeyLog>();
+    x11::XTestInput input(*connection, ownKeys);
+    x11::X11KeyboardEvents keyboard({ownKeys});
     x11::X11HotKeys hotKeys(*connection, events);
     x11::X11Pasteboard pasteboard(x11::SelectionReader::open(display, "CLIPBOARD"));
     // xterm and URxvt paste the PRIMARY selection: a paste there offers the entry as PRIMARY too.
@@ -243,14 +246,13 @@ int runDesktop(int argc, char** argv) {
     configuration.firefoxSupportFolder = ProfileManager::firefoxSupportFolder(dirs);
     configuration.home = dirs.home;
     configuration.quit = [] { QApplication::quit(); };
-    // The text expander and the app toggles need the desktop's input taps, which come with a later
-    // release. Without XFixes other programs' copies cannot be watched: the history stays off.
+    // Without XFixes other programs' copies cannot be watched: the history stays off.
     configuration.clipboard = pasteboard.canRead();
     if (!configuration.clipboard)
         log::write("clipboard: the X server cannot report clipboard changes (no XFixes) — history off");
 
     AppDelegate delegate(
-        {scheduler, workspace, accessibility, screens, input, nullptr, hotKeys, pasteboard, imageCodec,
+        {scheduler, workspace, accessibility, screens, input, &keyboard, hotKeys, pasteboard, imageCodec,
          secrets, files, processes, processInspector, windows, fileReader, &notifications},
         std::move(configuration));
 

@@ -214,6 +214,10 @@ void AppToggleMonitor::installTapIfPossible() {
         log::write("apptoggle: tap deferred — Accessibility not trusted");
         return;
     }
+    std::vector<int> keys;
+    for (const auto& binding : bindings_)
+        keys.push_back(binding.keyCode);
+    services_.keyboard.setSwallowableKeys(std::move(keys));
     auto created =
         services_.keyboard.createTap(platform::TapMode::swallowing, kTapEventMask,
                                      [this](const platform::InputEvent& e) { return appToggleCallback(e); });

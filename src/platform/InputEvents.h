@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace quenlit::platform {
 
@@ -101,6 +102,10 @@ class KeyboardEvents {
                                                                           Callback callback) = 0;
     // Another program holds the keyboard for secure input (a password prompt).
     virtual bool isSecureEventInputEnabled() = 0;
+    // The keys swallowing taps created afterwards must see. A desktop that cannot offer every key
+    // press to a tap (X11 takes combinations one by one, with Control) offers only these; others
+    // offer everything and ignore the list.
+    virtual void setSwallowableKeys(std::vector<int> keyCodes) { static_cast<void>(keyCodes); }
 };
 
 // Synthesised input. Events made from one source are posted at the lowest level, so the

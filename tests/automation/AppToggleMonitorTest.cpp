@@ -119,6 +119,8 @@ TEST_F(AppToggleMonitorTest, StartLogsEachBindingThenInstallsTheTap) {
     EXPECT_EQ(monitor->bindings().size(), 2u);
     EXPECT_EQ(keyboard.tapCount(), 1u);
     EXPECT_EQ(keyboard.enabledTapCount(), 1u);
+    // A desktop that grabs keys one by one is told which: k and space.
+    EXPECT_EQ(keyboard.swallowableKeys, (std::vector<int>{40, 49}));
     EXPECT_EQ(accessibility.promptCount, 0);
 }
 

@@ -1,17 +1,22 @@
 // The X11 desktop services against a real X server with a window manager (Xvfb and openbox, started
 // by tests/support/with-xvfb.sh), with fixture_window standing in for other applications.
 
+#include "automation/TextExpander.h"
+#include "backends/x11/QtScheduler.h"
 #include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
+#include "backends/x11/X11KeyboardEvents.h"
 #include "backends/x11/X11Screens.h"
 #include "backends/x11/X11Workspace.h"
 #include "backends/x11/XTestInput.h"
+#include "base/Log.h"
 
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
 #include <QCoreApplication>
@@ -28,6 +33,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -827,6 +833,367 @@ TEST_F(XTestInputTest, ClickAtAPoint) {
     ASSERT_TRUE(source->post(*up));
     EXPECT_EQ(a->nextLine(), "button 1 root=" + std::to_string(c.x + 150) + "," + std::to_string(c.y + 100));
     EXPECT_FALSE(source->mouseEvent(platform::EventType::rightMouseDown, centre));
+}
+
+TEST_F(XTestInputTest, AnExpansionTypesCharactersTheKeyboardLacks) {
+    auto a = start({});
+    ASSERT_TRUE(makeActive(a->window()));
+    ASSERT_TRUE(TextExpander::typeUnicode("é→😀", *input));
+    std::vector<std::string> keysyms;
+    for (int i = 0; i < 3; ++i) {
+        const std::string line = a->nextKey();
+        const auto at = line.find("keysym=");
+        keysyms.push_back(at == std::string::npos ? line : line.substr(at + 7, line.find(' ', at) - at - 7));
+    }
+    EXPECT_EQ(keysyms, (std::vector<std::string>{"0xe9", "0x1002192", "0x101f600"}));
+}
+
+// The user's own keyboard: Xvfb's keyboard device, which XTest can type through (a key event of
+// the input extension names the device).
+class Typist {
+  public:
+    Typist() : c_(xcb_connect(nullptr, nullptr)) {
+        const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(c_, &xcb_input_id);
+        if (xinput == nullptr || xinput->present == 0) return;
+        firstEvent_ = xinput->first_event;
+        auto* reply =
+            xcb_input_xi_query_device_reply(c_, xcb_input_xi_query_device(c_, XCB_INPUT_DEVICE_ALL), nullptr);
+        for (auto it = xcb_input_xi_query_device_infos_iterator(reply); reply != nullptr && it.rem > 0;
+             xcb_input_xi_device_info_next(&it)) {
+            const std::string name(xcb_input_xi_device_info_name(it.data),
+                                   static_cast<std::size_t>(xcb_input_xi_device_info_name_length(it.data)));
+            if (name == "Xvfb keyboard") device_ = static_cast<std::uint8_t>(it.data->deviceid);
+        }
+        std::free(reply);
+    }
+    ~Typist() { xcb_disconnect(c_); }
+    bool ready() const { return device_ != 0; }
+    void type(std::uint8_t keycode) {
+        // DeviceKeyPress and DeviceKeyRelease of the first version of the input extension.
+        for (int offset : {1, 2}) {
+            std::free(xcb_request_check(
+                c_, xcb_test_fake_input_checked(c_, static_cast<std::uint8_t>(firstEvent_ + offset), keycode,
+                                                XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, device_)));
+        }
+    }
+
+  private:
+    xcb_connection_t* c_;
+    int firstEvent_ = 0;
+    std::uint8_t device_ = 0;
+};
+
+TEST_F(XTestInputTest, KeysTheUserTypesMeanwhileComeAfterWhatIsBeingTyped) {
+    auto a = start({});
+    ASSERT_TRUE(makeActive(a->window()));
+    Typist typist;
+    ASSERT_TRUE(typist.ready());
+    typist.type(keycodeOf('w'));
+    EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('w')) + " keysym=0x77 state=0x0");
+
+    {
+        // An expansion: its deletions, then its text, by separate sources as the expander makes them.
+        auto deletions = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
+        auto down = deletions->keyboardEvent(platform::keyCode::deleteBackward, true);
+        auto up = deletions->keyboardEvent(platform::keyCode::deleteBackward, false);
+        ASSERT_TRUE(deletions->post(*down) && deletions->post(*up));
+        deletions.reset();
+        EXPECT_TRUE(input->holdsUserKeyboards());
+        typist.type(keycodeOf('q'));  // typed between the deletions and the text
+        auto text = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
+        auto press = text->keyboardEvent(0, true);
+        auto release = text->keyboardEvent(0, false);
+        press->text = release->text = u"z";
+        ASSERT_TRUE(text->post(*press) && text->post(*release));
+        typist.type(keycodeOf('r'));  // typed while the text is typed
+    }
+    EXPECT_FALSE(input->holdsUserKeyboards());
+    std::vector<std::string> keysyms;
+    for (int i = 0; i < 4; ++i) {
+        const std::string line = a->nextKey();
+        const auto at = line.find("keysym=");
+        keysyms.push_back(at == std::string::npos ? line : line.substr(at + 7, line.find(' ', at) - at - 7));
+    }
+    EXPECT_EQ(keysyms, (std::vector<std::string>{"0xff08", "0x7a", "0x71", "0x72"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scheduler
+
+TEST(QtScheduler, MainQueueWorkRunsInTheOrderItWasQueuedFromAnyThread) {
+    QtScheduler scheduler;
+    std::vector<std::string> ran;
+    scheduler.post([&] {
+        ran.push_back("a");
+        // Queued while the first batch runs: after what another thread queued before it.
+        scheduler.post([&] { ran.push_back("c"); });
+    });
+    std::thread([&] { scheduler.post([&] { ran.push_back("b"); }); }).join();
+    scheduler.post([&] { ran.push_back("a2"); });
+    ASSERT_TRUE(pumpUntil([&] { return ran.size() == 4; }));
+    EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "a2", "c"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keyboard taps
+
+TEST(KeyText, TextFollowsTheLayoutAndComposeRules) {
+    struct Press {
+        std::uint8_t keycode;
+        bool press;
+    };
+    struct Case {
+        const char* name;
+        const char* layout;
+        const char* variant;
+        std::vector<Press> presses;
+        // The last press's event.
+        platform::EventType type;
+        int keyCode;
+        std::u16string text;
+        std::uint64_t flags;
+    } cases[] = {
+        {"a letter", "us", "", {{38, true}}, platform::EventType::keyDown, 0, u"a", 0},
+        {"Shift and 4",
+         "us",
+         "",
+         {{50, true}, {13, true}},
+         platform::EventType::keyDown,
+         21,
+         u"$",
+         platform::eventFlags::shift},
+        {"the key in the place of z on a German keyboard",
+         "de",
+         "",
+         {{52, true}},
+         platform::EventType::keyDown,
+         6,
+         u"y",
+         0},
+        {"a dead key gives no text", "us", "intl", {{48, true}}, platform::EventType::keyDown, 39, u"", 0},
+        {"a dead key and e give é",
+         "us",
+         "intl",
+         {{48, true}, {48, false}, {26, true}},
+         platform::EventType::keyDown,
+         14,
+         u"é",
+         0},
+        {"Control and a give no text",
+         "us",
+         "",
+         {{37, true}, {38, true}},
+         platform::EventType::keyDown,
+         0,
+         u"",
+         platform::eventFlags::control | platform::eventFlags::leftControlDevice},
+        {"the right Control key",
+         "us",
+         "",
+         {{105, true}},
+         platform::EventType::flagsChanged,
+         62,
+         u"",
+         platform::eventFlags::control | platform::eventFlags::rightControlDevice},
+        {"BackSpace", "us", "", {{22, true}}, platform::EventType::keyDown, 51, u"", 0},
+        {"a release", "us", "", {{38, true}, {38, false}}, platform::EventType::keyUp, 0, u"", 0},
+    };
+    for (const auto& c : cases) {
+        auto keys = KeyText::fromNames(c.layout, c.variant, "en_US.UTF-8");
+        ASSERT_TRUE(keys) << c.name;
+        KeyText::Key last;
+        for (const Press& p : c.presses)
+            last = keys->key(p.keycode, p.press);
+        EXPECT_EQ(last.type, c.type) << c.name;
+        EXPECT_EQ(last.keyCode, c.keyCode) << c.name;
+        EXPECT_EQ(last.text, c.text) << c.name;
+        EXPECT_EQ(last.flags, c.flags) << c.name;
+    }
+}
+
+class KeyboardTapTest : public XTestInputTest {
+  protected:
+    static constexpr std::uint64_t kKeys = 0x1C00;  // key down, key up, flags changed
+
+    void fake(std::uint8_t type, std::uint8_t keycode) {
+        std::free(
+            xcb_request_check(x->raw(), xcb_test_fake_input_checked(x->raw(), type, keycode, XCB_CURRENT_TIME,
+                                                                    XCB_WINDOW_NONE, 0, 0, 0)));
+    }
+    // Presses and releases the key with the modifier held, as a person does.
+    void chord(std::uint32_t modifier, std::uint32_t key) {
+        fake(XCB_KEY_PRESS, keycodeOf(modifier));
+        fake(XCB_KEY_PRESS, keycodeOf(key));
+        fake(XCB_KEY_RELEASE, keycodeOf(key));
+        fake(XCB_KEY_RELEASE, keycodeOf(modifier));
+    }
+    std::unique_ptr<platform::EventTap> tap(X11KeyboardEvents& keyboard, platform::TapMode mode,
+                                            platform::KeyboardEvents::Callback callback) {
+        auto created = keyboard.createTap(mode, mode == platform::TapMode::swallowing ? kKeys : 0x200140A,
+                                          std::move(callback));
+        auto* made = std::get_if<std::unique_ptr<platform::EventTap>>(&created);
+        EXPECT_TRUE(made);
+        if (!made) return nullptr;
+        (*made)->setEnabled(true);
+        return std::move(*made);
+    }
+    std::string keyLine(std::uint32_t keysym, const char* state) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%x", keysym);
+        return "key " + std::to_string(keycodeOf(keysym)) + " keysym=" + hex + " state=" + state;
+    }
+};
+
+TEST_F(KeyboardTapTest, TheSwallowingTapTellsTheControlKeysApartAndSwallowsWhatItIsTold) {
+    auto a = start({});
+    ASSERT_TRUE(makeActive(a->window()));
+    // The decisions, not the watchdog, are under test: a first run of the event loop may be slow.
+    X11KeyboardEvents keyboard({input->keyLog(), 5000ms});
+    keyboard.setSwallowableKeys({7});  // x
+    std::vector<platform::InputEvent> seen;
+    auto swallowing = tap(keyboard, platform::TapMode::swallowing, [&](const platform::InputEvent& e) {
+        seen.push_back(e);
+        return (e.flags & platform::eventFlags::leftControlDevice) == 0 || e.autorepeat;
+    });
+
+    chord(0xffe3, 'x');  // Control_L
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 1; }));
+    EXPECT_EQ(seen[0].type, platform::EventType::keyDown);
+    EXPECT_EQ(seen[0].keyCode, 7);
+    EXPECT_EQ(seen[0].flags, platform::eventFlags::control | platform::eventFlags::leftControlDevice);
+    EXPECT_FALSE(seen[0].autorepeat);
+
+    chord(0xffe4, 'x');  // Control_R
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen[1].flags, platform::eventFlags::control | platform::eventFlags::rightControlDevice);
+    // The first x was swallowed, the second passed on unchanged.
+    EXPECT_EQ(a->nextKey(), keyLine('x', "0x4"));
+    chord(0xffe1, 'x');  // Shift: no grab, the tap is not asked
+    EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('x')) + " keysym=0x58 state=0x1");
+    EXPECT_EQ(seen.size(), 2u);
+
+    // Held down: the first press is swallowed; the server's repeats come marked as such (and here
+    // go on), until the key is let go.
+    fake(XCB_KEY_PRESS, keycodeOf(0xffe3));
+    fake(XCB_KEY_PRESS, keycodeOf('x'));
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 3; }));
+    fake(XCB_KEY_PRESS, keycodeOf('x'));
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 4; }));
+    fake(XCB_KEY_RELEASE, keycodeOf('x'));
+    chord(0xffe3, 'x');
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 5; }));
+    fake(XCB_KEY_RELEASE, keycodeOf(0xffe3));
+    EXPECT_FALSE(seen[2].autorepeat);
+    EXPECT_TRUE(seen[3].autorepeat);
+    EXPECT_FALSE(seen[4].autorepeat) << "a new press after the release";
+    EXPECT_EQ(a->nextKey(), keyLine('x', "0x4"));
+    EXPECT_EQ(keyboard.freezes().watchdog, 0u);
+}
+
+TEST_F(KeyboardTapTest, APressQueuedBehindASwallowedOneIsDecidedOnItsOwn) {
+    auto a = start({});
+    ASSERT_TRUE(makeActive(a->window()));
+    X11KeyboardEvents keyboard({input->keyLog(), 5000ms});
+    keyboard.setSwallowableKeys({7});
+    std::vector<platform::InputEvent> seen;
+    auto swallowing = tap(keyboard, platform::TapMode::swallowing, [&](const platform::InputEvent& e) {
+        seen.push_back(e);
+        return seen.size() > 1;  // the first press is swallowed, the next one goes on
+    });
+
+    // Typed before the first decision: the second press waits behind the frozen keyboard, and
+    // starts a grab of its own the moment the first one is let go.
+    fake(XCB_KEY_PRESS, keycodeOf(0xffe3));
+    fake(XCB_KEY_PRESS, keycodeOf('x'));
+    fake(XCB_KEY_RELEASE, keycodeOf('x'));
+    std::this_thread::sleep_for(5ms);  // a later server time than the first press, as fingers give
+    fake(XCB_KEY_PRESS, keycodeOf('x'));
+    fake(XCB_KEY_RELEASE, keycodeOf('x'));
+    fake(XCB_KEY_RELEASE, keycodeOf(0xffe3));
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen[1].flags, platform::eventFlags::control | platform::eventFlags::leftControlDevice);
+    EXPECT_EQ(a->nextKey(), keyLine('x', "0x4"));
+}
+
+TEST_F(KeyboardTapTest, WithoutADecisionInTimeTheKeyGoesOnAndTheLateAnswerIsNotAsked) {
+    auto a = start({});
+    ASSERT_TRUE(makeActive(a->window()));
+    X11KeyboardEvents keyboard({input->keyLog()});
+    keyboard.setSwallowableKeys({7});
+    int asked = 0;
+    auto swallowing = tap(keyboard, platform::TapMode::swallowing, [&](const platform::InputEvent&) {
+        ++asked;
+        return false;
+    });
+
+    // The main thread is busy (this test does not run its event loop): the keyboard must not wait.
+    chord(0xffe3, 'x');
+    fake(XCB_KEY_PRESS, keycodeOf('a'));
+    fake(XCB_KEY_RELEASE, keycodeOf('a'));
+    EXPECT_EQ(a->nextKey(), keyLine('x', "0x4"));
+    EXPECT_EQ(a->nextKey(), keyLine('a', "0x0"));
+    // (Counted just after the key went on.)
+    for (int i = 0; i < 100 && keyboard.freezes().count == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(keyboard.freezes().watchdog, 1u);
+    // When the main thread comes back, the key has gone on: swallowing it then would act on it twice.
+    pumpUntil([] { return false; }, 200ms);
+    EXPECT_EQ(asked, 0);
+}
+
+TEST_F(KeyboardTapTest, AGrabAnotherProgramHoldsIsLoggedOnceWithTheBinding) {
+    auto sink = std::make_shared<log::MemorySink>();
+    log::installSinks({sink});
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    std::free(xcb_request_check(
+        other, xcb_grab_key_checked(other, 0, x->root(), XCB_MOD_MASK_CONTROL, keycodeOf('k'),
+                                    XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
+    {
+        X11KeyboardEvents keyboard({input->keyLog()});
+        keyboard.setSwallowableKeys({40, 7});  // k, x
+        auto swallowing =
+            tap(keyboard, platform::TapMode::swallowing, [](const platform::InputEvent&) { return true; });
+    }
+    xcb_disconnect(other);
+    log::installSinks({});
+    EXPECT_EQ(sink->lines(),
+              std::vector<std::string>{
+                  "Quenlit focus: apptoggle: leftControl+k unavailable — taken by another program"});
+}
+
+TEST_F(KeyboardTapTest, TheListeningTapKnowsOurOwnEventsTheTextAndSecureInput) {
+    auto a = start({});
+    ASSERT_TRUE(makeActive(a->window()));
+    X11KeyboardEvents keyboard({input->keyLog()});
+    std::vector<platform::InputEvent> seen;
+    auto listening = tap(keyboard, platform::TapMode::listenOnly, [&](const platform::InputEvent& e) {
+        seen.push_back(e);
+        return true;
+    });
+    EXPECT_FALSE(keyboard.isSecureEventInputEnabled());
+
+    ASSERT_TRUE(TextExpander::typeUnicode("é", *input));  // ours, through a spare keycode
+    fake(XCB_KEY_PRESS, keycodeOf('q'));                  // someone else's
+    fake(XCB_KEY_RELEASE, keycodeOf('q'));
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() >= 2; }));
+    EXPECT_EQ(seen[0].userData, TextExpander::kSyntheticMarker);
+    EXPECT_EQ(seen[0].text, u"é");
+    EXPECT_EQ(seen[1].userData, 0);
+    EXPECT_EQ(seen[1].text, u"q");
+    EXPECT_EQ(seen[1].keyCode, 12);
+
+    // Another window becomes active: what was typed so far is forgotten, as at a click.
+    seen.clear();
+    auto other = start({});
+    ASSERT_TRUE(makeActive(other->window()));
+    ASSERT_TRUE(pumpUntil([&] { return !seen.empty(); }));
+    EXPECT_EQ(seen.back().type, platform::EventType::otherMouseDown);
+
+    auto prompt = start({"--grab-keyboard"});
+    EXPECT_EQ(prompt->nextLine(), "grabbed");
+    EXPECT_TRUE(keyboard.isSecureEventInputEnabled());
+    prompt.reset();
+    EXPECT_TRUE(pumpUntil([&] { return !keyboard.isSecureEventInputEnabled(); }));
 }
 
 }  // namespace

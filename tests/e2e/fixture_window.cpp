@@ -2,7 +2,10 @@
 // application sets, that reports on standard output what it receives.
 //
 //   fixture_window [--title T] [--size WxH] [--position X,Y] [--class INSTANCE,CLASS] [--fixed]
-//                  [--skip-taskbar] [--dock-top PIXELS]
+//                  [--skip-taskbar] [--dock-top PIXELS] [--grab-keyboard]
+//
+// --grab-keyboard holds the whole keyboard once the window is mapped, as a password prompt does,
+// and prints "grabbed" when it has it.
 //
 // Prints "ready <window id>" once the window is mapped, then one line per key press
 // ("key <keycode> keysym=0x<hex> state=0x<hex>") and button press ("button <n> root=<x>,<y>"),
@@ -33,12 +36,13 @@ struct Options {
     bool fixed = false;
     bool skipTaskbar = false;
     unsigned dockTop = 0;
+    bool grabKeyboard = false;
 };
 
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: fixture_window [--title T] [--size WxH] [--position X,Y] [--class INSTANCE,CLASS] "
-                 "[--fixed] [--skip-taskbar] [--dock-top PIXELS]\n");
+                 "[--fixed] [--skip-taskbar] [--dock-top PIXELS] [--grab-keyboard]\n");
     std::exit(2);
 }
 
@@ -67,6 +71,8 @@ Options parse(int argc, char** argv) {
             o.fixed = true;
         } else if (arg == "--skip-taskbar") {
             o.skipTaskbar = true;
+        } else if (arg == "--grab-keyboard") {
+            o.grabKeyboard = true;
         } else if (arg == "--dock-top") {
             o.dockTop = static_cast<unsigned>(std::atoi(value().c_str()));
         } else {
@@ -159,6 +165,21 @@ int main(int argc, char** argv) {
         switch (event->response_type & 0x7f) {
             case XCB_MAP_NOTIFY:
                 std::printf("ready %u\n", static_cast<unsigned>(w));
+                // Another grab may still be active for a moment (the window manager's, a key's).
+                for (int attempt = 0; o.grabKeyboard && attempt < 200; ++attempt) {
+                    xcb_grab_keyboard_reply_t* grab =
+                        xcb_grab_keyboard_reply(c,
+                                                xcb_grab_keyboard(c, 1, w, XCB_CURRENT_TIME,
+                                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                                nullptr);
+                    const bool held = grab != nullptr && grab->status == XCB_GRAB_STATUS_SUCCESS;
+                    std::free(grab);
+                    if (held) {
+                        std::printf("grabbed\n");
+                        break;
+                    }
+                    usleep(10000);
+                }
                 break;
             case XCB_KEY_PRESS: {
                 auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);

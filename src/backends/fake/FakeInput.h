@@ -14,6 +14,8 @@ class FakeKeyboardEvents final : public platform::KeyboardEvents {
     // Failure to report for the next tap requests; nothing means taps are created.
     std::optional<platform::TapFailure> failure;
     bool secureInput = false;
+    // What the last setSwallowableKeys() named.
+    std::vector<int> swallowableKeys;
 
     // Offers an event to every enabled tap whose mask includes it (tap-disabled notifications go to
     // all taps); returns whether the event reaches applications (false when a tap swallowed it).
@@ -26,6 +28,7 @@ class FakeKeyboardEvents final : public platform::KeyboardEvents {
     std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> createTap(
         platform::TapMode mode, std::uint64_t eventMask, Callback callback) override;
     bool isSecureEventInputEnabled() override { return secureInput; }
+    void setSwallowableKeys(std::vector<int> keyCodes) override { swallowableKeys = std::move(keyCodes); }
 
     struct Tap;
 

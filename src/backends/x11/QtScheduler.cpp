@@ -22,8 +22,30 @@ void QtScheduler::waitForBackgroundWork() {
 void QtScheduler::enqueueMain(platform::Seconds delay, std::function<void()> fn) {
     QObject* context = context_.get();
     if (delay.count() <= 0) {
-        // Callable from any thread: the functor is queued to the context object's thread.
-        QMetaObject::invokeMethod(context, std::move(fn), Qt::QueuedConnection);
+        // Work queued back to back (one item per key typed, while the keyboard taps listen) shares
+        // one event: waking the event loop once per item costs more than the items. Callable from
+        // any thread; the items run in the order they were queued.
+        bool first;
+        {
+            std::lock_guard lock(pendingMutex_);
+            pending_.push_back(std::move(fn));
+            first = pending_.size() == 1;
+        }
+        if (first) {
+            QMetaObject::invokeMethod(
+                context,
+                [this] {
+                    // Work queued while these run waits for the next event.
+                    std::vector<std::function<void()>> batch;
+                    {
+                        std::lock_guard lock(pendingMutex_);
+                        batch.swap(pending_);
+                    }
+                    for (auto& item : batch)
+                        item();
+                },
+                Qt::QueuedConnection);
+        }
         return;
     }
     const auto ms = static_cast<int>(std::ceil(delay.count() * 1000.0));

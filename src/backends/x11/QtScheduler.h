@@ -6,7 +6,9 @@
 #include "platform/Scheduler.h"
 
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 class QObject;
 
@@ -32,6 +34,8 @@ class QtScheduler final : public platform::Scheduler {
   private:
     std::unique_ptr<QObject> context_;  // lives on the main thread; queued work runs in its thread
     std::thread::id mainThread_;
+    std::mutex pendingMutex_;
+    std::vector<std::function<void()>> pending_;  // queued for the next main-queue event
 };
 
 }  // namespace quenlit::x11

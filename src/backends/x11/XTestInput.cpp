@@ -4,6 +4,7 @@
 
 #include <QTimer>
 
+#include <xcb/xinput.h>
 #include <xcb/xtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 #include <xkbcommon/xkbcommon-x11.h>
@@ -24,6 +25,8 @@ namespace {
 constexpr auto modifierReleaseBound = std::chrono::milliseconds(1000);
 constexpr auto mappingBound = std::chrono::milliseconds(200);
 constexpr int restoreDelayMilliseconds = 1000;
+// After a source that typed no text, the text may still follow (an expansion deletes, then types).
+constexpr int holdGraceMilliseconds = 250;
 
 // The keymap of the core keyboard and its active layout, read when a source first needs it.
 class Layout {
@@ -235,6 +238,95 @@ PasteKey pasteKeyForClass(std::string_view instance, std::string_view klass) {
 
 // ---------------------------------------------------------------------------------------------
 
+// The user's keyboards, grabbed one by one: while held, their keys come here instead of to the
+// core keyboard, and are sent on through XTest when they are let go.
+class XTestInput::KeyboardHold {
+  public:
+    KeyboardHold() = default;
+    // Connects when first needed: many people never have text typed for them.
+    bool connect() {
+        if (c_ != nullptr) return opcode_ >= 0;
+        c_ = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(c_) != 0) return false;
+        const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(c_, &xcb_input_id);
+        if (xinput == nullptr || xinput->present == 0) return false;
+        Reply<xcb_input_xi_query_version_reply_t> version(
+            xcb_input_xi_query_version_reply(c_, xcb_input_xi_query_version(c_, 2, 2), nullptr));
+        if (!version || version->major_version < 2) return false;
+        opcode_ = xinput->major_opcode;
+        return true;
+    }
+    ~KeyboardHold() {
+        if (c_ != nullptr) xcb_disconnect(c_);
+    }
+    KeyboardHold(const KeyboardHold&) = delete;
+    KeyboardHold& operator=(const KeyboardHold&) = delete;
+
+    bool active() const { return !held_.empty(); }
+
+    // Grabs every keyboard attached to a master except the master's own XTest keyboard, through
+    // which this program and others type.
+    void begin() {
+        if (active() || !connect()) return;
+        Reply<xcb_input_xi_query_device_reply_t> devices(xcb_input_xi_query_device_reply(
+            c_, xcb_input_xi_query_device(c_, XCB_INPUT_DEVICE_ALL), nullptr));
+        if (!devices) return;
+        std::map<int, std::string> names;
+        std::vector<std::pair<int, int>> keyboards;  // (device, master)
+        for (auto it = xcb_input_xi_query_device_infos_iterator(devices.get()); it.rem > 0;
+             xcb_input_xi_device_info_next(&it)) {
+            const std::string name(xcb_input_xi_device_info_name(it.data),
+                                   static_cast<std::size_t>(xcb_input_xi_device_info_name_length(it.data)));
+            names[it.data->deviceid] = name;
+            if (it.data->type == XCB_INPUT_DEVICE_TYPE_SLAVE_KEYBOARD)
+                keyboards.emplace_back(it.data->deviceid, it.data->attachment);
+        }
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        const std::uint32_t mask = XCB_INPUT_XI_EVENT_MASK_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_KEY_RELEASE;
+        for (const auto& [device, master] : keyboards) {
+            // A master "NAME keyboard" types for XTest through its slave "NAME XTEST keyboard".
+            std::string base = names[master];
+            if (base.size() > 9 && base.compare(base.size() - 9, 9, " keyboard") == 0)
+                base.resize(base.size() - 9);
+            if (names[device] == base + " XTEST keyboard") continue;
+            Reply<xcb_input_xi_grab_device_reply_t> grab(xcb_input_xi_grab_device_reply(
+                c_,
+                xcb_input_xi_grab_device(
+                    c_, root, XCB_CURRENT_TIME, XCB_CURSOR_NONE, static_cast<xcb_input_device_id_t>(device),
+                    XCB_INPUT_GRAB_MODE_22_ASYNC, XCB_INPUT_GRAB_MODE_22_ASYNC, 0, 1, &mask),
+                nullptr));
+            if (grab && grab->status == XCB_GRAB_STATUS_SUCCESS) held_.push_back(device);
+        }
+    }
+
+    // Lets the keyboards go; the keys they typed meanwhile, in order, as (keycode, press).
+    std::vector<std::pair<std::uint8_t, bool>> end() {
+        std::vector<std::pair<std::uint8_t, bool>> typed;
+        if (!active()) return typed;
+        for (int device : held_)
+            xcb_input_xi_ungrab_device(c_, XCB_CURRENT_TIME, static_cast<xcb_input_device_id_t>(device));
+        held_.clear();
+        // Everything typed before the keyboards were let go has arrived once this is answered.
+        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
+            auto* key = reinterpret_cast<xcb_input_key_press_event_t*>(event);
+            if ((event->response_type & 0x7f) == XCB_GE_GENERIC && key->extension == opcode_ &&
+                (key->event_type == XCB_INPUT_KEY_PRESS || key->event_type == XCB_INPUT_KEY_RELEASE) &&
+                key->detail <= 255) {
+                typed.emplace_back(static_cast<std::uint8_t>(key->detail),
+                                   key->event_type == XCB_INPUT_KEY_PRESS);
+            }
+            std::free(event);
+        }
+        return typed;
+    }
+
+  private:
+    xcb_connection_t* c_ = nullptr;
+    int opcode_ = -1;
+    std::vector<int> held_;
+};
+
 class XTestInput::Source final : public platform::EventSource {
   public:
     explicit Source(XTestInput& owner) : owner_(owner) {}
@@ -243,6 +335,11 @@ class XTestInput::Source final : public platform::EventSource {
         while (!held_.empty()) {
             key(held_.back(), false, 0);
             held_.pop_back();
+        }
+        if (typedText_) {
+            owner_.releaseUserKeyboards();
+        } else if (postedKeys_) {
+            owner_.releaseUserKeyboardsSoon();
         }
     }
 
@@ -309,6 +406,7 @@ class XTestInput::Source final : public platform::EventSource {
     }
 
     void key(std::uint8_t keycode, bool press, std::int64_t userData) {
+        postedKeys_ = true;
         // Logged first: a listener on another thread may see the event before the check returns.
         owner_.log_->record(keycode, press, userData);
         if (!fake(press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode)) ok_ = false;
@@ -355,6 +453,8 @@ class XTestInput::Source final : public platform::EventSource {
         });
         for (std::uint8_t k : down)
             key(k, false, userData);
+        // From here on the user's keys wait until this source is done.
+        owner_.holdUserKeyboards();
     }
 
     PasteKey activeWindowPasteKey() {
@@ -413,6 +513,7 @@ class XTestInput::Source final : public platform::EventSource {
     }
 
     void typeText(const platform::InputEvent& event) {
+        typedText_ = true;
         releaseUserModifiers(event.userData);
         const Layout* keys = layout();
         const std::uint8_t shiftKey = modifierKeycode(XKB_KEY_Shift_L, 50);
@@ -447,6 +548,8 @@ class XTestInput::Source final : public platform::EventSource {
     std::vector<std::uint8_t> held_;          // modifiers this source pressed and has not released
     bool ok_ = true;                          // whether every part of the event being posted was sent
     std::optional<std::uint8_t> pastedWith_;  // the key standing for V in a Shift+Insert paste
+    bool postedKeys_ = false;
+    bool typedText_ = false;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -455,7 +558,9 @@ XTestInput::XTestInput(X11Connection& connection, std::shared_ptr<SyntheticKeyLo
     : connection_(connection),
       log_(log ? std::move(log) : std::make_shared<SyntheticKeyLog>()),
       xkb_(xkb_context_new(XKB_CONTEXT_NO_FLAGS), xkb_context_unref),
-      restoreTimer_(std::make_unique<QTimer>()) {
+      restoreTimer_(std::make_unique<QTimer>()),
+      hold_(std::make_unique<KeyboardHold>()),
+      holdTimer_(std::make_unique<QTimer>()) {
     xcb_connection_t* c = connection_.raw();
     Reply<xcb_test_get_version_reply_t> version(
         xcb_test_get_version_reply(c, xcb_test_get_version(c, 2, 2), nullptr));
@@ -468,10 +573,38 @@ XTestInput::XTestInput(X11Connection& connection, std::shared_ptr<SyntheticKeyLo
     restoreTimer_->setSingleShot(true);
     restoreTimer_->setInterval(restoreDelayMilliseconds);
     QObject::connect(restoreTimer_.get(), &QTimer::timeout, [this] { restoreSpareKeycodes(); });
+    holdTimer_->setSingleShot(true);
+    holdTimer_->setInterval(holdGraceMilliseconds);
+    QObject::connect(holdTimer_.get(), &QTimer::timeout, [this] { releaseUserKeyboards(); });
 }
 
 XTestInput::~XTestInput() {
+    releaseUserKeyboards();
     restoreSpareKeycodes();
+}
+
+void XTestInput::holdUserKeyboards() {
+    holdTimer_->stop();
+    hold_->begin();
+}
+
+void XTestInput::releaseUserKeyboardsSoon() {
+    if (hold_->active()) holdTimer_->start();
+}
+
+bool XTestInput::holdsUserKeyboards() const {
+    return hold_->active();
+}
+
+void XTestInput::releaseUserKeyboards() {
+    holdTimer_->stop();
+    xcb_connection_t* c = connection_.raw();
+    // Sent on as the user typed them: not recorded as ours, so a listener takes them for typing.
+    for (const auto& [keycode, press] : hold_->end()) {
+        std::free(xcb_request_check(
+            c, xcb_test_fake_input_checked(c, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode,
+                                           XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0)));
+    }
 }
 
 std::unique_ptr<platform::EventSource> XTestInput::createEventSource(SourceState) {

@@ -21,6 +21,13 @@
 //
 // Every event is followed by a round trip, so it has reached the server when post() returns, and
 // is recorded in the SyntheticKeyLog so that a keyboard listener can recognise its own events.
+//
+// Keys the user types while synthesised keys are being typed reach the application after them, in
+// order: from the first key a source posts (once the user's modifiers are up) the keyboards of the
+// user are held, each grabbed on its own (which detaches it from the core keyboard, while XTest's
+// own keyboard goes on), and what they type is kept. When a source that typed text is done, or a
+// moment after any other source (the text may follow its deletions), the keyboards are let go and
+// the kept keys are sent on through XTest, in the order they were typed.
 // Main thread only.
 
 #include "backends/x11/X11Connection.h"
@@ -99,6 +106,10 @@ class XTestInput final : public platform::InputSynthesizer {
     std::function<bool()> publishPrimary;
     // Undoes every spare-keycode binding now rather than after the delay.
     void restoreSpareKeycodes();
+    // Lets the user's keyboards go now, sending on what they typed meanwhile.
+    void releaseUserKeyboards();
+    // Whether the user's keyboards are held (tests).
+    bool holdsUserKeyboards() const;
 
     class Source;
 
@@ -108,6 +119,8 @@ class XTestInput final : public platform::InputSynthesizer {
     std::optional<std::uint8_t> bindSpareKeycode(std::uint32_t keysym);
     bool isSpareKeycode(std::uint8_t keycode) const { return spare_.count(keycode) != 0; }
     void scheduleRestore();
+    void holdUserKeyboards();
+    void releaseUserKeyboardsSoon();
 
     X11Connection& connection_;
     std::shared_ptr<SyntheticKeyLog> log_;
@@ -122,6 +135,9 @@ class XTestInput final : public platform::InputSynthesizer {
     std::map<std::uint8_t, Binding> spare_;
     std::uint64_t useCounter_ = 0;
     std::unique_ptr<QTimer> restoreTimer_;
+    class KeyboardHold;
+    std::unique_ptr<KeyboardHold> hold_;
+    std::unique_ptr<QTimer> holdTimer_;
 };
 
 }  // namespace quenlit::x11
