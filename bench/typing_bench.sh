@@ -8,25 +8,8 @@
 #   typing_bench.sh BIN_DIR
 set -u
 bin=$(cd "${1:?usage: typing_bench.sh BIN_DIR}" && pwd)
-root=$(mktemp -d /tmp/quenlit-typing-XXXXXX)
-pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$root"' EXIT
-export HOME=$root/home XDG_DATA_HOME=$root/share XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
-export XDG_CACHE_HOME=$root/cache XDG_DATA_DIRS=$root/none XDG_RUNTIME_DIR=$root/run
-mkdir -p "$HOME" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME/quenlit" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-log=$XDG_STATE_HOME/quenlit/focus.log
+source "$(dirname "$0")/../tests/e2e/common.sh" typing
 
-wait_until() {
-    local seconds=$1
-    shift
-    local deadline=$((SECONDS + seconds))
-    while ((SECONDS <= deadline)); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
-    return 1
-}
 # CPU time of every thread of a process so far, in nanoseconds.
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%d", s}'; }
 

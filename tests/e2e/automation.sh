@@ -8,24 +8,7 @@
 set -u
 bin=$(cd "${1:?usage: automation.sh BIN_DIR}" && pwd)
 
-passed=0
-failed=0
-pids=()
-root=$(mktemp -d /tmp/quenlit-e2e-automation-XXXXXX)
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$root"
-}
-trap cleanup EXIT
-
-export HOME=$root/home
-export XDG_DATA_HOME=$root/share XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
-export XDG_CACHE_HOME=$root/cache XDG_DATA_DIRS=$root/none XDG_RUNTIME_DIR=$root/run
-mkdir -p "$HOME" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME/quenlit" "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-unset QT_QPA_PLATFORM
-log=$XDG_STATE_HOME/quenlit/focus.log
+source "$(dirname "$0")/common.sh" e2e-automation
 
 # The application Left Control+X toggles, through its desktop entry; a binding for an application
 # that is not installed.
@@ -48,34 +31,8 @@ modifiers = ["leftControl"]
 app = "Missing App"
 TOML
 
-wait_until() {
-    local seconds=$1
-    shift
-    local deadline=$((SECONDS + seconds))
-    while ((SECONDS <= deadline)); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
-    return 1
-}
+e2e_failure_details() { echo "    sink: [$(cat "$sink" 2>/dev/null)]"; }
 
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        echo "ok: $name"
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $name"
-        failed=$((failed + 1))
-        echo "    sink: [$(cat "$sink" 2>/dev/null)]"
-        [ -f "$log" ] && tail -n 8 "$log" | sed 's/^/    log: /'
-    fi
-}
-
-active_window() { xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# \(0x[0-9a-f]*\).*/\1/p'; }
-active_is() { [ "$(active_window)" = "$1" ]; }
-log_has() { grep -qF -- "$1" "$log" 2>/dev/null; }
 log_count() { grep -cF -- "$1" "$log" 2>/dev/null; }
 sink_is() { [ "$(cat "$sink")" = "$1" ]; }
 # The date and time as "$time" types it, for now or the minute before (a test may cross a minute).

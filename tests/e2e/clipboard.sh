@@ -8,50 +8,9 @@ set -u
 bin=$(cd "${1:?usage: clipboard.sh BIN_DIR OUTPUT_DIR}" && pwd)
 out=$(mkdir -p "${2:?usage: clipboard.sh BIN_DIR OUTPUT_DIR}" && cd "$2" && pwd)
 
-passed=0
-failed=0
-pids=()
-root=$(mktemp -d /tmp/quenlit-e2e-clip-XXXXXX)
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$root"
-}
-trap cleanup EXIT
-
-export HOME=$root/home
-export XDG_DATA_HOME=$root/share XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
-export XDG_CACHE_HOME=$root/cache XDG_DATA_DIRS=$root/none XDG_RUNTIME_DIR=$root/run
-mkdir -p "$HOME" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-unset QT_QPA_PLATFORM
-log=$XDG_STATE_HOME/quenlit/focus.log
+source "$(dirname "$0")/common.sh" e2e-clipboard
 history_file=$XDG_DATA_HOME/quenlit/clipboard-history.json
 
-wait_until() {  # SECONDS COMMAND...: runs the command every 50 ms until it succeeds
-    local deadline=$((SECONDS + $1))
-    shift
-    while ((SECONDS <= deadline)); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        echo "ok: $name"
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $name"
-        failed=$((failed + 1))
-        [ -f "$log" ] && tail -n 12 "$log" | sed 's/^/    log: /'
-    fi
-}
-
-log_has() { grep -qF -- "$1" "$log" 2>/dev/null; }
 # The texts of the saved history, newest first, one per line (what the command line reports).
 history_texts() { "$bin/quenlit" history --json 2>/dev/null | grep -o '"text":"[^"]*"' | sed 's/^"text":"//; s/"$//'; }
 history_has() { history_texts | grep -qxF -- "$1"; }
@@ -68,8 +27,6 @@ images_are_png() {  # COUNT: the images folder holds COUNT files, every one a PN
 }
 clipboard_is() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
 file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
-active_window() { xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# \(0x[0-9a-f]*\).*/\1/p'; }
-active_is() { [ "$(active_window)" = "$1" ]; }
 
 # The clipboard panel: our visible window 680 wide (the launcher is 640).
 clipboard_panel() {

@@ -7,23 +7,7 @@ set -u
 bin=$(cd "${1:?usage: launcher.sh BIN_DIR OUTPUT_DIR}" && pwd)
 out=$(mkdir -p "${2:?usage: launcher.sh BIN_DIR OUTPUT_DIR}" && cd "$2" && pwd)
 
-passed=0
-failed=0
-pids=()
-root=$(mktemp -d /tmp/quenlit-e2e-XXXXXX)
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$root"
-}
-trap cleanup EXIT
-
-export HOME=$root/home
-export XDG_DATA_HOME=$root/share XDG_CONFIG_HOME=$root/config XDG_STATE_HOME=$root/state
-export XDG_CACHE_HOME=$root/cache XDG_DATA_DIRS=$root/none XDG_RUNTIME_DIR=$root/run
-mkdir -p "$HOME" "$XDG_DATA_HOME/applications" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-log=$XDG_STATE_HOME/quenlit/focus.log
+source "$(dirname "$0")/common.sh" e2e-launcher
 
 # The application the tests start and switch to: the fixture window, through a desktop entry.
 cat >"$XDG_DATA_HOME/applications/quenlit-fixture.desktop" <<ENTRY
@@ -90,43 +74,17 @@ dbus-monitor --session "type='method_call',interface='org.freedesktop.Notificati
     >"$root/notifications.txt" 2>&1 &
 pids+=($!)
 
-# Waits until a command succeeds, polling every 50 ms, for at most $1 seconds.
-wait_until() {
-    local seconds=$1
-    shift
-    local deadline=$((SECONDS + seconds))
-    while ((SECONDS <= deadline)); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
-    return 1
+e2e_failure_details() {
+    [ -n "${fixture:-}" ] && echo "    fixture frame: $(outer_frame "$fixture" 2>/dev/null), work area: $(workarea)"
 }
 
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        :
-        echo "ok: $name"
-        passed=$((passed + 1))
-    else
-        echo "FAILED: $name"
-        failed=$((failed + 1))
-        [ -n "${fixture:-}" ] && echo "    fixture frame: $(outer_frame "$fixture" 2>/dev/null), work area: $(workarea)"
-        [ -f "$log" ] && tail -n 15 "$log" | sed 's/^/    log: /'
-    fi
-}
-
-active_window() { xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# \(0x[0-9a-f]*\).*/\1/p'; }
 panel_window() { xdotool search --onlyvisible --classname '^quenlit$' 2>/dev/null | head -n 1; }
 panel_visible() { [ -n "$(panel_window)" ]; }
 panel_hidden() { [ -z "$(panel_window)" ]; }
-log_has() { grep -qF -- "$1" "$log" 2>/dev/null; }
 clipboard_is() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
 fixture_count() { xdotool search --classname '^fixture-notes$' 2>/dev/null | wc -l; }
 # For wait_until, which runs its command again on every try: a "$(…)" written in its arguments
 # would be read once, before the first try.
-active_is() { [ "$(active_window)" = "$1" ]; }
 frame_is() { [ "$(outer_frame "$1")" = "$2" ]; }
 # (A predicate, not `test "$(fixture_count)"`: wait_until must count again on every try.)
 fixture_started() { [ "$(fixture_count)" -ge 1 ]; }
