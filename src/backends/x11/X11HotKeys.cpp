@@ -52,67 +52,19 @@ X11HotKeys::~X11HotKeys() {
 }
 
 void X11HotKeys::readModifierMapping() {
-    xcb_connection_t* c = x_.raw();
-    // The keysyms of every key code, to find where the lock and modifier keys are.
-    const xcb_setup_t* setup = xcb_get_setup(c);
-    const auto first = setup->min_keycode;
-    const auto count = static_cast<std::uint8_t>(setup->max_keycode - setup->min_keycode + 1);
-    Reply<xcb_get_keyboard_mapping_reply_t> mapping(
-        xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, first, count), nullptr));
-    keysymCodes_.clear();
-    if (mapping) {
-        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-        const int perCode = mapping->keysyms_per_keycode;
-        for (int i = 0; i < count; ++i) {
-            for (int level = 0; level < perCode && level < 2; ++level) {
-                const xcb_keysym_t sym = syms[i * perCode + level];
-                if (sym != 0) keysymCodes_.emplace_back(sym, static_cast<xcb_keycode_t>(first + i));
-            }
-        }
-    }
-    auto codesOf = [this](std::uint32_t sym) {
-        std::vector<xcb_keycode_t> out;
-        for (const auto& [s, code] : keysymCodes_) {
-            if (s == sym) out.push_back(code);
-        }
-        return out;
-    };
-    Reply<xcb_get_modifier_mapping_reply_t> modifiers(
-        xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
-    numLockMask_ = scrollLockMask_ = 0;
+    mapping_ = KeyboardMapping::read(x_.raw());
+    numLockMask_ = mapping_.modifierMaskOf(kNumLock);
+    scrollLockMask_ = mapping_.modifierMaskOf(kScrollLock);
     superMask_ = XCB_MOD_MASK_4;
     altMask_ = XCB_MOD_MASK_1;
-    if (!modifiers) return;
-    const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modifiers.get());
-    const int perModifier = modifiers->keycodes_per_modifier;
-    auto maskOf = [&](std::uint32_t sym) -> std::uint16_t {
-        const auto wanted = codesOf(sym);
-        for (int m = 0; m < 8; ++m) {
-            for (int k = 0; k < perModifier; ++k) {
-                const xcb_keycode_t code = codes[m * perModifier + k];
-                if (code != 0 && std::find(wanted.begin(), wanted.end(), code) != wanted.end()) {
-                    return static_cast<std::uint16_t>(1u << m);
-                }
-            }
-        }
-        return 0;
-    };
-    numLockMask_ = maskOf(kNumLock);
-    scrollLockMask_ = maskOf(kScrollLock);
-    if (auto m = maskOf(kSuperL) | maskOf(kSuperR)) superMask_ = static_cast<std::uint16_t>(m);
-    if (auto m = maskOf(kAltL) | maskOf(kAltR)) altMask_ = static_cast<std::uint16_t>(m);
+    if (auto m = mapping_.modifierMaskOf(kSuperL) | mapping_.modifierMaskOf(kSuperR))
+        superMask_ = static_cast<std::uint16_t>(m);
+    if (auto m = mapping_.modifierMaskOf(kAltL) | mapping_.modifierMaskOf(kAltR))
+        altMask_ = static_cast<std::uint16_t>(m);
 }
 
 xcb_keycode_t X11HotKeys::keycodeFor(int virtualKey) const {
-    auto key = keyForVirtualKey(virtualKey);
-    if (!key) return 0;
-    // Named keys are looked up in the current mapping; letters and digits keep their position.
-    if (key->keysym >= 0xff00 || key->keysym == ' ') {
-        for (const auto& [sym, code] : keysymCodes_) {
-            if (sym == key->keysym) return code;
-        }
-    }
-    return key->keycode;
+    return mapping_.keycodeFor(virtualKey);
 }
 
 std::uint16_t X11HotKeys::maskFor(std::uint32_t modifiers) const {

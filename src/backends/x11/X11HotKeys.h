@@ -5,6 +5,7 @@
 // another program already holds fails the registration as a whole. After a keyboard mapping
 // change every registration is grabbed again for the new key codes.
 
+#include "backends/x11/KeyTranslation.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
 #include "platform/HotKeys.h"
@@ -57,7 +58,7 @@ class X11HotKeys final : public platform::HotKeys {
     std::uint16_t altMask_ = XCB_MOD_MASK_1;
     std::uint16_t numLockMask_ = 0;
     std::uint16_t scrollLockMask_ = 0;
-    std::vector<std::pair<std::uint32_t, xcb_keycode_t>> keysymCodes_;  // the current keyboard mapping
+    KeyboardMapping mapping_;
 };
 
 }  // namespace quenlit::x11

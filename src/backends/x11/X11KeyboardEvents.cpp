@@ -447,46 +447,12 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
     };
 
     void readMapping() {
-        const xcb_setup_t* setup = xcb_get_setup(c_);
-        const auto first = setup->min_keycode;
-        const auto count = static_cast<std::uint8_t>(setup->max_keycode - setup->min_keycode + 1);
-        Reply<xcb_get_keyboard_mapping_reply_t> mapping(
-            xcb_get_keyboard_mapping_reply(c_, xcb_get_keyboard_mapping(c_, first, count), nullptr));
-        keysymCodes_.clear();
-        if (mapping) {
-            const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
-            const int perCode = mapping->keysyms_per_keycode;
-            for (int i = 0; i < count; ++i) {
-                for (int level = 0; level < perCode && level < 2; ++level) {
-                    if (const xcb_keysym_t sym = syms[i * perCode + level]; sym != 0)
-                        keysymCodes_.emplace_back(sym, static_cast<xcb_keycode_t>(first + i));
-                }
-            }
-        }
-        leftControls_ = codesOf(kControlL);
-        rightControls_ = codesOf(kControlR);
-
+        mapping_ = KeyboardMapping::read(c_);
+        leftControls_ = mapping_.keycodesOf(kControlL);
+        rightControls_ = mapping_.keycodesOf(kControlR);
         lockMasks_ = {0};
-        Reply<xcb_get_modifier_mapping_reply_t> modifiers(
-            xcb_get_modifier_mapping_reply(c_, xcb_get_modifier_mapping(c_), nullptr));
-        std::uint16_t numLock = 0, scrollLock = 0;
-        if (modifiers) {
-            const xcb_keycode_t* codes = xcb_get_modifier_mapping_keycodes(modifiers.get());
-            const int perModifier = modifiers->keycodes_per_modifier;
-            auto maskOf = [&](std::uint32_t sym) -> std::uint16_t {
-                const auto wanted = codesOf(sym);
-                for (int m = 0; m < 8; ++m) {
-                    for (int k = 0; k < perModifier; ++k) {
-                        const xcb_keycode_t code = codes[m * perModifier + k];
-                        if (code != 0 && std::find(wanted.begin(), wanted.end(), code) != wanted.end())
-                            return static_cast<std::uint16_t>(1u << m);
-                    }
-                }
-                return 0;
-            };
-            numLock = maskOf(kNumLock);
-            scrollLock = maskOf(kScrollLock);
-        }
+        const std::uint16_t numLock = mapping_.modifierMaskOf(kNumLock);
+        const std::uint16_t scrollLock = mapping_.modifierMaskOf(kScrollLock);
         for (std::uint16_t lock : {static_cast<std::uint16_t>(XCB_MOD_MASK_LOCK), numLock, scrollLock}) {
             if (lock == 0) continue;
             const std::size_t n = lockMasks_.size();
@@ -495,23 +461,7 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
         }
     }
 
-    std::vector<xcb_keycode_t> codesOf(std::uint32_t sym) const {
-        std::vector<xcb_keycode_t> out;
-        for (const auto& [s, code] : keysymCodes_) {
-            if (s == sym) out.push_back(code);
-        }
-        return out;
-    }
-
-    xcb_keycode_t keycodeFor(int virtualKey) const {
-        const auto key = keyForVirtualKey(virtualKey);
-        if (!key) return 0;
-        // Named keys wherever the layout has them; letters and digits by position, as bindings are.
-        if (key->keysym >= 0xff00 || key->keysym == ' ') {
-            if (const auto codes = codesOf(key->keysym); !codes.empty()) return codes.front();
-        }
-        return key->keycode;
-    }
+    xcb_keycode_t keycodeFor(int virtualKey) const { return mapping_.keycodeFor(virtualKey); }
 
     void grabAll(bool logFailures) {
         for (auto& grab : grabs_)
@@ -566,9 +516,7 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
             if (mapping->request == XCB_MAPPING_KEYBOARD &&
                 std::none_of(grabs_.begin(), grabs_.end(),
                              [&](const Grab& g) { return g.keycode >= first && g.keycode <= last; }) &&
-                std::none_of(keysymCodes_.begin(), keysymCodes_.end(), [&](const auto& entry) {
-                    return entry.second >= first && entry.second <= last;
-                })) {
+                !mapping_.mapsAnyOf(first, last)) {
                 return;
             }
             // Grabs that still fit stay in place: taking them off and on again would let a
@@ -671,7 +619,7 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
     std::chrono::milliseconds bound_;
     std::shared_ptr<FreezeRecord> freezes_;
     std::vector<Grab> grabs_;
-    std::vector<std::pair<std::uint32_t, xcb_keycode_t>> keysymCodes_;
+    KeyboardMapping mapping_;
     std::vector<xcb_keycode_t> leftControls_, rightControls_;
     std::vector<std::uint16_t> lockMasks_;
     std::set<int> logged_;
