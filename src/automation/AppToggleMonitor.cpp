@@ -217,7 +217,7 @@ void AppToggleMonitor::installTapIfPossible() {
     std::vector<int> keys;
     for (const auto& binding : bindings_)
         keys.push_back(binding.keyCode);
-    services_.keyboard.setSwallowableKeys(std::move(keys));
+    services_.keyboard.setSwallowableKeys(keys);
     auto created =
         services_.keyboard.createTap(platform::TapMode::swallowing, kTapEventMask,
                                      [this](const platform::InputEvent& e) { return appToggleCallback(e); });

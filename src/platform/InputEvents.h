@@ -105,7 +105,7 @@ class KeyboardEvents {
     // The keys swallowing taps created afterwards must see. A desktop that cannot offer every key
     // press to a tap (X11 takes combinations one by one, with Control) offers only these; others
     // offer everything and ignore the list.
-    virtual void setSwallowableKeys(std::vector<int> keyCodes) { static_cast<void>(keyCodes); }
+    virtual void setSwallowableKeys(const std::vector<int>& keyCodes) { static_cast<void>(keyCodes); }
 };
 
 // Synthesised input. Events made from one source are posted at the lowest level, so the

@@ -28,7 +28,7 @@ class FakeKeyboardEvents final : public platform::KeyboardEvents {
     std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> createTap(
         platform::TapMode mode, std::uint64_t eventMask, Callback callback) override;
     bool isSecureEventInputEnabled() override { return secureInput; }
-    void setSwallowableKeys(std::vector<int> keyCodes) override { swallowableKeys = std::move(keyCodes); }
+    void setSwallowableKeys(const std::vector<int>& keyCodes) override { swallowableKeys = keyCodes; }
 
     struct Tap;
 

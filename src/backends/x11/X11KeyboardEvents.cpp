@@ -11,9 +11,16 @@
 
 #include <xcb/xinput.h>
 // xcb's XKB header names a field "explicit".
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wkeyword-macro"
+#endif
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 #include <xkbcommon/xkbcommon-compose.h>
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
@@ -397,7 +404,7 @@ class EventThread {
 
 class X11KeyboardEvents::GrabTap final : public platform::EventTap {
   public:
-    GrabTap(xcb_connection_t* c, std::uint8_t xinput, std::vector<int> keys,
+    GrabTap(xcb_connection_t* c, std::uint8_t xinput, const std::vector<int>& keys,
             std::shared_ptr<Dispatch> dispatch, std::chrono::milliseconds bound,
             std::shared_ptr<FreezeRecord> freezes)
         : c_(c),
@@ -816,8 +823,8 @@ X11KeyboardEvents::~X11KeyboardEvents() {
     if (probe_ != nullptr) xcb_disconnect(probe_);
 }
 
-void X11KeyboardEvents::setSwallowableKeys(std::vector<int> keyCodes) {
-    swallowable_ = std::move(keyCodes);
+void X11KeyboardEvents::setSwallowableKeys(const std::vector<int>& keyCodes) {
+    swallowable_ = keyCodes;
 }
 
 std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> X11KeyboardEvents::createTap(

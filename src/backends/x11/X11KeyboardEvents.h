@@ -119,7 +119,7 @@ class X11KeyboardEvents final : public platform::KeyboardEvents {
     std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> createTap(
         platform::TapMode mode, std::uint64_t eventMask, Callback callback) override;
     bool isSecureEventInputEnabled() override;
-    void setSwallowableKeys(std::vector<int> keyCodes) override;
+    void setSwallowableKeys(const std::vector<int>& keyCodes) override;
 
     // The freezes of every swallowing tap this object made.
     FreezeRecord::Summary freezes() const { return freezes_->summary(); }
