@@ -258,6 +258,7 @@ int runDesktop(int argc, char** argv) {
 
     ui::IconCache icons;
     Connection focusClipboardSearch;
+    Connection createClipboardView;
     Connection drawPanels = delegate.didCreatePanels.connect([&] {
         // Each panel's window, found among those the factory made.
         const auto windowOf = [&](FloatingPanel* panel) -> x11::X11PanelWindow* {
@@ -273,12 +274,18 @@ int runDesktop(int argc, char** argv) {
         }
         ClipboardPanel* clipboard = delegate.clipboardPanel();
         if (auto* clipboardWindow = windowOf(clipboard)) {
-            auto* view = new ui::ClipboardPanelView(clipboard->clipboardView(), clipboard->menuModel(),
-                                                    clipboardWindow->host());
-            clipboardWindow->setContent(view);
-            view->focusSearchField();
-            focusClipboardSearch =
-                clipboard->focusSearchFieldRequested.connect([view] { view->focusSearchField(); });
+            // Made when the panel first shows: its widgets and the preview's monospaced font cost
+            // memory that a session without a look at the history never needs.
+            createClipboardView = delegate.notifications().observe(
+                Notification::clipboardWillShow, [&focusClipboardSearch, clipboard, clipboardWindow] {
+                    if (focusClipboardSearch.connected()) return;
+                    auto* view = new ui::ClipboardPanelView(clipboard->clipboardView(),
+                                                            clipboard->menuModel(), clipboardWindow->host());
+                    clipboardWindow->setContent(view);
+                    view->focusSearchField();
+                    focusClipboardSearch =
+                        clipboard->focusSearchFieldRequested.connect([view] { view->focusSearchField(); });
+                });
         }
     });
 
