@@ -221,8 +221,10 @@ void X11PanelWindow::makeKey() {
         return;
     }
     if (grabbed_) return;
-    activeAtGrab_ = x_.activeWindow();
     grabbed_ = grabKeyboard();
+    // Read once the panel takes typing, one round trip less before it does; our grab leaves the
+    // window manager's active window as it was.
+    if (grabbed_) activeAtGrab_ = x_.activeWindow();
     // Qt's own idea of the active window decides where typed text goes; the X focus and the
     // window manager's active window stay where they are.
     if (grabbed_) QApplication::setActiveWindow(host_.get());
