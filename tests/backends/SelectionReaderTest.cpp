@@ -1,17 +1,13 @@
 // The CLIPBOARD read from real owners on a private X server: clipboard_owner plays the program that
 // copied, fast or slow, in one piece or in increments.
 
+#include "backends/FixtureProcess.h"
 #include "backends/x11/SelectionReader.h"
 #include "backends/x11/X11Pasteboard.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,58 +17,16 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace quenlit::x11 {
 namespace {
 
 using namespace std::chrono_literals;
 using Kind = SelectionReader::Outcome::Kind;
 
-// clipboard_owner, running until destroyed; it owns the CLIPBOARD once this returns.
-class Owner {
-  public:
-    explicit Owner(std::vector<std::string> arguments) {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        std::string program = QUENLIT_CLIPBOARD_OWNER;
-        std::vector<char*> argv{program.data()};
-        for (auto& a : arguments)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        out_ = ::fdopen(fds[0], "r");
-        char line[64] = {};
-        ready_ = out_ != nullptr && std::fgets(line, sizeof line, out_) != nullptr &&
-                 std::string(line) == "ready\n";
-    }
-    ~Owner() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ != nullptr) std::fclose(out_);
-    }
-    Owner(const Owner&) = delete;
-    Owner& operator=(const Owner&) = delete;
-
-    bool ready() const { return ready_; }
-    // Waits until the owner exited by itself.
-    void waitForExit() {
-        if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
-
-  private:
-    pid_t pid_ = 0;
-    FILE* out_ = nullptr;
-    bool ready_ = false;
+// clipboard_owner, running until destroyed; it owns the CLIPBOARD once it is ready().
+struct Owner : Fixture {
+    explicit Owner(std::vector<std::string> arguments)
+        : Fixture(std::move(arguments), QUENLIT_CLIPBOARD_OWNER) {}
 };
 
 std::unique_ptr<SelectionReader> openReader() {

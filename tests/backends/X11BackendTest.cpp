@@ -12,6 +12,7 @@
 #include "backends/x11/XTestInput.h"
 #include "base/Log.h"
 
+#include "backends/FixtureProcess.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -82,78 +83,6 @@ bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 }
 
 // A fixture_window process and the lines it prints.
-class Fixture {
-  public:
-    explicit Fixture(std::vector<std::string> arguments, const std::string& program = kFixture) {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (auto& a : arguments)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        out_ = fds[0];
-        if (pid_ == 0) return;
-        const auto line = nextLine(5000ms);
-        if (line.rfind("ready ", 0) == 0) window_ = static_cast<xcb_window_t>(std::stoul(line.substr(6)));
-    }
-    ~Fixture() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-    }
-    Fixture(const Fixture&) = delete;
-    Fixture& operator=(const Fixture&) = delete;
-
-    int pid() const { return static_cast<int>(pid_); }
-    xcb_window_t window() const { return window_; }
-
-    // The next line printed, or "" when none came within the bound.
-    std::string nextLine(std::chrono::milliseconds bound = 3000ms) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (true) {
-            if (const auto newline = buffer_.find('\n'); newline != std::string::npos) {
-                std::string line = buffer_.substr(0, newline);
-                buffer_.erase(0, newline + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return {};
-            pollfd p{out_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-            char chunk[256];
-            const ssize_t n = ::read(out_, chunk, sizeof chunk);
-            if (n <= 0) return {};
-            buffer_.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-
-    // The next key press line, passing over the modifier keys pressed around it.
-    std::string nextKey() {
-        while (true) {
-            std::string line = nextLine();
-            const auto at = line.find("keysym=0x");
-            if (at == std::string::npos) return line;
-            const unsigned long keysym = std::stoul(line.substr(at + 9), nullptr, 16);
-            if (keysym < 0xffe1 || keysym > 0xffee) return line;
-        }
-    }
-
-  private:
-    pid_t pid_ = 0;
-    int out_ = -1;
-    xcb_window_t window_ = XCB_WINDOW_NONE;
-    std::string buffer_;
-};
 
 class X11BackendTest : public ::testing::Test {
   protected:
