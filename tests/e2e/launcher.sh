@@ -111,7 +111,10 @@ pids+=($!)
 wait_until 5 grep -q ready "$root/front.out"
 front=$(printf '0x%x' "$(sed -n 's/^ready //p' "$root/front.out")")
 xdotool windowactivate --sync "$front" 2>/dev/null
-wait_until 5 active_is "$front"
+# The window manager may still pass the activation through "none" just after it gave it: the
+# program must start with the application settled in front, or it remembers no application.
+settled_in_front() { active_is "$front" && sleep 0.3 && active_is "$front"; }
+wait_until 5 settled_in_front
 
 start=$(date +%s%N)
 "$bin/quenlit" >"$root/quenlit.out" 2>&1 &
