@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Checks the one order over the source folders; each folder includes only folders on an earlier step:
 #   base → platform → panel → calculator, launch, automation → launcher, clipboard → shell
-#        → ui, backends/fake, backends/linux, backends/x11 → app
-# Folders on the same step do not include each other, with one exception: the X11 backend builds on
-# the display-free Linux one. base, platform, panel and the feature folders include no Qt, X11, xcb,
-# GLib or OS headers.
+#        → ui, backends/fake, backends/linux, backends/x11, backends/wayland → app
+# Folders on the same step do not include each other, with one exception: the X11 and Wayland
+# backends build on the display-free Linux one. base, platform, panel and the feature folders
+# include no Qt, X11, xcb, GLib or OS headers.
 set -u
 src=${1:?usage: check_layers.sh SRC_DIR}
 cd "$src" || exit 2
@@ -19,7 +19,7 @@ step_of() {
         calculator | launch | automation) echo 3 ;;
         launcher | clipboard) echo 4 ;;
         shell) echo 5 ;;
-        ui | backends/fake | backends/linux | backends/x11) echo 6 ;;
+        ui | backends/fake | backends/linux | backends/x11 | backends/wayland) echo 6 ;;
         app) echo 7 ;;
         *) echo "" ;;
     esac
@@ -49,7 +49,9 @@ while IFS= read -r file; do
         target_step=$(step_of "$target")
         [ -n "$target_step" ] || continue  # a third-party header such as "rapidjson/..."
         [ "$target" = "$folder" ] && continue
-        if [ "$folder" = backends/x11 ] && [ "$target" = backends/linux ]; then continue; fi
+        if [ "$target" = backends/linux ]; then
+            case "$folder" in backends/x11 | backends/wayland) continue ;; esac
+        fi
         if [ "$target_step" -ge "$step" ]; then
             echo "layering: $file includes \"$inc\" ($folder may not include $target)"; status=1
         fi

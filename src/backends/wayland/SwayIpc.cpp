@@ -1,0 +1,1 @@
+#include "backends/wayland/SwayIpc.h"

@@ -1,0 +1,109 @@
+#pragma once
+
+// sway's IPC: a UNIX socket (SWAYSOCK) that speaks i3's framing ("i3-ipc", a 32-bit length and a
+// 32-bit type in native order, then a JSON body). Requests are answered on the same socket in
+// order, so a request is a blocking write and read, bounded to one second; events arrive on a second
+// socket of their own, read on the main thread from the event loop.
+//
+// Main thread only.
+
+#include "base/Result.h"
+#include "base/Signal.h"
+#include "platform/Geometry.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace quenlit::wayland {
+
+// A window of the tree (a "con" or "floating_con" with a program in it).
+struct SwayWindow {
+    long id = 0;          // the container id, for [con_id=N] criteria
+    int pid = 0;          // 0 when sway does not know it
+    std::string appId;    // Wayland app id; for XWayland windows the X class
+    std::string name;     // the title
+    bool focused = false;
+    bool floating = false;
+    bool visible = false;
+    bool xwayland = false;
+    platform::Rect rect;  // the outer rectangle, borders and title bar included, in layout
+                          // coordinates (origin top-left of the layout, y down)
+    std::string workspace;
+    bool operator==(const SwayWindow&) const = default;
+};
+
+struct SwayOutput {
+    std::string name;
+    bool active = false;
+    bool focused = false;
+    platform::Rect rect;         // in layout coordinates
+    platform::Rect usable;       // the current workspace's rectangle: the output less bars
+    bool operator==(const SwayOutput&) const = default;
+};
+
+// The parts of the IPC's answers the backend reads, parsed from their JSON; exposed for tests.
+namespace swayjson {
+std::optional<std::vector<SwayWindow>> windows(std::string_view getTreeReply);
+std::optional<std::vector<SwayOutput>> outputs(std::string_view getOutputsReply,
+                                               std::string_view getWorkspacesReply);
+// The first failed command's error of a RUN_COMMAND reply, or nothing when all succeeded.
+Result<> commandOutcome(std::string_view runCommandReply);
+}  // namespace swayjson
+
+class SwayIpc {
+  public:
+    enum class MessageType : std::uint32_t {
+        runCommand = 0,
+        getWorkspaces = 1,
+        subscribe = 2,
+        getOutputs = 3,
+        getTree = 4,
+        getVersion = 7,
+        getBindingModes = 8,
+        getConfig = 9,
+    };
+
+    // Connects to the socket at `path` (SWAYSOCK when empty); a failure says why.
+    static Result<std::unique_ptr<SwayIpc>> connect(std::string path = {});
+    ~SwayIpc();
+    SwayIpc(const SwayIpc&) = delete;
+    SwayIpc& operator=(const SwayIpc&) = delete;
+
+    // One request and its reply body; fails when the socket breaks or sway does not answer within
+    // a second.
+    Result<std::string> request(MessageType type, std::string_view payload = {});
+
+    // Runs sway commands ("[con_id=4] focus; floating enable"); fails with sway's own error text.
+    Result<> command(std::string_view commands);
+    std::optional<std::vector<SwayWindow>> windows();
+    std::optional<SwayWindow> focusedWindow();
+    std::optional<std::vector<SwayOutput>> outputs();
+    // The text of the configuration file sway loaded (its includes are not expanded).
+    std::optional<std::string> config();
+
+    // Window events ("focus", "new", "close", "title", "move", "floating"), once subscribed; the
+    // first call subscribes on a second connection read from the event loop.
+    void watchWindows();
+    Signal<const std::string& /*change*/, const SwayWindow&> windowChanged;
+
+    // A string that sway's criteria match literally ("a.b" -> "a\\.b", quoted).
+    static std::string quoteForCriteria(std::string_view text);
+
+  private:
+    explicit SwayIpc(int fd, std::string path);
+    void readEvents();
+
+    int fd_ = -1;
+    int eventFd_ = -1;
+    std::string path_;
+    std::unique_ptr<QSocketNotifier> eventNotifier_;
+    std::string eventBuffer_;
+};
+
+}  // namespace quenlit::wayland
