@@ -32,7 +32,9 @@ namespace {
 
 constexpr const char* kHelp =
     "usage: quenlit [--verbose] [COMMAND [ARGS...]]\n"
-    "       quenlit                   run the desktop program (needs an X11 display)\n"
+    "       quenlit [--backend x11|wayland]\n"
+    "                                 run the desktop program (on X11, or on Wayland where the\n"
+    "                                 compositor offers the wlroots protocols, as sway does)\n"
     "\n"
     "Quenlit is a keyboard-driven launcher and clipboard history for the desktop.\n"
     "\n"
@@ -305,6 +307,14 @@ int installAutostart(std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
+std::optional<DesktopRequest> desktopRequest(const std::vector<std::string>& args) {
+    if (args.empty()) return DesktopRequest{};
+    if (args.size() == 2 && args[0] == "--backend") {
+        if (const auto backend = backendNamed(args[1])) return DesktopRequest{backend};
+    }
+    return std::nullopt;
+}
+
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const WorkspaceFactory& desktop) {
     std::size_t i = 0;
@@ -318,6 +328,15 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return 0;
         } else if (option == "--install-autostart") {
             return installAutostart(out, err);
+        } else if (option == "--backend") {
+            // Alone it runs the desktop program (main takes that path); here it is misused.
+            if (i + 1 >= args.size() || !backendNamed(args[i + 1])) {
+                err << "quenlit: --backend takes x11 or wayland\n";
+                return 2;
+            }
+            err << "quenlit: --backend is for the desktop program: run 'quenlit --backend " << args[i + 1]
+                << "' alone\n";
+            return 2;
         } else if (option == "--help" || option == "-h") {
             out << kHelp;
             return 0;

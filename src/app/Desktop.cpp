@@ -1,5 +1,7 @@
 #include "app/Desktop.h"
 
+#include "app/BackendChoice.h"
+
 #include "backends/linux/ControlSocket.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/GnomeSettings.h"
@@ -10,7 +12,7 @@
 #include "backends/linux/PosixFileReader.h"
 #include "backends/linux/PosixProcessRunner.h"
 #include "backends/linux/QtImageCodec.h"
-#include "backends/x11/QtScheduler.h"
+#include "backends/linux/QtScheduler.h"
 #include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
@@ -25,6 +27,7 @@
 #include "base/Log.h"
 #include "base/Paths.h"
 #include "clipboard/ClipboardPanel.h"
+#include "launcher/LauncherPanel.h"
 #include "shell/AppDelegate.h"
 #include "ui/ClipboardPanelView.h"
 #include "ui/IconCache.h"
@@ -47,6 +50,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -182,54 +186,32 @@ std::shared_ptr<linux_backend::DesktopWorkspace> displayWorkspace() {
     return std::shared_ptr<linux_backend::DesktopWorkspace>(holder, &holder->workspace);
 }
 
-int runDesktop(int argc, char** argv) {
-    // Under a Wayland session the program runs through XWayland: its hotkeys and panels are X11's.
-    // The programs it starts get the value it was given (or none), or every Qt program started from
-    // the launcher would run on X11 too.
-    const char* givenPlatform = std::getenv("QT_QPA_PLATFORM");
-    linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment{
-        {"QT_QPA_PLATFORM",
-         givenPlatform != nullptr ? std::optional<std::string>(givenPlatform) : std::nullopt}};
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0' || !displayAvailable()) {
-        std::cerr
-            << "quenlit: the desktop program needs an X11 display (DISPLAY is not set or cannot be opened)\n";
-        return 2;
-    }
-    InstanceLock lock(display);
-    long owner = 0;
-    if (!lock.acquire(owner)) return showRunningInstance(display, owner);
+namespace {
 
-    const XdgDirs dirs = XdgDirs::current();
-    log::installSinks({std::make_shared<linux_backend::FileLogSink>(dirs.logFile()),
-                       std::make_shared<linux_backend::StderrLogSink>(),
-                       std::make_shared<linux_backend::SyslogSink>()});
+// What a desktop backend hands the shared start-up: its services, and the Qt widget each of its
+// panel windows draws into.
+struct BackendServices {
+    platform::Scheduler& scheduler;
+    platform::Workspace& workspace;
+    platform::Accessibility& accessibility;
+    platform::Screens& screens;
+    platform::InputSynthesizer& input;
+    platform::KeyboardEvents* keyboard;
+    platform::HotKeys& hotKeys;
+    platform::Pasteboard& pasteboard;
+    platform::PanelWindowFactory& windows;
+    // The host widget of a panel window the factory made, and how to put the content into it.
+    std::function<QWidget*(platform::PanelWindow&)> hostOf = {};
+    std::function<void(platform::PanelWindow&, QWidget*)> setContent = {};
+    // Without a way to watch other programs' copies the history stays off.
+    bool clipboard = true;
+    // Waits for the thread pool: its work reads services destroyed after the delegate.
+    std::function<void()> waitForBackgroundWork = {};
+};
 
-    QApplication application(argc, argv);
-    QApplication::setApplicationName("quenlit");
-    QApplication::setQuitOnLastWindowClosed(false);
-    if (QStyle* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
-
-    auto connection = x11::X11Connection::fromQt();
-    if (!connection) {
-        std::cerr << "quenlit: the desktop program needs an X11 display (Qt did not start on X11)\n";
-        return 2;
-    }
-    useDesktopIconTheme(*connection, dirs);
-    x11::X11EventHub events;
-    x11::QtScheduler scheduler;
-    x11::X11Workspace workspace(*connection, events);
-    workspace.setChildEnvironment(std::move(childEnvironment));
-    x11::X11Accessibility accessibility(*connection);
-    x11::X11Screens screens(*connection);
-    auto ownKeys = std::make_shared<x11::SyntheticKeyLog>();
-    x11::XTestInput input(*connection, ownKeys);
-    x11::X11KeyboardEvents keyboard({ownKeys});
-    x11::X11HotKeys hotKeys(*connection, events);
-    x11::X11Pasteboard pasteboard(x11::SelectionReader::open(display, "CLIPBOARD"));
-    // xterm and URxvt paste the PRIMARY selection: a paste there offers the entry as PRIMARY too.
-    input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
+// The part of the desktop program every backend shares: the core, the panels' views, the control
+// channel and the event loop. Returns the exit status.
+int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::string& session) {
     linux_backend::QtImageCodec imageCodec;
     linux_backend::LibsecretStore secrets;
     linux_backend::PosixAtomicFile files;
@@ -237,8 +219,6 @@ int runDesktop(int argc, char** argv) {
     linux_backend::LinuxProcessInspector processInspector;
     linux_backend::FreedesktopNotifications notifications;
     linux_backend::PosixFileReader fileReader;
-    const auto primary = screens.mainScreen();
-    x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
 
     AppDelegate::Configuration configuration;
     configuration.bindings =
@@ -246,52 +226,46 @@ int runDesktop(int argc, char** argv) {
     configuration.firefoxSupportFolder = ProfileManager::firefoxSupportFolder(dirs);
     configuration.home = dirs.home;
     configuration.quit = [] { QApplication::quit(); };
-    // Without XFixes other programs' copies cannot be watched: the history stays off.
-    configuration.clipboard = pasteboard.canRead();
-    if (!configuration.clipboard)
-        log::write("clipboard: the X server cannot report clipboard changes (no XFixes) — history off");
+    configuration.clipboard = backend.clipboard;
 
     AppDelegate delegate(
-        {scheduler, workspace, accessibility, screens, input, &keyboard, hotKeys, pasteboard, imageCodec,
-         secrets, files, processes, processInspector, windows, fileReader, &notifications},
+        {backend.scheduler, backend.workspace, backend.accessibility, backend.screens, backend.input,
+         backend.keyboard, backend.hotKeys, backend.pasteboard, imageCodec, secrets, files, processes,
+         processInspector, backend.windows, fileReader, &notifications},
         std::move(configuration));
 
     ui::IconCache icons;
     Connection focusClipboardSearch;
     Connection createClipboardView;
     Connection drawPanels = delegate.didCreatePanels.connect([&] {
-        // Each panel's window, found among those the factory made.
-        const auto windowOf = [&](FloatingPanel* panel) -> x11::X11PanelWindow* {
-            if (panel == nullptr) return nullptr;
-            for (auto* window : windows.created)
-                if (window == &panel->window()) return window;
-            return nullptr;
-        };
-        if (auto* launcherWindow = windowOf(delegate.panel())) {
-            auto* view = new ui::LauncherView(delegate.panel()->contentView(), icons, launcherWindow->host());
-            launcherWindow->setContent(view);
-            view->searchField()->setFocus();
+        if (LauncherPanel* launcher = delegate.panel()) {
+            if (QWidget* host = backend.hostOf(launcher->window())) {
+                auto* view = new ui::LauncherView(launcher->contentView(), icons, host);
+                backend.setContent(launcher->window(), view);
+                view->searchField()->setFocus();
+            }
         }
         ClipboardPanel* clipboard = delegate.clipboardPanel();
-        if (auto* clipboardWindow = windowOf(clipboard)) {
-            // Made when the panel first shows: its widgets and the preview's monospaced font cost
-            // memory that a session without a look at the history never needs.
-            createClipboardView = delegate.notifications().observe(
-                Notification::clipboardWillShow, [&focusClipboardSearch, clipboard, clipboardWindow] {
-                    if (focusClipboardSearch.connected()) return;
-                    auto* view = new ui::ClipboardPanelView(clipboard->clipboardView(),
-                                                            clipboard->menuModel(), clipboardWindow->host());
-                    clipboardWindow->setContent(view);
-                    view->focusSearchField();
-                    focusClipboardSearch =
-                        clipboard->focusSearchFieldRequested.connect([view] { view->focusSearchField(); });
-                });
-        }
+        if (clipboard == nullptr) return;
+        QWidget* host = backend.hostOf(clipboard->window());
+        if (host == nullptr) return;
+        // Made when the panel first shows: its widgets and the preview's monospaced font cost
+        // memory that a session without a look at the history never needs.
+        createClipboardView = delegate.notifications().observe(
+            Notification::clipboardWillShow, [&focusClipboardSearch, &backend, clipboard, host] {
+                if (focusClipboardSearch.connected()) return;
+                auto* view =
+                    new ui::ClipboardPanelView(clipboard->clipboardView(), clipboard->menuModel(), host);
+                backend.setContent(clipboard->window(), view);
+                view->focusSearchField();
+                focusClipboardSearch =
+                    clipboard->focusSearchFieldRequested.connect([view] { view->focusSearchField(); });
+            });
     });
 
     // SIGTERM and SIGINT end the event loop; the teardown below then runs in order.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) == 0) {
-        auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &application);
+        auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, qApp);
         QObject::connect(notifier, &QSocketNotifier::activated, [] { QApplication::quit(); });
         struct sigaction action {};
         action.sa_handler = onTerminationSignal;
@@ -303,25 +277,114 @@ int runDesktop(int argc, char** argv) {
 
     // `quenlit toggle …` and a second `quenlit` reach this instance here, once its panels exist.
     std::unique_ptr<linux_backend::control::Server> control;
-    scheduler.post([&] {
+    backend.scheduler.post([&] {
         delegate.applicationDidFinishLaunching();
         auto listening = linux_backend::control::Server::listen(
-            linux_backend::control::socketPath(dirs, display),
+            linux_backend::control::socketPath(dirs, session),
             [&](linux_backend::control::Request request) { return answerControlRequest(delegate, request); });
         if (!listening) {
             log::write("control: " + listening.reason() + "; `quenlit toggle` cannot reach this instance");
             return;
         }
         control = std::move(listening.value());
-        auto* notifier = new QSocketNotifier(control->descriptor(), QSocketNotifier::Read, &application);
+        auto* notifier = new QSocketNotifier(control->descriptor(), QSocketNotifier::Read, qApp);
         QObject::connect(notifier, &QSocketNotifier::activated, [&control] { control->acceptPending(); });
     });
     const int status = QApplication::exec();
     delegate.applicationWillTerminate();
     // A catalogue scan or a zoxide lookup may still run on the thread pool: it reads the workspace
     // and the process table, which are destroyed after the delegate.
-    scheduler.waitForBackgroundWork();
+    backend.waitForBackgroundWork();
     return status;
+}
+
+// The programs Quenlit starts get the toolkit platform it was given (or none), not the one it
+// forces on its own Qt.
+linux_backend::DesktopWorkspace::EnvironmentChanges forceQtPlatform(const char* platformName) {
+    const char* given = std::getenv("QT_QPA_PLATFORM");
+    linux_backend::DesktopWorkspace::EnvironmentChanges changes{
+        {"QT_QPA_PLATFORM", given != nullptr ? std::optional<std::string>(given) : std::nullopt}};
+    ::setenv("QT_QPA_PLATFORM", platformName, 1);
+    return changes;
+}
+
+void setUpQt() {
+    QApplication::setApplicationName("quenlit");
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (QStyle* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
+}
+
+int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::string& session,
+                  linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
+    const char* display = std::getenv("DISPLAY");
+    QApplication application(argc, argv);
+    setUpQt();
+
+    auto connection = x11::X11Connection::fromQt();
+    if (!connection) {
+        std::cerr << "quenlit: the desktop program needs an X11 display (Qt did not start on X11)\n";
+        return 2;
+    }
+    useDesktopIconTheme(*connection, dirs);
+    x11::X11EventHub events;
+    linux_backend::QtScheduler scheduler;
+    x11::X11Workspace workspace(*connection, events);
+    workspace.setChildEnvironment(std::move(childEnvironment));
+    x11::X11Accessibility accessibility(*connection);
+    x11::X11Screens screens(*connection);
+    auto ownKeys = std::make_shared<x11::SyntheticKeyLog>();
+    x11::XTestInput input(*connection, ownKeys);
+    x11::X11KeyboardEvents keyboard({ownKeys});
+    x11::X11HotKeys hotKeys(*connection, events);
+    x11::X11Pasteboard pasteboard(x11::SelectionReader::open(display, "CLIPBOARD"));
+    // xterm and URxvt paste the PRIMARY selection: a paste there offers the entry as PRIMARY too.
+    input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
+    const auto primary = screens.mainScreen();
+    x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
+
+    const auto ours = [&windows](platform::PanelWindow& window) -> x11::X11PanelWindow* {
+        for (auto* made : windows.created)
+            if (made == &window) return made;
+        return nullptr;
+    };
+    BackendServices backend{scheduler, workspace, accessibility, screens, input,
+                            &keyboard, hotKeys,   pasteboard,    windows};
+    backend.hostOf = [ours](platform::PanelWindow& window) -> QWidget* {
+        auto* made = ours(window);
+        return made != nullptr ? made->host() : nullptr;
+    };
+    backend.setContent = [ours](platform::PanelWindow& window, QWidget* content) {
+        if (auto* made = ours(window)) made->setContent(content);
+    };
+    backend.clipboard = pasteboard.canRead();
+    if (!backend.clipboard)
+        log::write("clipboard: the X server cannot report clipboard changes (no XFixes) — history off");
+    backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
+    return runComposed(backend, dirs, session);
+}
+
+}  // namespace
+
+int runDesktop(int argc, char** argv, const DesktopRequest& request) {
+    Session session;
+    const char* x11Display = std::getenv("DISPLAY");
+    session.x11Display = x11Display != nullptr && *x11Display != '\0' && displayAvailable();
+    const BackendChoice choice = chooseBackend(request.backend, session);
+    if (!choice.backend) {
+        std::cerr << choice.message << "\n";
+        return 2;
+    }
+    const std::string name = sessionName(std::getenv("WAYLAND_DISPLAY"), x11Display);
+    InstanceLock lock(name);
+    long owner = 0;
+    if (!lock.acquire(owner)) return showRunningInstance(name, owner);
+
+    const XdgDirs dirs = XdgDirs::current();
+    log::installSinks({std::make_shared<linux_backend::FileLogSink>(dirs.logFile()),
+                       std::make_shared<linux_backend::StderrLogSink>(),
+                       std::make_shared<linux_backend::SyslogSink>()});
+    if (!choice.message.empty()) log::write(choice.message);
+    return runX11Desktop(argc, argv, dirs, name, forceQtPlatform("xcb"));
 }
 
 }  // namespace quenlit::app

@@ -1,5 +1,7 @@
 #include "app/Commands.h"
 
+#include "app/BackendChoice.h"
+
 #include "backends/linux/ControlSocket.h"
 #include "base/Paths.h"
 
@@ -18,14 +20,14 @@ int runToggle(std::span<const std::string> args, std::ostream& out, std::ostream
         err << "usage: quenlit toggle launcher|clipboard\n";
         return 2;
     }
-    // The instance of this display: each display has its own.
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
-        err << "quenlit is not running (DISPLAY is not set)\n";
+    // The instance of this session: each Wayland or X display has its own.
+    const std::string session = sessionName(std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"));
+    if (session.empty()) {
+        err << "quenlit is not running (neither WAYLAND_DISPLAY nor DISPLAY is set)\n";
         return 1;
     }
     const control::Outcome outcome =
-        control::send(control::socketPath(XdgDirs::current(), display), *request);
+        control::send(control::socketPath(XdgDirs::current(), session), *request);
     switch (outcome.kind) {
         case control::Outcome::Kind::notRunning:
             err << "quenlit is not running\n";

@@ -73,6 +73,11 @@ TEST(Cli, VersionHelpAndUsageErrors) {
     CliRun option = cli({"--frobnicate", "calc", "1+1"});
     EXPECT_EQ(option.status, 2);
     EXPECT_EQ(option.err, "quenlit: unknown option '--frobnicate' (see 'quenlit --help')\n");
+    EXPECT_EQ(cli({"--backend", "mir"}).err, "quenlit: --backend takes x11 or wayland\n");
+    CliRun backendWithCommand = cli({"--backend", "x11", "calc", "1"});
+    EXPECT_EQ(backendWithCommand.status, 2);
+    EXPECT_EQ(backendWithCommand.err,
+              "quenlit: --backend is for the desktop program: run 'quenlit --backend x11' alone\n");
 }
 
 // The installed program behaves the same, and writes nothing but its answer.

@@ -24,7 +24,9 @@ class ToggleCommandTest : public ::testing::Test {
     void SetUp() override {
         save("DISPLAY");
         save("XDG_RUNTIME_DIR");
+        save("WAYLAND_DISPLAY");
         ::setenv("DISPLAY", ":77", 1);
+        ::unsetenv("WAYLAND_DISPLAY");
         ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
     }
     void TearDown() override {

@@ -2,7 +2,7 @@
 // by tests/support/with-xvfb.sh), with fixture_window standing in for other applications.
 
 #include "automation/TextExpander.h"
-#include "backends/x11/QtScheduler.h"
+#include "backends/linux/QtScheduler.h"
 #include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
@@ -850,7 +850,7 @@ TEST_F(XTestInputTest, KeysTheUserTypesMeanwhileComeAfterWhatIsBeingTyped) {
 // Scheduler
 
 TEST(QtScheduler, MainQueueWorkRunsInTheOrderItWasQueuedFromAnyThread) {
-    QtScheduler scheduler;
+    linux_backend::QtScheduler scheduler;
     std::vector<std::string> ran;
     scheduler.post([&] {
         ran.push_back("a");

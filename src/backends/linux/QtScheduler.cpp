@@ -1,4 +1,4 @@
-#include "backends/x11/QtScheduler.h"
+#include "backends/linux/QtScheduler.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-namespace quenlit::x11 {
+namespace quenlit::linux_backend {
 
 QtScheduler::QtScheduler() : context_(std::make_unique<QObject>()), mainThread_(std::this_thread::get_id()) {}
 
@@ -66,4 +66,4 @@ void QtScheduler::enqueueBackground(std::function<void()> fn) {
     QThreadPool::globalInstance()->start(std::move(fn));
 }
 
-}  // namespace quenlit::x11
+}  // namespace quenlit::linux_backend

@@ -12,7 +12,7 @@
 
 class QObject;
 
-namespace quenlit::x11 {
+namespace quenlit::linux_backend {
 
 class QtScheduler final : public platform::Scheduler {
   public:
@@ -38,4 +38,4 @@ class QtScheduler final : public platform::Scheduler {
     std::vector<std::function<void()>> pending_;  // queued for the next main-queue event
 };
 
-}  // namespace quenlit::x11
+}  // namespace quenlit::linux_backend

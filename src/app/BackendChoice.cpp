@@ -1,0 +1,71 @@
+#include "app/BackendChoice.h"
+
+namespace quenlit::app {
+
+std::optional<Backend> backendNamed(std::string_view name) {
+    if (name == "x11") return Backend::x11;
+    if (name == "wayland") return Backend::wayland;
+    return std::nullopt;
+}
+
+namespace {
+
+// The protocols a Wayland session lacks, in words: "wlr-data-control and virtual-keyboard".
+std::string missingProtocols(const Session& session) {
+    std::string missing;
+    if (!session.dataControl) missing = "wlr-data-control";
+    if (!session.virtualKeyboard) missing += std::string(missing.empty() ? "" : " and ") + "virtual-keyboard";
+    return missing;
+}
+
+constexpr const char* kXWaylandLimits =
+    "the hotkeys, the clipboard history, paste-back and window commands do not reach native Wayland windows";
+
+}  // namespace
+
+BackendChoice chooseBackend(std::optional<Backend> requested, const Session& session) {
+    const bool waylandUsable = session.waylandDisplay && session.dataControl && session.virtualKeyboard;
+    const Backend backend = requested.value_or(waylandUsable ? Backend::wayland : Backend::x11);
+
+    if (backend == Backend::wayland) {
+        if (!session.waylandDisplay)
+            return {std::nullopt,
+                    "quenlit: the Wayland backend needs a Wayland session (WAYLAND_DISPLAY is not set "
+                    "or its compositor cannot be reached)"};
+        if (!waylandUsable)
+            return {std::nullopt, "quenlit: the Wayland backend needs a compositor with the " +
+                                      missingProtocols(session) + " protocol" +
+                                      (session.dataControl || session.virtualKeyboard ? "" : "s") +
+                                      " (sway and other wlroots compositors offer them)"};
+        if (!session.swaySocket)
+            return {
+                Backend::wayland,
+                "wayland: not sway (SWAYSOCK is not set) — bind the hotkeys to `quenlit toggle launcher` and "
+                "`quenlit toggle clipboard` in the compositor; panels are not placed and window commands do "
+                "not "
+                "work"};
+        return {Backend::wayland, {}};
+    }
+
+    if (!session.x11Display)
+        return {std::nullopt,
+                session.waylandDisplay
+                    ? "quenlit: the compositor offers neither the " + missingProtocols(session) +
+                          " protocols the Wayland backend needs nor XWayland (DISPLAY is not set)"
+                    : "quenlit: the desktop program needs an X11 display (DISPLAY is not set or cannot be "
+                      "opened)"};
+    if (session.waylandDisplay && !requested)
+        return {Backend::x11, "wayland: the compositor does not offer " + missingProtocols(session) +
+                                  " — running through XWayland: " + kXWaylandLimits};
+    if (session.waylandDisplay)
+        return {Backend::x11, std::string("wayland: running through XWayland as asked: ") + kXWaylandLimits};
+    return {Backend::x11, {}};
+}
+
+std::string sessionName(const char* waylandDisplay, const char* x11Display) {
+    if (waylandDisplay != nullptr && *waylandDisplay != '\0') return waylandDisplay;
+    if (x11Display != nullptr && *x11Display != '\0') return x11Display;
+    return {};
+}
+
+}  // namespace quenlit::app

@@ -1,0 +1,40 @@
+#pragma once
+
+// Which desktop backend the program runs on: X11 (an X server, or XWayland under a Wayland
+// compositor) or Wayland (a compositor with the wlroots clipboard and virtual-keyboard protocols).
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quenlit::app {
+
+enum class Backend { x11, wayland };
+
+std::optional<Backend> backendNamed(std::string_view name);
+
+// What the session offers, read before anything starts.
+struct Session {
+    bool x11Display = false;       // DISPLAY is set
+    bool waylandDisplay = false;   // WAYLAND_DISPLAY is set and the compositor answered
+    bool dataControl = false;      // the compositor offers wlr-data-control
+    bool virtualKeyboard = false;  // … and virtual-keyboard
+    bool swaySocket = false;       // SWAYSOCK is set (hotkeys, panel placement, window commands)
+};
+
+struct BackendChoice {
+    std::optional<Backend> backend;  // absent: the program cannot run; `message` says why
+    // One line for the log (or, without a backend, for standard error); empty when all is as
+    // expected.
+    std::string message;
+};
+
+// The requested backend when it can run, else the best one the session allows.
+BackendChoice chooseBackend(std::optional<Backend> requested, const Session& session);
+
+// The name of the desktop session this instance belongs to: one instance, one control socket and
+// one lock per session. The Wayland display where there is one (XWayland's DISPLAY changes between
+// sessions of the same compositor), else the X display; empty without either.
+std::string sessionName(const char* waylandDisplay, const char* x11Display);
+
+}  // namespace quenlit::app

@@ -1,0 +1,81 @@
+#include "app/BackendChoice.h"
+#include "app/Cli.h"
+
+#include <gtest/gtest.h>
+
+namespace quenlit::app {
+namespace {
+
+TEST(BackendChoice, TheSessionDecidesUnlessTheUserAsks) {
+    const Session x11Only{.x11Display = true};
+    const Session sway{.x11Display = true,
+                       .waylandDisplay = true,
+                       .dataControl = true,
+                       .virtualKeyboard = true,
+                       .swaySocket = true};
+    Session swayWithoutXWayland = sway;
+    swayWithoutXWayland.x11Display = false;
+    Session otherWlroots = swayWithoutXWayland;
+    otherWlroots.swaySocket = false;
+    const Session gnome{.x11Display = true, .waylandDisplay = true};
+    const Session gnomeWithoutXWayland{.waylandDisplay = true};
+    const Session nothing{};
+
+    struct Case {
+        const char* name;
+        std::optional<Backend> requested;
+        Session session;
+        std::optional<Backend> expected;
+        std::string messageStart;  // empty: no message
+    };
+    const Case cases[] = {
+        {"plain X11", std::nullopt, x11Only, Backend::x11, ""},
+        {"sway", std::nullopt, sway, Backend::wayland, ""},
+        {"sway without XWayland", std::nullopt, swayWithoutXWayland, Backend::wayland, ""},
+        {"sway, X11 asked for", Backend::x11, sway, Backend::x11,
+         "wayland: running through XWayland as asked"},
+        {"another wlroots compositor", std::nullopt, otherWlroots, Backend::wayland, "wayland: not sway"},
+        {"a compositor without the protocols", std::nullopt, gnome, Backend::x11,
+         "wayland: the compositor does not offer wlr-data-control and virtual-keyboard — running through "
+         "XWayland"},
+        {"Wayland asked for, protocols missing", Backend::wayland, gnome, std::nullopt,
+         "quenlit: the Wayland backend needs a compositor with the wlr-data-control and virtual-keyboard "
+         "protocols"},
+        {"neither the protocols nor XWayland", std::nullopt, gnomeWithoutXWayland, std::nullopt,
+         "quenlit: the compositor offers neither"},
+        {"Wayland asked for on X11", Backend::wayland, x11Only, std::nullopt,
+         "quenlit: the Wayland backend needs a Wayland session"},
+        {"no display at all", std::nullopt, nothing, std::nullopt,
+         "quenlit: the desktop program needs an X11 display"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const BackendChoice choice = chooseBackend(c.requested, c.session);
+        EXPECT_EQ(choice.backend, c.expected);
+        if (c.messageStart.empty())
+            EXPECT_EQ(choice.message, "");
+        else
+            EXPECT_EQ(choice.message.substr(0, c.messageStart.size()), c.messageStart) << choice.message;
+    }
+}
+
+TEST(BackendChoice, OneInstancePerSessionNamedByItsWaylandDisplayFirst) {
+    EXPECT_EQ(sessionName("wayland-1", ":0"), "wayland-1");
+    EXPECT_EQ(sessionName("", ":1"), ":1");
+    EXPECT_EQ(sessionName(nullptr, ":1"), ":1");
+    EXPECT_EQ(sessionName(nullptr, nullptr), "");
+}
+
+TEST(BackendChoice, OnlyTheBackendOptionAloneRunsTheDesktopProgram) {
+    using Args = std::vector<std::string>;
+    ASSERT_TRUE(desktopRequest({}).has_value());
+    EXPECT_EQ(desktopRequest({})->backend, std::nullopt);
+    EXPECT_EQ(desktopRequest(Args{"--backend", "wayland"})->backend, Backend::wayland);
+    EXPECT_EQ(desktopRequest(Args{"--backend", "x11"})->backend, Backend::x11);
+    EXPECT_FALSE(desktopRequest(Args{"--backend", "mir"}).has_value());
+    EXPECT_FALSE(desktopRequest(Args{"--backend", "x11", "calc", "1"}).has_value());
+    EXPECT_FALSE(desktopRequest(Args{"calc", "1"}).has_value());
+}
+
+}  // namespace
+}  // namespace quenlit::app
