@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# End-to-end run of the desktop program on a headless sway, driven as a person would: keys from
+# wtype (each call adds a virtual keyboard whose first keys can be lost, so each interaction is one
+# call after a short pause), the clipboard through wl-copy, windows read from sway's tree, foot as
+# the terminal and the project's Qt text field, screenshots from grim.
+# Run inside tests/support/with-sway.sh:
+#   with-sway.sh bash tests/e2e/wayland.sh BIN_DIR OUTPUT_DIR
+set -u
+bin=$(cd "${1:?usage: wayland.sh BIN_DIR OUTPUT_DIR}" && pwd)
+out=$(mkdir -p "${2:?usage: wayland.sh BIN_DIR OUTPUT_DIR}" && cd "$2" && pwd)
+
+source "$(dirname "$0")/common.sh" e2e-wayland
+unset DISPLAY
+
+# --- sway's tree ---
+tree() { swaymsg -r -t get_tree; }
+# The windows as "app_id<TAB>title<TAB>focused<TAB>x y w h" (the outer frame, title bar included).
+windows() {
+    tree | jq -r '.. | objects | select((.type == "con" or .type == "floating_con") and .pid != null)
+        | [(.app_id // .window_properties.class), .name, .focused,
+           "\(.rect.x) \(.rect.y - .deco_rect.height) \(.rect.width) \(.rect.height + .deco_rect.height)"] | @tsv'
+}
+panel_line() { windows | awk -F'\t' -v t="$1" '$1 == "quenlit" && $2 == t'; }
+panel_shown() { [ -n "$(panel_line "$1")" ]; }
+panel_hidden() { [ -z "$(panel_line "$1")" ]; }
+panel_focused() { panel_line "$1" | awk -F'\t' '$3 == "true"' | grep -q .; }
+focused_app() { windows | awk -F'\t' '$3 == "true" { print $1 }'; }
+focused_is() { [ "$(focused_app)" = "$1" ]; }
+count_app() { windows | awk -F'\t' -v a="$1" '$1 == a' | wc -l; }
+frame_of() { windows | awk -F'\t' -v a="$1" '$1 == a { print $4; exit }'; }
+frame_is() { [ "$(frame_of "$1")" = "$2" ]; }
+focus_app() { swaymsg "[app_id=\"^$1\$\"] focus" >/dev/null && wait_until 3 focused_is "$1"; }
+
+# One interaction: a pause, then the keys (wtype's own arguments).
+keys() {
+    sleep 0.3
+    wtype "$@"
+}
+launcher_keys() { keys -M logo -k space -m logo -s 250 "$@"; }
+clipboard_keys() { keys -M logo -k Escape -m logo -s 250 "$@"; }
+
+history_has() { "$bin/quenlit" history --json 2>/dev/null | grep -qF "\"text\":\"$1\""; }
+file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
+shot() {  # NAME TITLE: the panel alone
+    local geometry
+    geometry=$(panel_line "$2" | awk -F'\t' '{ split($4, r, " "); printf "%d,%d %dx%d", r[1], r[2], r[3], r[4] }')
+    [ -n "$geometry" ] && grim -g "$geometry" "$out/e2e-wayland-$1.png" 2>/dev/null
+}
+e2e_failure_details() {
+    windows | sed 's/^/    window: /'
+    tail -n 5 "$root/quenlit.out" 2>/dev/null | sed 's/^/    out: /'
+}
+
+# --- fixtures ---
+mkdir -p "$root/bin"
+# A terminal whose input goes, unbuffered, to a file: what a paste typed into it.
+cat >"$root/bin/term-sink" <<SCRIPT
+#!/bin/sh
+exec foot --app-id=fixture-term -- sh -c 'stty raw -echo; exec cat >"\$1"' sh "$root/term.txt"
+SCRIPT
+chmod +x "$root/bin/term-sink"
+cat >"$XDG_DATA_HOME/applications/quenlit-fixture-term.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Fixture Terminal
+Exec=$root/bin/term-sink
+StartupWMClass=fixture-term
+ENTRY
+
+# --- start ---
+"$bin/quenlit" >"$root/quenlit.out" 2>&1 &
+pids+=($!)
+check "the program starts on the Wayland backend of sway" \
+    wait_until 10 log_has "desktop: Wayland (sway)"
+check "the log says once that the expander and the app toggles are off" \
+    log_has "wayland: the text expander and the app toggles are off"
+check "the hotkeys are bound in sway" \
+    wait_until 5 sh -c "swaymsg -t get_binding_modes >/dev/null && swaymsg -r -t get_config | grep -q . "
+
+# --- the launcher ---
+launcher_keys
+check "Super+Space shows the launcher, floating with the focus" wait_until 5 panel_focused "Quenlit launcher"
+check "the launcher is centred across the output" \
+    sh -c "[ \"\$(echo '$(frame_of quenlit)' | cut -d' ' -f1)\" -ge 300 ]"
+shot launcher "Quenlit launcher"
+keys -k Escape
+check "Escape hides it" wait_until 5 panel_hidden "Quenlit launcher"
+
+launcher_keys "fixture terminal" -s 300 -k Return
+check "typing a name and Return launch its desktop entry" wait_until 10 focused_is fixture-term
+check "the launcher is gone after launching" panel_hidden "Quenlit launcher"
+
+foot --app-id=other-term >/dev/null 2>&1 &
+pids+=($!)
+check "another terminal takes the focus" wait_until 10 focused_is other-term
+launcher_keys "fixture terminal" -s 300 -k Return
+check "choosing a running program switches to it" wait_until 5 focused_is fixture-term
+check "… without starting it again" test "$(count_app fixture-term)" = 1
+
+launcher_keys "left half" -s 300 -k Return
+check "\"left half\" places the window the launcher came from" wait_until 5 frame_is fixture-term "0 0 640 800"
+
+# --- the clipboard ---
+wl-copy "wayland copy one"
+check "a copy made with wl-copy appears in the history" wait_until 10 history_has "wayland copy one"
+wl-copy "something else"
+check "… and the next one" wait_until 10 history_has "something else"
+
+focus_app fixture-term
+clipboard_keys
+check "Super+Escape shows the clipboard history" wait_until 5 panel_focused "Quenlit clipboard"
+shot clipboard "Quenlit clipboard"
+keys "copy one" -s 300 -k Return
+check "a filter and Return paste into foot (Control+Shift+V)" wait_until 5 file_is "$root/term.txt" "wayland copy one"
+check "the focus is back in the terminal" focused_is fixture-term
+
+QT_QPA_PLATFORM=wayland "$bin/text_sink" --out "$root/sink.txt" --title "Sink" >"$root/sink.ready" 2>&1 &
+pids+=($!)
+check "the Qt text field takes the focus" wait_until 10 sh -c "[ -s '$root/sink.ready' ] && swaymsg -r -t get_tree | grep -q '\"name\": \"Sink\"'"
+swaymsg '[title="^Sink$"] focus' >/dev/null
+clipboard_keys "else" -s 300 -k Return
+check "… and into a Qt text field (Control+V)" wait_until 5 file_is "$root/sink.txt" "something else"
+
+echo "wayland: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Runs a command inside a private headless sway (wlroots' headless backend, software rendering, no
+# input devices), as an unprivileged user: sway refuses to run as root. Run as root, it uses the
+# account quenlit-e2e (made when missing); otherwise the caller's own. The command gets
+# WAYLAND_DISPLAY (an absolute path, so it survives a changed XDG_RUNTIME_DIR) and SWAYSOCK. Sway is
+# stopped when the command ends, whatever its outcome.
+#   usage: with-sway.sh COMMAND [ARGS...]
+set -u
+[ $# -ge 1 ] || { echo "usage: with-sway.sh COMMAND [ARGS...]" >&2; exit 2; }
+command -v sway >/dev/null || { echo "with-sway.sh: sway is not installed" >&2; exit 2; }
+
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+    id quenlit-e2e >/dev/null 2>&1 || useradd --system --create-home --shell /bin/bash quenlit-e2e
+    as_user=(setpriv --reuid=quenlit-e2e --regid=quenlit-e2e --init-groups)
+fi
+user_id=$("${as_user[@]}" id -u)
+home=$(getent passwd "$user_id" | cut -d: -f6)
+
+run=$(mktemp -d /tmp/quenlit-sway-XXXXXX)
+chmod 755 "$run"
+mkdir -m 700 "$run/runtime"
+[ "$(id -u)" = 0 ] && chown "$user_id" "$run/runtime"
+cat >"$run/config" <<'CONFIG'
+output HEADLESS-1 resolution 1280x800 position 0 0
+default_border pixel 2
+focus_follows_mouse no
+CONFIG
+
+sway_pid=""
+cleanup() {
+    [ -n "$sway_pid" ] && kill "$sway_pid" 2>/dev/null && wait "$sway_pid" 2>/dev/null
+    rm -rf "$run"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+environment=(env -i "HOME=$home" "USER=$(id -nu "$user_id")" "PATH=/usr/local/bin:/usr/bin:/bin"
+    "XDG_RUNTIME_DIR=$run/runtime" "LANG=C.UTF-8")
+"${as_user[@]}" "${environment[@]}" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    sway -c "$run/config" >"$run/sway.log" 2>&1 &
+sway_pid=$!
+
+socket="" display=""
+for ((i = 0; i < 200; i++)); do
+    kill -0 "$sway_pid" 2>/dev/null || break
+    socket=$(ls "$run/runtime"/sway-ipc.*.sock 2>/dev/null | head -n 1)
+    display=$(ls "$run/runtime" 2>/dev/null | grep -m 1 -x 'wayland-[0-9]*')
+    [ -n "$socket" ] && [ -n "$display" ] && break
+    sleep 0.05
+done
+if [ -z "$socket" ] || [ -z "$display" ]; then
+    echo "with-sway.sh: sway did not start:" >&2
+    sed 's/^/    /' "$run/sway.log" >&2
+    exit 2
+fi
+
+"${as_user[@]}" "${environment[@]}" "WAYLAND_DISPLAY=$run/runtime/$display" "SWAYSOCK=$socket" "$@"
