@@ -124,19 +124,22 @@ bool displayAvailable() {
     return ok;
 }
 
-// The icon theme as the user's desktop names it: its settings daemon first, then GNOME's and KDE's
-// settings, else the first common theme installed.
-void useDesktopIconTheme(x11::X11Connection& connection, const XdgDirs& dirs) {
+// The icon theme as the user's desktop names it: its X settings daemon first (where there is an X
+// display), then GNOME's and KDE's settings, else the first common theme installed.
+void useDesktopIconTheme(const XdgDirs& dirs, x11::X11Connection* connection) {
     const QStringList searchPaths = ui::defaultIconSearchPaths();
-    const ui::IconThemeChoice theme = ui::chooseIconTheme(
-        {{"XSETTINGS",
-          [&] { return x11::readXSettingsString(connection, "Net/IconThemeName").value_or(""); }},
-         {"GNOME", [] { return linux_backend::gnomeInterfaceSetting("icon-theme").value_or(""); }},
-         {"KDE",
-          [&] {
-              return ui::kdeIconTheme(QString::fromStdString((dirs.configHome / "kdeglobals").string()));
-          }}},
-        searchPaths);
+    std::vector<ui::IconThemeSource> sources;
+    if (connection != nullptr)
+        sources.push_back({"XSETTINGS", [connection] {
+                               return x11::readXSettingsString(*connection, "Net/IconThemeName").value_or("");
+                           }});
+    sources.push_back(
+        {"GNOME", [] { return linux_backend::gnomeInterfaceSetting("icon-theme").value_or(""); }});
+    sources.push_back({"KDE", [&] {
+                           return ui::kdeIconTheme(
+                               QString::fromStdString((dirs.configHome / "kdeglobals").string()));
+                       }});
+    const ui::IconThemeChoice theme = ui::chooseIconTheme(sources, searchPaths);
     ui::useIconTheme(theme.name, searchPaths, ui::defaultPixmapFolders());
     log::write("icons: theme " + theme.name.toStdString() + " (" + theme.source + ")");
 }
@@ -325,7 +328,7 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::string&
         std::cerr << "quenlit: the desktop program needs an X11 display (Qt did not start on X11)\n";
         return 2;
     }
-    useDesktopIconTheme(*connection, dirs);
+    useDesktopIconTheme(dirs, &*connection);
     x11::X11EventHub events;
     linux_backend::QtScheduler scheduler;
     x11::X11Workspace workspace(*connection, events);
