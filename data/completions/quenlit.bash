@@ -5,7 +5,7 @@ _quenlit() {
     _init_completion || return
 
     local commands="calc search profiles history bindings toggle"
-    local options="--verbose --install-autostart --version --help"
+    local options="--verbose --backend --install-autostart --version --help"
 
     # The command is the first word that is not an option.
     local i command=""
@@ -15,6 +15,11 @@ _quenlit() {
             break
         fi
     done
+
+    if [[ $prev == --backend ]]; then
+        COMPREPLY=($(compgen -W "x11 wayland" -- "$cur"))
+        return
+    fi
 
     case $command in
         "")
