@@ -65,16 +65,18 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quenlit)
 set(CPACK_PACKAGE_VENDOR "The Quenlit developers")
 set(CPACK_PACKAGE_CONTACT "${QUENLIT_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "keyboard launcher and clipboard history for X11")
-set(CPACK_PACKAGE_DESCRIPTION "Quenlit runs in the background of an X11 desktop session. One hotkey opens a
-search over your applications, Firefox profiles, folders, window-snapping
-commands and an inline calculator; another opens a searchable clipboard
-history. Its subcommands answer from the command line without a display.")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "keyboard launcher and clipboard history for X11 and Wayland")
+set(CPACK_PACKAGE_DESCRIPTION "Quenlit runs in the background of an X11 desktop session, or of a Wayland
+session on sway and other wlroots compositors. One hotkey opens a search over
+your applications, Firefox profiles, folders, window-snapping commands and an
+inline calculator; another opens a searchable clipboard history. Its
+subcommands answer from the command line without a display.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS zoxide)
+# Qt draws on Wayland through a plugin, which no library dependency brings in.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zoxide, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QUENLIT_DATA}/debian/conffiles)
 set(CPACK_STRIP_FILES ON)
