@@ -24,10 +24,10 @@ namespace quenlit::wayland {
 
 // A window of the tree (a "con" or "floating_con" with a program in it).
 struct SwayWindow {
-    long id = 0;          // the container id, for [con_id=N] criteria
-    int pid = 0;          // 0 when sway does not know it
-    std::string appId;    // Wayland app id; for XWayland windows the X class
-    std::string name;     // the title
+    long id = 0;        // the container id, for [con_id=N] criteria
+    int pid = 0;        // 0 when sway does not know it
+    std::string appId;  // Wayland app id; for XWayland windows the X class
+    std::string name;   // the title
     bool focused = false;
     bool floating = false;
     bool visible = false;
@@ -42,8 +42,8 @@ struct SwayOutput {
     std::string name;
     bool active = false;
     bool focused = false;
-    platform::Rect rect;         // in layout coordinates
-    platform::Rect usable;       // the current workspace's rectangle: the output less bars
+    platform::Rect rect;    // in layout coordinates
+    platform::Rect usable;  // the current workspace's rectangle: the output less bars
     bool operator==(const SwayOutput&) const = default;
 };
 
