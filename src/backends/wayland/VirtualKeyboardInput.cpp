@@ -288,7 +288,11 @@ class VirtualKeyboardInput::Source final : public platform::EventSource {
     std::optional<std::uint32_t> down_;  // the key of the last press, until its release
 };
 
-VirtualKeyboardInput::VirtualKeyboardInput(WaylandConnection& connection) : connection_(connection) {}
+VirtualKeyboardInput::VirtualKeyboardInput(WaylandConnection& connection)
+    : connection_(connection), keyboard_(Keyboard::create(connection)) {
+    // Made now rather than at the first key: the focused window learns of a new keyboard
+    // asynchronously, and keys sent right after the keyboard appeared can be lost.
+}
 
 VirtualKeyboardInput::~VirtualKeyboardInput() = default;
 

@@ -13,7 +13,8 @@
 // (pasteKeyForAppId). Text is typed key by key, with Shift for the characters on the Shift level;
 // a character the keymap cannot type fails the post.
 //
-// Every event is flushed to the compositor before post() returns. Mouse events are not made.
+// The keyboard is made with this object, so the compositor and its windows know it before the
+// first key. Every event is flushed to the compositor before post() returns. Mouse events are not made.
 //
 // Main thread only; destroy before the connection.
 
@@ -32,6 +33,7 @@ class WaylandConnection;
 
 class VirtualKeyboardInput final : public platform::InputSynthesizer {
   public:
+    // Makes the seat's virtual keyboard right away.
     explicit VirtualKeyboardInput(WaylandConnection& connection);
     ~VirtualKeyboardInput() override;
     VirtualKeyboardInput(const VirtualKeyboardInput&) = delete;
