@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <wlr-data-control-unstable-v1-client-protocol.h>
+
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QImage>
@@ -110,10 +112,18 @@ class Client {
     std::filesystem::path output_;
 };
 
-std::string pngBytes() {
-    QImage image(7, 5, QImage::Format_ARGB32);
-    image.fill(qRgba(200, 30, 90, 255));
-    image.setPixel(3, 2, qRgba(0, 0, 255, 128));
+// A picture whose PNG is megabytes, far more than a pipe holds: it is written in many turns of
+// the event loop.
+std::string largePng() {
+    QImage image(1200, 900, QImage::Format_ARGB32);
+    std::uint32_t noise = 12345;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            noise = noise * 1664525u + 1013904223u;
+            row[x] = noise;
+        }
+    }
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -171,7 +181,8 @@ TEST_F(WaylandBackendTest, ReadsTextAnotherProgramCopied) {
 TEST_F(WaylandBackendTest, WhatWeWriteIsPastedByOtherPrograms) {
     DataControlPasteboard board(*connection);
     ASSERT_TRUE(connection->roundtrip());
-    const std::string png = pngBytes();
+    const std::string png = largePng();
+    ASSERT_GT(png.size(), 1u << 20);
     const long cleared = board.clearContents();
     board.declareTypes({"text/plain;charset=utf-8", "image/png"});
     ASSERT_TRUE(board.setString("two kinds\nof content ✓", "text/plain;charset=utf-8"));
@@ -223,7 +234,7 @@ TEST_F(WaylandBackendTest, AnOwnerThatDoesNotAnswerIsAbandonedAfterASecond) {
     copy.signal(SIGCONT);
 }
 
-TEST_F(WaylandBackendTest, ACleardClipboardIsAChange) {
+TEST_F(WaylandBackendTest, AClearedClipboardIsAChange) {
     DataControlPasteboard board(*connection);
     ASSERT_TRUE(connection->roundtrip());
     Client copy({"wl-copy", "--foreground", "soon gone"});
@@ -232,6 +243,51 @@ TEST_F(WaylandBackendTest, ACleardClipboardIsAChange) {
     Client clear({"wl-copy", "--clear"});
     ASSERT_EQ(clear.finish(), 0);
     ASSERT_TRUE(pumpUntil([&] { return board.changeCount() > before && board.types().empty(); }));
+}
+
+TEST_F(WaylandBackendTest, ABrokenConnectionIsLoggedOnceAndLeavesEverythingInert) {
+    DataControlPasteboard board(*connection);
+    VirtualKeyboardInput input(*connection);
+    auto source = input.createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(connection->roundtrip());
+    int disconnects = 0;
+    auto watching = connection->disconnected.connect([&] { ++disconnects; });
+
+    // A request the compositor refuses: one source set as the selection twice.
+    auto* device =
+        zwlr_data_control_manager_v1_get_data_device(connection->dataControlManager(), connection->seat());
+    auto* used = zwlr_data_control_manager_v1_create_data_source(connection->dataControlManager());
+    zwlr_data_control_source_v1_offer(used, "text/plain");
+    zwlr_data_control_device_v1_set_selection(device, used);
+    zwlr_data_control_device_v1_set_selection(device, used);
+    EXPECT_FALSE(connection->roundtrip());
+    EXPECT_TRUE(connection->broken());
+
+    // Everything goes on without the compositor, saying so where it can.
+    board.changeCount();
+    board.types();
+    board.declareTypes({"text/plain;charset=utf-8"});
+    EXPECT_TRUE(board.setString("nowhere", "text/plain;charset=utf-8"));
+    auto key = source->keyboardEvent(platform::keyCode::ansiV, true);
+    ASSERT_TRUE(key);
+    EXPECT_FALSE(source->post(*key));
+    EXPECT_FALSE(input.createEventSource(platform::InputSynthesizer::SourceState::hidSystem));
+    ForeignToplevelList windows(*connection);
+    EXPECT_FALSE(windows.available());
+    connection->flush();
+    connection->dispatchAvailable();
+    EXPECT_FALSE(connection->roundtrip());
+
+    EXPECT_EQ(disconnects, 1);
+    const auto lines = log->lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.find("connection to the compositor broke") != std::string::npos;
+                            }),
+              1);
+    zwlr_data_control_source_v1_destroy(used);
+    zwlr_data_control_device_v1_destroy(device);
 }
 
 class WaylandWindowTest : public WaylandBackendTest {
