@@ -164,6 +164,12 @@ TEST_F(WaylandBackendTest, TheProbeSeesTheWlrootsGlobals) {
     EXPECT_EQ(*globals, connection->offered());
     EXPECT_EQ(connection->dataControlVersion(), 2u);
     EXPECT_FALSE(WaylandConnection::probe("quenlit-no-such-display"));
+    // Without WAYLAND_DISPLAY there is no compositor to use, whatever sockets lie around.
+    const std::string named = std::getenv("WAYLAND_DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    EXPECT_FALSE(WaylandConnection::probe());
+    EXPECT_FALSE(WaylandConnection::connect());
+    ::setenv("WAYLAND_DISPLAY", named.c_str(), 1);
 }
 
 TEST_F(WaylandBackendTest, ReadsTextAnotherProgramCopied) {

@@ -241,11 +241,12 @@ std::optional<std::string> DataControlPasteboard::readOwner(std::string_view mim
     if (selection_ == nullptr || unresponsive_ || connection_.broken()) return std::nullopt;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return std::nullopt;
+    const auto deadline = Clock::now() + kReadBound;
     zwlr_data_control_offer_v1_receive(selection_, std::string(mimeType).c_str(), fds[1]);
-    connection_.flush();
+    // The request must be out before waiting for its answer; the bound covers both.
+    connection_.flushWithin(kReadBound);
     ::close(fds[1]);
 
-    const auto deadline = Clock::now() + kReadBound;
     std::string bytes;
     std::array<char, 65536> chunk;
     enum class End { data, timedOut, tooLarge, failed } end = End::data;

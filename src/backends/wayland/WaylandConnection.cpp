@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -21,7 +22,15 @@ namespace quenlit::wayland {
 namespace {
 
 wl_display* open(const std::string& display) {
-    return wl_display_connect(display.empty() ? nullptr : display.c_str());
+    if (display.empty()) {
+        // Without a name libwayland would try "wayland-0", which in an X11 session may be a
+        // compositor nobody meant (a nested one, another user's leftover).
+        const char* named = std::getenv("WAYLAND_DISPLAY");
+        const char* passed = std::getenv("WAYLAND_SOCKET");
+        if ((named == nullptr || *named == '\0') && (passed == nullptr || *passed == '\0')) return nullptr;
+        return wl_display_connect(nullptr);
+    }
+    return wl_display_connect(display.c_str());
 }
 
 // Records a global's version in the table, the first seat only.
@@ -151,6 +160,27 @@ void WaylandConnection::flush() {
         return;
     }
     checkBroken();
+}
+
+bool WaylandConnection::flushWithin(std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!broken_) {
+        if (wl_display_flush(display_) >= 0) {
+            if (writable_) writable_->setEnabled(false);
+            return true;
+        }
+        if (errno != EAGAIN) break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            if (writable_) writable_->setEnabled(true);
+            return false;
+        }
+        pollfd descriptor{wl_display_get_fd(display_), POLLOUT, 0};
+        ::poll(&descriptor, 1, static_cast<int>(left.count()));
+    }
+    checkBroken();
+    return false;
 }
 
 bool WaylandConnection::roundtrip() {

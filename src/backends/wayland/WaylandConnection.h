@@ -12,6 +12,7 @@
 
 #include "base/Signal.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,7 +45,8 @@ class WaylandConnection {
     static constexpr std::uint32_t kForeignToplevelVersion = 3;
     static constexpr std::uint32_t kSeatVersion = 7;
 
-    // Which globals the display (WAYLAND_DISPLAY when empty) offers: connects, makes one round
+    // Which globals the display (WAYLAND_DISPLAY when empty; none when that is unset too, rather
+    // than libwayland's guess "wayland-0") offers: connects, makes one round
     // trip and disconnects. Absent when no compositor answers. Usable before Qt starts.
     static std::optional<WaylandGlobals> probe(const std::string& display = {});
 
@@ -71,6 +73,9 @@ class WaylandConnection {
     // Sends what requests are buffered; call after making requests. Waits for the socket when
     // the compositor is slow to read, from the event loop rather than blocking.
     void flush();
+    // Sends what requests are buffered now, waiting up to `bound` for the socket; for a request whose
+    // answer is waited for right after. False when not everything went.
+    bool flushWithin(std::chrono::milliseconds bound);
     // Sends the requests and waits until the compositor has handled them and every event they
     // caused is dispatched. False when the connection is broken.
     bool roundtrip();
