@@ -45,5 +45,11 @@ TEST(ClipboardTypes, OwnerTargetsAsTheCoreNamesThem) {
               (std::vector<std::string>{"/tmp/a b", "/c"}));
 }
 
+TEST(ClipboardTypes, Latin1BothWays) {
+    EXPECT_EQ(latin1ToUtf8("caf\xe9"), "café");
+    EXPECT_EQ(utf8ToLatin1("café ✓"), "caf\xe9 ?");
+    EXPECT_EQ(utf8ToLatin1(latin1ToUtf8("\xa0\xff")), "\xa0\xff");
+}
+
 }  // namespace
 }  // namespace quenlit::linux_backend

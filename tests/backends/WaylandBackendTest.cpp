@@ -207,6 +207,9 @@ TEST_F(WaylandBackendTest, WhatWeWriteIsPastedByOtherPrograms) {
     Client text({"wl-paste", "--no-newline", "--type", "text/plain;charset=utf-8"}, dir.path() / "text");
     ASSERT_EQ(text.finish(), 0);
     EXPECT_EQ(text.output(), "two kinds\nof content ✓");
+    Client latin1({"wl-paste", "--no-newline", "--type", "STRING"}, dir.path() / "latin1");
+    ASSERT_EQ(latin1.finish(), 0);
+    EXPECT_EQ(latin1.output(), "two kinds\nof content ?");
     Client image({"wl-paste", "--no-newline", "--type", "image/png"}, dir.path() / "image");
     ASSERT_EQ(image.finish(), 0);
     EXPECT_EQ(image.output(), png);

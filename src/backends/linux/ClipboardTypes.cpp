@@ -115,4 +115,11 @@ std::string latin1ToUtf8(std::string_view latin1) {
     return out;
 }
 
+std::string utf8ToLatin1(std::string_view utf8) {
+    std::string out;
+    for (char32_t c : text::decodeUtf8(utf8))
+        out.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+    return out;
+}
+
 }  // namespace quenlit::linux_backend

@@ -29,5 +29,7 @@ std::optional<std::string> targetForType(std::string_view type, const std::vecto
 // Whether a target names text in Latin-1 (X's STRING), which is converted to UTF-8 when read.
 bool isLatin1Target(std::string_view target);
 std::string latin1ToUtf8(std::string_view latin1);
+// Text for a program that asks for Latin-1: characters beyond it become "?", as Qt gives them.
+std::string utf8ToLatin1(std::string_view utf8);
 
 }  // namespace quenlit::linux_backend

@@ -398,8 +398,14 @@ void DataControlPasteboard::publish() {
         // A URL list ends its lines with CRLF, as text/uri-list wants.
         std::string bytes = type == platform::pasteboardType::fileURL ? value + "\r\n" : value;
         auto shared = std::make_shared<const std::string>(bytes);
-        for (std::string_view mime : mimeTypesFor(type))
-            published->byMime.emplace(std::string(mime), shared);
+        for (std::string_view mime : mimeTypesFor(type)) {
+            // X's STRING is Latin-1; the other text names are UTF-8.
+            const bool latin1 =
+                type == platform::pasteboardType::string && linux_backend::isLatin1Target(mime);
+            published->byMime.emplace(
+                std::string(mime),
+                latin1 ? std::make_shared<const std::string>(linux_backend::utf8ToLatin1(bytes)) : shared);
+        }
         published->byType.emplace_back(type, std::move(bytes));
     }
     zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(manager);
