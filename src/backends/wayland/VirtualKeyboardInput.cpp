@@ -1,0 +1,307 @@
+#include "backends/wayland/VirtualKeyboardInput.h"
+
+#include "backends/linux/KeyPositions.h"
+#include "backends/linux/PasteKey.h"
+#include "backends/wayland/WaylandConnection.h"
+
+#include <virtual-keyboard-unstable-v1-client-protocol.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace quenlit::wayland {
+namespace {
+
+namespace flags = platform::eventFlags;
+
+constexpr std::uint32_t kInsertKeysym = 0xff63;
+
+std::u32string scalars(const std::u16string& text) {
+    std::u32string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            out.push_back(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            ++i;
+        } else if (unit < 0xD800 || unit > 0xDFFF) {
+            out.push_back(unit);
+        }  // a lone surrogate types nothing
+    }
+    return out;
+}
+
+std::uint32_t now() {
+    // Key times are milliseconds on a clock that only goes forward; the base does not matter.
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+}  // namespace
+
+// The virtual keyboard and its keymap, shared by the sources.
+class VirtualKeyboardInput::Keyboard {
+  public:
+    struct Key {
+        std::uint32_t evdev = 0;
+        bool shift = false;
+    };
+
+    static std::shared_ptr<Keyboard> create(WaylandConnection& connection) {
+        if (connection.virtualKeyboardManager() == nullptr || connection.seat() == nullptr ||
+            connection.broken())
+            return nullptr;
+        auto keyboard = std::shared_ptr<Keyboard>(new Keyboard(connection));
+        if (!keyboard->load()) return nullptr;
+        return keyboard;
+    }
+
+    ~Keyboard() {
+        if (keyboard_ != nullptr) {
+            zwp_virtual_keyboard_v1_destroy(keyboard_);
+            connection_.flush();
+        }
+        if (keymap_ != nullptr) xkb_keymap_unref(keymap_);
+        if (context_ != nullptr) xkb_context_unref(context_);
+    }
+    Keyboard(const Keyboard&) = delete;
+    Keyboard& operator=(const Keyboard&) = delete;
+
+    bool alive() const { return !connection_.broken(); }
+
+    std::uint32_t mask(std::uint64_t eventFlags, bool pasteWithShift) const {
+        std::uint32_t m = 0;
+        if ((eventFlags & (flags::command | flags::control)) != 0) m |= control_;
+        if ((eventFlags & flags::shift) != 0 || pasteWithShift) m |= shift_;
+        if ((eventFlags & flags::option) != 0) m |= alt_;
+        return m;
+    }
+    std::uint32_t shiftMask() const { return shift_; }
+
+    // The key producing `keysym` in our keymap: on the first level (the `preferred` key when it
+    // does), else on the Shift level when `allowShift`.
+    std::optional<Key> find(std::uint32_t keysym, bool allowShift, std::uint32_t preferred = 0) const {
+        if (preferred != 0 && levelHas(preferred + 8, 0, keysym)) return Key{preferred, false};
+        const xkb_keycode_t first = std::max<xkb_keycode_t>(xkb_keymap_min_keycode(keymap_), 8);
+        const xkb_keycode_t last = xkb_keymap_max_keycode(keymap_);
+        std::optional<Key> shifted;
+        for (xkb_keycode_t code = first; code <= last; ++code) {
+            if (levelHas(code, 0, keysym)) return Key{code - 8, false};
+            if (allowShift && !shifted && levelHas(code, 1, keysym) && levelIsShift(code, 1))
+                shifted = Key{code - 8, true};
+        }
+        return shifted;
+    }
+
+    void modifiers(std::uint32_t depressed) {
+        zwp_virtual_keyboard_v1_modifiers(keyboard_, depressed, 0, 0, 0);
+    }
+    void key(std::uint32_t evdev, bool press) {
+        zwp_virtual_keyboard_v1_key(keyboard_, now(), evdev,
+                                    press ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    }
+    bool flush() {
+        connection_.flush();
+        return !connection_.broken();
+    }
+
+  private:
+    explicit Keyboard(WaylandConnection& connection) : connection_(connection) {}
+
+    bool load() {
+        context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        if (context_ == nullptr) return false;
+        // Null names: the defaults, which the XKB_DEFAULT_* variables may set.
+        keymap_ = xkb_keymap_new_from_names(context_, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        if (keymap_ == nullptr) return false;
+        const auto index = [this](const char* name) {
+            const xkb_mod_index_t i = xkb_keymap_mod_get_index(keymap_, name);
+            return i == XKB_MOD_INVALID ? 0u : (1u << i);
+        };
+        control_ = index(XKB_MOD_NAME_CTRL);
+        shift_ = index(XKB_MOD_NAME_SHIFT);
+        alt_ = index(XKB_MOD_NAME_ALT);
+
+        char* text = xkb_keymap_get_as_string(keymap_, XKB_KEYMAP_FORMAT_TEXT_V1);
+        if (text == nullptr) return false;
+        const std::size_t size = std::strlen(text) + 1;
+        const int fd = ::memfd_create("quenlit-keymap", MFD_CLOEXEC);
+        bool written = fd >= 0;
+        for (std::size_t done = 0; written && done < size;) {
+            const ssize_t n = ::write(fd, text + done, size - done);
+            if (n <= 0)
+                written = false;
+            else
+                done += static_cast<std::size_t>(n);
+        }
+        std::free(text);
+        if (!written) {
+            if (fd >= 0) ::close(fd);
+            return false;
+        }
+        keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
+            connection_.virtualKeyboardManager(), connection_.seat());
+        zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
+                                       static_cast<std::uint32_t>(size));
+        connection_.flush();
+        ::close(fd);
+        return !connection_.broken();
+    }
+
+    bool levelHas(xkb_keycode_t code, xkb_level_index_t level, std::uint32_t keysym) const {
+        const xkb_keysym_t* syms = nullptr;
+        const int count = xkb_keymap_key_get_syms_by_level(keymap_, code, 0, level, &syms);
+        for (int i = 0; i < count; ++i) {
+            if (syms[i] == keysym) return true;
+        }
+        return false;
+    }
+
+    bool levelIsShift(xkb_keycode_t code, xkb_level_index_t level) const {
+        if (shift_ == 0) return false;
+        xkb_mod_mask_t masks[8];
+        const std::size_t count = xkb_keymap_key_get_mods_for_level(keymap_, code, 0, level, masks, 8);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (masks[i] == shift_) return true;
+        }
+        return false;
+    }
+
+    WaylandConnection& connection_;
+    xkb_context* context_ = nullptr;
+    xkb_keymap* keymap_ = nullptr;
+    zwp_virtual_keyboard_v1* keyboard_ = nullptr;
+    std::uint32_t control_ = 0;
+    std::uint32_t shift_ = 0;
+    std::uint32_t alt_ = 0;
+};
+
+class VirtualKeyboardInput::Source final : public platform::EventSource {
+  public:
+    Source(VirtualKeyboardInput& owner, std::shared_ptr<Keyboard> keyboard)
+        : owner_(owner), keyboard_(std::move(keyboard)) {}
+    ~Source() override {
+        // Never leave a key or a modifier down: the focused window would go on seeing it held.
+        if (down_ && keyboard_->alive()) {
+            keyboard_->key(*std::exchange(down_, std::nullopt), false);
+            keyboard_->modifiers(0);
+            keyboard_->flush();
+        }
+    }
+
+    void permitLocalEventsDuringSuppression() override {}  // the user's keyboard is never held
+
+    std::optional<platform::InputEvent> keyboardEvent(int keyCode, bool keyDown) override {
+        if (!linux_backend::keyPositionForVirtualKey(keyCode)) return std::nullopt;
+        platform::InputEvent event;
+        event.type = keyDown ? platform::EventType::keyDown : platform::EventType::keyUp;
+        event.keyCode = keyCode;
+        return event;
+    }
+
+    std::optional<platform::InputEvent> mouseEvent(platform::EventType, platform::Point) override {
+        return std::nullopt;
+    }
+
+    bool post(const platform::InputEvent& event) override {
+        if (!keyboard_->alive()) return false;
+        bool ok = true;
+        switch (event.type) {
+            case platform::EventType::keyDown:
+            case platform::EventType::keyUp:
+                if (!event.text.empty()) {
+                    // The whole text is typed with the key press; the release has nothing left to do.
+                    if (event.type == platform::EventType::keyDown) ok = typeText(event.text);
+                } else {
+                    ok = postKey(event);
+                }
+                break;
+            default:
+                return false;
+        }
+        return keyboard_->flush() && ok;
+    }
+
+  private:
+    linux_backend::PasteKey focusedPasteKey() const {
+        if (!owner_.focusedAppId) return linux_backend::PasteKey::controlV;
+        return linux_backend::pasteKeyForAppId(owner_.focusedAppId());
+    }
+
+    bool postKey(const platform::InputEvent& event) {
+        const auto position = linux_backend::keyPositionForVirtualKey(event.keyCode);
+        if (!position) return false;
+        if (event.type == platform::EventType::keyUp) {
+            keyboard_->key(down_ ? *std::exchange(down_, std::nullopt) : evdevFor(*position), false);
+            keyboard_->modifiers(0);
+            return true;
+        }
+        const bool paste = (event.flags & flags::command) != 0 && event.keyCode == platform::keyCode::ansiV;
+        const linux_backend::PasteKey pasteKey =
+            paste ? focusedPasteKey() : linux_backend::PasteKey::controlV;
+        std::uint32_t evdev = evdevFor(*position);
+        std::uint32_t mask = keyboard_->mask(event.flags, pasteKey == linux_backend::PasteKey::controlShiftV);
+        if (pasteKey == linux_backend::PasteKey::shiftInsert) {
+            const auto insert = keyboard_->find(kInsertKeysym, false);
+            if (!insert) return false;
+            evdev = insert->evdev;
+            mask = keyboard_->shiftMask();
+        }
+        keyboard_->modifiers(mask);
+        keyboard_->key(evdev, true);
+        down_ = evdev;
+        return true;
+    }
+
+    std::uint32_t evdevFor(const linux_backend::KeyPosition& position) const {
+        const auto found = keyboard_->find(position.keysym, false, position.evdev);
+        return found ? found->evdev : position.evdev;
+    }
+
+    bool typeText(const std::u16string& text) {
+        bool ok = true;
+        for (char32_t codePoint : scalars(text)) {
+            const auto keysym = linux_backend::keysymForCodePoint(codePoint);
+            const auto found = keysym ? keyboard_->find(*keysym, true) : std::nullopt;
+            if (!found) {
+                ok = false;
+                continue;
+            }
+            keyboard_->modifiers(found->shift ? keyboard_->shiftMask() : 0);
+            keyboard_->key(found->evdev, true);
+            keyboard_->key(found->evdev, false);
+            if (found->shift) keyboard_->modifiers(0);
+        }
+        return ok;
+    }
+
+    VirtualKeyboardInput& owner_;
+    std::shared_ptr<Keyboard> keyboard_;
+    std::optional<std::uint32_t> down_;  // the key of the last press, until its release
+};
+
+VirtualKeyboardInput::VirtualKeyboardInput(WaylandConnection& connection)
+    : connection_(connection), keyboard_(Keyboard::create(connection)) {
+    // Made now rather than at the first key: the focused window learns of a new keyboard
+    // asynchronously, and keys sent right after the keyboard appeared can be lost.
+}
+
+VirtualKeyboardInput::~VirtualKeyboardInput() = default;
+
+std::unique_ptr<platform::EventSource> VirtualKeyboardInput::createEventSource(SourceState) {
+    // One keyboard for all sources: each new keyboard makes the compositor send its keymap to the
+    // focused window again.
+    if (!keyboard_ || !keyboard_->alive()) keyboard_ = Keyboard::create(connection_);
+    if (!keyboard_) return nullptr;
+    return std::make_unique<Source>(*this, keyboard_);
+}
+
+}  // namespace quenlit::wayland

@@ -1,0 +1,57 @@
+#pragma once
+
+// Synthesised keys through a virtual keyboard of the seat (zwp_virtual_keyboard_v1).
+//
+// The keyboard carries a keymap of its own, compiled by xkbcommon from the default rules and
+// names (the XKB_DEFAULT_* variables when set); while it types, the compositor hands that keymap to
+// the focused window, so a key is its evdev code in that keymap: the key producing the virtual
+// key's US keysym at the first level, else the key at that position.
+//
+// Modifier flags are sent as the keyboard's modifier state around the key (Control, Shift, Alt);
+// the user's own held modifiers are another keyboard's and do not mix in. Command+V, which
+// synthesised input uses only for the paste shortcut, becomes the paste key of the focused window
+// (pasteKeyForAppId). Text is typed key by key, with Shift for the characters on the Shift level;
+// a character the keymap cannot type fails the post.
+//
+// The keyboard is made with this object, so the compositor and its windows know it before the
+// first key. Every event is flushed to the compositor before post() returns. Mouse events are not made.
+//
+// Main thread only; destroy before the connection.
+
+#include "platform/InputEvents.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct zwp_virtual_keyboard_v1;
+
+namespace quenlit::wayland {
+
+class WaylandConnection;
+
+class VirtualKeyboardInput final : public platform::InputSynthesizer {
+  public:
+    // Makes the seat's virtual keyboard right away.
+    explicit VirtualKeyboardInput(WaylandConnection& connection);
+    ~VirtualKeyboardInput() override;
+    VirtualKeyboardInput(const VirtualKeyboardInput&) = delete;
+    VirtualKeyboardInput& operator=(const VirtualKeyboardInput&) = delete;
+
+    // Absent when the compositor offers no virtual keyboards (or no seat), or the keymap cannot
+    // be made.
+    std::unique_ptr<platform::EventSource> createEventSource(SourceState state) override;
+
+    // The app id of the focused window, which chooses the paste key; unset, Control+V is sent.
+    std::function<std::string()> focusedAppId;
+
+    class Source;
+    class Keyboard;
+
+  private:
+    WaylandConnection& connection_;
+    std::shared_ptr<Keyboard> keyboard_;
+};
+
+}  // namespace quenlit::wayland

@@ -1,0 +1,112 @@
+#pragma once
+
+// Our own connection to the Wayland compositor, beside the one Qt keeps for its windows: the
+// wlroots protocols (data control, virtual keyboard, foreign toplevels) are not Qt's, and their
+// events are dispatched from the Qt event loop through a socket notifier on the display's
+// descriptor.
+//
+// A broken connection (the compositor went away, a protocol error) is logged once; from then on
+// requests do nothing and the objects of this connection stay inert. Nothing crashes.
+//
+// Main thread only; after the QCoreApplication exists (the probe excepted).
+
+#include "base/Signal.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct wl_display;
+struct wl_registry;
+struct wl_seat;
+struct zwlr_data_control_manager_v1;
+struct zwp_virtual_keyboard_manager_v1;
+struct zwlr_foreign_toplevel_manager_v1;
+class QSocketNotifier;
+
+namespace quenlit::wayland {
+
+// The globals of the wlroots protocols a compositor offers, with their versions (0 when absent).
+struct WaylandGlobals {
+    std::uint32_t seat = 0;
+    std::uint32_t dataControl = 0;
+    std::uint32_t virtualKeyboard = 0;
+    std::uint32_t foreignToplevel = 0;
+    bool operator==(const WaylandGlobals&) const = default;
+};
+
+class WaylandConnection {
+  public:
+    // The newest versions this program speaks.
+    static constexpr std::uint32_t kDataControlVersion = 2;  // with the primary selection
+    static constexpr std::uint32_t kVirtualKeyboardVersion = 1;
+    static constexpr std::uint32_t kForeignToplevelVersion = 3;
+    static constexpr std::uint32_t kSeatVersion = 7;
+
+    // Which globals the display (WAYLAND_DISPLAY when empty; none when that is unset too, rather
+    // than libwayland's guess "wayland-0") offers: connects, makes one round
+    // trip and disconnects. Absent when no compositor answers. Usable before Qt starts.
+    static std::optional<WaylandGlobals> probe(const std::string& display = {});
+
+    // Connects to the display (WAYLAND_DISPLAY when empty) and learns its globals; absent when no
+    // compositor answers.
+    static std::unique_ptr<WaylandConnection> connect(const std::string& display = {});
+    ~WaylandConnection();
+    WaylandConnection(const WaylandConnection&) = delete;
+    WaylandConnection& operator=(const WaylandConnection&) = delete;
+
+    const WaylandGlobals& offered() const { return offered_; }
+    wl_display* display() const { return display_; }
+    // The first seat; null when the compositor has none.
+    wl_seat* seat() const { return seat_; }
+    zwlr_data_control_manager_v1* dataControlManager() const { return dataControl_; }
+    zwp_virtual_keyboard_manager_v1* virtualKeyboardManager() const { return virtualKeyboard_; }
+    // Bound on the first call: the compositor lists every window as soon as the manager is bound,
+    // so the caller sets its listener right away, before anything is dispatched. Null when the
+    // compositor does not offer it, or when it was taken before.
+    zwlr_foreign_toplevel_manager_v1* takeForeignToplevelManager();
+    // The bound version of the data-control manager (0 when absent).
+    std::uint32_t dataControlVersion() const;
+
+    // Sends what requests are buffered; call after making requests. Waits for the socket when
+    // the compositor is slow to read, from the event loop rather than blocking.
+    void flush();
+    // Sends what requests are buffered now, waiting up to `bound` for the socket; for a request whose
+    // answer is waited for right after. False when not everything went.
+    bool flushWithin(std::chrono::milliseconds bound);
+    // Sends the requests and waits until the compositor has handled them and every event they
+    // caused is dispatched. False when the connection is broken.
+    bool roundtrip();
+    // Reads and dispatches the events that have arrived, without waiting.
+    void dispatchAvailable();
+    bool broken() const { return broken_; }
+
+    // Once, when the connection breaks.
+    Signal<> disconnected;
+
+  private:
+    explicit WaylandConnection(wl_display* display);
+    static void onGlobal(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                         std::uint32_t version);
+    static void onGlobalRemove(void* data, wl_registry* registry, std::uint32_t name);
+    void watch();
+    void readAndDispatch(bool readable);
+    // Logs a broken connection once and stops watching it.
+    bool checkBroken();
+
+    wl_display* display_;
+    wl_registry* registry_ = nullptr;
+    WaylandGlobals offered_;
+    std::uint32_t toplevelName_ = 0;
+    bool toplevelTaken_ = false;
+    wl_seat* seat_ = nullptr;
+    zwlr_data_control_manager_v1* dataControl_ = nullptr;
+    zwp_virtual_keyboard_manager_v1* virtualKeyboard_ = nullptr;
+    std::unique_ptr<QSocketNotifier> readable_;
+    std::unique_ptr<QSocketNotifier> writable_;
+    bool broken_ = false;
+};
+
+}  // namespace quenlit::wayland
