@@ -37,8 +37,9 @@ trap 'exit 130' INT TERM
 
 environment=(env -i "HOME=$home" "USER=$(id -nu "$user_id")" "PATH=/usr/local/bin:/usr/bin:/bin"
     "XDG_RUNTIME_DIR=$run/runtime" "LANG=C.UTF-8")
-"${as_user[@]}" "${environment[@]}" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
-    sway -c "$run/config" >"$run/sway.log" 2>&1 &
+# In a session of its own, away from the caller's terminal: sway otherwise may exit at once.
+setsid "${as_user[@]}" "${environment[@]}" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    sway -c "$run/config" </dev/null >"$run/sway.log" 2>&1 &
 sway_pid=$!
 
 socket="" display=""
