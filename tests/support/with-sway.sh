@@ -56,4 +56,6 @@ if [ -z "$socket" ] || [ -z "$display" ]; then
     exit 2
 fi
 
-"${as_user[@]}" "${environment[@]}" "WAYLAND_DISPLAY=$run/runtime/$display" "SWAYSOCK=$socket" "$@"
+# QUENLIT_PRIVATE_COMPOSITOR tells tests that this session is theirs to take over.
+"${as_user[@]}" "${environment[@]}" "WAYLAND_DISPLAY=$run/runtime/$display" "SWAYSOCK=$socket" \
+    QUENLIT_PRIVATE_COMPOSITOR=1 "$@"
