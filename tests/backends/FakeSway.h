@@ -96,7 +96,8 @@ class FakeSway {
             message.append(reinterpret_cast<const char*>(&size), 4);
             message.append(reinterpret_cast<const char*>(&type), 4);
             message += reply;
-            if (::write(fd, message.data(), message.size()) < 0) break;
+            // The client may have gone meanwhile (its event connection closes unread).
+            if (::send(fd, message.data(), message.size(), MSG_NOSIGNAL) < 0) break;
         }
         ::shutdown(fd, SHUT_RDWR);
     }
