@@ -265,7 +265,7 @@ TEST(WaylandWorkspace, ToplevelsAreGroupedByTheProcessSwaysTreeGivesThem) {
         std::vector<App> expected;
     };
     const std::vector<Case> cases{
-        {"two terminals alike: the activated one is the focused window, the other the older one",
+        {"two terminals alike are paired in the order they were made, whichever is activated",
          {toplevel(1, "foot", "foot"), toplevel(2, "foot", "foot", true)},
          {{.id = 6, .pid = p2, .appId = "foot", .title = "foot", .focused = true},
           {.id = 5, .pid = p1, .appId = "foot", .title = "foot"}},

@@ -48,64 +48,34 @@ std::vector<WaylandWorkspace::Program> WaylandWorkspace::refresh() {
     std::optional<std::vector<SwayWindow>> tree;
     if (sway_ != nullptr) tree = sway_->windows();
 
-    // Forget the pairings of closed toplevels and of windows the tree no longer has.
-    std::set<std::uint64_t> handles;
-    for (const Toplevel& toplevel : list)
-        handles.insert(toplevel.handle);
-    auto inTree = [&](long con) {
-        return std::any_of(tree->begin(), tree->end(), [&](const SwayWindow& w) { return w.id == con; });
-    };
-    for (auto it = pairings_.begin(); it != pairings_.end();) {
-        const bool gone = handles.count(it->first) == 0 || (tree && !inTree(it->second.con));
-        it = gone ? pairings_.erase(it) : std::next(it);
-    }
-
-    if (tree) {
-        std::set<long> claimed;
-        for (const auto& [handle, pairing] : pairings_)
-            claimed.insert(pairing.con);
-        // Windows of one program often share their app id and title (two terminals): the activated
-        // toplevel is the focused window, and the others were made in the same order in both lists
-        // (container ids grow).
-        auto pair = [&](const Toplevel& toplevel, bool focusedOnly) {
-            if (pairings_.count(toplevel.handle) != 0) return;
-            const SwayWindow* best = nullptr;
-            for (const SwayWindow& window : *tree) {
-                if (claimed.count(window.id) != 0 || window.appId != toplevel.appId ||
-                    window.name != toplevel.title || (focusedOnly && !window.focused))
-                    continue;
-                if (best == nullptr || window.id < best->id) best = &window;
-            }
-            if (best == nullptr) return;
-            claimed.insert(best->id);
-            pairings_[toplevel.handle] = {best->id, best->pid};
-        };
-        for (const Toplevel& toplevel : list) {
-            if (toplevel.activated) pair(toplevel, true);
-        }
-        for (const Toplevel& toplevel : list)
-            pair(toplevel, false);
-    }
-
+    // Windows of one program often share their app id and title (two terminals). sway announces a
+    // window's toplevel as it makes its container, so both lists hold them in the same order (the
+    // toplevels oldest first, container ids growing). The activated toplevel is no guide: its
+    // state and sway's focus change at different moments. Paired afresh on every reading, so a
+    // pairing read while one list lagged behind the other does not outlive the next change.
     std::vector<Program> out;
+    std::set<long> claimed;
     for (const Toplevel& toplevel : list) {
-        const auto pairing = pairings_.find(toplevel.handle);
-        // A window that names no process cannot be told apart from other programs'.
-        if (pairing == pairings_.end() || pairing->second.processIdentifier <= 0) continue;
-        Window window{toplevel.handle, pairing->second.con, toplevel.appId,
-                      toplevel.title,  toplevel.activated,  toplevel.minimized};
-        if (tree) {
-            for (const SwayWindow& node : *tree) {
-                if (node.id != window.con) continue;
-                window.focused = node.focused;
-                window.scratchpad = node.workspace == kScratchpad;
-                window.focusRank = node.focusRank;
-            }
+        if (!tree) break;
+        const SwayWindow* match = nullptr;
+        for (const SwayWindow& window : *tree) {
+            if (claimed.count(window.id) != 0 || window.appId != toplevel.appId ||
+                window.name != toplevel.title)
+                continue;
+            if (match == nullptr || window.id < match->id) match = &window;
         }
-        const int pid = pairing->second.processIdentifier;
-        auto it = std::find_if(out.begin(), out.end(),
-                               [&](const Program& program) { return program.processIdentifier == pid; });
-        if (it == out.end()) it = out.insert(out.end(), Program{pid, {}});
+        // A window that names no process cannot be told apart from other programs'.
+        if (match == nullptr || match->pid <= 0) continue;
+        claimed.insert(match->id);
+        Window window{toplevel.handle, match->id,          toplevel.appId,
+                      toplevel.title,  toplevel.activated, toplevel.minimized};
+        window.focused = match->focused;
+        window.scratchpad = match->workspace == kScratchpad;
+        window.focusRank = match->focusRank;
+        auto it = std::find_if(out.begin(), out.end(), [&](const Program& program) {
+            return program.processIdentifier == match->pid;
+        });
+        if (it == out.end()) it = out.insert(out.end(), Program{match->pid, {}});
         it->windows.push_back(std::move(window));
     }
     std::lock_guard lock(snapshotMutex_);

@@ -9,9 +9,8 @@
 // display-free workspace's.
 //
 // A toplevel carries no process id: it is paired with the tree's window of the same app id and
-// title (the focused window with the activated toplevel, the others in the order both were made),
-// and keeps that pairing while both exist. Without sway's tree no window names its process, and
-// no application is listed.
+// title, windows alike in the order both were made. Without sway's tree no window names its
+// process, and no application is listed.
 
 #include "backends/linux/DesktopWorkspace.h"
 #include "backends/wayland/ForeignToplevels.h"
@@ -19,7 +18,6 @@
 #include "base/Signal.h"
 
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -83,12 +81,6 @@ class WaylandWorkspace final : public linux_backend::DesktopWorkspace {
     Toplevels& toplevels_;
     SwayIpc* sway_;
     const std::thread::id mainThread_;
-    // Toplevel handle → container id and process, kept while both exist. Main thread only.
-    struct Pairing {
-        long con = 0;
-        int processIdentifier = 0;
-    };
-    std::map<std::uint64_t, Pairing> pairings_;
     int lastActiveProcess_ = 0;
 
     std::mutex snapshotMutex_;
