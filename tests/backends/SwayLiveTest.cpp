@@ -238,6 +238,12 @@ TEST(SwayLive, TwoTerminalsArePlacedListedActivatedAndHidden) {
     const auto frame = accessibility.frame(window.value());
     ASSERT_TRUE(frame.ok());
     EXPECT_EQ(frame.value(), target);
+    // The frame lies on the primary screen, whose top-left corner is the accessibility origin.
+    SwayScreens screens(sway);
+    const auto main = screens.mainScreen();
+    ASSERT_TRUE(main.has_value());
+    EXPECT_EQ(main->frame.origin(), (platform::Point{0, 0}));
+    EXPECT_LE(target.maxY(), main->frame.height);
 
     // The second was made last and has the focus: the first comes to the front, then the second.
     for (const int pid : {first.pid(), second.pid()}) {

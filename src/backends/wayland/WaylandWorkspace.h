@@ -38,7 +38,8 @@ class WaylandWorkspace final : public linux_backend::DesktopWorkspace {
     // of the main thread's last reading (each change of the windows is one).
     std::vector<platform::RunningApplication> runningApplications() override;
     std::optional<platform::RunningApplication> runningApplication(int processIdentifier) override;
-    // The owner of the activated toplevel, else of sway's focused window.
+    // The owner of the activated toplevel, else of sway's focused window. None while a layer-shell
+    // surface (a launcher panel) has the keyboard: sway then deactivates and unfocuses every window.
     std::optional<platform::RunningApplication> frontmostApplication() override;
     // Activates its windows (all of them when allWindows, else the one it had in front), the one
     // it had in front last; the compositor brings a window back from the scratchpad as it
