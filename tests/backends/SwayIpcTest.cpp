@@ -1,36 +1,32 @@
 #include "backends/wayland/SwayIpc.h"
 
+#include "backends/FakeSway.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstring>
-#include <filesystem>
 #include <string>
-#include <thread>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <vector>
 
 namespace quenlit::wayland {
 namespace {
 
 // The shape of sway 1.7's get_tree with a tiled and a floating window on workspace 1 (fields the
-// backend does not read are left out), and a window hidden in the scratchpad.
+// backend does not read are left out), and a window hidden in the scratchpad. The floating window
+// has the focus, the xterm had it before, the full-screen foot before that.
 constexpr const char* kTree =
-    R"({"id":1,"type":"root","name":"root","rect":{"x":0,"y":0,"width":1280,"height":800},
+    R"({"id":1,"type":"root","name":"root","rect":{"x":0,"y":0,"width":1280,"height":800},"focus":[4,2],
  "nodes":[
   {"id":2,"type":"output","name":"__i3","rect":{"x":0,"y":0,"width":1280,"height":800},"nodes":[
     {"id":3,"type":"workspace","name":"__i3_scratch","rect":{"x":0,"y":0,"width":1280,"height":800},"nodes":[],
      "floating_nodes":[{"id":9,"type":"floating_con","name":"notes","app_id":"org.gnome.TextEditor","pid":41,
        "shell":"xdg_shell","focused":false,"visible":false,"rect":{"x":10,"y":20,"width":300,"height":200},
        "deco_rect":{"x":0,"y":0,"width":0,"height":0},"nodes":[],"floating_nodes":[]}]}],"floating_nodes":[]},
-  {"id":4,"type":"output","name":"HEADLESS-1","rect":{"x":0,"y":0,"width":1280,"height":800},"nodes":[
-    {"id":5,"type":"workspace","name":"1","rect":{"x":0,"y":0,"width":1280,"height":800},
+  {"id":4,"type":"output","name":"HEADLESS-1","rect":{"x":0,"y":0,"width":1280,"height":800},"focus":[5],"nodes":[
+    {"id":5,"type":"workspace","name":"1","rect":{"x":0,"y":0,"width":1280,"height":800},"focus":[7,10,6],
      "nodes":[{"id":6,"type":"con","name":"~ - foot","app_id":"foot","pid":27279,"shell":"xdg_shell",
-       "focused":false,"visible":true,"rect":{"x":0,"y":25,"width":1280,"height":775},
+       "focused":false,"visible":true,"fullscreen_mode":1,"rect":{"x":0,"y":25,"width":1280,"height":775},
        "deco_rect":{"x":0,"y":0,"width":1280,"height":25},"nodes":[],"floating_nodes":[]},
-      {"id":10,"type":"con","name":"split","layout":"splitv","rect":{"x":0,"y":0,"width":0,"height":0},
+      {"id":10,"type":"con","name":"split","layout":"splitv","rect":{"x":0,"y":0,"width":0,"height":0},"focus":[11],
        "nodes":[{"id":11,"type":"con","name":"xterm","app_id":null,"pid":500,"shell":"xwayland",
          "window_properties":{"class":"XTerm","instance":"xterm"},"focused":false,"visible":true,
          "rect":{"x":0,"y":0,"width":10,"height":10},"deco_rect":{"x":0,"y":0,"width":0,"height":0},
@@ -47,16 +43,27 @@ TEST(SwayJson, WindowsAreTheTreesProgramsWithTheirOuterFrames) {
         long id;
         int pid;
         const char* appId;
-        bool focused, floating, visible, xwayland;
+        bool focused, floating, visible, xwayland, fullscreen;
+        int focusRank;
         platform::Rect rect;
         const char* workspace;
     };
     const Expected expected[] = {
-        {9, 41, "org.gnome.TextEditor", false, true, false, false, {10, 20, 300, 200}, "__i3_scratch"},
+        {9,
+         41,
+         "org.gnome.TextEditor",
+         false,
+         true,
+         false,
+         false,
+         false,
+         3,
+         {10, 20, 300, 200},
+         "__i3_scratch"},
         // The title bar sits above "rect": the outer frame starts at the top of the title.
-        {6, 27279, "foot", false, false, true, false, {0, 0, 1280, 800}, "1"},
-        {11, 500, "XTerm", false, false, true, true, {0, 0, 10, 10}, "1"},
-        {7, 27293, "second", true, true, true, false, {288, 125, 704, 527}, "1"},
+        {6, 27279, "foot", false, false, true, false, true, 2, {0, 0, 1280, 800}, "1"},
+        {11, 500, "XTerm", false, false, true, true, false, 1, {0, 0, 10, 10}, "1"},
+        {7, 27293, "second", true, true, true, false, false, 0, {288, 125, 704, 527}, "1"},
     };
     ASSERT_EQ(windows->size(), std::size(expected));
     for (std::size_t i = 0; i < std::size(expected); ++i) {
@@ -70,6 +77,8 @@ TEST(SwayJson, WindowsAreTheTreesProgramsWithTheirOuterFrames) {
         EXPECT_EQ(w.floating, e.floating);
         EXPECT_EQ(w.visible, e.visible);
         EXPECT_EQ(w.xwayland, e.xwayland);
+        EXPECT_EQ(w.fullscreen, e.fullscreen);
+        EXPECT_EQ(w.focusRank, e.focusRank);
         EXPECT_EQ(w.rect, e.rect);
         EXPECT_EQ(w.workspace, e.workspace);
     }
@@ -103,69 +112,7 @@ TEST(SwayIpc, CriteriaMatchTheTextLiterally) {
     EXPECT_EQ(SwayIpc::quoteForCriteria(R"(say "hi" (1))"), R"x("say \"hi\" \(1\)")x");
 }
 
-// A stand-in for sway's socket: answers each request with a reply of its own choosing.
-class FakeSway {
-  public:
-    explicit FakeSway(std::function<std::string(std::uint32_t type, const std::string& payload)> answer)
-        : answer_(std::move(answer)) {
-        path_ =
-            std::filesystem::temp_directory_path() / ("quenlit-sway-" + std::to_string(::getpid()) + ".sock");
-        std::filesystem::remove(path_);
-        listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path_.c_str(), sizeof(address.sun_path) - 1);
-        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-        EXPECT_EQ(::listen(listener_, 4), 0);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~FakeSway() {
-        ::shutdown(listener_, SHUT_RDWR);
-        ::close(listener_);
-        thread_.join();
-        std::filesystem::remove(path_);
-    }
-    std::string path() const { return path_.string(); }
-
-  private:
-    static bool readAll(int fd, char* to, std::size_t size) {
-        while (size > 0) {
-            const ssize_t n = ::read(fd, to, size);
-            if (n <= 0) return false;
-            to += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-    void serve() {
-        const int fd = ::accept(listener_, nullptr, nullptr);
-        if (fd < 0) return;
-        for (;;) {
-            char header[14];
-            if (!readAll(fd, header, sizeof(header))) break;
-            std::uint32_t length = 0;
-            std::uint32_t type = 0;
-            std::memcpy(&length, header + 6, 4);
-            std::memcpy(&type, header + 10, 4);
-            std::string payload(length, '\0');
-            if (!readAll(fd, payload.data(), length)) break;
-            const std::string reply = answer_(type, payload);
-            if (reply == "(hang up)") break;
-            std::string message = "i3-ipc";
-            const auto size = static_cast<std::uint32_t>(reply.size());
-            message.append(reinterpret_cast<const char*>(&size), 4);
-            message.append(reinterpret_cast<const char*>(&type), 4);
-            message += reply;
-            if (::write(fd, message.data(), message.size()) < 0) break;
-        }
-        ::close(fd);
-    }
-
-    std::function<std::string(std::uint32_t, const std::string&)> answer_;
-    std::filesystem::path path_;
-    int listener_ = -1;
-    std::thread thread_;
-};
+using testing::FakeSway;
 
 TEST(SwayIpc, RequestsAreFramedAndAnsweredInOrder) {
     std::vector<std::string> seen;

@@ -6,6 +6,7 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -174,6 +175,9 @@ SwayWindow windowOf(element node, const std::string& workspace, bool floating) {
     }
     window.name = stringField(node, "name");
     window.focused = boolField(node, "focused");
+    std::int64_t fullscreenMode = 0;
+    if (node["fullscreen_mode"].get_int64().get(fullscreenMode) == simdjson::SUCCESS)
+        window.fullscreen = fullscreenMode != 0;
     window.visible = boolField(node, "visible");
     window.floating = floating || stringField(node, "type") == "floating_con";
     // "rect" leaves out the title bar, which "deco_rect" gives: the outer frame holds both.
@@ -197,6 +201,39 @@ void collectWindows(element node, std::string workspace, bool floating, std::vec
             collectWindows(child, workspace, true, out);
 }
 
+long idOf(element node) {
+    std::int64_t id = 0;
+    if (node["id"].get_int64().get(id) != simdjson::SUCCESS) return 0;
+    return static_cast<long>(id);
+}
+
+// Each container lists its children most recently focused first ("focus"): walking the tree in
+// that order meets the windows from the most recently focused to the least.
+void rankByFocus(element node, std::vector<long>& order) {
+    if (isWindow(node)) order.push_back(idOf(node));
+    std::vector<element> children;
+    simdjson::dom::array list;
+    for (const char* key : {"nodes", "floating_nodes"}) {
+        if (node[key].get_array().get(list) != simdjson::SUCCESS) continue;
+        for (element child : list)
+            children.push_back(child);
+    }
+    simdjson::dom::array focus;
+    if (node["focus"].get_array().get(focus) == simdjson::SUCCESS) {
+        for (element entry : focus) {
+            std::int64_t id = 0;
+            if (entry.get_int64().get(id) != simdjson::SUCCESS) continue;
+            auto it = std::find_if(children.begin(), children.end(),
+                                   [&](element child) { return idOf(child) == id; });
+            if (it == children.end()) continue;
+            rankByFocus(*it, order);
+            children.erase(it);
+        }
+    }
+    for (element child : children)
+        rankByFocus(child, order);
+}
+
 }  // namespace
 
 namespace swayjson {
@@ -209,6 +246,12 @@ std::optional<std::vector<SwayWindow>> windows(std::string_view getTreeReply) {
     if (!root.is_object()) return std::nullopt;
     std::vector<SwayWindow> out;
     collectWindows(root, {}, false, out);
+    std::vector<long> order;
+    rankByFocus(root, order);
+    for (SwayWindow& window : out) {
+        const auto rank = std::find(order.begin(), order.end(), window.id) - order.begin();
+        window.focusRank = static_cast<int>(rank);
+    }
     return out;
 }
 

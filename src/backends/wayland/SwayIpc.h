@@ -32,6 +32,9 @@ struct SwayWindow {
     bool floating = false;
     bool visible = false;
     bool xwayland = false;
+    bool fullscreen = false;  // on its workspace or across all outputs
+    // How recently it had the focus among all windows: 0 the focused (or last focused) one.
+    int focusRank = 0;
     platform::Rect rect;  // the outer rectangle, borders and title bar included, in layout
                           // coordinates (origin top-left of the layout, y down)
     std::string workspace;
@@ -78,6 +81,8 @@ class SwayIpc {
     // One request and its reply body; fails when the socket breaks or sway does not answer within
     // a second.
     Result<std::string> request(MessageType type, std::string_view payload = {});
+    // False once a request broke the connection.
+    bool connected() const { return fd_ >= 0; }
 
     // Runs sway commands ("[con_id=4] focus; floating enable"); fails with sway's own error text.
     Result<> command(std::string_view commands);

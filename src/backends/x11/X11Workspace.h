@@ -20,19 +20,6 @@
 
 namespace quenlit::x11 {
 
-// The desktop entry of a running application, by index into `entries`: the first entry whose
-// StartupWMClass equals a window's WM_CLASS class or instance (ignoring ASCII case), else the
-// first whose desktop-file ID does, else the first whose Exec program, resolved through
-// `resolveProgram`, is the process's executable. Absent when none fits.
-std::optional<std::size_t> matchDesktopEntry(
-    const std::vector<platform::InstalledApplication>& entries,
-    const std::vector<std::pair<std::string, std::string>>& wmClasses,
-    const std::optional<std::filesystem::path>& executable,
-    const std::function<std::optional<std::filesystem::path>(const std::string& program)>& resolveProgram);
-
-// The canonical path of an Exec program: a path as written, a bare name looked up in PATH.
-std::optional<std::filesystem::path> resolveProgram(const std::string& program);
-
 class X11Workspace final : public linux_backend::DesktopWorkspace {
   public:
     // Create on the main thread after the QGuiApplication; `events` must outlive the workspace.

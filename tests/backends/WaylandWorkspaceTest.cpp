@@ -1,0 +1,629 @@
+// The Wayland desktop services against a stand-in for sway's socket and a list of toplevels the
+// tests set: which process a toplevel belongs to, what hiding and activating ask of the
+// compositor, and the frames written and read back through the accessibility space.
+
+#include "backends/wayland/ForeignToplevels.h"
+#include "backends/wayland/SwayAccessibility.h"
+#include "backends/wayland/SwayIpc.h"
+#include "backends/wayland/SwayScreens.h"
+#include "backends/wayland/WaylandWorkspace.h"
+
+#include "backends/FakeSway.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace quenlit::wayland {
+namespace {
+
+using testing::FakeSway;
+
+// No process has an id above the kernel's largest: these programs are never matched by executable.
+constexpr int kFirstPid = 5000001;
+
+// Desktop entries for the tests, in folders of their own. GLib reads the folders' places once per
+// process, so they are set before any test runs.
+const quenlit::testing::TempDir& dataFolders() {
+    static const quenlit::testing::TempDir dir;
+    return dir;
+}
+const bool kEntriesInstalled = [] {
+    const auto& dir = dataFolders();
+    quenlit::testing::writeFile(dir / "home/applications/foot.desktop",
+                                "[Desktop Entry]\nType=Application\nName=Foot\nExec=foot\n");
+    quenlit::testing::writeFile(dir / "home/applications/org.gnome.Nautilus.desktop",
+                                "[Desktop Entry]\nType=Application\nName=Files\nExec=sh -c nautilus\n");
+    quenlit::testing::writeFile(
+        dir / "home/applications/code.desktop",
+        "[Desktop Entry]\nType=Application\nName=Code\nExec=sh -c code\nStartupWMClass=Code\n");
+    ::setenv("XDG_DATA_HOME", (dir / "home").c_str(), 1);
+    ::setenv("XDG_DATA_DIRS", (dir / "none").c_str(), 1);
+    return true;
+}();
+
+// sway's event connection needs an event loop's socket notifier.
+void ensureQt() {
+    static int argc = 1;
+    static char name[] = "wayland_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+class FakeToplevels final : public Toplevels {
+  public:
+    std::vector<Toplevel> list() const override { return toplevels; }
+    bool activate(std::uint64_t handle) override {
+        requests.push_back("activate " + std::to_string(handle));
+        return has(handle);
+    }
+    bool setMinimized(std::uint64_t handle, bool minimized) override {
+        requests.push_back((minimized ? "minimize " : "unminimize ") + std::to_string(handle));
+        return has(handle);
+    }
+    bool has(std::uint64_t handle) const {
+        for (const Toplevel& t : toplevels)
+            if (t.handle == handle) return true;
+        return false;
+    }
+    std::vector<Toplevel> toplevels;
+    std::vector<std::string> requests;
+};
+
+// A window of the stand-in tree; `rect` is its outer frame in layout coordinates.
+struct TreeWindow {
+    long id = 0;
+    int pid = 0;
+    std::string appId;
+    std::string title;
+    bool focused = false;
+    bool scratchpad = false;
+    bool floating = false;
+    bool fullscreen = false;
+    platform::Rect rect{0, 0, 640, 480};
+};
+
+// sway's state as the stand-in socket serves it, and the commands it was sent. Commands that
+// move, resize, float and hide windows change the state as sway would.
+class SwayState {
+  public:
+    explicit SwayState(std::vector<TreeWindow> windows) : windows_(std::move(windows)) {}
+
+    std::string answer(std::uint32_t type, const std::string& payload) {
+        std::lock_guard lock(mutex_);
+        if (type != 2) ++requests_;  // the event subscription arrives on its own connection, any time
+        switch (type) {
+            case 0:
+                commands_.push_back(payload);
+                if (refuse) return R"([{"success":false,"error":"No matching node."}])";
+                apply(payload);
+                return R"([{"success":true}])";
+            case 1:
+                return workspacesJson();
+            case 2:
+                return R"({"success":true})";
+            case 3:
+                return outputsJson();
+            case 4:
+                return treeJson();
+            default:
+                return "(hang up)";
+        }
+    }
+    std::vector<std::string> commands() {
+        std::lock_guard lock(mutex_);
+        return commands_;
+    }
+    int requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+    void setWindows(std::vector<TreeWindow> windows) {
+        std::lock_guard lock(mutex_);
+        windows_ = std::move(windows);
+    }
+
+    bool refuse = false;
+    std::vector<long> focusOrder;  // the workspace's windows, most recently focused first
+    platform::Rect output{0, 0, 1280, 800};
+    platform::Rect usable{0, 0, 1280, 800};
+
+  private:
+    static constexpr double kTitle = 25;
+
+    static std::string rectJson(const platform::Rect& r) {
+        auto n = [](double v) { return std::to_string(static_cast<long>(v)); };
+        return R"({"x":)" + n(r.x) + R"(,"y":)" + n(r.y) + R"(,"width":)" + n(r.width) + R"(,"height":)" +
+               n(r.height) + "}";
+    }
+    static std::string windowJson(const TreeWindow& w) {
+        // The title bar sits above "rect", in "deco_rect".
+        const platform::Rect below{w.rect.x, w.rect.y + kTitle, w.rect.width, w.rect.height - kTitle};
+        return R"({"id":)" + std::to_string(w.id) + R"(,"type":")" + (w.floating ? "floating_con" : "con") +
+               R"(","name":")" + w.title + R"(","app_id":")" + w.appId + R"(","pid":)" +
+               std::to_string(w.pid) + R"(,"focused":)" + (w.focused ? "true" : "false") +
+               R"(,"fullscreen_mode":)" + (w.fullscreen ? "1" : "0") + R"(,"rect":)" + rectJson(below) +
+               R"(,"deco_rect":)" + rectJson({0, 0, w.rect.width, kTitle}) +
+               R"(,"nodes":[],"floating_nodes":[]})";
+    }
+    std::string list(bool scratchpad, bool floating) const {
+        std::string out;
+        for (const TreeWindow& w : windows_) {
+            if (w.scratchpad != scratchpad || (!scratchpad && w.floating != floating)) continue;
+            out += (out.empty() ? "" : ",") + windowJson(w);
+        }
+        return out;
+    }
+    std::string treeJson() const {
+        return R"({"id":1,"type":"root","nodes":[{"id":2,"type":"output","name":"__i3","nodes":[{"id":3,"type":"workspace","name":"__i3_scratch","nodes":[],"floating_nodes":[)" +
+               list(true, true) +
+               R"(]}]},{"id":4,"type":"output","name":"OUT-1","nodes":[{"id":5,"type":"workspace","name":"1","focus":[)" +
+               focusJson() + R"(],"nodes":[)" + list(false, false) + R"(],"floating_nodes":[)" +
+               list(false, true) + "]}]}]}";
+    }
+    std::string focusJson() const {
+        std::string out;
+        for (long id : focusOrder)
+            out += (out.empty() ? "" : ",") + std::to_string(id);
+        return out;
+    }
+    std::string outputsJson() const {
+        return R"([{"name":"OUT-1","active":true,"focused":true,"current_workspace":"1","rect":)" +
+               rectJson(output) + "}]";
+    }
+    std::string workspacesJson() const {
+        return R"([{"name":"1","output":"OUT-1","rect":)" + rectJson(usable) + "}]";
+    }
+    TreeWindow* window(long id) {
+        for (TreeWindow& w : windows_)
+            if (w.id == id) return &w;
+        return nullptr;
+    }
+    void apply(const std::string& commands) {
+        static const std::regex part(R"(\[con_id=(\d+)\] ([^;]*))");
+        static const std::regex position(R"(move absolute position (-?\d+) (-?\d+))");
+        static const std::regex size(R"(resize set width (\d+) px height (\d+) px)");
+        for (auto it = std::sregex_iterator(commands.begin(), commands.end(), part);
+             it != std::sregex_iterator(); ++it) {
+            TreeWindow* w = window(std::stol((*it)[1]));
+            if (w == nullptr) continue;
+            const std::string text = (*it)[2];
+            std::smatch m;
+            if (text.find("floating enable") != std::string::npos) w->floating = true;
+            if (text.find("move scratchpad") != std::string::npos) w->scratchpad = true;
+            if (text.find("scratchpad show") != std::string::npos) w->scratchpad = false;
+            if (text.find("fullscreen disable") != std::string::npos) w->fullscreen = false;
+            // sway keeps the centre when it resizes.
+            if (std::regex_search(text, m, size)) {
+                const double width = std::stod(m[1]), height = std::stod(m[2]);
+                w->rect = {w->rect.midX() - width / 2, w->rect.midY() - height / 2, width, height};
+            }
+            if (std::regex_search(text, m, position)) {
+                w->rect.x = std::stod(m[1]);
+                w->rect.y = std::stod(m[2]);
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::vector<TreeWindow> windows_;
+    std::vector<std::string> commands_;
+    int requests_ = 0;
+};
+
+struct Desktop {
+    explicit Desktop(std::vector<TreeWindow> windows)
+        : state(std::move(windows)), socket([this](std::uint32_t type, const std::string& payload) {
+              return state.answer(type, payload);
+          }) {
+        ensureQt();
+        auto connected = SwayIpc::connect(socket.path());
+        EXPECT_TRUE(connected.ok());
+        if (connected.ok()) sway = std::move(connected).value();
+    }
+    SwayState state;
+    FakeSway socket;
+    std::unique_ptr<SwayIpc> sway;
+    FakeToplevels toplevels;
+};
+
+Toplevel toplevel(std::uint64_t handle, std::string appId, std::string title, bool activated = false,
+                  bool minimized = false) {
+    return {handle, std::move(appId), std::move(title), activated, minimized};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Running applications
+
+struct App {
+    int pid;
+    std::string bundleIdentifier;  // empty: no entry
+    std::string name;
+    bool active;
+    bool hidden;
+    bool operator==(const App&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const App& a) {
+    return out << "{" << a.pid << " " << a.bundleIdentifier << " '" << a.name << "' active=" << a.active
+               << " hidden=" << a.hidden << "}";
+}
+
+TEST(WaylandWorkspace, ToplevelsAreGroupedByTheProcessSwaysTreeGivesThem) {
+    const int p1 = kFirstPid, p2 = kFirstPid + 1, p3 = kFirstPid + 2;
+    struct Case {
+        const char* name;
+        std::vector<Toplevel> toplevels;
+        std::vector<TreeWindow> tree;
+        std::vector<App> expected;
+    };
+    const std::vector<Case> cases{
+        {"two terminals alike are paired in the order they were made, whichever is activated",
+         {toplevel(1, "foot", "foot"), toplevel(2, "foot", "foot", true)},
+         {{.id = 6, .pid = p2, .appId = "foot", .title = "foot", .focused = true},
+          {.id = 5, .pid = p1, .appId = "foot", .title = "foot"}},
+         {{p1, "foot", "Foot", false, false}, {p2, "foot", "Foot", true, false}}},
+        {"several windows of one process are one application, hidden only when all are",
+         {toplevel(1, "org.gnome.Nautilus", "Home"), toplevel(2, "org.gnome.Nautilus", "Documents"),
+          toplevel(3, "Code", "main.cpp", false, true)},
+         {{.id = 5, .pid = p1, .appId = "org.gnome.Nautilus", .title = "Home"},
+          {.id = 6, .pid = p1, .appId = "org.gnome.Nautilus", .title = "Documents", .scratchpad = true},
+          {.id = 7, .pid = p2, .appId = "Code", .title = "main.cpp", .focused = true}},
+         {{p1, "org.gnome.Nautilus", "Files", false, false}, {p2, "code", "Code", true, true}}},
+        {"without an entry the app id names it; a toplevel the tree lacks is no application",
+         {toplevel(1, "mystery", "Thing", true), toplevel(2, "ghost", "Boo")},
+         {{.id = 5, .pid = p3, .appId = "mystery", .title = "Thing", .scratchpad = true}},
+         {{p3, "", "mystery", true, true}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Desktop desktop(c.tree);
+        desktop.toplevels.toplevels = c.toplevels;
+        WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
+        std::vector<App> apps;
+        for (const auto& app : workspace.runningApplications())
+            apps.push_back({app.processIdentifier, app.bundleIdentifier.value_or(""),
+                            app.localizedName.value_or(""), app.isActive, app.isHidden});
+        EXPECT_EQ(apps, c.expected);
+        const auto front = workspace.frontmostApplication();
+        const auto active =
+            std::find_if(c.expected.begin(), c.expected.end(), [](const App& a) { return a.active; });
+        ASSERT_EQ(front.has_value(), active != c.expected.end());
+        if (front) {
+            EXPECT_EQ(front->processIdentifier, active->pid);
+        }
+    }
+}
+
+TEST(WaylandWorkspace, ABackgroundThreadSeesTheMainThreadsLastReading) {
+    Desktop desktop({{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "foot", .focused = true}});
+    desktop.toplevels.toplevels = {toplevel(1, "foot", "foot", true)};
+    WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
+    desktop.toplevels.toplevels.push_back(toplevel(2, "foot", "other"));
+    desktop.state.setWindows({{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "foot"},
+                              {.id = 6, .pid = kFirstPid + 1, .appId = "foot", .title = "other"}});
+    std::vector<platform::RunningApplication> seen;
+    // Neither the toplevels nor sway's socket are touched off the main thread.
+    const int requests = desktop.state.requests();
+    std::thread([&] { seen = workspace.runningApplications(); }).join();
+    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_EQ(desktop.state.requests(), requests);
+    EXPECT_EQ(workspace.runningApplications().size(), 2u);  // the main thread reads afresh
+    std::thread([&] { seen = workspace.runningApplications(); }).join();
+    EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST(WaylandWorkspace, AnotherProgramBecomingActiveIsAnnouncedOnce) {
+    const int p1 = kFirstPid, p2 = kFirstPid + 1;
+    Desktop desktop({{.id = 5, .pid = p1, .appId = "foot", .title = "a", .focused = true},
+                     {.id = 6, .pid = p1, .appId = "foot", .title = "b"},
+                     {.id = 7, .pid = p2, .appId = "org.gnome.Nautilus", .title = "Home"}});
+    desktop.toplevels.toplevels = {toplevel(1, "foot", "a", true), toplevel(2, "foot", "b"),
+                                   toplevel(3, "org.gnome.Nautilus", "Home")};
+    WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
+    std::vector<int> announced;
+    auto connection = workspace.didActivateApplication.connect(
+        [&](const platform::RunningApplication& app) { announced.push_back(app.processIdentifier); });
+    auto activateOnly = [&](std::uint64_t handle) {
+        for (Toplevel& t : desktop.toplevels.toplevels)
+            t.activated = t.handle == handle;
+        desktop.toplevels.changed.emit();
+    };
+    activateOnly(2);  // another window of the active program
+    activateOnly(3);
+    desktop.toplevels.changed.emit();  // a title changed
+    activateOnly(1);
+    EXPECT_EQ(announced, (std::vector<int>{p2, p1}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Activating, hiding and showing
+
+TEST(WaylandWorkspace, HidingAndShowingSayWhetherAnythingChanged) {
+    const int pid = kFirstPid;
+    struct Case {
+        const char* name;
+        bool refuse;
+        std::vector<bool> inScratchpad;  // of windows 5 and 6
+        std::vector<bool> minimized;     // of toplevels 1 and 2
+        bool hide;                       // else unhide
+        int target;
+        bool expected;
+        std::vector<std::string> commands;
+        std::vector<std::string> requests;
+    };
+    const std::vector<Case> cases{
+        {"sway hides the shown windows in its scratchpad",
+         false,
+         {false, true},
+         {false, false},
+         true,
+         pid,
+         true,
+         {"[con_id=5] move scratchpad"},
+         {}},
+        {"hiding a hidden program changes nothing",
+         false,
+         {true, true},
+         {false, false},
+         true,
+         pid,
+         false,
+         {},
+         {}},
+        {"hiding fails when sway refuses",
+         true,
+         {false, false},
+         {false, false},
+         true,
+         pid,
+         false,
+         {"[con_id=5] move scratchpad; [con_id=6] move scratchpad"},
+         {}},
+        {"showing takes the windows out of the scratchpad",
+         false,
+         {true, true},
+         {false, false},
+         false,
+         pid,
+         true,
+         {"[con_id=5] scratchpad show; [con_id=6] scratchpad show"},
+         {}},
+        {"showing un-minimises what the compositor reports minimised",
+         false,
+         {false, false},
+         {false, true},
+         false,
+         pid,
+         true,
+         {},
+         {"unminimize 2"}},
+        {"showing a shown program changes nothing",
+         false,
+         {false, false},
+         {false, false},
+         false,
+         pid,
+         false,
+         {},
+         {}},
+        {"showing fails when sway refuses",
+         true,
+         {true, false},
+         {false, false},
+         false,
+         pid,
+         false,
+         {"[con_id=5] scratchpad show"},
+         {}},
+        {"an unknown process is neither hidden nor shown",
+         false,
+         {false, false},
+         {false, false},
+         true,
+         pid + 7,
+         false,
+         {},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Desktop desktop(
+            {{.id = 5, .pid = pid, .appId = "foot", .title = "a", .scratchpad = c.inScratchpad[0]},
+             {.id = 6, .pid = pid, .appId = "foot", .title = "b", .scratchpad = c.inScratchpad[1]}});
+        desktop.state.refuse = c.refuse;
+        desktop.toplevels.toplevels = {toplevel(1, "foot", "a", false, c.minimized[0]),
+                                       toplevel(2, "foot", "b", false, c.minimized[1])};
+        WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
+        const bool result = c.hide ? workspace.hide(c.target) : workspace.unhide(c.target);
+        EXPECT_EQ(result, c.expected);
+        EXPECT_EQ(desktop.state.commands(), c.commands);
+        EXPECT_EQ(desktop.toplevels.requests, c.requests);
+        // What sway did shows in the application's state at once.
+        if (!c.refuse && c.target == pid) {
+            EXPECT_EQ(workspace.runningApplication(pid)->isHidden, c.hide);
+        }
+    }
+}
+
+TEST(WaylandWorkspace, ActivationEndsWithTheWindowTheProgramHadInFront) {
+    const int pid = kFirstPid;
+    struct Case {
+        const char* name;
+        std::uint64_t activated;  // 0: none
+        bool allWindows;
+        int target;
+        bool expected;
+        std::vector<std::string> requests;
+    };
+    // sway focused window 6 last, then 7, then 5.
+    const std::vector<Case> cases{
+        {"all windows, the activated one last",
+         1,
+         true,
+         pid,
+         true,
+         {"activate 3", "activate 2", "activate 1"}},
+        {"all windows, the one focused last in front",
+         0,
+         true,
+         pid,
+         true,
+         {"activate 1", "activate 3", "activate 2"}},
+        {"one window: the one in front", 0, false, pid, true, {"activate 2"}},
+        {"a process without windows", 0, true, pid + 9, false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Desktop desktop({{.id = 5, .pid = pid, .appId = "foot", .title = "a"},
+                         {.id = 6, .pid = pid, .appId = "foot", .title = "b", .focused = true},
+                         {.id = 7, .pid = pid, .appId = "foot", .title = "c"}});
+        desktop.state.focusOrder = {6, 7, 5};
+        desktop.toplevels.toplevels = {toplevel(1, "foot", "a", c.activated == 1), toplevel(2, "foot", "b"),
+                                       toplevel(3, "foot", "c")};
+        WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
+        EXPECT_EQ(workspace.activate(c.target, c.allWindows), c.expected);
+        EXPECT_EQ(desktop.toplevels.requests, c.requests);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Screens and frames
+
+struct Frames {
+    platform::Rect frame;
+    platform::Rect visible;
+    bool operator==(const Frames&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Frames& f) {
+    auto r = [&](const platform::Rect& x) {
+        out << "(" << x.x << "," << x.y << "," << x.width << "," << x.height << ")";
+    };
+    r(f.frame);
+    r(f.visible);
+    return out;
+}
+
+TEST(SwayScreens, OutputsConvertToTheBottomLeftSpaceOfThePrimaryOne) {
+    struct Case {
+        const char* name;
+        std::vector<SwayOutput> outputs;
+        std::vector<Frames> expected;
+        platform::Point accessibilityOrigin;
+    };
+    const std::vector<Case> cases{
+        {"one output with a bar along its top",
+         {{"A", true, true, {0, 0, 1280, 800}, {0, 30, 1280, 770}}},
+         {{{0, 0, 1280, 800}, {0, 0, 1280, 770}}},
+         {0, 0}},
+        {"the output at the origin is the primary one wherever it is listed",
+         {{"B", true, true, {1920, 0, 1280, 1024}, {1920, 0, 1280, 1024}},
+          {"A", true, false, {0, 0, 1920, 1080}, {0, 0, 1920, 1050}}},
+         {{{0, 0, 1920, 1080}, {0, 30, 1920, 1050}}, {{1920, 56, 1280, 1024}, {1920, 56, 1280, 1024}}},
+         {0, 0}},
+        {"none at the origin: the first active one; inactive ones are left out",
+         {{"X", false, false, {0, 0, 640, 480}, {0, 0, 640, 480}},
+          {"Y", true, false, {100, 50, 800, 600}, {100, 50, 800, 600}},
+          {"Z", true, true, {900, 50, 800, 700}, {0, 0, 0, 0}}},
+         {{{0, 0, 800, 600}, {0, 0, 800, 600}}, {{800, -100, 800, 700}, {800, -100, 800, 700}}},
+         {100, 50}},
+        {"no active output", {{"X", false, false, {0, 0, 640, 480}, {0, 0, 640, 480}}}, {}, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Frames> screens;
+        for (const auto& screen : screensFrom(c.outputs))
+            screens.push_back({screen.frame, screen.visibleFrame});
+        EXPECT_EQ(screens, c.expected);
+        const platform::Point origin = accessibilityOrigin(c.outputs);
+        EXPECT_EQ(origin, c.accessibilityOrigin);
+        const platform::Rect layout{150, 70, 300, 200};
+        const platform::Rect accessible = layoutToAccessibility(layout, origin);
+        EXPECT_EQ(accessible.origin(), (platform::Point{150 - origin.x, 70 - origin.y}));
+        EXPECT_EQ(accessibilityToLayout(accessible.origin(), origin), layout.origin());
+    }
+}
+
+TEST(SwayAccessibility, AFrameWrittenIsTheFrameReadBack) {
+    // The only output lies right of the layout's origin: the accessibility space starts at its corner.
+    Desktop desktop(
+        {{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "a", .rect = {1280, 0, 640, 800}}});
+    desktop.state.output = desktop.state.usable = {1280, 0, 1280, 800};
+    SwayAccessibility accessibility(*desktop.sway);
+    const platform::AXElement window{platform::AXElement::Kind::window, kFirstPid, 5};
+    struct Step {
+        const char* name;
+        std::optional<platform::Size> size;  // else the position
+        platform::Point origin;
+        std::string command;
+        platform::Rect frame;
+    };
+    // The order in which the window commands write a frame: size, position, size.
+    const std::vector<Step> steps{
+        {"a tiled window floats before its size changes, its corner staying put",
+         platform::Size{500, 300},
+         {},
+         "[con_id=5] floating enable, resize set width 500 px height 300 px, move absolute position 1280 0",
+         {0, 0, 500, 300}},
+        {"a position is the outer frame's corner",
+         std::nullopt,
+         {100, 50},
+         "[con_id=5] move absolute position 1380 50",
+         {100, 50, 500, 300}},
+        {"a size keeps the corner though sway keeps the centre",
+         platform::Size{801.4, 402.6},
+         {},
+         "[con_id=5] resize set width 801 px height 403 px, move absolute position 1380 50",
+         {100, 50, 801, 403}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const auto written = step.size ? accessibility.setSize(window, *step.size)
+                                       : accessibility.setPosition(window, step.origin);
+        EXPECT_TRUE(written.ok());
+        EXPECT_EQ(desktop.state.commands().back(), step.command);
+        const auto frame = accessibility.frame(window);
+        ASSERT_TRUE(frame.ok());
+        EXPECT_EQ(frame.value(), step.frame);
+    }
+    const platform::AXElement gone{platform::AXElement::Kind::window, kFirstPid, 99};
+    EXPECT_EQ(accessibility.setPosition(gone, {0, 0}).error(),
+              platform::AccessibilityError::invalidUIElement);
+}
+
+TEST(SwayAccessibility, AProcessesWindowsComeMostRecentlyFocusedFirst) {
+    Desktop desktop({{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "a"},
+                     {.id = 6, .pid = kFirstPid + 1, .appId = "foot", .title = "other", .focused = true},
+                     {.id = 7, .pid = kFirstPid, .appId = "foot", .title = "b", .fullscreen = true}});
+    desktop.state.focusOrder = {6, 7, 5};
+    SwayAccessibility accessibility(*desktop.sway);
+    EXPECT_TRUE(accessibility.isProcessTrusted(false));
+    const auto windows = accessibility.windows(kFirstPid);
+    ASSERT_TRUE(windows.ok());
+    std::vector<std::uint64_t> handles;
+    for (const auto& w : windows.value())
+        handles.push_back(w.handle);
+    EXPECT_EQ(handles, (std::vector<std::uint64_t>{7, 5}));
+    EXPECT_EQ(accessibility.focusedWindow(kFirstPid).value().handle, 7u);
+    EXPECT_EQ(accessibility.windows(kFirstPid + 5).error(), platform::AccessibilityError::invalidUIElement);
+
+    const auto front = accessibility.focusedWindow(kFirstPid).value();
+    EXPECT_TRUE(accessibility.isFullScreen(front).value());
+    EXPECT_TRUE(accessibility.leaveFullScreen(front).ok());
+    EXPECT_FALSE(accessibility.isFullScreen(front).value());
+    EXPECT_TRUE(accessibility.raise(front).ok());
+    EXPECT_EQ(desktop.state.commands(),
+              (std::vector<std::string>{"[con_id=7] fullscreen disable", "[con_id=7] focus"}));
+    EXPECT_EQ(accessibility.focusedElement(kFirstPid).error(), platform::AccessibilityError::noValue);
+}
+
+}  // namespace
+}  // namespace quenlit::wayland
