@@ -24,7 +24,10 @@ constexpr const char* kXWaylandLimits =
 }  // namespace
 
 BackendChoice chooseBackend(std::optional<Backend> requested, const Session& session) {
-    const bool waylandUsable = session.waylandDisplay && session.dataControl && session.virtualKeyboard;
+    // The panels are placed and the hotkeys bound through sway's IPC: other compositors, even with
+    // the protocols, run the program through XWayland.
+    const bool protocols = session.dataControl && session.virtualKeyboard;
+    const bool waylandUsable = session.waylandDisplay && protocols && session.swaySocket;
     const Backend backend = requested.value_or(waylandUsable ? Backend::wayland : Backend::x11);
 
     if (backend == Backend::wayland) {
@@ -32,31 +35,31 @@ BackendChoice chooseBackend(std::optional<Backend> requested, const Session& ses
             return {std::nullopt,
                     "quenlit: the Wayland backend needs a Wayland session (WAYLAND_DISPLAY is not set "
                     "or its compositor cannot be reached)"};
-        if (!waylandUsable)
+        if (!protocols)
             return {std::nullopt, "quenlit: the Wayland backend needs a compositor with the " +
                                       missingProtocols(session) + " protocol" +
                                       (session.dataControl || session.virtualKeyboard ? "" : "s") +
                                       " (sway and other wlroots compositors offer them)"};
         if (!session.swaySocket)
-            return {
-                Backend::wayland,
-                "wayland: not sway (SWAYSOCK is not set) — bind the hotkeys to `quenlit toggle launcher` and "
-                "`quenlit toggle clipboard` in the compositor; panels are not placed and window commands do "
-                "not "
-                "work"};
+            return {std::nullopt,
+                    "quenlit: the Wayland backend needs sway (SWAYSOCK is not set): it places the "
+                    "panels and binds the hotkeys through sway's IPC"};
         return {Backend::wayland, {}};
     }
 
+    // Why the session's Wayland side is not used, for the log.
+    const std::string whyNotWayland = !protocols
+                                          ? "the compositor does not offer " + missingProtocols(session)
+                                          : std::string("the compositor is not sway (SWAYSOCK is not set)");
     if (!session.x11Display)
-        return {std::nullopt,
-                session.waylandDisplay
-                    ? "quenlit: the compositor offers neither the " + missingProtocols(session) +
-                          " protocols the Wayland backend needs nor XWayland (DISPLAY is not set)"
-                    : "quenlit: the desktop program needs an X11 display (DISPLAY is not set or cannot be "
-                      "opened)"};
+        return {std::nullopt, session.waylandDisplay
+                                  ? "quenlit: " + whyNotWayland +
+                                        ", and there is no XWayland to run through (DISPLAY is not set)"
+                                  : "quenlit: the desktop program needs an X11 display (DISPLAY is not set "
+                                    "or cannot be opened)"};
     if (session.waylandDisplay && !requested)
-        return {Backend::x11, "wayland: the compositor does not offer " + missingProtocols(session) +
-                                  " — running through XWayland: " + kXWaylandLimits};
+        return {Backend::x11,
+                "wayland: " + whyNotWayland + " — running through XWayland: " + kXWaylandLimits};
     if (session.waylandDisplay)
         return {Backend::x11, std::string("wayland: running through XWayland as asked: ") + kXWaylandLimits};
     return {Backend::x11, {}};

@@ -19,7 +19,7 @@ struct Session {
     bool waylandDisplay = false;   // WAYLAND_DISPLAY is set and the compositor answered
     bool dataControl = false;      // the compositor offers wlr-data-control
     bool virtualKeyboard = false;  // … and virtual-keyboard
-    bool swaySocket = false;       // SWAYSOCK is set (hotkeys, panel placement, window commands)
+    bool swaySocket = false;       // SWAYSOCK is set: hotkeys, panel placement and window commands
 };
 
 struct BackendChoice {

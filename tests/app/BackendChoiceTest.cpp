@@ -17,6 +17,8 @@ TEST(BackendChoice, TheSessionDecidesUnlessTheUserAsks) {
     swayWithoutXWayland.x11Display = false;
     Session otherWlroots = swayWithoutXWayland;
     otherWlroots.swaySocket = false;
+    Session otherWlrootsWithXWayland = otherWlroots;
+    otherWlrootsWithXWayland.x11Display = true;
     const Session gnome{.x11Display = true, .waylandDisplay = true};
     const Session gnomeWithoutXWayland{.waylandDisplay = true};
     const Session nothing{};
@@ -34,7 +36,12 @@ TEST(BackendChoice, TheSessionDecidesUnlessTheUserAsks) {
         {"sway without XWayland", std::nullopt, swayWithoutXWayland, Backend::wayland, ""},
         {"sway, X11 asked for", Backend::x11, sway, Backend::x11,
          "wayland: running through XWayland as asked"},
-        {"another wlroots compositor", std::nullopt, otherWlroots, Backend::wayland, "wayland: not sway"},
+        {"another wlroots compositor", std::nullopt, otherWlrootsWithXWayland, Backend::x11,
+         "wayland: the compositor is not sway (SWAYSOCK is not set) — running through XWayland"},
+        {"another wlroots compositor, without XWayland", std::nullopt, otherWlroots, std::nullopt,
+         "quenlit: the compositor is not sway (SWAYSOCK is not set), and there is no XWayland"},
+        {"Wayland asked for, not sway", Backend::wayland, otherWlroots, std::nullopt,
+         "quenlit: the Wayland backend needs sway"},
         {"a compositor without the protocols", std::nullopt, gnome, Backend::x11,
          "wayland: the compositor does not offer wlr-data-control and virtual-keyboard — running through "
          "XWayland"},
@@ -42,7 +49,8 @@ TEST(BackendChoice, TheSessionDecidesUnlessTheUserAsks) {
          "quenlit: the Wayland backend needs a compositor with the wlr-data-control and virtual-keyboard "
          "protocols"},
         {"neither the protocols nor XWayland", std::nullopt, gnomeWithoutXWayland, std::nullopt,
-         "quenlit: the compositor offers neither"},
+         "quenlit: the compositor does not offer wlr-data-control and virtual-keyboard, and there is no "
+         "XWayland"},
         {"Wayland asked for on X11", Backend::wayland, x11Only, std::nullopt,
          "quenlit: the Wayland backend needs a Wayland session"},
         {"no display at all", std::nullopt, nothing, std::nullopt,
