@@ -565,52 +565,6 @@ TEST(SyntheticKeyLog, RecognisesOwnEventsInOrderAndForgetsOldOnes) {
     EXPECT_EQ(log.size(), 0u);
 }
 
-TEST(KeysymForCodePoint, LatinOneDirectlyOthersAsUnicodeKeysyms) {
-    const std::vector<std::pair<char32_t, std::optional<std::uint32_t>>> cases{
-        {U'a', 0x61},
-        {U'~', 0x7e},
-        {U'\u00e9', 0xe9},
-        {U'\u20ac', 0x10020ac},
-        {U'\U0001F600', 0x101f600},
-        {U'\n', 0xff0d},
-        {U'\t', 0xff09},
-        {U'\x07', std::nullopt},
-        {U'\x85', std::nullopt},
-    };
-    for (const auto& [codePoint, keysym] : cases) {
-        EXPECT_EQ(keysymForCodePoint(codePoint), keysym) << static_cast<std::uint32_t>(codePoint);
-    }
-}
-
-TEST(PasteKeyForClass, KnowsTheTerminalEmulators) {
-    using enum PasteKey;
-    const std::vector<std::tuple<const char*, const char*, PasteKey>> cases{
-        {"gnome-terminal-server", "Gnome-terminal", controlShiftV},
-        {"xfce4-terminal", "Xfce4-terminal", controlShiftV},
-        {"mate-terminal", "Mate-terminal", controlShiftV},
-        {"lxterminal", "Lxterminal", controlShiftV},
-        {"qterminal", "QTerminal", controlShiftV},
-        {"konsole", "konsole", controlShiftV},
-        {"Alacritty", "Alacritty", controlShiftV},
-        {"kitty", "kitty", controlShiftV},
-        {"foot", "foot", controlShiftV},
-        {"org.wezfurlong.wezterm", "org.wezfurlong.wezterm", controlShiftV},
-        {"tilix", "Tilix", controlShiftV},
-        {"terminator", "Terminator", controlShiftV},
-        {"sakura", "Sakura", controlShiftV},
-        {"terminology", "terminology", controlShiftV},
-        {"st", "st-256color", controlShiftV},
-        {"xterm", "XTerm", shiftInsert},
-        {"urxvt", "URxvt", shiftInsert},
-        {"Navigator", "firefox-esr", controlV},
-        {"gedit", "Gedit", controlV},
-        {"stellarium", "Stellarium", controlV},
-    };
-    for (const auto& [instance, klass, key] : cases) {
-        EXPECT_EQ(pasteKeyForClass(instance, klass), key) << instance << " " << klass;
-    }
-}
-
 class XTestInputTest : public X11BackendTest {
   protected:
     void SetUp() override {

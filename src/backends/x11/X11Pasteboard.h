@@ -68,14 +68,4 @@ class X11Pasteboard final : public platform::Pasteboard {
     std::vector<std::pair<std::string, std::string>> pending_;
 };
 
-// The paths of GNOME's list of copied files ("copy\nfile:///a\nfile:///b").
-std::vector<std::string> parseGnomeCopiedFiles(std::string_view text);
-// The URLs of a text/uri-list: one per line, comments and blank lines skipped.
-std::vector<std::string> parseUriList(std::string_view text);
-// The names under which the core sees these X targets: text as plain UTF-8 text, PNG as PNG,
-// other raster images as TIFF; the rest unchanged, without the selection protocol's own targets.
-std::vector<std::string> pasteboardTypesForTargets(const std::vector<std::string>& targets);
-// The offered target that gives the data of a core type, in order of preference; absent when none.
-std::optional<std::string> targetForType(std::string_view type, const std::vector<std::string>& targets);
-
 }  // namespace quenlit::x11

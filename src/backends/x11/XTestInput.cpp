@@ -145,14 +145,6 @@ std::u32string scalars(const std::u16string& text) {
     return out;
 }
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -184,56 +176,6 @@ std::size_t SyntheticKeyLog::size() const {
 void SyntheticKeyLog::dropExpired(Clock::time_point now) {
     while (!entries_.empty() && now - entries_.front().at > lifetime)
         entries_.pop_front();
-}
-
-std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint) {
-    if (codePoint == U'\n' || codePoint == U'\r') return XKB_KEY_Return;
-    if (codePoint == U'\t') return XKB_KEY_Tab;
-    if ((codePoint >= 0x20 && codePoint <= 0x7E) || (codePoint >= 0xA0 && codePoint <= 0xFF))
-        return codePoint;
-    if (codePoint < 0xA0 || codePoint > 0x10FFFF) return std::nullopt;
-    return 0x01000000u + static_cast<std::uint32_t>(codePoint);
-}
-
-PasteKey pasteKeyForClass(std::string_view instance, std::string_view klass) {
-    static constexpr std::string_view primaryPasters[] = {"xterm", "uxterm",       "urxvt",
-                                                          "rxvt",  "rxvt-unicode", "urxvt-256color"};
-    static constexpr std::string_view terminals[] = {"konsole",
-                                                     "alacritty",
-                                                     "kitty",
-                                                     "st",
-                                                     "st-256color",
-                                                     "tilix",
-                                                     "terminator",
-                                                     "wezterm",
-                                                     "org.wezfurlong.wezterm",
-                                                     "foot",
-                                                     "footclient",
-                                                     "sakura",
-                                                     "termite",
-                                                     "guake",
-                                                     "yakuake",
-                                                     "tilda",
-                                                     "terminology",
-                                                     "ghostty",
-                                                     "com.mitchellh.ghostty",
-                                                     "lxterminal",
-                                                     "qterminal",
-                                                     "mate-terminal",
-                                                     "cool-retro-term"};
-    const auto listed = [](const auto& list, const std::string& name) {
-        return std::find(std::begin(list), std::end(list), name) != std::end(list);
-    };
-    for (std::string_view name : {instance, klass}) {
-        if (listed(primaryPasters, lower(name))) return PasteKey::shiftInsert;
-    }
-    for (std::string_view name : {instance, klass}) {
-        const std::string folded = lower(name);
-        // gnome-terminal, xfce4-terminal, mate-terminal, lxterminal, qterminal, Terminal …
-        if (folded.find("terminal") != std::string::npos || listed(terminals, folded))
-            return PasteKey::controlShiftV;
-    }
-    return PasteKey::controlV;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -30,6 +30,8 @@
 // the kept keys are sent on through XTest, in the order they were typed.
 // Main thread only.
 
+#include "backends/linux/KeyPositions.h"
+#include "backends/linux/PasteKey.h"
 #include "backends/x11/X11Connection.h"
 #include "platform/InputEvents.h"
 
@@ -79,15 +81,9 @@ class SyntheticKeyLog {
     std::deque<Entry> entries_;
 };
 
-// The keysym that types a Unicode code point: Latin-1 characters are their own keysyms, others
-// 0x01000000 + the code point; newline and tab are Return and Tab. Absent for other controls.
-std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint);
-
-// The key that pastes the CLIPBOARD in a window of this WM_CLASS: Control+V in ordinary
-// applications; Control+Shift+V in terminal emulators, which keep Control+V for the shell; and in
-// xterm and URxvt, which bind neither, Shift+Insert, which pastes the PRIMARY selection there.
-enum class PasteKey { controlV, controlShiftV, shiftInsert };
-PasteKey pasteKeyForClass(std::string_view instance, std::string_view klass);
+using linux_backend::keysymForCodePoint;
+using linux_backend::PasteKey;
+using linux_backend::pasteKeyForClass;
 
 class XTestInput final : public platform::InputSynthesizer {
   public:

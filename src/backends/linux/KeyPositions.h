@@ -1,0 +1,27 @@
+#pragma once
+
+// The keys of a standard keyboard by position: the core's virtual key code (ANSI layout), the
+// Linux evdev key code and the key's keysym on a US layout. X servers number keys as evdev + 8;
+// Wayland keyboards use the evdev codes themselves.
+
+#include <cstdint>
+#include <optional>
+
+namespace quenlit::linux_backend {
+
+struct KeyPosition {
+    int virtualKey;
+    std::uint16_t evdev;
+    std::uint32_t keysym;  // on a US layout
+};
+
+std::optional<KeyPosition> keyPositionForVirtualKey(int virtualKey);
+std::optional<KeyPosition> keyPositionForEvdev(std::uint16_t evdev);
+// Upper-case letters are the key of their lower-case letter.
+std::optional<KeyPosition> keyPositionForKeysym(std::uint32_t keysym);
+
+// The keysym that types a Unicode code point: Latin-1 characters are their own keysyms, others
+// 0x01000000 + the code point; newline and tab are Return and Tab. Absent for other controls.
+std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint);
+
+}  // namespace quenlit::linux_backend
