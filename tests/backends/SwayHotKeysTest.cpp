@@ -86,7 +86,10 @@ TEST(SwayHotKeys, DescribesCombinationsAsTheDesktopNamesThem) {
 
 TEST(SwayHotKeys, ExecQuotingKeepsThePathOneWordAndRefusesWhatSwayWouldRewrite) {
     EXPECT_EQ(SwayHotKeys::quoteForExec("/usr/bin/quenlit"), "'/usr/bin/quenlit'");
-    EXPECT_EQ(SwayHotKeys::quoteForExec("/opt/it's; here/q"), R"('/opt/it'\''s; here/q')");
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/opt/it's here/[q]"), R"('/opt/it'\''s here/[q]')");
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/a;b"), std::nullopt);
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/a,b"), std::nullopt);
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/a\"b"), std::nullopt);
     EXPECT_EQ(SwayHotKeys::quoteForExec("/home/$mod/q"), std::nullopt);
     EXPECT_EQ(SwayHotKeys::quoteForExec("/a\\b"), std::nullopt);
     EXPECT_EQ(SwayHotKeys::quoteForExec("/a\nb"), std::nullopt);
@@ -143,9 +146,9 @@ TEST(SwayHotKeys, BindsOnlyWhatTheUsersConfigurationLeavesFreeAndUnbindsIt) {
     EXPECT_EQ(
         commands,
         (std::vector<std::string>{
-            R"(bindsym --no-repeat Mod4+space exec '/opt/it'\''s here/quenlit' toggle launcher)",
+            R"(bindsym --no-repeat Mod4+space exec "'/opt/it'\''s here/quenlit' toggle launcher")",
             "unbindsym Mod4+space",
-            R"(bindsym --no-repeat Mod4+Shift+Escape exec '/opt/it'\''s here/quenlit' toggle clipboard)",
+            R"(bindsym --no-repeat Mod4+Shift+Escape exec "'/opt/it'\''s here/quenlit' toggle clipboard")",
             "unbindsym Mod4+Shift+Escape",
         }));
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -308,11 +309,13 @@ std::optional<std::string> SwayHotKeys::swayCombination(int keyCode, std::uint32
 }
 
 std::optional<std::string> SwayHotKeys::quoteForExec(std::string_view text) {
-    // sway substitutes its variables wherever a "$" stands, and its parser reads a backslash as an
-    // escape even between quotes; control characters would end the command.
+    // The command reaches the shell through sway's parser twice: once when bound, where it sits in
+    // double quotes that sway takes off, and once when run, where sway splits commands at ";" and ","
+    // (quotes or not, once escapes are involved). sway substitutes its variables wherever a "$"
+    // stands and reads backslashes and double quotes itself; control characters would end the line.
     for (char c : text) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7f || c == '\\' || c == '$') return std::nullopt;
+        if (u < 0x20 || u == 0x7f || std::strchr("\\$\";,`", c) != nullptr) return std::nullopt;
     }
     // Single quotes for the shell; a quote inside closes them, adds an escaped quote and reopens.
     std::string out = "'";
@@ -349,8 +352,8 @@ std::variant<platform::HotKeyRef, platform::HotKeyFailure> SwayHotKeys::register
             return platform::HotKeyFailure{"bound in your sway configuration to \"" + binding.command + "\""};
     }
 
-    auto bound =
-        sway_.command("bindsym --no-repeat " + *combination + " exec " + *program + *quotedArguments);
+    auto bound = sway_.command("bindsym --no-repeat " + *combination + " exec \"" + *program +
+                               *quotedArguments + "\"");
     if (!bound) return platform::HotKeyFailure{"sway refused the binding: " + bound.reason()};
     registrations_.push_back({nextRef_++, keyCode, modifiers, *combination});
     return static_cast<platform::HotKeyRef>(registrations_.back().ref);

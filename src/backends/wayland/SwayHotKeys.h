@@ -70,8 +70,9 @@ class SwayHotKeys final : public platform::HotKeys {
 
     // The combination in sway's own words ("Mod4+space"); absent for a key without a keysym name.
     static std::optional<std::string> swayCombination(int keyCode, std::uint32_t modifiers);
-    // `text` as one word of the shell command sway's exec runs, and that sway's own command parser
-    // passes through unchanged; absent when it holds characters neither can carry safely.
+    // `text` as one word of the shell command a binding's exec runs, written so that sway's parser,
+    // which reads it when binding and again when running it, hands it on unchanged; absent when it
+    // holds characters that cannot pass both safely.
     static std::optional<std::string> quoteForExec(std::string_view text);
 
   private:
