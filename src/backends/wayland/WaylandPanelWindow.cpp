@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -23,6 +24,8 @@ namespace {
 // Between two looks at sway's tree while waiting for the window, should its window events not come.
 constexpr int kTreePollEvery = 50;  // ms
 constexpr int kConditionEvery = 5;  // ms
+// How long Qt has to report the activation itself before sway is asked whether the window has the focus.
+constexpr std::chrono::milliseconds kActivationGrace{100};
 
 // Inside our own panels Control plays the part of the shortcut modifier, as every Qt program does
 // (and as on X11).
@@ -114,11 +117,31 @@ WaylandPanelWindow::WaylandPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered
     host_->setWindowTitle(QString::fromStdString(title_));
     host_->resize(static_cast<int>(size.width), static_cast<int>(size.height));
     sway_.watchWindows();
-    windowEvents_ = sway_.windowChanged.connect([this](const std::string& change, const SwayWindow& window) {
-        if ((change == "new" || change == "focus" || change == "title") && !container_ &&
-            host_->isVisible() && isOurs(window))
-            container_ = window.id;
-    });
+    windowEvents_ = sway_.windowChanged.connect(
+        [this](const std::string& change, const SwayWindow& window) { windowChanged(change, window); });
+}
+
+void WaylandPanelWindow::windowChanged(const std::string& change, const SwayWindow& window) {
+    if (!host_->isVisible() || hiding_) return;
+    if ((change == "new" || change == "focus" || change == "title") && !container_ && isOurs(window))
+        container_ = window.id;
+    if (change != "focus" || !container_) return;
+    if (window.id == *container_) {
+        sawOwnFocus_ = true;
+        return;
+    }
+    // Another window took the focus after the panel had it. sway says so even where Qt misses the
+    // window's deactivation (see makeKey); events arrive in order, so one from before the panel's own
+    // focus cannot count.
+    if (sawOwnFocus_) resign();
+}
+
+void WaylandPanelWindow::resign() {
+    if (!active_ && !sawOwnFocus_) return;
+    active_ = false;
+    sawOwnFocus_ = false;
+    log::write("panel: another window took the focus — the panel hides");
+    didResignKey.emit();
 }
 
 WaylandPanelWindow::~WaylandPanelWindow() {
@@ -193,8 +216,10 @@ void WaylandPanelWindow::findContainer() {
 void WaylandPanelWindow::place() {
     // From the bottom-left-origin space of the screens to sway's layout, whose origin is top-left.
     const double top = primaryHeight_ - (origin_.y + host_->height());
-    const std::string move = "move absolute position " + std::to_string(std::lround(origin_.x)) + " " +
-                             std::to_string(std::lround(top));
+    // Sticky here rather than in the factory's rule, where sway 1.7 does not apply it to a window
+    // being mapped.
+    const std::string move = "sticky enable, move absolute position " +
+                             std::to_string(std::lround(origin_.x)) + " " + std::to_string(std::lround(top));
     if (auto moved = sway_.command(commandFor(*container_, move)); !moved)
         log::write("panel: sway did not move the window: " + moved.reason());
 }
@@ -205,6 +230,7 @@ void WaylandPanelWindow::orderFrontRegardless() {
         ++showing_;
         container_.reset();
         active_ = false;
+        sawOwnFocus_ = false;
         // The window in front before the panel, unless it is one of ours (a panel over another).
         const auto focused = sway_.focusedWindow();
         if (!focused)
@@ -224,11 +250,32 @@ void WaylandPanelWindow::orderFrontRegardless() {
 }
 
 void WaylandPanelWindow::makeKey() {
-    if (!host_->isVisible() || !container_) return;
+    if (!host_->isVisible() || !container_ || host_->isActiveWindow()) return;
     const unsigned showing = showing_;
-    if (!waitUntil([&] { return showing != showing_ || host_->isActiveWindow(); }) && showing == showing_)
-        log::write("panel: the window \"" + title_ + "\" did not get the keyboard within " +
-                   std::to_string(kMapWait.count()) + " ms");
+    const auto graceEnd = std::chrono::steady_clock::now() + kActivationGrace;
+    deadline_ = std::max(deadline_, graceEnd + kActivationGrace);
+    bool focusedBySway = false;
+    auto lastLook = std::chrono::steady_clock::time_point{};
+    waitUntil([&] {
+        if (showing != showing_ || host_->isActiveWindow()) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= graceEnd && now - lastLook >= std::chrono::milliseconds(kTreePollEvery / 2)) {
+            lastLook = now;
+            const auto focused = sway_.focusedWindow();
+            focusedBySway = focused && focused->id == *container_;
+        }
+        return focusedBySway;
+    });
+    if (showing != showing_ || host_->isActiveWindow()) return;
+    if (focusedBySway) {
+        // Qt on Wayland now and then misses the activation of a window it showed again (its record of
+        // the window's earlier activation outlives the hidden surface); the keyboard is ours all the
+        // same, and Qt's active window decides which widget the typing goes to.
+        QApplication::setActiveWindow(host_.get());
+        return;
+    }
+    log::write("panel: the window \"" + title_ + "\" did not get the keyboard within " +
+               std::to_string(kMapWait.count()) + " ms");
 }
 
 bool WaylandPanelWindow::isKeyWindow() {
@@ -244,16 +291,27 @@ void WaylandPanelWindow::orderOut() {
     hiding_ = true;
     ++showing_;
     // Only a panel that still has the focus gives it back: one that lost it to a click elsewhere
-    // leaves it where the user put it.
-    const bool hadFocus = host_->isActiveWindow();
+    // leaves it where the user put it. And only to a window on the workspace the panel is on: the
+    // panel sticks to every workspace, and the user may have gone to another one meanwhile, where
+    // going back would take them away again.
+    std::optional<long> giveBackTo;
+    if (host_->isActiveWindow() && previous_) {
+        if (auto windows = sway_.windows()) {
+            std::string here;
+            for (const auto& w : *windows)
+                if (container_ && w.id == *container_) here = w.workspace;
+            for (const auto& w : *windows)
+                if (w.id == *previous_ && (here.empty() || w.workspace == here)) giveBackTo = w.id;
+        }
+    }
     host_->hide();
     container_.reset();
     active_ = false;
+    sawOwnFocus_ = false;
     if (QApplication::activeWindow() == host_.get()) QApplication::setActiveWindow(nullptr);
-    if (hadFocus && previous_) {
-        // Fails harmlessly when the window has closed meanwhile (container ids are never reused).
-        if (auto focused = sway_.command(commandFor(*previous_, "focus")); !focused)
-            log::write("panel: the focus cannot go back to container " + std::to_string(*previous_) + ": " +
+    if (giveBackTo) {
+        if (auto focused = sway_.command(commandFor(*giveBackTo, "focus")); !focused)
+            log::write("panel: the focus cannot go back to container " + std::to_string(*giveBackTo) + ": " +
                        focused.reason());
     }
     previous_.reset();
@@ -280,23 +338,23 @@ void WaylandPanelWindow::activationChanged(bool active) {
     }
     // Hiding the window takes the focus from it too; only another window taking it counts.
     if (!active_ || hiding_ || !host_->isVisible()) return;
-    active_ = false;
-    log::write("panel: another window took the focus — the panel hides");
-    didResignKey.emit();
+    // sway also takes the keyboard away for a moment when a keyboard comes or goes (a virtual one
+    // that types text, too) while the window keeps its focus: only sway knows which it was.
+    if (auto focused = sway_.focusedWindow(); focused && container_ && focused->id == *container_) return;
+    resign();
 }
 
 bool WaylandPanelWindow::keyPressed(const QKeyEvent& event) {
     currentEvent_ = platform::EventType::keyDown;
     if (!keyDownHandler) return false;
-    // Qt numbers Wayland's keys as X does: the evdev code + 8.
+    // Qt numbers Wayland's keys as X does, the evdev code + 8, and gives the keysym the keymap made.
     const auto scanCode = event.nativeScanCode();
-    const auto position = scanCode >= 8
-                              ? linux_backend::keyPositionForEvdev(static_cast<std::uint16_t>(scanCode - 8))
-                              : std::nullopt;
-    if (!position) return false;
+    const auto virtualKey = panelVirtualKey(scanCode >= 8 ? static_cast<std::uint16_t>(scanCode - 8) : 0,
+                                            event.nativeVirtualKey());
+    if (!virtualKey) return false;
     platform::InputEvent input;
     input.type = platform::EventType::keyDown;
-    input.keyCode = position->virtualKey;
+    input.keyCode = *virtualKey;
     input.flags = flagsFor(event.modifiers());
     input.autorepeat = event.isAutoRepeat();
     return keyDownHandler(input);
@@ -309,7 +367,7 @@ WaylandPanelWindowFactory::WaylandPanelWindowFactory(SwayIpc& sway, double prima
     // Qt gives its windows the desktop file's name as their app id.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
     const std::string rule =
-        std::string("for_window [app_id=\"^") + kAppId + "$\"] floating enable, border none, sticky enable";
+        std::string("for_window [app_id=\"^") + kAppId + "$\"] floating enable, border none";
     if (auto added = sway_.command(rule); !added)
         log::write("panel: sway did not take the rule that floats the panels: " + added.reason());
 }

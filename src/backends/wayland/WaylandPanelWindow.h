@@ -83,6 +83,8 @@ class WaylandPanelWindow final : public platform::PanelWindow {
     void place();
     bool keyPressed(const QKeyEvent& event);
     void activationChanged(bool active);
+    void windowChanged(const std::string& change, const SwayWindow& window);
+    void resign();
 
     SwayIpc& sway_;
     std::shared_ptr<Remembered> remembered_;
@@ -94,8 +96,9 @@ class WaylandPanelWindow final : public platform::PanelWindow {
     std::optional<long> container_;
     std::optional<long> previous_;  // the container to give the focus back to
     std::chrono::steady_clock::time_point deadline_;
-    unsigned showing_ = 0;  // counts the showings: a hide during a wait ends the wait's showing
-    bool active_ = false;   // had the focus since it was shown
+    unsigned showing_ = 0;      // counts the showings: a hide during a wait ends the wait's showing
+    bool active_ = false;       // Qt activated the window since it was shown
+    bool sawOwnFocus_ = false;  // sway reported the window's focus since it was shown
     bool hiding_ = false;
     std::optional<platform::EventType> currentEvent_;
 };
