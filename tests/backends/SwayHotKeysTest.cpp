@@ -6,10 +6,19 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace quenlit::wayland {
+namespace swayconfig {
+void PrintTo(const KeyBinding& b, std::ostream* out) {
+    *out << "{0x" << std::hex << b.modifiers << ", 0x" << b.keysym << std::dec << ", " << b.command << "}";
+}
+}  // namespace swayconfig
 namespace {
 
 namespace bits = swayconfig::modifierBits;
@@ -21,6 +30,7 @@ set $mod Mod4
 set $modifier Mod1
 set $term foot --title "a b"
 set $both $mod+Shift
+set $parts config.d
 bindsym $mod+Return exec $term
 bindsym --release --to-code $both+Q kill
 bindsym SHIFT+super+X exec x
@@ -47,7 +57,16 @@ bindsym {
 mode --pango_markup "default" {
     bindsym control+TAB exec default-mode
 }
+include ~/.config/sway/$parts/*
+bindsym $fromInclude exec after-include
 )";
+    std::vector<std::string> includes;
+    const auto readIncluded = [&](const std::string& pattern) {
+        includes.push_back(pattern);
+        if (pattern == "itself") return std::vector<std::string>{"include itself\n"};
+        return std::vector<std::string>{"set $fromInclude Mod4+i\nbindsym $mod+j exec $term\n",
+                                        "include itself\n"};
+    };
     const std::vector<swayconfig::KeyBinding> expected = {
         {bits::mod4, XKB_KEY_Return, "exec foot --title \"a b\""},
         {bits::mod4 | bits::shift, XKB_KEY_q, "kill"},
@@ -58,8 +77,30 @@ mode --pango_markup "default" {
         {bits::mod4, XKB_KEY_p, "exec block"},
         {bits::mod4, XKB_KEY_Tab, "exec grouped"},
         {bits::control, XKB_KEY_Tab, "exec default-mode"},
+        {bits::mod4, XKB_KEY_j, "exec foot --title \"a b\""},
+        {bits::mod4, XKB_KEY_i, "exec after-include"},
     };
-    EXPECT_EQ(swayconfig::keyBindings(config), expected);
+    EXPECT_EQ(swayconfig::keyBindings(config, readIncluded), expected);
+    // Included where it stands, variables substituted; a file including itself stops after a few levels.
+    ASSERT_FALSE(includes.empty());
+    EXPECT_EQ(includes.front(), "~/.config/sway/config.d/*");
+    EXPECT_LE(includes.size(), 10u);
+    EXPECT_EQ(swayconfig::keyBindings(config).size(), expected.size() - 2);
+}
+
+TEST(SwayConfig, IncludedFilesAreReadWithTheEnvironmentsVariablesAndWildcards) {
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("quenlit-sway-include-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder / "config.d");
+    std::ofstream(folder / "config.d" / "20-keys") << "bindsym Mod4+k exec k\n";
+    std::ofstream(folder / "config.d" / "10-vars") << "set $mod Mod4\n";
+    std::filesystem::create_directories(folder / "config.d" / "30-folder");
+    ::setenv("QUENLIT_TEST_SWAY", folder.c_str(), 1);
+    EXPECT_EQ(swayconfig::readIncludedFiles("\"${QUENLIT_TEST_SWAY}/config.d/*\""),
+              (std::vector<std::string>{"set $mod Mod4\n", "bindsym Mod4+k exec k\n"}));
+    EXPECT_TRUE(swayconfig::readIncludedFiles("$QUENLIT_TEST_SWAY/none/*").empty());
+    ::unsetenv("QUENLIT_TEST_SWAY");
+    std::filesystem::remove_all(folder);
 }
 
 TEST(SwayHotKeys, DescribesCombinationsAsTheDesktopNamesThem) {

@@ -5,11 +5,16 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <glob.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -263,22 +268,107 @@ std::optional<std::string> quoteArguments(std::string_view arguments) {
 
 namespace swayconfig {
 
-std::vector<KeyBinding> keyBindings(std::string_view configText) {
+namespace {
+
+// sway follows includes a few levels deep; a file that includes itself must not loop.
+constexpr int kMaxIncludeDepth = 8;
+
+struct Reading {
+    const IncludeReader& readIncluded;
     std::vector<std::pair<std::string, std::string>> variables;
     std::vector<KeyBinding> out;
-    for (const std::string& line : logicalLines(configText)) {
+};
+
+void readBindings(std::string_view text, Reading& reading, int depth) {
+    for (const std::string& line : logicalLines(text)) {
         const auto [command, rest] = firstWord(line);
         if (command == "set") {
             const auto [name, value] = firstWord(rest);
             if (name.size() > 1 && name.front() == '$')
-                variables.emplace_back(name, substitute(value, variables));
+                reading.variables.emplace_back(name, substitute(value, reading.variables));
+            continue;
+        }
+        if (command == "include") {
+            // An included file shares the variables, and its bindings count where it is included.
+            if (reading.readIncluded && depth < kMaxIncludeDepth) {
+                for (const std::string& included : reading.readIncluded(substitute(rest, reading.variables)))
+                    readBindings(included, reading, depth + 1);
+            }
             continue;
         }
         if (command != "bindsym" && command != "bindcode") continue;
-        if (auto binding = parseBinding(substitute(rest, variables), command == "bindcode"))
-            out.push_back(std::move(*binding));
+        if (auto binding = parseBinding(substitute(rest, reading.variables), command == "bindcode"))
+            reading.out.push_back(std::move(*binding));
     }
-    return out;
+}
+
+}  // namespace
+
+std::vector<KeyBinding> keyBindings(std::string_view configText, const IncludeReader& readIncluded) {
+    Reading reading{readIncluded, {}, {}};
+    readBindings(configText, reading, 0);
+    return std::move(reading.out);
+}
+
+std::vector<std::string> readIncludedFiles(const std::string& pattern) {
+    std::string path(trim(pattern));
+    if (path.size() >= 2 && (path.front() == '"' || path.front() == '\'') && path.back() == path.front())
+        path = path.substr(1, path.size() - 2);
+    // The environment's variables, as sway's word expansion gives them ($HOME, ${XDG_CONFIG_HOME}).
+    std::string expanded;
+    for (std::size_t i = 0; i < path.size();) {
+        if (path[i] == '$') {
+            const bool braced = i + 1 < path.size() && path[i + 1] == '{';
+            std::size_t end = i + (braced ? 2 : 1);
+            while (end < path.size() &&
+                   (std::isalnum(static_cast<unsigned char>(path[end])) || path[end] == '_'))
+                ++end;
+            const std::string name = path.substr(i + (braced ? 2 : 1), end - i - (braced ? 2 : 1));
+            if (braced && end < path.size() && path[end] == '}') ++end;
+            const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+            expanded += value != nullptr ? value : "";
+            i = end;
+            continue;
+        }
+        expanded += path[i++];
+    }
+    const char* home = std::getenv("HOME");
+    if (expanded.starts_with("~/") && home != nullptr) expanded = home + expanded.substr(1);
+    if (!expanded.empty() && expanded.front() != '/') {
+        // Relative to the configuration's folder; sway does not say which file it read, so the
+        // first one of its search order stands for it.
+        const char* configHome = std::getenv("XDG_CONFIG_HOME");
+        const std::string base = configHome != nullptr && *configHome != '\0' ? configHome
+                                 : home != nullptr                            ? std::string(home) + "/.config"
+                                                                              : std::string();
+        std::vector<std::filesystem::path> candidates;
+        if (home != nullptr) candidates.push_back(std::filesystem::path(home) / ".sway/config");
+        if (!base.empty()) candidates.push_back(std::filesystem::path(base) / "sway/config");
+        candidates.push_back("/etc/sway/config");
+        std::error_code error;
+        for (const auto& candidate : candidates) {
+            if (std::filesystem::is_regular_file(candidate, error)) {
+                expanded = (candidate.parent_path() / expanded).string();
+                break;
+            }
+        }
+    }
+    std::vector<std::string> texts;
+    glob_t matches{};
+    if (::glob(expanded.c_str(), 0, nullptr, &matches) == 0) {
+        for (std::size_t i = 0; i < matches.gl_pathc; ++i) {
+            std::error_code error;
+            const std::filesystem::path file(matches.gl_pathv[i]);
+            // A configuration file is small; anything else here is not one.
+            if (!std::filesystem::is_regular_file(file, error) ||
+                std::filesystem::file_size(file, error) > (1u << 20))
+                continue;
+            std::ifstream in(file, std::ios::binary);
+            texts.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+    }
+    ::globfree(&matches);
+    return texts;
 }
 
 }  // namespace swayconfig
@@ -347,7 +437,7 @@ std::variant<platform::HotKeyRef, platform::HotKeyFailure> SwayHotKeys::register
     if (!config) return platform::HotKeyFailure{"sway's configuration cannot be read"};
     const std::uint32_t wanted = swayModifiers(modifiers);
     const std::uint32_t keysym = linux_backend::keyPositionForVirtualKey(keyCode)->keysym;
-    for (const auto& binding : swayconfig::keyBindings(*config)) {
+    for (const auto& binding : swayconfig::keyBindings(*config, swayconfig::readIncludedFiles)) {
         if (binding.modifiers == wanted && binding.keysym == keysym)
             return platform::HotKeyFailure{"bound in your sway configuration to \"" + binding.command + "\""};
     }

@@ -6,9 +6,9 @@
 // ("toggle launcher"); that second process reaches the running instance through its control
 // socket. The presses therefore never pass through this object: `pressed` is not emitted.
 //
-// A combination the user's sway configuration already binds is left to the user: its registration
-// fails and says what it is bound to. Bindings made at run time by other programs cannot be seen
-// over IPC and are replaced.
+// A combination the user's sway configuration (with the files it includes) already binds is left
+// to the user: its registration fails and says what it is bound to. Bindings made at run time by other
+// programs cannot be seen over IPC and are replaced.
 //
 // Main thread only. Whatever is still bound when the object goes away is unbound, so the program
 // leaves sway's bindings as it found them when it exits.
@@ -17,6 +17,7 @@
 #include "platform/HotKeys.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -47,9 +48,17 @@ struct KeyBinding {
     bool operator==(const KeyBinding&) const = default;
 };
 
-// The bindsym and bindcode lines of the default mode, variables substituted; lines of other modes,
+// The texts of the files an include line names (its argument, variables substituted), in order.
+using IncludeReader = std::function<std::vector<std::string>(const std::string& pattern)>;
+
+// The bindsym and bindcode lines of the default mode, variables substituted, those of included
+// files where they are included (without a reader, includes are left out); lines of other modes,
 // mouse buttons and keys xkb does not know are left out.
-std::vector<KeyBinding> keyBindings(std::string_view configText);
+std::vector<KeyBinding> keyBindings(std::string_view configText, const IncludeReader& readIncluded = {});
+
+// Reads included files from disk as sway does: environment variables and "~" expanded, a relative
+// path taken from the folder of the configuration sway reads by default, wildcards matched.
+std::vector<std::string> readIncludedFiles(const std::string& pattern);
 
 }  // namespace swayconfig
 
