@@ -173,6 +173,13 @@ TEST_F(SwayLive, AHotKeyRunsTheProgramThroughSwaysBinding) {
             << std::get<platform::HotKeyFailure>(registered).description;
         EXPECT_EQ(run("sh", {"-c", "sleep 0.3; wtype -M logo -k space -m logo"}), 0);
         EXPECT_TRUE(spinUntil([&] { return std::filesystem::exists(fired); })) << "the binding did not run";
+        // A reload of sway's configuration forgets run-time bindings: the program binds again.
+        std::filesystem::remove(fired);
+        ASSERT_TRUE(sway_->command("reload").ok());
+        spinUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_EQ(run("sh", {"-c", "sleep 0.3; wtype -M logo -k space -m logo"}), 0);
+        EXPECT_TRUE(spinUntil([&] { return std::filesystem::exists(fired); }))
+            << "not bound after the reload";
     }
     // Unbound when the hotkeys went away: the combination does nothing any more.
     std::filesystem::remove(fired);

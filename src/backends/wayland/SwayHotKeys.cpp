@@ -3,6 +3,8 @@
 #include "backends/linux/KeyPositions.h"
 #include "base/Log.h"
 
+#include <QCoreApplication>
+
 #include <xkbcommon/xkbcommon.h>
 
 #include <glob.h>
@@ -376,7 +378,11 @@ std::vector<std::string> readIncludedFiles(const std::string& pattern) {
 SwayHotKeys::SwayHotKeys(SwayIpc& sway, std::map<std::uint32_t, std::string> commands, std::string executable)
     : sway_(sway),
       commands_(std::move(commands)),
-      executable_(executable.empty() ? ownExecutable() : std::move(executable)) {}
+      executable_(executable.empty() ? ownExecutable() : std::move(executable)) {
+    // sway's events are read from the event loop; without one (a command-line run) there are none.
+    if (QCoreApplication::instance() != nullptr) sway_.watchWindows();
+    reloads_ = sway_.configReloaded.connect([this] { bindAgain(); });
+}
 
 SwayHotKeys::~SwayHotKeys() {
     while (!registrations_.empty())
@@ -435,18 +441,48 @@ std::variant<platform::HotKeyRef, platform::HotKeyFailure> SwayHotKeys::register
 
     const auto config = sway_.config();
     if (!config) return platform::HotKeyFailure{"sway's configuration cannot be read"};
+    if (auto taken = usersBinding(*config, keyCode, modifiers))
+        return platform::HotKeyFailure{"bound in your sway configuration to \"" + *taken + "\""};
+
+    Registration r{nextRef_++,
+                   keyCode,
+                   modifiers,
+                   *combination,
+                   "bindsym --no-repeat " + *combination + " exec \"" + *program + *quotedArguments + "\"",
+                   true};
+    if (auto bound = sway_.command(r.bindCommand); !bound)
+        return platform::HotKeyFailure{"sway refused the binding: " + bound.reason()};
+    registrations_.push_back(std::move(r));
+    return static_cast<platform::HotKeyRef>(registrations_.back().ref);
+}
+
+std::optional<std::string> SwayHotKeys::usersBinding(const std::string& config, int keyCode,
+                                                     std::uint32_t modifiers) {
     const std::uint32_t wanted = swayModifiers(modifiers);
     const std::uint32_t keysym = linux_backend::keyPositionForVirtualKey(keyCode)->keysym;
-    for (const auto& binding : swayconfig::keyBindings(*config, swayconfig::readIncludedFiles)) {
-        if (binding.modifiers == wanted && binding.keysym == keysym)
-            return platform::HotKeyFailure{"bound in your sway configuration to \"" + binding.command + "\""};
+    for (const auto& binding : swayconfig::keyBindings(config, swayconfig::readIncludedFiles)) {
+        if (binding.modifiers == wanted && binding.keysym == keysym) return binding.command;
     }
+    return std::nullopt;
+}
 
-    auto bound = sway_.command("bindsym --no-repeat " + *combination + " exec \"" + *program +
-                               *quotedArguments + "\"");
-    if (!bound) return platform::HotKeyFailure{"sway refused the binding: " + bound.reason()};
-    registrations_.push_back({nextRef_++, keyCode, modifiers, *combination});
-    return static_cast<platform::HotKeyRef>(registrations_.back().ref);
+void SwayHotKeys::bindAgain() {
+    // The new configuration may bind a combination itself now: it is the user's then.
+    const auto config = sway_.config();
+    for (auto& r : registrations_) {
+        const auto taken = config ? usersBinding(*config, r.keyCode, r.modifiers) : std::nullopt;
+        if (taken) {
+            if (r.bound)
+                log::write("hotkey: " + describe(r.keyCode, r.modifiers) +
+                           " is now bound in your sway configuration to \"" + *taken + "\" — left to it");
+            r.bound = false;
+            continue;
+        }
+        auto bound = sway_.command(r.bindCommand);
+        r.bound = bound.ok();
+        if (!bound)
+            log::write("hotkey: sway refused the binding of " + r.combination + " again — " + bound.reason());
+    }
 }
 
 void SwayHotKeys::unregisterHotKey(platform::HotKeyRef registration) {
@@ -455,7 +491,9 @@ void SwayHotKeys::unregisterHotKey(platform::HotKeyRef registration) {
                            [ref](const Registration& r) { return r.ref == ref; });
     if (it == registrations_.end()) return;
     const std::string combination = it->combination;
+    const bool bound = it->bound;
     registrations_.erase(it);
+    if (!bound) return;  // the user's own binding since a reload, or none
     if (auto unbound = sway_.command("unbindsym " + combination); !unbound)
         log::write("hotkey: sway keeps the binding of " + combination + " — " + unbound.reason());
 }

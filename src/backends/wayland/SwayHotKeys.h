@@ -10,10 +10,15 @@
 // to the user: its registration fails and says what it is bound to. Bindings made at run time by other
 // programs cannot be seen over IPC and are replaced.
 //
+// sway forgets run-time bindings when it reloads its configuration: they are made again then (once
+// sway's events are watched, which needs the event loop), unless the new configuration binds the
+// combination itself.
+//
 // Main thread only. Whatever is still bound when the object goes away is unbound, so the program
 // leaves sway's bindings as it found them when it exits.
 
 #include "backends/wayland/SwayIpc.h"
+#include "base/Signal.h"
 #include "platform/HotKeys.h"
 
 #include <cstdint>
@@ -90,13 +95,22 @@ class SwayHotKeys final : public platform::HotKeys {
         int keyCode;
         std::uint32_t modifiers;
         std::string combination;
+        std::string bindCommand;
+        bool bound;  // false once a reloaded configuration binds the combination itself
     };
+
+    // What the user's configuration binds the combination to, if it does.
+    static std::optional<std::string> usersBinding(const std::string& config, int keyCode,
+                                                   std::uint32_t modifiers);
+    // After sway reloaded its configuration, which forgot our bindings.
+    void bindAgain();
 
     SwayIpc& sway_;
     std::map<std::uint32_t, std::string> commands_;
     std::string executable_;
     std::vector<Registration> registrations_;
     std::uint64_t nextRef_ = 1;
+    Connection reloads_;
 };
 
 }  // namespace quenlit::wayland

@@ -216,9 +216,10 @@ void WaylandPanelWindow::findContainer() {
 void WaylandPanelWindow::place() {
     // From the bottom-left-origin space of the screens to sway's layout, whose origin is top-left.
     const double top = primaryHeight_ - (origin_.y + host_->height());
-    // Sticky here rather than in the factory's rule, where sway 1.7 does not apply it to a window
-    // being mapped.
-    const std::string move = "sticky enable, move absolute position " +
+    // The factory's rule floats the window as it maps, so it never shows tiled for a moment; it is
+    // repeated here, as a reload of sway's configuration forgets the rule. Sticky is only set here:
+    // sway 1.7 does not apply it to a window being mapped.
+    const std::string move = "floating enable, border none, sticky enable, move absolute position " +
                              std::to_string(std::lround(origin_.x)) + " " + std::to_string(std::lround(top));
     if (auto moved = sway_.command(commandFor(*container_, move)); !moved)
         log::write("panel: sway did not move the window: " + moved.reason());
