@@ -367,6 +367,13 @@ WaylandPanelWindowFactory::WaylandPanelWindowFactory(SwayIpc& sway, double prima
       remembered_(std::make_shared<WaylandPanelWindow::Remembered>()) {
     // Qt gives its windows the desktop file's name as their app id.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+    addRule();
+    // A reload of sway's configuration forgets the rule.
+    sway_.watchWindows();
+    reloads_ = sway_.configReloaded.connect([this] { addRule(); });
+}
+
+void WaylandPanelWindowFactory::addRule() {
     const std::string rule =
         std::string("for_window [app_id=\"^") + kAppId + "$\"] floating enable, border none";
     if (auto added = sway_.command(rule); !added)

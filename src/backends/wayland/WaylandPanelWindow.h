@@ -116,7 +116,10 @@ class WaylandPanelWindowFactory final : public platform::PanelWindowFactory {
     static constexpr const char* kAppId = "quenlit";
 
   private:
+    void addRule();
+
     SwayIpc& sway_;
+    Connection reloads_;
     double primaryHeight_;
     std::shared_ptr<WaylandPanelWindow::Remembered> remembered_;
 };
