@@ -67,6 +67,8 @@ class WaylandPanelWindow::Host final : public QWidget {
   public:
     explicit Host(WaylandPanelWindow& owner)
         : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), owner_(owner) {
+        // A Wayland desktop always composites: the content's rounded corners show what lies behind.
+        setAttribute(Qt::WA_TranslucentBackground);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
