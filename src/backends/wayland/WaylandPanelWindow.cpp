@@ -125,8 +125,15 @@ WaylandPanelWindow::WaylandPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered
 
 void WaylandPanelWindow::windowChanged(const std::string& change, const SwayWindow& window) {
     if (!host_->isVisible() || hiding_) return;
-    if ((change == "new" || change == "focus" || change == "title") && !container_ && isOurs(window))
+    if ((change == "new" || change == "focus" || change == "title") && !container_ && isOurs(window)) {
         container_ = window.id;
+        // sway mapped the window after showing gave up waiting for it: it still goes to its place.
+        if (!waiting_) {
+            place();
+            if (auto focused = sway_.command(commandFor(*container_, "focus")); !focused)
+                log::write("panel: sway did not focus the window: " + focused.reason());
+        }
+    }
     if (change != "focus" || !container_) return;
     if (window.id == *container_) {
         sawOwnFocus_ = true;
@@ -191,7 +198,9 @@ bool WaylandPanelWindow::waitUntil(const std::function<bool()>& done) {
     });
     check.start();
     // User input waits: a key typed while sway maps the window belongs to the panel once it is key.
+    const bool wasWaiting = std::exchange(waiting_, true);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+    waiting_ = wasWaiting;
     return done();
 }
 

@@ -100,6 +100,7 @@ class WaylandPanelWindow final : public platform::PanelWindow {
     bool active_ = false;       // Qt activated the window since it was shown
     bool sawOwnFocus_ = false;  // sway reported the window's focus since it was shown
     bool hiding_ = false;
+    bool waiting_ = false;  // within waitUntil
     std::optional<platform::EventType> currentEvent_;
 };
 
