@@ -2,16 +2,17 @@
 
 // A floating panel on sway. A Wayland client can neither place its windows nor take the keyboard
 // without being focused, so the panel is an ordinary top-level window with the program's app id,
-// which a rule of sway's (added once by the factory) floats, sticks to every workspace and draws
-// without a border; sway is then asked over IPC to move it to its place and focus it. Showing the
-// panel remembers the window that had the focus, and hiding it gives the focus back to that window
-// if it still exists and the panel still had the focus.
+// which a rule of sway's (added by the factory, again after each reload of sway's configuration)
+// floats without a border as it maps; each showing then asks sway over IPC to make it sticky (on
+// every workspace), move it to its place and focus it. Showing the panel remembers the window that
+// had the focus; hiding it gives the focus back to that window if it still exists, is on the
+// panel's workspace, and the panel still had the focus.
 //
-// sway maps the window a moment after Qt shows it: showing waits for that, at most
-// kMapWait, with the event loop running for everything but user input (so a key typed meanwhile
-// reaches the panel afterwards, in order). Key presses reach the core's key handler first; the
-// rest go to the content's focus widget. Losing the focus to another window counts as losing the
-// keyboard.
+// sway maps the window a moment after Qt shows it: showing waits for that, at most kMapWait, with
+// the event loop running for everything but user input (so a key typed meanwhile reaches the
+// panel afterwards, in order). Key presses reach the core's key handler first; the rest go to the
+// content's focus widget. Another window taking the focus (as Qt or sway's focus events report
+// it) counts as losing the keyboard; hiding the panel does not.
 //
 // Main thread only; the SwayIpc outlives the windows.
 
