@@ -25,6 +25,7 @@ namespace {
 constexpr char kMagic[] = {'i', '3', '-', 'i', 'p', 'c'};
 constexpr std::size_t kHeader = sizeof(kMagic) + 8;
 constexpr std::uint32_t kEventBit = 0x80000000u;
+constexpr std::uint32_t kWorkspaceEvent = kEventBit | 0u;
 constexpr std::uint32_t kWindowEvent = kEventBit | 3u;
 // A tree of a few hundred windows is a few hundred kilobytes; anything far larger is not sway.
 constexpr std::uint32_t kMaxBody = 64u << 20;
@@ -386,7 +387,8 @@ void SwayIpc::watchWindows() {
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + kReplyBound;
-    std::string_view payload = R"(["window"])";
+    // Workspace events carry the configuration's reload.
+    std::string_view payload = R"(["window","workspace"])";
     if (!writeAll(fd.value(), frame(MessageType::subscribe, payload), deadline)) {
         ::close(fd.value());
         log::write("sway: cannot subscribe to window events");
@@ -429,9 +431,14 @@ void SwayIpc::readEvents() {
         if (eventBuffer_.size() < kHeader + header->length) return;
         const std::string body = eventBuffer_.substr(kHeader, header->length);
         eventBuffer_.erase(0, kHeader + header->length);
-        if (header->type != kWindowEvent) continue;  // the subscription's own reply
+        if (header->type != kWindowEvent && header->type != kWorkspaceEvent)
+            continue;  // the subscription's reply
         element event;
         if (parser.parse(body).get(event) != simdjson::SUCCESS) continue;
+        if (header->type == kWorkspaceEvent) {
+            if (stringField(event, "change") == "reload") configReloaded.emit();
+            continue;
+        }
         element container;
         if (event["container"].get(container) != simdjson::SUCCESS) continue;
         const std::string change = stringField(event, "change");

@@ -96,6 +96,9 @@ class SwayIpc {
     // first call subscribes on a second connection read from the event loop.
     void watchWindows();
     Signal<const std::string& /*change*/, const SwayWindow&> windowChanged;
+    // sway read its configuration again, which forgets the bindings and rules made at run time;
+    // reported on the same subscription as the window events.
+    Signal<> configReloaded;
 
     // A string that sway's criteria match literally ("a.b" -> "a\\.b", quoted).
     static std::string quoteForCriteria(std::string_view text);

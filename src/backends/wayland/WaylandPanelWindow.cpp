@@ -1,0 +1,405 @@
+#include "backends/wayland/WaylandPanelWindow.h"
+
+#include "backends/linux/KeyPositions.h"
+#include "base/Log.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include <unistd.h>
+
+namespace quenlit::wayland {
+namespace {
+
+// Between two looks at sway's tree while waiting for the window, should its window events not come.
+constexpr int kTreePollEvery = 50;  // ms
+constexpr int kConditionEvery = 5;  // ms
+// How long Qt has to report the activation itself before sway is asked whether the window has the focus.
+constexpr std::chrono::milliseconds kActivationGrace{100};
+
+// Inside our own panels Control plays the part of the shortcut modifier, as every Qt program does
+// (and as on X11).
+std::uint64_t flagsFor(Qt::KeyboardModifiers modifiers) {
+    std::uint64_t flags = 0;
+    if (modifiers & Qt::ShiftModifier) flags |= platform::eventFlags::shift;
+    if (modifiers & Qt::ControlModifier) flags |= platform::eventFlags::command;
+    if (modifiers & Qt::AltModifier) flags |= platform::eventFlags::option;
+    if (modifiers & Qt::MetaModifier) flags |= platform::eventFlags::control;
+    return flags;
+}
+
+std::string commandFor(long container, const std::string& what) {
+    return "[con_id=" + std::to_string(container) + "] " + what;
+}
+
+// Keysyms of keys rather than characters: TTY functions, cursor keys, modifiers, keypad (0xfe00 and up),
+// and the space bar, which layouts keep in its place.
+bool isNamedKeysym(std::uint32_t keysym) {
+    return (keysym >= 0xfe00 && keysym <= 0xffff) || keysym == ' ';
+}
+
+}  // namespace
+
+std::optional<int> panelVirtualKey(std::uint16_t evdev, std::uint32_t keysym) {
+    const auto position = linux_backend::keyPositionForEvdev(evdev);
+    if (isNamedKeysym(keysym)) {
+        if (auto named = linux_backend::keyPositionForKeysym(keysym)) return named->virtualKey;
+        // Shift+Tab is ISO_Left_Tab, and the like: the key itself says it.
+        if (position) return position->virtualKey;
+        return std::nullopt;
+    }
+    if (position && !isNamedKeysym(position->keysym)) return position->virtualKey;
+    if (auto character = linux_backend::keyPositionForKeysym(keysym)) return character->virtualKey;
+    return std::nullopt;
+}
+
+class WaylandPanelWindow::Host final : public QWidget {
+  public:
+    explicit Host(WaylandPanelWindow& owner)
+        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), owner_(owner) {
+        // A Wayland desktop always composites: the content's rounded corners show what lies behind.
+        setAttribute(Qt::WA_TranslucentBackground);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        qApp->installEventFilter(this);
+    }
+    ~Host() override { qApp->removeEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget == nullptr || widget->window() != this) return false;
+        switch (event->type()) {
+            case QEvent::KeyPress:
+                // Decided at the key press itself; shortcut overrides are left to the widgets.
+                return owner_.keyPressed(*static_cast<QKeyEvent*>(event));
+            case QEvent::MouseButtonPress: {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                owner_.currentEvent_ =
+                    mouse->button() == Qt::RightButton  ? platform::EventType::rightMouseDown
+                    : mouse->button() == Qt::LeftButton ? platform::EventType::leftMouseDown
+                                                        : platform::EventType::otherMouseDown;
+                return false;
+            }
+            case QEvent::MouseButtonRelease:
+                owner_.currentEvent_ = platform::EventType::leftMouseUp;
+                return false;
+            default:
+                return false;
+        }
+    }
+
+  protected:
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::ActivationChange) owner_.activationChanged(isActiveWindow());
+        QWidget::changeEvent(event);
+    }
+
+  private:
+    WaylandPanelWindow& owner_;
+};
+
+WaylandPanelWindow::WaylandPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered,
+                                       platform::Size size, double primaryScreenHeight, std::string title)
+    : sway_(sway),
+      remembered_(std::move(remembered)),
+      host_(std::make_unique<Host>(*this)),
+      title_(std::move(title)),
+      primaryHeight_(primaryScreenHeight) {
+    host_->setWindowTitle(QString::fromStdString(title_));
+    host_->resize(static_cast<int>(size.width), static_cast<int>(size.height));
+    sway_.watchWindows();
+    windowEvents_ = sway_.windowChanged.connect(
+        [this](const std::string& change, const SwayWindow& window) { windowChanged(change, window); });
+}
+
+void WaylandPanelWindow::windowChanged(const std::string& change, const SwayWindow& window) {
+    if (!host_->isVisible() || hiding_) return;
+    if ((change == "new" || change == "focus" || change == "title") && !container_ && isOurs(window)) {
+        container_ = window.id;
+        // sway mapped the window after showing gave up waiting for it: it still goes to its place.
+        if (!waiting_) {
+            place();
+            if (auto focused = sway_.command(commandFor(*container_, "focus")); !focused)
+                log::write("panel: sway did not focus the window: " + focused.reason());
+        }
+    }
+    if (change != "focus" || !container_) return;
+    if (window.id == *container_) {
+        sawOwnFocus_ = true;
+        return;
+    }
+    // Another window took the focus after the panel had it. sway says so even where Qt misses the
+    // window's deactivation (see makeKey); events arrive in order, so one from before the panel's own
+    // focus cannot count.
+    if (sawOwnFocus_) resign();
+}
+
+void WaylandPanelWindow::resign() {
+    if (!active_ && !sawOwnFocus_) return;
+    active_ = false;
+    sawOwnFocus_ = false;
+    log::write("panel: another window took the focus — the panel hides");
+    didResignKey.emit();
+}
+
+WaylandPanelWindow::~WaylandPanelWindow() {
+    windowEvents_.disconnect();
+    // The window goes with the host; the focus goes back as when it is hidden.
+    if (host_->isVisible()) orderOut();
+}
+
+QWidget* WaylandPanelWindow::host() const {
+    return host_.get();
+}
+
+void WaylandPanelWindow::setContent(QWidget* content) {
+    host_->layout()->addWidget(content);
+}
+
+void WaylandPanelWindow::setTitle(const std::string& title) {
+    title_ = title;
+    host_->setWindowTitle(QString::fromStdString(title));
+}
+
+void WaylandPanelWindow::setContentSize(platform::Size size) {
+    host_->setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
+    if (container_) place();
+}
+
+void WaylandPanelWindow::setFrameOrigin(platform::Point origin) {
+    origin_ = origin;
+    if (container_) place();
+}
+
+bool WaylandPanelWindow::isOurs(const SwayWindow& window) const {
+    return window.pid == ::getpid() && window.appId == WaylandPanelWindowFactory::kAppId &&
+           window.name == title_;
+}
+
+bool WaylandPanelWindow::waitUntil(const std::function<bool()>& done) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= deadline_) return false;
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(kConditionEvery);
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done() || std::chrono::steady_clock::now() >= deadline_) loop.quit();
+    });
+    check.start();
+    // User input waits: a key typed while sway maps the window belongs to the panel once it is key.
+    const bool wasWaiting = std::exchange(waiting_, true);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    waiting_ = wasWaiting;
+    return done();
+}
+
+void WaylandPanelWindow::findContainer() {
+    const unsigned showing = showing_;
+    auto lastLook = std::chrono::steady_clock::now();
+    const bool found = waitUntil([&] {
+        if (showing != showing_ || container_) return true;
+        // The window events normally name the container first; the tree answers when they do not.
+        if (std::chrono::steady_clock::now() - lastLook >= std::chrono::milliseconds(kTreePollEvery)) {
+            lastLook = std::chrono::steady_clock::now();
+            if (auto windows = sway_.windows()) {
+                for (const auto& window : *windows)
+                    if (isOurs(window)) container_ = window.id;
+            }
+        }
+        return container_.has_value();
+    });
+    if (!found && showing == showing_)
+        log::write("panel: sway did not show the window \"" + title_ + "\" within " +
+                   std::to_string(kMapWait.count()) + " ms");
+}
+
+void WaylandPanelWindow::place() {
+    // From the bottom-left-origin space of the screens to sway's layout, whose origin is top-left.
+    const double top = primaryHeight_ - (origin_.y + host_->height());
+    // The factory's rule floats the window as it maps, so it never shows tiled for a moment; it is
+    // repeated here, as a reload of sway's configuration forgets the rule. Sticky is only set here:
+    // sway 1.7 does not apply it to a window being mapped.
+    const std::string move = "floating enable, border none, sticky enable, move absolute position " +
+                             std::to_string(std::lround(origin_.x)) + " " + std::to_string(std::lround(top));
+    if (auto moved = sway_.command(commandFor(*container_, move)); !moved)
+        log::write("panel: sway did not move the window: " + moved.reason());
+}
+
+void WaylandPanelWindow::orderFrontRegardless() {
+    if (host_->isVisible() && container_) return;
+    if (!host_->isVisible()) {
+        ++showing_;
+        container_.reset();
+        active_ = false;
+        sawOwnFocus_ = false;
+        // The window in front before the panel, unless it is one of ours (a panel over another).
+        const auto focused = sway_.focusedWindow();
+        if (!focused)
+            remembered_->container.reset();
+        else if (focused->pid != ::getpid())
+            remembered_->container = focused->id;
+        previous_ = remembered_->container;
+        deadline_ = std::chrono::steady_clock::now() + kMapWait;
+        host_->show();
+    }
+    const unsigned showing = showing_;
+    findContainer();
+    if (showing != showing_ || !container_) return;
+    place();
+    if (auto focused = sway_.command(commandFor(*container_, "focus")); !focused)
+        log::write("panel: sway did not focus the window: " + focused.reason());
+}
+
+void WaylandPanelWindow::makeKey() {
+    if (!host_->isVisible() || !container_ || host_->isActiveWindow()) return;
+    const unsigned showing = showing_;
+    const auto graceEnd = std::chrono::steady_clock::now() + kActivationGrace;
+    deadline_ = std::max(deadline_, graceEnd + kActivationGrace);
+    bool focusedBySway = false;
+    auto lastLook = std::chrono::steady_clock::time_point{};
+    waitUntil([&] {
+        if (showing != showing_ || host_->isActiveWindow()) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= graceEnd && now - lastLook >= std::chrono::milliseconds(kTreePollEvery / 2)) {
+            lastLook = now;
+            const auto focused = sway_.focusedWindow();
+            focusedBySway = focused && focused->id == *container_;
+        }
+        return focusedBySway;
+    });
+    if (showing != showing_ || host_->isActiveWindow()) return;
+    if (focusedBySway) {
+        // Qt on Wayland now and then misses the activation of a window it showed again (its record of
+        // the window's earlier activation outlives the hidden surface); the keyboard is ours all the
+        // same, and Qt's active window decides which widget the typing goes to.
+        QApplication::setActiveWindow(host_.get());
+        return;
+    }
+    log::write("panel: the window \"" + title_ + "\" did not get the keyboard within " +
+               std::to_string(kMapWait.count()) + " ms");
+}
+
+bool WaylandPanelWindow::isKeyWindow() {
+    return host_->isVisible() && host_->isActiveWindow();
+}
+
+bool WaylandPanelWindow::isVisible() {
+    return host_->isVisible();
+}
+
+void WaylandPanelWindow::orderOut() {
+    if (hiding_) return;
+    hiding_ = true;
+    ++showing_;
+    // Only a panel that still has the focus gives it back: one that lost it to a click elsewhere
+    // leaves it where the user put it. And only to a window on the workspace the panel is on: the
+    // panel sticks to every workspace, and the user may have gone to another one meanwhile, where
+    // going back would take them away again.
+    std::optional<long> giveBackTo;
+    if (host_->isActiveWindow() && previous_) {
+        if (auto windows = sway_.windows()) {
+            std::string here;
+            for (const auto& w : *windows)
+                if (container_ && w.id == *container_) here = w.workspace;
+            for (const auto& w : *windows)
+                if (w.id == *previous_ && (here.empty() || w.workspace == here)) giveBackTo = w.id;
+        }
+    }
+    host_->hide();
+    container_.reset();
+    active_ = false;
+    sawOwnFocus_ = false;
+    if (QApplication::activeWindow() == host_.get()) QApplication::setActiveWindow(nullptr);
+    if (giveBackTo) {
+        if (auto focused = sway_.command(commandFor(*giveBackTo, "focus")); !focused)
+            log::write("panel: the focus cannot go back to container " + std::to_string(*giveBackTo) + ": " +
+                       focused.reason());
+    }
+    previous_.reset();
+    hiding_ = false;
+}
+
+void WaylandPanelWindow::activateApplication() {
+    if (container_) {
+        if (auto focused = sway_.command(commandFor(*container_, "focus")); !focused)
+            log::write("panel: sway did not focus the window: " + focused.reason());
+        return;
+    }
+    host_->activateWindow();
+}
+
+std::optional<platform::EventType> WaylandPanelWindow::currentEventType() {
+    return currentEvent_;
+}
+
+void WaylandPanelWindow::activationChanged(bool active) {
+    if (active) {
+        active_ = host_->isVisible();
+        return;
+    }
+    // Hiding the window takes the focus from it too; only another window taking it counts.
+    if (!active_ || hiding_ || !host_->isVisible()) return;
+    // sway also takes the keyboard away for a moment when a keyboard comes or goes (a virtual one
+    // that types text, too) while the window keeps its focus: only sway knows which it was.
+    if (auto focused = sway_.focusedWindow(); focused && container_ && focused->id == *container_) return;
+    resign();
+}
+
+bool WaylandPanelWindow::keyPressed(const QKeyEvent& event) {
+    currentEvent_ = platform::EventType::keyDown;
+    if (!keyDownHandler) return false;
+    // Qt numbers Wayland's keys as X does, the evdev code + 8, and gives the keysym the keymap made.
+    const auto scanCode = event.nativeScanCode();
+    const auto virtualKey = panelVirtualKey(scanCode >= 8 ? static_cast<std::uint16_t>(scanCode - 8) : 0,
+                                            event.nativeVirtualKey());
+    if (!virtualKey) return false;
+    platform::InputEvent input;
+    input.type = platform::EventType::keyDown;
+    input.keyCode = *virtualKey;
+    input.flags = flagsFor(event.modifiers());
+    input.autorepeat = event.isAutoRepeat();
+    return keyDownHandler(input);
+}
+
+WaylandPanelWindowFactory::WaylandPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight)
+    : sway_(sway),
+      primaryHeight_(primaryScreenHeight),
+      remembered_(std::make_shared<WaylandPanelWindow::Remembered>()) {
+    // Qt gives its windows the desktop file's name as their app id.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+    addRule();
+    // A reload of sway's configuration forgets the rule.
+    sway_.watchWindows();
+    reloads_ = sway_.configReloaded.connect([this] { addRule(); });
+}
+
+void WaylandPanelWindowFactory::addRule() {
+    const std::string rule =
+        std::string("for_window [app_id=\"^") + kAppId + "$\"] floating enable, border none";
+    if (auto added = sway_.command(rule); !added)
+        log::write("panel: sway did not take the rule that floats the panels: " + added.reason());
+}
+
+std::unique_ptr<platform::PanelWindow> WaylandPanelWindowFactory::createPanel(platform::Size contentSize) {
+    static const char* const kTitles[] = {"Quenlit launcher", "Quenlit clipboard"};
+    const std::size_t index = created.size();
+    const std::string title =
+        index < std::size(kTitles) ? kTitles[index] : "Quenlit panel " + std::to_string(index + 1);
+    auto window =
+        std::make_unique<WaylandPanelWindow>(sway_, remembered_, contentSize, primaryHeight_, title);
+    created.push_back(window.get());
+    return window;
+}
+
+}  // namespace quenlit::wayland

@@ -1,0 +1,217 @@
+#include "backends/wayland/SwayHotKeys.h"
+
+#include "backends/FakeSway.h"
+#include "platform/InputEvents.h"
+
+#include <gtest/gtest.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace quenlit::wayland {
+namespace swayconfig {
+void PrintTo(const KeyBinding& b, std::ostream* out) {
+    *out << "{0x" << std::hex << b.modifiers << ", 0x" << b.keysym << std::dec << ", " << b.command << "}";
+}
+}  // namespace swayconfig
+namespace {
+
+using testing::FakeSway;
+
+namespace bits = swayconfig::modifierBits;
+namespace mods = platform::hotKeyModifiers;
+
+TEST(SwayConfig, KeyBindingsOfTheDefaultModeWithVariablesFlagsAndBlocks) {
+    const char* config = R"(# sway config
+set $mod Mod4
+set $modifier Mod1
+set $term foot --title "a b"
+set $both $mod+Shift
+set $parts config.d
+bindsym $mod+Return exec $term
+bindsym --release --to-code $both+Q kill
+bindsym SHIFT+super+X exec x
+  bindsym --no-warn --input-device=1:1:kbd $modifier+space focus mode_toggle
+bindcode $mod+65 exec by-code
+bindcode Ctrl+9999 exec unknown-code
+bindsym Ctrl+Escape \
+    exec joined
+bindsym $mod+a+b exec chord
+bindsym --whole-window button1 exec mouse
+bindsym Hyper+k exec unknown-modifier
+bindsym Mod4+NoSuchKey exec unknown-key
+#bindsym $mod+Tab exec commented
+mode "resize" {
+    bindsym Escape mode default
+    bindsym {
+        Left resize shrink width 10px
+    }
+}
+bindsym {
+    logo+p exec block
+    Group2+Mod4+Tab exec grouped
+}
+mode --pango_markup "default" {
+    bindsym control+TAB exec default-mode
+}
+include ~/.config/sway/$parts/*
+bindsym $fromInclude exec after-include
+)";
+    std::vector<std::string> includes;
+    const auto readIncluded = [&](const std::string& pattern) {
+        includes.push_back(pattern);
+        if (pattern == "itself") return std::vector<std::string>{"include itself\n"};
+        return std::vector<std::string>{"set $fromInclude Mod4+i\nbindsym $mod+j exec $term\n",
+                                        "include itself\n"};
+    };
+    const std::vector<swayconfig::KeyBinding> expected = {
+        {bits::mod4, XKB_KEY_Return, "exec foot --title \"a b\""},
+        {bits::mod4 | bits::shift, XKB_KEY_q, "kill"},
+        {bits::mod4 | bits::shift, XKB_KEY_x, "exec x"},
+        {bits::mod1, XKB_KEY_space, "focus mode_toggle"},
+        {bits::mod4, XKB_KEY_space, "exec by-code"},  // key code 65 is the space bar
+        {bits::control, XKB_KEY_Escape, "exec joined"},
+        {bits::mod4, XKB_KEY_p, "exec block"},
+        {bits::mod4, XKB_KEY_Tab, "exec grouped"},
+        {bits::control, XKB_KEY_Tab, "exec default-mode"},
+        {bits::mod4, XKB_KEY_j, "exec foot --title \"a b\""},
+        {bits::mod4, XKB_KEY_i, "exec after-include"},
+    };
+    EXPECT_EQ(swayconfig::keyBindings(config, readIncluded), expected);
+    // Included where it stands, variables substituted; a file including itself stops after a few levels.
+    ASSERT_FALSE(includes.empty());
+    EXPECT_EQ(includes.front(), "~/.config/sway/config.d/*");
+    EXPECT_LE(includes.size(), 10u);
+    EXPECT_EQ(swayconfig::keyBindings(config).size(), expected.size() - 2);
+}
+
+TEST(SwayConfig, IncludedFilesAreReadWithTheEnvironmentsVariablesAndWildcards) {
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("quenlit-sway-include-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder / "config.d");
+    std::ofstream(folder / "config.d" / "20-keys") << "bindsym Mod4+k exec k\n";
+    std::ofstream(folder / "config.d" / "10-vars") << "set $mod Mod4\n";
+    std::filesystem::create_directories(folder / "config.d" / "30-folder");
+    ::setenv("QUENLIT_TEST_SWAY", folder.c_str(), 1);
+    EXPECT_EQ(swayconfig::readIncludedFiles("\"${QUENLIT_TEST_SWAY}/config.d/*\""),
+              (std::vector<std::string>{"set $mod Mod4\n", "bindsym Mod4+k exec k\n"}));
+    EXPECT_TRUE(swayconfig::readIncludedFiles("$QUENLIT_TEST_SWAY/none/*").empty());
+    ::unsetenv("QUENLIT_TEST_SWAY");
+    std::filesystem::remove_all(folder);
+}
+
+TEST(SwayHotKeys, DescribesCombinationsAsTheDesktopNamesThem) {
+    FakeSway sway([](std::uint32_t, const std::string&) -> std::string { return "(hang up)"; });
+    auto ipc = SwayIpc::connect(sway.path());
+    ASSERT_TRUE(ipc.ok()) << ipc.reason();
+    SwayHotKeys hotKeys(*ipc.value(), {}, "/usr/bin/quenlit");
+    struct Case {
+        int key;
+        std::uint32_t modifiers;
+        const char* described;
+        const char* sway;
+    };
+    const Case cases[] = {
+        {platform::keyCode::space, mods::command, "Super+Space", "Mod4+space"},
+        {platform::keyCode::escape, mods::command | mods::shift, "Shift+Super+Escape", "Mod4+Shift+Escape"},
+        {platform::keyCode::ansiK, mods::control | mods::option, "Control+Alt+K", "Control+Mod1+k"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hotKeys.describe(c.key, c.modifiers), c.described);
+        EXPECT_EQ(SwayHotKeys::swayCombination(c.key, c.modifiers), c.sway);
+    }
+}
+
+TEST(SwayHotKeys, ExecQuotingKeepsThePathOneWordAndRefusesWhatSwayWouldRewrite) {
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/usr/bin/quenlit"), "'/usr/bin/quenlit'");
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/opt/it's here/[q]"), R"('/opt/it'\''s here/[q]')");
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/a;b"), std::nullopt);
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/a,b"), std::nullopt);
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/a\"b"), std::nullopt);
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/home/$mod/q"), std::nullopt);
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/a\\b"), std::nullopt);
+    EXPECT_EQ(SwayHotKeys::quoteForExec("/a\nb"), std::nullopt);
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '"' || c == '\\')
+            out += std::string("\\") + c;
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
+TEST(SwayHotKeys, BindsOnlyWhatTheUsersConfigurationLeavesFreeAndUnbindsIt) {
+    std::vector<std::string> commands;
+    FakeSway sway([&](std::uint32_t type, const std::string& payload) -> std::string {
+        if (type == 9)
+            return R"({"config":)" + jsonString("set $mod Mod4\nbindsym $mod+escape exec foot\n") + "}";
+        if (type == 0) {
+            commands.push_back(payload);
+            return R"([{"success":true}])";
+        }
+        return "(hang up)";
+    });
+    auto ipc = SwayIpc::connect(sway.path());
+    ASSERT_TRUE(ipc.ok()) << ipc.reason();
+    {
+        SwayHotKeys hotKeys(*ipc.value(), {{1, "toggle launcher"}, {2, "toggle clipboard"}},
+                            "/opt/it's here/quenlit");
+        auto launcher = hotKeys.registerHotKey(1, platform::keyCode::space, mods::command);
+        ASSERT_TRUE(std::holds_alternative<platform::HotKeyRef>(launcher));
+
+        const auto failureOf = [&](std::uint32_t id, int key, std::uint32_t modifiers) {
+            auto result = hotKeys.registerHotKey(id, key, modifiers);
+            const auto* failure = std::get_if<platform::HotKeyFailure>(&result);
+            return failure != nullptr ? failure->description : "registered";
+        };
+        EXPECT_EQ(failureOf(2, platform::keyCode::escape, mods::command),
+                  "bound in your sway configuration to \"exec foot\"");
+        EXPECT_EQ(failureOf(2, platform::keyCode::space, mods::command),
+                  "already registered by this program");
+        EXPECT_EQ(failureOf(3, platform::keyCode::ansiK, mods::command), "no command to bind it to");
+
+        hotKeys.unregisterHotKey(std::get<platform::HotKeyRef>(launcher));
+        hotKeys.unregisterHotKey(std::get<platform::HotKeyRef>(launcher));  // already released
+        ASSERT_TRUE(std::holds_alternative<platform::HotKeyRef>(
+            hotKeys.registerHotKey(2, platform::keyCode::escape, mods::command | mods::shift)));
+    }  // going away unbinds what is left
+    EXPECT_EQ(
+        commands,
+        (std::vector<std::string>{
+            R"(bindsym --no-repeat Mod4+space exec "'/opt/it'\''s here/quenlit' toggle launcher")",
+            "unbindsym Mod4+space",
+            R"(bindsym --no-repeat Mod4+Shift+Escape exec "'/opt/it'\''s here/quenlit' toggle clipboard")",
+            "unbindsym Mod4+Shift+Escape",
+        }));
+}
+
+TEST(SwayHotKeys, APathSwayWouldRewriteIsNotBound) {
+    std::vector<std::string> commands;
+    FakeSway sway([&](std::uint32_t type, const std::string& payload) -> std::string {
+        if (type == 9) return R"({"config":""})";
+        commands.push_back(payload);
+        return R"([{"success":true}])";
+    });
+    auto ipc = SwayIpc::connect(sway.path());
+    ASSERT_TRUE(ipc.ok()) << ipc.reason();
+    SwayHotKeys hotKeys(*ipc.value(), {{1, "toggle launcher"}}, "/home/$mod/quenlit");
+    auto result = hotKeys.registerHotKey(1, platform::keyCode::space, mods::command);
+    ASSERT_TRUE(std::holds_alternative<platform::HotKeyFailure>(result));
+    EXPECT_EQ(std::get<platform::HotKeyFailure>(result).description,
+              "this program's path cannot be handed to sway: /home/$mod/quenlit");
+    EXPECT_TRUE(commands.empty());
+}
+
+}  // namespace
+}  // namespace quenlit::wayland

@@ -1,0 +1,208 @@
+// The sway backend against a real sway: run inside a sway session (SWAYSOCK and WAYLAND_DISPLAY
+// set), ideally a private headless one (tests/support/with-sway.sh); skipped elsewhere. Needs foot
+// and wtype. Waits are bounded polls of sway's state, as sway answers in its own time.
+
+#include "backends/linux/LogSinks.h"
+#include "backends/wayland/SwayHotKeys.h"
+#include "backends/wayland/WaylandPanelWindow.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <unistd.h>
+
+namespace quenlit::wayland {
+namespace {
+
+// Never the user's own session: these tests bind keys, type and move the focus.
+bool inSway() {
+    return std::getenv("SWAYSOCK") != nullptr && std::getenv("WAYLAND_DISPLAY") != nullptr &&
+           std::getenv("QUENLIT_PRIVATE_COMPOSITOR") != nullptr;
+}
+
+// Runs the event loop until `done` or the bound.
+bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = std::chrono::seconds(3)) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+std::optional<SwayWindow> windowNamed(SwayIpc& sway, const std::string& appId,
+                                      const std::string& title = {}) {
+    if (auto windows = sway.windows()) {
+        for (const auto& w : *windows)
+            if (w.appId == appId && (title.empty() || w.name == title)) return w;
+    }
+    return std::nullopt;
+}
+
+class SwayLive : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!inSway()) GTEST_SKIP() << "not inside a private sway (tests/support/with-sway.sh runs one)";
+        auto connected = SwayIpc::connect();
+        ASSERT_TRUE(connected.ok()) << connected.reason();
+        sway_ = std::move(connected.value());
+    }
+    // Runs a program and waits for it to end.
+    static int run(const QString& program, const QStringList& arguments) {
+        QProcess process;
+        process.start(program, arguments);
+        spinUntil([&] { return process.state() == QProcess::NotRunning; }, std::chrono::seconds(5));
+        return process.exitCode();
+    }
+    std::unique_ptr<SwayIpc> sway_;
+};
+
+TEST_F(SwayLive, APanelFloatsWhereAskedWithTheKeyboardAndGivesTheFocusBack) {
+    QProcess foot;
+    foot.start("foot", {"--app-id", "quenlit-test-foot"});
+    ASSERT_TRUE(spinUntil([&] {
+        auto w = windowNamed(*sway_, "quenlit-test-foot");
+        return w && w->focused;
+    })) << "foot did not start";
+
+    const auto outputs = sway_->outputs();
+    ASSERT_TRUE(outputs && !outputs->empty());
+    const double screenHeight = outputs->front().rect.height;
+    WaylandPanelWindowFactory factory(*sway_, screenHeight);
+    auto panel = factory.createPanel({400, 200});
+    WaylandPanelWindow* window = factory.created.at(0);
+    auto* field = new QLineEdit;
+    window->setContent(field);
+    field->setFocus();
+    std::vector<platform::InputEvent> handled;
+    panel->keyDownHandler = [&](const platform::InputEvent& e) {
+        handled.push_back(e);
+        return e.keyCode == platform::keyCode::ansiK;
+    };
+    int resigned = 0;
+    Connection resign = panel->didResignKey.connect([&] { ++resigned; });
+
+    panel->setFrameOrigin({100, 300});
+    panel->orderFrontRegardless();
+    panel->makeKey();
+    EXPECT_TRUE(panel->isKeyWindow());
+    const auto shown = windowNamed(*sway_, "quenlit", "Quenlit launcher");
+    ASSERT_TRUE(shown.has_value());
+    EXPECT_TRUE(shown->floating);
+    EXPECT_TRUE(shown->focused);
+    // The bottom-left origin (100, 300) of a 200-high window on an 800-high screen: top at 300.
+    EXPECT_EQ(shown->rect, (platform::Rect{100, screenHeight - 300 - 200, 400, 200}));
+
+    // Control+K reaches the core's handler, which takes it; x goes on to the field.
+    QProcess typing;
+    // wtype's keyboard is new to the panel: a pause lets its keymap arrive before the keys.
+    typing.start("sh", {"-c", "sleep 0.3; wtype -s 200 -M ctrl -k k -m ctrl x"});
+    EXPECT_TRUE(spinUntil([&] { return field->text() == "x"; })) << field->text().toStdString();
+    ASSERT_FALSE(handled.empty());
+    EXPECT_EQ(handled.front().keyCode, platform::keyCode::ansiK);
+    EXPECT_EQ(handled.front().flags, platform::eventFlags::command);
+
+    panel->orderOut();
+    EXPECT_TRUE(spinUntil([&] {
+        auto w = windowNamed(*sway_, "quenlit-test-foot");
+        return w && w->focused;
+    })) << "the focus did not go back to foot";
+    EXPECT_FALSE(windowNamed(*sway_, "quenlit", "Quenlit launcher").has_value());
+    EXPECT_EQ(resigned, 0);
+
+    // Shown again somewhere else; a click into foot (its focus) takes the keyboard from the panel.
+    panel->setFrameOrigin({0, 0});
+    panel->orderFrontRegardless();
+    panel->makeKey();
+    ASSERT_TRUE(panel->isKeyWindow());
+    const auto again = windowNamed(*sway_, "quenlit", "Quenlit launcher");
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->rect, (platform::Rect{0, screenHeight - 200, 400, 200}));
+    ASSERT_TRUE(sway_->command("[app_id=\"^quenlit-test-foot$\"] focus").ok());
+    EXPECT_TRUE(spinUntil([&] { return resigned == 1; }));
+    panel->orderOut();
+
+    // The user goes to another workspace while the panel is open: the panel follows (sticky) but
+    // loses the keyboard, and hiding it then leaves the user where they went.
+    panel->orderFrontRegardless();
+    panel->makeKey();
+    ASSERT_TRUE(panel->isKeyWindow());
+    ASSERT_TRUE(sway_->command("workspace quenlit-elsewhere").ok());
+    EXPECT_TRUE(spinUntil([&] { return resigned == 2; }));
+    const auto followed = windowNamed(*sway_, "quenlit", "Quenlit launcher");
+    ASSERT_TRUE(followed.has_value());
+    EXPECT_EQ(followed->workspace, "quenlit-elsewhere");
+    panel->orderOut();
+    spinUntil([] { return false; }, std::chrono::milliseconds(200));
+    const auto left = windowNamed(*sway_, "quenlit-test-foot");
+    ASSERT_TRUE(left.has_value());
+    EXPECT_FALSE(left->focused);
+    EXPECT_FALSE(left->visible);
+    ASSERT_TRUE(sway_->command("workspace back_and_forth").ok());
+
+    foot.terminate();
+    foot.waitForFinished(3000);
+}
+
+TEST_F(SwayLive, AHotKeyRunsTheProgramThroughSwaysBinding) {
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("quenlit sway's " + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto program = folder / "touch";
+    std::filesystem::create_symlink("/usr/bin/touch", program);
+    // The arguments are words: the file they name has none of the program path's spaces.
+    const auto fired =
+        std::filesystem::temp_directory_path() / ("quenlit-sway-fired-" + std::to_string(::getpid()));
+    {
+        SwayHotKeys hotKeys(*sway_, {{1, fired.string()}}, program.string());
+        auto registered =
+            hotKeys.registerHotKey(1, platform::keyCode::space, platform::hotKeyModifiers::command);
+        ASSERT_TRUE(std::holds_alternative<platform::HotKeyRef>(registered))
+            << std::get<platform::HotKeyFailure>(registered).description;
+        EXPECT_EQ(run("sh", {"-c", "sleep 0.3; wtype -M logo -k space -m logo"}), 0);
+        EXPECT_TRUE(spinUntil([&] { return std::filesystem::exists(fired); })) << "the binding did not run";
+        // A reload of sway's configuration forgets run-time bindings: the program binds again.
+        std::filesystem::remove(fired);
+        ASSERT_TRUE(sway_->command("reload").ok());
+        spinUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_EQ(run("sh", {"-c", "sleep 0.3; wtype -M logo -k space -m logo"}), 0);
+        EXPECT_TRUE(spinUntil([&] { return std::filesystem::exists(fired); }))
+            << "not bound after the reload";
+    }
+    // Unbound when the hotkeys went away: the combination does nothing any more.
+    std::filesystem::remove(fired);
+    EXPECT_EQ(run("sh", {"-c", "sleep 0.3; wtype -M logo -k space -m logo"}), 0);
+    spinUntil([] { return false; }, std::chrono::milliseconds(500));
+    EXPECT_FALSE(std::filesystem::exists(fired));
+    std::filesystem::remove(fired);
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace quenlit::wayland
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // The backend's log lines say what sway did not do in time.
+    quenlit::log::installSinks({std::make_shared<quenlit::linux_backend::StderrLogSink>()});
+    std::unique_ptr<QApplication> application;
+    if (quenlit::wayland::inSway()) {
+        ::setenv("QT_QPA_PLATFORM", "wayland", 1);
+        application = std::make_unique<QApplication>(argc, argv);
+    }
+    return RUN_ALL_TESTS();
+}
