@@ -2,6 +2,7 @@
 
 #include "app/BackendChoice.h"
 
+#include "automation/HotKeyManager.h"
 #include "backends/linux/ControlSocket.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/GnomeSettings.h"
@@ -13,6 +14,16 @@
 #include "backends/linux/PosixProcessRunner.h"
 #include "backends/linux/QtImageCodec.h"
 #include "backends/linux/QtScheduler.h"
+#include "backends/wayland/DataControlPasteboard.h"
+#include "backends/wayland/ForeignToplevelList.h"
+#include "backends/wayland/SwayAccessibility.h"
+#include "backends/wayland/SwayHotKeys.h"
+#include "backends/wayland/SwayIpc.h"
+#include "backends/wayland/SwayScreens.h"
+#include "backends/wayland/VirtualKeyboardInput.h"
+#include "backends/wayland/WaylandConnection.h"
+#include "backends/wayland/WaylandPanelWindow.h"
+#include "backends/wayland/WaylandWorkspace.h"
 #include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
@@ -366,12 +377,83 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::string&
     return runComposed(backend, dirs, session);
 }
 
+int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::string& session,
+                      linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
+    auto sway = wayland::SwayIpc::connect();
+    if (!sway) {
+        std::cerr << "quenlit: cannot reach sway: " << sway.reason() << "\n";
+        return 2;
+    }
+    wayland::SwayIpc& ipc = *sway.value();
+    QApplication application(argc, argv);
+    setUpQt();
+    // The app id of every window: the rule that floats the panels finds them by it.
+    QGuiApplication::setDesktopFileName(wayland::WaylandPanelWindowFactory::kAppId);
+    auto connection = wayland::WaylandConnection::connect();
+    if (!connection) {
+        std::cerr << "quenlit: the Wayland compositor did not answer\n";
+        return 2;
+    }
+    useDesktopIconTheme(dirs, nullptr);
+    log::write("desktop: Wayland (sway)");
+    log::write(
+        "wayland: the text expander and the app toggles are off — Wayland lets no program see the keys typed "
+        "into "
+        "other programs");
+
+    linux_backend::QtScheduler scheduler;
+    wayland::ForeignToplevelList toplevels(*connection);
+    wayland::WaylandWorkspace workspace(toplevels, &ipc);
+    workspace.setChildEnvironment(std::move(childEnvironment));
+    wayland::SwayAccessibility accessibility(ipc);
+    wayland::SwayScreens screens(ipc);
+    wayland::VirtualKeyboardInput input(*connection);
+    // The paste key is the window's own: Control+Shift+V in terminals.
+    input.focusedAppId = [&ipc] {
+        const auto focused = ipc.focusedWindow();
+        return focused ? focused->appId : std::string();
+    };
+    wayland::SwayHotKeys hotKeys(ipc, {{HotKeyManager::kLauncherHotKeyId, "toggle launcher"},
+                                       {HotKeyManager::kClipboardHotKeyId, "toggle clipboard"}});
+    wayland::DataControlPasteboard pasteboard(*connection);
+    const auto primary = screens.mainScreen();
+    wayland::WaylandPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
+
+    const auto ours = [&windows](platform::PanelWindow& window) -> wayland::WaylandPanelWindow* {
+        for (auto* made : windows.created)
+            if (made == &window) return made;
+        return nullptr;
+    };
+    BackendServices backend{scheduler, workspace, accessibility, screens, input,
+                            nullptr,   hotKeys,   pasteboard,    windows};
+    backend.hostOf = [ours](platform::PanelWindow& window) -> QWidget* {
+        auto* made = ours(window);
+        return made != nullptr ? made->host() : nullptr;
+    };
+    backend.setContent = [ours](platform::PanelWindow& window, QWidget* content) {
+        if (auto* made = ours(window)) made->setContent(content);
+    };
+    backend.clipboard = pasteboard.canRead();
+    backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
+    return runComposed(backend, dirs, session);
+}
+
 }  // namespace
 
 int runDesktop(int argc, char** argv, const DesktopRequest& request) {
     Session session;
     const char* x11Display = std::getenv("DISPLAY");
     session.x11Display = x11Display != nullptr && *x11Display != '\0' && displayAvailable();
+    const char* waylandDisplay = std::getenv("WAYLAND_DISPLAY");
+    if (waylandDisplay != nullptr && *waylandDisplay != '\0') {
+        if (const auto globals = wayland::WaylandConnection::probe()) {
+            session.waylandDisplay = true;
+            session.dataControl = globals->dataControl != 0;
+            session.virtualKeyboard = globals->virtualKeyboard != 0;
+        }
+        const char* swaySocket = std::getenv("SWAYSOCK");
+        session.swaySocket = swaySocket != nullptr && *swaySocket != '\0';
+    }
     const BackendChoice choice = chooseBackend(request.backend, session);
     if (!choice.backend) {
         std::cerr << choice.message << "\n";
@@ -387,6 +469,8 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
                        std::make_shared<linux_backend::StderrLogSink>(),
                        std::make_shared<linux_backend::SyslogSink>()});
     if (!choice.message.empty()) log::write(choice.message);
+    if (*choice.backend == Backend::wayland)
+        return runWaylandDesktop(argc, argv, dirs, name, forceQtPlatform("wayland"));
     return runX11Desktop(argc, argv, dirs, name, forceQtPlatform("xcb"));
 }
 
