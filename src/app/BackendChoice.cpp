@@ -65,8 +65,14 @@ BackendChoice chooseBackend(std::optional<Backend> requested, const Session& ses
     return {Backend::x11, {}};
 }
 
-std::string sessionName(const char* waylandDisplay, const char* x11Display) {
-    if (waylandDisplay != nullptr && *waylandDisplay != '\0') return waylandDisplay;
+std::string sessionName(const char* waylandDisplay, const char* x11Display,
+                        const std::optional<std::filesystem::path>& runtimeDir) {
+    if (waylandDisplay != nullptr && *waylandDisplay != '\0') {
+        const std::filesystem::path display(waylandDisplay);
+        if (display.is_absolute() && runtimeDir && display.parent_path() == *runtimeDir)
+            return display.filename().string();
+        return waylandDisplay;
+    }
     if (x11Display != nullptr && *x11Display != '\0') return x11Display;
     return {};
 }

@@ -3,6 +3,7 @@
 // Which desktop backend the program runs on: X11 (an X server, or XWayland under a Wayland
 // compositor) or Wayland (a compositor with the wlroots clipboard and virtual-keyboard protocols).
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +35,10 @@ BackendChoice chooseBackend(std::optional<Backend> requested, const Session& ses
 
 // The name of the desktop session this instance belongs to: one instance, one control socket and
 // one lock per session. The Wayland display where there is one (XWayland's DISPLAY changes between
-// sessions of the same compositor), else the X display; empty without either.
-std::string sessionName(const char* waylandDisplay, const char* x11Display);
+// sessions of the same compositor), else the X display; empty without either. A Wayland display
+// given as a path inside the runtime folder is named as the compositor names it to the programs it
+// starts ("wayland-1"), so a hotkey's `quenlit toggle` finds the instance started either way.
+std::string sessionName(const char* waylandDisplay, const char* x11Display,
+                        const std::optional<std::filesystem::path>& runtimeDir);
 
 }  // namespace quenlit::app

@@ -459,7 +459,8 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
         std::cerr << choice.message << "\n";
         return 2;
     }
-    const std::string name = sessionName(std::getenv("WAYLAND_DISPLAY"), x11Display);
+    const std::string name =
+        sessionName(std::getenv("WAYLAND_DISPLAY"), x11Display, XdgDirs::current().runtimeDir);
     InstanceLock lock(name);
     long owner = 0;
     if (!lock.acquire(owner)) return showRunningInstance(name, owner);

@@ -21,13 +21,14 @@ int runToggle(std::span<const std::string> args, std::ostream& out, std::ostream
         return 2;
     }
     // The instance of this session: each Wayland or X display has its own.
-    const std::string session = sessionName(std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"));
+    const XdgDirs dirs = XdgDirs::current();
+    const std::string session =
+        sessionName(std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"), dirs.runtimeDir);
     if (session.empty()) {
         err << "quenlit is not running (neither WAYLAND_DISPLAY nor DISPLAY is set)\n";
         return 1;
     }
-    const control::Outcome outcome =
-        control::send(control::socketPath(XdgDirs::current(), session), *request);
+    const control::Outcome outcome = control::send(control::socketPath(dirs, session), *request);
     switch (outcome.kind) {
         case control::Outcome::Kind::notRunning:
             err << "quenlit is not running\n";

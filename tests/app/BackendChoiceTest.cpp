@@ -68,10 +68,15 @@ TEST(BackendChoice, TheSessionDecidesUnlessTheUserAsks) {
 }
 
 TEST(BackendChoice, OneInstancePerSessionNamedByItsWaylandDisplayFirst) {
-    EXPECT_EQ(sessionName("wayland-1", ":0"), "wayland-1");
-    EXPECT_EQ(sessionName("", ":1"), ":1");
-    EXPECT_EQ(sessionName(nullptr, ":1"), ":1");
-    EXPECT_EQ(sessionName(nullptr, nullptr), "");
+    const std::filesystem::path runtime = "/run/user/1000";
+    EXPECT_EQ(sessionName("wayland-1", ":0", runtime), "wayland-1");
+    // The compositor's own programs see the name; a terminal may have been given the path.
+    EXPECT_EQ(sessionName("/run/user/1000/wayland-1", ":0", runtime), "wayland-1");
+    EXPECT_EQ(sessionName("/tmp/other/wayland-1", ":0", runtime), "/tmp/other/wayland-1");
+    EXPECT_EQ(sessionName("/run/user/1000/wayland-1", nullptr, std::nullopt), "/run/user/1000/wayland-1");
+    EXPECT_EQ(sessionName("", ":1", runtime), ":1");
+    EXPECT_EQ(sessionName(nullptr, ":1", runtime), ":1");
+    EXPECT_EQ(sessionName(nullptr, nullptr, runtime), "");
 }
 
 TEST(BackendChoice, OnlyTheBackendOptionAloneRunsTheDesktopProgram) {

@@ -9,7 +9,11 @@ set -u
 bin=$(cd "${1:?usage: wayland.sh BIN_DIR OUTPUT_DIR}" && pwd)
 out=$(mkdir -p "${2:?usage: wayland.sh BIN_DIR OUTPUT_DIR}" && cd "$2" && pwd)
 
+# The runtime folder is sway's: the hotkeys' `quenlit toggle` runs in sway's environment and looks
+# for the program's socket there, as in a real session.
+sway_runtime=$XDG_RUNTIME_DIR
 source "$(dirname "$0")/common.sh" e2e-wayland
+export XDG_RUNTIME_DIR=$sway_runtime
 unset DISPLAY
 
 # --- sway's tree ---
