@@ -153,8 +153,9 @@ bool ForeignToplevelList::activate(std::uint64_t handle) {
     Entry* entry = find(handle);
     if (entry == nullptr || connection_.seat() == nullptr || connection_.broken()) return false;
     zwlr_foreign_toplevel_handle_v1_activate(entry->proxy, connection_.seat());
-    connection_.flush();
-    return !connection_.broken();
+    // Handled before the caller goes on: a panel that hides right after must find the window in
+    // front, not give the focus back to the one it came from.
+    return connection_.roundtrip();
 }
 
 bool ForeignToplevelList::setMinimized(std::uint64_t handle, bool minimized) {
