@@ -385,8 +385,10 @@ WaylandPanelWindowFactory::WaylandPanelWindowFactory(SwayIpc& sway, double prima
 }
 
 void WaylandPanelWindowFactory::addRule() {
+    // The commands in quotes: a bare comma would end the rule and run "border none" at once, on
+    // whatever has the focus.
     const std::string rule =
-        std::string("for_window [app_id=\"^") + kAppId + "$\"] floating enable, border none";
+        std::string("for_window [app_id=\"^") + kAppId + "$\"] \"floating enable, border none\"";
     if (auto added = sway_.command(rule); !added)
         log::write("panel: sway did not take the rule that floats the panels: " + added.reason());
 }
