@@ -322,18 +322,23 @@ TEST(WaylandWorkspace, ABackgroundThreadSeesTheMainThreadsLastReading) {
 
 TEST(WaylandWorkspace, AnotherProgramBecomingActiveIsAnnouncedOnce) {
     const int p1 = kFirstPid, p2 = kFirstPid + 1;
-    Desktop desktop({{.id = 5, .pid = p1, .appId = "foot", .title = "a", .focused = true},
-                     {.id = 6, .pid = p1, .appId = "foot", .title = "b"},
-                     {.id = 7, .pid = p2, .appId = "org.gnome.Nautilus", .title = "Home"}});
+    std::vector<TreeWindow> windows{{.id = 5, .pid = p1, .appId = "foot", .title = "a", .focused = true},
+                                    {.id = 6, .pid = p1, .appId = "foot", .title = "b"},
+                                    {.id = 7, .pid = p2, .appId = "org.gnome.Nautilus", .title = "Home"}};
+    Desktop desktop(windows);
     desktop.toplevels.toplevels = {toplevel(1, "foot", "a", true), toplevel(2, "foot", "b"),
                                    toplevel(3, "org.gnome.Nautilus", "Home")};
     WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
     std::vector<int> announced;
     auto connection = workspace.didActivateApplication.connect(
         [&](const platform::RunningApplication& app) { announced.push_back(app.processIdentifier); });
+    // Toplevel 1 is window 5, 2 is 6, 3 is 7: sway's focus moves with the activation.
     auto activateOnly = [&](std::uint64_t handle) {
         for (Toplevel& t : desktop.toplevels.toplevels)
             t.activated = t.handle == handle;
+        for (TreeWindow& w : windows)
+            w.focused = w.id == static_cast<long>(handle) + 4;
+        desktop.state.setWindows(windows);
         desktop.toplevels.changed.emit();
     };
     activateOnly(2);  // another window of the active program

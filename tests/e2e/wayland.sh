@@ -105,7 +105,19 @@ check "choosing a running program switches to it" wait_until 5 focused_is foot
 check "… without starting it again" test "$(count_app foot)" = 1
 
 launcher_keys "left half" -s 300 -k Return
-check "\"left half\" places the window the launcher came from" wait_until 5 frame_is foot "0 0 640 800"
+# The two terminals were tiled side by side, foot on the left: placed, it floats over the other,
+# which then fills the output.
+placed_left() { frame_is foot "0 0 640 800" && frame_is other-term "0 0 1280 800"; }
+check "\"left half\" places the window the launcher came from" wait_until 5 placed_left
+
+# The whole output, for the README: the launcher over the two terminals.
+launcher_keys "term"
+if wait_until 5 panel_focused "Quenlit launcher"; then
+    sleep 0.3
+    grim "$out/e2e-wayland-desktop.png" 2>/dev/null
+fi
+keys -k Escape
+check "Escape gives the focus back to the terminal" wait_until 5 focused_is foot
 
 # --- the clipboard ---
 wl-copy "wayland copy one"

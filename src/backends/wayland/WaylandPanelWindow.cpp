@@ -306,14 +306,22 @@ void WaylandPanelWindow::orderOut() {
     // leaves it where the user put it. And only to a window on the workspace the panel is on: the
     // panel sticks to every workspace, and the user may have gone to another one meanwhile, where
     // going back would take them away again.
+    // Whether the panel still has the focus is sway's to say: Qt learns of a window activated
+    // over IPC or through foreign-toplevel (the program just chosen) only with later events.
     std::optional<long> giveBackTo;
-    if (host_->isActiveWindow() && previous_) {
+    if (previous_) {
         if (auto windows = sway_.windows()) {
             std::string here;
+            bool stillFocused = !container_ && host_->isActiveWindow();
+            for (const auto& w : *windows) {
+                if (container_ && w.id == *container_) {
+                    here = w.workspace;
+                    stillFocused = w.focused;
+                }
+            }
             for (const auto& w : *windows)
-                if (container_ && w.id == *container_) here = w.workspace;
-            for (const auto& w : *windows)
-                if (w.id == *previous_ && (here.empty() || w.workspace == here)) giveBackTo = w.id;
+                if (stillFocused && w.id == *previous_ && (here.empty() || w.workspace == here))
+                    giveBackTo = w.id;
         }
     }
     host_->hide();

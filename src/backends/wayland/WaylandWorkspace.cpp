@@ -99,7 +99,9 @@ std::optional<WaylandWorkspace::Program> WaylandWorkspace::program(int processId
 }
 
 int WaylandWorkspace::activeProcess(const std::vector<Program>& programs) {
-    for (const bool byToplevel : {true, false}) {
+    // sway's focus first: the tree is read when asked, while the toplevels' activated state arrives
+    // with the next events, so right after a switch it still names the window left behind.
+    for (const bool byToplevel : {false, true}) {
         for (const Program& program : programs) {
             for (const Window& window : program.windows) {
                 if (byToplevel ? window.activated : window.focused) return program.processIdentifier;
