@@ -51,6 +51,10 @@ BackendChoice chooseBackend(std::optional<Backend> requested, const Session& ses
     const std::string whyNotWayland = !protocols
                                           ? "the compositor does not offer " + missingProtocols(session)
                                           : std::string("the compositor is not sway (SWAYSOCK is not set)");
+    if (!session.x11Display && requested && session.waylandDisplay)
+        return {std::nullopt,
+                "quenlit: the X11 backend needs an X11 display, and there is no XWayland to run "
+                "through (DISPLAY is not set or cannot be opened)"};
     if (!session.x11Display)
         return {std::nullopt, session.waylandDisplay
                                   ? "quenlit: " + whyNotWayland +

@@ -36,6 +36,8 @@ TEST(BackendChoice, TheSessionDecidesUnlessTheUserAsks) {
         {"sway without XWayland", std::nullopt, swayWithoutXWayland, Backend::wayland, ""},
         {"sway, X11 asked for", Backend::x11, sway, Backend::x11,
          "wayland: running through XWayland as asked"},
+        {"sway without XWayland, X11 asked for", Backend::x11, swayWithoutXWayland, std::nullopt,
+         "quenlit: the X11 backend needs an X11 display, and there is no XWayland"},
         {"another wlroots compositor", std::nullopt, otherWlrootsWithXWayland, Backend::x11,
          "wayland: the compositor is not sway (SWAYSOCK is not set) — running through XWayland"},
         {"another wlroots compositor, without XWayland", std::nullopt, otherWlroots, std::nullopt,

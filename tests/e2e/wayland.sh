@@ -80,6 +80,13 @@ check "the program starts on the Wayland backend of sway" \
 check "the log says once that the expander and the app toggles are off" \
     log_has "wayland: the text expander and the app toggles are off"
 
+# Through XWayland only when asked, and this sway runs none: a clear refusal, not a start.
+x11_refused() {
+    "$bin/quenlit" --backend x11 >"$root/x11.out" 2>&1
+    [ $? -eq 2 ] && grep -q "no XWayland to run through" "$root/x11.out"
+}
+check "--backend x11 without XWayland exits 2 and says why" x11_refused
+
 # --- the launcher ---
 check "the launcher shows at start, floating with the focus" wait_until 10 panel_focused "Quenlit launcher"
 # 640 wide on the 1280-wide output: centred, its left edge at 320.

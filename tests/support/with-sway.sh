@@ -40,6 +40,13 @@ trap 'exit 130' INT TERM
 
 environment=(env -i "HOME=$home" "USER=$(id -nu "$user_id")" "PATH=/usr/local/bin:/usr/bin:/bin"
     "XDG_RUNTIME_DIR=$run/runtime" "LANG=C.UTF-8")
+# The sanitizers' settings (the suppressions of leaks inside system libraries) reach the command.
+# Qt windows on Wayland load the GPU driver, which is unloaded before the leak check: only the slow
+# unwinder gets past its frames to the library a suppression names.
+for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
+    [ -n "${!name:-}" ] && environment+=("$name=${!name}")
+done
+[ -n "${ASAN_OPTIONS:-}" ] && environment+=("ASAN_OPTIONS=$ASAN_OPTIONS:fast_unwind_on_malloc=0")
 # In a session of its own, away from the caller's terminal: sway otherwise may exit at once.
 setsid "${as_user[@]}" "${environment[@]}" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
     sway -c "$run/config" </dev/null >"$run/sway.log" 2>&1 &
