@@ -322,6 +322,30 @@ linux_backend::DesktopWorkspace::EnvironmentChanges forceQtPlatform(const char* 
     return changes;
 }
 
+// Qt's previous message handler, for the messages the Wayland start-up does not drop.
+QtMessageHandler gQtMessages = nullptr;
+
+void dropBufferIntegrationNotes(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains(QLatin1String("client buffer integration"))) return;
+    if (gQtMessages != nullptr) gQtMessages(type, context, message);
+}
+
+// Qt on Wayland, drawing its windows in shared memory only. The panels are painted by the CPU
+// anyway; Qt's GPU buffer integration would load the GPU driver (some 50 MB resident, with a
+// software renderer) for nothing. Naming an integration that does not exist leaves Qt without one;
+// the two warnings that says are dropped. The programs Quenlit starts get the values it was given.
+linux_backend::DesktopWorkspace::EnvironmentChanges forceQtOnWayland() {
+    auto changes = forceQtPlatform("wayland");
+    const char* given = std::getenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION");
+    changes["QT_WAYLAND_CLIENT_BUFFER_INTEGRATION"] =
+        given != nullptr ? std::optional<std::string>(given) : std::nullopt;
+    if (given == nullptr) {
+        ::setenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION", "none", 1);
+        gQtMessages = qInstallMessageHandler(dropBufferIntegrationNotes);
+    }
+    return changes;
+}
+
 void setUpQt() {
     QApplication::setApplicationName("quenlit");
     QApplication::setQuitOnLastWindowClosed(false);
@@ -471,7 +495,7 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
                        std::make_shared<linux_backend::SyslogSink>()});
     if (!choice.message.empty()) log::write(choice.message);
     if (*choice.backend == Backend::wayland)
-        return runWaylandDesktop(argc, argv, dirs, name, forceQtPlatform("wayland"));
+        return runWaylandDesktop(argc, argv, dirs, name, forceQtOnWayland());
     return runX11Desktop(argc, argv, dirs, name, forceQtPlatform("xcb"));
 }
 
