@@ -132,6 +132,12 @@ check "a copy made with wl-copy appears in the history" wait_until 10 history_ha
 wl-copy "something else"
 check "… and the next one" wait_until 10 history_has "something else"
 
+convert -size 12x8 xc:red "$root/red.png"
+wl-copy --type image/png <"$root/red.png"
+history_has_image() { "$bin/quenlit" history --json 2>/dev/null | grep -q '"kind":"image"'; }
+check "an image copied with wl-copy is kept as an image" wait_until 10 history_has_image
+wl-copy "something else"
+
 focus_app foot
 clipboard_keys
 check "Super+Escape shows the clipboard history" wait_until 5 panel_focused "Quenlit clipboard"
