@@ -65,6 +65,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 namespace quenlit::app {
 namespace {
@@ -223,6 +224,23 @@ struct BackendServices {
     std::function<void()> waitForBackgroundWork = {};
 };
 
+// Lets the interface draw into the panel windows `windows` made.
+template <class Factory>
+void drawInto(BackendServices& backend, Factory& windows) {
+    const auto ours = [&windows](platform::PanelWindow& window) {
+        for (auto* made : windows.created)
+            if (made == &window) return made;
+        return static_cast<std::remove_reference_t<decltype(*windows.created.front())>*>(nullptr);
+    };
+    backend.hostOf = [ours](platform::PanelWindow& window) -> QWidget* {
+        auto* made = ours(window);
+        return made != nullptr ? made->host() : nullptr;
+    };
+    backend.setContent = [ours](platform::PanelWindow& window, QWidget* content) {
+        if (auto* made = ours(window)) made->setContent(content);
+    };
+}
+
 // The part of the desktop program every backend shares: the core, the panels' views, the control
 // channel and the event loop. Returns the exit status.
 int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::string& session) {
@@ -380,20 +398,9 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::string&
     const auto primary = screens.mainScreen();
     x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
 
-    const auto ours = [&windows](platform::PanelWindow& window) -> x11::X11PanelWindow* {
-        for (auto* made : windows.created)
-            if (made == &window) return made;
-        return nullptr;
-    };
     BackendServices backend{scheduler, workspace, accessibility, screens, input,
                             &keyboard, hotKeys,   pasteboard,    windows};
-    backend.hostOf = [ours](platform::PanelWindow& window) -> QWidget* {
-        auto* made = ours(window);
-        return made != nullptr ? made->host() : nullptr;
-    };
-    backend.setContent = [ours](platform::PanelWindow& window, QWidget* content) {
-        if (auto* made = ours(window)) made->setContent(content);
-    };
+    drawInto(backend, windows);
     backend.clipboard = pasteboard.canRead();
     if (!backend.clipboard)
         log::write("clipboard: the X server cannot report clipboard changes (no XFixes) — history off");
@@ -443,20 +450,9 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::str
     const auto primary = screens.mainScreen();
     wayland::WaylandPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
 
-    const auto ours = [&windows](platform::PanelWindow& window) -> wayland::WaylandPanelWindow* {
-        for (auto* made : windows.created)
-            if (made == &window) return made;
-        return nullptr;
-    };
     BackendServices backend{scheduler, workspace, accessibility, screens, input,
                             nullptr,   hotKeys,   pasteboard,    windows};
-    backend.hostOf = [ours](platform::PanelWindow& window) -> QWidget* {
-        auto* made = ours(window);
-        return made != nullptr ? made->host() : nullptr;
-    };
-    backend.setContent = [ours](platform::PanelWindow& window, QWidget* content) {
-        if (auto* made = ours(window)) made->setContent(content);
-    };
+    drawInto(backend, windows);
     backend.clipboard = pasteboard.canRead();
     backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
     return runComposed(backend, dirs, session);

@@ -7,6 +7,7 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utext.h>
+#include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -136,6 +137,18 @@ std::u32string decodeUtf8(std::string_view s) {
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();)
         out.push_back(nextScalar(s, i));
+    return out;
+}
+
+std::u32string codePoints(std::u16string_view s) {
+    std::u32string out;
+    out.reserve(s.size());
+    const auto length = static_cast<int32_t>(s.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c = 0;
+        U16_NEXT(s.data(), i, length, c);
+        if (!U_IS_SURROGATE(c)) out.push_back(static_cast<char32_t>(c));
+    }
     return out;
 }
 

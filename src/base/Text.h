@@ -24,6 +24,8 @@ bool isLetterOrNumber(char32_t c);
 
 // Decodes UTF-8 into scalars; ill-formed sequences become U+FFFD.
 std::u32string decodeUtf8(std::string_view s);
+// The code points of UTF-16 text; a lone surrogate is left out (it stands for no character).
+std::u32string codePoints(std::u16string_view s);
 void appendUtf8(std::string& out, char32_t c);
 // The text with U+FFFD in place of every ill-formed sequence; well-formed text comes back as it is.
 std::string validUtf8(std::string_view s);

@@ -89,6 +89,10 @@ TEST(Text, InvalidUtf8BecomesReplacementCharacter) {
     appendUtf8(out, U'€');
     appendUtf8(out, 0xD800);
     EXPECT_EQ(out, "€\uFFFD");
+    // From UTF-16: pairs join into one code point, a lone half stands for nothing.
+    EXPECT_EQ(codePoints(u"a\U0001F600b"), U"a\U0001F600b");
+    const char16_t lone[] = {u'x', 0xD83D, u'y', 0xDE00, 0};
+    EXPECT_EQ(codePoints(lone), U"xy");
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "backends/linux/KeyPositions.h"
 
+#include "platform/HotKeys.h"
+#include "platform/InputEvents.h"
+
 #include <array>
 
 namespace quenlit::linux_backend {
@@ -59,6 +62,32 @@ std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint) {
         return codePoint;
     if (codePoint < 0xA0 || codePoint > 0x10FFFF) return std::nullopt;
     return 0x01000000u + static_cast<std::uint32_t>(codePoint);
+}
+
+std::string describeHotKey(int virtualKey, std::uint32_t modifiers) {
+    std::string out;
+    if (modifiers & platform::hotKeyModifiers::control) out += "Control+";
+    if (modifiers & platform::hotKeyModifiers::option) out += "Alt+";
+    if (modifiers & platform::hotKeyModifiers::shift) out += "Shift+";
+    if (modifiers & platform::hotKeyModifiers::command) out += "Super+";
+    switch (virtualKey) {
+        case platform::keyCode::space:
+            return out + "Space";
+        case platform::keyCode::escape:
+            return out + "Escape";
+        case platform::keyCode::returnKey:
+            return out + "Return";
+        case platform::keyCode::tab:
+            return out + "Tab";
+        default:
+            break;
+    }
+    if (auto k = keyPositionForVirtualKey(virtualKey); k && k->keysym < 0x80) {
+        char c = static_cast<char>(k->keysym);
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        return out + std::string(1, c);
+    }
+    return out + "key " + std::to_string(virtualKey);
 }
 
 }  // namespace quenlit::linux_backend

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace quenlit::linux_backend {
 
@@ -23,5 +24,9 @@ std::optional<KeyPosition> keyPositionForKeysym(std::uint32_t keysym);
 // The keysym that types a Unicode code point: Latin-1 characters are their own keysyms, others
 // 0x01000000 + the code point; newline and tab are Return and Tab. Absent for other controls.
 std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint);
+
+// A hotkey as the desktop names it in messages: "Super+Space", "Control+Alt+T". `modifiers` are
+// platform::hotKeyModifiers bits.
+std::string describeHotKey(int virtualKey, std::uint32_t modifiers);
 
 }  // namespace quenlit::linux_backend

@@ -209,27 +209,6 @@ std::vector<std::string> logicalLines(std::string_view text) {
     return out;
 }
 
-std::string keyName(int virtualKey) {
-    switch (virtualKey) {
-        case 49:
-            return "Space";
-        case 53:
-            return "Escape";
-        case 36:
-            return "Return";
-        case 48:
-            return "Tab";
-        default:
-            break;
-    }
-    if (auto k = linux_backend::keyPositionForVirtualKey(virtualKey); k && k->keysym < 0x80) {
-        char c = static_cast<char>(k->keysym);
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        return std::string(1, c);
-    }
-    return "key " + std::to_string(virtualKey);
-}
-
 std::uint32_t swayModifiers(std::uint32_t modifiers) {
     std::uint32_t out = 0;
     if (modifiers & platform::hotKeyModifiers::command) out |= bits::mod4;
@@ -499,12 +478,7 @@ void SwayHotKeys::unregisterHotKey(platform::HotKeyRef registration) {
 }
 
 std::string SwayHotKeys::describe(int keyCode, std::uint32_t modifiers) const {
-    std::string out;
-    if (modifiers & platform::hotKeyModifiers::control) out += "Control+";
-    if (modifiers & platform::hotKeyModifiers::option) out += "Alt+";
-    if (modifiers & platform::hotKeyModifiers::shift) out += "Shift+";
-    if (modifiers & platform::hotKeyModifiers::command) out += "Super+";
-    return out + keyName(keyCode);
+    return linux_backend::describeHotKey(keyCode, modifiers);
 }
 
 }  // namespace quenlit::wayland

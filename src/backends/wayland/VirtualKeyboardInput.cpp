@@ -3,6 +3,7 @@
 #include "backends/linux/KeyPositions.h"
 #include "backends/linux/PasteKey.h"
 #include "backends/wayland/WaylandConnection.h"
+#include "base/Text.h"
 
 #include <virtual-keyboard-unstable-v1-client-protocol.h>
 #include <wayland-client.h>
@@ -23,21 +24,6 @@ namespace {
 namespace flags = platform::eventFlags;
 
 constexpr std::uint32_t kInsertKeysym = 0xff63;
-
-std::u32string scalars(const std::u16string& text) {
-    std::u32string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            out.push_back(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-            ++i;
-        } else if (unit < 0xD800 || unit > 0xDFFF) {
-            out.push_back(unit);
-        }  // a lone surrogate types nothing
-    }
-    return out;
-}
 
 std::uint32_t now() {
     // Key times are milliseconds on a clock that only goes forward; the base does not matter.
@@ -268,7 +254,7 @@ class VirtualKeyboardInput::Source final : public platform::EventSource {
 
     bool typeText(const std::u16string& text) {
         bool ok = true;
-        for (char32_t codePoint : scalars(text)) {
+        for (char32_t codePoint : text::codePoints(text)) {
             const auto keysym = linux_backend::keysymForCodePoint(codePoint);
             const auto found = keysym ? keyboard_->find(*keysym, true) : std::nullopt;
             if (!found) {

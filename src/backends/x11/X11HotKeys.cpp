@@ -1,5 +1,6 @@
 #include "backends/x11/X11HotKeys.h"
 
+#include "backends/linux/KeyPositions.h"
 #include "backends/x11/KeyTranslation.h"
 
 #include <algorithm>
@@ -15,27 +16,6 @@ constexpr std::uint32_t kSuperL = 0xffeb;
 constexpr std::uint32_t kSuperR = 0xffec;
 constexpr std::uint32_t kAltL = 0xffe9;
 constexpr std::uint32_t kAltR = 0xffea;
-
-std::string keyName(int virtualKey) {
-    switch (virtualKey) {
-        case 49:
-            return "Space";
-        case 53:
-            return "Escape";
-        case 36:
-            return "Return";
-        case 48:
-            return "Tab";
-        default:
-            break;
-    }
-    if (auto k = keyForVirtualKey(virtualKey); k && k->keysym < 0x80) {
-        char c = static_cast<char>(k->keysym);
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        return std::string(1, c);
-    }
-    return "key " + std::to_string(virtualKey);
-}
 
 }  // namespace
 
@@ -138,12 +118,7 @@ void X11HotKeys::unregisterHotKey(platform::HotKeyRef registration) {
 }
 
 std::string X11HotKeys::describe(int keyCode, std::uint32_t modifiers) const {
-    std::string out;
-    if (modifiers & platform::hotKeyModifiers::control) out += "Control+";
-    if (modifiers & platform::hotKeyModifiers::option) out += "Alt+";
-    if (modifiers & platform::hotKeyModifiers::shift) out += "Shift+";
-    if (modifiers & platform::hotKeyModifiers::command) out += "Super+";
-    return out + keyName(keyCode);
+    return linux_backend::describeHotKey(keyCode, modifiers);
 }
 
 bool X11HotKeys::handleGrabbedKeyPress(xcb_keycode_t keycode, std::uint16_t state) {

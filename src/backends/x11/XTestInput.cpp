@@ -1,6 +1,7 @@
 #include "backends/x11/XTestInput.h"
 
 #include "backends/x11/KeyTranslation.h"
+#include "base/Text.h"
 
 #include <QTimer>
 
@@ -128,21 +129,6 @@ std::vector<std::uint8_t> allModifierMapKeycodes(xcb_connection_t* c) {
 
 bool isDown(const xcb_query_keymap_reply_t& keys, std::uint8_t keycode) {
     return (keys.keys[keycode / 8] & (1u << (keycode % 8))) != 0;
-}
-
-std::u32string scalars(const std::u16string& text) {
-    std::u32string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            out.push_back(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-            ++i;
-        } else if (unit < 0xD800 || unit > 0xDFFF) {
-            out.push_back(unit);
-        }  // a lone surrogate types nothing
-    }
-    return out;
 }
 
 }  // namespace
@@ -459,7 +445,7 @@ class XTestInput::Source final : public platform::EventSource {
         releaseUserModifiers(event.userData);
         const Layout* keys = layout();
         const std::uint8_t shiftKey = modifierKeycode(XKB_KEY_Shift_L, 50);
-        for (char32_t codePoint : scalars(event.text)) {
+        for (char32_t codePoint : text::codePoints(event.text)) {
             const auto keysym = keysymForCodePoint(codePoint);
             if (!keysym) {
                 ok_ = false;
