@@ -153,5 +153,38 @@ swaymsg '[title="^Sink$"] focus' >/dev/null
 clipboard_keys "else" -s 300 -k Return
 check "… and into a Qt text field (Control+V)" wait_until 5 file_is "$root/sink.txt" "something else"
 
+# --- a compositor without the wlroots protocols: weston, with XWayland ---
+# The program runs through XWayland there, says what does not reach native windows, and shows its
+# launcher as an X window. Everything of its own (runtime folder, data, log) is apart from the run
+# above, which goes on.
+if command -v weston >/dev/null && command -v Xwayland >/dev/null; then
+    westonRuntime=$root/weston-run
+    mkdir -m 700 "$westonRuntime"
+    XDG_RUNTIME_DIR=$westonRuntime weston --backend=headless-backend.so --xwayland --socket=wayland-weston \
+        --width=1280 --height=800 >"$root/weston.log" 2>&1 &
+    pids+=($!)
+    weston_x_display() { sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$root/weston.log"; }
+    wait_until 10 grep -q "xserver listening on display" "$root/weston.log"
+    westonState=$root/weston-state
+    mkdir -p "$westonState"
+    XDG_RUNTIME_DIR=$westonRuntime WAYLAND_DISPLAY=wayland-weston DISPLAY=$(weston_x_display) \
+        SWAYSOCK= XDG_STATE_HOME=$westonState XDG_DATA_HOME=$root/weston-share "$bin/quenlit" \
+        >"$root/weston-quenlit.out" 2>&1 &
+    pids+=($!)
+    westonLog=$westonState/quenlit/focus.log
+    says_xwayland() {
+        grep -qF "wayland: the compositor does not offer wlr-data-control and virtual-keyboard — running through XWayland" \
+            "$westonLog" 2>/dev/null
+    }
+    x_launcher_shown() {
+        DISPLAY=$(weston_x_display) xdotool search --onlyvisible --classname '^quenlit$' >/dev/null 2>&1
+    }
+    check "on weston (no wlroots protocols) it runs through XWayland and says what does not work" \
+        wait_until 10 says_xwayland
+    check "… and shows its launcher there as an X window" wait_until 10 x_launcher_shown
+else
+    echo "skipped: weston or Xwayland is not installed"
+fi
+
 echo "wayland: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
