@@ -54,6 +54,9 @@ class DesktopWorkspace : public platform::Workspace {
     // list a second old is as good and walking the folders each time is not.
     std::shared_ptr<const std::vector<platform::InstalledApplication>> recentInstalledApplications(
         std::chrono::milliseconds maxAge);
+    // Which desktop entry a running program belongs to is asked on every keystroke (the application
+    // in front) and every focus change: a list of entries a second old answers as well as a new walk.
+    static constexpr std::chrono::milliseconds kRunningEntriesMaxAge{1000};
     std::vector<platform::RunningApplication> runningApplications() override { return {}; }
     std::optional<platform::RunningApplication> runningApplication(int) override { return std::nullopt; }
     std::optional<platform::RunningApplication> frontmostApplication() override { return std::nullopt; }

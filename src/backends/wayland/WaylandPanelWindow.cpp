@@ -1,12 +1,12 @@
 #include "backends/wayland/WaylandPanelWindow.h"
 
 #include "backends/linux/KeyPositions.h"
+#include "backends/linux/PanelMouseEvents.h"
 #include "base/Log.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -83,16 +83,9 @@ class WaylandPanelWindow::Host final : public QWidget {
             case QEvent::KeyPress:
                 // Decided at the key press itself; shortcut overrides are left to the widgets.
                 return owner_.keyPressed(*static_cast<QKeyEvent*>(event));
-            case QEvent::MouseButtonPress: {
-                auto* mouse = static_cast<QMouseEvent*>(event);
-                owner_.currentEvent_ =
-                    mouse->button() == Qt::RightButton  ? platform::EventType::rightMouseDown
-                    : mouse->button() == Qt::LeftButton ? platform::EventType::leftMouseDown
-                                                        : platform::EventType::otherMouseDown;
-                return false;
-            }
+            case QEvent::MouseButtonPress:
             case QEvent::MouseButtonRelease:
-                owner_.currentEvent_ = platform::EventType::leftMouseUp;
+                owner_.currentEvent_ = linux_backend::panelMouseEventType(*event);
                 return false;
             default:
                 return false;

@@ -15,10 +15,6 @@ using linux_backend::matchDesktopEntry;
 using linux_backend::processExists;
 using linux_backend::resolveProgram;
 
-// Which desktop entry a running program belongs to is asked on every keystroke (the application in
-// front) and every focus change: a list of entries a second old answers as well as a new walk.
-constexpr std::chrono::milliseconds kEntriesMaxAge{1000};
-
 // sway keeps the windows of its scratchpad on a workspace of this name, out of every output.
 constexpr std::string_view kScratchpad = "__i3_scratch";
 
@@ -125,7 +121,7 @@ platform::RunningApplication WaylandWorkspace::describe(const Program& program, 
     app.isHidden = allHidden;
     app.isActive = activeProcess == program.processIdentifier;
     app.isTerminated = !processExists(program.processIdentifier);
-    const auto entries = recentInstalledApplications(kEntriesMaxAge);
+    const auto entries = recentInstalledApplications(kRunningEntriesMaxAge);
     // The executable is only read when the app ids name no entry.
     std::optional<std::size_t> entry = matchDesktopEntry(*entries, appIds, std::nullopt, resolveProgram);
     if (!entry)

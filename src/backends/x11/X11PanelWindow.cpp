@@ -2,13 +2,13 @@
 
 #include "base/Log.h"
 
+#include "backends/linux/PanelMouseEvents.h"
 #include "backends/x11/KeyTranslation.h"
 
 #include <xcb/xinput.h>
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
@@ -95,16 +95,9 @@ class X11PanelWindow::Host final : public QWidget {
                 return owner_.keyPressed(position ? position->virtualKey : -1, flagsFor(state), keycode,
                                          state);
             }
-            case QEvent::MouseButtonPress: {
-                auto* mouse = static_cast<QMouseEvent*>(event);
-                owner_.currentEvent_ =
-                    mouse->button() == Qt::RightButton  ? platform::EventType::rightMouseDown
-                    : mouse->button() == Qt::LeftButton ? platform::EventType::leftMouseDown
-                                                        : platform::EventType::otherMouseDown;
-                return false;
-            }
+            case QEvent::MouseButtonPress:
             case QEvent::MouseButtonRelease:
-                owner_.currentEvent_ = platform::EventType::leftMouseUp;
+                owner_.currentEvent_ = linux_backend::panelMouseEventType(*event);
                 return false;
             default:
                 return false;

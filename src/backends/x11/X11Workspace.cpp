@@ -13,10 +13,6 @@ using linux_backend::matchDesktopEntry;
 using linux_backend::processExists;
 using linux_backend::resolveProgram;
 
-// Which desktop entry a running program belongs to is asked on every keystroke (the application in
-// front) and every focus change: a list of entries a second old answers as well as a new walk.
-constexpr std::chrono::milliseconds kEntriesMaxAge{1000};
-
 }  // namespace
 
 X11Workspace::X11Workspace(X11Connection& connection) : connection_(connection) {}
@@ -116,7 +112,7 @@ platform::RunningApplication X11Workspace::describe(
 std::vector<platform::RunningApplication> X11Workspace::runningApplications() {
     const auto all = groups(X11Connection::ClientOrder::mapping);
     if (all.empty()) return {};
-    const auto entries = recentInstalledApplications(kEntriesMaxAge);
+    const auto entries = recentInstalledApplications(kRunningEntriesMaxAge);
     const int active = processOf(connection_.activeWindow());
     std::vector<platform::RunningApplication> out;
     out.reserve(all.size());
@@ -133,7 +129,7 @@ std::optional<platform::RunningApplication> X11Workspace::runningApplication(int
     }
     // A process without a client window is no desktop application.
     if (group.windows.empty()) return std::nullopt;
-    return describe(group, *recentInstalledApplications(kEntriesMaxAge),
+    return describe(group, *recentInstalledApplications(kRunningEntriesMaxAge),
                     processOf(connection_.activeWindow()));
 }
 
