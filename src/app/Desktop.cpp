@@ -447,6 +447,7 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::str
     wayland::SwayHotKeys hotKeys(ipc, {{HotKeyManager::kLauncherHotKeyId, "toggle launcher"},
                                        {HotKeyManager::kClipboardHotKeyId, "toggle clipboard"}});
     wayland::DataControlPasteboard pasteboard(*connection);
+    input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
     const auto primary = screens.mainScreen();
     wayland::WaylandPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
 

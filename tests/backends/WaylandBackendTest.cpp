@@ -211,6 +211,12 @@ TEST_F(WaylandBackendTest, WhatWeWriteIsPastedByOtherPrograms) {
     Client latin1({"wl-paste", "--no-newline", "--type", "STRING"}, dir.path() / "latin1");
     ASSERT_EQ(latin1.finish(), 0);
     EXPECT_EQ(latin1.output(), "two kinds\nof content ?");
+    // Mirrored, the same text is the primary selection too, which xterm and URxvt paste.
+    EXPECT_TRUE(board.mirrorToPrimary());
+    Client primary({"wl-paste", "--primary", "--no-newline", "--type", "text/plain;charset=utf-8"},
+                   dir.path() / "primary");
+    ASSERT_EQ(primary.finish(), 0);
+    EXPECT_EQ(primary.output(), "two kinds\nof content ✓");
     Client image({"wl-paste", "--no-newline", "--type", "image/png"}, dir.path() / "image");
     ASSERT_EQ(image.finish(), 0);
     EXPECT_EQ(image.output(), png);
@@ -221,6 +227,7 @@ TEST_F(WaylandBackendTest, WhatWeWriteIsPastedByOtherPrograms) {
     ASSERT_TRUE(pumpUntil([&] {
         return board.changeCount() > ours && board.string("text/plain;charset=utf-8") == "after ours";
     }));
+    EXPECT_FALSE(board.mirrorToPrimary()) << "only our own entry is mirrored";
 }
 
 TEST_F(WaylandBackendTest, AnOwnerThatDoesNotAnswerIsAbandonedAfterASecond) {

@@ -153,6 +153,23 @@ swaymsg '[title="^Sink$"] focus' >/dev/null
 clipboard_keys "else" -s 300 -k Return
 check "… and into a Qt text field (Control+V)" wait_until 5 file_is "$root/sink.txt" "something else"
 
+# xterm through sway's XWayland (started by sway, which gives it the X display): its only paste key
+# is Shift+Insert, for the primary selection, which the entry becomes too.
+if command -v xterm >/dev/null && command -v Xwayland >/dev/null; then
+    swaymsg exec "xterm -e sh -c 'stty raw -echo; exec cat >\"$root/xterm.txt\"'" >/dev/null
+    xterm_shown() { swaymsg -t get_tree | grep -q '"class": "XTerm"'; }
+    if wait_until 15 xterm_shown; then
+        swaymsg '[class="^XTerm$"] focus' >/dev/null
+        clipboard_keys "copy one" -s 300 -k Return
+        check "… and into xterm through XWayland (Shift+Insert, the primary selection)" \
+            wait_until 5 file_is "$root/xterm.txt" "wayland copy one"
+    else
+        check "xterm starts through sway's XWayland" false
+    fi
+else
+    echo "skipped: xterm or Xwayland is not installed"
+fi
+
 # --- a compositor without the wlroots protocols: weston, with XWayland ---
 # The program runs through XWayland there, says what does not reach native windows, and shows its
 # launcher as an X window. Everything of its own (runtime folder, data, log) is apart from the run

@@ -390,6 +390,28 @@ bool DataControlPasteboard::setString(std::string_view text, std::string_view ty
     return setData(text, type);
 }
 
+bool DataControlPasteboard::mirrorToPrimary() {
+    zwlr_data_control_manager_v1* manager = connection_.dataControlManager();
+    const auto it = sources_.find(current_);
+    if (manager == nullptr || device_ == nullptr || connection_.broken() || it == sources_.end() ||
+        connection_.dataControlVersion() < ZWLR_DATA_CONTROL_DEVICE_V1_SET_PRIMARY_SELECTION_SINCE_VERSION)
+        return false;
+    const std::shared_ptr<const Published> published = it->second;
+    zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(manager);
+    static const zwlr_data_control_source_v1_listener listener = {&DataControlPasteboard::onSend,
+                                                                  &DataControlPasteboard::onCancelled};
+    zwlr_data_control_source_v1_add_listener(source, &listener, this);
+    for (const auto& [type, value] : published->byType) {
+        for (std::string_view mime : mimeTypesFor(type))
+            zwlr_data_control_source_v1_offer(source, std::string(mime).c_str());
+    }
+    // The same bytes, answered as the clipboard's are; it stays out of `current_`, which is the
+    // clipboard's own.
+    sources_[source] = published;
+    zwlr_data_control_device_v1_set_primary_selection(device_, source);
+    return connection_.roundtrip();
+}
+
 void DataControlPasteboard::publish() {
     zwlr_data_control_manager_v1* manager = connection_.dataControlManager();
     if (manager == nullptr || device_ == nullptr || connection_.broken()) return;

@@ -13,7 +13,7 @@
 // Writing publishes one source once every declared type has its data, under the MIME types X11
 // programs are offered for it; other programs' requests are answered from the event loop without
 // blocking it. The change count rises with every selection event: every copy, our own writes and
-// a cleared selection included. The primary selection is not followed.
+// a cleared selection included. The primary selection is not followed; ours can be mirrored to it.
 //
 // Main thread only; destroy before the connection.
 
@@ -59,6 +59,10 @@ class DataControlPasteboard final : public platform::Pasteboard {
 
     // Whether other programs' copies can be seen and read (the compositor offers data control).
     bool canRead() const { return device_ != nullptr; }
+    // Offers what we last wrote as the primary selection too, for the programs that paste that
+    // (xterm and URxvt through XWayland); false when nothing of ours is the clipboard or the
+    // compositor's data control is older than the primary selection.
+    bool mirrorToPrimary();
 
     class Writer;
     // What one source of ours offers: the core's types in order, and the bytes of each MIME type.

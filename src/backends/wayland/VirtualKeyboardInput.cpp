@@ -219,7 +219,13 @@ class VirtualKeyboardInput::Source final : public platform::EventSource {
   private:
     linux_backend::PasteKey focusedPasteKey() const {
         if (!owner_.focusedAppId) return linux_backend::PasteKey::controlV;
-        return linux_backend::pasteKeyForAppId(owner_.focusedAppId());
+        const std::string appId = owner_.focusedAppId();
+        // An XWayland window's app id is its X class: xterm's and URxvt's paste key is Shift+Insert,
+        // once the entry is their primary selection too.
+        if (linux_backend::pasteKeyForClass(appId, appId) == linux_backend::PasteKey::shiftInsert)
+            return owner_.publishPrimary && owner_.publishPrimary() ? linux_backend::PasteKey::shiftInsert
+                                                                    : linux_backend::PasteKey::controlV;
+        return linux_backend::pasteKeyForAppId(appId);
     }
 
     bool postKey(const platform::InputEvent& event) {

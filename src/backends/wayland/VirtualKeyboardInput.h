@@ -45,6 +45,9 @@ class VirtualKeyboardInput final : public platform::InputSynthesizer {
 
     // The app id of the focused window, which chooses the paste key; unset, Control+V is sent.
     std::function<std::string()> focusedAppId;
+    // Offers the clipboard as the primary selection too; set by the composition. xterm and URxvt
+    // (through XWayland) paste that with Shift+Insert, the only paste key they have.
+    std::function<bool()> publishPrimary;
 
     class Source;
     class Keyboard;
