@@ -30,10 +30,14 @@ X11Workspace::X11Workspace(X11Connection& connection, X11EventHub& events)
         c, xcb_change_window_attributes_checked(c, connection_.root(), XCB_CW_EVENT_MASK, &mask)));
     lastActiveProcess_ = processOf(connection_.activeWindow());
     const xcb_atom_t activeWindow = connection_.atom("_NET_ACTIVE_WINDOW");
-    handlerToken_ = events_->addHandler([this, activeWindow](xcb_generic_event_t* event) {
+    const xcb_atom_t clients = connection_.atom("_NET_CLIENT_LIST");
+    handlerToken_ = events_->addHandler([this, activeWindow, clients](xcb_generic_event_t* event) {
         if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
             const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
-            if (notify->window == connection_.root() && notify->atom == activeWindow) activeWindowChanged();
+            if (notify->window != connection_.root()) return false;
+            // A window that came or went may be the one in front, or its process may have ended.
+            if (notify->atom == clients) front_.reset();
+            if (notify->atom == activeWindow) activeWindowChanged();
         }
         return false;  // Qt and the other services see the event too
     });
@@ -134,9 +138,13 @@ std::optional<platform::RunningApplication> X11Workspace::runningApplication(int
 }
 
 std::optional<platform::RunningApplication> X11Workspace::frontmostApplication() {
+    if (front_) return *front_;
     const int pid = processOf(connection_.activeWindow());
-    if (pid <= 0) return std::nullopt;
-    return runningApplication(pid);
+    std::optional<platform::RunningApplication> app;
+    if (pid > 0) app = runningApplication(pid);
+    // Kept only where property changes are seen: a workspace without events would never let go of it.
+    if (events_ != nullptr) front_.emplace(app);
+    return app;
 }
 
 std::optional<platform::RunningApplication> X11Workspace::keyboardFocusApplication() {
@@ -187,10 +195,11 @@ bool X11Workspace::unhide(int processIdentifier) {
 
 void X11Workspace::activeWindowChanged() {
     const int pid = processOf(connection_.activeWindow());
+    front_.emplace(pid > 0 ? runningApplication(pid) : std::nullopt);
     // No active window (focus on the desktop, or between two windows) changes no application.
     if (pid <= 0 || pid == lastActiveProcess_) return;
     lastActiveProcess_ = pid;
-    if (auto app = runningApplication(pid)) didActivateApplication.emit(*app);
+    if (const auto& app = *front_) didActivateApplication.emit(*app);
 }
 
 }  // namespace quenlit::x11

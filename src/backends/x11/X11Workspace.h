@@ -5,7 +5,9 @@
 // un-hiding through EWMH requests; the change of the active application from _NET_ACTIVE_WINDOW.
 // Installed applications, launching and opening are the display-free workspace's.
 //
-// Nothing is cached but atoms: every call reads the window manager's current lists.
+// Every call reads the window manager's current lists, except the application in front: a workspace
+// that watches the desktop keeps it as the last change of the active window or of the client list
+// left it (see front_).
 
 #include "backends/linux/DesktopWorkspace.h"
 #include "backends/x11/X11Connection.h"
@@ -63,6 +65,12 @@ class X11Workspace final : public linux_backend::DesktopWorkspace {
     X11EventHub* events_ = nullptr;
     int handlerToken_ = 0;
     int lastActiveProcess_ = 0;
+    // The answer of frontmostApplication() while nothing it depends on has changed; unset until first
+    // asked and after the client list changed. A showing panel asks several times between the
+    // hotkey and being on screen, and each fresh answer costs round trips and reads of /proc. The
+    // property changes arrive on the connection the hotkey's press arrives on, in the server's
+    // order, so the kept answer is the one of the moment the key was pressed.
+    std::optional<std::optional<platform::RunningApplication>> front_;
 };
 
 }  // namespace quenlit::x11
