@@ -188,14 +188,26 @@ void X11PanelWindow::setFrameOrigin(platform::Point origin) {
 }
 
 void X11PanelWindow::orderFrontRegardless() {
+    if (keptShown_) {
+        // Nothing else manages an override-redirect window: on top of its siblings, then mapped.
+        const auto window = static_cast<xcb_window_t>(host_->winId());
+        const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+        xcb_configure_window(x_.raw(), window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        xcb_map_window(x_.raw(), window);
+        mapped_ = true;
+        x_.flush();
+        return;
+    }
     host_->show();
     host_->raise();
     if (QWindow* w = host_->windowHandle()) w->raise();
+    keptShown_ = !managed_;
+    mapped_ = true;
     x_.flush();
 }
 
 bool X11PanelWindow::grabKeyboard() {
-    if (!host_->isVisible()) return false;
+    if (!isVisible()) return false;
     const auto window = static_cast<xcb_window_t>(host_->winId());
     const auto deadline = std::chrono::steady_clock::now() + kGrabRetryFor;
     while (true) {
@@ -224,12 +236,12 @@ void X11PanelWindow::makeKey() {
 }
 
 bool X11PanelWindow::isKeyWindow() {
-    if (!host_->isVisible()) return false;
+    if (!isVisible()) return false;
     return managed_ ? host_->isActiveWindow() : grabbed_;
 }
 
 bool X11PanelWindow::isVisible() {
-    return host_->isVisible();
+    return host_->isVisible() && mapped_;
 }
 
 void X11PanelWindow::releaseGrab() {
@@ -242,7 +254,13 @@ void X11PanelWindow::releaseGrab() {
 void X11PanelWindow::orderOut() {
     const bool wasKey = isKeyWindow();
     releaseGrab();
-    host_->hide();
+    if (keptShown_) {
+        xcb_unmap_window(x_.raw(), static_cast<xcb_window_t>(host_->winId()));
+        x_.flush();
+    } else {
+        host_->hide();
+    }
+    mapped_ = false;
     if (managed_) {
         // The next showing tries the non-activating way again.
         managed_ = false;
@@ -255,8 +273,11 @@ void X11PanelWindow::orderOut() {
 void X11PanelWindow::activateApplication() {
     if (managed_) return;
     releaseGrab();
-    const bool wasVisible = host_->isVisible();
+    const bool wasVisible = isVisible();
     managed_ = true;
+    // Qt's idea of the window is its own again: a kept window that is unmapped is hidden.
+    if (keptShown_ && !wasVisible) host_->hide();
+    keptShown_ = false;
     host_->setWindowFlags(kManagedFlags);  // hides the window; the native window is made again
     if (wasVisible) {
         host_->show();
@@ -271,7 +292,7 @@ std::optional<platform::EventType> X11PanelWindow::currentEventType() {
 }
 
 void X11PanelWindow::resignKey() {
-    if (!host_->isVisible()) return;
+    if (!isVisible()) return;
     releaseGrab();
     didResignKey.emit();
 }
@@ -291,7 +312,7 @@ bool X11PanelWindow::keyPressed(int virtualKey, std::uint64_t flags, xcb_keycode
 
 bool X11PanelWindow::onXEvent(xcb_generic_event_t* event) {
     const auto type = event->response_type & 0x7f;
-    if (!host_->isVisible()) return false;
+    if (!isVisible()) return false;
     if (type == XCB_GE_GENERIC && xinputOpcode_ != 0) {
         auto* ge = reinterpret_cast<xcb_ge_generic_event_t*>(event);
         if (ge->extension == xinputOpcode_ && ge->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {

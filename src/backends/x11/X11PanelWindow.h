@@ -65,6 +65,13 @@ class X11PanelWindow final : public platform::PanelWindow {
     // user went to another window (the window manager also rewrites the same value).
     std::optional<xcb_window_t> activeAtGrab_;
     bool managed_ = false;  // the fallback: a window the window manager activates
+    // Once Qt has shown the panel, hiding and showing it again unmap and map its X window directly,
+    // and Qt keeps it shown: Qt's own show costs two round trips before the window is mapped and a
+    // walk over the widgets, on the path between the hotkey and the panel on screen. Qt takes the
+    // unmapping as the window no longer exposed, paints nothing meanwhile, and paints what changed
+    // when the window is exposed again. (The managed fallback shows and hides through Qt.)
+    bool keptShown_ = false;
+    bool mapped_ = false;
     std::optional<platform::EventType> currentEvent_;
 };
 
