@@ -4,6 +4,7 @@
 // might be on disk, opened with the fixed key (mostly failing authentication, which must fail
 // cleanly).
 
+#include "backends/linux/OpenSslCipher.h"
 #include "clipboard/HistoryJson.h"
 #include "clipboard/LegacyHistory.h"
 
@@ -47,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
     const bool sealHere = data[0] == 0;
     const std::string file = sealHere ? seal(rest) : std::string(rest);
-    const auto opened = quenlit::legacyHistory::decryptLegacyBlob(file, kKey);
+    static quenlit::linux_backend::OpenSslCipher cipher;
+    const auto opened = quenlit::legacyHistory::decryptLegacyBlob(file, kKey, cipher);
     if (sealHere && (opened.error || opened.plaintext != rest)) __builtin_trap();
     if (opened.error) {
         if (!opened.plaintext.empty()) __builtin_trap();

@@ -9,6 +9,7 @@
 #include "backends/linux/LibsecretStore.h"
 #include "backends/linux/LinuxProcessInspector.h"
 #include "backends/linux/LogSinks.h"
+#include "backends/linux/OpenSslCipher.h"
 #include "backends/linux/PosixAtomicFile.h"
 #include "backends/linux/PosixFileReader.h"
 #include "backends/linux/PosixProcessRunner.h"
@@ -246,6 +247,7 @@ void drawInto(BackendServices& backend, Factory& windows) {
 int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::string& session) {
     linux_backend::QtImageCodec imageCodec;
     linux_backend::LibsecretStore secrets;
+    linux_backend::OpenSslCipher cipher;
     linux_backend::PosixAtomicFile files;
     linux_backend::PosixProcessRunner processes;
     linux_backend::LinuxProcessInspector processInspector;
@@ -263,7 +265,7 @@ int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::string
     AppDelegate delegate(
         {backend.scheduler, backend.workspace, backend.accessibility, backend.screens, backend.input,
          backend.keyboard, backend.hotKeys, backend.pasteboard, imageCodec, secrets, files, processes,
-         processInspector, backend.windows, fileReader, &notifications},
+         processInspector, backend.windows, fileReader, &notifications, &cipher},
         std::move(configuration));
 
     ui::IconCache icons;

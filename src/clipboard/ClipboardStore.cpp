@@ -49,7 +49,7 @@ ClipboardStore::ClipboardStore(Services services, Options options)
       appDataDir_(dataFolder(options)),
       history_({options.maxItems, options.maxImages, options.maxTextLength}, imagesFor(options),
                wallClockFor(options)),
-      legacy_(services.secretStore, services.files),
+      legacy_(services.secretStore, services.files, services.cipher),
       file_(services.scheduler, services.files, history_, storageFor(options), options.persistDebounce),
       capture_({services.scheduler, services.pasteboard, services.imageCodec}, *this, options.pollInterval) {
     file_.onWriteFinished = [this](bool succeeded) {

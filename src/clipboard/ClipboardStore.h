@@ -19,6 +19,7 @@
 #include "clipboard/HistoryFile.h"
 #include "clipboard/LegacyImport.h"
 #include "platform/AtomicFile.h"
+#include "platform/Cipher.h"
 #include "platform/ImageCodec.h"
 #include "platform/Pasteboard.h"
 #include "platform/Scheduler.h"
@@ -45,6 +46,8 @@ class ClipboardStore {
         platform::ImageCodec& imageCodec;
         platform::SecretStore& secretStore;
         platform::AtomicFile& files;
+        // Opens an earlier release's encrypted history; none: such a history is not imported.
+        platform::Cipher* cipher = nullptr;
     };
 
     struct Options {

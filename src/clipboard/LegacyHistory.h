@@ -5,6 +5,8 @@
 // ciphertext, a 16-byte tag), no additional authenticated data. The plaintext is a history
 // document in the format of HistoryJson.h.
 
+#include "platform/Cipher.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +25,6 @@ struct Decrypted {
 
 // Checks the magic, then opens the sealed box with the key. Fails on a short or foreign file, a
 // key that is not 32 bytes, a malformed box and a failed authentication.
-Decrypted decryptLegacyBlob(std::string_view data, std::string_view key);
+Decrypted decryptLegacyBlob(std::string_view data, std::string_view key, platform::Cipher& cipher);
 
 }  // namespace quenlit::legacyHistory

@@ -48,7 +48,11 @@ std::optional<std::vector<ClipboardItem>> LegacyImport::read(const std::filesyst
         log::write("clipboard: legacy migration failed — " + *failure);
         return std::nullopt;
     }
-    legacyHistory::Decrypted decrypted = legacyHistory::decryptLegacyBlob(data, *key);
+    if (cipher_ == nullptr) {
+        log::write("clipboard: legacy migration failed — no AES-GCM implementation is available");
+        return std::nullopt;
+    }
+    legacyHistory::Decrypted decrypted = legacyHistory::decryptLegacyBlob(data, *key, *cipher_);
     std::string().swap(data);
     if (decrypted.error) {
         log::write("clipboard: legacy migration failed — " + *decrypted.error);

@@ -9,6 +9,7 @@
 
 #include "clipboard/ClipboardItem.h"
 #include "platform/AtomicFile.h"
+#include "platform/Cipher.h"
 #include "platform/SecretStore.h"
 
 #include <cstddef>
@@ -27,9 +28,10 @@ class LegacyImport {
     static constexpr std::string_view keyService = "com.quenlit.app.clipboard";
     static constexpr std::string_view keyAccount = "history-aes-key";
 
-    // The services must outlive the import.
-    LegacyImport(platform::SecretStore& secrets, platform::AtomicFile& files)
-        : secrets_(secrets), files_(files) {}
+    // The services must outlive the import. Without a cipher no file can be opened: the import
+    // then fails, leaving the file and the key alone.
+    LegacyImport(platform::SecretStore& secrets, platform::AtomicFile& files, platform::Cipher* cipher)
+        : secrets_(secrets), files_(files), cipher_(cipher) {}
 
     // Looks up the key, then reads and decrypts the legacy history, keeping its first `limit`
     // items; a file whose history would be larger than `maxHistoryBytes` is not read. On failure
@@ -54,6 +56,7 @@ class LegacyImport {
 
     platform::SecretStore& secrets_;
     platform::AtomicFile& files_;
+    platform::Cipher* cipher_;
     std::optional<Pending> pending_;
 };
 

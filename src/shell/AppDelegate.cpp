@@ -18,7 +18,7 @@ AppDelegate::AppDelegate(Platform platform, Configuration configuration)
       configuration_(std::move(configuration)),
       profiles_{configuration_.firefoxSupportFolder, platform_.processInspector, platform_.fileReader},
       clipboardStore_({platform_.scheduler, platform_.pasteboard, platform_.imageCodec, platform_.secretStore,
-                       platform_.files},
+                       platform_.files, platform_.cipher},
                       configuration_.clipboardOptions) {}
 
 AppDelegate::~AppDelegate() {

@@ -19,6 +19,7 @@
 #include "panel/NavigationState.h"
 #include "panel/Notifications.h"
 #include "platform/AtomicFile.h"
+#include "platform/Cipher.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/FileReader.h"
 #include "platform/HotKeys.h"
@@ -60,6 +61,8 @@ class AppDelegate {
         platform::FileReader& fileReader;
         // Tells the user about launches that failed; none: the log line alone.
         platform::DesktopNotifications* notifications = nullptr;
+        // Opens an earlier release's encrypted history; none: it is not imported.
+        platform::Cipher* cipher = nullptr;
     };
 
     struct Configuration {

@@ -8,6 +8,7 @@
 #include "backends/fake/FakePasteboard.h"
 #include "backends/fake/FakeSecretStore.h"
 #include "backends/fake/VirtualScheduler.h"
+#include "backends/linux/OpenSslCipher.h"
 #include "base/Log.h"
 #include "clipboard/ClipboardStore.h"
 #include "support/TempDir.h"
@@ -77,7 +78,7 @@ class ClipboardPersistenceTest : public ::testing::Test, protected testing::Fake
                                               platform::AtomicFile* fileService = nullptr) {
         return std::make_unique<ClipboardStore>(
             ClipboardStore::Services{scheduler, pasteboard, codec, secrets,
-                                     fileService ? *fileService : files},
+                                     fileService ? *fileService : files, storeCipher},
             std::move(o));
     }
     std::unique_ptr<ClipboardStore> makeStore() { return makeStore(options()); }
@@ -91,6 +92,8 @@ class ClipboardPersistenceTest : public ::testing::Test, protected testing::Fake
     }
     static std::string line(const std::string& message) { return std::string(log::kPrefix) + message; }
 
+    linux_backend::OpenSslCipher cipher;
+    platform::Cipher* storeCipher = &cipher;  // what the stores made here decrypt with
     testing::TempDir dir;
     fs::path data = dir / "data";
     fs::path history = data / "clipboard-history.json";

@@ -107,7 +107,10 @@ TEST_F(LegacyMigrationTest, FailuresLeaveTheFileAndTheKeyInPlace) {
         std::string file;
         std::optional<std::string> key;
         std::string log;
+        bool cipher = true;
     } cases[] = {
+        {"no cipher", seal(plaintext), kKey,
+         "clipboard: legacy migration failed — no AES-GCM implementation is available", false},
         {"no key", seal(plaintext), std::nullopt,
          "clipboard: legacy key missing from Keychain — cannot migrate"},
         {"short key", seal(plaintext), kKey.substr(1),
@@ -134,6 +137,7 @@ TEST_F(LegacyMigrationTest, FailuresLeaveTheFileAndTheKeyInPlace) {
         secrets.secrets.clear();
         if (c.key) secrets.put("com.quenlit.app.clipboard", "history-aes-key", *c.key);
         sink->clear();
+        storeCipher = c.cipher ? &cipher : nullptr;
         auto store = makeStore();
         store->loadFromDiskIfNeeded();
         scheduler.advance(1s);
@@ -195,13 +199,18 @@ TEST_F(LegacyMigrationTest, TheKeyIsLookedUpFirstAndAnOversizedFileIsNotRead) {
 }
 
 TEST(LegacyBlobTest, OpensTheCombinedSealedBox) {
+    linux_backend::OpenSslCipher cipher;
     const std::string history = array({textJson(1, "x")});
-    auto opened = legacyHistory::decryptLegacyBlob(seal(history), kKey);
+    auto opened = legacyHistory::decryptLegacyBlob(seal(history), kKey, cipher);
     EXPECT_FALSE(opened.error);
     EXPECT_EQ(opened.plaintext, history);
-    auto empty = legacyHistory::decryptLegacyBlob(seal(""), kKey);
+    auto empty = legacyHistory::decryptLegacyBlob(seal(""), kKey, cipher);
     EXPECT_FALSE(empty.error) << "an empty ciphertext still authenticates";
-    EXPECT_TRUE(legacyHistory::decryptLegacyBlob(seal(history), kKey.substr(0, 16)).error);
+    EXPECT_TRUE(legacyHistory::decryptLegacyBlob(seal(history), kKey.substr(0, 16), cipher).error);
+    std::string tampered = seal(history);
+    tampered[20] ^= 1;
+    EXPECT_EQ(legacyHistory::decryptLegacyBlob(tampered, kKey, cipher).error,
+              "authentication failed: the file is damaged or the key is wrong");
 }
 
 // ---- The migration against a real Secret Service (gnome-keyring on a private session bus).
@@ -253,7 +262,7 @@ TEST_F(LegacyMigrationSecretService, MigratesWithTheKeyringKeyAndDeletesIt) {
     ASSERT_TRUE(keyPresent());
     testing::writeFile(legacy, seal(plaintext, key));
     auto store = std::make_unique<ClipboardStore>(
-        ClipboardStore::Services{scheduler, pasteboard, codec, keyring, files}, options());
+        ClipboardStore::Services{scheduler, pasteboard, codec, keyring, files, &cipher}, options());
     store->loadFromDiskIfNeeded();
     scheduler.runPending();
     EXPECT_EQ(store->items().size(), 3u);
@@ -267,7 +276,7 @@ TEST_F(LegacyMigrationSecretService, AKeyOfTheWrongLengthIsMissing) {
     ASSERT_TRUE(storeKey("too short"));
     testing::writeFile(legacy, seal(plaintext));
     auto store = std::make_unique<ClipboardStore>(
-        ClipboardStore::Services{scheduler, pasteboard, codec, keyring, files}, options());
+        ClipboardStore::Services{scheduler, pasteboard, codec, keyring, files, &cipher}, options());
     store->loadFromDiskIfNeeded();
     scheduler.runPending();
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: legacy key missing from Keychain — cannot migrate")));
