@@ -7,6 +7,7 @@
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
 #include "backends/x11/X11KeyboardEvents.h"
+#include "backends/x11/X11PanelWindow.h"
 #include "backends/x11/X11Screens.h"
 #include "backends/x11/X11Workspace.h"
 #include "backends/x11/XTestInput.h"
@@ -20,8 +21,10 @@
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QWidget>
 
 #include <poll.h>
 #include <signal.h>
@@ -339,6 +342,57 @@ TEST_F(X11BackendTest, ReportsWhenAnotherApplicationBecomesActive) {
     x->requestActivation(a->window());
     ASSERT_TRUE(pumpUntil([&] { return activated.size() == 2; }));
     EXPECT_EQ(activated.back(), a->pid());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Panel windows
+
+TEST_F(X11BackendTest, APanelHidesAndShowsAgainHoldingTheKeyboardAndFallsBackWhenItIsTaken) {
+    X11EventHub hub;
+    X11PanelWindow panel(*x, hub, nullptr, {300, 200}, 900);
+    const auto viewable = [&] {
+        const auto window = static_cast<xcb_window_t>(panel.host()->winId());
+        auto* attributes =
+            xcb_get_window_attributes_reply(x->raw(), xcb_get_window_attributes(x->raw(), window), nullptr);
+        const bool mapped = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        return mapped;
+    };
+    const auto show = [&] {
+        panel.orderFrontRegardless();
+        panel.makeKey();
+    };
+    // The first showing goes through Qt, the later ones map the window directly.
+    for (int round = 0; round < 3; ++round) {
+        show();
+        EXPECT_TRUE(viewable()) << round;
+        EXPECT_TRUE(panel.isVisible()) << round;
+        EXPECT_TRUE(panel.isKeyWindow()) << round;
+        panel.orderOut();
+        EXPECT_FALSE(viewable()) << round;
+        EXPECT_FALSE(panel.isVisible()) << round;
+        EXPECT_FALSE(panel.isKeyWindow()) << round;
+    }
+
+    // Another program holds the keyboard: the panel becomes a window the window manager activates.
+    auto prompt = start({"--grab-keyboard"}, kFixture, false);
+    ASSERT_EQ(prompt->nextLine(), "grabbed");
+    show();
+    EXPECT_FALSE(panel.isKeyWindow());
+    panel.activateApplication();
+    EXPECT_TRUE(pumpUntil(viewable));
+    EXPECT_TRUE(panel.isVisible());
+    panel.orderOut();
+    EXPECT_TRUE(pumpUntil([&] { return !viewable(); }));
+    EXPECT_FALSE(panel.isVisible());
+
+    // Once the keyboard is free, the panel shows the usual way again.
+    prompt.reset();
+    show();
+    EXPECT_TRUE(viewable());
+    EXPECT_TRUE(panel.isKeyWindow());
+    panel.orderOut();
+    EXPECT_FALSE(viewable());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1060,7 +1114,7 @@ int main(int argc, char** argv) {
     quenlit::x11::Desktop desktop;
     quenlit::x11::desktop = &desktop;
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
