@@ -60,7 +60,23 @@ class FakeSway {
 
     std::string path() const { return path_.string(); }
 
+    // Sends an event to the connection that subscribed last; false when none did.
+    bool push(std::uint32_t type, const std::string& payload) {
+        std::lock_guard lock(mutex_);
+        if (subscriber_ < 0) return false;
+        const std::string message = frame(type, payload);
+        return ::send(subscriber_, message.data(), message.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(message.size());
+    }
+
   private:
+    static std::string frame(std::uint32_t type, const std::string& payload) {
+        std::string message = "i3-ipc";
+        const auto size = static_cast<std::uint32_t>(payload.size());
+        message.append(reinterpret_cast<const char*>(&size), 4);
+        message.append(reinterpret_cast<const char*>(&type), 4);
+        return message + payload;
+    }
     static bool readAll(int fd, char* to, std::size_t size) {
         while (size > 0) {
             const ssize_t n = ::read(fd, to, size);
@@ -91,13 +107,11 @@ class FakeSway {
             if (!readAll(fd, payload.data(), length)) break;
             const std::string reply = answer_(type, payload);
             if (reply == "(hang up)") break;
-            std::string message = "i3-ipc";
-            const auto size = static_cast<std::uint32_t>(reply.size());
-            message.append(reinterpret_cast<const char*>(&size), 4);
-            message.append(reinterpret_cast<const char*>(&type), 4);
-            message += reply;
+            const std::string message = frame(type, reply);
+            std::lock_guard lock(mutex_);
             // The client may have gone meanwhile (its event connection closes unread).
             if (::send(fd, message.data(), message.size(), MSG_NOSIGNAL) < 0) break;
+            if (type == 2) subscriber_ = fd;  // events follow the subscription's reply
         }
         ::shutdown(fd, SHUT_RDWR);
     }
@@ -108,6 +122,7 @@ class FakeSway {
     std::thread acceptor_;
     std::mutex mutex_;
     std::vector<int> clients_;  // closed when the fake goes
+    int subscriber_ = -1;
     std::vector<std::thread> servers_;
 };
 

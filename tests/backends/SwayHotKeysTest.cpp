@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
+#include <QCoreApplication>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -200,6 +203,7 @@ TEST(SwayHotKeys, APathSwayWouldRewriteIsNotBound) {
     std::vector<std::string> commands;
     FakeSway sway([&](std::uint32_t type, const std::string& payload) -> std::string {
         if (type == 9) return R"({"config":""})";
+        if (type != 0) return "(hang up)";  // no events: the binding would run the program
         commands.push_back(payload);
         return R"([{"success":true}])";
     });
@@ -211,6 +215,54 @@ TEST(SwayHotKeys, APathSwayWouldRewriteIsNotBound) {
     EXPECT_EQ(std::get<platform::HotKeyFailure>(result).description,
               "this program's path cannot be handed to sway: /home/$mod/quenlit");
     EXPECT_TRUE(commands.empty());
+}
+
+TEST(SwayHotKeys, APressArrivesAsSwaysBindingEventWithoutStartingAProgram) {
+    // sway's events are read from an event loop.
+    if (QCoreApplication::instance() == nullptr) {
+        static int argc = 1;
+        static char name[] = "wayland_tests";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication app(argc, argv);
+    }
+    std::mutex mutex;
+    std::vector<std::string> commands;
+    FakeSway sway([&](std::uint32_t type, const std::string& payload) -> std::string {
+        if (type == 9) return R"({"config":""})";
+        if (type == 2) return R"({"success":true})";
+        if (type != 0) return "(hang up)";
+        std::lock_guard lock(mutex);
+        commands.push_back(payload);
+        return R"([{"success":true}])";
+    });
+    auto ipc = SwayIpc::connect(sway.path());
+    ASSERT_TRUE(ipc.ok()) << ipc.reason();
+    SwayHotKeys hotKeys(*ipc.value(), {}, "/usr/bin/quenlit");
+    std::vector<std::uint32_t> presses;
+    auto connection = hotKeys.pressed.connect([&](std::uint32_t id) { presses.push_back(id); });
+    ASSERT_TRUE(std::holds_alternative<platform::HotKeyRef>(
+        hotKeys.registerHotKey(1, platform::keyCode::space, mods::command)));
+    ASSERT_TRUE(std::holds_alternative<platform::HotKeyRef>(
+        hotKeys.registerHotKey(2, platform::keyCode::escape, mods::command)));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(commands,
+                  (std::vector<std::string>{"bindsym --no-repeat Mod4+space nop quenlit hotkey 1",
+                                            "bindsym --no-repeat Mod4+Escape nop quenlit hotkey 2"}));
+    }
+
+    const auto ran = [](const std::string& command) {
+        return R"({"change":"run","binding":{"command":")" + command +
+               R"(","symbol":"space","input_type":"keyboard"}})";
+    };
+    constexpr std::uint32_t kBindingEvent = 0x80000005;
+    ASSERT_TRUE(sway.push(kBindingEvent, ran("nop quenlit hotkey 2")));
+    ASSERT_TRUE(sway.push(kBindingEvent, ran("exec foot")));  // one of the user's own
+    ASSERT_TRUE(sway.push(kBindingEvent, ran("nop quenlit hotkey 1")));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (presses.size() < 2 && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(presses, (std::vector<std::uint32_t>{2, 1}));
 }
 
 }  // namespace

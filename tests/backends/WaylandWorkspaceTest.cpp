@@ -51,6 +51,7 @@ const bool kEntriesInstalled = [] {
 
 // sway's event connection needs an event loop's socket notifier.
 void ensureQt() {
+    if (QCoreApplication::instance() != nullptr) return;
     static int argc = 1;
     static char name[] = "wayland_tests";
     static char* argv[] = {name, nullptr};

@@ -361,6 +361,12 @@ SwayHotKeys::SwayHotKeys(SwayIpc& sway, std::map<std::uint32_t, std::string> com
     // sway's events are read from the event loop; without one (a command-line run) there are none.
     if (QCoreApplication::instance() != nullptr) sway_.watchWindows();
     reloads_ = sway_.configReloaded.connect([this] { bindAgain(); });
+    presses_ = sway_.bindingRan.connect([this](const std::string& command) {
+        const auto hit = std::find_if(
+            registrations_.begin(), registrations_.end(),
+            [&](const Registration& r) { return !r.pressCommand.empty() && r.pressCommand == command; });
+        if (hit != registrations_.end()) pressed.emit(hit->id);
+    });
 }
 
 SwayHotKeys::~SwayHotKeys() {
@@ -409,14 +415,23 @@ std::variant<platform::HotKeyRef, platform::HotKeyFailure> SwayHotKeys::register
         if (r.keyCode == keyCode && r.modifiers == modifiers)
             return platform::HotKeyFailure{"already registered by this program"};
     }
-    const auto arguments = commands_.find(id);
-    if (arguments == commands_.end()) return platform::HotKeyFailure{"no command to bind it to"};
     const auto combination = swayCombination(keyCode, modifiers);
     if (!combination) return platform::HotKeyFailure{"the key has no name sway knows"};
-    const auto program = quoteForExec(executable_);
-    const auto quotedArguments = quoteArguments(arguments->second);
-    if (executable_.empty() || !program || !quotedArguments)
-        return platform::HotKeyFailure{"this program's path cannot be handed to sway: " + executable_};
+    // What the binding runs: a nop this object hears of, or, without sway's events, this program.
+    std::string pressCommand;
+    std::string action;
+    if (sway_.watching()) {
+        pressCommand = "nop quenlit hotkey " + std::to_string(id);
+        action = pressCommand;
+    } else {
+        const auto arguments = commands_.find(id);
+        if (arguments == commands_.end()) return platform::HotKeyFailure{"no command to bind it to"};
+        const auto program = quoteForExec(executable_);
+        const auto quotedArguments = quoteArguments(arguments->second);
+        if (executable_.empty() || !program || !quotedArguments)
+            return platform::HotKeyFailure{"this program's path cannot be handed to sway: " + executable_};
+        action = "exec \"" + *program + *quotedArguments + "\"";
+    }
 
     const auto config = sway_.config();
     if (!config) return platform::HotKeyFailure{"sway's configuration cannot be read"};
@@ -424,10 +439,12 @@ std::variant<platform::HotKeyRef, platform::HotKeyFailure> SwayHotKeys::register
         return platform::HotKeyFailure{"bound in your sway configuration to \"" + *taken + "\""};
 
     Registration r{nextRef_++,
+                   id,
+                   std::move(pressCommand),
                    keyCode,
                    modifiers,
                    *combination,
-                   "bindsym --no-repeat " + *combination + " exec \"" + *program + *quotedArguments + "\"",
+                   "bindsym --no-repeat " + *combination + " " + action,
                    true};
     if (auto bound = sway_.command(r.bindCommand); !bound)
         return platform::HotKeyFailure{"sway refused the binding: " + bound.reason()};

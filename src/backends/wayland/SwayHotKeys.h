@@ -2,9 +2,11 @@
 
 // Global hotkeys on sway. A Wayland client cannot grab keys: the compositor owns them. So each
 // combination becomes a binding of sway's own, made over IPC when registered and removed when
-// released, that runs this program's executable with a command line of the composition's choosing
-// ("toggle launcher"); that second process reaches the running instance through its control
-// socket. The presses therefore never pass through this object: `pressed` is not emitted.
+// released. Its command is a "nop" that sway reports on its binding events, which this object
+// turns into `pressed`: no process is started between the key and the panel. Where sway's events
+// cannot be read, the binding runs this program's executable instead, with a command line of the
+// composition's choosing ("toggle launcher"), which reaches the running instance through its
+// control socket; `pressed` is not emitted for those.
 //
 // A combination the user's sway configuration (with the files it includes) already binds is left
 // to the user: its registration fails and says what it is bound to. Bindings made at run time by other
@@ -70,7 +72,8 @@ std::vector<std::string> readIncludedFiles(const std::string& pattern);
 class SwayHotKeys final : public platform::HotKeys {
   public:
     // `commands`: for each hotkey id, the arguments this program's executable runs with when the
-    // combination is pressed ("toggle launcher"); an id without one cannot be registered.
+    // combination is pressed and sway's events cannot be read ("toggle launcher"); an id without
+    // one cannot be registered then.
     // `executable`: the program sway starts, this process's own executable by default.
     SwayHotKeys(SwayIpc& sway, std::map<std::uint32_t, std::string> commands, std::string executable = {});
     ~SwayHotKeys() override;
@@ -92,6 +95,8 @@ class SwayHotKeys final : public platform::HotKeys {
   private:
     struct Registration {
         std::uint64_t ref;
+        std::uint32_t id;
+        std::string pressCommand;  // the nop sway reports when the binding runs; empty for an exec
         int keyCode;
         std::uint32_t modifiers;
         std::string combination;
@@ -111,6 +116,7 @@ class SwayHotKeys final : public platform::HotKeys {
     std::vector<Registration> registrations_;
     std::uint64_t nextRef_ = 1;
     Connection reloads_;
+    Connection presses_;
 };
 
 }  // namespace quenlit::wayland

@@ -27,6 +27,7 @@ constexpr std::size_t kHeader = sizeof(kMagic) + 8;
 constexpr std::uint32_t kEventBit = 0x80000000u;
 constexpr std::uint32_t kWorkspaceEvent = kEventBit | 0u;
 constexpr std::uint32_t kWindowEvent = kEventBit | 3u;
+constexpr std::uint32_t kBindingEvent = kEventBit | 5u;
 // A tree of a few hundred windows is a few hundred kilobytes; anything far larger is not sway.
 constexpr std::uint32_t kMaxBody = 64u << 20;
 constexpr auto kReplyBound = std::chrono::seconds(1);
@@ -387,10 +388,25 @@ void SwayIpc::watchWindows() {
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + kReplyBound;
-    // Workspace events carry the configuration's reload.
-    std::string_view payload = R"(["window","workspace"])";
-    if (!writeAll(fd.value(), frame(MessageType::subscribe, payload), deadline)) {
+    // Workspace events carry the configuration's reload; binding events the hotkeys' presses.
+    std::string_view payload = R"(["window","workspace","binding"])";
+    // The reply comes before any event: whether sway took the subscription is known at once.
+    bool subscribed = writeAll(fd.value(), frame(MessageType::subscribe, payload), deadline).ok();
+    if (subscribed) {
+        auto head = readExactly(fd.value(), kHeader, deadline);
+        const auto header = head ? parseHeader(head.value()) : std::nullopt;
+        auto body =
+            header ? readExactly(fd.value(), header->length, deadline) : Result<std::string>(Failure{""});
+        simdjson::dom::parser parser;
+        bool success = false;
+        subscribed =
+            body && header->type == static_cast<std::uint32_t>(MessageType::subscribe) &&
+            parser.parse(body.value()).get_object()["success"].get_bool().get(success) == simdjson::SUCCESS &&
+            success;
+    }
+    if (!subscribed) {
         ::close(fd.value());
+        eventFd_ = -2;  // not again
         log::write("sway: cannot subscribe to window events");
         return;
     }
@@ -431,12 +447,18 @@ void SwayIpc::readEvents() {
         if (eventBuffer_.size() < kHeader + header->length) return;
         const std::string body = eventBuffer_.substr(kHeader, header->length);
         eventBuffer_.erase(0, kHeader + header->length);
-        if (header->type != kWindowEvent && header->type != kWorkspaceEvent)
+        if (header->type != kWindowEvent && header->type != kWorkspaceEvent && header->type != kBindingEvent)
             continue;  // the subscription's reply
         element event;
         if (parser.parse(body).get(event) != simdjson::SUCCESS) continue;
         if (header->type == kWorkspaceEvent) {
             if (stringField(event, "change") == "reload") configReloaded.emit();
+            continue;
+        }
+        if (header->type == kBindingEvent) {
+            element binding;
+            if (stringField(event, "change") == "run" && event["binding"].get(binding) == simdjson::SUCCESS)
+                bindingRan.emit(stringField(binding, "command"));
             continue;
         }
         element container;

@@ -99,6 +99,12 @@ class SwayIpc {
     // sway read its configuration again, which forgets the bindings and rules made at run time;
     // reported on the same subscription as the window events.
     Signal<> configReloaded;
+    // A key binding ran, with its command as bound ("nop quenlit hotkey 1"); reported on the same
+    // subscription as the window events.
+    Signal<const std::string& /*command*/> bindingRan;
+    // Whether sway's events reach this object: watchWindows() subscribed and sway has not closed
+    // the subscription.
+    bool watching() const { return eventFd_ >= 0; }
 
     // A string that sway's criteria match literally ("a.b" -> "a\\.b", quoted).
     static std::string quoteForCriteria(std::string_view text);
