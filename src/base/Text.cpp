@@ -200,6 +200,23 @@ std::string lowercase(std::string_view s) {
     return toUtf8(u);
 }
 
+bool lowercaseChangesOnlyAsciiLetters(std::string_view s) {
+    if (s.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(s.data());
+    const auto length = static_cast<int32_t>(s.size());
+    int32_t i = 0;
+    while (i < length) {
+        if (bytes[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0 || u_hasBinaryProperty(c, UCHAR_CHANGES_WHEN_LOWERCASED)) return false;
+    }
+    return true;
+}
+
 std::string normalize(std::string_view s) {
     if (isAscii(s)) return std::string(s);
     UErrorCode status = U_ZERO_ERROR;

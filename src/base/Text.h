@@ -35,6 +35,11 @@ std::string_view trim(std::string_view s);
 
 // Full default lower-case mapping, independent of the user's locale ("İ" becomes "i̇").
 std::string lowercase(std::string_view s);
+// Whether lowercase(s) differs from s at most in the letters A-Z, told without lowering: every
+// other character is one lower-casing leaves alone. False for ill-formed UTF-8, which lowering
+// replaces. May answer false where lowering would change nothing else after all, never true where
+// it would.
+bool lowercaseChangesOnlyAsciiLetters(std::string_view s);
 
 // Canonical composition (NFC); canonically equivalent texts have equal NFC forms.
 std::string normalize(std::string_view s);

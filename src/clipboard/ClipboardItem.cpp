@@ -28,7 +28,8 @@ struct ClipboardItem::Content {
         std::call_once(loweredOnce, [this] {
             const bool ascii = std::all_of(text.begin(), text.end(),
                                            [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-            if (!ascii) {
+            // Most texts need no lowered copy, and most of those can tell so without lowering.
+            if (!ascii && !text::lowercaseChangesOnlyAsciiLetters(text)) {
                 std::string l = text::lowercase(text);
                 const bool onlyAsciiChanges =
                     l.size() == text.size() &&

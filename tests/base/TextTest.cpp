@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace quenlit::text {
 namespace {
 
@@ -26,6 +29,79 @@ TEST(Text, LowercaseIsFullAndLocaleIndependent) {
     EXPECT_EQ(lowercase("ÉCOLE"), "école");
     EXPECT_EQ(lowercase("İ"), "i\u0307");  // full mapping, not the Turkish dotless rule
     EXPECT_EQ(lowercase("ΣΑΣ"), "σας");    // final sigma
+}
+
+// The quick answer against lowering itself: never "only A-Z" where lowering changes anything
+// else, over every code point and a table of mixed and ill-formed texts.
+TEST(Text, LoweringChangesOnlyAsciiLettersAgreesWithLowering) {
+    const auto foldAscii = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c | 0x20);
+            }
+        return s;
+    };
+    const auto onlyAsciiChangeWhenLowered = [&](const std::string& s) {
+        return lowercase(s) == foldAscii(s);
+    };
+    // Code points answered quickly are lowered many at a time (no context changes how they lower),
+    // then one by one when a batch differs, to name the culprit.
+    int quick = 0;
+    std::string batch;
+    std::vector<std::string> members;
+    const auto check = [&] {
+        if (lowercase(batch) != batch) {
+            for (const auto& one : members)
+                EXPECT_TRUE(onlyAsciiChangeWhenLowered(one)) << one;
+        }
+        batch.clear();
+        members.clear();
+    };
+    for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        std::string s;
+        if (c < 0x800) {
+            s = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        } else if (c < 0x10000) {
+            s = {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                 static_cast<char>(0x80 | (c & 0x3F))};
+        } else {
+            s = {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                 static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+        }
+        if (!lowercaseChangesOnlyAsciiLetters(s)) continue;
+        ++quick;
+        batch += s;
+        members.push_back(std::move(s));
+        if (members.size() == 4096) check();
+    }
+    check();
+    EXPECT_GT(quick, 1000000);  // nearly every code point is answered without lowering
+
+    struct Case {
+        std::string text;
+        bool quick;
+    } cases[] = {
+        {"", true},
+        {"Plain ASCII, Upper And lower", true},
+        {"école, naïve, straße, 中文, あ, €", true},
+        {"École", false},
+        {"STRASSE ẞ", false},  // capital sharp s lowers to ß
+        {"ΣΑΣ", false},        // final sigma, lowered by its context
+        {"İstanbul", false},   // lowers to i and a combining dot
+        {"ǅ titlecase", false},
+        {"ＡＢＣ fullwidth", false},
+        {"Ꭰ Cherokee", false},
+        {std::string("bad \xC3 byte"), false},      // cut short
+        {std::string("over\xC0\xAF long"), false},  // an overlong "/"
+        {std::string("\xED\xA0\x80 surrogate"), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(lowercaseChangesOnlyAsciiLetters(c.text), c.quick) << c.text;
+        if (c.quick) {
+            EXPECT_TRUE(onlyAsciiChangeWhenLowered(c.text)) << c.text;
+        }
+    }
 }
 
 TEST(Text, GraphemeCountCountsUserPerceivedCharacters) {
