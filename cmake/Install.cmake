@@ -75,9 +75,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# libcrypto is loaded only when an earlier release's encrypted history is imported, so no library
-# dependency names it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3 | libssl3t64")
+# libcrypto and libsecret are loaded only when an earlier release's encrypted history is imported,
+# so no library dependency names them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3 | libssl3t64, libsecret-1-0")
 # Qt draws on Wayland through a plugin, which no library dependency brings in.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zoxide, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -1,14 +1,54 @@
 #include "backends/linux/LibsecretStore.h"
 
+#include "base/Log.h"
+
 #include <libsecret/secret.h>
+
+#include <dlfcn.h>
 
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <type_traits>
 
 namespace quenlit::linux_backend {
 
 namespace {
+
+// libsecret's functions, by the types its header declares them with. The library is loaded when
+// first asked: the store is read only to import an earlier release's history, and loaded at
+// start-up it (with libgcrypt under it) would cost every run about half a megabyte of memory. It
+// is never unloaded: it registers GObject types.
+struct Libsecret {
+    decltype(&secret_service_lookup_sync) lookup = nullptr;
+    decltype(&secret_service_clear_sync) clear = nullptr;
+    decltype(&secret_value_get) valueBytes = nullptr;
+    decltype(&secret_value_unref) valueUnref = nullptr;
+};
+
+const Libsecret* libsecret() {
+    static const std::optional<Libsecret> loaded = []() -> std::optional<Libsecret> {
+        void* handle = ::dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            log::write("secrets: libsecret could not be loaded — the Secret Service is not reachable");
+            return std::nullopt;
+        }
+        const auto find = [handle](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(::dlsym(handle, name));
+            return function != nullptr;
+        };
+        Libsecret l;
+        if (!find(l.lookup, "secret_service_lookup_sync") || !find(l.clear, "secret_service_clear_sync") ||
+            !find(l.valueBytes, "secret_value_get") || !find(l.valueUnref, "secret_value_unref")) {
+            log::write(
+                "secrets: libsecret lacks a function it should have — the Secret Service is not reachable");
+            return std::nullopt;
+        }
+        return l;
+    }();
+    return loaded ? &*loaded : nullptr;
+}
 
 // Items are matched by their two attributes only, not by the schema name libsecret records, so an
 // item that another tool stored (secret-tool, a password manager) is found as well.
@@ -85,29 +125,32 @@ struct Attributes {
 
 std::optional<std::string> LibsecretStore::read(std::string_view service, std::string_view account) {
     if (!isAttributeValue(service) || !isAttributeValue(account)) return std::nullopt;
+    const Libsecret* l = libsecret();
+    if (l == nullptr) return std::nullopt;
     Attributes attributes(service, account);
     Deadline deadline(timeout_);
     GError* error = nullptr;
     // The service API, not the password one: a password is text up to its first NUL, while a
     // SecretValue holds any bytes (a 32-byte key).
-    SecretValue* value =
-        secret_service_lookup_sync(nullptr, schema(), attributes.table, deadline.cancellable(), &error);
+    SecretValue* value = l->lookup(nullptr, schema(), attributes.table, deadline.cancellable(), &error);
     if (error != nullptr) g_error_free(error);
     if (value == nullptr) return std::nullopt;
     gsize length = 0;
-    const gchar* bytes = secret_value_get(value, &length);
+    const gchar* bytes = l->valueBytes(value, &length);
     std::optional<std::string> secret;
     if (bytes != nullptr) secret.emplace(bytes, length);
-    secret_value_unref(value);
+    l->valueUnref(value);
     return secret;
 }
 
 void LibsecretStore::remove(std::string_view service, std::string_view account) {
     if (!isAttributeValue(service) || !isAttributeValue(account)) return;
+    const Libsecret* l = libsecret();
+    if (l == nullptr) return;
     Attributes attributes(service, account);
     Deadline deadline(timeout_);
     GError* error = nullptr;
-    secret_service_clear_sync(nullptr, schema(), attributes.table, deadline.cancellable(), &error);
+    l->clear(nullptr, schema(), attributes.table, deadline.cancellable(), &error);
     if (error != nullptr) g_error_free(error);
 }
 
