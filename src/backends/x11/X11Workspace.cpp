@@ -36,7 +36,7 @@ X11Workspace::X11Workspace(X11Connection& connection, X11EventHub& events)
             const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
             if (notify->window != connection_.root()) return false;
             // A window that came or went may be the one in front, or its process may have ended.
-            if (notify->atom == clients) front_.reset();
+            if (notify->atom == clients) forgetFront();
             if (notify->atom == activeWindow) activeWindowChanged();
         }
         return false;  // Qt and the other services see the event too
@@ -138,13 +138,27 @@ std::optional<platform::RunningApplication> X11Workspace::runningApplication(int
 }
 
 std::optional<platform::RunningApplication> X11Workspace::frontmostApplication() {
-    if (front_) return *front_;
+    std::uint64_t changes = 0;
+    {
+        std::lock_guard lock(frontMutex_);
+        if (front_) return *front_;
+        changes = frontChanges_;
+    }
     const int pid = processOf(connection_.activeWindow());
     std::optional<platform::RunningApplication> app;
     if (pid > 0) app = runningApplication(pid);
     // Kept only where property changes are seen: a workspace without events would never let go of it.
-    if (events_ != nullptr) front_.emplace(app);
+    if (events_ != nullptr) {
+        std::lock_guard lock(frontMutex_);
+        if (changes == frontChanges_) front_.emplace(app);
+    }
     return app;
+}
+
+void X11Workspace::forgetFront() {
+    std::lock_guard lock(frontMutex_);
+    front_.reset();
+    ++frontChanges_;
 }
 
 std::optional<platform::RunningApplication> X11Workspace::keyboardFocusApplication() {
@@ -194,12 +208,18 @@ bool X11Workspace::unhide(int processIdentifier) {
 }
 
 void X11Workspace::activeWindowChanged() {
+    forgetFront();
     const int pid = processOf(connection_.activeWindow());
-    front_.emplace(pid > 0 ? runningApplication(pid) : std::nullopt);
+    std::optional<platform::RunningApplication> app;
+    if (pid > 0) app = runningApplication(pid);
+    {
+        std::lock_guard lock(frontMutex_);
+        front_.emplace(app);
+    }
     // No active window (focus on the desktop, or between two windows) changes no application.
     if (pid <= 0 || pid == lastActiveProcess_) return;
     lastActiveProcess_ = pid;
-    if (const auto& app = *front_) didActivateApplication.emit(*app);
+    if (app) didActivateApplication.emit(*app);
 }
 
 }  // namespace quenlit::x11

@@ -13,8 +13,10 @@
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -70,7 +72,12 @@ class X11Workspace final : public linux_backend::DesktopWorkspace {
     // hotkey and being on screen, and each fresh answer costs round trips and reads of /proc. The
     // property changes arrive on the connection the hotkey's press arrives on, in the server's
     // order, so the kept answer is the one of the moment the key was pressed.
+    // Guarded by frontMutex_: the catalogue's background scan may ask too. An answer worked out
+    // while the desktop changed (frontChanges_ moved on) is not kept.
     std::optional<std::optional<platform::RunningApplication>> front_;
+    std::uint64_t frontChanges_ = 0;
+    std::mutex frontMutex_;
+    void forgetFront();
 };
 
 }  // namespace quenlit::x11
