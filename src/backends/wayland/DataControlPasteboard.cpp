@@ -397,19 +397,26 @@ bool DataControlPasteboard::mirrorToPrimary() {
         connection_.dataControlVersion() < ZWLR_DATA_CONTROL_DEVICE_V1_SET_PRIMARY_SELECTION_SINCE_VERSION)
         return false;
     const std::shared_ptr<const Published> published = it->second;
-    zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(manager);
-    static const zwlr_data_control_source_v1_listener listener = {&DataControlPasteboard::onSend,
-                                                                  &DataControlPasteboard::onCancelled};
-    zwlr_data_control_source_v1_add_listener(source, &listener, this);
-    for (const auto& [type, value] : published->byType) {
-        for (std::string_view mime : mimeTypesFor(type))
-            zwlr_data_control_source_v1_offer(source, std::string(mime).c_str());
-    }
+    zwlr_data_control_source_v1* source = offerSource(*published);
     // The same bytes, answered as the clipboard's are; it stays out of `current_`, which is the
     // clipboard's own.
     sources_[source] = published;
     zwlr_data_control_device_v1_set_primary_selection(device_, source);
     return connection_.roundtrip();
+}
+
+zwlr_data_control_source_v1* DataControlPasteboard::offerSource(const Published& published) {
+    zwlr_data_control_source_v1* source =
+        zwlr_data_control_manager_v1_create_data_source(connection_.dataControlManager());
+    static const zwlr_data_control_source_v1_listener listener = {&DataControlPasteboard::onSend,
+                                                                  &DataControlPasteboard::onCancelled};
+    zwlr_data_control_source_v1_add_listener(source, &listener, this);
+    // In the order the types were set, the text names in their order of preference.
+    for (const auto& [type, value] : published.byType) {
+        for (std::string_view mime : mimeTypesFor(type))
+            zwlr_data_control_source_v1_offer(source, std::string(mime).c_str());
+    }
+    return source;
 }
 
 void DataControlPasteboard::publish() {
@@ -430,15 +437,7 @@ void DataControlPasteboard::publish() {
         }
         published->byType.emplace_back(type, std::move(bytes));
     }
-    zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(manager);
-    static const zwlr_data_control_source_v1_listener listener = {&DataControlPasteboard::onSend,
-                                                                  &DataControlPasteboard::onCancelled};
-    zwlr_data_control_source_v1_add_listener(source, &listener, this);
-    // In the order the types were set, the text names in their order of preference.
-    for (const auto& [type, value] : published->byType) {
-        for (std::string_view mime : mimeTypesFor(type))
-            zwlr_data_control_source_v1_offer(source, std::string(mime).c_str());
-    }
+    zwlr_data_control_source_v1* source = offerSource(*published);
     sources_[source] = std::move(published);
     current_ = source;
     zwlr_data_control_device_v1_set_selection(device_, source);

@@ -90,6 +90,9 @@ class DataControlPasteboard final : public platform::Pasteboard {
     std::optional<std::string> readOwner(std::string_view mimeType, std::size_t limit);
     std::optional<std::string> ownBytes(std::string_view type) const;
     void publish();
+    // A new data source offering what `published` holds, its types in the order they were set,
+    // answered by onSend.
+    zwlr_data_control_source_v1* offerSource(const Published& published);
 
     WaylandConnection& connection_;
     zwlr_data_control_device_v1* device_ = nullptr;
