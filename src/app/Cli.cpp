@@ -59,17 +59,29 @@ struct TextArguments {
     std::vector<std::string> words;
 };
 
-// Everything after the subcommand is text, apart from one leading "--json" and then one leading
-// "--", so "quenlit calc -5" and "quenlit calc --json -50%" both work.
-TextArguments textArguments(std::span<const std::string> args) {
+// Everything after the subcommand is text, apart from "--json" anywhere before a "--" (after which
+// every word is text), so "quenlit calc -5", "quenlit calc --json -50%" and "quenlit search term
+// --json" all work. Any other word that begins with "--" before that is refused: it would
+// otherwise be searched for or calculated silently.
+std::optional<TextArguments> textArguments(std::span<const std::string> args, std::string_view command,
+                                           std::ostream& err) {
     TextArguments parsed;
-    std::size_t i = 0;
-    if (i < args.size() && args[i] == "--json") {
-        parsed.json = true;
-        ++i;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--") {
+            parsed.words.insert(parsed.words.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        }
+        if (a == "--json") {
+            parsed.json = true;
+        } else if (a.size() > 2 && a.starts_with("--")) {
+            err << "quenlit: unknown option '" << a << "' for " << command
+                << " (text that begins with \"--\" goes after \"--\"; see 'quenlit --help')\n";
+            return std::nullopt;
+        } else {
+            parsed.words.push_back(a);
+        }
     }
-    if (i < args.size() && args[i] == "--") ++i;
-    parsed.words.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
     return parsed;
 }
 
@@ -93,7 +105,9 @@ void writeString(rapidjson::Writer<rapidjson::StringBuffer>& w, const std::strin
 }
 
 int runCalc(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    TextArguments parsed = textArguments(args);
+    std::optional<TextArguments> arguments = textArguments(args, "calc", err);
+    if (!arguments) return 2;
+    TextArguments& parsed = *arguments;
     if (parsed.words.empty()) {
         err << "usage: quenlit calc [--json] [--] TEXT...\n";
         return 2;
@@ -172,8 +186,11 @@ std::vector<AppItem> launcherRows(const std::string& query, const WorkspaceFacto
     return index.search(query);
 }
 
-int runSearch(std::span<const std::string> args, std::ostream& out, const WorkspaceFactory& desktop) {
-    TextArguments parsed = textArguments(args);
+int runSearch(std::span<const std::string> args, std::ostream& out, std::ostream& err,
+              const WorkspaceFactory& desktop) {
+    std::optional<TextArguments> arguments = textArguments(args, "search", err);
+    if (!arguments) return 2;
+    const TextArguments& parsed = *arguments;
     const auto rows = launcherRows(joined(parsed.words), desktop);
     for (const AppItem& row : rows) {
         if (!parsed.json) {
@@ -358,7 +375,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const std::string& command = args[i];
     std::span<const std::string> rest(args.data() + i + 1, args.size() - i - 1);
     if (command == "calc") return runCalc(rest, out, err);
-    if (command == "search") return runSearch(rest, out, desktop);
+    if (command == "search") return runSearch(rest, out, err, desktop);
     if (command == "profiles") return runProfiles(rest, out, err);
     if (command == "history") return runHistory(rest, out, err);
     if (command == "bindings") return runBindings(rest, out, err);

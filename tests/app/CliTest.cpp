@@ -52,6 +52,16 @@ TEST(Cli, CalcPrintsTheDisplayOrJson) {
         {{"calc", "--", "--json"}, 1, "", "not a calculation\n"},
         {{"calc"}, 2, "", "usage: quenlit calc [--json] [--] TEXT...\n"},
         {{"calc", "--json", "--"}, 2, "", "usage: quenlit calc [--json] [--] TEXT...\n"},
+        // An option after the text is still the option; an unknown one is refused, not calculated.
+        {{"calc", "2+3*4", "--json"},
+         0,
+         "{\"expression\":\"2+3×4\",\"display\":\"14\",\"copyText\":\"14\"}\n",
+         ""},
+        {{"calc", "2", "--jsno"},
+         2,
+         "",
+         "quenlit: unknown option '--jsno' for calc (text that begins with \"--\" goes after \"--\"; see "
+         "'quenlit --help')\n"},
     };
     for (const auto& c : cases) {
         CliRun r = cli(c.args);
@@ -210,6 +220,11 @@ TEST_F(CliFixtureTest, SearchPrintsBuiltInRowsInOrder) {
     EXPECT_EQ(
         program("search t").out,
         "Top Half\nFirst Third\nLast Two Thirds\nText Editor\nFirefox ESR  default-release\nstatus=0\n");
+    EXPECT_EQ(program("search lh --json").out, program("search --json lh").out);
+    const std::string unknown = program("search lh --limit 2").out;
+    EXPECT_TRUE(unknown.starts_with("quenlit: unknown option '--limit' for search") &&
+                unknown.ends_with("status=2\n"))
+        << unknown;
     EXPECT_EQ(program("search --json lh").out,
               "{\"id\":\"B2C3D4E5-F6A7-8901-BCDE-F12345678901\",\"name\":\"Left Half\",\"kind\":\"leftHalf\","
               "\"path\":\"Command\",\"secondary\":null,\"running\":false}\nstatus=0\n");
