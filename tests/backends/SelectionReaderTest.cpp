@@ -4,6 +4,7 @@
 #include "backends/FixtureProcess.h"
 #include "backends/x11/SelectionReader.h"
 #include "backends/x11/X11Pasteboard.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,8 @@ TEST(SelectionReader, ReadsWhatTheOwnerOffersInOnePieceOrInIncrements) {
     std::string large(1'000'000, '\0');
     for (std::size_t i = 0; i < large.size(); ++i)
         large[i] = static_cast<char>('a' + i * 7 % 26);
-    const std::string file = ::testing::TempDir() + "large.bin";
+    const quenlit::testing::TempDir dir;
+    const std::string file = (dir / "large.bin").string();
     FILE* f = std::fopen(file.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fwrite(large.data(), 1, large.size(), f);

@@ -310,6 +310,9 @@ TEST_F(X11BackendTest, ActivateHideAndUnhideAnApplication) {
     ASSERT_TRUE(workspace.unhide(a->pid()));
     ASSERT_TRUE(pumpUntil([&] { return !x->hasState(a->window(), "_NET_WM_STATE_HIDDEN"); }));
     EXPECT_FALSE(workspace.runningApplication(a->pid())->isHidden);
+    // Unhiding activates too, and a busy window manager may do that after it has shown the window:
+    // the next activation must come after it, or the manager hands the focus back to A.
+    ASSERT_TRUE(pumpUntil([&] { return frontIs(a->pid()); }));
 
     ASSERT_TRUE(workspace.activate(b->pid(), false));
     ASSERT_TRUE(pumpUntil([&] { return frontIs(b->pid()); }));
