@@ -1,6 +1,8 @@
 #include "backends/linux/LogSinks.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -18,14 +20,14 @@ std::string readFile(const std::filesystem::path& p) {
 
 class LogFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        root_ = std::filesystem::temp_directory_path() /
-                ("quenlit-log-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::remove_all(root_);
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-    std::filesystem::path root_;
+    testing::TempDir dir_;
+    std::filesystem::path root_ = dir_ / "log";
 };
+
+unsigned modeOf(const std::filesystem::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
 
 TEST_F(LogFileTest, FirstRecordCreatesFolderAndFileLaterOnesAppend) {
     using namespace std::chrono;
@@ -75,6 +77,44 @@ TEST_F(LogFileTest, ConcurrentWritersNeverMixRecords) {
         EXPECT_EQ(line.substr(line.size() - 300), std::string(300, 'x'));
     }
     EXPECT_EQ(count, 200);
+}
+
+// A full log becomes the one old copy: nothing between the two files is lost, the newest record is
+// in the file at the path, neither grows past the cap, and both are the user's alone (also a file
+// an earlier release made readable by all).
+TEST_F(LogFileTest, AFullFileBecomesTheOldCopyAndBothStayPrivate) {
+    auto file = root_ / "focus.log";
+    auto old = root_ / "focus.log.1";
+    std::filesystem::create_directories(root_);
+    std::ofstream(file) << "earlier\n";
+    ::chmod(file.c_str(), 0644);
+    log::installSinks({std::make_shared<FileLogSink>(file)});
+    const std::string filler(500, 'x');
+    const int records = 3000;  // about 1.6 MB: one move
+    for (int i = 0; i < records; ++i)
+        log::write(std::to_string(i) + " " + filler);
+    log::installSinks({});
+
+    EXPECT_EQ(modeOf(file), 0600u);
+    EXPECT_EQ(modeOf(old), 0600u);
+    EXPECT_LE(std::filesystem::file_size(file), FileLogSink::kMaxFileSize);
+    EXPECT_LE(std::filesystem::file_size(old), FileLogSink::kMaxFileSize);
+    std::ifstream in(old);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "earlier");
+    int expected = 0;
+    for (const auto& part : {old, file}) {
+        std::ifstream lines(part);
+        if (part == old) std::getline(lines, line);
+        while (std::getline(lines, line)) {
+            const auto at = line.find("Quenlit focus: ");
+            ASSERT_NE(at, std::string::npos) << line;
+            EXPECT_EQ(line.substr(at + 15), std::to_string(expected) + " " + filler);
+            ++expected;
+        }
+    }
+    EXPECT_EQ(expected, records);
 }
 
 }  // namespace
