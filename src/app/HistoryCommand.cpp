@@ -140,6 +140,14 @@ int runHistory(std::span<const std::string> args, std::ostream& out, std::ostrea
                 << shortened(item) << '\n';
         }
     }
+    if (shown == 0) {
+        std::ostream& remark = parsed->json ? err : out;
+        if (items.empty()) {
+            remark << "clipboard: the history at " << path.string() << " is empty\n";
+        } else {
+            remark << "clipboard: no entry of " << items.size() << " matches \"" << query << "\"\n";
+        }
+    }
     return 0;
 }
 

@@ -78,6 +78,10 @@ TEST_F(HistoryCommandTest, WithoutAHistoryFileItSaysSo) {
     EXPECT_FALSE(fs::exists(data)) << "nothing is created";
     // JSON output stays JSON lines: the remark goes to standard error.
     EXPECT_EQ(run("--json", "2>/dev/null"), "status=0\n");
+    // An empty history says so too, on standard error with --json.
+    writeHistory({});
+    EXPECT_EQ(run("--json", "2>&1 >/dev/null"),
+              "clipboard: the history at " + historyPath.string() + " is empty\nstatus=0\n");
 }
 
 TEST_F(HistoryCommandTest, ListsNewestFirstWithLabelKindAndShortenedText) {
@@ -123,8 +127,10 @@ TEST_F(HistoryCommandTest, FiltersLimitsAndPrintsJson) {
               "{\"createdAt\":\"2024-05-01T09:30:00Z\",\"id\":\"00000000-0000-4000-8000-000000000002\","
               "\"imagePath\":\"/nowhere/A.png\",\"kind\":\"image\",\"text\":\"\"}\nstatus=0\n");
     EXPECT_EQ(run("say hello"), labelOf("2024-05-01T09:29:59Z") + "  text  say hello\nstatus=0\n");
-    EXPECT_EQ(run("nothing like it"), "status=0\n");
-    EXPECT_EQ(run("-- --json"), "status=0\n") << "after --, options are query words";
+    EXPECT_EQ(run("nothing like it"), "clipboard: no entry of 3 matches \"nothing like it\"\nstatus=0\n");
+    EXPECT_EQ(run("-- --json"), "clipboard: no entry of 3 matches \"--json\"\nstatus=0\n")
+        << "after --, options are query words";
+    EXPECT_EQ(run("--json nothing", "2>/dev/null"), "status=0\n") << "the remark is no JSON line";
 }
 
 TEST_F(HistoryCommandTest, BadArgumentsAreUsageErrors) {
