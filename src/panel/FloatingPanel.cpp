@@ -67,6 +67,9 @@ bool FloatingPanel::sendEvent(const platform::InputEvent& event) {
     // The desktop may report the Control key as the shortcut modifier (Command): either one alone.
     if ((modifiers == bits::control || modifiers == bits::command) &&
         (event.keyCode == keyCode::ansiN || event.keyCode == keyCode::ansiP)) {
+        // They are the arrows: an open menu takes them as it takes the arrows.
+        const int arrow = event.keyCode == keyCode::ansiN ? keyCode::downArrow : keyCode::upArrow;
+        if (onMenuKey && onMenuKey(static_cast<std::uint16_t>(arrow))) return true;
         callback = event.keyCode == keyCode::ansiN ? onArrowDown : onArrowUp;
         if (callback) callback();
         return true;

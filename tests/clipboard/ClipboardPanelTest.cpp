@@ -146,6 +146,12 @@ TEST_F(ClipboardPanelTest, MenuKeysAreRoutedBeforeTheList) {
     EXPECT_TRUE(window->pressKey(kDown));
     EXPECT_EQ(navigation.selectedIndex(), 0) << "the menu's highlight moved, not the list's selection";
     EXPECT_EQ(panel->menuModel().selection(), 1);
+    // Control+N and Control+P are the arrows there too.
+    EXPECT_TRUE(window->pressKey(platform::keyCode::ansiN, platform::eventFlags::control));
+    EXPECT_EQ(panel->menuModel().selection(), 2);
+    EXPECT_TRUE(window->pressKey(platform::keyCode::ansiP, platform::eventFlags::control));
+    EXPECT_EQ(panel->menuModel().selection(), 1);
+    EXPECT_EQ(navigation.selectedIndex(), 0);
     EXPECT_FALSE(window->pressKey(kLetterA)) << "typing reaches the search field";
     EXPECT_TRUE(window->pressKey(kReturn));  // Copy
     EXPECT_FALSE(panel->menuModel().isOpen());
