@@ -69,7 +69,8 @@ std::optional<TextArguments> textArguments(std::span<const std::string> args, st
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--") {
-            parsed.words.insert(parsed.words.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            parsed.words.insert(parsed.words.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                args.end());
             break;
         }
         if (a == "--json") {

@@ -4,6 +4,7 @@
 
 #include "automation/HotKeyManager.h"
 #include "backends/linux/ControlSocket.h"
+#include "backends/linux/DesktopWorkspace.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/GnomeSettings.h"
 #include "backends/linux/LibsecretStore.h"
@@ -174,6 +175,12 @@ std::string answerControlRequest(AppDelegate& delegate, linux_backend::control::
             return "ok";
     }
     return "error: malformed request";
+}
+
+// The paste key of a terminal started under a name of its own is still the terminal's.
+bool isTerminalInFront(platform::Workspace& workspace) {
+    const auto front = workspace.frontmostApplication();
+    return front && front->bundlePath && linux_backend::isTerminalEmulatorEntry(*front->bundlePath);
 }
 
 }  // namespace
@@ -397,6 +404,7 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::string&
     x11::X11Pasteboard pasteboard(x11::SelectionReader::open(display, "CLIPBOARD"));
     // xterm and URxvt paste the PRIMARY selection: a paste there offers the entry as PRIMARY too.
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
+    input.frontIsTerminal = [&workspace] { return isTerminalInFront(workspace); };
     const auto primary = screens.mainScreen();
     x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
 
@@ -446,6 +454,7 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::str
         const auto focused = ipc.focusedWindow();
         return focused ? focused->appId : std::string();
     };
+    input.focusedIsTerminal = [&workspace] { return isTerminalInFront(workspace); };
     wayland::SwayHotKeys hotKeys(ipc, {{HotKeyManager::kLauncherHotKeyId, "toggle launcher"},
                                        {HotKeyManager::kClipboardHotKeyId, "toggle clipboard"}});
     wayland::DataControlPasteboard pasteboard(*connection);

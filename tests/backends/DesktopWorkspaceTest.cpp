@@ -18,6 +18,30 @@ using quenlit::testing::writeFile;
 
 // Each case builds a tree under "root": "root/apps" is the walked applications folder and
 // "root/system" a second one; everything else under "root" lies outside the applications folders.
+// The paste key of a terminal started under a name of its own comes from its desktop entry.
+TEST(TerminalEmulatorEntry, IsToldByItsCategoriesAlone) {
+    const TempDir dir;
+    const struct {
+        const char* contents;
+        bool terminal;
+    } cases[] = {
+        {"[Desktop Entry]\nType=Application\nName=Foot\nExec=foot\nCategories=System;TerminalEmulator;\n",
+         true},
+        {"[Desktop Entry]\nType=Application\nName=Term\nExec=myterm\nCategories=TerminalEmulator\n", true},
+        {"[Desktop Entry]\nType=Application\nName=Terminal Notes\nCategories=Utility;TextEditor;\n", false},
+        {"[Desktop Entry]\nType=Application\nName=Plain\n", false},
+        {"[Other Group]\nCategories=TerminalEmulator;\n", false},
+        {"not a key file at all", false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const auto path = dir / ("entry" + std::to_string(n++) + ".desktop");
+        writeFile(path, c.contents);
+        EXPECT_EQ(isTerminalEmulatorEntry(path.string()), c.terminal) << c.contents;
+    }
+    EXPECT_FALSE(isTerminalEmulatorEntry((dir / "missing.desktop").string()));
+}
+
 TEST(WalkApplicationFolder, FindsEachDesktopFileOnceAndStaysInsideTheApplicationsFolders) {
     struct Case {
         std::string name;

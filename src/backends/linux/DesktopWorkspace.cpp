@@ -497,4 +497,14 @@ int DesktopWorkspace::ownProcessIdentifier() {
     return static_cast<int>(::getpid());
 }
 
+bool isTerminalEmulatorEntry(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxDesktopFileSize)
+        return false;
+    GKeyFilePtr file(g_key_file_new());
+    if (!g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) return false;
+    GStrvPtr categories(g_key_file_get_string_list(file.get(), kEntryGroup, "Categories", nullptr, nullptr));
+    return listContains(categories.get(), "TerminalEmulator");
+}
+
 }  // namespace quenlit::linux_backend

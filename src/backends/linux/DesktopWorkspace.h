@@ -95,4 +95,8 @@ class DesktopWorkspace : public platform::Workspace {
     std::chrono::steady_clock::time_point lastListTime_;
 };
 
+// Whether the desktop entry at `path` is a terminal emulator's (TerminalEmulator among its
+// Categories), whatever its program calls its windows. False for a file that cannot be read.
+bool isTerminalEmulatorEntry(const std::string& path);
+
 }  // namespace quenlit::linux_backend

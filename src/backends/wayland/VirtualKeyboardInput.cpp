@@ -225,7 +225,11 @@ class VirtualKeyboardInput::Source final : public platform::EventSource {
         if (linux_backend::pasteKeyForClass(appId, appId) == linux_backend::PasteKey::shiftInsert)
             return owner_.publishPrimary && owner_.publishPrimary() ? linux_backend::PasteKey::shiftInsert
                                                                     : linux_backend::PasteKey::controlV;
-        return linux_backend::pasteKeyForAppId(appId);
+        const linux_backend::PasteKey key = linux_backend::pasteKeyForAppId(appId);
+        if (key == linux_backend::PasteKey::controlV && owner_.focusedIsTerminal &&
+            owner_.focusedIsTerminal())
+            return linux_backend::PasteKey::controlShiftV;
+        return key;
     }
 
     bool postKey(const platform::InputEvent& event) {

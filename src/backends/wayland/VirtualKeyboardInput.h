@@ -45,6 +45,9 @@ class VirtualKeyboardInput final : public platform::InputSynthesizer {
 
     // The app id of the focused window, which chooses the paste key; unset, Control+V is sent.
     std::function<std::string()> focusedAppId;
+    // Whether the focused window's program is a terminal emulator by its desktop entry, for an app
+    // id that names no terminal we know (foot started with an app id of its own); unset, no.
+    std::function<bool()> focusedIsTerminal;
     // Offers the clipboard as the primary selection too; set by the composition. xterm and URxvt
     // (through XWayland) paste that with Shift+Insert, the only paste key they have.
     std::function<bool()> publishPrimary;

@@ -390,7 +390,10 @@ class XTestInput::Source final : public platform::EventSource {
         const auto active = connection.activeWindow();
         if (!active) return PasteKey::controlV;
         const auto wmClass = connection.wmClass(*active);
-        return wmClass ? pasteKeyForClass(wmClass->first, wmClass->second) : PasteKey::controlV;
+        const PasteKey key = wmClass ? pasteKeyForClass(wmClass->first, wmClass->second) : PasteKey::controlV;
+        if (key == PasteKey::controlV && owner_.frontIsTerminal && owner_.frontIsTerminal())
+            return PasteKey::controlShiftV;
+        return key;
     }
 
     void postKey(const platform::InputEvent& event) {

@@ -100,6 +100,9 @@ class XTestInput final : public platform::InputSynthesizer {
     // Called before a paste keystroke that pastes the PRIMARY selection (Shift+Insert in xterm):
     // it offers the clipboard's content as PRIMARY too; false when it could not.
     std::function<bool()> publishPrimary;
+    // Whether the application in front is a terminal emulator by its desktop entry, for a window
+    // whose class names no terminal we know (one started under a name of its own); unset, no.
+    std::function<bool()> frontIsTerminal;
     // Undoes every spare-keycode binding now rather than after the delay.
     void restoreSpareKeycodes();
     // Lets the user's keyboards go now, sending on what they typed meanwhile.
