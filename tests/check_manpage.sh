@@ -27,15 +27,15 @@ text=$(sed 's/\\-/-/g' "$page")
 documented=$(printf '%s\n' "$text" | sed -n '/^\.SH COMMANDS/,/^\.SH /p' |
     sed -n '/^\.T[PQ]/{n;s/^\.[BIR]* *"\{0,1\}\([a-z][a-z-]*\).*/\1/p}' | sort -u)
 for c in $commands; do
-    printf '%s\n' "$documented" | grep -qx -- "$c" || fail "command '$c' from --help has no paragraph in COMMANDS of $page"
+    grep -qx -- "$c" <<<"$documented" || fail "command '$c' from --help has no paragraph in COMMANDS of $page"
 done
 for o in $options; do
-    printf '%s\n' "$text" | grep -q -- "$o\b" || fail "option '$o' from --help is not in $page"
+    grep -q -- "$o\b" <<<"$text" || fail "option '$o' from --help is not in $page"
 done
 man_options=$(printf '%s\n' "$text" | sed -n '/^\.SH OPTIONS/,/^\.SH /p' | grep -o -- '--[a-z][a-z-]*' | sort -u)
 [ -n "$man_options" ] || fail "no options in OPTIONS of $page"
 for o in $man_options; do
-    printf '%s\n' "$options" | grep -qx -- "$o" || fail "option '$o' in OPTIONS of $page is not in --help"
+    grep -qx -- "$o" <<<"$options" || fail "option '$o' in OPTIONS of $page is not in --help"
 done
 
 # Completions: bash and zsh spell options as typed; fish names long options with -l NAME.
