@@ -33,6 +33,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quenlit {
@@ -85,7 +86,8 @@ class ClipboardStore {
 
     // Adds a text at the top, or moves an equal text there. False when the text is too long.
     bool insertText(std::string text, bool persist);
-    // Writes the PNG into the images folder and adds an image item at the top.
+    // Writes the PNG into the images folder and adds an image item at the top; a picture already in
+    // the history (the same bytes) is moved to the top instead, and returned.
     std::optional<ClipboardItem> insertImage(std::string_view pngData, bool persist);
     // Removes the item with this id (and its owned image file) and saves at once.
     void remove(const ClipboardItem& item);
@@ -139,11 +141,16 @@ class ClipboardStore {
 
   private:
     void changed(bool persist);
+    // The image item whose file holds exactly these bytes.
+    std::optional<ClipboardItem> sameImage(std::string_view pngData);
 
     platform::Scheduler& scheduler_;
     platform::AtomicFile& files_;
     std::filesystem::path appDataDir_;
     bool didLoadFromDisk_ = false;
+    // Hashes of image files already read, by path: a file is read in full only when its size and
+    // hash match a new picture's, to confirm the match byte for byte.
+    std::unordered_map<std::string, std::size_t> imageHashes_;
 
     // Declared in the order they depend on each other: the file saves the history and finishes the
     // import, the capture feeds the store.
