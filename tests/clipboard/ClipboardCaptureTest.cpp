@@ -536,6 +536,10 @@ struct AnnouncedCase {
     std::string clipboard;
 };
 
+void PrintTo(const AnnouncedCase& announced, std::ostream* os) {
+    *os << announced.name;
+}
+
 class AnnouncedChangeTest : public ClipboardCaptureTest, public ::testing::WithParamInterface<AnnouncedCase> {
   protected:
     std::string clipboard() {
