@@ -259,6 +259,10 @@ xdotool key Escape
 wait_until 5 panel_hidden
 
 # ---- restart --------------------------------------------------------------------------------------
+# With a picture from the history on the clipboard: the start-up capture finds it already kept.
+xclip -selection clipboard -t image/png "$root/picture.png"
+wait_until 5 newest_is_image
+entries_before=$(history_count)
 kill "$quenlit"
 wait "$quenlit" 2>/dev/null
 "$bin/quenlit" >"$root/quenlit2.out" 2>&1 &
@@ -267,6 +271,10 @@ pids+=($quenlit)
 wait_until 10 log_has "clipboard: loaded"
 xdotool key Escape
 wait_until 5 any_panel_hidden
+sleep 1
+check "a restart with a kept picture on the clipboard adds no entry and no file" \
+    sh -c "test $entries_before = \$('$bin/quenlit' history --json | grep -o '\"kind\"' | wc -l)"
+check "(the images folder still holds two pictures)" images_are_png 2
 check "the history survives a restart" sh -c "'$bin/quenlit' history --json | grep -q '\"text\":\"gamma three\"'"
 xdotool key super+Escape
 wait_until 5 panel_shown
