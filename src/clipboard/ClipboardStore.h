@@ -4,7 +4,8 @@
 // keeps in step.
 //  - ClipboardHistory: the list of entries in memory, with its limits;
 //  - HistoryFile: the JSON file the list is loaded from and saved to, with the debounced save;
-//  - ClipboardCapture: polling the clipboard, the skip rules, and writing entries back;
+//  - ClipboardCapture: following the clipboard (its announced changes, a poll as fallback), the
+//    skip rules, and writing entries back;
 //  - LegacyImport: the one-time import of an earlier release's encrypted history.
 // Image entries keep their PNG files in a folder beside the history file.
 //
@@ -102,8 +103,8 @@ class ClipboardStore {
     bool ownsImage(std::string_view path) const { return history_.ownsImage(path); }
 
     // ---- Capture from the clipboard and writing back.
-    // Loads the history, takes the clipboard's current content, and polls every pollInterval.
-    // Idempotent.
+    // Loads the history, takes the clipboard's current content, and follows its changes from then
+    // on. Idempotent.
     void startMonitoring();
     // Stops polling and writes the history once more.
     void stopMonitoring();
