@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 namespace quenlit {
 namespace {
@@ -34,15 +35,17 @@ ClipboardCapture::ClipboardCapture(Services services, ClipboardStore& store, pla
 
 void ClipboardCapture::start() {
     if (pollSource_) return;
+    changes_ = pasteboard_.changed.connect(self_.bind(&ClipboardCapture::onChange));
     lastChangeCount_ = pasteboard_.changeCount();
     ingestCurrentPasteboardIfNeeded();
     // The clipboard is read on the main thread here, so the tick runs there as well; it only
-    // compares the change count unless something new was copied.
+    // compares the change count unless something new was copied that no announcement brought.
     pollSource_ = scheduler_.postAfter(pollInterval_, self_.bind(&ClipboardCapture::poll));
 }
 
 void ClipboardCapture::stop() {
     if (!pollSource_) return;
+    changes_.disconnect();
     pollSource_->cancel();
     pollSource_.reset();
 }
@@ -56,11 +59,51 @@ void ClipboardCapture::poll() {
     const long count = pasteboard_.changeCount();
     if (count == lastChangeCount_) return;
     lastChangeCount_ = count;
-    if (pasteboard_.types().empty()) {
-        republishNewest();
+    // An empty clipboard is not offered anything here: a count alone does not tell an owner that
+    // went away from a clear the user wants kept.
+    ingestCurrentPasteboardIfNeeded();
+}
+
+void ClipboardCapture::onChange(platform::PasteboardChange change) {
+    switch (change) {
+        case platform::PasteboardChange::newOwner: {
+            // Several announcements handled in one go share one read of the current owner; a count
+            // already handled was read by the poll or for an earlier announcement.
+            const long count = pasteboard_.changeCount();
+            if (count == lastChangeCount_) return;
+            lastChangeCount_ = count;
+            ingestCurrentPasteboardIfNeeded();
+            return;
+        }
+        case platform::PasteboardChange::cleared:
+            ++ownerGeneration_;
+            recorded_.reset();
+            ownerGoneBeforeRecorded_ = false;
+            return;
+        case platform::PasteboardChange::ownerGone:
+            if (const std::optional<Uuid> id = std::exchange(recorded_, std::nullopt)) {
+                reofferIfLeftEmpty(*id);
+            } else {
+                // An image of this owner may still be on its way to the store.
+                ownerGoneBeforeRecorded_ = true;
+            }
+            return;
+    }
+}
+
+void ClipboardCapture::recorded(long generation, const Uuid& id) {
+    if (generation != ownerGeneration_) return;
+    if (std::exchange(ownerGoneBeforeRecorded_, false)) {
+        reofferIfLeftEmpty(id);
         return;
     }
-    ingestCurrentPasteboardIfNeeded();
+    recorded_ = id;
+}
+
+void ClipboardCapture::reofferIfLeftEmpty(const Uuid& recorded) {
+    if (store_.items().empty() || store_.items().front().id != recorded) return;
+    if (!pasteboard_.types().empty()) return;
+    republishNewest();
 }
 
 // On X11 the clipboard's content lives in the program that copied it and vanishes when that
@@ -97,6 +140,10 @@ bool ClipboardCapture::write(const ClipboardItem& item) {
         log::write("clipboard: wrote " + std::to_string(text::graphemeCount(item.text())) +
                    " chars to pasteboard");
     }
+    // The clipboard is ours now: nothing recorded from an earlier owner is offered again.
+    ++ownerGeneration_;
+    recorded_.reset();
+    ownerGoneBeforeRecorded_ = false;
     // Two equal reads mean no other program wrote in between, so the next poll may treat this count
     // as already handled.
     const long first = pasteboard_.changeCount();
@@ -112,13 +159,14 @@ void ClipboardCapture::captureImageFile(const ClipboardPasteboardFiles::FileURL&
         [&codec, file](const platform::TaskHandle&) {
             return ClipboardPasteboardFiles::pngData(file, codec);
         },
-        self_.bind([name](ClipboardCapture& self, std::optional<std::string> png) {
-            if (!png) {
-                log::write("clipboard: failed to read image file " + name);
-                return;
-            }
-            self.store_.insertImage(*png, true);
-        }));
+        self_.bind(
+            [name, generation = ownerGeneration_](ClipboardCapture& self, std::optional<std::string> png) {
+                if (!png) {
+                    log::write("clipboard: failed to read image file " + name);
+                    return;
+                }
+                if (auto item = self.store_.insertImage(*png, true)) self.recorded(generation, item->id);
+            }));
 }
 
 void ClipboardCapture::captureImageData(std::string data, bool isTiff) {
@@ -130,17 +178,23 @@ void ClipboardCapture::captureImageData(std::string data, bool isTiff) {
             if (png && png->empty()) return std::nullopt;
             return png;
         },
-        self_.bind([](ClipboardCapture& self, std::optional<std::string> png) {
+        self_.bind([generation = ownerGeneration_](ClipboardCapture& self, std::optional<std::string> png) {
             if (!png) {
                 log::write("clipboard: TIFF→PNG failed — skipped image");
                 return;
             }
-            self.store_.insertImage(*png, true);
+            if (auto item = self.store_.insertImage(*png, true)) self.recorded(generation, item->id);
         }));
 }
 
 void ClipboardCapture::ingestCurrentPasteboardIfNeeded() {
     const std::vector<std::string> types = pasteboard_.types();
+    // No owner: nothing to read, and what was recorded from the last one stays known, for when its
+    // going away is announced.
+    if (types.empty()) return;
+    ++ownerGeneration_;
+    recorded_.reset();
+    ownerGoneBeforeRecorded_ = false;
     if (containsType(types, internalType)) return;
     for (std::string_view sensitive : sensitiveTypes) {
         if (containsType(types, sensitive)) return;
@@ -154,7 +208,7 @@ void ClipboardCapture::ingestCurrentPasteboardIfNeeded() {
     const std::vector<ClipboardPasteboardFiles::FileURL> files =
         ClipboardPasteboardFiles::durableFileURLs(pasteboard_, 32);
     if (!files.empty()) {
-        store_.insertText(files.front().path, true);
+        if (store_.insertText(files.front().path, true)) recorded_ = store_.items().front().id;
         return;
     }
 
@@ -171,7 +225,8 @@ void ClipboardCapture::ingestCurrentPasteboardIfNeeded() {
 
     if (const std::optional<std::string> string = pasteboard_.string(platform::pasteboardType::string)) {
         const std::string_view trimmed = text::trim(*string);
-        if (!trimmed.empty()) store_.insertText(std::string(trimmed), true);
+        if (!trimmed.empty() && store_.insertText(std::string(trimmed), true))
+            recorded_ = store_.items().front().id;
     }
 }
 

@@ -1,14 +1,24 @@
 #pragma once
 
-// Capture from the clipboard and writing entries back to it. While running, the clipboard's change
-// count is polled every pollInterval; new content that is not marked as the program's own or as
-// sensitive goes into the store (a copied picture file or image data as an image, a copied file as
-// its path, otherwise the trimmed text). Paste-back puts an entry on the clipboard with the
-// program's marker, so the next poll does not record it again.
+// Capture from the clipboard and writing entries back to it. Where the desktop announces each new
+// owner of the clipboard (XFixes on X11, data control on sway), the content is read the moment it
+// is announced, before a program that copies and exits at once has gone; the clipboard's change
+// count is also polled every pollInterval, which is all there is where nothing is announced. New
+// content that is not marked as the program's own or as sensitive goes into the store (a copied
+// picture file or image data as an image, a copied file as its path, otherwise the trimmed text).
+// Paste-back puts an entry on the clipboard with the program's marker, so it is not recorded
+// again.
+//
+// When the owner of the clipboard exits and takes its content with it, the entry recorded from
+// that owner is offered again, provided it is still the newest; a clipboard emptied on purpose (a
+// clear, a password manager's timed clear) stays empty, and so does one whose owner's content was
+// not recorded (marked sensitive, or unreadable).
 //
 // Main thread only. Image conversion runs on background tasks and comes back to the main thread;
 // it does nothing once the capture is gone.
 
+#include "base/Signal.h"
+#include "base/Uuid.h"
 #include "base/WeakSelf.h"
 #include "clipboard/ClipboardItem.h"
 #include "clipboard/ClipboardPasteboardFiles.h"
@@ -48,7 +58,7 @@ class ClipboardCapture {
     ClipboardCapture(const ClipboardCapture&) = delete;
     ClipboardCapture& operator=(const ClipboardCapture&) = delete;
 
-    // Takes the clipboard's current content and polls from then on.
+    // Takes the clipboard's current content, and follows the clipboard's changes from then on.
     void start();
     void stop();
     bool isRunning() const { return pollSource_.has_value(); }
@@ -62,7 +72,13 @@ class ClipboardCapture {
 
   private:
     void poll();
+    void onChange(platform::PasteboardChange change);
+    // The owner whose content was last recorded exited: its entry goes back on the clipboard if it
+    // is still the newest and the clipboard is still empty.
+    void reofferIfLeftEmpty(const Uuid& recorded);
     void republishNewest();
+    // What was recorded from the current owner, once it is in the store.
+    void recorded(long generation, const Uuid& id);
     void captureImageFile(const ClipboardPasteboardFiles::FileURL& file);
     void captureImageData(std::string data, bool isTiff);
 
@@ -73,6 +89,14 @@ class ClipboardCapture {
     platform::Seconds pollInterval_;
     std::optional<platform::TaskHandle> pollSource_;  // the scheduled next poll, while running
     long lastChangeCount_ = -1;
+    Connection changes_;  // the pasteboard's announcements, while running
+    // Raised for every new owner read; a background capture that comes back under another
+    // generation was overtaken by a newer copy.
+    long ownerGeneration_ = 0;
+    // The entry recorded from the current owner; none when nothing was (yet) recorded from it.
+    std::optional<Uuid> recorded_;
+    // The current owner went away before its image capture came back.
+    bool ownerGoneBeforeRecorded_ = false;
     WeakSelf<ClipboardCapture> self_{this};
 };
 

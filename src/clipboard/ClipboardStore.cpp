@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <fstream>
+#include <functional>
+#include <iterator>
 
 namespace quenlit {
 namespace {
@@ -41,6 +44,18 @@ ClipboardHistory::WallClock wallClockFor(ClipboardStore::Options& options) {
     return [] { return std::chrono::system_clock::now(); };
 }
 
+std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+std::size_t hashOf(std::string_view bytes) {
+    return std::hash<std::string_view>{}(bytes);
+}
+
 }  // namespace
 
 ClipboardStore::ClipboardStore(Services services, Options options)
@@ -73,11 +88,38 @@ bool ClipboardStore::insertText(std::string text, bool persist) {
     return true;
 }
 
+std::optional<ClipboardItem> ClipboardStore::sameImage(std::string_view pngData) {
+    const std::size_t hash = hashOf(pngData);
+    for (const ClipboardItem& item : items()) {
+        const std::optional<std::filesystem::path> file = imageURL(item);
+        if (!file) continue;
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(*file, ec);
+        if (ec || size != pngData.size()) continue;
+        std::optional<std::string> bytes;
+        auto known = imageHashes_.find(file->string());
+        if (known == imageHashes_.end()) {
+            bytes = readWholeFile(*file);
+            if (!bytes) continue;
+            known = imageHashes_.emplace(file->string(), hashOf(*bytes)).first;
+        }
+        if (known->second != hash) continue;
+        if (!bytes) bytes = readWholeFile(*file);
+        if (bytes && *bytes == pngData) return item;
+    }
+    return std::nullopt;
+}
+
 std::optional<ClipboardItem> ClipboardStore::insertImage(std::string_view pngData, bool persist) {
     const std::optional<std::filesystem::path>& folder = history_.imagesDirectory();
     if (!folder) {
         log::write("clipboard: no images dir — skipped image capture");
         return std::nullopt;
+    }
+    // The same picture copied again is the entry already kept, as an equal text is.
+    if (std::optional<ClipboardItem> same = sameImage(pngData)) {
+        if (history_.promote(*same)) changed(persist);
+        return same;
     }
     const std::filesystem::path file = history_.newImageFile();
     std::optional<std::string> error =
@@ -91,6 +133,10 @@ std::optional<ClipboardItem> ClipboardStore::insertImage(std::string_view pngDat
         log::write("clipboard: image write failed — " + *error);
         return std::nullopt;
     }
+    // Files leave with their items; names of files gone are forgotten here as well.
+    if (imageHashes_.size() > 4 * static_cast<std::size_t>(std::max(maxImages(), 1)))
+        std::erase_if(imageHashes_, [](const auto& entry) { return !std::filesystem::exists(entry.first); });
+    imageHashes_.emplace(file.string(), hashOf(pngData));
     ClipboardItem item = history_.insertImage(file, pngData.size());
     changed(persist);
     return item;

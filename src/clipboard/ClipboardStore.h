@@ -4,7 +4,8 @@
 // keeps in step.
 //  - ClipboardHistory: the list of entries in memory, with its limits;
 //  - HistoryFile: the JSON file the list is loaded from and saved to, with the debounced save;
-//  - ClipboardCapture: polling the clipboard, the skip rules, and writing entries back;
+//  - ClipboardCapture: following the clipboard (its announced changes, a poll as fallback), the
+//    skip rules, and writing entries back;
 //  - LegacyImport: the one-time import of an earlier release's encrypted history.
 // Image entries keep their PNG files in a folder beside the history file.
 //
@@ -33,6 +34,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quenlit {
@@ -85,7 +87,8 @@ class ClipboardStore {
 
     // Adds a text at the top, or moves an equal text there. False when the text is too long.
     bool insertText(std::string text, bool persist);
-    // Writes the PNG into the images folder and adds an image item at the top.
+    // Writes the PNG into the images folder and adds an image item at the top; a picture already in
+    // the history (the same bytes) is moved to the top instead, and returned.
     std::optional<ClipboardItem> insertImage(std::string_view pngData, bool persist);
     // Removes the item with this id (and its owned image file) and saves at once.
     void remove(const ClipboardItem& item);
@@ -100,8 +103,8 @@ class ClipboardStore {
     bool ownsImage(std::string_view path) const { return history_.ownsImage(path); }
 
     // ---- Capture from the clipboard and writing back.
-    // Loads the history, takes the clipboard's current content, and polls every pollInterval.
-    // Idempotent.
+    // Loads the history, takes the clipboard's current content, and follows its changes from then
+    // on. Idempotent.
     void startMonitoring();
     // Stops polling and writes the history once more.
     void stopMonitoring();
@@ -139,11 +142,16 @@ class ClipboardStore {
 
   private:
     void changed(bool persist);
+    // The image item whose file holds exactly these bytes.
+    std::optional<ClipboardItem> sameImage(std::string_view pngData);
 
     platform::Scheduler& scheduler_;
     platform::AtomicFile& files_;
     std::filesystem::path appDataDir_;
     bool didLoadFromDisk_ = false;
+    // Hashes of image files already read, by path: a file is read in full only when its size and
+    // hash match a new picture's, to confirm the match byte for byte.
+    std::unordered_map<std::string, std::size_t> imageHashes_;
 
     // Declared in the order they depend on each other: the file saves the history and finishes the
     // import, the capture feeds the store.

@@ -5,6 +5,8 @@
 //
 // Main thread only.
 
+#include "base/Signal.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,9 +36,22 @@ struct PasteboardItem {
     }
 };
 
+// What the desktop says about a change of the clipboard's owner.
+enum class PasteboardChange {
+    newOwner,   // a program (this one included) put new content on the clipboard
+    cleared,    // a program emptied it on purpose (a clear, a password manager's timed clear)
+    ownerGone,  // the owner exited or closed its window and took the content with it
+};
+
 class Pasteboard {
   public:
     virtual ~Pasteboard() = default;
+
+    // Whether `changed` is emitted. Without it, changes are only found by reading changeCount().
+    virtual bool announcesChanges() const { return false; }
+    // Emitted on the main thread as soon as the desktop reports a change, while the new owner is
+    // still there to be read; never from inside another call of this interface.
+    Signal<PasteboardChange> changed;
 
     // Raised on every change of the clipboard's owner or content, our own writes included.
     virtual long changeCount() = 0;

@@ -485,8 +485,8 @@ TEST_F(ClipboardCaptureTest, ClipboardLeftEmptyByItsOwnerGetsTheNewestEntryBack)
     poll();
     sink->clear();
 
-    pasteboard.clearContents();  // the program that owned the clipboard exited
-    poll();
+    pasteboard.announcing = true;
+    pasteboard.ownerExits();
 
     EXPECT_THAT(pasteboard.types(), ElementsAre(kString, kInternal));
     EXPECT_EQ(pasteboard.string(platform::pasteboardType::string), "kept");
@@ -504,6 +504,165 @@ TEST_F(ClipboardCaptureTest, EmptyClipboardWithEmptyHistoryStaysEmpty) {
     poll();
     EXPECT_THAT(pasteboard.types(), IsEmpty());
     EXPECT_THAT(texts(), IsEmpty());
+}
+
+// ---- Capture as the desktop announces each change.
+
+struct Step {
+    enum class Kind { copy, copySensitive, ownerExits, clear, pasteBackOldest, wait } kind;
+    std::string text;
+    double seconds = 0;
+};
+
+Step copy(std::string text) {
+    return {Step::Kind::copy, std::move(text)};
+}
+Step copySensitive(std::string text) {
+    return {Step::Kind::copySensitive, std::move(text)};
+}
+Step wait(double seconds) {
+    return {Step::Kind::wait, "", seconds};
+}
+const Step ownerExits{Step::Kind::ownerExits, ""};
+const Step cleared{Step::Kind::clear, ""};
+const Step pasteBackOldest{Step::Kind::pasteBackOldest, ""};
+
+struct AnnouncedCase {
+    std::string name;
+    std::vector<Step> steps;
+    std::vector<std::string> history;
+    // What a paste gives 4 s later: the text, "(ours)" when the program offers it again, "" when the
+    // clipboard is empty.
+    std::string clipboard;
+};
+
+void PrintTo(const AnnouncedCase& announced, std::ostream* os) {
+    *os << announced.name;
+}
+
+class AnnouncedChangeTest : public ClipboardCaptureTest, public ::testing::WithParamInterface<AnnouncedCase> {
+  protected:
+    std::string clipboard() {
+        const std::vector<std::string> types = pasteboard.types();
+        if (types.empty()) return "";
+        const std::string text = pasteboard.string(platform::pasteboardType::string).value_or("?");
+        return std::find(types.begin(), types.end(), kInternal) != types.end() ? text + " (ours)" : text;
+    }
+};
+
+TEST_P(AnnouncedChangeTest, EveryCopyIsRecordedAndOnlyAVanishedOwnerIsReplaced) {
+    pasteboard.announcing = true;
+    store->startMonitoring();
+    scheduler.advance(platform::Seconds(0.7));  // between two polls
+    for (const Step& step : GetParam().steps) {
+        switch (step.kind) {
+            case Step::Kind::copy:
+                pasteboard.copyText(step.text);
+                break;
+            case Step::Kind::copySensitive:
+                pasteboard.copyText(step.text, {"x-kde-passwordManagerHint"});
+                break;
+            case Step::Kind::ownerExits:
+                pasteboard.ownerExits();
+                break;
+            case Step::Kind::clear:
+                pasteboard.clearByAnotherProgram();
+                break;
+            case Step::Kind::pasteBackOldest:
+                store->copyToPasteboard(store->items().back());
+                pasteboard.announce(platform::PasteboardChange::newOwner);
+                break;
+            case Step::Kind::wait:
+                scheduler.advance(platform::Seconds(step.seconds));
+                break;
+        }
+    }
+    scheduler.advance(platform::Seconds(4));
+
+    EXPECT_EQ(texts(), GetParam().history);
+    EXPECT_EQ(clipboard(), GetParam().clipboard);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, AnnouncedChangeTest,
+    ::testing::Values(
+        AnnouncedCase{"TwoCopiesAFifthOfASecondApart",
+                      {copy("first"), wait(0.2), copy("second")},
+                      {"second", "first"},
+                      "second"},
+        AnnouncedCase{"OwnerThatExitsRightAfterItsCopy",
+                      {copy("older"), wait(0.2), copy("quick"), ownerExits},
+                      {"quick", "older"},
+                      "quick (ours)"},
+        AnnouncedCase{"OwnerGoneLater",
+                      {copy("older"), wait(1), copy("kept"), wait(3), ownerExits},
+                      {"kept", "older"},
+                      "kept (ours)"},
+        AnnouncedCase{"DeliberateClear", {copy("kept"), wait(1), cleared}, {"kept"}, ""},
+        AnnouncedCase{"SensitiveCopyWhoseOwnerExits",
+                      {copy("kept"), wait(1), copySensitive("hunter2"), wait(0.3), ownerExits},
+                      {"kept"},
+                      ""},
+        AnnouncedCase{"PasswordManagersTimedClear",
+                      {copy("kept"), copySensitive("hunter2"), wait(10), cleared},
+                      {"kept"},
+                      ""},
+        AnnouncedCase{
+            "OwnerOfABlankCopyExits", {copy("kept"), wait(0.5), copy("   "), ownerExits}, {"kept"}, ""},
+        AnnouncedCase{"ClearThenAnOwnerOfNothingExits", {copy("kept"), cleared, ownerExits}, {"kept"}, ""},
+        AnnouncedCase{"PasteBackIsNotRecordedAgain",
+                      {copy("a"), wait(0.2), copy("b"), wait(0.2), pasteBackOldest},
+                      {"a", "b"},
+                      "a (ours)"}),
+    [](const ::testing::TestParamInfo<AnnouncedCase>& param) { return param.param.name; });
+
+TEST_F(ClipboardCaptureTest, AnImageOwnerExitingBeforeItsPictureIsStoredGetsItBack) {
+    pasteboard.announcing = true;
+    store->startMonitoring();
+    pasteboard.copy({{{{kPNG, "png bytes"}}}});
+    pasteboard.ownerExits();  // before the background capture came back
+    scheduler.runPending();
+
+    EXPECT_THAT(texts(), ElementsAre("<image png bytes>"));
+    EXPECT_EQ(pasteboard.data(kPNG), "png bytes");
+    EXPECT_THAT(pasteboard.types(), Contains(kInternal));
+}
+
+TEST_F(ClipboardCaptureTest, TheSamePictureIsOneEntryAndOneFileAcrossCopiesAndRestarts) {
+    const std::string png = Codec::pngBytes(3, 3, "shot");
+    auto pngFiles = [&] {
+        std::size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(data.path() / "images"))
+            count += entry.path().extension() == ".png" ? 1 : 0;
+        return count;
+    };
+    store = makeStore(true);
+    pasteboard.announcing = true;
+    store->startMonitoring();
+
+    pasteboard.copy({{{{kPNG, png}}}});
+    scheduler.advance(platform::Seconds(0.2));
+    pasteboard.copyText("between");
+    scheduler.advance(platform::Seconds(0.2));
+    pasteboard.copy({{{{kPNG, png}}}});
+    scheduler.advance(platform::Seconds(0.2));
+    pasteboard.copy({{{{kPNG, Codec::pngBytes(3, 3, "other")}}}});
+    scheduler.advance(platform::Seconds(0.2));
+    pasteboard.copy({{{{kPNG, png}}}});
+    scheduler.advance(platform::Seconds(1));
+    EXPECT_THAT(texts(), ElementsAre("<image " + png + ">", "<image " + Codec::pngBytes(3, 3, "other") + ">",
+                                     "between"));
+    EXPECT_EQ(pngFiles(), 2u);
+
+    // Quit and start again with the picture still on the clipboard.
+    store->stopMonitoring();
+    store.reset();
+    store = makeStore(true);
+    store->startMonitoring();
+    scheduler.advance(platform::Seconds(1));
+    EXPECT_THAT(texts(), ElementsAre("<image " + png + ">", "<image " + Codec::pngBytes(3, 3, "other") + ">",
+                                     "between"));
+    EXPECT_EQ(pngFiles(), 2u);
 }
 
 }  // namespace

@@ -205,11 +205,12 @@ TEST_F(ClipboardStoreTest, TheThirtyFirstImageRemovesTheOldestImageWhereverItIs)
 TEST_F(ClipboardStoreTest, AnImageIsWrittenAsANewFileInTheImagesFolderEveryTime) {
     auto store = makeStore(options());
     const std::string png = fake::FakeImageCodec::pngBytes(4, 4);
+    const std::string otherPng = fake::FakeImageCodec::pngBytes(4, 5);
     auto first = store->insertImage(png, false);
-    auto second = store->insertImage(png, false);
+    auto second = store->insertImage(otherPng, false);
     ASSERT_TRUE(first && second);
-    EXPECT_EQ(store->items().size(), 2u) << "images are not de-duplicated";
-    for (const auto& item : {*first, *second}) {
+    EXPECT_EQ(store->items().size(), 2u);
+    for (const auto& [item, bytes] : {std::pair{*first, png}, std::pair{*second, otherPng}}) {
         ASSERT_TRUE(item.imagePath);
         const fs::path file(*item.imagePath);
         EXPECT_EQ(file.parent_path(), dir / "data/images");
@@ -221,7 +222,7 @@ TEST_F(ClipboardStoreTest, AnImageIsWrittenAsANewFileInTheImagesFolderEveryTime)
         EXPECT_EQ(item.text(), "");
         EXPECT_EQ(item.createdAt, clock);
         std::ifstream in(file, std::ios::binary);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), png);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
         EXPECT_EQ(store->imageURL(item), file);
     }
     EXPECT_NE(*first->imagePath, *second->imagePath);

@@ -99,6 +99,19 @@ copy_text "gamma three"
 check "each copy becomes a history entry, newest first" \
     test "$(history_texts | head -n 3 | tr '\n' '|')" = "gamma three|beta two|alpha one|"
 
+# People copy in quick succession: every copy counts, not only the last one before a poll.
+for pair in 1 2 3; do
+    printf 'quick %s a' "$pair" | xclip -selection clipboard
+    sleep 0.2
+    printf 'quick %s b' "$pair" | xclip -selection clipboard
+    sleep 0.5
+done
+all_quick_kept() {
+    local p
+    for p in 1 2 3; do history_has "quick $p a" && history_has "quick $p b" || return 1; done
+}
+check "three pairs of copies 0.2 s apart are all kept" wait_until 5 all_quick_kept
+
 "$bin/clipboard_owner" --offer-text UTF8_STRING=hunter2 --offer-text x-kde-passwordManagerHint=secret \
     >"$root/secret.out" &
 pids+=($!)
@@ -114,6 +127,10 @@ convert -size 64x48 xc:'#228b22' "$root/picture.bmp"
 pids+=($!)
 check "a BMP offered by its owner is stored as a PNG file" wait_until 5 images_are_png 2
 copy_text "delta four"
+newest_is_image() { "$bin/quenlit" history --json 2>/dev/null | grep -o '"kind":"[a-z]*"' | head -n 1 | grep -q image; }
+xclip -selection clipboard -t image/png "$root/picture.png"
+wait_until 5 newest_is_image
+check "the same PNG copied again is moved up, not stored twice" images_are_png 2
 
 # ---- a slow owner -------------------------------------------------------------------------------
 "$bin/clipboard_owner" --offer-text UTF8_STRING=sluggish --delay-ms 1500 >"$root/slow.out" &
@@ -242,6 +259,10 @@ xdotool key Escape
 wait_until 5 panel_hidden
 
 # ---- restart --------------------------------------------------------------------------------------
+# With a picture from the history on the clipboard: the start-up capture finds it already kept.
+xclip -selection clipboard -t image/png "$root/picture.png"
+wait_until 5 newest_is_image
+entries_before=$(history_count)
 kill "$quenlit"
 wait "$quenlit" 2>/dev/null
 "$bin/quenlit" >"$root/quenlit2.out" 2>&1 &
@@ -250,6 +271,10 @@ pids+=($quenlit)
 wait_until 10 log_has "clipboard: loaded"
 xdotool key Escape
 wait_until 5 any_panel_hidden
+sleep 1
+check "a restart with a kept picture on the clipboard adds no entry and no file" \
+    sh -c "test $entries_before = \$('$bin/quenlit' history --json | grep -o '\"kind\"' | wc -l)"
+check "(the images folder still holds two pictures)" images_are_png 2
 check "the history survives a restart" sh -c "'$bin/quenlit' history --json | grep -q '\"text\":\"gamma three\"'"
 xdotool key super+Escape
 wait_until 5 panel_shown
@@ -262,12 +287,23 @@ wait_until 5 panel_hidden
 
 # ---- the owner exits ----------------------------------------------------------------------------
 copy_text "zeta six"
-"$bin/clipboard_owner" --offer-text UTF8_STRING=fleeting --exit-after-ms 300 >"$root/fleeting.out" &
-wait $! 2>/dev/null
-check "when the owner exits the newest entry is offered again" wait_until 5 clipboard_is "zeta six"
+"$bin/clipboard_owner" --offer-text UTF8_STRING=fleeting --exit-after-ms 300 >"$root/fleeting.out"
+check "a copy by a program that exits 0.3 s later is kept" wait_until 3 history_has "fleeting"
+check "and once it has exited, its entry is offered again" wait_until 5 clipboard_is "fleeting"
 focus "$qt"
 xdotool key ctrl+a BackSpace ctrl+v
-check "and can still be pasted" wait_until 5 file_is "$qt_out" "zeta six"
+check "and can still be pasted" wait_until 5 file_is "$qt_out" "fleeting"
+
+# ---- the clipboard emptied on purpose -----------------------------------------------------------
+copy_text "eta seven"
+"$bin/clipboard_owner" --clear
+sleep 4
+check "a clipboard emptied on purpose (as xsel -bc does) is still empty 4 s later" clipboard_is ""
+check "and the history keeps what was copied" history_has "eta seven"
+"$bin/clipboard_owner" --offer-text UTF8_STRING=hunter3 --offer-text x-kde-passwordManagerHint=secret \
+    --exit-after-ms 300 >"$root/secret2.out"
+sleep 2.5
+check "a password manager's copy whose owner exits leaves the clipboard empty" clipboard_is ""
 
 # ---- delete all, confirmed ----------------------------------------------------------------------
 xdotool key super+Escape

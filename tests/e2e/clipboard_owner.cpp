@@ -3,11 +3,13 @@
 //
 //   clipboard_owner [--offer TARGET=FILE]... [--offer-text TARGET=TEXT]... [--delay-ms N]
 //                   [--exit-after-ms N] [--incr-chunk BYTES]
+//   clipboard_owner --clear
 //
 // --delay-ms waits before each answer (a slow or hung owner); --exit-after-ms exits that long after
 // taking the clipboard (the clipboard is then empty, as when an application that copied quits);
 // --incr-chunk sends data larger than BYTES in increments of that size (the INCR protocol), as
-// programs do with large images.
+// programs do with large images. --clear empties the CLIPBOARD on purpose, as xsel -bc and password
+// managers do: it sets the owner to None and exits.
 // Prints "ready" once it owns the CLIPBOARD and "served TARGET" after each answer.
 
 #include <xcb/xcb.h>
@@ -42,7 +44,7 @@ xcb_atom_t intern(const std::string& name) {
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: clipboard_owner [--offer TARGET=FILE]... [--offer-text TARGET=TEXT]... "
-                 "[--delay-ms N] [--exit-after-ms N] [--incr-chunk BYTES]\n");
+                 "[--delay-ms N] [--exit-after-ms N] [--incr-chunk BYTES] | --clear\n");
     std::exit(2);
 }
 
@@ -59,6 +61,7 @@ int main(int argc, char** argv) {
     int delayMs = 0;
     int exitAfterMs = -1;
     std::size_t incrChunk = 0;
+    bool clear = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -79,6 +82,8 @@ int main(int argc, char** argv) {
             delayMs = std::atoi(value().c_str());
         } else if (arg == "--exit-after-ms") {
             exitAfterMs = std::atoi(value().c_str());
+        } else if (arg == "--clear") {
+            clear = true;
         } else if (arg == "--incr-chunk") {
             incrChunk = static_cast<std::size_t>(std::atol(value().c_str()));
         } else {
@@ -120,6 +125,16 @@ int main(int argc, char** argv) {
         if (isProperty) now = reinterpret_cast<xcb_property_notify_event_t*>(e)->time;
         std::free(e);
         if (isProperty) break;
+    }
+    if (clear) {
+        xcb_set_selection_owner(c, XCB_WINDOW_NONE, clipboard, now);
+        xcb_get_selection_owner_reply_t* none =
+            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard), nullptr);
+        const bool cleared = none != nullptr && none->owner == XCB_WINDOW_NONE;
+        std::free(none);
+        xcb_disconnect(c);
+        if (!cleared) std::fprintf(stderr, "clipboard_owner: the CLIPBOARD is still owned\n");
+        return cleared ? 0 : 1;
     }
     xcb_set_selection_owner(c, w, clipboard, now);
     xcb_get_selection_owner_reply_t* owner =

@@ -170,6 +170,25 @@ else
     echo "skipped: xterm or Xwayland is not installed"
 fi
 
+# Copies in quick succession, a copy whose program quits at once, and a clear.
+wl-copy "wayland pair one"
+sleep 0.2
+wl-copy "wayland pair two"
+pair_kept() { history_has "wayland pair one" && history_has "wayland pair two"; }
+check "two copies 0.2 s apart are both kept" wait_until 5 pair_kept
+wl-copy --foreground "wayland fleeting" &
+fleeting=$!
+sleep 0.3
+kill "$fleeting" 2>/dev/null
+wait "$fleeting" 2>/dev/null
+check "a copy whose program exits 0.3 s later is kept" wait_until 3 history_has "wayland fleeting"
+wl-copy "wayland before clear"
+wait_until 5 history_has "wayland before clear"
+wl-copy --clear
+sleep 4
+clipboard_empty() { [ -z "$(wl-paste --no-newline 2>/dev/null)" ]; }
+check "wl-copy --clear leaves the clipboard empty 4 s later" clipboard_empty
+
 # --- a compositor without the wlroots protocols: weston, with XWayland ---
 # The program runs through XWayland there, says what does not reach native windows, and shows its
 # launcher as an X window. Everything of its own (runtime folder, data, log) is apart from the run

@@ -16,6 +16,28 @@ void FakePasteboard::copy(std::vector<platform::PasteboardItem> items, std::vect
     for (auto& t : extraTypes)
         types_.push_back(std::move(t));
     legacyList.reset();
+    announce(platform::PasteboardChange::newOwner);
+}
+
+void FakePasteboard::clearByAnotherProgram() {
+    empty();
+    announce(platform::PasteboardChange::cleared);
+}
+
+void FakePasteboard::ownerExits() {
+    empty();
+    announce(platform::PasteboardChange::ownerGone);
+}
+
+void FakePasteboard::announce(platform::PasteboardChange change) {
+    if (announcing) changed.emit(change);
+}
+
+void FakePasteboard::empty() {
+    ++changeCount_;
+    types_.clear();
+    items_.clear();
+    legacyList.reset();
 }
 
 void FakePasteboard::copyText(const std::string& text, std::vector<std::string> extraTypes) {
@@ -38,10 +60,7 @@ std::optional<std::string> FakePasteboard::string(std::string_view type) {
 }
 
 long FakePasteboard::clearContents() {
-    ++changeCount_;
-    types_.clear();
-    items_.clear();
-    legacyList.reset();
+    empty();
     return changeCount_;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // An in-memory clipboard: tests put content on it as another program would (copy), and read back
-// what the program wrote.
+// what the program wrote. With `announcing` set, the changes other programs make are announced at
+// once, as X11 and sway do; without it they are only seen through the change count.
 
 #include "platform/Pasteboard.h"
 
@@ -12,9 +13,17 @@ class FakePasteboard final : public platform::Pasteboard {
     // Another program copies: new content, one change.
     void copy(std::vector<platform::PasteboardItem> items, std::vector<std::string> extraTypes = {});
     void copyText(const std::string& text, std::vector<std::string> extraTypes = {});
+    // Another program empties the clipboard on purpose.
+    void clearByAnotherProgram();
+    // The owner exits: its content goes with it.
+    void ownerExits();
+    // Announces a change (when announcing), as the desktop does for our own writes too.
+    void announce(platform::PasteboardChange change);
+    bool announcing = false;
     // Legacy file list offered as a type of its own.
     std::optional<std::vector<std::string>> legacyList;
 
+    bool announcesChanges() const override { return announcing; }
     long changeCount() override { return changeCount_; }
     std::vector<std::string> types() override { return types_; }
     std::vector<platform::PasteboardItem> items() override { return items_; }
@@ -28,6 +37,8 @@ class FakePasteboard final : public platform::Pasteboard {
     bool setString(std::string_view text, std::string_view type) override;
 
   private:
+    void empty();
+
     long changeCount_ = 0;
     std::vector<std::string> types_;
     std::vector<platform::PasteboardItem> items_;

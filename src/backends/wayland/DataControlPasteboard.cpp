@@ -175,6 +175,11 @@ void DataControlPasteboard::onSelection(void* data, zwlr_data_control_device_v1*
     }
     self->unresponsive_ = false;
     ++self->changes_;
+    if (self->announcing_) return;
+    self->announcing_ = true;
+    self->changed.emit(offer != nullptr ? platform::PasteboardChange::newOwner
+                                        : platform::PasteboardChange::cleared);
+    self->announcing_ = false;
 }
 
 void DataControlPasteboard::onPrimarySelection(void* data, zwlr_data_control_device_v1*,
@@ -232,8 +237,12 @@ const DataControlPasteboard::Published* DataControlPasteboard::own() const {
     return it == sources_.end() ? nullptr : it->second.get();
 }
 
+void DataControlPasteboard::dispatch() {
+    if (!announcing_) connection_.dispatchAvailable();
+}
+
 long DataControlPasteboard::changeCount() {
-    connection_.dispatchAvailable();
+    dispatch();
     return changes_;
 }
 
@@ -305,7 +314,7 @@ std::optional<std::string> DataControlPasteboard::ownBytes(std::string_view type
 }
 
 std::vector<std::string> DataControlPasteboard::types() {
-    connection_.dispatchAvailable();
+    dispatch();
     if (const Published* published = own()) {
         std::vector<std::string> out;
         for (const auto& entry : published->byType)

@@ -15,6 +15,13 @@
 // blocking it. The change count rises with every selection event: every copy, our own writes and
 // a cleared selection included. The primary selection is not followed; ours can be mirrored to it.
 //
+// Each selection event is announced as it is dispatched, so the new owner is read before it can
+// exit. Data control reports a selection that became empty the same way whether a program
+// cleared it (wl-copy --clear, a password manager) or its owner exited: the compositor drops the
+// source in both cases and says only "no selection". Every empty selection is therefore
+// announced as a clear, which keeps a deliberate clear empty; the price is that on sway an
+// entry is not offered again when the program that copied it exits.
+//
 // Main thread only; destroy before the connection.
 
 #include "platform/Pasteboard.h"
@@ -45,6 +52,7 @@ class DataControlPasteboard final : public platform::Pasteboard {
     DataControlPasteboard(const DataControlPasteboard&) = delete;
     DataControlPasteboard& operator=(const DataControlPasteboard&) = delete;
 
+    bool announcesChanges() const override { return device_ != nullptr; }
     long changeCount() override;
     std::vector<std::string> types() override;
     std::vector<platform::PasteboardItem> items() override;
@@ -85,6 +93,8 @@ class DataControlPasteboard final : public platform::Pasteboard {
     static void onCancelled(void* data, zwlr_data_control_source_v1* source);
 
     void dropAnnounced(zwlr_data_control_offer_v1* offer);
+    // Reads the compositor's queued events, unless they are being dispatched already.
+    void dispatch();
     // The published data while our source is the selection; null otherwise.
     const Published* own() const;
     std::optional<std::string> readOwner(std::string_view mimeType, std::size_t limit);
@@ -101,6 +111,8 @@ class DataControlPasteboard final : public platform::Pasteboard {
     zwlr_data_control_offer_v1* selection_ = nullptr;
     std::vector<std::string> selectionTypes_;
     long changes_ = 0;
+    // A selection event is being announced: the events after it wait until it has been read.
+    bool announcing_ = false;
     // The owner did not answer within the bound: nothing more is asked of it until it changes.
     bool unresponsive_ = false;
 

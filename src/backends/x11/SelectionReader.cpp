@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace quenlit::x11 {
 namespace {
@@ -71,7 +72,22 @@ void SelectionReader::handleEvent(xcb_generic_event_t* event) {
     const std::uint8_t type = event->response_type & 0x7f;
     if (type == static_cast<std::uint8_t>(xfixesEvent_ + XCB_XFIXES_SELECTION_NOTIFY)) {
         auto* notify = reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(event);
-        if (notify->selection == selection_) ++ownerChanges_;
+        if (notify->selection != selection_) return;
+        ++ownerChanges_;
+        switch (notify->subtype) {
+            case XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER:
+                // An owner of None is a program emptying the selection on purpose (xsel -c, a
+                // password manager's timed clear).
+                changes_.push_back(notify->owner == XCB_WINDOW_NONE ? platform::PasteboardChange::cleared
+                                                                    : platform::PasteboardChange::newOwner);
+                break;
+            case XCB_XFIXES_SELECTION_EVENT_SELECTION_WINDOW_DESTROY:
+            case XCB_XFIXES_SELECTION_EVENT_SELECTION_CLIENT_CLOSE:
+                changes_.push_back(platform::PasteboardChange::ownerGone);
+                break;
+            default:
+                break;
+        }
     }
     // Anything else is the late answer of an abandoned read, or a property change of ours.
 }
@@ -81,6 +97,15 @@ long SelectionReader::ownerChanges() {
         handleEvent(event.get());
     }
     return ownerChanges_;
+}
+
+std::vector<platform::PasteboardChange> SelectionReader::takeChanges() {
+    ownerChanges();
+    return std::exchange(changes_, {});
+}
+
+int SelectionReader::fileDescriptor() const {
+    return xcb_get_file_descriptor(raw_);
 }
 
 xcb_window_t SelectionReader::owner() {

@@ -9,7 +9,12 @@
 // abandoned. Events of an abandoned read that arrive later are told apart by the property they
 // name, which changes with every read.
 //
+// Each change of owner is also kept as an announcement (a new owner, a clear, an owner that went
+// away) for takeChanges(); the connection's descriptor tells when more may have come.
+//
 // Not thread-safe: one thread uses a reader (the main thread of the desktop program).
+
+#include "platform/Pasteboard.h"
 
 #include <xcb/xcb.h>
 
@@ -37,6 +42,13 @@ class SelectionReader {
     // How many times the owner of the selection changed since the reader was opened (a program
     // copied, the owner exited), counting what has arrived so far without waiting.
     long ownerChanges();
+    // The owner changes that arrived since the last call, oldest first, counting what has arrived
+    // so far without waiting.
+    std::vector<platform::PasteboardChange> takeChanges();
+    // Changes that arrived during other requests and wait for takeChanges().
+    bool hasChanges() const { return !changes_.empty(); }
+    // Readable when events may have come.
+    int fileDescriptor() const;
     // The window owning the selection; XCB_WINDOW_NONE when nobody owns it.
     xcb_window_t owner();
 
@@ -75,6 +87,7 @@ class SelectionReader {
     xcb_atom_t selection_ = XCB_ATOM_NONE;
     std::uint8_t xfixesEvent_ = 0;
     long ownerChanges_ = 0;
+    std::vector<platform::PasteboardChange> changes_;
     unsigned readSerial_ = 0;
 };
 

@@ -7,6 +7,8 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -44,23 +46,52 @@ const QMimeData* ownData() {
 
 }  // namespace
 
-X11Pasteboard::X11Pasteboard(std::unique_ptr<SelectionReader> reader) : reader_(std::move(reader)) {}
+X11Pasteboard::X11Pasteboard(std::unique_ptr<SelectionReader> reader) : reader_(std::move(reader)) {
+    if (!reader_) return;
+    readable_ = std::make_unique<QSocketNotifier>(reader_->fileDescriptor(), QSocketNotifier::Read);
+    QObject::connect(readable_.get(), &QSocketNotifier::activated, [this] { announceChanges(); });
+}
 
 X11Pasteboard::~X11Pasteboard() = default;
 
+void X11Pasteboard::announceChanges() {
+    announcementScheduled_ = false;
+    if (!reader_ || announcing_) return;
+    announcing_ = true;
+    // Reading the new owner while announcing may bring further changes; they are announced in turn.
+    for (;;) {
+        const std::vector<platform::PasteboardChange> changes = reader_->takeChanges();
+        if (changes.empty()) break;
+        for (platform::PasteboardChange change : changes)
+            changed.emit(change);
+    }
+    announcing_ = false;
+}
+
+void X11Pasteboard::scheduleAnnouncements() {
+    // Events that came in with a reply are already off the socket, so its notifier stays quiet.
+    if (!reader_ || announcing_ || announcementScheduled_) return;
+    announcementScheduled_ = true;
+    QTimer::singleShot(0, readable_.get(), [this] { announceChanges(); });
+}
+
 long X11Pasteboard::changeCount() {
-    return reader_ ? reader_->ownerChanges() : 0;
+    if (!reader_) return 0;
+    const long count = reader_->ownerChanges();
+    if (reader_->hasChanges()) scheduleAnnouncements();
+    return count;
 }
 
 const std::vector<std::string>& X11Pasteboard::ownerTargets() {
     if (!reader_) return targets_;
-    const long count = reader_->ownerChanges();
+    const long count = changeCount();
     if (count == cachedFor_) return targets_;
     cachedFor_ = count;
     unresponsive_ = false;
     targets_.clear();
     if (reader_->owner() == XCB_WINDOW_NONE) return targets_;
     bool timedOut = false;
+    scheduleAnnouncements();
     if (auto names = reader_->targets(kReadBound, timedOut)) {
         targets_ = std::move(*names);
     } else if (timedOut) {
@@ -84,6 +115,7 @@ std::optional<std::string> X11Pasteboard::readOwner(std::string_view target, std
     ownerTargets();
     if (!reader_ || unresponsive_) return std::nullopt;
     SelectionReader::Outcome outcome = reader_->read(target, kReadBound, limit);
+    scheduleAnnouncements();
     using Kind = SelectionReader::Outcome::Kind;
     switch (outcome.kind) {
         case Kind::ok:

@@ -8,7 +8,8 @@
 //
 // Writing publishes one QMimeData that holds exactly the declared types, once all of them are set.
 // The change count is the reader's count of owner changes: every copy, our own writes included,
-// and the owner's exit.
+// and the owner's exit. Each change is announced from the event loop as soon as the X server
+// reports it, so the new owner is read before it can exit.
 //
 // Main thread only.
 
@@ -22,6 +23,7 @@
 #include <vector>
 
 class QMimeData;
+class QSocketNotifier;
 
 namespace quenlit::x11 {
 
@@ -34,6 +36,7 @@ class X11Pasteboard final : public platform::Pasteboard {
     explicit X11Pasteboard(std::unique_ptr<SelectionReader> reader);
     ~X11Pasteboard() override;
 
+    bool announcesChanges() const override { return reader_ != nullptr; }
     long changeCount() override;
     std::vector<std::string> types() override;
     std::vector<platform::PasteboardItem> items() override;
@@ -58,8 +61,15 @@ class X11Pasteboard final : public platform::Pasteboard {
     bool offers(std::string_view target);
     std::optional<std::string> readOwner(std::string_view target, std::size_t limit);
     void publish();
+    // Announces the changes the reader has gathered, until none is left.
+    void announceChanges();
+    // Announcements gathered while answering a request: announced from the event loop shortly.
+    void scheduleAnnouncements();
 
     std::unique_ptr<SelectionReader> reader_;
+    std::unique_ptr<QSocketNotifier> readable_;
+    bool announcing_ = false;
+    bool announcementScheduled_ = false;
     long cachedFor_ = -1;
     std::vector<std::string> targets_;
     // The owner did not answer within the bound: nothing more is asked of it until it changes.
