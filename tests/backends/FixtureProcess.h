@@ -65,7 +65,8 @@ class Fixture {
     xcb_window_t window() const { return window_; }
 
     // The next line printed, or "" when none came within the bound.
-    std::string nextLine(std::chrono::milliseconds bound = 3000ms) {
+    // Generous: a loaded machine running the sanitizer build takes seconds to pass a key on.
+    std::string nextLine(std::chrono::milliseconds bound = 10000ms) {
         const auto deadline = std::chrono::steady_clock::now() + bound;
         while (true) {
             if (const auto newline = buffer_.find('\n'); newline != std::string::npos) {

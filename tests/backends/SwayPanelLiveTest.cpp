@@ -99,7 +99,7 @@ TEST_F(SwayLive, APanelFloatsWhereAskedWithTheKeyboardAndGivesTheFocusBack) {
     panel->setFrameOrigin({100, 300});
     panel->orderFrontRegardless();
     panel->makeKey();
-    EXPECT_TRUE(panel->isKeyWindow());
+    EXPECT_TRUE(spinUntil([&] { return panel->isKeyWindow(); }));
     // A busy sway maps the window after showing has stopped waiting for it: it still goes to its
     // place, floating and focused.
     // The bottom-left origin (100, 300) of a 200-high window on an 800-high screen: top at 300.
@@ -136,7 +136,7 @@ TEST_F(SwayLive, APanelFloatsWhereAskedWithTheKeyboardAndGivesTheFocusBack) {
     panel->setFrameOrigin({0, 0});
     panel->orderFrontRegardless();
     panel->makeKey();
-    ASSERT_TRUE(panel->isKeyWindow());
+    ASSERT_TRUE(spinUntil([&] { return panel->isKeyWindow(); }));
     std::optional<SwayWindow> again;
     EXPECT_TRUE(spinUntil([&] {
         again = windowNamed(*sway_, "quenlit", "Quenlit launcher");
@@ -152,7 +152,7 @@ TEST_F(SwayLive, APanelFloatsWhereAskedWithTheKeyboardAndGivesTheFocusBack) {
     // loses the keyboard, and hiding it then leaves the user where they went.
     panel->orderFrontRegardless();
     panel->makeKey();
-    ASSERT_TRUE(panel->isKeyWindow());
+    ASSERT_TRUE(spinUntil([&] { return panel->isKeyWindow(); }));
     ASSERT_TRUE(sway_->command("workspace quenlit-elsewhere").ok());
     EXPECT_TRUE(spinUntil([&] { return resigned == 2; }));
     const auto followed = windowNamed(*sway_, "quenlit", "Quenlit launcher");
