@@ -171,12 +171,14 @@ bool TextExpander::textExpanderCallback(const platform::InputEvent& event) {
         return true;
     }
     if (isMouseDown(event.type)) {
-        later(platform::Seconds(0), [](TextExpander& self) { self.clearPolicy(); });
+        clearPolicy();  // in order with the keys around it
         return true;
     }
-    KeyEvent key{event.type,  event.userData, services_.keyboard.isSecureEventInputEnabled(),
-                 event.flags, event.keyCode,  event.text.substr(0, kMaxTextUnits)};
-    later(platform::Seconds(0), [key = std::move(key)](TextExpander& self) { self.handleKey(key); });
+    // Decided here, as the key arrives: the policy takes a microsecond, and keys the user types
+    // after the keyword must be kept back from the moment the keyword is complete, or they reach
+    // the application before the expansion.
+    handleKey(KeyEvent{event.type, event.userData, services_.keyboard.isSecureEventInputEnabled(),
+                       event.flags, event.keyCode, event.text.substr(0, kMaxTextUnits)});
     return true;
 }
 
@@ -202,6 +204,7 @@ void TextExpander::handleKey(const KeyEvent& event) {
 
     auto match = policy_.process(input, services_.wallClock());
     if (!match) return;
+    services_.input.holdUserInput();
     log::write("textexpander: match keyword=" + match->keyword + " → " + match->expansion);
     expand(*match);
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 // The text expander: a listen-only tap sees every key and mouse press on the desktop, turns each
-// into an input of the policy on the main thread, and when the keyword has been typed erases it
-// with synthesised Delete presses and types the expansion in its place. Every event it posts
+// into an input of the policy as it arrives (on the main thread), and when the keyword has been
+// typed holds the user's further keys back, erases the keyword with synthesised Delete presses and
+// types the expansion in its place; the held keys follow it. Every event it posts
 // carries a marker, so its own typing never feeds back into the policy.
 //
 // Main thread only. The platform services outlive the expander; work it has scheduled does
@@ -42,8 +43,10 @@ class TextExpander {
     // Left, right and other mouse down, key down, flags changed.
     static constexpr std::uint64_t kEventMask = 0x200140A;
     static constexpr std::size_t kMaxTextUnits = 16;
-    static constexpr platform::Seconds kDeleteDelay{0.02};
-    static constexpr platform::Seconds kTypeDelay{0.03};
+    // The keyword's key has reached the application when the tap sees it, and the keys typed after
+    // it are held back meanwhile: the deletions and the text follow at once.
+    static constexpr platform::Seconds kDeleteDelay{0};
+    static constexpr platform::Seconds kTypeDelay{0};
 
     // Keys that end a typed sequence: Return, keypad Enter, Escape, Tab, the arrows, Home, End,
     // Page Up, Page Down and Forward Delete.

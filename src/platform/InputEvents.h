@@ -130,6 +130,11 @@ class InputSynthesizer {
     enum class SourceState { hidSystem, combinedSession };
     // Absent when no source can be made.
     virtual std::unique_ptr<EventSource> createEventSource(SourceState state) = 0;
+    // Keys the user types from now on are kept back and reach applications after the text this
+    // synthesizer types next, in the order they were typed; a desktop whose applications could
+    // otherwise receive them in between (X11) starts keeping them at once. They are let go when that
+    // text is typed, or after a moment when none comes. Call it at the key that makes typing due.
+    virtual void holdUserInput() {}
 };
 
 }  // namespace quenlit::platform

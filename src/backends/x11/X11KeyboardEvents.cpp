@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <xcb/xinput.h>
 // xcb's XKB header names a field "explicit".
@@ -662,24 +661,11 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         activeWindow_ = readActiveWindow();
         xcb_flush(c_);
         // A callback may remove this tap: nothing of it is touched once that happened.
-        QObject::connect(&readable_, &QSocketNotifier::activated, [this, alive = dispatch_] {
-            // Typing has begun: read in batches until a batch interval passes without events.
-            readable_.setEnabled(false);
-            readBatch(true);
-            if (alive->alive) batches_.start();
-        });
-        batches_.setInterval(kBatchInterval);
-        QObject::connect(&batches_, &QTimer::timeout, [this, alive = dispatch_] {
-            if (readBatch(false) || !alive->alive) return;
-            batches_.stop();
-            readable_.setEnabled(true);
-            readBatch(true);  // what arrived between the last read and the notifier's return
-        });
+        QObject::connect(&readable_, &QSocketNotifier::activated, [this] { readEvents(); });
     }
 
     ~RawTap() override {
         dispatch_->alive = false;
-        batches_.stop();
         readable_.setEnabled(false);  // before its descriptor closes with the connection
         xcb_disconnect(c_);
     }
@@ -688,9 +674,9 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     bool isEnabled() const override { return dispatch_->enabled; }
 
   private:
-    // While keys come in quick succession they are read this often rather than one by one: each
-    // wake-up of the program costs more than handling the keys it brings.
-    static constexpr std::chrono::milliseconds kBatchInterval{50};
+    // A secure-input answer asked for after the previous key stands for the next one when that
+    // comes within this long; otherwise the next key waits for a fresh answer.
+    static constexpr std::chrono::milliseconds kProbeFresh{250};
 
     xcb_window_t readActiveWindow() {
         Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
@@ -699,37 +685,42 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         return *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
     }
 
-    // Hands every pending event to the callback; whether there was any. The secure-input state of
-    // the batch is asked afresh for the first batch of a burst of typing; later batches take the
-    // answer to the question asked at the end of the batch before (it has arrived meanwhile), so
-    // that a batch costs no wait for the server.
-    bool readBatch(bool first) {
+    // Hands every pending event to the callback as it arrives: the text expander must hold the
+    // user's keyboards at the keyword's last key, before the next key reaches the application.
+    // Whether another client holds the keyboard is asked after each key, for the next one, so that
+    // typing at speed waits for no round trip; a key after a pause asks afresh.
+    void readEvents() {
         std::vector<xcb_generic_event_t*> events;
         while (xcb_generic_event_t* event = xcb_poll_for_event(c_))
             events.push_back(event);
+        if (events.empty()) return;
+        const auto now = std::chrono::steady_clock::now();
         bool secure = false;
-        if (first || !pendingProbe_) {
-            secure = anotherClientHoldsKeyboard(c_, unmapped_);
-            // The round trip may have brought more events.
-            while (xcb_generic_event_t* event = xcb_poll_for_event(c_))
-                events.push_back(event);
-        } else {
+        if (pendingProbe_ && now - probeSentAt_ <= kProbeFresh) {
             Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(c_, *pendingProbe_, nullptr));
             secure = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
+        } else {
+            if (pendingProbe_) xcb_discard_reply(c_, pendingProbe_->sequence);
+            secure = anotherClientHoldsKeyboard(c_, unmapped_);
         }
-        pendingProbe_.reset();
-        if (!first && !events.empty()) {
-            pendingProbe_ = xcb_grab_keyboard(c_, 0, unmapped_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
-                                              XCB_GRAB_MODE_ASYNC);
-            xcb_flush(c_);
-        }
-        const bool any = !events.empty();
+        // The round trip may have brought more events.
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c_))
+            events.push_back(event);
+        pendingProbe_ =
+            xcb_grab_keyboard(c_, 0, unmapped_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        probeSentAt_ = now;
+        xcb_flush(c_);
         const auto dispatch = dispatch_;
-        for (xcb_generic_event_t* event : events) {
-            if (dispatch->alive) handle(event, secure);
-            std::free(event);
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            if (dispatch->alive) handle(events[i], secure);
+            std::free(events[i]);
+            // Round trips while handling (a keymap read again) may have queued more events, which
+            // the socket no longer announces.
+            if (i + 1 == events.size() && dispatch->alive) {
+                while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c_))
+                    events.push_back(event);
+            }
         }
-        return any;
     }
 
     void handle(xcb_generic_event_t* event, bool secure) {
@@ -811,8 +802,8 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     xcb_atom_t activeWindowAtom_ = XCB_ATOM_NONE;
     xcb_window_t activeWindow_ = XCB_WINDOW_NONE;
     std::optional<xcb_grab_keyboard_cookie_t> pendingProbe_;
+    std::chrono::steady_clock::time_point probeSentAt_;
     QSocketNotifier readable_;
-    QTimer batches_;
 };
 
 // ---- The factory ----------------------------------------------------------------------------

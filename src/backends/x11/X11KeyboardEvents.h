@@ -12,12 +12,11 @@
 //
 // A listen-only tap reads XInput 2 raw key and button events of all master devices, which the
 // server delivers whatever client holds a grab, on a connection of its own read by the main
-// thread: at once when typing begins, then in batches a few tens of milliseconds apart while it
-// goes on (a wake-up costs more than the keys it brings). It keeps the keyboard's state with
-// xkbcommon (the user's layout and compose rules, so a dead key gives no text), recognises the
-// events XTestInput posted through the SyntheticKeyLog, and hands each event to its callback in
-// order. A switch to another window (_NET_ACTIVE_WINDOW), also one of the same application, comes
-// as a click does: what was typed before belongs to the other window.
+// thread, each event handed on as it arrives (the text expander decides at the key itself). It keeps the
+// keyboard's state with xkbcommon (the user's layout and compose rules, so a dead key gives no text),
+// recognises the events XTestInput posted through the SyntheticKeyLog, and hands each event to its callback
+// in order. A switch to another window (_NET_ACTIVE_WINDOW), also one of the same application, comes as a
+// click does: what was typed before belongs to the other window.
 //
 // Secure input is another client holding the keyboard, as a password prompt does: a grab request
 // for a window that is never mapped answers "already grabbed" exactly then, and otherwise fails

@@ -1,6 +1,7 @@
 #include "backends/x11/XTestInput.h"
 
 #include "backends/x11/KeyTranslation.h"
+#include "base/Log.h"
 #include "base/Text.h"
 
 #include <QTimer>
@@ -509,11 +510,32 @@ XTestInput::XTestInput(X11Connection& connection, std::shared_ptr<SyntheticKeyLo
 XTestInput::~XTestInput() {
     releaseUserKeyboards();
     restoreSpareKeycodes();
+    if (!heldFor_.empty()) {
+        std::sort(heldFor_.begin(), heldFor_.end());
+        auto micros = [](std::chrono::nanoseconds n) { return std::to_string(n.count() / 1000); };
+        log::write("input: user keyboards held " + std::to_string(heldFor_.size()) + " times, median " +
+                   micros(heldFor_[heldFor_.size() / 2]) + " µs, longest " + micros(heldFor_.back()) + " µs");
+    }
 }
 
 void XTestInput::holdUserKeyboards() {
     holdTimer_->stop();
+    if (hold_->active()) return;
     hold_->begin();
+    if (hold_->active()) heldSince_ = std::chrono::steady_clock::now();
+}
+
+void XTestInput::holdUserInput() {
+    if (!hasXTest_ || hold_->active()) return;
+    xcb_connection_t* c = connection_.raw();
+    const std::vector<std::uint8_t> modifiers = modifierKeycodes(c);
+    Reply<xcb_query_keymap_reply_t> keys(xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
+    if (!keys ||
+        std::any_of(modifiers.begin(), modifiers.end(), [&](std::uint8_t k) { return isDown(*keys, k); }))
+        return;
+    holdUserKeyboards();
+    // Let go after a moment if nothing is typed.
+    releaseUserKeyboardsSoon();
 }
 
 void XTestInput::releaseUserKeyboardsSoon() {
@@ -526,6 +548,7 @@ bool XTestInput::holdsUserKeyboards() const {
 
 void XTestInput::releaseUserKeyboards() {
     holdTimer_->stop();
+    if (hold_->active()) heldFor_.push_back(std::chrono::steady_clock::now() - heldSince_);
     xcb_connection_t* c = connection_.raw();
     // Sent on as the user typed them: not recorded as ours, so a listener takes them for typing.
     for (const auto& [keycode, press] : hold_->end()) {

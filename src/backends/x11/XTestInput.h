@@ -23,8 +23,9 @@
 // is recorded in the SyntheticKeyLog so that a keyboard listener can recognise its own events.
 //
 // Keys the user types while synthesised keys are being typed reach the application after them, in
-// order: from the first key a source posts (once the user's modifiers are up) the keyboards of the
-// user are held, each grabbed on its own (which detaches it from the core keyboard, while XTest's
+// order: from holdUserInput() (the text expander calls it at the keyword's last key), else from
+// the first key a source posts (once the user's modifiers are up), the keyboards of the user are
+// held, each grabbed on its own (which detaches it from the core keyboard, while XTest's
 // own keyboard goes on), and what they type is kept. When a source that typed text is done, or a
 // moment after any other source (the text may follow its deletions), the keyboards are let go and
 // the kept keys are sent on through XTest, in the order they were typed.
@@ -44,6 +45,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 class QTimer;
 struct xkb_context;
@@ -102,6 +104,10 @@ class XTestInput final : public platform::InputSynthesizer {
     std::function<bool()> publishPrimary;
     // Undoes every spare-keycode binding now rather than after the delay.
     void restoreSpareKeycodes();
+    // Holds the user's keyboards from now until the next text typed here is done (or a moment
+    // passes without one); not while the user holds a modifier, whose release would be kept from
+    // the wait before typing.
+    void holdUserInput() override;
     // Lets the user's keyboards go now, sending on what they typed meanwhile.
     void releaseUserKeyboards();
     // Whether the user's keyboards are held (tests).
@@ -134,6 +140,8 @@ class XTestInput final : public platform::InputSynthesizer {
     class KeyboardHold;
     std::unique_ptr<KeyboardHold> hold_;
     std::unique_ptr<QTimer> holdTimer_;
+    std::chrono::steady_clock::time_point heldSince_;
+    std::vector<std::chrono::nanoseconds> heldFor_;  // each hold's length, logged at the end
 };
 
 }  // namespace quenlit::x11
