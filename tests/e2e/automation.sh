@@ -31,7 +31,10 @@ modifiers = ["leftControl"]
 app = "Missing App"
 TOML
 
-e2e_failure_details() { echo "    sink: [$(cat "$sink" 2>/dev/null)]"; }
+e2e_failure_details() {
+    echo "    sink: [$(cat "$sink" 2>/dev/null)]"
+    [ -f "$root/xterm.txt" ] && echo "    xterm's last line: [$(tail -n 1 "$root/xterm.txt")]"
+}
 
 log_count() { grep -cF -- "$1" "$log" 2>/dev/null; }
 sink_is() { [ "$(cat "$sink")" = "$1" ]; }
@@ -124,6 +127,37 @@ xdotool key Return
 check '"$time" typed into xterm becomes the date and time' \
     wait_until 5 sh -c "grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}\$' '$root/xterm.txt'"
 check "and it is now" now_or_just_before "$(head -n 1 "$root/xterm.txt")"
+
+# ---- Typing at people's speeds on the user's own keyboard -------------------------------------
+# "at $time ok" typed on the server's keyboard device (as a person types: the program holds that
+# keyboard while it expands) at 250 ms down to 20 ms a key, with no pause around the keyword, into
+# the Qt text field and into xterm: it always reads "at <the date and time> ok", no key lost, none
+# before or inside the expansion.
+at_time_ok=(a t space +Shift_L 4 -Shift_L t i m e space o k)
+speeds=(250 200 150 120 100 80 60 40 20 40 40 40 40 40 40 40 40 40)
+# "at <now or the minute before> ok", exactly.
+reads_at_time_ok() {
+    local text=$1
+    [ "${#text}" -eq 22 ] && [ "${text:0:3}" = "at " ] && [ "${text:19}" = " ok" ] && now_or_just_before "${text:3:16}"
+}
+sink_reads_at_time_ok() { reads_at_time_ok "$(cat "$sink")"; }
+xterm_lines() { wc -l <"$root/xterm.txt"; }
+xterm_reads_at_time_ok() { [ "$(xterm_lines)" -ge "$1" ] && reads_at_time_ok "$(sed -n "${1}p" "$root/xterm.txt")"; }
+
+focus "$sink_window"
+for ms in "${speeds[@]}"; do
+    xdotool key ctrl+a BackSpace
+    wait_until 5 sink_is ""
+    "$bin/key_player" --user-keyboard --interval-ms "$ms" "${at_time_ok[@]}"
+    check "\"at \$time ok\" typed at $ms ms a key into the text field reads \"at <now> ok\"" wait_until 3 sink_reads_at_time_ok
+done
+
+focus "$xterm_window"
+for ms in "${speeds[@]}"; do
+    line=$(($(xterm_lines) + 1))
+    "$bin/key_player" --user-keyboard --interval-ms "$ms" "${at_time_ok[@]}" Return
+    check "\"at \$time ok\" typed at $ms ms a key into xterm reads \"at <now> ok\"" wait_until 3 xterm_reads_at_time_ok "$line"
+done
 
 # A program holding the whole keyboard (a password prompt): nothing expands.
 matches_before=$(log_count "textexpander: match")
