@@ -218,5 +218,55 @@ kill "$quenlit"
 wait "$quenlit" 2>/dev/null
 check "the keyboard never waited for the watchdog" log_has "passed on by the watchdog 0"
 
+# ---- A bound letter is the key that prints it on the user's layout ----------------------------
+# Bindings for z and a, then the layout changes under the running program: on a German keyboard
+# Left Control + the key labelled Z fires the binding for z, and Control+Y (the key where a US
+# keyboard has Z) is the application's own; on a French one the key labelled A fires the binding for
+# a, and Control+Q (the US A position) is the application's.
+cat >"$XDG_CONFIG_HOME/quenlit/bindings.toml" <<TOML
+[[toggle]]
+key = "z"
+modifiers = ["leftControl"]
+app = "Missing Zed"
+
+[[toggle]]
+key = "a"
+modifiers = ["leftControl"]
+app = "Missing Ay"
+TOML
+: >"$log"
+"$bin/quenlit" >"$root/quenlit2.out" 2>&1 &
+quenlit=$!
+pids+=($quenlit)
+wait_until 10 log_has "show: nonactivating key window"
+xdotool key Escape
+check "the program starts again with the two bindings" wait_until 5 log_has "apptoggle: start bindings=2 ax=1 tap=1"
+probe_has() { grep -q "^key $1 keysym=$2 state=0x4\$" "$root/probe.out"; }
+probe_lacks() { ! grep -q "keysym=$1 state=0x4\$" "$root/probe.out"; }
+focus "$probe_window"
+
+setxkbmap de
+sleep 0.5
+"$bin/key_player" +Control_L z -Control_L
+check "German layout: Left Control + the key labelled Z fires the binding for z" \
+    wait_until 5 log_has "apptoggle: app not found Missing Zed"
+check "and that key reaches no application" probe_lacks 0x7a
+"$bin/key_player" +Control_L y -Control_L
+check "German layout: Control+Y (the US Z position) reaches the application" wait_until 5 probe_has 52 0x79
+check "and fires no binding" test "$(log_count "app not found Missing Zed")" = 1
+
+setxkbmap fr
+sleep 0.5
+"$bin/key_player" +Control_L a -Control_L
+check "French layout: Left Control + the key labelled A fires the binding for a" \
+    wait_until 5 log_has "apptoggle: app not found Missing Ay"
+check "and that key reaches no application" probe_lacks 0x61
+"$bin/key_player" +Control_L q -Control_L
+check "French layout: Control+Q (the US A position) reaches the application" wait_until 5 probe_has 38 0x71
+check "and fires no binding" test "$(log_count "app not found Missing Ay")" = 1
+setxkbmap us
+kill "$quenlit"
+wait "$quenlit" 2>/dev/null
+
 echo "automation: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

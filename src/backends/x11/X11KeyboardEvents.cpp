@@ -453,7 +453,8 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
     };
 
     void readMapping() {
-        mapping_ = KeyboardMapping::read(c_);
+        // Bound letters and digits are the keys that print them on the user's layout.
+        mapping_ = KeyboardMapping::read(c_, true);
         leftControls_ = mapping_.keycodesOf(kControlL);
         rightControls_ = mapping_.keycodesOf(kControlR);
         lockMasks_ = {0};
