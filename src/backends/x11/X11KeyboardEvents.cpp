@@ -695,6 +695,16 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         while (xcb_generic_event_t* event = xcb_poll_for_event(c_))
             events.push_back(event);
         if (events.empty()) return;
+        // Only key presses are handed on with the answer: releases (half of all events) skip it.
+        const bool anyPress = std::any_of(events.begin(), events.end(), [this](xcb_generic_event_t* e) {
+            const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(e);
+            return (e->response_type & 0x7f) == XCB_GE_GENERIC && raw->extension == xinput_ &&
+                   raw->event_type == XCB_INPUT_RAW_KEY_PRESS;
+        });
+        if (!anyPress) {
+            deliverAll(events, false);
+            return;
+        }
         const auto now = std::chrono::steady_clock::now();
         bool secure = false;
         if (pendingProbe_ && now - probeSentAt_ <= kProbeFresh) {
@@ -711,12 +721,16 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
             xcb_grab_keyboard(c_, 0, unmapped_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         probeSentAt_ = now;
         xcb_flush(c_);
+        deliverAll(events, secure);
+    }
+
+    // Hands the events on in order (taking their memory), and what round trips while handling
+    // them (a keymap read again) queued meanwhile, which the socket no longer announces.
+    void deliverAll(std::vector<xcb_generic_event_t*>& events, bool secure) {
         const auto dispatch = dispatch_;
         for (std::size_t i = 0; i < events.size(); ++i) {
             if (dispatch->alive) handle(events[i], secure);
             std::free(events[i]);
-            // Round trips while handling (a keymap read again) may have queued more events, which
-            // the socket no longer announces.
             if (i + 1 == events.size() && dispatch->alive) {
                 while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c_))
                     events.push_back(event);
