@@ -6,8 +6,9 @@
 // types the expansion in its place; the held keys follow it. Every event it posts
 // carries a marker, so its own typing never feeds back into the policy.
 //
-// Main thread only. The platform services outlive the expander; work it has scheduled does
-// nothing once it is destroyed.
+// Main thread, except for the tap's callback, which may run on the tap's own thread (it decides as
+// each key arrives, and hands the expansion to the main queue). The platform services outlive the
+// expander; work it has scheduled does nothing once it is destroyed.
 
 #include "automation/TextExpanderPolicy.h"
 #include "base/Signal.h"
@@ -19,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -72,7 +74,7 @@ class TextExpander {
     static bool typeUnicode(std::string_view text, platform::InputSynthesizer& input);
 
     const TextExpanderPolicy& policy() const { return policy_; }
-    bool isExpanding() const { return isExpanding_; }
+    bool isExpanding() const;
     bool isTapInstalled() const { return tap_ != nullptr; }
 
   private:
@@ -92,12 +94,16 @@ class TextExpander {
     bool textExpanderCallback(const platform::InputEvent& event);
     void handleKey(const KeyEvent& event);
     void clearPolicy();
+    void setExpanding(bool expanding);
 
     // Runs fn on the main queue after `delay`, unless the expander is gone by then.
     template <typename F>
     void later(platform::Seconds delay, F fn);
 
     Services services_;
+    // The policy and isExpanding_ are shared with the tap's callback, which a desktop may call on
+    // a thread of its own as each key arrives.
+    mutable std::mutex keysMutex_;
     TextExpanderPolicy policy_;
     std::unique_ptr<platform::EventTap> tap_;
     Connection appObserver_;

@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QSocketNotifier>
 
 #include <xcb/xinput.h>
 // xcb's XKB header names a field "explicit".
@@ -147,6 +146,10 @@ bool isDown(const xcb_query_keymap_reply_t& keys, xcb_keycode_t keycode) {
     return (keys.keys[keycode / 8] & (1u << (keycode % 8))) != 0;
 }
 
+// Whether another client held the keyboard at the event a listen-only tap is handing to its
+// callback, on the tap's thread; absent outside a callback.
+thread_local std::optional<bool> tapEventSecure;
+
 }  // namespace
 
 // ---- Small pieces ---------------------------------------------------------------------------
@@ -202,9 +205,15 @@ std::unique_ptr<KeyText> KeyText::fromServer(xcb_connection_t* connection) {
                                     XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
     xcb_xkb_select_events_details_t details{};
     details.affectNewKeyboard = details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
+    // The modifiers and the group come as the server's state, so key releases need not be read.
+    details.affectState = details.stateDetails =
+        XCB_XKB_STATE_PART_MODIFIER_BASE | XCB_XKB_STATE_PART_MODIFIER_LATCH |
+        XCB_XKB_STATE_PART_MODIFIER_LOCK | XCB_XKB_STATE_PART_GROUP_BASE | XCB_XKB_STATE_PART_GROUP_LATCH |
+        XCB_XKB_STATE_PART_GROUP_LOCK;
     xcb_xkb_select_events_aux(connection, static_cast<xcb_xkb_device_spec_t>(device),
-                              XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY, 0, 0,
-                              parts, parts, &details);
+                              XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY |
+                                  XCB_XKB_EVENT_TYPE_STATE_NOTIFY,
+                              0, 0, parts, parts, &details);
     std::unique_ptr<KeyText> out(new KeyText);
     out->context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (out->context_ == nullptr) return nullptr;
@@ -221,7 +230,16 @@ std::unique_ptr<KeyText> KeyText::fromServer(xcb_connection_t* connection) {
         }
     }
     if (!out->load(keymap, state, locale != nullptr ? locale : "C")) return nullptr;
+    out->serverState_ = true;
     return out;
+}
+
+void KeyText::setModifiers(std::uint32_t base, std::uint32_t latched, std::uint32_t locked,
+                           std::int32_t baseGroup, std::int32_t latchedGroup, std::uint32_t lockedGroup) {
+    xkb_state_update_mask(state_, base, latched, locked, static_cast<xkb_layout_index_t>(baseGroup),
+                          static_cast<xkb_layout_index_t>(latchedGroup), lockedGroup);
+    if (xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_CTRL, XKB_STATE_MODS_EFFECTIVE) <= 0)
+        leftControl_ = rightControl_ = false;
 }
 
 std::unique_ptr<KeyText> KeyText::fromNames(const char* layout, const char* variant, const char* locale) {
@@ -289,8 +307,17 @@ KeyText::Key KeyText::key(std::uint8_t keycode, bool press) {
     if (isModifierKeysym(sym)) {
         if (sym == kControlL) leftControl_ = press;
         if (sym == kControlR) rightControl_ = press;
-        xkb_state_update_key(state_, keycode, press ? XKB_KEY_DOWN : XKB_KEY_UP);
         out.type = EventType::flagsChanged;
+        if (serverState_) {
+            // The server's new state comes after the press: the modifier pressed counts already.
+            out.flags = flags();
+            if (press && (sym == kControlL || sym == kControlR)) out.flags |= flags::control;
+            if (press && (sym == XKB_KEY_Super_L || sym == XKB_KEY_Super_R)) out.flags |= flags::command;
+            if (press && (sym == XKB_KEY_Shift_L || sym == XKB_KEY_Shift_R)) out.flags |= flags::shift;
+            if (press && (sym == XKB_KEY_Alt_L || sym == XKB_KEY_Alt_R)) out.flags |= flags::option;
+            return out;
+        }
+        xkb_state_update_key(state_, keycode, press ? XKB_KEY_DOWN : XKB_KEY_UP);
         out.flags = flags();
         return out;
     }
@@ -329,7 +356,7 @@ KeyText::Key KeyText::key(std::uint8_t keycode, bool press) {
         }
         out.text = utf16FromUtf8(utf8);
     }
-    xkb_state_update_key(state_, keycode, press ? XKB_KEY_DOWN : XKB_KEY_UP);
+    if (!serverState_) xkb_state_update_key(state_, keycode, press ? XKB_KEY_DOWN : XKB_KEY_UP);
     return out;
 }
 
@@ -639,16 +666,13 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
 class X11KeyboardEvents::RawTap final : public platform::EventTap {
   public:
     RawTap(xcb_connection_t* c, std::uint8_t xinput, std::unique_ptr<KeyText> text,
-           std::shared_ptr<Dispatch> dispatch, std::shared_ptr<SyntheticKeyLog> ownEvents,
-           std::shared_ptr<std::optional<bool>> secureAtEvent)
+           std::shared_ptr<Dispatch> dispatch, std::shared_ptr<SyntheticKeyLog> ownEvents)
         : c_(c),
           xinput_(xinput),
           text_(std::move(text)),
           dispatch_(std::move(dispatch)),
           ownEvents_(std::move(ownEvents)),
-          secureAtEvent_(std::move(secureAtEvent)),
-          unmapped_(unmappedWindow(c)),
-          readable_(xcb_get_file_descriptor(c), QSocketNotifier::Read) {
+          unmapped_(unmappedWindow(c)) {
         if (const auto* xkb = xcb_get_extension_data(c_, &xcb_xkb_id); xkb != nullptr && xkb->present != 0)
             xkbEvent_ = xkb->first_event;
         // The active window, to hear of switches between windows (the event mask is this
@@ -661,13 +685,12 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         xcb_change_window_attributes(c_, rootOf(c_), XCB_CW_EVENT_MASK, &mask);
         activeWindow_ = readActiveWindow();
         xcb_flush(c_);
-        // A callback may remove this tap: nothing of it is touched once that happened.
-        QObject::connect(&readable_, &QSocketNotifier::activated, [this] { readEvents(); });
+        thread_.start(c_, [this](xcb_generic_event_t* event) { handle(event); });
     }
 
     ~RawTap() override {
+        thread_.stop();
         dispatch_->alive = false;
-        readable_.setEnabled(false);  // before its descriptor closes with the connection
         xcb_disconnect(c_);
     }
 
@@ -675,10 +698,6 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     bool isEnabled() const override { return dispatch_->enabled; }
 
   private:
-    // A secure-input answer asked for after the previous key stands for the next one when that
-    // comes within this long; otherwise the next key waits for a fresh answer.
-    static constexpr std::chrono::milliseconds kProbeFresh{250};
-
     xcb_window_t readActiveWindow() {
         Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
             c_, xcb_get_property(c_, 0, rootOf(c_), activeWindowAtom_, XCB_ATOM_WINDOW, 0, 1), nullptr));
@@ -686,60 +705,18 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         return *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
     }
 
-    // Hands every pending event to the callback as it arrives: the text expander must hold the
-    // user's keyboards at the keyword's last key, before the next key reaches the application.
-    // Whether another client holds the keyboard is asked after each key, for the next one, so that
-    // typing at speed waits for no round trip; a key after a pause asks afresh.
-    void readEvents() {
-        std::vector<xcb_generic_event_t*> events;
-        while (xcb_generic_event_t* event = xcb_poll_for_event(c_))
-            events.push_back(event);
-        if (events.empty()) return;
-        // Only key presses are handed on with the answer: releases (half of all events) skip it.
-        const bool anyPress = std::any_of(events.begin(), events.end(), [this](xcb_generic_event_t* e) {
-            const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(e);
-            return (e->response_type & 0x7f) == XCB_GE_GENERIC && raw->extension == xinput_ &&
-                   raw->event_type == XCB_INPUT_RAW_KEY_PRESS;
-        });
-        if (!anyPress) {
-            deliverAll(events, false);
+    // On the tap's thread: each event is handed to the callback the moment it arrives, so the text
+    // expander holds the user's keyboards at the keyword's last key, before the next key reaches
+    // the application; the main thread is not woken for every key.
+    void handle(xcb_generic_event_t* event) {
+        if (!dispatch_->alive) return;
+        const auto type = event->response_type & 0x7f;
+        if (type == xkbEvent_ && event->pad0 == XCB_XKB_STATE_NOTIFY) {
+            const auto* state = reinterpret_cast<const xcb_xkb_state_notify_event_t*>(event);
+            text_->setModifiers(state->baseMods, state->latchedMods, state->lockedMods, state->baseGroup,
+                                state->latchedGroup, state->lockedGroup);
             return;
         }
-        const auto now = std::chrono::steady_clock::now();
-        bool secure = false;
-        if (pendingProbe_ && now - probeSentAt_ <= kProbeFresh) {
-            Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(c_, *pendingProbe_, nullptr));
-            secure = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
-        } else {
-            if (pendingProbe_) xcb_discard_reply(c_, pendingProbe_->sequence);
-            secure = anotherClientHoldsKeyboard(c_, unmapped_);
-        }
-        // The round trip may have brought more events.
-        while (xcb_generic_event_t* event = xcb_poll_for_event(c_))
-            events.push_back(event);
-        pendingProbe_ =
-            xcb_grab_keyboard(c_, 0, unmapped_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-        probeSentAt_ = now;
-        xcb_flush(c_);
-        deliverAll(events, secure);
-    }
-
-    // Hands the events on in order (taking their memory), and what round trips while handling
-    // them (a keymap read again) queued meanwhile, which the socket no longer announces.
-    void deliverAll(std::vector<xcb_generic_event_t*>& events, bool secure) {
-        const auto dispatch = dispatch_;
-        for (std::size_t i = 0; i < events.size(); ++i) {
-            if (dispatch->alive) handle(events[i], secure);
-            std::free(events[i]);
-            if (i + 1 == events.size() && dispatch->alive) {
-                while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c_))
-                    events.push_back(event);
-            }
-        }
-    }
-
-    void handle(xcb_generic_event_t* event, bool secure) {
-        const auto type = event->response_type & 0x7f;
         if (type == xkbEvent_ &&
             (event->pad0 == XCB_XKB_NEW_KEYBOARD_NOTIFY || event->pad0 == XCB_XKB_MAP_NOTIFY)) {
             // A new layout or a keycode bound for typing: the keymap is read again.
@@ -763,17 +740,22 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(event);
         if (raw->extension != xinput_) return;
         platform::InputEvent out;
+        bool secure = false;
         if (raw->event_type == XCB_INPUT_RAW_KEY_PRESS || raw->event_type == XCB_INPUT_RAW_KEY_RELEASE) {
             if (raw->detail < 8 || raw->detail > 255) return;
             const auto keycode = static_cast<std::uint8_t>(raw->detail);
             const bool press = raw->event_type == XCB_INPUT_RAW_KEY_PRESS;
-            const auto own = ownEvents_ ? ownEvents_->take(keycode, press) : std::nullopt;
+            // Releases are not read (the modifiers come as the server's state): ours are passed by.
+            const auto own = ownEvents_ ? ownEvents_->takePress(keycode) : std::nullopt;
             KeyText::Key key = text_->key(keycode, press);
             out.type = key.type;
             out.keyCode = key.keyCode;
             out.flags = key.flags;
             out.text = std::move(key.text);
             out.userData = own.value_or(0);
+            // Asked at each press (a round trip, but no wake-up of its own): a password prompt that
+            // takes the keyboard counts from its first key.
+            if (press) secure = anotherClientHoldsKeyboard(c_, unmapped_);
         } else if (raw->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
             switch (raw->detail) {
                 case 1:
@@ -799,11 +781,9 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
 
     void deliver(const platform::InputEvent& out, bool secure) {
         if (!dispatch_->wants(out.type)) return;
-        auto dispatch = dispatch_;
-        auto secureAtEvent = secureAtEvent_;
-        *secureAtEvent = secure;
-        dispatch->callback(out);
-        secureAtEvent->reset();
+        tapEventSecure = secure;
+        dispatch_->callback(out);
+        tapEventSecure.reset();
     }
 
     xcb_connection_t* c_;
@@ -811,14 +791,11 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     std::unique_ptr<KeyText> text_;
     std::shared_ptr<Dispatch> dispatch_;
     std::shared_ptr<SyntheticKeyLog> ownEvents_;
-    std::shared_ptr<std::optional<bool>> secureAtEvent_;
     xcb_window_t unmapped_;
     int xkbEvent_ = -1;  // the XKB extension's event code
     xcb_atom_t activeWindowAtom_ = XCB_ATOM_NONE;
     xcb_window_t activeWindow_ = XCB_WINDOW_NONE;
-    std::optional<xcb_grab_keyboard_cookie_t> pendingProbe_;
-    std::chrono::steady_clock::time_point probeSentAt_;
-    QSocketNotifier readable_;
+    EventThread thread_;  // last: stopped before the rest goes
 };
 
 // ---- The factory ----------------------------------------------------------------------------
@@ -838,11 +815,11 @@ std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> X11Keybo
     xcb_connection_t* c = openConnection();
     if (c == nullptr) return platform::TapFailure::tapCreation;
     const auto xinput = xinputOpcode(c);
-    const std::uint32_t raw = mode == platform::TapMode::swallowing
-                                  ? 0  // the grabs bring the key presses
-                                  : XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS |
-                                        XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE |
-                                        XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
+    const std::uint32_t raw =
+        mode == platform::TapMode::swallowing
+            ? 0  // the grabs bring the key presses
+            // Presses only: half the wake-ups of reading every event.
+            : XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
     std::unique_ptr<KeyText> text;
     if (mode == platform::TapMode::listenOnly) text = KeyText::fromServer(c);
     if (!xinput || !selectRawEvents(c, raw) || (mode == platform::TapMode::listenOnly && !text)) {
@@ -856,12 +833,12 @@ std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> X11Keybo
         return std::unique_ptr<platform::EventTap>(std::make_unique<GrabTap>(
             c, *xinput, swallowable_, std::move(dispatch), options_.decisionBound, freezes_));
     }
-    return std::unique_ptr<platform::EventTap>(std::make_unique<RawTap>(
-        c, *xinput, std::move(text), std::move(dispatch), options_.ownEvents, secureAtEvent_));
+    return std::unique_ptr<platform::EventTap>(
+        std::make_unique<RawTap>(c, *xinput, std::move(text), std::move(dispatch), options_.ownEvents));
 }
 
 bool X11KeyboardEvents::isSecureEventInputEnabled() {
-    if (secureAtEvent_->has_value()) return **secureAtEvent_;
+    if (tapEventSecure) return *tapEventSecure;
     if (probe_ == nullptr) {
         probe_ = openConnection();
         if (probe_ == nullptr) return false;

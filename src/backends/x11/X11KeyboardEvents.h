@@ -11,8 +11,9 @@
 // key is still down reach the application as usual.
 //
 // A listen-only tap reads XInput 2 raw key and button events of all master devices, which the
-// server delivers whatever client holds a grab, on a connection of its own read by the main
-// thread, each event handed on as it arrives (the text expander decides at the key itself). It keeps the
+// server delivers whatever client holds a grab, on a connection and a thread of its own, and hands
+// each event to its callback on that thread as it arrives (the text expander decides at the key
+// itself; waking the main thread for every key would cost more than the key). It keeps the
 // keyboard's state with xkbcommon (the user's layout and compose rules, so a dead key gives no text),
 // recognises the events XTestInput posted through the SyntheticKeyLog, and hands each event to its callback
 // in order. A switch to another window (_NET_ACTIVE_WINDOW), also one of the same application, comes as a
@@ -81,8 +82,13 @@ class KeyText {
         std::uint64_t flags = 0;
         std::u16string text;  // key presses only; empty for a dead key or a key without text
     };
-    // Feeds one key press or release; the event it makes.
+    // Feeds one key press or release; the event it makes. A KeyText from the server takes the
+    // modifiers and the group from the server's state instead (setModifiers), and needs only the
+    // presses.
     Key key(std::uint8_t keycode, bool press);
+    // The server's modifier and group state (an XKB state notification).
+    void setModifiers(std::uint32_t base, std::uint32_t latched, std::uint32_t locked, std::int32_t baseGroup,
+                      std::int32_t latchedGroup, std::uint32_t lockedGroup);
 
   private:
     KeyText() = default;
@@ -98,6 +104,7 @@ class KeyText {
     xkb_compose_state* compose_ = nullptr;
     bool leftControl_ = false;
     bool rightControl_ = false;
+    bool serverState_ = false;
 };
 
 class X11KeyboardEvents final : public platform::KeyboardEvents {
@@ -131,8 +138,6 @@ class X11KeyboardEvents final : public platform::KeyboardEvents {
     Options options_;
     std::vector<int> swallowable_;
     std::shared_ptr<FreezeRecord> freezes_ = std::make_shared<FreezeRecord>();
-    // The secure-input state of the event being handed to a callback; absent outside that.
-    std::shared_ptr<std::optional<bool>> secureAtEvent_ = std::make_shared<std::optional<bool>>();
     xcb_connection_t* probe_ = nullptr;  // for secure-input checks outside a callback
     xcb_window_t probeWindow_ = XCB_WINDOW_NONE;
 };

@@ -155,6 +155,15 @@ std::optional<std::int64_t> SyntheticKeyLog::take(std::uint8_t keycode, bool pre
     return userData;
 }
 
+std::optional<std::int64_t> SyntheticKeyLog::takePress(std::uint8_t keycode, Clock::time_point at) {
+    {
+        std::lock_guard lock(mutex_);
+        while (!entries_.empty() && !entries_.front().press)
+            entries_.pop_front();
+    }
+    return take(keycode, true, at);
+}
+
 std::size_t SyntheticKeyLog::size() const {
     std::lock_guard lock(mutex_);
     return entries_.size();
@@ -520,38 +529,56 @@ XTestInput::~XTestInput() {
 
 void XTestInput::holdUserKeyboards() {
     holdTimer_->stop();
-    if (hold_->active()) return;
+    beginHold();
+}
+
+bool XTestInput::beginHold() {
+    std::lock_guard lock(holdMutex_);
+    if (hold_->active()) return true;
     hold_->begin();
-    if (hold_->active()) heldSince_ = std::chrono::steady_clock::now();
+    if (!hold_->active()) return false;
+    heldSince_ = std::chrono::steady_clock::now();
+    return true;
 }
 
 void XTestInput::holdUserInput() {
-    if (!hasXTest_ || hold_->active()) return;
+    if (!hasXTest_) return;
+    {
+        std::lock_guard lock(holdMutex_);
+        if (hold_->active()) return;
+    }
     xcb_connection_t* c = connection_.raw();
     const std::vector<std::uint8_t> modifiers = modifierKeycodes(c);
     Reply<xcb_query_keymap_reply_t> keys(xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
     if (!keys ||
         std::any_of(modifiers.begin(), modifiers.end(), [&](std::uint8_t k) { return isDown(*keys, k); }))
         return;
-    holdUserKeyboards();
-    // Let go after a moment if nothing is typed.
-    releaseUserKeyboardsSoon();
+    if (!beginHold()) return;
+    // Let go after a moment if nothing is typed (the timer lives on the main thread).
+    QMetaObject::invokeMethod(
+        holdTimer_.get(), [this] { releaseUserKeyboardsSoon(); }, Qt::QueuedConnection);
 }
 
 void XTestInput::releaseUserKeyboardsSoon() {
-    if (hold_->active()) holdTimer_->start();
+    if (holdsUserKeyboards()) holdTimer_->start();
 }
 
 bool XTestInput::holdsUserKeyboards() const {
+    std::lock_guard lock(holdMutex_);
     return hold_->active();
 }
 
 void XTestInput::releaseUserKeyboards() {
     holdTimer_->stop();
-    if (hold_->active()) heldFor_.push_back(std::chrono::steady_clock::now() - heldSince_);
+    std::vector<std::pair<std::uint8_t, bool>> typed;
+    {
+        std::lock_guard lock(holdMutex_);
+        if (hold_->active()) heldFor_.push_back(std::chrono::steady_clock::now() - heldSince_);
+        typed = hold_->end();
+    }
     xcb_connection_t* c = connection_.raw();
     // Sent on as the user typed them: not recorded as ours, so a listener takes them for typing.
-    for (const auto& [keycode, press] : hold_->end()) {
+    for (const auto& [keycode, press] : typed) {
         std::free(xcb_request_check(
             c, xcb_test_fake_input_checked(c, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode,
                                            XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0)));
