@@ -685,12 +685,18 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         xcb_change_window_attributes(c_, rootOf(c_), XCB_CW_EVENT_MASK, &mask);
         activeWindow_ = readActiveWindow();
         xcb_flush(c_);
+        probe_ = openConnection();
+        if (probe_ != nullptr) {
+            probeWindow_ = unmappedWindow(probe_);
+            xcb_flush(probe_);
+        }
         thread_.start(c_, [this](xcb_generic_event_t* event) { handle(event); });
     }
 
     ~RawTap() override {
         thread_.stop();
         dispatch_->alive = false;
+        if (probe_ != nullptr) xcb_disconnect(probe_);
         xcb_disconnect(c_);
     }
 
@@ -698,6 +704,29 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     bool isEnabled() const override { return dispatch_->enabled; }
 
   private:
+    // Another client holds the keyboard. While keys come in quick succession, the answer to the
+    // question asked at the last press stands for this one, and the question for the next is
+    // asked now: on a connection of its own, whose answer waits in its socket without waking the
+    // thread, so a key costs no round trip. After a pause the question is asked afresh.
+    static constexpr std::chrono::milliseconds kProbeFresh{100};
+    bool secureAtPress() {
+        if (probe_ == nullptr) return anotherClientHoldsKeyboard(c_, unmapped_);
+        const auto now = std::chrono::steady_clock::now();
+        bool secure = false;
+        if (pendingProbe_ && now - probeSentAt_ <= kProbeFresh) {
+            Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(probe_, *pendingProbe_, nullptr));
+            secure = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
+        } else {
+            if (pendingProbe_) xcb_discard_reply(probe_, pendingProbe_->sequence);
+            secure = anotherClientHoldsKeyboard(probe_, probeWindow_);
+        }
+        pendingProbe_ = xcb_grab_keyboard(probe_, 0, probeWindow_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                          XCB_GRAB_MODE_ASYNC);
+        probeSentAt_ = now;
+        xcb_flush(probe_);
+        return secure;
+    }
+
     xcb_window_t readActiveWindow() {
         Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
             c_, xcb_get_property(c_, 0, rootOf(c_), activeWindowAtom_, XCB_ATOM_WINDOW, 0, 1), nullptr));
@@ -753,9 +782,7 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
             out.flags = key.flags;
             out.text = std::move(key.text);
             out.userData = own.value_or(0);
-            // Asked at each press (a round trip, but no wake-up of its own): a password prompt that
-            // takes the keyboard counts from its first key.
-            if (press) secure = anotherClientHoldsKeyboard(c_, unmapped_);
+            if (press) secure = secureAtPress();
         } else if (raw->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
             switch (raw->detail) {
                 case 1:
@@ -795,6 +822,10 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     int xkbEvent_ = -1;  // the XKB extension's event code
     xcb_atom_t activeWindowAtom_ = XCB_ATOM_NONE;
     xcb_window_t activeWindow_ = XCB_WINDOW_NONE;
+    xcb_connection_t* probe_ = nullptr;  // asks whether another client holds the keyboard
+    xcb_window_t probeWindow_ = XCB_WINDOW_NONE;
+    std::optional<xcb_grab_keyboard_cookie_t> pendingProbe_;
+    std::chrono::steady_clock::time_point probeSentAt_;
     EventThread thread_;  // last: stopped before the rest goes
 };
 
