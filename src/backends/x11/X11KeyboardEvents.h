@@ -13,7 +13,9 @@
 // A listen-only tap reads XInput 2 raw key and button events of all master devices, which the
 // server delivers whatever client holds a grab, on a connection and a thread of its own, and hands
 // each event to its callback on that thread as it arrives (the text expander decides at the key
-// itself; waking the main thread for every key would cost more than the key). It keeps the
+// itself; waking the main thread for every key would cost more than the key). It reads presses
+// only, modifier presses included, and takes the modifiers from the server's XKB state, so it
+// reports no key releases. It keeps the
 // keyboard's state with xkbcommon (the user's layout and compose rules, so a dead key gives no text),
 // recognises the events XTestInput posted through the SyntheticKeyLog, and hands each event to its callback
 // in order. A switch to another window (_NET_ACTIVE_WINDOW), also one of the same application, comes as a
