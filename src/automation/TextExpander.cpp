@@ -4,6 +4,7 @@
 #include "base/Text.h"
 #include "panel/FocusRestorer.h"
 
+#include <mutex>
 #include <utility>
 #include <variant>
 
@@ -87,8 +88,9 @@ TextExpander::TextExpander(Services services)
     : services_(std::move(services)), policy_(TextExpanderPolicy::kTimeKeyword, services_.wallClock) {}
 
 TextExpander::~TextExpander() {
-    self_.reset();
+    // The tap first: its callback may be running on the tap's thread until then.
     tearDownTap();
+    self_.reset();
 }
 
 template <typename F>
@@ -97,7 +99,18 @@ void TextExpander::later(platform::Seconds delay, F fn) {
 }
 
 void TextExpander::clearPolicy() {
+    std::lock_guard lock(keysMutex_);
     policy_.clear();
+}
+
+void TextExpander::setExpanding(bool expanding) {
+    std::lock_guard lock(keysMutex_);
+    isExpanding_ = expanding;
+}
+
+bool TextExpander::isExpanding() const {
+    std::lock_guard lock(keysMutex_);
+    return isExpanding_;
 }
 
 void TextExpander::start() {
@@ -171,16 +184,19 @@ bool TextExpander::textExpanderCallback(const platform::InputEvent& event) {
         return true;
     }
     if (isMouseDown(event.type)) {
-        later(platform::Seconds(0), [](TextExpander& self) { self.clearPolicy(); });
+        clearPolicy();  // in order with the keys around it
         return true;
     }
-    KeyEvent key{event.type,  event.userData, services_.keyboard.isSecureEventInputEnabled(),
-                 event.flags, event.keyCode,  event.text.substr(0, kMaxTextUnits)};
-    later(platform::Seconds(0), [key = std::move(key)](TextExpander& self) { self.handleKey(key); });
+    // Decided here, as the key arrives: the policy takes a microsecond, and keys the user types
+    // after the keyword must be kept back from the moment the keyword is complete, or they reach
+    // the application before the expansion.
+    handleKey(KeyEvent{event.type, event.userData, services_.keyboard.isSecureEventInputEnabled(),
+                       event.flags, event.keyCode, event.text.substr(0, kMaxTextUnits)});
     return true;
 }
 
 void TextExpander::handleKey(const KeyEvent& event) {
+    std::unique_lock lock(keysMutex_);
     if (isExpanding_) return;
 
     const bool own = event.userData == kSyntheticMarker;
@@ -202,12 +218,15 @@ void TextExpander::handleKey(const KeyEvent& event) {
 
     auto match = policy_.process(input, services_.wallClock());
     if (!match) return;
+    isExpanding_ = true;
+    lock.unlock();
+    services_.input.holdUserInput();
     log::write("textexpander: match keyword=" + match->keyword + " → " + match->expansion);
     expand(*match);
 }
 
 void TextExpander::expand(const TextExpanderPolicy::Match& match) {
-    isExpanding_ = true;
+    setExpanding(true);
     later(kDeleteDelay, [match](TextExpander& self) {
         if (match.deletionCount > 0) {
             auto source = self.services_.input.createEventSource(
@@ -226,7 +245,7 @@ void TextExpander::expand(const TextExpanderPolicy::Match& match) {
             }
             if (!deleted) {
                 log::write("textexpander: delete failed");
-                self.isExpanding_ = false;
+                self.setExpanding(false);
                 return;
             }
         }
@@ -236,7 +255,7 @@ void TextExpander::expand(const TextExpanderPolicy::Match& match) {
             } else {
                 log::write("textexpander: type failed");
             }
-            me.isExpanding_ = false;
+            me.setExpanding(false);
         });
     });
 }

@@ -1,12 +1,14 @@
 #pragma once
 
 // The text expander: a listen-only tap sees every key and mouse press on the desktop, turns each
-// into an input of the policy on the main thread, and when the keyword has been typed erases it
-// with synthesised Delete presses and types the expansion in its place. Every event it posts
+// into an input of the policy as it arrives (on the main thread), and when the keyword has been
+// typed holds the user's further keys back, erases the keyword with synthesised Delete presses and
+// types the expansion in its place; the held keys follow it. Every event it posts
 // carries a marker, so its own typing never feeds back into the policy.
 //
-// Main thread only. The platform services outlive the expander; work it has scheduled does
-// nothing once it is destroyed.
+// Main thread, except for the tap's callback, which may run on the tap's own thread (it decides as
+// each key arrives, and hands the expansion to the main queue). The platform services outlive the
+// expander; work it has scheduled does nothing once it is destroyed.
 
 #include "automation/TextExpanderPolicy.h"
 #include "base/Signal.h"
@@ -18,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -42,8 +45,10 @@ class TextExpander {
     // Left, right and other mouse down, key down, flags changed.
     static constexpr std::uint64_t kEventMask = 0x200140A;
     static constexpr std::size_t kMaxTextUnits = 16;
-    static constexpr platform::Seconds kDeleteDelay{0.02};
-    static constexpr platform::Seconds kTypeDelay{0.03};
+    // The keyword's key has reached the application when the tap sees it, and the keys typed after
+    // it are held back meanwhile: the deletions and the text follow at once.
+    static constexpr platform::Seconds kDeleteDelay{0};
+    static constexpr platform::Seconds kTypeDelay{0};
 
     // Keys that end a typed sequence: Return, keypad Enter, Escape, Tab, the arrows, Home, End,
     // Page Up, Page Down and Forward Delete.
@@ -69,7 +74,7 @@ class TextExpander {
     static bool typeUnicode(std::string_view text, platform::InputSynthesizer& input);
 
     const TextExpanderPolicy& policy() const { return policy_; }
-    bool isExpanding() const { return isExpanding_; }
+    bool isExpanding() const;
     bool isTapInstalled() const { return tap_ != nullptr; }
 
   private:
@@ -89,12 +94,16 @@ class TextExpander {
     bool textExpanderCallback(const platform::InputEvent& event);
     void handleKey(const KeyEvent& event);
     void clearPolicy();
+    void setExpanding(bool expanding);
 
     // Runs fn on the main queue after `delay`, unless the expander is gone by then.
     template <typename F>
     void later(platform::Seconds delay, F fn);
 
     Services services_;
+    // The policy and isExpanding_ are shared with the tap's callback, which a desktop may call on
+    // a thread of its own as each key arrives.
+    mutable std::mutex keysMutex_;
     TextExpanderPolicy policy_;
     std::unique_ptr<platform::EventTap> tap_;
     Connection appObserver_;

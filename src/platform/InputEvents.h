@@ -94,8 +94,11 @@ class KeyboardEvents {
   public:
     virtual ~KeyboardEvents() = default;
     // Returns true to pass the event on, false to swallow it (listen-only taps always pass).
-    // Called on the main thread, for the event types in `eventMask`, and for the two
-    // tap-disabled notifications whatever the mask.
+    // Called for the event types in `eventMask`, and for the two tap-disabled notifications
+    // whatever the mask: on the main thread, except that a listen-only tap may call it on a thread
+    // of its own, one event at a time and in order, the moment each event arrives (a desktop where
+    // waking the main thread for every key would cost more than the key). Such a callback must be
+    // safe to call from another thread; isSecureEventInputEnabled() inside it answers for its event.
     using Callback = std::function<bool(const InputEvent&)>;
     virtual std::variant<std::unique_ptr<EventTap>, TapFailure> createTap(TapMode mode,
                                                                           std::uint64_t eventMask,
@@ -130,6 +133,12 @@ class InputSynthesizer {
     enum class SourceState { hidSystem, combinedSession };
     // Absent when no source can be made.
     virtual std::unique_ptr<EventSource> createEventSource(SourceState state) = 0;
+    // Keys the user types from now on are kept back and reach applications after the text this
+    // synthesizer types next, in the order they were typed; a desktop whose applications could
+    // otherwise receive them in between (X11) starts keeping them at once. They are let go when that
+    // text is typed, or after a moment when none comes. Call it at the key that makes typing due,
+    // from any thread.
+    virtual void holdUserInput() {}
 };
 
 }  // namespace quenlit::platform

@@ -3,6 +3,7 @@
 
 #include "automation/TextExpander.h"
 #include "backends/linux/QtScheduler.h"
+#include "backends/x11/KeyTranslation.h"
 #include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
@@ -20,6 +21,7 @@
 
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -858,6 +860,48 @@ TEST(QtScheduler, MainQueueWorkRunsInTheOrderItWasQueuedFromAnyThread) {
 
 // ---------------------------------------------------------------------------------------------
 // Keyboard taps
+
+// A bound letter or digit is the key that prints it, on the active layout or else the first one
+// with Latin letters; keys are named by their US position (X keycodes).
+TEST(KeycodePrinting, IsTheKeyThatPrintsTheLetterOnTheUsersLayout) {
+    namespace key = platform::keyCode;
+    constexpr int z = 6, y = 16, q = 12, m = 46, one = 18;
+    constexpr xcb_keycode_t usZ = 52, usY = 29, usA = 38, usQ = 24, usSemicolon = 47, us1 = 10;
+    struct Row {
+        const char* layout;
+        std::uint32_t active;
+        int virtualKey;
+        std::optional<xcb_keycode_t> keycode;
+    };
+    const Row rows[] = {
+        {"us", 0, z, usZ},
+        {"us", 0, key::ansiA, usA},
+        {"us", 0, one, us1},
+        {"de", 0, z, usY},
+        {"de", 0, y, usZ},
+        {"de", 0, key::ansiA, usA},
+        {"fr", 0, key::ansiA, usQ},
+        {"fr", 0, q, usA},
+        {"fr", 0, m, usSemicolon},
+        {"fr", 0, one, us1},         // printed with Shift on AZERTY
+        {"ru", 0, z, std::nullopt},  // no Latin letters at all: the caller keeps the position
+        {"us,ru", 1, z, usZ},
+        {"de,ru", 1, z, usY},
+        {"ru,fr", 0, key::ansiA, usQ},
+        {"us", 0, key::space, std::nullopt},  // not a letter: found by its keysym elsewhere
+    };
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    ASSERT_NE(context, nullptr);
+    for (const Row& row : rows) {
+        const xkb_rule_names names{"evdev", "pc105", row.layout, nullptr, nullptr};
+        xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        ASSERT_NE(keymap, nullptr) << row.layout;
+        EXPECT_EQ(x11::keycodePrinting(keymap, row.active, row.virtualKey), row.keycode)
+            << row.layout << " layout " << row.active << " virtual key " << row.virtualKey;
+        xkb_keymap_unref(keymap);
+    }
+    xkb_context_unref(context);
+}
 
 TEST(KeyText, TextFollowsTheLayoutAndComposeRules) {
     struct Press {

@@ -31,7 +31,10 @@ modifiers = ["leftControl"]
 app = "Missing App"
 TOML
 
-e2e_failure_details() { echo "    sink: [$(cat "$sink" 2>/dev/null)]"; }
+e2e_failure_details() {
+    echo "    sink: [$(cat "$sink" 2>/dev/null)]"
+    [ -f "$root/xterm.txt" ] && echo "    xterm's last line: [$(tail -n 1 "$root/xterm.txt")]"
+}
 
 log_count() { grep -cF -- "$1" "$log" 2>/dev/null; }
 sink_is() { [ "$(cat "$sink")" = "$1" ]; }
@@ -125,6 +128,37 @@ check '"$time" typed into xterm becomes the date and time' \
     wait_until 5 sh -c "grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}\$' '$root/xterm.txt'"
 check "and it is now" now_or_just_before "$(head -n 1 "$root/xterm.txt")"
 
+# ---- Typing at people's speeds on the user's own keyboard -------------------------------------
+# "at $time ok" typed on the server's keyboard device (as a person types: the program holds that
+# keyboard while it expands) at 250 ms down to 20 ms a key, with no pause around the keyword, into
+# the Qt text field and into xterm: it always reads "at <the date and time> ok", no key lost, none
+# before or inside the expansion.
+at_time_ok=(a t space +Shift_L 4 -Shift_L t i m e space o k)
+speeds=(250 200 150 120 100 80 60 40 20 40 40 40 40 40 40 40 40 40)
+# "at <now or the minute before> ok", exactly.
+reads_at_time_ok() {
+    local text=$1
+    [ "${#text}" -eq 22 ] && [ "${text:0:3}" = "at " ] && [ "${text:19}" = " ok" ] && now_or_just_before "${text:3:16}"
+}
+sink_reads_at_time_ok() { reads_at_time_ok "$(cat "$sink")"; }
+xterm_lines() { wc -l <"$root/xterm.txt"; }
+xterm_reads_at_time_ok() { [ "$(xterm_lines)" -ge "$1" ] && reads_at_time_ok "$(sed -n "${1}p" "$root/xterm.txt")"; }
+
+focus "$sink_window"
+for ms in "${speeds[@]}"; do
+    xdotool key ctrl+a BackSpace
+    wait_until 5 sink_is ""
+    "$bin/key_player" --user-keyboard --interval-ms "$ms" "${at_time_ok[@]}"
+    check "\"at \$time ok\" typed at $ms ms a key into the text field reads \"at <now> ok\"" wait_until 3 sink_reads_at_time_ok
+done
+
+focus "$xterm_window"
+for ms in "${speeds[@]}"; do
+    line=$(($(xterm_lines) + 1))
+    "$bin/key_player" --user-keyboard --interval-ms "$ms" "${at_time_ok[@]}" Return
+    check "\"at \$time ok\" typed at $ms ms a key into xterm reads \"at <now> ok\"" wait_until 3 xterm_reads_at_time_ok "$line"
+done
+
 # A program holding the whole keyboard (a password prompt): nothing expands.
 matches_before=$(log_count "textexpander: match")
 "$root/password_prompt" --title "Password" --class pinentry,Pinentry --grab-keyboard >"$root/grab.out" 2>&1 &
@@ -183,6 +217,56 @@ check "Right Control+X passes through" wait_until 5 grep -q '^key 53 keysym=0x78
 kill "$quenlit"
 wait "$quenlit" 2>/dev/null
 check "the keyboard never waited for the watchdog" log_has "passed on by the watchdog 0"
+
+# ---- A bound letter is the key that prints it on the user's layout ----------------------------
+# Bindings for z and a, then the layout changes under the running program: on a German keyboard
+# Left Control + the key labelled Z fires the binding for z, and Control+Y (the key where a US
+# keyboard has Z) is the application's own; on a French one the key labelled A fires the binding for
+# a, and Control+Q (the US A position) is the application's.
+cat >"$XDG_CONFIG_HOME/quenlit/bindings.toml" <<TOML
+[[toggle]]
+key = "z"
+modifiers = ["leftControl"]
+app = "Missing Zed"
+
+[[toggle]]
+key = "a"
+modifiers = ["leftControl"]
+app = "Missing Ay"
+TOML
+: >"$log"
+"$bin/quenlit" >"$root/quenlit2.out" 2>&1 &
+quenlit=$!
+pids+=($quenlit)
+wait_until 10 log_has "show: nonactivating key window"
+xdotool key Escape
+check "the program starts again with the two bindings" wait_until 5 log_has "apptoggle: start bindings=2 ax=1 tap=1"
+probe_has() { grep -q "^key $1 keysym=$2 state=0x4\$" "$root/probe.out"; }
+probe_lacks() { ! grep -q "keysym=$1 state=0x4\$" "$root/probe.out"; }
+focus "$probe_window"
+
+setxkbmap de
+sleep 0.5
+"$bin/key_player" +Control_L z -Control_L
+check "German layout: Left Control + the key labelled Z fires the binding for z" \
+    wait_until 5 log_has "apptoggle: app not found Missing Zed"
+check "and that key reaches no application" probe_lacks 0x7a
+"$bin/key_player" +Control_L y -Control_L
+check "German layout: Control+Y (the US Z position) reaches the application" wait_until 5 probe_has 52 0x79
+check "and fires no binding" test "$(log_count "app not found Missing Zed")" = 1
+
+setxkbmap fr
+sleep 0.5
+"$bin/key_player" +Control_L a -Control_L
+check "French layout: Left Control + the key labelled A fires the binding for a" \
+    wait_until 5 log_has "apptoggle: app not found Missing Ay"
+check "and that key reaches no application" probe_lacks 0x61
+"$bin/key_player" +Control_L q -Control_L
+check "French layout: Control+Q (the US A position) reaches the application" wait_until 5 probe_has 38 0x71
+check "and fires no binding" test "$(log_count "app not found Missing Ay")" = 1
+setxkbmap us
+kill "$quenlit"
+wait "$quenlit" 2>/dev/null
 
 echo "automation: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

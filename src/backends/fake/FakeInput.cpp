@@ -84,7 +84,7 @@ class Source final : public platform::EventSource {
         return e;
     }
     bool post(const platform::InputEvent& event) override {
-        if (owner_.postFails) return false;
+        if (owner_.postFails || (owner_.textFails && !event.text.empty())) return false;
         owner_.posted.push_back(FakeInputSynthesizer::describe(event));
         owner_.postedEvents.push_back(event);
         return true;

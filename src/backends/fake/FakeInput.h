@@ -41,11 +41,16 @@ class FakeInputSynthesizer final : public platform::InputSynthesizer {
     bool sourceFails = false;
     bool eventsFail = false;
     bool postFails = false;  // the desktop refuses every posted event
+    bool textFails = false;  // the desktop refuses events that carry text
     // Every posted event in words, in order: "keyDown 9 flags=0x100000 marker=0", "leftMouseDown
     // (10.0, 20.0)".
     std::vector<std::string> posted;
     std::vector<platform::InputEvent> postedEvents;
     std::vector<std::string> sources;  // "hidSystem", "combinedSession", "permitLocal"
+    // For each holdUserInput(), how many events had been posted then.
+    std::vector<std::size_t> holds;
+
+    void holdUserInput() override { holds.push_back(posted.size()); }
 
     std::unique_ptr<platform::EventSource> createEventSource(SourceState state) override;
     static std::string describe(const platform::InputEvent& event);

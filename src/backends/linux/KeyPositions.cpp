@@ -55,6 +55,25 @@ std::optional<KeyPosition> keyPositionForKeysym(std::uint32_t keysym) {
     return std::nullopt;
 }
 
+std::optional<int> virtualKeyForKeyPress(std::uint16_t evdev, std::uint32_t keysym) {
+    // Keysyms of keys rather than characters: TTY functions, cursor keys, modifiers, keypad (0xfe00
+    // and up), and the space bar, which layouts keep in its place.
+    auto isNamed = [](std::uint32_t sym) { return (sym >= 0xfe00 && sym <= 0xffff) || sym == ' '; };
+    const auto position = keyPositionForEvdev(evdev);
+    if (isNamed(keysym)) {
+        if (auto named = keyPositionForKeysym(keysym)) return named->virtualKey;
+        // Shift+Tab is ISO_Left_Tab, and the like: the key itself says it.
+        if (position) return position->virtualKey;
+        return std::nullopt;
+    }
+    const bool latinLetterOrDigit = (keysym >= 'a' && keysym <= 'z') || (keysym >= 'A' && keysym <= 'Z') ||
+                                    (keysym >= '0' && keysym <= '9');
+    if (latinLetterOrDigit) return keyPositionForKeysym(keysym)->virtualKey;
+    if (position && !isNamed(position->keysym)) return position->virtualKey;
+    if (auto character = keyPositionForKeysym(keysym)) return character->virtualKey;
+    return std::nullopt;
+}
+
 std::optional<std::uint32_t> keysymForCodePoint(char32_t codePoint) {
     if (codePoint == U'\n' || codePoint == U'\r') return kReturn;
     if (codePoint == U'\t') return kTab;

@@ -42,25 +42,10 @@ std::string commandFor(long container, const std::string& what) {
     return "[con_id=" + std::to_string(container) + "] " + what;
 }
 
-// Keysyms of keys rather than characters: TTY functions, cursor keys, modifiers, keypad (0xfe00 and up),
-// and the space bar, which layouts keep in its place.
-bool isNamedKeysym(std::uint32_t keysym) {
-    return (keysym >= 0xfe00 && keysym <= 0xffff) || keysym == ' ';
-}
-
 }  // namespace
 
 std::optional<int> panelVirtualKey(std::uint16_t evdev, std::uint32_t keysym) {
-    const auto position = linux_backend::keyPositionForEvdev(evdev);
-    if (isNamedKeysym(keysym)) {
-        if (auto named = linux_backend::keyPositionForKeysym(keysym)) return named->virtualKey;
-        // Shift+Tab is ISO_Left_Tab, and the like: the key itself says it.
-        if (position) return position->virtualKey;
-        return std::nullopt;
-    }
-    if (position && !isNamedKeysym(position->keysym)) return position->virtualKey;
-    if (auto character = linux_backend::keyPositionForKeysym(keysym)) return character->virtualKey;
-    return std::nullopt;
+    return linux_backend::virtualKeyForKeyPress(evdev, keysym);
 }
 
 class WaylandPanelWindow::Host final : public QWidget {

@@ -1,9 +1,10 @@
 #pragma once
 
 // The core's virtual key codes (positions on an ANSI keyboard) and the X server's key codes.
-// Letters, digits and punctuation go by position (the evdev key codes every current X server and
-// XWayland use), so a binding to the key left of "l" stays there on any layout; named keys
-// (Return, Escape, arrows, modifiers) are also known by their keysym.
+// Punctuation goes by position (the evdev key codes every current X server and XWayland use);
+// named keys (Return, Escape, arrows, modifiers) are also known by their keysym. A letter or digit
+// a binding names is the key that prints it on the user's layout (keycodePrinting), as Qt and GTK
+// resolve shortcuts: "z" on a German keyboard is the key labelled Z, not the US z position.
 
 #include <xcb/xcb.h>
 
@@ -11,6 +12,8 @@
 #include <optional>
 #include <utility>
 #include <vector>
+
+struct xkb_keymap;
 
 namespace quenlit::x11 {
 
@@ -24,16 +27,24 @@ std::optional<KeyPosition> keyForVirtualKey(int virtualKey);
 std::optional<KeyPosition> keyForKeycode(xcb_keycode_t keycode);
 std::optional<KeyPosition> keyForKeysym(std::uint32_t keysym);
 
+// The key that prints the letter or digit of `virtualKey` (its US keysym) in layout `active` of
+// the keymap: on a key's first level, else on its second (the digits of a French keyboard). When
+// that layout prints no Latin letter (Russian), the first layout that does decides. Absent for keys
+// that are no letter or digit, and when no layout prints it.
+std::optional<xcb_keycode_t> keycodePrinting(xkb_keymap* keymap, std::uint32_t active, int virtualKey);
+
 // The server's keyboard mapping at one moment: the keysyms of each keycode's first two levels, and
 // the keycodes of each modifier bit. Read again after every MappingNotify.
 class KeyboardMapping {
   public:
-    static KeyboardMapping read(xcb_connection_t* connection);
+    // With `lettersAsPrinted`, letters and digits are the keys that print them in the core
+    // keyboard's active layout (read through a connection of its own, which takes on XKB).
+    static KeyboardMapping read(xcb_connection_t* connection, bool lettersAsPrinted = false);
 
     // Every keycode that carries the keysym, lowest first.
     std::vector<xcb_keycode_t> keycodesOf(std::uint32_t keysym) const;
     // The key of a core virtual key: named keys (Return, arrows, Space) wherever the layout has
-    // them; letters, digits and punctuation by position, as bindings are.
+    // them; letters and digits where the layout prints them when so read; the rest by position.
     xcb_keycode_t keycodeFor(int virtualKey) const;
     // The modifier bit a key with this keysym sets (Num Lock is usually Mod2); 0 when none does.
     std::uint16_t modifierMaskOf(std::uint32_t keysym) const;
@@ -42,7 +53,8 @@ class KeyboardMapping {
 
   private:
     std::vector<std::pair<std::uint32_t, xcb_keycode_t>> keysymCodes_;
-    std::vector<xcb_keycode_t> modifierCodes_;  // eight rows of perModifier_ keycodes
+    std::vector<std::pair<int, xcb_keycode_t>> printed_;  // virtual key, key printing it
+    std::vector<xcb_keycode_t> modifierCodes_;            // eight rows of perModifier_ keycodes
     int perModifier_ = 0;
 };
 

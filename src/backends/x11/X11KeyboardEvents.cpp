@@ -6,8 +6,6 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QSocketNotifier>
-#include <QTimer>
 
 #include <xcb/xinput.h>
 // xcb's XKB header names a field "explicit".
@@ -148,6 +146,10 @@ bool isDown(const xcb_query_keymap_reply_t& keys, xcb_keycode_t keycode) {
     return (keys.keys[keycode / 8] & (1u << (keycode % 8))) != 0;
 }
 
+// Whether another client held the keyboard at the event a listen-only tap is handing to its
+// callback, on the tap's thread; absent outside a callback.
+thread_local std::optional<bool> tapEventSecure;
+
 }  // namespace
 
 // ---- Small pieces ---------------------------------------------------------------------------
@@ -203,9 +205,15 @@ std::unique_ptr<KeyText> KeyText::fromServer(xcb_connection_t* connection) {
                                     XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
     xcb_xkb_select_events_details_t details{};
     details.affectNewKeyboard = details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
+    // The modifiers and the group come as the server's state, so key releases need not be read.
+    details.affectState = details.stateDetails =
+        XCB_XKB_STATE_PART_MODIFIER_BASE | XCB_XKB_STATE_PART_MODIFIER_LATCH |
+        XCB_XKB_STATE_PART_MODIFIER_LOCK | XCB_XKB_STATE_PART_GROUP_BASE | XCB_XKB_STATE_PART_GROUP_LATCH |
+        XCB_XKB_STATE_PART_GROUP_LOCK;
     xcb_xkb_select_events_aux(connection, static_cast<xcb_xkb_device_spec_t>(device),
-                              XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY, 0, 0,
-                              parts, parts, &details);
+                              XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY |
+                                  XCB_XKB_EVENT_TYPE_STATE_NOTIFY,
+                              0, 0, parts, parts, &details);
     std::unique_ptr<KeyText> out(new KeyText);
     out->context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     if (out->context_ == nullptr) return nullptr;
@@ -222,7 +230,16 @@ std::unique_ptr<KeyText> KeyText::fromServer(xcb_connection_t* connection) {
         }
     }
     if (!out->load(keymap, state, locale != nullptr ? locale : "C")) return nullptr;
+    out->serverState_ = true;
     return out;
+}
+
+void KeyText::setModifiers(std::uint32_t base, std::uint32_t latched, std::uint32_t locked,
+                           std::int32_t baseGroup, std::int32_t latchedGroup, std::uint32_t lockedGroup) {
+    xkb_state_update_mask(state_, base, latched, locked, static_cast<xkb_layout_index_t>(baseGroup),
+                          static_cast<xkb_layout_index_t>(latchedGroup), lockedGroup);
+    if (xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_CTRL, XKB_STATE_MODS_EFFECTIVE) <= 0)
+        leftControl_ = rightControl_ = false;
 }
 
 std::unique_ptr<KeyText> KeyText::fromNames(const char* layout, const char* variant, const char* locale) {
@@ -290,8 +307,17 @@ KeyText::Key KeyText::key(std::uint8_t keycode, bool press) {
     if (isModifierKeysym(sym)) {
         if (sym == kControlL) leftControl_ = press;
         if (sym == kControlR) rightControl_ = press;
-        xkb_state_update_key(state_, keycode, press ? XKB_KEY_DOWN : XKB_KEY_UP);
         out.type = EventType::flagsChanged;
+        if (serverState_) {
+            // The server's new state comes after the press: the modifier pressed counts already.
+            out.flags = flags();
+            if (press && (sym == kControlL || sym == kControlR)) out.flags |= flags::control;
+            if (press && (sym == XKB_KEY_Super_L || sym == XKB_KEY_Super_R)) out.flags |= flags::command;
+            if (press && (sym == XKB_KEY_Shift_L || sym == XKB_KEY_Shift_R)) out.flags |= flags::shift;
+            if (press && (sym == XKB_KEY_Alt_L || sym == XKB_KEY_Alt_R)) out.flags |= flags::option;
+            return out;
+        }
+        xkb_state_update_key(state_, keycode, press ? XKB_KEY_DOWN : XKB_KEY_UP);
         out.flags = flags();
         return out;
     }
@@ -330,7 +356,7 @@ KeyText::Key KeyText::key(std::uint8_t keycode, bool press) {
         }
         out.text = utf16FromUtf8(utf8);
     }
-    xkb_state_update_key(state_, keycode, press ? XKB_KEY_DOWN : XKB_KEY_UP);
+    if (!serverState_) xkb_state_update_key(state_, keycode, press ? XKB_KEY_DOWN : XKB_KEY_UP);
     return out;
 }
 
@@ -454,7 +480,8 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
     };
 
     void readMapping() {
-        mapping_ = KeyboardMapping::read(c_);
+        // Bound letters and digits are the keys that print them on the user's layout.
+        mapping_ = KeyboardMapping::read(c_, true);
         leftControls_ = mapping_.keycodesOf(kControlL);
         rightControls_ = mapping_.keycodesOf(kControlR);
         lockMasks_ = {0};
@@ -639,16 +666,13 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
 class X11KeyboardEvents::RawTap final : public platform::EventTap {
   public:
     RawTap(xcb_connection_t* c, std::uint8_t xinput, std::unique_ptr<KeyText> text,
-           std::shared_ptr<Dispatch> dispatch, std::shared_ptr<SyntheticKeyLog> ownEvents,
-           std::shared_ptr<std::optional<bool>> secureAtEvent)
+           std::shared_ptr<Dispatch> dispatch, std::shared_ptr<SyntheticKeyLog> ownEvents)
         : c_(c),
           xinput_(xinput),
           text_(std::move(text)),
           dispatch_(std::move(dispatch)),
           ownEvents_(std::move(ownEvents)),
-          secureAtEvent_(std::move(secureAtEvent)),
-          unmapped_(unmappedWindow(c)),
-          readable_(xcb_get_file_descriptor(c), QSocketNotifier::Read) {
+          unmapped_(unmappedWindow(c)) {
         if (const auto* xkb = xcb_get_extension_data(c_, &xcb_xkb_id); xkb != nullptr && xkb->present != 0)
             xkbEvent_ = xkb->first_event;
         // The active window, to hear of switches between windows (the event mask is this
@@ -661,26 +685,18 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         xcb_change_window_attributes(c_, rootOf(c_), XCB_CW_EVENT_MASK, &mask);
         activeWindow_ = readActiveWindow();
         xcb_flush(c_);
-        // A callback may remove this tap: nothing of it is touched once that happened.
-        QObject::connect(&readable_, &QSocketNotifier::activated, [this, alive = dispatch_] {
-            // Typing has begun: read in batches until a batch interval passes without events.
-            readable_.setEnabled(false);
-            readBatch(true);
-            if (alive->alive) batches_.start();
-        });
-        batches_.setInterval(kBatchInterval);
-        QObject::connect(&batches_, &QTimer::timeout, [this, alive = dispatch_] {
-            if (readBatch(false) || !alive->alive) return;
-            batches_.stop();
-            readable_.setEnabled(true);
-            readBatch(true);  // what arrived between the last read and the notifier's return
-        });
+        probe_ = openConnection();
+        if (probe_ != nullptr) {
+            probeWindow_ = unmappedWindow(probe_);
+            xcb_flush(probe_);
+        }
+        thread_.start(c_, [this](xcb_generic_event_t* event) { handle(event); });
     }
 
     ~RawTap() override {
+        thread_.stop();
         dispatch_->alive = false;
-        batches_.stop();
-        readable_.setEnabled(false);  // before its descriptor closes with the connection
+        if (probe_ != nullptr) xcb_disconnect(probe_);
         xcb_disconnect(c_);
     }
 
@@ -688,9 +704,28 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     bool isEnabled() const override { return dispatch_->enabled; }
 
   private:
-    // While keys come in quick succession they are read this often rather than one by one: each
-    // wake-up of the program costs more than handling the keys it brings.
-    static constexpr std::chrono::milliseconds kBatchInterval{50};
+    // Another client holds the keyboard. While keys come in quick succession, the answer to the
+    // question asked at the last press stands for this one, and the question for the next is
+    // asked now: on a connection of its own, whose answer waits in its socket without waking the
+    // thread, so a key costs no round trip. After a pause the question is asked afresh.
+    static constexpr std::chrono::milliseconds kProbeFresh{100};
+    bool secureAtPress() {
+        if (probe_ == nullptr) return anotherClientHoldsKeyboard(c_, unmapped_);
+        const auto now = std::chrono::steady_clock::now();
+        bool secure = false;
+        if (pendingProbe_ && now - probeSentAt_ <= kProbeFresh) {
+            Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(probe_, *pendingProbe_, nullptr));
+            secure = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
+        } else {
+            if (pendingProbe_) xcb_discard_reply(probe_, pendingProbe_->sequence);
+            secure = anotherClientHoldsKeyboard(probe_, probeWindow_);
+        }
+        pendingProbe_ = xcb_grab_keyboard(probe_, 0, probeWindow_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                          XCB_GRAB_MODE_ASYNC);
+        probeSentAt_ = now;
+        xcb_flush(probe_);
+        return secure;
+    }
 
     xcb_window_t readActiveWindow() {
         Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
@@ -699,41 +734,18 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         return *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
     }
 
-    // Hands every pending event to the callback; whether there was any. The secure-input state of
-    // the batch is asked afresh for the first batch of a burst of typing; later batches take the
-    // answer to the question asked at the end of the batch before (it has arrived meanwhile), so
-    // that a batch costs no wait for the server.
-    bool readBatch(bool first) {
-        std::vector<xcb_generic_event_t*> events;
-        while (xcb_generic_event_t* event = xcb_poll_for_event(c_))
-            events.push_back(event);
-        bool secure = false;
-        if (first || !pendingProbe_) {
-            secure = anotherClientHoldsKeyboard(c_, unmapped_);
-            // The round trip may have brought more events.
-            while (xcb_generic_event_t* event = xcb_poll_for_event(c_))
-                events.push_back(event);
-        } else {
-            Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(c_, *pendingProbe_, nullptr));
-            secure = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
-        }
-        pendingProbe_.reset();
-        if (!first && !events.empty()) {
-            pendingProbe_ = xcb_grab_keyboard(c_, 0, unmapped_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
-                                              XCB_GRAB_MODE_ASYNC);
-            xcb_flush(c_);
-        }
-        const bool any = !events.empty();
-        const auto dispatch = dispatch_;
-        for (xcb_generic_event_t* event : events) {
-            if (dispatch->alive) handle(event, secure);
-            std::free(event);
-        }
-        return any;
-    }
-
-    void handle(xcb_generic_event_t* event, bool secure) {
+    // On the tap's thread: each event is handed to the callback the moment it arrives, so the text
+    // expander holds the user's keyboards at the keyword's last key, before the next key reaches
+    // the application; the main thread is not woken for every key.
+    void handle(xcb_generic_event_t* event) {
+        if (!dispatch_->alive) return;
         const auto type = event->response_type & 0x7f;
+        if (type == xkbEvent_ && event->pad0 == XCB_XKB_STATE_NOTIFY) {
+            const auto* state = reinterpret_cast<const xcb_xkb_state_notify_event_t*>(event);
+            text_->setModifiers(state->baseMods, state->latchedMods, state->lockedMods, state->baseGroup,
+                                state->latchedGroup, state->lockedGroup);
+            return;
+        }
         if (type == xkbEvent_ &&
             (event->pad0 == XCB_XKB_NEW_KEYBOARD_NOTIFY || event->pad0 == XCB_XKB_MAP_NOTIFY)) {
             // A new layout or a keycode bound for typing: the keymap is read again.
@@ -757,17 +769,20 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
         auto* raw = reinterpret_cast<xcb_input_raw_key_press_event_t*>(event);
         if (raw->extension != xinput_) return;
         platform::InputEvent out;
+        bool secure = false;
         if (raw->event_type == XCB_INPUT_RAW_KEY_PRESS || raw->event_type == XCB_INPUT_RAW_KEY_RELEASE) {
             if (raw->detail < 8 || raw->detail > 255) return;
             const auto keycode = static_cast<std::uint8_t>(raw->detail);
             const bool press = raw->event_type == XCB_INPUT_RAW_KEY_PRESS;
-            const auto own = ownEvents_ ? ownEvents_->take(keycode, press) : std::nullopt;
+            // Releases are not read (the modifiers come as the server's state): ours are passed by.
+            const auto own = ownEvents_ ? ownEvents_->takePress(keycode) : std::nullopt;
             KeyText::Key key = text_->key(keycode, press);
             out.type = key.type;
             out.keyCode = key.keyCode;
             out.flags = key.flags;
             out.text = std::move(key.text);
             out.userData = own.value_or(0);
+            if (press) secure = secureAtPress();
         } else if (raw->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
             switch (raw->detail) {
                 case 1:
@@ -793,11 +808,9 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
 
     void deliver(const platform::InputEvent& out, bool secure) {
         if (!dispatch_->wants(out.type)) return;
-        auto dispatch = dispatch_;
-        auto secureAtEvent = secureAtEvent_;
-        *secureAtEvent = secure;
-        dispatch->callback(out);
-        secureAtEvent->reset();
+        tapEventSecure = secure;
+        dispatch_->callback(out);
+        tapEventSecure.reset();
     }
 
     xcb_connection_t* c_;
@@ -805,14 +818,15 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     std::unique_ptr<KeyText> text_;
     std::shared_ptr<Dispatch> dispatch_;
     std::shared_ptr<SyntheticKeyLog> ownEvents_;
-    std::shared_ptr<std::optional<bool>> secureAtEvent_;
     xcb_window_t unmapped_;
     int xkbEvent_ = -1;  // the XKB extension's event code
     xcb_atom_t activeWindowAtom_ = XCB_ATOM_NONE;
     xcb_window_t activeWindow_ = XCB_WINDOW_NONE;
+    xcb_connection_t* probe_ = nullptr;  // asks whether another client holds the keyboard
+    xcb_window_t probeWindow_ = XCB_WINDOW_NONE;
     std::optional<xcb_grab_keyboard_cookie_t> pendingProbe_;
-    QSocketNotifier readable_;
-    QTimer batches_;
+    std::chrono::steady_clock::time_point probeSentAt_;
+    EventThread thread_;  // last: stopped before the rest goes
 };
 
 // ---- The factory ----------------------------------------------------------------------------
@@ -832,11 +846,11 @@ std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> X11Keybo
     xcb_connection_t* c = openConnection();
     if (c == nullptr) return platform::TapFailure::tapCreation;
     const auto xinput = xinputOpcode(c);
-    const std::uint32_t raw = mode == platform::TapMode::swallowing
-                                  ? 0  // the grabs bring the key presses
-                                  : XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS |
-                                        XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE |
-                                        XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
+    const std::uint32_t raw =
+        mode == platform::TapMode::swallowing
+            ? 0  // the grabs bring the key presses
+            // Presses only: half the wake-ups of reading every event.
+            : XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS;
     std::unique_ptr<KeyText> text;
     if (mode == platform::TapMode::listenOnly) text = KeyText::fromServer(c);
     if (!xinput || !selectRawEvents(c, raw) || (mode == platform::TapMode::listenOnly && !text)) {
@@ -850,12 +864,12 @@ std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> X11Keybo
         return std::unique_ptr<platform::EventTap>(std::make_unique<GrabTap>(
             c, *xinput, swallowable_, std::move(dispatch), options_.decisionBound, freezes_));
     }
-    return std::unique_ptr<platform::EventTap>(std::make_unique<RawTap>(
-        c, *xinput, std::move(text), std::move(dispatch), options_.ownEvents, secureAtEvent_));
+    return std::unique_ptr<platform::EventTap>(
+        std::make_unique<RawTap>(c, *xinput, std::move(text), std::move(dispatch), options_.ownEvents));
 }
 
 bool X11KeyboardEvents::isSecureEventInputEnabled() {
-    if (secureAtEvent_->has_value()) return **secureAtEvent_;
+    if (tapEventSecure) return *tapEventSecure;
     if (probe_ == nullptr) {
         probe_ = openConnection();
         if (probe_ == nullptr) return false;

@@ -11,13 +11,15 @@
 // key is still down reach the application as usual.
 //
 // A listen-only tap reads XInput 2 raw key and button events of all master devices, which the
-// server delivers whatever client holds a grab, on a connection of its own read by the main
-// thread: at once when typing begins, then in batches a few tens of milliseconds apart while it
-// goes on (a wake-up costs more than the keys it brings). It keeps the keyboard's state with
-// xkbcommon (the user's layout and compose rules, so a dead key gives no text), recognises the
-// events XTestInput posted through the SyntheticKeyLog, and hands each event to its callback in
-// order. A switch to another window (_NET_ACTIVE_WINDOW), also one of the same application, comes
-// as a click does: what was typed before belongs to the other window.
+// server delivers whatever client holds a grab, on a connection and a thread of its own, and hands
+// each event to its callback on that thread as it arrives (the text expander decides at the key
+// itself; waking the main thread for every key would cost more than the key). It reads presses
+// only, modifier presses included, and takes the modifiers from the server's XKB state, so it
+// reports no key releases. It keeps the
+// keyboard's state with xkbcommon (the user's layout and compose rules, so a dead key gives no text),
+// recognises the events XTestInput posted through the SyntheticKeyLog, and hands each event to its callback
+// in order. A switch to another window (_NET_ACTIVE_WINDOW), also one of the same application, comes as a
+// click does: what was typed before belongs to the other window.
 //
 // Secure input is another client holding the keyboard, as a password prompt does: a grab request
 // for a window that is never mapped answers "already grabbed" exactly then, and otherwise fails
@@ -82,8 +84,13 @@ class KeyText {
         std::uint64_t flags = 0;
         std::u16string text;  // key presses only; empty for a dead key or a key without text
     };
-    // Feeds one key press or release; the event it makes.
+    // Feeds one key press or release; the event it makes. A KeyText from the server takes the
+    // modifiers and the group from the server's state instead (setModifiers), and needs only the
+    // presses.
     Key key(std::uint8_t keycode, bool press);
+    // The server's modifier and group state (an XKB state notification).
+    void setModifiers(std::uint32_t base, std::uint32_t latched, std::uint32_t locked, std::int32_t baseGroup,
+                      std::int32_t latchedGroup, std::uint32_t lockedGroup);
 
   private:
     KeyText() = default;
@@ -99,6 +106,7 @@ class KeyText {
     xkb_compose_state* compose_ = nullptr;
     bool leftControl_ = false;
     bool rightControl_ = false;
+    bool serverState_ = false;
 };
 
 class X11KeyboardEvents final : public platform::KeyboardEvents {
@@ -132,8 +140,6 @@ class X11KeyboardEvents final : public platform::KeyboardEvents {
     Options options_;
     std::vector<int> swallowable_;
     std::shared_ptr<FreezeRecord> freezes_ = std::make_shared<FreezeRecord>();
-    // The secure-input state of the event being handed to a callback; absent outside that.
-    std::shared_ptr<std::optional<bool>> secureAtEvent_ = std::make_shared<std::optional<bool>>();
     xcb_connection_t* probe_ = nullptr;  // for secure-input checks outside a callback
     xcb_window_t probeWindow_ = XCB_WINDOW_NONE;
 };

@@ -1,5 +1,7 @@
 #include "backends/x11/X11PanelWindow.h"
 
+#include "backends/linux/KeyPositions.h"
+
 #include "base/Log.h"
 
 #include "backends/linux/PanelMouseEvents.h"
@@ -91,9 +93,10 @@ class X11PanelWindow::Host final : public QWidget {
                 auto* key = static_cast<QKeyEvent*>(event);
                 const auto keycode = static_cast<xcb_keycode_t>(key->nativeScanCode());
                 const auto state = static_cast<std::uint16_t>(key->nativeModifiers());
-                auto position = keyForKeycode(keycode);
-                return owner_.keyPressed(position ? position->virtualKey : -1, flagsFor(state), keycode,
-                                         state);
+                // Qt's keysym for the press: Control+K is the key labelled K on any layout.
+                const auto virtualKey = linux_backend::virtualKeyForKeyPress(
+                    keycode >= 8 ? static_cast<std::uint16_t>(keycode - 8) : 0, key->nativeVirtualKey());
+                return owner_.keyPressed(virtualKey.value_or(-1), flagsFor(state), keycode, state);
             }
             case QEvent::MouseButtonPress:
             case QEvent::MouseButtonRelease:

@@ -1,6 +1,7 @@
 #include "backends/x11/XTestInput.h"
 
 #include "backends/x11/KeyTranslation.h"
+#include "base/Log.h"
 #include "base/Text.h"
 
 #include <QTimer>
@@ -152,6 +153,15 @@ std::optional<std::int64_t> SyntheticKeyLog::take(std::uint8_t keycode, bool pre
     const std::int64_t userData = entries_.front().userData;
     entries_.pop_front();
     return userData;
+}
+
+std::optional<std::int64_t> SyntheticKeyLog::takePress(std::uint8_t keycode, Clock::time_point at) {
+    {
+        std::lock_guard lock(mutex_);
+        while (!entries_.empty() && !entries_.front().press)
+            entries_.pop_front();
+    }
+    return take(keycode, true, at);
 }
 
 std::size_t SyntheticKeyLog::size() const {
@@ -512,26 +522,66 @@ XTestInput::XTestInput(X11Connection& connection, std::shared_ptr<SyntheticKeyLo
 XTestInput::~XTestInput() {
     releaseUserKeyboards();
     restoreSpareKeycodes();
+    if (!heldFor_.empty()) {
+        std::sort(heldFor_.begin(), heldFor_.end());
+        auto micros = [](std::chrono::nanoseconds n) { return std::to_string(n.count() / 1000); };
+        log::write("input: user keyboards held " + std::to_string(heldFor_.size()) + " times, median " +
+                   micros(heldFor_[heldFor_.size() / 2]) + " µs, longest " + micros(heldFor_.back()) + " µs");
+    }
 }
 
 void XTestInput::holdUserKeyboards() {
     holdTimer_->stop();
+    beginHold();
+}
+
+bool XTestInput::beginHold() {
+    std::lock_guard lock(holdMutex_);
+    if (hold_->active()) return true;
     hold_->begin();
+    if (!hold_->active()) return false;
+    heldSince_ = std::chrono::steady_clock::now();
+    return true;
+}
+
+void XTestInput::holdUserInput() {
+    if (!hasXTest_) return;
+    {
+        std::lock_guard lock(holdMutex_);
+        if (hold_->active()) return;
+    }
+    xcb_connection_t* c = connection_.raw();
+    const std::vector<std::uint8_t> modifiers = modifierKeycodes(c);
+    Reply<xcb_query_keymap_reply_t> keys(xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
+    if (!keys ||
+        std::any_of(modifiers.begin(), modifiers.end(), [&](std::uint8_t k) { return isDown(*keys, k); }))
+        return;
+    if (!beginHold()) return;
+    // Let go after a moment if nothing is typed (the timer lives on the main thread).
+    QMetaObject::invokeMethod(
+        holdTimer_.get(), [this] { releaseUserKeyboardsSoon(); }, Qt::QueuedConnection);
 }
 
 void XTestInput::releaseUserKeyboardsSoon() {
-    if (hold_->active()) holdTimer_->start();
+    if (holdsUserKeyboards()) holdTimer_->start();
 }
 
 bool XTestInput::holdsUserKeyboards() const {
+    std::lock_guard lock(holdMutex_);
     return hold_->active();
 }
 
 void XTestInput::releaseUserKeyboards() {
     holdTimer_->stop();
+    std::vector<std::pair<std::uint8_t, bool>> typed;
+    {
+        std::lock_guard lock(holdMutex_);
+        if (hold_->active()) heldFor_.push_back(std::chrono::steady_clock::now() - heldSince_);
+        typed = hold_->end();
+    }
     xcb_connection_t* c = connection_.raw();
     // Sent on as the user typed them: not recorded as ours, so a listener takes them for typing.
-    for (const auto& [keycode, press] : hold_->end()) {
+    for (const auto& [keycode, press] : typed) {
         std::free(xcb_request_check(
             c, xcb_test_fake_input_checked(c, press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode,
                                            XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0)));

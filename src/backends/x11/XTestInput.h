@@ -23,12 +23,13 @@
 // is recorded in the SyntheticKeyLog so that a keyboard listener can recognise its own events.
 //
 // Keys the user types while synthesised keys are being typed reach the application after them, in
-// order: from the first key a source posts (once the user's modifiers are up) the keyboards of the
-// user are held, each grabbed on its own (which detaches it from the core keyboard, while XTest's
+// order: from holdUserInput() (the text expander calls it at the keyword's last key), else from
+// the first key a source posts (once the user's modifiers are up), the keyboards of the user are
+// held, each grabbed on its own (which detaches it from the core keyboard, while XTest's
 // own keyboard goes on), and what they type is kept. When a source that typed text is done, or a
 // moment after any other source (the text may follow its deletions), the keyboards are let go and
 // the kept keys are sent on through XTest, in the order they were typed.
-// Main thread only.
+// Main thread only, except holdUserInput().
 
 #include "backends/linux/KeyPositions.h"
 #include "backends/linux/PasteKey.h"
@@ -44,6 +45,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 class QTimer;
 struct xkb_context;
@@ -63,6 +65,8 @@ class SyntheticKeyLog {
     // The marker of the posted event this one is, which is then taken off the log; absent when it
     // is not one of ours.
     std::optional<std::int64_t> take(std::uint8_t keycode, bool press, Clock::time_point at = Clock::now());
+    // For a listener that reads presses only: the releases posted before this press are passed by.
+    std::optional<std::int64_t> takePress(std::uint8_t keycode, Clock::time_point at = Clock::now());
     bool isOwnEvent(std::uint8_t keycode, bool press, Clock::time_point at = Clock::now()) {
         return take(keycode, press, at).has_value();
     }
@@ -105,6 +109,10 @@ class XTestInput final : public platform::InputSynthesizer {
     std::function<bool()> frontIsTerminal;
     // Undoes every spare-keycode binding now rather than after the delay.
     void restoreSpareKeycodes();
+    // Holds the user's keyboards from now until the next text typed here is done (or a moment
+    // passes without one); not while the user holds a modifier, whose release would be kept from
+    // the wait before typing. Any thread.
+    void holdUserInput() override;
     // Lets the user's keyboards go now, sending on what they typed meanwhile.
     void releaseUserKeyboards();
     // Whether the user's keyboards are held (tests).
@@ -119,6 +127,7 @@ class XTestInput final : public platform::InputSynthesizer {
     bool isSpareKeycode(std::uint8_t keycode) const { return spare_.count(keycode) != 0; }
     void scheduleRestore();
     void holdUserKeyboards();
+    bool beginHold();  // whether the keyboards are held
     void releaseUserKeyboardsSoon();
 
     X11Connection& connection_;
@@ -135,8 +144,12 @@ class XTestInput final : public platform::InputSynthesizer {
     std::uint64_t useCounter_ = 0;
     std::unique_ptr<QTimer> restoreTimer_;
     class KeyboardHold;
+    // The hold may begin on a keyboard tap's thread (holdUserInput); all else is on the main thread.
+    mutable std::mutex holdMutex_;
     std::unique_ptr<KeyboardHold> hold_;
     std::unique_ptr<QTimer> holdTimer_;
+    std::chrono::steady_clock::time_point heldSince_;
+    std::vector<std::chrono::nanoseconds> heldFor_;  // each hold's length, logged at the end
 };
 
 }  // namespace quenlit::x11
