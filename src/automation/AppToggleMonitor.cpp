@@ -172,8 +172,9 @@ AppToggleMonitor::AppToggleMonitor(Services services, Files files)
     : services_(services), files_(std::move(files)), bindingsForTap_(std::make_shared<const Snapshot>()) {}
 
 AppToggleMonitor::~AppToggleMonitor() {
-    self_.reset();
+    // The tap first: its callback may be running on the tap's thread until then.
     tearDownTap();
+    self_.reset();
 }
 
 void AppToggleMonitor::publish(std::vector<AppToggleBinding> bindings) {

@@ -95,10 +95,11 @@ class KeyboardEvents {
     virtual ~KeyboardEvents() = default;
     // Returns true to pass the event on, false to swallow it (listen-only taps always pass).
     // Called for the event types in `eventMask`, and for the two tap-disabled notifications
-    // whatever the mask: on the main thread, except that a listen-only tap may call it on a thread
-    // of its own, one event at a time and in order, the moment each event arrives (a desktop where
-    // waking the main thread for every key would cost more than the key). Such a callback must be
-    // safe to call from another thread; isSecureEventInputEnabled() inside it answers for its event.
+    // whatever the mask: on the main thread, or on a thread of the tap's own, one event at a time
+    // and in order, the moment each event arrives (a desktop where waking the main thread for
+    // every key would cost more than the key, or where the keyboard waits frozen for a swallowing
+    // tap's answer). A callback must therefore be safe to call from another thread;
+    // isSecureEventInputEnabled() inside it answers for its event.
     using Callback = std::function<bool(const InputEvent&)>;
     virtual std::variant<std::unique_ptr<EventTap>, TapFailure> createTap(TapMode mode,
                                                                           std::uint64_t eventMask,

@@ -4,9 +4,6 @@
 #include "base/Log.h"
 #include "base/Text.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-
 #include <xcb/xinput.h>
 // xcb's XKB header names a field "explicit".
 #if defined(__clang__)
@@ -30,7 +27,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdlib>
 #include <set>
 #include <thread>
@@ -154,10 +150,9 @@ thread_local std::optional<bool> tapEventSecure;
 
 // ---- Small pieces ---------------------------------------------------------------------------
 
-void FreezeRecord::add(std::chrono::nanoseconds held, bool watchdog) {
+void FreezeRecord::add(std::chrono::nanoseconds held) {
     std::lock_guard lock(mutex_);
     held_.push_back(held);
-    if (watchdog) ++watchdog_;
 }
 
 FreezeRecord::Summary FreezeRecord::summary() const {
@@ -166,7 +161,6 @@ FreezeRecord::Summary FreezeRecord::summary() const {
     {
         std::lock_guard lock(mutex_);
         held = held_;
-        out.watchdog = watchdog_;
     }
     out.count = held.size();
     if (held.empty()) return out;
@@ -367,7 +361,7 @@ struct X11KeyboardEvents::Dispatch {
     Callback callback;
     std::uint64_t mask = 0;
     std::atomic<bool> enabled{false};
-    bool alive = true;  // main thread only: false once the tap is gone
+    std::atomic<bool> alive{true};  // false once the tap is gone
 
     bool wants(EventType type) const {
         return alive && enabled && callback &&
@@ -398,9 +392,11 @@ class EventThread {
         thread_ = std::thread([this, c, handler = std::move(handler)] {
             const int fd = xcb_get_file_descriptor(c);
             while (true) {
-                // Replies waited for while handling an event may have brought more events along:
-                // they sit in xcb's queue, which poll() does not see.
-                while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+                // One read takes in all that waits in the socket. Replies waited for while handling
+                // an event may have brought more events along: they sit in xcb's queue, which
+                // poll() does not see. Reading again before poll() would cost a call per wake-up.
+                for (xcb_generic_event_t* event = xcb_poll_for_event(c); event != nullptr;
+                     event = xcb_poll_for_queued_event(c)) {
                     handler(event);
                     std::free(event);
                 }
@@ -431,13 +427,8 @@ class EventThread {
 class X11KeyboardEvents::GrabTap final : public platform::EventTap {
   public:
     GrabTap(xcb_connection_t* c, std::uint8_t xinput, const std::vector<int>& keys,
-            std::shared_ptr<Dispatch> dispatch, std::chrono::milliseconds bound,
-            std::shared_ptr<FreezeRecord> freezes)
-        : c_(c),
-          xinput_(xinput),
-          dispatch_(std::move(dispatch)),
-          bound_(bound),
-          freezes_(std::move(freezes)) {
+            std::shared_ptr<Dispatch> dispatch, std::shared_ptr<FreezeRecord> freezes)
+        : c_(c), xinput_(xinput), dispatch_(std::move(dispatch)), freezes_(std::move(freezes)) {
         for (int key : keys) {
             if (std::none_of(grabs_.begin(), grabs_.end(),
                              [key](const Grab& g) { return g.virtualKey == key; }))
@@ -455,8 +446,7 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
         if (const auto held = freezes_->summary(); held.count > 0) {
             auto micros = [](std::chrono::nanoseconds n) { return std::to_string(n.count() / 1000); };
             log::write("apptoggle: keyboard held " + std::to_string(held.count) + " times, median " +
-                       micros(held.median) + " µs, longest " + micros(held.longest) +
-                       " µs, passed on by the watchdog " + std::to_string(held.watchdog));
+                       micros(held.median) + " µs, longest " + micros(held.longest) + " µs");
         }
         for (auto& grab : grabs_)
             ungrab(grab);
@@ -472,13 +462,6 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
         xcb_keycode_t keycode;
         std::vector<std::uint16_t> masks;
     };
-    struct Decision {
-        std::mutex mutex;
-        std::condition_variable done;
-        std::optional<bool> pass;
-        bool abandoned = false;
-    };
-
     void readMapping() {
         // Bound letters and digits are the keys that print them on the user's layout.
         mapping_ = KeyboardMapping::read(c_, true);
@@ -573,8 +556,8 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
         const bool autorepeat = held_ == press.detail;
         const auto grab = std::find_if(grabs_.begin(), grabs_.end(),
                                        [&](const Grab& g) { return g.keycode == press.detail; });
-        std::optional<bool> pass = true;
-        if (grab != grabs_.end() && dispatch_->enabled) {
+        bool pass = true;
+        if (grab != grabs_.end() && dispatch_->wants(EventType::keyDown)) {
             Reply<xcb_query_keymap_reply_t> keys(xcb_query_keymap_reply(c_, xcb_query_keymap(c_), nullptr));
             auto anyDown = [&](const std::vector<xcb_keycode_t>& codes) {
                 return keys && std::any_of(codes.begin(), codes.end(),
@@ -585,9 +568,11 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
             event.keyCode = grab->virtualKey;
             event.flags = eventFlagsFor(press.state, anyDown(leftControls_), anyDown(rightControls_));
             event.autorepeat = autorepeat;
-            pass = ask(event);
+            // Decided here, while the keyboard is frozen: waiting for a busy main thread would
+            // freeze it for as long.
+            pass = dispatch_->callback(event);
         }
-        if (pass && !*pass) {
+        if (!pass) {
             // Swallowed; the grab ends here rather than at the key's release, so keys typed while
             // it is still down go to the application. Ended as of this press: keys queued behind
             // the frozen keyboard run on now, and one of them may already have started a grab of
@@ -599,7 +584,7 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
             xcb_allow_events(c_, XCB_ALLOW_REPLAY_KEYBOARD, XCB_CURRENT_TIME);
         }
         xcb_flush(c_);
-        freezes_->add(std::chrono::steady_clock::now() - started, !pass.has_value());
+        freezes_->add(std::chrono::steady_clock::now() - started);
     }
 
     // Raw key releases tell when the swallowed key is let go. They are read only meanwhile: the
@@ -620,37 +605,9 @@ class X11KeyboardEvents::GrabTap final : public platform::EventTap {
         xcb_flush(c_);
     }
 
-    // The callback's answer from the main thread, or none when it did not come within the bound.
-    std::optional<bool> ask(const platform::InputEvent& event) {
-        auto decision = std::make_shared<Decision>();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [decision, dispatch = dispatch_, event] {
-                {
-                    std::lock_guard lock(decision->mutex);
-                    // Too late: the key went on already, and acting on it now would act twice.
-                    if (decision->abandoned) return;
-                }
-                const bool pass = dispatch->wants(event.type) ? dispatch->callback(event) : true;
-                {
-                    std::lock_guard lock(decision->mutex);
-                    decision->pass = pass;
-                }
-                decision->done.notify_one();
-            },
-            Qt::QueuedConnection);
-        std::unique_lock lock(decision->mutex);
-        if (!decision->done.wait_for(lock, bound_, [&] { return decision->pass.has_value(); })) {
-            decision->abandoned = true;
-            return std::nullopt;
-        }
-        return decision->pass;
-    }
-
     xcb_connection_t* c_;
     std::uint8_t xinput_;
     std::shared_ptr<Dispatch> dispatch_;
-    std::chrono::milliseconds bound_;
     std::shared_ptr<FreezeRecord> freezes_;
     std::vector<Grab> grabs_;
     KeyboardMapping mapping_;
@@ -704,27 +661,35 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     bool isEnabled() const override { return dispatch_->enabled; }
 
   private:
-    // Another client holds the keyboard. While keys come in quick succession, the answer to the
-    // question asked at the last press stands for this one, and the question for the next is
-    // asked now: on a connection of its own, whose answer waits in its socket without waking the
-    // thread, so a key costs no round trip. After a pause the question is asked afresh.
+    // Another client holds the keyboard. The question is asked ahead, on a connection of its own
+    // whose answer waits in its socket without waking the thread, and an answer to a question
+    // asked at most kProbeFresh ago stands for a press: while keys come in quick succession, no
+    // press waits for a round trip, and at more than one press per kProbeRenew they share one
+    // question. After a pause the question is asked afresh.
     static constexpr std::chrono::milliseconds kProbeFresh{100};
+    static constexpr std::chrono::milliseconds kProbeRenew{50};
     bool secureAtPress() {
         if (probe_ == nullptr) return anotherClientHoldsKeyboard(c_, unmapped_);
         const auto now = std::chrono::steady_clock::now();
-        bool secure = false;
-        if (pendingProbe_ && now - probeSentAt_ <= kProbeFresh) {
-            Reply<xcb_grab_keyboard_reply_t> reply(xcb_grab_keyboard_reply(probe_, *pendingProbe_, nullptr));
-            secure = reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED;
-        } else {
-            if (pendingProbe_) xcb_discard_reply(probe_, pendingProbe_->sequence);
-            secure = anotherClientHoldsKeyboard(probe_, probeWindow_);
+        if (pendingProbe_) {
+            if (now - probeSentAt_ <= kProbeFresh) {
+                Reply<xcb_grab_keyboard_reply_t> reply(
+                    xcb_grab_keyboard_reply(probe_, *pendingProbe_, nullptr));
+                answer_ = {reply && reply->status == XCB_GRAB_STATUS_ALREADY_GRABBED, probeSentAt_};
+            } else {
+                xcb_discard_reply(probe_, pendingProbe_->sequence);
+            }
+            pendingProbe_.reset();
         }
-        pendingProbe_ = xcb_grab_keyboard(probe_, 0, probeWindow_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
-                                          XCB_GRAB_MODE_ASYNC);
-        probeSentAt_ = now;
-        xcb_flush(probe_);
-        return secure;
+        if (!answer_ || now - answer_->asked > kProbeFresh)
+            answer_ = {anotherClientHoldsKeyboard(probe_, probeWindow_), now};
+        if (now - answer_->asked >= kProbeRenew) {
+            pendingProbe_ = xcb_grab_keyboard(probe_, 0, probeWindow_, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                              XCB_GRAB_MODE_ASYNC);
+            probeSentAt_ = now;
+            xcb_flush(probe_);
+        }
+        return answer_->secure;
     }
 
     xcb_window_t readActiveWindow() {
@@ -826,6 +791,11 @@ class X11KeyboardEvents::RawTap final : public platform::EventTap {
     xcb_window_t probeWindow_ = XCB_WINDOW_NONE;
     std::optional<xcb_grab_keyboard_cookie_t> pendingProbe_;
     std::chrono::steady_clock::time_point probeSentAt_;
+    struct ProbeAnswer {
+        bool secure;
+        std::chrono::steady_clock::time_point asked;
+    };
+    std::optional<ProbeAnswer> answer_;
     EventThread thread_;  // last: stopped before the rest goes
 };
 
@@ -861,8 +831,8 @@ std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> X11Keybo
     dispatch->callback = std::move(callback);
     dispatch->mask = eventMask;
     if (mode == platform::TapMode::swallowing) {
-        return std::unique_ptr<platform::EventTap>(std::make_unique<GrabTap>(
-            c, *xinput, swallowable_, std::move(dispatch), options_.decisionBound, freezes_));
+        return std::unique_ptr<platform::EventTap>(
+            std::make_unique<GrabTap>(c, *xinput, swallowable_, std::move(dispatch), freezes_));
     }
     return std::unique_ptr<platform::EventTap>(
         std::make_unique<RawTap>(c, *xinput, std::move(text), std::move(dispatch), options_.ownEvents));

@@ -5,21 +5,20 @@
 // A swallowing tap grabs Control + each swallowable key on the root window (with every state of
 // the lock keys) in synchronous mode, on an X connection and a thread of its own: the server then
 // freezes the keyboard at such a press until the thread says what to do. The thread asks the tap's
-// callback on the main thread and waits for the answer, but never longer than the decision bound:
-// without an answer the key is passed on unchanged, so the keyboard is never left frozen however
-// busy the main thread is. A swallowed press ends the grab at once, so keys typed while the bound
-// key is still down reach the application as usual.
+// callback itself, so the keyboard stays frozen for a round trip and the decision, however busy
+// the main thread is. A swallowed press ends the grab at once, so keys typed while the bound key is
+// still down reach the application as usual.
 //
 // A listen-only tap reads XInput 2 raw key and button events of all master devices, which the
 // server delivers whatever client holds a grab, on a connection and a thread of its own, and hands
 // each event to its callback on that thread as it arrives (the text expander decides at the key
 // itself; waking the main thread for every key would cost more than the key). It reads presses
 // only, modifier presses included, and takes the modifiers from the server's XKB state, so it
-// reports no key releases. It keeps the
-// keyboard's state with xkbcommon (the user's layout and compose rules, so a dead key gives no text),
-// recognises the events XTestInput posted through the SyntheticKeyLog, and hands each event to its callback
-// in order. A switch to another window (_NET_ACTIVE_WINDOW), also one of the same application, comes as a
-// click does: what was typed before belongs to the other window.
+// reports no key releases. It keeps the keyboard's state with xkbcommon (the user's layout and
+// compose rules, so a dead key gives no text), recognises the events XTestInput posted through the
+// SyntheticKeyLog, and hands each event to its callback in order. A switch to another window
+// (_NET_ACTIVE_WINDOW), also one of the same application, comes as a click does: what was typed
+// before belongs to the other window.
 //
 // Secure input is another client holding the keyboard, as a password prompt does: a grab request
 // for a window that is never mapped answers "already grabbed" exactly then, and otherwise fails
@@ -49,19 +48,17 @@ namespace quenlit::x11 {
 // How long the swallowing tap kept the keyboard frozen at each grabbed press. Thread-safe.
 class FreezeRecord {
   public:
-    void add(std::chrono::nanoseconds held, bool watchdog);
+    void add(std::chrono::nanoseconds held);
     struct Summary {
         std::size_t count = 0;
         std::chrono::nanoseconds median{0};
         std::chrono::nanoseconds longest{0};
-        std::size_t watchdog = 0;  // presses passed on because no decision came in time
     };
     Summary summary() const;
 
   private:
     mutable std::mutex mutex_;
     std::vector<std::chrono::nanoseconds> held_;
-    std::size_t watchdog_ = 0;
 };
 
 // The event flags of a key press in an X modifier state, with which Control keys are down.
@@ -114,8 +111,6 @@ class X11KeyboardEvents final : public platform::KeyboardEvents {
     struct Options {
         // The events XTestInput posted, to tell them from typing.
         std::shared_ptr<SyntheticKeyLog> ownEvents;
-        // The longest the keyboard waits for a swallowing tap's decision.
-        std::chrono::milliseconds decisionBound{50};
     };
 
     // Main thread, with a running QCoreApplication; the taps connect to $DISPLAY.
