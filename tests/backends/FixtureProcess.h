@@ -40,7 +40,7 @@ class Fixture {
         ::close(fds[1]);
         out_ = fds[0];
         if (pid_ == 0) return;
-        const auto line = nextLine(5000ms);
+        const auto line = nextLine(15000ms);
         ready_ = line.rfind("ready", 0) == 0;
         if (line.rfind("ready ", 0) == 0) window_ = static_cast<xcb_window_t>(std::stoul(line.substr(6)));
     }

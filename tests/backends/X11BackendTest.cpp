@@ -80,7 +80,7 @@ struct Desktop {
 Desktop* desktop = nullptr;
 
 // Runs Qt's event loop until the condition holds; whether it did within the bound.
-bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 3000ms) {
+bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 10000ms) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
