@@ -138,9 +138,13 @@ std::optional<std::string> notPrivate(const std::filesystem::path& folder) {
 
 }  // namespace
 
-Result<std::filesystem::path> instanceFolder(const XdgDirs& dirs, const std::filesystem::path& temporary) {
+Result<std::filesystem::path> instanceFolder(const XdgDirs& dirs,
+                                             const std::optional<std::filesystem::path>& temporary) {
     if (dirs.runtimeDir && !notPrivate(*dirs.runtimeDir)) return *dirs.runtimeDir;
-    const std::filesystem::path own = temporary / ("quenlit-" + std::to_string(::getuid()));
+    std::error_code ec;
+    const std::filesystem::path base = temporary ? *temporary : std::filesystem::temp_directory_path(ec);
+    if (ec) return Failure{"no temporary folder: " + ec.message()};
+    const std::filesystem::path own = base / ("quenlit-" + std::to_string(::getuid()));
     if (::mkdir(own.c_str(), 0700) == 0) {
         // The umask may have taken more than it should; the folder is new and ours.
         ::chmod(own.c_str(), 0700);

@@ -47,11 +47,12 @@ inline constexpr std::string_view kClipboardNotReady = "the clipboard panel is n
 std::optional<std::string_view> knownRefusal(std::string_view answer);
 
 // The folder of this user's instance files: $XDG_RUNTIME_DIR when it is a folder of this user that
-// nobody else may enter (mode 0700), else "quenlit-UID" in `temporary`, made when missing. Fails
-// when that folder is not this user's alone (another user's, a link, or open to others): a folder
-// another user controls could hold a planted lock or socket.
-Result<std::filesystem::path> instanceFolder(const XdgDirs& dirs,
-                                             const std::filesystem::path& temporary = "/tmp");
+// nobody else may enter (mode 0700), else "quenlit-UID" in `temporary` (the temporary folder,
+// $TMPDIR or /tmp, when absent), made when missing. Fails when that folder is not this user's alone
+// (another user's, a link, or open to others): a folder another user controls could hold a planted
+// lock or socket.
+Result<std::filesystem::path> instanceFolder(
+    const XdgDirs& dirs, const std::optional<std::filesystem::path>& temporary = std::nullopt);
 // A file of the instance for this user and `display` in `folder` (see instanceFolder):
 // "quenlit-UID-DISPLAY" (the display's characters other than letters and digits as "_") with
 // `extension`.
