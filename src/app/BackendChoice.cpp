@@ -1,5 +1,7 @@
 #include "app/BackendChoice.h"
 
+#include <charconv>
+
 namespace quenlit::app {
 
 std::optional<Backend> backendNamed(std::string_view name) {
@@ -69,6 +71,31 @@ BackendChoice chooseBackend(std::optional<Backend> requested, const Session& ses
     return {Backend::x11, {}};
 }
 
+std::string x11ServerName(std::string_view display) {
+    std::string_view rest = display;
+    std::string_view protocol;
+    if (const auto slash = rest.find('/'); slash != std::string_view::npos && slash > 0) {
+        protocol = rest.substr(0, slash);
+        rest.remove_prefix(slash + 1);
+    }
+    const auto colon = rest.rfind(':');
+    if (colon == std::string_view::npos) return std::string(display);
+    const std::string_view host = rest.substr(0, colon);
+    std::string_view number = rest.substr(colon + 1);
+    number = number.substr(0, number.find('.'));  // the screen: the same server
+    unsigned long value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (number.empty() || error != std::errc() || end != number.data() + number.size())
+        return std::string(display);
+    // Xlib and xcb reach the local server's Unix socket for an empty host, the host "unix" and the
+    // protocol "unix"; any other host, "localhost" too, is reached over the network and may be
+    // another server (ssh forwards its displays to localhost:10 and up).
+    const bool local = protocol == "unix" || (protocol.empty() && (host.empty() || host == "unix"));
+    if (local) return ":" + std::to_string(value);
+    std::string server = protocol.empty() || protocol == "tcp" ? std::string() : std::string(protocol) + "/";
+    return server + std::string(host) + ":" + std::to_string(value);
+}
+
 std::string sessionName(const char* waylandDisplay, const char* x11Display,
                         const std::optional<std::filesystem::path>& runtimeDir) {
     if (waylandDisplay != nullptr && *waylandDisplay != '\0') {
@@ -77,7 +104,7 @@ std::string sessionName(const char* waylandDisplay, const char* x11Display,
             return display.filename().string();
         return waylandDisplay;
     }
-    if (x11Display != nullptr && *x11Display != '\0') return x11Display;
+    if (x11Display != nullptr && *x11Display != '\0') return x11ServerName(x11Display);
     return {};
 }
 

@@ -33,10 +33,14 @@ struct BackendChoice {
 // The requested backend when it can run, else the best one the session allows.
 BackendChoice chooseBackend(std::optional<Backend> requested, const Session& session);
 
+// The X server a display name reaches, as "host:number" without the screen: ":5", ":5.0", "unix:5"
+// and "unix/:5.1" all name the local server 5, ":5". Names that are not X display names are kept.
+std::string x11ServerName(std::string_view display);
+
 // The name of the desktop session this instance belongs to: one instance, one control socket and
 // one lock per session. The Wayland display where there is one (XWayland's DISPLAY changes between
-// sessions of the same compositor), else the X display; empty without either. A Wayland display
-// given as a path inside the runtime folder is named as the compositor names it to the programs it
+// sessions of the same compositor), else the X server (x11ServerName); empty without either. A Wayland
+// display given as a path inside the runtime folder is named as the compositor names it to the programs it
 // starts ("wayland-1"), so a hotkey's `quenlit toggle` finds the instance started either way.
 std::string sessionName(const char* waylandDisplay, const char* x11Display,
                         const std::optional<std::filesystem::path>& runtimeDir);

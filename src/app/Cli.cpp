@@ -300,6 +300,14 @@ int installAutostart(std::ostream& out, std::ostream& err) {
         err << "quenlit: cannot tell where this program is installed\n";
         return 1;
     }
+    // Desktop entries are UTF-8: GLib refuses the whole file when a value is not, and the session
+    // would then start nothing.
+    if (text::validUtf8(program.string()) != program.string()) {
+        err << "quenlit: this program's path " << text::validUtf8(program.string())
+            << " is not valid UTF-8, which a desktop entry cannot name; move the program to a folder whose "
+               "name is UTF-8 and run this again\n";
+        return 1;
+    }
     const std::filesystem::path folder = XdgDirs::current().configHome / "autostart";
     const std::filesystem::path entry = folder / "quenlit.desktop";
     std::filesystem::create_directories(folder, ec);

@@ -80,52 +80,26 @@ void onTerminationSignal(int) {
     [[maybe_unused]] auto n = ::write(gSignalPipe[1], &byte, 1);
 }
 
-// One instance per user and display: the hotkeys and the clipboard belong to one program.
-class InstanceLock {
-  public:
-    explicit InstanceLock(const std::string& display)
-        : path_(linux_backend::control::instanceFile(XdgDirs::current(), display, ".lock")) {
-        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    }
-    ~InstanceLock() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    InstanceLock(const InstanceLock&) = delete;
-    InstanceLock& operator=(const InstanceLock&) = delete;
-
-    // True when this process now holds the lock; otherwise `owner` names the running instance.
-    bool acquire(long& owner) {
-        if (fd_ < 0) return true;  // no place for a lock: run rather than refuse
-        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            std::ifstream in(path_);
-            in >> owner;
-            return false;
-        }
-        const std::string pid = std::to_string(::getpid()) + "\n";
-        if (::ftruncate(fd_, 0) == 0) [[maybe_unused]]
-            auto n = ::pwrite(fd_, pid.data(), pid.size(), 0);
-        return true;
-    }
-
-  private:
-    std::filesystem::path path_;
-    int fd_ = -1;
-};
-
 // A second start shows the running instance's launcher, as clicking a running program's icon
 // would. The instance that holds the lock may still be starting: its channel opens shortly after.
-int showRunningInstance(const std::string& display, long owner) {
+int showRunningInstance(const std::filesystem::path& socket, long owner) {
     namespace control = linux_backend::control;
-    const auto path = control::socketPath(XdgDirs::current(), display);
     control::Outcome outcome;
     for (int attempt = 0; attempt < 40; ++attempt) {
-        outcome = control::send(path, control::Request::showLauncher);
+        outcome = control::send(socket, control::Request::showLauncher);
         if (outcome.kind != control::Outcome::Kind::notRunning) break;
         ::usleep(50000);
     }
     if (outcome.kind == control::Outcome::Kind::answered && outcome.text == "ok") return 0;
     std::cerr << "quenlit is already running (pid " << owner << ")";
-    if (!outcome.text.empty()) std::cerr << "; could not show its launcher: " << outcome.text;
+    if (outcome.kind == control::Outcome::Kind::failed) {
+        std::cerr << "; could not show its launcher: " << outcome.text;
+    } else if (outcome.kind == control::Outcome::Kind::answered) {
+        const auto refusal = control::knownRefusal(outcome.text);
+        std::cerr << "; could not show its launcher: "
+                  << (refusal ? std::string(*refusal)
+                              : std::string("it gave an answer this version does not know"));
+    }
     std::cerr << "\n";
     return 1;
 }
@@ -160,7 +134,9 @@ void useDesktopIconTheme(const XdgDirs& dirs, x11::X11Connection* connection) {
 
 std::string answerControlRequest(AppDelegate& delegate, linux_backend::control::Request request) {
     using Request = linux_backend::control::Request;
-    if (delegate.panel() == nullptr) return "error: the launcher is not ready yet";
+    namespace control = linux_backend::control;
+    const auto refused = [](std::string_view why) { return "error: " + std::string(why); };
+    if (delegate.panel() == nullptr) return refused(control::kLauncherNotReady);
     switch (request) {
         case Request::showLauncher:
             if (!delegate.panel()->isVisible()) delegate.togglePanel();
@@ -169,12 +145,11 @@ std::string answerControlRequest(AppDelegate& delegate, linux_backend::control::
             delegate.togglePanel();
             return "ok";
         case Request::toggleClipboard:
-            if (delegate.clipboardPanel() == nullptr)
-                return "error: the clipboard panel is not available yet";
+            if (delegate.clipboardPanel() == nullptr) return refused(control::kClipboardNotReady);
             delegate.toggleClipboardPanel();
             return "ok";
     }
-    return "error: malformed request";
+    return refused(control::kMalformed);
 }
 
 // The paste key of a terminal started under a name of its own is still the terminal's.
@@ -251,7 +226,7 @@ void drawInto(BackendServices& backend, Factory& windows) {
 
 // The part of the desktop program every backend shares: the core, the panels' views, the control
 // channel and the event loop. Returns the exit status.
-int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::string& session) {
+int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::filesystem::path& controlSocket) {
     linux_backend::QtImageCodec imageCodec;
     linux_backend::LibsecretStore secrets;
     linux_backend::OpenSslCipher cipher;
@@ -321,7 +296,7 @@ int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::string
     backend.scheduler.post([&] {
         delegate.applicationDidFinishLaunching();
         auto listening = linux_backend::control::Server::listen(
-            linux_backend::control::socketPath(dirs, session),
+            controlSocket,
             [&](linux_backend::control::Request request) { return answerControlRequest(delegate, request); });
         if (!listening) {
             log::write("control: " + listening.reason() + "; `quenlit toggle` cannot reach this instance");
@@ -329,7 +304,7 @@ int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::string
         }
         control = std::move(listening.value());
         auto* notifier = new QSocketNotifier(control->descriptor(), QSocketNotifier::Read, qApp);
-        QObject::connect(notifier, &QSocketNotifier::activated, [&control] { control->acceptPending(); });
+        QObject::connect(notifier, &QSocketNotifier::activated, [&control] { control->serve(); });
     });
     const int status = QApplication::exec();
     delegate.applicationWillTerminate();
@@ -379,7 +354,7 @@ void setUpQt() {
     if (QStyle* fusion = QStyleFactory::create("Fusion")) QApplication::setStyle(fusion);
 }
 
-int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::string& session,
+int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesystem::path& controlSocket,
                   linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
     const char* display = std::getenv("DISPLAY");
     QApplication application(argc, argv);
@@ -415,10 +390,10 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::string&
     if (!backend.clipboard)
         log::write("clipboard: the X server cannot report clipboard changes (no XFixes) — history off");
     backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
-    return runComposed(backend, dirs, session);
+    return runComposed(backend, dirs, controlSocket);
 }
 
-int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::string& session,
+int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesystem::path& controlSocket,
                       linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
     auto sway = wayland::SwayIpc::connect();
     if (!sway) {
@@ -467,7 +442,7 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::str
     drawInto(backend, windows);
     backend.clipboard = pasteboard.canRead();
     backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
-    return runComposed(backend, dirs, session);
+    return runComposed(backend, dirs, controlSocket);
 }
 
 }  // namespace
@@ -477,8 +452,10 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
     const char* x11Display = std::getenv("DISPLAY");
     session.x11Display = x11Display != nullptr && *x11Display != '\0' && displayAvailable();
     const char* waylandDisplay = std::getenv("WAYLAND_DISPLAY");
+    std::string waylandProblem;  // a compositor that did not answer, for the log
     if (waylandDisplay != nullptr && *waylandDisplay != '\0') {
-        if (const auto globals = wayland::WaylandConnection::probe()) {
+        if (const auto globals = wayland::WaylandConnection::probe({}, wayland::WaylandConnection::kProbeWait,
+                                                                   &waylandProblem)) {
             session.waylandDisplay = true;
             session.dataControl = globals->dataControl != 0;
             session.virtualKeyboard = globals->virtualKeyboard != 0;
@@ -491,20 +468,33 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
         std::cerr << choice.message << "\n";
         return 2;
     }
-    const std::string name =
-        sessionName(std::getenv("WAYLAND_DISPLAY"), x11Display, XdgDirs::current().runtimeDir);
-    InstanceLock lock(name);
-    long owner = 0;
-    if (!lock.acquire(owner)) return showRunningInstance(name, owner);
-
+    namespace control = linux_backend::control;
     const XdgDirs dirs = XdgDirs::current();
+    const std::string name = sessionName(std::getenv("WAYLAND_DISPLAY"), x11Display, dirs.runtimeDir);
+    // The lock and the socket live where no other user can plant or replace them.
+    const auto folder = control::instanceFolder(dirs);
+    if (!folder) {
+        std::cerr << "quenlit: " << folder.reason() << "; not starting (remove it, or set XDG_RUNTIME_DIR "
+                  << "to a folder of your own with mode 0700)\n";
+        return 1;
+    }
+    auto lock = control::InstanceLock::open(control::instanceFile(folder.value(), name, ".lock"));
+    if (!lock) {
+        std::cerr << "quenlit: " << lock.reason() << "; not starting\n";
+        return 1;
+    }
+    const std::filesystem::path socket = control::socketPath(folder.value(), name);
+    long owner = 0;
+    if (!lock.value()->acquire(owner)) return showRunningInstance(socket, owner);
+
     log::installSinks({std::make_shared<linux_backend::FileLogSink>(dirs.logFile()),
                        std::make_shared<linux_backend::StderrLogSink>(),
                        std::make_shared<linux_backend::SyslogSink>()});
+    if (!waylandProblem.empty()) log::write("wayland: " + waylandProblem + " — going on without it");
     if (!choice.message.empty()) log::write(choice.message);
     if (*choice.backend == Backend::wayland)
-        return runWaylandDesktop(argc, argv, dirs, name, forceQtOnWayland());
-    return runX11Desktop(argc, argv, dirs, name, forceQtPlatform("xcb"));
+        return runWaylandDesktop(argc, argv, dirs, socket, forceQtOnWayland());
+    return runX11Desktop(argc, argv, dirs, socket, forceQtPlatform("xcb"));
 }
 
 }  // namespace quenlit::app

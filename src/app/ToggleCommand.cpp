@@ -28,7 +28,12 @@ int runToggle(std::span<const std::string> args, std::ostream& out, std::ostream
         err << "quenlit is not running (neither WAYLAND_DISPLAY nor DISPLAY is set)\n";
         return 1;
     }
-    const control::Outcome outcome = control::send(control::socketPath(dirs, session), *request);
+    const auto folder = control::instanceFolder(dirs);
+    if (!folder) {
+        err << "quenlit: " << folder.reason() << '\n';
+        return 1;
+    }
+    const control::Outcome outcome = control::send(control::socketPath(folder.value(), session), *request);
     switch (outcome.kind) {
         case control::Outcome::Kind::notRunning:
             err << "quenlit is not running\n";
@@ -40,10 +45,12 @@ int runToggle(std::span<const std::string> args, std::ostream& out, std::ostream
             break;
     }
     if (outcome.text == "ok") return 0;
-    constexpr std::string_view prefix = "error: ";
-    std::string_view reason = outcome.text;
-    if (reason.starts_with(prefix)) reason.remove_prefix(prefix.size());
-    err << "quenlit: " << reason << '\n';
+    // Only what a running Quenlit says is shown, never text of the server's choosing.
+    if (const auto reason = control::knownRefusal(outcome.text)) {
+        err << "quenlit: " << *reason << '\n';
+    } else {
+        err << "quenlit: the running instance gave an answer this version does not know\n";
+    }
     (void)out;
     return 1;
 }

@@ -156,11 +156,13 @@ bool ClipboardHistory::insertText(std::string text) {
     }
     for (std::size_t i = 0; i < items_.size(); ++i) {
         if (!isImageItem(items_[i]) && items_[i].text() == text) {
+            if (i != 0) ++revision_;
             moveToFront(i);
             return true;
         }
     }
     items_.insert(items_.begin(), ClipboardItem::makeText(randomUuid(), std::move(text), wallClock_()));
+    ++revision_;
     trimToMaxItems();
     log::write("clipboard: captured text len=" + std::to_string(length) +
                " history=" + std::to_string(items_.size()));
@@ -170,6 +172,7 @@ bool ClipboardHistory::insertText(std::string text) {
 ClipboardItem ClipboardHistory::insertImage(const std::filesystem::path& file, std::size_t pngSize) {
     ClipboardItem item = ClipboardItem::makeImage(randomUuid(), file.string(), wallClock_());
     items_.insert(items_.begin(), item);
+    ++revision_;
     enforceImageCap();
     trimToMaxItems();
     log::write("clipboard: captured image (" + std::to_string(pngSize) + " bytes) history=" +
@@ -183,6 +186,7 @@ bool ClipboardHistory::remove(const ClipboardItem& item) {
     if (it == items_.end()) return false;
     ClipboardItem removed = std::move(*it);
     items_.erase(it);
+    ++revision_;
     release(removed);
     return true;
 }
@@ -190,6 +194,7 @@ bool ClipboardHistory::remove(const ClipboardItem& item) {
 void ClipboardHistory::removeAll() {
     std::vector<ClipboardItem> removed = std::move(items_);
     items_.clear();
+    ++revision_;
     for (const auto& item : removed)
         release(item);
 }
@@ -210,11 +215,13 @@ bool ClipboardHistory::promote(const ClipboardItem& item) {
     }
     if (index == 0) return false;
     moveToFront(index);
+    ++revision_;
     return true;
 }
 
 void ClipboardHistory::replace(std::vector<ClipboardItem> items, bool applyImageLimit) {
     items_ = std::move(items);
+    ++revision_;
     if (applyImageLimit) enforceImageCap();
 }
 

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -81,6 +82,9 @@ class ClipboardHistory {
     // Drops the oldest image items beyond maxImages; returns what was dropped, oldest last.
     static std::vector<ClipboardItem> capImages(std::vector<ClipboardItem>& items, int maxImages);
 
+    // Raised by every change of the list, so a saver can tell whether what it saved is still current.
+    std::uint64_t revision() const { return revision_; }
+
     int maxItems() const { return limits_.maxItems; }
     int maxImages() const { return limits_.maxImages; }
     std::size_t maxTextLength() const { return limits_.maxTextLength; }
@@ -98,6 +102,7 @@ class ClipboardHistory {
     std::filesystem::path imagesDirectoryStandard_;  // lexically normal, for ownsImage
     WallClock wallClock_;
     std::vector<std::filesystem::path> released_;
+    std::uint64_t revision_ = 0;
 };
 
 }  // namespace quenlit

@@ -174,7 +174,8 @@ void ClipboardStore::startMonitoring() {
 void ClipboardStore::stopMonitoring() {
     capture_.stop();
     file_.cancelScheduledSave();
-    persistNow();
+    // A history unchanged since its last save is not written again: the largest takes seconds.
+    if (file_.hasUnsavedChanges()) persistNow();
     // Stopping happens at quit: the history is on disk before the process goes on to exit.
     flushPendingWrites();
 }
@@ -192,7 +193,10 @@ void ClipboardStore::loadFromDiskIfNeeded() {
         std::optional<std::vector<ClipboardItem>> loaded = file_.read();
         if (!loaded) return;
         file_.removeOrphans(*loaded);
+        const std::size_t loadedCount = loaded->size();
         history_.replace(std::move(*loaded), true);
+        // What was dropped on loading is saved away at the next save; otherwise the file is current.
+        if (items().size() == loadedCount) file_.noteInSync();
         file_.releaseImages();
         log::write("clipboard: loaded " + std::to_string(items().size()) + " items from disk");
         itemsChanged.emit();

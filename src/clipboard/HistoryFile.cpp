@@ -239,6 +239,7 @@ void HistoryFile::removeOrphans(const std::vector<ClipboardItem>& named) {
 bool HistoryFile::saveNow() {
     if (!path_) return true;
     releaseImages();
+    savedRevision_ = history_.revision();
     writer_->submit({*path_, history_.items()}, std::exchange(keepUnreadable_, false),
                     std::exchange(unsaved_, {}));
     scheduler_.runInBackground<std::optional<bool>>(
@@ -254,6 +255,8 @@ void HistoryFile::flush() {
 }
 
 void HistoryFile::finished(bool succeeded) {
+    // The file may hold anything now: the next chance to save takes it.
+    if (!succeeded) savedRevision_.reset();
     if (onWriteFinished) onWriteFinished(succeeded);
 }
 

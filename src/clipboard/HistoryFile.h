@@ -63,6 +63,11 @@ class HistoryFile {
     // Drops a scheduled save; true when there was one.
     bool cancelScheduledSave();
     bool hasScheduledSave() const { return scheduledSave_.has_value(); }
+    // Whether the history changed since it was last handed to the writer, or since it was known to
+    // match the file (noteInSync), or the last write failed.
+    bool hasUnsavedChanges() const { return path_ && savedRevision_ != history_.revision(); }
+    // The history as it is now is what the file holds (it was just loaded from it).
+    void noteInSync() { savedRevision_ = history_.revision(); }
     // Blocks until every history handed to the writer is on disk.
     void flush();
     platform::Seconds debounce() const { return debounce_; }
@@ -81,6 +86,8 @@ class HistoryFile {
     std::optional<std::filesystem::path> path_;
     platform::Seconds debounce_;
     std::optional<platform::TaskHandle> scheduledSave_;
+    // The history's revision that the file holds, as far as is known.
+    std::optional<std::uint64_t> savedRevision_;
     // A history file that could not be read is moved aside before the first save replaces it.
     bool keepUnreadable_ = false;
     // Released image files that go to the writer with the next save.

@@ -81,6 +81,35 @@ TEST(BackendChoice, OneInstancePerSessionNamedByItsWaylandDisplayFirst) {
     EXPECT_EQ(sessionName(nullptr, nullptr, runtime), "");
 }
 
+// One X server, one instance: the screen and the local server's other spellings do not count.
+TEST(BackendChoice, AnXServerIsNamedOneWay) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {":5", ":5"},
+        {":5.0", ":5"},
+        {":5.1", ":5"},
+        {"unix:5", ":5"},
+        {"unix:5.1", ":5"},
+        {"unix/:5", ":5"},
+        {"unix/anything:5.0", ":5"},
+        {":05", ":5"},
+        // Over the network, the local host included, it may be another server (ssh's forwarding).
+        {"localhost:5", "localhost:5"},
+        {"localhost:5.0", "localhost:5"},
+        {"tcp/localhost:5", "localhost:5"},
+        {"otherhost:5.2", "otherhost:5"},
+        {"inet6/::1:5", "inet6/::1:5"},
+        {"decnet::5", "decnet::5"},
+        // Not a display name: kept as it is.
+        {"garbage", "garbage"},
+        {":", ":"},
+        {":x", ":x"},
+    };
+    for (const auto& [display, server] : cases)
+        EXPECT_EQ(x11ServerName(display), server) << display;
+    EXPECT_EQ(sessionName(nullptr, ":5.0", std::nullopt), sessionName(nullptr, ":5", std::nullopt));
+    EXPECT_EQ(sessionName(nullptr, "unix:5.1", std::nullopt), ":5");
+}
+
 TEST(BackendChoice, OnlyTheBackendOptionAloneRunsTheDesktopProgram) {
     using Args = std::vector<std::string>;
     ASSERT_TRUE(desktopRequest({}).has_value());

@@ -316,5 +316,27 @@ TEST_F(CliFixtureTest, InstallAutostartNamesTheRunningProgram) {
     }
 }
 
+// A desktop entry must be UTF-8 (GLib refuses the whole file otherwise): a program in a folder
+// whose name is not says so and writes nothing.
+TEST_F(CliFixtureTest, InstallAutostartRefusesAPathThatIsNotUtf8) {
+    const auto copy = dir / "caf\xe9" / "quenlit";
+    std::filesystem::create_directories(copy.parent_path());
+    std::filesystem::copy_file(QUENLIT_BINARY, copy, std::filesystem::copy_options::overwrite_existing);
+    const std::string command = "env -i PATH=/usr/bin:/bin HOME='" + (dir / "home").string() + "' '" +
+                                copy.string() + "' --install-autostart 2>&1; echo \"status=$?\"";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    std::array<char, 512> buffer{};
+    while (fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+        output += buffer.data();
+    pclose(pipe);
+    EXPECT_EQ(output,
+              "quenlit: this program's path " + (dir / "caf\xef\xbf\xbd/quenlit").string() +
+                  " is not valid UTF-8, which a desktop entry cannot name; move the program to a folder "
+                  "whose name is UTF-8 and run this again\nstatus=1\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "home/.config/autostart/quenlit.desktop"));
+}
+
 }  // namespace
 }  // namespace quenlit::app

@@ -47,7 +47,7 @@ class ToggleCommandTest : public ::testing::Test {
 
     // A running instance that answers with `reply`.
     void serve(const std::string& reply) {
-        auto listening = control::Server::listen(control::socketPath(XdgDirs::current(), ":77"),
+        auto listening = control::Server::listen(control::socketPath(dir.path(), ":77"),
                                                  [this, reply](control::Request r) {
                                                      std::lock_guard lock(mutex);
                                                      asked.push_back(r);
@@ -58,7 +58,7 @@ class ToggleCommandTest : public ::testing::Test {
         serving = std::thread([this] {
             while (!stop) {
                 pollfd watched{server->descriptor(), POLLIN, 0};
-                if (::poll(&watched, 1, 20) > 0) server->acceptPending();
+                if (::poll(&watched, 1, 20) > 0) server->serve();
             }
         });
     }
@@ -119,6 +119,32 @@ TEST_F(ToggleCommandTest, ARefusalIsPrintedAndFails) {
     const Run r = toggle({"clipboard"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "quenlit: the clipboard panel is not available yet\n");
+}
+
+// What the command prints comes from this program, never from the socket's other end.
+TEST_F(ToggleCommandTest, AnUnknownAnswerIsNotPrinted) {
+    for (const std::string reply : {"error: \x1b]2;owned\x07", "sure", "error: please run rm -rf ~"}) {
+        stop = true;
+        if (serving.joinable()) serving.join();
+        server.reset();
+        stop = false;
+        serve(reply);
+        const Run r = toggle({"launcher"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "quenlit: the running instance gave an answer this version does not know\n");
+    }
+}
+
+// The same X server under another name of its display is the same instance.
+TEST_F(ToggleCommandTest, EveryNameOfTheDisplayReachesTheInstance) {
+    serve("ok");
+    for (const char* display : {":77", ":77.0", ":77.1", "unix:77", "unix:77.0"}) {
+        ::setenv("DISPLAY", display, 1);
+        const Run r = toggle({"launcher"});
+        EXPECT_EQ(r.status, 0) << display << ": " << r.err;
+    }
+    ::setenv("DISPLAY", "localhost:77", 1);
+    EXPECT_EQ(toggle({"launcher"}).err, "quenlit is not running\n");
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include <unicode/locid.h>
 #include <unicode/timezone.h>
 
+#include <algorithm>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -316,6 +318,61 @@ TEST_F(ClipboardStoreTest, RemovingAnItemDeletesItsImageAndSavesAtOnce) {
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: removed item (history=1)"),
                                       ::testing::StartsWith(line("clipboard: persisted 1 items ("))));
     EXPECT_TRUE(fs::exists(dir / "data/clipboard-history.json"));
+}
+
+// Quitting writes the history only when it changed since it was loaded or last saved: the largest
+// one takes seconds to write, and a second start waits for the first to end.
+TEST_F(ClipboardStoreTest, QuittingSavesOnlyAChangedHistory) {
+    const fs::path history = dir / "data/clipboard-history.json";
+    {
+        auto first = makeStore(options());
+        first->insertText("older", false);
+        first->insertText("newer", false);
+        first->stopMonitoring();
+    }
+    ASSERT_TRUE(fs::exists(history));
+    struct Case {
+        std::string name;
+        std::function<void(ClipboardStore&)> session;
+        std::size_t savesAtQuit;
+    };
+    const std::vector<Case> cases{
+        {"nothing happened", [](ClipboardStore&) {}, 0},
+        {"a copy was saved already",
+         [this](ClipboardStore& store) {
+             store.insertText("copied", true);
+             scheduler.advance(platform::Seconds(1));
+             files.written.clear();
+         },
+         0},
+        {"a copy waits for its save", [](ClipboardStore& store) { store.insertText("copied", true); }, 1},
+        {"an entry was used", [](ClipboardStore& store) { store.promote(store.items()[1]); }, 1},
+        {"the top entry was used again", [](ClipboardStore& store) { store.promote(store.items()[0]); }, 0},
+        {"the last save failed",
+         [this](ClipboardStore& store) {
+             files.writeError = "disk full";
+             store.insertText("copied", true);
+             scheduler.advance(platform::Seconds(1));
+             files.writeError.reset();
+         },
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto store = makeStore(options());
+        store->startMonitoring();
+        ASSERT_EQ(store->items().size(), 2u);
+        c.session(*store);
+        files.written.clear();
+        store->stopMonitoring();
+        scheduler.runPending();
+        EXPECT_EQ(std::count(files.written.begin(), files.written.end(), history), c.savesAtQuit);
+        // Back to the two entries for the next case.
+        if (store->items().size() > 2) store->remove(store->items()[0]);
+        if (store->items()[0].text() != "newer") store->promote(store->items()[1]);
+        store->stopMonitoring();
+        scheduler.runPending();
+    }
 }
 
 TEST_F(ClipboardStoreTest, RemovingEverythingLeavesTheFolderAndForeignFiles) {

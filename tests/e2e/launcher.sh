@@ -135,6 +135,14 @@ check "and shows the running instance's launcher" wait_until 5 panel_visible
 check "and the first instance still runs" kill -0 "$quenlit"
 xdotool key Escape
 wait_until 5 panel_hidden
+# The display's screen or the local server's other spellings are the same X server: one instance.
+for same in "$DISPLAY.0" "unix$DISPLAY" "unix$DISPLAY.0"; do
+    DISPLAY=$same timeout 10 "$bin/quenlit" >"$root/same-server.out" 2>&1
+    check "quenlit on DISPLAY=$same shows the running instance's launcher and exits 0" test "$?" = 0
+    check "and the launcher shows" wait_until 5 panel_visible
+    xdotool key Escape
+    wait_until 5 panel_hidden
+done
 "$bin/quenlit" toggle launcher
 check "quenlit toggle launcher exits 0" test "$?" = 0
 check "and shows the launcher" wait_until 5 panel_visible
@@ -414,6 +422,48 @@ check "a program started from the launcher outlives Quenlit" kill -0 "${probe_pi
 "$bin/quenlit" toggle launcher >"$root/toggle.out" 2>&1
 check "quenlit toggle without a running instance says so and fails" \
     sh -c "test $? = 1 && grep -qx 'quenlit is not running' '$root/toggle.out'"
+
+# ---- The instance files, where another user could reach them ----
+# Without a private runtime folder, the lock and the socket go to a folder of the user's own in the
+# temporary folder. One that others may enter keeps Quenlit from starting, rather than letting
+# another user squat its lock or answer its toggles.
+own_folder="$root/tmp/quenlit-$(id -u)"
+mkdir -p "$own_folder" && chmod 777 "$own_folder"
+env -u XDG_RUNTIME_DIR TMPDIR="$root/tmp" timeout 10 "$bin/quenlit" >"$root/squatted.out" 2>&1
+check "a folder of its own that others may enter keeps quenlit from starting (status 1)" test "$?" = 1
+check "and says why" grep -qF "quenlit: $own_folder is open to other users (mode 0777, not 0700); not starting" \
+    "$root/squatted.out"
+# A link planted at the lock's path: the file it names is left alone.
+chmod 700 "$own_folder"
+lock_name="quenlit-$(id -u)-$(printf '%s' "$DISPLAY" | sed 's/[^A-Za-z0-9]/_/g').lock"
+echo "precious" >"$root/victim"
+ln -s "$root/victim" "$own_folder/$lock_name"
+env -u XDG_RUNTIME_DIR TMPDIR="$root/tmp" timeout 10 "$bin/quenlit" >"$root/planted.out" 2>&1
+check "a link at the lock's path keeps quenlit from starting (status 1)" test "$?" = 1
+check "and the file it names is not written" grep -qx precious "$root/victim"
+rm -f "$own_folder/$lock_name"
+
+# ---- A Wayland compositor that does not answer ----
+# Named by WAYLAND_DISPLAY, it holds start-up up for a second at most; the program runs on X11.
+if command -v python3 >/dev/null; then
+    python3 -c 'import socket, sys, time
+s = socket.socket(socket.AF_UNIX)
+s.bind(sys.argv[1])
+s.listen(8)
+time.sleep(300)' "$root/wayland-hung" &
+    pids+=($!)
+    wait_until 5 test -S "$root/wayland-hung"
+    start=$(date +%s%N)
+    WAYLAND_DISPLAY=$root/wayland-hung "$bin/quenlit" >"$root/quenlit-hung.out" 2>&1 &
+    quenlit=$!
+    pids+=($quenlit)
+    check "with a hung Wayland compositor named, quenlit starts on X11" wait_until 10 panel_visible
+    echo "start to visible with a hung Wayland compositor: $((($(date +%s%N) - start) / 1000000)) ms"
+    check "and logs that the compositor did not answer" \
+        log_has "wayland: the compositor at $root/wayland-hung did not answer within 1000 ms — going on without it"
+    kill "$quenlit"
+    wait "$quenlit" 2>/dev/null
+fi
 
 # ---- Icons ----
 # On a second run that sees the system's applications, icon themes and pixmaps: xterm's entry

@@ -48,7 +48,50 @@ void note(WaylandGlobals& globals, std::string_view interface, std::uint32_t ver
 
 }  // namespace
 
-std::optional<WaylandGlobals> WaylandConnection::probe(const std::string& display) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int millisecondsLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+enum class Wait { done, broken, timedOut };
+
+// Sends the requests and dispatches events until `done` is set, waiting on the display's socket
+// with poll rather than in libwayland, so the deadline holds whatever the compositor does.
+Wait dispatchUntil(wl_display* d, const bool& done, Clock::time_point deadline) {
+    const int fd = wl_display_get_fd(d);
+    while (!done) {
+        if (wl_display_prepare_read(d) != 0) {
+            if (wl_display_dispatch_pending(d) < 0) return Wait::broken;
+            continue;
+        }
+        while (wl_display_flush(d) < 0 && errno == EAGAIN) {
+            pollfd writable{fd, POLLOUT, 0};
+            if (::poll(&writable, 1, millisecondsLeft(deadline)) <= 0) {
+                wl_display_cancel_read(d);
+                return Wait::timedOut;
+            }
+        }
+        pollfd readable{fd, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, millisecondsLeft(deadline));
+        if (ready <= 0) {
+            wl_display_cancel_read(d);
+            if (ready < 0 && errno == EINTR) continue;
+            return ready == 0 ? Wait::timedOut : Wait::broken;
+        }
+        if (wl_display_read_events(d) < 0 || wl_display_dispatch_pending(d) < 0) return Wait::broken;
+    }
+    return Wait::done;
+}
+
+}  // namespace
+
+std::optional<WaylandGlobals> WaylandConnection::probe(const std::string& display,
+                                                       std::chrono::milliseconds wait, std::string* problem) {
+    const Clock::time_point deadline = Clock::now() + wait;
     wl_display* d = open(display);
     if (d == nullptr) return std::nullopt;
     WaylandGlobals globals;
@@ -58,13 +101,27 @@ std::optional<WaylandGlobals> WaylandConnection::probe(const std::string& displa
         },
         [](void*, wl_registry*, std::uint32_t) {},
     };
+    static const wl_callback_listener synced = {
+        [](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; },
+    };
     wl_registry* registry = wl_display_get_registry(d);
     wl_registry_add_listener(registry, &listener, &globals);
-    const bool answered = wl_display_roundtrip(d) >= 0;
+    bool done = false;
+    wl_callback* sync = wl_display_sync(d);
+    wl_callback_add_listener(sync, &synced, &done);
+    const Wait outcome = dispatchUntil(d, done, deadline);
+    wl_callback_destroy(sync);
     wl_registry_destroy(registry);
     wl_display_disconnect(d);
-    if (!answered) return std::nullopt;
-    return globals;
+    if (outcome == Wait::done) return globals;
+    if (problem != nullptr) {
+        const char* named = display.empty() ? std::getenv("WAYLAND_DISPLAY") : display.c_str();
+        const std::string which = named != nullptr ? named : "";
+        *problem = outcome == Wait::timedOut ? "the compositor at " + which + " did not answer within " +
+                                                   std::to_string(wait.count()) + " ms"
+                                             : "the connection to the compositor at " + which + " broke";
+    }
+    return std::nullopt;
 }
 
 std::unique_ptr<WaylandConnection> WaylandConnection::connect(const std::string& display) {

@@ -45,10 +45,16 @@ class WaylandConnection {
     static constexpr std::uint32_t kForeignToplevelVersion = 3;
     static constexpr std::uint32_t kSeatVersion = 7;
 
+    // How long the probe waits for a compositor's answer.
+    static constexpr std::chrono::milliseconds kProbeWait{1000};
+
     // Which globals the display (WAYLAND_DISPLAY when empty; none when that is unset too, rather
-    // than libwayland's guess "wayland-0") offers: connects, makes one round
-    // trip and disconnects. Absent when no compositor answers. Usable before Qt starts.
-    static std::optional<WaylandGlobals> probe(const std::string& display = {});
+    // than libwayland's guess "wayland-0") offers: connects, makes one round trip and disconnects.
+    // Absent when no compositor answers within `wait` (a hung compositor holds nobody up); then
+    // `problem`, when given, says what happened. Usable before Qt starts.
+    static std::optional<WaylandGlobals> probe(const std::string& display = {},
+                                               std::chrono::milliseconds wait = kProbeWait,
+                                               std::string* problem = nullptr);
 
     // Connects to the display (WAYLAND_DISPLAY when empty) and learns its globals; absent when no
     // compositor answers.
