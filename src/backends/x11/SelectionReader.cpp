@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 #include <utility>
 
 namespace quenlit::x11 {
@@ -23,7 +24,8 @@ constexpr unsigned kPropertyRing = 8;
 
 }  // namespace
 
-std::unique_ptr<SelectionReader> SelectionReader::open(const char* display, std::string_view selection) {
+std::unique_ptr<SelectionReader> SelectionReader::open(const char* display, std::string_view selection,
+                                                       bool watchOwner) {
     int screen = 0;
     xcb_connection_t* c = xcb_connect(display, &screen);
     if (c == nullptr || xcb_connection_has_error(c) != 0) {
@@ -31,8 +33,14 @@ std::unique_ptr<SelectionReader> SelectionReader::open(const char* display, std:
         return nullptr;
     }
     std::unique_ptr<SelectionReader> reader(new SelectionReader(c, screen, selection));
-    if (!reader->start()) return nullptr;
+    if (display != nullptr) reader->display_ = display;
+    reader->selectionName_ = std::string(selection);
+    if (!reader->start(watchOwner)) return nullptr;
     return reader;
+}
+
+std::unique_ptr<SelectionReader> SelectionReader::openReader() const {
+    return open(display_ ? display_->c_str() : nullptr, selectionName_, false);
 }
 
 SelectionReader::SelectionReader(xcb_connection_t* connection, int screen, std::string_view selection)
@@ -45,7 +53,7 @@ SelectionReader::~SelectionReader() {
     xcb_disconnect(raw_);
 }
 
-bool SelectionReader::start() {
+bool SelectionReader::start(bool watchOwner) {
     const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(raw_, &xcb_xfixes_id);
     if (xfixes == nullptr || xfixes->present == 0) return false;
     Reply<xcb_xfixes_query_version_reply_t> version(
@@ -60,10 +68,11 @@ bool SelectionReader::start() {
     const char* name = "quenlit clipboard reader";
     xcb_change_property(raw_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
                         static_cast<std::uint32_t>(std::strlen(name)), name);
-    xcb_xfixes_select_selection_input(raw_, window_, selection_,
-                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
-                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
-                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    if (watchOwner)
+        xcb_xfixes_select_selection_input(raw_, window_, selection_,
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                              XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                              XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
     x_->sync();
     return xcb_connection_has_error(raw_) == 0;
 }
@@ -236,9 +245,17 @@ std::optional<std::vector<std::string>> SelectionReader::targets(std::chrono::mi
     Outcome outcome = read("TARGETS", bound, 64 * 1024);
     timedOut = outcome.kind == Outcome::Kind::timedOut;
     if (outcome.kind != Outcome::Kind::ok) return std::nullopt;
-    std::vector<xcb_atom_t> atoms(outcome.bytes.size() / sizeof(xcb_atom_t));
-    std::memcpy(atoms.data(), outcome.bytes.data(), atoms.size() * sizeof(xcb_atom_t));
-    // One round trip for every name.
+    // Each atom once, in the owner's order, and no more than anyone offers: a list of thousands
+    // would cost a name request each.
+    std::vector<xcb_atom_t> atoms;
+    std::unordered_set<xcb_atom_t> seen;
+    const std::size_t count = outcome.bytes.size() / sizeof(xcb_atom_t);
+    for (std::size_t i = 0; i < count && atoms.size() < kMaxTargets; ++i) {
+        xcb_atom_t atom = XCB_ATOM_NONE;
+        std::memcpy(&atom, outcome.bytes.data() + i * sizeof(xcb_atom_t), sizeof(xcb_atom_t));
+        if (atom != XCB_ATOM_NONE && seen.insert(atom).second) atoms.push_back(atom);
+    }
+    // The name requests go out together and their replies are taken in turn.
     std::vector<xcb_get_atom_name_cookie_t> cookies;
     cookies.reserve(atoms.size());
     for (xcb_atom_t atom : atoms)
@@ -249,7 +266,7 @@ std::optional<std::vector<std::string>> SelectionReader::targets(std::chrono::mi
         if (!reply) continue;
         std::string name(xcb_get_atom_name_name(reply.get()),
                          static_cast<std::size_t>(xcb_get_atom_name_name_length(reply.get())));
-        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+        names.push_back(std::move(name));
     }
     return names;
 }

@@ -12,7 +12,8 @@
 // Each change of owner is also kept as an announcement (a new owner, a clear, an owner that went
 // away) for takeChanges(); the connection's descriptor tells when more may have come.
 //
-// Not thread-safe: one thread uses a reader (the main thread of the desktop program).
+// Not thread-safe: one thread uses a reader. The desktop program watches the owner on the main
+// thread and reads the owner's content with a reader of its own on another thread.
 
 #include "platform/Pasteboard.h"
 
@@ -32,9 +33,17 @@ class X11Connection;
 
 class SelectionReader {
   public:
-    // Opens a connection to `display` (the default display when null) and starts watching the
-    // owner of `selection`. Absent when the display or the XFixes extension is not available.
-    static std::unique_ptr<SelectionReader> open(const char* display, std::string_view selection);
+    // The most targets taken from an owner's list; the rest are ignored.
+    static constexpr std::size_t kMaxTargets = 1024;
+
+    // Opens a connection to `display` (the default display when null) and, with `watchOwner`,
+    // starts watching the owner of `selection`. Absent when the display or the XFixes extension is
+    // not available.
+    static std::unique_ptr<SelectionReader> open(const char* display, std::string_view selection,
+                                                 bool watchOwner = true);
+    // Another reader of the same selection on the same display, on a connection of its own, that
+    // does not watch the owner: for reading on another thread.
+    std::unique_ptr<SelectionReader> openReader() const;
     ~SelectionReader();
     SelectionReader(const SelectionReader&) = delete;
     SelectionReader& operator=(const SelectionReader&) = delete;
@@ -66,15 +75,16 @@ class SelectionReader {
     };
     // The selection converted to `target`, within `bound`, at most `limit` bytes.
     Outcome read(std::string_view target, std::chrono::milliseconds bound, std::size_t limit);
-    // The targets the owner offers (the TARGETS conversion), as atom names; absent on failure, and
-    // then `timedOut` tells whether the owner did not answer in time.
+    // The targets the owner offers (the TARGETS conversion), as atom names, each once and at most
+    // kMaxTargets of them; absent on failure, and then `timedOut` tells whether the owner did not
+    // answer in time.
     std::optional<std::vector<std::string>> targets(std::chrono::milliseconds bound, bool& timedOut);
 
     X11Connection& connection() { return *x_; }
 
   private:
     SelectionReader(xcb_connection_t* connection, int screen, std::string_view selection);
-    bool start();
+    bool start(bool watchOwner);
     void handleEvent(xcb_generic_event_t* event);
     // Waits for the next event of this connection until `deadline`; null when none came.
     xcb_generic_event_t* nextEvent(std::chrono::steady_clock::time_point deadline);
@@ -89,6 +99,8 @@ class SelectionReader {
     long ownerChanges_ = 0;
     std::vector<platform::PasteboardChange> changes_;
     unsigned readSerial_ = 0;
+    std::optional<std::string> display_;
+    std::string selectionName_;
 };
 
 }  // namespace quenlit::x11
