@@ -85,6 +85,7 @@ void SelectionReader::handleEvent(xcb_generic_event_t* event) {
         ++ownerChanges_;
         switch (notify->subtype) {
             case XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER:
+                lastOwner_ = notify->owner;
                 // An owner of None is a program emptying the selection on purpose (xsel -c, a
                 // password manager's timed clear).
                 changes_.push_back(notify->owner == XCB_WINDOW_NONE ? platform::PasteboardChange::cleared
@@ -92,6 +93,8 @@ void SelectionReader::handleEvent(xcb_generic_event_t* event) {
                 break;
             case XCB_XFIXES_SELECTION_EVENT_SELECTION_WINDOW_DESTROY:
             case XCB_XFIXES_SELECTION_EVENT_SELECTION_CLIENT_CLOSE:
+                if (lastOwner_ != XCB_WINDOW_NONE)
+                    goneOwners_.push_back(std::exchange(lastOwner_, XCB_WINDOW_NONE));
                 changes_.push_back(platform::PasteboardChange::ownerGone);
                 break;
             default:

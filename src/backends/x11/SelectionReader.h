@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quenlit::x11 {
@@ -54,6 +55,9 @@ class SelectionReader {
     // The owner changes that arrived since the last call, oldest first, counting what has arrived
     // so far without waiting.
     std::vector<platform::PasteboardChange> takeChanges();
+    // The owners that went away (their window destroyed, their program gone) since the last call:
+    // their window ids may be given to other programs' windows from then on.
+    std::vector<xcb_window_t> takeGoneOwners() { return std::exchange(goneOwners_, {}); }
     // Changes that arrived during other requests and wait for takeChanges().
     bool hasChanges() const { return !changes_.empty(); }
     // Readable when events may have come.
@@ -98,6 +102,8 @@ class SelectionReader {
     std::uint8_t xfixesEvent_ = 0;
     long ownerChanges_ = 0;
     std::vector<platform::PasteboardChange> changes_;
+    xcb_window_t lastOwner_ = XCB_WINDOW_NONE;
+    std::vector<xcb_window_t> goneOwners_;
     unsigned readSerial_ = 0;
     std::optional<std::string> display_;
     std::string selectionName_;

@@ -206,6 +206,8 @@ void X11Pasteboard::readCopies() {
             if (stopping_) return;
             request = std::move(requests_.front());
             requests_.pop_front();
+            for (xcb_window_t gone : std::exchange(goneOwners_, {}))
+                strikes_.erase(gone);
         }
         std::vector<std::string> logLines;
         platform::PasteboardContent content =
@@ -268,6 +270,10 @@ void X11Pasteboard::announceChanges() {
     for (;;) {
         const std::vector<platform::PasteboardChange> changes = reader_->takeChanges();
         if (changes.empty()) break;
+        if (std::vector<xcb_window_t> gone = reader_->takeGoneOwners(); !gone.empty() && thread_.joinable()) {
+            std::lock_guard lock(mutex_);
+            goneOwners_.insert(goneOwners_.end(), gone.begin(), gone.end());
+        }
         for (platform::PasteboardChange change : changes)
             changed.emit(change);
     }

@@ -98,6 +98,9 @@ class X11Pasteboard final : public platform::Pasteboard {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Request> requests_;
+    // Owners gone since the reader thread last looked: their window ids may come back on other
+    // programs' windows, which are not to be left alone for them.
+    std::vector<xcb_window_t> goneOwners_;
     bool stopping_ = false;
     std::thread thread_;
     std::unique_ptr<QSocketNotifier> readable_;
