@@ -24,8 +24,7 @@ constexpr unsigned kPropertyRing = 8;
 
 }  // namespace
 
-std::unique_ptr<SelectionReader> SelectionReader::open(const char* display, std::string_view selection,
-                                                       bool watchOwner) {
+std::unique_ptr<SelectionReader> SelectionReader::open(const char* display, std::string_view selection) {
     int screen = 0;
     xcb_connection_t* c = xcb_connect(display, &screen);
     if (c == nullptr || xcb_connection_has_error(c) != 0) {
@@ -35,12 +34,12 @@ std::unique_ptr<SelectionReader> SelectionReader::open(const char* display, std:
     std::unique_ptr<SelectionReader> reader(new SelectionReader(c, screen, selection));
     if (display != nullptr) reader->display_ = display;
     reader->selectionName_ = std::string(selection);
-    if (!reader->start(watchOwner)) return nullptr;
+    if (!reader->start()) return nullptr;
     return reader;
 }
 
 std::unique_ptr<SelectionReader> SelectionReader::openReader() const {
-    return open(display_ ? display_->c_str() : nullptr, selectionName_, false);
+    return open(display_ ? display_->c_str() : nullptr, selectionName_);
 }
 
 SelectionReader::SelectionReader(xcb_connection_t* connection, int screen, std::string_view selection)
@@ -53,7 +52,7 @@ SelectionReader::~SelectionReader() {
     xcb_disconnect(raw_);
 }
 
-bool SelectionReader::start(bool watchOwner) {
+bool SelectionReader::start() {
     const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(raw_, &xcb_xfixes_id);
     if (xfixes == nullptr || xfixes->present == 0) return false;
     Reply<xcb_xfixes_query_version_reply_t> version(
@@ -68,11 +67,10 @@ bool SelectionReader::start(bool watchOwner) {
     const char* name = "quenlit clipboard reader";
     xcb_change_property(raw_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
                         static_cast<std::uint32_t>(std::strlen(name)), name);
-    if (watchOwner)
-        xcb_xfixes_select_selection_input(raw_, window_, selection_,
-                                          XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
-                                              XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
-                                              XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    xcb_xfixes_select_selection_input(raw_, window_, selection_,
+                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
     x_->sync();
     return xcb_connection_has_error(raw_) == 0;
 }
@@ -245,7 +243,8 @@ SelectionReader::Outcome SelectionReader::read(std::string_view target, std::chr
 
 std::optional<std::vector<std::string>> SelectionReader::targets(std::chrono::milliseconds bound,
                                                                  bool& timedOut) {
-    Outcome outcome = read("TARGETS", bound, 64 * 1024);
+    // Lists longer than anyone offers are read (up to a megabyte) and cut below.
+    Outcome outcome = read("TARGETS", bound, 1u << 20);
     timedOut = outcome.kind == Outcome::Kind::timedOut;
     if (outcome.kind != Outcome::Kind::ok) return std::nullopt;
     // Each atom once, in the owner's order, and no more than anyone offers: a list of thousands

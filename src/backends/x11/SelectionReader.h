@@ -37,13 +37,11 @@ class SelectionReader {
     // The most targets taken from an owner's list; the rest are ignored.
     static constexpr std::size_t kMaxTargets = 1024;
 
-    // Opens a connection to `display` (the default display when null) and, with `watchOwner`,
-    // starts watching the owner of `selection`. Absent when the display or the XFixes extension is
-    // not available.
-    static std::unique_ptr<SelectionReader> open(const char* display, std::string_view selection,
-                                                 bool watchOwner = true);
-    // Another reader of the same selection on the same display, on a connection of its own, that
-    // does not watch the owner: for reading on another thread.
+    // Opens a connection to `display` (the default display when null) and starts watching the
+    // owner of `selection`. Absent when the display or the XFixes extension is not available.
+    static std::unique_ptr<SelectionReader> open(const char* display, std::string_view selection);
+    // Another reader of the same selection on the same display, on a connection of its own: for
+    // reading on another thread.
     std::unique_ptr<SelectionReader> openReader() const;
     ~SelectionReader();
     SelectionReader(const SelectionReader&) = delete;
@@ -88,7 +86,7 @@ class SelectionReader {
 
   private:
     SelectionReader(xcb_connection_t* connection, int screen, std::string_view selection);
-    bool start(bool watchOwner);
+    bool start();
     void handleEvent(xcb_generic_event_t* event);
     // Waits for the next event of this connection until `deadline`; null when none came.
     xcb_generic_event_t* nextEvent(std::chrono::steady_clock::time_point deadline);

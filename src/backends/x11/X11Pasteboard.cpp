@@ -206,12 +206,10 @@ void X11Pasteboard::readCopies() {
             if (stopping_) return;
             request = std::move(requests_.front());
             requests_.pop_front();
-            for (xcb_window_t gone : std::exchange(goneOwners_, {}))
-                strikes_.erase(gone);
         }
         std::vector<std::string> logLines;
         platform::PasteboardContent content =
-            request.ready ? std::move(*request.ready) : readCopy(request.stopTypes, logLines);
+            request.ready ? std::move(*request.ready) : readCopy(request, logLines);
         QMetaObject::invokeMethod(
             readable_.get(),
             [done = std::move(request.done), content = std::move(content),
@@ -224,10 +222,15 @@ void X11Pasteboard::readCopies() {
     }
 }
 
-platform::PasteboardContent X11Pasteboard::readCopy(const std::vector<std::string>& stopTypes,
+platform::PasteboardContent X11Pasteboard::readCopy(const Request& request,
                                                     std::vector<std::string>& logLines) {
     const Clock::time_point now = Clock::now();
     const xcb_window_t owner = copyReader_->owner();
+    // The owners that went before this one (the reply above comes after their events): a window id
+    // comes back on another program's window once its own is gone, and that one starts afresh.
+    copyReader_->takeChanges();
+    for (xcb_window_t gone : copyReader_->takeGoneOwners())
+        strikes_.erase(gone);
     if (owner == XCB_WINDOW_NONE) return {};
     if (auto known = strikes_.find(owner); known != strikes_.end() && known->second.leftAloneUntil > now) {
         platform::PasteboardContent content;
@@ -241,7 +244,7 @@ platform::PasteboardContent X11Pasteboard::readCopy(const std::vector<std::strin
     });
 
     CopyReader copy(*copyReader_, now + kReadBound, logLines);
-    platform::PasteboardContent content = platform::readContent(copy, stopTypes);
+    platform::PasteboardContent content = platform::readContent(copy, request.stopTypes);
     if (!copy.timedOut()) {
         strikes_.erase(owner);
         return content;
@@ -270,10 +273,6 @@ void X11Pasteboard::announceChanges() {
     for (;;) {
         const std::vector<platform::PasteboardChange> changes = reader_->takeChanges();
         if (changes.empty()) break;
-        if (std::vector<xcb_window_t> gone = reader_->takeGoneOwners(); !gone.empty() && thread_.joinable()) {
-            std::lock_guard lock(mutex_);
-            goneOwners_.insert(goneOwners_.end(), gone.begin(), gone.end());
-        }
         for (platform::PasteboardChange change : changes)
             changed.emit(change);
     }

@@ -88,8 +88,7 @@ class X11Pasteboard final : public platform::Pasteboard {
     };
     // The reader thread: reads copies until the pasteboard goes.
     void readCopies();
-    platform::PasteboardContent readCopy(const std::vector<std::string>& stopTypes,
-                                         std::vector<std::string>& logLines);
+    platform::PasteboardContent readCopy(const Request& request, std::vector<std::string>& logLines);
 
     std::unique_ptr<SelectionReader> reader_;
     // Used by the reader thread alone.
@@ -98,9 +97,7 @@ class X11Pasteboard final : public platform::Pasteboard {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Request> requests_;
-    // Owners gone since the reader thread last looked: their window ids may come back on other
-    // programs' windows, which are not to be left alone for them.
-    std::vector<xcb_window_t> goneOwners_;
+
     bool stopping_ = false;
     std::thread thread_;
     std::unique_ptr<QSocketNotifier> readable_;
