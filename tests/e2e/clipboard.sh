@@ -210,6 +210,18 @@ check "an owner offering 16,382 targets: the launcher toggles within 100 ms (wor
 check "and its text is recorded" wait_until 5 history_has "many-targets"
 kill "$many" 2>/dev/null
 
+# A program that copies a thousand times a second.
+"$bin/clipboard_owner" --offer-text UTF8_STRING=storm --retake-ms 1 >"$root/storm.out" &
+storm=$!
+pids+=($storm)
+wait_until 5 grep -q ready "$root/storm.out"
+sleep 1
+storm_ms=$(toggle_worst_ms)
+check "an owner copying 1,000 times a second: the launcher toggles within 100 ms (worst ${storm_ms} ms)" \
+    test "$storm_ms" -lt 100
+check "and its text is recorded" wait_until 5 history_has "storm"
+kill "$storm" 2>/dev/null
+
 # Copied files are only read outside the temporary folders, where this run's home lies.
 odd=$out/e2e-clipboard-files
 rm -rf "$odd"
