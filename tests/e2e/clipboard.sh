@@ -154,7 +154,11 @@ toggle_worst_ms() {
     local worst=0 i started ms
     for i in 1 2 3 4; do
         started=$(date +%s%N)
-        "$bin/quenlit" toggle launcher >/dev/null 2>&1 || { echo 99999; return; }
+        if ! "$bin/quenlit" toggle launcher >/dev/null 2>&1; then
+            echo "no answer: quenlit toggle launcher gave up after $((($(date +%s%N) - started) / 1000000)) ms" >&2
+            echo 99999
+            return
+        fi
         ms=$((($(date +%s%N) - started) / 1000000))
         ((ms > worst)) && worst=$ms
         sleep 0.1
