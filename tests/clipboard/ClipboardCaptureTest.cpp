@@ -453,6 +453,20 @@ TEST_F(ClipboardCaptureTest, PicturesClaimingOverFortyMegapixelsAreRefusedWithOn
     }
 }
 
+TEST_F(ClipboardCaptureTest, AProgramCopyingTheSameTextOverAndOverDoesNotHoldTheSaveBack) {
+    store = makeStore(true);
+    pasteboard.announcing = true;
+    store->startMonitoring();
+    sink->clear();
+    // Twenty copies a second for three seconds, far more often than the save's debounce.
+    for (int i = 0; i < 60; ++i) {
+        pasteboard.copyText("storm");
+        scheduler.advance(platform::Seconds(0.05));
+    }
+    EXPECT_THAT(texts(), ElementsAre("storm"));
+    EXPECT_THAT(logLines(), Contains(HasSubstr("clipboard: persisted 1 items")));
+}
+
 TEST_F(ClipboardCaptureTest, ConversionOutlivingTheStoreIsDropped) {
     codec.tiffToPng["TIFF:late"] = "late png";
     pasteboard.copy({{{{kTIFF, "TIFF:late"}}}});
