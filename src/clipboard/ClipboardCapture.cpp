@@ -76,11 +76,17 @@ void ClipboardCapture::onChange(platform::PasteboardChange change) {
             return;
         }
         case platform::PasteboardChange::cleared:
+            if (readPending_) sinceRead_ = change;
             ++ownerGeneration_;
             recorded_.reset();
             ownerGoneBeforeRecorded_ = false;
             return;
         case platform::PasteboardChange::ownerGone:
+            // The owner that went is the one being read: it is dealt with once its content is here.
+            if (readPending_) {
+                sinceRead_ = change;
+                return;
+            }
             if (const std::optional<Uuid> id = std::exchange(recorded_, std::nullopt)) {
                 reofferIfLeftEmpty(*id);
             } else {
@@ -152,82 +158,143 @@ bool ClipboardCapture::write(const ClipboardItem& item) {
     return true;
 }
 
-void ClipboardCapture::captureImageFile(const ClipboardPasteboardFiles::FileURL& file) {
-    platform::ImageCodec& codec = imageCodec_;
-    const std::string name = std::filesystem::path(file.path).filename().string();
-    scheduler_.runInBackground<std::optional<std::string>>(
-        [&codec, file](const platform::TaskHandle&) {
-            return ClipboardPasteboardFiles::pngData(file, codec);
-        },
-        self_.bind(
-            [name, generation = ownerGeneration_](ClipboardCapture& self, std::optional<std::string> png) {
-                if (!png) {
-                    log::write("clipboard: failed to read image file " + name);
-                    return;
-                }
-                if (auto item = self.store_.insertImage(*png, true)) self.recorded(generation, item->id);
-            }));
-}
-
-void ClipboardCapture::captureImageData(std::string data, bool isTiff) {
-    platform::ImageCodec& codec = imageCodec_;
-    scheduler_.runInBackground<std::optional<std::string>>(
-        [&codec, bytes = std::move(data), isTiff](const platform::TaskHandle&) -> std::optional<std::string> {
-            if (!isTiff) return bytes;
-            std::optional<std::string> png = codec.pngFromTiff(bytes);
-            if (png && png->empty()) return std::nullopt;
-            return png;
-        },
-        self_.bind([generation = ownerGeneration_](ClipboardCapture& self, std::optional<std::string> png) {
-            if (!png) {
-                log::write("clipboard: TIFF→PNG failed — skipped image");
-                return;
-            }
-            if (auto item = self.store_.insertImage(*png, true)) self.recorded(generation, item->id);
+void ClipboardCapture::ingestCurrentPasteboardIfNeeded() {
+    const long serial = ++readSerial_;
+    readPending_ = true;
+    sinceRead_.reset();
+    std::vector<std::string> stopTypes{std::string(internalType)};
+    for (std::string_view sensitive : sensitiveTypes)
+        stopTypes.emplace_back(sensitive);
+    pasteboard_.readCurrentContent(
+        std::move(stopTypes),
+        self_.bind([serial](ClipboardCapture& self, platform::PasteboardContent content) {
+            self.contentRead(serial, std::move(content));
         }));
 }
 
-void ClipboardCapture::ingestCurrentPasteboardIfNeeded() {
-    const std::vector<std::string> types = pasteboard_.types();
+void ClipboardCapture::contentRead(long serial, platform::PasteboardContent content) {
+    std::optional<platform::PasteboardChange> since;
+    // An older read overtaken by a newer one read an owner that is gone by now.
+    if (serial == readSerial_) {
+        readPending_ = false;
+        since = std::exchange(sinceRead_, std::nullopt);
+    }
     // No owner: nothing to read, and what was recorded from the last one stays known, for when its
     // going away is announced.
-    if (types.empty()) return;
+    if (content.types.empty()) {
+        if (since == platform::PasteboardChange::ownerGone) onChange(*since);
+        return;
+    }
     ++ownerGeneration_;
     recorded_.reset();
-    ownerGoneBeforeRecorded_ = false;
-    if (containsType(types, internalType)) return;
+    // The owner read went away before its content came here.
+    ownerGoneBeforeRecorded_ = since == platform::PasteboardChange::ownerGone;
+    if (containsType(content.types, internalType)) return;
     for (std::string_view sensitive : sensitiveTypes) {
-        if (containsType(types, sensitive)) return;
+        if (containsType(content.types, sensitive)) return;
     }
+    waiting_.push_back({ownerGeneration_, std::move(content)});
+    // Emptied on purpose after it was read: recorded, but never offered again.
+    if (since == platform::PasteboardChange::cleared) ++ownerGeneration_;
+    recordWaiting();
+}
 
-    if (auto imageFile = ClipboardPasteboardFiles::firstDurableImageFileURL(pasteboard_, imageCodec_)) {
-        captureImageFile(*imageFile);
-        return;
+void ClipboardCapture::recordWaiting() {
+    while (!working_ && !waiting_.empty()) {
+        Copy copy = std::move(waiting_.front());
+        waiting_.pop_front();
+        const platform::PasteboardContent& content = copy.content;
+        const bool carriesFiles =
+            std::any_of(content.items.begin(), content.items.end(), [](const platform::PasteboardItem& item) {
+                return item.dataFor(platform::pasteboardType::fileURL).has_value();
+            });
+        const bool needsWork = carriesFiles ||
+                               (content.legacyFilenames && !content.legacyFilenames->empty()) ||
+                               (content.image && !content.image->second.empty());
+        if (!needsWork) {
+            if (content.text) recordText(copy.generation, text::trim(*content.text));
+            continue;
+        }
+        working_ = true;
+        platform::ImageCodec& codec = imageCodec_;
+        scheduler_.runInBackground<Outcome>(
+            [&codec, copied = std::move(copy.content)](const platform::TaskHandle&) {
+                return work(copied, codec);
+            },
+            self_.bind([generation = copy.generation](ClipboardCapture& self, Outcome outcome) {
+                self.working_ = false;
+                self.apply(generation, std::move(outcome));
+                self.recordWaiting();
+            }));
     }
+}
+
+ClipboardCapture::Outcome ClipboardCapture::work(const platform::PasteboardContent& content,
+                                                 platform::ImageCodec& codec) {
+    using Kind = Outcome::Kind;
+    // Pictures are looked at before they are decoded or kept: one that claims more pixels than
+    // anyone copies is refused whole.
+    const auto checked = [&codec](std::string png) {
+        Outcome outcome{Kind::image, std::move(png), {}};
+        if (auto size = codec.pictureSize(outcome.value);
+            size && size->pixels() > platform::kMaxPicturePixels)
+            return Outcome{Kind::imageTooLarge, {}, *size};
+        return outcome;
+    };
 
     const std::vector<ClipboardPasteboardFiles::FileURL> files =
-        ClipboardPasteboardFiles::durableFileURLs(pasteboard_, 32);
-    if (!files.empty()) {
-        if (store_.insertText(files.front().path, true)) recorded_ = store_.items().front().id;
-        return;
+        ClipboardPasteboardFiles::durableFileURLs(content, 32);
+    for (const ClipboardPasteboardFiles::FileURL& file : files) {
+        if (!ClipboardPasteboardFiles::isImageFile(file, codec)) continue;
+        std::optional<std::string> png = ClipboardPasteboardFiles::pngData(file, codec);
+        if (!png) return {Kind::imageFileFailed, std::filesystem::path(file.path).filename().string(), {}};
+        return checked(std::move(*png));
+    }
+    if (!files.empty()) return {Kind::text, files.front().path, {}};
+
+    if (content.image && !content.image->second.empty()) {
+        const auto& [type, bytes] = *content.image;
+        if (type != platform::pasteboardType::tiff) return checked(bytes);
+        if (auto size = codec.pictureSize(bytes); size && size->pixels() > platform::kMaxPicturePixels)
+            return {Kind::imageTooLarge, {}, *size};
+        std::optional<std::string> png = codec.pngFromTiff(bytes);
+        if (!png || png->empty()) return {Kind::tiffFailed, {}, {}};
+        return checked(std::move(*png));
     }
 
-    for (std::string_view imageType : {platform::pasteboardType::png, platform::pasteboardType::tiff}) {
-        if (!containsType(types, imageType)) continue;
-        // Only the first offered image type counts; without usable data capture goes on to the text.
-        std::optional<std::string> data = pasteboard_.data(imageType);
-        if (data && !data->empty()) {
-            captureImageData(std::move(*data), imageType == platform::pasteboardType::tiff);
+    if (content.text) return {Kind::text, std::string(text::trim(*content.text)), {}};
+    return {};
+}
+
+void ClipboardCapture::apply(long generation, Outcome outcome) {
+    using Kind = Outcome::Kind;
+    switch (outcome.kind) {
+        case Kind::nothing:
             return;
-        }
-        break;
+        case Kind::text:
+            recordText(generation, outcome.value);
+            return;
+        case Kind::image:
+            if (auto item = store_.insertImage(outcome.value, true)) recorded(generation, item->id);
+            return;
+        case Kind::imageFileFailed:
+            log::write("clipboard: failed to read image file " + outcome.value);
+            return;
+        case Kind::tiffFailed:
+            log::write("clipboard: TIFF→PNG failed — skipped image");
+            return;
+        case Kind::imageTooLarge:
+            log::write("clipboard: image of " + std::to_string(outcome.size.width) + "×" +
+                       std::to_string(outcome.size.height) + " pixels is over " +
+                       std::to_string(platform::kMaxPicturePixels / 1'000'000) + " megapixels — skipped");
+            return;
     }
+}
 
-    if (const std::optional<std::string> string = pasteboard_.string(platform::pasteboardType::string)) {
-        const std::string_view trimmed = text::trim(*string);
-        if (!trimmed.empty() && store_.insertText(std::string(trimmed), true))
-            recorded_ = store_.items().front().id;
-    }
+void ClipboardCapture::recordText(long generation, std::string_view text) {
+    // Texts that are only whitespace are not recorded.
+    if (text.empty() || !store_.insertText(std::string(text), true)) return;
+    recorded(generation, store_.items().front().id);
 }
 
 }  // namespace quenlit

@@ -14,8 +14,10 @@
 // clear, a password manager's timed clear) stays empty, and so does one whose owner's content was
 // not recorded (marked sensitive, or unreadable).
 //
-// Main thread only. Image conversion runs on background tasks and comes back to the main thread;
-// it does nothing once the capture is gone.
+// Main thread only. A copy is read in one go (off the main thread where the desktop allows it), and
+// what needs the files or decoding (copied files, image data) runs on a background task and comes
+// back to the main thread; it does nothing once the capture is gone. Copies are recorded one after
+// the other, in the order they were made.
 
 #include "base/Signal.h"
 #include "base/Uuid.h"
@@ -27,6 +29,7 @@
 #include "platform/Scheduler.h"
 
 #include <array>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,8 +82,24 @@ class ClipboardCapture {
     void republishNewest();
     // What was recorded from the current owner, once it is in the store.
     void recorded(long generation, const Uuid& id);
-    void captureImageFile(const ClipboardPasteboardFiles::FileURL& file);
-    void captureImageData(std::string data, bool isTiff);
+    // A copy read, to be recorded under the owner generation it was read in.
+    struct Copy {
+        long generation = 0;
+        platform::PasteboardContent content;
+    };
+    // What a copy gives, worked out on a background task.
+    struct Outcome {
+        enum class Kind { nothing, image, text, imageFileFailed, tiffFailed, imageTooLarge };
+        Kind kind = Kind::nothing;
+        std::string value;  // the PNG bytes, the text, or the file name of a failed image file
+        platform::PictureSize size;
+    };
+    void contentRead(long serial, platform::PasteboardContent content);
+    // Records the waiting copies in order; one whose work runs in the background holds the others.
+    void recordWaiting();
+    static Outcome work(const platform::PasteboardContent& content, platform::ImageCodec& codec);
+    void apply(long generation, Outcome outcome);
+    void recordText(long generation, std::string_view text);
 
     platform::Scheduler& scheduler_;
     platform::Pasteboard& pasteboard_;
@@ -97,6 +116,13 @@ class ClipboardCapture {
     std::optional<Uuid> recorded_;
     // The current owner went away before its image capture came back.
     bool ownerGoneBeforeRecorded_ = false;
+    // Reads of the clipboard asked for; the newest one's content is still on its way while
+    // readPending_, and the owner's going or a clear announced meanwhile waits for it.
+    long readSerial_ = 0;
+    bool readPending_ = false;
+    std::optional<platform::PasteboardChange> sinceRead_;
+    std::deque<Copy> waiting_;
+    bool working_ = false;
     WeakSelf<ClipboardCapture> self_{this};
 };
 

@@ -148,12 +148,15 @@ bool isDurableFile(const std::string& path, const std::vector<std::string>& root
     return true;
 }
 
-std::vector<FileURL> durableFileURLs(platform::Pasteboard& pasteboard, std::size_t limit,
-                                     const std::vector<std::string>& roots) {
+namespace {
+
+template <typename LegacyList>
+std::vector<FileURL> durableFiles(const std::vector<platform::PasteboardItem>& items, LegacyList legacyList,
+                                  std::size_t limit, const std::vector<std::string>& roots) {
     std::vector<FileURL> result;
     if (limit == 0) return result;
     bool sawFileURL = false;
-    for (const platform::PasteboardItem& item : pasteboard.items()) {
+    for (const platform::PasteboardItem& item : items) {
         const std::optional<std::string> data = item.dataFor(platform::pasteboardType::fileURL);
         if (!data) continue;
         for (std::string_view line : uriListLines(*data)) {
@@ -167,7 +170,7 @@ std::vector<FileURL> durableFileURLs(platform::Pasteboard& pasteboard, std::size
     }
     if (sawFileURL) return result;
 
-    const std::optional<std::vector<std::string>> legacy = pasteboard.legacyFilenames();
+    const std::optional<std::vector<std::string>> legacy = legacyList();
     if (!legacy) return result;
     for (const std::string& path : *legacy) {
         if (path.empty() || path.front() != '/' || !isDurableFile(path, roots)) continue;
@@ -177,12 +180,37 @@ std::vector<FileURL> durableFileURLs(platform::Pasteboard& pasteboard, std::size
     return result;
 }
 
-std::optional<FileURL> firstDurableImageFileURL(platform::Pasteboard& pasteboard, platform::ImageCodec& codec,
-                                                const std::vector<std::string>& roots) {
-    for (FileURL& url : durableFileURLs(pasteboard, 32, roots)) {
+std::optional<FileURL> firstImage(std::vector<FileURL> files, platform::ImageCodec& codec) {
+    for (FileURL& url : files) {
         if (isImageFile(url, codec)) return std::move(url);
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<FileURL> durableFileURLs(platform::Pasteboard& pasteboard, std::size_t limit,
+                                     const std::vector<std::string>& roots) {
+    if (limit == 0) return {};
+    return durableFiles(
+        pasteboard.items(), [&pasteboard] { return pasteboard.legacyFilenames(); }, limit, roots);
+}
+
+std::vector<FileURL> durableFileURLs(const platform::PasteboardContent& content, std::size_t limit,
+                                     const std::vector<std::string>& roots) {
+    return durableFiles(
+        content.items, [&content] { return content.legacyFilenames; }, limit, roots);
+}
+
+std::optional<FileURL> firstDurableImageFileURL(const platform::PasteboardContent& content,
+                                                platform::ImageCodec& codec,
+                                                const std::vector<std::string>& roots) {
+    return firstImage(durableFileURLs(content, 32, roots), codec);
+}
+
+std::optional<FileURL> firstDurableImageFileURL(platform::Pasteboard& pasteboard, platform::ImageCodec& codec,
+                                                const std::vector<std::string>& roots) {
+    return firstImage(durableFileURLs(pasteboard, 32, roots), codec);
 }
 
 bool isImageFile(const FileURL& url, platform::ImageCodec& codec) {

@@ -4,8 +4,10 @@
 // (they exist and do not lie in a temporary or cache folder), whether one is a picture, and its
 // picture as PNG bytes.
 //
-// Main thread for the clipboard reads; isImageFile and pngData may run on a background task (the
-// codec is thread-safe). Nothing here fails as a whole: unusable entries are left out.
+// Main thread for the clipboard reads; the calls on a copy's content already read, isImageFile and
+// pngData may run on a background task (the codec is thread-safe; a file is only opened when it is
+// a regular one, so a named pipe or a device never holds the caller). Nothing here fails as a whole: unusable
+// entries are left out.
 
 #include "base/Paths.h"
 #include "platform/ImageCodec.h"
@@ -49,8 +51,14 @@ bool isDurableFile(const std::string& path, const std::vector<std::string>& root
 // legacy list is read only when no item carries a file URL.
 std::vector<FileURL> durableFileURLs(platform::Pasteboard& pasteboard, std::size_t limit,
                                      const std::vector<std::string>& roots = volatileRoots());
+std::vector<FileURL> durableFileURLs(const platform::PasteboardContent& content, std::size_t limit,
+                                     const std::vector<std::string>& roots = volatileRoots());
 // The first of the durable files (up to 32) that is a picture.
 std::optional<FileURL> firstDurableImageFileURL(platform::Pasteboard& pasteboard, platform::ImageCodec& codec,
+                                                const std::vector<std::string>& roots = volatileRoots());
+
+std::optional<FileURL> firstDurableImageFileURL(const platform::PasteboardContent& content,
+                                                platform::ImageCodec& codec,
                                                 const std::vector<std::string>& roots = volatileRoots());
 
 bool isImageFile(const FileURL& url, platform::ImageCodec& codec);

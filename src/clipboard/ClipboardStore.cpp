@@ -83,8 +83,12 @@ void ClipboardStore::changed(bool persist) {
 }
 
 bool ClipboardStore::insertText(std::string text, bool persist) {
+    // The newest entry copied again changes nothing: a program copying the same text over and over
+    // must not keep pushing the debounced save back.
+    const bool alreadyNewest = !items().empty() && items().front().kind == ClipboardItem::Kind::text &&
+                               items().front().text() == text;
     if (!history_.insertText(std::move(text))) return false;
-    changed(persist);
+    if (!alreadyNewest) changed(persist);
     return true;
 }
 

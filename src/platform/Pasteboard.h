@@ -7,6 +7,8 @@
 
 #include "base/Signal.h"
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +45,22 @@ enum class PasteboardChange {
     ownerGone,  // the owner exited or closed its window and took the content with it
 };
 
+// Everything a capture looks at in one copy, read in one go.
+struct PasteboardContent {
+    std::vector<std::string> types;
+    std::vector<PasteboardItem> items;
+    std::optional<std::vector<std::string>> legacyFilenames;
+    // The first offered of PNG and TIFF, with its data when the owner gave any: (type, bytes).
+    std::optional<std::pair<std::string, std::string>> image;
+    std::optional<std::string> text;
+};
+
+class Pasteboard;
+// Reads the current copy through the calls of `pasteboard`: its types, and unless they name one of
+// `stopTypes` (content the program must not record), its file URLs, legacy file list, image data and
+// text.
+PasteboardContent readContent(Pasteboard& pasteboard, const std::vector<std::string>& stopTypes);
+
 class Pasteboard {
   public:
     virtual ~Pasteboard() = default;
@@ -63,6 +81,16 @@ class Pasteboard {
     // The paths of the legacy file list, when the clipboard carries one.
     virtual std::optional<std::vector<std::string>> legacyFilenames() = 0;
 
+    // Reads the current copy (as readContent does) and hands it to `done` on the main thread, once
+    // per call and in the order of the calls; a call made while an earlier one has not started yet
+    // may take its place (both would read the same copy), and then only the later `done` runs.
+    // Here the copy is read at once, before this returns; desktops whose owners answer through
+    // another program read it off the main thread.
+    virtual void readCurrentContent(std::vector<std::string> stopTypes,
+                                    std::function<void(PasteboardContent)> done) {
+        done(readContent(*this, stopTypes));
+    }
+
     // Writing: clear, declare exactly the types to offer, then set each one. Returns the change
     // count after clearing.
     virtual long clearContents() = 0;
@@ -70,5 +98,28 @@ class Pasteboard {
     virtual bool setData(std::string_view data, std::string_view type) = 0;
     virtual bool setString(std::string_view text, std::string_view type) = 0;
 };
+
+inline PasteboardContent readContent(Pasteboard& pasteboard, const std::vector<std::string>& stopTypes) {
+    PasteboardContent content;
+    content.types = pasteboard.types();
+    if (content.types.empty()) return content;
+    const auto offered = [&content](std::string_view type) {
+        return std::find(content.types.begin(), content.types.end(), type) != content.types.end();
+    };
+    for (const std::string& stop : stopTypes) {
+        if (offered(stop)) return content;
+    }
+    content.items = pasteboard.items();
+    content.legacyFilenames = pasteboard.legacyFilenames();
+    // Only the first offered image type counts.
+    for (std::string_view imageType : {pasteboardType::png, pasteboardType::tiff}) {
+        if (!offered(imageType)) continue;
+        if (std::optional<std::string> data = pasteboard.data(imageType))
+            content.image.emplace(std::string(imageType), std::move(*data));
+        break;
+    }
+    content.text = pasteboard.string(pasteboardType::string);
+    return content;
+}
 
 }  // namespace quenlit::platform

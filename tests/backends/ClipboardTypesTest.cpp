@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,28 @@ TEST(ClipboardTypes, OwnerTargetsAsTheCoreNamesThem) {
               (std::vector<std::string>{"file:///a%20b", "file:///c"}));
     EXPECT_EQ(parseGnomeCopiedFiles("copy\nfile:///tmp/a%20b\nfile:///c"),
               (std::vector<std::string>{"/tmp/a b", "/c"}));
+}
+
+TEST(ClipboardTypes, ALongTargetListTakesLinearTime) {
+    // 16,382 made-up targets, each offered twice, around the text.
+    std::vector<std::string> targets{"UTF8_STRING"};
+    for (int round = 0; round < 2; ++round) {
+        for (int k = 0; k < 16382; ++k)
+            targets.push_back("x-junk-target-" + std::to_string(k));
+    }
+    targets.push_back("image/png");
+    const auto started = std::chrono::steady_clock::now();
+    const std::vector<std::string> types = pasteboardTypesForTargets(targets);
+    const std::optional<std::string> image = targetForType("image/tiff", targets);
+    const auto took = std::chrono::steady_clock::now() - started;
+
+    ASSERT_EQ(types.size(), 16384u);
+    EXPECT_EQ(types.front(), "text/plain;charset=utf-8");
+    EXPECT_EQ(types[1], "x-junk-target-0");
+    EXPECT_EQ(types.back(), "image/png");
+    EXPECT_EQ(image, std::nullopt);
+    // A linear search for each name took seconds here; a hash set takes milliseconds.
+    EXPECT_LT(took, std::chrono::milliseconds(250));
 }
 
 TEST(ClipboardTypes, Latin1BothWays) {

@@ -11,8 +11,17 @@
 #include <QImageReader>
 #include <QImageWriter>
 
+#include <zlib.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 namespace quenlit::linux_backend {
@@ -93,6 +102,38 @@ QRgb pixelAt(const platform::Bitmap& bitmap, int x, int y) {
            << "got rgb(" << qRed(actual) << "," << qGreen(actual) << "," << qBlue(actual) << ")";
 }
 
+void appendBigEndian(std::string& out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xff));
+}
+
+std::string pngChunk(const std::string& kind, const std::string& data) {
+    std::string chunk;
+    appendBigEndian(chunk, static_cast<std::uint32_t>(data.size()));
+    chunk += kind + data;
+    const std::string checked = kind + data;
+    appendBigEndian(chunk,
+                    static_cast<std::uint32_t>(::crc32(0, reinterpret_cast<const Bytef*>(checked.data()),
+                                                       static_cast<uInt>(checked.size()))));
+    return chunk;
+}
+
+// A well-formed PNG header claiming width × height one-bit pixels, and one row of them: what a
+// decompression bomb shows before it is decoded.
+std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
+    std::string header;
+    appendBigEndian(header, width);
+    appendBigEndian(header, height);
+    header += std::string("\x01\x00\x00\x00\x00", 5);  // 1-bit grey, no interlace
+    const std::string row(1 + (width + 7) / 8, '\0');
+    std::string packed(compressBound(static_cast<uLong>(row.size())), '\0');
+    uLongf packedSize = static_cast<uLongf>(packed.size());
+    ::compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+               reinterpret_cast<const Bytef*>(row.data()), static_cast<uLong>(row.size()));
+    packed.resize(packedSize);
+    return kPngSignature + pngChunk("IHDR", header) + pngChunk("IDAT", packed) + pngChunk("IEND", "");
+}
+
 class QtImageCodecTest : public ::testing::Test {
   protected:
     // Stored 80 × 40: the left half red with its upper quarter green, the right half blue. Stored
@@ -164,6 +205,75 @@ TEST_F(QtImageCodecTest, OtherPicturesAreConvertedAndWhatCannotBeDecodedGivesNot
     EXPECT_EQ(codec.pngFromFile((dir / "empty.png").string()), std::nullopt);
     EXPECT_EQ(codec.pngFromFile((dir / "notes.txt").string()), std::nullopt);
     EXPECT_EQ(codec.pngFromFile((dir / "missing.gif").string()), std::nullopt);
+}
+
+TEST_F(QtImageCodecTest, PicturesClaimingOverFortyMegapixelsAreNeverDecoded) {
+    const struct {
+        std::uint32_t width;
+        std::uint32_t height;
+        bool kept;
+    } cases[] = {
+        {30000, 30000, false},  // 900 megapixels in a few kilobytes
+        {65536, 32768, false},  // 2^31 pixels
+        {8000, 5000, true},     // 40 megapixels exactly
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        const std::string png = pngClaiming(c.width, c.height);
+        const auto size = codec.pictureSize(png);
+        ASSERT_TRUE(size);
+        EXPECT_EQ(size->width, static_cast<int>(c.width));
+        EXPECT_EQ(size->height, static_cast<int>(c.height));
+        writeFile(dir / "claim.png", png);
+        writeFile(dir / "claim.tiff", png);  // the content decides, whatever the name
+        EXPECT_EQ(codec.pngFromFile((dir / "claim.png").string()).has_value(), c.kept);
+        if (!c.kept) {
+            EXPECT_EQ(codec.pngFromFile((dir / "claim.tiff").string()), std::nullopt);
+            EXPECT_EQ(codec.pngFromTiff(png), std::nullopt);
+            EXPECT_EQ(codec.downsample((dir / "claim.png").string(), 128), std::nullopt);
+        }
+    }
+}
+
+TEST_F(QtImageCodecTest, NamedPipesAreNeverOpenedAndHugeFilesNeverRead) {
+    const std::filesystem::path pipe = dir / "pipe";
+    const std::filesystem::path picturePipe = dir / "pipe.png";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(picturePipe.c_str(), 0600), 0);
+    // One byte over the largest picture kept, all of it but the header a hole in the file.
+    const std::filesystem::path huge = dir / "huge.png";
+    writeFile(huge, encode(solid(4, 4, Qt::red), "png"));
+    std::filesystem::resize_file(huge, (128u << 20) + 1);
+
+    // Should a pipe be opened after all, a writer comes along after a while and ends the wait, so a
+    // failure shows as a slow call instead of a test that never ends.
+    std::atomic<bool> finished = false;
+    std::thread rescuer([&] {
+        for (int i = 0; i < 300 && !finished; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        while (!finished) {
+            for (const auto& p : {pipe, picturePipe}) {
+                const int fd = ::open(p.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) ::close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    const auto timed = [](auto call) {
+        const auto started = std::chrono::steady_clock::now();
+        call();
+        return std::chrono::steady_clock::now() - started;
+    };
+    const auto limit = std::chrono::milliseconds(1000);
+    EXPECT_LT(timed([&] { EXPECT_FALSE(codec.isImageFile(pipe.string())); }), limit);
+    // A picture by its name, which needs no opening.
+    EXPECT_LT(timed([&] { codec.isImageFile(picturePipe.string()); }), limit);
+    EXPECT_LT(timed([&] { EXPECT_EQ(codec.pngFromFile(picturePipe.string()), std::nullopt); }), limit);
+    EXPECT_LT(timed([&] { EXPECT_EQ(codec.downsample(picturePipe.string(), 64), std::nullopt); }), limit);
+    EXPECT_EQ(codec.pngFromFile(huge.string()), std::nullopt);
+    finished = true;
+    rescuer.join();
 }
 
 TEST_F(QtImageCodecTest, TiffConvertsToPngWithEveryPixelKept) {

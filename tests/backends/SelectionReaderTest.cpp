@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -110,6 +111,70 @@ TEST(SelectionReader, CountsEveryChangeOfOwnerAndTheOwnersExit) {
     EXPECT_EQ(after, before + 2);
     EXPECT_EQ(reader->owner(), static_cast<xcb_window_t>(XCB_WINDOW_NONE));
     EXPECT_EQ(reader->read("UTF8_STRING", 500ms, 1 << 20).kind, Kind::noOwner);
+}
+
+TEST(SelectionReader, TakesEachTargetOnceAndNoMoreThanTheCap) {
+    Owner owner(
+        {"--offer-text", "UTF8_STRING=many", "--offer-text", "UTF8_STRING=again", "--junk-targets", "16382"});
+    ASSERT_TRUE(owner.ready());
+    auto reader = openReader();
+    ASSERT_TRUE(reader);
+    bool timedOut = false;
+    const auto targets = reader->targets(3000ms, timedOut);
+    ASSERT_TRUE(targets);
+    ASSERT_EQ(targets->size(), SelectionReader::kMaxTargets);
+    EXPECT_EQ((*targets)[0], "TARGETS");
+    EXPECT_EQ((*targets)[1], "UTF8_STRING");
+    EXPECT_EQ((*targets)[2], "x-junk-target-0");
+    EXPECT_EQ(std::set<std::string>(targets->begin(), targets->end()).size(), targets->size());
+}
+
+// Delivers the content of the current copy through the event loop; how long it took.
+std::chrono::milliseconds readCopy(X11Pasteboard& board, platform::PasteboardContent& content) {
+    const auto asked = std::chrono::steady_clock::now();
+    bool delivered = false;
+    board.readCurrentContent({}, [&](platform::PasteboardContent read) {
+        content = std::move(read);
+        delivered = true;
+    });
+    // Asking does not wait for the owner.
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 100ms);
+    while (!delivered && std::chrono::steady_clock::now() < asked + 5s)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(delivered);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+}
+
+TEST(X11Pasteboard, ReadsCopiesOffTheMainThreadWithinASecondAndLeavesASilentOwnerAlone) {
+    X11Pasteboard board(SelectionReader::open(nullptr, "CLIPBOARD"));
+    ASSERT_TRUE(board.canRead());
+    platform::PasteboardContent content;
+    {
+        Owner slow({"--offer-text", "UTF8_STRING=slow", "--delay-ms", "700"});
+        ASSERT_TRUE(slow.ready());
+        // The targets come after 0.7 s, the text would after 1.4 s: the copy's second is over first.
+        const auto took = readCopy(board, content);
+        EXPECT_GE(took, 900ms);
+        EXPECT_LT(took, 1500ms);
+        EXPECT_EQ(content.text, std::nullopt);
+    }
+    Owner silent({"--offer-text", "UTF8_STRING=silent", "--never-answer"});
+    ASSERT_TRUE(silent.ready());
+    const std::vector<std::string> unresponsive{"x-quenlit-unresponsive-owner"};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const auto took = readCopy(board, content);
+        EXPECT_GE(took, 900ms);
+        EXPECT_LT(took, 1500ms);
+        EXPECT_EQ(content.types, unresponsive);
+    }
+    // Twice in a row: left alone.
+    EXPECT_LT(readCopy(board, content), 200ms);
+    EXPECT_EQ(content.types, unresponsive);
+
+    Owner prompt({"--offer-text", "UTF8_STRING=prompt"});
+    ASSERT_TRUE(prompt.ready());
+    EXPECT_LT(readCopy(board, content), 500ms);
+    EXPECT_EQ(content.text, "prompt");
 }
 
 TEST(X11Pasteboard, OffersExactlyTheDeclaredTypesAndReadsItsOwnWriteBack) {

@@ -399,6 +399,74 @@ TEST_F(ClipboardCaptureTest, FailedConversionsAreLoggedAndNothingIsStored) {
                                         "clipboard: failed to read image file broken.jpg"));
 }
 
+TEST_F(ClipboardCaptureTest, CopiesAreRecordedInTheOrderTheyWereMadeWhileAPictureIsConverted) {
+    codec.tiffToPng["TIFF:slow"] = "png of the screenshot";
+    ScratchDir pictures{durableBase()};
+    const fs::path photo = pictures.write("photo.jpg", "JFIF");
+    codec.convertedFiles[photo.string()] = "png of the photo";
+    pasteboard.announcing = true;
+    store->startMonitoring();
+
+    // Each copy comes before the background work of the one before it has run.
+    pasteboard.copy({{{{kTIFF, "TIFF:slow"}}}});
+    pasteboard.copyText("caption");
+    pasteboard.copy({fileItem(files::fileURL(photo.string()))});
+    pasteboard.copyText("after the photo");
+    scheduler.advance(platform::Seconds(0.5));
+
+    EXPECT_THAT(texts(), ElementsAre("after the photo", "<image png of the photo>", "caption",
+                                     "<image png of the screenshot>"));
+}
+
+TEST_F(ClipboardCaptureTest, PicturesClaimingOverFortyMegapixelsAreRefusedWithOneLine) {
+    ScratchDir pictures{durableBase()};
+    const fs::path bombFile = pictures.write("bomb.png", Codec::pngBytes(30000, 30000, "file"));
+    struct Case {
+        std::vector<platform::PasteboardItem> copied;
+        std::vector<std::string> history;
+        std::vector<std::string> log;
+    };
+    const std::vector<Case> cases{
+        {{{{{kPNG, Codec::pngBytes(30000, 30000, "bomb")}}}},
+         {},
+         {"clipboard: image of 30000×30000 pixels is over 40 megapixels — skipped"}},
+        {{{{{kPNG, Codec::pngBytes(65536, 32768, "absurd")}}}},
+         {},
+         {"clipboard: image of 65536×32768 pixels is over 40 megapixels — skipped"}},
+        {{fileItem(files::fileURL(bombFile.string()))},
+         {},
+         {"clipboard: image of 30000×30000 pixels is over 40 megapixels — skipped"}},
+        {{{{{kPNG, Codec::pngBytes(8000, 5000, "forty")}}}},
+         {"<image " + Codec::pngBytes(8000, 5000, "forty") + ">"},
+         {"clipboard: captured image (38 bytes) history=1 images=1"}},
+    };
+    for (const Case& c : cases) {
+        pasteboard.clearByAnotherProgram();
+        store = makeStore();
+        store->startMonitoring();
+        sink->clear();
+        pasteboard.copy(c.copied);
+        poll();
+        EXPECT_EQ(texts(), c.history);
+        EXPECT_EQ(logLines(), c.log);
+        store->stopMonitoring();
+    }
+}
+
+TEST_F(ClipboardCaptureTest, AProgramCopyingTheSameTextOverAndOverDoesNotHoldTheSaveBack) {
+    store = makeStore(true);
+    pasteboard.announcing = true;
+    store->startMonitoring();
+    sink->clear();
+    // Twenty copies a second for three seconds, far more often than the save's debounce.
+    for (int i = 0; i < 60; ++i) {
+        pasteboard.copyText("storm");
+        scheduler.advance(platform::Seconds(0.05));
+    }
+    EXPECT_THAT(texts(), ElementsAre("storm"));
+    EXPECT_THAT(logLines(), Contains(HasSubstr("clipboard: persisted 1 items")));
+}
+
 TEST_F(ClipboardCaptureTest, ConversionOutlivingTheStoreIsDropped) {
     codec.tiffToPng["TIFF:late"] = "late png";
     pasteboard.copy({{{{kTIFF, "TIFF:late"}}}});

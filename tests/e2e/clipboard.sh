@@ -146,6 +146,131 @@ check "and the panel still opens at once meanwhile (${shown_ms} ms)" test "$show
 xdotool key Escape
 wait_until 5 panel_hidden
 kill "$slow" 2>/dev/null
+
+# ---- hostile owners -----------------------------------------------------------------------------
+# How long the launcher hotkey takes to answer, in ms: `quenlit toggle launcher` returns once the
+# program has shown or hidden the launcher. The worst of four (show, hide, show, hide).
+toggle_worst_ms() {
+    local worst=0 i started ms
+    for i in 1 2 3 4; do
+        started=$(date +%s%N)
+        if ! "$bin/quenlit" toggle launcher >/dev/null 2>&1; then
+            echo "no answer: quenlit toggle launcher gave up after $((($(date +%s%N) - started) / 1000000)) ms" >&2
+            echo 99999
+            return
+        fi
+        ms=$((($(date +%s%N) - started) / 1000000))
+        ((ms > worst)) && worst=$ms
+        sleep 0.1
+    done
+    echo "$worst"
+}
+log_count() { grep -cF -- "$1" "$log" 2>/dev/null; }
+quiet_ms=$(toggle_worst_ms)
+echo "launcher toggle with a quiet clipboard: worst of four ${quiet_ms} ms"
+
+# A hung program that takes the clipboard again every second and never answers.
+"$bin/clipboard_owner" --offer-text UTF8_STRING=silent --never-answer --retake-ms 1000 >"$root/silent.out" &
+silent=$!
+pids+=($silent)
+wait_until 5 grep -q ready "$root/silent.out"
+sleep 1.2
+silent_ms=$(toggle_worst_ms)
+check "an owner that never answers and copies every second: the launcher toggles within 100 ms (worst ${silent_ms} ms)" \
+    test "$silent_ms" -lt 100
+shunned="ran out of time twice in a row — left alone for 30 s"
+check "after two copies in a row that ran out of time it is left alone, and that is logged" wait_until 5 log_has "$shunned"
+sleep 3
+check "once, however often it copies again ($(log_count "$shunned") lines)" test "$(log_count "$shunned")" = 1
+check "and nothing of it is recorded" history_lacks "silent"
+kill "$silent" 2>/dev/null
+check "the next copy is recorded" copy_text "after the silent owner"
+
+# A slow program that answers every request after 0.9 s: the whole copy gets one second.
+timeouts=$(($(log_count "did not answer within 1 s") + $(log_count "took over 1 s — abandoned")))
+"$bin/clipboard_owner" --offer-text UTF8_STRING=molasses --delay-ms 900 >"$root/molasses.out" &
+molasses=$!
+pids+=($molasses)
+wait_until 5 grep -q ready "$root/molasses.out"
+molasses_ms=$(toggle_worst_ms)
+check "an owner answering each request after 0.9 s: the launcher toggles within 100 ms (worst ${molasses_ms} ms)" \
+    test "$molasses_ms" -lt 100
+# Given up on the targets or on the text, whichever the second runs out in.
+timeouts_before=$timeouts
+gave_up() { [ "$(($(log_count "did not answer within 1 s") + $(log_count "took over 1 s — abandoned")))" -gt "$timeouts_before" ]; }
+check "and its copy is given up after a second, logged" wait_until 5 gave_up
+check "and not recorded" history_lacks "molasses"
+kill "$molasses" 2>/dev/null
+copy_text "after the slow owner"
+
+# A target list of 16,382 made-up names next to the text.
+"$bin/clipboard_owner" --offer-text UTF8_STRING=many-targets --junk-targets 16382 >"$root/many.out" &
+many=$!
+pids+=($many)
+wait_until 10 grep -q ready "$root/many.out"
+many_ms=$(toggle_worst_ms)
+check "an owner offering 16,382 targets: the launcher toggles within 100 ms (worst ${many_ms} ms)" \
+    test "$many_ms" -lt 100
+check "and its text is recorded" wait_until 5 history_has "many-targets"
+kill "$many" 2>/dev/null
+
+# A program that copies a thousand times a second.
+"$bin/clipboard_owner" --offer-text UTF8_STRING=storm --retake-ms 1 >"$root/storm.out" &
+storm=$!
+pids+=($storm)
+wait_until 5 grep -q ready "$root/storm.out"
+sleep 1
+storm_ms=$(toggle_worst_ms)
+check "an owner copying 1,000 times a second: the launcher toggles within 100 ms (worst ${storm_ms} ms)" \
+    test "$storm_ms" -lt 100
+check "and its text is recorded" wait_until 5 history_has "storm"
+kill "$storm" 2>/dev/null
+
+# Copied files are only read outside the temporary folders, where this run's home lies.
+odd=$out/e2e-clipboard-files
+rm -rf "$odd"
+mkdir -p "$odd"
+
+# Pictures that claim more pixels than anyone copies: 30000 × 30000 in 110 kB, and 2^31 pixels.
+python3 - "$root/bomb.png" "$odd/absurd.png" <<'PY'
+import struct, sys, zlib
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+def png(path, width, height, rows):
+    header = struct.pack(">IIBBBBB", width, height, 1, 0, 0, 0, 0)
+    row = b"\0" * (1 + (width + 7) // 8)
+    data = zlib.compress(row * rows, 9)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", data) + chunk(b"IEND", b""))
+png(sys.argv[1], 30000, 30000, 30000)
+png(sys.argv[2], 65536, 32768, 1)
+PY
+images_before=$(ls "$XDG_DATA_HOME/quenlit/images" | wc -l)
+xclip -selection clipboard -t image/png "$root/bomb.png"
+check "a PNG of 30000 × 30000 pixels is refused, logged once" \
+    wait_until 5 log_has "clipboard: image of 30000×30000 pixels is over 40 megapixels — skipped"
+"$bin/clipboard_owner" --offer-text "text/uri-list=file://$odd/absurd.png" >"$root/absurd.out" &
+pids+=($!)
+check "a picture file claiming 2^31 pixels is refused" wait_until 5 log_has "clipboard: failed to read image file absurd.png"
+check "and neither is stored" test "$(ls "$XDG_DATA_HOME/quenlit/images" | wc -l)" = "$images_before"
+
+# Odd files: named pipes (one named like a picture), and a sparse PNG of 1 GiB (a real header, then
+# nothing).
+mkfifo "$odd/pipe.png" "$odd/pipe"
+head -c 33 "$root/picture.png" >"$odd/huge.png"
+truncate -s 1G "$odd/huge.png"
+for name in pipe.png pipe huge.png; do
+    "$bin/clipboard_owner" --offer-text "text/uri-list=file://$odd/$name" >"$root/odd.out" &
+    pids+=($!)
+    wait_until 5 grep -q "served text/uri-list" "$root/odd.out"
+    odd_ms=$(toggle_worst_ms)
+    check "a copied $name: the launcher toggles within 100 ms (worst ${odd_ms} ms)" test "$odd_ms" -lt 100
+done
+pipes_kept() { history_has "$odd/pipe.png" && history_has "$odd/pipe"; }
+check "the pipes are never opened, and kept as paths" wait_until 5 pipes_kept
+check "the 1 GiB picture is not read" wait_until 5 log_has "clipboard: failed to read image file huge.png"
+check "and the program is still running" kill -0 "$quenlit"
+rm -rf "$odd"
 copy_text "epsilon five"
 
 # ---- the panel and paste-back -------------------------------------------------------------------

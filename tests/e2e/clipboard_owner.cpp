@@ -2,14 +2,17 @@
 // them like any X application, and can be slow to answer or exit, leaving the clipboard empty.
 //
 //   clipboard_owner [--offer TARGET=FILE]... [--offer-text TARGET=TEXT]... [--delay-ms N]
-//                   [--exit-after-ms N] [--incr-chunk BYTES]
+//                   [--exit-after-ms N] [--incr-chunk BYTES] [--never-answer] [--retake-ms N]
+//                   [--junk-targets N]
 //   clipboard_owner --clear
 //
 // --delay-ms waits before each answer (a slow or hung owner); --exit-after-ms exits that long after
 // taking the clipboard (the clipboard is then empty, as when an application that copied quits);
 // --incr-chunk sends data larger than BYTES in increments of that size (the INCR protocol), as
 // programs do with large images. --clear empties the CLIPBOARD on purpose, as xsel -bc and password
-// managers do: it sets the owner to None and exits.
+// managers do: it sets the owner to None and exits. --never-answer leaves every request unanswered (a
+// hung program); --retake-ms takes the clipboard again every N ms, each time a new copy for the
+// desktop; --junk-targets adds N made-up targets to the TARGETS list (a hostile list).
 // Prints "ready" once it owns the CLIPBOARD and "served TARGET" after each answer.
 
 #include <xcb/xcb.h>
@@ -44,7 +47,8 @@ xcb_atom_t intern(const std::string& name) {
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: clipboard_owner [--offer TARGET=FILE]... [--offer-text TARGET=TEXT]... "
-                 "[--delay-ms N] [--exit-after-ms N] [--incr-chunk BYTES] | --clear\n");
+                 "[--delay-ms N] [--exit-after-ms N] [--incr-chunk BYTES] [--never-answer] [--retake-ms N] "
+                 "[--junk-targets N] | --clear\n");
     std::exit(2);
 }
 
@@ -62,6 +66,9 @@ int main(int argc, char** argv) {
     int exitAfterMs = -1;
     std::size_t incrChunk = 0;
     bool clear = false;
+    bool neverAnswer = false;
+    int retakeMs = -1;
+    int junkTargets = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -82,6 +89,12 @@ int main(int argc, char** argv) {
             delayMs = std::atoi(value().c_str());
         } else if (arg == "--exit-after-ms") {
             exitAfterMs = std::atoi(value().c_str());
+        } else if (arg == "--never-answer") {
+            neverAnswer = true;
+        } else if (arg == "--retake-ms") {
+            retakeMs = std::atoi(value().c_str());
+        } else if (arg == "--junk-targets") {
+            junkTargets = std::atoi(value().c_str());
         } else if (arg == "--clear") {
             clear = true;
         } else if (arg == "--incr-chunk") {
@@ -115,6 +128,19 @@ int main(int argc, char** argv) {
     std::vector<xcb_atom_t> atoms{targets};
     for (const auto& offer : offers)
         atoms.push_back(intern(offer.first));
+    {
+        // All requests first, then the replies: one round trip for the lot.
+        std::vector<xcb_intern_atom_cookie_t> cookies;
+        for (int k = 0; k < junkTargets; ++k) {
+            const std::string name = "x-junk-target-" + std::to_string(k);
+            cookies.push_back(xcb_intern_atom(c, 0, static_cast<std::uint16_t>(name.size()), name.c_str()));
+        }
+        for (auto cookie : cookies) {
+            xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(c, cookie, nullptr);
+            if (reply != nullptr) atoms.push_back(reply->atom);
+            std::free(reply);
+        }
+    }
 
     // A real timestamp: the ICCCM asks owners for one, and readers compare them.
     xcb_change_property(c, XCB_PROP_MODE_APPEND, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
@@ -148,14 +174,27 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     const auto started = std::chrono::steady_clock::now();
+    auto retaken = started;
     for (;;) {
         int timeout = -1;
+        if (retakeMs >= 0) {
+            const auto moment = std::chrono::steady_clock::now();
+            if (moment - retaken >= std::chrono::milliseconds(retakeMs)) {
+                xcb_set_selection_owner(c, w, clipboard, XCB_CURRENT_TIME);
+                xcb_flush(c);
+                retaken = moment;
+            }
+            timeout = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           retaken + std::chrono::milliseconds(retakeMs) - moment)
+                                           .count());
+        }
         if (exitAfterMs >= 0) {
             const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now() - started)
                                      .count();
             if (elapsed >= exitAfterMs) break;
-            timeout = static_cast<int>(exitAfterMs - elapsed);
+            const int left = static_cast<int>(exitAfterMs - elapsed);
+            timeout = timeout < 0 ? left : std::min(timeout, left);
         }
         xcb_generic_event_t* e = xcb_poll_for_event(c);
         if (e == nullptr) {
@@ -189,6 +228,10 @@ int main(int argc, char** argv) {
             continue;
         }
         auto* request = reinterpret_cast<xcb_selection_request_event_t*>(e);
+        if (neverAnswer) {
+            std::free(e);
+            continue;
+        }
         if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         xcb_atom_t property = request->property != XCB_ATOM_NONE ? request->property : request->target;
         std::string served;

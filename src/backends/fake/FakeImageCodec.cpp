@@ -68,6 +68,12 @@ std::string FakeImageCodec::pngBytes(int width, int height, std::string_view pay
     return bytes;
 }
 
+std::optional<platform::PictureSize> FakeImageCodec::pictureSize(std::string_view bytes) {
+    if (!isPng(bytes) || bytes.size() < 24 || bytes.substr(12, 4) != "IHDR") return std::nullopt;
+    return platform::PictureSize{static_cast<int>(readBigEndian(bytes, 16) & 0x7fffffff),
+                                 static_cast<int>(readBigEndian(bytes, 20) & 0x7fffffff)};
+}
+
 bool FakeImageCodec::isImageFile(const std::string& path) {
     record("isImageFile " + path);
     static const std::set<std::string> pictureExtensions = {".png",  ".jpg", ".jpeg", ".gif", ".tif",

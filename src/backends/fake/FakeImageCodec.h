@@ -30,6 +30,8 @@ class FakeImageCodec final : public platform::ImageCodec {
     // Full sizes of pictures that downsample() decodes although they are not PNG files, by path.
     std::map<std::string, Size> pictureSizes;
 
+    // PNG bytes' header size; nothing for anything else.
+    std::optional<platform::PictureSize> pictureSize(std::string_view bytes) override;
     bool isImageFile(const std::string& path) override;
     std::optional<std::string> pngFromFile(const std::string& path) override;
     std::optional<std::string> pngFromTiff(std::string_view tiff) override;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_set>
 #include <utility>
 
 namespace quenlit::linux_backend {
@@ -70,8 +71,9 @@ std::vector<std::string> parseUriList(std::string_view text) {
 
 std::vector<std::string> pasteboardTypesForTargets(const std::vector<std::string>& targets) {
     std::vector<std::string> types;
-    const auto add = [&types](std::string_view type) {
-        if (std::find(types.begin(), types.end(), type) == types.end()) types.emplace_back(type);
+    std::unordered_set<std::string_view> seen;
+    const auto add = [&types, &seen](std::string_view type) {
+        if (seen.insert(type).second) types.emplace_back(type);
     };
     for (const std::string& target : targets) {
         if (isTextTarget(target)) {
@@ -88,9 +90,8 @@ std::vector<std::string> pasteboardTypesForTargets(const std::vector<std::string
 }
 
 std::optional<std::string> targetForType(std::string_view type, const std::vector<std::string>& targets) {
-    const auto offered = [&targets](std::string_view t) {
-        return std::find(targets.begin(), targets.end(), t) != targets.end();
-    };
+    const std::unordered_set<std::string_view> offeredTargets(targets.begin(), targets.end());
+    const auto offered = [&offeredTargets](std::string_view t) { return offeredTargets.contains(t); };
     const auto firstOf = [&offered](const auto& list) -> std::optional<std::string> {
         for (std::string_view t : list) {
             if (offered(t)) return std::string(t);

@@ -1,5 +1,8 @@
 #include "backends/linux/QtImageCodec.h"
 
+#include "backends/linux/ClipboardTypes.h"
+#include "backends/linux/PosixFileReader.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
@@ -16,6 +19,10 @@
 #include <cstring>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace quenlit::linux_backend {
 
 namespace {
@@ -24,9 +31,40 @@ QString qPath(const std::string& path) {
     return QString::fromStdString(path);
 }
 
+// The largest picture file read: the largest image data the clipboard gives, which is the largest
+// picture the history keeps.
+constexpr std::uintmax_t kFileLimit = kClipboardDataLimit;
+
+// A regular file opened for reading, or nothing: opened without waiting (a named pipe would wait
+// for a writer) and checked on the opened descriptor, so a device or a pipe is never read.
+std::unique_ptr<QFile> openRegularFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return file;
+}
+
+// Whether the picture's header claims more pixels than are ever decoded. Read before decoding: a
+// small file may claim billions of pixels.
+bool claimsTooManyPixels(QImageReader& reader) {
+    const QSize size = reader.size();
+    return size.isValid() &&
+           static_cast<std::int64_t>(size.width()) * size.height() > platform::kMaxPicturePixels;
+}
+
 // Decodes the reader's first picture, upright: the orientation a camera recorded (EXIF, TIFF) is
 // applied, since neither the PNG we write nor our bitmaps can carry it.
 QImage readFirstImage(QImageReader& reader) {
+    if (claimsTooManyPixels(reader)) return {};
     reader.setAutoTransform(true);
     return reader.read();
 }
@@ -43,25 +81,44 @@ std::optional<std::string> encodePng(const QImage& image) {
 
 }  // namespace
 
+std::optional<platform::PictureSize> QtImageCodec::pictureSize(std::string_view bytes) {
+    if (bytes.empty()) return std::nullopt;
+    const QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer;
+    buffer.setData(data);
+    if (!buffer.open(QIODevice::ReadOnly)) return std::nullopt;
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    const QSize size = reader.size();
+    if (!size.isValid()) return std::nullopt;
+    return platform::PictureSize{size.width(), size.height()};
+}
+
 bool QtImageCodec::isImageFile(const std::string& path) {
     // QMimeDatabase is documented thread-safe; a fresh one per call shares Qt's loaded database.
     const QMimeDatabase mimeTypes;
     const QMimeType byName = mimeTypes.mimeTypeForFile(qPath(path), QMimeDatabase::MatchExtension);
     if (byName.isValid() && byName.name().startsWith(QLatin1String("image/"))) return true;
 
-    QImageReader reader(qPath(path));
+    const std::unique_ptr<QFile> file = openRegularFile(path);
+    if (!file) return false;
+    QImageReader reader(file.get());
     return reader.canRead() && !reader.format().isEmpty();
 }
 
 std::optional<std::string> QtImageCodec::pngFromFile(const std::string& path) {
-    if (QFileInfo(qPath(path)).suffix().toLower() == QLatin1String("png")) {
-        QFile file(qPath(path));
-        if (file.open(QIODevice::ReadOnly)) {
-            const QByteArray bytes = file.readAll();
-            if (!bytes.isEmpty() && file.error() == QFileDevice::NoError) return bytes.toStdString();
-        }
-    }
-    QImageReader reader(qPath(path));
+    PosixFileReader files;
+    platform::FileRead read = files.read(path, kFileLimit);
+    if (!read.ok() || read.bytes.empty()) return std::nullopt;
+    const QByteArray bytes =
+        QByteArray::fromRawData(read.bytes.data(), static_cast<qsizetype>(read.bytes.size()));
+    QBuffer buffer;
+    buffer.setData(bytes);
+    if (!buffer.open(QIODevice::ReadOnly)) return std::nullopt;
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    if (claimsTooManyPixels(reader)) return std::nullopt;
+    if (QFileInfo(qPath(path)).suffix().toLower() == QLatin1String("png")) return std::move(read.bytes);
     return encodePng(readFirstImage(reader));
 }
 
@@ -81,7 +138,10 @@ std::optional<std::string> QtImageCodec::pngFromTiff(std::string_view tiff) {
 
 std::optional<platform::Bitmap> QtImageCodec::downsample(const std::string& path, int maxPixel) {
     if (maxPixel < 1) return std::nullopt;
-    QImageReader reader(qPath(path));
+    const std::unique_ptr<QFile> file = openRegularFile(path);
+    if (!file) return std::nullopt;
+    QImageReader reader(file.get());
+    if (claimsTooManyPixels(reader)) return std::nullopt;
 
     // The stored size, before any rotation; a quarter turn swaps the sides but keeps the larger one,
     // so the bound holds either way. Readers that can scale while decoding (JPEG) then never build

@@ -9,14 +9,17 @@
 
 namespace quenlit::linux_backend {
 
-QtScheduler::QtScheduler() : context_(std::make_unique<QObject>()), mainThread_(std::this_thread::get_id()) {}
+QtScheduler::QtScheduler()
+    : context_(std::make_unique<QObject>()),
+      pool_(std::make_unique<QThreadPool>()),
+      mainThread_(std::this_thread::get_id()) {}
 
 QtScheduler::~QtScheduler() {
     waitForBackgroundWork();
 }
 
 void QtScheduler::waitForBackgroundWork() {
-    QThreadPool::globalInstance()->waitForDone();
+    pool_->waitForDone();
 }
 
 void QtScheduler::enqueueMain(platform::Seconds delay, std::function<void()> fn) {
@@ -63,7 +66,7 @@ void QtScheduler::enqueueMain(platform::Seconds delay, std::function<void()> fn)
 }
 
 void QtScheduler::enqueueBackground(std::function<void()> fn) {
-    QThreadPool::globalInstance()->start(std::move(fn));
+    pool_->start(std::move(fn));
 }
 
 }  // namespace quenlit::linux_backend

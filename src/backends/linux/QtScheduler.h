@@ -1,7 +1,8 @@
 #pragma once
 
-// The desktop program's scheduler: main-queue work on Qt's event loop, background work on Qt's
-// thread pool, results handed back through the event loop.
+// The desktop program's scheduler: main-queue work on Qt's event loop, background work on a thread
+// pool of its own, results handed back through the event loop. Not Qt's global pool: Qt's raster
+// paint engine draws on that one, and a long decode there would hold the painting.
 
 #include "platform/Scheduler.h"
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 class QObject;
+class QThreadPool;
 
 namespace quenlit::linux_backend {
 
@@ -33,6 +35,7 @@ class QtScheduler final : public platform::Scheduler {
 
   private:
     std::unique_ptr<QObject> context_;  // lives on the main thread; queued work runs in its thread
+    std::unique_ptr<QThreadPool> pool_;
     std::thread::id mainThread_;
     std::mutex pendingMutex_;
     std::vector<std::function<void()>> pending_;  // queued for the next main-queue event

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 #include <utility>
 
 namespace quenlit::x11 {
@@ -31,8 +32,14 @@ std::unique_ptr<SelectionReader> SelectionReader::open(const char* display, std:
         return nullptr;
     }
     std::unique_ptr<SelectionReader> reader(new SelectionReader(c, screen, selection));
+    if (display != nullptr) reader->display_ = display;
+    reader->selectionName_ = std::string(selection);
     if (!reader->start()) return nullptr;
     return reader;
+}
+
+std::unique_ptr<SelectionReader> SelectionReader::openReader() const {
+    return open(display_ ? display_->c_str() : nullptr, selectionName_);
 }
 
 SelectionReader::SelectionReader(xcb_connection_t* connection, int screen, std::string_view selection)
@@ -76,6 +83,7 @@ void SelectionReader::handleEvent(xcb_generic_event_t* event) {
         ++ownerChanges_;
         switch (notify->subtype) {
             case XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER:
+                lastOwner_ = notify->owner;
                 // An owner of None is a program emptying the selection on purpose (xsel -c, a
                 // password manager's timed clear).
                 changes_.push_back(notify->owner == XCB_WINDOW_NONE ? platform::PasteboardChange::cleared
@@ -83,6 +91,8 @@ void SelectionReader::handleEvent(xcb_generic_event_t* event) {
                 break;
             case XCB_XFIXES_SELECTION_EVENT_SELECTION_WINDOW_DESTROY:
             case XCB_XFIXES_SELECTION_EVENT_SELECTION_CLIENT_CLOSE:
+                if (lastOwner_ != XCB_WINDOW_NONE)
+                    goneOwners_.push_back(std::exchange(lastOwner_, XCB_WINDOW_NONE));
                 changes_.push_back(platform::PasteboardChange::ownerGone);
                 break;
             default:
@@ -233,12 +243,21 @@ SelectionReader::Outcome SelectionReader::read(std::string_view target, std::chr
 
 std::optional<std::vector<std::string>> SelectionReader::targets(std::chrono::milliseconds bound,
                                                                  bool& timedOut) {
-    Outcome outcome = read("TARGETS", bound, 64 * 1024);
+    // Lists longer than anyone offers are read (up to a megabyte) and cut below.
+    Outcome outcome = read("TARGETS", bound, 1u << 20);
     timedOut = outcome.kind == Outcome::Kind::timedOut;
     if (outcome.kind != Outcome::Kind::ok) return std::nullopt;
-    std::vector<xcb_atom_t> atoms(outcome.bytes.size() / sizeof(xcb_atom_t));
-    std::memcpy(atoms.data(), outcome.bytes.data(), atoms.size() * sizeof(xcb_atom_t));
-    // One round trip for every name.
+    // Each atom once, in the owner's order, and no more than anyone offers: a list of thousands
+    // would cost a name request each.
+    std::vector<xcb_atom_t> atoms;
+    std::unordered_set<xcb_atom_t> seen;
+    const std::size_t count = outcome.bytes.size() / sizeof(xcb_atom_t);
+    for (std::size_t i = 0; i < count && atoms.size() < kMaxTargets; ++i) {
+        xcb_atom_t atom = XCB_ATOM_NONE;
+        std::memcpy(&atom, outcome.bytes.data() + i * sizeof(xcb_atom_t), sizeof(xcb_atom_t));
+        if (atom != XCB_ATOM_NONE && seen.insert(atom).second) atoms.push_back(atom);
+    }
+    // The name requests go out together and their replies are taken in turn.
     std::vector<xcb_get_atom_name_cookie_t> cookies;
     cookies.reserve(atoms.size());
     for (xcb_atom_t atom : atoms)
@@ -249,7 +268,7 @@ std::optional<std::vector<std::string>> SelectionReader::targets(std::chrono::mi
         if (!reply) continue;
         std::string name(xcb_get_atom_name_name(reply.get()),
                          static_cast<std::size_t>(xcb_get_atom_name_name_length(reply.get())));
-        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+        names.push_back(std::move(name));
     }
     return names;
 }

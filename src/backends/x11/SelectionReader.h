@@ -12,7 +12,8 @@
 // Each change of owner is also kept as an announcement (a new owner, a clear, an owner that went
 // away) for takeChanges(); the connection's descriptor tells when more may have come.
 //
-// Not thread-safe: one thread uses a reader (the main thread of the desktop program).
+// Not thread-safe: one thread uses a reader. The desktop program watches the owner on the main
+// thread and reads the owner's content with a reader of its own on another thread.
 
 #include "platform/Pasteboard.h"
 
@@ -24,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quenlit::x11 {
@@ -32,9 +34,15 @@ class X11Connection;
 
 class SelectionReader {
   public:
+    // The most targets taken from an owner's list; the rest are ignored.
+    static constexpr std::size_t kMaxTargets = 1024;
+
     // Opens a connection to `display` (the default display when null) and starts watching the
     // owner of `selection`. Absent when the display or the XFixes extension is not available.
     static std::unique_ptr<SelectionReader> open(const char* display, std::string_view selection);
+    // Another reader of the same selection on the same display, on a connection of its own: for
+    // reading on another thread.
+    std::unique_ptr<SelectionReader> openReader() const;
     ~SelectionReader();
     SelectionReader(const SelectionReader&) = delete;
     SelectionReader& operator=(const SelectionReader&) = delete;
@@ -45,6 +53,9 @@ class SelectionReader {
     // The owner changes that arrived since the last call, oldest first, counting what has arrived
     // so far without waiting.
     std::vector<platform::PasteboardChange> takeChanges();
+    // The owners that went away (their window destroyed, their program gone) since the last call:
+    // their window ids may be given to other programs' windows from then on.
+    std::vector<xcb_window_t> takeGoneOwners() { return std::exchange(goneOwners_, {}); }
     // Changes that arrived during other requests and wait for takeChanges().
     bool hasChanges() const { return !changes_.empty(); }
     // Readable when events may have come.
@@ -66,8 +77,9 @@ class SelectionReader {
     };
     // The selection converted to `target`, within `bound`, at most `limit` bytes.
     Outcome read(std::string_view target, std::chrono::milliseconds bound, std::size_t limit);
-    // The targets the owner offers (the TARGETS conversion), as atom names; absent on failure, and
-    // then `timedOut` tells whether the owner did not answer in time.
+    // The targets the owner offers (the TARGETS conversion), as atom names, each once and at most
+    // kMaxTargets of them; absent on failure, and then `timedOut` tells whether the owner did not
+    // answer in time.
     std::optional<std::vector<std::string>> targets(std::chrono::milliseconds bound, bool& timedOut);
 
     X11Connection& connection() { return *x_; }
@@ -88,7 +100,11 @@ class SelectionReader {
     std::uint8_t xfixesEvent_ = 0;
     long ownerChanges_ = 0;
     std::vector<platform::PasteboardChange> changes_;
+    xcb_window_t lastOwner_ = XCB_WINDOW_NONE;
+    std::vector<xcb_window_t> goneOwners_;
     unsigned readSerial_ = 0;
+    std::optional<std::string> display_;
+    std::string selectionName_;
 };
 
 }  // namespace quenlit::x11

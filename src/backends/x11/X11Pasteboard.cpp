@@ -6,11 +6,13 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMetaObject>
 #include <QMimeData>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 namespace quenlit::x11 {
@@ -44,15 +46,224 @@ const QMimeData* ownData() {
     return board->mimeData(QClipboard::Clipboard);
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The types given for an owner that is left alone: a name nothing matches, so nothing is captured
+// and the clipboard does not count as left empty either.
+constexpr std::string_view kUnresponsive = "x-quenlit-unresponsive-owner";
+
+// One copy of another program, read on the reader thread: the targets once, then each read within
+// what is left of the copy's bound.
+class CopyReader final : public platform::Pasteboard {
+  public:
+    CopyReader(SelectionReader& reader, Clock::time_point deadline, std::vector<std::string>& logLines)
+        : reader_(reader), deadline_(deadline), logLines_(logLines) {}
+
+    bool timedOut() const { return timedOut_; }
+
+    long changeCount() override { return 0; }
+    std::vector<std::string> types() override {
+        if (reader_.owner() == XCB_WINDOW_NONE) return {};
+        bool timedOut = false;
+        if (auto names = reader_.targets(left(), timedOut)) {
+            targets_ = std::move(*names);
+        } else if (timedOut) {
+            timedOut_ = true;
+            logLines_.push_back(
+                "clipboard: the clipboard's owner did not answer within 1 s — its content is not recorded");
+            return {std::string(kUnresponsive)};
+        } else if (reader_.owner() != XCB_WINDOW_NONE) {
+            // An owner without a target list (old programs) is asked for plain text.
+            targets_ = {"UTF8_STRING", "STRING"};
+        }
+        return pasteboardTypesForTargets(targets_);
+    }
+    std::vector<platform::PasteboardItem> items() override {
+        std::vector<platform::PasteboardItem> out;
+        if (std::find(targets_.begin(), targets_.end(), platform::pasteboardType::fileURL) == targets_.end())
+            return out;
+        std::optional<std::string> list = read(std::string(platform::pasteboardType::fileURL), kTextLimit);
+        if (!list) return out;
+        for (std::string& url : parseUriList(*list)) {
+            platform::PasteboardItem item;
+            item.data.emplace_back(std::string(platform::pasteboardType::fileURL), std::move(url));
+            out.push_back(std::move(item));
+        }
+        return out;
+    }
+    std::optional<std::string> data(std::string_view type) override {
+        if (type == platform::pasteboardType::string) return string(type);
+        const std::optional<std::string> target = targetForType(type, targets_);
+        if (!target) return std::nullopt;
+        return read(*target, kDataLimit);
+    }
+    std::optional<std::string> string(std::string_view type) override {
+        const std::optional<std::string> target = targetForType(type, targets_);
+        if (!target) return std::nullopt;
+        std::optional<std::string> text = read(*target, kTextLimit);
+        if (!text) return std::nullopt;
+        // Some programs end the text with the C string's terminator.
+        while (!text->empty() && text->back() == '\0')
+            text->pop_back();
+        return text::validUtf8(*text);
+    }
+    std::optional<std::vector<std::string>> legacyFilenames() override {
+        auto raw = data(platform::pasteboardType::legacyFilenames);
+        if (!raw) return std::nullopt;
+        return parseGnomeCopiedFiles(*raw);
+    }
+
+    long clearContents() override { return 0; }
+    void declareTypes(const std::vector<std::string>&) override {}
+    bool setData(std::string_view, std::string_view) override { return false; }
+    bool setString(std::string_view, std::string_view) override { return false; }
+
+  private:
+    std::chrono::milliseconds left() const {
+        return std::max(std::chrono::milliseconds(0),
+                        std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()));
+    }
+
+    std::optional<std::string> read(const std::string& target, std::size_t limit) {
+        if (timedOut_) return std::nullopt;
+        SelectionReader::Outcome outcome = reader_.read(target, left(), limit);
+        using Kind = SelectionReader::Outcome::Kind;
+        switch (outcome.kind) {
+            case Kind::ok:
+                if (outcome.type == "STRING") return latin1ToUtf8(outcome.bytes);
+                return std::move(outcome.bytes);
+            case Kind::timedOut:
+                timedOut_ = true;
+                logLines_.push_back("clipboard: reading " + target +
+                                    " from the clipboard's owner took over 1 s — abandoned");
+                return std::nullopt;
+            case Kind::tooLarge:
+                logLines_.push_back("clipboard: " + target + " on the clipboard is larger than " +
+                                    std::to_string(limit >> 20) + " MB — skipped");
+                return std::nullopt;
+            case Kind::noOwner:
+            case Kind::refused:
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    SelectionReader& reader_;
+    Clock::time_point deadline_;
+    std::vector<std::string>& logLines_;
+    std::vector<std::string> targets_;
+    bool timedOut_ = false;
+};
+
 }  // namespace
 
 X11Pasteboard::X11Pasteboard(std::unique_ptr<SelectionReader> reader) : reader_(std::move(reader)) {
     if (!reader_) return;
     readable_ = std::make_unique<QSocketNotifier>(reader_->fileDescriptor(), QSocketNotifier::Read);
     QObject::connect(readable_.get(), &QSocketNotifier::activated, [this] { announceChanges(); });
+    copyReader_ = reader_->openReader();
+    if (copyReader_) thread_ = std::thread([this] { readCopies(); });
 }
 
-X11Pasteboard::~X11Pasteboard() = default;
+X11Pasteboard::~X11Pasteboard() {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    // A read under way ends within its bound.
+    thread_.join();
+}
+
+void X11Pasteboard::readCurrentContent(std::vector<std::string> stopTypes,
+                                       std::function<void(platform::PasteboardContent)> done) {
+    if (!thread_.joinable()) {
+        done(platform::readContent(*this, stopTypes));
+        return;
+    }
+    Request request{std::move(stopTypes), std::move(done), std::nullopt};
+    // What we wrote ourselves is read from Qt here, and waits its turn behind the reads before it.
+    if (ownData() != nullptr) request.ready = platform::readContent(*this, request.stopTypes);
+    {
+        std::lock_guard lock(mutex_);
+        // A read not started yet would read the same copy as this one.
+        if (!requests_.empty() && !requests_.back().ready && !request.ready) {
+            requests_.back() = std::move(request);
+        } else {
+            requests_.push_back(std::move(request));
+        }
+    }
+    wake_.notify_one();
+}
+
+void X11Pasteboard::readCopies() {
+    for (;;) {
+        Request request;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !requests_.empty(); });
+            if (stopping_) return;
+            request = std::move(requests_.front());
+            requests_.pop_front();
+        }
+        std::vector<std::string> logLines;
+        platform::PasteboardContent content =
+            request.ready ? std::move(*request.ready) : readCopy(request, logLines);
+        QMetaObject::invokeMethod(
+            readable_.get(),
+            [done = std::move(request.done), content = std::move(content),
+             logLines = std::move(logLines)]() mutable {
+                for (const std::string& line : logLines)
+                    log::write(line);
+                done(std::move(content));
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+platform::PasteboardContent X11Pasteboard::readCopy(const Request& request,
+                                                    std::vector<std::string>& logLines) {
+    const Clock::time_point now = Clock::now();
+    const xcb_window_t owner = copyReader_->owner();
+    // The owners that went before this one (the reply above comes after their events): a window id
+    // comes back on another program's window once its own is gone, and that one starts afresh.
+    copyReader_->takeChanges();
+    for (xcb_window_t gone : copyReader_->takeGoneOwners())
+        strikes_.erase(gone);
+    if (owner == XCB_WINDOW_NONE) return {};
+    if (auto known = strikes_.find(owner); known != strikes_.end() && known->second.leftAloneUntil > now) {
+        platform::PasteboardContent content;
+        content.types = {std::string(kUnresponsive)};
+        return content;
+    }
+    // Owners left alone long enough get their turn again; single misses of many owners are forgotten.
+    std::erase_if(strikes_, [now, many = strikes_.size() > 64](const auto& entry) {
+        const Clock::time_point until = entry.second.leftAloneUntil;
+        return until != Clock::time_point{} ? until <= now : many;
+    });
+
+    CopyReader copy(*copyReader_, now + kReadBound, logLines);
+    platform::PasteboardContent content = platform::readContent(copy, request.stopTypes);
+    if (!copy.timedOut()) {
+        strikes_.erase(owner);
+        return content;
+    }
+    Strikes& strikes = strikes_[owner];
+    if (++strikes.timeouts >= 2) {
+        strikes.timeouts = 0;
+        strikes.leftAloneUntil = Clock::now() + kShunFor;
+        char window[16];
+        std::snprintf(window, sizeof window, "0x%x", owner);
+        logLines.push_back(std::string("clipboard: the clipboard's owner (window ") + window +
+                           ") ran out of time twice in a row — left alone for " +
+                           std::to_string(kShunFor.count()) + " s");
+    }
+    // A copy that ran out of time is not recorded in part.
+    content = {};
+    content.types = {std::string(kUnresponsive)};
+    return content;
+}
 
 void X11Pasteboard::announceChanges() {
     announcementScheduled_ = false;
@@ -145,9 +356,11 @@ std::vector<std::string> X11Pasteboard::types() {
                                                                : f.toStdString());
         return formats;
     }
-    // An owner that does not answer: a name nothing matches, so nothing is captured and the
-    // clipboard does not count as left empty either.
-    if (ownerTargets(); unresponsive_) return {"x-quenlit-unresponsive-owner"};
+    // Another program's copy is read on the reader thread; here only whether there is one is told,
+    // without waiting for its owner.
+    if (!reader_ || reader_->owner() == XCB_WINDOW_NONE) return {};
+    if (thread_.joinable()) return {std::string(kUnresponsive)};
+    if (ownerTargets(); unresponsive_) return {std::string(kUnresponsive)};
     return pasteboardTypesForTargets(ownerTargets());
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
-// The CLIPBOARD selection. Another program's content is read from it through a SelectionReader,
-// every read bounded to a second, and its targets are offered under the names the core knows:
+// The CLIPBOARD selection. Another program's copy is read in one go on a reader thread, with an X
+// connection of its own, so a slow or silent owner never holds the event loop: the targets once,
+// then what the copy needs, all of it bounded to a second, and handed to the main thread in the
+// order the copies were read. An owner that lets two reads in a row run out of time is left alone
+// for kShunFor. Its targets are offered under the names the core knows:
 // the text targets as plain UTF-8 text, image/png as PNG, any other raster image (JPEG, BMP, GIF,
 // WebP, TIFF) in the TIFF slot, which the core decodes and stores as PNG off the main thread.
 // What we wrote ourselves is read back from Qt without asking the server.
@@ -17,9 +20,14 @@
 #include "platform/Pasteboard.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 class QMimeData;
@@ -30,6 +38,7 @@ namespace quenlit::x11 {
 class X11Pasteboard final : public platform::Pasteboard {
   public:
     static constexpr std::chrono::milliseconds kReadBound{1000};
+    static constexpr std::chrono::seconds kShunFor{30};
 
     // After the QGuiApplication exists; `reader` watches and reads the CLIPBOARD selection. Without
     // one (no XFixes) only writing works, and other programs' copies are not seen.
@@ -43,6 +52,8 @@ class X11Pasteboard final : public platform::Pasteboard {
     std::optional<std::string> data(std::string_view type) override;
     std::optional<std::string> string(std::string_view type) override;
     std::optional<std::vector<std::string>> legacyFilenames() override;
+    void readCurrentContent(std::vector<std::string> stopTypes,
+                            std::function<void(platform::PasteboardContent)> done) override;
 
     long clearContents() override;
     void declareTypes(const std::vector<std::string>& types) override;
@@ -66,7 +77,29 @@ class X11Pasteboard final : public platform::Pasteboard {
     // Announcements gathered while answering a request: announced from the event loop shortly.
     void scheduleAnnouncements();
 
+    struct Request {
+        std::vector<std::string> stopTypes;
+        std::function<void(platform::PasteboardContent)> done;
+        std::optional<platform::PasteboardContent> ready;  // our own copy, read on the main thread
+    };
+    struct Strikes {
+        int timeouts = 0;
+        std::chrono::steady_clock::time_point leftAloneUntil{};
+    };
+    // The reader thread: reads copies until the pasteboard goes.
+    void readCopies();
+    platform::PasteboardContent readCopy(const Request& request, std::vector<std::string>& logLines);
+
     std::unique_ptr<SelectionReader> reader_;
+    // Used by the reader thread alone.
+    std::unique_ptr<SelectionReader> copyReader_;
+    std::map<xcb_window_t, Strikes> strikes_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Request> requests_;
+
+    bool stopping_ = false;
+    std::thread thread_;
     std::unique_ptr<QSocketNotifier> readable_;
     bool announcing_ = false;
     bool announcementScheduled_ = false;
