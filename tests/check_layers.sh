@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Checks the one order over the source folders; each folder includes only folders on an earlier step:
+# States and checks the one order over the source folders (the build enforces it too: each folder
+# is a target that sees only the headers it may use); each folder includes only folders on an
+# earlier step:
 #   base → platform → panel → calculator, launch, automation → launcher, clipboard → shell
 #        → ui, backends/fake, backends/linux, backends/x11, backends/wayland → app
 # Folders on the same step do not include each other, with one exception: the X11 and Wayland
