@@ -18,14 +18,14 @@
 #include "backends/linux/QtScheduler.h"
 #include "backends/wayland/DataControlPasteboard.h"
 #include "backends/wayland/ForeignToplevelList.h"
-#include "backends/wayland/SwayAccessibility.h"
-#include "backends/wayland/SwayHotKeys.h"
-#include "backends/wayland/SwayIpc.h"
-#include "backends/wayland/SwayScreens.h"
+#include "backends/sway/SwayAccessibility.h"
+#include "backends/sway/SwayHotKeys.h"
+#include "backends/sway/SwayIpc.h"
+#include "backends/sway/SwayScreens.h"
 #include "backends/wayland/VirtualKeyboardInput.h"
 #include "backends/wayland/WaylandConnection.h"
-#include "backends/wayland/WaylandPanelWindow.h"
-#include "backends/wayland/WaylandWorkspace.h"
+#include "backends/sway/SwayPanelWindow.h"
+#include "backends/sway/SwayWorkspace.h"
 #include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
@@ -444,7 +444,7 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::str
 
     linux_backend::QtScheduler scheduler;
     wayland::ForeignToplevelList toplevels(*connection);
-    wayland::WaylandWorkspace workspace(toplevels, &ipc);
+    wayland::SwayWorkspace workspace(toplevels, &ipc);
     workspace.setChildEnvironment(std::move(childEnvironment));
     wayland::SwayAccessibility accessibility(ipc);
     wayland::SwayScreens screens(ipc);

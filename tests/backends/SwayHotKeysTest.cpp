@@ -1,4 +1,4 @@
-#include "backends/wayland/SwayHotKeys.h"
+#include "backends/sway/SwayHotKeys.h"
 
 #include "backends/FakeSway.h"
 #include "platform/InputEvents.h"

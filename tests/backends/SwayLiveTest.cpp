@@ -3,10 +3,10 @@
 // from a small client of the foreign-toplevel protocol of the test's own.
 
 #include "backends/wayland/ForeignToplevels.h"
-#include "backends/wayland/SwayAccessibility.h"
-#include "backends/wayland/SwayIpc.h"
-#include "backends/wayland/SwayScreens.h"
-#include "backends/wayland/WaylandWorkspace.h"
+#include "backends/sway/SwayAccessibility.h"
+#include "backends/sway/SwayIpc.h"
+#include "backends/sway/SwayScreens.h"
+#include "backends/sway/SwayWorkspace.h"
 
 #include <gtest/gtest.h>
 
@@ -209,7 +209,7 @@ TEST(SwayLive, TwoTerminalsArePlacedListedActivatedAndHidden) {
     Terminal second("quenlit-live");  // the same app id and title: only the pairing tells them apart
     ASSERT_GT(first.pid(), 0);
     ASSERT_GT(second.pid(), 0);
-    WaylandWorkspace workspace(toplevels, &sway);
+    SwayWorkspace workspace(toplevels, &sway);
     auto pids = [&] {
         std::vector<int> out;
         for (const auto& running : workspace.runningApplications())

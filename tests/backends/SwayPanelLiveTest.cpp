@@ -3,8 +3,8 @@
 // and wtype. Waits are bounded polls of sway's state, as sway answers in its own time.
 
 #include "backends/linux/LogSinks.h"
-#include "backends/wayland/SwayHotKeys.h"
-#include "backends/wayland/WaylandPanelWindow.h"
+#include "backends/sway/SwayHotKeys.h"
+#include "backends/sway/SwayPanelWindow.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -84,7 +84,7 @@ TEST_F(SwayLive, APanelFloatsWhereAskedWithTheKeyboardAndGivesTheFocusBack) {
     const double screenHeight = outputs->front().rect.height;
     WaylandPanelWindowFactory factory(*sway_, screenHeight);
     auto panel = factory.createPanel({400, 200});
-    WaylandPanelWindow* window = factory.created.at(0);
+    SwayPanelWindow* window = factory.created.at(0);
     auto* field = new QLineEdit;
     window->setContent(field);
     field->setFocus();

@@ -1,4 +1,4 @@
-#include "backends/wayland/SwayScreens.h"
+#include "backends/sway/SwayScreens.h"
 
 #include <algorithm>
 

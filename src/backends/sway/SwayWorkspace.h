@@ -14,7 +14,7 @@
 
 #include "backends/linux/DesktopWorkspace.h"
 #include "backends/wayland/ForeignToplevels.h"
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 #include "base/Signal.h"
 
 #include <cstdint>
@@ -25,14 +25,14 @@
 
 namespace quenlit::wayland {
 
-class WaylandWorkspace final : public linux_backend::DesktopWorkspace {
+class SwayWorkspace final : public linux_backend::DesktopWorkspace {
   public:
     // Create on the main thread; `toplevels` and `sway` (which may be null) must outlive the
     // workspace. It follows both and emits didActivateApplication.
-    WaylandWorkspace(Toplevels& toplevels, SwayIpc* sway);
-    ~WaylandWorkspace() override;
-    WaylandWorkspace(const WaylandWorkspace&) = delete;
-    WaylandWorkspace& operator=(const WaylandWorkspace&) = delete;
+    SwayWorkspace(Toplevels& toplevels, SwayIpc* sway);
+    ~SwayWorkspace() override;
+    SwayWorkspace(const SwayWorkspace&) = delete;
+    SwayWorkspace& operator=(const SwayWorkspace&) = delete;
 
     // On the main thread the lists are read afresh; on another thread the applications are those
     // of the main thread's last reading (each change of the windows is one).

@@ -1,4 +1,4 @@
-#include "backends/wayland/WaylandPanelWindow.h"
+#include "backends/sway/SwayPanelWindow.h"
 
 #include "platform/InputEvents.h"
 

@@ -1,6 +1,6 @@
-#include "backends/wayland/SwayAccessibility.h"
+#include "backends/sway/SwayAccessibility.h"
 
-#include "backends/wayland/SwayScreens.h"
+#include "backends/sway/SwayScreens.h"
 
 #include <algorithm>
 #include <chrono>

@@ -19,7 +19,7 @@
 // Main thread only. Whatever is still bound when the object goes away is unbound, so the program
 // leaves sway's bindings as it found them when it exits.
 
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 #include "base/Signal.h"
 #include "platform/HotKeys.h"
 

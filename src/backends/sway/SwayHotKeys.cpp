@@ -1,4 +1,4 @@
-#include "backends/wayland/SwayHotKeys.h"
+#include "backends/sway/SwayHotKeys.h"
 
 #include "backends/linux/KeyPositions.h"
 #include "base/Log.h"

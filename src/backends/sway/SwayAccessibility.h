@@ -21,7 +21,7 @@
 //
 // Every call is a round trip or a few to sway, each bounded to a second. Main thread only.
 
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 #include "platform/Accessibility.h"
 
 #include <functional>

@@ -5,7 +5,7 @@
 // the primary monitor is the output at the layout's origin (else the first active one), and both
 // the screens' bottom-left space and the accessibility space are anchored at its corners.
 
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 #include "platform/Screens.h"
 
 #include <optional>

@@ -2,7 +2,7 @@
 // it moves the window, and to which window it gives the focus back. (The same against a real sway is
 // in SwayLiveTest.)
 
-#include "backends/wayland/WaylandPanelWindow.h"
+#include "backends/sway/SwayPanelWindow.h"
 
 #include "backends/FakeSway.h"
 

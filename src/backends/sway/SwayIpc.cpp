@@ -1,4 +1,4 @@
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 
 #include "base/Log.h"
 
