@@ -16,16 +16,16 @@
 #include "backends/linux/PosixProcessRunner.h"
 #include "backends/linux/QtImageCodec.h"
 #include "backends/linux/QtScheduler.h"
-#include "backends/wayland/DataControlPasteboard.h"
-#include "backends/wayland/ForeignToplevelList.h"
 #include "backends/sway/SwayAccessibility.h"
 #include "backends/sway/SwayHotKeys.h"
 #include "backends/sway/SwayIpc.h"
+#include "backends/sway/SwayPanelWindow.h"
 #include "backends/sway/SwayScreens.h"
+#include "backends/sway/SwayWorkspace.h"
+#include "backends/wayland/DataControlPasteboard.h"
+#include "backends/wayland/ForeignToplevelList.h"
 #include "backends/wayland/VirtualKeyboardInput.h"
 #include "backends/wayland/WaylandConnection.h"
-#include "backends/sway/SwayPanelWindow.h"
-#include "backends/sway/SwayWorkspace.h"
 #include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
@@ -429,7 +429,7 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::str
     QApplication application(argc, argv);
     setUpQt();
     // The app id of every window: the rule that floats the panels finds them by it.
-    QGuiApplication::setDesktopFileName(wayland::WaylandPanelWindowFactory::kAppId);
+    QGuiApplication::setDesktopFileName(wayland::SwayPanelWindowFactory::kAppId);
     auto connection = wayland::WaylandConnection::connect();
     if (!connection) {
         std::cerr << "quenlit: the Wayland compositor did not answer\n";
@@ -460,7 +460,7 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::str
     wayland::DataControlPasteboard pasteboard(*connection);
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
     const auto primary = screens.mainScreen();
-    wayland::WaylandPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
+    wayland::SwayPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
 
     BackendServices backend{scheduler, workspace, accessibility, screens, input,
                             nullptr,   hotKeys,   pasteboard,    windows};

@@ -2,11 +2,11 @@
 // two foot terminals standing in for other applications; skipped without sway. The toplevels come
 // from a small client of the foreign-toplevel protocol of the test's own.
 
-#include "backends/wayland/ForeignToplevels.h"
 #include "backends/sway/SwayAccessibility.h"
 #include "backends/sway/SwayIpc.h"
 #include "backends/sway/SwayScreens.h"
 #include "backends/sway/SwayWorkspace.h"
+#include "backends/wayland/ForeignToplevels.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // tests set: which process a toplevel belongs to, what hiding and activating ask of the
 // compositor, and the frames written and read back through the accessibility space.
 
-#include "backends/wayland/ForeignToplevels.h"
 #include "backends/sway/SwayAccessibility.h"
 #include "backends/sway/SwayIpc.h"
 #include "backends/sway/SwayScreens.h"
 #include "backends/sway/SwayWorkspace.h"
+#include "backends/wayland/ForeignToplevels.h"
 
 #include "backends/FakeSway.h"
 #include "support/TempDir.h"

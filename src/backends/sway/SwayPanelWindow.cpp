@@ -87,8 +87,8 @@ class SwayPanelWindow::Host final : public QWidget {
     SwayPanelWindow& owner_;
 };
 
-SwayPanelWindow::SwayPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered,
-                                       platform::Size size, double primaryScreenHeight, std::string title)
+SwayPanelWindow::SwayPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered, platform::Size size,
+                                 double primaryScreenHeight, std::string title)
     : sway_(sway),
       remembered_(std::move(remembered)),
       host_(std::make_unique<Host>(*this)),
@@ -161,7 +161,7 @@ void SwayPanelWindow::setFrameOrigin(platform::Point origin) {
 }
 
 bool SwayPanelWindow::isOurs(const SwayWindow& window) const {
-    return window.pid == ::getpid() && window.appId == WaylandPanelWindowFactory::kAppId &&
+    return window.pid == ::getpid() && window.appId == SwayPanelWindowFactory::kAppId &&
            window.name == title_;
 }
 
@@ -358,7 +358,7 @@ bool SwayPanelWindow::keyPressed(const QKeyEvent& event) {
     return keyDownHandler(input);
 }
 
-WaylandPanelWindowFactory::WaylandPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight)
+SwayPanelWindowFactory::SwayPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight)
     : sway_(sway),
       primaryHeight_(primaryScreenHeight),
       remembered_(std::make_shared<SwayPanelWindow::Remembered>()) {
@@ -370,7 +370,7 @@ WaylandPanelWindowFactory::WaylandPanelWindowFactory(SwayIpc& sway, double prima
     reloads_ = sway_.configReloaded.connect([this] { addRule(); });
 }
 
-void WaylandPanelWindowFactory::addRule() {
+void SwayPanelWindowFactory::addRule() {
     // The commands in quotes: a bare comma would end the rule and run "border none" at once, on
     // whatever has the focus.
     const std::string rule =
@@ -379,13 +379,12 @@ void WaylandPanelWindowFactory::addRule() {
         log::write("panel: sway did not take the rule that floats the panels: " + added.reason());
 }
 
-std::unique_ptr<platform::PanelWindow> WaylandPanelWindowFactory::createPanel(platform::Size contentSize) {
+std::unique_ptr<platform::PanelWindow> SwayPanelWindowFactory::createPanel(platform::Size contentSize) {
     static const char* const kTitles[] = {"Quenlit launcher", "Quenlit clipboard"};
     const std::size_t index = created.size();
     const std::string title =
         index < std::size(kTitles) ? kTitles[index] : "Quenlit panel " + std::to_string(index + 1);
-    auto window =
-        std::make_unique<SwayPanelWindow>(sway_, remembered_, contentSize, primaryHeight_, title);
+    auto window = std::make_unique<SwayPanelWindow>(sway_, remembered_, contentSize, primaryHeight_, title);
     created.push_back(window.get());
     return window;
 }

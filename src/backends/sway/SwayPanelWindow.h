@@ -51,7 +51,7 @@ class SwayPanelWindow final : public platform::PanelWindow {
     static constexpr std::chrono::milliseconds kMapWait{300};
 
     SwayPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered, platform::Size size,
-                       double primaryScreenHeight, std::string title);
+                    double primaryScreenHeight, std::string title);
     ~SwayPanelWindow() override;
 
     // The top-level widget the interface draws into; the content fills it.
@@ -105,12 +105,12 @@ class SwayPanelWindow final : public platform::PanelWindow {
     std::optional<platform::EventType> currentEvent_;
 };
 
-class WaylandPanelWindowFactory final : public platform::PanelWindowFactory {
+class SwayPanelWindowFactory final : public platform::PanelWindowFactory {
   public:
     // The program's app id for every window, and the rule that floats the panels; the panels take
     // the titles in order ("Quenlit launcher", then "Quenlit clipboard": the order the core makes
     // them in), later ones "Quenlit panel N".
-    WaylandPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight);
+    SwayPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight);
     std::unique_ptr<platform::PanelWindow> createPanel(platform::Size contentSize) override;
     // The windows made so far, for the interface to fill.
     std::vector<SwayPanelWindow*> created;

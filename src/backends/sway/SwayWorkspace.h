@@ -13,8 +13,8 @@
 // process, and no application is listed.
 
 #include "backends/linux/DesktopWorkspace.h"
-#include "backends/wayland/ForeignToplevels.h"
 #include "backends/sway/SwayIpc.h"
+#include "backends/wayland/ForeignToplevels.h"
 #include "base/Signal.h"
 
 #include <cstdint>
