@@ -420,16 +420,16 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::string&
 
 int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::string& session,
                       linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
-    auto sway = wayland::SwayIpc::connect();
+    auto sway = sway::SwayIpc::connect();
     if (!sway) {
         std::cerr << "quenlit: cannot reach sway: " << sway.reason() << "\n";
         return 2;
     }
-    wayland::SwayIpc& ipc = *sway.value();
+    sway::SwayIpc& ipc = *sway.value();
     QApplication application(argc, argv);
     setUpQt();
     // The app id of every window: the rule that floats the panels finds them by it.
-    QGuiApplication::setDesktopFileName(wayland::SwayPanelWindowFactory::kAppId);
+    QGuiApplication::setDesktopFileName(sway::SwayPanelWindowFactory::kAppId);
     auto connection = wayland::WaylandConnection::connect();
     if (!connection) {
         std::cerr << "quenlit: the Wayland compositor did not answer\n";
@@ -444,10 +444,10 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::str
 
     linux_backend::QtScheduler scheduler;
     wayland::ForeignToplevelList toplevels(*connection);
-    wayland::SwayWorkspace workspace(toplevels, &ipc);
+    sway::SwayWorkspace workspace(toplevels, &ipc);
     workspace.setChildEnvironment(std::move(childEnvironment));
-    wayland::SwayAccessibility accessibility(ipc);
-    wayland::SwayScreens screens(ipc);
+    sway::SwayAccessibility accessibility(ipc);
+    sway::SwayScreens screens(ipc);
     wayland::VirtualKeyboardInput input(*connection);
     // The paste key is the window's own: Control+Shift+V in terminals.
     input.focusedAppId = [&ipc] {
@@ -455,12 +455,12 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::str
         return focused ? focused->appId : std::string();
     };
     input.focusedIsTerminal = [&workspace] { return isTerminalInFront(workspace); };
-    wayland::SwayHotKeys hotKeys(ipc, {{HotKeyManager::kLauncherHotKeyId, "toggle launcher"},
+    sway::SwayHotKeys hotKeys(ipc, {{HotKeyManager::kLauncherHotKeyId, "toggle launcher"},
                                        {HotKeyManager::kClipboardHotKeyId, "toggle clipboard"}});
     wayland::DataControlPasteboard pasteboard(*connection);
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
     const auto primary = screens.mainScreen();
-    wayland::SwayPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
+    sway::SwayPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
 
     BackendServices backend{scheduler, workspace, accessibility, screens, input,
                             nullptr,   hotKeys,   pasteboard,    windows};

@@ -30,7 +30,9 @@
 
 extern char** environ;
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
+using namespace quenlit::wayland;
 namespace {
 
 // The compositor's toplevels, read by dispatching the connection when the test says so.
@@ -277,4 +279,4 @@ TEST(SwayLive, TwoTerminalsArePlacedListedActivatedAndHidden) {
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

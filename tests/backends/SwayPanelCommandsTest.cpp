@@ -19,7 +19,8 @@
 
 #include <unistd.h>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
 namespace {
 
 using testing::FakeSway;
@@ -127,4 +128,4 @@ TEST(WaylandPanelCommands, ThePanelIsPlacedAndTheFocusGoesBackOnlyWhereItBelongs
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

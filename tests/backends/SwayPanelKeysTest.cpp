@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
 namespace {
 
 namespace key = platform::keyCode;
@@ -41,4 +42,4 @@ TEST(WaylandPanelKeys, NamedKeysByKeysymLettersByWhatTheyPrintOtherCharactersByP
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -23,7 +23,8 @@
 
 #include <unistd.h>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
 namespace {
 
 // Never the user's own session: these tests bind keys, type and move the focus.
@@ -209,14 +210,14 @@ TEST_F(SwayLive, AHotKeyPressArrivesThroughSwaysBinding) {
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     // The backend's log lines say what sway did not do in time.
     quenlit::log::installSinks({std::make_shared<quenlit::linux_backend::StderrLogSink>()});
     std::unique_ptr<QApplication> application;
-    if (quenlit::wayland::inSway()) {
+    if (quenlit::sway::inSway()) {
         ::setenv("QT_QPA_PLATFORM", "wayland", 1);
         application = std::make_unique<QApplication>(argc, argv);
     }

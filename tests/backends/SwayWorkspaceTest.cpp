@@ -21,7 +21,9 @@
 #include <string>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
+using namespace quenlit::wayland;
 namespace {
 
 using testing::FakeSway;
@@ -632,4 +634,4 @@ TEST(SwayAccessibility, AProcessesWindowsComeMostRecentlyFocusedFirst) {
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <thread>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 namespace {
 
 using platform::AccessibilityError;
@@ -251,4 +251,4 @@ AXResult<> SwayAccessibility::focus(const AXElement&) {
     return AccessibilityError::attributeUnsupported;
 }
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 
 class SwayAccessibility final : public platform::Accessibility {
   public:
@@ -83,4 +83,4 @@ class SwayAccessibility final : public platform::Accessibility {
     SwayIpc& sway_;
 };
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -18,7 +18,7 @@
 
 #include <unistd.h>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 namespace {
 
 // Between two looks at sway's tree while waiting for the window, should its window events not come.
@@ -389,4 +389,4 @@ std::unique_ptr<platform::PanelWindow> SwayPanelWindowFactory::createPanel(platf
     return window;
 }
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

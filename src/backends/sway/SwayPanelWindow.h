@@ -31,7 +31,7 @@
 class QWidget;
 class QKeyEvent;
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 
 // The core's virtual key of a key press: named keys (Return, Escape, arrows, Space) by their keysym
 // wherever the keymap puts them; letters, digits and punctuation by position, as everywhere in the
@@ -126,4 +126,4 @@ class SwayPanelWindowFactory final : public platform::PanelWindowFactory {
     std::shared_ptr<SwayPanelWindow::Remembered> remembered_;
 };
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

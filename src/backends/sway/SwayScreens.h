@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 
 // The primary output among `outputs`: the active one whose top-left corner is the layout's origin,
 // else the first active one; absent without any active output.
@@ -41,4 +41,4 @@ class SwayScreens final : public platform::Screens {
     SwayIpc& sway_;
 };
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

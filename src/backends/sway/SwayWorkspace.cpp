@@ -7,7 +7,7 @@
 #include <set>
 #include <utility>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 namespace {
 
 using linux_backend::executableOf;
@@ -239,4 +239,4 @@ void SwayWorkspace::windowsChanged() {
     }
 }
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

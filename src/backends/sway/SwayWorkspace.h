@@ -23,7 +23,10 @@
 #include <thread>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
+using wayland::Toplevel;
+using wayland::Toplevels;
 
 class SwayWorkspace final : public linux_backend::DesktopWorkspace {
   public:
@@ -91,4 +94,4 @@ class SwayWorkspace final : public linux_backend::DesktopWorkspace {
     Connection swayChanged_;
 };
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway
