@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Checks the one order over the source folders; each folder includes only folders on an earlier step:
+# States and checks the one order over the source folders (the build enforces it too: each folder
+# is a target that sees only the headers it may use); each folder includes only folders on an
+# earlier step:
 #   base → platform → panel → calculator, launch, automation → launcher, clipboard → shell
-#        → ui, backends/fake, backends/linux, backends/x11, backends/wayland → app
-# Folders on the same step do not include each other, with one exception: the X11 and Wayland
-# backends build on the display-free Linux one. base, platform, panel and the feature folders
-# include no Qt, X11, xcb, GLib or OS headers.
+#        → ui, backends/fake, backends/linux, backends/x11, backends/wayland, backends/sway → app
+# Folders on the same step do not include each other, with two exceptions: the X11, Wayland and
+# sway backends build on the display-free Linux one, and the sway backend on the Wayland one.
+# base, platform, panel and the feature folders include no Qt, X11, xcb, GLib or OS headers.
 set -u
 src=${1:?usage: check_layers.sh SRC_DIR}
 cd "$src" || exit 2
@@ -19,7 +21,7 @@ step_of() {
         calculator | launch | automation) echo 3 ;;
         launcher | clipboard) echo 4 ;;
         shell) echo 5 ;;
-        ui | backends/fake | backends/linux | backends/x11 | backends/wayland) echo 6 ;;
+        ui | backends/fake | backends/linux | backends/x11 | backends/wayland | backends/sway) echo 6 ;;
         app) echo 7 ;;
         *) echo "" ;;
     esac
@@ -50,7 +52,10 @@ while IFS= read -r file; do
         [ -n "$target_step" ] || continue  # a third-party header such as "rapidjson/..."
         [ "$target" = "$folder" ] && continue
         if [ "$target" = backends/linux ]; then
-            case "$folder" in backends/x11 | backends/wayland) continue ;; esac
+            case "$folder" in backends/x11 | backends/wayland | backends/sway) continue ;; esac
+        fi
+        if [ "$target" = backends/wayland ] && [ "$folder" = backends/sway ]; then
+            continue
         fi
         if [ "$target_step" -ge "$step" ]; then
             echo "layering: $file includes \"$inc\" ($folder may not include $target)"; status=1

@@ -16,16 +16,16 @@
 #include "backends/linux/PosixProcessRunner.h"
 #include "backends/linux/QtImageCodec.h"
 #include "backends/linux/QtScheduler.h"
+#include "backends/sway/SwayAccessibility.h"
+#include "backends/sway/SwayHotKeys.h"
+#include "backends/sway/SwayIpc.h"
+#include "backends/sway/SwayPanelWindow.h"
+#include "backends/sway/SwayScreens.h"
+#include "backends/sway/SwayWorkspace.h"
 #include "backends/wayland/DataControlPasteboard.h"
 #include "backends/wayland/ForeignToplevelList.h"
-#include "backends/wayland/SwayAccessibility.h"
-#include "backends/wayland/SwayHotKeys.h"
-#include "backends/wayland/SwayIpc.h"
-#include "backends/wayland/SwayScreens.h"
 #include "backends/wayland/VirtualKeyboardInput.h"
 #include "backends/wayland/WaylandConnection.h"
-#include "backends/wayland/WaylandPanelWindow.h"
-#include "backends/wayland/WaylandWorkspace.h"
 #include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
@@ -395,16 +395,16 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
 
 int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesystem::path& controlSocket,
                       linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
-    auto sway = wayland::SwayIpc::connect();
+    auto sway = sway::SwayIpc::connect();
     if (!sway) {
         std::cerr << "quenlit: cannot reach sway: " << sway.reason() << "\n";
         return 2;
     }
-    wayland::SwayIpc& ipc = *sway.value();
+    sway::SwayIpc& ipc = *sway.value();
     QApplication application(argc, argv);
     setUpQt();
     // The app id of every window: the rule that floats the panels finds them by it.
-    QGuiApplication::setDesktopFileName(wayland::WaylandPanelWindowFactory::kAppId);
+    QGuiApplication::setDesktopFileName(sway::SwayPanelWindowFactory::kAppId);
     auto connection = wayland::WaylandConnection::connect();
     if (!connection) {
         std::cerr << "quenlit: the Wayland compositor did not answer\n";
@@ -419,10 +419,10 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::fil
 
     linux_backend::QtScheduler scheduler;
     wayland::ForeignToplevelList toplevels(*connection);
-    wayland::WaylandWorkspace workspace(toplevels, &ipc);
+    sway::SwayWorkspace workspace(toplevels, &ipc);
     workspace.setChildEnvironment(std::move(childEnvironment));
-    wayland::SwayAccessibility accessibility(ipc);
-    wayland::SwayScreens screens(ipc);
+    sway::SwayAccessibility accessibility(ipc);
+    sway::SwayScreens screens(ipc);
     wayland::VirtualKeyboardInput input(*connection);
     // The paste key is the window's own: Control+Shift+V in terminals.
     input.focusedAppId = [&ipc] {
@@ -430,12 +430,12 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::fil
         return focused ? focused->appId : std::string();
     };
     input.focusedIsTerminal = [&workspace] { return isTerminalInFront(workspace); };
-    wayland::SwayHotKeys hotKeys(ipc, {{HotKeyManager::kLauncherHotKeyId, "toggle launcher"},
+    sway::SwayHotKeys hotKeys(ipc, {{HotKeyManager::kLauncherHotKeyId, "toggle launcher"},
                                        {HotKeyManager::kClipboardHotKeyId, "toggle clipboard"}});
     wayland::DataControlPasteboard pasteboard(*connection);
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
     const auto primary = screens.mainScreen();
-    wayland::WaylandPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
+    sway::SwayPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
 
     BackendServices backend{scheduler, workspace, accessibility, screens, input,
                             nullptr,   hotKeys,   pasteboard,    windows};

@@ -24,11 +24,13 @@ class QToolButton;
 
 namespace quenlit::ui {
 
+namespace clip {
 class ClipList;
 class ClipPreview;
 class ClipContent;
 class ClipMenuOverlay;
 class ClipConfirmation;
+}  // namespace clip
 
 class ClipboardPanelView final : public QWidget {
   public:
@@ -66,12 +68,12 @@ class ClipboardPanelView final : public QWidget {
     QLabel* symbol_;
     QLineEdit* field_;
     QToolButton* clear_;
-    ClipContent* content_;
-    ClipList* list_;
-    ClipPreview* preview_;
+    clip::ClipContent* content_;
+    clip::ClipList* list_;
+    clip::ClipPreview* preview_;
     QLabel* version_;
-    ClipMenuOverlay* menu_;
-    ClipConfirmation* confirmation_;
+    clip::ClipMenuOverlay* menu_;
+    clip::ClipConfirmation* confirmation_;
     bool refreshPending_ = false;
     bool searchSymbolHighlighted_ = false;
     std::optional<Uuid> pendingScroll_;

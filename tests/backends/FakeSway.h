@@ -20,7 +20,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace quenlit::wayland::testing {
+namespace quenlit::sway::testing {
 
 class FakeSway {
   public:
@@ -126,4 +126,4 @@ class FakeSway {
     std::vector<std::thread> servers_;
 };
 
-}  // namespace quenlit::wayland::testing
+}  // namespace quenlit::sway::testing

@@ -1,4 +1,4 @@
-#include "backends/wayland/SwayHotKeys.h"
+#include "backends/sway/SwayHotKeys.h"
 
 #include "backends/FakeSway.h"
 #include "platform/InputEvents.h"
@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
 namespace swayconfig {
 void PrintTo(const KeyBinding& b, std::ostream* out) {
     *out << "{0x" << std::hex << b.modifiers << ", 0x" << b.keysym << std::dec << ", " << b.command << "}";
@@ -266,4 +267,4 @@ TEST(SwayHotKeys, APressArrivesAsSwaysBindingEventWithoutStartingAProgram) {
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -1,4 +1,4 @@
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 
 #include "backends/FakeSway.h"
 
@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
 namespace {
 
 // The shape of sway 1.7's get_tree with a tiled and a floating window on workspace 1 (fields the
@@ -143,4 +144,4 @@ TEST(SwayIpc, ConnectingWithoutASocketSaysWhy) {
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -2,11 +2,11 @@
 // two foot terminals standing in for other applications; skipped without sway. The toplevels come
 // from a small client of the foreign-toplevel protocol of the test's own.
 
+#include "backends/sway/SwayAccessibility.h"
+#include "backends/sway/SwayIpc.h"
+#include "backends/sway/SwayScreens.h"
+#include "backends/sway/SwayWorkspace.h"
 #include "backends/wayland/ForeignToplevels.h"
-#include "backends/wayland/SwayAccessibility.h"
-#include "backends/wayland/SwayIpc.h"
-#include "backends/wayland/SwayScreens.h"
-#include "backends/wayland/WaylandWorkspace.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,9 @@
 
 extern char** environ;
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
+using namespace quenlit::wayland;
 namespace {
 
 // The compositor's toplevels, read by dispatching the connection when the test says so.
@@ -210,7 +212,7 @@ TEST(SwayLive, TwoTerminalsArePlacedListedActivatedAndHidden) {
     Terminal second("quenlit-live");  // the same app id and title: only the pairing tells them apart
     ASSERT_GT(first.pid(), 0);
     ASSERT_GT(second.pid(), 0);
-    WaylandWorkspace workspace(toplevels, &sway);
+    SwayWorkspace workspace(toplevels, &sway);
     auto pids = [&] {
         std::vector<int> out;
         for (const auto& running : workspace.runningApplications())
@@ -284,4 +286,4 @@ TEST(SwayLive, TwoTerminalsArePlacedListedActivatedAndHidden) {
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -3,8 +3,8 @@
 // and wtype. Waits are bounded polls of sway's state, as sway answers in its own time.
 
 #include "backends/linux/LogSinks.h"
-#include "backends/wayland/SwayHotKeys.h"
-#include "backends/wayland/WaylandPanelWindow.h"
+#include "backends/sway/SwayHotKeys.h"
+#include "backends/sway/SwayPanelWindow.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -23,7 +23,8 @@
 
 #include <unistd.h>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
 namespace {
 
 // Never the user's own session: these tests bind keys, type and move the focus.
@@ -82,9 +83,9 @@ TEST_F(SwayLive, APanelFloatsWhereAskedWithTheKeyboardAndGivesTheFocusBack) {
     const auto outputs = sway_->outputs();
     ASSERT_TRUE(outputs && !outputs->empty());
     const double screenHeight = outputs->front().rect.height;
-    WaylandPanelWindowFactory factory(*sway_, screenHeight);
+    SwayPanelWindowFactory factory(*sway_, screenHeight);
     auto panel = factory.createPanel({400, 200});
-    WaylandPanelWindow* window = factory.created.at(0);
+    SwayPanelWindow* window = factory.created.at(0);
     auto* field = new QLineEdit;
     window->setContent(field);
     field->setFocus();
@@ -209,14 +210,14 @@ TEST_F(SwayLive, AHotKeyPressArrivesThroughSwaysBinding) {
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     // The backend's log lines say what sway did not do in time.
     quenlit::log::installSinks({std::make_shared<quenlit::linux_backend::StderrLogSink>()});
     std::unique_ptr<QApplication> application;
-    if (quenlit::wayland::inSway()) {
+    if (quenlit::sway::inSway()) {
         ::setenv("QT_QPA_PLATFORM", "wayland", 1);
         application = std::make_unique<QApplication>(argc, argv);
     }

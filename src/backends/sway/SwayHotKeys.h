@@ -19,7 +19,7 @@
 // Main thread only. Whatever is still bound when the object goes away is unbound, so the program
 // leaves sway's bindings as it found them when it exits.
 
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 #include "base/Signal.h"
 #include "platform/HotKeys.h"
 
@@ -31,7 +31,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 
 // The key bindings of a sway configuration file, as far as hotkeys care; exposed for tests.
 namespace swayconfig {
@@ -119,4 +119,4 @@ class SwayHotKeys final : public platform::HotKeys {
     Connection presses_;
 };
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -21,7 +21,7 @@
 //
 // Every call is a round trip or a few to sway, each bounded to a second. Main thread only.
 
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 #include "platform/Accessibility.h"
 
 #include <functional>
@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 
 class SwayAccessibility final : public platform::Accessibility {
   public:
@@ -83,4 +83,4 @@ class SwayAccessibility final : public platform::Accessibility {
     SwayIpc& sway_;
 };
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

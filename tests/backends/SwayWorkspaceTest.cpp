@@ -2,11 +2,11 @@
 // tests set: which process a toplevel belongs to, what hiding and activating ask of the
 // compositor, and the frames written and read back through the accessibility space.
 
+#include "backends/sway/SwayAccessibility.h"
+#include "backends/sway/SwayIpc.h"
+#include "backends/sway/SwayScreens.h"
+#include "backends/sway/SwayWorkspace.h"
 #include "backends/wayland/ForeignToplevels.h"
-#include "backends/wayland/SwayAccessibility.h"
-#include "backends/wayland/SwayIpc.h"
-#include "backends/wayland/SwayScreens.h"
-#include "backends/wayland/WaylandWorkspace.h"
 
 #include "backends/FakeSway.h"
 #include "support/TempDir.h"
@@ -21,7 +21,9 @@
 #include <string>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
+using namespace quenlit::wayland;
 namespace {
 
 using testing::FakeSway;
@@ -257,7 +259,7 @@ std::ostream& operator<<(std::ostream& out, const App& a) {
                << " hidden=" << a.hidden << "}";
 }
 
-TEST(WaylandWorkspace, ToplevelsAreGroupedByTheProcessSwaysTreeGivesThem) {
+TEST(SwayWorkspace, ToplevelsAreGroupedByTheProcessSwaysTreeGivesThem) {
     const int p1 = kFirstPid, p2 = kFirstPid + 1, p3 = kFirstPid + 2;
     struct Case {
         const char* name;
@@ -287,7 +289,7 @@ TEST(WaylandWorkspace, ToplevelsAreGroupedByTheProcessSwaysTreeGivesThem) {
         SCOPED_TRACE(c.name);
         Desktop desktop(c.tree);
         desktop.toplevels.toplevels = c.toplevels;
-        WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
+        SwayWorkspace workspace(desktop.toplevels, desktop.sway.get());
         std::vector<App> apps;
         for (const auto& app : workspace.runningApplications())
             apps.push_back({app.processIdentifier, app.bundleIdentifier.value_or(""),
@@ -303,10 +305,10 @@ TEST(WaylandWorkspace, ToplevelsAreGroupedByTheProcessSwaysTreeGivesThem) {
     }
 }
 
-TEST(WaylandWorkspace, ABackgroundThreadSeesTheMainThreadsLastReading) {
+TEST(SwayWorkspace, ABackgroundThreadSeesTheMainThreadsLastReading) {
     Desktop desktop({{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "foot", .focused = true}});
     desktop.toplevels.toplevels = {toplevel(1, "foot", "foot", true)};
-    WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
+    SwayWorkspace workspace(desktop.toplevels, desktop.sway.get());
     desktop.toplevels.toplevels.push_back(toplevel(2, "foot", "other"));
     desktop.state.setWindows({{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "foot"},
                               {.id = 6, .pid = kFirstPid + 1, .appId = "foot", .title = "other"}});
@@ -321,7 +323,7 @@ TEST(WaylandWorkspace, ABackgroundThreadSeesTheMainThreadsLastReading) {
     EXPECT_EQ(seen.size(), 2u);
 }
 
-TEST(WaylandWorkspace, AnotherProgramBecomingActiveIsAnnouncedOnce) {
+TEST(SwayWorkspace, AnotherProgramBecomingActiveIsAnnouncedOnce) {
     const int p1 = kFirstPid, p2 = kFirstPid + 1;
     std::vector<TreeWindow> windows{{.id = 5, .pid = p1, .appId = "foot", .title = "a", .focused = true},
                                     {.id = 6, .pid = p1, .appId = "foot", .title = "b"},
@@ -329,7 +331,7 @@ TEST(WaylandWorkspace, AnotherProgramBecomingActiveIsAnnouncedOnce) {
     Desktop desktop(windows);
     desktop.toplevels.toplevels = {toplevel(1, "foot", "a", true), toplevel(2, "foot", "b"),
                                    toplevel(3, "org.gnome.Nautilus", "Home")};
-    WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
+    SwayWorkspace workspace(desktop.toplevels, desktop.sway.get());
     std::vector<int> announced;
     auto connection = workspace.didActivateApplication.connect(
         [&](const platform::RunningApplication& app) { announced.push_back(app.processIdentifier); });
@@ -352,7 +354,7 @@ TEST(WaylandWorkspace, AnotherProgramBecomingActiveIsAnnouncedOnce) {
 // ---------------------------------------------------------------------------------------------
 // Activating, hiding and showing
 
-TEST(WaylandWorkspace, HidingAndShowingSayWhetherAnythingChanged) {
+TEST(SwayWorkspace, HidingAndShowingSayWhetherAnythingChanged) {
     const int pid = kFirstPid;
     struct Case {
         const char* name;
@@ -447,7 +449,7 @@ TEST(WaylandWorkspace, HidingAndShowingSayWhetherAnythingChanged) {
         desktop.state.refuse = c.refuse;
         desktop.toplevels.toplevels = {toplevel(1, "foot", "a", false, c.minimized[0]),
                                        toplevel(2, "foot", "b", false, c.minimized[1])};
-        WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
+        SwayWorkspace workspace(desktop.toplevels, desktop.sway.get());
         const bool result = c.hide ? workspace.hide(c.target) : workspace.unhide(c.target);
         EXPECT_EQ(result, c.expected);
         EXPECT_EQ(desktop.state.commands(), c.commands);
@@ -459,7 +461,7 @@ TEST(WaylandWorkspace, HidingAndShowingSayWhetherAnythingChanged) {
     }
 }
 
-TEST(WaylandWorkspace, ActivationEndsWithTheWindowTheProgramHadInFront) {
+TEST(SwayWorkspace, ActivationEndsWithTheWindowTheProgramHadInFront) {
     const int pid = kFirstPid;
     struct Case {
         const char* name;
@@ -494,7 +496,7 @@ TEST(WaylandWorkspace, ActivationEndsWithTheWindowTheProgramHadInFront) {
         desktop.state.focusOrder = {6, 7, 5};
         desktop.toplevels.toplevels = {toplevel(1, "foot", "a", c.activated == 1), toplevel(2, "foot", "b"),
                                        toplevel(3, "foot", "c")};
-        WaylandWorkspace workspace(desktop.toplevels, desktop.sway.get());
+        SwayWorkspace workspace(desktop.toplevels, desktop.sway.get());
         EXPECT_EQ(workspace.activate(c.target, c.allWindows), c.expected);
         EXPECT_EQ(desktop.toplevels.requests, c.requests);
     }
@@ -632,4 +634,4 @@ TEST(SwayAccessibility, AProcessesWindowsComeMostRecentlyFocusedFirst) {
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

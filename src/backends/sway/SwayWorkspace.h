@@ -13,8 +13,8 @@
 // process, and no application is listed.
 
 #include "backends/linux/DesktopWorkspace.h"
+#include "backends/sway/SwayIpc.h"
 #include "backends/wayland/ForeignToplevels.h"
-#include "backends/wayland/SwayIpc.h"
 #include "base/Signal.h"
 
 #include <cstdint>
@@ -23,16 +23,19 @@
 #include <thread>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 
-class WaylandWorkspace final : public linux_backend::DesktopWorkspace {
+using wayland::Toplevel;
+using wayland::Toplevels;
+
+class SwayWorkspace final : public linux_backend::DesktopWorkspace {
   public:
     // Create on the main thread; `toplevels` and `sway` (which may be null) must outlive the
     // workspace. It follows both and emits didActivateApplication.
-    WaylandWorkspace(Toplevels& toplevels, SwayIpc* sway);
-    ~WaylandWorkspace() override;
-    WaylandWorkspace(const WaylandWorkspace&) = delete;
-    WaylandWorkspace& operator=(const WaylandWorkspace&) = delete;
+    SwayWorkspace(Toplevels& toplevels, SwayIpc* sway);
+    ~SwayWorkspace() override;
+    SwayWorkspace(const SwayWorkspace&) = delete;
+    SwayWorkspace& operator=(const SwayWorkspace&) = delete;
 
     // On the main thread the lists are read afresh; on another thread the applications are those
     // of the main thread's last reading (each change of the windows is one).
@@ -91,4 +94,4 @@ class WaylandWorkspace final : public linux_backend::DesktopWorkspace {
     Connection swayChanged_;
 };
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -1,8 +1,8 @@
-#include "backends/wayland/SwayScreens.h"
+#include "backends/sway/SwayScreens.h"
 
 #include <algorithm>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 
 std::optional<SwayOutput> primaryOutput(const std::vector<SwayOutput>& outputs) {
     const auto atOrigin = std::find_if(outputs.begin(), outputs.end(), [](const SwayOutput& output) {
@@ -63,4 +63,4 @@ std::optional<platform::Screen> SwayScreens::mainScreen() {
     return all.front();
 }
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

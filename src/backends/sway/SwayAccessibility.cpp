@@ -1,13 +1,13 @@
-#include "backends/wayland/SwayAccessibility.h"
+#include "backends/sway/SwayAccessibility.h"
 
-#include "backends/wayland/SwayScreens.h"
+#include "backends/sway/SwayScreens.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 namespace {
 
 using platform::AccessibilityError;
@@ -251,4 +251,4 @@ AXResult<> SwayAccessibility::focus(const AXElement&) {
     return AccessibilityError::attributeUnsupported;
 }
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -1,4 +1,4 @@
-#include "backends/wayland/WaylandWorkspace.h"
+#include "backends/sway/SwayWorkspace.h"
 
 #include "backends/linux/DesktopEntryMatch.h"
 
@@ -7,7 +7,7 @@
 #include <set>
 #include <utility>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 namespace {
 
 using linux_backend::executableOf;
@@ -24,7 +24,7 @@ std::string criteria(long con) {
 
 }  // namespace
 
-WaylandWorkspace::WaylandWorkspace(Toplevels& toplevels, SwayIpc* sway)
+SwayWorkspace::SwayWorkspace(Toplevels& toplevels, SwayIpc* sway)
     : toplevels_(toplevels), sway_(sway), mainThread_(std::this_thread::get_id()) {
     lastActiveProcess_ = activeProcess(refresh());
     toplevelsChanged_ = toplevels_.changed.connect([this] { windowsChanged(); });
@@ -37,9 +37,9 @@ WaylandWorkspace::WaylandWorkspace(Toplevels& toplevels, SwayIpc* sway)
     }
 }
 
-WaylandWorkspace::~WaylandWorkspace() = default;
+SwayWorkspace::~SwayWorkspace() = default;
 
-std::vector<WaylandWorkspace::Program> WaylandWorkspace::refresh() {
+std::vector<SwayWorkspace::Program> SwayWorkspace::refresh() {
     const std::vector<Toplevel> list = toplevels_.list();
     std::optional<std::vector<SwayWindow>> tree;
     if (sway_ != nullptr) tree = sway_->windows();
@@ -79,14 +79,14 @@ std::vector<WaylandWorkspace::Program> WaylandWorkspace::refresh() {
     return out;
 }
 
-std::vector<WaylandWorkspace::Program> WaylandWorkspace::programs() {
+std::vector<SwayWorkspace::Program> SwayWorkspace::programs() {
     // The toplevels and sway's socket belong to the main thread.
     if (onMainThread()) return refresh();
     std::lock_guard lock(snapshotMutex_);
     return snapshot_;
 }
 
-std::optional<WaylandWorkspace::Program> WaylandWorkspace::program(int processIdentifier) {
+std::optional<SwayWorkspace::Program> SwayWorkspace::program(int processIdentifier) {
     if (processIdentifier <= 0) return std::nullopt;
     for (Program& program : programs()) {
         if (program.processIdentifier == processIdentifier) return std::move(program);
@@ -94,7 +94,7 @@ std::optional<WaylandWorkspace::Program> WaylandWorkspace::program(int processId
     return std::nullopt;
 }
 
-int WaylandWorkspace::activeProcess(const std::vector<Program>& programs) {
+int SwayWorkspace::activeProcess(const std::vector<Program>& programs) {
     // sway's focus first: the tree is read when asked, while the toplevels' activated state arrives
     // with the next events, so right after a switch it still names the window left behind.
     for (const bool byToplevel : {false, true}) {
@@ -107,7 +107,7 @@ int WaylandWorkspace::activeProcess(const std::vector<Program>& programs) {
     return 0;
 }
 
-platform::RunningApplication WaylandWorkspace::describe(const Program& program, int activeProcess) {
+platform::RunningApplication SwayWorkspace::describe(const Program& program, int activeProcess) {
     platform::RunningApplication app;
     app.processIdentifier = program.processIdentifier;
     // An app id names the program the way a window class does: it is usually the desktop-file ID.
@@ -144,7 +144,7 @@ platform::RunningApplication WaylandWorkspace::describe(const Program& program, 
     return app;
 }
 
-std::vector<platform::RunningApplication> WaylandWorkspace::runningApplications() {
+std::vector<platform::RunningApplication> SwayWorkspace::runningApplications() {
     const auto all = programs();
     const int active = activeProcess(all);
     std::vector<platform::RunningApplication> out;
@@ -154,7 +154,7 @@ std::vector<platform::RunningApplication> WaylandWorkspace::runningApplications(
     return out;
 }
 
-std::optional<platform::RunningApplication> WaylandWorkspace::runningApplication(int processIdentifier) {
+std::optional<platform::RunningApplication> SwayWorkspace::runningApplication(int processIdentifier) {
     if (processIdentifier <= 0) return std::nullopt;
     const auto all = programs();
     for (const Program& program : all) {
@@ -164,7 +164,7 @@ std::optional<platform::RunningApplication> WaylandWorkspace::runningApplication
     return std::nullopt;
 }
 
-std::optional<platform::RunningApplication> WaylandWorkspace::frontmostApplication() {
+std::optional<platform::RunningApplication> SwayWorkspace::frontmostApplication() {
     const auto all = programs();
     const int active = activeProcess(all);
     for (const Program& program : all) {
@@ -173,7 +173,7 @@ std::optional<platform::RunningApplication> WaylandWorkspace::frontmostApplicati
     return std::nullopt;
 }
 
-bool WaylandWorkspace::activate(int processIdentifier, bool allWindows) {
+bool SwayWorkspace::activate(int processIdentifier, bool allWindows) {
     const auto found = program(processIdentifier);
     if (!found || found->windows.empty()) return false;
     // The compositor keeps no stacking order to read: the window the program had in front is its
@@ -191,7 +191,7 @@ bool WaylandWorkspace::activate(int processIdentifier, bool allWindows) {
     return any;
 }
 
-bool WaylandWorkspace::hide(int processIdentifier) {
+bool SwayWorkspace::hide(int processIdentifier) {
     const auto found = program(processIdentifier);
     // Only sway's tree names a window's process, so a program found is one sway shows.
     if (!found || sway_ == nullptr) return false;
@@ -208,7 +208,7 @@ bool WaylandWorkspace::hide(int processIdentifier) {
     return hid;
 }
 
-bool WaylandWorkspace::unhide(int processIdentifier) {
+bool SwayWorkspace::unhide(int processIdentifier) {
     const auto found = program(processIdentifier);
     if (!found) return false;
     bool shown = false;
@@ -225,7 +225,7 @@ bool WaylandWorkspace::unhide(int processIdentifier) {
     return shown;
 }
 
-void WaylandWorkspace::windowsChanged() {
+void SwayWorkspace::windowsChanged() {
     const auto all = refresh();
     const int pid = activeProcess(all);
     // No active window (an empty workspace, or between two windows) changes no application.
@@ -239,4 +239,4 @@ void WaylandWorkspace::windowsChanged() {
     }
 }
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

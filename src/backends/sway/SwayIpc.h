@@ -20,7 +20,7 @@
 
 class QSocketNotifier;
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 
 // A window of the tree (a "con" or "floating_con" with a program in it).
 struct SwayWindow {
@@ -120,4 +120,4 @@ class SwayIpc {
     std::string eventBuffer_;
 };
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -16,7 +16,7 @@
 //
 // Main thread only; the SwayIpc outlives the windows.
 
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 #include "base/Signal.h"
 #include "platform/PanelWindow.h"
 
@@ -31,7 +31,7 @@
 class QWidget;
 class QKeyEvent;
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 
 // The core's virtual key of a key press: named keys (Return, Escape, arrows, Space) by their keysym
 // wherever the keymap puts them; letters, digits and punctuation by position, as everywhere in the
@@ -40,7 +40,7 @@ namespace quenlit::wayland {
 // Absent for a key the core has no code for.
 std::optional<int> panelVirtualKey(std::uint16_t evdev, std::uint32_t keysym);
 
-class WaylandPanelWindow final : public platform::PanelWindow {
+class SwayPanelWindow final : public platform::PanelWindow {
   public:
     // The focused window outside this program, shared by the panels of one program: showing one
     // panel over another must still give the focus back to the window before both.
@@ -50,9 +50,9 @@ class WaylandPanelWindow final : public platform::PanelWindow {
 
     static constexpr std::chrono::milliseconds kMapWait{300};
 
-    WaylandPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered, platform::Size size,
-                       double primaryScreenHeight, std::string title);
-    ~WaylandPanelWindow() override;
+    SwayPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered, platform::Size size,
+                    double primaryScreenHeight, std::string title);
+    ~SwayPanelWindow() override;
 
     // The top-level widget the interface draws into; the content fills it.
     QWidget* host() const;
@@ -105,15 +105,15 @@ class WaylandPanelWindow final : public platform::PanelWindow {
     std::optional<platform::EventType> currentEvent_;
 };
 
-class WaylandPanelWindowFactory final : public platform::PanelWindowFactory {
+class SwayPanelWindowFactory final : public platform::PanelWindowFactory {
   public:
     // The program's app id for every window, and the rule that floats the panels; the panels take
     // the titles in order ("Quenlit launcher", then "Quenlit clipboard": the order the core makes
     // them in), later ones "Quenlit panel N".
-    WaylandPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight);
+    SwayPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight);
     std::unique_ptr<platform::PanelWindow> createPanel(platform::Size contentSize) override;
     // The windows made so far, for the interface to fill.
-    std::vector<WaylandPanelWindow*> created;
+    std::vector<SwayPanelWindow*> created;
 
     static constexpr const char* kAppId = "quenlit";
 
@@ -123,7 +123,7 @@ class WaylandPanelWindowFactory final : public platform::PanelWindowFactory {
     SwayIpc& sway_;
     Connection reloads_;
     double primaryHeight_;
-    std::shared_ptr<WaylandPanelWindow::Remembered> remembered_;
+    std::shared_ptr<SwayPanelWindow::Remembered> remembered_;
 };
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -1,4 +1,4 @@
-#include "backends/wayland/WaylandPanelWindow.h"
+#include "backends/sway/SwayPanelWindow.h"
 
 #include "backends/linux/KeyPositions.h"
 #include "backends/linux/PanelMouseEvents.h"
@@ -18,7 +18,7 @@
 
 #include <unistd.h>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 namespace {
 
 // Between two looks at sway's tree while waiting for the window, should its window events not come.
@@ -48,9 +48,9 @@ std::optional<int> panelVirtualKey(std::uint16_t evdev, std::uint32_t keysym) {
     return linux_backend::virtualKeyForKeyPress(evdev, keysym);
 }
 
-class WaylandPanelWindow::Host final : public QWidget {
+class SwayPanelWindow::Host final : public QWidget {
   public:
-    explicit Host(WaylandPanelWindow& owner)
+    explicit Host(SwayPanelWindow& owner)
         : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), owner_(owner) {
         // A Wayland desktop always composites: the content's rounded corners show what lies behind.
         setAttribute(Qt::WA_TranslucentBackground);
@@ -84,11 +84,11 @@ class WaylandPanelWindow::Host final : public QWidget {
     }
 
   private:
-    WaylandPanelWindow& owner_;
+    SwayPanelWindow& owner_;
 };
 
-WaylandPanelWindow::WaylandPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered,
-                                       platform::Size size, double primaryScreenHeight, std::string title)
+SwayPanelWindow::SwayPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered, platform::Size size,
+                                 double primaryScreenHeight, std::string title)
     : sway_(sway),
       remembered_(std::move(remembered)),
       host_(std::make_unique<Host>(*this)),
@@ -101,7 +101,7 @@ WaylandPanelWindow::WaylandPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered
         [this](const std::string& change, const SwayWindow& window) { windowChanged(change, window); });
 }
 
-void WaylandPanelWindow::windowChanged(const std::string& change, const SwayWindow& window) {
+void SwayPanelWindow::windowChanged(const std::string& change, const SwayWindow& window) {
     if (!host_->isVisible() || hiding_) return;
     if ((change == "new" || change == "focus" || change == "title") && !container_ && isOurs(window)) {
         container_ = window.id;
@@ -123,7 +123,7 @@ void WaylandPanelWindow::windowChanged(const std::string& change, const SwayWind
     if (sawOwnFocus_) resign();
 }
 
-void WaylandPanelWindow::resign() {
+void SwayPanelWindow::resign() {
     if (!active_ && !sawOwnFocus_) return;
     active_ = false;
     sawOwnFocus_ = false;
@@ -131,41 +131,41 @@ void WaylandPanelWindow::resign() {
     didResignKey.emit();
 }
 
-WaylandPanelWindow::~WaylandPanelWindow() {
+SwayPanelWindow::~SwayPanelWindow() {
     windowEvents_.disconnect();
     // The window goes with the host; the focus goes back as when it is hidden.
     if (host_->isVisible()) orderOut();
 }
 
-QWidget* WaylandPanelWindow::host() const {
+QWidget* SwayPanelWindow::host() const {
     return host_.get();
 }
 
-void WaylandPanelWindow::setContent(QWidget* content) {
+void SwayPanelWindow::setContent(QWidget* content) {
     host_->layout()->addWidget(content);
 }
 
-void WaylandPanelWindow::setTitle(const std::string& title) {
+void SwayPanelWindow::setTitle(const std::string& title) {
     title_ = title;
     host_->setWindowTitle(QString::fromStdString(title));
 }
 
-void WaylandPanelWindow::setContentSize(platform::Size size) {
+void SwayPanelWindow::setContentSize(platform::Size size) {
     host_->setFixedSize(static_cast<int>(size.width), static_cast<int>(size.height));
     if (container_) place();
 }
 
-void WaylandPanelWindow::setFrameOrigin(platform::Point origin) {
+void SwayPanelWindow::setFrameOrigin(platform::Point origin) {
     origin_ = origin;
     if (container_) place();
 }
 
-bool WaylandPanelWindow::isOurs(const SwayWindow& window) const {
-    return window.pid == ::getpid() && window.appId == WaylandPanelWindowFactory::kAppId &&
+bool SwayPanelWindow::isOurs(const SwayWindow& window) const {
+    return window.pid == ::getpid() && window.appId == SwayPanelWindowFactory::kAppId &&
            window.name == title_;
 }
 
-bool WaylandPanelWindow::waitUntil(const std::function<bool()>& done) {
+bool SwayPanelWindow::waitUntil(const std::function<bool()>& done) {
     if (done()) return true;
     if (std::chrono::steady_clock::now() >= deadline_) return false;
     QEventLoop loop;
@@ -182,7 +182,7 @@ bool WaylandPanelWindow::waitUntil(const std::function<bool()>& done) {
     return done();
 }
 
-void WaylandPanelWindow::findContainer() {
+void SwayPanelWindow::findContainer() {
     const unsigned showing = showing_;
     auto lastLook = std::chrono::steady_clock::now();
     const bool found = waitUntil([&] {
@@ -202,7 +202,7 @@ void WaylandPanelWindow::findContainer() {
                    std::to_string(kMapWait.count()) + " ms");
 }
 
-void WaylandPanelWindow::place() {
+void SwayPanelWindow::place() {
     // From the bottom-left-origin space of the screens to sway's layout, whose origin is top-left.
     const double top = primaryHeight_ - (origin_.y + host_->height());
     // The factory's rule floats the window as it maps, so it never shows tiled for a moment; it is
@@ -214,7 +214,7 @@ void WaylandPanelWindow::place() {
         log::write("panel: sway did not move the window: " + moved.reason());
 }
 
-void WaylandPanelWindow::orderFrontRegardless() {
+void SwayPanelWindow::orderFrontRegardless() {
     if (host_->isVisible() && container_) return;
     if (!host_->isVisible()) {
         ++showing_;
@@ -239,7 +239,7 @@ void WaylandPanelWindow::orderFrontRegardless() {
         log::write("panel: sway did not focus the window: " + focused.reason());
 }
 
-void WaylandPanelWindow::makeKey() {
+void SwayPanelWindow::makeKey() {
     if (!host_->isVisible() || !container_ || host_->isActiveWindow()) return;
     const unsigned showing = showing_;
     const auto graceEnd = std::chrono::steady_clock::now() + kActivationGrace;
@@ -268,15 +268,15 @@ void WaylandPanelWindow::makeKey() {
                std::to_string(kMapWait.count()) + " ms");
 }
 
-bool WaylandPanelWindow::isKeyWindow() {
+bool SwayPanelWindow::isKeyWindow() {
     return host_->isVisible() && host_->isActiveWindow();
 }
 
-bool WaylandPanelWindow::isVisible() {
+bool SwayPanelWindow::isVisible() {
     return host_->isVisible();
 }
 
-void WaylandPanelWindow::orderOut() {
+void SwayPanelWindow::orderOut() {
     if (hiding_) return;
     hiding_ = true;
     ++showing_;
@@ -316,7 +316,7 @@ void WaylandPanelWindow::orderOut() {
     hiding_ = false;
 }
 
-void WaylandPanelWindow::activateApplication() {
+void SwayPanelWindow::activateApplication() {
     if (container_) {
         if (auto focused = sway_.command(commandFor(*container_, "focus")); !focused)
             log::write("panel: sway did not focus the window: " + focused.reason());
@@ -325,11 +325,11 @@ void WaylandPanelWindow::activateApplication() {
     host_->activateWindow();
 }
 
-std::optional<platform::EventType> WaylandPanelWindow::currentEventType() {
+std::optional<platform::EventType> SwayPanelWindow::currentEventType() {
     return currentEvent_;
 }
 
-void WaylandPanelWindow::activationChanged(bool active) {
+void SwayPanelWindow::activationChanged(bool active) {
     if (active) {
         active_ = host_->isVisible();
         return;
@@ -342,7 +342,7 @@ void WaylandPanelWindow::activationChanged(bool active) {
     resign();
 }
 
-bool WaylandPanelWindow::keyPressed(const QKeyEvent& event) {
+bool SwayPanelWindow::keyPressed(const QKeyEvent& event) {
     currentEvent_ = platform::EventType::keyDown;
     if (!keyDownHandler) return false;
     // Qt numbers Wayland's keys as X does, the evdev code + 8, and gives the keysym the keymap made.
@@ -358,10 +358,10 @@ bool WaylandPanelWindow::keyPressed(const QKeyEvent& event) {
     return keyDownHandler(input);
 }
 
-WaylandPanelWindowFactory::WaylandPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight)
+SwayPanelWindowFactory::SwayPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight)
     : sway_(sway),
       primaryHeight_(primaryScreenHeight),
-      remembered_(std::make_shared<WaylandPanelWindow::Remembered>()) {
+      remembered_(std::make_shared<SwayPanelWindow::Remembered>()) {
     // Qt gives its windows the desktop file's name as their app id.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
     addRule();
@@ -370,7 +370,7 @@ WaylandPanelWindowFactory::WaylandPanelWindowFactory(SwayIpc& sway, double prima
     reloads_ = sway_.configReloaded.connect([this] { addRule(); });
 }
 
-void WaylandPanelWindowFactory::addRule() {
+void SwayPanelWindowFactory::addRule() {
     // The commands in quotes: a bare comma would end the rule and run "border none" at once, on
     // whatever has the focus.
     const std::string rule =
@@ -379,15 +379,14 @@ void WaylandPanelWindowFactory::addRule() {
         log::write("panel: sway did not take the rule that floats the panels: " + added.reason());
 }
 
-std::unique_ptr<platform::PanelWindow> WaylandPanelWindowFactory::createPanel(platform::Size contentSize) {
+std::unique_ptr<platform::PanelWindow> SwayPanelWindowFactory::createPanel(platform::Size contentSize) {
     static const char* const kTitles[] = {"Quenlit launcher", "Quenlit clipboard"};
     const std::size_t index = created.size();
     const std::string title =
         index < std::size(kTitles) ? kTitles[index] : "Quenlit panel " + std::to_string(index + 1);
-    auto window =
-        std::make_unique<WaylandPanelWindow>(sway_, remembered_, contentSize, primaryHeight_, title);
+    auto window = std::make_unique<SwayPanelWindow>(sway_, remembered_, contentSize, primaryHeight_, title);
     created.push_back(window.get());
     return window;
 }
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -2,7 +2,7 @@
 // it moves the window, and to which window it gives the focus back. (The same against a real sway is
 // in SwayLiveTest.)
 
-#include "backends/wayland/WaylandPanelWindow.h"
+#include "backends/sway/SwayPanelWindow.h"
 
 #include "backends/FakeSway.h"
 
@@ -19,7 +19,8 @@
 
 #include <unistd.h>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
 namespace {
 
 using testing::FakeSway;
@@ -112,7 +113,7 @@ TEST(WaylandPanelCommands, ThePanelIsPlacedAndTheFocusGoesBackOnlyWhereItBelongs
         auto ipc = SwayIpc::connect(sway.path());
         ASSERT_TRUE(ipc.ok()) << ipc.reason();
         {
-            WaylandPanelWindowFactory factory(*ipc.value(), 800);
+            SwayPanelWindowFactory factory(*ipc.value(), 800);
             auto panel = factory.createPanel({400, 200});
             panel->setFrameOrigin({100, 300});  // bottom-left origin: the top is 800 - 300 - 200 = 300
             panel->orderFrontRegardless();
@@ -127,4 +128,4 @@ TEST(WaylandPanelCommands, ThePanelIsPlacedAndTheFocusGoesBackOnlyWhereItBelongs
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

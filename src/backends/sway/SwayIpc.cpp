@@ -1,4 +1,4 @@
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 
 #include "base/Log.h"
 
@@ -19,7 +19,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 namespace {
 
 constexpr char kMagic[] = {'i', '3', '-', 'i', 'p', 'c'};
@@ -480,4 +480,4 @@ std::string SwayIpc::quoteForCriteria(std::string_view text) {
     return out;
 }
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

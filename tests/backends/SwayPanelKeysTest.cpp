@@ -1,11 +1,12 @@
-#include "backends/wayland/WaylandPanelWindow.h"
+#include "backends/sway/SwayPanelWindow.h"
 
 #include "platform/InputEvents.h"
 
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
+
 namespace {
 
 namespace key = platform::keyCode;
@@ -41,4 +42,4 @@ TEST(WaylandPanelKeys, NamedKeysByKeysymLettersByWhatTheyPrintOtherCharactersByP
 }
 
 }  // namespace
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

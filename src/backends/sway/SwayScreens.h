@@ -5,13 +5,13 @@
 // the primary monitor is the output at the layout's origin (else the first active one), and both
 // the screens' bottom-left space and the accessibility space are anchored at its corners.
 
-#include "backends/wayland/SwayIpc.h"
+#include "backends/sway/SwayIpc.h"
 #include "platform/Screens.h"
 
 #include <optional>
 #include <vector>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 
 // The primary output among `outputs`: the active one whose top-left corner is the layout's origin,
 // else the first active one; absent without any active output.
@@ -41,4 +41,4 @@ class SwayScreens final : public platform::Screens {
     SwayIpc& sway_;
 };
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

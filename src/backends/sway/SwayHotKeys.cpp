@@ -1,4 +1,4 @@
-#include "backends/wayland/SwayHotKeys.h"
+#include "backends/sway/SwayHotKeys.h"
 
 #include "backends/linux/KeyPositions.h"
 #include "base/Log.h"
@@ -20,7 +20,7 @@
 #include <system_error>
 #include <utility>
 
-namespace quenlit::wayland {
+namespace quenlit::sway {
 namespace {
 
 namespace bits = swayconfig::modifierBits;
@@ -498,4 +498,4 @@ std::string SwayHotKeys::describe(int keyCode, std::uint32_t modifiers) const {
     return linux_backend::describeHotKey(keyCode, modifiers);
 }
 
-}  // namespace quenlit::wayland
+}  // namespace quenlit::sway

@@ -1,0 +1,137 @@
+#pragma once
+// One widget of the clipboard panel; the panel (ClipboardPanelView) is its only user.
+
+#include "ui/ClipPreviewText.h"
+#include "ui/ClipboardDrawing.h"
+#include "ui/PanelChrome.h"
+#include "ui/Style.h"
+#include "ui/Symbols.h"
+
+#include <QAbstractScrollArea>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace quenlit::ui::clip {
+
+class ClipPreview final : public QWidget {
+  public:
+    ClipPreview(ClipboardView& model, QWidget* parent) : QWidget(parent), loader_(model.makeThumbnail()) {
+        text_ = new PreviewText(this);
+        text_->setReadOnly(true);
+        text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        // Selecting with the mouse works without the keyboard; the search field keeps it.
+        text_->setFocusPolicy(Qt::NoFocus);
+        text_->setFrameShape(QFrame::NoFrame);
+        text_->setFont(style::monospace(12));
+        text_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        text_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        text_->setStyleSheet("QPlainTextEdit { background: transparent; border: none; }");
+        text_->viewport()->setAutoFillBackground(false);
+        text_->document()->setDocumentMargin(kPreviewMargin);
+        QPalette palette = text_->palette();
+        palette.setColor(QPalette::Text, style::primaryText());
+        text_->setPalette(palette);
+        text_->hide();
+        imageChanged_ = loader_->changed.connect([this] {
+            image_ = loader_->image() ? imageOf(*loader_->image()) : QImage();
+            scaled_ = QPixmap();
+            update();
+        });
+    }
+
+    // Writes the text only when another entry is selected: laying out a long text is not work
+    // for every change of the list.
+    void present(const ClipboardView::Preview& preview, const std::string& entryId) {
+        kind_ = preview.kind;
+        const bool isText = preview.kind == ClipboardView::Preview::Kind::text;
+        if (isText && shownText_ != entryId) {
+            shownText_ = entryId;
+            text_->setEntryText(QString::fromStdString(preview.text));
+        } else if (!isText && !shownText_.empty()) {
+            shownText_.clear();
+            text_->clear();
+        }
+        text_->setVisible(isText);
+        loader_->request(
+            preview.kind == ClipboardView::Preview::Kind::image ? preview.imageURL : std::nullopt,
+            ClipboardView::kPreviewThumbnailPixels);
+        update();
+    }
+
+    QString text() const {
+        return text_->isVisible() ? text_->entryText(0, text_->document()->characterCount() - 1) : QString();
+    }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        text_->setGeometry(rect());
+        scaled_ = QPixmap();
+    }
+
+    void paintEvent(QPaintEvent*) override {
+        if (kind_ != ClipboardView::Preview::Kind::image) return;
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRect area = rect().adjusted(kPreviewMargin, kPreviewMargin, -kPreviewMargin, -kPreviewMargin);
+        if (image_.isNull()) {
+            p.drawPixmap(area.center().x() - 18 + 1, area.center().y() - 18 + 1,
+                         symbolPixmap("photo", 36, style::tertiaryText(), devicePixelRatioF()));
+            return;
+        }
+        const QSize fitted = image_.size().scaled(area.size(), Qt::KeepAspectRatio);
+        const QRect target(area.left() + (area.width() - fitted.width()) / 2,
+                           area.top() + (area.height() - fitted.height()) / 2, fitted.width(),
+                           fitted.height());
+        const qreal dpr = devicePixelRatioF();
+        // Scaled once per picture and size, not on every paint.
+        if (scaled_.isNull() || scaled_.size() != target.size() * dpr) {
+            scaled_ = QPixmap::fromImage(
+                image_.scaled(target.size() * dpr, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            scaled_.setDevicePixelRatio(dpr);
+        }
+        QPainterPath clip;
+        clip.addRoundedRect(QRectF(target), 8, 8);
+        p.save();
+        p.setClipPath(clip);
+        p.drawPixmap(target.topLeft(), scaled_);
+        p.restore();
+        p.setPen(QPen(separator(), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(target).adjusted(0.5, 0.5, -0.5, -0.5), 7.5, 7.5);
+    }
+
+  private:
+    std::unique_ptr<ClipboardAsyncThumbnail> loader_;
+    Connection imageChanged_;
+    PreviewText* text_;
+    ClipboardView::Preview::Kind kind_ = ClipboardView::Preview::Kind::none;
+    std::string shownText_;
+    QImage image_;
+    QPixmap scaled_;
+};
+
+}  // namespace quenlit::ui::clip
