@@ -431,7 +431,7 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::fil
     };
     input.focusedIsTerminal = [&workspace] { return isTerminalInFront(workspace); };
     sway::SwayHotKeys hotKeys(ipc, {{HotKeyManager::kLauncherHotKeyId, "toggle launcher"},
-                                       {HotKeyManager::kClipboardHotKeyId, "toggle clipboard"}});
+                                    {HotKeyManager::kClipboardHotKeyId, "toggle clipboard"}});
     wayland::DataControlPasteboard pasteboard(*connection);
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
     const auto primary = screens.mainScreen();

@@ -221,9 +221,9 @@ void ClipboardCapture::recordWaiting() {
             [&codec, copied = std::move(copy.content)](const platform::TaskHandle&) {
                 return work(copied, codec);
             },
-            self_.bind([generation = copy.generation](ClipboardCapture& self, Outcome outcome) {
+            self_.bind([generation = copy.generation](ClipboardCapture& self, const Outcome& outcome) {
                 self.working_ = false;
-                self.apply(generation, std::move(outcome));
+                self.apply(generation, outcome);
                 self.recordWaiting();
             }));
     }
@@ -266,7 +266,7 @@ ClipboardCapture::Outcome ClipboardCapture::work(const platform::PasteboardConte
     return {};
 }
 
-void ClipboardCapture::apply(long generation, Outcome outcome) {
+void ClipboardCapture::apply(long generation, const Outcome& outcome) {
     using Kind = Outcome::Kind;
     switch (outcome.kind) {
         case Kind::nothing:

@@ -98,7 +98,7 @@ class ClipboardCapture {
     // Records the waiting copies in order; one whose work runs in the background holds the others.
     void recordWaiting();
     static Outcome work(const platform::PasteboardContent& content, platform::ImageCodec& codec);
-    void apply(long generation, Outcome outcome);
+    void apply(long generation, const Outcome& outcome);
     void recordText(long generation, std::string_view text);
 
     platform::Scheduler& scheduler_;

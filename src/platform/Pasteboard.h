@@ -86,10 +86,13 @@ class Pasteboard {
     // may take its place (both would read the same copy), and then only the later `done` runs.
     // Here the copy is read at once, before this returns; desktops whose owners answer through
     // another program read it off the main thread.
+    // (By value: the desktops that read elsewhere keep both for later.)
+    // NOLINTBEGIN(performance-unnecessary-value-param)
     virtual void readCurrentContent(std::vector<std::string> stopTypes,
                                     std::function<void(PasteboardContent)> done) {
         done(readContent(*this, stopTypes));
     }
+    // NOLINTEND(performance-unnecessary-value-param)
 
     // Writing: clear, declare exactly the types to offer, then set each one. Returns the change
     // count after clearing.

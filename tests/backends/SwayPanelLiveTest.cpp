@@ -34,7 +34,8 @@ bool inSway() {
 }
 
 // Runs the event loop until `done` or the bound.
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = std::chrono::seconds(10)) {
+bool spinUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds bound = std::chrono::seconds(10)) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
