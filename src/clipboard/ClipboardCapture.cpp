@@ -229,6 +229,18 @@ void ClipboardCapture::recordWaiting() {
     }
 }
 
+// The picture format the bytes begin with, by its signature; "TIFF" for anything else, as the
+// conversion is asked to read it as that.
+std::string_view ClipboardCapture::formatName(std::string_view bytes) {
+    static constexpr std::pair<std::string_view, std::string_view> kSignatures[] = {
+        {"\xFF\xD8\xFF", "JPEG"}, {"BM", "BMP"}, {"GIF8", "GIF"}, {"\x89PNG", "PNG"}};
+    for (const auto& [signature, name] : kSignatures) {
+        if (bytes.substr(0, signature.size()) == signature) return name;
+    }
+    if (bytes.size() >= 12 && bytes.substr(0, 4) == "RIFF" && bytes.substr(8, 4) == "WEBP") return "WebP";
+    return "TIFF";
+}
+
 ClipboardCapture::Outcome ClipboardCapture::work(const platform::PasteboardContent& content,
                                                  platform::ImageCodec& codec) {
     using Kind = Outcome::Kind;
@@ -258,7 +270,7 @@ ClipboardCapture::Outcome ClipboardCapture::work(const platform::PasteboardConte
         if (auto size = codec.pictureSize(bytes); size && size->pixels() > platform::kMaxPicturePixels)
             return {Kind::imageTooLarge, {}, *size};
         std::optional<std::string> png = codec.pngFromTiff(bytes);
-        if (!png || png->empty()) return {Kind::tiffFailed, {}, {}};
+        if (!png || png->empty()) return {Kind::tiffFailed, std::string(formatName(bytes)), {}};
         return checked(std::move(*png));
     }
 
@@ -281,7 +293,8 @@ void ClipboardCapture::apply(long generation, const Outcome& outcome) {
             log::write("clipboard: failed to read image file " + outcome.value);
             return;
         case Kind::tiffFailed:
-            log::write("clipboard: TIFF→PNG failed — skipped image");
+            // The other pictures a desktop offers come the way TIFF does: the line names what it was.
+            log::write("clipboard: " + outcome.value + "→PNG failed — skipped image");
             return;
         case Kind::imageTooLarge:
             log::write("clipboard: image of " + std::to_string(outcome.size.width) + "×" +

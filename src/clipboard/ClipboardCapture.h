@@ -99,6 +99,7 @@ class ClipboardCapture {
     void recordWaiting();
     static Outcome work(const platform::PasteboardContent& content, platform::ImageCodec& codec);
     void apply(long generation, const Outcome& outcome);
+    static std::string_view formatName(std::string_view bytes);
     void recordText(long generation, std::string_view text);
 
     platform::Scheduler& scheduler_;

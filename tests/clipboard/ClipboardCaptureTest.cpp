@@ -393,10 +393,14 @@ TEST_F(ClipboardCaptureTest, FailedConversionsAreLoggedAndNothingIsStored) {
     poll();
     pasteboard.copy({fileItem(files::fileURL(broken.string()))});
     poll();
+    // A desktop offers its other pictures the way TIFF comes: the line says what it was.
+    pasteboard.copy({{{{kTIFF, "\xFF\xD8\xFF\xE0 a broken jpeg"}}}});
+    poll();
 
     EXPECT_THAT(texts(), IsEmpty());
     EXPECT_THAT(logLines(), ElementsAre("clipboard: TIFF→PNG failed — skipped image",
-                                        "clipboard: failed to read image file broken.jpg"));
+                                        "clipboard: failed to read image file broken.jpg",
+                                        "clipboard: JPEG→PNG failed — skipped image"));
 }
 
 TEST_F(ClipboardCaptureTest, CopiesAreRecordedInTheOrderTheyWereMadeWhileAPictureIsConverted) {
