@@ -146,8 +146,10 @@ TEST_F(SwayLive, APanelFloatsWhereAskedWithTheKeyboardAndGivesTheFocusBack) {
     }));
     ASSERT_TRUE(again.has_value());
     EXPECT_EQ(again->rect, (platform::Rect{0, screenHeight - 200, 400, 200}));
+    // (It may be said more than once, as sway and Qt each notice it in their own time: the panel
+    // hides either way.)
     ASSERT_TRUE(sway_->command("[app_id=\"^quenlit-test-foot$\"] focus").ok());
-    EXPECT_TRUE(spinUntil([&] { return resigned == 1; }));
+    EXPECT_TRUE(spinUntil([&] { return resigned >= 1; }));
     panel->orderOut();
 
     // The user goes to another workspace while the panel is open: the panel follows (sticky) but
@@ -155,8 +157,9 @@ TEST_F(SwayLive, APanelFloatsWhereAskedWithTheKeyboardAndGivesTheFocusBack) {
     panel->orderFrontRegardless();
     panel->makeKey();
     ASSERT_TRUE(spinUntil([&] { return panel->isKeyWindow(); }));
+    const int resignedBefore = resigned;
     ASSERT_TRUE(sway_->command("workspace quenlit-elsewhere").ok());
-    EXPECT_TRUE(spinUntil([&] { return resigned == 2; }));
+    EXPECT_TRUE(spinUntil([&] { return resigned > resignedBefore; }));
     const auto followed = windowNamed(*sway_, "quenlit", "Quenlit launcher");
     ASSERT_TRUE(followed.has_value());
     EXPECT_EQ(followed->workspace, "quenlit-elsewhere");
