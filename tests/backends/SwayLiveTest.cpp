@@ -182,8 +182,9 @@ class Terminal {
 };
 
 // Polls until `condition` holds, dispatching the toplevels' events and Qt's in between.
-bool eventually(ProtocolToplevels& toplevels, const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+bool eventually(ProtocolToplevels& toplevels, const std::function<bool()>& condition,
+                std::chrono::seconds bound = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
     while (std::chrono::steady_clock::now() < deadline) {
         toplevels.dispatch();
         QCoreApplication::processEvents();
@@ -242,11 +243,14 @@ TEST(SwayLive, TwoTerminalsArePlacedListedActivatedAndHidden) {
     EXPECT_TRUE(accessibility.setSize(window.value(), target.size()).ok());
     // sway shows the new frame once the terminal has taken it, which a busy one does late.
     std::optional<platform::Rect> frame;
-    EXPECT_TRUE(eventually(toplevels, [&] {
-        const auto read = accessibility.frame(window.value());
-        frame = read.ok() ? std::optional(read.value()) : std::nullopt;
-        return frame == target;
-    }));
+    EXPECT_TRUE(eventually(
+        toplevels,
+        [&] {
+            const auto read = accessibility.frame(window.value());
+            frame = read.ok() ? std::optional(read.value()) : std::nullopt;
+            return frame == target;
+        },
+        std::chrono::seconds(15)));
     ASSERT_TRUE(frame.has_value());
     EXPECT_EQ(*frame, target);
     // The frame lies on the primary screen, whose top-left corner is the accessibility origin.
