@@ -16,17 +16,16 @@
 #include "backends/linux/PosixProcessRunner.h"
 #include "backends/linux/QtImageCodec.h"
 #include "backends/linux/QtScheduler.h"
-#include "backends/sway/SwayAccessibility.h"
 #include "backends/sway/SwayHotKeys.h"
 #include "backends/sway/SwayIpc.h"
 #include "backends/sway/SwayPanelWindow.h"
 #include "backends/sway/SwayScreens.h"
+#include "backends/sway/SwayWindowControl.h"
 #include "backends/sway/SwayWorkspace.h"
 #include "backends/wayland/DataControlPasteboard.h"
 #include "backends/wayland/ForeignToplevelList.h"
 #include "backends/wayland/VirtualKeyboardInput.h"
 #include "backends/wayland/WaylandConnection.h"
-#include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
 #include "backends/x11/X11HotKeys.h"
@@ -34,6 +33,7 @@
 #include "backends/x11/X11PanelWindow.h"
 #include "backends/x11/X11Pasteboard.h"
 #include "backends/x11/X11Screens.h"
+#include "backends/x11/X11WindowControl.h"
 #include "backends/x11/X11Workspace.h"
 #include "backends/x11/XSettings.h"
 #include "backends/x11/XTestInput.h"
@@ -191,7 +191,7 @@ namespace {
 struct BackendServices {
     platform::Scheduler& scheduler;
     platform::Workspace& workspace;
-    platform::Accessibility& accessibility;
+    platform::WindowControl& windowControl;
     platform::Screens& screens;
     platform::InputSynthesizer& input;
     platform::KeyboardEvents* keyboard;
@@ -245,7 +245,7 @@ int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::filesy
     configuration.clipboard = backend.clipboard;
 
     AppDelegate delegate(
-        {backend.scheduler, backend.workspace, backend.accessibility, backend.screens, backend.input,
+        {backend.scheduler, backend.workspace, backend.windowControl, backend.screens, backend.input,
          backend.keyboard, backend.hotKeys, backend.pasteboard, imageCodec, secrets, files, processes,
          processInspector, backend.windows, fileReader, &notifications, &cipher},
         std::move(configuration));
@@ -299,7 +299,8 @@ int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::filesy
             controlSocket,
             [&](linux_backend::control::Request request) { return answerControlRequest(delegate, request); });
         if (!listening) {
-            log::write("control: " + listening.reason() + "; `quenlit toggle` cannot reach this instance");
+            log::write("control: " + listening.error().reason +
+                       "; `quenlit toggle` cannot reach this instance");
             return;
         }
         control = std::move(listening.value());
@@ -370,7 +371,7 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     linux_backend::QtScheduler scheduler;
     x11::X11Workspace workspace(*connection, events);
     workspace.setChildEnvironment(std::move(childEnvironment));
-    x11::X11Accessibility accessibility(*connection);
+    x11::X11WindowControl windowControl(*connection);
     x11::X11Screens screens(*connection);
     auto ownKeys = std::make_shared<x11::SyntheticKeyLog>();
     x11::XTestInput input(*connection, ownKeys);
@@ -383,7 +384,7 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     const auto primary = screens.mainScreen();
     x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
 
-    BackendServices backend{scheduler, workspace, accessibility, screens, input,
+    BackendServices backend{scheduler, workspace, windowControl, screens, input,
                             &keyboard, hotKeys,   pasteboard,    windows};
     drawInto(backend, windows);
     backend.clipboard = pasteboard.canRead();
@@ -397,7 +398,7 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::fil
                       linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
     auto sway = sway::SwayIpc::connect();
     if (!sway) {
-        std::cerr << "quenlit: cannot reach sway: " << sway.reason() << "\n";
+        std::cerr << "quenlit: cannot reach sway: " << sway.error().reason << "\n";
         return 2;
     }
     sway::SwayIpc& ipc = *sway.value();
@@ -421,7 +422,7 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::fil
     wayland::ForeignToplevelList toplevels(*connection);
     sway::SwayWorkspace workspace(toplevels, &ipc);
     workspace.setChildEnvironment(std::move(childEnvironment));
-    sway::SwayAccessibility accessibility(ipc);
+    sway::SwayWindowControl windowControl(ipc);
     sway::SwayScreens screens(ipc);
     wayland::VirtualKeyboardInput input(*connection);
     // The paste key is the window's own: Control+Shift+V in terminals.
@@ -437,7 +438,7 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::fil
     const auto primary = screens.mainScreen();
     sway::SwayPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
 
-    BackendServices backend{scheduler, workspace, accessibility, screens, input,
+    BackendServices backend{scheduler, workspace, windowControl, screens, input,
                             nullptr,   hotKeys,   pasteboard,    windows};
     drawInto(backend, windows);
     backend.clipboard = pasteboard.canRead();
@@ -474,13 +475,14 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
     // The lock and the socket live where no other user can plant or replace them.
     const auto folder = control::instanceFolder(dirs);
     if (!folder) {
-        std::cerr << "quenlit: " << folder.reason() << "; not starting (remove it, or set XDG_RUNTIME_DIR "
+        std::cerr << "quenlit: " << folder.error().reason
+                  << "; not starting (remove it, or set XDG_RUNTIME_DIR "
                   << "to a folder of your own with mode 0700)\n";
         return 1;
     }
     auto lock = control::InstanceLock::open(control::instanceFile(folder.value(), name, ".lock"));
     if (!lock) {
-        std::cerr << "quenlit: " << lock.reason() << "; not starting\n";
+        std::cerr << "quenlit: " << lock.error().reason << "; not starting\n";
         return 1;
     }
     const std::filesystem::path socket = control::socketPath(folder.value(), name);

@@ -30,7 +30,7 @@ int runToggle(std::span<const std::string> args, std::ostream& out, std::ostream
     }
     const auto folder = control::instanceFolder(dirs);
     if (!folder) {
-        err << "quenlit: " << folder.reason() << '\n';
+        err << "quenlit: " << folder.error().reason << '\n';
         return 1;
     }
     const control::Outcome outcome = control::send(control::socketPath(folder.value(), session), *request);

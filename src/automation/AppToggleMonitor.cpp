@@ -202,16 +202,16 @@ void AppToggleMonitor::start() {
         log::write(noBindingsLogLine(files_.bindingsFile));
         return;
     }
-    FocusRestorer::ensureTrusted(true, services_.accessibility);
+    FocusRestorer::ensureTrusted(true, services_.windows);
     installTapIfPossible();
-    const bool trusted = services_.accessibility.isProcessTrusted(false);
+    const bool trusted = services_.windows.isProcessTrusted(false);
     log::write("apptoggle: start bindings=" + std::to_string(bindings_.size()) +
                " ax=" + (trusted ? "1" : "0") + " tap=" + (tapPort_ ? "1" : "0"));
 }
 
 void AppToggleMonitor::installTapIfPossible() {
     if (tapPort_) return;
-    if (!services_.accessibility.isProcessTrusted(false)) {
+    if (!services_.windows.isProcessTrusted(false)) {
         log::write("apptoggle: tap deferred — Accessibility not trusted");
         return;
     }

@@ -7,10 +7,10 @@
 #include "automation/AppToggleBindings.h"
 #include "base/Paths.h"
 #include "base/WeakSelf.h"
-#include "platform/Accessibility.h"
 #include "platform/FileReader.h"
 #include "platform/InputEvents.h"
 #include "platform/Scheduler.h"
+#include "platform/WindowControl.h"
 #include "platform/Workspace.h"
 
 #include <filesystem>
@@ -66,7 +66,7 @@ class AppToggleMonitor {
     struct Services {
         platform::KeyboardEvents& keyboard;
         platform::Workspace& workspace;
-        platform::Accessibility& accessibility;
+        platform::WindowControl& windows;
         platform::Scheduler& scheduler;
         platform::FileReader& files;
     };

@@ -115,10 +115,10 @@ bool TextExpander::isExpanding() const {
 
 void TextExpander::start() {
     if (tap_) return;
-    FocusRestorer::ensureTrusted(true, services_.accessibility);
+    FocusRestorer::ensureTrusted(true, services_.windows);
     installAppSwitchObserver();
     installTapIfPossible();
-    const bool trusted = services_.accessibility.isProcessTrusted(false);
+    const bool trusted = services_.windows.isProcessTrusted(false);
     log::write(std::string("textexpander: start (ax=") + (trusted ? "1" : "0") +
                ", tap=" + (tap_ ? "1" : "0") + ")");
 }
@@ -139,7 +139,7 @@ void TextExpander::installAppSwitchObserver() {
 
 void TextExpander::installTapIfPossible() {
     if (tap_) return;
-    if (!services_.accessibility.isProcessTrusted(false)) {
+    if (!services_.windows.isProcessTrusted(false)) {
         log::write("textexpander: tap deferred — Accessibility not trusted");
         return;
     }

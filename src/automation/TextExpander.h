@@ -13,9 +13,9 @@
 #include "automation/TextExpanderPolicy.h"
 #include "base/Signal.h"
 #include "base/WeakSelf.h"
-#include "platform/Accessibility.h"
 #include "platform/InputEvents.h"
 #include "platform/Scheduler.h"
+#include "platform/WindowControl.h"
 #include "platform/Workspace.h"
 
 #include <cstdint>
@@ -32,7 +32,7 @@ class TextExpander {
         platform::KeyboardEvents& keyboard;
         platform::InputSynthesizer& input;
         platform::Workspace& workspace;
-        platform::Accessibility& accessibility;
+        platform::WindowControl& windows;
         platform::Scheduler& scheduler;
         // The wall clock: the idle rule and the typed date and time read it.
         TextExpanderPolicy::NowProvider wallClock;

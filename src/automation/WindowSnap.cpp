@@ -9,8 +9,8 @@
 namespace quenlit::WindowSnap {
 namespace {
 
-using platform::AXElement;
 using platform::Rect;
+using platform::WindowInfo;
 
 constexpr std::string_view kCaseNames[] = {
     "left",      "right",        "top",        "bottom",      "firstThird", "lastTwoThirds",
@@ -35,11 +35,6 @@ Rect reasonableFrame(const Rect& b) {
     const double w = std::min(b.width * kReasonableFraction, kReasonableMaxWidth);
     const double h = std::min(b.height * kReasonableFraction, kReasonableMaxHeight);
     return roundedEdges({b.minX() + (b.width - w) * 0.5, b.minY() + (b.height - h) * 0.5, w, h});
-}
-
-// A flag that cannot be read counts as false.
-bool readsAsTrue(const platform::AXResult<bool>& result) {
-    return result.ok() && result.value();
 }
 
 bool contains(const Rect& frame, double x, double y) {
@@ -180,39 +175,19 @@ std::string describe(const Rect& r) {
     return text;
 }
 
-std::optional<Rect> axFrame(const AXElement& window, platform::Accessibility& accessibility) {
-    const auto frame = accessibility.frame(window);
-    if (!frame) return std::nullopt;
-    if (!(frame.value().width > 1) || !(frame.value().height > 1)) return std::nullopt;
-    return frame.value();
+bool isEligible(const WindowInfo& window) {
+    return window.ordinary && !window.minimised && window.frame.width > 1 && window.frame.height > 1;
 }
 
-bool isEligible(const AXElement& window, platform::Accessibility& accessibility) {
-    const auto role = accessibility.role(window);
-    if (!role || role.value() != platform::AXRole::window) return false;
-    if (readsAsTrue(accessibility.isMinimised(window))) return false;
-    return axFrame(window, accessibility).has_value();
-}
-
-std::optional<AXElement> targetWindow(int processIdentifier, platform::Accessibility& accessibility) {
-    if (const auto focused = accessibility.focusedWindow(processIdentifier);
-        focused && isEligible(focused.value(), accessibility)) {
-        return focused.value();
-    }
-    if (const auto main = accessibility.mainWindow(processIdentifier);
-        main && isEligible(main.value(), accessibility)) {
-        return main.value();
-    }
-    const auto windows = accessibility.windows(processIdentifier);
-    if (!windows) return std::nullopt;
-    for (const auto& window : windows.value()) {
-        if (isEligible(window, accessibility)) return window;
+std::optional<WindowInfo> targetWindow(int processIdentifier, platform::WindowControl& windows) {
+    // The focused window comes first in the list, so the first eligible one is the focused window
+    // whenever that one can be snapped.
+    const auto all = windows.windows(processIdentifier);
+    if (!all) return std::nullopt;
+    for (const WindowInfo& window : *all) {
+        if (isEligible(window)) return window;
     }
     return std::nullopt;
-}
-
-bool isNativeFullScreen(const AXElement& window, platform::Accessibility& accessibility) {
-    return readsAsTrue(accessibility.isFullScreen(window));
 }
 
 std::optional<platform::Screen> screenContainingCenterOf(const Rect& windowFrame, double h0,
@@ -226,34 +201,10 @@ std::optional<platform::Screen> screenContainingCenterOf(const Rect& windowFrame
     return screens.mainScreen();
 }
 
-std::function<void()> suppressEnhancedUserInterface(int processIdentifier, Context& context) {
-    // Screen readers rely on the enhanced interface; switching it off under them would break them.
-    if (context.workspace.isVoiceOverEnabled()) return [] {};
-    platform::Accessibility& accessibility = context.accessibility;
-    if (!readsAsTrue(accessibility.isEnhancedUserInterface(processIdentifier))) return [] {};
-    // While it is on, the application animates each frame change and drops the writes that follow
-    // the first one. Both writes are best effort: the snap goes ahead either way.
-    (void)accessibility.setEnhancedUserInterface(processIdentifier, false);
-    return [&accessibility, processIdentifier] {
-        (void)accessibility.setEnhancedUserInterface(processIdentifier, true);
-    };
-}
-
-bool write(const Rect& target, const AXElement& window, bool canResize,
-           platform::Accessibility& accessibility) {
-    if (!canResize) return accessibility.setPosition(window, target.origin()).ok();
-    // Size, then position, then size again, so a window that refuses a size at its old place gets
-    // it at the new one; only the position decides success.
-    (void)accessibility.setSize(window, target.size());
-    if (!accessibility.setPosition(window, target.origin())) return false;
-    (void)accessibility.setSize(window, target.size());
-    return true;
-}
-
 void apply(Command command, const std::optional<platform::RunningApplication>& app, Context& context) {
-    platform::Accessibility& accessibility = context.accessibility;
+    platform::WindowControl& windows = context.windows;
     const std::string name(caseName(command));
-    if (!FocusRestorer::ensureTrusted(true, accessibility)) {
+    if (!FocusRestorer::ensureTrusted(true, windows)) {
         log::write("windowSnap: Accessibility not trusted — abort " + name);
         FocusRestorer::openPrivacyPane({"Privacy_Accessibility"}, "Accessibility", context.workspace);
         return;
@@ -271,27 +222,25 @@ void apply(Command command, const std::optional<platform::RunningApplication>& a
     }
     const std::string appName = app->localizedName.value_or("?");
 
-    // A time-out that cannot be set leaves the desktop's default bound in place.
-    (void)accessibility.setMessagingTimeout(pid, kMessagingTimeout);
-    const auto window = targetWindow(pid, accessibility);
+    auto window = targetWindow(pid, windows);
     if (!window) {
         log::write("windowSnap: no eligible window for " + appName);
         return;
     }
-    (void)accessibility.setMessagingTimeout(*window, kMessagingTimeout);
-
-    if (isNativeFullScreen(*window, accessibility)) {
+    if (window->fullScreen) {
         log::write("windowSnap: exiting native fullscreen before " + name);
-        (void)accessibility.leaveFullScreen(*window);
+        // Whether it left or not, the frame read next decides what happens.
+        (void)windows.leaveFullScreen(window->ref);
+        auto after = windows.window(window->ref);
+        if (!after || !isEligible(*after)) {
+            log::write("windowSnap: cannot read window frame");
+            return;
+        }
+        window = std::move(*after);
     }
 
     const double h0 = primaryScreenHeight(context.screens.screens(), context.screens.mainScreen());
-    const auto frame = axFrame(*window, accessibility);
-    if (!frame) {
-        log::write("windowSnap: cannot read window frame");
-        return;
-    }
-    auto screen = screenContainingCenterOf(*frame, h0, context.screens);
+    auto screen = screenContainingCenterOf(window->frame, h0, context.screens);
     if (!screen) screen = context.screens.mainScreen();
     if (!screen) {
         log::write("windowSnap: no screen");
@@ -299,24 +248,20 @@ void apply(Command command, const std::optional<platform::RunningApplication>& a
     }
 
     const Rect bounds = screenSpaceToAccessibility(screen->visibleFrame, h0);
-    const Rect target = targetFrame(bounds, command, *frame);
-    const bool canResize = readsAsTrue(accessibility.isResizable(*window));
+    const Rect target = targetFrame(bounds, command, window->frame);
+    const bool canResize = window->resizable;
     const bool resizes = !isMoveCommand(command);
 
-    const auto restoreEnhancedInterface = suppressEnhancedUserInterface(pid, context);
-    const bool ok = write(target, *window, canResize && resizes, accessibility);
-    if (ok) {
+    if (windows.setFrame(window->ref, target, canResize && resizes)) {
         log::write("windowSnap: " + name + " app=" + appName + " target=" + describe(target) +
                    " canResize=" + boolText(canResize) + " resizes=" + boolText(resizes));
         // The window is already placed, which is what was asked; bringing it forward is a
-        // courtesy, and each of these three covers for the others failing.
-        (void)accessibility.raise(*window);
-        (void)accessibility.bringToFront(pid);
+        // courtesy, and each of these covers for the other failing.
+        (void)windows.activate(window->ref);
         (void)context.workspace.activate(pid, false);
     } else {
         log::write("windowSnap: write failed " + name + " app=" + appName + " target=" + describe(target));
     }
-    restoreEnhancedInterface();
 }
 
 }  // namespace quenlit::WindowSnap

@@ -7,9 +7,9 @@
 //
 // Main thread only; every call is synchronous and keeps no state between calls.
 
-#include "platform/Accessibility.h"
 #include "platform/Geometry.h"
 #include "platform/Screens.h"
+#include "platform/WindowControl.h"
 #include "platform/Workspace.h"
 
 #include <array>
@@ -52,7 +52,6 @@ inline constexpr double kOneThird = 0.3333333333333333;
 inline constexpr double kReasonableFraction = 0.6;
 inline constexpr double kReasonableMaxWidth = 1025;
 inline constexpr double kReasonableMaxHeight = 900;
-inline constexpr double kMessagingTimeout = 1.0;
 
 // --- Geometry, all in the accessibility space; `bounds` is the target screen's visible frame. ---
 
@@ -81,10 +80,10 @@ platform::Rect screenSpaceToAccessibility(const platform::Rect& r, double h0);
 std::string describe(const platform::Rect& r);
 std::string formatNumber(double value);
 
-// --- The accessibility side. ---
+// --- The window side. ---
 
 struct Context {
-    platform::Accessibility& accessibility;
+    platform::WindowControl& windows;
     platform::Screens& screens;
     platform::Workspace& workspace;
 };
@@ -93,25 +92,13 @@ struct Context {
 // brings the application back to the front. Every outcome is one log line.
 void apply(Command command, const std::optional<platform::RunningApplication>& app, Context& context);
 
-// The focused window, else the main window, else the first eligible one of the application's
-// windows.
-std::optional<platform::AXElement> targetWindow(int processIdentifier,
-                                                platform::Accessibility& accessibility);
-bool isEligible(const platform::AXElement& window, platform::Accessibility& accessibility);
-// Absent unless the frame reads and the window is more than 1 × 1.
-std::optional<platform::Rect> axFrame(const platform::AXElement& window,
-                                      platform::Accessibility& accessibility);
-bool isNativeFullScreen(const platform::AXElement& window, platform::Accessibility& accessibility);
+// The window with the focus if it is eligible, else the first eligible one of the application's
+// windows: an ordinary, unminimised window more than 1 × 1.
+std::optional<platform::WindowInfo> targetWindow(int processIdentifier, platform::WindowControl& windows);
+bool isEligible(const platform::WindowInfo& window);
 // The first screen whose frame holds the window's centre (left and bottom edges inclusive), else
 // the main screen.
 std::optional<platform::Screen> screenContainingCenterOf(const platform::Rect& windowFrame, double h0,
                                                          platform::Screens& screens);
-// Switches off the enhanced interface some applications animate window changes with; the returned
-// action switches it back on, and does nothing when nothing was switched.
-std::function<void()> suppressEnhancedUserInterface(int processIdentifier, Context& context);
-// Size, position, size when resizing (so a window that refuses a size at its old place gets it at
-// the new one), the position alone otherwise; success is whether the position was written.
-bool write(const platform::Rect& target, const platform::AXElement& window, bool canResize,
-           platform::Accessibility& accessibility);
 
 }  // namespace quenlit::WindowSnap

@@ -25,7 +25,7 @@ void postCommandV(const Context& context, const std::optional<platform::RunningA
 
     // Without trust the desktop may drop the keystroke; the entry stays on the clipboard, so the
     // user can still paste by hand.
-    const bool trusted = context.accessibility.isProcessTrusted(false);
+    const bool trusted = context.windows.isProcessTrusted(false);
     if (!trusted) {
         log::write("clipboard: posting ⌘V without AX trust (may be dropped; content is on pasteboard)");
     }

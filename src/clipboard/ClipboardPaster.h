@@ -7,9 +7,9 @@
 //
 // Main thread only; the services must outlive the scheduled keystroke.
 
-#include "platform/Accessibility.h"
 #include "platform/InputEvents.h"
 #include "platform/Scheduler.h"
+#include "platform/WindowControl.h"
 #include "platform/Workspace.h"
 
 #include <optional>
@@ -18,7 +18,7 @@ namespace quenlit::ClipboardPaster {
 
 struct Context {
     platform::Scheduler& scheduler;
-    platform::Accessibility& accessibility;
+    platform::WindowControl& windows;
     platform::InputSynthesizer& input;
     platform::Workspace& workspace;
 };

@@ -47,30 +47,29 @@ void restore(const platform::RunningApplication& app, Context& context) {
 }
 
 void unminimizeDockWindows(int pid, const std::string& name, Context& context) {
-    platform::Accessibility& ax = context.accessibility;
-    if (!ax.isProcessTrusted(false)) {
+    platform::WindowControl& control = context.windows;
+    if (!control.isProcessTrusted(false)) {
         log::write(name + ": accessibility untrusted — cannot unminimize windows");
         return;
     }
-    const auto windows = ax.windows(pid);
+    if (!control.capabilities().listWindows) return;
+    const auto windows = control.windows(pid);
     if (!windows) {
         log::write(name + ": could not read AX windows");
         return;
     }
     int visible = 0;
     int unminimized = 0;
-    for (const auto& window : windows.value()) {
-        const auto minimized = ax.isMinimised(window);
-        if (!minimized) continue;
-        if (minimized.value()) {
-            // Raising is what brings a minimised window back; counted whether or not it obeys.
-            (void)ax.raise(window);
+    for (const auto& window : *windows) {
+        if (window.minimised) {
+            // Activation is what brings a minimised window back; counted whether or not it obeys.
+            (void)control.activate(window.ref);
             ++unminimized;
         } else {
             ++visible;
         }
     }
-    log::write(name + ": windows total=" + std::to_string(windows.value().size()) +
+    log::write(name + ": windows total=" + std::to_string(windows->size()) +
                " visible=" + std::to_string(visible) + " unminimized=" + std::to_string(unminimized));
 }
 

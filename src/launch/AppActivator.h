@@ -4,8 +4,8 @@
 // windows and has its minimised windows raised; only when none runs is the application launched.
 
 #include "base/Result.h"
-#include "platform/Accessibility.h"
 #include "platform/DesktopNotifications.h"
+#include "platform/WindowControl.h"
 #include "platform/Workspace.h"
 
 #include <optional>
@@ -15,7 +15,7 @@ namespace quenlit::AppActivator {
 
 struct Context {
     platform::Workspace& workspace;
-    platform::Accessibility& accessibility;
+    platform::WindowControl& windows;
     // Where launch failures are told to the user; none: the log line alone.
     platform::DesktopNotifications* notifications = nullptr;
 };

@@ -150,7 +150,16 @@ std::vector<AppItem> AppIndex::search(std::string_view query) const {
     }
     std::optional<std::string> self = sources_.workspace.selfBundlePath();
     if (self) self = resolveSymlinks(*self);
-    return AppSearch::results(query, apps_, nullptr, front, self);
+    bool windowCommands = true;
+    if (sources_.windowControl) {
+        const platform::WindowCapabilities can = sources_.windowControl->capabilities();
+        windowCommands = can.moveAndResize;
+        if (!windowCommands && !saidWindowCommandsOff_ && AppSearch::matchesWindowCommand(query)) {
+            saidWindowCommandsOff_ = true;
+            log::write("launcher: window commands are off — " + can.whyNot);
+        }
+    }
+    return AppSearch::results(query, apps_, nullptr, front, self, windowCommands);
 }
 
 void AppIndex::scheduleZoxide(std::string_view query) {

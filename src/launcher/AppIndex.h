@@ -10,6 +10,7 @@
 #include "launcher/AppItem.h"
 #include "platform/ProcessRunner.h"
 #include "platform/Scheduler.h"
+#include "platform/WindowControl.h"
 #include "platform/Workspace.h"
 
 #include <filesystem>
@@ -30,6 +31,8 @@ class AppIndex {
         std::function<std::vector<FirefoxProfile>()> detectProfiles;
         std::function<std::map<std::string, FirefoxProfile>(const std::vector<FirefoxProfile>&)>
             runningProfiles;
+        // Asked whether windows can be moved before window commands are offered; none: they are.
+        platform::WindowControl* windowControl = nullptr;
     };
     // What a zoxide lookup needs: the process runner and the home folder.
     struct ZoxideContext {
@@ -83,6 +86,7 @@ class AppIndex {
     WeakSelf<AppIndex> self_{this};  // callbacks hold it weakly: a late result finds no index
 
     std::vector<AppItem> apps_;
+    mutable bool saidWindowCommandsOff_ = false;
     std::optional<AppItem> zoxideItem_;
     bool isIndexing_ = false;
     bool needsReindex_ = false;

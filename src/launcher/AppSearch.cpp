@@ -164,6 +164,13 @@ bool matchesQuitCommand(std::string_view query) {
     return text::startsWith(quit, t) || text::startsWith(quitQuenlit, t);
 }
 
+bool matchesWindowCommand(std::string_view query) {
+    const text::FoldedText q(text::trim(query));
+    return std::any_of(commandRows().begin(), commandRows().end(), [&](const CommandRow& row) {
+        return matchesBuiltInCommand(q, row.phrases, row.aliases);
+    });
+}
+
 std::vector<AppItem> rank(std::string_view query, const std::vector<AppItem>& apps) {
     Prepared prepared;
     std::vector<AppItem> out;
@@ -190,7 +197,7 @@ std::vector<AppItem> excludingSelf(const std::vector<AppItem>& apps,
 std::vector<AppItem> results(std::string_view query, const std::vector<AppItem>& apps,
                              const std::vector<AppItem>* folders,
                              const std::optional<std::string>& frontmostPath,
-                             const std::optional<std::string>& selfPath) {
+                             const std::optional<std::string>& selfPath, bool windowCommands) {
     Prepared prepared;
     std::vector<const AppItem*> candidates = withoutSelf(apps, selfPath, prepared);
     const text::FoldedText q(text::trim(query));
@@ -200,7 +207,7 @@ std::vector<AppItem> results(std::string_view query, const std::vector<AppItem>&
     if (auto answer = Calculator::evaluate(query)) out.push_back(AppItem::calculator(*answer));
     if (matchesQuitCommand(q.bytes())) out.push_back(AppItem::quitQuenlit());
     for (const auto& row : commandRows()) {
-        if (matchesBuiltInCommand(q, row.phrases, row.aliases)) out.push_back(row.item());
+        if (windowCommands && matchesBuiltInCommand(q, row.phrases, row.aliases)) out.push_back(row.item());
     }
     for (const AppItem& folder : folders ? *folders : builtInFolderItems())
         candidates.push_back(&folder);

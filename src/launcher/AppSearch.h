@@ -14,11 +14,14 @@
 namespace quenlit::AppSearch {
 
 // `folders` absent means the built-in folder shortcuts. `frontmostPath` and `selfPath` are the
-// paths of the application in front and of Quenlit itself.
+// paths of the application in front and of Quenlit itself. Without `windowCommands` (a desktop
+// that does not let other programs move windows) no window command is offered.
 std::vector<AppItem> results(std::string_view query, const std::vector<AppItem>& apps,
                              const std::vector<AppItem>* folders,
                              const std::optional<std::string>& frontmostPath,
-                             const std::optional<std::string>& selfPath);
+                             const std::optional<std::string>& selfPath, bool windowCommands = true);
+// Whether the query would list a window command.
+bool matchesWindowCommand(std::string_view query);
 
 std::vector<AppItem> rank(std::string_view query, const std::vector<AppItem>& apps);
 

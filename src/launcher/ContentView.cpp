@@ -114,14 +114,14 @@ void ContentView::choose() {
             } else if (auto launched =
                            AppActivator::activateOrLaunch(item.path, services_.launching.activator);
                        !launched) {
-                LaunchFailure::report(item.name, item.path, launched.reason(),
+                LaunchFailure::report(item.name, item.path, launched.error().reason,
                                       services_.launching.activator.notifications);
             }
             finish();
             return;
         case AppItem::Kind::folder:
             if (auto opened = services_.workspace.open(item.path); !opened) {
-                LaunchFailure::report(item.name, item.path, opened.reason(),
+                LaunchFailure::report(item.name, item.path, opened.error().reason,
                                       services_.launching.activator.notifications);
             } else if (appIndex_.zoxideItem() && appIndex_.zoxideItem()->id == item.id) {
                 // As the shell's `z` does after a jump, so the folder ranks higher next time.

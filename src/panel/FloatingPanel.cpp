@@ -131,7 +131,7 @@ void FloatingPanel::rememberPreviousFocus() {
 // By value: the panels that override show() move it into their own continuation.
 void FloatingPanel::show(
     std::function<void()> afterBecomeKey) {  // NOLINT(performance-unnecessary-value-param)
-    FocusRestorer::logTrustOnce(services_.focus.accessibility);
+    FocusRestorer::logTrustOnce(services_.focus.windows);
     rememberPreviousFocus();
     didStealActivation_ = false;
     window_->setContentSize(panelSize_);
@@ -183,7 +183,7 @@ void FloatingPanel::hide(bool restoreFocus) {
     if (target && !hasTerminated(*target)) {
         // The restoration needs the panel gone first, and it outlives no service it uses.
         services_.focus.scheduler.post([app = *target, snapshot, context = services_.focus]() mutable {
-            FocusRestorer::restore(app, snapshot, 0, true, context);
+            FocusRestorer::restore(app, snapshot, 0, context);
         });
     }
     isHiding_ = false;
@@ -225,7 +225,7 @@ std::optional<platform::RunningApplication> FloatingPanel::hideForPaste() {
         const bool ok = workspace.activate(candidate->processIdentifier, false);
         log("hideForPaste: activate " + nameOf(*candidate) +
             " pid=" + std::to_string(candidate->processIdentifier) + " ok=" + (ok ? "true" : "false"));
-        FocusRestorer::restore(*candidate, snapshot, 0, false, services_.focus);
+        FocusRestorer::restore(*candidate, snapshot, 0, services_.focus);
     } else {
         log("hideForPaste: activation intact — skip restore, paste target " + nameOf(*candidate));
     }

@@ -31,7 +31,7 @@ namespace quenlit {
 class FloatingPanel {
   public:
     struct Services {
-        // Focus capture and restoration, and the workspace, accessibility, scheduler and screens
+        // Focus capture and restoration, and the workspace, window control, scheduler and screens
         // the panel itself uses.
         FocusRestorer::Context focus;
         NotificationCenter& notifications;

@@ -87,7 +87,6 @@ class Workspace {
     // Quenlit's own entry, when one is installed.
     virtual std::optional<std::string> selfBundlePath() = 0;
     virtual int ownProcessIdentifier() = 0;
-    virtual bool isVoiceOverEnabled() = 0;
 
     // Emitted on the main thread when another application becomes the active one.
     Signal<const RunningApplication&> didActivateApplication;

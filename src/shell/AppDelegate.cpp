@@ -26,8 +26,7 @@ AppDelegate::~AppDelegate() {
 }
 
 FloatingPanel::Services AppDelegate::panelServices() {
-    return {{platform_.accessibility, platform_.workspace, platform_.scheduler, platform_.input,
-             platform_.screens},
+    return {{platform_.windowControl, platform_.workspace, platform_.scheduler, platform_.screens},
             notifications_};
 }
 
@@ -39,14 +38,15 @@ ContentView::Services AppDelegate::launcherViewServices() {
                               [profiles] { return ProfileManager::detectFirefoxProfiles(*profiles); },
                               [profiles](const std::vector<FirefoxProfile>& found) {
                                   return ProfileManager::detectRunningProfiles(found, *profiles);
-                              }};
+                              },
+                              &platform_.windowControl};
     return {platform_.scheduler,
             notifications_,
             platform_.pasteboard,
             platform_.workspace,
             std::move(sources),
             {platform_.processes, configuration_.home},
-            {{platform_.workspace, platform_.accessibility, platform_.notifications}, profiles_},
+            {{platform_.workspace, platform_.windowControl, platform_.notifications}, profiles_},
             self_.bind([](AppDelegate& self) {
                 if (self.configuration_.quit) self.configuration_.quit();
             })};
@@ -69,7 +69,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         navigationState_, platform_.windows,
         LauncherPanel::Services{panelServices(),
                                 launcherViewServices(),
-                                {platform_.accessibility, platform_.screens, platform_.workspace}});
+                                {platform_.windowControl, platform_.screens, platform_.workspace}});
     wireNavigation(*panel_, navigationState_, Notification::launchSelectedApp);
     if (configuration_.clipboard) setupClipboardPanel();
     didCreatePanels.emit();
@@ -77,13 +77,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (configuration_.clipboard) clipboardStore_.startMonitoring();
     if (platform_.keyboard != nullptr) {
         textExpander_ = std::make_unique<TextExpander>(TextExpander::Services{
-            *platform_.keyboard, platform_.input, platform_.workspace, platform_.accessibility,
+            *platform_.keyboard, platform_.input, platform_.workspace, platform_.windowControl,
             platform_.scheduler, configuration_.wallClock ? configuration_.wallClock : [] {
                 return std::chrono::system_clock::now();
             }});
         textExpander_->start();
         appToggleMonitor_ = std::make_unique<AppToggleMonitor>(
-            AppToggleMonitor::Services{*platform_.keyboard, platform_.workspace, platform_.accessibility,
+            AppToggleMonitor::Services{*platform_.keyboard, platform_.workspace, platform_.windowControl,
                                        platform_.scheduler, platform_.fileReader},
             configuration_.bindings);
         appToggleMonitor_->start();
@@ -130,9 +130,9 @@ void AppDelegate::pasteClipboardItem(const ClipboardItem& item) {
     FocusRestorer::log(std::string("clipboard: paste selected kind=") +
                        (item.kind == ClipboardItem::Kind::image ? "image" : "text") +
                        " len=" + std::to_string(text::graphemeCount(item.text())));
-    FocusRestorer::ensureTrusted(true, platform_.accessibility);
+    FocusRestorer::ensureTrusted(true, platform_.windowControl);
     clipboardStore_.copyToPasteboard(item);
-    const ClipboardPaster::Context paster{platform_.scheduler, platform_.accessibility, platform_.input,
+    const ClipboardPaster::Context paster{platform_.scheduler, platform_.windowControl, platform_.input,
                                           platform_.workspace};
     if (clipboardPanel_) {
         const auto target = clipboardPanel_->hideForPaste();

@@ -46,7 +46,7 @@ class AppDelegate {
     struct Platform {
         platform::Scheduler& scheduler;
         platform::Workspace& workspace;
-        platform::Accessibility& accessibility;
+        platform::WindowControl& windowControl;
         platform::Screens& screens;
         platform::InputSynthesizer& input;
         platform::KeyboardEvents* keyboard;

@@ -53,7 +53,7 @@ class ToggleCommandTest : public ::testing::Test {
                                                      asked.push_back(r);
                                                      return reply;
                                                  });
-        ASSERT_TRUE(listening) << listening.reason();
+        ASSERT_TRUE(listening) << listening.error().reason;
         server = std::move(listening.value());
         serving = std::thread([this] {
             while (!stop) {

@@ -1,7 +1,7 @@
 #include "automation/AppToggleMonitor.h"
 
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "backends/linux/PosixFileReader.h"
@@ -69,7 +69,7 @@ class AppToggleMonitorTest : public ::testing::Test {
     }
     void makeMonitor() {
         monitor = std::make_unique<AppToggleMonitor>(
-            AppToggleMonitor::Services{keyboard, workspace, accessibility, scheduler, fileReader}, files());
+            AppToggleMonitor::Services{keyboard, workspace, windowControl, scheduler, fileReader}, files());
     }
     void startWith(const std::string& text) {
         testing::writeFile(files().bindingsFile, text);
@@ -104,7 +104,7 @@ class AppToggleMonitorTest : public ::testing::Test {
     std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
     fake::FakeKeyboardEvents keyboard;
     fake::FakeWorkspace workspace;
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::VirtualScheduler scheduler;
     linux_backend::PosixFileReader fileReader;
     std::unique_ptr<AppToggleMonitor> monitor;
@@ -121,7 +121,7 @@ TEST_F(AppToggleMonitorTest, StartLogsEachBindingThenInstallsTheTap) {
     EXPECT_EQ(keyboard.enabledTapCount(), 1u);
     // A desktop that grabs keys one by one is told which: k and space.
     EXPECT_EQ(keyboard.swallowableKeys, (std::vector<int>{40, 49}));
-    EXPECT_EQ(accessibility.promptCount, 0);
+    EXPECT_EQ(windowControl.promptCount, 0);
 }
 
 TEST_F(AppToggleMonitorTest, LeftControlKSwallowsDownAndUpAndTogglesOnce) {
@@ -387,19 +387,19 @@ TEST_F(AppToggleMonitorTest, ADisabledTapIsEnabledAgainFromTheMainQueue) {
 }
 
 TEST_F(AppToggleMonitorTest, UntrustedAtLaunchDefersTheTap) {
-    accessibility.trusted = false;
+    windowControl.trusted = false;
     startWith(kToggleK);
     EXPECT_EQ(logged(),
               (std::vector<std::string>{"apptoggle: binding leftControl+k → com.example.App", kPromptLine,
                                         kDeniedLine, "apptoggle: tap deferred — Accessibility not trusted",
                                         "apptoggle: start bindings=1 ax=0 tap=0"}));
-    EXPECT_EQ(accessibility.promptCount, 1);
+    EXPECT_EQ(windowControl.promptCount, 1);
     EXPECT_EQ(keyboard.tapCount(), 0u);
     EXPECT_FALSE(monitor->hasTap());
 }
 
 TEST_F(AppToggleMonitorTest, NoUsableBindingsMeansNoTapAndNoTrustRequest) {
-    accessibility.trusted = false;
+    windowControl.trusted = false;
     const std::string path = files().bindingsFile.string();
     struct Case {
         std::string name;
@@ -423,7 +423,7 @@ TEST_F(AppToggleMonitorTest, NoUsableBindingsMeansNoTapAndNoTrustRequest) {
         EXPECT_EQ(takeLog(), c.lines) << c.name;
         EXPECT_TRUE(monitor->bindings().empty()) << c.name;
         EXPECT_EQ(keyboard.tapCount(), 0u) << c.name;
-        EXPECT_EQ(accessibility.promptCount, 0) << c.name;
+        EXPECT_EQ(windowControl.promptCount, 0) << c.name;
     }
 }
 

@@ -1,8 +1,8 @@
 #include "automation/TextExpander.h"
 
 #include "automation/TextExpanderPolicy.h"
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "base/Log.h"
@@ -309,7 +309,7 @@ class TextExpanderTest : public ::testing::Test {
 
     std::unique_ptr<TextExpander> makeExpander() {
         return std::make_unique<TextExpander>(TextExpander::Services{
-            keyboard, input, workspace, accessibility, scheduler, [this] { return wall; }});
+            keyboard, input, workspace, windowControl, scheduler, [this] { return wall; }});
     }
 
     void deliver(const platform::InputEvent& event) {
@@ -363,7 +363,7 @@ class TextExpanderTest : public ::testing::Test {
     fake::FakeKeyboardEvents keyboard;
     fake::FakeInputSynthesizer input;
     fake::FakeWorkspace workspace;
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::VirtualScheduler scheduler;
     Date wall = kEvening;
 };
@@ -600,16 +600,16 @@ TEST_F(TextExpanderTest, DisabledTapIsEnabledAgainAndForgetsTheBuffer) {
 }
 
 TEST_F(TextExpanderTest, UntrustedStartDefersTheTapAndPromptsOnce) {
-    accessibility.trusted = false;
+    windowControl.trusted = false;
     auto expander = makeExpander();
     expander->start();
-    EXPECT_EQ(accessibility.promptCount, 1);
+    EXPECT_EQ(windowControl.promptCount, 1);
     EXPECT_EQ(keyboard.tapCount(), 0u);
     EXPECT_EQ(expanderLines(), (Lines{"textexpander: tap deferred — Accessibility not trusted",
                                       "textexpander: start (ax=0, tap=0)"}));
     expander->stop();
     expander->start();
-    EXPECT_EQ(accessibility.promptCount, 1);
+    EXPECT_EQ(windowControl.promptCount, 1);
 }
 
 TEST_F(TextExpanderTest, StartTwiceInstallsOneTapAndStopRemovesEverything) {

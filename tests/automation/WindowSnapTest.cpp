@@ -1,7 +1,7 @@
 #include "automation/WindowSnap.h"
 
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeScreens.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "base/Log.h"
 #include "panel/FocusRestorer.h"
@@ -25,9 +25,9 @@ void PrintTo(const Rect& r, std::ostream* out) {
 }  // namespace platform
 namespace {
 
-using platform::AXElement;
 using platform::Rect;
 using platform::Screen;
+using platform::WindowRef;
 using WindowSnap::Command;
 
 constexpr int kPid = 10;
@@ -118,7 +118,7 @@ TEST(WindowSnapGeometry, RectanglesReadBackExactlyWithAFractionalDigit) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The accessibility side
+// The window side
 
 class WindowSnapTest : public ::testing::Test {
   public:
@@ -141,194 +141,103 @@ class WindowSnapTest : public ::testing::Test {
         return out;
     }
     std::optional<platform::RunningApplication> notes() const { return workspace.running.front(); }
-    void setFocusedWindow(const AXElement& window) { accessibility.application(kPid).focusedWindow = window; }
+    // A window of Notes, given the focus.
+    WindowRef focusedWindow(Rect frame) {
+        const WindowRef window = windowControl.addWindow(kPid, 1, frame);
+        windowControl.focus(window);
+        return window;
+    }
     void apply(Command command) { WindowSnap::apply(command, notes(), context); }
 
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::FakeScreens screens;
     fake::FakeWorkspace workspace;
-    WindowSnap::Context context{accessibility, screens, workspace};
+    WindowSnap::Context context{windowControl, screens, workspace};
     std::shared_ptr<log::MemorySink> logSink = std::make_shared<log::MemorySink>();
 };
 
-TEST_F(WindowSnapTest, ResizingCommandWritesSizePositionSizeThenRaisesAndActivates) {
-    const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 400, 300});
-    setFocusedWindow(window);
+TEST_F(WindowSnapTest, EachCommandIsOneWriteThenTheWindowIsActivated) {
+    struct Case {
+        Command command;
+        bool resizable;
+        bool fullScreen;
+        std::vector<std::string> lines;
+        std::vector<std::string> changes;
+    };
+    const Case cases[] = {
+        {Command::left,
+         true,
+         false,
+         {"windowSnap: left app=Notes target=(0.0, 25.0, 720.0, 805.0) canResize=true resizes=true"},
+         {"setFrame (0.0, 25.0, 720.0, 805.0) on window 1", "activate window 1"}},
+        // A move keeps the size even where it could be set.
+        {Command::moveToRight,
+         true,
+         false,
+         {"windowSnap: moveToRight app=Notes target=(1040.0, 100.0, 400.0, 300.0) canResize=true "
+          "resizes=false"},
+         {"setFrame (1040.0, 100.0) on window 1", "activate window 1"}},
+        // A fixed-size window is only moved, and the command still says it resizes.
+        {Command::maximize,
+         false,
+         false,
+         {"windowSnap: maximize app=Notes target=(0.0, 25.0, 1440.0, 805.0) canResize=false resizes=true"},
+         {"setFrame (0.0, 25.0) on window 1", "activate window 1"}},
+        // Full screen is left first, and the snap uses the frame the window has then.
+        {Command::right,
+         true,
+         true,
+         {"windowSnap: exiting native fullscreen before right",
+          "windowSnap: right app=Notes target=(720.0, 25.0, 720.0, 805.0) canResize=true resizes=true"},
+         {"leaveFullScreen on window 1", "setFrame (720.0, 25.0, 720.0, 805.0) on window 1",
+          "activate window 1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(WindowSnap::caseName(c.command)));
+        fake::FakeWindowControl fresh;
+        WindowSnap::Context local{fresh, screens, workspace};
+        const WindowRef window = fresh.addWindow(kPid, 1, {100, 100, 400, 300});
+        fresh.info(window).resizable = c.resizable;
+        fresh.info(window).fullScreen = c.fullScreen;
+        logSink->clear();
+        workspace.clearCalls();
 
-    apply(Command::left);
+        WindowSnap::apply(c.command, notes(), local);
 
-    EXPECT_EQ(logged(),
-              std::vector<std::string>{
-                  "windowSnap: left app=Notes target=(0.0, 25.0, 720.0, 805.0) canResize=true resizes=true"});
-    EXPECT_EQ(accessibility.log(), (std::vector<std::string>{
-                                       "timeout 1.0 on app 10",
-                                       "timeout 1.0 on window 1",
-                                       "setSize (720.0, 805.0) on window 1",
-                                       "setPosition (0.0, 25.0) on window 1",
-                                       "setSize (720.0, 805.0) on window 1",
-                                       "raise on window 1",
-                                       "bringToFront on app 10",
-                                   }));
-    EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 10 allWindows=false"});
+        EXPECT_EQ(logged(), c.lines);
+        EXPECT_EQ(fresh.log(), c.changes);
+        EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 10 allWindows=false"});
+    }
 }
 
-TEST_F(WindowSnapTest, MoveCommandWritesOnlyThePositionEvenWhenSizeIsSettable) {
-    setFocusedWindow(accessibility.addWindow(kPid, 1, {100, 100, 400, 300}));
-
-    apply(Command::moveToRight);
-
-    EXPECT_EQ(logged(),
-              std::vector<std::string>{"windowSnap: moveToRight app=Notes target=(1040.0, 100.0, 400.0, "
-                                       "300.0) canResize=true resizes=false"});
-    EXPECT_EQ(accessibility.log(), (std::vector<std::string>{
-                                       "timeout 1.0 on app 10",
-                                       "timeout 1.0 on window 1",
-                                       "setPosition (1040.0, 100.0) on window 1",
-                                       "raise on window 1",
-                                       "bringToFront on app 10",
-                                   }));
-}
-
-TEST_F(WindowSnapTest, FixedSizeWindowIsOnlyMovedAndStillReportsAResizingCommand) {
-    const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 400, 300});
-    accessibility.element(window).resizable = false;
-    setFocusedWindow(window);
-
-    apply(Command::maximize);
-
-    EXPECT_EQ(logged(),
-              std::vector<std::string>{"windowSnap: maximize app=Notes target=(0.0, 25.0, 1440.0, 805.0) "
-                                       "canResize=false resizes=true"});
-    const auto writes = accessibility.log();
-    EXPECT_EQ(std::count_if(writes.begin(), writes.end(), [](auto& w) { return w.starts_with("setSize"); }),
-              0);
-    EXPECT_NE(std::find(writes.begin(), writes.end(), "setPosition (0.0, 25.0) on window 1"), writes.end());
-}
-
-TEST_F(WindowSnapTest, FullScreenWindowLeavesFullScreenAndIsSnappedAtOnce) {
-    const AXElement window = accessibility.addWindow(kPid, 1, {0, 0, 1440, 900});
-    accessibility.element(window).fullScreen = true;
-    setFocusedWindow(window);
-
-    apply(Command::right);
-
-    EXPECT_EQ(
-        logged(),
-        (std::vector<std::string>{
-            "windowSnap: exiting native fullscreen before right",
-            "windowSnap: right app=Notes target=(720.0, 25.0, 720.0, 805.0) canResize=true resizes=true",
-        }));
-    const auto writes = accessibility.log();
-    ASSERT_GE(writes.size(), 4u);
-    EXPECT_EQ(writes[2], "leaveFullScreen on window 1");
-    EXPECT_EQ(writes[3], "setSize (720.0, 805.0) on window 1");
-}
-
-TEST_F(WindowSnapTest, EnhancedInterfaceIsSwitchedOffForTheWritesAndBackOnAfterwards) {
-    accessibility.application(kPid).enhancedUserInterface = true;
-    setFocusedWindow(accessibility.addWindow(kPid, 1, {100, 100, 400, 300}));
-
-    apply(Command::moveToLeft);
-
-    EXPECT_EQ(accessibility.log(), (std::vector<std::string>{
-                                       "timeout 1.0 on app 10",
-                                       "timeout 1.0 on window 1",
-                                       "setEnhancedUserInterface false on app 10",
-                                       "setPosition (0.0, 100.0) on window 1",
-                                       "raise on window 1",
-                                       "bringToFront on app 10",
-                                       "setEnhancedUserInterface true on app 10",
-                                   }));
-}
-
-TEST_F(WindowSnapTest, EnhancedInterfaceIsRestoredAfterAFailedWriteAndTheWindowIsLeftAlone) {
-    accessibility.application(kPid).enhancedUserInterface = true;
-    const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 400, 300});
-    accessibility.element(window).positionError = platform::AccessibilityError::cannotComplete;
-    setFocusedWindow(window);
+TEST_F(WindowSnapTest, RefusedWriteIsOneLineAndTheWindowIsLeftAlone) {
+    windowControl.refusesFrame.insert(focusedWindow({100, 100, 400, 300}).id);
 
     apply(Command::top);
 
     EXPECT_EQ(logged(), std::vector<std::string>{
                             "windowSnap: write failed top app=Notes target=(0.0, 25.0, 1440.0, 402.0)"});
-    EXPECT_EQ(accessibility.log(), (std::vector<std::string>{
-                                       "timeout 1.0 on app 10",
-                                       "timeout 1.0 on window 1",
-                                       "setEnhancedUserInterface false on app 10",
-                                       "setSize (1440.0, 402.0) on window 1",
-                                       "setPosition (0.0, 25.0) on window 1",
-                                       "setEnhancedUserInterface true on app 10",
-                                   }));
+    EXPECT_EQ(windowControl.log(),
+              std::vector<std::string>{"setFrame (0.0, 25.0, 1440.0, 402.0) on window 1"});
     EXPECT_TRUE(workspace.calls().empty());
 }
 
-TEST_F(WindowSnapTest, WithVoiceOverTheEnhancedInterfaceIsNeverReadOrWritten) {
-    workspace.voiceOver = true;
-    accessibility.recordReads = true;
-    accessibility.application(kPid).enhancedUserInterface = true;
-    setFocusedWindow(accessibility.addWindow(kPid, 1, {100, 100, 400, 300}));
+TEST_F(WindowSnapTest, TheFocusedWindowIsTakenWhenEligibleElseTheFirstEligibleOne) {
+    const WindowRef minimised = windowControl.addWindow(kPid, 1, {0, 0, 400, 300});
+    windowControl.info(minimised).minimised = true;
+    windowControl.addWindow(kPid, 2, {0, 0, 1, 1});
+    windowControl.addWindow(kPid, 3, {0, 0, 400, 1});
+    const WindowRef popup = windowControl.addWindow(kPid, 4, {0, 0, 400, 300});
+    windowControl.info(popup).ordinary = false;
+    const WindowRef plain = windowControl.addWindow(kPid, 5, {0, 0, 400, 300});
+    windowControl.addWindow(kPid, 6, {0, 0, 400, 300});
 
-    apply(Command::maximize);
-
-    ASSERT_EQ(logged().size(), 1u);
-    EXPECT_TRUE(logged()[0].starts_with("windowSnap: maximize app=Notes"));
-    for (const auto& call : accessibility.log())
-        EXPECT_EQ(call.find("EnhancedUserInterface"), std::string::npos);
-    for (const auto& read : accessibility.reads())
-        EXPECT_EQ(read.find("enhancedUserInterface"), std::string::npos);
-    EXPECT_FALSE(accessibility.reads().empty());
-}
-
-// ---------------------------------------------------------------------------------------------
-// Window choice
-
-TEST_F(WindowSnapTest, MinimisedFocusedWindowGivesWayToTheMainWindow) {
-    const AXElement focused = accessibility.addWindow(kPid, 1, {0, 0, 400, 300});
-    accessibility.element(focused).minimised = true;
-    const AXElement main = accessibility.addWindow(kPid, 2, {0, 0, 400, 300});
-    setFocusedWindow(focused);
-    accessibility.application(kPid).mainWindow = main;
-
-    EXPECT_EQ(WindowSnap::targetWindow(kPid, accessibility), main);
-}
-
-TEST_F(WindowSnapTest, WithoutUsableFocusedOrMainWindowTheFirstEligibleListedWindowIsTaken) {
-    const AXElement minimised = accessibility.addWindow(kPid, 1, {0, 0, 400, 300});
-    accessibility.element(minimised).minimised = true;
-    accessibility.addWindow(kPid, 2, {0, 0, 1, 1});
-    const AXElement sheet = accessibility.addWindow(kPid, 3, {0, 0, 400, 300});
-    accessibility.element(sheet).role = platform::AXRole::other;
-    const AXElement unknownMinimised = accessibility.addWindow(kPid, 4, {0, 0, 400, 300});
-    accessibility.element(unknownMinimised).minimised = platform::AccessibilityError::cannotComplete;
-    accessibility.addWindow(kPid, 5, {0, 0, 400, 300});
-    setFocusedWindow(minimised);
-    accessibility.application(kPid).mainWindow = platform::AccessibilityError::noValue;
-
-    // A minimised state that cannot be read does not count as minimised.
-    EXPECT_EQ(WindowSnap::targetWindow(kPid, accessibility), unknownMinimised);
-}
-
-TEST_F(WindowSnapTest, OneByOneWindowIsNeverEligible) {
-    const AXElement tiny = accessibility.addWindow(kPid, 1, {0, 0, 1, 1});
-    setFocusedWindow(tiny);
-    EXPECT_FALSE(WindowSnap::isEligible(tiny, accessibility));
-    EXPECT_EQ(WindowSnap::targetWindow(kPid, accessibility), std::nullopt);
-
-    apply(Command::left);
-    EXPECT_EQ(logged(), std::vector<std::string>{"windowSnap: no eligible window for Notes"});
-}
-
-TEST_F(WindowSnapTest, FrameMustReadAndBeMoreThanOnePointEachWay) {
-    const AXElement window = accessibility.addWindow(kPid, 1, {10, 20, 2, 2});
-    EXPECT_EQ(WindowSnap::axFrame(window, accessibility), (Rect{10, 20, 2, 2}));
-    accessibility.element(window).frame = Rect{10, 20, 400, 1};
-    EXPECT_EQ(WindowSnap::axFrame(window, accessibility), std::nullopt);
-    accessibility.element(window).frame = Rect{10, 20, 1, 300};
-    EXPECT_EQ(WindowSnap::axFrame(window, accessibility), std::nullopt);
-    accessibility.element(window).frame = platform::AccessibilityError::cannotComplete;
-    EXPECT_EQ(WindowSnap::axFrame(window, accessibility), std::nullopt);
-    EXPECT_EQ(WindowSnap::axFrame(fake::FakeAccessibility::windowElement(kPid, 99), accessibility),
-              std::nullopt);
+    EXPECT_EQ(WindowSnap::targetWindow(kPid, windowControl)->ref, plain);
+    windowControl.focus({kPid, 6});
+    EXPECT_EQ(WindowSnap::targetWindow(kPid, windowControl)->ref, (WindowRef{kPid, 6}));
+    windowControl.focus(minimised);
+    EXPECT_EQ(WindowSnap::targetWindow(kPid, windowControl)->ref, (WindowRef{kPid, 6}));
+    EXPECT_EQ(WindowSnap::targetWindow(kPid + 1, windowControl), std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -367,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WindowSnapTest, WindowOnAScreenLeftOfThePrimaryIsPlacedInThatScreen) {
     screens.list.push_back({{-1920, 0, 1920, 1080}, {-1920, 0, 1920, 1050}});
-    setFocusedWindow(accessibility.addWindow(kPid, 1, {-1000, 100, 400, 300}));
+    focusedWindow({-1000, 100, 400, 300});
 
     apply(Command::maximize);
 
@@ -380,7 +289,7 @@ TEST_F(WindowSnapTest, PrimaryListedSecondStillGivesTheHeightAndCentreOffEverySc
     // The main screen is the one below the primary; the window's centre lies on no screen.
     screens.list.insert(screens.list.begin(), Screen{{0, -1080, 1920, 1080}, {0, -1080, 1920, 1040}});
     screens.mainIndex = 0;
-    setFocusedWindow(accessibility.addWindow(kPid, 1, {5000, 100, 400, 300}));
+    focusedWindow({5000, 100, 400, 300});
 
     apply(Command::maximize);
 
@@ -401,20 +310,18 @@ struct FailureCase {
 class WindowSnapFailures : public WindowSnapTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(WindowSnapFailures, EndWithOneLine) {
-    setFocusedWindow(accessibility.addWindow(kPid, 1, {100, 100, 400, 300}));
+    focusedWindow({100, 100, 400, 300});
     std::optional<platform::RunningApplication> app = notes();
     GetParam().arrange(*this, app);
 
     WindowSnap::apply(Command::firstThird, app, context);
 
     EXPECT_EQ(logged(), GetParam().expected) << GetParam().name;
-    const auto calls = accessibility.log();
+    const auto calls = windowControl.log();
     const bool touched =
-        std::any_of(calls.begin(), calls.end(), [](auto& c) { return c.starts_with("setPosition"); });
+        std::any_of(calls.begin(), calls.end(), [](auto& c) { return c.starts_with("setFrame"); });
     EXPECT_FALSE(touched) << GetParam().name;
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "timeout 1.0 on window 1") == 1,
-              GetParam().reachesWindow)
-        << GetParam().name;
+    EXPECT_EQ(windowControl.listCount() == 1, GetParam().reachesWindow) << GetParam().name;
 }
 
 const std::string kPrompting =
@@ -429,7 +336,7 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, WindowSnapFailures,
     ::testing::Values(
         FailureCase{"untrusted",
-                    [](WindowSnapTest& fixture, auto&) { fixture.accessibility.trusted = false; },
+                    [](WindowSnapTest& fixture, auto&) { fixture.windowControl.trusted = false; },
                     {kPrompting, kDenied, "windowSnap: Accessibility not trusted — abort firstThird",
                      "failed to open Accessibility setting"},
                     false},
@@ -461,20 +368,16 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"no eligible window, nameless application",
                     [](WindowSnapTest& fixture, auto& app) {
                         app->localizedName.reset();
-                        fixture.accessibility.element(fake::FakeAccessibility::windowElement(kPid, 1)).role =
-                            platform::AXRole::other;
+                        fixture.windowControl.info({kPid, 1}).ordinary = false;
                     },
                     {"windowSnap: no eligible window for ?"},
-                    false},
+                    true},
         FailureCase{"frame gone after leaving full screen",
                     [](WindowSnapTest& fixture, auto&) {
-                        const AXElement window = fake::FakeAccessibility::windowElement(kPid, 1);
-                        fixture.accessibility.element(window).fullScreen = true;
-                        fixture.accessibility.onChange = [&fixture, window](const std::string& change) {
-                            if (change == "leaveFullScreen on window 1") {
-                                fixture.accessibility.element(window).frame =
-                                    platform::AccessibilityError::cannotComplete;
-                            }
+                        const WindowRef window{kPid, 1};
+                        fixture.windowControl.info(window).fullScreen = true;
+                        fixture.windowControl.onChange = [&fixture, window](const std::string& change) {
+                            if (change == "leaveFullScreen on window 1") fixture.windowControl.close(window);
                         };
                     },
                     {"windowSnap: exiting native fullscreen before firstThird",
@@ -496,11 +399,11 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(WindowSnapTest, UntrustedOpensThePrivacySettingsWhereTheDesktopHasThem) {
-    accessibility.trusted = false;
+    windowControl.trusted = false;
     workspace.acceptsURL = [](const std::string& url) {
         return url.find("PrivacySecurity") != std::string::npos;
     };
-    setFocusedWindow(accessibility.addWindow(kPid, 1, {100, 100, 400, 300}));
+    focusedWindow({100, 100, 400, 300});
 
     apply(Command::left);
 
@@ -512,7 +415,7 @@ TEST_F(WindowSnapTest, UntrustedOpensThePrivacySettingsWhereTheDesktopHasThem) {
             "openURL "
             "x-apple.systempreferences:com.apple.settings.PrivacySecurity.extension?Privacy_Accessibility",
         }));
-    EXPECT_TRUE(accessibility.log().empty());
+    EXPECT_TRUE(windowControl.log().empty());
 }
 
 }  // namespace

@@ -122,10 +122,10 @@ TEST(ControlPaths, TheInstanceFolderIsOursAlone) {
         const auto folder = instanceFolder(dirs, temporary.path());
         if (!c.failure.empty()) {
             ASSERT_FALSE(folder);
-            EXPECT_EQ(folder.reason(), own.string() + " " + c.failure);
+            EXPECT_EQ(folder.error().reason, own.string() + " " + c.failure);
             continue;
         }
-        ASSERT_TRUE(folder) << folder.reason();
+        ASSERT_TRUE(folder) << folder.error().reason;
         EXPECT_EQ(folder.value(), c.useRuntime ? runtime : own);
         struct stat info {};
         ASSERT_EQ(::lstat(folder.value().c_str(), &info), 0);
@@ -140,7 +140,7 @@ TEST(ControlPaths, TheInstanceFolderIsOursAlone) {
     const mode_t umask = ::umask(0);
     const auto folder = instanceFolder(dirs, temporary.path());
     ::umask(umask);
-    ASSERT_TRUE(folder) << folder.reason();
+    ASSERT_TRUE(folder) << folder.error().reason;
     EXPECT_EQ(folder.value(), temporary / ("quenlit-" + std::to_string(::getuid())));
     EXPECT_EQ(std::filesystem::status(folder.value()).permissions(), std::filesystem::perms::owner_all);
 }
@@ -150,14 +150,14 @@ TEST(InstanceLock, OneHolderWhoseLockNamesIt) {
     const auto path = dir / "quenlit.lock";
     testing::writeFile(path, "123456789\n");  // left by an instance that ended
     auto first = InstanceLock::open(path);
-    ASSERT_TRUE(first) << first.reason();
+    ASSERT_TRUE(first) << first.error().reason;
     long owner = -1;
     ASSERT_TRUE(first.value()->acquire(owner));
     std::ifstream in(path);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, std::to_string(::getpid()) + "\n");
     auto second = InstanceLock::open(path);
-    ASSERT_TRUE(second) << second.reason();
+    ASSERT_TRUE(second) << second.error().reason;
     EXPECT_FALSE(second.value()->acquire(owner));
     EXPECT_EQ(owner, ::getpid());
     first.value().reset();
@@ -193,7 +193,7 @@ TEST(InstanceLock, NeverWritesThroughALinkOrIntoAnotherFile) {
         ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
         const auto lock = InstanceLock::open(path);
         ASSERT_FALSE(lock);
-        EXPECT_EQ(lock.reason(), path.string() + " is not a lock file of this user");
+        EXPECT_EQ(lock.error().reason, path.string() + " is not a lock file of this user");
     }
 }
 
@@ -208,7 +208,7 @@ class ControlServerTest : public ::testing::Test {
                        ? std::string("error: the clipboard panel is not available yet")
                        : std::string("ok");
         });
-        ASSERT_TRUE(server) << server.reason();
+        ASSERT_TRUE(server) << server.error().reason;
         server_ = std::move(server.value());
         serving_ = std::thread([this] {
             while (!stop_) {
@@ -403,7 +403,7 @@ TEST(ControlServer, ReplacesAStaleSocketAndRemovesItsOwnOnExit) {
     testing::writeFile(path, "left over");
     {
         auto server = Server::listen(path, [](Request) { return std::string("ok"); });
-        ASSERT_TRUE(server) << server.reason();
+        ASSERT_TRUE(server) << server.error().reason;
         EXPECT_TRUE(std::filesystem::is_socket(path));
     }
     EXPECT_FALSE(std::filesystem::exists(path));

@@ -112,7 +112,7 @@ TEST(SwayConfig, IncludedFilesAreReadWithTheEnvironmentsVariablesAndWildcards) {
 TEST(SwayHotKeys, DescribesCombinationsAsTheDesktopNamesThem) {
     FakeSway sway([](std::uint32_t, const std::string&) -> std::string { return "(hang up)"; });
     auto ipc = SwayIpc::connect(sway.path());
-    ASSERT_TRUE(ipc.ok()) << ipc.reason();
+    ASSERT_TRUE(ipc.has_value()) << ipc.error().reason;
     SwayHotKeys hotKeys(*ipc.value(), {}, "/usr/bin/quenlit");
     struct Case {
         int key;
@@ -167,7 +167,7 @@ TEST(SwayHotKeys, BindsOnlyWhatTheUsersConfigurationLeavesFreeAndUnbindsIt) {
         return "(hang up)";
     });
     auto ipc = SwayIpc::connect(sway.path());
-    ASSERT_TRUE(ipc.ok()) << ipc.reason();
+    ASSERT_TRUE(ipc.has_value()) << ipc.error().reason;
     {
         SwayHotKeys hotKeys(*ipc.value(), {{1, "toggle launcher"}, {2, "toggle clipboard"}},
                             "/opt/it's here/quenlit");
@@ -209,7 +209,7 @@ TEST(SwayHotKeys, APathSwayWouldRewriteIsNotBound) {
         return R"([{"success":true}])";
     });
     auto ipc = SwayIpc::connect(sway.path());
-    ASSERT_TRUE(ipc.ok()) << ipc.reason();
+    ASSERT_TRUE(ipc.has_value()) << ipc.error().reason;
     SwayHotKeys hotKeys(*ipc.value(), {{1, "toggle launcher"}}, "/home/$mod/quenlit");
     auto result = hotKeys.registerHotKey(1, platform::keyCode::space, mods::command);
     ASSERT_TRUE(std::holds_alternative<platform::HotKeyFailure>(result));
@@ -237,7 +237,7 @@ TEST(SwayHotKeys, APressArrivesAsSwaysBindingEventWithoutStartingAProgram) {
         return R"([{"success":true}])";
     });
     auto ipc = SwayIpc::connect(sway.path());
-    ASSERT_TRUE(ipc.ok()) << ipc.reason();
+    ASSERT_TRUE(ipc.has_value()) << ipc.error().reason;
     SwayHotKeys hotKeys(*ipc.value(), {}, "/usr/bin/quenlit");
     std::vector<std::uint32_t> presses;
     auto connection = hotKeys.pressed.connect([&](std::uint32_t id) { presses.push_back(id); });

@@ -101,11 +101,11 @@ TEST(SwayJson, OutputsTakeTheirUsableAreaFromTheVisibleWorkspace) {
 }
 
 TEST(SwayJson, ACommandFailsWithSwaysOwnErrorText) {
-    EXPECT_TRUE(swayjson::commandOutcome(R"([{"success":true},{"success":true}])").ok());
+    EXPECT_TRUE(swayjson::commandOutcome(R"([{"success":true},{"success":true}])").has_value());
     const auto failed = swayjson::commandOutcome(
         R"([{"success":true},{"success":false,"parse_error":true,"error":"Unknown/invalid command 'flaot'"}])");
-    EXPECT_EQ(failed.reason(), "Unknown/invalid command 'flaot'");
-    EXPECT_FALSE(swayjson::commandOutcome("{}").ok());
+    EXPECT_EQ(failed.error().reason, "Unknown/invalid command 'flaot'");
+    EXPECT_FALSE(swayjson::commandOutcome("{}").has_value());
 }
 
 TEST(SwayIpc, CriteriaMatchTheTextLiterally) {
@@ -126,20 +126,20 @@ TEST(SwayIpc, RequestsAreFramedAndAnsweredInOrder) {
         return "(hang up)";
     });
     auto ipc = SwayIpc::connect(sway.path());
-    ASSERT_TRUE(ipc.ok()) << ipc.reason();
-    EXPECT_TRUE(ipc.value()->command("[con_id=7] focus").ok());
-    EXPECT_EQ(ipc.value()->command("flaot").reason(), "Unknown command");
+    ASSERT_TRUE(ipc.has_value()) << ipc.error().reason;
+    EXPECT_TRUE(ipc.value()->command("[con_id=7] focus").has_value());
+    EXPECT_EQ(ipc.value()->command("flaot").error().reason, "Unknown command");
     const auto focused = ipc.value()->focusedWindow();
     ASSERT_TRUE(focused.has_value());
     EXPECT_EQ(focused->appId, "second");
     // sway going away is a failure, and every later request fails at once.
     EXPECT_FALSE(ipc.value()->config().has_value());
-    EXPECT_FALSE(ipc.value()->command("focus").ok());
+    EXPECT_FALSE(ipc.value()->command("focus").has_value());
     EXPECT_EQ(seen, (std::vector<std::string>{"0:[con_id=7] focus", "0:flaot", "4:", "9:"}));
 }
 
 TEST(SwayIpc, ConnectingWithoutASocketSaysWhy) {
-    EXPECT_EQ(SwayIpc::connect("/nonexistent/sway.sock").reason(),
+    EXPECT_EQ(SwayIpc::connect("/nonexistent/sway.sock").error().reason,
               "cannot connect to /nonexistent/sway.sock: No such file or directory");
 }
 

@@ -2,9 +2,9 @@
 // two foot terminals standing in for other applications; skipped without sway. The toplevels come
 // from a small client of the foreign-toplevel protocol of the test's own.
 
-#include "backends/sway/SwayAccessibility.h"
 #include "backends/sway/SwayIpc.h"
 #include "backends/sway/SwayScreens.h"
+#include "backends/sway/SwayWindowControl.h"
 #include "backends/sway/SwayWorkspace.h"
 #include "backends/wayland/ForeignToplevels.h"
 
@@ -204,7 +204,7 @@ TEST(SwayLive, TwoTerminalsArePlacedListedActivatedAndHidden) {
     static char* argv[] = {name, nullptr};
     static QCoreApplication app(argc, argv);
     auto connected = SwayIpc::connect();
-    ASSERT_TRUE(connected.ok()) << connected.reason();
+    ASSERT_TRUE(connected.has_value()) << connected.error().reason;
     SwayIpc& sway = *connected.value();
     ProtocolToplevels toplevels;
     ASSERT_TRUE(toplevels.ready());
@@ -233,21 +233,20 @@ TEST(SwayLive, TwoTerminalsArePlacedListedActivatedAndHidden) {
                     running.localizedName.value_or("-").c_str(), running.isActive, running.isHidden);
     }
 
-    // A frame written is the frame read back, in the order the window commands write one.
-    SwayAccessibility accessibility(sway);
-    const auto window = accessibility.focusedWindow(first.pid());
-    ASSERT_TRUE(window.ok());
+    // A frame written is the frame read back.
+    SwayWindowControl control(sway);
+    const auto windows = control.windows(first.pid());
+    ASSERT_TRUE(windows.has_value());
+    const platform::WindowRef window = windows->front().ref;
     const platform::Rect target{100, 50, 500, 300};
-    EXPECT_TRUE(accessibility.setSize(window.value(), target.size()).ok());
-    EXPECT_TRUE(accessibility.setPosition(window.value(), target.origin()).ok());
-    EXPECT_TRUE(accessibility.setSize(window.value(), target.size()).ok());
+    EXPECT_TRUE(control.setFrame(window, target, true).has_value());
     // sway shows the new frame once the terminal has taken it, which a busy one does late.
     std::optional<platform::Rect> frame;
     EXPECT_TRUE(eventually(
         toplevels,
         [&] {
-            const auto read = accessibility.frame(window.value());
-            frame = read.ok() ? std::optional(read.value()) : std::nullopt;
+            const auto read = control.window(window);
+            frame = read.has_value() ? std::optional(read->frame) : std::nullopt;
             return frame == target;
         },
         std::chrono::seconds(15)));

@@ -111,7 +111,7 @@ TEST(WaylandPanelCommands, ThePanelIsPlacedAndTheFocusGoesBackOnlyWhereItBelongs
             return "(hang up)";
         });
         auto ipc = SwayIpc::connect(sway.path());
-        ASSERT_TRUE(ipc.ok()) << ipc.reason();
+        ASSERT_TRUE(ipc.has_value()) << ipc.error().reason;
         {
             SwayPanelWindowFactory factory(*ipc.value(), 800);
             auto panel = factory.createPanel({400, 200});

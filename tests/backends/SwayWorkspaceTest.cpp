@@ -2,9 +2,9 @@
 // tests set: which process a toplevel belongs to, what hiding and activating ask of the
 // compositor, and the frames written and read back through the accessibility space.
 
-#include "backends/sway/SwayAccessibility.h"
 #include "backends/sway/SwayIpc.h"
 #include "backends/sway/SwayScreens.h"
+#include "backends/sway/SwayWindowControl.h"
 #include "backends/sway/SwayWorkspace.h"
 #include "backends/wayland/ForeignToplevels.h"
 
@@ -228,8 +228,8 @@ struct Desktop {
           }) {
         ensureQt();
         auto connected = SwayIpc::connect(socket.path());
-        EXPECT_TRUE(connected.ok());
-        if (connected.ok()) sway = std::move(connected).value();
+        EXPECT_TRUE(connected.has_value());
+        if (connected.has_value()) sway = std::move(connected).value();
     }
     SwayState state;
     FakeSway socket;
@@ -560,77 +560,70 @@ TEST(SwayScreens, OutputsConvertToTheBottomLeftSpaceOfThePrimaryOne) {
     }
 }
 
-TEST(SwayAccessibility, AFrameWrittenIsTheFrameReadBack) {
-    // The only output lies right of the layout's origin: the accessibility space starts at its corner.
+TEST(SwayWindowControl, AFrameWrittenIsTheFrameReadBack) {
+    // The only output lies right of the layout's origin: frames start at its corner.
     Desktop desktop(
         {{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "a", .rect = {1280, 0, 640, 800}}});
     desktop.state.output = desktop.state.usable = {1280, 0, 1280, 800};
-    SwayAccessibility accessibility(*desktop.sway);
-    const platform::AXElement window{platform::AXElement::Kind::window, kFirstPid, 5};
+    SwayWindowControl control(*desktop.sway);
+    const platform::WindowRef window{kFirstPid, 5};
     struct Step {
         const char* name;
-        std::optional<platform::Size> size;  // else the position
-        platform::Point origin;
-        std::string command;
         platform::Rect frame;
+        bool resize;
+        std::string command;
+        platform::Rect read;
     };
-    // The order in which the window commands write a frame: size, position, size.
     const std::vector<Step> steps{
-        {"a tiled window floats before its size changes, its corner staying put",
-         platform::Size{500, 300},
-         {},
+        {"a tiled window floats before it is sized and moved, in one command",
+         {0, 0, 500, 300},
+         true,
          "[con_id=5] floating enable, resize set width 500 px height 300 px, move absolute position 1280 0",
          {0, 0, 500, 300}},
-        {"a position is the outer frame's corner",
-         std::nullopt,
-         {100, 50},
+        {"a move alone keeps the size",
+         {100, 50, 1, 1},
+         false,
          "[con_id=5] move absolute position 1380 50",
          {100, 50, 500, 300}},
         {"a size keeps the corner though sway keeps the centre",
-         platform::Size{801.4, 402.6},
-         {},
+         {100, 50, 801.4, 402.6},
+         true,
          "[con_id=5] resize set width 801 px height 403 px, move absolute position 1380 50",
          {100, 50, 801, 403}},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
-        const auto written = step.size ? accessibility.setSize(window, *step.size)
-                                       : accessibility.setPosition(window, step.origin);
-        EXPECT_TRUE(written.ok());
+        EXPECT_TRUE(control.setFrame(window, step.frame, step.resize).has_value());
         EXPECT_EQ(desktop.state.commands().back(), step.command);
-        const auto frame = accessibility.frame(window);
-        ASSERT_TRUE(frame.ok());
-        EXPECT_EQ(frame.value(), step.frame);
+        const auto read = control.window(window);
+        ASSERT_TRUE(read.has_value());
+        EXPECT_EQ(read->frame, step.read);
     }
-    const platform::AXElement gone{platform::AXElement::Kind::window, kFirstPid, 99};
-    EXPECT_EQ(accessibility.setPosition(gone, {0, 0}).error(),
-              platform::AccessibilityError::invalidUIElement);
+    EXPECT_EQ(control.setFrame({kFirstPid, 99}, {0, 0, 10, 10}, true).error().kind, Failure::Kind::gone);
 }
 
-TEST(SwayAccessibility, AProcessesWindowsComeMostRecentlyFocusedFirst) {
+TEST(SwayWindowControl, AProcessesWindowsComeMostRecentlyFocusedFirst) {
     Desktop desktop({{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "a"},
                      {.id = 6, .pid = kFirstPid + 1, .appId = "foot", .title = "other", .focused = true},
                      {.id = 7, .pid = kFirstPid, .appId = "foot", .title = "b", .fullscreen = true}});
     desktop.state.focusOrder = {6, 7, 5};
-    SwayAccessibility accessibility(*desktop.sway);
-    EXPECT_TRUE(accessibility.isProcessTrusted(false));
-    const auto windows = accessibility.windows(kFirstPid);
-    ASSERT_TRUE(windows.ok());
-    std::vector<std::uint64_t> handles;
-    for (const auto& w : windows.value())
-        handles.push_back(w.handle);
-    EXPECT_EQ(handles, (std::vector<std::uint64_t>{7, 5}));
-    EXPECT_EQ(accessibility.focusedWindow(kFirstPid).value().handle, 7u);
-    EXPECT_EQ(accessibility.windows(kFirstPid + 5).error(), platform::AccessibilityError::invalidUIElement);
+    SwayWindowControl control(*desktop.sway);
+    EXPECT_TRUE(control.isProcessTrusted(false));
+    const auto windows = control.windows(kFirstPid);
+    ASSERT_TRUE(windows.has_value());
+    std::vector<std::uint64_t> ids;
+    for (const auto& w : *windows)
+        ids.push_back(w.ref.id);
+    EXPECT_EQ(ids, (std::vector<std::uint64_t>{7, 5}));
+    EXPECT_EQ(control.windows(kFirstPid + 5).error().kind, Failure::Kind::gone);
 
-    const auto front = accessibility.focusedWindow(kFirstPid).value();
-    EXPECT_TRUE(accessibility.isFullScreen(front).value());
-    EXPECT_TRUE(accessibility.leaveFullScreen(front).ok());
-    EXPECT_FALSE(accessibility.isFullScreen(front).value());
-    EXPECT_TRUE(accessibility.raise(front).ok());
+    const platform::WindowInfo front = windows->front();
+    EXPECT_TRUE(front.fullScreen);
+    EXPECT_TRUE(control.leaveFullScreen(front.ref).has_value());
+    EXPECT_FALSE(control.window(front.ref)->fullScreen);
+    EXPECT_TRUE(control.activate(front.ref).has_value());
     EXPECT_EQ(desktop.state.commands(),
               (std::vector<std::string>{"[con_id=7] fullscreen disable", "[con_id=7] focus"}));
-    EXPECT_EQ(accessibility.focusedElement(kFirstPid).error(), platform::AccessibilityError::noValue);
 }
 
 }  // namespace

@@ -4,12 +4,12 @@
 #include "automation/TextExpander.h"
 #include "backends/linux/QtScheduler.h"
 #include "backends/x11/KeyTranslation.h"
-#include "backends/x11/X11Accessibility.h"
 #include "backends/x11/X11Connection.h"
 #include "backends/x11/X11EventHub.h"
 #include "backends/x11/X11KeyboardEvents.h"
 #include "backends/x11/X11PanelWindow.h"
 #include "backends/x11/X11Screens.h"
+#include "backends/x11/X11WindowControl.h"
 #include "backends/x11/X11Workspace.h"
 #include "backends/x11/XTestInput.h"
 #include "base/Log.h"
@@ -50,8 +50,7 @@ namespace quenlit::x11 {
 namespace {
 
 using namespace std::chrono_literals;
-using platform::AccessibilityError;
-using platform::AXElement;
+using platform::WindowRef;
 using quenlit::testing::TempDir;
 using quenlit::testing::writeFile;
 
@@ -412,51 +411,39 @@ TEST_F(X11BackendTest, APanelHidesAndShowsAgainHoldingTheKeyboardAndFallsBackWhe
 }
 
 // ---------------------------------------------------------------------------------------------
-// Accessibility
+// Window control
 
-TEST_F(X11BackendTest, WindowsOfAnApplicationAndItsFocusedWindow) {
-    auto a = start({"--title", "A"});
-    X11Accessibility ax(*x);
-    EXPECT_TRUE(ax.isProcessTrusted(false));
-    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+TEST_F(X11BackendTest, WindowsOfAnApplicationTheActiveOneFirst) {
+    auto a = start({"--title", "A", "--size", "400x300"});
+    auto a2 = start({"--title", "A2"});
+    X11WindowControl control(*x);
+    EXPECT_TRUE(control.isProcessTrusted(false));
+    ASSERT_TRUE(makeActive(a->window()));
 
-    const auto windows = ax.windows(a->pid());
-    ASSERT_TRUE(windows.ok());
-    EXPECT_EQ(windows.value(), std::vector<AXElement>{window});
-    EXPECT_EQ(ax.focusedWindow(a->pid()).get(), window);
-    EXPECT_EQ(ax.mainWindow(a->pid()).get(), window);
-    EXPECT_EQ(ax.role(window).get(), platform::AXRole::window);
+    const auto windows = control.windows(a->pid());
+    ASSERT_TRUE(windows.has_value());
+    ASSERT_EQ(windows->size(), 1u) << "a window belongs to its own process only";
+    const platform::WindowInfo& info = windows->front();
+    EXPECT_EQ(info.ref, (WindowRef{a->pid(), a->window()}));
+    EXPECT_TRUE(info.ordinary);
+    EXPECT_TRUE(info.resizable);
+    EXPECT_FALSE(info.minimised);
+    EXPECT_FALSE(info.fullScreen);
+    EXPECT_EQ(control.window(info.ref)->frame, info.frame);
 
-    const auto none = ax.windows(999999);
-    ASSERT_FALSE(none.ok());
-    EXPECT_EQ(none.error(), AccessibilityError::invalidUIElement);
-    const auto gone = ax.frame({AXElement::Kind::window, 1, 0x7fffff});
-    ASSERT_FALSE(gone.ok());
-    EXPECT_EQ(gone.error(), AccessibilityError::invalidUIElement);
+    const auto none = control.windows(999999);
+    ASSERT_FALSE(none.has_value());
+    EXPECT_EQ(none.error().kind, Failure::Kind::gone);
+    const auto gone = control.window({1, 0x7fffff});
+    ASSERT_FALSE(gone.has_value());
+    EXPECT_EQ(gone.error().kind, Failure::Kind::gone);
+    EXPECT_EQ(control.setFrame({1, 0x7fffff}, {0, 0, 100, 100}, true).error().kind, Failure::Kind::gone);
 }
 
-TEST_F(X11BackendTest, WhatX11DoesNotHave) {
-    auto a = start({});
-    X11Accessibility ax(*x);
-    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
-    const auto failure = [](const auto& result) {
-        return result.ok() ? std::nullopt : std::optional(result.error());
-    };
-    EXPECT_EQ(failure(ax.isEnhancedUserInterface(a->pid())), AccessibilityError::attributeUnsupported);
-    EXPECT_EQ(failure(ax.focusedElement(a->pid())), AccessibilityError::noValue);
-    EXPECT_EQ(failure(ax.systemFocusedElement()), AccessibilityError::noValue);
-    EXPECT_EQ(failure(ax.setEnhancedUserInterface(a->pid(), false)),
-              AccessibilityError::attributeUnsupported);
-    EXPECT_EQ(failure(ax.setFocusedElement(a->pid(), window)), AccessibilityError::attributeUnsupported);
-    EXPECT_EQ(failure(ax.focus(window)), AccessibilityError::attributeUnsupported);
-    EXPECT_EQ(failure(ax.frame({AXElement::Kind::control, a->pid(), 5})),
-              AccessibilityError::invalidUIElement);
-}
-
-TEST_F(X11BackendTest, FrameIsTheOuterFrameAndWritesAreSeenAtOnce) {
+TEST_F(X11BackendTest, FrameIsTheOuterFrameAndOneWriteMovesAndResizes) {
     auto a = start({"--size", "400x300"});
-    X11Accessibility ax(*x);
-    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+    X11WindowControl control(*x);
+    const WindowRef window{a->pid(), a->window()};
 
     Client before = client(a->window());
     ASSERT_EQ(before.extents.size(), 4u);
@@ -464,30 +451,29 @@ TEST_F(X11BackendTest, FrameIsTheOuterFrameAndWritesAreSeenAtOnce) {
     const int top = static_cast<int>(before.extents[2]), bottom = static_cast<int>(before.extents[3]);
     ASSERT_GT(top, 0) << "openbox draws a title bar";
 
-    EXPECT_EQ(ax.frame(window).get(), (platform::Rect{double(before.x - left), double(before.y - top),
-                                                      400.0 + left + right, 300.0 + top + bottom}));
+    EXPECT_EQ(control.window(window)->frame, (platform::Rect{double(before.x - left), double(before.y - top),
+                                                             400.0 + left + right, 300.0 + top + bottom}));
 
-    ASSERT_TRUE(ax.setPosition(window, platform::Point{100, 120}).ok());
-    ASSERT_TRUE(ax.frame(window).ok());
-    EXPECT_EQ(ax.frame(window).value().origin(), (platform::Point{100, 120}));
+    // A move alone keeps the size.
+    ASSERT_TRUE(control.setFrame(window, {100, 120, 10, 10}, false).has_value());
+    EXPECT_EQ(control.window(window)->frame.origin(), (platform::Point{100, 120}));
     Client moved = client(a->window());
     EXPECT_EQ(moved.x, 100 + left);
     EXPECT_EQ(moved.y, 120 + top);
     EXPECT_EQ(moved.width, 400);
 
-    ASSERT_TRUE(ax.setSize(window, platform::Size{500, 350}).ok());
-    ASSERT_TRUE(ax.frame(window).ok());
-    EXPECT_EQ(ax.frame(window).value().size(), (platform::Size{500, 350}));
+    // Read right after the write, the window is where it was asked to be.
+    ASSERT_TRUE(control.setFrame(window, {30, 40, 500, 350}, true).has_value());
+    EXPECT_EQ(control.window(window)->frame, (platform::Rect{30, 40, 500, 350}));
     Client resized = client(a->window());
     EXPECT_EQ(resized.width, 500 - left - right);
     EXPECT_EQ(resized.height, 350 - top - bottom);
-    EXPECT_EQ(resized.x, moved.x) << "a resize keeps the top-left corner";
 }
 
 TEST_F(X11BackendTest, WithoutMoveResizeRequestsTheWindowIsConfigured) {
     auto a = start({"--size", "400x300"});
-    X11Accessibility ax(*x);
-    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+    X11WindowControl control(*x);
+    const WindowRef window{a->pid(), a->window()};
     // Hide _NET_MOVERESIZE_WINDOW from the list openbox published, as a window manager without it.
     const auto supported = x->atoms(x->root(), "_NET_SUPPORTED");
     std::vector<xcb_atom_t> without = supported;
@@ -497,96 +483,73 @@ TEST_F(X11BackendTest, WithoutMoveResizeRequestsTheWindowIsConfigured) {
     x->sync();
     ASSERT_FALSE(x->isSupported("_NET_MOVERESIZE_WINDOW"));
 
-    const bool moved = ax.setPosition(window, platform::Point{60, 70}).ok();
-    const bool resized = ax.setSize(window, platform::Size{450, 320}).ok();
-    const auto frame = ax.frame(window).get();
+    const bool written = control.setFrame(window, {60, 70, 450, 320}, true).has_value();
+    const auto frame = control.window(window);
     xcb_change_property(x->raw(), XCB_PROP_MODE_REPLACE, x->root(), x->atom("_NET_SUPPORTED"), XCB_ATOM_ATOM,
                         32, static_cast<std::uint32_t>(supported.size()), supported.data());
     x->sync();
 
-    EXPECT_TRUE(moved);
-    EXPECT_TRUE(resized);
-    EXPECT_EQ(frame, (platform::Rect{60, 70, 450, 320}));
+    EXPECT_TRUE(written);
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->frame, (platform::Rect{60, 70, 450, 320}));
 }
 
 TEST_F(X11BackendTest, AMaximisedWindowIsUnmaximisedBeforeItMoves) {
     auto a = start({});
-    X11Accessibility ax(*x);
-    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+    X11WindowControl control(*x);
+    const WindowRef window{a->pid(), a->window()};
     x->requestState(a->window(), true, "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ");
     ASSERT_TRUE(pumpUntil([&] { return x->hasState(a->window(), "_NET_WM_STATE_MAXIMIZED_VERT"); }));
 
-    ASSERT_TRUE(ax.setPosition(window, platform::Point{200, 100}).ok());
+    ASSERT_TRUE(control.setFrame(window, {200, 100, 0, 0}, false).has_value());
     EXPECT_FALSE(x->hasState(a->window(), "_NET_WM_STATE_MAXIMIZED_VERT"));
     EXPECT_FALSE(x->hasState(a->window(), "_NET_WM_STATE_MAXIMIZED_HORZ"));
-    ASSERT_TRUE(ax.frame(window).ok());
-    EXPECT_EQ(ax.frame(window).value().origin(), (platform::Point{200, 100}));
+    EXPECT_EQ(control.window(window)->frame.origin(), (platform::Point{200, 100}));
 }
 
-TEST_F(X11BackendTest, AFixedSizeWindowIsNotResizableAndRefusesASize) {
+TEST_F(X11BackendTest, AFixedSizeWindowIsNotResizableAndOnlyMoves) {
     auto fixed = start({"--fixed", "--size", "300x200"});
     auto free = start({"--size", "300x200"});
-    X11Accessibility ax(*x);
-    const AXElement fixedWindow{AXElement::Kind::window, fixed->pid(), fixed->window()};
-    EXPECT_EQ(ax.isResizable(fixedWindow).get(), false);
-    EXPECT_EQ(ax.isResizable({AXElement::Kind::window, free->pid(), free->window()}).get(), true);
-    const auto refused = ax.setSize(fixedWindow, platform::Size{500, 400});
-    ASSERT_FALSE(refused.ok());
-    EXPECT_EQ(refused.error(), AccessibilityError::cannotComplete);
-    // It still moves.
-    EXPECT_TRUE(ax.setPosition(fixedWindow, platform::Point{50, 60}).ok());
+    X11WindowControl control(*x);
+    const WindowRef fixedWindow{fixed->pid(), fixed->window()};
+    const auto before = control.window(fixedWindow);
+    ASSERT_TRUE(before.has_value());
+    EXPECT_FALSE(before->resizable);
+    EXPECT_TRUE(control.window({free->pid(), free->window()})->resizable);
+    ASSERT_TRUE(control.setFrame(fixedWindow, {50, 60, 500, 400}, true).has_value());
+    EXPECT_EQ(control.window(fixedWindow)->frame,
+              (platform::Rect{50, 60, before->frame.width, before->frame.height}));
 }
 
 TEST_F(X11BackendTest, FullScreenAndMinimisedStates) {
     auto a = start({});
-    X11Accessibility ax(*x);
-    const AXElement window{AXElement::Kind::window, a->pid(), a->window()};
+    X11WindowControl control(*x);
+    const WindowRef window{a->pid(), a->window()};
 
     x->requestState(a->window(), true, "_NET_WM_STATE_FULLSCREEN");
     ASSERT_TRUE(pumpUntil([&] { return x->hasState(a->window(), "_NET_WM_STATE_FULLSCREEN"); }));
-    EXPECT_EQ(ax.isFullScreen(window).get(), true);
-    ASSERT_TRUE(ax.leaveFullScreen(window).ok());
-    EXPECT_EQ(ax.isFullScreen(window).get(), false);
+    EXPECT_TRUE(control.window(window)->fullScreen);
+    ASSERT_TRUE(control.leaveFullScreen(window).has_value());
+    EXPECT_FALSE(control.window(window)->fullScreen);
 
     x->requestIconify(a->window());
     ASSERT_TRUE(pumpUntil([&] { return x->hasState(a->window(), "_NET_WM_STATE_HIDDEN"); }));
-    EXPECT_EQ(ax.isMinimised(window).get(), true);
-    // Raising is what brings a minimised window back.
-    ASSERT_TRUE(ax.raise(window).ok());
-    EXPECT_EQ(ax.isMinimised(window).get(), false);
+    EXPECT_TRUE(control.window(window)->minimised);
+    // Activation is what brings a minimised window back.
+    ASSERT_TRUE(control.activate(window).has_value());
+    EXPECT_FALSE(control.window(window)->minimised);
     EXPECT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
 }
 
-TEST_F(X11BackendTest, BringingToFrontActivatesTheApplication) {
+TEST_F(X11BackendTest, ActivatingAnApplicationActivatesItsWindow) {
     auto a = start({"--title", "A"});
     auto b = start({"--title", "B"});
     ASSERT_TRUE(makeActive(b->window()));
-    X11Accessibility ax(*x);
-    ASSERT_TRUE(ax.bringToFront(a->pid()).ok());
+    X11WindowControl control(*x);
+    ASSERT_TRUE(control.activateApplication(a->pid()).has_value());
     ASSERT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
-    EXPECT_EQ(ax.focusedWindow(a->pid()).get(), (AXElement{AXElement::Kind::window, a->pid(), a->window()}));
-}
-
-TEST_F(X11BackendTest, SettingTheFocusedOrMainWindowActivatesOnlyAWindowOfThatApplication) {
-    auto a = start({"--title", "A"});
-    auto b = start({"--title", "B"});
-    ASSERT_TRUE(makeActive(b->window()));
-    X11Accessibility ax(*x);
-    const AXElement windowOfA{AXElement::Kind::window, a->pid(), a->window()};
-    const AXElement windowOfB{AXElement::Kind::window, b->pid(), b->window()};
-
-    const auto foreign = ax.setFocusedWindow(a->pid(), windowOfB);
-    ASSERT_FALSE(foreign.ok());
-    EXPECT_EQ(foreign.error(), AccessibilityError::illegalArgument);
-    const auto control = ax.setMainWindow(a->pid(), {AXElement::Kind::control, a->pid(), a->window()});
-    ASSERT_FALSE(control.ok());
-    EXPECT_EQ(control.error(), AccessibilityError::illegalArgument);
-
-    ASSERT_TRUE(ax.setFocusedWindow(a->pid(), windowOfA).ok());
-    EXPECT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
-    ASSERT_TRUE(makeActive(b->window()));
-    ASSERT_TRUE(ax.setMainWindow(a->pid(), windowOfA).ok());
-    EXPECT_TRUE(pumpUntil([&] { return activeIs(a->window()); }));
+    EXPECT_EQ(control.windows(a->pid())->front().ref, (WindowRef{a->pid(), a->window()}));
+    EXPECT_EQ(control.activateApplication(999999).error().kind, Failure::Kind::gone);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,5 @@
 #include "clipboard/ClipboardPanel.h"
 
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeAtomicFile.h"
 #include "backends/fake/FakeImageCodec.h"
 #include "backends/fake/FakeInput.h"
@@ -8,6 +7,7 @@
 #include "backends/fake/FakePasteboard.h"
 #include "backends/fake/FakeScreens.h"
 #include "backends/fake/FakeSecretStore.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "base/Log.h"
@@ -54,10 +54,8 @@ class ClipboardPanelTest : public ::testing::Test {
 
         panel = std::make_unique<ClipboardPanel>(
             *store, navigation, [this](const ClipboardItem& item) { pasted.push_back(item.text()); }, windows,
-            ClipboardPanel::Services{{{accessibility, workspace, scheduler, input, screens}, notifications},
-                                     codec,
-                                     {},
-                                     &thumbnails});
+            ClipboardPanel::Services{
+                {{windowControl, workspace, scheduler, screens}, notifications}, codec, {}, &thumbnails});
         window = windows.created.back();
         // What the application delegate wires.
         panel->onArrowDown = [this] { navigation.moveDown(); };
@@ -86,7 +84,7 @@ class ClipboardPanelTest : public ::testing::Test {
     std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
     fake::VirtualScheduler scheduler;
     fake::FakeWorkspace workspace;
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::FakeInputSynthesizer input;
     fake::FakeScreens screens;
     fake::FakePasteboard pasteboard;

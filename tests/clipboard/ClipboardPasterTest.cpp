@@ -1,7 +1,7 @@
 #include "clipboard/ClipboardPaster.h"
 
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "base/Log.h"
@@ -30,10 +30,10 @@ class ClipboardPasterTest : public ::testing::Test {
 
     std::shared_ptr<log::MemorySink> sink = std::make_shared<log::MemorySink>();
     fake::VirtualScheduler scheduler;
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::FakeInputSynthesizer input;
     fake::FakeWorkspace workspace;
-    ClipboardPaster::Context context{scheduler, accessibility, input, workspace};
+    ClipboardPaster::Context context{scheduler, windowControl, input, workspace};
 };
 
 TEST_F(ClipboardPasterTest, PostsCommandVOnceTheDelayHasPassed) {
@@ -50,7 +50,7 @@ TEST_F(ClipboardPasterTest, PostsCommandVOnceTheDelayHasPassed) {
                 ElementsAre("keyDown 9 flags=0x100000 marker=0", "keyUp 9 flags=0x100000 marker=0"));
     EXPECT_THAT(sink->lines(),
                 ElementsAre("Quenlit focus: clipboard: posted ⌘V (frontmost=Text Editor, ax=1)"));
-    EXPECT_EQ(accessibility.promptCount, 0);
+    EXPECT_EQ(windowControl.promptCount, 0);
 }
 
 TEST_F(ClipboardPasterTest, PostsOnlyWhileTheTargetHasTheKeyboardFocus) {
@@ -82,12 +82,12 @@ TEST_F(ClipboardPasterTest, PostsOnlyWhileTheTargetHasTheKeyboardFocus) {
 }
 
 TEST_F(ClipboardPasterTest, WithoutTrustWarnsAndPostsAnyway) {
-    accessibility.trusted = false;
+    windowControl.trusted = false;
     ClipboardPaster::pasteCommandV(platform::Seconds(0.2), context);
     scheduler.advance(platform::Seconds(0.2));
 
     EXPECT_EQ(input.posted.size(), 2u);
-    EXPECT_EQ(accessibility.promptCount, 0);  // asking is the caller's business, before the paste
+    EXPECT_EQ(windowControl.promptCount, 0);  // asking is the caller's business, before the paste
     EXPECT_THAT(
         sink->lines(),
         ElementsAre("Quenlit focus: clipboard: posting ⌘V without AX trust (may be dropped; content is on "

@@ -3,7 +3,6 @@
 
 #include "shell/AppDelegate.h"
 
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeAtomicFile.h"
 #include "backends/fake/FakeHotKeys.h"
 #include "backends/fake/FakeImageCodec.h"
@@ -13,6 +12,7 @@
 #include "backends/fake/FakeProcesses.h"
 #include "backends/fake/FakeScreens.h"
 #include "backends/fake/FakeSecretStore.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "backends/linux/PosixFileReader.h"
@@ -49,7 +49,7 @@ class UserStoriesTest : public ::testing::Test {
         workspace.identifiersByPath = {{terminal.path, terminal.identifier},
                                        {editor.path, editor.identifier}};
         workspace.activateFromOutside(101);
-        accessibility.addWindow(101, 7, {100, 100, 800, 600});
+        windowControl.addWindow(101, 7, {100, 100, 800, 600});
         // One 1440 × 900 screen whose top 25 points belong to a panel.
         screens.list = {{{0, 0, 1440, 900}, {0, 0, 1440, 875}}};
 
@@ -62,7 +62,7 @@ class UserStoriesTest : public ::testing::Test {
             return std::chrono::system_clock::time_point{} + std::chrono::hours(500000);
         };
         delegate = std::make_unique<AppDelegate>(
-            AppDelegate::Platform{scheduler, workspace, accessibility, screens, input, &keyboard, hotKeys,
+            AppDelegate::Platform{scheduler, workspace, windowControl, screens, input, &keyboard, hotKeys,
                                   pasteboard, imageCodec, secrets, files, processes, inspector, windows,
                                   fileReader},
             std::move(configuration));
@@ -105,7 +105,7 @@ class UserStoriesTest : public ::testing::Test {
     testing::TempDir dir;
     fake::VirtualScheduler scheduler;
     fake::FakeWorkspace workspace;
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::FakeScreens screens;
     fake::FakeInputSynthesizer input;
     fake::FakeKeyboardEvents keyboard;
@@ -176,8 +176,7 @@ TEST_F(UserStoriesTest, LeftHalfSnapsThePreviouslyActiveApplication) {
     EXPECT_THAT(logged(),
                 Contains("windowSnap: left app=Terminal target=(0.0, 25.0, 720.0, 875.0) canResize=true "
                          "resizes=true"));
-    const auto& window = accessibility.element(fake::FakeAccessibility::windowElement(101, 7));
-    EXPECT_EQ(window.frame.get(), (platform::Rect{0, 25, 720, 875}));
+    EXPECT_EQ(windowControl.info({101, 7}).frame, (platform::Rect{0, 25, 720, 875}));
 }
 
 TEST_F(UserStoriesTest, ClipboardEntryIsFilteredPastedWithTheMarkerAndCommandVFollows) {

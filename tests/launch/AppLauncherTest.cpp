@@ -1,8 +1,8 @@
 #include "launch/AppActivator.h"
 #include "launch/AppLauncher.h"
 
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeProcesses.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/linux/PosixFileReader.h"
 #include "base/Log.h"
@@ -30,9 +30,9 @@ class LaunchTest : public ::testing::Test {
     }
 
     fake::FakeWorkspace workspace;
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::FakeProcessInspector processes;
-    AppActivator::Context activator{workspace, accessibility};
+    AppActivator::Context activator{workspace, windowControl};
     std::shared_ptr<log::MemorySink> logSink = std::make_shared<log::MemorySink>();
 };
 
@@ -40,41 +40,39 @@ TEST_F(LaunchTest, HiddenApplicationIsUnhiddenActivatedAndItsMinimisedWindowsRai
     workspace.identifiersByPath["/apps/mail.desktop"] = "mail";
     workspace.running = {
         {10, "mail", "/apps/mail.desktop", "Mail", platform::ActivationPolicy::regular, true}};
-    accessibility.addWindow(10, 1, {0, 0, 400, 300});
-    auto minimised = accessibility.addWindow(10, 2, {0, 0, 400, 300});
-    accessibility.element(minimised).minimised = true;
-    auto broken = accessibility.addWindow(10, 3, {0, 0, 400, 300});
-    accessibility.element(broken).minimised = platform::AccessibilityError::cannotComplete;
+    windowControl.addWindow(10, 1, {0, 0, 400, 300});
+    auto minimised = windowControl.addWindow(10, 2, {0, 0, 400, 300});
+    windowControl.info(minimised).minimised = true;
 
-    EXPECT_TRUE(AppActivator::activateOrLaunch("/apps/mail.desktop", activator).ok());
+    EXPECT_TRUE(AppActivator::activateOrLaunch("/apps/mail.desktop", activator).has_value());
     EXPECT_EQ(logged(), (std::vector<std::string>{
                             "activateOrLaunch path=/apps/mail.desktop bundleID=mail",
                             "restore Mail pid=10 hidden=true active=false",
                             "Mail: was hidden — unhide()",
-                            "Mail: windows total=3 visible=1 unminimized=1",
+                            "Mail: windows total=2 visible=1 unminimized=1",
                         }));
     EXPECT_EQ(workspace.calls(), (std::vector<std::string>{"unhide 10", "activate 10 allWindows=true"}));
-    EXPECT_EQ(accessibility.log(), std::vector<std::string>{"raise on window 2"});
+    EXPECT_EQ(windowControl.log(), std::vector<std::string>{"activate window 2"});
 }
 
 TEST_F(LaunchTest, WithoutIdentifierOrInstanceThePathIsOpened) {
-    EXPECT_TRUE(AppActivator::activateOrLaunch("/apps/tool.desktop", activator).ok());
+    EXPECT_TRUE(AppActivator::activateOrLaunch("/apps/tool.desktop", activator).has_value());
     EXPECT_EQ(logged(), (std::vector<std::string>{"activateOrLaunch path=/apps/tool.desktop bundleID=nil",
                                                   "no running instance — falling back to NSWorkspace.open"}));
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"open /apps/tool.desktop"});
 }
 
 TEST_F(LaunchTest, FirstOfTwoInstancesIsRestoredAndUntrustedSkipsOnlyUnminimising) {
-    accessibility.trusted = false;
+    windowControl.trusted = false;
     workspace.identifiersByPath["/apps/term.desktop"] = "term";
     workspace.running = {
         {5, "term", std::nullopt, "Term", platform::ActivationPolicy::regular, false, false, true},
         {6, "term", std::nullopt, "Term"},
         {7, "term", std::nullopt, "Term"}};
-    EXPECT_TRUE(AppActivator::activateOrLaunch("/apps/term.desktop", activator).ok());
+    EXPECT_TRUE(AppActivator::activateOrLaunch("/apps/term.desktop", activator).has_value());
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 6 allWindows=true"});
     EXPECT_EQ(logged().back(), "Term: accessibility untrusted — cannot unminimize windows");
-    EXPECT_EQ(accessibility.promptCount, 0) << "never prompts here";
+    EXPECT_EQ(windowControl.promptCount, 0) << "never prompts here";
 }
 
 class FirefoxLaunchTest : public LaunchTest {
@@ -124,8 +122,7 @@ TEST_F(FirefoxLaunchTest, RefusedLaunchFallsBackToPlainFirefox) {
 
 TEST_F(FirefoxLaunchTest, UnknownProfileOpensFirefoxAndUnknownLockOwnerRestoresTheFirstFirefox) {
     AppLauncher::launchFirefoxProfile("gone", "/apps/ff.desktop", context);
-    EXPECT_EQ(workspace.calls(),
-              std::vector<std::string>{"openApplication /apps/ff.desktop activates=true"});
+    EXPECT_EQ(workspace.calls(), std::vector<std::string>{"openApplication /apps/ff.desktop activates=true"});
     workspace.clearCalls();
     processes.locks[(support / "h.home/.parentlock").string()] = platform::ProcessInspector::LockState::held;
     AppLauncher::launchFirefoxProfile("home", "/apps/ff.desktop", context);

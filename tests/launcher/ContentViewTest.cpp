@@ -1,9 +1,9 @@
 #include "launcher/ContentView.h"
 
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeNotifications.h"
 #include "backends/fake/FakePasteboard.h"
 #include "backends/fake/FakeProcesses.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "backends/linux/PosixFileReader.h"
@@ -52,7 +52,7 @@ class ContentViewTest : public ::testing::Test {
                 {workspace, [this] { return profiles; },
                  [this](const std::vector<FirefoxProfile>&) { return runningProfiles; }},
                 {runner, dir.path()},
-                {{workspace, accessibility, &desktopNotifications}, {firefoxFolder, inspector, fileReader}},
+                {{workspace, windowControl, &desktopNotifications}, {firefoxFolder, inspector, fileReader}},
                 [this] { ++quits; }};
     }
     ContentView& makeView() {
@@ -85,7 +85,7 @@ class ContentViewTest : public ::testing::Test {
     fake::VirtualScheduler scheduler;
     fake::FakeWorkspace workspace;
     fake::FakePasteboard pasteboard;
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::FakeProcessRunner runner;
     fake::FakeProcessInspector inspector;
     linux_backend::PosixFileReader fileReader;

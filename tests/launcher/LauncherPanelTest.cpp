@@ -1,11 +1,11 @@
 #include "launcher/LauncherPanel.h"
 
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"
 #include "backends/fake/FakePanelWindow.h"
 #include "backends/fake/FakePasteboard.h"
 #include "backends/fake/FakeProcesses.h"
 #include "backends/fake/FakeScreens.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "backends/linux/PosixFileReader.h"
@@ -38,16 +38,16 @@ class LauncherPanelTest : public ::testing::Test {
         screens.list = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1080}}};
         panel = std::make_unique<LauncherPanel>(
             navigation, windows,
-            LauncherPanel::Services{{{accessibility, workspace, scheduler, input, screens}, notifications},
+            LauncherPanel::Services{{{windowControl, workspace, scheduler, screens}, notifications},
                                     {scheduler,
                                      notifications,
                                      pasteboard,
                                      workspace,
                                      {workspace, {}, {}},
                                      {runner, "/home/ann"},
-                                     {{workspace, accessibility}, {std::nullopt, inspector, fileReader}},
+                                     {{workspace, windowControl}, {std::nullopt, inspector, fileReader}},
                                      [] {}},
-                                    {accessibility, screens, workspace}});
+                                    {windowControl, screens, workspace}});
         window = windows.created.back();
         scheduler.runPending();
     }
@@ -75,7 +75,7 @@ class LauncherPanelTest : public ::testing::Test {
 
     fake::VirtualScheduler scheduler;
     fake::FakeWorkspace workspace;
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::FakeInputSynthesizer input;
     fake::FakeScreens screens;
     fake::FakePasteboard pasteboard;

@@ -1,9 +1,9 @@
 #include "panel/FloatingPanel.h"
 
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"
 #include "backends/fake/FakePanelWindow.h"
 #include "backends/fake/FakeScreens.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "base/Log.h"
@@ -86,7 +86,7 @@ class FloatingPanelTest : public ::testing::Test {
     void TearDown() override { log::installSinks({}); }
 
     FloatingPanel::Services services() {
-        return {{accessibility, workspace, scheduler, input, screens}, notifications};
+        return {{windowControl, workspace, scheduler, screens}, notifications};
     }
     std::unique_ptr<RecordingPanel> makePanel(std::string prefix = "") {
         auto panel = std::make_unique<RecordingPanel>(
@@ -114,7 +114,7 @@ class FloatingPanelTest : public ::testing::Test {
 
     fake::VirtualScheduler scheduler;
     fake::FakeWorkspace workspace;
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::FakeInputSynthesizer input;
     fake::FakeScreens screens;
     fake::FakePanelWindowFactory windows;

@@ -1,21 +1,17 @@
 #include "panel/FocusRestorer.h"
 
-#include "backends/fake/FakeAccessibility.h"
-#include "backends/fake/FakeInput.h"
 #include "backends/fake/FakeScreens.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "base/Log.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace quenlit {
 namespace {
 
-using platform::AXElement;
-using platform::Point;
+using platform::WindowRef;
 
 constexpr int kPid = 20;
 
@@ -24,7 +20,6 @@ class FocusRestorerTest : public ::testing::Test {
     void SetUp() override {
         FocusRestorer::resetFlagsForTesting();
         log::installSinks({logSink});
-        // A 900-point-high primary screen: a y flip over it would move every click point.
         screens.list = {{{0, 0, 1440, 900}, {0, 0, 1440, 875}}};
         workspace.running = {{kPid, "editor", "/apps/editor.desktop", "Editor"}};
     }
@@ -39,174 +34,114 @@ class FocusRestorerTest : public ::testing::Test {
             out.push_back(line.substr(log::kPrefix.size()));
         return out;
     }
-    // A focused window and, inside it, a focused text field 200 × 40 at (150, 700).
-    FocusRestorer::Snapshot captureEditorWithField() {
-        const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 800, 700});
-        accessibility.application(kPid).focusedWindow = window;
-        accessibility.addFocusedControl(kPid, 5, {150, 700, 200, 40});
+    // The editor's focused window, listed before another one of its windows.
+    FocusRestorer::Snapshot captureEditor() {
+        windowControl.addWindow(kPid, 2, {0, 0, 300, 200});
+        windowControl.addWindow(kPid, 1, {100, 100, 800, 700});
+        windowControl.focus({kPid, 1});
         return FocusRestorer::capture(kPid, context);
     }
-    FocusRestorer::Snapshot captureEditorWithoutField() {
-        const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 800, 700});
-        accessibility.application(kPid).focusedWindow = window;
-        return FocusRestorer::capture(kPid, context);
+    void restore(const FocusRestorer::Snapshot& snapshot) {
+        FocusRestorer::restore(workspace.running.front(), snapshot, 0, context);
     }
-    void restore(const FocusRestorer::Snapshot& snapshot, bool allowClick) {
-        FocusRestorer::restore(workspace.running.front(), snapshot, 0, allowClick, context);
-    }
-    // Runs the scheduled attempts one by one; returns the seconds at which each one ran and how
-    // many events had been posted after it.
-    std::vector<std::pair<double, std::size_t>> runAttempts() {
-        std::vector<std::pair<double, std::size_t>> runs;
+    // Runs the scheduled attempts one by one; returns the seconds at which each one ran.
+    std::vector<double> runAttempts() {
+        std::vector<double> runs;
         while (auto due = scheduler.nextDue()) {
             scheduler.advance(*due - scheduler.now());
-            runs.emplace_back(scheduler.elapsed(), input.posted.size());
+            runs.push_back(scheduler.elapsed());
         }
         return runs;
     }
-    long writesOf(std::string_view what) const {
-        const auto calls = accessibility.log();
-        return std::count(calls.begin(), calls.end(), std::string(what));
-    }
 
-    fake::FakeAccessibility accessibility;
+    fake::FakeWindowControl windowControl;
     fake::FakeWorkspace workspace;
     fake::VirtualScheduler scheduler;
-    fake::FakeInputSynthesizer input;
     fake::FakeScreens screens;
-    FocusRestorer::Context context{accessibility, workspace, scheduler, input, screens};
+    FocusRestorer::Context context{windowControl, workspace, scheduler, screens};
     std::shared_ptr<log::MemorySink> logSink = std::make_shared<log::MemorySink>();
 };
 
 // ---------------------------------------------------------------------------------------------
 // Capture
 
-TEST_F(FocusRestorerTest, CaptureTakesWindowControlAndTheControlsCentre) {
-    const auto snapshot = captureEditorWithField();
-    EXPECT_EQ(snapshot.window, fake::FakeAccessibility::windowElement(kPid, 1));
-    EXPECT_EQ(snapshot.element, fake::FakeAccessibility::controlElement(kPid, 5));
-    EXPECT_EQ(snapshot.clickPoint, (Point{250, 720}));
-}
-
-TEST_F(FocusRestorerTest, CaptureFallsBackToTheSystemWideFocusedControl) {
-    const AXElement field = fake::FakeAccessibility::controlElement(kPid, 6);
-    accessibility.element(field).frame = platform::Rect{10, 10, 100, 20};
-    accessibility.systemFocused = field;
-    accessibility.application(kPid).focusedElement = platform::AccessibilityError::attributeUnsupported;
-
-    const auto snapshot = FocusRestorer::capture(kPid, context);
-    EXPECT_EQ(snapshot.window, std::nullopt);
-    EXPECT_EQ(snapshot.element, field);
-    EXPECT_EQ(snapshot.clickPoint, (Point{60, 20}));
-}
-
-TEST_F(FocusRestorerTest, WithoutAFocusedControlThereIsNoClickPointNotEvenTheWindowsCentre) {
-    const auto snapshot = captureEditorWithoutField();
-    EXPECT_EQ(snapshot.window, fake::FakeAccessibility::windowElement(kPid, 1));
-    EXPECT_EQ(snapshot.element, std::nullopt);
-    EXPECT_EQ(snapshot.clickPoint, std::nullopt);
-}
-
-TEST_F(FocusRestorerTest, ControlWithoutUsableFrameKeepsTheControlButGivesNoPoint) {
-    const AXElement window = accessibility.addWindow(kPid, 1, {100, 100, 800, 700});
-    accessibility.application(kPid).focusedWindow = window;
-    const AXElement thin = accessibility.addFocusedControl(kPid, 5, {150, 700, 1, 40});
-
-    const auto snapshot = FocusRestorer::capture(kPid, context);
-    EXPECT_EQ(snapshot.element, thin);
-    EXPECT_EQ(snapshot.clickPoint, std::nullopt);
-}
-
-TEST_F(FocusRestorerTest, UntrustedCaptureIsEmpty) {
-    accessibility.trusted = false;
-    EXPECT_EQ(captureEditorWithField(), FocusRestorer::Snapshot{});
+TEST_F(FocusRestorerTest, CaptureTakesTheFocusedWindowOrNothing) {
+    EXPECT_EQ(captureEditor().window, (WindowRef{kPid, 1}));
+    // No windows, a desktop that lists none, or no trust: nothing to give the focus back to.
+    EXPECT_EQ(FocusRestorer::capture(kPid + 1, context), FocusRestorer::Snapshot{});
+    windowControl.can.listWindows = false;
+    EXPECT_EQ(FocusRestorer::capture(kPid, context), FocusRestorer::Snapshot{});
+    windowControl.can.listWindows = true;
+    windowControl.trusted = false;
+    EXPECT_EQ(FocusRestorer::capture(kPid, context), FocusRestorer::Snapshot{});
 }
 
 // ---------------------------------------------------------------------------------------------
 // Restore
 
-TEST_F(FocusRestorerTest, FiveAttemptsOverHalfASecondEachPuttingTheFocusBack) {
-    const auto snapshot = captureEditorWithField();
-    restore(snapshot, false);
+TEST_F(FocusRestorerTest, FiveAttemptsOverHalfASecondEachActivatingTheWindow) {
+    const auto snapshot = captureEditor();
+    windowControl.focus({kPid, 2});  // the panel's departure left the other window in front
+    restore(snapshot);
     const auto runs = runAttempts();
 
     const std::vector<double> expected = {0.05, 0.15, 0.30, 0.50};
     ASSERT_EQ(runs.size(), expected.size());
     for (std::size_t i = 0; i < runs.size(); ++i)
-        EXPECT_NEAR(runs[i].first, expected[i], 1e-9) << i;
-    EXPECT_EQ(writesOf("bringToFront on app 20"), 5);
-    EXPECT_EQ(writesOf("raise on window 1"), 5);
-    EXPECT_EQ(writesOf("setFocusedWindow window 1 on app 20"), 5);
-    EXPECT_EQ(writesOf("setMainWindow window 1 on app 20"), 5);
-    EXPECT_EQ(writesOf("setFocusedElement control 5 on app 20"), 5);
-    EXPECT_EQ(writesOf("focus on control 5"), 5);
-    EXPECT_TRUE(input.posted.empty());
-    // Activation belongs to the first attempt alone.
+        EXPECT_NEAR(runs[i], expected[i], 1e-9) << i;
+    EXPECT_EQ(windowControl.log(), std::vector<std::string>(5, "activate window 1"));
+    EXPECT_EQ(windowControl.windows(kPid)->front().ref, (WindowRef{kPid, 1}));
+    // Activation of the application belongs to the first attempt alone.
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 20 allWindows=false"});
     EXPECT_EQ(logged(), std::vector<std::string>{"fallback restore activate Editor"});
 }
 
-TEST_F(FocusRestorerTest, ClicksTheControlAtAttemptsOneAndThreeAtTheCapturedPoint) {
-    const auto snapshot = captureEditorWithField();
-    restore(snapshot, true);
-    const auto runs = runAttempts();
-
-    // Events posted after attempts 1, 2, 3 and 4: a press and a release at 1 and at 3.
-    ASSERT_EQ(runs.size(), 4u);
-    EXPECT_EQ(runs[0].second, 2u);
-    EXPECT_EQ(runs[1].second, 2u);
-    EXPECT_EQ(runs[2].second, 4u);
-    EXPECT_EQ(runs[3].second, 4u);
-    // Mouse events take accessibility-space points, where the field's centre was captured: the
-    // click lands at (250, 720), not at the mirrored (250, 180).
-    const std::string down = "mouse 1 (250.0, 720.0)";
-    const std::string up = "mouse 2 (250.0, 720.0)";
-    EXPECT_EQ(input.posted, (std::vector<std::string>{down, up, down, up}));
-    EXPECT_EQ(input.sources, (std::vector<std::string>{"hidSystem", "hidSystem"}));
-}
-
-TEST_F(FocusRestorerTest, WithoutAFocusedControlItRaisesAndActivatesButNeverClicks) {
-    const auto snapshot = captureEditorWithoutField();
-    restore(snapshot, true);
-    const auto runs = runAttempts();
-
-    EXPECT_EQ(runs.size(), 4u);
-    EXPECT_TRUE(input.posted.empty());
-    EXPECT_TRUE(input.sources.empty());
-    EXPECT_EQ(writesOf("raise on window 1"), 5);
-    EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 20 allWindows=false"});
+TEST_F(FocusRestorerTest, WithoutTheWindowTheApplicationIsActivated) {
+    const auto snapshot = captureEditor();
+    windowControl.close({kPid, 1});
+    restore(snapshot);
+    scheduler.advance(platform::Seconds(0.05));
+    EXPECT_EQ(windowControl.log(),
+              (std::vector<std::string>{"activate window 1", "activateApplication app 20",
+                                        "activate window 1", "activateApplication app 20"}));
+    windowControl.clearLog();
+    restore({});
+    EXPECT_EQ(windowControl.log(), std::vector<std::string>{"activateApplication app 20"});
 }
 
 TEST_F(FocusRestorerTest, ApplicationThatTerminatesStopsTheRun) {
-    const auto snapshot = captureEditorWithField();
-    restore(snapshot, true);
+    const auto snapshot = captureEditor();
+    restore(snapshot);
     scheduler.advance(platform::Seconds(0.05));
-    EXPECT_EQ(writesOf("bringToFront on app 20"), 2);
+    EXPECT_EQ(windowControl.log().size(), 2u);
 
     workspace.running.front().isTerminated = true;
     scheduler.advance(platform::Seconds(0.1));
-    EXPECT_EQ(writesOf("bringToFront on app 20"), 2);
+    EXPECT_EQ(windowControl.log().size(), 2u);
     EXPECT_EQ(scheduler.pendingMainCount(), 0u);
 }
 
 TEST_F(FocusRestorerTest, ApplicationThatIsGoneOrRecordedTerminatedIsNotTouched) {
     auto app = workspace.running.front();
     workspace.running.clear();
-    FocusRestorer::restore(app, {}, 0, true, context);
+    FocusRestorer::restore(app, {}, 0, context);
     app.isTerminated = true;
-    FocusRestorer::restore(app, {}, 0, true, context);
+    FocusRestorer::restore(app, {}, 0, context);
     EXPECT_TRUE(workspace.calls().empty());
     EXPECT_TRUE(logged().empty());
     EXPECT_EQ(scheduler.pendingMainCount(), 0u);
 }
 
-TEST_F(FocusRestorerTest, UntrustedRestoreActivatesLogsAndStops) {
+TEST_F(FocusRestorerTest, UntrustedOrUnableRestoreActivatesLogsAndStops) {
     workspace.running.front().localizedName.reset();
-    accessibility.trusted = false;
-    restore({}, true);
-    EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 20 allWindows=false"});
-    EXPECT_EQ(logged(), std::vector<std::string>{"fallback restore activate ?"});
-    EXPECT_TRUE(accessibility.log().empty());
+    windowControl.trusted = false;
+    restore({});
+    windowControl.trusted = true;
+    windowControl.can.activate = false;
+    restore({});
+    EXPECT_EQ(workspace.calls(), std::vector<std::string>(2, "activate 20 allWindows=false"));
+    EXPECT_EQ(logged(), std::vector<std::string>(2, "fallback restore activate ?"));
+    EXPECT_TRUE(windowControl.log().empty());
     EXPECT_EQ(scheduler.pendingMainCount(), 0u);
 }
 
@@ -219,44 +154,44 @@ const std::string kPrompting =
     "toggle)";
 
 TEST_F(FocusRestorerTest, PromptsOnceWhileUntrusted) {
-    accessibility.trusted = false;
-    EXPECT_FALSE(FocusRestorer::ensureTrusted(true, accessibility));
-    EXPECT_FALSE(FocusRestorer::ensureTrusted(true, accessibility));
-    EXPECT_FALSE(FocusRestorer::ensureTrusted(true, accessibility));
-    EXPECT_EQ(accessibility.promptCount, 1);
+    windowControl.trusted = false;
+    EXPECT_FALSE(FocusRestorer::ensureTrusted(true, windowControl));
+    EXPECT_FALSE(FocusRestorer::ensureTrusted(true, windowControl));
+    EXPECT_FALSE(FocusRestorer::ensureTrusted(true, windowControl));
+    EXPECT_EQ(windowControl.promptCount, 1);
     EXPECT_EQ(logged(), (std::vector<std::string>{kPrompting,
                                                   "Accessibility still denied — enable Quenlit in Privacy → "
                                                   "Accessibility, then fully quit & relaunch Quenlit"}));
 }
 
 TEST_F(FocusRestorerTest, TrustGrantedAtThePromptIsReported) {
-    accessibility.trusted = false;
-    accessibility.grantOnPrompt = true;
-    EXPECT_TRUE(FocusRestorer::ensureTrusted(true, accessibility));
-    EXPECT_TRUE(FocusRestorer::ensureTrusted(true, accessibility));
+    windowControl.trusted = false;
+    windowControl.grantOnPrompt = true;
+    EXPECT_TRUE(FocusRestorer::ensureTrusted(true, windowControl));
+    EXPECT_TRUE(FocusRestorer::ensureTrusted(true, windowControl));
     EXPECT_EQ(logged(), (std::vector<std::string>{kPrompting, "Accessibility trusted=1 (after prompt)"}));
 }
 
 TEST_F(FocusRestorerTest, WithoutPromptNothingIsAskedOrLogged) {
-    accessibility.trusted = false;
-    EXPECT_FALSE(FocusRestorer::ensureTrusted(false, accessibility));
-    accessibility.trusted = true;
-    EXPECT_TRUE(FocusRestorer::ensureTrusted(false, accessibility));
-    EXPECT_TRUE(FocusRestorer::ensureTrusted(true, accessibility));
-    EXPECT_EQ(accessibility.promptCount, 0);
+    windowControl.trusted = false;
+    EXPECT_FALSE(FocusRestorer::ensureTrusted(false, windowControl));
+    windowControl.trusted = true;
+    EXPECT_TRUE(FocusRestorer::ensureTrusted(false, windowControl));
+    EXPECT_TRUE(FocusRestorer::ensureTrusted(true, windowControl));
+    EXPECT_EQ(windowControl.promptCount, 0);
     EXPECT_TRUE(logged().empty());
 }
 
 TEST_F(FocusRestorerTest, TrustStateIsLoggedOnce) {
-    accessibility.trusted = false;
-    FocusRestorer::logTrustOnce(accessibility);
-    accessibility.trusted = true;
-    FocusRestorer::logTrustOnce(accessibility);
+    windowControl.trusted = false;
+    FocusRestorer::logTrustOnce(windowControl);
+    windowControl.trusted = true;
+    FocusRestorer::logTrustOnce(windowControl);
     EXPECT_EQ(logged(), std::vector<std::string>{"Accessibility trusted=0"});
 
     FocusRestorer::resetFlagsForTesting();
     logSink->clear();
-    FocusRestorer::logTrustOnce(accessibility);
+    FocusRestorer::logTrustOnce(windowControl);
     EXPECT_EQ(logged(), std::vector<std::string>{"Accessibility trusted=1"});
 }
 

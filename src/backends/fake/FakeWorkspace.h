@@ -21,7 +21,6 @@ class FakeWorkspace final : public platform::Workspace {
     std::map<std::string, std::string> identifiersByPath;  // what bundleIdentifier(path) answers
     std::optional<std::string> selfPath;
     int ownProcess = 4242;
-    bool voiceOver = false;
     // What a launch reports; nothing means success.
     std::function<std::optional<std::string>(const std::string& path, const platform::OpenConfiguration&)>
         launchError;
@@ -51,7 +50,6 @@ class FakeWorkspace final : public platform::Workspace {
     std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
     std::optional<std::string> selfBundlePath() override { return selfPath; }
     int ownProcessIdentifier() override { return ownProcess; }
-    bool isVoiceOverEnabled() override { return voiceOver; }
 
   private:
     void record(std::string call);

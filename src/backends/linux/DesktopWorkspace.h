@@ -71,7 +71,6 @@ class DesktopWorkspace : public platform::Workspace {
     std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
     std::optional<std::string> selfBundlePath() override { return applicationPath("quenlit"); }
     int ownProcessIdentifier() override;
-    bool isVoiceOverEnabled() override { return false; }
 
   private:
     // What a desktop file said when it was last read; read again only when the file changed.

@@ -447,7 +447,7 @@ std::variant<platform::HotKeyRef, platform::HotKeyFailure> SwayHotKeys::register
                    "bindsym --no-repeat " + *combination + " " + action,
                    true};
     if (auto bound = sway_.command(r.bindCommand); !bound)
-        return platform::HotKeyFailure{"sway refused the binding: " + bound.reason()};
+        return platform::HotKeyFailure{"sway refused the binding: " + bound.error().reason};
     registrations_.push_back(std::move(r));
     return static_cast<platform::HotKeyRef>(registrations_.back().ref);
 }
@@ -475,9 +475,10 @@ void SwayHotKeys::bindAgain() {
             continue;
         }
         auto bound = sway_.command(r.bindCommand);
-        r.bound = bound.ok();
+        r.bound = bound.has_value();
         if (!bound)
-            log::write("hotkey: sway refused the binding of " + r.combination + " again — " + bound.reason());
+            log::write("hotkey: sway refused the binding of " + r.combination + " again — " +
+                       bound.error().reason);
     }
 }
 
@@ -491,7 +492,7 @@ void SwayHotKeys::unregisterHotKey(platform::HotKeyRef registration) {
     registrations_.erase(it);
     if (!bound) return;  // the user's own binding since a reload, or none
     if (auto unbound = sway_.command("unbindsym " + combination); !unbound)
-        log::write("hotkey: sway keeps the binding of " + combination + " — " + unbound.reason());
+        log::write("hotkey: sway keeps the binding of " + combination + " — " + unbound.error().reason);
 }
 
 std::string SwayHotKeys::describe(int keyCode, std::uint32_t modifiers) const {

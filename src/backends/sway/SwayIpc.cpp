@@ -309,7 +309,7 @@ Result<std::unique_ptr<SwayIpc>> SwayIpc::connect(std::string path) {
         path = fromEnvironment != nullptr ? fromEnvironment : "";
     }
     auto fd = openSocket(path);
-    if (!fd) return Failure{fd.reason()};
+    if (!fd) return Failure{fd.error().reason};
     return std::unique_ptr<SwayIpc>(new SwayIpc(fd.value(), std::move(path)));
 }
 
@@ -331,20 +331,20 @@ Result<std::string> SwayIpc::request(MessageType type, std::string_view payload)
         log::write("sway: " + reason + " — window commands and panel placement stop working");
         return Failure{reason};
     };
-    if (auto sent = writeAll(fd_, frame(type, payload), deadline); !sent) return failed(sent.reason());
+    if (auto sent = writeAll(fd_, frame(type, payload), deadline); !sent) return failed(sent.error().reason);
     auto head = readExactly(fd_, kHeader, deadline);
-    if (!head) return failed(head.reason());
+    if (!head) return failed(head.error().reason);
     const auto header = parseHeader(head.value());
     if (!header) return failed("sway's reply has no i3-ipc header");
     auto body = readExactly(fd_, header->length, deadline);
-    if (!body) return failed(body.reason());
+    if (!body) return failed(body.error().reason);
     if (header->type != static_cast<std::uint32_t>(type)) return failed("sway answered another request");
     return body;
 }
 
 Result<> SwayIpc::command(std::string_view commands) {
     auto reply = request(MessageType::runCommand, commands);
-    if (!reply) return Failure{reply.reason()};
+    if (!reply) return Failure{reply.error().reason};
     return swayjson::commandOutcome(reply.value());
 }
 
@@ -384,14 +384,14 @@ void SwayIpc::watchWindows() {
     if (eventFd_ != -1) return;  // watching, or the events already broke
     auto fd = openSocket(path_);
     if (!fd) {
-        log::write("sway: cannot watch windows: " + fd.reason());
+        log::write("sway: cannot watch windows: " + fd.error().reason);
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + kReplyBound;
     // Workspace events carry the configuration's reload; binding events the hotkeys' presses.
     std::string_view payload = R"(["window","workspace","binding"])";
     // The reply comes before any event: whether sway took the subscription is known at once.
-    bool subscribed = writeAll(fd.value(), frame(MessageType::subscribe, payload), deadline).ok();
+    bool subscribed = writeAll(fd.value(), frame(MessageType::subscribe, payload), deadline).has_value();
     if (subscribed) {
         auto head = readExactly(fd.value(), kHeader, deadline);
         const auto header = head ? parseHeader(head.value()) : std::nullopt;

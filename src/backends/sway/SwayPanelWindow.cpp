@@ -109,7 +109,7 @@ void SwayPanelWindow::windowChanged(const std::string& change, const SwayWindow&
         if (!waiting_) {
             place();
             if (auto focused = sway_.command(commandFor(*container_, "focus")); !focused)
-                log::write("panel: sway did not focus the window: " + focused.reason());
+                log::write("panel: sway did not focus the window: " + focused.error().reason);
         }
     }
     if (change != "focus" || !container_) return;
@@ -211,7 +211,7 @@ void SwayPanelWindow::place() {
     const std::string move = "floating enable, border none, sticky enable, move absolute position " +
                              std::to_string(std::lround(origin_.x)) + " " + std::to_string(std::lround(top));
     if (auto moved = sway_.command(commandFor(*container_, move)); !moved)
-        log::write("panel: sway did not move the window: " + moved.reason());
+        log::write("panel: sway did not move the window: " + moved.error().reason);
 }
 
 void SwayPanelWindow::orderFrontRegardless() {
@@ -236,7 +236,7 @@ void SwayPanelWindow::orderFrontRegardless() {
     if (showing != showing_ || !container_) return;
     place();
     if (auto focused = sway_.command(commandFor(*container_, "focus")); !focused)
-        log::write("panel: sway did not focus the window: " + focused.reason());
+        log::write("panel: sway did not focus the window: " + focused.error().reason);
 }
 
 void SwayPanelWindow::makeKey() {
@@ -310,7 +310,7 @@ void SwayPanelWindow::orderOut() {
     if (giveBackTo) {
         if (auto focused = sway_.command(commandFor(*giveBackTo, "focus")); !focused)
             log::write("panel: the focus cannot go back to container " + std::to_string(*giveBackTo) + ": " +
-                       focused.reason());
+                       focused.error().reason);
     }
     previous_.reset();
     hiding_ = false;
@@ -319,7 +319,7 @@ void SwayPanelWindow::orderOut() {
 void SwayPanelWindow::activateApplication() {
     if (container_) {
         if (auto focused = sway_.command(commandFor(*container_, "focus")); !focused)
-            log::write("panel: sway did not focus the window: " + focused.reason());
+            log::write("panel: sway did not focus the window: " + focused.error().reason);
         return;
     }
     host_->activateWindow();
@@ -376,7 +376,7 @@ void SwayPanelWindowFactory::addRule() {
     const std::string rule =
         std::string("for_window [app_id=\"^") + kAppId + "$\"] \"floating enable, border none\"";
     if (auto added = sway_.command(rule); !added)
-        log::write("panel: sway did not take the rule that floats the panels: " + added.reason());
+        log::write("panel: sway did not take the rule that floats the panels: " + added.error().reason);
 }
 
 std::unique_ptr<platform::PanelWindow> SwayPanelWindowFactory::createPanel(platform::Size contentSize) {

@@ -203,7 +203,7 @@ bool SwayWorkspace::hide(int processIdentifier) {
         if (!commands.empty()) commands += "; ";
         commands += criteria(window.con) + "move scratchpad";
     }
-    const bool hid = !commands.empty() && sway_->command(commands).ok();
+    const bool hid = !commands.empty() && sway_->command(commands).has_value();
     refresh();
     return hid;
 }
@@ -220,7 +220,7 @@ bool SwayWorkspace::unhide(int processIdentifier) {
         // Shows the window floating on the current workspace, and focuses it.
         commands += criteria(window.con) + "scratchpad show";
     }
-    if (sway_ != nullptr && !commands.empty() && sway_->command(commands).ok()) shown = true;
+    if (sway_ != nullptr && !commands.empty() && sway_->command(commands).has_value()) shown = true;
     refresh();
     return shown;
 }

@@ -1,4 +1,4 @@
-#include "backends/x11/X11Accessibility.h"
+#include "backends/x11/X11WindowControl.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,9 +8,8 @@
 namespace quenlit::x11 {
 namespace {
 
-using platform::AccessibilityError;
-using platform::AXElement;
-using platform::AXResult;
+using platform::WindowInfo;
+using platform::WindowRef;
 
 constexpr auto stateChangeBound = std::chrono::milliseconds(200);
 constexpr auto geometryBound = std::chrono::milliseconds(300);
@@ -31,18 +30,22 @@ int rounded(double value) {
     return static_cast<int>(std::lround(value));
 }
 
+Failure gone(const WindowRef& window) {
+    return Failure::gone("window " + std::to_string(window.id) + " is gone");
+}
+
 }  // namespace
 
-platform::Rect X11Accessibility::Geometry::outer() const {
+platform::Rect X11WindowControl::Geometry::outer() const {
     return {static_cast<double>(x - frame.left + shadow.left),
             static_cast<double>(y - frame.top + shadow.top),
             static_cast<double>(width + frame.left + frame.right - shadow.left - shadow.right),
             static_cast<double>(height + frame.top + frame.bottom - shadow.top - shadow.bottom)};
 }
 
-X11Accessibility::X11Accessibility(X11Connection& connection) : connection_(connection) {}
+X11WindowControl::X11WindowControl(X11Connection& connection) : connection_(connection) {}
 
-std::optional<X11Accessibility::Geometry> X11Accessibility::geometry(xcb_window_t window) {
+std::optional<X11WindowControl::Geometry> X11WindowControl::geometry(xcb_window_t window) {
     xcb_connection_t* c = connection_.raw();
     auto geometryCookie = xcb_get_geometry(c, window);
     auto translateCookie = xcb_translate_coordinates(c, window, connection_.root(), 0, 0);
@@ -82,7 +85,7 @@ std::optional<X11Accessibility::Geometry> X11Accessibility::geometry(xcb_window_
     return g;
 }
 
-std::vector<ClientWindow> X11Accessibility::windowsTopmostFirst(int processIdentifier) {
+std::vector<ClientWindow> X11WindowControl::windowsTopmostFirst(int processIdentifier) {
     std::vector<ClientWindow> out;
     for (ClientWindow& window : connection_.clientWindows(X11Connection::ClientOrder::stacking)) {
         if (window.processIdentifier == processIdentifier) out.push_back(std::move(window));
@@ -91,7 +94,7 @@ std::vector<ClientWindow> X11Accessibility::windowsTopmostFirst(int processIdent
     return out;
 }
 
-std::optional<xcb_window_t> X11Accessibility::activeOrTopmostWindow(int processIdentifier) {
+std::optional<xcb_window_t> X11WindowControl::activeOrTopmostWindow(int processIdentifier) {
     const auto windows = windowsTopmostFirst(processIdentifier);
     if (windows.empty()) return std::nullopt;
     if (auto active = connection_.activeWindow()) {
@@ -102,7 +105,7 @@ std::optional<xcb_window_t> X11Accessibility::activeOrTopmostWindow(int processI
     return windows.front().id;
 }
 
-bool X11Accessibility::hasFixedSize(xcb_window_t window) {
+bool X11WindowControl::hasFixedSize(xcb_window_t window) {
     auto bytes = connection_.property(window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 18);
     if (!bytes || bytes->size() < 9 * 4) return false;
     std::uint32_t v[9];
@@ -111,152 +114,83 @@ bool X11Accessibility::hasFixedSize(xcb_window_t window) {
     return (flags & minSizeHint) != 0 && (flags & maxSizeHint) != 0 && v[5] == v[7] && v[6] == v[8];
 }
 
-AXResult<xcb_window_t> X11Accessibility::existingWindow(const AXElement& element) {
-    // X11 has windows only; nothing stands for a control.
-    if (element.kind != AXElement::Kind::window) return AccessibilityError::invalidUIElement;
-    const auto window = static_cast<xcb_window_t>(element.handle);
-    if (!connection_.exists(window)) return AccessibilityError::invalidUIElement;
-    return window;
+Result<xcb_window_t> X11WindowControl::existingWindow(const WindowRef& window) {
+    const auto id = static_cast<xcb_window_t>(window.id);
+    if (!connection_.exists(id)) return gone(window);
+    return id;
 }
 
-// --- Applications ---
-
-AXResult<AXElement> X11Accessibility::focusedWindow(int processIdentifier) {
-    const auto window = activeOrTopmostWindow(processIdentifier);
-    if (!window) return AccessibilityError::invalidUIElement;
-    return AXElement{AXElement::Kind::window, processIdentifier, *window};
+std::optional<WindowInfo> X11WindowControl::describe(int processIdentifier, const ClientWindow& window) {
+    const auto g = geometry(window.id);
+    if (!g) return std::nullopt;
+    WindowInfo info;
+    info.ref = {processIdentifier, window.id};
+    info.frame = g->outer();
+    info.ordinary = window.type != WindowType::other;
+    info.minimised = window.hidden;
+    info.fullScreen = window.fullScreen;
+    info.resizable = !hasFixedSize(window.id);
+    return info;
 }
 
-AXResult<AXElement> X11Accessibility::mainWindow(int processIdentifier) {
-    return focusedWindow(processIdentifier);
-}
-
-AXResult<std::vector<AXElement>> X11Accessibility::windows(int processIdentifier) {
-    const auto windows = windowsTopmostFirst(processIdentifier);
+Result<std::vector<WindowInfo>> X11WindowControl::windows(int processIdentifier) {
+    std::vector<ClientWindow> clients = windowsTopmostFirst(processIdentifier);
     // A process without client windows is no application with an interface.
-    if (windows.empty()) return AccessibilityError::invalidUIElement;
-    std::vector<AXElement> elements;
-    for (const ClientWindow& window : windows)
-        elements.push_back({AXElement::Kind::window, processIdentifier, window.id});
-    return elements;
+    if (clients.empty())
+        return Failure::gone("process " + std::to_string(processIdentifier) + " has no windows");
+    if (auto active = connection_.activeWindow()) {
+        const auto it = std::find_if(clients.begin(), clients.end(),
+                                     [&](const ClientWindow& w) { return w.id == *active; });
+        if (it != clients.end()) std::rotate(clients.begin(), it, it + 1);
+    }
+    std::vector<WindowInfo> out;
+    for (const ClientWindow& client : clients) {
+        // One that closed while it was read is left out.
+        if (auto info = describe(processIdentifier, client)) out.push_back(std::move(*info));
+    }
+    return out;
 }
 
-AXResult<AXElement> X11Accessibility::focusedElement(int) {
-    // X11 has no notion of a focused control.
-    return AccessibilityError::noValue;
+Result<WindowInfo> X11WindowControl::window(const WindowRef& window) {
+    const auto id = existingWindow(window);
+    if (!id) return id.error();
+    const auto described = connection_.describeWindows({*id});
+    if (described.empty()) return gone(window);
+    if (auto info = describe(window.processIdentifier, described.front())) return std::move(*info);
+    return gone(window);
 }
 
-AXResult<AXElement> X11Accessibility::systemFocusedElement() {
-    return AccessibilityError::noValue;
+Result<> X11WindowControl::setFrame(const WindowRef& window, const platform::Rect& frame, bool resize) {
+    const auto id = existingWindow(window);
+    if (!id) return id.error();
+    const bool sized = resize && !hasFixedSize(*id);
+    return moveResize(*id, frame.origin(), sized ? std::optional(frame.size()) : std::nullopt);
 }
 
-AXResult<> X11Accessibility::bringToFront(int processIdentifier) {
+Result<> X11WindowControl::leaveFullScreen(const WindowRef& window) {
+    const auto id = existingWindow(window);
+    if (!id) return id.error();
+    connection_.requestState(*id, false, "_NET_WM_STATE_FULLSCREEN");
+    // The caller reads the window right after: let the window manager catch up first.
+    waitUntil(stateChangeBound, [&] { return !connection_.hasState(*id, "_NET_WM_STATE_FULLSCREEN"); });
+    return {};
+}
+
+Result<> X11WindowControl::activate(const WindowRef& window) {
+    const auto id = existingWindow(window);
+    if (!id) return id.error();
+    activateAndRaise(*id);
+    return {};
+}
+
+Result<> X11WindowControl::activateApplication(int processIdentifier) {
     const auto window = activeOrTopmostWindow(processIdentifier);
-    if (!window) return AccessibilityError::cannotComplete;
+    if (!window) return Failure::gone("process " + std::to_string(processIdentifier) + " has no windows");
     activateAndRaise(*window);
     return {};
 }
 
-AXResult<> X11Accessibility::activateOwnWindow(int processIdentifier, const AXElement& window) {
-    if (window.kind != AXElement::Kind::window) return AccessibilityError::illegalArgument;
-    const auto windows = windowsTopmostFirst(processIdentifier);
-    const bool owned = std::any_of(windows.begin(), windows.end(),
-                                   [&](const ClientWindow& w) { return w.id == window.handle; });
-    if (!owned) return AccessibilityError::illegalArgument;
-    connection_.requestActivation(static_cast<xcb_window_t>(window.handle));
-    return {};
-}
-
-AXResult<> X11Accessibility::setFocusedWindow(int processIdentifier, const AXElement& window) {
-    return activateOwnWindow(processIdentifier, window);
-}
-
-AXResult<> X11Accessibility::setMainWindow(int processIdentifier, const AXElement& window) {
-    return activateOwnWindow(processIdentifier, window);
-}
-
-AXResult<> X11Accessibility::setFocusedElement(int, const AXElement&) {
-    return AccessibilityError::attributeUnsupported;
-}
-
-AXResult<bool> X11Accessibility::isEnhancedUserInterface(int) {
-    return AccessibilityError::attributeUnsupported;
-}
-
-AXResult<> X11Accessibility::setEnhancedUserInterface(int, bool) {
-    return AccessibilityError::attributeUnsupported;
-}
-
-// --- Windows ---
-
-AXResult<platform::AXRole> X11Accessibility::role(const AXElement& element) {
-    const auto window = existingWindow(element);
-    if (!window) return window.error();
-    const auto described = connection_.describeWindows({window.value()});
-    const bool isWindow = !described.empty() && described.front().type != WindowType::other;
-    return isWindow ? platform::AXRole::window : platform::AXRole::other;
-}
-
-AXResult<platform::Rect> X11Accessibility::frame(const AXElement& element) {
-    if (element.kind != AXElement::Kind::window) return AccessibilityError::invalidUIElement;
-    const auto g = geometry(static_cast<xcb_window_t>(element.handle));
-    if (!g) return AccessibilityError::invalidUIElement;
-    return g->outer();
-}
-
-AXResult<bool> X11Accessibility::isMinimised(const AXElement& element) {
-    const auto window = existingWindow(element);
-    if (!window) return window.error();
-    return connection_.hasState(window.value(), "_NET_WM_STATE_HIDDEN");
-}
-
-AXResult<bool> X11Accessibility::isFullScreen(const AXElement& element) {
-    const auto window = existingWindow(element);
-    if (!window) return window.error();
-    return connection_.hasState(window.value(), "_NET_WM_STATE_FULLSCREEN");
-}
-
-AXResult<> X11Accessibility::leaveFullScreen(const AXElement& element) {
-    const auto window = existingWindow(element);
-    if (!window) return window.error();
-    connection_.requestState(window.value(), false, "_NET_WM_STATE_FULLSCREEN");
-    // The caller reads the window right after: let the window manager catch up first.
-    waitUntil(stateChangeBound,
-              [&] { return !connection_.hasState(window.value(), "_NET_WM_STATE_FULLSCREEN"); });
-    return {};
-}
-
-AXResult<bool> X11Accessibility::isResizable(const AXElement& element) {
-    const auto window = existingWindow(element);
-    if (!window) return window.error();
-    return !hasFixedSize(window.value());
-}
-
-AXResult<> X11Accessibility::setPosition(const AXElement& element, platform::Point origin) {
-    const auto window = existingWindow(element);
-    if (!window) return window.error();
-    return moveResize(window.value(), origin, std::nullopt);
-}
-
-AXResult<> X11Accessibility::setSize(const AXElement& element, platform::Size size) {
-    const auto window = existingWindow(element);
-    if (!window) return window.error();
-    if (hasFixedSize(window.value())) return AccessibilityError::cannotComplete;
-    return moveResize(window.value(), std::nullopt, size);
-}
-
-AXResult<> X11Accessibility::raise(const AXElement& element) {
-    const auto window = existingWindow(element);
-    if (!window) return window.error();
-    activateAndRaise(window.value());
-    return {};
-}
-
-AXResult<> X11Accessibility::focus(const AXElement&) {
-    return AccessibilityError::attributeUnsupported;
-}
-
-void X11Accessibility::activateAndRaise(xcb_window_t window) {
+void X11WindowControl::activateAndRaise(xcb_window_t window) {
     const bool wasHidden = connection_.hasState(window, "_NET_WM_STATE_HIDDEN");
     connection_.requestActivation(window);
     connection_.requestRaise(window);
@@ -266,7 +200,7 @@ void X11Accessibility::activateAndRaise(xcb_window_t window) {
     }
 }
 
-void X11Accessibility::leaveMaximized(xcb_window_t window) {
+void X11WindowControl::leaveMaximized(xcb_window_t window) {
     auto maximized = [&] {
         const auto states = connection_.atoms(window, "_NET_WM_STATE");
         const xcb_atom_t vertical = connection_.atom("_NET_WM_STATE_MAXIMIZED_VERT");
@@ -280,23 +214,20 @@ void X11Accessibility::leaveMaximized(xcb_window_t window) {
     waitUntil(stateChangeBound, [&] { return !maximized(); });
 }
 
-AXResult<> X11Accessibility::moveResize(xcb_window_t window, std::optional<platform::Point> origin,
-                                        std::optional<platform::Size> size) {
+Result<> X11WindowControl::moveResize(xcb_window_t window, platform::Point origin,
+                                      std::optional<platform::Size> size) {
     leaveMaximized(window);
     const auto before = geometry(window);
-    if (!before) return AccessibilityError::invalidUIElement;
+    if (!before) return Failure::gone("window " + std::to_string(window) + " is gone");
     const Extents& frame = before->frame;
     const Extents& shadow = before->shadow;
 
     // The window manager places its frame's top-left corner (north-west gravity) and sizes the
     // client: the outer frame we report has the shadows of client-side decorations taken off.
     std::int32_t x = 0, y = 0, width = 0, height = 0;
-    std::uint32_t flags = northWestGravity | sourcePager;
-    if (origin) {
-        x = rounded(origin->x) - shadow.left;
-        y = rounded(origin->y) - shadow.top;
-        flags |= moveResizeX | moveResizeY;
-    }
+    std::uint32_t flags = northWestGravity | sourcePager | moveResizeX | moveResizeY;
+    x = rounded(origin.x) - shadow.left;
+    y = rounded(origin.y) - shadow.top;
     if (size) {
         width = std::max(1, rounded(size->width) - frame.left - frame.right + shadow.left + shadow.right);
         height = std::max(1, rounded(size->height) - frame.top - frame.bottom + shadow.top + shadow.bottom);
@@ -307,14 +238,9 @@ AXResult<> X11Accessibility::moveResize(xcb_window_t window, std::optional<platf
                                     static_cast<std::uint32_t>(y), static_cast<std::uint32_t>(width),
                                     static_cast<std::uint32_t>(height));
     } else {
-        std::uint16_t mask = 0;
-        std::uint32_t values[4];
-        int count = 0;
-        if (origin) {
-            mask |= XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y;
-            values[count++] = static_cast<std::uint32_t>(x);
-            values[count++] = static_cast<std::uint32_t>(y);
-        }
+        std::uint16_t mask = XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y;
+        std::uint32_t values[4] = {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), 0, 0};
+        int count = 2;
         if (size) {
             mask |= XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT;
             values[count++] = static_cast<std::uint32_t>(width);
@@ -334,7 +260,7 @@ AXResult<> X11Accessibility::moveResize(xcb_window_t window, std::optional<platf
         const auto now = geometry(window);
         if (!now) return true;  // gone
         const platform::Rect outer = now->outer();
-        const bool atOrigin = !origin || (outer.x == rounded(origin->x) && outer.y == rounded(origin->y));
+        const bool atOrigin = outer.x == rounded(origin.x) && outer.y == rounded(origin.y);
         const bool atSize =
             !size || (outer.width == rounded(size->width) && outer.height == rounded(size->height));
         if (atOrigin && atSize) return true;
@@ -342,7 +268,7 @@ AXResult<> X11Accessibility::moveResize(xcb_window_t window, std::optional<platf
         last = outer;
         return steady >= 4;
     });
-    if (!connection_.exists(window)) return AccessibilityError::invalidUIElement;
+    if (!connection_.exists(window)) return Failure::gone("window " + std::to_string(window) + " is gone");
     return {};
 }
 

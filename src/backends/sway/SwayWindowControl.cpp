@@ -1,0 +1,167 @@
+#include "backends/sway/SwayWindowControl.h"
+
+#include "backends/sway/SwayScreens.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace quenlit::sway {
+namespace {
+
+using platform::WindowInfo;
+using platform::WindowRef;
+
+constexpr auto kStateChangeBound = std::chrono::milliseconds(200);
+constexpr auto kGeometryBound = std::chrono::milliseconds(300);
+// sway keeps the windows of its scratchpad on a workspace of this name, out of every output.
+constexpr std::string_view kScratchpad = "__i3_scratch";
+
+long rounded(double value) {
+    return std::lround(value);
+}
+
+std::string criteria(long id) {
+    return "[con_id=" + std::to_string(id) + "] ";
+}
+
+Failure gone(std::uint64_t id) {
+    return Failure::gone("window " + std::to_string(id) + " is gone");
+}
+
+Failure noAnswer() {
+    return Failure{"sway did not answer"};
+}
+
+WindowInfo infoOf(const SwayWindow& window, int processIdentifier, platform::Point origin) {
+    WindowInfo info;
+    info.ref = {processIdentifier, static_cast<std::uint64_t>(window.id)};
+    info.frame = layoutToAccessibility(window.rect, origin);
+    info.minimised = window.workspace == kScratchpad;
+    info.fullScreen = window.fullscreen;
+    return info;
+}
+
+}  // namespace
+
+SwayWindowControl::SwayWindowControl(SwayIpc& sway) : sway_(sway) {}
+
+Result<> SwayWindowControl::run(const std::string& commands) {
+    if (!sway_.command(commands)) return Failure{"sway refused: " + commands};
+    return {};
+}
+
+Result<std::pair<SwayWindow, platform::Point>> SwayWindowControl::find(const WindowRef& window) {
+    const auto all = sway_.windows();
+    const auto outputs = sway_.outputs();
+    if (!all || !outputs) return noAnswer();
+    for (const SwayWindow& candidate : *all) {
+        if (static_cast<std::uint64_t>(candidate.id) == window.id)
+            return std::pair{candidate, accessibilityOrigin(*outputs)};
+    }
+    return gone(window.id);
+}
+
+Result<std::vector<WindowInfo>> SwayWindowControl::windows(int processIdentifier) {
+    auto all = sway_.windows();
+    const auto outputs = sway_.outputs();
+    if (!all || !outputs) return noAnswer();
+    std::vector<SwayWindow> own;
+    for (SwayWindow& window : *all) {
+        if (processIdentifier > 0 && window.pid == processIdentifier) own.push_back(std::move(window));
+    }
+    // A process without windows is no application with an interface.
+    if (own.empty()) return Failure::gone("process " + std::to_string(processIdentifier) + " has no windows");
+    std::stable_sort(own.begin(), own.end(),
+                     [](const SwayWindow& a, const SwayWindow& b) { return a.focusRank < b.focusRank; });
+    const platform::Point origin = accessibilityOrigin(*outputs);
+    std::vector<WindowInfo> out;
+    for (const SwayWindow& window : own)
+        out.push_back(infoOf(window, processIdentifier, origin));
+    return out;
+}
+
+Result<WindowInfo> SwayWindowControl::window(const WindowRef& window) {
+    const auto found = find(window);
+    if (!found) return found.error();
+    return infoOf(found->first, window.processIdentifier, found->second);
+}
+
+Result<> SwayWindowControl::setFrame(const WindowRef& window, const platform::Rect& frame, bool resize) {
+    const auto found = find(window);
+    if (!found) return found.error();
+    const SwayWindow& before = found->first;
+
+    // sway places "move absolute position" by the outer frame's top-left corner and "resize set"
+    // sizes the outer frame, title bar included, keeping its centre: the move comes after the
+    // resize, so the frame ends at the corner asked for.
+    const platform::Point corner = accessibilityToLayout(frame.origin(), found->second);
+    std::string commands = criteria(before.id);
+    // sway lays out tiled windows itself and ignores moves and sizes asked of them.
+    if (!before.floating) commands += "floating enable, ";
+    if (resize) {
+        commands += "resize set width " + std::to_string(std::max(1L, rounded(frame.width))) + " px height " +
+                    std::to_string(std::max(1L, rounded(frame.height))) + " px, ";
+    }
+    commands += "move absolute position " + std::to_string(rounded(corner.x)) + " " +
+                std::to_string(rounded(corner.y));
+    if (auto done = run(commands); !done) return done;
+
+    return awaitWindow(before.id, before.rect, [&](const SwayWindow& now) {
+        const bool atCorner = now.rect.x == rounded(corner.x) && now.rect.y == rounded(corner.y);
+        const bool atSize =
+            !resize || (now.rect.width == rounded(frame.width) && now.rect.height == rounded(frame.height));
+        return atCorner && atSize;
+    });
+}
+
+Result<> SwayWindowControl::leaveFullScreen(const WindowRef& window) {
+    const auto found = find(window);
+    if (!found) return found.error();
+    if (!found->first.fullscreen) return {};
+    if (auto done = run(criteria(found->first.id) + "fullscreen disable"); !done) return done;
+    // The caller reads the window right after: let the tree show it first.
+    const auto deadline = std::chrono::steady_clock::now() + kStateChangeBound;
+    for (;;) {
+        const auto now = find(window);
+        if (!now) return now.error();
+        if (!now->first.fullscreen || std::chrono::steady_clock::now() >= deadline) return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+Result<> SwayWindowControl::awaitWindow(long id, const platform::Rect& start,
+                                        const std::function<bool(const SwayWindow&)>& done) {
+    // The tree shows a new frame once the program has drawn at its new size; a program that
+    // adjusts the size (to whole character cells, to its limits) ends the wait once its frame has
+    // changed and then stays put.
+    const auto deadline = std::chrono::steady_clock::now() + kGeometryBound;
+    std::optional<platform::Rect> last;
+    int steady = 0;
+    for (;;) {
+        const auto all = sway_.windows();
+        if (!all) return noAnswer();
+        const auto it =
+            std::find_if(all->begin(), all->end(), [&](const SwayWindow& window) { return window.id == id; });
+        if (it == all->end()) return gone(static_cast<std::uint64_t>(id));
+        if (done(*it)) return {};
+        steady = last && *last == it->rect && it->rect != start ? steady + 1 : 0;
+        last = it->rect;
+        if (steady >= 4 || std::chrono::steady_clock::now() >= deadline) return {};
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+Result<> SwayWindowControl::activate(const WindowRef& window) {
+    // The id names the window to sway; no need to read the tree first.
+    return run(criteria(static_cast<long>(window.id)) + "focus");
+}
+
+Result<> SwayWindowControl::activateApplication(int processIdentifier) {
+    const auto all = windows(processIdentifier);
+    if (!all) return all.error();
+    return activate(all->front().ref);
+}
+
+}  // namespace quenlit::sway
