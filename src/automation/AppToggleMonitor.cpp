@@ -222,8 +222,8 @@ void AppToggleMonitor::installTapIfPossible() {
     auto created =
         services_.keyboard.createTap(platform::TapMode::swallowing, kTapEventMask,
                                      [this](const platform::InputEvent& e) { return appToggleCallback(e); });
-    if (auto* failure = std::get_if<platform::TapFailure>(&created)) {
-        if (*failure == platform::TapFailure::runLoopSource) {
+    if (!created) {
+        if (created.error().kind != Failure::Kind::unsupported) {
             log::write("apptoggle: failed to create run-loop source");
         } else if (!loggedTapFailure_) {
             log::write("apptoggle: failed to create event tap");
@@ -231,7 +231,7 @@ void AppToggleMonitor::installTapIfPossible() {
         }
         return;
     }
-    tapPort_ = std::move(std::get<std::unique_ptr<platform::EventTap>>(created));
+    tapPort_ = std::move(created).value();
     tapPort_->setEnabled(true);
     loggedTapFailure_ = false;
     log::write("apptoggle: event tap active");

@@ -42,9 +42,9 @@ HotKeyManager::~HotKeyManager() {
 
 std::optional<platform::HotKeyRef> HotKeyManager::registerHotKey(std::uint32_t id, int keyCode) {
     auto result = hotKeys_.registerHotKey(id, keyCode, platform::hotKeyModifiers::command);
-    if (auto* ref = std::get_if<platform::HotKeyRef>(&result)) return *ref;
+    if (result) return *result;
     log::write("hotkey: " + hotKeys_.describe(keyCode, platform::hotKeyModifiers::command) +
-               " unavailable — " + std::get<platform::HotKeyFailure>(result).description);
+               " unavailable — " + result.error().reason);
     return std::nullopt;
 }
 

@@ -147,8 +147,8 @@ void TextExpander::installTapIfPossible() {
     auto created = services_.keyboard.createTap(
         platform::TapMode::listenOnly, kEventMask,
         [this](const platform::InputEvent& e) { return textExpanderCallback(e); });
-    if (auto* failure = std::get_if<platform::TapFailure>(&created)) {
-        if (*failure == platform::TapFailure::tapCreation) {
+    if (!created) {
+        if (created.error().kind == Failure::Kind::unsupported) {
             if (!loggedTapFailure_) {
                 log::write("textexpander: failed to create event tap");
                 loggedTapFailure_ = true;
@@ -158,7 +158,7 @@ void TextExpander::installTapIfPossible() {
         }
         return;
     }
-    tap_ = std::move(std::get<std::unique_ptr<platform::EventTap>>(created));
+    tap_ = std::move(created).value();
     tap_->setEnabled(true);
     loggedTapFailure_ = false;
     log::write("textexpander: event tap active");

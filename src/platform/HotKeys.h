@@ -7,6 +7,7 @@
 // Main thread only. The desktop backend keeps a registration working across keyboard layout
 // changes.
 
+#include "base/Result.h"
 #include "base/Signal.h"
 
 #include <cstdint>
@@ -25,21 +26,16 @@ inline constexpr std::uint32_t control = 0x1000;
 // One registration, to be handed back to unregisterHotKey.
 enum class HotKeyRef : std::uint64_t {};
 
-struct HotKeyFailure {
-    // Why the combination cannot be had, for a log line: "taken by another program".
-    std::string description;
-};
-
 class HotKeys {
   public:
     virtual ~HotKeys() = default;
 
     // Claims the combination for this program; its presses are then reported through `pressed`
     // with `id`. Fails, leaving nothing claimed, when another program holds the combination, when
-    // this program has already registered it, or when the key is not on the keyboard. The
-    // backend does not log the failure: the caller does, with describe().
-    virtual std::variant<HotKeyRef, HotKeyFailure> registerHotKey(std::uint32_t id, int keyCode,
-                                                                  std::uint32_t modifiers) = 0;
+    // this program has already registered it, or when the key is not on the keyboard, with the
+    // reason for a log line ("taken by another program"). The backend does not log the failure:
+    // the caller does, with describe().
+    virtual Result<HotKeyRef> registerHotKey(std::uint32_t id, int keyCode, std::uint32_t modifiers) = 0;
     // Releases the combination; an unknown or already released registration is ignored.
     virtual void unregisterHotKey(HotKeyRef registration) = 0;
 

@@ -5,6 +5,7 @@
 // ones the core names are below) and the modifier flag bits below; the desktop backend translates
 // its own key codes and states to them.
 
+#include "base/Result.h"
 #include "platform/Geometry.h"
 
 #include <cstdint>
@@ -88,7 +89,6 @@ class EventTap {
 };
 
 enum class TapMode { swallowing, listenOnly };
-enum class TapFailure { tapCreation, runLoopSource };
 
 class KeyboardEvents {
   public:
@@ -101,9 +101,11 @@ class KeyboardEvents {
     // tap's answer). A callback must therefore be safe to call from another thread;
     // isSecureEventInputEnabled() inside it answers for its event.
     using Callback = std::function<bool(const InputEvent&)>;
-    virtual std::variant<std::unique_ptr<EventTap>, TapFailure> createTap(TapMode mode,
-                                                                          std::uint64_t eventMask,
-                                                                          Callback callback) = 0;
+    // Fails as unsupported when the desktop gives this program no tap (no permission, no input
+    // extension), which callers say once; any other failure is one of hooking the tap into the
+    // event loop, said each time.
+    virtual Result<std::unique_ptr<EventTap>> createTap(TapMode mode, std::uint64_t eventMask,
+                                                        Callback callback) = 0;
     // Another program holds the keyboard for secure input (a password prompt).
     virtual bool isSecureEventInputEnabled() = 0;
     // The keys swallowing taps created afterwards must see. A desktop that cannot offer every key

@@ -336,7 +336,7 @@ TEST_F(AppToggleMonitorTest, ResolveURLLooksForTheDesktopFileThenTheEntryName) {
 }
 
 TEST_F(AppToggleMonitorTest, TapCreationFailureIsLoggedOnceUntilATapIsCreated) {
-    keyboard.failure = platform::TapFailure::tapCreation;
+    keyboard.failure = Failure::unsupported("no tap");
     startWith(kToggleK);
     monitor->installTapIfPossible();
     monitor->installTapIfPossible();
@@ -352,14 +352,14 @@ TEST_F(AppToggleMonitorTest, TapCreationFailureIsLoggedOnceUntilATapIsCreated) {
     monitor->tearDownTap();
     EXPECT_EQ(keyboard.tapCount(), 0u);
     EXPECT_TRUE(deliver(EventType::keyDown, kK, kLeftControl));
-    keyboard.failure = platform::TapFailure::tapCreation;
+    keyboard.failure = Failure::unsupported("no tap");
     monitor->installTapIfPossible();
     EXPECT_EQ(takeLog(), (std::vector<std::string>{"apptoggle: event tap active",
                                                    "apptoggle: failed to create event tap"}));
 }
 
 TEST_F(AppToggleMonitorTest, RunLoopSourceFailureDiscardsTheTap) {
-    keyboard.failure = platform::TapFailure::runLoopSource;
+    keyboard.failure = Failure{"no run-loop source"};
     startWith(kToggleK);
     monitor->installTapIfPossible();
     EXPECT_EQ(logged(), (std::vector<std::string>{"apptoggle: binding leftControl+k → com.example.App",

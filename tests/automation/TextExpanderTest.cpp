@@ -632,15 +632,15 @@ TEST_F(TextExpanderTest, StartTwiceInstallsOneTapAndStopRemovesEverything) {
 
 TEST_F(TextExpanderTest, TapCreationFailureIsLoggedOnceUntilATapIsMade) {
     auto expander = makeExpander();
-    keyboard.failure = platform::TapFailure::tapCreation;
+    keyboard.failure = Failure::unsupported("no tap");
     expander->start();
     expander->start();
-    keyboard.failure = platform::TapFailure::runLoopSource;
+    keyboard.failure = Failure{"no run-loop source"};
     expander->start();
     keyboard.failure.reset();
     expander->start();
     expander->stop();
-    keyboard.failure = platform::TapFailure::tapCreation;
+    keyboard.failure = Failure::unsupported("no tap");
     expander->start();
     EXPECT_EQ(expanderLines(),
               (Lines{"textexpander: failed to create event tap", "textexpander: start (ax=1, tap=0)",

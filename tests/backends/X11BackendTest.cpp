@@ -992,11 +992,10 @@ class KeyboardTapTest : public XTestInputTest {
                                             platform::KeyboardEvents::Callback callback) {
         auto created = keyboard.createTap(mode, mode == platform::TapMode::swallowing ? kKeys : 0x200140A,
                                           std::move(callback));
-        auto* made = std::get_if<std::unique_ptr<platform::EventTap>>(&created);
-        EXPECT_TRUE(made);
-        if (!made) return nullptr;
-        (*made)->setEnabled(true);
-        return std::move(*made);
+        EXPECT_TRUE(created.has_value());
+        if (!created) return nullptr;
+        (*created)->setEnabled(true);
+        return std::move(created).value();
     }
     std::string keyLine(std::uint32_t keysym, const char* state) {
         char hex[16];

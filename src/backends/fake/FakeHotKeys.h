@@ -37,15 +37,15 @@ class FakeHotKeys final : public platform::HotKeys {
         return true;
     }
 
-    std::variant<platform::HotKeyRef, platform::HotKeyFailure> registerHotKey(
-        std::uint32_t id, int keyCode, std::uint32_t modifiers) override {
+    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, int keyCode,
+                                               std::uint32_t modifiers) override {
         calls.push_back("register " + std::to_string(id) + " " + describe(keyCode, modifiers));
         if (std::find(takenByOthers.begin(), takenByOthers.end(), std::make_pair(keyCode, modifiers)) !=
             takenByOthers.end()) {
-            return platform::HotKeyFailure{"taken by another program"};
+            return Failure{"taken by another program"};
         }
         if (find(keyCode, modifiers) != registrations_.end()) {
-            return platform::HotKeyFailure{"already registered by this program"};
+            return Failure{"already registered by this program"};
         }
         const auto ref = static_cast<platform::HotKeyRef>(++lastRef_);
         registrations_.push_back({ref, id, keyCode, modifiers});

@@ -21,8 +21,9 @@ struct FakeKeyboardEvents::Tap final : platform::EventTap {
     bool enabled = true;
 };
 
-std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> FakeKeyboardEvents::createTap(
-    platform::TapMode mode, std::uint64_t eventMask, Callback callback) {
+Result<std::unique_ptr<platform::EventTap>> FakeKeyboardEvents::createTap(platform::TapMode mode,
+                                                                          std::uint64_t eventMask,
+                                                                          Callback callback) {
     if (failure) return *failure;
     return std::unique_ptr<platform::EventTap>(
         std::make_unique<Tap>(*this, mode, eventMask, std::move(callback)));

@@ -12,7 +12,7 @@ namespace quenlit::fake {
 class FakeKeyboardEvents final : public platform::KeyboardEvents {
   public:
     // Failure to report for the next tap requests; nothing means taps are created.
-    std::optional<platform::TapFailure> failure;
+    std::optional<Failure> failure;
     bool secureInput = false;
     // What the last setSwallowableKeys() named.
     std::vector<int> swallowableKeys;
@@ -25,8 +25,8 @@ class FakeKeyboardEvents final : public platform::KeyboardEvents {
     std::size_t tapCount() const;
     std::size_t enabledTapCount() const;
 
-    std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> createTap(
-        platform::TapMode mode, std::uint64_t eventMask, Callback callback) override;
+    Result<std::unique_ptr<platform::EventTap>> createTap(platform::TapMode mode, std::uint64_t eventMask,
+                                                          Callback callback) override;
     bool isSecureEventInputEnabled() override { return secureInput; }
     void setSwallowableKeys(const std::vector<int>& keyCodes) override { swallowableKeys = keyCodes; }
 

@@ -409,14 +409,14 @@ std::optional<std::string> SwayHotKeys::quoteForExec(std::string_view text) {
     return out + "'";
 }
 
-std::variant<platform::HotKeyRef, platform::HotKeyFailure> SwayHotKeys::registerHotKey(
-    std::uint32_t id, int keyCode, std::uint32_t modifiers) {
+Result<platform::HotKeyRef> SwayHotKeys::registerHotKey(std::uint32_t id, int keyCode,
+                                                        std::uint32_t modifiers) {
     for (const auto& r : registrations_) {
         if (r.keyCode == keyCode && r.modifiers == modifiers)
-            return platform::HotKeyFailure{"already registered by this program"};
+            return Failure{"already registered by this program"};
     }
     const auto combination = swayCombination(keyCode, modifiers);
-    if (!combination) return platform::HotKeyFailure{"the key has no name sway knows"};
+    if (!combination) return Failure{"the key has no name sway knows"};
     // What the binding runs: a nop this object hears of, or, without sway's events, this program.
     std::string pressCommand;
     std::string action;
@@ -425,18 +425,18 @@ std::variant<platform::HotKeyRef, platform::HotKeyFailure> SwayHotKeys::register
         action = pressCommand;
     } else {
         const auto arguments = commands_.find(id);
-        if (arguments == commands_.end()) return platform::HotKeyFailure{"no command to bind it to"};
+        if (arguments == commands_.end()) return Failure{"no command to bind it to"};
         const auto program = quoteForExec(executable_);
         const auto quotedArguments = quoteArguments(arguments->second);
         if (executable_.empty() || !program || !quotedArguments)
-            return platform::HotKeyFailure{"this program's path cannot be handed to sway: " + executable_};
+            return Failure{"this program's path cannot be handed to sway: " + executable_};
         action = "exec \"" + *program + *quotedArguments + "\"";
     }
 
     const auto config = sway_.config();
-    if (!config) return platform::HotKeyFailure{"sway's configuration cannot be read"};
+    if (!config) return Failure{"sway's configuration cannot be read"};
     if (auto taken = usersBinding(*config, keyCode, modifiers))
-        return platform::HotKeyFailure{"bound in your sway configuration to \"" + *taken + "\""};
+        return Failure{"bound in your sway configuration to \"" + *taken + "\""};
 
     Registration r{nextRef_++,
                    id,
@@ -447,7 +447,7 @@ std::variant<platform::HotKeyRef, platform::HotKeyFailure> SwayHotKeys::register
                    "bindsym --no-repeat " + *combination + " " + action,
                    true};
     if (auto bound = sway_.command(r.bindCommand); !bound)
-        return platform::HotKeyFailure{"sway refused the binding: " + bound.error().reason};
+        return Failure{"sway refused the binding: " + bound.error().reason};
     registrations_.push_back(std::move(r));
     return static_cast<platform::HotKeyRef>(registrations_.back().ref);
 }

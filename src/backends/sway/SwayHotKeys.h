@@ -80,8 +80,8 @@ class SwayHotKeys final : public platform::HotKeys {
     SwayHotKeys(const SwayHotKeys&) = delete;
     SwayHotKeys& operator=(const SwayHotKeys&) = delete;
 
-    std::variant<platform::HotKeyRef, platform::HotKeyFailure> registerHotKey(
-        std::uint32_t id, int keyCode, std::uint32_t modifiers) override;
+    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, int keyCode,
+                                               std::uint32_t modifiers) override;
     void unregisterHotKey(platform::HotKeyRef registration) override;
     std::string describe(int keyCode, std::uint32_t modifiers) const override;
 

@@ -93,15 +93,15 @@ void X11HotKeys::ungrab(Registration& r) {
     r.grabbedMasks.clear();
 }
 
-std::variant<platform::HotKeyRef, platform::HotKeyFailure> X11HotKeys::registerHotKey(
-    std::uint32_t id, int keyCode, std::uint32_t modifiers) {
+Result<platform::HotKeyRef> X11HotKeys::registerHotKey(std::uint32_t id, int keyCode,
+                                                       std::uint32_t modifiers) {
     for (const auto& r : registrations_) {
         if (r.virtualKey == keyCode && r.modifiers == modifiers) {
-            return platform::HotKeyFailure{"already registered by this program"};
+            return Failure{"already registered by this program"};
         }
     }
     Registration r{nextRef_++, id, keyCode, modifiers, 0, 0, {}};
-    if (auto error = grab(r)) return platform::HotKeyFailure{*error};
+    if (auto error = grab(r)) return Failure{*error};
     x_.flush();
     registrations_.push_back(r);
     return static_cast<platform::HotKeyRef>(r.ref);

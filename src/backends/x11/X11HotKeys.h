@@ -21,8 +21,8 @@ class X11HotKeys final : public platform::HotKeys {
     X11HotKeys(const X11HotKeys&) = delete;
     X11HotKeys& operator=(const X11HotKeys&) = delete;
 
-    std::variant<platform::HotKeyRef, platform::HotKeyFailure> registerHotKey(
-        std::uint32_t id, int keyCode, std::uint32_t modifiers) override;
+    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, int keyCode,
+                                               std::uint32_t modifiers) override;
     void unregisterHotKey(platform::HotKeyRef registration) override;
     std::string describe(int keyCode, std::uint32_t modifiers) const override;
 

@@ -17,10 +17,11 @@ void X11KeyboardEvents::setSwallowableKeys(const std::vector<int>& keyCodes) {
     swallowable_ = keyCodes;
 }
 
-std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> X11KeyboardEvents::createTap(
-    platform::TapMode mode, std::uint64_t eventMask, Callback callback) {
+Result<std::unique_ptr<platform::EventTap>> X11KeyboardEvents::createTap(platform::TapMode mode,
+                                                                         std::uint64_t eventMask,
+                                                                         Callback callback) {
     xcb_connection_t* c = openConnection();
-    if (c == nullptr) return platform::TapFailure::tapCreation;
+    if (c == nullptr) return Failure::unsupported("no keyboard tap on this display");
     const auto xinput = xinputOpcode(c);
     const std::uint32_t raw =
         mode == platform::TapMode::swallowing
@@ -31,7 +32,7 @@ std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> X11Keybo
     if (mode == platform::TapMode::listenOnly) text = KeyText::fromServer(c);
     if (!xinput || !selectRawEvents(c, raw) || (mode == platform::TapMode::listenOnly && !text)) {
         xcb_disconnect(c);
-        return platform::TapFailure::tapCreation;
+        return Failure::unsupported("no keyboard tap on this display");
     }
     auto dispatch = std::make_shared<TapDispatch>();
     dispatch->callback = std::move(callback);

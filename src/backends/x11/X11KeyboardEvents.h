@@ -54,8 +54,8 @@ class X11KeyboardEvents final : public platform::KeyboardEvents {
     X11KeyboardEvents(const X11KeyboardEvents&) = delete;
     X11KeyboardEvents& operator=(const X11KeyboardEvents&) = delete;
 
-    std::variant<std::unique_ptr<platform::EventTap>, platform::TapFailure> createTap(
-        platform::TapMode mode, std::uint64_t eventMask, Callback callback) override;
+    Result<std::unique_ptr<platform::EventTap>> createTap(platform::TapMode mode, std::uint64_t eventMask,
+                                                          Callback callback) override;
     bool isSecureEventInputEnabled() override;
     void setSwallowableKeys(const std::vector<int>& keyCodes) override;
 
