@@ -6,8 +6,24 @@ namespace quenlit::app {
 
 std::optional<Backend> backendNamed(std::string_view name) {
     if (name == "x11") return Backend::x11;
-    if (name == "wayland") return Backend::wayland;
+    if (name == "sway" || name == "wayland") return Backend::sway;
+    if (name == "kde") return Backend::kde;
+    if (name == "gnome") return Backend::gnome;
     return std::nullopt;
+}
+
+std::string_view nameOf(Backend backend) {
+    switch (backend) {
+        case Backend::x11:
+            return "x11";
+        case Backend::sway:
+            return "sway";
+        case Backend::kde:
+            return "kde";
+        case Backend::gnome:
+            return "gnome";
+    }
+    return "?";
 }
 
 namespace {
@@ -20,52 +36,96 @@ std::string missingProtocols(const Session& session) {
     return missing;
 }
 
+bool desktopIs(const Session& session, std::string_view name) {
+    std::string_view rest = session.desktop;
+    while (!rest.empty()) {
+        const auto colon = rest.find(':');
+        if (rest.substr(0, colon) == name) return true;
+        if (colon == std::string_view::npos) break;
+        rest.remove_prefix(colon + 1);
+    }
+    return false;
+}
+
 constexpr const char* kXWaylandLimits =
     "the hotkeys, the clipboard history, paste-back and window commands do not reach native Wayland windows";
 
+// The compositor's own backend for this session, or why there is none, for the log.
+struct Native {
+    std::optional<Backend> backend;
+    std::string whyNot;
+};
+
+Native nativeBackend(const Session& session, const BuiltBackends& built) {
+    const bool protocols = session.dataControl && session.virtualKeyboard;
+    if (session.swaySocket) {
+        if (!protocols) return {std::nullopt, "the compositor does not offer " + missingProtocols(session)};
+        return {Backend::sway, {}};
+    }
+    if (desktopIs(session, "KDE")) {
+        if (built.kde) return {Backend::kde, {}};
+        return {std::nullopt, "this build has no backend of its own for KDE Plasma"};
+    }
+    if (desktopIs(session, "GNOME")) {
+        if (built.gnome) return {Backend::gnome, {}};
+        return {std::nullopt, "this build has no backend of its own for GNOME"};
+    }
+    if (!protocols) return {std::nullopt, "the compositor does not offer " + missingProtocols(session)};
+    return {std::nullopt, "the compositor is not sway (SWAYSOCK is not set)"};
+}
+
+// Why a Wayland backend that was asked for cannot run; empty when it can.
+std::string cannotRun(Backend backend, const Session& session, const BuiltBackends& built) {
+    const std::string name(nameOf(backend));
+    if (!session.waylandDisplay)
+        return "quenlit: the " + name +
+               " backend needs a Wayland session (WAYLAND_DISPLAY is not set or its compositor cannot be "
+               "reached)";
+    switch (backend) {
+        case Backend::sway:
+            if (!(session.dataControl && session.virtualKeyboard))
+                return "quenlit: the sway backend needs a compositor with the " + missingProtocols(session) +
+                       " protocol" + (session.dataControl || session.virtualKeyboard ? "" : "s") +
+                       " (sway and other wlroots compositors offer them)";
+            if (!session.swaySocket)
+                return "quenlit: the sway backend needs sway (SWAYSOCK is not set): it places the panels and "
+                       "binds the hotkeys through sway's IPC";
+            return {};
+        case Backend::kde:
+            return built.kde ? std::string() : "quenlit: this build has no kde backend";
+        case Backend::gnome:
+            return built.gnome ? std::string() : "quenlit: this build has no gnome backend";
+        case Backend::x11:
+            return {};
+    }
+    return {};
+}
+
 }  // namespace
 
-BackendChoice chooseBackend(std::optional<Backend> requested, const Session& session) {
-    // The panels are placed and the hotkeys bound through sway's IPC: other compositors, even with
-    // the protocols, run the program through XWayland.
-    const bool protocols = session.dataControl && session.virtualKeyboard;
-    const bool waylandUsable = session.waylandDisplay && protocols && session.swaySocket;
-    const Backend backend = requested.value_or(waylandUsable ? Backend::wayland : Backend::x11);
+BackendChoice chooseBackend(std::optional<Backend> requested, const Session& session,
+                            const BuiltBackends& built) {
+    const Native native = session.waylandDisplay ? nativeBackend(session, built) : Native{};
+    const Backend backend = requested.value_or(native.backend.value_or(Backend::x11));
 
-    if (backend == Backend::wayland) {
-        if (!session.waylandDisplay)
-            return {std::nullopt,
-                    "quenlit: the Wayland backend needs a Wayland session (WAYLAND_DISPLAY is not set "
-                    "or its compositor cannot be reached)"};
-        if (!protocols)
-            return {std::nullopt, "quenlit: the Wayland backend needs a compositor with the " +
-                                      missingProtocols(session) + " protocol" +
-                                      (session.dataControl || session.virtualKeyboard ? "" : "s") +
-                                      " (sway and other wlroots compositors offer them)"};
-        if (!session.swaySocket)
-            return {std::nullopt,
-                    "quenlit: the Wayland backend needs sway (SWAYSOCK is not set): it places the "
-                    "panels and binds the hotkeys through sway's IPC"};
-        return {Backend::wayland, {}};
+    if (backend != Backend::x11) {
+        if (std::string why = cannotRun(backend, session, built); !why.empty()) return {std::nullopt, why};
+        return {backend, {}};
     }
 
-    // Why the session's Wayland side is not used, for the log.
-    const std::string whyNotWayland = !protocols
-                                          ? "the compositor does not offer " + missingProtocols(session)
-                                          : std::string("the compositor is not sway (SWAYSOCK is not set)");
     if (!session.x11Display && requested && session.waylandDisplay)
         return {std::nullopt,
                 "quenlit: the X11 backend needs an X11 display, and there is no XWayland to run "
                 "through (DISPLAY is not set or cannot be opened)"};
     if (!session.x11Display)
         return {std::nullopt, session.waylandDisplay
-                                  ? "quenlit: " + whyNotWayland +
+                                  ? "quenlit: " + native.whyNot +
                                         ", and there is no XWayland to run through (DISPLAY is not set)"
                                   : "quenlit: the desktop program needs an X11 display (DISPLAY is not set "
                                     "or cannot be opened)"};
     if (session.waylandDisplay && !requested)
         return {Backend::x11,
-                "wayland: " + whyNotWayland + " — running through XWayland: " + kXWaylandLimits};
+                "wayland: " + native.whyNot + " — running through XWayland: " + kXWaylandLimits};
     if (session.waylandDisplay)
         return {Backend::x11, std::string("wayland: running through XWayland as asked: ") + kXWaylandLimits};
     return {Backend::x11, {}};

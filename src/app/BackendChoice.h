@@ -1,7 +1,9 @@
 #pragma once
 
 // Which desktop backend the program runs on: X11 (an X server, or XWayland under a Wayland
-// compositor) or Wayland (a compositor with the wlroots clipboard and virtual-keyboard protocols).
+// compositor), or one of a Wayland compositor's own: sway (its IPC and the wlroots protocols), KDE
+// Plasma (KWin) or GNOME (mutter with Quenlit's Shell extension). The session's protocols and its
+// desktop (XDG_CURRENT_DESKTOP) decide; a backend this build does not have falls back to X11.
 
 #include <filesystem>
 #include <optional>
@@ -10,9 +12,11 @@
 
 namespace quenlit::app {
 
-enum class Backend { x11, wayland };
+enum class Backend { x11, sway, kde, gnome };
 
+// "x11", "sway", "kde", "gnome"; "wayland" is the older name of sway's.
 std::optional<Backend> backendNamed(std::string_view name);
+std::string_view nameOf(Backend backend);
 
 // What the session offers, read before anything starts.
 struct Session {
@@ -21,6 +25,14 @@ struct Session {
     bool dataControl = false;      // the compositor offers wlr-data-control
     bool virtualKeyboard = false;  // … and virtual-keyboard
     bool swaySocket = false;       // SWAYSOCK is set: hotkeys, panel placement and window commands
+    std::string desktop = {};      // XDG_CURRENT_DESKTOP: names separated by colons ("ubuntu:GNOME")
+};
+
+// The Wayland backends this build has, besides X11.
+struct BuiltBackends {
+    bool sway = true;
+    bool kde = false;
+    bool gnome = false;
 };
 
 struct BackendChoice {
@@ -31,7 +43,8 @@ struct BackendChoice {
 };
 
 // The requested backend when it can run, else the best one the session allows.
-BackendChoice chooseBackend(std::optional<Backend> requested, const Session& session);
+BackendChoice chooseBackend(std::optional<Backend> requested, const Session& session,
+                            const BuiltBackends& built = {});
 
 // The X server a display name reaches, as "host:number" without the screen: ":5", ":5.0", "unix:5"
 // and "unix/:5.1" all name the local server 5, ":5". Names that are not X display names are kept.

@@ -32,7 +32,7 @@ namespace {
 
 constexpr const char* kHelp =
     "usage: quenlit [--verbose] [COMMAND [ARGS...]]\n"
-    "       quenlit [--backend x11|wayland]\n"
+    "       quenlit [--backend x11|sway|kde|gnome]\n"
     "                                 run the desktop program (on X11, or on Wayland where the\n"
     "                                 compositor offers the wlroots protocols, as sway does)\n"
     "\n"
@@ -357,7 +357,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         } else if (option == "--backend") {
             // Alone it runs the desktop program (main takes that path); here it is misused.
             if (i + 1 >= args.size() || !backendNamed(args[i + 1])) {
-                err << "quenlit: --backend takes x11 or wayland\n";
+                err << "quenlit: --backend takes x11, sway, kde or gnome\n";
                 return 2;
             }
             err << "quenlit: --backend is for the desktop program: run 'quenlit --backend " << args[i + 1]

@@ -22,7 +22,8 @@ namespace quenlit::app {
 using WorkspaceFactory = std::function<std::shared_ptr<linux_backend::DesktopWorkspace>()>;
 
 // The desktop program's options, when the arguments ask for the desktop program: none at all, or
-// only `--backend x11|wayland`. Anything else is the command line's.
+// only `--backend x11|sway|kde|gnome` ("wayland" is the older name of sway). Anything else is the command
+// line's.
 struct DesktopRequest {
     std::optional<Backend> backend;
 };

@@ -186,18 +186,22 @@ std::shared_ptr<linux_backend::DesktopWorkspace> displayWorkspace() {
 
 namespace {
 
+// The services every Linux backend shares, made once Qt runs and before the backend's own.
+struct LinuxServices {
+    linux_backend::QtImageCodec imageCodec;
+    linux_backend::LibsecretStore secrets;
+    linux_backend::OpenSslCipher cipher;
+    linux_backend::PosixAtomicFile files;
+    linux_backend::PosixProcessRunner processes;
+    linux_backend::LinuxProcessInspector processInspector;
+    linux_backend::FreedesktopNotifications notifications;
+    linux_backend::PosixFileReader fileReader;
+};
+
 // What a desktop backend hands the shared start-up: its services, and the Qt widget each of its
 // panel windows draws into.
-struct BackendServices {
-    platform::Scheduler& scheduler;
-    platform::Workspace& workspace;
-    platform::WindowControl& windowControl;
-    platform::Screens& screens;
-    platform::InputSynthesizer& input;
-    platform::KeyboardEvents* keyboard;
-    platform::HotKeys& hotKeys;
-    platform::Pasteboard& pasteboard;
-    platform::PanelWindowFactory& windows;
+struct DesktopRun {
+    platform::DesktopServices services;
     // The host widget of a panel window the factory made, and how to put the content into it.
     std::function<QWidget*(platform::PanelWindow&)> hostOf = {};
     std::function<void(platform::PanelWindow&, QWidget*)> setContent = {};
@@ -209,7 +213,7 @@ struct BackendServices {
 
 // Lets the interface draw into the panel windows `windows` made.
 template <class Factory>
-void drawInto(BackendServices& backend, Factory& windows) {
+void drawInto(DesktopRun& backend, Factory& windows) {
     const auto ours = [&windows](platform::PanelWindow& window) {
         for (auto* made : windows.created)
             if (made == &window) return made;
@@ -226,16 +230,7 @@ void drawInto(BackendServices& backend, Factory& windows) {
 
 // The part of the desktop program every backend shares: the core, the panels' views, the control
 // channel and the event loop. Returns the exit status.
-int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::filesystem::path& controlSocket) {
-    linux_backend::QtImageCodec imageCodec;
-    linux_backend::LibsecretStore secrets;
-    linux_backend::OpenSslCipher cipher;
-    linux_backend::PosixAtomicFile files;
-    linux_backend::PosixProcessRunner processes;
-    linux_backend::LinuxProcessInspector processInspector;
-    linux_backend::FreedesktopNotifications notifications;
-    linux_backend::PosixFileReader fileReader;
-
+int runComposed(DesktopRun& backend, const XdgDirs& dirs, const std::filesystem::path& controlSocket) {
     AppDelegate::Configuration configuration;
     configuration.bindings =
         AppToggleMonitor::Files::forUser(dirs, [](const char* n) { return std::getenv(n); });
@@ -244,11 +239,7 @@ int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::filesy
     configuration.quit = [] { QApplication::quit(); };
     configuration.clipboard = backend.clipboard;
 
-    AppDelegate delegate(
-        {backend.scheduler, backend.workspace, backend.windowControl, backend.screens, backend.input,
-         backend.keyboard, backend.hotKeys, backend.pasteboard, imageCodec, secrets, files, processes,
-         processInspector, backend.windows, fileReader, &notifications, &cipher},
-        std::move(configuration));
+    AppDelegate delegate(backend.services, std::move(configuration));
 
     ui::IconCache icons;
     Connection focusClipboardSearch;
@@ -293,7 +284,7 @@ int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::filesy
 
     // `quenlit toggle …` and a second `quenlit` reach this instance here, once its panels exist.
     std::unique_ptr<linux_backend::control::Server> control;
-    backend.scheduler.post([&] {
+    backend.services.scheduler.post([&] {
         delegate.applicationDidFinishLaunching();
         auto listening = linux_backend::control::Server::listen(
             controlSocket,
@@ -384,8 +375,24 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     const auto primary = screens.mainScreen();
     x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
 
-    BackendServices backend{scheduler, workspace, windowControl, screens, input,
-                            &keyboard, hotKeys,   pasteboard,    windows};
+    LinuxServices shared;
+    DesktopRun backend{.services = {.scheduler = scheduler,
+                                    .workspace = workspace,
+                                    .windowControl = windowControl,
+                                    .screens = screens,
+                                    .input = input,
+                                    .keyboard = &keyboard,
+                                    .hotKeys = hotKeys,
+                                    .pasteboard = pasteboard,
+                                    .windows = windows,
+                                    .imageCodec = shared.imageCodec,
+                                    .secretStore = shared.secrets,
+                                    .files = shared.files,
+                                    .processes = shared.processes,
+                                    .processInspector = shared.processInspector,
+                                    .fileReader = shared.fileReader,
+                                    .notifications = &shared.notifications,
+                                    .cipher = &shared.cipher}};
     drawInto(backend, windows);
     backend.clipboard = pasteboard.canRead();
     if (!backend.clipboard)
@@ -394,8 +401,8 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     return runComposed(backend, dirs, controlSocket);
 }
 
-int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesystem::path& controlSocket,
-                      linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
+int runSwayDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesystem::path& controlSocket,
+                   linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
     auto sway = sway::SwayIpc::connect();
     if (!sway) {
         std::cerr << "quenlit: cannot reach sway: " << sway.error().reason << "\n";
@@ -438,8 +445,24 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::fil
     const auto primary = screens.mainScreen();
     sway::SwayPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
 
-    BackendServices backend{scheduler, workspace, windowControl, screens, input,
-                            nullptr,   hotKeys,   pasteboard,    windows};
+    LinuxServices shared;
+    DesktopRun backend{.services = {.scheduler = scheduler,
+                                    .workspace = workspace,
+                                    .windowControl = windowControl,
+                                    .screens = screens,
+                                    .input = input,
+                                    .keyboard = nullptr,
+                                    .hotKeys = hotKeys,
+                                    .pasteboard = pasteboard,
+                                    .windows = windows,
+                                    .imageCodec = shared.imageCodec,
+                                    .secretStore = shared.secrets,
+                                    .files = shared.files,
+                                    .processes = shared.processes,
+                                    .processInspector = shared.processInspector,
+                                    .fileReader = shared.fileReader,
+                                    .notifications = &shared.notifications,
+                                    .cipher = &shared.cipher}};
     drawInto(backend, windows);
     backend.clipboard = pasteboard.canRead();
     backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
@@ -463,6 +486,8 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
         }
         const char* swaySocket = std::getenv("SWAYSOCK");
         session.swaySocket = swaySocket != nullptr && *swaySocket != '\0';
+        const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+        session.desktop = desktop != nullptr ? desktop : "";
     }
     const BackendChoice choice = chooseBackend(request.backend, session);
     if (!choice.backend) {
@@ -494,8 +519,17 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
                        std::make_shared<linux_backend::SyslogSink>()});
     if (!waylandProblem.empty()) log::write("wayland: " + waylandProblem + " — going on without it");
     if (!choice.message.empty()) log::write(choice.message);
-    if (*choice.backend == Backend::wayland)
-        return runWaylandDesktop(argc, argv, dirs, socket, forceQtOnWayland());
+    switch (*choice.backend) {
+        case Backend::sway:
+            return runSwayDesktop(argc, argv, dirs, socket, forceQtOnWayland());
+        case Backend::x11:
+            break;
+        case Backend::kde:
+        case Backend::gnome:
+            // Not chosen: this build has neither (chooseBackend's default BuiltBackends).
+            std::cerr << "quenlit: this build has no " << nameOf(*choice.backend) << " backend\n";
+            return 2;
+    }
     return runX11Desktop(argc, argv, dirs, socket, forceQtPlatform("xcb"));
 }
 

@@ -18,17 +18,7 @@
 #include "panel/FloatingPanel.h"
 #include "panel/NavigationState.h"
 #include "panel/Notifications.h"
-#include "platform/AtomicFile.h"
-#include "platform/Cipher.h"
-#include "platform/DesktopNotifications.h"
-#include "platform/FileReader.h"
-#include "platform/HotKeys.h"
-#include "platform/ImageCodec.h"
-#include "platform/InputEvents.h"
-#include "platform/PanelWindow.h"
-#include "platform/Pasteboard.h"
-#include "platform/ProcessRunner.h"
-#include "platform/SecretStore.h"
+#include "platform/DesktopServices.h"
 
 #include <filesystem>
 #include <functional>
@@ -41,29 +31,8 @@ class ClipboardPanel;
 
 class AppDelegate {
   public:
-    // The desktop, borrowed for the delegate's life. `keyboard` may be absent on a desktop whose
-    // input taps are not available yet: the text expander and the app toggles then stay off.
-    struct Platform {
-        platform::Scheduler& scheduler;
-        platform::Workspace& workspace;
-        platform::WindowControl& windowControl;
-        platform::Screens& screens;
-        platform::InputSynthesizer& input;
-        platform::KeyboardEvents* keyboard;
-        platform::HotKeys& hotKeys;
-        platform::Pasteboard& pasteboard;
-        platform::ImageCodec& imageCodec;
-        platform::SecretStore& secretStore;
-        platform::AtomicFile& files;
-        platform::ProcessRunner& processes;
-        platform::ProcessInspector& processInspector;
-        platform::PanelWindowFactory& windows;
-        platform::FileReader& fileReader;
-        // Tells the user about launches that failed; none: the log line alone.
-        platform::DesktopNotifications* notifications = nullptr;
-        // Opens an earlier release's encrypted history; none: it is not imported.
-        platform::Cipher* cipher = nullptr;
-    };
+    // The desktop, borrowed for the delegate's life.
+    using Platform = platform::DesktopServices;
 
     struct Configuration {
         ClipboardStore::Options clipboardOptions;

@@ -83,7 +83,7 @@ TEST(Cli, VersionHelpAndUsageErrors) {
     CliRun option = cli({"--frobnicate", "calc", "1+1"});
     EXPECT_EQ(option.status, 2);
     EXPECT_EQ(option.err, "quenlit: unknown option '--frobnicate' (see 'quenlit --help')\n");
-    EXPECT_EQ(cli({"--backend", "mir"}).err, "quenlit: --backend takes x11 or wayland\n");
+    EXPECT_EQ(cli({"--backend", "mir"}).err, "quenlit: --backend takes x11, sway, kde or gnome\n");
     CliRun backendWithCommand = cli({"--backend", "x11", "calc", "1"});
     EXPECT_EQ(backendWithCommand.status, 2);
     EXPECT_EQ(backendWithCommand.err,

@@ -61,11 +61,22 @@ class UserStoriesTest : public ::testing::Test {
         configuration.wallClock = [] {
             return std::chrono::system_clock::time_point{} + std::chrono::hours(500000);
         };
-        delegate = std::make_unique<AppDelegate>(
-            AppDelegate::Platform{scheduler, workspace, windowControl, screens, input, &keyboard, hotKeys,
-                                  pasteboard, imageCodec, secrets, files, processes, inspector, windows,
-                                  fileReader},
-            std::move(configuration));
+        delegate = std::make_unique<AppDelegate>(AppDelegate::Platform{.scheduler = scheduler,
+                                                                       .workspace = workspace,
+                                                                       .windowControl = windowControl,
+                                                                       .screens = screens,
+                                                                       .input = input,
+                                                                       .keyboard = &keyboard,
+                                                                       .hotKeys = hotKeys,
+                                                                       .pasteboard = pasteboard,
+                                                                       .windows = windows,
+                                                                       .imageCodec = imageCodec,
+                                                                       .secretStore = secrets,
+                                                                       .files = files,
+                                                                       .processes = processes,
+                                                                       .processInspector = inspector,
+                                                                       .fileReader = fileReader},
+                                                 std::move(configuration));
     }
     void TearDown() override {
         delegate.reset();
