@@ -268,19 +268,21 @@ TEST_F(CaptureToSinkTest, StartTakesTheCurrentContentOnceAndFollowsTheClipboardU
     EXPECT_FALSE(capture->isRunning());
 }
 
-// Paste-back marks what it writes, and the capture counts the clipboard's change as handled; the
-// newest entry goes back on a clipboard its owner left empty only when the sink kept the copy.
-TEST_F(CaptureToSinkTest, AnOwnerLeavingTheClipboardEmptyGetsBackOnlyWhatTheSinkKept) {
+// Paste-back marks what it writes, and the capture counts the clipboard's change as handled. The
+// newest entry goes back on a clipboard its owner left empty only when it is that owner's copy:
+// a copy the sink did not keep leaves the clipboard empty, though an older entry is there.
+TEST_F(CaptureToSinkTest, AnOwnerLeavingTheClipboardEmptyGetsBackOnlyACopyTheSinkKept) {
     for (const bool kept : {true, false}) {
         SCOPED_TRACE(kept ? "kept" : "not kept");
         pasteboard.clearByAnotherProgram();
         received.handed.clear();
         received.entries.clear();
-        received.keep = kept;
-        capture = std::make_unique<ClipboardCapture>(ClipboardCapture::Services{scheduler, pasteboard, codec},
-                                                     received, platform::Seconds(2));
+        received.keep = true;
         pasteboard.announcing = true;
         capture->start();
+        pasteboard.copyText("older");
+        scheduler.advance(platform::Seconds(0.2));
+        received.keep = kept;
         pasteboard.copyText("copied");
         pasteboard.ownerExits();
         scheduler.runPending();
@@ -288,13 +290,18 @@ TEST_F(CaptureToSinkTest, AnOwnerLeavingTheClipboardEmptyGetsBackOnlyWhatTheSink
             EXPECT_THAT(pasteboard.types(), ElementsAre(kString, kInternal));
             EXPECT_EQ(pasteboard.string(platform::pasteboardType::string), "copied");
             EXPECT_EQ(capture->lastChangeCount(), pasteboard.changeCount());
+            EXPECT_THAT(logLines(),
+                        Contains("clipboard: clipboard left empty by its owner — republishing newest item"));
         } else {
             EXPECT_THAT(pasteboard.types(), IsEmpty());
         }
         poll();
-        EXPECT_EQ(texts().size(), kept ? 1u : 0u) << "paste-back is not captured again";
+        const std::vector<std::string> expected =
+            kept ? std::vector<std::string>{"copied", "older"} : std::vector<std::string>{"older"};
+        EXPECT_EQ(texts(), expected) << "paste-back is not captured again";
         capture->stop();
         pasteboard.announcing = false;
+        sink->clear();
     }
 }
 
