@@ -524,7 +524,6 @@ class ClipboardCaptureTest : public ::testing::Test {
     fake::FakeSecretStore secrets;
     fake::FakeAtomicFile atomicFiles;
     ScratchDir data{durableBase()};
-    ScratchDir volatileDir{"/tmp"};
     std::unique_ptr<ClipboardStore> store = makeStore();
 };
 
