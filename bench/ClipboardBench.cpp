@@ -11,7 +11,9 @@
 #include "backends/fake/FakePasteboard.h"
 #include "backends/fake/FakeSecretStore.h"
 #include "backends/fake/VirtualScheduler.h"
+#include "clipboard/ClipboardHistory.h"
 #include "clipboard/ClipboardStore.h"
+#include "clipboard/HistoryFile.h"
 #include "clipboard/HistoryJson.h"
 
 #include <filesystem>
@@ -145,7 +147,7 @@ void registerSize(const std::string& name, bool maximal, double loadBudget, doub
                                         auto scheduler = std::make_unique<quenlit::fake::VirtualScheduler>();
                                         auto store = setup->store(*scheduler);
                                         state.ResumeTiming();
-                                        store->loadFromDiskIfNeeded();
+                                        store->startMonitoring();
                                         state.PauseTiming();
                                         if (store->items().size() != setup->items.size())
                                             state.SkipWithError("the history did not load");
@@ -162,12 +164,16 @@ void registerSize(const std::string& name, bool maximal, double loadBudget, doub
     quenlit::bench::addBudgeted("ClipboardStore save, main thread/" + name, saveBudget, savesPerWrite,
                                 [setup](benchmark::State& state) {
                                     quenlit::fake::VirtualScheduler scheduler;
-                                    auto store = setup->store(scheduler);
-                                    store->loadFromDiskIfNeeded();
-                                    scheduler.runPending();
+                                    quenlit::ClipboardHistory history({}, setup->folder / "images", [] {
+                                        return std::chrono::system_clock::now();
+                                    });
+                                    history.replace(setup->items, true);
+                                    quenlit::HistoryFile file(scheduler, setup->files, history,
+                                                              setup->folder / ClipboardStore::historyFileName,
+                                                              quenlit::platform::Seconds(0.5));
                                     for (auto _ : state) {
                                         for (int i = 0; i < savesPerWrite; ++i)
-                                            store->persistNow();
+                                            file.saveNow();
                                         state.PauseTiming();
                                         scheduler.runPending();  // the background half, not measured
                                         state.ResumeTiming();
@@ -182,7 +188,7 @@ void registerSize(const std::string& name, bool maximal, double loadBudget, doub
             [setup, query](benchmark::State& state) {
                 quenlit::fake::VirtualScheduler scheduler;
                 auto store = setup->store(scheduler);
-                store->loadFromDiskIfNeeded();
+                store->startMonitoring();
                 scheduler.runPending();  // the texts are lower-cased once, in the background, after loading
                 for (auto _ : state) {
                     auto found = store->items(query);

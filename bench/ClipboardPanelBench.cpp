@@ -74,7 +74,7 @@ struct Panel {
         options.appDataDir = folder;
         store = std::make_unique<ClipboardStore>(
             ClipboardStore::Services{scheduler, pasteboard, codec, secrets, files}, options);
-        store->loadFromDiskIfNeeded();
+        store->startMonitoring();
         if (lowered) scheduler.runPending();
         model = std::make_unique<ClipboardView>(
             *store, menu, navigation, [](const ClipboardItem&) {}, [] {},
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("largest history: %zu entries, %zu images; rows for each prefix of \"%s\":",
-                panel.store->items().size(), panel.store->imageCount(), kWord);
+                panel.store->items().size(), panel.store->history().imageCount(), kWord);
     for (std::size_t n = 1; n <= std::string(kWord).size(); ++n)
         std::printf(" %zu", panel.store->items(std::string(kWord, n)).size());
     std::printf("\n");

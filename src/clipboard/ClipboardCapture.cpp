@@ -2,7 +2,6 @@
 
 #include "base/Log.h"
 #include "base/Text.h"
-#include "clipboard/ClipboardStore.h"
 
 #include <algorithm>
 #include <fstream>
@@ -26,11 +25,11 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-ClipboardCapture::ClipboardCapture(Services services, ClipboardStore& store, platform::Seconds pollInterval)
+ClipboardCapture::ClipboardCapture(Services services, CaptureSink& sink, platform::Seconds pollInterval)
     : scheduler_(services.scheduler),
       pasteboard_(services.pasteboard),
       imageCodec_(services.imageCodec),
-      store_(store),
+      sink_(sink),
       pollInterval_(pollInterval) {}
 
 void ClipboardCapture::start() {
@@ -90,7 +89,7 @@ void ClipboardCapture::onChange(platform::PasteboardChange change) {
             if (const std::optional<Uuid> id = std::exchange(recorded_, std::nullopt)) {
                 reofferIfLeftEmpty(*id);
             } else {
-                // An image of this owner may still be on its way to the store.
+                // An image of this owner may still be on its way to the sink.
                 ownerGoneBeforeRecorded_ = true;
             }
             return;
@@ -107,7 +106,8 @@ void ClipboardCapture::recorded(long generation, const Uuid& id) {
 }
 
 void ClipboardCapture::reofferIfLeftEmpty(const Uuid& recorded) {
-    if (store_.items().empty() || store_.items().front().id != recorded) return;
+    const std::optional<ClipboardItem> newest = sink_.newest();
+    if (!newest || newest->id != recorded) return;
     if (!pasteboard_.types().empty()) return;
     republishNewest();
 }
@@ -115,16 +115,16 @@ void ClipboardCapture::reofferIfLeftEmpty(const Uuid& recorded) {
 // On X11 the clipboard's content lives in the program that copied it and vanishes when that
 // program exits. Offering the newest entry again keeps what the user copied last pasteable.
 void ClipboardCapture::republishNewest() {
-    if (store_.items().empty()) return;
+    const std::optional<ClipboardItem> newest = sink_.newest();
+    if (!newest) return;
     log::write("clipboard: clipboard left empty by its owner — republishing newest item");
-    const ClipboardItem newest = store_.items().front();
-    write(newest);
+    write(*newest);
 }
 
 bool ClipboardCapture::write(const ClipboardItem& item) {
     const std::string marker(internalType);
     if (item.kind == ClipboardItem::Kind::image) {
-        const std::optional<std::filesystem::path> file = store_.imageURL(item);
+        const std::optional<std::filesystem::path> file = sink_.imageURL(item);
         const std::optional<std::string> png = file ? readWholeFile(*file) : std::nullopt;
         if (!png) {
             log::write("clipboard: image paste failed — missing blob");
@@ -287,7 +287,8 @@ void ClipboardCapture::apply(long generation, const Outcome& outcome) {
             recordText(generation, outcome.value);
             return;
         case Kind::image:
-            if (auto item = store_.insertImage(outcome.value, true)) recorded(generation, item->id);
+            if (const std::optional<ClipboardItem> item = sink_.capturedImage(outcome.value))
+                recorded(generation, item->id);
             return;
         case Kind::imageFileFailed:
             log::write("clipboard: failed to read image file " + outcome.value);
@@ -306,8 +307,9 @@ void ClipboardCapture::apply(long generation, const Outcome& outcome) {
 
 void ClipboardCapture::recordText(long generation, std::string_view text) {
     // Texts that are only whitespace are not recorded.
-    if (text.empty() || !store_.insertText(std::string(text), true)) return;
-    recorded(generation, store_.items().front().id);
+    if (text.empty()) return;
+    if (const std::optional<ClipboardItem> item = sink_.capturedText(std::string(text)))
+        recorded(generation, item->id);
 }
 
 }  // namespace quenlit

@@ -4,7 +4,7 @@
 // owner of the clipboard (XFixes on X11, data control on sway), the content is read the moment it
 // is announced, before a program that copies and exits at once has gone; the clipboard's change
 // count is also polled every pollInterval, which is all there is where nothing is announced. New
-// content that is not marked as the program's own or as sensitive goes into the store (a copied
+// content that is not marked as the program's own or as sensitive goes to the sink (a copied
 // picture file or image data as an image, a copied file as its path, otherwise the trimmed text).
 // Paste-back puts an entry on the clipboard with the program's marker, so it is not recorded
 // again.
@@ -22,6 +22,7 @@
 #include "base/Signal.h"
 #include "base/Uuid.h"
 #include "base/WeakSelf.h"
+#include "clipboard/CaptureSink.h"
 #include "clipboard/ClipboardItem.h"
 #include "clipboard/ClipboardPasteboardFiles.h"
 #include "platform/ImageCodec.h"
@@ -35,8 +36,6 @@
 #include <string_view>
 
 namespace quenlit {
-
-class ClipboardStore;
 
 class ClipboardCapture {
   public:
@@ -56,8 +55,8 @@ class ClipboardCapture {
         platform::ImageCodec& imageCodec;
     };
 
-    // Captured entries go into `store`, which owns the capture.
-    ClipboardCapture(Services services, ClipboardStore& store, platform::Seconds pollInterval);
+    // Captured entries go to `sink`, which must outlive the capture.
+    ClipboardCapture(Services services, CaptureSink& sink, platform::Seconds pollInterval);
     ClipboardCapture(const ClipboardCapture&) = delete;
     ClipboardCapture& operator=(const ClipboardCapture&) = delete;
 
@@ -80,7 +79,7 @@ class ClipboardCapture {
     // is still the newest and the clipboard is still empty.
     void reofferIfLeftEmpty(const Uuid& recorded);
     void republishNewest();
-    // What was recorded from the current owner, once it is in the store.
+    // What was recorded from the current owner, once the sink has it.
     void recorded(long generation, const Uuid& id);
     // A copy read, to be recorded under the owner generation it was read in.
     struct Copy {
@@ -105,7 +104,7 @@ class ClipboardCapture {
     platform::Scheduler& scheduler_;
     platform::Pasteboard& pasteboard_;
     platform::ImageCodec& imageCodec_;
-    ClipboardStore& store_;
+    CaptureSink& sink_;
     platform::Seconds pollInterval_;
     std::optional<platform::TaskHandle> pollSource_;  // the scheduled next poll, while running
     long lastChangeCount_ = -1;

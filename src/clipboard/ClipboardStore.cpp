@@ -76,20 +76,25 @@ ClipboardStore::~ClipboardStore() {
     self_.reset();
 }
 
-void ClipboardStore::changed(bool persist) {
+void ClipboardStore::changed() {
     file_.releaseImages();
     itemsChanged.emit();
-    if (persist) schedulePersist();
+    file_.scheduleSave();
 }
 
-bool ClipboardStore::insertText(std::string text, bool persist) {
+std::optional<ClipboardItem> ClipboardStore::capturedText(std::string text) {
     // The newest entry copied again changes nothing: a program copying the same text over and over
     // must not keep pushing the debounced save back.
     const bool alreadyNewest = !items().empty() && items().front().kind == ClipboardItem::Kind::text &&
                                items().front().text() == text;
-    if (!history_.insertText(std::move(text))) return false;
-    if (!alreadyNewest) changed(persist);
-    return true;
+    if (!history_.insertText(std::move(text))) return std::nullopt;
+    if (!alreadyNewest) changed();
+    return items().front();
+}
+
+std::optional<ClipboardItem> ClipboardStore::newest() const {
+    if (items().empty()) return std::nullopt;
+    return items().front();
 }
 
 std::optional<ClipboardItem> ClipboardStore::sameImage(std::string_view pngData) {
@@ -114,7 +119,7 @@ std::optional<ClipboardItem> ClipboardStore::sameImage(std::string_view pngData)
     return std::nullopt;
 }
 
-std::optional<ClipboardItem> ClipboardStore::insertImage(std::string_view pngData, bool persist) {
+std::optional<ClipboardItem> ClipboardStore::capturedImage(std::string_view pngData) {
     const std::optional<std::filesystem::path>& folder = history_.imagesDirectory();
     if (!folder) {
         log::write("clipboard: no images dir — skipped image capture");
@@ -122,7 +127,7 @@ std::optional<ClipboardItem> ClipboardStore::insertImage(std::string_view pngDat
     }
     // The same picture copied again is the entry already kept, as an equal text is.
     if (std::optional<ClipboardItem> same = sameImage(pngData)) {
-        if (history_.promote(*same)) changed(persist);
+        if (history_.promote(*same)) changed();
         return same;
     }
     const std::filesystem::path file = history_.newImageFile();
@@ -138,11 +143,11 @@ std::optional<ClipboardItem> ClipboardStore::insertImage(std::string_view pngDat
         return std::nullopt;
     }
     // Files leave with their items; names of files gone are forgotten here as well.
-    if (imageHashes_.size() > 4 * static_cast<std::size_t>(std::max(maxImages(), 1)))
+    if (imageHashes_.size() > 4 * static_cast<std::size_t>(std::max(history_.maxImages(), 1)))
         std::erase_if(imageHashes_, [](const auto& entry) { return !std::filesystem::exists(entry.first); });
     imageHashes_.emplace(file.string(), hashOf(pngData));
     ClipboardItem item = history_.insertImage(file, pngData.size());
-    changed(persist);
+    changed();
     return item;
 }
 
@@ -150,7 +155,7 @@ void ClipboardStore::remove(const ClipboardItem& item) {
     if (!history_.remove(item)) return;
     file_.releaseImages();
     itemsChanged.emit();
-    persistNow();
+    file_.saveNow();
     log::write("clipboard: removed item (history=" + std::to_string(items().size()) + ")");
 }
 
@@ -158,40 +163,39 @@ void ClipboardStore::removeAll() {
     history_.removeAll();
     file_.releaseImages();
     itemsChanged.emit();
-    persistNow();
+    file_.saveNow();
     log::write("clipboard: removed all items");
-}
-
-void ClipboardStore::promote(const ClipboardItem& item) {
-    if (history_.promote(item)) itemsChanged.emit();
 }
 
 void ClipboardStore::startMonitoring() {
     if (capture_.isRunning()) return;
     loadFromDiskIfNeeded();
     capture_.start();
-    log::write("clipboard: monitoring started (interval=" + secondsText(pollInterval()) +
-               "s bg, max=" + std::to_string(maxItems()) + ", images≤" + std::to_string(maxImages()) +
-               ", store=" + (storagePath() ? storagePath()->string() : std::string("(memory-only)")) + ")");
+    const std::optional<std::filesystem::path>& storage = file_.path();
+    log::write("clipboard: monitoring started (interval=" + secondsText(capture_.pollInterval()) +
+               "s bg, max=" + std::to_string(history_.maxItems()) + ", images≤" +
+               std::to_string(history_.maxImages()) +
+               ", store=" + (storage ? storage->string() : std::string("(memory-only)")) + ")");
 }
 
 void ClipboardStore::stopMonitoring() {
     capture_.stop();
     file_.cancelScheduledSave();
     // A history unchanged since its last save is not written again: the largest takes seconds.
-    if (file_.hasUnsavedChanges()) persistNow();
+    if (file_.hasUnsavedChanges()) file_.saveNow();
     // Stopping happens at quit: the history is on disk before the process goes on to exit.
-    flushPendingWrites();
+    file_.flush();
 }
 
 void ClipboardStore::copyToPasteboard(const ClipboardItem& item) {
-    if (capture_.write(item)) promote(item);
+    // A used entry moves to the top; that alone is not saved until something else is.
+    if (capture_.write(item) && history_.promote(item)) itemsChanged.emit();
 }
 
 void ClipboardStore::loadFromDiskIfNeeded() {
     if (didLoadFromDisk_) return;
     didLoadFromDisk_ = true;
-    const std::optional<std::filesystem::path>& storage = storagePath();
+    const std::optional<std::filesystem::path>& storage = file_.path();
     if (!storage) return;
     if (file_.exists()) {
         std::optional<std::vector<ClipboardItem>> loaded = file_.read();
@@ -212,18 +216,19 @@ void ClipboardStore::loadFromDiskIfNeeded() {
         return;
     }
     std::error_code ec;
-    if (storage->lexically_normal() == defaultStoragePath().lexically_normal() &&
-        std::filesystem::exists(legacyPath(), ec)) {
-        const auto limit = static_cast<std::size_t>(std::max(maxItems(), 0));
+    const std::filesystem::path legacyPath = appDataDir_ / LegacyImport::fileName;
+    if (storage->lexically_normal() == (appDataDir_ / historyFileName).lexically_normal() &&
+        std::filesystem::exists(legacyPath, ec)) {
+        const auto limit = static_cast<std::size_t>(std::max(history_.maxItems(), 0));
         std::optional<std::vector<ClipboardItem>> imported =
-            legacy_.read(legacyPath(), limit, historyJson::largestFileSize(limit, maxTextLength()));
+            legacy_.read(legacyPath, limit, historyJson::largestFileSize(limit, history_.maxTextLength()));
         if (!imported) return;
         file_.removeOrphans(*imported);
         history_.replace(std::move(*imported), false);
         file_.releaseImages();
         itemsChanged.emit();
         // The legacy file and key go only once the history is safely in the new file.
-        persistNow();
+        file_.saveNow();
         return;
     }
     log::write("clipboard: no history file yet at " + storage->string());

@@ -5,7 +5,7 @@
 //  - ClipboardHistory: the list of entries in memory, with its limits;
 //  - HistoryFile: the JSON file the list is loaded from and saved to, with the debounced save;
 //  - ClipboardCapture: following the clipboard (its announced changes, a poll as fallback), the
-//    skip rules, and writing entries back;
+//    skip rules, and writing entries back; it hands what it reads to the store as its CaptureSink;
 //  - LegacyImport: the one-time import of an earlier release's encrypted history.
 // Image entries keep their PNG files in a folder beside the history file.
 //
@@ -14,6 +14,7 @@
 
 #include "base/Signal.h"
 #include "base/WeakSelf.h"
+#include "clipboard/CaptureSink.h"
 #include "clipboard/ClipboardCapture.h"
 #include "clipboard/ClipboardHistory.h"
 #include "clipboard/ClipboardItem.h"
@@ -39,7 +40,7 @@
 
 namespace quenlit {
 
-class ClipboardStore {
+class ClipboardStore final : public CaptureSink {
   public:
     // The platform services the store uses; all must outlive it.
     struct Services {
@@ -75,7 +76,7 @@ class ClipboardStore {
     static constexpr std::string_view historyFileName = "clipboard-history.json";
 
     ClipboardStore(Services services, Options options);
-    ~ClipboardStore();
+    ~ClipboardStore() override;
     ClipboardStore(const ClipboardStore&) = delete;
     ClipboardStore& operator=(const ClipboardStore&) = delete;
 
@@ -85,63 +86,45 @@ class ClipboardStore {
     // Emitted after every change of items().
     Signal<> itemsChanged;
 
-    // Adds a text at the top, or moves an equal text there. False when the text is too long.
-    bool insertText(std::string text, bool persist);
+    // ---- What the capture hands over (see CaptureSink); each change is saved persistDebounce
+    // after the last of a burst.
+    // Adds a text at the top, or moves an equal text there. None when the text is too long.
+    std::optional<ClipboardItem> capturedText(std::string text) override;
     // Writes the PNG into the images folder and adds an image item at the top; a picture already in
     // the history (the same bytes) is moved to the top instead, and returned.
-    std::optional<ClipboardItem> insertImage(std::string_view pngData, bool persist);
+    std::optional<ClipboardItem> capturedImage(std::string_view png) override;
+    std::optional<ClipboardItem> newest() const override;
+    std::optional<std::filesystem::path> imageURL(const ClipboardItem& item) const override {
+        return history_.imageURL(item);
+    }
+
+    // ---- What the user does with the entries.
     // Removes the item with this id (and its owned image file) and saves at once.
     void remove(const ClipboardItem& item);
     // Removes everything (and the owned image files) and saves at once.
     void removeAll();
-    // Moves a used item to the top. Not saved by itself.
-    void promote(const ClipboardItem& item);
-    std::optional<std::filesystem::path> imageURL(const ClipboardItem& item) const {
-        return history_.imageURL(item);
-    }
-    std::size_t imageCount() const { return history_.imageCount(); }
-    bool ownsImage(std::string_view path) const { return history_.ownsImage(path); }
-
-    // ---- Capture from the clipboard and writing back.
-    // Loads the history, takes the clipboard's current content, and follows its changes from then
-    // on. Idempotent.
-    void startMonitoring();
-    // Stops polling and writes the history once more.
-    void stopMonitoring();
-    void ingestCurrentPasteboardIfNeeded() { capture_.ingestCurrentPasteboardIfNeeded(); }
-    // Puts the item on the clipboard, marked as the program's own, and promotes it.
+    // Puts the item on the clipboard, marked as the program's own, and moves it to the top (not
+    // saved by itself).
     void copyToPasteboard(const ClipboardItem& item);
-    bool isMonitoring() const { return capture_.isRunning(); }
 
-    // ---- Persistence.
-    // Loads the history file once per process (or migrates the legacy encrypted history).
-    void loadFromDiskIfNeeded();
-    // See HistoryFile::saveNow.
-    bool persistNow() { return file_.saveNow(); }
-    // Blocks until every history handed to the writer is on disk (the destructor does this too).
-    void flushPendingWrites() { file_.flush(); }
-    // Writes the history file persistDebounce after the last of a burst of calls.
-    void schedulePersist() { file_.scheduleSave(); }
-
-    // ---- Settings in force.
-    int maxItems() const { return history_.maxItems(); }
-    int maxImages() const { return history_.maxImages(); }
-    std::size_t maxTextLength() const { return history_.maxTextLength(); }
-    platform::Seconds pollInterval() const { return capture_.pollInterval(); }
-    platform::Seconds persistDebounce() const { return file_.debounce(); }
-    const std::optional<std::filesystem::path>& storagePath() const { return file_.path(); }
-    const std::optional<std::filesystem::path>& imagesDirectory() const { return history_.imagesDirectory(); }
-    std::filesystem::path defaultStoragePath() const { return appDataDir_ / historyFileName; }
-    std::filesystem::path legacyPath() const { return appDataDir_ / LegacyImport::fileName; }
-    long lastChangeCount() const { return capture_.lastChangeCount(); }
-    bool didLoadFromDisk() const { return didLoadFromDisk_; }
-    bool hasPendingPersist() const { return file_.hasScheduledSave(); }
+    // ---- Running.
+    // Loads the history file once per process (or migrates the legacy encrypted history), takes
+    // the clipboard's current content, and follows its changes from then on. Idempotent.
+    void startMonitoring();
+    // Stops following the clipboard and writes the history once more if it changed, waiting until
+    // it is on disk.
+    void stopMonitoring();
 
     // Held weakly by users that may outlive the store; empty once the store is destroyed.
     std::weak_ptr<ClipboardStore*> liveness() const { return self_.weak(); }
 
+    // ---- The parts, as they stand (their limits, paths and pending save).
+    const ClipboardHistory& history() const { return history_; }
+    const HistoryFile& file() const { return file_; }
+
   private:
-    void changed(bool persist);
+    void changed();
+    void loadFromDiskIfNeeded();
     // The image item whose file holds exactly these bytes.
     std::optional<ClipboardItem> sameImage(std::string_view pngData);
 

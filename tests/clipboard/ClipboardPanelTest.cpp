@@ -50,7 +50,7 @@ class ClipboardPanelTest : public ::testing::Test {
         store = std::make_unique<ClipboardStore>(
             ClipboardStore::Services{scheduler, pasteboard, codec, secrets, files}, std::move(options));
         for (const char* text : {"oldest", "middle", "newest"})
-            store->insertText(text, false);
+            store->capturedText(text);
 
         panel = std::make_unique<ClipboardPanel>(
             *store, navigation, [this](const ClipboardItem& item) { pasted.push_back(item.text()); }, windows,

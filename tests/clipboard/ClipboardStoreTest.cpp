@@ -62,9 +62,9 @@ class ClipboardStoreTest : public ::testing::Test, protected testing::FakeClipbo
 
 TEST_F(ClipboardStoreTest, InsertingATextPutsItOnTopAndLogsTheCapture) {
     auto store = makeStore(options());
-    EXPECT_TRUE(store->insertText("first", false));
+    EXPECT_TRUE(store->capturedText("first"));
     clock += 1s;
-    EXPECT_TRUE(store->insertText("zweite Zeile ✓", false));
+    EXPECT_TRUE(store->capturedText("zweite Zeile ✓"));
     ASSERT_THAT(texts(store->items()), ElementsAre("zweite Zeile ✓", "first"));
     const ClipboardItem& top = store->items()[0];
     EXPECT_EQ(top.kind, ClipboardItem::Kind::text);
@@ -74,30 +74,30 @@ TEST_F(ClipboardStoreTest, InsertingATextPutsItOnTopAndLogsTheCapture) {
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: captured text len=5 history=1"),
                                       line("clipboard: captured text len=14 history=2")));
     EXPECT_EQ(changeCount, 2);
-    EXPECT_FALSE(store->hasPendingPersist()) << "persist was not asked for";
+    EXPECT_TRUE(store->file().hasScheduledSave()) << "saved after the debounce";
 }
 
 TEST_F(ClipboardStoreTest, AnEqualTextMovesToTheTopWithItsIdentityAndIsNotLoggedAgain) {
     auto store = makeStore(options());
-    store->insertText("a", false);
+    store->capturedText("a");
     const ClipboardItem original = store->items()[0];
     clock += 1h;
-    store->insertText("b", false);
+    store->capturedText("b");
     sink->clear();
-    EXPECT_TRUE(store->insertText("a", true));
+    EXPECT_TRUE(store->capturedText("a"));
     ASSERT_THAT(texts(store->items()), ElementsAre("a", "b"));
     EXPECT_EQ(store->items()[0], original) << "same id and createdAt";
     EXPECT_THAT(logged(), IsEmpty());
-    EXPECT_TRUE(store->hasPendingPersist());
+    EXPECT_TRUE(store->file().hasScheduledSave());
 }
 
 TEST_F(ClipboardStoreTest, TextComparisonIsExactAndImagesAreNeverComparedWithTexts) {
     auto store = makeStore(options());
-    store->insertText("a", false);
-    store->insertText("A", false);
-    store->insertText("a ", false);
-    ASSERT_TRUE(store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false));
-    store->insertText("", false);
+    store->capturedText("a");
+    store->capturedText("A");
+    store->capturedText("a ");
+    ASSERT_TRUE(store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1)));
+    store->capturedText("");
     EXPECT_THAT(texts(store->items()), ElementsAre("", "<image>", "a ", "A", "a"));
 }
 
@@ -119,33 +119,32 @@ TEST_F(ClipboardStoreTest, TheLengthLimitCountsUserPerceivedCharacters) {
         std::string text;
         for (std::size_t i = 0; i < c.repeat; ++i)
             text += c.unit;
-        EXPECT_EQ(store->insertText(text, true), c.kept) << c.unit;
+        EXPECT_EQ(store->capturedText(text).has_value(), c.kept) << c.unit;
         EXPECT_EQ(store->items().size(), c.kept ? 1u : 0u) << c.unit;
         const std::string expected =
             c.kept ? "clipboard: captured text len=" + std::to_string(c.repeat) + " history=1"
                    : "clipboard: skipped oversized item len=" + std::to_string(c.repeat) + " (max=100000)";
         EXPECT_THAT(logged(), ElementsAre(line(expected))) << c.unit;
-        EXPECT_EQ(store->hasPendingPersist(), c.kept);
+        EXPECT_EQ(store->file().hasScheduledSave(), c.kept);
     }
 }
 
 TEST_F(ClipboardStoreTest, TheOldestItemGoesAtTheItemLimitWithItsImageFile) {
     auto store = makeStore(options());
-    auto image = store->insertImage(fake::FakeImageCodec::pngBytes(2, 2), false);
+    auto image = store->capturedImage(fake::FakeImageCodec::pngBytes(2, 2));
     ASSERT_TRUE(image && image->imagePath);
     for (int i = 0; i < 199; ++i)
-        store->insertText("text " + std::to_string(i), false);
+        store->capturedText("text " + std::to_string(i));
     ASSERT_EQ(store->items().size(), 200u);
     ASSERT_TRUE(fs::exists(*image->imagePath));
     sink->clear();
-    store->insertText("one more", false);
+    store->capturedText("one more");
     EXPECT_EQ(store->items().size(), 200u);
-    EXPECT_EQ(store->imageCount(), 0u);
+    EXPECT_EQ(store->history().imageCount(), 0u);
     EXPECT_EQ(store->items().back().text(), "text 0");
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: captured text len=8 history=200")));
     EXPECT_TRUE(fs::exists(*image->imagePath)) << "until a history without it is saved";
-    store->persistNow();
-    scheduler.runPending();
+    scheduler.advance(1s);
     EXPECT_FALSE(fs::exists(*image->imagePath));
 }
 
@@ -167,10 +166,10 @@ TEST_F(ClipboardStoreTest, ADroppedImageOutsideTheImagesFolderIsNotDeleted) {
         "\"imagePath\":\"" +
         escaping.string() + "\",\"kind\":\"image\",\"text\":\"\"}]";
     testing::writeFile(dir / "data/clipboard-history.json", json);
-    store->loadFromDiskIfNeeded();
-    ASSERT_EQ(store->imageCount(), 2u);
-    store->insertText("new", false);
-    store->insertText("newer", false);
+    store->startMonitoring();
+    ASSERT_EQ(store->history().imageCount(), 2u);
+    store->capturedText("new");
+    store->capturedText("newer");
     EXPECT_THAT(texts(store->items()), ElementsAre("newer", "new"));
     EXPECT_TRUE(fs::exists(foreign));
     EXPECT_TRUE(fs::exists(escaping));
@@ -179,25 +178,25 @@ TEST_F(ClipboardStoreTest, ADroppedImageOutsideTheImagesFolderIsNotDeleted) {
 TEST_F(ClipboardStoreTest, TheThirtyFirstImageRemovesTheOldestImageWhereverItIs) {
     auto store = makeStore(options());
     std::vector<ClipboardItem> images;
-    store->insertText("oldest text", false);
+    store->capturedText("oldest text");
     for (int i = 0; i < 30; ++i) {
-        images.push_back(*store->insertImage(fake::FakeImageCodec::pngBytes(1, 1, std::to_string(i)), false));
-        if (i % 10 == 0) store->insertText("text " + std::to_string(i), false);
+        images.push_back(*store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1, std::to_string(i))));
+        if (i % 10 == 0) store->capturedText("text " + std::to_string(i));
     }
-    ASSERT_EQ(store->imageCount(), 30u);
+    ASSERT_EQ(store->history().imageCount(), 30u);
     const std::size_t before = store->items().size();
     sink->clear();
     const std::string png = fake::FakeImageCodec::pngBytes(3, 3, "new");
-    auto added = store->insertImage(png, true);
+    auto added = store->capturedImage(png);
     ASSERT_TRUE(added);
-    EXPECT_EQ(store->imageCount(), 30u);
+    EXPECT_EQ(store->history().imageCount(), 30u);
     EXPECT_EQ(store->items().size(), before);
     EXPECT_EQ(store->items()[0], *added);
     EXPECT_EQ(store->items().back().text(), "oldest text")
         << "the oldest image was removed, not the oldest item";
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: captured image (" + std::to_string(png.size()) +
                                            " bytes) history=" + std::to_string(before) + " images=30")));
-    EXPECT_TRUE(store->hasPendingPersist());
+    EXPECT_TRUE(store->file().hasScheduledSave());
     EXPECT_TRUE(fs::exists(*images[0].imagePath)) << "until a history without it is saved";
     scheduler.advance(1s);
     EXPECT_FALSE(fs::exists(*images[0].imagePath));
@@ -208,8 +207,8 @@ TEST_F(ClipboardStoreTest, AnImageIsWrittenAsANewFileInTheImagesFolderEveryTime)
     auto store = makeStore(options());
     const std::string png = fake::FakeImageCodec::pngBytes(4, 4);
     const std::string otherPng = fake::FakeImageCodec::pngBytes(4, 5);
-    auto first = store->insertImage(png, false);
-    auto second = store->insertImage(otherPng, false);
+    auto first = store->capturedImage(png);
+    auto second = store->capturedImage(otherPng);
     ASSERT_TRUE(first && second);
     EXPECT_EQ(store->items().size(), 2u);
     for (const auto& [item, bytes] : {std::pair{*first, png}, std::pair{*second, otherPng}}) {
@@ -228,7 +227,7 @@ TEST_F(ClipboardStoreTest, AnImageIsWrittenAsANewFileInTheImagesFolderEveryTime)
         EXPECT_EQ(store->imageURL(item), file);
     }
     EXPECT_NE(*first->imagePath, *second->imagePath);
-    EXPECT_FALSE(fs::exists(dir / "data/clipboard-history.json")) << "no save without persist";
+    EXPECT_FALSE(fs::exists(dir / "data/clipboard-history.json")) << "not before the debounce";
 }
 
 TEST_F(ClipboardStoreTest, ImageCaptureFailuresAreLoggedAndNothingIsAdded) {
@@ -248,10 +247,10 @@ TEST_F(ClipboardStoreTest, ImageCaptureFailuresAreLoggedAndNothingIsAdded) {
         files.writeError = c.writeError;
         auto store = makeStore(options(c.persistToDisk));
         sink->clear();
-        EXPECT_FALSE(store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), true));
+        EXPECT_FALSE(store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1)));
         EXPECT_THAT(store->items(), IsEmpty());
         EXPECT_THAT(logged(), ElementsAre(line(c.expected)));
-        EXPECT_FALSE(store->hasPendingPersist());
+        EXPECT_FALSE(store->file().hasScheduledSave());
     }
 }
 
@@ -259,22 +258,23 @@ TEST_F(ClipboardStoreTest, AMemoryOnlyStoreCanStillBeGivenAnImagesFolder) {
     auto o = options(false);
     o.imagesDirectory = dir / "pictures";
     auto store = makeStore(o);
-    EXPECT_FALSE(store->storagePath());
-    EXPECT_TRUE(store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), true));
-    EXPECT_FALSE(store->hasPendingPersist()) << "nothing is ever saved";
+    EXPECT_FALSE(store->file().path());
+    EXPECT_TRUE(store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1)));
+    EXPECT_FALSE(store->file().hasScheduledSave()) << "nothing is ever saved";
     EXPECT_TRUE(fs::is_directory(dir / "pictures"));
 }
 
-TEST_F(ClipboardStoreTest, PromotionMovesTheUsedItemAndDoesNotSave) {
+TEST_F(ClipboardStoreTest, AnEntryPastedBackMovesToTheTopAndIsNotSavedForThat) {
     auto store = makeStore(options());
-    store->insertText("one", false);
-    store->insertText("two", false);
-    auto image = *store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
-    store->insertText("three", false);
+    store->capturedText("one");
+    store->capturedText("two");
+    auto image = *store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1));
+    store->capturedText("three");
     const ClipboardItem one = store->items()[3];
     ClipboardItem ghostOfTwo = ClipboardItem::makeText(Uuid{}, "two", clock);
     ClipboardItem unknownImage = ClipboardItem::makeImage(Uuid{}, *image.imagePath, clock);
     ClipboardItem unknownText = ClipboardItem::makeText(Uuid{}, "never copied", clock);
+    scheduler.advance(1s);  // the copies are saved
 
     struct Step {
         ClipboardItem item;
@@ -291,19 +291,19 @@ TEST_F(ClipboardStoreTest, PromotionMovesTheUsedItemAndDoesNotSave) {
     };
     for (const auto& step : steps) {
         const int before = changeCount;
-        store->promote(step.item);
+        store->copyToPasteboard(step.item);
         EXPECT_EQ(texts(store->items()), step.after);
         EXPECT_EQ(changeCount != before, step.changed);
     }
     EXPECT_EQ(store->items()[2].id, one.id);
-    EXPECT_FALSE(store->hasPendingPersist());
+    EXPECT_FALSE(store->file().hasScheduledSave());
     EXPECT_EQ(scheduler.pendingBackgroundCount(), 0u);
 }
 
 TEST_F(ClipboardStoreTest, RemovingAnItemDeletesItsImageAndSavesAtOnce) {
     auto store = makeStore(options());
-    store->insertText("keep", false);
-    auto image = *store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
+    store->capturedText("keep");
+    auto image = *store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1));
     sink->clear();
     store->remove(ClipboardItem::makeText(Uuid{}, "keep", clock));
     EXPECT_EQ(store->items().size(), 2u) << "an unknown id removes nothing, whatever its text";
@@ -326,8 +326,8 @@ TEST_F(ClipboardStoreTest, QuittingSavesOnlyAChangedHistory) {
     const fs::path history = dir / "data/clipboard-history.json";
     {
         auto first = makeStore(options());
-        first->insertText("older", false);
-        first->insertText("newer", false);
+        first->capturedText("older");
+        first->capturedText("newer");
         first->stopMonitoring();
     }
     ASSERT_TRUE(fs::exists(history));
@@ -340,18 +340,19 @@ TEST_F(ClipboardStoreTest, QuittingSavesOnlyAChangedHistory) {
         {"nothing happened", [](ClipboardStore&) {}, 0},
         {"a copy was saved already",
          [this](ClipboardStore& store) {
-             store.insertText("copied", true);
+             store.capturedText("copied");
              scheduler.advance(platform::Seconds(1));
              files.written.clear();
          },
          0},
-        {"a copy waits for its save", [](ClipboardStore& store) { store.insertText("copied", true); }, 1},
-        {"an entry was used", [](ClipboardStore& store) { store.promote(store.items()[1]); }, 1},
-        {"the top entry was used again", [](ClipboardStore& store) { store.promote(store.items()[0]); }, 0},
+        {"a copy waits for its save", [](ClipboardStore& store) { store.capturedText("copied"); }, 1},
+        {"an entry was used", [](ClipboardStore& store) { store.copyToPasteboard(store.items()[1]); }, 1},
+        {"the top entry was used again",
+         [](ClipboardStore& store) { store.copyToPasteboard(store.items()[0]); }, 0},
         {"the last save failed",
          [this](ClipboardStore& store) {
              files.writeError = "disk full";
-             store.insertText("copied", true);
+             store.capturedText("copied");
              scheduler.advance(platform::Seconds(1));
              files.writeError.reset();
          },
@@ -369,7 +370,7 @@ TEST_F(ClipboardStoreTest, QuittingSavesOnlyAChangedHistory) {
         EXPECT_EQ(std::count(files.written.begin(), files.written.end(), history), c.savesAtQuit);
         // Back to the two entries for the next case.
         if (store->items().size() > 2) store->remove(store->items()[0]);
-        if (store->items()[0].text() != "newer") store->promote(store->items()[1]);
+        if (store->items()[0].text() != "newer") store->copyToPasteboard(store->items()[1]);
         store->stopMonitoring();
         scheduler.runPending();
     }
@@ -379,8 +380,8 @@ TEST_F(ClipboardStoreTest, RemovingEverythingLeavesTheFolderAndForeignFiles) {
     auto store = makeStore(options());
     const fs::path foreign = dir / "outside.png";
     testing::writeFile(foreign, "png");
-    auto owned = *store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
-    store->insertText("text", false);
+    auto owned = *store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1));
+    store->capturedText("text");
     store->items();
     sink->clear();
     store->removeAll();
@@ -402,8 +403,8 @@ TEST_F(ClipboardStoreTest, RemovingEverythingLeavesTheFolderAndForeignFiles) {
 
 TEST_F(ClipboardStoreTest, AnImageURLExistsOnlyForAnImageWhoseFileIsThere) {
     auto store = makeStore(options());
-    auto image = *store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
-    store->insertText("text", false);
+    auto image = *store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1));
+    store->capturedText("text");
     EXPECT_EQ(store->imageURL(image), fs::path(*image.imagePath));
     EXPECT_FALSE(store->imageURL(store->items()[0]));
     EXPECT_FALSE(store->imageURL(ClipboardItem::makeImage(Uuid{}, "", clock)));
@@ -416,7 +417,7 @@ TEST_F(ClipboardStoreTest, AnImageURLExistsOnlyForAnImageWhoseFileIsThere) {
 TEST_F(ClipboardStoreTest, AnImagePathOutsideTheImagesFolderCountsAsMissing) {
     auto store = makeStore(options());
     const fs::path images = dir / "data/images";
-    const auto own = *store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
+    const auto own = *store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1));
     const fs::path foreign = dir / "elsewhere/picture.png";
     testing::writeFile(foreign, "png");
     testing::writeFile(images / "sub/A.png", "png");
@@ -446,27 +447,23 @@ TEST_F(ClipboardStoreTest, AnImagePathOutsideTheImagesFolderCountsAsMissing) {
 
 TEST_F(ClipboardStoreTest, DefaultsFollowTheDataFolder) {
     auto store = makeStore(options());
-    EXPECT_EQ(store->maxItems(), 200);
-    EXPECT_EQ(store->maxImages(), 30);
-    EXPECT_EQ(store->maxTextLength(), 100000u);
-    EXPECT_EQ(store->pollInterval().count(), 2.0);
-    EXPECT_EQ(store->persistDebounce().count(), 0.5);
-    EXPECT_EQ(store->storagePath(), dir / "data/clipboard-history.json");
-    EXPECT_EQ(store->imagesDirectory(), dir / "data/images");
-    EXPECT_EQ(store->lastChangeCount(), -1);
-    EXPECT_FALSE(store->didLoadFromDisk());
+    EXPECT_EQ(store->history().maxItems(), 200);
+    EXPECT_EQ(store->history().maxImages(), 30);
+    EXPECT_EQ(store->history().maxTextLength(), 100000u);
+    EXPECT_EQ(store->file().debounce().count(), 0.5);
+    EXPECT_EQ(store->file().path(), dir / "data/clipboard-history.json");
+    EXPECT_EQ(store->history().imagesDirectory(), dir / "data/images");
 
     auto o = options();
     o.storagePath = dir / "elsewhere/h.json";
     auto moved = makeStore(o);
-    EXPECT_EQ(moved->imagesDirectory(), dir / "elsewhere/images");
-    EXPECT_EQ(moved->legacyPath(), dir / "data/clipboard-history.enc");
+    EXPECT_EQ(moved->history().imagesDirectory(), dir / "elsewhere/images");
 }
 
 TEST_F(ClipboardStoreTest, LoweredTextIsComputedOnceAndSharedByCopies) {
     auto store = makeStore(options());
-    store->insertText("ÄBC İ", false);
-    store->insertText("ABC é€ 中", false);
+    store->capturedText("ÄBC İ");
+    store->capturedText("ABC é€ 中");
     const ClipboardItem copy = store->items()[1];
     EXPECT_EQ(copy.searchText().bytes, "äbc i̇");
     EXPECT_FALSE(copy.searchText().foldAscii);

@@ -76,7 +76,7 @@ class ClipboardViewTest : public ::testing::Test, protected testing::FakeClipboa
     // Inserts texts oldest first, so the last one given ends up on top.
     void capture(std::initializer_list<std::string> texts) {
         for (const auto& text : texts) {
-            ASSERT_TRUE(store->insertText(text, false));
+            ASSERT_TRUE(store->capturedText(text));
             captureTime += 1s;
         }
     }
@@ -470,7 +470,7 @@ TEST_F(ClipboardViewTest, TheConfirmationsButtonsCancelOrDeleteEverything) {
 }
 
 TEST_F(ClipboardViewTest, ImageRowsAndThePreviewLoadTheirPicturesAtTheirOwnSizes) {
-    const auto image = store->insertImage(fake::FakeImageCodec::pngBytes(2000, 1000), false);
+    const auto image = store->capturedImage(fake::FakeImageCodec::pngBytes(2000, 1000));
     ASSERT_TRUE(image);
     const auto p = view->presentation();
     ASSERT_EQ(p.rows.size(), 2u);
@@ -512,7 +512,7 @@ TEST_F(ClipboardViewTest, ImageRowsAndThePreviewLoadTheirPicturesAtTheirOwnSizes
 }
 
 TEST_F(ClipboardViewTest, AThumbnailDroppedBeforeItsPictureArrivesDecodesNothingLater) {
-    const auto image = store->insertImage(fake::FakeImageCodec::pngBytes(300, 300), false);
+    const auto image = store->capturedImage(fake::FakeImageCodec::pngBytes(300, 300));
     ASSERT_TRUE(image);
     auto row = view->makeThumbnail();
     row->request(store->imageURL(*image), 64);

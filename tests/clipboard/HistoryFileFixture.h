@@ -1,7 +1,8 @@
 #pragma once
 
 // What the history file's tests share: a store on the in-memory desktop whose history lives in a
-// fresh folder, a log to read back, and history documents written by hand.
+// fresh folder, a history and its file on their own, a log to read back, and history documents written by
+// hand.
 
 #include "backends/fake/FakeAtomicFile.h"
 #include "backends/fake/FakeImageCodec.h"
@@ -10,7 +11,9 @@
 #include "backends/fake/VirtualScheduler.h"
 #include "backends/linux/OpenSslCipher.h"
 #include "base/Log.h"
+#include "clipboard/ClipboardHistory.h"
 #include "clipboard/ClipboardStore.h"
+#include "clipboard/HistoryFile.h"
 #include "support/TempDir.h"
 
 #include "FakeClipboardDesktop.h"
@@ -82,10 +85,27 @@ class ClipboardPersistenceTest : public ::testing::Test, protected testing::Fake
             std::move(o));
     }
     std::unique_ptr<ClipboardStore> makeStore() { return makeStore(options()); }
-    std::vector<std::string> logged() const { return sink->lines(); }
-    std::vector<std::string> loggedContaining(const std::string& part) const {
+    // A history and its file without a store around them, saved by hand.
+    struct OwnFile {
+        OwnFile(ClipboardPersistenceTest& test, platform::Scheduler& scheduler, platform::AtomicFile& files)
+            : list({}, test.data / "images", [&test] { return test.clock; }),
+              file(scheduler, files, list, test.history, platform::Seconds(0.5)) {}
+        ClipboardHistory list;
+        HistoryFile file;
+    };
+    std::unique_ptr<OwnFile> makeFile() { return std::make_unique<OwnFile>(*this, scheduler, files); }
+    // What the history logged: every line but the one each start of monitoring gives (its own
+    // tests read that one).
+    std::vector<std::string> logged() const {
         std::vector<std::string> out;
         for (const auto& l : sink->lines()) {
+            if (l.find("clipboard: monitoring started") == std::string::npos) out.push_back(l);
+        }
+        return out;
+    }
+    std::vector<std::string> loggedContaining(const std::string& part) const {
+        std::vector<std::string> out;
+        for (const auto& l : logged()) {
             if (l.find(part) != std::string::npos) out.push_back(l);
         }
         return out;

@@ -28,12 +28,11 @@ using ::testing::StartsWith;
 
 TEST_F(ClipboardPersistenceTest, TheFileIsCompactSortedAndReadsBackWithWholeSeconds) {
     auto store = makeStore();
-    store->insertText("a/b \"quoted\"\n\ttab ✓", false);
-    auto image = *store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
+    store->capturedText("a/b \"quoted\"\n\ttab ✓");
+    auto image = *store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1));
     clock += 1s;
-    store->insertText("newest", false);
-    store->persistNow();
-    scheduler.runPending();
+    store->capturedText("newest");
+    scheduler.advance(1s);
     const auto& items = store->items();
     const std::string expected =
         "[" +
@@ -50,8 +49,7 @@ TEST_F(ClipboardPersistenceTest, TheFileIsCompactSortedAndReadsBackWithWholeSeco
 
     sink->clear();
     auto reloaded = makeStore();
-    reloaded->loadFromDiskIfNeeded();
-    EXPECT_TRUE(reloaded->didLoadFromDisk());
+    reloaded->startMonitoring();
     ASSERT_EQ(reloaded->items().size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         ClipboardItem wholeSeconds = items[i];
@@ -62,9 +60,9 @@ TEST_F(ClipboardPersistenceTest, TheFileIsCompactSortedAndReadsBackWithWholeSeco
 }
 
 TEST_F(ClipboardPersistenceTest, TextThatIsNotUtf8IsSavedReadably) {
-    auto store = makeStore();
-    store->insertText("/home/u/caf\xE9.txt", false);  // a Latin-1 file name, copied as a path
-    store->persistNow();
+    auto own = makeFile();
+    own->list.insertText("/home/u/caf\xE9.txt");  // a Latin-1 file name, copied as a path
+    own->file.saveNow();
     scheduler.runPending();
     const auto decoded = historyJson::readFile(files, history);
     ASSERT_FALSE(decoded.error) << *decoded.error;
@@ -130,7 +128,7 @@ TEST_F(ClipboardPersistenceTest, LoadingIsStrictAboutEveryItem) {
         testing::writeFile(history, c.json);
         sink->clear();
         auto store = makeStore();
-        store->loadFromDiskIfNeeded();
+        store->startMonitoring();
         scheduler.runPending();
         if (!c.error) {
             EXPECT_THAT(logged(), ElementsAre(StartsWith(line("clipboard: loaded ")))) << c.name;
@@ -161,10 +159,10 @@ TEST_F(ClipboardPersistenceTest, LoadingKeepsTheFirstItemsAndCapsImagesWithoutSa
     testing::writeFile(history, array(objects));
     const std::string before = readAll(history);
     auto store = makeStore();
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     scheduler.advance(5s);
     EXPECT_EQ(store->items().size(), 195u);
-    EXPECT_EQ(store->imageCount(), 30u);
+    EXPECT_EQ(store->history().imageCount(), 30u);
     EXPECT_EQ(store->items().back().text(), "text 199");
     for (const auto& file : imageFiles)
         EXPECT_TRUE(fs::exists(file)) << file << ": the file on disk still names it";
@@ -172,7 +170,7 @@ TEST_F(ClipboardPersistenceTest, LoadingKeepsTheFirstItemsAndCapsImagesWithoutSa
     EXPECT_EQ(readAll(history), before) << "nothing is written until the next change";
     EXPECT_THAT(files.written, IsEmpty());
 
-    store->insertText("a change", true);
+    store->capturedText("a change");
     scheduler.advance(5s);
     for (std::size_t i = 0; i < imageFiles.size(); ++i) {
         EXPECT_EQ(fs::exists(imageFiles[i]), i < 30) << imageFiles[i];
@@ -182,7 +180,7 @@ TEST_F(ClipboardPersistenceTest, LoadingKeepsTheFirstItemsAndCapsImagesWithoutSa
 TEST_F(ClipboardPersistenceTest, ABurstOfCapturesIsSavedOnceHalfASecondAfterTheLast) {
     auto store = makeStore();
     for (int i = 0; i < 10; ++i) {
-        store->insertText("copy " + std::to_string(i), true);
+        store->capturedText("copy " + std::to_string(i));
         scheduler.advance(0.1s);
     }
     EXPECT_THAT(loggedContaining("persisted"), IsEmpty());
@@ -191,7 +189,7 @@ TEST_F(ClipboardPersistenceTest, ABurstOfCapturesIsSavedOnceHalfASecondAfterTheL
     scheduler.advance(0.01s);
     EXPECT_THAT(loggedContaining("persisted"),
                 ElementsAre(StartsWith(line("clipboard: persisted 10 items ("))));
-    EXPECT_FALSE(store->hasPendingPersist());
+    EXPECT_FALSE(store->file().hasScheduledSave());
     scheduler.advance(10s);
     EXPECT_EQ(loggedContaining("persisted").size(), 1u);
     EXPECT_EQ(historyJson::readFile(files, history).items.size(), 10u);
@@ -200,16 +198,16 @@ TEST_F(ClipboardPersistenceTest, ABurstOfCapturesIsSavedOnceHalfASecondAfterTheL
 // A save is encoded and written in the background, while the main thread goes on changing the
 // history: it writes the history as it was when the save was asked for.
 TEST_F(ClipboardPersistenceTest, ASaveWritesTheHistoryAsItWasWhenAskedFor) {
-    auto store = makeStore();
-    store->insertText("first", false);
-    store->persistNow();
-    store->insertText("second", false);
-    ASSERT_TRUE(store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false));
+    auto own = makeFile();
+    own->list.insertText("first");
+    own->file.saveNow();
+    own->list.insertText("second");
+    own->list.insertImage(data / "images/6F9619FF-8B86-4011-B42D-00C04FC964FF.png", 3);
     scheduler.runPending();
     EXPECT_EQ(testing::texts(historyJson::readFile(files, history).items), std::vector<std::string>{"first"});
     EXPECT_THAT(loggedContaining("persisted"),
                 ElementsAre(StartsWith(line("clipboard: persisted 1 items ("))));
-    store->persistNow();
+    own->file.saveNow();
     scheduler.runPending();
     EXPECT_EQ(testing::texts(historyJson::readFile(files, history).items),
               (std::vector<std::string>{"<image>", "second", "first"}));
@@ -217,12 +215,14 @@ TEST_F(ClipboardPersistenceTest, ASaveWritesTheHistoryAsItWasWhenAskedFor) {
 
 TEST_F(ClipboardPersistenceTest, WithoutAHistoryFileTheStoreStartsEmptyAndLoadsOnlyOnce) {
     auto store = makeStore();
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: no history file yet at " + history.string())));
+    store->stopMonitoring();
     testing::writeFile(history, array({textJson(1, "late")}));
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     EXPECT_THAT(store->items(), IsEmpty());
-    EXPECT_EQ(logged().size(), 1u);
+    EXPECT_THAT(loggedContaining("history file"), ::testing::SizeIs(1));
+    EXPECT_THAT(loggedContaining("from disk"), IsEmpty());
 }
 
 TEST_F(ClipboardPersistenceTest, AMemoryOnlyStoreNeverTouchesTheDisk) {
@@ -230,13 +230,11 @@ TEST_F(ClipboardPersistenceTest, AMemoryOnlyStoreNeverTouchesTheDisk) {
     auto o = options();
     o.persistToDisk = false;
     auto store = makeStore(o);
-    store->loadFromDiskIfNeeded();
-    store->insertText("memory", true);
-    store->persistNow();
-    store->schedulePersist();
+    store->startMonitoring();
+    store->capturedText("memory");
     store->removeAll();
     scheduler.advance(5s);
-    EXPECT_TRUE(store->didLoadFromDisk());
+    store->stopMonitoring();
     EXPECT_THAT(files.written, IsEmpty());
     EXPECT_THAT(loggedContaining("persist"), IsEmpty());
     EXPECT_THAT(loggedContaining("from disk"), IsEmpty());
@@ -245,22 +243,22 @@ TEST_F(ClipboardPersistenceTest, AMemoryOnlyStoreNeverTouchesTheDisk) {
 }
 
 TEST_F(ClipboardPersistenceTest, AFailedSaveIsLoggedAndTheLastGoodFileStays) {
-    auto store = makeStore();
-    store->insertText("saved", false);
-    store->persistNow();
+    auto own = makeFile();
+    own->list.insertText("saved");
+    own->file.saveNow();
     scheduler.runPending();
     const std::string good = readAll(history);
     files.writeError = "No space left on device";
-    store->insertText("lost this time", false);
+    own->list.insertText("lost this time");
     sink->clear();
-    store->persistNow();
+    own->file.saveNow();
     scheduler.runPending();
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: persist failed — No space left on device")));
     EXPECT_EQ(readAll(history), good);
     files.writeError.reset();
     files.directoryError = "Permission denied";
     sink->clear();
-    store->persistNow();
+    own->file.saveNow();
     scheduler.runPending();
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: persist failed — Permission denied")));
 }
@@ -271,8 +269,8 @@ TEST_F(ClipboardPersistenceTest, AnUnreadableHistoryIsKeptAsideBeforeTheFirstSav
     testing::writeFile(older, "an older unreadable copy");
     const fs::path kept = data / "clipboard-history.json.unreadable-2";
     auto store = makeStore();
-    store->loadFromDiskIfNeeded();
-    store->insertText("new", true);
+    store->startMonitoring();
+    store->capturedText("new");
     EXPECT_EQ(readAll(history), "[{\"broken\"") << "loading and changing the list write nothing";
     files.writeError = "Input/output error";
     sink->clear();
@@ -283,7 +281,7 @@ TEST_F(ClipboardPersistenceTest, AnUnreadableHistoryIsKeptAsideBeforeTheFirstSav
                                       line("clipboard: persist failed — Input/output error")));
     files.writeError.reset();
     sink->clear();
-    store->persistNow();
+    store->stopMonitoring();  // the last save failed: quitting saves again
     scheduler.runPending();
     EXPECT_EQ(historyJson::readFile(files, history).items.size(), 1u);
     EXPECT_EQ(readAll(kept), "[{\"broken\"") << "our own file is not moved aside";
@@ -292,7 +290,7 @@ TEST_F(ClipboardPersistenceTest, AnUnreadableHistoryIsKeptAsideBeforeTheFirstSav
 
 TEST_F(ClipboardPersistenceTest, ClosingTheStoreWritesWhatIsPending) {
     auto store = makeStore();
-    store->insertText("copied just before quitting", true);
+    store->capturedText("copied just before quitting");
     store.reset();
     EXPECT_EQ(historyJson::readFile(files, history).items.size(), 1u);
     scheduler.advance(5s);  // the superseded background task finds nothing to do
@@ -322,11 +320,11 @@ TEST_F(ClipboardPersistenceTest, LoadingRemovesOnlyTheStoresOwnImageFilesThatNot
     testing::writeFile(outside, "png");
     testing::writeFile(history, array({imageJson(1, (images / named).string())}));
     auto store = makeStore();
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     for (const auto& c : cases)
         EXPECT_EQ(fs::exists(images / c.file), c.kept) << c.file;
     EXPECT_TRUE(fs::exists(outside));
-    ASSERT_EQ(store->imageCount(), 1u);
+    ASSERT_EQ(store->history().imageCount(), 1u);
     EXPECT_TRUE(store->imageURL(store->items()[0]));
 }
 
@@ -338,14 +336,14 @@ TEST_F(ClipboardPersistenceTest, AHistoryLargerThanAnyHistoryCanBeIsNotReadAndIs
     const std::string big = array({textJson(1, std::string(limit, 'x'))});
     testing::writeFile(history, big);
     auto store = makeStore(o);
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     EXPECT_THAT(store->items(), IsEmpty());
     EXPECT_THAT(logged(),
                 ElementsAre(line("clipboard: failed to load history — " + history.string() + " is " +
                                  std::to_string(big.size()) + " bytes, larger than any history can be (" +
                                  std::to_string(limit) + " bytes)")));
     EXPECT_THAT(files.read, IsEmpty());
-    store->insertText("new", true);
+    store->capturedText("new");
     scheduler.advance(1s);
     EXPECT_EQ(readAll(data / "clipboard-history.json.unreadable"), big);
     EXPECT_EQ(historyJson::readFile(files, history).items.size(), 1u);
@@ -366,10 +364,9 @@ TEST_F(RealFilesTest, FoldersArePrivateAndFilesOwnerOnly) {
     testing::writeFile(history.string() + ".tmp", "left by a crash");
     fs::permissions(fs::path(history.string() + ".tmp"), fs::perms::all);
     auto store = makeStore(options(), &posix);
-    store->loadFromDiskIfNeeded();  // clears away what earlier saves left behind
-    auto image = store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), false);
-    store->persistNow();
-    scheduler.runPending();
+    store->startMonitoring();  // clears away what earlier saves left behind
+    auto image = store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1));
+    scheduler.advance(1s);
     EXPECT_EQ(modeOf(data), 0700u);
     EXPECT_EQ(modeOf(data / "images"), 0700u);
     EXPECT_EQ(modeOf(history), 0600u);
@@ -380,8 +377,8 @@ TEST_F(RealFilesTest, FoldersArePrivateAndFilesOwnerOnly) {
     auto o = options();
     o.storagePath = dir / "new/deeper/history.json";
     auto fresh = makeStore(o, &posix);
-    fresh->persistNow();
-    scheduler.runPending();
+    fresh->startMonitoring();
+    fresh->stopMonitoring();  // a history never saved is saved at quit
     EXPECT_EQ(modeOf(dir / "new"), 0700u);
     EXPECT_EQ(modeOf(dir / "new/deeper"), 0700u);
     EXPECT_EQ(modeOf(dir / "new/deeper/history.json"), 0600u);
@@ -439,13 +436,12 @@ TEST_F(RealFilesTest, ASaveKilledAtARandomMomentLeavesAWholeHistory) {
 // Saves handed to the writer from a burst land in order: the file ends with the last one.
 TEST_F(RealFilesTest, BackgroundWritesLandInOrder) {
     linux_backend::ThreadScheduler threads(2);
-    auto store = std::make_unique<ClipboardStore>(
-        ClipboardStore::Services{threads, pasteboard, codec, secrets, posix}, options());
+    OwnFile own(*this, threads, posix);
     for (int i = 0; i < 60; ++i) {
-        store->insertText("copy " + std::to_string(i), false);
-        store->persistNow();
+        own.list.insertText("copy " + std::to_string(i));
+        own.file.saveNow();
     }
-    store->flushPendingWrites();
+    own.file.flush();
     auto decoded = historyJson::readFile(files, history);
     ASSERT_FALSE(decoded.error);
     ASSERT_EQ(decoded.items.size(), 60u);
@@ -466,9 +462,8 @@ TEST_F(RealFilesTest, SavingOnlyNarrowsPermissionsAndLeavesALinkedImagesFolderAl
         auto o = options();
         o.storagePath = folder / "history.json";
         auto store = makeStore(o, &posix);
-        store->insertText("x", false);
-        store->persistNow();
-        scheduler.runPending();
+        store->capturedText("x");
+        scheduler.advance(1s);
         EXPECT_EQ(modeOf(folder), c.after) << std::oct << c.before;
         fs::permissions(folder, fs::perms::owner_all);
     }
@@ -484,8 +479,8 @@ TEST_F(RealFilesTest, SavingOnlyNarrowsPermissionsAndLeavesALinkedImagesFolderAl
         history, array({imageJson(1, (data / "images/6F9619FF-8B86-4011-B42D-00C04FC964FF.png").string())}));
     sink->clear();
     auto store = makeStore(options(), &posix);
-    store->loadFromDiskIfNeeded();
-    EXPECT_FALSE(store->insertImage(fake::FakeImageCodec::pngBytes(1, 1), true));
+    store->startMonitoring();
+    EXPECT_FALSE(store->capturedImage(fake::FakeImageCodec::pngBytes(1, 1)));
     store->removeAll();
     scheduler.advance(1s);
     EXPECT_EQ(modeOf(elsewhere), 0755u);
@@ -522,8 +517,8 @@ TEST_F(RealFilesTest, SavesAreNotStuckOnWhatOccupiesTheirNames) {
         o.storagePath = file;
         sink->clear();
         auto store = makeStore(o, &posix);
-        if (c.load) store->loadFromDiskIfNeeded();
-        store->insertText("new", true);
+        if (c.load) store->startMonitoring();
+        store->capturedText("new");
         scheduler.advance(1s);
         EXPECT_THAT(loggedContaining("persist"),
                     ElementsAre(StartsWith(line("clipboard: persisted 1 items ("))))
@@ -569,7 +564,7 @@ TEST_F(RealFilesTest, AStoreKilledAtRandomMomentsLosesNoImageAndLeavesNoOrphan) 
         o.maxItems = 6;
         o.maxImages = 3;
         auto store = makeStore(o, &posix);
-        store->loadFromDiskIfNeeded();
+        store->startMonitoring();
         ASSERT_THAT(loggedContaining("failed"), IsEmpty()) << "round " << round;
         std::set<fs::path> named;
         for (const auto& item : store->items()) {

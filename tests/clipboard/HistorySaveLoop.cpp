@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     options.maxItems = 6;
     options.maxImages = 3;
     ClipboardStore store({scheduler, pasteboard, codec, secrets, files}, options);
-    store.loadFromDiskIfNeeded();
+    store.startMonitoring();
     // The killer's clock starts now: starting up (slow under the sanitizers) is not saving.
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
@@ -40,11 +40,11 @@ int main(int argc, char** argv) {
             case 0:
             case 1:
             case 2:
-                store.insertImage(fake::FakeImageCodec::pngBytes(1, 1, std::to_string(n)), false);
+                store.capturedImage(fake::FakeImageCodec::pngBytes(1, 1, std::to_string(n)));
                 break;
             case 3:
             case 4:
-                store.insertText("text " + std::to_string(n), false);
+                store.capturedText("text " + std::to_string(n));
                 break;
             case 5:
             case 6:
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
                 store.removeAll();
                 break;
         }
-        store.persistNow();
-        scheduler.runPending();
+        // Each capture's save is due half a second after it; a removal saves at once.
+        scheduler.advance(platform::Seconds(0.5));
     }
 }

@@ -63,7 +63,7 @@ TEST_F(LegacyMigrationTest, TheLegacyFileAndKeyGoOnlyAfterTheMigratedHistoryIsSa
     testing::writeFile(legacy, seal(plaintext));
     secrets.put("com.quenlit.app.clipboard", "history-aes-key", kKey);
     auto store = makeStore();
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     ASSERT_EQ(store->items().size(), 3u);
     EXPECT_EQ(store->items()[0].text(), "secret one");
     EXPECT_TRUE(fs::exists(legacy)) << "not before the save";
@@ -80,7 +80,7 @@ TEST_F(LegacyMigrationTest, AFailedSaveKeepsBothUntilALaterSaveSucceeds) {
     secrets.put("com.quenlit.app.clipboard", "history-aes-key", kKey);
     files.writeError = "Read-only file system";
     auto store = makeStore();
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     scheduler.runPending();
     EXPECT_TRUE(fs::exists(legacy));
     EXPECT_TRUE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
@@ -88,7 +88,7 @@ TEST_F(LegacyMigrationTest, AFailedSaveKeepsBothUntilALaterSaveSucceeds) {
     EXPECT_THAT(loggedContaining("migrated"), IsEmpty());
 
     files.writeError.reset();
-    store->insertText("copied later", true);
+    store->capturedText("copied later");
     scheduler.advance(1s);
     EXPECT_FALSE(fs::exists(legacy));
     EXPECT_FALSE(secrets.has("com.quenlit.app.clipboard", "history-aes-key"));
@@ -139,7 +139,7 @@ TEST_F(LegacyMigrationTest, FailuresLeaveTheFileAndTheKeyInPlace) {
         sink->clear();
         storeCipher = c.cipher ? &cipher : nullptr;
         auto store = makeStore();
-        store->loadFromDiskIfNeeded();
+        store->startMonitoring();
         scheduler.advance(1s);
         EXPECT_THAT(store->items(), IsEmpty()) << c.name;
         ASSERT_EQ(logged().size(), 1u) << c.name;
@@ -157,7 +157,7 @@ TEST_F(LegacyMigrationTest, OnlyTheDefaultHistoryPathMigratesAndOnlyWithoutAJson
     auto o = options();
     o.storagePath = dir / "elsewhere/history.json";
     auto elsewhere = makeStore(o);
-    elsewhere->loadFromDiskIfNeeded();
+    elsewhere->startMonitoring();
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: no history file yet at " +
                                            (dir / "elsewhere/history.json").string())));
     EXPECT_THAT(secrets.reads, IsEmpty());
@@ -165,7 +165,7 @@ TEST_F(LegacyMigrationTest, OnlyTheDefaultHistoryPathMigratesAndOnlyWithoutAJson
     testing::writeFile(history, array({textJson(9, "current")}));
     sink->clear();
     auto store = makeStore();
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     scheduler.runPending();
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: loaded 1 items from disk")));
     EXPECT_TRUE(fs::exists(legacy));
@@ -180,14 +180,14 @@ TEST_F(LegacyMigrationTest, TheKeyIsLookedUpFirstAndAnOversizedFileIsNotRead) {
     const std::string big = seal(array({textJson(1, std::string(limit, 'x'))}));
     testing::writeFile(legacy, big);
     auto store = makeStore(o);
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: legacy key missing from Keychain — cannot migrate")));
     EXPECT_THAT(files.read, IsEmpty()) << "without the key the file is not read";
 
     secrets.put("com.quenlit.app.clipboard", "history-aes-key", kKey);
     sink->clear();
     auto keyed = makeStore(o);
-    keyed->loadFromDiskIfNeeded();
+    keyed->startMonitoring();
     scheduler.advance(1s);
     EXPECT_THAT(logged(),
                 ElementsAre(line("clipboard: legacy migration failed — the file clipboard-history.enc is " +
@@ -263,7 +263,7 @@ TEST_F(LegacyMigrationSecretService, MigratesWithTheKeyringKeyAndDeletesIt) {
     testing::writeFile(legacy, seal(plaintext, key));
     auto store = std::make_unique<ClipboardStore>(
         ClipboardStore::Services{scheduler, pasteboard, codec, keyring, files, &cipher}, options());
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     scheduler.runPending();
     EXPECT_EQ(store->items().size(), 3u);
     EXPECT_THAT(loggedContaining("migrated"),
@@ -277,7 +277,7 @@ TEST_F(LegacyMigrationSecretService, AKeyOfTheWrongLengthIsMissing) {
     testing::writeFile(legacy, seal(plaintext));
     auto store = std::make_unique<ClipboardStore>(
         ClipboardStore::Services{scheduler, pasteboard, codec, keyring, files, &cipher}, options());
-    store->loadFromDiskIfNeeded();
+    store->startMonitoring();
     scheduler.runPending();
     EXPECT_THAT(logged(), ElementsAre(line("clipboard: legacy key missing from Keychain — cannot migrate")));
     EXPECT_TRUE(fs::exists(legacy));

@@ -75,7 +75,7 @@ class ClipboardPanelViewTest : public ::testing::Test, protected quenlit::testin
     void capture(std::initializer_list<std::string> texts, Clock::duration age = 1h) {
         captureTime = kNow - age;
         for (const auto& text : texts) {
-            ASSERT_TRUE(store->insertText(text, false));
+            ASSERT_TRUE(store->capturedText(text));
             captureTime += 1s;
         }
     }
@@ -218,7 +218,7 @@ TEST_F(ClipboardPanelViewTest, ShowsTheHistoryAsTheUserReadsIt) {
          },
          {"Today", "x{10,}…", "line one line two"}},
         {"an image entry",
-         [this] { ASSERT_TRUE(store->insertImage(fake::FakeImageCodec::pngBytes(300, 200), false)); },
+         [this] { ASSERT_TRUE(store->capturedImage(fake::FakeImageCodec::pngBytes(300, 200))); },
          {"Today", "Image"}},
     };
     for (const auto& c : cases) {
@@ -249,7 +249,7 @@ TEST_F(ClipboardPanelViewTest, TypingInTheSearchFieldFiltersTheListAndAClickPast
 
 TEST_F(ClipboardPanelViewTest, TheActionsMenuAndTheDeleteAllConfirmationAnswerClicks) {
     capture({"first", "second", "third"});
-    ASSERT_TRUE(store->insertImage(fake::FakeImageCodec::pngBytes(1600, 1000), false));
+    ASSERT_TRUE(store->capturedImage(fake::FakeImageCodec::pngBytes(1600, 1000)));
     model->viewDidAppear();
     EXPECT_TRUE(showsInOrder(shownTexts("image"), {"Image", ".*", "third", ".*", "second", ".*", "first"}));
 
