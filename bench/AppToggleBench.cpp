@@ -5,8 +5,8 @@
 #include "Budget.h"
 
 #include "automation/AppToggleMonitor.h"
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/linux/PosixFileReader.h"
 
@@ -108,10 +108,10 @@ int main(int argc, char** argv) {
     }
     quenlit::fake::FakeKeyboardEvents keyboard;
     quenlit::fake::FakeWorkspace workspace;
-    quenlit::fake::FakeAccessibility accessibility;
+    quenlit::fake::FakeWindowControl windowControl;
     DiscardingScheduler scheduler;
     quenlit::linux_backend::PosixFileReader files;
-    quenlit::AppToggleMonitor monitor({keyboard, workspace, accessibility, scheduler, files}, {file, {}});
+    quenlit::AppToggleMonitor monitor({keyboard, workspace, windowControl, scheduler, files}, {file, {}});
     monitor.start();
     std::filesystem::remove_all(folder);
     if (monitor.bindings().size() != 20 || !monitor.hasTap()) {

@@ -29,13 +29,10 @@ using quenlit::ClipboardStore;
 // Keeps saves off the disk: the background half of a save is not what is measured here.
 class DiscardingFiles final : public quenlit::platform::AtomicFile {
   public:
-    std::optional<std::string> writeAtomically(const fs::path&, const fs::path&, std::string_view,
-                                               unsigned) override {
-        return std::nullopt;
+    quenlit::Result<> writeAtomically(const fs::path&, const fs::path&, std::string_view, unsigned) override {
+        return {};
     }
-    std::optional<std::string> ensurePrivateDirectory(const fs::path&, Links) override {
-        return std::nullopt;
-    }
+    quenlit::Result<> ensurePrivateDirectory(const fs::path&, Links) override { return {}; }
     Read readFile(const fs::path& path, std::uintmax_t maxBytes,
                   const std::function<char*(std::size_t)>& buffer) override {
         return reader.readFile(path, maxBytes, buffer);

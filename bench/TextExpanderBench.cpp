@@ -11,8 +11,8 @@
 
 #include "automation/TextExpander.h"
 #include "automation/TextExpanderPolicy.h"
-#include "backends/fake/FakeAccessibility.h"
 #include "backends/fake/FakeInput.h"
+#include "backends/fake/FakeWindowControl.h"
 #include "backends/fake/FakeWorkspace.h"
 #include "backends/fake/VirtualScheduler.h"
 #include "base/Text.h"
@@ -141,10 +141,10 @@ void throughTap(benchmark::State& state) {
     quenlit::fake::FakeKeyboardEvents keyboard;
     quenlit::fake::FakeInputSynthesizer input;
     quenlit::fake::FakeWorkspace workspace;
-    quenlit::fake::FakeAccessibility accessibility;
+    quenlit::fake::FakeWindowControl windowControl;
     quenlit::fake::VirtualScheduler scheduler;
     auto wall = std::chrono::system_clock::time_point{} + std::chrono::hours(500000);
-    quenlit::TextExpander expander({keyboard, input, workspace, accessibility, scheduler, [&wall] {
+    quenlit::TextExpander expander({keyboard, input, workspace, windowControl, scheduler, [&wall] {
                                         wall += std::chrono::milliseconds(120);
                                         return wall;
                                     }});

@@ -329,9 +329,9 @@ void AppToggleMonitor::handleToggle(const AppToggleBinding& binding) {
             configuration.activates = true;
             // The completion may come on any thread: it only logs, from its own copies.
             workspace.openApplication(
-                action.path, configuration, [label, path = action.path](std::optional<std::string> error) {
-                    if (error) {
-                        log::write("apptoggle: launch failed " + label + " — " + *error);
+                action.path, configuration, [label, path = action.path](const Result<>& launched) {
+                    if (!launched) {
+                        log::write("apptoggle: launch failed " + label + " — " + launched.error().reason);
                     } else {
                         log::write("apptoggle: launch " + label + " path=" + path);
                     }

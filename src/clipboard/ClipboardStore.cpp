@@ -131,15 +131,14 @@ std::optional<ClipboardItem> ClipboardStore::capturedImage(std::string_view pngD
         return same;
     }
     const std::filesystem::path file = history_.newImageFile();
-    std::optional<std::string> error =
-        files_.ensurePrivateDirectory(*folder, platform::AtomicFile::Links::refuse);
-    if (!error) {
+    Result<> written = files_.ensurePrivateDirectory(*folder, platform::AtomicFile::Links::refuse);
+    if (written) {
         std::filesystem::path temp = file;
         temp += ".tmp";
-        error = files_.writeAtomically(file, temp, pngData, 0600);
+        written = files_.writeAtomically(file, temp, pngData, 0600);
     }
-    if (error) {
-        log::write("clipboard: image write failed — " + *error);
+    if (!written) {
+        log::write("clipboard: image write failed — " + written.error().reason);
         return std::nullopt;
     }
     // Files leave with their items; names of files gone are forgotten here as well.

@@ -89,21 +89,21 @@ struct HistoryFile::Writer {
         for (const auto& item : job->items) {
             if (item.imagePath) imagesNamed.insert(*item.imagePath);
         }
-        std::optional<std::string> error = files.ensurePrivateDirectory(job->path.parent_path());
-        if (!error && keep) {
-            error = keepAside(job->path);
-            if (!error) {
+        Result<> saved = files.ensurePrivateDirectory(job->path.parent_path());
+        if (saved && keep) {
+            saved = keepAside(job->path);
+            if (saved) {
                 std::lock_guard lock(stateMutex);
                 keepUnreadablePending = false;
             }
         }
-        if (!error) {
+        if (saved) {
             std::filesystem::path temp = job->path;
             temp += ".tmp";
-            error = files.writeAtomically(job->path, temp, bytes, 0600);
+            saved = files.writeAtomically(job->path, temp, bytes, 0600);
         }
-        if (error) {
-            log::write("clipboard: persist failed — " + *error);
+        if (!saved) {
+            log::write("clipboard: persist failed — " + saved.error().reason);
             return false;
         }
         log::write("clipboard: persisted " + std::to_string(job->items.size()) + " items (" +
@@ -121,10 +121,10 @@ struct HistoryFile::Writer {
 
     // A history file that could not be read is the user's data all the same: it is moved aside
     // under a name nothing else has, never over an older copy or whatever else took the name.
-    static std::optional<std::string> keepAside(const std::filesystem::path& path) {
+    static Result<> keepAside(const std::filesystem::path& path) {
         std::error_code ec;
         const auto status = std::filesystem::symlink_status(path, ec);
-        if (status.type() == std::filesystem::file_type::not_found) return std::nullopt;
+        if (status.type() == std::filesystem::file_type::not_found) return {};
         constexpr int attempts = 100;
         for (int n = 1; n <= attempts; ++n) {
             std::filesystem::path kept = path;
@@ -132,12 +132,14 @@ struct HistoryFile::Writer {
             if (std::filesystem::symlink_status(kept, ec).type() != std::filesystem::file_type::not_found)
                 continue;
             std::filesystem::rename(path, kept, ec);
-            if (ec) return "could not keep the unreadable history as " + kept.string() + ": " + ec.message();
+            if (ec)
+                return Failure{"could not keep the unreadable history as " + kept.string() + ": " +
+                               ec.message()};
             log::write("clipboard: kept unreadable history as " + kept.string());
-            return std::nullopt;
+            return {};
         }
-        return "could not keep the unreadable history: " + std::to_string(attempts) +
-               " copies are kept already beside " + path.string();
+        return Failure{"could not keep the unreadable history: " + std::to_string(attempts) +
+                       " copies are kept already beside " + path.string()};
     }
 
     platform::AtomicFile& files;

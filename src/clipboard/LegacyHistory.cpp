@@ -5,13 +5,13 @@
 namespace quenlit::legacyHistory {
 namespace {
 
-Decrypted failure(std::string description) {
-    return {std::string(), std::move(description)};
+Failure failure(std::string description) {
+    return Failure{std::move(description)};
 }
 
 }  // namespace
 
-Decrypted decryptLegacyBlob(std::string_view data, std::string_view key, platform::Cipher& cipher) {
+Result<std::string> decryptLegacyBlob(std::string_view data, std::string_view key, platform::Cipher& cipher) {
     if (data.size() <= magic.size() || data.substr(0, magic.size()) != magic) {
         return failure("the file is corrupt: it is not an encrypted clipboard history");
     }
@@ -23,9 +23,7 @@ Decrypted decryptLegacyBlob(std::string_view data, std::string_view key, platfor
     const std::string_view tag = box.substr(box.size() - tagSize);
     if (ciphertext.size() > static_cast<std::size_t>(INT_MAX))
         return failure("the encrypted data is too large");
-    platform::Cipher::Opened opened = cipher.openAes256Gcm(key, nonce, ciphertext, tag);
-    if (opened.error) return failure(std::move(*opened.error));
-    return {std::move(opened.plaintext), std::nullopt};
+    return cipher.openAes256Gcm(key, nonce, ciphertext, tag);
 }
 
 }  // namespace quenlit::legacyHistory

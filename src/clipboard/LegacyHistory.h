@@ -5,6 +5,7 @@
 // ciphertext, a 16-byte tag), no additional authenticated data. The plaintext is a history
 // document in the format of HistoryJson.h.
 
+#include "base/Result.h"
 #include "platform/Cipher.h"
 
 #include <optional>
@@ -18,13 +19,8 @@ inline constexpr std::size_t keySize = 32;
 inline constexpr std::size_t nonceSize = 12;
 inline constexpr std::size_t tagSize = 16;
 
-struct Decrypted {
-    std::string plaintext;             // empty when error is set
-    std::optional<std::string> error;  // why the file could not be opened
-};
-
 // Checks the magic, then opens the sealed box with the key. Fails on a short or foreign file, a
 // key that is not 32 bytes, a malformed box and a failed authentication.
-Decrypted decryptLegacyBlob(std::string_view data, std::string_view key, platform::Cipher& cipher);
+Result<std::string> decryptLegacyBlob(std::string_view data, std::string_view key, platform::Cipher& cipher);
 
 }  // namespace quenlit::legacyHistory

@@ -52,14 +52,14 @@ std::optional<std::vector<ClipboardItem>> LegacyImport::read(const std::filesyst
         log::write("clipboard: legacy migration failed — no AES-GCM implementation is available");
         return std::nullopt;
     }
-    legacyHistory::Decrypted decrypted = legacyHistory::decryptLegacyBlob(data, *key, *cipher_);
+    Result<std::string> decrypted = legacyHistory::decryptLegacyBlob(data, *key, *cipher_);
     std::string().swap(data);
-    if (decrypted.error) {
-        log::write("clipboard: legacy migration failed — " + *decrypted.error);
+    if (!decrypted) {
+        log::write("clipboard: legacy migration failed — " + decrypted.error().reason);
         return std::nullopt;
     }
-    historyJson::Decoded decoded = historyJson::decode(decrypted.plaintext, limit);
-    std::string().swap(decrypted.plaintext);
+    historyJson::Decoded decoded = historyJson::decode(*decrypted, limit);
+    std::string().swap(*decrypted);
     if (decoded.error) {
         log::write("clipboard: legacy migration failed — " + *decoded.error);
         return std::nullopt;

@@ -15,8 +15,8 @@ namespace {
 void openFirefox(const std::string& appPath, AppActivator::Context& context) {
     platform::DesktopNotifications* notifications = context.notifications;
     context.workspace.openApplication(
-        appPath, platform::OpenConfiguration{}, [appPath, notifications](std::optional<std::string> error) {
-            if (error) LaunchFailure::report("Firefox", appPath, *error, notifications);
+        appPath, platform::OpenConfiguration{}, [appPath, notifications](const Result<>& launched) {
+            if (!launched) LaunchFailure::report("Firefox", appPath, launched.error().reason, notifications);
         });
 }
 
@@ -48,8 +48,8 @@ void launchFirefoxWithProfile(const std::filesystem::path& profilePath, const st
     // A launch the desktop refuses with these arguments still opens Firefox, without them.
     AppActivator::Context& activator = context.activator;
     activator.workspace.openApplication(appPath, configuration,
-                                        [&activator, appPath](const std::optional<std::string>& error) {
-                                            if (error) openFirefox(appPath, activator);
+                                        [&activator, appPath](const Result<>& launched) {
+                                            if (!launched) openFirefox(appPath, activator);
                                         });
 }
 

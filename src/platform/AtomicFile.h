@@ -9,6 +9,8 @@
 // Calls block until done; callable from any thread. Failures are returned as the error's
 // description, never thrown.
 
+#include "base/Result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -28,9 +30,8 @@ class AtomicFile {
     // disk, then renames it over `path` in one step and flushes the folder. The previous content
     // of `path` is never removed first. On failure the temporary file is removed where possible
     // and `path` is unchanged.
-    virtual std::optional<std::string> writeAtomically(const std::filesystem::path& path,
-                                                       const std::filesystem::path& tempPath,
-                                                       std::string_view bytes, unsigned mode = 0600) = 0;
+    virtual Result<> writeAtomically(const std::filesystem::path& path, const std::filesystem::path& tempPath,
+                                     std::string_view bytes, unsigned mode = 0600) = 0;
 
     // Whether ensurePrivateDirectory may reach its folder through a symbolic link.
     enum class Links { follow, refuse };
@@ -38,8 +39,8 @@ class AtomicFile {
     // Creates the folder and its missing parents, those created with permission bits 0700. An
     // existing folder loses any permission for its group and others, and gains none. With
     // Links::refuse, a folder that is a symbolic link is an error and is left untouched.
-    virtual std::optional<std::string> ensurePrivateDirectory(const std::filesystem::path& dir,
-                                                              Links links = Links::follow) = 0;
+    virtual Result<> ensurePrivateDirectory(const std::filesystem::path& dir,
+                                            Links links = Links::follow) = 0;
 
     struct Read {
         enum class Outcome {

@@ -76,9 +76,9 @@ class Workspace {
     // accepts it.
     virtual Result<> openURL(const std::string& url) = 0;
     // Launches the application at `path` (or activates it, as the desktop decides); `completion`,
-    // when given, receives the launch error's description or nothing, possibly on another thread.
+    // when given, receives the outcome, possibly on another thread.
     virtual void openApplication(const std::string& path, const OpenConfiguration& configuration,
-                                 std::function<void(std::optional<std::string> error)> completion) = 0;
+                                 std::function<void(Result<> launched)> completion) = 0;
 
     // The identifier of the application at `path`; absent when it is not a readable entry.
     virtual std::optional<std::string> bundleIdentifier(const std::string& path) = 0;

@@ -202,14 +202,14 @@ TEST(LegacyBlobTest, OpensTheCombinedSealedBox) {
     linux_backend::OpenSslCipher cipher;
     const std::string history = array({textJson(1, "x")});
     auto opened = legacyHistory::decryptLegacyBlob(seal(history), kKey, cipher);
-    EXPECT_FALSE(opened.error);
-    EXPECT_EQ(opened.plaintext, history);
+    ASSERT_TRUE(opened.has_value());
+    EXPECT_EQ(*opened, history);
     auto empty = legacyHistory::decryptLegacyBlob(seal(""), kKey, cipher);
-    EXPECT_FALSE(empty.error) << "an empty ciphertext still authenticates";
-    EXPECT_TRUE(legacyHistory::decryptLegacyBlob(seal(history), kKey.substr(0, 16), cipher).error);
+    EXPECT_TRUE(empty.has_value()) << "an empty ciphertext still authenticates";
+    EXPECT_FALSE(legacyHistory::decryptLegacyBlob(seal(history), kKey.substr(0, 16), cipher).has_value());
     std::string tampered = seal(history);
     tampered[20] ^= 1;
-    EXPECT_EQ(legacyHistory::decryptLegacyBlob(tampered, kKey, cipher).error,
+    EXPECT_EQ(legacyHistory::decryptLegacyBlob(tampered, kKey, cipher).error().reason,
               "authentication failed: the file is damaged or the key is wrong");
 }
 

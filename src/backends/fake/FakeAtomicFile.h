@@ -23,35 +23,33 @@ class FakeAtomicFile final : public platform::AtomicFile {
     // Every file whose bytes were read, in order.
     std::vector<std::filesystem::path> read;
 
-    std::optional<std::string> writeAtomically(const std::filesystem::path& path,
-                                               const std::filesystem::path& tempPath, std::string_view bytes,
-                                               unsigned mode = 0600) override {
-        if (writeError) return writeError;
+    Result<> writeAtomically(const std::filesystem::path& path, const std::filesystem::path& tempPath,
+                             std::string_view bytes, unsigned mode = 0600) override {
+        if (writeError) return Failure{*writeError};
         {
             std::ofstream out(tempPath, std::ios::binary | std::ios::trunc);
             out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-            if (!out) return "could not write " + tempPath.string();
+            if (!out) return Failure{"could not write " + tempPath.string()};
         }
         std::error_code ec;
         std::filesystem::permissions(tempPath, static_cast<std::filesystem::perms>(mode & 0777), ec);
         std::filesystem::rename(tempPath, path, ec);
-        if (ec) return "could not move " + tempPath.string() + ": " + ec.message();
+        if (ec) return Failure{"could not move " + tempPath.string() + ": " + ec.message()};
         written.push_back(path);
-        return std::nullopt;
+        return {};
     }
 
-    std::optional<std::string> ensurePrivateDirectory(const std::filesystem::path& dir,
-                                                      Links links = Links::follow) override {
-        if (directoryError) return directoryError;
+    Result<> ensurePrivateDirectory(const std::filesystem::path& dir, Links links = Links::follow) override {
+        if (directoryError) return Failure{*directoryError};
         std::error_code ec;
         if (links == Links::refuse && std::filesystem::is_symlink(dir, ec))
-            return dir.string() + " is a symbolic link, not a folder of the program's own";
+            return Failure{dir.string() + " is a symbolic link, not a folder of the program's own"};
         std::filesystem::create_directories(dir, ec);
-        if (ec) return "could not create " + dir.string() + ": " + ec.message();
+        if (ec) return Failure{"could not create " + dir.string() + ": " + ec.message()};
         std::filesystem::permissions(dir,
                                      std::filesystem::perms::group_all | std::filesystem::perms::others_all,
                                      std::filesystem::perm_options::remove, ec);
-        return std::nullopt;
+        return {};
     }
 
     Read readFile(const std::filesystem::path& path, std::uintmax_t maxBytes,

@@ -102,7 +102,7 @@ Result<> FakeWorkspace::openURL(const std::string& url) {
 }
 
 void FakeWorkspace::openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
-                                    std::function<void(std::optional<std::string>)> completion) {
+                                    std::function<void(Result<>)> completion) {
     std::string call =
         "openApplication " + path + " activates=" + (configuration.activates ? "true" : "false");
     for (const auto& argument : configuration.arguments)
@@ -110,7 +110,12 @@ void FakeWorkspace::openApplication(const std::string& path, const platform::Ope
     if (!completion) call += " (no completion)";
     record(call);
     std::optional<std::string> error = launchError ? launchError(path, configuration) : std::nullopt;
-    if (completion) completion(error);
+    if (!completion) return;
+    if (error) {
+        completion(Failure{*error});
+    } else {
+        completion({});
+    }
 }
 
 std::optional<std::string> FakeWorkspace::bundleIdentifier(const std::string& path) {

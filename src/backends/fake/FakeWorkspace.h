@@ -45,7 +45,7 @@ class FakeWorkspace final : public platform::Workspace {
     Result<> openURL(const std::string& url) override;
     std::function<bool(const std::string& url)> acceptsURL;  // nothing: no address is accepted
     void openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
-                         std::function<void(std::optional<std::string>)> completion) override;
+                         std::function<void(Result<>)> completion) override;
     std::optional<std::string> bundleIdentifier(const std::string& path) override;
     std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
     std::optional<std::string> selfBundlePath() override { return selfPath; }

@@ -419,7 +419,7 @@ Result<> DesktopWorkspace::openURL(const std::string& url) {
 
 void DesktopWorkspace::openApplication(const std::string& path,
                                        const platform::OpenConfiguration& configuration,
-                                       std::function<void(std::optional<std::string>)> completion) {
+                                       std::function<void(Result<>)> completion) {
     std::optional<std::string> error;
     GObjectPtr<GDesktopAppInfo> app{g_desktop_app_info_new_from_filename(path.c_str())};
     if (!app) {
@@ -448,7 +448,12 @@ void DesktopWorkspace::openApplication(const std::string& path,
                 command ? launch(command.get(), nullptr) : std::optional<std::string>(errorText(createError));
         }
     }
-    if (completion) completion(error);
+    if (!completion) return;
+    if (error) {
+        completion(Failure{std::move(*error)});
+    } else {
+        completion({});
+    }
 }
 
 // Both lookups below go by the desktop-file ID rules directly, not through GIO's application index

@@ -66,7 +66,7 @@ class DesktopWorkspace : public platform::Workspace {
     Result<> open(const std::string& path) override;
     Result<> openURL(const std::string& url) override;
     void openApplication(const std::string& path, const platform::OpenConfiguration& configuration,
-                         std::function<void(std::optional<std::string>)> completion) override;
+                         std::function<void(Result<>)> completion) override;
     std::optional<std::string> bundleIdentifier(const std::string& path) override;
     std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
     std::optional<std::string> selfBundlePath() override { return applicationPath("quenlit"); }

@@ -58,8 +58,8 @@ unsigned char* bytes(std::string& s) {
     return reinterpret_cast<unsigned char*>(s.data());
 }
 
-platform::Cipher::Opened failure(std::string description) {
-    return {std::string(), std::move(description)};
+Failure failure(std::string description) {
+    return Failure{std::move(description)};
 }
 
 }  // namespace
@@ -67,8 +67,8 @@ platform::Cipher::Opened failure(std::string description) {
 OpenSslCipher::OpenSslCipher() = default;
 OpenSslCipher::~OpenSslCipher() = default;
 
-platform::Cipher::Opened OpenSslCipher::openAes256Gcm(std::string_view key, std::string_view nonce,
-                                                      std::string_view ciphertext, std::string_view tag) {
+Result<std::string> OpenSslCipher::openAes256Gcm(std::string_view key, std::string_view nonce,
+                                                 std::string_view ciphertext, std::string_view tag) {
     std::call_once(loadOnce_, [this] { library_ = Library::load(); });
     if (!library_) return failure("OpenSSL's libcrypto could not be loaded");
     const Library& l = *library_;
@@ -97,7 +97,7 @@ platform::Cipher::Opened OpenSslCipher::openAes256Gcm(std::string_view key, std:
         return failure("authentication failed: the file is damaged or the key is wrong");
     }
     plaintext.resize(static_cast<std::size_t>(written + finalWritten));
-    return {std::move(plaintext), std::nullopt};
+    return plaintext;
 }
 
 }  // namespace quenlit::linux_backend

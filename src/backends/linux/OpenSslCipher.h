@@ -18,8 +18,8 @@ class OpenSslCipher final : public platform::Cipher {
     OpenSslCipher(const OpenSslCipher&) = delete;
     OpenSslCipher& operator=(const OpenSslCipher&) = delete;
 
-    Opened openAes256Gcm(std::string_view key, std::string_view nonce, std::string_view ciphertext,
-                         std::string_view tag) override;
+    Result<std::string> openAes256Gcm(std::string_view key, std::string_view nonce,
+                                      std::string_view ciphertext, std::string_view tag) override;
 
   private:
     struct Library;

@@ -72,11 +72,14 @@ std::optional<std::string> openAndMakePrivate(const std::filesystem::path& dir,
     return makePrivate(fd.get(), pathOnly, dir);
 }
 
-}  // namespace
+// The helpers above answer the reason of a failure, or nothing.
+Result<> outcome(std::optional<std::string> error) {
+    if (error) return Failure{std::move(*error)};
+    return {};
+}
 
-std::optional<std::string> PosixAtomicFile::writeAtomically(const std::filesystem::path& path,
-                                                            const std::filesystem::path& tempPath,
-                                                            std::string_view bytes, unsigned mode) {
+std::optional<std::string> writeNew(const std::filesystem::path& path, const std::filesystem::path& tempPath,
+                                    std::string_view bytes, unsigned mode) {
     const auto fileMode = static_cast<mode_t>(mode & 07777);
     // A name of its own, created exclusively: a leftover of an earlier run, or a link planted in
     // its place, is never opened.
@@ -100,8 +103,8 @@ std::optional<std::string> PosixAtomicFile::writeAtomically(const std::filesyste
     return syncFolder(path.parent_path());
 }
 
-std::optional<std::string> PosixAtomicFile::ensurePrivateDirectory(const std::filesystem::path& given,
-                                                                   Links links) {
+std::optional<std::string> ensureFolder(const std::filesystem::path& given,
+                                        platform::AtomicFile::Links links) {
     if (given.empty()) return std::string("no folder given");
     // "images/" would reach through a link named "images" whatever the flags say.
     const std::filesystem::path dir =
@@ -113,13 +116,25 @@ std::optional<std::string> PosixAtomicFile::ensurePrivateDirectory(const std::fi
         const auto parent = dir.parent_path();
         if (::stat(parent.c_str(), &st) != 0) {
             if (errno != ENOENT) return describe("could not inspect", parent, errno);
-            if (auto error = ensurePrivateDirectory(parent)) return error;
+            if (auto error = ensureFolder(parent, platform::AtomicFile::Links::follow)) return error;
         }
     }
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
         return describe("could not create the folder", dir, errno);
     // mkdir's mode is narrowed by the umask only, never widened; the same narrowing settles it.
     return openAndMakePrivate(dir, links);
+}
+
+}  // namespace
+
+Result<> PosixAtomicFile::writeAtomically(const std::filesystem::path& path,
+                                          const std::filesystem::path& tempPath, std::string_view bytes,
+                                          unsigned mode) {
+    return outcome(writeNew(path, tempPath, bytes, mode));
+}
+
+Result<> PosixAtomicFile::ensurePrivateDirectory(const std::filesystem::path& dir, Links links) {
+    return outcome(ensureFolder(dir, links));
 }
 
 PosixAtomicFile::Read PosixAtomicFile::readFile(const std::filesystem::path& path, std::uintmax_t maxBytes,

@@ -9,11 +9,9 @@ namespace quenlit::linux_backend {
 
 class PosixAtomicFile final : public platform::AtomicFile {
   public:
-    std::optional<std::string> writeAtomically(const std::filesystem::path& path,
-                                               const std::filesystem::path& tempPath, std::string_view bytes,
-                                               unsigned mode = 0600) override;
-    std::optional<std::string> ensurePrivateDirectory(const std::filesystem::path& dir,
-                                                      Links links = Links::follow) override;
+    Result<> writeAtomically(const std::filesystem::path& path, const std::filesystem::path& tempPath,
+                             std::string_view bytes, unsigned mode = 0600) override;
+    Result<> ensurePrivateDirectory(const std::filesystem::path& dir, Links links = Links::follow) override;
     Read readFile(const std::filesystem::path& path, std::uintmax_t maxBytes,
                   const std::function<char*(std::size_t)>& buffer) override;
 };
