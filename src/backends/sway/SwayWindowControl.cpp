@@ -15,6 +15,9 @@ using platform::WindowRef;
 
 constexpr auto kStateChangeBound = std::chrono::milliseconds(200);
 constexpr auto kGeometryBound = std::chrono::milliseconds(300);
+// How long a read of the tree stands for the tree: the span of one user action (a window command
+// reads the windows, then writes one of them).
+constexpr auto kListedFor = std::chrono::milliseconds(250);
 // sway keeps the windows of its scratchpad on a workspace of this name, out of every output.
 constexpr std::string_view kScratchpad = "__i3_scratch";
 
@@ -53,6 +56,12 @@ Result<> SwayWindowControl::run(const std::string& commands) {
 }
 
 Result<std::pair<SwayWindow, platform::Point>> SwayWindowControl::find(const WindowRef& window) {
+    if (listed_ && std::chrono::steady_clock::now() - listed_->at < kListedFor) {
+        for (const SwayWindow& candidate : listed_->windows) {
+            if (static_cast<std::uint64_t>(candidate.id) == window.id)
+                return std::pair{candidate, listed_->origin};
+        }
+    }
     const auto all = sway_.windows();
     const auto outputs = sway_.outputs();
     if (!all || !outputs) return noAnswer();
@@ -76,6 +85,7 @@ Result<std::vector<WindowInfo>> SwayWindowControl::windows(int processIdentifier
     std::stable_sort(own.begin(), own.end(),
                      [](const SwayWindow& a, const SwayWindow& b) { return a.focusRank < b.focusRank; });
     const platform::Point origin = accessibilityOrigin(*outputs);
+    listed_ = Listed{own, origin, std::chrono::steady_clock::now()};
     std::vector<WindowInfo> out;
     for (const SwayWindow& window : own)
         out.push_back(infoOf(window, processIdentifier, origin));
@@ -106,6 +116,8 @@ Result<> SwayWindowControl::setFrame(const WindowRef& window, const platform::Re
     }
     commands += "move absolute position " + std::to_string(rounded(corner.x)) + " " +
                 std::to_string(rounded(corner.y));
+    // The tree changes now: the next action reads it afresh.
+    listed_.reset();
     if (auto done = run(commands); !done) return done;
 
     return awaitWindow(before.id, before.rect, [&](const SwayWindow& now) {
@@ -120,6 +132,7 @@ Result<> SwayWindowControl::leaveFullScreen(const WindowRef& window) {
     const auto found = find(window);
     if (!found) return found.error();
     if (!found->first.fullscreen) return {};
+    listed_.reset();
     if (auto done = run(criteria(found->first.id) + "fullscreen disable"); !done) return done;
     // The caller reads the window right after: let the tree show it first.
     const auto deadline = std::chrono::steady_clock::now() + kStateChangeBound;
@@ -155,6 +168,7 @@ Result<> SwayWindowControl::awaitWindow(long id, const platform::Rect& start,
 
 Result<> SwayWindowControl::activate(const WindowRef& window) {
     // The id names the window to sway; no need to read the tree first.
+    listed_.reset();
     return run(criteria(static_cast<long>(window.id)) + "focus");
 }
 

@@ -19,6 +19,7 @@
 #include "backends/sway/SwayIpc.h"
 #include "platform/WindowControl.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -42,7 +43,8 @@ class SwayWindowControl final : public platform::WindowControl {
     Result<> activateApplication(int processIdentifier) override;
 
   private:
-    // The tree's window, with the origin of the frames; gone when it closed.
+    // The tree's window, with the origin of the frames; gone when it closed. A window listed a moment
+    // ago by windows() is taken from that read: one user action reads the tree once.
     Result<std::pair<SwayWindow, platform::Point>> find(const platform::WindowRef& window);
     Result<> run(const std::string& commands);
     // Reads the window until `done` holds for it, it stops changing after having left `start`, or
@@ -51,6 +53,12 @@ class SwayWindowControl final : public platform::WindowControl {
                          const std::function<bool(const SwayWindow&)>& done);
 
     SwayIpc& sway_;
+    struct Listed {
+        std::vector<SwayWindow> windows;
+        platform::Point origin;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::optional<Listed> listed_;
 };
 
 }  // namespace quenlit::sway
