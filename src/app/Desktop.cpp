@@ -380,8 +380,10 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     // xterm and URxvt paste the PRIMARY selection: a paste there offers the entry as PRIMARY too.
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
     input.frontIsTerminal = [&workspace] { return isTerminalInFront(workspace); };
-    const auto primary = screens.mainScreen();
-    x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
+    x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, [&screens] {
+        const auto primary = screens.mainScreen();
+        return primary ? primary->frame.height : 0.0;
+    });
 
     BackendServices backend{scheduler, workspace, accessibility, screens, input,
                             &keyboard, hotKeys,   pasteboard,    windows};
@@ -434,8 +436,10 @@ int runWaylandDesktop(int argc, char** argv, const XdgDirs& dirs, const std::fil
                                     {HotKeyManager::kClipboardHotKeyId, "toggle clipboard"}});
     wayland::DataControlPasteboard pasteboard(*connection);
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
-    const auto primary = screens.mainScreen();
-    sway::SwayPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
+    sway::SwayPanelWindowFactory windows(ipc, [&screens] {
+        const auto primary = screens.mainScreen();
+        return primary ? primary->frame.height : 0.0;
+    });
 
     BackendServices backend{scheduler, workspace, accessibility, screens, input,
                             nullptr,   hotKeys,   pasteboard,    windows};

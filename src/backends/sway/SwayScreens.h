@@ -22,6 +22,9 @@ std::optional<SwayOutput> primaryOutput(const std::vector<SwayOutput>& outputs);
 // x' = x - px, y' = H0 - (y - py + height).
 std::vector<platform::Screen> screensFrom(const std::vector<SwayOutput>& outputs);
 
+// The screen of the focused active output among `outputs`, else the primary one's.
+std::optional<platform::Screen> focusedScreen(const std::vector<SwayOutput>& outputs);
+
 // Between the layout space and the accessibility space (origin at the primary output's top-left,
 // y down): a shift by the primary output's corner, (0, 0) without one.
 platform::Point accessibilityOrigin(const std::vector<SwayOutput>& outputs);
@@ -36,6 +39,9 @@ class SwayScreens final : public platform::Screens {
     // Read afresh on every call: outputs and bars come and go. Empty when sway does not answer.
     std::vector<platform::Screen> screens() override;
     std::optional<platform::Screen> mainScreen() override;
+    // The focused output (the one of the focused window, or where the pointer last moved the
+    // focus), else the primary one.
+    std::optional<platform::Screen> activeScreen() override;
 
   private:
     SwayIpc& sway_;
