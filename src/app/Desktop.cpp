@@ -4,6 +4,7 @@
 
 #include "automation/HotKeyManager.h"
 #include "backends/linux/ControlSocket.h"
+#include "backends/linux/DesktopColorScheme.h"
 #include "backends/linux/DesktopWorkspace.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/GnomeSettings.h"
@@ -46,8 +47,10 @@
 #include "ui/IconCache.h"
 #include "ui/IconTheme.h"
 #include "ui/LauncherView.h"
+#include "ui/Style.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QSocketNotifier>
 #include <QStyleFactory>
@@ -65,6 +68,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -114,6 +118,8 @@ bool displayAvailable() {
 
 // The icon theme as the user's desktop names it: its X settings daemon first (where there is an X
 // display), then GNOME's and KDE's settings, else the first common theme installed.
+QString gIconTheme;  // the desktop's icon theme, whose dark variant a dark scheme takes
+
 void useDesktopIconTheme(const XdgDirs& dirs, x11::X11Connection* connection) {
     const QStringList searchPaths = ui::defaultIconSearchPaths();
     std::vector<ui::IconThemeSource> sources;
@@ -128,8 +134,45 @@ void useDesktopIconTheme(const XdgDirs& dirs, x11::X11Connection* connection) {
                                QString::fromStdString((dirs.configHome / "kdeglobals").string()));
                        }});
     const ui::IconThemeChoice theme = ui::chooseIconTheme(sources, searchPaths);
+    gIconTheme = theme.name;
     ui::useIconTheme(theme.name, searchPaths, ui::defaultPixmapFolders());
     log::write("icons: theme " + theme.name.toStdString() + " (" + theme.source + ")");
+}
+
+// The dark variant of the icon theme where one is installed beside it (breeze-dark, Papirus-Dark,
+// Yaru-dark), for a dark scheme; the theme itself otherwise.
+void useIconThemeFor(bool dark) {
+    if (gIconTheme.isEmpty()) return;
+    const QStringList searchPaths = ui::defaultIconSearchPaths();
+    QString theme = gIconTheme;
+    if (dark) {
+        for (const QString& variant : {gIconTheme + "-dark", gIconTheme + "-Dark"}) {
+            const bool installed =
+                std::any_of(searchPaths.begin(), searchPaths.end(), [&](const QString& path) {
+                    return QFileInfo::exists(path + "/" + variant + "/index.theme");
+                });
+            if (installed) {
+                theme = variant;
+                break;
+            }
+        }
+    }
+    if (theme == gIconTheme && !dark) return;
+    ui::useIconTheme(theme, searchPaths, ui::defaultPixmapFolders());
+    log::write("icons: theme " + theme.toStdString() + " (" + (dark ? "dark" : "light") + " scheme)");
+}
+
+// The panels follow the desktop's light or dark scheme, now and whenever it changes.
+std::unique_ptr<linux_backend::DesktopColorScheme> followDesktopColorScheme(
+    std::optional<std::string> xsettingsTheme) {
+    auto apply = [](bool dark) {
+        ui::style::setScheme(dark ? ui::style::Scheme::dark : ui::style::Scheme::light);
+        useIconThemeFor(dark);
+        log::write(std::string("appearance: ") + (dark ? "dark" : "light"));
+    };
+    auto scheme = std::make_unique<linux_backend::DesktopColorScheme>(std::move(xsettingsTheme), apply);
+    apply(scheme->dark());
+    return scheme;
 }
 
 std::string answerControlRequest(AppDelegate& delegate, linux_backend::control::Request request) {
@@ -205,6 +248,8 @@ struct BackendServices {
     bool clipboard = true;
     // Waits for the thread pool: its work reads services destroyed after the delegate.
     std::function<void()> waitForBackgroundWork = {};
+    // The GTK theme an XSETTINGS manager names, where one runs.
+    std::optional<std::string> xsettingsTheme = {};
 };
 
 // Lets the interface draw into the panel windows `windows` made.
@@ -250,6 +295,7 @@ int runComposed(BackendServices& backend, const XdgDirs& dirs, const std::filesy
          processInspector, backend.windows, fileReader, &notifications, &cipher},
         std::move(configuration));
 
+    const auto colorScheme = followDesktopColorScheme(backend.xsettingsTheme);
     ui::IconCache icons;
     Connection focusClipboardSearch;
     Connection createClipboardView;
@@ -388,6 +434,7 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     BackendServices backend{scheduler, workspace, accessibility, screens, input,
                             &keyboard, hotKeys,   pasteboard,    windows};
     drawInto(backend, windows);
+    backend.xsettingsTheme = x11::readXSettingsString(*connection, "Net/ThemeName");
     backend.clipboard = pasteboard.canRead();
     if (!backend.clipboard)
         log::write("clipboard: the X server cannot report clipboard changes (no XFixes) — history off");

@@ -46,6 +46,7 @@ const Colors kDark{
 };
 
 Scheme gScheme = Scheme::light;
+bool gApplied = false;  // the application palette has been set once
 
 struct Follower {
     QPointer<QObject> owner;
@@ -116,8 +117,11 @@ Scheme scheme() {
 }
 
 void setScheme(Scheme scheme) {
-    if (scheme == gScheme) return;
+    // The first call sets the palette whatever the scheme: until then Qt's widgets draw with the
+    // platform theme's, which may be the other scheme's.
+    if (scheme == gScheme && gApplied) return;
     gScheme = scheme;
+    gApplied = true;
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr)
         QApplication::setPalette(paletteOf(scheme));
     auto& list = followers();

@@ -46,7 +46,8 @@ double contrastRatio(const QColor& text, const QColor& background);
 
 Scheme scheme();
 // Makes `scheme` current: the application palette changes, the callbacks of followScheme run, and
-// every widget is repainted. Nothing happens when it is current already.
+// every widget is repainted. Nothing happens when it is current already (after the first call,
+// which always sets the palette).
 void setScheme(Scheme scheme);
 // Runs `apply` now, and again whenever the scheme changes, for as long as `owner` lives: for what
 // a widget takes once (a style sheet, a tinted pixmap, a palette of its own).
