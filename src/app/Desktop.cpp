@@ -62,13 +62,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -118,7 +118,8 @@ bool displayAvailable() {
 
 // The icon theme as the user's desktop names it: its X settings daemon first (where there is an X
 // display), then GNOME's and KDE's settings, else the first common theme installed.
-QString gIconTheme;  // the desktop's icon theme, whose dark variant a dark scheme takes
+QString gIconTheme;         // the desktop's icon theme, whose dark variant a dark scheme takes
+QString gAppliedIconTheme;  // the one in use: it or its dark variant
 
 void useDesktopIconTheme(const XdgDirs& dirs, x11::X11Connection* connection) {
     const QStringList searchPaths = ui::defaultIconSearchPaths();
@@ -135,6 +136,7 @@ void useDesktopIconTheme(const XdgDirs& dirs, x11::X11Connection* connection) {
                        }});
     const ui::IconThemeChoice theme = ui::chooseIconTheme(sources, searchPaths);
     gIconTheme = theme.name;
+    gAppliedIconTheme = theme.name;
     ui::useIconTheme(theme.name, searchPaths, ui::defaultPixmapFolders());
     log::write("icons: theme " + theme.name.toStdString() + " (" + theme.source + ")");
 }
@@ -157,7 +159,8 @@ void useIconThemeFor(bool dark) {
             }
         }
     }
-    if (theme == gIconTheme && !dark) return;
+    if (theme == gAppliedIconTheme) return;
+    gAppliedIconTheme = theme;
     ui::useIconTheme(theme, searchPaths, ui::defaultPixmapFolders());
     log::write("icons: theme " + theme.toStdString() + " (" + (dark ? "dark" : "light") + " scheme)");
 }

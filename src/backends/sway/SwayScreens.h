@@ -4,6 +4,8 @@
 // leaves free of bars. sway's layout space has its origin at the top-left of the layout, y down;
 // the primary monitor is the output at the layout's origin (else the first active one), and both
 // the screens' bottom-left space and the accessibility space are anchored at its corners.
+// Layout units are the logical pixels Qt draws a Wayland window in, whatever an output's scale: the
+// screens' scale is 1 on every output.
 
 #include "backends/sway/SwayIpc.h"
 #include "platform/Screens.h"
