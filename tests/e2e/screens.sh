@@ -12,6 +12,9 @@ set -u
 bin=$(cd "${1:?usage: screens.sh BIN_DIR OUTPUT_DIR}" && pwd)
 out=$(mkdir -p "${2:?usage: screens.sh BIN_DIR OUTPUT_DIR}" && cd "$2" && pwd)
 
+for tool in xrandr xrdb; do
+    command -v "$tool" >/dev/null || { echo "screens: needs $tool (Debian: x11-xserver-utils)" >&2; exit 1; }
+done
 source "$(dirname "$0")/common.sh" e2e-screens
 
 server_pids=()
