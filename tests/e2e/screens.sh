@@ -165,6 +165,26 @@ wait_until 5 panel_hidden
 stop_quenlit
 stop_display
 
+# ---- two monitors drawn at twice the size, the focused window on the right one ----------------
+start_display 5760x1800 || exit 1
+output=$(xrandr --query | awk '/ connected/ {print $1; exit}')
+xrandr --setmonitor LEFT 2880/762x1800/476+0+0 "$output" >/dev/null
+xrandr --setmonitor RIGHT 2880/762x1800/476+2880+0 none >/dev/null
+"$bin/fixture_window" --title "Right Notes" --class right-notes,RightNotes --position 3500,300 --size 800x600 \
+    >"$root/fixture2.out" 2>&1 &
+pids+=($!)
+wait_until 5 grep -q ready "$root/fixture2.out"
+fixture=$(sed -n 's/^ready //p' "$root/fixture2.out")
+xdotool windowactivate --sync "$fixture" 2>/dev/null
+QT_SCALE_FACTOR=2 start_quenlit
+check "two monitors at scale 2: the launcher is 1280 x 800 on the right one, centred" \
+    wait_until 5 placed_on launcher 2880 0 2880 1800 1280 800 2
+shot "two-monitors-scale2-launcher"
+xdotool key Escape
+wait_until 5 panel_hidden
+stop_quenlit
+stop_display
+
 # ---- dark, then light while running ------------------------------------------------------------
 start_display 1440x900 || exit 1
 dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 3>"$root/bus.address" 4>"$root/bus.pid"
