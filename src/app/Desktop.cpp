@@ -429,10 +429,8 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     // xterm and URxvt paste the PRIMARY selection: a paste there offers the entry as PRIMARY too.
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
     input.frontIsTerminal = [&workspace] { return isTerminalInFront(workspace); };
-    x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, [&screens] {
-        const auto primary = screens.mainScreen();
-        return primary ? primary->frame.height : 0.0;
-    });
+    x11::X11PanelWindowFactory windows(*connection, events, &hotKeys,
+                                       [&screens] { return screens.primaryHeight(); });
 
     BackendServices backend{scheduler, workspace, accessibility, screens, input,
                             &keyboard, hotKeys,   pasteboard,    windows};

@@ -177,6 +177,14 @@ std::optional<platform::Screen> X11Screens::mainScreen() {
     return all.front();
 }
 
+double X11Screens::primaryHeight() {
+    const std::vector<Monitor> all = monitors();
+    for (const Monitor& monitor : all) {
+        if (monitor.primary) return monitor.rect.height;
+    }
+    return all.empty() ? 0 : all.front().rect.height;
+}
+
 std::optional<XRect> X11Screens::focusedWindowFrame() {
     const auto active = connection_.activeWindow();
     if (!active || *active == XCB_NONE || *active == connection_.root()) return std::nullopt;

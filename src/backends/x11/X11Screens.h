@@ -55,6 +55,9 @@ class X11Screens final : public platform::Screens {
     std::optional<platform::Screen> mainScreen() override;
     // From _NET_ACTIVE_WINDOW's frame, else the pointer.
     std::optional<platform::Screen> activeScreen() override;
+    // The primary monitor's height in device pixels (0 without any), in one round trip: what the
+    // panels convert their origin with at every placement.
+    double primaryHeight();
 
   private:
     std::vector<Monitor> monitors();
