@@ -4,6 +4,7 @@
 
 #include "automation/HotKeyManager.h"
 #include "backends/linux/ControlSocket.h"
+#include "backends/linux/DesktopColorScheme.h"
 #include "backends/linux/DesktopWorkspace.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/GnomeSettings.h"
@@ -46,8 +47,10 @@
 #include "ui/IconCache.h"
 #include "ui/IconTheme.h"
 #include "ui/LauncherView.h"
+#include "ui/Style.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QSocketNotifier>
 #include <QStyleFactory>
@@ -59,6 +62,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -114,6 +118,9 @@ bool displayAvailable() {
 
 // The icon theme as the user's desktop names it: its X settings daemon first (where there is an X
 // display), then GNOME's and KDE's settings, else the first common theme installed.
+QString gIconTheme;         // the desktop's icon theme, whose dark variant a dark scheme takes
+QString gAppliedIconTheme;  // the one in use: it or its dark variant
+
 void useDesktopIconTheme(const XdgDirs& dirs, x11::X11Connection* connection) {
     const QStringList searchPaths = ui::defaultIconSearchPaths();
     std::vector<ui::IconThemeSource> sources;
@@ -128,8 +135,47 @@ void useDesktopIconTheme(const XdgDirs& dirs, x11::X11Connection* connection) {
                                QString::fromStdString((dirs.configHome / "kdeglobals").string()));
                        }});
     const ui::IconThemeChoice theme = ui::chooseIconTheme(sources, searchPaths);
+    gIconTheme = theme.name;
+    gAppliedIconTheme = theme.name;
     ui::useIconTheme(theme.name, searchPaths, ui::defaultPixmapFolders());
     log::write("icons: theme " + theme.name.toStdString() + " (" + theme.source + ")");
+}
+
+// The dark variant of the icon theme where one is installed beside it (breeze-dark, Papirus-Dark,
+// Yaru-dark), for a dark scheme; the theme itself otherwise.
+void useIconThemeFor(bool dark) {
+    if (gIconTheme.isEmpty()) return;
+    const QStringList searchPaths = ui::defaultIconSearchPaths();
+    QString theme = gIconTheme;
+    if (dark) {
+        for (const QString& variant : {gIconTheme + "-dark", gIconTheme + "-Dark"}) {
+            const bool installed =
+                std::any_of(searchPaths.begin(), searchPaths.end(), [&](const QString& path) {
+                    return QFileInfo::exists(path + "/" + variant + "/index.theme");
+                });
+            if (installed) {
+                theme = variant;
+                break;
+            }
+        }
+    }
+    if (theme == gAppliedIconTheme) return;
+    gAppliedIconTheme = theme;
+    ui::useIconTheme(theme, searchPaths, ui::defaultPixmapFolders());
+    log::write("icons: theme " + theme.toStdString() + " (" + (dark ? "dark" : "light") + " scheme)");
+}
+
+// The panels follow the desktop's light or dark scheme, now and whenever it changes.
+std::unique_ptr<linux_backend::DesktopColorScheme> followDesktopColorScheme(
+    std::optional<std::string> xsettingsTheme) {
+    auto apply = [](bool dark) {
+        ui::style::setScheme(dark ? ui::style::Scheme::dark : ui::style::Scheme::light);
+        useIconThemeFor(dark);
+        log::write(std::string("appearance: ") + (dark ? "dark" : "light"));
+    };
+    auto scheme = std::make_unique<linux_backend::DesktopColorScheme>(std::move(xsettingsTheme), apply);
+    apply(scheme->dark());
+    return scheme;
 }
 
 std::string answerControlRequest(AppDelegate& delegate, linux_backend::control::Request request) {
@@ -209,6 +255,8 @@ struct DesktopRun {
     bool clipboard = true;
     // Waits for the thread pool: its work reads services destroyed after the delegate.
     std::function<void()> waitForBackgroundWork = {};
+    // The GTK theme an XSETTINGS manager names, where one runs.
+    std::optional<std::string> xsettingsTheme = {};
 };
 
 // Lets the interface draw into the panel windows `windows` made.
@@ -241,6 +289,7 @@ int runComposed(DesktopRun& backend, const XdgDirs& dirs, const std::filesystem:
 
     AppDelegate delegate(backend.services, std::move(configuration));
 
+    const auto colorScheme = followDesktopColorScheme(backend.xsettingsTheme);
     ui::IconCache icons;
     Connection focusClipboardSearch;
     Connection createClipboardView;
@@ -372,8 +421,8 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     // xterm and URxvt paste the PRIMARY selection: a paste there offers the entry as PRIMARY too.
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
     input.frontIsTerminal = [&workspace] { return isTerminalInFront(workspace); };
-    const auto primary = screens.mainScreen();
-    x11::X11PanelWindowFactory windows(*connection, events, &hotKeys, primary ? primary->frame.height : 0);
+    x11::X11PanelWindowFactory windows(*connection, events, &hotKeys,
+                                       [&screens] { return screens.primaryHeight(); });
 
     LinuxServices shared;
     DesktopRun backend{.services = {.scheduler = scheduler,
@@ -394,6 +443,7 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
                                     .notifications = &shared.notifications,
                                     .cipher = &shared.cipher}};
     drawInto(backend, windows);
+    backend.xsettingsTheme = x11::readXSettingsString(*connection, "Net/ThemeName");
     backend.clipboard = pasteboard.canRead();
     if (!backend.clipboard)
         log::write("clipboard: the X server cannot report clipboard changes (no XFixes) — history off");
@@ -442,8 +492,10 @@ int runSwayDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesy
                                     {HotKeyManager::kClipboardHotKeyId, "toggle clipboard"}});
     wayland::DataControlPasteboard pasteboard(*connection);
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
-    const auto primary = screens.mainScreen();
-    sway::SwayPanelWindowFactory windows(ipc, primary ? primary->frame.height : 0);
+    sway::SwayPanelWindowFactory windows(ipc, [&screens] {
+        const auto primary = screens.mainScreen();
+        return primary ? primary->frame.height : 0.0;
+    });
 
     LinuxServices shared;
     DesktopRun backend{.services = {.scheduler = scheduler,

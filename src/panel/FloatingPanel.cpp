@@ -26,13 +26,7 @@ FloatingPanel::FloatingPanel(platform::Size size, Notification willShowNotificat
       willShowNotification_(willShowNotification),
       logPrefix_(std::move(logPrefix)) {
     window_->setContentSize(panelSize_);
-    // Placed once: centred, a little below the top of the main screen's usable area. Without a
-    // screen the window keeps the origin it was created with.
-    if (auto screen = services_.focus.screens.mainScreen()) {
-        const platform::Rect& visible = screen->visibleFrame;
-        window_->setFrameOrigin(
-            {visible.midX() - panelSize_.width * 0.5, visible.maxY() - panelSize_.height - kTopMargin});
-    }
+    placeOnActiveScreen();
     window_->keyDownHandler = [this](const platform::InputEvent& event) { return sendEvent(event); };
     resignConnection_ = window_->didResignKey.connect([this] { resignKey(); });
 }
@@ -40,6 +34,23 @@ FloatingPanel::FloatingPanel(platform::Size size, Notification willShowNotificat
 FloatingPanel::~FloatingPanel() {
     resignConnection_.disconnect();
     window_->keyDownHandler = nullptr;
+}
+
+platform::Point FloatingPanel::originOn(const platform::Screen& screen, platform::Size size) {
+    // The panel's size and margin are logical pixels; the screen counts its own units, `scale` of
+    // them to a logical pixel.
+    const platform::Rect& visible = screen.visibleFrame;
+    const double s = screen.scale > 0 ? screen.scale : 1;
+    return {visible.midX() - size.width * s * 0.5, visible.maxY() - (size.height + kTopMargin) * s};
+}
+
+void FloatingPanel::placeOnActiveScreen() {
+    // Placed at every showing, not once: the user may be at another monitor than last time, and
+    // monitors come, go and change size while the program runs. Without a screen the window keeps
+    // the origin it had.
+    if (auto screen = services_.focus.screens.activeScreen()) {
+        window_->setFrameOrigin(originOn(*screen, panelSize_));
+    }
 }
 
 void FloatingPanel::log(const std::string& message) const {
@@ -135,6 +146,7 @@ void FloatingPanel::show(
     rememberPreviousFocus();
     didStealActivation_ = false;
     window_->setContentSize(panelSize_);
+    placeOnActiveScreen();
     services_.notifications.post(willShowNotification_);
     window_->orderFrontRegardless();
     window_->makeKey();

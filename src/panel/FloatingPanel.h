@@ -18,6 +18,7 @@
 #include "panel/Notifications.h"
 #include "platform/InputEvents.h"
 #include "platform/PanelWindow.h"
+#include "platform/Screens.h"
 #include "platform/Workspace.h"
 
 #include <cstdint>
@@ -72,6 +73,10 @@ class FloatingPanel {
     virtual std::optional<platform::RunningApplication> hideForPaste();
     virtual void rememberPreviousFocus();
 
+    // Where the panel's window goes on `screen`: horizontally centred on its usable area, the top
+    // edge 80 logical pixels below the top of that area. In the screens' space (bottom-left origin).
+    static platform::Point originOn(const platform::Screen& screen, platform::Size size);
+
     // The key dispatch, given every key-down the window receives; returns true when the panel
     // consumed the key, false to pass it on to the content. Tab is consumed and does nothing: the
     // search field is the panel's only input and keeps the keyboard.
@@ -99,6 +104,7 @@ class FloatingPanel {
   private:
     void resignKey();
     void clearShowing();
+    void placeOnActiveScreen();
 
     std::unique_ptr<platform::PanelWindow> window_;
     Services services_;

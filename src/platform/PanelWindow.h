@@ -19,7 +19,8 @@ class PanelWindow {
     virtual ~PanelWindow() = default;
 
     virtual void setContentSize(Size size) = 0;
-    // The bottom-left corner of the window in the bottom-left-origin screen space (see Screens.h).
+    // The bottom-left corner of the window in the bottom-left-origin screen space, in the screens'
+    // units (see Screens.h); the window converts it to the toolkit's logical pixels itself.
     virtual void setFrameOrigin(Point origin) = 0;
     // Shows the window above every other, whether or not the program is active.
     virtual void orderFrontRegardless() = 0;

@@ -54,12 +54,14 @@ class ClipConfirmation final : public QWidget {
         message_->setFont(style::font(12));
         message_->setAlignment(Qt::AlignCenter);
         message_->setWordWrap(true);
-        QPalette secondary = message_->palette();
-        secondary.setColor(QPalette::WindowText, style::secondaryText());
-        message_->setPalette(secondary);
-        QPalette primary = title_->palette();
-        primary.setColor(QPalette::WindowText, style::primaryText());
-        title_->setPalette(primary);
+        style::followScheme(this, [this] {
+            QPalette secondary = message_->palette();
+            secondary.setColor(QPalette::WindowText, style::secondaryText());
+            message_->setPalette(secondary);
+            QPalette primary = title_->palette();
+            primary.setColor(QPalette::WindowText, style::primaryText());
+            title_->setPalette(primary);
+        });
         column->addWidget(title_);
         column->addWidget(message_, 0, Qt::AlignHCenter);
         auto* buttons = new QHBoxLayout();
@@ -76,14 +78,19 @@ class ClipConfirmation final : public QWidget {
             buttons->addWidget(button);
         }
         buttons->addStretch(1);
-        cancel_->setStyleSheet(
-            "QPushButton { background: white; color: #1d1d1f; border: 1px solid rgba(0,0,0,0.18);"
-            " border-radius: 6px; padding: 0 14px; }"
-            "QPushButton:pressed { background: #e4e4e8; }");
+        style::followScheme(this, [this] {
+            cancel_->setStyleSheet(QString("QPushButton { background: %1; color: %2; border: 1px solid %3;"
+                                           " border-radius: 6px; padding: 0 14px; }"
+                                           "QPushButton:pressed { background: %4; }")
+                                       .arg(style::buttonBackground().name(), style::primaryText().name(),
+                                            style::panelBorder().name(QColor::HexArgb),
+                                            style::buttonPressed().name()));
+        });
+        // White on this red reads at more than 4.5:1 in either scheme.
         confirm_->setStyleSheet(
-            "QPushButton { background: #ff3b30; color: white; border: none; border-radius: 6px;"
+            "QPushButton { background: #d70015; color: white; border: none; border-radius: 6px;"
             " padding: 0 14px; }"
-            "QPushButton:pressed { background: #d9322a; }");
+            "QPushButton:pressed { background: #b00012; }");
         column->addLayout(buttons);
         QObject::connect(cancel_, &QPushButton::clicked, [&model] { model.cancelDeleteAll(); });
         QObject::connect(confirm_, &QPushButton::clicked, [&model] { model.confirmDeleteAll(); });
@@ -123,7 +130,7 @@ class ClipConfirmation final : public QWidget {
             p.setRenderHint(QPainter::Antialiasing);
             QPainterPath shape;
             shape.addRoundedRect(QRectF(rect()), 12, 12);
-            p.fillPath(shape, QColor(0xf6, 0xf6, 0xf8));
+            p.fillPath(shape, style::cardBackground());
             p.setPen(QPen(style::panelBorder(), 1));
             p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 11.5, 11.5);
         }

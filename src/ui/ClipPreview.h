@@ -51,9 +51,11 @@ class ClipPreview final : public QWidget {
         text_->setStyleSheet("QPlainTextEdit { background: transparent; border: none; }");
         text_->viewport()->setAutoFillBackground(false);
         text_->document()->setDocumentMargin(kPreviewMargin);
-        QPalette palette = text_->palette();
-        palette.setColor(QPalette::Text, style::primaryText());
-        text_->setPalette(palette);
+        style::followScheme(text_, [text = text_] {
+            QPalette palette = text->palette();
+            palette.setColor(QPalette::Text, style::primaryText());
+            text->setPalette(palette);
+        });
         text_->hide();
         imageChanged_ = loader_->changed.connect([this] {
             image_ = loader_->image() ? imageOf(*loader_->image()) : QImage();

@@ -15,7 +15,7 @@ QColor withAlpha(QColor c, double alpha) {
 }
 
 QColor red() {
-    return QColor(0xff, 0x3b, 0x30);
+    return style::destructive();
 }
 
 QColor separator() {

@@ -77,6 +77,11 @@ ClipboardPanelView::ClipboardPanelView(ClipboardView& model, ClipboardActionsMod
                      [this](const QString& text) { model_.setQuery(text.toStdString()); });
     QObject::connect(clear_, &QToolButton::clicked, [this] { model_.clearButtonPressed(); });
     connections_.push_back(model_.changed.connect([this] { scheduleRefresh(); }));
+    // The search symbol is a pixmap tinted in the scheme's colours: drawn again.
+    style::followScheme(this, [this] {
+        symbol_->setPixmap(QPixmap());
+        scheduleRefresh();
+    });
     connections_.push_back(model_.scrollRequested.connect([this](const Uuid& id) {
         // A scroll asked for with a change is done once the change is drawn.
         pendingScroll_ = id;

@@ -199,6 +199,8 @@ LauncherView::LauncherView(ContentView& model, IconCache& icons, QWidget* parent
                      [this](const QString& text) { model_.setQuery(text.toStdString()); });
     QObject::connect(clear_, &QToolButton::clicked, [this] { model_.clearButtonPressed(); });
     connections_.push_back(model_.changed.connect([this] { refresh(); }));
+    // The search symbol is a pixmap tinted in the scheme's colours.
+    style::followScheme(this, [this] { refresh(); });
     connections_.push_back(model_.scrollRequested.connect([this](const Uuid& id) { list_->scrollTo(id); }));
     connections_.push_back(icons_.loaded.connect([this] { list_->viewport()->update(); }));
     refresh();

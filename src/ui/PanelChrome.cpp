@@ -52,12 +52,27 @@ SearchHeader addSearchHeader(QWidget& panel, QVBoxLayout& column, const QString&
     h.field->setFont(style::font(fontSize));
     h.field->setFixedHeight(28);
     h.field->setAttribute(Qt::WA_MacShowFocusRect, false);
-    h.field->setStyleSheet("QLineEdit { background: transparent; border: none; }");
+    // A style sheet fixes the palette the field was polished with: the scheme's colours are given
+    // again each time it changes, or the typed text would keep the other scheme's colour.
+    QLineEdit* field = h.field;
+    style::followScheme(field, [field] {
+        QPalette palette = field->palette();
+        palette.setColor(QPalette::Text, style::primaryText());
+        palette.setColor(QPalette::PlaceholderText, style::tertiaryText());
+        palette.setColor(QPalette::Highlight, style::accent());
+        palette.setColor(QPalette::HighlightedText, Qt::white);
+        field->setPalette(palette);
+        field->setStyleSheet(QString("QLineEdit { background: transparent; border: none; color: %1; }")
+                                 .arg(style::primaryText().name()));
+    });
     h.clear = new QToolButton(&panel);
     h.clear->setAutoRaise(true);
     h.clear->setFocusPolicy(Qt::NoFocus);
-    h.clear->setIcon(
-        QIcon(symbolPixmap("xmark.circle.fill", 14, style::tertiaryText(), panel.devicePixelRatioF())));
+    QToolButton* clear = h.clear;
+    style::followScheme(clear, [clear, &panel] {
+        clear->setIcon(
+            QIcon(symbolPixmap("xmark.circle.fill", 14, style::tertiaryText(), panel.devicePixelRatioF())));
+    });
     h.clear->setIconSize(QSize(14, 14));
     h.clear->setStyleSheet("QToolButton { border: none; background: transparent; }");
     header->addWidget(h.symbol);
@@ -67,7 +82,9 @@ SearchHeader addSearchHeader(QWidget& panel, QVBoxLayout& column, const QString&
 
     auto* line = new QWidget(&panel);
     line->setFixedHeight(1);
-    line->setStyleSheet(QString("background: %1;").arg(style::divider().name(QColor::HexArgb)));
+    style::followScheme(line, [line] {
+        line->setStyleSheet(QString("background: %1;").arg(style::divider().name(QColor::HexArgb)));
+    });
     column.addWidget(line);
     return h;
 }
@@ -75,9 +92,11 @@ SearchHeader addSearchHeader(QWidget& panel, QVBoxLayout& column, const QString&
 QLabel* makeVersionLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setFont(style::font(9, QFont::Light));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, style::quaternaryText());
-    label->setPalette(palette);
+    style::followScheme(label, [label] {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, style::quaternaryText());
+        label->setPalette(palette);
+    });
     return label;
 }
 

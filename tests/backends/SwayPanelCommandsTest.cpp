@@ -113,7 +113,7 @@ TEST(WaylandPanelCommands, ThePanelIsPlacedAndTheFocusGoesBackOnlyWhereItBelongs
         auto ipc = SwayIpc::connect(sway.path());
         ASSERT_TRUE(ipc.has_value()) << ipc.error().reason;
         {
-            SwayPanelWindowFactory factory(*ipc.value(), 800);
+            SwayPanelWindowFactory factory(*ipc.value(), [] { return 800.0; });
             auto panel = factory.createPanel({400, 200});
             panel->setFrameOrigin({100, 300});  // bottom-left origin: the top is 800 - 300 - 200 = 300
             panel->orderFrontRegardless();

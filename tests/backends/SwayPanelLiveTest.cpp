@@ -84,7 +84,7 @@ TEST_F(SwayLive, APanelFloatsWhereAskedWithTheKeyboardAndGivesTheFocusBack) {
     const auto outputs = sway_->outputs();
     ASSERT_TRUE(outputs && !outputs->empty());
     const double screenHeight = outputs->front().rect.height;
-    SwayPanelWindowFactory factory(*sway_, screenHeight);
+    SwayPanelWindowFactory factory(*sway_, [screenHeight] { return screenHeight; });
     auto panel = factory.createPanel({400, 200});
     SwayPanelWindow* window = factory.created.at(0);
     auto* field = new QLineEdit;

@@ -520,6 +520,35 @@ std::ostream& operator<<(std::ostream& out, const Frames& f) {
     return out;
 }
 
+TEST(SwayScreens, TheActiveOneIsTheFocusedOutputElseThePrimary) {
+    const SwayOutput left{"A", true, false, {0, 0, 1280, 900}, {0, 0, 1280, 900}};
+    const SwayOutput right{"B", true, true, {1280, 0, 1280, 900}, {1280, 0, 1280, 900}};
+    const SwayOutput off{"C", false, false, {0, 0, 640, 480}, {0, 0, 640, 480}};
+    struct Case {
+        const char* name;
+        std::vector<SwayOutput> outputs;
+        std::optional<platform::Rect> frame;
+    };
+    SwayOutput leftFocused = left;
+    leftFocused.focused = true;
+    SwayOutput rightUnfocused = right;
+    rightUnfocused.focused = false;
+    const std::vector<Case> cases{
+        {"the focused output on the right", {off, left, right}, platform::Rect{1280, 0, 1280, 900}},
+        {"the focused output is the primary", {leftFocused, rightUnfocused}, platform::Rect{0, 0, 1280, 900}},
+        {"none focused: the primary", {left, rightUnfocused}, platform::Rect{0, 0, 1280, 900}},
+        {"no active output", {off}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto screen = focusedScreen(c.outputs);
+        ASSERT_EQ(screen.has_value(), c.frame.has_value());
+        if (screen) {
+            EXPECT_EQ(screen->frame, *c.frame);
+        }
+    }
+}
+
 TEST(SwayScreens, OutputsConvertToTheBottomLeftSpaceOfThePrimaryOne) {
     struct Case {
         const char* name;

@@ -163,6 +163,39 @@ TEST(ScreensFrom, TakesTheFirstMonitorAsPrimaryWhenNoneIsMarked) {
     EXPECT_TRUE(screensFrom({}, {}, std::nullopt).empty());
 }
 
+TEST(ActiveMonitor, IsTheOneHoldingMostOfTheFocusedWindowElseTheOneUnderThePointer) {
+    // Two 1280 x 900 monitors side by side, the left one primary.
+    const std::vector<Monitor> monitors{{{0, 0, 1280, 900}, true}, {{1280, 0, 1280, 900}, false}};
+    struct Case {
+        const char* name;
+        std::optional<XRect> window;
+        std::optional<XPoint> pointer;
+        std::optional<std::size_t> expected;
+    };
+    const std::vector<Case> cases{
+        {"a window on the right monitor, the pointer on the left", XRect{1400, 100, 600, 400}, XPoint{10, 10},
+         1},
+        {"a window across both, most of it on the left", XRect{900, 100, 600, 400}, XPoint{2000, 10}, 0},
+        {"a window across both, most of it on the right", XRect{1100, 100, 600, 400}, XPoint{10, 10}, 1},
+        {"no focused window: the pointer's", std::nullopt, XPoint{1300, 899}, 1},
+        {"a focused window off every monitor: the pointer's", XRect{5000, 0, 100, 100}, XPoint{5, 5}, 0},
+        {"neither: none (the primary counts)", std::nullopt, std::nullopt, std::nullopt},
+        {"the pointer off every monitor: none", std::nullopt, XPoint{2560, 0}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(activeMonitor(monitors, c.window, c.pointer), c.expected);
+    }
+}
+
+TEST(ScreensFrom, CarriesEachMonitorsScale) {
+    const auto screens =
+        screensFrom({{{0, 0, 2880, 1800}, true, 2}, {{2880, 0, 1920, 1080}, false, 1}}, {}, std::nullopt);
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_EQ(screens[0].scale, 2);
+    EXPECT_EQ(screens[1].scale, 1);
+}
+
 struct VisibleCase {
     const char* name;
     std::vector<XRect> perMonitor;
@@ -355,7 +388,7 @@ TEST_F(X11BackendTest, ReportsWhenAnotherApplicationBecomesActive) {
 
 TEST_F(X11BackendTest, APanelHidesAndShowsAgainHoldingTheKeyboardAndFallsBackWhenItIsTaken) {
     X11EventHub hub;
-    X11PanelWindow panel(*x, hub, nullptr, {300, 200}, 900);
+    X11PanelWindow panel(*x, hub, nullptr, {300, 200}, [] { return 900.0; });
     const auto viewable = [&] {
         const auto window = static_cast<xcb_window_t>(panel.host()->winId());
         auto* attributes =

@@ -45,7 +45,7 @@ first_row_drawn() {
     w=$(clipboard_panel) || return 1
     pixel=$(import -window "$w" -depth 8 -crop 1x1+150+100 txt:- 2>/dev/null | sed -n 's/^0,0: (\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p')
     read -r r g b <<<"$pixel"
-    [ -n "${b:-}" ] && [ "$b" -gt 200 ] && [ "$r" -lt 100 ]
+    [ -n "${b:-}" ] && [ "$b" -gt 180 ] && [ "$r" -lt 100 ]
 }
 shot() {  # NAME: the clipboard panel alone
     local w

@@ -348,7 +348,7 @@ panel_pixels() {
 panel_pixels >"$root/pixels.txt"
 # The selected (accent blue) row's lowest pixel, and the version label's highest one: grey text in
 # the bottom-right corner, left of the scroll bar.
-row_bottom=$(awk '$3 < 40 && $4 > 110 && $5 > 230 { if ($2 > m) m = $2 } END { print m + 0 }' "$root/pixels.txt")
+row_bottom=$(awk '$3 < 40 && $4 > 80 && $5 > 190 { if ($2 > m) m = $2 } END { print m + 0 }' "$root/pixels.txt")
 label_top=$(awk '$1 >= 560 && $1 < 622 && $2 >= 340 && $3 == $4 && $3 < 225 { if (t == "" || $2 < t) t = $2 }
     END { print t + 0 }' "$root/pixels.txt")
 echo "last row ends at y=$row_bottom, version label starts at y=$label_top"

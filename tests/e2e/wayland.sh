@@ -189,6 +189,30 @@ sleep 4
 clipboard_empty() { [ -z "$(wl-paste --no-newline 2>/dev/null)" ]; }
 check "wl-copy --clear leaves the clipboard empty 4 s later" clipboard_empty
 
+# --- a second output beside the first, drawn at twice the size ---
+# Its layout is 1280 x 800 logical pixels at x 1280: with the focus there, the launcher opens on it,
+# 640 x 400 like everywhere, centred and 80 below its top.
+swaymsg create_output >/dev/null 2>&1
+second=$(swaymsg -r -t get_outputs | jq -r '.[] | select(.name != "HEADLESS-1") | .name' | head -n 1)
+if [ -n "$second" ]; then
+    swaymsg output "$second" resolution 2560x1600 position 1280 0 scale 2 >/dev/null
+    swaymsg focus output "$second" >/dev/null
+    launcher_keys
+    on_second() { [ "$(frame_of quenlit)" = "1600 80 640 400" ]; }
+    check "on a scale-2 output beside the first, the launcher opens there, centred" wait_until 5 on_second
+    shot launcher-scale2-output "Quenlit launcher"
+    keys -k Escape
+    wait_until 5 panel_hidden "Quenlit launcher"
+    swaymsg focus output HEADLESS-1 >/dev/null
+    launcher_keys
+    back_on_first() { [ "$(frame_of quenlit)" = "320 80 640 400" ]; }
+    check "… and back on the first output with the focus" wait_until 5 back_on_first
+    keys -k Escape
+    wait_until 5 panel_hidden "Quenlit launcher"
+else
+    check "sway makes a second headless output" false
+fi
+
 # --- a compositor without the wlroots protocols: weston, with XWayland ---
 # The program runs through XWayland there, says what does not reach native windows, and shows its
 # launcher as an X window. Everything of its own (runtime folder, data, log) is apart from the run

@@ -123,6 +123,119 @@ class FloatingPanelTest : public ::testing::Test {
     std::shared_ptr<log::MemorySink> logSink = std::make_shared<log::MemorySink>();
 };
 
+struct PlacementCase {
+    const char* name;
+    std::vector<platform::Screen> screens;
+    std::optional<std::size_t> active;
+    platform::Size size;
+    platform::Point origin;  // in the screens' units
+};
+
+class PanelPlacement : public FloatingPanelTest, public ::testing::WithParamInterface<PlacementCase> {};
+
+TEST_P(PanelPlacement, OpensCentredOnTheMonitorTheUserIsAtWhateverItsScale) {
+    const PlacementCase& c = GetParam();
+    screens.list = c.screens;
+    screens.activeIndex = c.active;
+    auto panel =
+        std::make_unique<FloatingPanel>(c.size, Notification::launcherWillShow, "", windows, services());
+    window = windows.created.back();
+    panel->show();
+    EXPECT_EQ(window->origin, c.origin) << c.name;
+    // The whole panel, in the screens' units, lies on the monitor it was placed on.
+    const platform::Screen& on = c.active ? c.screens[*c.active] : c.screens[0];
+    const double s = on.scale;
+    EXPECT_GE(window->origin.x, on.frame.minX()) << c.name;
+    EXPECT_LE(window->origin.x + c.size.width * s, on.frame.maxX()) << c.name;
+    EXPECT_GE(window->origin.y, on.frame.minY()) << c.name;
+    EXPECT_LE(window->origin.y + c.size.height * s, on.frame.maxY()) << c.name;
+    // Centred: as much of the usable area on either side.
+    EXPECT_DOUBLE_EQ(window->origin.x - on.visibleFrame.minX(),
+                     on.visibleFrame.maxX() - (window->origin.x + c.size.width * s))
+        << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Screens, PanelPlacement,
+    ::testing::Values(
+        PlacementCase{"one monitor at scale 1",
+                      {{{0, 0, 1440, 900}, {0, 0, 1440, 900}, 1}},
+                      std::nullopt,
+                      {640, 400},
+                      {400, 420}},
+        // 2880 x 1800 device pixels drawn at twice the size: a 1280 x 800 panel, 160 below the top.
+        PlacementCase{"2880x1800 at scale 2, launcher",
+                      {{{0, 0, 2880, 1800}, {0, 0, 2880, 1800}, 2}},
+                      std::nullopt,
+                      {640, 400},
+                      {800, 840}},
+        PlacementCase{"2880x1800 at scale 2, clipboard",
+                      {{{0, 0, 2880, 1800}, {0, 0, 2880, 1800}, 2}},
+                      std::nullopt,
+                      {680, 420},
+                      {760, 800}},
+        PlacementCase{"scale 1.25",
+                      {{{0, 0, 2400, 1500}, {0, 0, 2400, 1500}, 1.25}},
+                      std::nullopt,
+                      {640, 400},
+                      {800, 900}},
+        PlacementCase{"scale 1.5",
+                      {{{0, 0, 2400, 1500}, {0, 0, 2400, 1500}, 1.5}},
+                      std::nullopt,
+                      {640, 400},
+                      {720, 780}},
+        PlacementCase{
+            "the right one of two monitors",
+            {{{0, 0, 1280, 900}, {0, 0, 1280, 900}, 1}, {{1280, 0, 1280, 900}, {1280, 0, 1280, 900}, 1}},
+            1,
+            {640, 400},
+            {1600, 420}},
+        PlacementCase{"the left one of two, at the primary's right",
+                      {{{0, 0, 1280, 900}, {0, 0, 1280, 900}, 1},
+                       {{-1920, -180, 1920, 1080}, {-1920, -180, 1920, 1050}, 1}},
+                      1,
+                      {640, 400},
+                      {-1280, 390}},
+        PlacementCase{
+            "mixed scales: the scale-2 monitor beside a scale-1 primary",
+            {{{0, 0, 1920, 1080}, {0, 0, 1920, 1080}, 1}, {{1920, 0, 3840, 2160}, {1920, 0, 3840, 2160}, 2}},
+            1,
+            {640, 400},
+            {3200, 1200}},
+        PlacementCase{"a panel along the top of the usable area",
+                      {{{0, 0, 1440, 900}, {0, 0, 1440, 868}, 2}},
+                      std::nullopt,
+                      {300, 200},
+                      {420, 308}}));
+
+TEST_F(FloatingPanelTest, FollowsTheMonitorsAsTheyChangeWhileTheProgramRuns) {
+    screens.list = {{{0, 0, 1280, 900}, {0, 0, 1280, 900}, 1},
+                    {{1280, 0, 1280, 900}, {1280, 0, 1280, 900}, 1}};
+    screens.activeIndex = 1;
+    auto panel = makePanel();
+    panel->show();
+    EXPECT_EQ(window->origin, (platform::Point{1600, 420})) << "on the monitor of the focused window";
+    panel->hide(false);
+
+    // The focus moved to a window on the left monitor.
+    screens.activeIndex = 0;
+    panel->show();
+    EXPECT_EQ(window->origin, (platform::Point{320, 420}));
+    panel->hide(false);
+
+    // The two monitors became one 2560 wide.
+    screens.list = {{{0, 0, 2560, 900}, {0, 0, 2560, 900}, 1}};
+    screens.activeIndex.reset();
+    panel->show();
+    EXPECT_EQ(window->origin, (platform::Point{960, 420})) << "no stale monitor list";
+    panel->hide(false);
+
+    // Now drawn at twice the size.
+    screens.list = {{{0, 0, 2880, 1800}, {0, 0, 2880, 1800}, 2}};
+    panel->show();
+    EXPECT_EQ(window->origin, (platform::Point{800, 840}));
+}
+
 TEST_F(FloatingPanelTest, IsCentredEightyPointsBelowTheTopOfTheUsableArea) {
     screens.list = {{{0, 0, 2560, 1440}, {0, 0, 2560, 1410}},
                     {{-1920, 0, 1920, 1080}, {-1920, 0, 1920, 1080}}};

@@ -4,6 +4,7 @@
 #include "clipboard/FakeClipboardDesktop.h"
 #include "support/TempDir.h"
 #include "ui/QtTestApplication.h"
+#include "ui/Style.h"
 
 #include <gtest/gtest.h>
 
@@ -340,6 +341,57 @@ TEST_F(ClipboardPanelViewTest, ThePreviewHoldsTheWholeEntryAndCopiesItUnchanged)
         capture({entry});
         settle();
         EXPECT_EQ(view->previewText().toStdString(), entry);
+    }
+}
+
+}  // namespace
+}  // namespace quenlit::ui
+
+namespace quenlit::ui {
+namespace {
+
+double luminanceOf(QRgb pixel) {
+    return QColor(pixel).lightnessF();
+}
+
+// How many pixels of `area` stand out from `background` by at least 4.5:1: those of readable text
+// (the caret alone is a line of some 20).
+int readablePixels(const QImage& image, const QRect& area, const QColor& background) {
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (style::contrastRatio(QColor(image.pixel(x, y)), background) >= 4.5) ++count;
+    return count;
+}
+
+TEST_F(ClipboardPanelViewTest, FollowsTheDesktopsColourSchemeWhileShownAndStaysReadable) {
+    capture({"alpha one", "beta"});
+    type("alpha");
+    struct Case {
+        const char* name;
+        ui::style::Scheme scheme;
+        bool dark;
+    };
+    const std::vector<Case> cases{{"dark", ui::style::Scheme::dark, true},
+                                  {"back to light, without a restart", ui::style::Scheme::light, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui::style::setScheme(c.scheme);
+        settle();
+        const QImage picture = view->grab().toImage();
+        picture.save(QCoreApplication::applicationDirPath() + "/clipboard-panel-scheme-" +
+                     (c.dark ? "dark" : "light") + ".png");
+        // The panel's background, beside the search field and under the list.
+        const QColor background(picture.pixel(660, 4));
+        EXPECT_EQ(luminanceOf(background.rgb()) < 0.3, c.dark);
+        EXPECT_EQ(luminanceOf(picture.pixel(picture.width() / 2, picture.height() - 3)) < 0.3, c.dark);
+        // The typed query, in the search field, reads against it.
+        QWidget* field = view->searchField();
+        const QRect fieldArea(field->mapTo(view.get(), QPoint()), field->size());
+        EXPECT_GT(readablePixels(picture, fieldArea, background), 60);
+        // The field itself is no lighter or darker box inside the panel.
+        const QColor insideField(picture.pixel(fieldArea.right() - 2, fieldArea.top() + 2));
+        EXPECT_LT(ui::style::contrastRatio(insideField, background), 1.1);
     }
 }
 

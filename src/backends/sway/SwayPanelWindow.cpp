@@ -88,12 +88,12 @@ class SwayPanelWindow::Host final : public QWidget {
 };
 
 SwayPanelWindow::SwayPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered, platform::Size size,
-                                 double primaryScreenHeight, std::string title)
+                                 std::function<double()> primaryScreenHeight, std::string title)
     : sway_(sway),
       remembered_(std::move(remembered)),
       host_(std::make_unique<Host>(*this)),
       title_(std::move(title)),
-      primaryHeight_(primaryScreenHeight) {
+      primaryHeight_(std::move(primaryScreenHeight)) {
     host_->setWindowTitle(QString::fromStdString(title_));
     host_->resize(static_cast<int>(size.width), static_cast<int>(size.height));
     sway_.watchWindows();
@@ -204,7 +204,7 @@ void SwayPanelWindow::findContainer() {
 
 void SwayPanelWindow::place() {
     // From the bottom-left-origin space of the screens to sway's layout, whose origin is top-left.
-    const double top = primaryHeight_ - (origin_.y + host_->height());
+    const double top = (primaryHeight_ ? primaryHeight_() : 0) - (origin_.y + host_->height());
     // The factory's rule floats the window as it maps, so it never shows tiled for a moment; it is
     // repeated here, as a reload of sway's configuration forgets the rule. Sticky is only set here:
     // sway 1.7 does not apply it to a window being mapped.
@@ -358,9 +358,9 @@ bool SwayPanelWindow::keyPressed(const QKeyEvent& event) {
     return keyDownHandler(input);
 }
 
-SwayPanelWindowFactory::SwayPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight)
+SwayPanelWindowFactory::SwayPanelWindowFactory(SwayIpc& sway, std::function<double()> primaryScreenHeight)
     : sway_(sway),
-      primaryHeight_(primaryScreenHeight),
+      primaryHeight_(std::move(primaryScreenHeight)),
       remembered_(std::make_shared<SwayPanelWindow::Remembered>()) {
     // Qt gives its windows the desktop file's name as their app id.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));

@@ -51,7 +51,7 @@ class SwayPanelWindow final : public platform::PanelWindow {
     static constexpr std::chrono::milliseconds kMapWait{300};
 
     SwayPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered, platform::Size size,
-                    double primaryScreenHeight, std::string title);
+                    std::function<double()> primaryScreenHeight, std::string title);
     ~SwayPanelWindow() override;
 
     // The top-level widget the interface draws into; the content fills it.
@@ -70,7 +70,6 @@ class SwayPanelWindow final : public platform::PanelWindow {
     void activateApplication() override;
     std::optional<platform::EventType> currentEventType() override;
 
-    void setPrimaryScreenHeight(double height) { primaryHeight_ = height; }
     // The container sway made for the window while it is shown; absent before sway mapped it.
     std::optional<long> container() const { return container_; }
 
@@ -92,7 +91,7 @@ class SwayPanelWindow final : public platform::PanelWindow {
     std::unique_ptr<Host> host_;
     Connection windowEvents_;
     std::string title_;
-    double primaryHeight_;
+    std::function<double()> primaryHeight_;  // read at each placement: outputs change
     platform::Point origin_;
     std::optional<long> container_;
     std::optional<long> previous_;  // the container to give the focus back to
@@ -110,7 +109,7 @@ class SwayPanelWindowFactory final : public platform::PanelWindowFactory {
     // The program's app id for every window, and the rule that floats the panels; the panels take
     // the titles in order ("Quenlit launcher", then "Quenlit clipboard": the order the core makes
     // them in), later ones "Quenlit panel N".
-    SwayPanelWindowFactory(SwayIpc& sway, double primaryScreenHeight);
+    SwayPanelWindowFactory(SwayIpc& sway, std::function<double()> primaryScreenHeight);
     std::unique_ptr<platform::PanelWindow> createPanel(platform::Size contentSize) override;
     // The windows made so far, for the interface to fill.
     std::vector<SwayPanelWindow*> created;
@@ -122,7 +121,7 @@ class SwayPanelWindowFactory final : public platform::PanelWindowFactory {
 
     SwayIpc& sway_;
     Connection reloads_;
-    double primaryHeight_;
+    std::function<double()> primaryHeight_;  // read at each placement: outputs change
     std::shared_ptr<SwayPanelWindow::Remembered> remembered_;
 };
 

@@ -36,6 +36,20 @@ std::vector<platform::Screen> screensFrom(const std::vector<SwayOutput>& outputs
     return out;
 }
 
+std::optional<platform::Screen> focusedScreen(const std::vector<SwayOutput>& outputs) {
+    const auto all = screensFrom(outputs);
+    if (all.empty()) return std::nullopt;
+    const auto primary = primaryOutput(outputs);
+    // screensFrom lists the primary output first, then the other active ones in sway's order.
+    std::size_t index = 1;
+    for (const SwayOutput& output : outputs) {
+        if (!output.active || output.name == primary->name) continue;
+        if (output.focused && index < all.size()) return all[index];
+        ++index;
+    }
+    return all.front();
+}
+
 platform::Point accessibilityOrigin(const std::vector<SwayOutput>& outputs) {
     const auto primary = primaryOutput(outputs);
     return primary ? primary->rect.origin() : platform::Point{};
@@ -61,6 +75,12 @@ std::optional<platform::Screen> SwayScreens::mainScreen() {
     auto all = screens();
     if (all.empty()) return std::nullopt;
     return all.front();
+}
+
+std::optional<platform::Screen> SwayScreens::activeScreen() {
+    const auto outputs = sway_.outputs();
+    if (!outputs) return std::nullopt;
+    return focusedScreen(*outputs);
 }
 
 }  // namespace quenlit::sway

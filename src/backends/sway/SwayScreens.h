@@ -4,6 +4,8 @@
 // leaves free of bars. sway's layout space has its origin at the top-left of the layout, y down;
 // the primary monitor is the output at the layout's origin (else the first active one), and both
 // the screens' bottom-left space and the accessibility space are anchored at its corners.
+// Layout units are the logical pixels Qt draws a Wayland window in, whatever an output's scale: the
+// screens' scale is 1 on every output.
 
 #include "backends/sway/SwayIpc.h"
 #include "platform/Screens.h"
@@ -22,6 +24,9 @@ std::optional<SwayOutput> primaryOutput(const std::vector<SwayOutput>& outputs);
 // x' = x - px, y' = H0 - (y - py + height).
 std::vector<platform::Screen> screensFrom(const std::vector<SwayOutput>& outputs);
 
+// The screen of the focused active output among `outputs`, else the primary one's.
+std::optional<platform::Screen> focusedScreen(const std::vector<SwayOutput>& outputs);
+
 // Between the layout space and the accessibility space (origin at the primary output's top-left,
 // y down): a shift by the primary output's corner, (0, 0) without one.
 platform::Point accessibilityOrigin(const std::vector<SwayOutput>& outputs);
@@ -36,6 +41,9 @@ class SwayScreens final : public platform::Screens {
     // Read afresh on every call: outputs and bars come and go. Empty when sway does not answer.
     std::vector<platform::Screen> screens() override;
     std::optional<platform::Screen> mainScreen() override;
+    // The focused output (the one of the focused window, or where the pointer last moved the
+    // focus), else the primary one.
+    std::optional<platform::Screen> activeScreen() override;
 
   private:
     SwayIpc& sway_;

@@ -5,6 +5,7 @@
 #include "base/Log.h"
 
 #include "backends/linux/PanelMouseEvents.h"
+#include "backends/linux/QtScreenScale.h"
 #include "backends/x11/KeyTranslation.h"
 
 #include <xcb/xinput.h>
@@ -18,6 +19,7 @@
 #include <QWindow>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -135,12 +137,12 @@ class X11PanelWindow::Host final : public QWidget {
 };
 
 X11PanelWindow::X11PanelWindow(X11Connection& connection, X11EventHub& events, X11HotKeys* hotKeys,
-                               platform::Size size, double primaryScreenHeight)
+                               platform::Size size, PrimaryHeight primaryScreenHeight)
     : x_(connection),
       events_(events),
       hotKeys_(hotKeys),
       host_(std::make_unique<Host>(*this, isComposited(connection) ? kShadowMargins : QMargins())),
-      primaryHeight_(primaryScreenHeight) {
+      primaryHeight_(std::move(primaryScreenHeight)) {
     const QMargins m = host_->shadow();
     host_->resize(static_cast<int>(size.width) + m.left() + m.right(),
                   static_cast<int>(size.height) + m.top() + m.bottom());
@@ -182,12 +184,18 @@ void X11PanelWindow::setContentSize(platform::Size size) {
 
 void X11PanelWindow::setFrameOrigin(platform::Point origin) {
     origin_ = origin;
-    // The origin is the content's; the shadow lies around it. From the bottom-left-origin space of
-    // the screens to X's top-left origin.
+    // The origin is the content's, in device pixels with the origin at the primary monitor's
+    // bottom-left corner; the shadow lies around it. Converted here, once: to X's top-left origin,
+    // then to Qt's logical pixels through the monitor the panel lands on (Qt scales whatever it is
+    // given, so a device position handed to it as it is would be scaled twice).
     const QMargins m = host_->shadow();
-    const double contentHeight = host_->height() - m.top() - m.bottom();
-    const double top = primaryHeight_ - (origin.y + contentHeight);
-    host_->move(static_cast<int>(origin.x) - m.left(), static_cast<int>(top) - m.top());
+    const double h0 = primaryHeight_ ? primaryHeight_() : 0;
+    const double bottom = h0 - origin.y;
+    const double scale = linux_backend::qtScaleOf({origin.x, bottom - 1, 1, 1});
+    const double contentHeight = (host_->height() - m.top() - m.bottom()) * scale;
+    const platform::Point topLeft = linux_backend::qtLogicalPoint({origin.x, bottom - contentHeight});
+    host_->move(static_cast<int>(std::lround(topLeft.x)) - m.left(),
+                static_cast<int>(std::lround(topLeft.y)) - m.top());
 }
 
 void X11PanelWindow::orderFrontRegardless() {

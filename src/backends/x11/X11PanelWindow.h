@@ -14,8 +14,11 @@
 #include "backends/x11/X11HotKeys.h"
 #include "platform/PanelWindow.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QWidget;
 
@@ -23,8 +26,10 @@ namespace quenlit::x11 {
 
 class X11PanelWindow final : public platform::PanelWindow {
   public:
+    // The primary monitor's height in device pixels, read at each placement: the layout can change.
+    using PrimaryHeight = std::function<double()>;
     X11PanelWindow(X11Connection& connection, X11EventHub& events, X11HotKeys* hotKeys, platform::Size size,
-                   double primaryScreenHeight);
+                   PrimaryHeight primaryScreenHeight);
     ~X11PanelWindow() override;
 
     // The top-level widget the interface draws into. The content fills it, less the shadow's margin.
@@ -41,8 +46,6 @@ class X11PanelWindow final : public platform::PanelWindow {
     void activateApplication() override;
     std::optional<platform::EventType> currentEventType() override;
 
-    void setPrimaryScreenHeight(double height) { primaryHeight_ = height; }
-
     class Host;
 
   private:
@@ -58,7 +61,7 @@ class X11PanelWindow final : public platform::PanelWindow {
     std::unique_ptr<Host> host_;
     int handlerToken_ = 0;
     std::uint8_t xinputOpcode_ = 0;
-    double primaryHeight_;
+    PrimaryHeight primaryHeight_;
     platform::Point origin_;
     bool grabbed_ = false;
     // The active window when the panel took the keyboard: only a change away from it means the
@@ -78,8 +81,11 @@ class X11PanelWindow final : public platform::PanelWindow {
 class X11PanelWindowFactory final : public platform::PanelWindowFactory {
   public:
     X11PanelWindowFactory(X11Connection& connection, X11EventHub& events, X11HotKeys* hotKeys,
-                          double primaryScreenHeight)
-        : x_(connection), events_(events), hotKeys_(hotKeys), primaryHeight_(primaryScreenHeight) {}
+                          X11PanelWindow::PrimaryHeight primaryScreenHeight)
+        : x_(connection),
+          events_(events),
+          hotKeys_(hotKeys),
+          primaryHeight_(std::move(primaryScreenHeight)) {}
     std::unique_ptr<platform::PanelWindow> createPanel(platform::Size contentSize) override;
     // The windows made so far, for the interface to fill.
     std::vector<X11PanelWindow*> created;
@@ -88,7 +94,7 @@ class X11PanelWindowFactory final : public platform::PanelWindowFactory {
     X11Connection& x_;
     X11EventHub& events_;
     X11HotKeys* hotKeys_;
-    double primaryHeight_;
+    X11PanelWindow::PrimaryHeight primaryHeight_;
 };
 
 }  // namespace quenlit::x11

@@ -1,5 +1,7 @@
 #include "backends/x11/X11Screens.h"
 
+#include "backends/linux/QtScreenScale.h"
+
 #include <xcb/randr.h>
 
 #include <algorithm>
@@ -68,7 +70,7 @@ std::vector<platform::Screen> screensFrom(const std::vector<Monitor>& monitors,
             }
         }
         if (!visible && desktopWorkArea) visible = intersection(frame, *desktopWorkArea);
-        return platform::Screen{convert(frame), convert(visible.value_or(frame))};
+        return platform::Screen{convert(frame), convert(visible.value_or(frame)), monitors[index].scale};
     };
     std::vector<platform::Screen> out;
     out.push_back(screenAt(primary));
@@ -76,6 +78,33 @@ std::vector<platform::Screen> screensFrom(const std::vector<Monitor>& monitors,
         if (i != primary) out.push_back(screenAt(i));
     }
     return out;
+}
+
+std::optional<std::size_t> activeMonitor(const std::vector<Monitor>& monitors,
+                                         std::optional<XRect> focusedWindow, std::optional<XPoint> pointer) {
+    if (focusedWindow) {
+        std::optional<std::size_t> best;
+        long long bestArea = 0;
+        for (std::size_t i = 0; i < monitors.size(); ++i) {
+            if (auto common = intersection(monitors[i].rect, *focusedWindow)) {
+                const long long area = static_cast<long long>(common->width) * common->height;
+                if (area > bestArea) {
+                    bestArea = area;
+                    best = i;
+                }
+            }
+        }
+        if (best) return best;
+    }
+    if (pointer) {
+        for (std::size_t i = 0; i < monitors.size(); ++i) {
+            const XRect& r = monitors[i].rect;
+            if (pointer->x >= r.x && pointer->x < r.x + r.width && pointer->y >= r.y &&
+                pointer->y < r.y + r.height)
+                return i;
+        }
+    }
+    return std::nullopt;
 }
 
 X11Screens::X11Screens(X11Connection& connection) : connection_(connection) {
@@ -100,14 +129,19 @@ std::vector<Monitor> X11Screens::monitors() {
                  xcb_randr_monitor_info_next(&it)) {
                 const xcb_randr_monitor_info_t& m = *it.data;
                 if (m.width == 0 || m.height == 0) continue;
-                out.push_back({{m.x, m.y, m.width, m.height}, m.primary != 0});
+                out.push_back({{m.x, m.y, m.width, m.height}, m.primary != 0, 1});
             }
         }
     }
     // Without RandR 1.5 (or with every output off) the whole root window is the one monitor.
     if (out.empty()) {
         const xcb_screen_t* screen = connection_.screen();
-        out.push_back({{0, 0, screen->width_in_pixels, screen->height_in_pixels}, true});
+        out.push_back({{0, 0, screen->width_in_pixels, screen->height_in_pixels}, true, 1});
+    }
+    for (Monitor& monitor : out) {
+        monitor.scale = linux_backend::qtScaleOf(
+            {static_cast<double>(monitor.rect.x), static_cast<double>(monitor.rect.y),
+             static_cast<double>(monitor.rect.width), static_cast<double>(monitor.rect.height)});
     }
     return out;
 }
@@ -122,7 +156,7 @@ std::vector<XRect> X11Screens::perMonitorWorkAreas(std::uint32_t desktop) {
     return {};
 }
 
-std::vector<platform::Screen> X11Screens::screens() {
+std::vector<platform::Screen> X11Screens::screensOf(const std::vector<Monitor>& monitors) {
     const xcb_window_t root = connection_.root();
     const std::uint32_t desktop = connection_.cardinal(root, "_NET_CURRENT_DESKTOP").value_or(0);
     std::optional<XRect> desktopArea;
@@ -130,13 +164,72 @@ std::vector<platform::Screen> X11Screens::screens() {
         const auto areas = rects(*values);
         if (desktop < areas.size()) desktopArea = areas[desktop];
     }
-    return screensFrom(monitors(), perMonitorWorkAreas(desktop), desktopArea);
+    return screensFrom(monitors, perMonitorWorkAreas(desktop), desktopArea);
+}
+
+std::vector<platform::Screen> X11Screens::screens() {
+    return screensOf(monitors());
 }
 
 std::optional<platform::Screen> X11Screens::mainScreen() {
     auto all = screens();
     if (all.empty()) return std::nullopt;
     return all.front();
+}
+
+double X11Screens::primaryHeight() {
+    const std::vector<Monitor> all = monitors();
+    for (const Monitor& monitor : all) {
+        if (monitor.primary) return monitor.rect.height;
+    }
+    return all.empty() ? 0 : all.front().rect.height;
+}
+
+std::optional<XRect> X11Screens::focusedWindowFrame() {
+    const auto active = connection_.activeWindow();
+    if (!active || *active == XCB_NONE || *active == connection_.root()) return std::nullopt;
+    xcb_connection_t* c = connection_.raw();
+    auto geometryCookie = xcb_get_geometry(c, *active);
+    auto translateCookie = xcb_translate_coordinates(c, *active, connection_.root(), 0, 0);
+    xcb_generic_error_t* error = nullptr;
+    Reply<xcb_get_geometry_reply_t> size(xcb_get_geometry_reply(c, geometryCookie, &error));
+    std::free(error);
+    error = nullptr;
+    Reply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(c, translateCookie, &error));
+    std::free(error);
+    if (!size || !origin || size->width == 0 || size->height == 0) return std::nullopt;
+    // The client area alone: the frame around it adds a few pixels on every side, which cannot
+    // move most of the window to another monitor.
+    return XRect{origin->dst_x, origin->dst_y, size->width, size->height};
+}
+
+std::optional<XPoint> X11Screens::pointer() {
+    xcb_connection_t* c = connection_.raw();
+    xcb_generic_error_t* error = nullptr;
+    Reply<xcb_query_pointer_reply_t> reply(
+        xcb_query_pointer_reply(c, xcb_query_pointer(c, connection_.root()), &error));
+    std::free(error);
+    if (!reply || reply->same_screen == 0) return std::nullopt;
+    return XPoint{reply->root_x, reply->root_y};
+}
+
+std::optional<platform::Screen> X11Screens::activeScreen() {
+    const std::vector<Monitor> all = monitors();
+    const auto screens = screensOf(all);
+    if (screens.empty()) return std::nullopt;
+    const auto index = activeMonitor(all, focusedWindowFrame(), pointer());
+    if (!index) return screens.front();
+    // The screens list the primary monitor first, the others in the monitors' order.
+    std::size_t primary = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i].primary) {
+            primary = i;
+            break;
+        }
+    }
+    if (*index == primary) return screens.front();
+    return screens[*index < primary ? *index + 1 : *index];
 }
 
 }  // namespace quenlit::x11

@@ -23,7 +23,18 @@ struct XRect {
 struct Monitor {
     XRect rect;
     bool primary = false;
+    double scale = 1;  // device pixels per logical pixel of the toolkit on this monitor
 };
+
+struct XPoint {
+    int x = 0;
+    int y = 0;
+};
+
+// The monitor the user is at: the one holding most of the focused window's frame, else the one
+// under the pointer; absent when neither tells (then the primary one counts).
+std::optional<std::size_t> activeMonitor(const std::vector<Monitor>& monitors,
+                                         std::optional<XRect> focusedWindow, std::optional<XPoint> pointer);
 
 // The screens for monitors in the server's order: the primary one first (the first monitor when
 // none is marked primary), the others in order. A monitor's visible frame is, in this order of
@@ -42,9 +53,17 @@ class X11Screens final : public platform::Screens {
     // Read afresh on every call: monitors and panels come and go.
     std::vector<platform::Screen> screens() override;
     std::optional<platform::Screen> mainScreen() override;
+    // From _NET_ACTIVE_WINDOW's frame, else the pointer.
+    std::optional<platform::Screen> activeScreen() override;
+    // The primary monitor's height in device pixels (0 without any), in one round trip: what the
+    // panels convert their origin with at every placement.
+    double primaryHeight();
 
   private:
     std::vector<Monitor> monitors();
+    std::vector<platform::Screen> screensOf(const std::vector<Monitor>& monitors);
+    std::optional<XRect> focusedWindowFrame();
+    std::optional<XPoint> pointer();
     std::vector<XRect> perMonitorWorkAreas(std::uint32_t desktop);
 
     X11Connection& connection_;
