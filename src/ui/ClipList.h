@@ -3,6 +3,7 @@
 
 #include "ui/ClipboardDrawing.h"
 #include "ui/PanelChrome.h"
+#include "ui/RowList.h"
 #include "ui/Style.h"
 #include "ui/Symbols.h"
 
@@ -37,85 +38,52 @@ namespace quenlit::ui::clip {
 
 // ---- The history list: rows laid out from their heights alone, painted only in view.
 
-class ClipList final : public QAbstractScrollArea {
+class ClipList final : public RowList {
   public:
-    ClipList(ClipboardView& model, QWidget* parent) : QAbstractScrollArea(parent), model_(model) {
-        setFrameShape(QFrame::NoFrame);
-        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        // The search field keeps the keyboard: neither a click on a row nor Tab may take it.
-        setFocusPolicy(Qt::NoFocus);
-        viewport()->setFocusPolicy(Qt::NoFocus);
-        verticalScrollBar()->setFocusPolicy(Qt::NoFocus);
-        setAutoFillBackground(false);
-        viewport()->setAutoFillBackground(false);
-        setContextMenuPolicy(Qt::NoContextMenu);
+    ClipList(ClipboardView& model, QWidget* parent) : RowList(parent), model_(model) {
+        verticalScrollBar()->setSingleStep(kItemHeight / 2);
     }
 
     void setRows(std::vector<ClipboardView::Row> rows) {
         rows_ = std::move(rows);
-        tops_.resize(rows_.size());
-        int y = kListPadY;
-        for (std::size_t i = 0; i < rows_.size(); ++i) {
-            tops_[i] = y;
-            y += heightOf(rows_[i]) + kRowSpacing;
-        }
-        contentHeight_ = rows_.empty() ? 0 : y - kRowSpacing + kListPadY;
-        updateRange();
-        syncVisibleRows();
-        viewport()->update();
+        std::vector<int> heights;
+        heights.reserve(rows_.size());
+        for (const ClipboardView::Row& row : rows_)
+            heights.push_back(heightOf(row));
+        layOutRows(heights);
     }
 
     void scrollTo(const Uuid& id) {
         for (std::size_t i = 0; i < rows_.size(); ++i) {
-            if (!rows_[i].item || rows_[i].item->id != id) continue;
-            // The first entry brings its heading and the list's padding along, the last one the
-            // padding below it; otherwise just enough to show the row.
-            const int top = i <= 1 ? 0 : tops_[i];
-            const int bottom = tops_[i] + kItemHeight + (i + 1 == rows_.size() ? kListPadY : 0);
-            const int y = verticalScrollBar()->value();
-            if (top < y) verticalScrollBar()->setValue(top);
-            if (bottom > y + viewport()->height())
-                verticalScrollBar()->setValue(bottom - viewport()->height());
-            return;
+            // The first entry brings its heading and the list's padding along.
+            if (rows_[i].item && rows_[i].item->id == id) scrollToRow(i, i <= 1);
         }
     }
 
     const Drawn& drawn() const { return drawn_; }
 
   protected:
-    void paintEvent(QPaintEvent*) override {
+    void paintEvent(QPaintEvent* event) override {
         drawn_.clear();
-        QPainter p(viewport());
-        p.setRenderHint(QPainter::Antialiasing);
-        const auto [first, last] = visibleRange();
-        for (std::size_t i = first; i < last; ++i) {
-            const ClipboardView::Row& row = rows_[i];
-            if (row.kind == ClipboardView::ListRow::Kind::header)
-                paintHeading(p, row, rowRect(i));
-            else
-                paintItem(p, row, rowRect(i));
-        }
+        RowList::paintEvent(event);
     }
 
-    void mousePressEvent(QMouseEvent* event) override {
-        const auto index = rowAt(static_cast<int>(event->position().y()));
-        if (!index || !rows_[*index].item) return;
-        const ClipboardView::Row& row = rows_[*index];
-        if (event->button() == Qt::LeftButton) model_.clickRow(row.index);
-        if (event->button() == Qt::RightButton) model_.rightClickRow(*row.item);
+    void paintRow(QPainter& p, std::size_t i, const QRect& r) override {
+        const ClipboardView::Row& row = rows_[i];
+        if (row.kind == ClipboardView::ListRow::Kind::header)
+            paintHeading(p, row, r);
+        else
+            paintItem(p, row, r);
     }
 
-    void resizeEvent(QResizeEvent* event) override {
-        QAbstractScrollArea::resizeEvent(event);
-        updateRange();
-        syncVisibleRows();
+    void rowPressed(std::size_t i, Qt::MouseButton button) override {
+        const ClipboardView::Row& row = rows_[i];
+        if (!row.item) return;
+        if (button == Qt::LeftButton) model_.clickRow(row.index);
+        if (button == Qt::RightButton) model_.rightClickRow(*row.item);
     }
 
-    void scrollContentsBy(int, int) override {
-        syncVisibleRows();
-        viewport()->update();
-    }
+    void viewChanged() override { syncVisibleRows(); }
 
   private:
     struct Artwork {
@@ -126,41 +94,6 @@ class ClipList final : public QAbstractScrollArea {
 
     static int heightOf(const ClipboardView::Row& row) {
         return row.kind == ClipboardView::ListRow::Kind::header ? kHeadingHeight : kItemHeight;
-    }
-
-    void updateRange() {
-        verticalScrollBar()->setRange(0, std::max(0, contentHeight_ - viewport()->height()));
-        verticalScrollBar()->setPageStep(viewport()->height());
-        verticalScrollBar()->setSingleStep(kItemHeight / 2);
-    }
-
-    // The rows that intersect the viewport, as [first, last).
-    std::pair<std::size_t, std::size_t> visibleRange() const {
-        const int top = verticalScrollBar()->value();
-        const int bottom = top + viewport()->height();
-        // The first row whose bottom lies below the viewport's top.
-        auto it = std::upper_bound(tops_.begin(), tops_.end(), top);
-        std::size_t first = static_cast<std::size_t>(it - tops_.begin());
-        if (first > 0) --first;
-        std::size_t last = first;
-        while (last < rows_.size() && tops_[last] < bottom)
-            ++last;
-        return {first, last};
-    }
-
-    // In the viewport's coordinates, which are the list's coordinate space.
-    QRect rowRect(std::size_t i) const {
-        return QRect(kListPadX, tops_[i] - verticalScrollBar()->value(), viewport()->width() - 2 * kListPadX,
-                     heightOf(rows_[i]));
-    }
-
-    std::optional<std::size_t> rowAt(int viewportY) const {
-        const int y = viewportY + verticalScrollBar()->value();
-        auto it = std::upper_bound(tops_.begin(), tops_.end(), y);
-        if (it == tops_.begin()) return std::nullopt;
-        const auto i = static_cast<std::size_t>(it - tops_.begin()) - 1;
-        if (y >= tops_[i] + heightOf(rows_[i])) return std::nullopt;
-        return i;
     }
 
     // Reports the frames of the entries in view (a row coming into view is laid out for the first
@@ -225,11 +158,7 @@ class ClipList final : public QAbstractScrollArea {
 
     void paintItem(QPainter& p, const ClipboardView::Row& row, const QRect& r) {
         const bool selected = row.isSelected;
-        if (selected) {
-            QPainterPath path;
-            path.addRoundedRect(QRectF(r), 6, 6);
-            p.fillPath(path, style::accent());
-        }
+        if (selected) paintSelection(p, r);
         const QRect art(r.left() + 10, r.top() + 7, kArtwork, kArtwork);
         const auto artwork = artworks_.find(row.id);
         if (artwork != artworks_.end() && !artwork->second.pixmap.isNull()) {
@@ -261,8 +190,6 @@ class ClipList final : public QAbstractScrollArea {
 
     ClipboardView& model_;
     std::vector<ClipboardView::Row> rows_;
-    std::vector<int> tops_;
-    int contentHeight_ = 0;
     std::unordered_map<std::string, Artwork> artworks_;
     std::unordered_set<std::string> laidOut_;
     Drawn drawn_;

@@ -2,6 +2,7 @@
 // What the clipboard panel's widgets share: their measures and how they draw pictures and text.
 
 #include "ui/ClipboardPanelView.h"
+#include "ui/RowList.h"
 
 #include <QColor>
 #include <QPainter>
@@ -17,9 +18,6 @@ using Drawn = std::vector<ClipboardPanelView::DrawnText>;
 
 inline constexpr int kHeaderHeight = 48;  // 10 + the 28-point field + 10
 inline constexpr int kListWidth = static_cast<int>(ClipboardView::kListWidth);
-inline constexpr int kListPadX = 8;
-inline constexpr int kListPadY = 6;
-inline constexpr int kRowSpacing = 1;
 inline constexpr int kArtwork = static_cast<int>(ClipboardView::kArtworkSize);
 inline constexpr int kItemHeight = 7 + kArtwork + 7;
 inline constexpr int kHeadingHeight = 8 + 16;  // 8 above the line

@@ -1,7 +1,7 @@
 #include "ui/LauncherView.h"
 
 #include "ui/PanelChrome.h"
-
+#include "ui/RowList.h"
 #include "ui/Style.h"
 #include "ui/Symbols.h"
 
@@ -20,92 +20,47 @@ namespace quenlit::ui {
 namespace {
 
 constexpr int kRowHeight = 38;  // 6 + the 26-point icon box + 6
-constexpr int kRowSpacing = 1;
-constexpr int kListPadX = 8;
-constexpr int kListPadY = 6;
 
 }  // namespace
 
-// The rows, painted lazily: only those inside the viewport are drawn.
-class RowList final : public QAbstractScrollArea {
+// The launcher's rows: an application, a command or an answer each, all of one height.
+class LauncherRows final : public RowList {
   public:
-    RowList(ContentView& model, IconCache& icons, QWidget* parent)
-        : QAbstractScrollArea(parent), model_(model), icons_(icons) {
-        setFrameShape(QFrame::NoFrame);
-        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        // The search field is the panel's only input: neither a click on a row nor Tab may take
-        // the keyboard from it.
-        setFocusPolicy(Qt::NoFocus);
-        viewport()->setFocusPolicy(Qt::NoFocus);
-        verticalScrollBar()->setFocusPolicy(Qt::NoFocus);
-        viewport()->setAutoFillBackground(false);
-        setAutoFillBackground(false);
-    }
+    LauncherRows(ContentView& model, IconCache& icons, QWidget* parent)
+        : RowList(parent), model_(model), icons_(icons) {}
 
     void setPresentation(ContentView::Presentation p) {
         presentation_ = std::move(p);
-        const int content =
-            presentation_.rows.empty()
-                ? 0
-                : kListPadY * 2 + static_cast<int>(presentation_.rows.size()) * (kRowHeight + kRowSpacing) -
-                      kRowSpacing;
-        verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
-        verticalScrollBar()->setPageStep(viewport()->height());
-        viewport()->update();
+        layOutRows(std::vector<int>(presentation_.rows.size(), kRowHeight));
     }
 
     void scrollTo(const Uuid& id) {
         for (std::size_t i = 0; i < presentation_.rows.size(); ++i) {
-            if (presentation_.rows[i].id != id) continue;
-            // The first and last rows bring the list's padding along, so the last row never
-            // sits against the version label.
-            const bool first = i == 0;
-            const bool last = i + 1 == presentation_.rows.size();
-            const int top = first ? 0 : rowTop(static_cast<int>(i));
-            const int bottom = rowTop(static_cast<int>(i)) + kRowHeight + (last ? kListPadY : 0);
-            const int y = verticalScrollBar()->value();
-            // Just enough to show the row, no preferred anchor.
-            if (top < y) verticalScrollBar()->setValue(top);
-            if (bottom > y + viewport()->height())
-                verticalScrollBar()->setValue(bottom - viewport()->height());
-            return;
+            // The first row brings the list's padding along, as the last one does, so the last
+            // row never sits against the version label.
+            if (presentation_.rows[i].id == id) scrollToRow(i, i == 0);
         }
     }
 
   protected:
-    static int rowTop(int index) { return kListPadY + index * (kRowHeight + kRowSpacing); }
+    void paintBackground(QPainter& p) override {
+        if (!presentation_.emptyState) return;
+        const auto& empty = *presentation_.emptyState;
+        const QPixmap symbol = symbolPixmap(empty.symbol, 22, style::tertiaryText(), devicePixelRatioF());
+        const int cx = viewport()->width() / 2;
+        p.drawPixmap(cx - 11, 36, symbol);
+        p.setFont(style::font(13));
+        p.setPen(style::tertiaryText());
+        p.drawText(QRect(0, 36 + 22 + 6, viewport()->width(), 20), Qt::AlignHCenter | Qt::AlignTop,
+                   QString::fromStdString(empty.text));
+    }
 
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(viewport());
-        p.setRenderHint(QPainter::Antialiasing);
-        const qreal dpr = devicePixelRatioF();
-        if (presentation_.emptyState) {
-            const auto& empty = *presentation_.emptyState;
-            const QPixmap symbol = symbolPixmap(empty.symbol, 22, style::tertiaryText(), dpr);
-            const int cx = viewport()->width() / 2;
-            p.drawPixmap(cx - 11, 36, symbol);
-            p.setFont(style::font(13));
-            p.setPen(style::tertiaryText());
-            p.drawText(QRect(0, 36 + 22 + 6, viewport()->width(), 20), Qt::AlignHCenter | Qt::AlignTop,
-                       QString::fromStdString(empty.text));
-        }
-        const int offset = verticalScrollBar()->value();
-        const int first = std::max(0, (offset - kListPadY) / (kRowHeight + kRowSpacing));
-        for (int i = first; i < static_cast<int>(presentation_.rows.size()); ++i) {
-            const int top = rowTop(i) - offset;
-            if (top > viewport()->height()) break;
-            paintRow(p, presentation_.rows[static_cast<std::size_t>(i)],
-                     QRect(kListPadX, top, viewport()->width() - 2 * kListPadX, kRowHeight), dpr);
-        }
+    void paintRow(QPainter& p, std::size_t i, const QRect& r) override {
+        paintRow(p, presentation_.rows[i], r, devicePixelRatioF());
     }
 
     void paintRow(QPainter& p, const ContentView::Row& row, const QRect& r, qreal dpr) {
-        if (row.isSelected) {
-            QPainterPath path;
-            path.addRoundedRect(QRectF(r), 6, 6);
-            p.fillPath(path, style::accent());
-        }
+        if (row.isSelected) paintSelection(p, r);
         const QRect iconBox(r.left() + 10, r.top() + 6, 26, 26);
         const QColor symbolColor = row.isSelected ? QColor(Qt::white) : style::secondaryText();
         const bool isPlaceholder =
@@ -147,25 +102,16 @@ class RowList final : public QAbstractScrollArea {
         }
     }
 
-    void mousePressEvent(QMouseEvent* event) override {
-        if (event->button() != Qt::LeftButton) return;
-        const int y = static_cast<int>(event->position().y()) + verticalScrollBar()->value() - kListPadY;
-        if (y < 0) return;
-        const int index = y / (kRowHeight + kRowSpacing);
-        if (y % (kRowHeight + kRowSpacing) >= kRowHeight) return;
-        if (index < static_cast<int>(presentation_.rows.size()))
-            model_.clickRow(static_cast<std::size_t>(index));
+    void rowPressed(std::size_t i, Qt::MouseButton button) override {
+        if (button == Qt::LeftButton) model_.clickRow(i);
     }
 
     void resizeEvent(QResizeEvent* event) override {
-        QAbstractScrollArea::resizeEvent(event);
+        RowList::resizeEvent(event);
         // Page Up and Page Down move by the rows shown whole when the list is scrolled to a row.
         const int rows = (viewport()->height() - kListPadY + kRowSpacing) / (kRowHeight + kRowSpacing);
         model_.navigationState().setPageSize(std::max(1, rows));
-        setPresentation(presentation_);
     }
-
-    void scrollContentsBy(int, int) override { viewport()->update(); }
 
   private:
     ContentView& model_;
@@ -186,7 +132,7 @@ LauncherView::LauncherView(ContentView& model, IconCache& icons, QWidget* parent
     field_ = header.field;
     clear_ = header.clear;
 
-    list_ = new RowList(model_, icons_, this);
+    list_ = new LauncherRows(model_, icons_, this);
     column->addWidget(list_, 1);
 
     // The version label has a strip of its own under the list, so no row is ever drawn beneath it.

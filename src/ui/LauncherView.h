@@ -17,7 +17,7 @@ class QLabel;
 
 namespace quenlit::ui {
 
-class RowList;
+class LauncherRows;
 
 class LauncherView final : public QWidget {
   public:
@@ -39,7 +39,7 @@ class LauncherView final : public QWidget {
     QLabel* symbol_;
     QLineEdit* field_;
     QToolButton* clear_;
-    RowList* list_;
+    LauncherRows* list_;
     QLabel* version_;
     std::vector<Connection> connections_;
 };
