@@ -243,6 +243,21 @@ bool X11Connection::exists(xcb_window_t window) {
     return reply != nullptr;
 }
 
+std::optional<X11Connection::Placement> X11Connection::placement(xcb_window_t window) {
+    // Both requests go out before either answer is awaited: one round trip.
+    auto geometryCookie = xcb_get_geometry(connection_, window);
+    auto translateCookie = xcb_translate_coordinates(connection_, window, root(), 0, 0);
+    xcb_generic_error_t* error = nullptr;
+    Reply<xcb_get_geometry_reply_t> size(xcb_get_geometry_reply(connection_, geometryCookie, &error));
+    std::free(error);
+    error = nullptr;
+    Reply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(connection_, translateCookie, &error));
+    std::free(error);
+    if (!size || !origin) return std::nullopt;
+    return Placement{origin->dst_x, origin->dst_y, size->width, size->height, size->border_width};
+}
+
 void X11Connection::sendRootMessage(xcb_window_t window, std::string_view type, std::uint32_t d0,
                                     std::uint32_t d1, std::uint32_t d2, std::uint32_t d3, std::uint32_t d4) {
     xcb_client_message_event_t event{};

@@ -94,6 +94,13 @@ class X11Connection {
     std::vector<ClientWindow> describeWindows(const std::vector<xcb_window_t>& list);
     // Whether the window still exists.
     bool exists(xcb_window_t window);
+    // A window's place in root coordinates and its size, its X border apart; absent once it is gone.
+    struct Placement {
+        int x = 0, y = 0;
+        int width = 0, height = 0;
+        int border = 0;
+    };
+    std::optional<Placement> placement(xcb_window_t window);
 
     // A client message to the root window, as EWMH asks for requests to the window manager.
     void sendRootMessage(xcb_window_t window, std::string_view type, std::uint32_t d0, std::uint32_t d1 = 0,

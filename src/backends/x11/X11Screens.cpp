@@ -188,20 +188,11 @@ double X11Screens::primaryHeight() {
 std::optional<XRect> X11Screens::focusedWindowFrame() {
     const auto active = connection_.activeWindow();
     if (!active || *active == XCB_NONE || *active == connection_.root()) return std::nullopt;
-    xcb_connection_t* c = connection_.raw();
-    auto geometryCookie = xcb_get_geometry(c, *active);
-    auto translateCookie = xcb_translate_coordinates(c, *active, connection_.root(), 0, 0);
-    xcb_generic_error_t* error = nullptr;
-    Reply<xcb_get_geometry_reply_t> size(xcb_get_geometry_reply(c, geometryCookie, &error));
-    std::free(error);
-    error = nullptr;
-    Reply<xcb_translate_coordinates_reply_t> origin(
-        xcb_translate_coordinates_reply(c, translateCookie, &error));
-    std::free(error);
-    if (!size || !origin || size->width == 0 || size->height == 0) return std::nullopt;
+    const auto place = connection_.placement(*active);
+    if (!place || place->width == 0 || place->height == 0) return std::nullopt;
     // The client area alone: the frame around it adds a few pixels on every side, which cannot
     // move most of the window to another monitor.
-    return XRect{origin->dst_x, origin->dst_y, size->width, size->height};
+    return XRect{place->x, place->y, place->width, place->height};
 }
 
 std::optional<XPoint> X11Screens::pointer() {

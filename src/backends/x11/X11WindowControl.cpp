@@ -46,20 +46,11 @@ platform::Rect X11WindowControl::Geometry::outer() const {
 X11WindowControl::X11WindowControl(X11Connection& connection) : connection_(connection) {}
 
 std::optional<X11WindowControl::Geometry> X11WindowControl::geometry(xcb_window_t window) {
-    xcb_connection_t* c = connection_.raw();
-    auto geometryCookie = xcb_get_geometry(c, window);
-    auto translateCookie = xcb_translate_coordinates(c, window, connection_.root(), 0, 0);
     auto frameCookie =
         connection_.requestProperty(window, connection_.atom("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 4);
     auto shadowCookie =
         connection_.requestProperty(window, connection_.atom("_GTK_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 4);
-    xcb_generic_error_t* error = nullptr;
-    Reply<xcb_get_geometry_reply_t> size(xcb_get_geometry_reply(c, geometryCookie, &error));
-    std::free(error);
-    error = nullptr;
-    Reply<xcb_translate_coordinates_reply_t> origin(
-        xcb_translate_coordinates_reply(c, translateCookie, &error));
-    std::free(error);
+    const auto place = connection_.placement(window);
     auto extents = [](const std::optional<std::vector<std::uint8_t>>& bytes) {
         Extents out;
         if (!bytes || bytes->size() < 16) return out;
@@ -72,12 +63,12 @@ std::optional<X11WindowControl::Geometry> X11WindowControl::geometry(xcb_window_
     Geometry g;
     g.frame = extents(connection_.takeProperty(frameCookie, XCB_ATOM_CARDINAL));
     g.shadow = extents(connection_.takeProperty(shadowCookie, XCB_ATOM_CARDINAL));
-    if (!size || !origin) return std::nullopt;
-    g.x = origin->dst_x;
-    g.y = origin->dst_y;
-    g.width = size->width;
-    g.height = size->height;
-    const int border = size->border_width;
+    if (!place) return std::nullopt;
+    g.x = place->x;
+    g.y = place->y;
+    g.width = place->width;
+    g.height = place->height;
+    const int border = place->border;
     g.frame.left += border;
     g.frame.right += border;
     g.frame.top += border;
