@@ -40,7 +40,8 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace {
 
 using quenlit::platform::EventType;
-namespace flags = quenlit::platform::eventFlags;
+using quenlit::platform::Modifiers;
+namespace keysym = quenlit::platform::keysym;
 
 // Work posted by a matched key down is dropped: only the decision is measured.
 class DiscardingScheduler final : public quenlit::platform::Scheduler {
@@ -53,43 +54,44 @@ class DiscardingScheduler final : public quenlit::platform::Scheduler {
     void enqueueBackground(std::function<void()>) override {}
 };
 
-quenlit::platform::InputEvent event(EventType type, int keyCode, std::uint64_t eventFlags) {
+quenlit::platform::InputEvent event(EventType type, std::uint32_t key, Modifiers modifiers) {
     quenlit::platform::InputEvent e;
     e.type = type;
-    e.keyCode = keyCode;
-    e.flags = eventFlags;
+    e.keysym = key;
+    e.modifiers = modifiers;
     return e;
 }
 
-constexpr std::uint64_t kLeftControl = flags::control | flags::leftControlDevice;
-constexpr int kLastBoundKey = 17;  // "t", the 20th binding
-constexpr int kUnboundKey = 25;    // "9"
+constexpr Modifiers kLeftControl{.control = true, .leftControl = true};
+constexpr Modifiers kShift{.shift = true};
+constexpr std::uint32_t kLastBoundKey = 't';  // the 20th binding
+constexpr std::uint32_t kUnboundKey = '9';
 
 // What the tap sees while the user types a word, then presses a bound chord, then an unbound one.
 std::vector<quenlit::platform::InputEvent> typingWithoutMatch() {
     std::vector<quenlit::platform::InputEvent> events;
-    for (int key : {4, 14, 37, 37, 31}) {  // "hello"
-        events.push_back(event(EventType::keyDown, key, 0));
-        events.push_back(event(EventType::keyUp, key, 0));
+    for (std::uint32_t key : {'h', 'e', 'l', 'l', 'o'}) {
+        events.push_back(event(EventType::keyDown, key, {}));
+        events.push_back(event(EventType::keyUp, key, {}));
     }
-    events.push_back(event(EventType::flagsChanged, 56, flags::shift));
-    events.push_back(event(EventType::keyDown, 0, flags::shift));
-    events.push_back(event(EventType::keyUp, 0, flags::shift));
-    events.push_back(event(EventType::flagsChanged, 56, 0));
-    events.push_back(event(EventType::flagsChanged, 59, kLeftControl));
+    events.push_back(event(EventType::flagsChanged, keysym::shiftL, kShift));
+    events.push_back(event(EventType::keyDown, 'A', kShift));
+    events.push_back(event(EventType::keyUp, 'A', kShift));
+    events.push_back(event(EventType::flagsChanged, keysym::shiftL, {}));
+    events.push_back(event(EventType::flagsChanged, keysym::controlL, kLeftControl));
     events.push_back(event(EventType::keyDown, kUnboundKey, kLeftControl));
     events.push_back(event(EventType::keyUp, kUnboundKey, kLeftControl));
-    events.push_back(event(EventType::keyDown, kLastBoundKey, kLeftControl | flags::shift));
-    events.push_back(event(EventType::flagsChanged, 59, 0));
+    events.push_back(event(EventType::keyDown, 'T', {.shift = true, .control = true, .leftControl = true}));
+    events.push_back(event(EventType::flagsChanged, keysym::controlL, {}));
     return events;
 }
 
 std::vector<quenlit::platform::InputEvent> mixed() {
     auto events = typingWithoutMatch();
-    events.push_back(event(EventType::flagsChanged, 59, kLeftControl));
+    events.push_back(event(EventType::flagsChanged, keysym::controlL, kLeftControl));
     events.push_back(event(EventType::keyDown, kLastBoundKey, kLeftControl));
     events.push_back(event(EventType::keyUp, kLastBoundKey, kLeftControl));
-    events.push_back(event(EventType::flagsChanged, 59, 0));
+    events.push_back(event(EventType::flagsChanged, keysym::controlL, {}));
     return events;
 }
 

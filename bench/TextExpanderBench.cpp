@@ -26,26 +26,27 @@ namespace {
 
 using quenlit::platform::EventType;
 using quenlit::platform::InputEvent;
-namespace flags = quenlit::platform::eventFlags;
+using quenlit::platform::Modifiers;
+namespace keysym = quenlit::platform::keysym;
 
 const char* const kWords[] = {"the",     "quick", "brown", "fox",   "jumps",  "over",  "lazy",    "dog",
                               "Meeting", "notes", "from",  "today", "café",   "naïve", "résumé",  "price",
                               "$tim",    "$tiem", "email", "Linux", "window", "build", "release", "👍"};
 
-InputEvent key(int keyCode, std::u16string text, std::uint64_t flagBits = 0) {
+InputEvent key(std::uint32_t sym, std::u16string text, Modifiers modifiers = {}) {
     InputEvent e;
     e.type = EventType::keyDown;
-    e.keyCode = keyCode;
+    e.keysym = sym;
     e.text = std::move(text);
-    e.flags = flagBits;
+    e.modifiers = modifiers;
     return e;
 }
 
-InputEvent flagsChanged(std::uint64_t flagBits) {
+InputEvent flagsChanged(std::uint32_t sym, Modifiers modifiers) {
     InputEvent e;
     e.type = EventType::flagsChanged;
-    e.keyCode = 56;
-    e.flags = flagBits;
+    e.keysym = sym;
+    e.modifiers = modifiers;
     return e;
 }
 
@@ -97,22 +98,23 @@ std::vector<InputEvent> typingStream(std::size_t count) {
     while (events.size() < count) {
         for (const auto& k : keysOf(kWords[word(rng)])) {
             const bool capital = k.size() == 1 && ((k[0] >= u'A' && k[0] <= u'Z') || k[0] == u'$');
-            if (capital) events.push_back(flagsChanged(flags::shift));
-            events.push_back(key(k[0] < 0x80 ? 0 : 41, k, capital ? flags::shift : 0));
-            if (capital) events.push_back(flagsChanged(0));
-            if (percent(rng) < 5) events.push_back(key(51, u"\x7f"));
+            if (capital) events.push_back(flagsChanged(keysym::shiftL, {.shift = true}));
+            // Characters beyond ASCII come from a dead key and a letter: the event has the letter's.
+            events.push_back(key(k[0] < 0x80 ? k[0] : 'e', k, {.shift = capital}));
+            if (capital) events.push_back(flagsChanged(keysym::shiftL, {}));
+            if (percent(rng) < 5) events.push_back(key(keysym::backSpace, u"\x7f"));
         }
         const int roll = percent(rng);
         if (roll < 2) {
-            events.push_back(key(123, u""));  // Left arrow
+            events.push_back(key(keysym::left, u""));
         } else if (roll < 3) {
-            events.push_back(flagsChanged(flags::command));
-            events.push_back(key(1, u"s", flags::command));
-            events.push_back(flagsChanged(0));
+            events.push_back(flagsChanged(keysym::controlL, {.control = true}));
+            events.push_back(key('s', u"s", {.control = true}));
+            events.push_back(flagsChanged(keysym::controlL, {}));
         } else if (roll < 8) {
-            events.push_back(key(43, u","));
+            events.push_back(key(',', u","));
         }
-        events.push_back(key(49, u" "));
+        events.push_back(key(keysym::space, u" "));
     }
     events.resize(count);
     return events;
@@ -120,9 +122,9 @@ std::vector<InputEvent> typingStream(std::size_t count) {
 
 quenlit::TextExpanderPolicy::Input inputFor(const InputEvent& e) {
     using Input = quenlit::TextExpanderPolicy::Input;
-    if (e.keyCode == 123 || (e.flags & flags::command) != 0) return Input::reset();
+    if (e.keysym == keysym::left || e.modifiers.control || e.modifiers.super) return Input::reset();
     if (e.type != EventType::keyDown) return Input::other();
-    if (e.keyCode == 51) return Input::backspace();
+    if (e.keysym == keysym::backSpace) return Input::backspace();
     std::string utf8;
     for (std::size_t i = 0; i < e.text.size(); ++i) {
         char32_t c = e.text[i];

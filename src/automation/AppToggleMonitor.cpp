@@ -1,5 +1,6 @@
 #include "automation/AppToggleMonitor.h"
 
+#include "automation/VirtualKeys.h"
 #include "base/Log.h"
 #include "base/Text.h"
 #include "panel/FocusRestorer.h"
@@ -10,18 +11,11 @@ namespace quenlit {
 namespace {
 
 using platform::EventType;
-namespace flags = platform::eventFlags;
 
 constexpr std::uint64_t kTapEventMask = platform::eventMaskBit(EventType::keyDown) |
                                         platform::eventMaskBit(EventType::keyUp) |
                                         platform::eventMaskBit(EventType::flagsChanged);
 static_assert(kTapEventMask == 0x1C00);
-
-constexpr std::uint64_t kBlockingModifiers = flags::shift | flags::option | flags::command;
-static_assert(kBlockingModifiers == 0x1A0000);
-
-constexpr int kLeftControlKey = 59;
-constexpr int kRightControlKey = 62;
 
 const AppToggleModifierSet kLeftControlOnly{AppToggleModifier::leftControl};
 
@@ -215,9 +209,9 @@ void AppToggleMonitor::installTapIfPossible() {
         log::write("apptoggle: tap deferred — Accessibility not trusted");
         return;
     }
-    std::vector<int> keys;
+    std::vector<std::uint32_t> keys;
     for (const auto& binding : bindings_)
-        keys.push_back(binding.keyCode);
+        keys.push_back(virtualKeys::keysymOf(binding.keyCode));
     services_.keyboard.setSwallowableKeys(keys);
     auto created =
         services_.keyboard.createTap(platform::TapMode::swallowing, kTapEventMask,
@@ -258,15 +252,15 @@ bool AppToggleMonitor::appToggleCallback(const platform::InputEvent& event) {
             return true;
 
         case EventType::flagsChanged: {
-            const bool leftDevice = (event.flags & flags::leftControlDevice) != 0;
-            if (event.keyCode == kRightControlKey) {
+            const platform::Modifiers& m = event.modifiers;
+            const auto key = virtualKeys::forKey(event.keysym, event.keycode);
+            if (key == virtualKeys::rightControl) {
                 std::lock_guard lock(stateLock_);
-                leftControlForTap_ = leftDevice;
-            } else if (event.keyCode == kLeftControlKey) {
-                // Some keyboards report Control without the device bits: then the press of key 59
-                // with Control set, and the right key not down, is the left key.
-                const bool held = leftDevice || ((event.flags & flags::control) != 0 &&
-                                                 (event.flags & flags::rightControlDevice) == 0);
+                leftControlForTap_ = m.leftControl;
+            } else if (key == virtualKeys::leftControl) {
+                // Some keyboards report Control without saying which key: then the press of the
+                // left key with Control held, and the right key not down, is the left key.
+                const bool held = m.leftControl || (m.control && !m.rightControl);
                 std::lock_guard lock(stateLock_);
                 leftControlForTap_ = held;
             }
@@ -282,14 +276,15 @@ bool AppToggleMonitor::appToggleCallback(const platform::InputEvent& event) {
                 leftControlRemembered = leftControlForTap_;
                 snapshot = bindingsForTap_;
             }
-            const std::uint64_t f = event.flags;
-            const bool leftControlHeld = (f & flags::control) != 0 &&
-                                         ((f & flags::leftControlDevice) != 0 ||
-                                          ((f & flags::rightControlDevice) == 0 && leftControlRemembered));
-            if (event.autorepeat || !leftControlHeld || (f & kBlockingModifiers) != 0) return true;
+            const platform::Modifiers& m = event.modifiers;
+            const bool leftControlHeld =
+                m.control && (m.leftControl || (!m.rightControl && leftControlRemembered));
+            if (event.autorepeat || !leftControlHeld || m.shift || m.alt || m.super) return true;
+            const auto key = virtualKeys::forKey(event.keysym, event.keycode);
+            if (!key) return true;
             for (std::size_t i = 0; i < snapshot->size(); ++i) {
                 const AppToggleBinding& binding = (*snapshot)[i];
-                if (event.keyCode != binding.keyCode || binding.modifiers != kLeftControlOnly) continue;
+                if (*key != binding.keyCode || binding.modifiers != kLeftControlOnly) continue;
                 if (event.type == EventType::keyDown) {
                     services_.scheduler.post(self_.bind(
                         [snapshot, i](AppToggleMonitor& self) { self.handleToggle((*snapshot)[i]); }));

@@ -29,8 +29,8 @@ HotKeyManager::HotKeyManager(platform::HotKeys& hotKeys, platform::Scheduler& sc
         handlerConnection = hotKeys_.pressed.connect(&HotKeyManager::hotKeyEventHandler);
         didInstallHandler = true;
     }
-    launcherHotKeyRef_ = registerHotKey(kLauncherHotKeyId, platform::keyCode::space);
-    clipboardHotKeyRef_ = registerHotKey(kClipboardHotKeyId, platform::keyCode::escape);
+    launcherHotKeyRef_ = registerHotKey(kLauncherHotKeyId, platform::keysym::space);
+    clipboardHotKeyRef_ = registerHotKey(kClipboardHotKeyId, platform::keysym::escape);
 }
 
 HotKeyManager::~HotKeyManager() {
@@ -40,11 +40,11 @@ HotKeyManager::~HotKeyManager() {
     if (activeManagerPointer == this) activeManagerPointer = nullptr;
 }
 
-std::optional<platform::HotKeyRef> HotKeyManager::registerHotKey(std::uint32_t id, int keyCode) {
-    auto result = hotKeys_.registerHotKey(id, keyCode, platform::hotKeyModifiers::command);
+std::optional<platform::HotKeyRef> HotKeyManager::registerHotKey(std::uint32_t id, std::uint32_t keysym) {
+    constexpr platform::Modifiers kSuper{.super = true};
+    auto result = hotKeys_.registerHotKey(id, keysym, kSuper);
     if (result) return *result;
-    log::write("hotkey: " + hotKeys_.describe(keyCode, platform::hotKeyModifiers::command) +
-               " unavailable — " + result.error().reason);
+    log::write("hotkey: " + hotKeys_.describe(keysym, kSuper) + " unavailable — " + result.error().reason);
     return std::nullopt;
 }
 

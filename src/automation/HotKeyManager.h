@@ -43,7 +43,7 @@ class HotKeyManager {
     static void resetForTesting();
 
   private:
-    std::optional<platform::HotKeyRef> registerHotKey(std::uint32_t id, int keyCode);
+    std::optional<platform::HotKeyRef> registerHotKey(std::uint32_t id, std::uint32_t keysym);
     void run(std::function<void()> HotKeyManager::*action);
 
     platform::HotKeys& hotKeys_;

@@ -1,5 +1,6 @@
 #include "automation/TextExpander.h"
 
+#include "automation/VirtualKeys.h"
 #include "base/Log.h"
 #include "base/Text.h"
 #include "panel/FocusRestorer.h"
@@ -49,12 +50,12 @@ bool isMouseDown(EventType type) {
 
 // A key press and its release, flagless and marked as ours; absent when either cannot be made.
 std::optional<std::pair<platform::InputEvent, platform::InputEvent>> markedKeyPress(
-    platform::EventSource& source, int keyCode) {
-    auto down = source.keyboardEvent(keyCode, true);
-    auto up = source.keyboardEvent(keyCode, false);
+    platform::EventSource& source, std::uint32_t keysym) {
+    auto down = source.keyboardEvent(keysym, true);
+    auto up = source.keyboardEvent(keysym, false);
     if (!down || !up) return std::nullopt;
     for (auto* event : {&*down, &*up}) {
-        event->flags = 0;
+        event->modifiers = {};
         event->userData = TextExpander::kSyntheticMarker;
     }
     return std::make_pair(std::move(*down), std::move(*up));
@@ -62,8 +63,8 @@ std::optional<std::pair<platform::InputEvent, platform::InputEvent>> markedKeyPr
 
 }  // namespace
 
-bool TextExpander::isResetKeyCode(int keyCode) {
-    namespace key = platform::keyCode;
+bool TextExpander::isResetKeyCode(std::uint16_t keyCode) {
+    namespace key = virtualKeys;
     switch (keyCode) {
         case key::returnKey:
         case key::keypadEnter:
@@ -191,7 +192,8 @@ bool TextExpander::textExpanderCallback(const platform::InputEvent& event) {
     // after the keyword must be kept back from the moment the keyword is complete, or they reach
     // the application before the expansion.
     handleKey(KeyEvent{event.type, event.userData, services_.keyboard.isSecureEventInputEnabled(),
-                       event.flags, event.keyCode, event.text.substr(0, kMaxTextUnits)});
+                       event.modifiers, virtualKeys::forKey(event.keysym, event.keycode),
+                       event.text.substr(0, kMaxTextUnits)});
     return true;
 }
 
@@ -200,14 +202,13 @@ void TextExpander::handleKey(const KeyEvent& event) {
     if (isExpanding_) return;
 
     const bool own = event.userData == kSyntheticMarker;
-    const bool reset = isResetKeyCode(event.keyCode) || event.secureInput ||
-                       (event.flags & (platform::eventFlags::command | platform::eventFlags::control)) != 0 ||
-                       own;
+    const bool reset = (event.keyCode && isResetKeyCode(*event.keyCode)) || event.secureInput ||
+                       event.modifiers.super || event.modifiers.control || own;
 
     TextExpanderPolicy::Input input;
     if (reset) {
         input = own ? TextExpanderPolicy::Input::other() : TextExpanderPolicy::Input::reset();
-    } else if (event.keyCode == platform::keyCode::deleteBackward || event.type != EventType::keyDown) {
+    } else if (event.keyCode == virtualKeys::deleteBackward || event.type != EventType::keyDown) {
         input = event.type == EventType::keyDown ? TextExpanderPolicy::Input::backspace()
                                                  : TextExpanderPolicy::Input::other();
     } else if (!event.text.empty()) {
@@ -233,7 +234,7 @@ void TextExpander::expand(const TextExpanderPolicy::Match& match) {
                 platform::InputSynthesizer::SourceState::combinedSession);
             bool deleted = source != nullptr;
             for (int i = 0; deleted && i < match.deletionCount; ++i) {
-                auto press = markedKeyPress(*source, platform::keyCode::deleteBackward);
+                auto press = markedKeyPress(*source, platform::keysym::backSpace);
                 if (!press) {
                     deleted = false;
                     break;
@@ -265,7 +266,7 @@ bool TextExpander::typeUnicode(std::string_view text, platform::InputSynthesizer
     auto source = input.createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
     if (!source) return false;
     for (char32_t scalar : text::decodeUtf8(text)) {
-        auto press = markedKeyPress(*source, kTextKeyCode);
+        auto press = markedKeyPress(*source, kTextKeysym);
         if (!press) return false;
         press->first.text = utf16Units(scalar);
         press->second.text = press->first.text;

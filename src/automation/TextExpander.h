@@ -41,7 +41,7 @@ class TextExpander {
     // "QUEX" as a big-endian number, in the user-data field of every event the expander posts.
     static constexpr std::int64_t kSyntheticMarker = 0x51554558;
     // The key typed text rides on; the text replaces whatever the key would give.
-    static constexpr int kTextKeyCode = platform::keyCode::ansiA;
+    static constexpr std::uint32_t kTextKeysym = 'a';
     // Left, right and other mouse down, key down, flags changed.
     static constexpr std::uint64_t kEventMask = 0x200140A;
     static constexpr std::size_t kMaxTextUnits = 16;
@@ -50,9 +50,9 @@ class TextExpander {
     static constexpr platform::Seconds kDeleteDelay{0};
     static constexpr platform::Seconds kTypeDelay{0};
 
-    // Keys that end a typed sequence: Return, keypad Enter, Escape, Tab, the arrows, Home, End,
-    // Page Up, Page Down and Forward Delete.
-    static bool isResetKeyCode(int keyCode);
+    // Keys that end a typed sequence, by virtual key code (automation/VirtualKeys.h): Return, keypad
+    // Enter, Escape, Tab, the arrows, Home, End, Page Up, Page Down and Forward Delete.
+    static bool isResetKeyCode(std::uint16_t keyCode);
 
     explicit TextExpander(Services services);
     ~TextExpander();
@@ -83,8 +83,8 @@ class TextExpander {
         platform::EventType type;
         std::int64_t userData;
         bool secureInput;
-        std::uint64_t flags;
-        int keyCode;
+        platform::Modifiers modifiers;
+        std::optional<std::uint16_t> keyCode;  // the virtual key, when it has one
         std::u16string text;
     };
 

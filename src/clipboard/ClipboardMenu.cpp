@@ -82,13 +82,13 @@ void ClipboardActionsModel::setConfirmDeleteAll(bool confirm) {
     changed.emit();
 }
 
-bool ClipboardActionsModel::handleKey(std::uint16_t keyCode) {
-    namespace key = platform::keyCode;
-    const bool isReturn = keyCode == key::returnKey || keyCode == key::keypadEnter;
+bool ClipboardActionsModel::handleKey(std::uint32_t keysym) {
+    namespace key = platform::keysym;
+    const bool isReturn = keysym == key::returnKey || keysym == key::keypadEnter;
     if (confirmDeleteAll_) {
         if (isReturn) {
             perform(ClipboardMenuAction::deleteAll);
-        } else if (keyCode == key::escape) {
+        } else if (keysym == key::escape) {
             close();
         }
         return true;
@@ -98,15 +98,15 @@ bool ClipboardActionsModel::handleKey(std::uint16_t keyCode) {
         if (auto action = ClipboardMenuAction::fromRaw(selection_)) perform(*action);
         return true;
     }
-    switch (keyCode) {
+    switch (keysym) {
         case key::escape:
             close();
             return true;
-        case key::downArrow:
+        case key::down:
             selection_ = (selection_ + 5) % 4;
             changed.emit();
             return true;
-        case key::upArrow:
+        case key::up:
             selection_ = (selection_ + 3) % 4;
             changed.emit();
             return true;

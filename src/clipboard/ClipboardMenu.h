@@ -87,11 +87,11 @@ class ClipboardActionsModel {
     void close();
     // Command-K: closes an open menu (or a pending confirmation), otherwise asks the view to open it.
     void toggle();
-    // A key offered before the panel's own dispatch; true when the menu consumed it. While a
+    // A key offered before the panel's own dispatch, by its keysym; true when the menu consumed it. While a
     // confirmation is pending every key is consumed; with the menu closed none is; with the menu
     // open only Return, keypad Enter, Escape and the Up and Down arrows are, so typing still edits
     // the search field.
-    bool handleKey(std::uint16_t keyCode);
+    bool handleKey(std::uint32_t keysym);
     // A click on an action's row, or the keyboard choosing it.
     void perform(ClipboardMenuAction action);
     void setConfirmDeleteAll(bool confirm);

@@ -42,9 +42,9 @@ void ClipboardPanel::install(ClipboardStore& store, NavigationState& navigationS
                                 std::move(now), thumbnails_});
     onCommandK = self_.bind([](ClipboardPanel& self) { self.menuModel_.toggle(); });
     // Not bound through self_: the key handler answers whether the key was taken.
-    onMenuKey = [weak = self_.weak()](std::uint16_t keyCode) {
+    onMenuKey = [weak = self_.weak()](std::uint32_t keysym) {
         auto self = weak.lock();
-        return self ? (*self)->menuModel_.handleKey(keyCode) : false;
+        return self ? (*self)->menuModel_.handleKey(keysym) : false;
     };
 }
 

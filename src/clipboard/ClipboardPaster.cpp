@@ -38,15 +38,15 @@ void postCommandV(const Context& context, const std::optional<platform::RunningA
     }
     source->permitLocalEventsDuringSuppression();
 
-    std::optional<platform::InputEvent> down = source->keyboardEvent(platform::keyCode::ansiV, true);
-    std::optional<platform::InputEvent> up = source->keyboardEvent(platform::keyCode::ansiV, false);
+    // The desktop's paste shortcut, Control+V (the backend knows the applications that want another).
+    std::optional<platform::InputEvent> down = source->keyboardEvent('v', true);
+    std::optional<platform::InputEvent> up = source->keyboardEvent('v', false);
     if (!down || !up) {
         log::write("clipboard: paste failed — could not create key events");
         return;
     }
-    // Command alone: modifiers the user still holds must not turn the paste into another shortcut.
-    down->flags = platform::eventFlags::command;
-    up->flags = platform::eventFlags::command;
+    // Control alone: modifiers the user still holds must not turn the paste into another shortcut.
+    down->modifiers = up->modifiers = platform::Modifiers{.control = true};
     if (!source->post(*down) || !source->post(*up)) {
         log::write("clipboard: paste failed — the desktop refused the key events");
         return;

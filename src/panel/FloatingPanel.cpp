@@ -1,5 +1,7 @@
 #include "panel/FloatingPanel.h"
 
+#include "panel/ShortcutKeys.h"
+
 #include <utility>
 
 namespace quenlit {
@@ -64,50 +66,50 @@ bool FloatingPanel::hasTerminated(const platform::RunningApplication& app) const
 }
 
 bool FloatingPanel::sendEvent(const platform::InputEvent& event) {
-    namespace bits = platform::eventFlags;
-    namespace keyCode = platform::keyCode;
+    namespace sym = platform::keysym;
     if (event.type != platform::EventType::keyDown) return false;
-    const std::uint64_t modifiers =
-        event.flags & (bits::shift | bits::control | bits::option | bits::command);
-    if (event.keyCode == keyCode::ansiK && modifiers == bits::command) {
+    const platform::Modifiers modifiers = event.modifiers.withoutSides();
+    const std::uint32_t key = shortcutKeys::shortcutKeysym(event.keysym, event.keycode);
+    // Inside our own panels Control is the shortcut modifier, as in every Qt program.
+    if (key == 'k' && modifiers == platform::Modifiers{.control = true}) {
         if (onCommandK) onCommandK();
         return true;
     }
     // Copies: a callback may replace itself while it runs.
     std::function<void()> callback;
-    // The desktop may report the Control key as the shortcut modifier (Command): either one alone.
-    if ((modifiers == bits::control || modifiers == bits::command) &&
-        (event.keyCode == keyCode::ansiN || event.keyCode == keyCode::ansiP)) {
+    // Control or Super alone.
+    if ((modifiers == platform::Modifiers{.control = true} ||
+         modifiers == platform::Modifiers{.super = true}) &&
+        (key == 'n' || key == 'p')) {
         // They are the arrows: an open menu takes them as it takes the arrows.
-        const int arrow = event.keyCode == keyCode::ansiN ? keyCode::downArrow : keyCode::upArrow;
-        if (onMenuKey && onMenuKey(static_cast<std::uint16_t>(arrow))) return true;
-        callback = event.keyCode == keyCode::ansiN ? onArrowDown : onArrowUp;
+        if (onMenuKey && onMenuKey(key == 'n' ? sym::down : sym::up)) return true;
+        callback = key == 'n' ? onArrowDown : onArrowUp;
         if (callback) callback();
         return true;
     }
-    if ((modifiers & (bits::control | bits::option | bits::command)) != 0) return false;
-    if (onMenuKey && onMenuKey(static_cast<std::uint16_t>(event.keyCode))) return true;
+    if (modifiers.control || modifiers.alt || modifiers.super) return false;
+    if (onMenuKey && onMenuKey(key)) return true;
 
-    switch (event.keyCode) {
-        case keyCode::returnKey:
-        case keyCode::keypadEnter:
+    switch (key) {
+        case sym::returnKey:
+        case sym::keypadEnter:
             callback = onEnter;
             break;
-        case keyCode::downArrow:
+        case sym::down:
             callback = onArrowDown;
             break;
-        case keyCode::upArrow:
+        case sym::up:
             callback = onArrowUp;
             break;
-        case keyCode::pageDown:
+        case sym::pageDown:
             callback = onPageDown;
             break;
-        case keyCode::pageUp:
+        case sym::pageUp:
             callback = onPageUp;
             break;
-        case keyCode::tab:
+        case sym::tab:
             return true;
-        case keyCode::escape:
+        case sym::escape:
             hide(true);
             return true;
         default:

@@ -56,9 +56,9 @@ class FloatingPanel {
     std::function<void()> onPageDown;
     std::function<void()> onEnter;  // Return or keypad Enter
     std::function<void()> onCommandK;
-    // First refusal on keys pressed without Control, Option or Command; returns true when it
-    // handled the key.
-    std::function<bool(std::uint16_t keyCode)> onMenuKey;
+    // First refusal on keys pressed without Control, Alt or Super, with the keysym the key means as
+    // a shortcut (panel/ShortcutKeys.h); returns true when it handled the key.
+    std::function<bool(std::uint32_t keysym)> onMenuKey;
 
     // Shows the panel and gives it the keyboard; `afterBecomeKey` runs once after the panel became
     // key, and a second time when the program had to be activated for it, so it must be harmless

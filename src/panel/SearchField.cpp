@@ -43,17 +43,17 @@ void SearchField::doCommand(Command command) {
     }
 }
 
-bool SearchField::keyDown(int keyCode) {
-    namespace key = platform::keyCode;
-    switch (keyCode) {
+bool SearchField::keyDown(std::uint32_t keysym) {
+    namespace key = platform::keysym;
+    switch (keysym) {
         case key::returnKey:
         case key::keypadEnter:
             submit();
             return true;
-        case key::downArrow:
+        case key::down:
             notifications_.post(Notification::arrowDownPressed);
             return true;
-        case key::upArrow:
+        case key::up:
             notifications_.post(Notification::arrowUpPressed);
             return true;
         default:
@@ -62,10 +62,9 @@ bool SearchField::keyDown(int keyCode) {
 }
 
 std::optional<SearchField::EditingAction> SearchField::performKeyEquivalent(
-    platform::EventType type, std::uint64_t flags, std::string_view charactersIgnoringModifiers) {
-    namespace bits = platform::eventFlags;
+    platform::EventType type, platform::Modifiers modifiers, std::string_view charactersIgnoringModifiers) {
     if (type != platform::EventType::keyDown) return std::nullopt;
-    if ((flags & bits::command) == 0 || (flags & (bits::option | bits::control)) != 0) return std::nullopt;
+    if (!modifiers.control || modifiers.alt || modifiers.super) return std::nullopt;
     const std::string key = text::lowercase(charactersIgnoringModifiers);
     if (key == "c") return EditingAction::copy;
     if (key == "x") return EditingAction::cut;

@@ -60,14 +60,14 @@ class SearchField {
     void doCommand(Command command);
     // A key-down the field receives itself; returns true when it consumed the key (Return and
     // keypad Enter submit, the Up and Down arrows post their notifications).
-    bool keyDown(int keyCode);
+    bool keyDown(std::uint32_t keysym);
 
-    // The editing shortcut of a key press: a key-down with Command held and neither Option nor
-    // Control (Shift is allowed), whose characters ignoring modifiers are c, x, v or a in either
-    // case. The toolkit maps its own modifier (Control on Linux) onto the Command bit before
-    // asking. When the answer is absent, or the toolkit could not perform the action, the key
-    // gets the toolkit's standard handling.
-    static std::optional<EditingAction> performKeyEquivalent(platform::EventType type, std::uint64_t flags,
+    // The editing shortcut of a key press: a key-down with Control held and neither Alt nor Super
+    // (Shift is allowed), whose characters ignoring modifiers are c, x, v or a in either case. When the
+    // answer is absent, or the toolkit could not perform the action, the key gets the toolkit's standard
+    // handling.
+    static std::optional<EditingAction> performKeyEquivalent(platform::EventType type,
+                                                             platform::Modifiers modifiers,
                                                              std::string_view charactersIgnoringModifiers);
 
   private:

@@ -1,27 +1,22 @@
 #pragma once
 
 // System-wide hotkeys: a key with modifiers that reaches this program whatever application is in
-// front. Keys are the virtual key codes of KeyboardEvents (platform::keyCode); modifiers
-// are the bits below, where "command" is the desktop's own shortcut modifier (Super on Linux).
+// front. A key is its keysym (platform::keysym; a letter or digit is the key that prints it on the
+// user's layout), the modifiers are named (Super is the desktop's own shortcut modifier; which
+// Control key does not count).
 //
 // Main thread only. The desktop backend keeps a registration working across keyboard layout
 // changes.
 
 #include "base/Result.h"
 #include "base/Signal.h"
+#include "platform/Keys.h"
 
 #include <cstdint>
 #include <string>
 #include <variant>
 
 namespace quenlit::platform {
-
-namespace hotKeyModifiers {
-inline constexpr std::uint32_t command = 0x100;
-inline constexpr std::uint32_t shift = 0x200;
-inline constexpr std::uint32_t option = 0x800;
-inline constexpr std::uint32_t control = 0x1000;
-}  // namespace hotKeyModifiers
 
 // One registration, to be handed back to unregisterHotKey.
 enum class HotKeyRef : std::uint64_t {};
@@ -35,12 +30,12 @@ class HotKeys {
     // this program has already registered it, or when the key is not on the keyboard, with the
     // reason for a log line ("taken by another program"). The backend does not log the failure:
     // the caller does, with describe().
-    virtual Result<HotKeyRef> registerHotKey(std::uint32_t id, int keyCode, std::uint32_t modifiers) = 0;
+    virtual Result<HotKeyRef> registerHotKey(std::uint32_t id, std::uint32_t keysym, Modifiers modifiers) = 0;
     // Releases the combination; an unknown or already released registration is ignored.
     virtual void unregisterHotKey(HotKeyRef registration) = 0;
 
     // The combination as the desktop names it in messages ("Super+Space").
-    virtual std::string describe(int keyCode, std::uint32_t modifiers) const = 0;
+    virtual std::string describe(std::uint32_t keysym, Modifiers modifiers) const = 0;
 
     // Emitted on the main thread, from the event loop, once per press of a registered
     // combination, with the id it was registered with.

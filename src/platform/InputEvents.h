@@ -1,12 +1,13 @@
 #pragma once
 
 // Keyboard and mouse events of the whole desktop: taps that see them (and may swallow key
-// presses), and synthesised events. Events carry the virtual key codes of an ANSI keyboard (the
-// ones the core names are below) and the modifier flag bits below; the desktop backend translates
-// its own key codes and states to them.
+// presses), and synthesised events. A key is what the desktop says it is: its keysym in the layout
+// the user typed with (XKB keysyms, the numbers of the X protocol, the same on X11 and Wayland),
+// the desktop's code of the physical key (the XKB keycode, evdev + 8) and the modifiers held.
 
 #include "base/Result.h"
 #include "platform/Geometry.h"
+#include "platform/Keys.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,39 +18,6 @@
 #include <vector>
 
 namespace quenlit::platform {
-
-// Virtual key codes: positions on an ANSI keyboard, the same whatever the layout.
-namespace keyCode {
-inline constexpr int ansiA = 0;
-inline constexpr int ansiV = 9;
-inline constexpr int ansiP = 35;
-inline constexpr int returnKey = 36;
-inline constexpr int ansiK = 40;
-inline constexpr int ansiN = 45;
-inline constexpr int space = 49;
-inline constexpr int deleteBackward = 51;  // the key marked Backspace on PC keyboards
-inline constexpr int escape = 53;
-inline constexpr int tab = 48;
-inline constexpr int keypadEnter = 76;
-inline constexpr int home = 115;
-inline constexpr int pageUp = 116;
-inline constexpr int forwardDelete = 117;
-inline constexpr int end = 119;
-inline constexpr int pageDown = 121;
-inline constexpr int leftArrow = 123;
-inline constexpr int rightArrow = 124;
-inline constexpr int downArrow = 125;
-inline constexpr int upArrow = 126;
-}  // namespace keyCode
-
-namespace eventFlags {
-inline constexpr std::uint64_t leftControlDevice = 0x1;
-inline constexpr std::uint64_t rightControlDevice = 0x2000;
-inline constexpr std::uint64_t shift = 0x20000;
-inline constexpr std::uint64_t control = 0x40000;
-inline constexpr std::uint64_t option = 0x80000;
-inline constexpr std::uint64_t command = 0x100000;
-}  // namespace eventFlags
 
 enum class EventType : std::uint32_t {
     leftMouseDown = 1,
@@ -70,8 +38,9 @@ constexpr std::uint64_t eventMaskBit(EventType type) {
 
 struct InputEvent {
     EventType type = EventType::keyDown;
-    int keyCode = 0;
-    std::uint64_t flags = 0;
+    std::uint32_t keysym = 0;   // 0 when the key has none
+    std::uint32_t keycode = 0;  // 0 when unknown (a synthesised key)
+    Modifiers modifiers;
     bool autorepeat = false;
     // The marker a synthesising program wrote into the event (0 when none).
     std::int64_t userData = 0;
@@ -111,7 +80,8 @@ class KeyboardEvents {
     // The keys swallowing taps created afterwards must see. A desktop that cannot offer every key
     // press to a tap (X11 takes combinations one by one, with Control) offers only these; others
     // offer everything and ignore the list.
-    virtual void setSwallowableKeys(const std::vector<int>& keyCodes) { static_cast<void>(keyCodes); }
+    // A letter or digit is the key that prints it on the user's layout.
+    virtual void setSwallowableKeys(const std::vector<std::uint32_t>& keysyms) { static_cast<void>(keysyms); }
 };
 
 // Synthesised input. Events made from one source are posted at the lowest level, so the
@@ -121,8 +91,10 @@ class EventSource {
     virtual ~EventSource() = default;
     // Lets the user's own keyboard and mouse work while synthesised events are being delivered.
     virtual void permitLocalEventsDuringSuppression() = 0;
-    // A key press or release of the virtual key; absent when the event cannot be made.
-    virtual std::optional<InputEvent> keyboardEvent(int keyCode, bool keyDown) = 0;
+    // A key press or release of the key with the keysym (a letter or digit as printed on the user's
+    // layout); set the event's modifiers to have them held around the key. Absent when the event
+    // cannot be made.
+    virtual std::optional<InputEvent> keyboardEvent(std::uint32_t keysym, bool keyDown) = 0;
     // A mouse event at a point of the accessibility space; absent when it cannot be made.
     virtual std::optional<InputEvent> mouseEvent(EventType type, Point at) = 0;
     // Sends the event; false when the desktop refused it or part of it (a character the keyboard

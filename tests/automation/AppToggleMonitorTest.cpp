@@ -17,12 +17,14 @@ namespace quenlit {
 namespace {
 
 using platform::EventType;
-namespace flags = platform::eventFlags;
+using M = platform::Modifiers;
+namespace key = platform::keysym;
 
-constexpr int kK = platform::keyCode::ansiK;
-constexpr int kJ = 38;
-constexpr std::uint64_t kLeftControl = flags::control | flags::leftControlDevice;
-constexpr std::uint64_t kRightControl = flags::control | flags::rightControlDevice;
+constexpr std::uint32_t kK = 'k';
+constexpr std::uint32_t kJ = 'j';
+constexpr M kControl{.control = true};
+constexpr M kLeftControl{.control = true, .leftControl = true};
+constexpr M kRightControl{.control = true, .rightControl = true};
 
 const std::string kToggleK =
     "[[toggle]]\nkey = \"k\"\nbundle_id = \"com.example.App\"\nmodifiers = [\"leftControl\"]\n";
@@ -47,11 +49,13 @@ platform::RunningApplication app(int pid, std::optional<std::string> bundle, std
     return a;
 }
 
-platform::InputEvent event(EventType type, int keyCode, std::uint64_t eventFlags, bool autorepeat = false) {
+platform::InputEvent event(EventType type, std::uint32_t keysym, M modifiers, bool autorepeat = false,
+                           std::uint32_t keycode = 0) {
     platform::InputEvent e;
     e.type = type;
-    e.keyCode = keyCode;
-    e.flags = eventFlags;
+    e.keysym = keysym;
+    e.keycode = keycode;
+    e.modifiers = modifiers;
     e.autorepeat = autorepeat;
     return e;
 }
@@ -88,15 +92,16 @@ class AppToggleMonitorTest : public ::testing::Test {
         sink->clear();
         return lines;
     }
-    bool deliver(EventType type, int keyCode, std::uint64_t eventFlags, bool autorepeat = false) {
-        return keyboard.deliver(event(type, keyCode, eventFlags, autorepeat));
+    bool deliver(EventType type, std::uint32_t keysym, M modifiers, bool autorepeat = false,
+                 std::uint32_t keycode = 0) {
+        return keyboard.deliver(event(type, keysym, modifiers, autorepeat, keycode));
     }
     // A whole press of Left Control + key; returns whether the key down and up reached applications.
-    std::pair<bool, bool> chord(int keyCode, std::uint64_t eventFlags = kLeftControl) {
-        deliver(EventType::flagsChanged, 59, eventFlags);
-        const bool down = deliver(EventType::keyDown, keyCode, eventFlags);
-        const bool up = deliver(EventType::keyUp, keyCode, eventFlags);
-        deliver(EventType::flagsChanged, 59, 0);
+    std::pair<bool, bool> chord(std::uint32_t keysym, M modifiers = kLeftControl, std::uint32_t keycode = 0) {
+        deliver(EventType::flagsChanged, key::controlL, modifiers, false, 37);
+        const bool down = deliver(EventType::keyDown, keysym, modifiers, false, keycode);
+        const bool up = deliver(EventType::keyUp, keysym, modifiers, false, keycode);
+        deliver(EventType::flagsChanged, key::controlL, {}, false, 37);
         return {down, up};
     }
 
@@ -120,7 +125,7 @@ TEST_F(AppToggleMonitorTest, StartLogsEachBindingThenInstallsTheTap) {
     EXPECT_EQ(keyboard.tapCount(), 1u);
     EXPECT_EQ(keyboard.enabledTapCount(), 1u);
     // A desktop that grabs keys one by one is told which: k and space.
-    EXPECT_EQ(keyboard.swallowableKeys, (std::vector<int>{40, 49}));
+    EXPECT_EQ(keyboard.swallowableKeys, (std::vector<std::uint32_t>{'k', ' '}));
     EXPECT_EQ(windowControl.promptCount, 0);
 }
 
@@ -129,13 +134,13 @@ TEST_F(AppToggleMonitorTest, LeftControlKSwallowsDownAndUpAndTogglesOnce) {
     startWith(kToggleK);
     sink->clear();
 
-    deliver(EventType::flagsChanged, 59, kLeftControl);
+    deliver(EventType::flagsChanged, key::controlL, kLeftControl);
     EXPECT_FALSE(deliver(EventType::keyDown, kK, kLeftControl));
     EXPECT_TRUE(workspace.calls().empty()) << "the action never runs inside the tap";
     EXPECT_TRUE(deliver(EventType::keyDown, kK, kLeftControl, true)) << "autorepeat reaches the application";
     EXPECT_TRUE(deliver(EventType::keyDown, kK, kLeftControl, true));
     EXPECT_FALSE(deliver(EventType::keyUp, kK, kLeftControl));
-    EXPECT_TRUE(deliver(EventType::flagsChanged, 59, 0));
+    EXPECT_TRUE(deliver(EventType::flagsChanged, key::controlL, {}));
     scheduler.runPending();
 
     EXPECT_EQ(workspace.calls(), std::vector<std::string>{"activate 42 allWindows=true"});
@@ -147,23 +152,30 @@ TEST_F(AppToggleMonitorTest, OnlyLeftControlAloneMatches) {
     startWith(kToggleK);
     struct Case {
         std::string name;
-        int keyCode;
-        std::uint64_t flags;
+        std::uint32_t keysym;
+        M modifiers;
         bool passes;
+        std::uint32_t keycode = 0;
     } cases[] = {
         {"left Control", kK, kLeftControl, false},
-        {"both Controls with the left device bit", kK, kLeftControl | flags::rightControlDevice, false},
+        {"both Controls, the left one said",
+         kK,
+         {.control = true, .leftControl = true, .rightControl = true},
+         false},
         {"right Control", kK, kRightControl, true},
-        {"left Control + Shift", kK, kLeftControl | flags::shift, true},
-        {"left Control + Option", kK, kLeftControl | flags::option, true},
-        {"left Control + Command", kK, kLeftControl | flags::command, true},
-        {"left device bit without Control", kK, flags::leftControlDevice, true},
-        {"no modifier", kK, 0, true},
+        {"left Control + Shift", 'K', {.shift = true, .control = true, .leftControl = true}, true},
+        {"left Control + Alt", kK, {.control = true, .alt = true, .leftControl = true}, true},
+        {"left Control + Super", kK, {.control = true, .super = true, .leftControl = true}, true},
+        {"left Control key said without Control", kK, {.leftControl = true}, true},
+        {"no modifier", kK, {}, true},
         {"unbound key", kJ, kLeftControl, true},
+        {"the key labelled K on a Dvorak layout", kK, kLeftControl, false, 55},
+        {"the K key on a Russian layout", 0x6cc, kLeftControl, false, 45},
+        {"the Dvorak layout's j on the K key", kJ, kLeftControl, true, 45},
     };
     for (const auto& c : cases) {
         workspace.clearCalls();
-        const auto [down, up] = chord(c.keyCode, c.flags);
+        const auto [down, up] = chord(c.keysym, c.modifiers, c.keycode);
         EXPECT_EQ(down, c.passes) << c.name;
         EXPECT_EQ(up, c.passes) << c.name;
         scheduler.runPending();
@@ -171,31 +183,31 @@ TEST_F(AppToggleMonitorTest, OnlyLeftControlAloneMatches) {
     }
 }
 
-TEST_F(AppToggleMonitorTest, KeyboardWithoutDeviceBitsUsesTheLastControlChange) {
+TEST_F(AppToggleMonitorTest, KeyboardThatDoesNotSayWhichControlUsesTheLastControlChange) {
     startWith(kToggleK);
-    // Before any Control change, Control without device bits is not known to be the left key.
-    EXPECT_TRUE(deliver(EventType::keyDown, kK, flags::control));
-    EXPECT_TRUE(deliver(EventType::flagsChanged, 59, flags::control));
-    EXPECT_FALSE(deliver(EventType::keyDown, kK, flags::control));
-    EXPECT_FALSE(deliver(EventType::keyUp, kK, flags::control));
-    // Other keys' flag changes leave the state alone.
-    EXPECT_TRUE(deliver(EventType::flagsChanged, 56, flags::control | flags::shift));
-    EXPECT_FALSE(deliver(EventType::keyDown, kK, flags::control));
-    // A right Control change without the left device bit: left Control is no longer believed held.
-    EXPECT_TRUE(deliver(EventType::flagsChanged, 62, flags::control));
-    EXPECT_TRUE(deliver(EventType::keyDown, kK, flags::control));
+    // Before any Control change, Control without saying which key is not known to be the left key.
+    EXPECT_TRUE(deliver(EventType::keyDown, kK, kControl));
+    EXPECT_TRUE(deliver(EventType::flagsChanged, key::controlL, kControl));
+    EXPECT_FALSE(deliver(EventType::keyDown, kK, kControl));
+    EXPECT_FALSE(deliver(EventType::keyUp, kK, kControl));
+    // Other modifier keys leave the state alone.
+    EXPECT_TRUE(deliver(EventType::flagsChanged, key::shiftL, M{.shift = true, .control = true}));
+    EXPECT_FALSE(deliver(EventType::keyDown, kK, kControl));
+    // A right Control change without the left key: left Control is no longer believed held.
+    EXPECT_TRUE(deliver(EventType::flagsChanged, key::controlR, kControl));
+    EXPECT_TRUE(deliver(EventType::keyDown, kK, kControl));
     // A right Control change that reports the left key too.
-    EXPECT_TRUE(deliver(EventType::flagsChanged, 62, flags::control | flags::leftControlDevice));
-    EXPECT_FALSE(deliver(EventType::keyDown, kK, flags::control));
-    // Key 59 with the right-Control bit set is the right key being reported through the left code.
-    EXPECT_TRUE(deliver(EventType::flagsChanged, 59, kRightControl));
-    EXPECT_TRUE(deliver(EventType::keyDown, kK, flags::control));
-    // A remembered left Control never counts while the right-Control bit is set.
-    EXPECT_TRUE(deliver(EventType::flagsChanged, 59, flags::control));
+    EXPECT_TRUE(deliver(EventType::flagsChanged, key::controlR, kLeftControl));
+    EXPECT_FALSE(deliver(EventType::keyDown, kK, kControl));
+    // The left key with the right one said is the right key being reported through the left one.
+    EXPECT_TRUE(deliver(EventType::flagsChanged, key::controlL, kRightControl));
+    EXPECT_TRUE(deliver(EventType::keyDown, kK, kControl));
+    // A remembered left Control never counts while the right key is said to be down.
+    EXPECT_TRUE(deliver(EventType::flagsChanged, key::controlL, kControl));
     EXPECT_TRUE(deliver(EventType::keyDown, kK, kRightControl));
     // Releasing Control.
-    EXPECT_TRUE(deliver(EventType::flagsChanged, 59, 0));
-    EXPECT_TRUE(deliver(EventType::keyDown, kK, flags::control));
+    EXPECT_TRUE(deliver(EventType::flagsChanged, key::controlL, {}));
+    EXPECT_TRUE(deliver(EventType::keyDown, kK, kControl));
 }
 
 TEST_F(AppToggleMonitorTest, HidesWhenFrontmostActivatesWhenRunningLaunchesOtherwise) {
@@ -205,14 +217,14 @@ TEST_F(AppToggleMonitorTest, HidesWhenFrontmostActivatesWhenRunningLaunchesOther
     startWith(kToggleFiles);
     sink->clear();
 
-    chord(49);
+    chord(key::space);
     scheduler.runPending();
     // The desktop moves on to another application once Files is hidden.
     workspace.frontmostProcess = 7;
-    chord(49);
+    chord(key::space);
     scheduler.runPending();
     workspace.running.pop_back();
-    chord(49);
+    chord(key::space);
     scheduler.runPending();
 
     const std::string desktopFile = (dir / "usr/applications/Files.desktop").string();

@@ -14,7 +14,9 @@ namespace quenlit {
 namespace {
 
 using Lines = std::vector<std::string>;
-constexpr std::uint32_t kCommand = platform::hotKeyModifiers::command;
+constexpr platform::Modifiers kSuper{.super = true};
+constexpr std::uint32_t kSpace = platform::keysym::space;
+constexpr std::uint32_t kEscape = platform::keysym::escape;
 
 class HotKeyManagerTest : public ::testing::Test {
   protected:
@@ -49,10 +51,10 @@ TEST_F(HotKeyManagerTest, RegistersSuperSpaceAndSuperEscape) {
     auto manager = makeManager(launcher, clipboard);
     EXPECT_EQ(hotKeys.calls, (Lines{"register 1 Super+Space", "register 2 Super+Escape"}));
     ASSERT_EQ(hotKeys.registrations().size(), 2u);
-    EXPECT_EQ(hotKeys.registrations()[0].keyCode, 49);
-    EXPECT_EQ(hotKeys.registrations()[0].modifiers, 0x100u);
-    EXPECT_EQ(hotKeys.registrations()[1].keyCode, 53);
-    EXPECT_EQ(hotKeys.registrations()[1].modifiers, 0x100u);
+    EXPECT_EQ(hotKeys.registrations()[0].keysym, kSpace);
+    EXPECT_EQ(hotKeys.registrations()[0].modifiers, kSuper);
+    EXPECT_EQ(hotKeys.registrations()[1].keysym, kEscape);
+    EXPECT_EQ(hotKeys.registrations()[1].modifiers, kSuper);
     EXPECT_TRUE(manager->isLauncherHotKeyRegistered());
     EXPECT_TRUE(manager->isClipboardHotKeyRegistered());
     EXPECT_EQ(HotKeyManager::activeManager(), manager.get());
@@ -61,17 +63,17 @@ TEST_F(HotKeyManagerTest, RegistersSuperSpaceAndSuperEscape) {
 
 TEST_F(HotKeyManagerTest, ACombinationHeldByAnotherProgramIsLoggedAndStaysInactive) {
     struct Case {
-        int takenKey;
+        std::uint32_t takenKey;
         const char* line;
         bool launcherRegistered;
     };
     const Case cases[] = {
-        {49, "hotkey: Super+Space unavailable — taken by another program", false},
-        {53, "hotkey: Super+Escape unavailable — taken by another program", true},
+        {kSpace, "hotkey: Super+Space unavailable — taken by another program", false},
+        {kEscape, "hotkey: Super+Escape unavailable — taken by another program", true},
     };
     for (const auto& c : cases) {
         fake::FakeHotKeys other;
-        other.takenByOthers = {{c.takenKey, kCommand}};
+        other.takenByOthers = {{c.takenKey, kSuper}};
         sink->clear();
         HotKeyManager::resetForTesting();
         launcher = clipboard = 0;
@@ -83,8 +85,8 @@ TEST_F(HotKeyManagerTest, ACombinationHeldByAnotherProgramIsLoggedAndStaysInacti
         EXPECT_EQ(other.registrations().size(), 1u);
 
         // The other hotkey still works; the taken one never reaches us.
-        EXPECT_EQ(other.press(49, kCommand), c.launcherRegistered);
-        EXPECT_EQ(other.press(53, kCommand), !c.launcherRegistered);
+        EXPECT_EQ(other.press(kSpace, kSuper), c.launcherRegistered);
+        EXPECT_EQ(other.press(kEscape, kSuper), !c.launcherRegistered);
         scheduler.runPending();
         EXPECT_EQ(launcher, c.launcherRegistered ? 1 : 0);
         EXPECT_EQ(clipboard, c.launcherRegistered ? 0 : 1);
@@ -93,27 +95,27 @@ TEST_F(HotKeyManagerTest, ACombinationHeldByAnotherProgramIsLoggedAndStaysInacti
 
 TEST_F(HotKeyManagerTest, EachHotKeyRunsOnlyItsOwnActionOnTheMainQueue) {
     struct Case {
-        int keyCode;
+        std::uint32_t keysym;
         int launcherRuns;
         int clipboardRuns;
     };
-    for (const Case& c : {Case{49, 1, 0}, Case{53, 0, 1}}) {
+    for (const Case& c : {Case{kSpace, 1, 0}, Case{kEscape, 0, 1}}) {
         launcher = clipboard = 0;
         auto manager = makeManager(launcher, clipboard);
-        ASSERT_TRUE(hotKeys.press(c.keyCode, kCommand));
+        ASSERT_TRUE(hotKeys.press(c.keysym, kSuper));
         // Nothing runs inside the press itself.
         EXPECT_EQ(launcher + clipboard, 0);
         EXPECT_EQ(scheduler.pendingMainCount(), 1u);
         scheduler.runPending();
-        EXPECT_EQ(launcher, c.launcherRuns) << c.keyCode;
-        EXPECT_EQ(clipboard, c.clipboardRuns) << c.keyCode;
+        EXPECT_EQ(launcher, c.launcherRuns) << c.keysym;
+        EXPECT_EQ(clipboard, c.clipboardRuns) << c.keysym;
     }
 }
 
 TEST_F(HotKeyManagerTest, OtherCombinationsAndIdsRunNothing) {
     auto manager = makeManager(launcher, clipboard);
-    EXPECT_FALSE(hotKeys.press(49, platform::hotKeyModifiers::control));
-    EXPECT_FALSE(hotKeys.press(36, kCommand));
+    EXPECT_FALSE(hotKeys.press(kSpace, platform::Modifiers{.control = true}));
+    EXPECT_FALSE(hotKeys.press(platform::keysym::returnKey, kSuper));
     hotKeys.pressed.emit(0);
     hotKeys.pressed.emit(3);
     EXPECT_EQ(scheduler.pendingMainCount(), 0u);
@@ -124,7 +126,7 @@ TEST_F(HotKeyManagerTest, OtherCombinationsAndIdsRunNothing) {
 TEST_F(HotKeyManagerTest, DestructionUnregistersBothAndStopsPresses) {
     auto manager = makeManager(launcher, clipboard);
     hotKeys.calls.clear();
-    ASSERT_TRUE(hotKeys.press(49, kCommand));  // pressed just before the teardown
+    ASSERT_TRUE(hotKeys.press(kSpace, kSuper));  // pressed just before the teardown
     manager.reset();
     EXPECT_EQ(hotKeys.calls, (Lines{"unregister 1 Super+Space", "unregister 2 Super+Escape"}));
     EXPECT_TRUE(hotKeys.registrations().empty());
@@ -145,8 +147,8 @@ TEST_F(HotKeyManagerTest, TheNewestManagerReceivesThePressesThroughOneHandler) {
     EXPECT_EQ(messages(), (Lines{"hotkey: Super+Space unavailable — already registered by this program",
                                  "hotkey: Super+Escape unavailable — already registered by this program"}));
 
-    hotKeys.press(49, kCommand);
-    hotKeys.press(53, kCommand);
+    hotKeys.press(kSpace, kSuper);
+    hotKeys.press(kEscape, kSuper);
     scheduler.runPending();
     EXPECT_EQ(launcher + clipboard, 0);
     EXPECT_EQ(secondLauncher, 1);

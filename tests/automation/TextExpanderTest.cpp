@@ -269,31 +269,22 @@ TEST(TextExpanderSnippets, FormatsInTheCalendarsKindAndZone) {
 
 // ---- The expander ----
 
+namespace key = platform::keysym;
+using M = platform::Modifiers;
+
 struct Key {
-    int keyCode;
+    std::uint32_t keysym;
     std::u16string text;
-    std::uint64_t flags = 0;
+    M modifiers = {};
 };
 
-// ANSI positions of the keyword's keys; "$" is Shift-4.
+// The keyword's keys on a US layout; "$" is Shift-4.
 Key keyFor(char16_t c) {
-    switch (c) {
-        case u'$':
-            return {21, u"$", platform::eventFlags::shift};
-        case u't':
-            return {17, u"t"};
-        case u'i':
-            return {34, u"i"};
-        case u'm':
-            return {46, u"m"};
-        case u'e':
-            return {14, u"e"};
-        default:
-            return {0, std::u16string(1, c)};
-    }
+    if (c == u'$') return {'$', u"$", {.shift = true}};
+    return {c, std::u16string(1, c)};
 }
 
-const std::string kMarked = "flags=0x0 marker=1364542808";
+const std::string kMarked = "marker=1364542808";
 
 class TextExpanderTest : public ::testing::Test {
   protected:
@@ -319,9 +310,9 @@ class TextExpanderTest : public ::testing::Test {
     void press(const Key& key, EventType type = EventType::keyDown) {
         platform::InputEvent e;
         e.type = type;
-        e.keyCode = key.keyCode;
+        e.keysym = key.keysym;
         e.text = key.text;
-        e.flags = key.flags;
+        e.modifiers = key.modifiers;
         deliver(e);
     }
     void type(std::u16string_view text) {
@@ -333,9 +324,9 @@ class TextExpanderTest : public ::testing::Test {
     void typeBeforeTheQueueRuns(std::u16string_view text) {
         for (char16_t c : text) {
             platform::InputEvent e;
-            e.keyCode = keyFor(c).keyCode;
+            e.keysym = keyFor(c).keysym;
             e.text = keyFor(c).text;
-            e.flags = keyFor(c).flags;
+            e.modifiers = keyFor(c).modifiers;
             EXPECT_TRUE(keyboard.deliver(e));
         }
     }
@@ -375,7 +366,7 @@ TEST_F(TextExpanderTest, TypingTheKeywordDeletesItThenTypesTheTime) {
     // The keyword's last key: the user's further keys are held back as it arrives, before the main
     // queue runs anything.
     platform::InputEvent e;
-    e.keyCode = keyFor(u'e').keyCode;
+    e.keysym = keyFor(u'e').keysym;
     e.text = u"e";
     EXPECT_TRUE(keyboard.deliver(e));
     EXPECT_EQ(input.holds, (std::vector<std::size_t>{0}));
@@ -386,15 +377,15 @@ TEST_F(TextExpanderTest, TypingTheKeywordDeletesItThenTypesTheTime) {
     scheduler.runPending();
     Lines deletes;
     for (int i = 0; i < 5; ++i) {
-        deletes.push_back("keyDown 51 " + kMarked);
-        deletes.push_back("keyUp 51 " + kMarked);
+        deletes.push_back("keyDown BackSpace " + kMarked);
+        deletes.push_back("keyUp BackSpace " + kMarked);
     }
     Lines expected = deletes;
     for (const char* units :
          {"U+0032", "U+0030", "U+0032", "U+0036", "U+002D", "U+0031", "U+0032", "U+002D", "U+0030", "U+0036",
           "U+0020", "U+0032", "U+0031", "U+003A", "U+0030", "U+0035"}) {
-        expected.push_back("keyDown 0 " + kMarked + " text=" + units);
-        expected.push_back("keyUp 0 " + kMarked + " text=" + units);
+        expected.push_back("keyDown a " + kMarked + " text=" + units);
+        expected.push_back("keyUp a " + kMarked + " text=" + units);
     }
     EXPECT_EQ(input.posted, expected);
     EXPECT_EQ(input.holds, (std::vector<std::size_t>{0}));
@@ -410,11 +401,11 @@ TEST_F(TextExpanderTest, OwnEventsNeitherTypeNorReset) {
     expander->start();
     type(u"$ti");
     platform::InputEvent own;
-    own.keyCode = 0;
+    own.keysym = 'a';
     own.text = u"x";
     own.userData = TextExpander::kSyntheticMarker;
     deliver(own);
-    own.keyCode = 51;
+    own.keysym = key::backSpace;
     own.text.clear();
     deliver(own);
     EXPECT_EQ(expander->policy().buffer(), "$ti");
@@ -430,17 +421,28 @@ TEST_F(TextExpanderTest, OwnEventsNeitherTypeNorReset) {
 }
 
 TEST_F(TextExpanderTest, ResetKeysAndKeysWithoutTextBreakTheSequence) {
-    const Key resets[] = {{36, u"\r"}, {76, u"\x03"}, {53, u"\x1b"},  {48, u"\t"}, {123, u""},
-                          {124, u""},  {126, u""},    {125, u""},     {115, u""},  {119, u""},
-                          {116, u""},  {121, u""},    {117, u"\x7f"}, {33, u""}};  // the last one: a dead
-                                                                                   // key, which gives no text
+    const Key resets[] = {{key::returnKey, u"\r"},
+                          {key::keypadEnter, u"\x03"},
+                          {key::escape, u"\x1b"},
+                          {key::tab, u"\t"},
+                          {key::isoLeftTab, u""},
+                          {key::left, u""},
+                          {key::right, u""},
+                          {key::up, u""},
+                          {key::down, u""},
+                          {key::home, u""},
+                          {key::end, u""},
+                          {key::pageUp, u""},
+                          {key::pageDown, u""},
+                          {key::deleteKey, u"\x7f"},
+                          {0xfe51, u""}};  // the last one: a dead key (acute), which gives no text
     auto expander = makeExpander();
     expander->start();
     for (const auto& k : resets) {
         type(u"$ti");
         press(k);
         type(u"me");
-        EXPECT_EQ(expander->policy().buffer(), "me") << k.keyCode;
+        EXPECT_EQ(expander->policy().buffer(), "me") << k.keysym;
     }
     pass(1s);
     EXPECT_FALSE(expanded());
@@ -454,14 +456,14 @@ TEST_F(TextExpanderTest, ShortcutsAndTheirModifiersBreakTheSequence) {
         bool expands;
     };
     const Case cases[] = {
-        {"Command pressed", {55, u"", platform::eventFlags::command}, EventType::flagsChanged, false},
-        {"Control pressed", {59, u"", platform::eventFlags::control}, EventType::flagsChanged, false},
-        {"Command-C", {8, u"c", platform::eventFlags::command}, EventType::keyDown, false},
-        {"Control-A", {0, u"\x01", platform::eventFlags::control}, EventType::keyDown, false},
-        {"Command-Delete", {51, u"", platform::eventFlags::command}, EventType::keyDown, false},
-        {"Shift pressed", {56, u"", platform::eventFlags::shift}, EventType::flagsChanged, true},
-        {"Option pressed", {58, u"", platform::eventFlags::option}, EventType::flagsChanged, true},
-        {"modifiers released", {56, u"", 0}, EventType::flagsChanged, true},
+        {"Super pressed", {key::superL, u"", {.super = true}}, EventType::flagsChanged, false},
+        {"Control pressed", {key::controlL, u"", {.control = true}}, EventType::flagsChanged, false},
+        {"Super-C", {'c', u"c", {.super = true}}, EventType::keyDown, false},
+        {"Control-A", {'a', u"\x01", {.control = true}}, EventType::keyDown, false},
+        {"Super-Backspace", {key::backSpace, u"", {.super = true}}, EventType::keyDown, false},
+        {"Shift pressed", {key::shiftL, u"", {.shift = true}}, EventType::flagsChanged, true},
+        {"Alt pressed", {key::altL, u"", {.alt = true}}, EventType::flagsChanged, true},
+        {"modifiers released", {key::shiftL, u""}, EventType::flagsChanged, true},
     };
     for (const auto& c : cases) {
         auto expander = makeExpander();
@@ -541,9 +543,9 @@ TEST_F(TextExpanderTest, DeleteKeyIsABackspaceOnlyWhenPressed) {
     auto expander = makeExpander();
     expander->start();
     type(u"$tim");
-    press({51, u"\x7f"});
+    press({key::backSpace, u"\x7f"});
     EXPECT_EQ(expander->policy().buffer(), "$ti");
-    press({51, u""}, EventType::flagsChanged);  // ignored, not a reset
+    press({key::backSpace, u""}, EventType::flagsChanged);  // ignored, not a reset
     EXPECT_EQ(expander->policy().buffer(), "$ti");
     type(u"me");
     pass(1s);
@@ -553,20 +555,20 @@ TEST_F(TextExpanderTest, DeleteKeyIsABackspaceOnlyWhenPressed) {
 TEST_F(TextExpanderTest, TextOfAnEventIsReadUpToSixteenUnits) {
     auto expander = makeExpander();
     expander->start();
-    press({0, std::u16string(11, u'x') + u"$time"});  // 16 units
+    press({'x', std::u16string(11, u'x') + u"$time"});  // 16 units
     pass(1s);
     EXPECT_TRUE(expanded());
 
     input.posted.clear();
-    press({0, std::u16string(12, u'x') + u"$time"});  // the "e" is the 17th
+    press({'x', std::u16string(12, u'x') + u"$time"});  // the "e" is the 17th
     EXPECT_EQ(expander->policy().buffer(), std::string(12, 'x') + "$tim");
     pass(1s);
     EXPECT_FALSE(expanded());
 
     // A pair of UTF-16 units is one character; a pair cut at the limit leaves U+FFFD.
-    press({0, u"😀"});
+    press({'x', u"😀"});
     EXPECT_EQ(expander->policy().buffer(), std::string(12, 'x') + "$tim😀");
-    press({0, std::u16string(15, u'y') + u"😀"});
+    press({'y', std::u16string(15, u'y') + u"😀"});
     EXPECT_EQ(expander->policy().buffer().substr(expander->policy().buffer().size() - 4), "y\uFFFD");
 }
 
@@ -697,9 +699,9 @@ TEST(TextExpanderTyping, EachScalarIsOneKeyPressWithItsUtf16Units) {
     EXPECT_TRUE(TextExpander::typeUnicode("a😀é", input));
     EXPECT_EQ(
         input.posted,
-        (Lines{"keyDown 0 " + kMarked + " text=U+0061", "keyUp 0 " + kMarked + " text=U+0061",
-               "keyDown 0 " + kMarked + " text=U+D83DU+DE00", "keyUp 0 " + kMarked + " text=U+D83DU+DE00",
-               "keyDown 0 " + kMarked + " text=U+00E9", "keyUp 0 " + kMarked + " text=U+00E9"}));
+        (Lines{"keyDown a " + kMarked + " text=U+0061", "keyUp a " + kMarked + " text=U+0061",
+               "keyDown a " + kMarked + " text=U+D83DU+DE00", "keyUp a " + kMarked + " text=U+D83DU+DE00",
+               "keyDown a " + kMarked + " text=U+00E9", "keyUp a " + kMarked + " text=U+00E9"}));
 }
 
 TEST(TextExpanderTyping, EmptyTextSucceedsWithoutASourceAndFailuresAreReported) {

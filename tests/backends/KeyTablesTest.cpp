@@ -93,19 +93,17 @@ TEST(PasteKeyForAppId, TerminalsTakeControlShiftVOthersControlV) {
 }
 
 TEST(KeyPositions, EvdevCodesAreTheXKeycodesLessEight) {
-    // V, Return, Escape and the left arrow, by virtual key.
-    const std::vector<std::tuple<int, std::uint16_t, std::uint32_t>> cases{
-        {9, 47, 'v'}, {36, 28, 0xff0d}, {53, 1, 0xff1b}, {123, 105, 0xff51}};
-    for (const auto& [virtualKey, evdev, keysym] : cases) {
-        const auto key = keyPositionForVirtualKey(virtualKey);
-        ASSERT_TRUE(key) << virtualKey;
+    // V, Return, Escape and the left arrow, by keysym.
+    const std::vector<std::tuple<std::uint16_t, std::uint32_t>> cases{
+        {47, 'v'}, {28, 0xff0d}, {1, 0xff1b}, {105, 0xff51}};
+    for (const auto& [evdev, keysym] : cases) {
+        const auto key = keyPositionForKeysym(keysym);
+        ASSERT_TRUE(key) << keysym;
         EXPECT_EQ(key->evdev, evdev);
-        EXPECT_EQ(key->keysym, keysym);
-        EXPECT_EQ(keyPositionForEvdev(evdev)->virtualKey, virtualKey);
-        EXPECT_EQ(keyPositionForKeysym(keysym)->virtualKey, virtualKey);
+        EXPECT_EQ(keyPositionForEvdev(evdev)->keysym, keysym);
     }
-    EXPECT_EQ(keyPositionForKeysym('V')->virtualKey, 9);
-    EXPECT_FALSE(keyPositionForVirtualKey(10));
+    EXPECT_EQ(keyPositionForKeysym('V')->evdev, 47);
+    EXPECT_FALSE(keyPositionForKeysym(0xe4)) << "ä is on no US key";
 }
 
 }  // namespace

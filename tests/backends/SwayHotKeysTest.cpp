@@ -28,7 +28,9 @@ namespace {
 using testing::FakeSway;
 
 namespace bits = swayconfig::modifierBits;
-namespace mods = platform::hotKeyModifiers;
+using M = platform::Modifiers;
+namespace key = platform::keysym;
+constexpr M kSuper{.super = true};
 
 TEST(SwayConfig, KeyBindingsOfTheDefaultModeWithVariablesFlagsAndBlocks) {
     const char* config = R"(# sway config
@@ -115,15 +117,16 @@ TEST(SwayHotKeys, DescribesCombinationsAsTheDesktopNamesThem) {
     ASSERT_TRUE(ipc.has_value()) << ipc.error().reason;
     SwayHotKeys hotKeys(*ipc.value(), {}, "/usr/bin/quenlit");
     struct Case {
-        int key;
-        std::uint32_t modifiers;
+        std::uint32_t key;
+        M modifiers;
         const char* described;
         const char* sway;
     };
     const Case cases[] = {
-        {platform::keyCode::space, mods::command, "Super+Space", "Mod4+space"},
-        {platform::keyCode::escape, mods::command | mods::shift, "Shift+Super+Escape", "Mod4+Shift+Escape"},
-        {platform::keyCode::ansiK, mods::control | mods::option, "Control+Alt+K", "Control+Mod1+k"},
+        {key::space, kSuper, "Super+Space", "Mod4+space"},
+        {key::escape, {.shift = true, .super = true}, "Shift+Super+Escape", "Mod4+Shift+Escape"},
+        {'k', {.control = true, .alt = true}, "Control+Alt+K", "Control+Mod1+k"},
+        {'K', {.shift = true, .control = true}, "Control+Shift+K", "Control+Shift+k"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(hotKeys.describe(c.key, c.modifiers), c.described);
@@ -171,23 +174,20 @@ TEST(SwayHotKeys, BindsOnlyWhatTheUsersConfigurationLeavesFreeAndUnbindsIt) {
     {
         SwayHotKeys hotKeys(*ipc.value(), {{1, "toggle launcher"}, {2, "toggle clipboard"}},
                             "/opt/it's here/quenlit");
-        auto launcher = hotKeys.registerHotKey(1, platform::keyCode::space, mods::command);
+        auto launcher = hotKeys.registerHotKey(1, key::space, kSuper);
         ASSERT_TRUE(launcher.has_value());
 
-        const auto failureOf = [&](std::uint32_t id, int key, std::uint32_t modifiers) {
-            auto result = hotKeys.registerHotKey(id, key, modifiers);
+        const auto failureOf = [&](std::uint32_t id, std::uint32_t keysym, M modifiers) {
+            auto result = hotKeys.registerHotKey(id, keysym, modifiers);
             return result ? std::string("registered") : result.error().reason;
         };
-        EXPECT_EQ(failureOf(2, platform::keyCode::escape, mods::command),
-                  "bound in your sway configuration to \"exec foot\"");
-        EXPECT_EQ(failureOf(2, platform::keyCode::space, mods::command),
-                  "already registered by this program");
-        EXPECT_EQ(failureOf(3, platform::keyCode::ansiK, mods::command), "no command to bind it to");
+        EXPECT_EQ(failureOf(2, key::escape, kSuper), "bound in your sway configuration to \"exec foot\"");
+        EXPECT_EQ(failureOf(2, key::space, kSuper), "already registered by this program");
+        EXPECT_EQ(failureOf(3, 'k', kSuper), "no command to bind it to");
 
         hotKeys.unregisterHotKey(*launcher);
         hotKeys.unregisterHotKey(*launcher);  // already released
-        ASSERT_TRUE(
-            hotKeys.registerHotKey(2, platform::keyCode::escape, mods::command | mods::shift).has_value());
+        ASSERT_TRUE(hotKeys.registerHotKey(2, key::escape, {.shift = true, .super = true}).has_value());
     }  // going away unbinds what is left
     EXPECT_EQ(
         commands,
@@ -210,7 +210,7 @@ TEST(SwayHotKeys, APathSwayWouldRewriteIsNotBound) {
     auto ipc = SwayIpc::connect(sway.path());
     ASSERT_TRUE(ipc.has_value()) << ipc.error().reason;
     SwayHotKeys hotKeys(*ipc.value(), {{1, "toggle launcher"}}, "/home/$mod/quenlit");
-    auto result = hotKeys.registerHotKey(1, platform::keyCode::space, mods::command);
+    auto result = hotKeys.registerHotKey(1, key::space, kSuper);
     ASSERT_FALSE(result.has_value());
     EXPECT_EQ(result.error().reason, "this program's path cannot be handed to sway: /home/$mod/quenlit");
     EXPECT_TRUE(commands.empty());
@@ -239,8 +239,8 @@ TEST(SwayHotKeys, APressArrivesAsSwaysBindingEventWithoutStartingAProgram) {
     SwayHotKeys hotKeys(*ipc.value(), {}, "/usr/bin/quenlit");
     std::vector<std::uint32_t> presses;
     auto connection = hotKeys.pressed.connect([&](std::uint32_t id) { presses.push_back(id); });
-    ASSERT_TRUE(hotKeys.registerHotKey(1, platform::keyCode::space, mods::command).has_value());
-    ASSERT_TRUE(hotKeys.registerHotKey(2, platform::keyCode::escape, mods::command).has_value());
+    ASSERT_TRUE(hotKeys.registerHotKey(1, key::space, kSuper).has_value());
+    ASSERT_TRUE(hotKeys.registerHotKey(2, key::escape, kSuper).has_value());
     {
         std::lock_guard lock(mutex);
         EXPECT_EQ(commands,

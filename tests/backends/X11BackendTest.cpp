@@ -52,6 +52,7 @@ namespace {
 using namespace std::chrono_literals;
 using platform::WindowRef;
 using quenlit::testing::TempDir;
+constexpr platform::Modifiers kControl{.control = true};
 using quenlit::testing::writeFile;
 
 constexpr const char* kFixture = QUENLIT_FIXTURE_WINDOW;
@@ -610,14 +611,14 @@ class XTestInputTest : public X11BackendTest {
         X11BackendTest::SetUp();
         input = std::make_unique<XTestInput>(*x, nullptr);
     }
-    // Posts a key press and release of the virtual key with the flags.
-    void press(int keyCode, std::uint64_t flags) {
+    // Posts a key press and release of the keysym with the modifiers.
+    void press(std::uint32_t keysym, platform::Modifiers modifiers) {
         auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
         ASSERT_TRUE(source);
-        auto down = source->keyboardEvent(keyCode, true);
-        auto up = source->keyboardEvent(keyCode, false);
+        auto down = source->keyboardEvent(keysym, true);
+        auto up = source->keyboardEvent(keysym, false);
         ASSERT_TRUE(down && up);
-        down->flags = up->flags = flags;
+        down->modifiers = up->modifiers = modifiers;
         ASSERT_TRUE(source->post(*down));
         ASSERT_TRUE(source->post(*up));
     }
@@ -643,7 +644,7 @@ class XTestInputTest : public X11BackendTest {
 TEST_F(XTestInputTest, CommandVBecomesControlV) {
     auto a = start({"--class", "editor,Editor"});
     ASSERT_TRUE(makeActive(a->window()));
-    press(9, platform::eventFlags::command);
+    press('v', kControl);
     const std::string v = std::to_string(keycodeOf('v'));
     EXPECT_EQ(a->nextKey(), "key " + v + " keysym=0x76 state=0x4");
 
@@ -660,7 +661,7 @@ TEST_F(XTestInputTest, CommandVBecomesControlV) {
 TEST_F(XTestInputTest, CommandVBecomesControlShiftVInATerminal) {
     auto a = start({"--class", "kitty,kitty"});
     ASSERT_TRUE(makeActive(a->window()));
-    press(9, platform::eventFlags::command);
+    press('v', kControl);
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('v')) + " keysym=0x56 state=0x5");
 }
 
@@ -669,16 +670,16 @@ TEST_F(XTestInputTest, CommandVBecomesShiftInsertFromPrimaryInXterm) {
     ASSERT_TRUE(makeActive(a->window()));
     int published = 0;
     input->publishPrimary = [&published] { return ++published > 0; };
-    press(9, platform::eventFlags::command);
+    press('v', kControl);
     EXPECT_EQ(published, 1);
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf(0xff63)) + " keysym=0xff63 state=0x1");
 
     // Without PRIMARY to paste from, nothing is typed and the post reports it.
     input->publishPrimary = [] { return false; };
     auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
-    auto down = source->keyboardEvent(9, true);
+    auto down = source->keyboardEvent('v', true);
     ASSERT_TRUE(down);
-    down->flags = platform::eventFlags::command;
+    down->modifiers = kControl;
     EXPECT_FALSE(source->post(*down));
 }
 
@@ -691,7 +692,7 @@ TEST_F(XTestInputTest, AModifierTheUserStillHoldsIsLetGoFirst) {
         c, xcb_test_fake_input_checked(c, XCB_KEY_PRESS, shift, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0)));
 
     const auto started = std::chrono::steady_clock::now();
-    press(9, platform::eventFlags::command);
+    press('v', kControl);
     // Shift would have made it Control+Shift+V: the paste as plain text in many editors.
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('v')) + " keysym=0x76 state=0x4");
     EXPECT_GE(std::chrono::steady_clock::now() - started, 900ms) << "the user had a moment to let go";
@@ -704,14 +705,17 @@ TEST_F(XTestInputTest, AModifierTheUserStillHoldsIsLetGoFirst) {
 TEST_F(XTestInputTest, NamedKeysAndOtherModifiers) {
     auto a = start({});
     ASSERT_TRUE(makeActive(a->window()));
-    press(51, 0);
+    press(platform::keysym::backSpace, {});
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf(0xff08)) + " keysym=0xff08 state=0x0");
-    press(36, platform::eventFlags::shift);
+    press(platform::keysym::returnKey, {.shift = true});
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf(0xff0d)) + " keysym=0xff0d state=0x1");
-    press(0, platform::eventFlags::option);
+    press('a', {.alt = true});
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('a')) + " keysym=0x61 state=0x8");
     auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
-    EXPECT_FALSE(source->keyboardEvent(10, true)) << "no key at that code on an ANSI keyboard";
+    EXPECT_FALSE(source->keyboardEvent(0, true)) << "no keysym, no key";
+    auto missing = source->keyboardEvent(0x100fffe, true);  // a character on no key
+    ASSERT_TRUE(missing);
+    EXPECT_FALSE(source->post(*missing)) << "a key the keyboard does not have is not typed";
 }
 
 TEST_F(XTestInputTest, TextIsTypedWhetherOrNotTheLayoutHasIt) {
@@ -719,8 +723,9 @@ TEST_F(XTestInputTest, TextIsTypedWhetherOrNotTheLayoutHasIt) {
     ASSERT_TRUE(makeActive(a->window()));
     auto source = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
     for (const std::u16string text : {u"a", u"A", u"\u00e9", u"\u20ac", u"\U0001F600"}) {
-        auto down = source->keyboardEvent(0, true);
-        auto up = source->keyboardEvent(0, false);
+        auto down = source->keyboardEvent(TextExpander::kTextKeysym, true);
+        auto up = source->keyboardEvent(TextExpander::kTextKeysym, false);
+        ASSERT_TRUE(down && up);
         down->text = up->text = text;
         down->userData = up->userData = 0x51554558;
         ASSERT_TRUE(source->post(*down));
@@ -816,15 +821,15 @@ TEST_F(XTestInputTest, KeysTheUserTypesMeanwhileComeAfterWhatIsBeingTyped) {
     {
         // An expansion: its deletions, then its text, by separate sources as the expander makes them.
         auto deletions = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
-        auto down = deletions->keyboardEvent(platform::keyCode::deleteBackward, true);
-        auto up = deletions->keyboardEvent(platform::keyCode::deleteBackward, false);
+        auto down = deletions->keyboardEvent(platform::keysym::backSpace, true);
+        auto up = deletions->keyboardEvent(platform::keysym::backSpace, false);
         ASSERT_TRUE(deletions->post(*down) && deletions->post(*up));
         deletions.reset();
         EXPECT_TRUE(input->holdsUserKeyboards());
         typist.type(keycodeOf('q'));  // typed between the deletions and the text
         auto text = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
-        auto press = text->keyboardEvent(0, true);
-        auto release = text->keyboardEvent(0, false);
+        auto press = text->keyboardEvent(TextExpander::kTextKeysym, true);
+        auto release = text->keyboardEvent(TextExpander::kTextKeysym, false);
         press->text = release->text = u"z";
         ASSERT_TRUE(text->post(*press) && text->post(*release));
         typist.type(keycodeOf('r'));  // typed while the text is typed
@@ -862,31 +867,30 @@ TEST(QtScheduler, MainQueueWorkRunsInTheOrderItWasQueuedFromAnyThread) {
 // A bound letter or digit is the key that prints it, on the active layout or else the first one
 // with Latin letters; keys are named by their US position (X keycodes).
 TEST(KeycodePrinting, IsTheKeyThatPrintsTheLetterOnTheUsersLayout) {
-    namespace key = platform::keyCode;
-    constexpr int z = 6, y = 16, q = 12, m = 46, one = 18;
     constexpr xcb_keycode_t usZ = 52, usY = 29, usA = 38, usQ = 24, usSemicolon = 47, us1 = 10;
     struct Row {
         const char* layout;
         std::uint32_t active;
-        int virtualKey;
+        std::uint32_t keysym;
         std::optional<xcb_keycode_t> keycode;
     };
     const Row rows[] = {
-        {"us", 0, z, usZ},
-        {"us", 0, key::ansiA, usA},
-        {"us", 0, one, us1},
-        {"de", 0, z, usY},
-        {"de", 0, y, usZ},
-        {"de", 0, key::ansiA, usA},
-        {"fr", 0, key::ansiA, usQ},
-        {"fr", 0, q, usA},
-        {"fr", 0, m, usSemicolon},
-        {"fr", 0, one, us1},         // printed with Shift on AZERTY
-        {"ru", 0, z, std::nullopt},  // no Latin letters at all: the caller keeps the position
-        {"us,ru", 1, z, usZ},
-        {"de,ru", 1, z, usY},
-        {"ru,fr", 0, key::ansiA, usQ},
-        {"us", 0, key::space, std::nullopt},  // not a letter: found by its keysym elsewhere
+        {"us", 0, 'z', usZ},
+        {"us", 0, 'a', usA},
+        {"us", 0, 'A', usA},
+        {"us", 0, '1', us1},
+        {"de", 0, 'z', usY},
+        {"de", 0, 'y', usZ},
+        {"de", 0, 'a', usA},
+        {"fr", 0, 'a', usQ},
+        {"fr", 0, 'q', usA},
+        {"fr", 0, 'm', usSemicolon},
+        {"fr", 0, '1', us1},           // printed with Shift on AZERTY
+        {"ru", 0, 'z', std::nullopt},  // no Latin letters at all: the caller keeps the position
+        {"us,ru", 1, 'z', usZ},
+        {"de,ru", 1, 'z', usY},
+        {"ru,fr", 0, 'a', usQ},
+        {"us", 0, platform::keysym::space, std::nullopt},  // not a letter: found by its keysym elsewhere
     };
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     ASSERT_NE(context, nullptr);
@@ -894,14 +898,15 @@ TEST(KeycodePrinting, IsTheKeyThatPrintsTheLetterOnTheUsersLayout) {
         const xkb_rule_names names{"evdev", "pc105", row.layout, nullptr, nullptr};
         xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
         ASSERT_NE(keymap, nullptr) << row.layout;
-        EXPECT_EQ(x11::keycodePrinting(keymap, row.active, row.virtualKey), row.keycode)
-            << row.layout << " layout " << row.active << " virtual key " << row.virtualKey;
+        EXPECT_EQ(x11::keycodePrinting(keymap, row.active, row.keysym), row.keycode)
+            << row.layout << " layout " << row.active << " keysym " << row.keysym;
         xkb_keymap_unref(keymap);
     }
     xkb_context_unref(context);
 }
 
 TEST(KeyText, TextFollowsTheLayoutAndComposeRules) {
+    using M = platform::Modifiers;
     struct Press {
         std::uint8_t keycode;
         bool press;
@@ -913,54 +918,69 @@ TEST(KeyText, TextFollowsTheLayoutAndComposeRules) {
         std::vector<Press> presses;
         // The last press's event.
         platform::EventType type;
-        int keyCode;
+        std::uint32_t keysym;
         std::u16string text;
-        std::uint64_t flags;
+        M modifiers;
     } cases[] = {
-        {"a letter", "us", "", {{38, true}}, platform::EventType::keyDown, 0, u"a", 0},
+        {"a letter", "us", "", {{38, true}}, platform::EventType::keyDown, 'a', u"a", {}},
         {"Shift and 4",
          "us",
          "",
          {{50, true}, {13, true}},
          platform::EventType::keyDown,
-         21,
+         '$',
          u"$",
-         platform::eventFlags::shift},
+         {.shift = true}},
         {"the key in the place of z on a German keyboard",
          "de",
          "",
          {{52, true}},
          platform::EventType::keyDown,
-         6,
+         'y',
          u"y",
-         0},
-        {"a dead key gives no text", "us", "intl", {{48, true}}, platform::EventType::keyDown, 39, u"", 0},
+         {}},
+        {"a dead key gives no text",
+         "us",
+         "intl",
+         {{48, true}},
+         platform::EventType::keyDown,
+         0xfe51,
+         u"",
+         {}},
         {"a dead key and e give é",
          "us",
          "intl",
          {{48, true}, {48, false}, {26, true}},
          platform::EventType::keyDown,
-         14,
+         'e',
          u"é",
-         0},
+         {}},
         {"Control and a give no text",
          "us",
          "",
          {{37, true}, {38, true}},
          platform::EventType::keyDown,
-         0,
+         'a',
          u"",
-         platform::eventFlags::control | platform::eventFlags::leftControlDevice},
+         {.control = true, .leftControl = true}},
         {"the right Control key",
          "us",
          "",
          {{105, true}},
          platform::EventType::flagsChanged,
-         62,
+         platform::keysym::controlR,
          u"",
-         platform::eventFlags::control | platform::eventFlags::rightControlDevice},
-        {"BackSpace", "us", "", {{22, true}}, platform::EventType::keyDown, 51, u"", 0},
-        {"a release", "us", "", {{38, true}, {38, false}}, platform::EventType::keyUp, 0, u"", 0},
+         {.control = true, .rightControl = true}},
+        {"BackSpace",
+         "us",
+         "",
+         {{22, true}},
+         platform::EventType::keyDown,
+         platform::keysym::backSpace,
+         u"",
+         {}},
+        {"a release", "us", "", {{38, true}, {38, false}}, platform::EventType::keyUp, 'a', u"", {}},
+        {"a Cyrillic letter", "ru", "", {{45, true}}, platform::EventType::keyDown, 0x6cc, u"л", {}},
     };
     for (const auto& c : cases) {
         auto keys = KeyText::fromNames(c.layout, c.variant, "en_US.UTF-8");
@@ -969,9 +989,9 @@ TEST(KeyText, TextFollowsTheLayoutAndComposeRules) {
         for (const Press& p : c.presses)
             last = keys->key(p.keycode, p.press);
         EXPECT_EQ(last.type, c.type) << c.name;
-        EXPECT_EQ(last.keyCode, c.keyCode) << c.name;
+        EXPECT_EQ(last.keysym, c.keysym) << c.name;
         EXPECT_EQ(last.text, c.text) << c.name;
-        EXPECT_EQ(last.flags, c.flags) << c.name;
+        EXPECT_EQ(last.modifiers, c.modifiers) << c.name;
     }
 }
 
@@ -1041,23 +1061,24 @@ TEST_F(KeyboardTapTest, TheSwallowingTapTellsTheControlKeysApartAndSwallowsWhatI
     auto a = start({});
     ASSERT_TRUE(makeActive(a->window()));
     X11KeyboardEvents keyboard({input->keyLog()});
-    keyboard.setSwallowableKeys({7});  // x
+    keyboard.setSwallowableKeys({'x'});
     SeenEvents seen;
     auto swallowing = tap(keyboard, platform::TapMode::swallowing, [&](const platform::InputEvent& e) {
         seen.add(e);
-        return (e.flags & platform::eventFlags::leftControlDevice) == 0 || e.autorepeat;
+        return !e.modifiers.leftControl || e.autorepeat;
     });
 
     chord(0xffe3, 'x');  // Control_L
     ASSERT_TRUE(pumpUntil([&] { return seen.size() == 1; }));
     EXPECT_EQ(seen[0].type, platform::EventType::keyDown);
-    EXPECT_EQ(seen[0].keyCode, 7);
-    EXPECT_EQ(seen[0].flags, platform::eventFlags::control | platform::eventFlags::leftControlDevice);
+    EXPECT_EQ(seen[0].keysym, std::uint32_t{'x'});
+    EXPECT_EQ(seen[0].keycode, keycodeOf('x'));
+    EXPECT_EQ(seen[0].modifiers, (platform::Modifiers{.control = true, .leftControl = true}));
     EXPECT_FALSE(seen[0].autorepeat);
 
     chord(0xffe4, 'x');  // Control_R
     ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
-    EXPECT_EQ(seen[1].flags, platform::eventFlags::control | platform::eventFlags::rightControlDevice);
+    EXPECT_EQ(seen[1].modifiers, (platform::Modifiers{.control = true, .rightControl = true}));
     // The first x was swallowed, the second passed on unchanged.
     EXPECT_EQ(a->nextKey(), keyLine('x', "0x4"));
     chord(0xffe1, 'x');  // Shift: no grab, the tap is not asked
@@ -1085,7 +1106,7 @@ TEST_F(KeyboardTapTest, APressQueuedBehindASwallowedOneIsDecidedOnItsOwn) {
     auto a = start({});
     ASSERT_TRUE(makeActive(a->window()));
     X11KeyboardEvents keyboard({input->keyLog()});
-    keyboard.setSwallowableKeys({7});
+    keyboard.setSwallowableKeys({'x'});
     SeenEvents seen;
     auto swallowing = tap(keyboard, platform::TapMode::swallowing, [&](const platform::InputEvent& e) {
         seen.add(e);
@@ -1102,7 +1123,7 @@ TEST_F(KeyboardTapTest, APressQueuedBehindASwallowedOneIsDecidedOnItsOwn) {
     fake(XCB_KEY_RELEASE, keycodeOf('x'));
     fake(XCB_KEY_RELEASE, keycodeOf(0xffe3));
     ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
-    EXPECT_EQ(seen[1].flags, platform::eventFlags::control | platform::eventFlags::leftControlDevice);
+    EXPECT_EQ(seen[1].modifiers, (platform::Modifiers{.control = true, .leftControl = true}));
     EXPECT_EQ(a->nextKey(), keyLine('x', "0x4"));
 }
 
@@ -1110,7 +1131,7 @@ TEST_F(KeyboardTapTest, ABusyMainThreadNeitherDelaysNorChangesTheDecision) {
     auto a = start({});
     ASSERT_TRUE(makeActive(a->window()));
     X11KeyboardEvents keyboard({input->keyLog()});
-    keyboard.setSwallowableKeys({7});
+    keyboard.setSwallowableKeys({'x'});
     std::atomic<int> asked = 0;
     auto swallowing = tap(keyboard, platform::TapMode::swallowing, [&](const platform::InputEvent&) {
         ++asked;
@@ -1138,7 +1159,7 @@ TEST_F(KeyboardTapTest, AGrabAnotherProgramHoldsIsLoggedOnceWithTheBinding) {
                                     XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));
     {
         X11KeyboardEvents keyboard({input->keyLog()});
-        keyboard.setSwallowableKeys({40, 7});  // k, x
+        keyboard.setSwallowableKeys({'k', 'x'});
         auto swallowing =
             tap(keyboard, platform::TapMode::swallowing, [](const platform::InputEvent&) { return true; });
     }
@@ -1168,7 +1189,8 @@ TEST_F(KeyboardTapTest, TheListeningTapKnowsOurOwnEventsTheTextAndSecureInput) {
     EXPECT_EQ(seen[0].text, u"é");
     EXPECT_EQ(seen[1].userData, 0);
     EXPECT_EQ(seen[1].text, u"q");
-    EXPECT_EQ(seen[1].keyCode, 12);
+    EXPECT_EQ(seen[1].keysym, std::uint32_t{'q'});
+    EXPECT_EQ(seen[1].keycode, keycodeOf('q'));
 
     // Another window becomes active: what was typed so far is forgotten, as at a click.
     seen.clear();

@@ -14,13 +14,13 @@ namespace {
 using ::testing::ElementsAre;
 
 // The menu takes key codes as 16-bit values.
-constexpr std::uint16_t kReturn = platform::keyCode::returnKey;
-constexpr std::uint16_t kKeypadEnter = platform::keyCode::keypadEnter;
-constexpr std::uint16_t kEscape = platform::keyCode::escape;
-constexpr std::uint16_t kDown = platform::keyCode::downArrow;
-constexpr std::uint16_t kUp = platform::keyCode::upArrow;
-constexpr std::uint16_t kLetterA = platform::keyCode::ansiA;
-constexpr std::uint16_t kDelete = platform::keyCode::deleteBackward;
+constexpr std::uint32_t kReturn = platform::keysym::returnKey;
+constexpr std::uint32_t kKeypadEnter = platform::keysym::keypadEnter;
+constexpr std::uint32_t kEscape = platform::keysym::escape;
+constexpr std::uint32_t kDown = platform::keysym::down;
+constexpr std::uint32_t kUp = platform::keysym::up;
+constexpr std::uint32_t kLetterA = 'a';
+constexpr std::uint32_t kDelete = platform::keysym::backSpace;
 
 ClipboardItem textItem(const std::string& text) {
     return ClipboardItem::makeText(nameBasedUUID(text), text, {});
@@ -110,7 +110,7 @@ TEST_F(ClipboardActionsModelTest, ReturnAndEnterPerformTheHighlightedAction) {
 
 TEST_F(ClipboardActionsModelTest, KeysReachTheMenuOnlyWhileItIsOpen) {
     struct Case {
-        std::uint16_t key;
+        std::uint32_t key;
         bool open;
         bool consumed;
     } cases[] = {
@@ -132,7 +132,7 @@ TEST_F(ClipboardActionsModelTest, KeysReachTheMenuOnlyWhileItIsOpen) {
 TEST_F(ClipboardActionsModelTest, APendingConfirmationSwallowsEveryKey) {
     model.open(textItem("x"), {});
     model.setConfirmDeleteAll(true);
-    for (std::uint16_t key : {kLetterA, kDown, kUp, kDelete}) {
+    for (std::uint32_t key : {kLetterA, kDown, kUp, kDelete}) {
         EXPECT_TRUE(model.handleKey(key)) << key;
     }
     EXPECT_TRUE(performed.empty());

@@ -22,13 +22,13 @@ namespace {
 using ::testing::ElementsAre;
 
 constexpr int kEditorPid = 100;
-constexpr int kK = platform::keyCode::ansiK;
-constexpr int kLetterA = platform::keyCode::ansiA;
-constexpr int kReturn = platform::keyCode::returnKey;
-constexpr int kEscape = platform::keyCode::escape;
-constexpr int kDown = platform::keyCode::downArrow;
-constexpr std::uint64_t kCommand = platform::eventFlags::command;
-constexpr std::uint64_t kShift = platform::eventFlags::shift;
+constexpr std::uint32_t kK = 'k';
+constexpr std::uint32_t kLetterA = 'a';
+constexpr std::uint32_t kReturn = platform::keysym::returnKey;
+constexpr std::uint32_t kEscape = platform::keysym::escape;
+constexpr std::uint32_t kDown = platform::keysym::down;
+constexpr platform::Modifiers kControl{.control = true};
+constexpr platform::Modifiers kControlShift{.shift = true, .control = true};
 
 class ClipboardPanelTest : public ::testing::Test {
   protected:
@@ -129,25 +129,25 @@ TEST_F(ClipboardPanelTest, TheFallbackShowAsksForTheSearchFieldTwice) {
 TEST_F(ClipboardPanelTest, CommandKTogglesTheMenuOnTheSelectedEntry) {
     panel->show();
     window->pressKey(kDown);
-    EXPECT_TRUE(window->pressKey(kK, kCommand));
+    EXPECT_TRUE(window->pressKey(kK, kControl));
     ASSERT_TRUE(panel->menuModel().isOpen());
     EXPECT_EQ(panel->menuModel().anchoredItem()->text(), "middle");
-    EXPECT_TRUE(window->pressKey(kK, kCommand));
+    EXPECT_TRUE(window->pressKey(kK, kControl));
     EXPECT_FALSE(panel->menuModel().isOpen());
-    EXPECT_FALSE(window->pressKey(kK, kCommand | kShift)) << "Command-Shift-K is not the menu's";
+    EXPECT_FALSE(window->pressKey('K', kControlShift)) << "Control-Shift-K is not the menu's";
     EXPECT_FALSE(panel->menuModel().isOpen());
 }
 
 TEST_F(ClipboardPanelTest, MenuKeysAreRoutedBeforeTheList) {
     panel->show();
-    window->pressKey(kK, kCommand);
+    window->pressKey(kK, kControl);
     EXPECT_TRUE(window->pressKey(kDown));
     EXPECT_EQ(navigation.selectedIndex(), 0) << "the menu's highlight moved, not the list's selection";
     EXPECT_EQ(panel->menuModel().selection(), 1);
     // Control+N and Control+P are the arrows there too.
-    EXPECT_TRUE(window->pressKey(platform::keyCode::ansiN, platform::eventFlags::control));
+    EXPECT_TRUE(window->pressKey('n', kControl));
     EXPECT_EQ(panel->menuModel().selection(), 2);
-    EXPECT_TRUE(window->pressKey(platform::keyCode::ansiP, platform::eventFlags::control));
+    EXPECT_TRUE(window->pressKey('p', kControl));
     EXPECT_EQ(panel->menuModel().selection(), 1);
     EXPECT_EQ(navigation.selectedIndex(), 0);
     EXPECT_FALSE(window->pressKey(kLetterA)) << "typing reaches the search field";
@@ -167,7 +167,7 @@ TEST_F(ClipboardPanelTest, MenuKeysAreRoutedBeforeTheList) {
 TEST_F(ClipboardPanelTest, EscapeClosesTheMenuFirstThenHidesAndEmptiesThePreviews) {
     panel->show();
     cachePictures();
-    window->pressKey(kK, kCommand);
+    window->pressKey(kK, kControl);
     EXPECT_TRUE(window->pressKey(kEscape));
     EXPECT_FALSE(panel->menuModel().isOpen());
     EXPECT_TRUE(panel->isVisible());

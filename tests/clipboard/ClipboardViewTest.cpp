@@ -141,7 +141,7 @@ TEST_F(ClipboardViewTest, NothingToPasteLogsWhyWithTheQueryInDebugForm) {
     view->pasteSelected();
     capture({"one", "two"});
     view->setQuery("say \"hi\" \\ \n\t\r");
-    view->searchField().keyDown(36);
+    view->searchField().keyDown(platform::keysym::returnKey);
     view->setQuery("");
     navigation.setSelectedIndex(5);
     view->pasteSelected();

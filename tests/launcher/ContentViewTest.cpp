@@ -332,7 +332,7 @@ TEST_F(ContentViewTest, ApplicationRowsActivateARunningInstanceOrLaunch) {
     EXPECT_EQ(dismisses, 1);
 
     v.setQuery("maps");
-    v.searchField().keyDown(36);  // Return in the field
+    v.searchField().keyDown(platform::keysym::returnKey);  // Return in the field
     EXPECT_EQ(workspace.calls().back(), "open " + workspace.installed[1].path);
     EXPECT_EQ(dismisses, 2);
     EXPECT_EQ(v.query(), "");

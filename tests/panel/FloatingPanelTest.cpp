@@ -16,8 +16,9 @@ namespace quenlit {
 namespace {
 
 using platform::Seconds;
-namespace flags = platform::eventFlags;
-namespace key = platform::keyCode;
+namespace key = platform::keysym;
+using M = platform::Modifiers;
+constexpr M kControl{.control = true};
 
 constexpr int kOwnPid = 4242;
 constexpr int kEditorPid = 100;
@@ -254,39 +255,52 @@ TEST_F(FloatingPanelTest, IsCentredEightyPointsBelowTheTopOfTheUsableArea) {
 
 struct KeyCase {
     const char* label;
-    int keyCode;
-    std::uint64_t flags;
+    std::uint32_t keysym;
+    M modifiers;
     bool consumed;
     const char* callback;  // "" when no callback runs
+    std::uint32_t keycode = 0;
 };
 
 TEST_F(FloatingPanelTest, KeyDispatch) {
+    constexpr std::uint32_t cyrillicEl = 0x6cc, cyrillicZe = 0x6da, cyrillicTe = 0x6d4;
     const KeyCase cases[] = {
-        {"Up", key::upArrow, 0, true, "up"},
-        {"Shift-Up still moves", key::upArrow, flags::shift, true, "up"},
-        {"Command-Up is passed on", key::upArrow, flags::command, false, ""},
-        {"Option-Down is passed on", key::downArrow, flags::option, false, ""},
-        {"Down", key::downArrow, 0, true, "down"},
-        {"Return", key::returnKey, 0, true, "enter"},
-        {"keypad Enter", key::keypadEnter, 0, true, "enter"},
-        {"Control-Return is passed on", key::returnKey, flags::control | flags::leftControlDevice, false, ""},
-        {"Command-K", key::ansiK, flags::command, true, "commandK"},
-        {"Command-Shift-K is passed on", key::ansiK, flags::command | flags::shift, false, ""},
-        {"Control-K is passed on", key::ansiK, flags::control, false, ""},
-        {"plain K reaches the field", key::ansiK, 0, false, ""},
-        {"a letter reaches the field", key::ansiA, flags::shift, false, ""},
-        {"Control-N moves down", key::ansiN, flags::control, true, "down"},
-        {"Control-P moves up", key::ansiP, flags::control, true, "up"},
-        {"Control-N as the desktop reports the Control key", key::ansiN, flags::command, true, "down"},
-        {"Control-P as the desktop reports the Control key", key::ansiP, flags::command, true, "up"},
-        {"Control-Shift-N is passed on", key::ansiN, flags::command | flags::shift, false, ""},
-        {"Control-Option-P is passed on", key::ansiP, flags::control | flags::option, false, ""},
-        {"plain N reaches the field", key::ansiN, 0, false, ""},
-        {"Page Down", key::pageDown, 0, true, "pageDown"},
-        {"Page Up", key::pageUp, 0, true, "pageUp"},
-        {"Command-Page Down is passed on", key::pageDown, flags::command, false, ""},
-        {"Tab does nothing, the field keeps the keyboard", key::tab, 0, true, ""},
-        {"Shift-Tab does nothing either", key::tab, flags::shift, true, ""},
+        {"Up", key::up, {}, true, "up"},
+        {"Shift-Up still moves", key::up, {.shift = true}, true, "up"},
+        {"Control-Up is passed on", key::up, kControl, false, ""},
+        {"Alt-Down is passed on", key::down, {.alt = true}, false, ""},
+        {"Down", key::down, {}, true, "down"},
+        {"Return", key::returnKey, {}, true, "enter"},
+        {"keypad Enter", key::keypadEnter, {}, true, "enter"},
+        {"Super-Return is passed on", key::returnKey, {.super = true}, false, ""},
+        {"left Control-Return is passed on",
+         key::returnKey,
+         {.control = true, .leftControl = true},
+         false,
+         ""},
+        {"Control-K", 'k', kControl, true, "commandK"},
+        {"Control-K, the right Control key", 'k', {.control = true, .rightControl = true}, true, "commandK"},
+        {"Control-K on a Russian layout: the key labelled K", cyrillicEl, kControl, true, "commandK", 45},
+        {"Control-K on a Dvorak layout: the key printing k", 'k', kControl, true, "commandK", 55},
+        {"Control-Shift-K is passed on", 'K', {.shift = true, .control = true}, false, ""},
+        {"Super-K is passed on", 'k', {.super = true}, false, ""},
+        {"plain K reaches the field", 'k', {}, false, ""},
+        {"a letter reaches the field", 'A', {.shift = true}, false, ""},
+        {"Control-N moves down", 'n', kControl, true, "down"},
+        {"Control-P moves up", 'p', kControl, true, "up"},
+        {"Control-N on a Russian layout", cyrillicTe, kControl, true, "down", 57},
+        {"Control-P on a Russian layout", cyrillicZe, kControl, true, "up", 33},
+        {"Super-N moves down too", 'n', {.super = true}, true, "down"},
+        {"Super-P moves up too", 'p', {.super = true}, true, "up"},
+        {"Control-Shift-N is passed on", 'N', {.shift = true, .control = true}, false, ""},
+        {"Control-Alt-P is passed on", 'p', {.control = true, .alt = true}, false, ""},
+        {"plain N reaches the field", 'n', {}, false, ""},
+        {"Page Down", key::pageDown, {}, true, "pageDown"},
+        {"Page Up", key::pageUp, {}, true, "pageUp"},
+        {"Control-Page Down is passed on", key::pageDown, kControl, false, ""},
+        {"Tab does nothing, the field keeps the keyboard", key::tab, {}, true, ""},
+        {"Shift-Tab does nothing either", key::isoLeftTab, {.shift = true}, true, ""},
+        {"Escape swapped onto Caps Lock hides", key::escape, {}, true, "", 66},
     };
     auto panel = makePanel();
     std::vector<std::string> called;
@@ -298,7 +312,7 @@ TEST_F(FloatingPanelTest, KeyDispatch) {
     panel->onPageDown = [&] { called.push_back("pageDown"); };
     for (const auto& c : cases) {
         called.clear();
-        EXPECT_EQ(window->pressKey(c.keyCode, c.flags), c.consumed) << c.label;
+        EXPECT_EQ(window->pressKey(c.keysym, c.modifiers, c.keycode), c.consumed) << c.label;
         const std::vector<std::string> expected = std::string(c.callback).empty()
                                                       ? std::vector<std::string>{}
                                                       : std::vector<std::string>{c.callback};
@@ -306,7 +320,7 @@ TEST_F(FloatingPanelTest, KeyDispatch) {
     }
     platform::InputEvent keyUp;
     keyUp.type = platform::EventType::keyUp;
-    keyUp.keyCode = key::upArrow;
+    keyUp.keysym = key::up;
     EXPECT_FALSE(panel->sendEvent(keyUp));
     EXPECT_TRUE(called.empty());
 }
@@ -314,28 +328,30 @@ TEST_F(FloatingPanelTest, KeyDispatch) {
 TEST_F(FloatingPanelTest, UnsetCallbacksStillSwallowTheirKeys) {
     auto panel = makePanel();
     EXPECT_TRUE(window->pressKey(key::returnKey));
-    EXPECT_TRUE(window->pressKey(key::downArrow));
-    EXPECT_TRUE(window->pressKey(key::ansiK, flags::command));
+    EXPECT_TRUE(window->pressKey(key::down));
+    EXPECT_TRUE(window->pressKey('k', kControl));
     EXPECT_TRUE(window->pressKey(key::pageDown));
-    EXPECT_TRUE(window->pressKey(key::ansiN, flags::command));
+    EXPECT_TRUE(window->pressKey('n', kControl));
 }
 
 TEST_F(FloatingPanelTest, MenuKeyHasFirstRefusalOnUnmodifiedKeysOnly) {
     auto panel = makePanel();
-    std::vector<std::uint16_t> offered;
+    std::vector<std::uint32_t> offered;
     int downs = 0;
     panel->onArrowDown = [&] { ++downs; };
-    panel->onMenuKey = [&](std::uint16_t code) {
-        offered.push_back(code);
-        return code == key::downArrow || code == 3;
+    panel->onMenuKey = [&](std::uint32_t keysym) {
+        offered.push_back(keysym);
+        return keysym == key::down || keysym == 'd';
     };
-    EXPECT_TRUE(window->pressKey(key::downArrow));
+    EXPECT_TRUE(window->pressKey(key::down));
     EXPECT_EQ(downs, 0) << "the menu took the Down arrow";
-    EXPECT_TRUE(window->pressKey(3));
-    EXPECT_TRUE(window->pressKey(key::upArrow));  // refused: the Up arrow's own (unset) callback swallows it
-    EXPECT_FALSE(window->pressKey(4));            // refused and not a panel key
-    EXPECT_FALSE(window->pressKey(3, flags::command));
-    EXPECT_EQ(offered, (std::vector<std::uint16_t>{key::downArrow, 3, key::upArrow, 4}));
+    EXPECT_TRUE(window->pressKey('d'));
+    EXPECT_TRUE(window->pressKey(key::up));  // refused: the Up arrow's own (unset) callback swallows it
+    EXPECT_FALSE(window->pressKey('h'));     // refused and not a panel key
+    EXPECT_FALSE(window->pressKey('d', kControl));
+    EXPECT_TRUE(window->pressKey('n', kControl));  // Control-N is the Down arrow, for the menu too
+    EXPECT_EQ(downs, 0);
+    EXPECT_EQ(offered, (std::vector<std::uint32_t>{key::down, 'd', key::up, 'h', key::down}));
 }
 
 TEST_F(FloatingPanelTest, NonActivatingShowRemembersTheFrontApplicationAndKeepsItActive) {

@@ -5,8 +5,8 @@
 namespace quenlit {
 namespace {
 
-namespace flags = platform::eventFlags;
-namespace key = platform::keyCode;
+namespace key = platform::keysym;
+using M = platform::Modifiers;
 using Action = SearchField::EditingAction;
 
 class SearchFieldTest : public ::testing::Test {
@@ -45,10 +45,10 @@ TEST_F(SearchFieldTest, ReturnSubmitsAndArrowsPostTheirNotifications) {
     SearchField field(notifications, description());
     EXPECT_TRUE(field.keyDown(key::returnKey));
     EXPECT_TRUE(field.keyDown(key::keypadEnter));
-    EXPECT_TRUE(field.keyDown(key::upArrow));
-    EXPECT_TRUE(field.keyDown(key::downArrow));
-    EXPECT_FALSE(field.keyDown(key::ansiA));
-    EXPECT_FALSE(field.keyDown(key::deleteBackward));
+    EXPECT_TRUE(field.keyDown(key::up));
+    EXPECT_TRUE(field.keyDown(key::down));
+    EXPECT_FALSE(field.keyDown('a'));
+    EXPECT_FALSE(field.keyDown(key::backSpace));
     field.doCommand(SearchField::Command::insertNewline);
     field.doCommand(SearchField::Command::moveDown);
     field.doCommand(SearchField::Command::moveUp);
@@ -62,7 +62,7 @@ TEST_F(SearchFieldTest, SubmitReachesTheLatestDescription) {
     auto next = description();
     next.onSubmit = [&] { ++later; };
     field.update(next, query);
-    field.keyDown(36);
+    field.keyDown(key::returnKey);
     EXPECT_EQ(later, 1);
     EXPECT_EQ(submits, 0);
 }
@@ -70,27 +70,29 @@ TEST_F(SearchFieldTest, SubmitReachesTheLatestDescription) {
 struct EquivalentCase {
     const char* label;
     platform::EventType type;
-    std::uint64_t flags;
+    M modifiers;
     const char* characters;
     std::optional<Action> action;
 };
 
-TEST(SearchFieldKeyEquivalent, CommandWithOrWithoutShift) {
+TEST(SearchFieldKeyEquivalent, ControlWithOrWithoutShift) {
     const auto keyDown = platform::EventType::keyDown;
+    const M control{.control = true};
     const EquivalentCase cases[] = {
-        {"Command-C", keyDown, flags::command, "c", Action::copy},
-        {"Command-X", keyDown, flags::command, "x", Action::cut},
-        {"Command-Shift-V", keyDown, flags::command | flags::shift, "V", Action::paste},
-        {"Command-A", keyDown, flags::command, "a", Action::selectAll},
-        {"Command-Option-V", keyDown, flags::command | flags::option, "v", std::nullopt},
-        {"Command-Control-C", keyDown, flags::command | flags::control, "c", std::nullopt},
-        {"Control-V alone", keyDown, flags::control, "v", std::nullopt},
-        {"plain V", keyDown, 0, "v", std::nullopt},
-        {"Command-Z", keyDown, flags::command, "z", std::nullopt},
-        {"a key-up", platform::EventType::keyUp, flags::command, "c", std::nullopt},
+        {"Control-C", keyDown, control, "c", Action::copy},
+        {"Control-X", keyDown, control, "x", Action::cut},
+        {"Control-Shift-V", keyDown, {.shift = true, .control = true}, "V", Action::paste},
+        {"Control-A", keyDown, control, "a", Action::selectAll},
+        {"right Control-A", keyDown, {.control = true, .rightControl = true}, "a", Action::selectAll},
+        {"Control-Alt-V", keyDown, {.control = true, .alt = true}, "v", std::nullopt},
+        {"Control-Super-C", keyDown, {.control = true, .super = true}, "c", std::nullopt},
+        {"Super-V alone", keyDown, {.super = true}, "v", std::nullopt},
+        {"plain V", keyDown, {}, "v", std::nullopt},
+        {"Control-Z", keyDown, control, "z", std::nullopt},
+        {"a key-up", platform::EventType::keyUp, control, "c", std::nullopt},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SearchField::performKeyEquivalent(c.type, c.flags, c.characters), c.action) << c.label;
+        EXPECT_EQ(SearchField::performKeyEquivalent(c.type, c.modifiers, c.characters), c.action) << c.label;
     }
 }
 

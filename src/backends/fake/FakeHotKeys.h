@@ -17,12 +17,12 @@ class FakeHotKeys final : public platform::HotKeys {
     struct Registration {
         platform::HotKeyRef ref;
         std::uint32_t id;
-        int keyCode;
-        std::uint32_t modifiers;
+        std::uint32_t keysym;
+        platform::Modifiers modifiers;
     };
 
-    // Combinations (key code, modifiers) that another program holds.
-    std::vector<std::pair<int, std::uint32_t>> takenByOthers;
+    // Combinations (keysym, modifiers) that another program holds.
+    std::vector<std::pair<std::uint32_t, platform::Modifiers>> takenByOthers;
     // Every request in words, in order: "register 1 Super+Space", "unregister 1 Super+Space".
     std::vector<std::string> calls;
 
@@ -30,25 +30,25 @@ class FakeHotKeys final : public platform::HotKeys {
 
     // The user presses the combination: its registration, if any, reports its id. Returns whether
     // one did.
-    bool press(int keyCode, std::uint32_t modifiers) {
-        const auto it = find(keyCode, modifiers);
+    bool press(std::uint32_t keysym, platform::Modifiers modifiers) {
+        const auto it = find(keysym, modifiers);
         if (it == registrations_.end()) return false;
         pressed.emit(it->id);
         return true;
     }
 
-    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, int keyCode,
-                                               std::uint32_t modifiers) override {
-        calls.push_back("register " + std::to_string(id) + " " + describe(keyCode, modifiers));
-        if (std::find(takenByOthers.begin(), takenByOthers.end(), std::make_pair(keyCode, modifiers)) !=
+    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, std::uint32_t keysym,
+                                               platform::Modifiers modifiers) override {
+        calls.push_back("register " + std::to_string(id) + " " + describe(keysym, modifiers));
+        if (std::find(takenByOthers.begin(), takenByOthers.end(), std::make_pair(keysym, modifiers)) !=
             takenByOthers.end()) {
             return Failure{"taken by another program"};
         }
-        if (find(keyCode, modifiers) != registrations_.end()) {
+        if (find(keysym, modifiers) != registrations_.end()) {
             return Failure{"already registered by this program"};
         }
         const auto ref = static_cast<platform::HotKeyRef>(++lastRef_);
-        registrations_.push_back({ref, id, keyCode, modifiers});
+        registrations_.push_back({ref, id, keysym, modifiers});
         return ref;
     }
 
@@ -59,33 +59,34 @@ class FakeHotKeys final : public platform::HotKeys {
             calls.push_back("unregister unknown");
             return;
         }
-        calls.push_back("unregister " + std::to_string(it->id) + " " + describe(it->keyCode, it->modifiers));
+        calls.push_back("unregister " + std::to_string(it->id) + " " + describe(it->keysym, it->modifiers));
         registrations_.erase(it);
     }
 
     // Names as the X11 desktop gives them.
-    std::string describe(int keyCode, std::uint32_t modifiers) const override {
+    std::string describe(std::uint32_t keysym, platform::Modifiers modifiers) const override {
         std::string out;
-        if (modifiers & platform::hotKeyModifiers::command) out += "Super+";
-        if (modifiers & platform::hotKeyModifiers::control) out += "Control+";
-        if (modifiers & platform::hotKeyModifiers::option) out += "Alt+";
-        if (modifiers & platform::hotKeyModifiers::shift) out += "Shift+";
-        switch (keyCode) {
-            case 49:
+        if (modifiers.super) out += "Super+";
+        if (modifiers.control) out += "Control+";
+        if (modifiers.alt) out += "Alt+";
+        if (modifiers.shift) out += "Shift+";
+        switch (keysym) {
+            case platform::keysym::space:
                 return out + "Space";
-            case 53:
+            case platform::keysym::escape:
                 return out + "Escape";
-            case 36:
+            case platform::keysym::returnKey:
                 return out + "Return";
             default:
-                return out + "key " + std::to_string(keyCode);
+                return out + "keysym " + std::to_string(keysym);
         }
     }
 
   private:
-    std::vector<Registration>::const_iterator find(int keyCode, std::uint32_t modifiers) const {
+    std::vector<Registration>::const_iterator find(std::uint32_t keysym,
+                                                   platform::Modifiers modifiers) const {
         return std::find_if(registrations_.begin(), registrations_.end(), [&](const Registration& r) {
-            return r.keyCode == keyCode && r.modifiers == modifiers;
+            return r.keysym == keysym && r.modifiers == modifiers;
         });
     }
 

@@ -70,11 +70,11 @@ class Source final : public platform::EventSource {
   public:
     explicit Source(FakeInputSynthesizer& owner) : owner_(owner) {}
     void permitLocalEventsDuringSuppression() override { owner_.sources.push_back("permitLocal"); }
-    std::optional<platform::InputEvent> keyboardEvent(int keyCode, bool keyDown) override {
+    std::optional<platform::InputEvent> keyboardEvent(std::uint32_t keysym, bool keyDown) override {
         if (owner_.eventsFail) return std::nullopt;
         platform::InputEvent e;
         e.type = keyDown ? platform::EventType::keyDown : platform::EventType::keyUp;
-        e.keyCode = keyCode;
+        e.keysym = keysym;
         return e;
     }
     std::optional<platform::InputEvent> mouseEvent(platform::EventType type, platform::Point at) override {
@@ -103,15 +103,44 @@ std::unique_ptr<platform::EventSource> FakeInputSynthesizer::createEventSource(S
     return std::make_unique<Source>(*this);
 }
 
+namespace {
+
+std::string keysymName(std::uint32_t keysym) {
+    switch (keysym) {
+        case platform::keysym::backSpace:
+            return "BackSpace";
+        case platform::keysym::returnKey:
+            return "Return";
+        case platform::keysym::escape:
+            return "Escape";
+        case platform::keysym::tab:
+            return "Tab";
+        case platform::keysym::space:
+            return "space";
+        default:
+            break;
+    }
+    if (keysym > 0x20 && keysym < 0x7f) return std::string(1, static_cast<char>(keysym));
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%x", static_cast<unsigned>(keysym));
+    return buffer;
+}
+
+}  // namespace
+
 std::string FakeInputSynthesizer::describe(const platform::InputEvent& e) {
     char buffer[96];
     switch (e.type) {
         case platform::EventType::keyDown:
         case platform::EventType::keyUp: {
-            std::snprintf(buffer, sizeof buffer, "%s %d flags=0x%llx marker=%lld",
-                          e.type == platform::EventType::keyDown ? "keyDown" : "keyUp", e.keyCode,
-                          static_cast<unsigned long long>(e.flags), static_cast<long long>(e.userData));
-            std::string out = buffer;
+            std::string out = e.type == platform::EventType::keyDown ? "keyDown " : "keyUp ";
+            if (e.modifiers.super) out += "Super+";
+            if (e.modifiers.control) out += "Control+";
+            if (e.modifiers.alt) out += "Alt+";
+            if (e.modifiers.shift) out += "Shift+";
+            out += keysymName(e.keysym);
+            std::snprintf(buffer, sizeof buffer, " marker=%lld", static_cast<long long>(e.userData));
+            out += buffer;
             if (!e.text.empty()) {
                 out += " text=";
                 for (char16_t u : e.text) {

@@ -15,7 +15,7 @@ class FakeKeyboardEvents final : public platform::KeyboardEvents {
     std::optional<Failure> failure;
     bool secureInput = false;
     // What the last setSwallowableKeys() named.
-    std::vector<int> swallowableKeys;
+    std::vector<std::uint32_t> swallowableKeys;  // keysyms
 
     // Offers an event to every enabled tap whose mask includes it (tap-disabled notifications go to
     // all taps); returns whether the event reaches applications (false when a tap swallowed it).
@@ -28,7 +28,7 @@ class FakeKeyboardEvents final : public platform::KeyboardEvents {
     Result<std::unique_ptr<platform::EventTap>> createTap(platform::TapMode mode, std::uint64_t eventMask,
                                                           Callback callback) override;
     bool isSecureEventInputEnabled() override { return secureInput; }
-    void setSwallowableKeys(const std::vector<int>& keyCodes) override { swallowableKeys = keyCodes; }
+    void setSwallowableKeys(const std::vector<std::uint32_t>& keysyms) override { swallowableKeys = keysyms; }
 
     struct Tap;
 
@@ -42,8 +42,8 @@ class FakeInputSynthesizer final : public platform::InputSynthesizer {
     bool eventsFail = false;
     bool postFails = false;  // the desktop refuses every posted event
     bool textFails = false;  // the desktop refuses events that carry text
-    // Every posted event in words, in order: "keyDown 9 flags=0x100000 marker=0", "leftMouseDown
-    // (10.0, 20.0)".
+    // Every posted event in words, in order: "keyDown Control+v marker=0", "keyUp BackSpace
+    // marker=0", "mouse 1 (10.0, 20.0)".
     std::vector<std::string> posted;
     std::vector<platform::InputEvent> postedEvents;
     std::vector<std::string> sources;  // "hidSystem", "combinedSession", "permitLocal"

@@ -20,11 +20,13 @@ class FakePanelWindow final : public platform::PanelWindow {
     std::vector<std::string> calls;
 
     // Delivers a key-down as the window system would; returns whether the panel consumed it.
-    bool pressKey(int keyCode, std::uint64_t flags = 0) {
+    // A key is its keysym and keycode (0: as a virtual keyboard gives it) in the user's layout.
+    bool pressKey(std::uint32_t keysym, platform::Modifiers modifiers = {}, std::uint32_t keycode = 0) {
         platform::InputEvent e;
         e.type = platform::EventType::keyDown;
-        e.keyCode = keyCode;
-        e.flags = flags;
+        e.keysym = keysym;
+        e.keycode = keycode;
+        e.modifiers = modifiers;
         return keyDownHandler ? keyDownHandler(e) : false;
     }
     // Another window takes the keyboard.

@@ -209,12 +209,12 @@ std::vector<std::string> logicalLines(std::string_view text) {
     return out;
 }
 
-std::uint32_t swayModifiers(std::uint32_t modifiers) {
+std::uint32_t swayModifiers(platform::Modifiers modifiers) {
     std::uint32_t out = 0;
-    if (modifiers & platform::hotKeyModifiers::command) out |= bits::mod4;
-    if (modifiers & platform::hotKeyModifiers::shift) out |= bits::shift;
-    if (modifiers & platform::hotKeyModifiers::option) out |= bits::mod1;
-    if (modifiers & platform::hotKeyModifiers::control) out |= bits::control;
+    if (modifiers.super) out |= bits::mod4;
+    if (modifiers.shift) out |= bits::shift;
+    if (modifiers.alt) out |= bits::mod1;
+    if (modifiers.control) out |= bits::control;
     return out;
 }
 
@@ -374,18 +374,18 @@ SwayHotKeys::~SwayHotKeys() {
         unregisterHotKey(static_cast<platform::HotKeyRef>(registrations_.back().ref));
 }
 
-std::optional<std::string> SwayHotKeys::swayCombination(int keyCode, std::uint32_t modifiers) {
-    const auto position = linux_backend::keyPositionForVirtualKey(keyCode);
-    if (!position) return std::nullopt;
+std::optional<std::string> SwayHotKeys::swayCombination(std::uint32_t keysym, platform::Modifiers modifiers) {
+    if (keysym == 0) return std::nullopt;
     const char* name = nullptr;
     std::array<char, 64> buffer{};
-    if (xkb_keysym_get_name(position->keysym, buffer.data(), buffer.size()) > 0) name = buffer.data();
+    if (xkb_keysym_get_name(xkb_keysym_to_lower(keysym), buffer.data(), buffer.size()) > 0)
+        name = buffer.data();
     if (name == nullptr) return std::nullopt;
     std::string out;
-    if (modifiers & platform::hotKeyModifiers::command) out += "Mod4+";
-    if (modifiers & platform::hotKeyModifiers::control) out += "Control+";
-    if (modifiers & platform::hotKeyModifiers::option) out += "Mod1+";
-    if (modifiers & platform::hotKeyModifiers::shift) out += "Shift+";
+    if (modifiers.super) out += "Mod4+";
+    if (modifiers.control) out += "Control+";
+    if (modifiers.alt) out += "Mod1+";
+    if (modifiers.shift) out += "Shift+";
     return out + name;
 }
 
@@ -409,13 +409,15 @@ std::optional<std::string> SwayHotKeys::quoteForExec(std::string_view text) {
     return out + "'";
 }
 
-Result<platform::HotKeyRef> SwayHotKeys::registerHotKey(std::uint32_t id, int keyCode,
-                                                        std::uint32_t modifiers) {
+Result<platform::HotKeyRef> SwayHotKeys::registerHotKey(std::uint32_t id, std::uint32_t keysym,
+                                                        platform::Modifiers modifiers) {
+    // Which Control key does not count: sway binds the modifier.
+    modifiers = modifiers.withoutSides();
     for (const auto& r : registrations_) {
-        if (r.keyCode == keyCode && r.modifiers == modifiers)
+        if (r.keysym == keysym && r.modifiers == modifiers)
             return Failure{"already registered by this program"};
     }
-    const auto combination = swayCombination(keyCode, modifiers);
+    const auto combination = swayCombination(keysym, modifiers);
     if (!combination) return Failure{"the key has no name sway knows"};
     // What the binding runs: a nop this object hears of, or, without sway's events, this program.
     std::string pressCommand;
@@ -435,13 +437,13 @@ Result<platform::HotKeyRef> SwayHotKeys::registerHotKey(std::uint32_t id, int ke
 
     const auto config = sway_.config();
     if (!config) return Failure{"sway's configuration cannot be read"};
-    if (auto taken = usersBinding(*config, keyCode, modifiers))
+    if (auto taken = usersBinding(*config, keysym, modifiers))
         return Failure{"bound in your sway configuration to \"" + *taken + "\""};
 
     Registration r{nextRef_++,
                    id,
                    std::move(pressCommand),
-                   keyCode,
+                   keysym,
                    modifiers,
                    *combination,
                    "bindsym --no-repeat " + *combination + " " + action,
@@ -452,10 +454,10 @@ Result<platform::HotKeyRef> SwayHotKeys::registerHotKey(std::uint32_t id, int ke
     return static_cast<platform::HotKeyRef>(registrations_.back().ref);
 }
 
-std::optional<std::string> SwayHotKeys::usersBinding(const std::string& config, int keyCode,
-                                                     std::uint32_t modifiers) {
+std::optional<std::string> SwayHotKeys::usersBinding(const std::string& config, std::uint32_t keysym,
+                                                     platform::Modifiers modifiers) {
     const std::uint32_t wanted = swayModifiers(modifiers);
-    const std::uint32_t keysym = linux_backend::keyPositionForVirtualKey(keyCode)->keysym;
+    keysym = xkb_keysym_to_lower(keysym);
     for (const auto& binding : swayconfig::keyBindings(config, swayconfig::readIncludedFiles)) {
         if (binding.modifiers == wanted && binding.keysym == keysym) return binding.command;
     }
@@ -466,10 +468,10 @@ void SwayHotKeys::bindAgain() {
     // The new configuration may bind a combination itself now: it is the user's then.
     const auto config = sway_.config();
     for (auto& r : registrations_) {
-        const auto taken = config ? usersBinding(*config, r.keyCode, r.modifiers) : std::nullopt;
+        const auto taken = config ? usersBinding(*config, r.keysym, r.modifiers) : std::nullopt;
         if (taken) {
             if (r.bound)
-                log::write("hotkey: " + describe(r.keyCode, r.modifiers) +
+                log::write("hotkey: " + describe(r.keysym, r.modifiers) +
                            " is now bound in your sway configuration to \"" + *taken + "\" — left to it");
             r.bound = false;
             continue;
@@ -495,8 +497,8 @@ void SwayHotKeys::unregisterHotKey(platform::HotKeyRef registration) {
         log::write("hotkey: sway keeps the binding of " + combination + " — " + unbound.error().reason);
 }
 
-std::string SwayHotKeys::describe(int keyCode, std::uint32_t modifiers) const {
-    return linux_backend::describeHotKey(keyCode, modifiers);
+std::string SwayHotKeys::describe(std::uint32_t keysym, platform::Modifiers modifiers) const {
+    return linux_backend::describeHotKey(keysym, modifiers);
 }
 
 }  // namespace quenlit::sway

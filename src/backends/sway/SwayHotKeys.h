@@ -80,13 +80,13 @@ class SwayHotKeys final : public platform::HotKeys {
     SwayHotKeys(const SwayHotKeys&) = delete;
     SwayHotKeys& operator=(const SwayHotKeys&) = delete;
 
-    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, int keyCode,
-                                               std::uint32_t modifiers) override;
+    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, std::uint32_t keysym,
+                                               platform::Modifiers modifiers) override;
     void unregisterHotKey(platform::HotKeyRef registration) override;
-    std::string describe(int keyCode, std::uint32_t modifiers) const override;
+    std::string describe(std::uint32_t keysym, platform::Modifiers modifiers) const override;
 
     // The combination in sway's own words ("Mod4+space"); absent for a key without a keysym name.
-    static std::optional<std::string> swayCombination(int keyCode, std::uint32_t modifiers);
+    static std::optional<std::string> swayCombination(std::uint32_t keysym, platform::Modifiers modifiers);
     // `text` as one word of the shell command a binding's exec runs, written so that sway's parser,
     // which reads it when binding and again when running it, hands it on unchanged; absent when it
     // holds characters that cannot pass both safely.
@@ -97,16 +97,16 @@ class SwayHotKeys final : public platform::HotKeys {
         std::uint64_t ref;
         std::uint32_t id;
         std::string pressCommand;  // the nop sway reports when the binding runs; empty for an exec
-        int keyCode;
-        std::uint32_t modifiers;
+        std::uint32_t keysym;
+        platform::Modifiers modifiers;
         std::string combination;
         std::string bindCommand;
         bool bound;  // false once a reloaded configuration binds the combination itself
     };
 
     // What the user's configuration binds the combination to, if it does.
-    static std::optional<std::string> usersBinding(const std::string& config, int keyCode,
-                                                   std::uint32_t modifiers);
+    static std::optional<std::string> usersBinding(const std::string& config, std::uint32_t keysym,
+                                                   platform::Modifiers modifiers);
     // After sway reloaded its configuration, which forgot our bindings.
     void bindAgain();
 

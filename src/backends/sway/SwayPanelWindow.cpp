@@ -1,6 +1,5 @@
 #include "backends/sway/SwayPanelWindow.h"
 
-#include "backends/linux/KeyPositions.h"
 #include "backends/linux/PanelMouseEvents.h"
 #include "base/Log.h"
 
@@ -27,15 +26,13 @@ constexpr int kConditionEvery = 5;  // ms
 // How long Qt has to report the activation itself before sway is asked whether the window has the focus.
 constexpr std::chrono::milliseconds kActivationGrace{100};
 
-// Inside our own panels Control plays the part of the shortcut modifier, as every Qt program does
-// (and as on X11).
-std::uint64_t flagsFor(Qt::KeyboardModifiers modifiers) {
-    std::uint64_t flags = 0;
-    if (modifiers & Qt::ShiftModifier) flags |= platform::eventFlags::shift;
-    if (modifiers & Qt::ControlModifier) flags |= platform::eventFlags::command;
-    if (modifiers & Qt::AltModifier) flags |= platform::eventFlags::option;
-    if (modifiers & Qt::MetaModifier) flags |= platform::eventFlags::control;
-    return flags;
+platform::Modifiers modifiersFor(Qt::KeyboardModifiers modifiers) {
+    platform::Modifiers out;
+    out.shift = modifiers.testFlag(Qt::ShiftModifier);
+    out.control = modifiers.testFlag(Qt::ControlModifier);
+    out.alt = modifiers.testFlag(Qt::AltModifier);
+    out.super = modifiers.testFlag(Qt::MetaModifier);
+    return out;
 }
 
 std::string commandFor(long container, const std::string& what) {
@@ -43,10 +40,6 @@ std::string commandFor(long container, const std::string& what) {
 }
 
 }  // namespace
-
-std::optional<int> panelVirtualKey(std::uint16_t evdev, std::uint32_t keysym) {
-    return linux_backend::virtualKeyForKeyPress(evdev, keysym);
-}
 
 class SwayPanelWindow::Host final : public QWidget {
   public:
@@ -346,14 +339,11 @@ bool SwayPanelWindow::keyPressed(const QKeyEvent& event) {
     currentEvent_ = platform::EventType::keyDown;
     if (!keyDownHandler) return false;
     // Qt numbers Wayland's keys as X does, the evdev code + 8, and gives the keysym the keymap made.
-    const auto scanCode = event.nativeScanCode();
-    const auto virtualKey = panelVirtualKey(scanCode >= 8 ? static_cast<std::uint16_t>(scanCode - 8) : 0,
-                                            event.nativeVirtualKey());
-    if (!virtualKey) return false;
     platform::InputEvent input;
     input.type = platform::EventType::keyDown;
-    input.keyCode = *virtualKey;
-    input.flags = flagsFor(event.modifiers());
+    input.keysym = event.nativeVirtualKey();
+    input.keycode = event.nativeScanCode();
+    input.modifiers = modifiersFor(event.modifiers());
     input.autorepeat = event.isAutoRepeat();
     return keyDownHandler(input);
 }

@@ -33,13 +33,6 @@ class QKeyEvent;
 
 namespace quenlit::sway {
 
-// The core's virtual key of a key press: named keys (Return, Escape, arrows, Space) by their keysym
-// wherever the keymap puts them; letters, digits and punctuation by position, as everywhere in the
-// program. A character on a key whose position is a named key's comes from a keymap of its own (a
-// virtual keyboard such as an on-screen one numbers its keys freely): it goes by its keysym.
-// Absent for a key the core has no code for.
-std::optional<int> panelVirtualKey(std::uint16_t evdev, std::uint32_t keysym);
-
 class SwayPanelWindow final : public platform::PanelWindow {
   public:
     // The focused window outside this program, shared by the panels of one program: showing one

@@ -21,8 +21,6 @@
 namespace quenlit::wayland {
 namespace {
 
-namespace flags = platform::eventFlags;
-
 constexpr std::uint32_t kInsertKeysym = 0xff63;
 
 std::uint32_t now() {
@@ -63,11 +61,12 @@ class VirtualKeyboardInput::Keyboard {
 
     bool alive() const { return !connection_.broken(); }
 
-    std::uint32_t mask(std::uint64_t eventFlags, bool pasteWithShift) const {
+    std::uint32_t mask(const platform::Modifiers& modifiers, bool pasteWithShift) const {
         std::uint32_t m = 0;
-        if ((eventFlags & (flags::command | flags::control)) != 0) m |= control_;
-        if ((eventFlags & flags::shift) != 0 || pasteWithShift) m |= shift_;
-        if ((eventFlags & flags::option) != 0) m |= alt_;
+        if (modifiers.control) m |= control_;
+        if (modifiers.shift || pasteWithShift) m |= shift_;
+        if (modifiers.alt) m |= alt_;
+        if (modifiers.super) m |= super_;
         return m;
     }
     std::uint32_t shiftMask() const { return shift_; }
@@ -115,6 +114,7 @@ class VirtualKeyboardInput::Keyboard {
         control_ = index(XKB_MOD_NAME_CTRL);
         shift_ = index(XKB_MOD_NAME_SHIFT);
         alt_ = index(XKB_MOD_NAME_ALT);
+        super_ = index(XKB_MOD_NAME_LOGO);
 
         char* text = xkb_keymap_get_as_string(keymap_, XKB_KEYMAP_FORMAT_TEXT_V1);
         if (text == nullptr) return false;
@@ -166,6 +166,7 @@ class VirtualKeyboardInput::Keyboard {
     xkb_keymap* keymap_ = nullptr;
     zwp_virtual_keyboard_v1* keyboard_ = nullptr;
     std::uint32_t control_ = 0;
+    std::uint32_t super_ = 0;
     std::uint32_t shift_ = 0;
     std::uint32_t alt_ = 0;
 };
@@ -185,11 +186,11 @@ class VirtualKeyboardInput::Source final : public platform::EventSource {
 
     void permitLocalEventsDuringSuppression() override {}  // the user's keyboard is never held
 
-    std::optional<platform::InputEvent> keyboardEvent(int keyCode, bool keyDown) override {
-        if (!linux_backend::keyPositionForVirtualKey(keyCode)) return std::nullopt;
+    std::optional<platform::InputEvent> keyboardEvent(std::uint32_t keysym, bool keyDown) override {
+        if (keysym == 0) return std::nullopt;
         platform::InputEvent event;
         event.type = keyDown ? platform::EventType::keyDown : platform::EventType::keyUp;
-        event.keyCode = keyCode;
+        event.keysym = keysym;
         return event;
     }
 
@@ -233,18 +234,20 @@ class VirtualKeyboardInput::Source final : public platform::EventSource {
     }
 
     bool postKey(const platform::InputEvent& event) {
-        const auto position = linux_backend::keyPositionForVirtualKey(event.keyCode);
-        if (!position) return false;
+        const auto key = evdevFor(event.keysym);
+        if (!key) return false;
         if (event.type == platform::EventType::keyUp) {
-            keyboard_->key(down_ ? *std::exchange(down_, std::nullopt) : evdevFor(*position), false);
+            keyboard_->key(down_ ? *std::exchange(down_, std::nullopt) : *key, false);
             keyboard_->modifiers(0);
             return true;
         }
-        const bool paste = (event.flags & flags::command) != 0 && event.keyCode == platform::keyCode::ansiV;
+        const bool paste = event.modifiers.withoutSides() == platform::Modifiers{.control = true} &&
+                           (event.keysym == 'v' || event.keysym == 'V');
         const linux_backend::PasteKey pasteKey =
             paste ? focusedPasteKey() : linux_backend::PasteKey::controlV;
-        std::uint32_t evdev = evdevFor(*position);
-        std::uint32_t mask = keyboard_->mask(event.flags, pasteKey == linux_backend::PasteKey::controlShiftV);
+        std::uint32_t evdev = *key;
+        std::uint32_t mask =
+            keyboard_->mask(event.modifiers, pasteKey == linux_backend::PasteKey::controlShiftV);
         if (pasteKey == linux_backend::PasteKey::shiftInsert) {
             const auto insert = keyboard_->find(kInsertKeysym, false);
             if (!insert) return false;
@@ -257,9 +260,15 @@ class VirtualKeyboardInput::Source final : public platform::EventSource {
         return true;
     }
 
-    std::uint32_t evdevFor(const linux_backend::KeyPosition& position) const {
-        const auto found = keyboard_->find(position.keysym, false, position.evdev);
-        return found ? found->evdev : position.evdev;
+    // The key giving the keysym (a letter in lower case) in our keymap, else the key at its place
+    // on a US keyboard.
+    std::optional<std::uint32_t> evdevFor(std::uint32_t keysym) const {
+        if (keysym >= 'A' && keysym <= 'Z') keysym += 'a' - 'A';
+        const auto position = linux_backend::keyPositionForKeysym(keysym);
+        const auto found = keyboard_->find(keysym, false, position ? position->evdev : 0);
+        if (found) return found->evdev;
+        if (position) return position->evdev;
+        return std::nullopt;
     }
 
     bool typeText(const std::u16string& text) {

@@ -4,12 +4,12 @@
 //
 // The keyboard carries a keymap of its own, compiled by xkbcommon from the default rules and
 // names (the XKB_DEFAULT_* variables when set); while it types, the compositor hands that keymap to
-// the focused window, so a key is its evdev code in that keymap: the key producing the virtual
-// key's US keysym at the first level, else the key at that position.
+// the focused window, so a key is its evdev code in that keymap: the key producing the event's
+// keysym at the first level, else the key at its place on a US keyboard.
 //
-// Modifier flags are sent as the keyboard's modifier state around the key (Control, Shift, Alt);
-// the user's own held modifiers are another keyboard's and do not mix in. Command+V, which
-// synthesised input uses only for the paste shortcut, becomes the paste key of the focused window
+// The event's modifiers are sent as the keyboard's modifier state around the key (Control, Shift,
+// Alt, Super); the user's own held modifiers are another keyboard's and do not mix in. Control+V,
+// the paste shortcut, becomes the paste key of the focused window
 // (pasteKeyForAppId). Text is typed key by key, with Shift for the characters on the Shift level;
 // a character the keymap cannot type fails the post.
 //

@@ -1,6 +1,5 @@
 #include "backends/x11/KeyText.h"
 
-#include "backends/x11/KeyTranslation.h"
 #include "base/Text.h"
 
 // xcb's XKB header names a field "explicit".
@@ -24,7 +23,6 @@ namespace quenlit::x11 {
 namespace {
 
 using platform::EventType;
-namespace flags = platform::eventFlags;
 
 constexpr std::uint32_t kControlL = 0xffe3;
 constexpr std::uint32_t kControlR = 0xffe4;
@@ -52,14 +50,14 @@ std::u16string utf16FromUtf8(std::string_view utf8) {
 
 }  // namespace
 
-std::uint64_t eventFlagsFor(std::uint16_t state, bool leftControlDown, bool rightControlDown) {
-    std::uint64_t out = 0;
-    if ((state & XCB_MOD_MASK_SHIFT) != 0) out |= flags::shift;
-    if ((state & XCB_MOD_MASK_CONTROL) != 0) out |= flags::control;
-    if ((state & XCB_MOD_MASK_1) != 0) out |= flags::option;
-    if ((state & XCB_MOD_MASK_4) != 0) out |= flags::command;
-    if (leftControlDown) out |= flags::leftControlDevice;
-    if (rightControlDown) out |= flags::rightControlDevice;
+platform::Modifiers modifiersFor(std::uint16_t state, bool leftControlDown, bool rightControlDown) {
+    platform::Modifiers out;
+    out.shift = (state & XCB_MOD_MASK_SHIFT) != 0;
+    out.control = (state & XCB_MOD_MASK_CONTROL) != 0;
+    out.alt = (state & XCB_MOD_MASK_1) != 0;
+    out.super = (state & XCB_MOD_MASK_4) != 0;
+    out.leftControl = leftControlDown;
+    out.rightControl = rightControlDown;
     return out;
 }
 
@@ -154,29 +152,24 @@ KeyText::~KeyText() {
     xkb_context_unref(context_);
 }
 
-std::uint64_t KeyText::flags() const {
+platform::Modifiers KeyText::modifiers() const {
     auto active = [this](const char* name) {
         return xkb_state_mod_name_is_active(state_, name, XKB_STATE_MODS_EFFECTIVE) > 0;
     };
-    std::uint64_t out = 0;
-    if (active(XKB_MOD_NAME_SHIFT)) out |= flags::shift;
-    if (active(XKB_MOD_NAME_CTRL)) out |= flags::control;
-    if (active(XKB_MOD_NAME_ALT)) out |= flags::option;
-    if (active(XKB_MOD_NAME_LOGO)) out |= flags::command;
-    if (leftControl_) out |= flags::leftControlDevice;
-    if (rightControl_) out |= flags::rightControlDevice;
+    platform::Modifiers out;
+    out.shift = active(XKB_MOD_NAME_SHIFT);
+    out.control = active(XKB_MOD_NAME_CTRL);
+    out.alt = active(XKB_MOD_NAME_ALT);
+    out.super = active(XKB_MOD_NAME_LOGO);
+    out.leftControl = leftControl_;
+    out.rightControl = rightControl_;
     return out;
 }
 
 KeyText::Key KeyText::key(std::uint8_t keycode, bool press) {
     Key out;
     const xkb_keysym_t sym = xkb_state_key_get_one_sym(state_, keycode);
-    if (sym >= 0xff00) {
-        if (auto named = keyForKeysym(sym)) out.keyCode = named->virtualKey;
-    }
-    if (out.keyCode < 0) {
-        if (auto position = keyForKeycode(keycode)) out.keyCode = position->virtualKey;
-    }
+    out.keysym = sym;
 
     if (isModifierKeysym(sym)) {
         if (sym == kControlL) leftControl_ = press;
@@ -184,20 +177,20 @@ KeyText::Key KeyText::key(std::uint8_t keycode, bool press) {
         out.type = EventType::flagsChanged;
         if (serverState_) {
             // The server's new state comes after the press: the modifier pressed counts already.
-            out.flags = flags();
-            if (press && (sym == kControlL || sym == kControlR)) out.flags |= flags::control;
-            if (press && (sym == XKB_KEY_Super_L || sym == XKB_KEY_Super_R)) out.flags |= flags::command;
-            if (press && (sym == XKB_KEY_Shift_L || sym == XKB_KEY_Shift_R)) out.flags |= flags::shift;
-            if (press && (sym == XKB_KEY_Alt_L || sym == XKB_KEY_Alt_R)) out.flags |= flags::option;
+            out.modifiers = modifiers();
+            if (press && (sym == kControlL || sym == kControlR)) out.modifiers.control = true;
+            if (press && (sym == XKB_KEY_Super_L || sym == XKB_KEY_Super_R)) out.modifiers.super = true;
+            if (press && (sym == XKB_KEY_Shift_L || sym == XKB_KEY_Shift_R)) out.modifiers.shift = true;
+            if (press && (sym == XKB_KEY_Alt_L || sym == XKB_KEY_Alt_R)) out.modifiers.alt = true;
             return out;
         }
         xkb_state_update_key(state_, keycode, press ? XKB_KEY_DOWN : XKB_KEY_UP);
-        out.flags = flags();
+        out.modifiers = modifiers();
         return out;
     }
 
     out.type = press ? EventType::keyDown : EventType::keyUp;
-    out.flags = flags();
+    out.modifiers = modifiers();
     if (press) {
         std::array<char, 64> buffer{};
         auto plain = [&] {

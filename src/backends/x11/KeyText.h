@@ -1,6 +1,6 @@
 #pragma once
-// The text and flags of X key presses, from an xkbcommon keymap and state with the user's compose
-// rules.
+// The keysyms, modifiers and text of X key presses, from an xkbcommon keymap and state with the
+// user's compose rules.
 
 #include "platform/InputEvents.h"
 
@@ -18,10 +18,11 @@ struct xkb_compose_state;
 
 namespace quenlit::x11 {
 
-// The event flags of a key press in an X modifier state, with which Control keys are down.
-std::uint64_t eventFlagsFor(std::uint16_t state, bool leftControlDown, bool rightControlDown);
+// The modifiers of a key press in an X modifier state, with which Control keys are down.
+platform::Modifiers modifiersFor(std::uint16_t state, bool leftControlDown, bool rightControlDown);
 
-// The text and flags of key presses, from an xkbcommon keymap and state, with compose rules.
+// The keysyms, modifiers and text of key presses, from an xkbcommon keymap and state, with compose
+// rules.
 class KeyText {
   public:
     // The core keyboard's keymap and state on the server, the compose rules of the user's locale.
@@ -34,8 +35,8 @@ class KeyText {
 
     struct Key {
         platform::EventType type = platform::EventType::keyDown;
-        int keyCode = -1;  // the virtual key code; -1 for a key the core has no code for
-        std::uint64_t flags = 0;
+        std::uint32_t keysym = 0;  // in the layout in effect; 0 for a key without one
+        platform::Modifiers modifiers;
         std::u16string text;  // key presses only; empty for a dead key or a key without text
     };
     // Feeds one key press or release; the event it makes. A KeyText from the server takes the
@@ -50,7 +51,7 @@ class KeyText {
     KeyText() = default;
     bool load(xkb_keymap* keymap, xkb_state* state, const char* locale);
     void loadCompose();
-    std::uint64_t flags() const;
+    platform::Modifiers modifiers() const;
 
     xkb_context* context_ = nullptr;
     xkb_keymap* keymap_ = nullptr;

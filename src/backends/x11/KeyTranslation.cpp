@@ -36,14 +36,14 @@ bool layoutPrintsLatin(xkb_keymap* keymap, xkb_layout_index_t layout) {
 
 std::optional<KeyPosition> onX(const std::optional<linux_backend::KeyPosition>& key) {
     if (!key) return std::nullopt;
-    return KeyPosition{key->virtualKey, static_cast<xcb_keycode_t>(key->evdev + 8), key->keysym};
+    return KeyPosition{static_cast<xcb_keycode_t>(key->evdev + 8), key->keysym};
+}
+
+std::uint32_t lowerCase(std::uint32_t keysym) {
+    return keysym >= 'A' && keysym <= 'Z' ? keysym + ('a' - 'A') : keysym;
 }
 
 }  // namespace
-
-std::optional<KeyPosition> keyForVirtualKey(int virtualKey) {
-    return onX(linux_backend::keyPositionForVirtualKey(virtualKey));
-}
 
 std::optional<KeyPosition> keyForKeycode(xcb_keycode_t keycode) {
     if (keycode < 8) return std::nullopt;
@@ -54,9 +54,9 @@ std::optional<KeyPosition> keyForKeysym(std::uint32_t keysym) {
     return onX(linux_backend::keyPositionForKeysym(keysym));
 }
 
-std::optional<xcb_keycode_t> keycodePrinting(xkb_keymap* keymap, std::uint32_t active, int virtualKey) {
-    const auto position = keyForVirtualKey(virtualKey);
-    if (keymap == nullptr || !position || !isLetterOrDigit(position->keysym)) return std::nullopt;
+std::optional<xcb_keycode_t> keycodePrinting(xkb_keymap* keymap, std::uint32_t active, std::uint32_t keysym) {
+    keysym = lowerCase(keysym);
+    if (keymap == nullptr || !isLetterOrDigit(keysym)) return std::nullopt;
     const xkb_layout_index_t layouts = xkb_keymap_num_layouts(keymap);
     if (layouts == 0) return std::nullopt;
     xkb_layout_index_t layout = active < layouts ? active : 0;
@@ -71,8 +71,7 @@ std::optional<xcb_keycode_t> keycodePrinting(xkb_keymap* keymap, std::uint32_t a
         for (xkb_keycode_t key = std::max<xkb_keycode_t>(xkb_keymap_min_keycode(keymap), 8); key <= last;
              ++key) {
             const auto [syms, count] = symsAt(keymap, key, layout, level);
-            if (std::find(syms, syms + count, position->keysym) != syms + count)
-                return static_cast<xcb_keycode_t>(key);
+            if (std::find(syms, syms + count, keysym) != syms + count) return static_cast<xcb_keycode_t>(key);
         }
     }
     return std::nullopt;
@@ -83,8 +82,8 @@ namespace {
 // The keys printing each letter and digit in the core keyboard's active layout, through a
 // connection of its own: a connection that takes on XKB hears of keymap changes only through XKB's
 // events, and the callers' connections listen for the core MappingNotify.
-std::vector<std::pair<int, xcb_keycode_t>> printedOnServer() {
-    std::vector<std::pair<int, xcb_keycode_t>> out;
+std::vector<std::pair<std::uint32_t, xcb_keycode_t>> printedOnServer() {
+    std::vector<std::pair<std::uint32_t, xcb_keycode_t>> out;
     std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> c(xcb_connect(nullptr, nullptr),
                                                                      xcb_disconnect);
     if (xcb_connection_has_error(c.get()) != 0 ||
@@ -106,10 +105,8 @@ std::vector<std::pair<int, xcb_keycode_t>> printedOnServer() {
         state ? xkb_state_serialize_layout(state.get(), XKB_STATE_LAYOUT_EFFECTIVE) : 0;
     for (std::uint32_t keysym = '0'; keysym <= 'z'; ++keysym) {
         if (!isLetterOrDigit(keysym)) continue;
-        const auto key = keyForKeysym(keysym);
-        if (!key) continue;
-        if (const auto printing = keycodePrinting(keymap.get(), active, key->virtualKey))
-            out.emplace_back(key->virtualKey, *printing);
+        if (const auto printing = keycodePrinting(keymap.get(), active, keysym))
+            out.emplace_back(keysym, *printing);
     }
     return out;
 }
@@ -152,18 +149,22 @@ std::vector<xcb_keycode_t> KeyboardMapping::keycodesOf(std::uint32_t keysym) con
     return out;
 }
 
-xcb_keycode_t KeyboardMapping::keycodeFor(int virtualKey) const {
-    const auto key = keyForVirtualKey(virtualKey);
-    if (!key) return 0;
+xcb_keycode_t KeyboardMapping::keycodeFor(std::uint32_t keysym) const {
+    keysym = lowerCase(keysym);
     for (const auto& [printedKey, code] : printed_) {
-        if (printedKey == virtualKey) return code;
+        if (printedKey == keysym) return code;
     }
-    if (key->keysym >= 0xff00 || key->keysym == ' ') {
+    if (keysym >= 0xff00 || keysym == ' ') {
         for (const auto& [sym, code] : keysymCodes_) {
-            if (sym == key->keysym) return code;
+            if (sym == keysym) return code;
         }
     }
-    return key->keycode;
+    if (const auto key = keyForKeysym(keysym)) return key->keycode;
+    // A character a US keyboard does not have: wherever the layout has it.
+    for (const auto& [sym, code] : keysymCodes_) {
+        if (sym == keysym) return code;
+    }
+    return 0;
 }
 
 std::uint16_t KeyboardMapping::modifierMaskOf(std::uint32_t keysym) const {

@@ -30,22 +30,21 @@ struct RawSelection {
 };
 
 // The name a binding gives the key ("k", "space"), for log lines.
-std::string bindingKeyName(int virtualKey) {
-    switch (virtualKey) {
-        case platform::keyCode::space:
+std::string bindingKeyName(std::uint32_t keysym) {
+    switch (keysym) {
+        case platform::keysym::space:
             return "space";
-        case platform::keyCode::tab:
+        case platform::keysym::tab:
             return "tab";
-        case platform::keyCode::returnKey:
+        case platform::keysym::returnKey:
             return "return";
-        case platform::keyCode::escape:
+        case platform::keysym::escape:
             return "escape";
         default:
             break;
     }
-    if (auto key = keyForVirtualKey(virtualKey); key && key->keysym < 0x80)
-        return std::string(1, static_cast<char>(key->keysym));
-    return "key " + std::to_string(virtualKey);
+    if (keysym > 0x20 && keysym < 0x7f) return std::string(1, static_cast<char>(keysym));
+    return "keysym " + std::to_string(keysym);
 }
 
 bool isDown(const xcb_query_keymap_reply_t& keys, xcb_keycode_t keycode) {
@@ -54,12 +53,11 @@ bool isDown(const xcb_query_keymap_reply_t& keys, xcb_keycode_t keycode) {
 
 class GrabTap final : public platform::EventTap {
   public:
-    GrabTap(xcb_connection_t* c, std::uint8_t xinput, const std::vector<int>& keys,
+    GrabTap(xcb_connection_t* c, std::uint8_t xinput, const std::vector<std::uint32_t>& keysyms,
             std::shared_ptr<TapDispatch> dispatch, std::shared_ptr<FreezeRecord> freezes)
         : c_(c), xinput_(xinput), dispatch_(std::move(dispatch)), freezes_(std::move(freezes)) {
-        for (int key : keys) {
-            if (std::none_of(grabs_.begin(), grabs_.end(),
-                             [key](const Grab& g) { return g.virtualKey == key; }))
+        for (std::uint32_t key : keysyms) {
+            if (std::none_of(grabs_.begin(), grabs_.end(), [key](const Grab& g) { return g.keysym == key; }))
                 grabs_.push_back({key, 0, {}});
         }
         readMapping();
@@ -86,7 +84,7 @@ class GrabTap final : public platform::EventTap {
 
   private:
     struct Grab {
-        int virtualKey;
+        std::uint32_t keysym;
         xcb_keycode_t keycode;
         std::vector<std::uint16_t> masks;
     };
@@ -106,7 +104,7 @@ class GrabTap final : public platform::EventTap {
         }
     }
 
-    xcb_keycode_t keycodeFor(int virtualKey) const { return mapping_.keycodeFor(virtualKey); }
+    xcb_keycode_t keycodeFor(std::uint32_t keysym) const { return mapping_.keycodeFor(keysym); }
 
     void grabAll(bool logFailures) {
         for (auto& grab : grabs_)
@@ -114,7 +112,7 @@ class GrabTap final : public platform::EventTap {
     }
 
     void grabOne(Grab& grab, bool logFailures) {
-        grab.keycode = keycodeFor(grab.virtualKey);
+        grab.keycode = keycodeFor(grab.keysym);
         if (grab.keycode == 0) return;
         for (std::uint16_t lock : lockMasks_) {
             const auto mask = static_cast<std::uint16_t>(XCB_MOD_MASK_CONTROL | lock);
@@ -125,9 +123,8 @@ class GrabTap final : public platform::EventTap {
                 const bool taken = error->error_code == XCB_ACCESS;
                 std::free(error);
                 ungrab(grab);
-                if (logFailures && logged_.insert(grab.virtualKey).second) {
-                    log::write("apptoggle: leftControl+" + bindingKeyName(grab.virtualKey) +
-                               " unavailable — " +
+                if (logFailures && logged_.insert(grab.keysym).second) {
+                    log::write("apptoggle: leftControl+" + bindingKeyName(grab.keysym) + " unavailable — " +
                                (taken ? "taken by another program" : "the grab was refused"));
                 }
                 break;
@@ -169,7 +166,7 @@ class GrabTap final : public platform::EventTap {
             const auto locks = lockMasks_;
             readMapping();
             for (auto& grab : grabs_) {
-                if (!grab.masks.empty() && grab.keycode == keycodeFor(grab.virtualKey) && lockMasks_ == locks)
+                if (!grab.masks.empty() && grab.keycode == keycodeFor(grab.keysym) && lockMasks_ == locks)
                     continue;
                 ungrab(grab);
                 grabOne(grab, false);
@@ -193,8 +190,9 @@ class GrabTap final : public platform::EventTap {
             };
             platform::InputEvent event;
             event.type = EventType::keyDown;
-            event.keyCode = grab->virtualKey;
-            event.flags = eventFlagsFor(press.state, anyDown(leftControls_), anyDown(rightControls_));
+            event.keysym = grab->keysym;
+            event.keycode = press.detail;
+            event.modifiers = modifiersFor(press.state, anyDown(leftControls_), anyDown(rightControls_));
             event.autorepeat = autorepeat;
             // Decided here, while the keyboard is frozen: waiting for a busy main thread would
             // freeze it for as long.
@@ -241,7 +239,7 @@ class GrabTap final : public platform::EventTap {
     KeyboardMapping mapping_;
     std::vector<xcb_keycode_t> leftControls_, rightControls_;
     std::vector<std::uint16_t> lockMasks_;
-    std::set<int> logged_;
+    std::set<std::uint32_t> logged_;
     std::optional<xcb_keycode_t> held_;  // a swallowed key not released yet
     EventThread thread_;                 // last: stopped before the rest goes
 };
@@ -249,10 +247,10 @@ class GrabTap final : public platform::EventTap {
 }  // namespace
 
 std::unique_ptr<platform::EventTap> makeGrabTap(xcb_connection_t* c, std::uint8_t xinput,
-                                                const std::vector<int>& keys,
+                                                const std::vector<std::uint32_t>& keysyms,
                                                 std::shared_ptr<TapDispatch> dispatch,
                                                 std::shared_ptr<FreezeRecord> freezes) {
-    return std::make_unique<GrabTap>(c, xinput, keys, std::move(dispatch), std::move(freezes));
+    return std::make_unique<GrabTap>(c, xinput, keysyms, std::move(dispatch), std::move(freezes));
 }
 
 }  // namespace quenlit::x11

@@ -14,7 +14,7 @@ namespace quenlit::x11 {
 
 // Takes `c` over (and closes it when gone); null when no grab can be made.
 std::unique_ptr<platform::EventTap> makeGrabTap(xcb_connection_t* c, std::uint8_t xinput,
-                                                const std::vector<int>& keys,
+                                                const std::vector<std::uint32_t>& keysyms,
                                                 std::shared_ptr<TapDispatch> dispatch,
                                                 std::shared_ptr<FreezeRecord> freezes);
 

@@ -43,16 +43,16 @@ void X11HotKeys::readModifierMapping() {
         altMask_ = static_cast<std::uint16_t>(m);
 }
 
-xcb_keycode_t X11HotKeys::keycodeFor(int virtualKey) const {
-    return mapping_.keycodeFor(virtualKey);
+xcb_keycode_t X11HotKeys::keycodeFor(std::uint32_t keysym) const {
+    return mapping_.keycodeFor(keysym);
 }
 
-std::uint16_t X11HotKeys::maskFor(std::uint32_t modifiers) const {
+std::uint16_t X11HotKeys::maskFor(platform::Modifiers modifiers) const {
     std::uint16_t mask = 0;
-    if (modifiers & platform::hotKeyModifiers::command) mask |= superMask_;
-    if (modifiers & platform::hotKeyModifiers::shift) mask |= XCB_MOD_MASK_SHIFT;
-    if (modifiers & platform::hotKeyModifiers::option) mask |= altMask_;
-    if (modifiers & platform::hotKeyModifiers::control) mask |= XCB_MOD_MASK_CONTROL;
+    if (modifiers.super) mask |= superMask_;
+    if (modifiers.shift) mask |= XCB_MOD_MASK_SHIFT;
+    if (modifiers.alt) mask |= altMask_;
+    if (modifiers.control) mask |= XCB_MOD_MASK_CONTROL;
     return mask;
 }
 
@@ -69,7 +69,7 @@ std::vector<std::uint16_t> X11HotKeys::lockCombinations() const {
 }
 
 std::optional<std::string> X11HotKeys::grab(Registration& r) {
-    r.keycode = keycodeFor(r.virtualKey);
+    r.keycode = keycodeFor(r.keysym);
     r.mask = maskFor(r.modifiers);
     if (r.keycode == 0) return "the key is not on the keyboard";
     for (std::uint16_t lock : lockCombinations()) {
@@ -93,14 +93,16 @@ void X11HotKeys::ungrab(Registration& r) {
     r.grabbedMasks.clear();
 }
 
-Result<platform::HotKeyRef> X11HotKeys::registerHotKey(std::uint32_t id, int keyCode,
-                                                       std::uint32_t modifiers) {
+Result<platform::HotKeyRef> X11HotKeys::registerHotKey(std::uint32_t id, std::uint32_t keysym,
+                                                       platform::Modifiers modifiers) {
+    // Which Control key does not count: a grab takes the modifier.
+    modifiers = modifiers.withoutSides();
     for (const auto& r : registrations_) {
-        if (r.virtualKey == keyCode && r.modifiers == modifiers) {
+        if (r.keysym == keysym && r.modifiers == modifiers) {
             return Failure{"already registered by this program"};
         }
     }
-    Registration r{nextRef_++, id, keyCode, modifiers, 0, 0, {}};
+    Registration r{nextRef_++, id, keysym, modifiers, 0, 0, {}};
     if (auto error = grab(r)) return Failure{*error};
     x_.flush();
     registrations_.push_back(r);
@@ -117,8 +119,8 @@ void X11HotKeys::unregisterHotKey(platform::HotKeyRef registration) {
     registrations_.erase(it);
 }
 
-std::string X11HotKeys::describe(int keyCode, std::uint32_t modifiers) const {
-    return linux_backend::describeHotKey(keyCode, modifiers);
+std::string X11HotKeys::describe(std::uint32_t keysym, platform::Modifiers modifiers) const {
+    return linux_backend::describeHotKey(keysym, modifiers);
 }
 
 bool X11HotKeys::handleGrabbedKeyPress(xcb_keycode_t keycode, std::uint16_t state) {

@@ -21,10 +21,10 @@ class X11HotKeys final : public platform::HotKeys {
     X11HotKeys(const X11HotKeys&) = delete;
     X11HotKeys& operator=(const X11HotKeys&) = delete;
 
-    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, int keyCode,
-                                               std::uint32_t modifiers) override;
+    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, std::uint32_t keysym,
+                                               platform::Modifiers modifiers) override;
     void unregisterHotKey(platform::HotKeyRef registration) override;
-    std::string describe(int keyCode, std::uint32_t modifiers) const override;
+    std::string describe(std::uint32_t keysym, platform::Modifiers modifiers) const override;
 
     // A key press that reached a window of ours while it holds the keyboard (the root grabs do
     // not fire then): reports it and returns true when it is one of the registered combinations.
@@ -34,8 +34,8 @@ class X11HotKeys final : public platform::HotKeys {
     struct Registration {
         std::uint64_t ref;
         std::uint32_t id;
-        int virtualKey;
-        std::uint32_t modifiers;
+        std::uint32_t keysym;
+        platform::Modifiers modifiers;
         xcb_keycode_t keycode = 0;
         std::uint16_t mask = 0;
         std::vector<std::uint16_t> grabbedMasks;
@@ -45,8 +45,8 @@ class X11HotKeys final : public platform::HotKeys {
     void readModifierMapping();
     std::optional<std::string> grab(Registration& r);  // an error description on failure
     void ungrab(Registration& r);
-    xcb_keycode_t keycodeFor(int virtualKey) const;
-    std::uint16_t maskFor(std::uint32_t modifiers) const;
+    xcb_keycode_t keycodeFor(std::uint32_t keysym) const;
+    std::uint16_t maskFor(platform::Modifiers modifiers) const;
     std::vector<std::uint16_t> lockCombinations() const;
 
     X11Connection& x_;

@@ -13,8 +13,8 @@ X11KeyboardEvents::~X11KeyboardEvents() {
     if (probe_ != nullptr) xcb_disconnect(probe_);
 }
 
-void X11KeyboardEvents::setSwallowableKeys(const std::vector<int>& keyCodes) {
-    swallowable_ = keyCodes;
+void X11KeyboardEvents::setSwallowableKeys(const std::vector<std::uint32_t>& keysyms) {
+    swallowable_ = keysyms;
 }
 
 Result<std::unique_ptr<platform::EventTap>> X11KeyboardEvents::createTap(platform::TapMode mode,

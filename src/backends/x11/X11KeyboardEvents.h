@@ -57,14 +57,14 @@ class X11KeyboardEvents final : public platform::KeyboardEvents {
     Result<std::unique_ptr<platform::EventTap>> createTap(platform::TapMode mode, std::uint64_t eventMask,
                                                           Callback callback) override;
     bool isSecureEventInputEnabled() override;
-    void setSwallowableKeys(const std::vector<int>& keyCodes) override;
+    void setSwallowableKeys(const std::vector<std::uint32_t>& keysyms) override;
 
     // The freezes of every swallowing tap this object made.
     FreezeRecord::Summary freezes() const { return freezes_->summary(); }
 
   private:
     Options options_;
-    std::vector<int> swallowable_;
+    std::vector<std::uint32_t> swallowable_;  // keysyms
     std::shared_ptr<FreezeRecord> freezes_ = std::make_shared<FreezeRecord>();
     xcb_connection_t* probe_ = nullptr;  // for secure-input checks outside a callback
     xcb_window_t probeWindow_ = XCB_WINDOW_NONE;

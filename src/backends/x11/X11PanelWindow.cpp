@@ -1,7 +1,5 @@
 #include "backends/x11/X11PanelWindow.h"
 
-#include "backends/linux/KeyPositions.h"
-
 #include "base/Log.h"
 
 #include "backends/linux/PanelMouseEvents.h"
@@ -60,14 +58,13 @@ bool isComposited(X11Connection& x) {
     return owner && owner->owner != XCB_NONE;
 }
 
-// Inside our own panels Control plays the part of the shortcut modifier, as every Qt program does.
-std::uint64_t flagsFor(std::uint16_t state) {
-    std::uint64_t flags = 0;
-    if (state & XCB_MOD_MASK_SHIFT) flags |= platform::eventFlags::shift;
-    if (state & XCB_MOD_MASK_CONTROL) flags |= platform::eventFlags::command;
-    if (state & XCB_MOD_MASK_1) flags |= platform::eventFlags::option;
-    if (state & XCB_MOD_MASK_4) flags |= platform::eventFlags::control;
-    return flags;
+platform::Modifiers modifiersFor(std::uint16_t state) {
+    platform::Modifiers modifiers;
+    modifiers.shift = (state & XCB_MOD_MASK_SHIFT) != 0;
+    modifiers.control = (state & XCB_MOD_MASK_CONTROL) != 0;
+    modifiers.alt = (state & XCB_MOD_MASK_1) != 0;
+    modifiers.super = (state & XCB_MOD_MASK_4) != 0;
+    return modifiers;
 }
 
 }  // namespace
@@ -95,10 +92,8 @@ class X11PanelWindow::Host final : public QWidget {
                 auto* key = static_cast<QKeyEvent*>(event);
                 const auto keycode = static_cast<xcb_keycode_t>(key->nativeScanCode());
                 const auto state = static_cast<std::uint16_t>(key->nativeModifiers());
-                // Qt's keysym for the press: Control+K is the key labelled K on any layout.
-                const auto virtualKey = linux_backend::virtualKeyForKeyPress(
-                    keycode >= 8 ? static_cast<std::uint16_t>(keycode - 8) : 0, key->nativeVirtualKey());
-                return owner_.keyPressed(virtualKey.value_or(-1), flagsFor(state), keycode, state);
+                // Qt's keysym for the press, in the layout the user typed with.
+                return owner_.keyPressed(key->nativeVirtualKey(), modifiersFor(state), keycode, state);
             }
             case QEvent::MouseButtonPress:
             case QEvent::MouseButtonRelease:
@@ -308,16 +303,17 @@ void X11PanelWindow::resignKey() {
     didResignKey.emit();
 }
 
-bool X11PanelWindow::keyPressed(int virtualKey, std::uint64_t flags, xcb_keycode_t keycode,
+bool X11PanelWindow::keyPressed(std::uint32_t keysym, platform::Modifiers modifiers, xcb_keycode_t keycode,
                                 std::uint16_t state) {
     currentEvent_ = platform::EventType::keyDown;
     // Our own global hotkeys come first: the grab keeps them from the root window.
     if (hotKeys_ != nullptr && hotKeys_->handleGrabbedKeyPress(keycode, state)) return true;
-    if (!keyDownHandler || virtualKey < 0) return false;
+    if (!keyDownHandler) return false;
     platform::InputEvent event;
     event.type = platform::EventType::keyDown;
-    event.keyCode = virtualKey;
-    event.flags = flags;
+    event.keysym = keysym;
+    event.keycode = keycode;
+    event.modifiers = modifiers;
     return keyDownHandler(event);
 }
 

@@ -53,7 +53,8 @@ class X11PanelWindow final : public platform::PanelWindow {
     bool grabKeyboard();
     void releaseGrab();
     void resignKey();
-    bool keyPressed(int virtualKey, std::uint64_t flags, xcb_keycode_t keycode, std::uint16_t state);
+    bool keyPressed(std::uint32_t keysym, platform::Modifiers modifiers, xcb_keycode_t keycode,
+                    std::uint16_t state);
 
     X11Connection& x_;
     X11EventHub& events_;

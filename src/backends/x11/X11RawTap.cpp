@@ -146,8 +146,9 @@ class RawTap final : public platform::EventTap {
             const auto own = ownEvents_ ? ownEvents_->takePress(keycode) : std::nullopt;
             KeyText::Key key = text_->key(keycode, press);
             out.type = key.type;
-            out.keyCode = key.keyCode;
-            out.flags = key.flags;
+            out.keysym = key.keysym;
+            out.keycode = keycode;
+            out.modifiers = key.modifiers;
             out.text = std::move(key.text);
             out.userData = own.value_or(0);
             if (press) secure = secureAtPress();

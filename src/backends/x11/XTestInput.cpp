@@ -155,11 +155,11 @@ class XTestInput::Source final : public platform::EventSource {
 
     void permitLocalEventsDuringSuppression() override {}  // X never suppresses the user's input
 
-    std::optional<platform::InputEvent> keyboardEvent(int keyCode, bool keyDown) override {
-        if (!keyForVirtualKey(keyCode)) return std::nullopt;
+    std::optional<platform::InputEvent> keyboardEvent(std::uint32_t keysym, bool keyDown) override {
+        if (keysym == 0) return std::nullopt;
         platform::InputEvent event;
         event.type = keyDown ? platform::EventType::keyDown : platform::EventType::keyUp;
-        event.keyCode = keyCode;
+        event.keysym = keysym;
         return event;
     }
 
@@ -235,12 +235,19 @@ class XTestInput::Source final : public platform::EventSource {
         return found ? found->keycode : position;
     }
 
-    std::uint8_t keycodeFor(const KeyPosition& key) {
-        const Layout* keys = layout();
-        if (keys == nullptr) return key.keycode;
-        const auto found = keys->find(key.keysym, false, key.keycode,
-                                      [this](std::uint8_t k) { return owner_.isSpareKeycode(k); });
-        return found ? found->keycode : key.keycode;
+    // The key giving the keysym (a letter in lower case) at the first level of the active layout,
+    // else the key at its place on a US keyboard.
+    std::optional<std::uint8_t> keycodeFor(std::uint32_t keysym) {
+        if (keysym >= 'A' && keysym <= 'Z') keysym += 'a' - 'A';
+        const auto position = keyForKeysym(keysym);
+        const std::uint8_t preferred = position ? position->keycode : 0;
+        if (const Layout* keys = layout()) {
+            const auto found = keys->find(keysym, false, preferred,
+                                          [this](std::uint8_t k) { return owner_.isSpareKeycode(k); });
+            if (found) return found->keycode;
+        }
+        if (position) return position->keycode;
+        return std::nullopt;
     }
 
     // Waits until the user has let go of Shift, Control, Alt and Super, and releases what is still
@@ -279,12 +286,12 @@ class XTestInput::Source final : public platform::EventSource {
     }
 
     void postKey(const platform::InputEvent& event) {
-        const auto position = keyForVirtualKey(event.keyCode);
-        if (!position) {
+        const auto found = keycodeFor(event.keysym);
+        if (!found) {
             ok_ = false;
             return;
         }
-        const std::uint8_t keycode = keycodeFor(*position);
+        const std::uint8_t keycode = *found;
         if (event.type == platform::EventType::keyUp) {
             // A paste sent as Shift+Insert lets go of Insert, not of the V it stands for.
             key(pastedWith_ ? *std::exchange(pastedWith_, std::nullopt) : keycode, false, event.userData);
@@ -295,11 +302,11 @@ class XTestInput::Source final : public platform::EventSource {
             return;
         }
         releaseUserModifiers(event.userData);
-        namespace flags = platform::eventFlags;
+        const platform::Modifiers& held = event.modifiers;
         std::vector<std::uint8_t> modifiers;
-        const bool command = (event.flags & flags::command) != 0;
-        const PasteKey paste = command && event.keyCode == platform::keyCode::ansiV ? activeWindowPasteKey()
-                                                                                    : PasteKey::controlV;
+        const bool pasteShortcut = held.withoutSides() == platform::Modifiers{.control = true} &&
+                                   (event.keysym == 'v' || event.keysym == 'V');
+        const PasteKey paste = pasteShortcut ? activeWindowPasteKey() : PasteKey::controlV;
         if (paste == PasteKey::shiftInsert) {
             if (!owner_.publishPrimary || !owner_.publishPrimary()) {
                 ok_ = false;
@@ -311,12 +318,11 @@ class XTestInput::Source final : public platform::EventSource {
             key(*pastedWith_, true, event.userData);
             return;
         }
-        if (command || (event.flags & flags::control) != 0)
-            modifiers.push_back(modifierKeycode(XKB_KEY_Control_L, 37));
-        if ((event.flags & flags::shift) != 0 || paste == PasteKey::controlShiftV) {
+        if (held.control) modifiers.push_back(modifierKeycode(XKB_KEY_Control_L, 37));
+        if (held.shift || paste == PasteKey::controlShiftV)
             modifiers.push_back(modifierKeycode(XKB_KEY_Shift_L, 50));
-        }
-        if ((event.flags & flags::option) != 0) modifiers.push_back(modifierKeycode(XKB_KEY_Alt_L, 64));
+        if (held.alt) modifiers.push_back(modifierKeycode(XKB_KEY_Alt_L, 64));
+        if (held.super) modifiers.push_back(modifierKeycode(XKB_KEY_Super_L, 133));
         for (std::uint8_t modifier : modifiers) {
             if (std::find(held_.begin(), held_.end(), modifier) != held_.end()) continue;
             key(modifier, true, event.userData);

@@ -2,14 +2,14 @@
 
 // Synthesised keyboard and mouse input through the XTest extension.
 //
-// Key events carry the core's virtual key codes (ANSI key positions). A key is sent as the keycode
-// that produces the key's US keysym at the first level of the active layout, so that a shortcut
-// such as Control+V reaches applications as "v" whatever the layout (applications match shortcuts
-// by keysym); when the layout has no such key (a Cyrillic layout has no "v"), the keycode of the
-// key's position on a standard evdev keyboard is sent instead.
+// Key events carry keysyms. A key is sent as the keycode that produces the keysym (a letter in lower
+// case) at the first level of the active layout, so that a shortcut such as Control+V reaches
+// applications as "v" whatever the layout (applications match shortcuts by keysym); when the layout
+// has no such key (a Cyrillic layout has no "v"), the keycode of the key's place on a standard
+// evdev keyboard is sent instead.
 //
-// Modifier flags become modifier key presses around the key. Command+V, which synthesised input
-// uses only for the paste shortcut, becomes the paste key of the active window (pasteKeyForClass).
+// The event's modifiers become modifier key presses around the key. Control+V, the paste shortcut,
+// becomes the paste key of the active window (pasteKeyForClass).
 // Before a key press, the modifiers the user
 // still holds are waited for (about a second), then released, so they cannot turn the key into
 // another shortcut.
