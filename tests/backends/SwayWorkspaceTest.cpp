@@ -604,10 +604,10 @@ TEST(SwayWindowControl, AFrameWrittenIsTheFrameReadBack) {
         platform::Rect read;
     };
     const std::vector<Step> steps{
-        {"a tiled window floats before it is sized and moved, in one command",
+        {"a tiled window floats first, then is sized and moved in one command",
          {0, 0, 500, 300},
          true,
-         "[con_id=5] floating enable, resize set width 500 px height 300 px, move absolute position 1280 0",
+         "[con_id=5] resize set width 500 px height 300 px, move absolute position 1280 0",
          {0, 0, 500, 300}},
         {"a move alone keeps the size",
          {100, 50, 1, 1},
@@ -628,6 +628,8 @@ TEST(SwayWindowControl, AFrameWrittenIsTheFrameReadBack) {
         ASSERT_TRUE(read.has_value());
         EXPECT_EQ(read->frame, step.read);
     }
+    EXPECT_EQ(desktop.state.commands().front(), "[con_id=5] floating enable");
+    EXPECT_EQ(desktop.state.commands().size(), steps.size() + 1);
     EXPECT_EQ(control.setFrame({kFirstPid, 99}, {0, 0, 10, 10}, true).error().kind, Failure::Kind::gone);
 }
 

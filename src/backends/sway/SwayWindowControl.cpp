@@ -107,17 +107,25 @@ Result<> SwayWindowControl::setFrame(const WindowRef& window, const platform::Re
     // sizes the outer frame, title bar included, keeping its centre: the move comes after the
     // resize, so the frame ends at the corner asked for.
     const platform::Point corner = accessibilityToLayout(frame.origin(), found->second);
+    // The tree changes now: the next action reads it afresh.
+    listed_.reset();
+    // sway lays out tiled windows itself and ignores moves and sizes asked of them. A window made
+    // floating is sized by sway while the program still answers the tiled size: a size asked for
+    // in the same breath can be lost, so the frame is asked for once the tree shows it floating.
+    if (!before.floating) {
+        if (auto done = run(criteria(before.id) + "floating enable"); !done) return done;
+        if (auto floated =
+                awaitWindow(before.id, before.rect, [](const SwayWindow& now) { return now.floating; });
+            !floated)
+            return floated;
+    }
     std::string commands = criteria(before.id);
-    // sway lays out tiled windows itself and ignores moves and sizes asked of them.
-    if (!before.floating) commands += "floating enable, ";
     if (resize) {
         commands += "resize set width " + std::to_string(std::max(1L, rounded(frame.width))) + " px height " +
                     std::to_string(std::max(1L, rounded(frame.height))) + " px, ";
     }
     commands += "move absolute position " + std::to_string(rounded(corner.x)) + " " +
                 std::to_string(rounded(corner.y));
-    // The tree changes now: the next action reads it afresh.
-    listed_.reset();
     if (auto done = run(commands); !done) return done;
 
     return awaitWindow(before.id, before.rect, [&](const SwayWindow& now) {
