@@ -230,8 +230,7 @@ void TextExpander::expand(const TextExpanderPolicy::Match& match) {
     setExpanding(true);
     later(kDeleteDelay, [match](TextExpander& self) {
         if (match.deletionCount > 0) {
-            auto source = self.services_.input.createEventSource(
-                platform::InputSynthesizer::SourceState::combinedSession);
+            auto source = self.services_.input.createEventSource();
             bool deleted = source != nullptr;
             for (int i = 0; deleted && i < match.deletionCount; ++i) {
                 auto press = markedKeyPress(*source, platform::keysym::backSpace);
@@ -263,7 +262,7 @@ void TextExpander::expand(const TextExpanderPolicy::Match& match) {
 
 bool TextExpander::typeUnicode(std::string_view text, platform::InputSynthesizer& input) {
     if (text.empty()) return true;
-    auto source = input.createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
+    auto source = input.createEventSource();
     if (!source) return false;
     for (char32_t scalar : text::decodeUtf8(text)) {
         auto press = markedKeyPress(*source, kTextKeysym);

@@ -30,13 +30,11 @@ void postCommandV(const Context& context, const std::optional<platform::RunningA
         log::write("clipboard: posting ⌘V without AX trust (may be dropped; content is on pasteboard)");
     }
 
-    const std::unique_ptr<platform::EventSource> source =
-        context.input.createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+    const std::unique_ptr<platform::EventSource> source = context.input.createEventSource();
     if (!source) {
         log::write("clipboard: paste failed — no CGEventSource");
         return;
     }
-    source->permitLocalEventsDuringSuppression();
 
     // The desktop's paste shortcut, Control+V (the backend knows the applications that want another).
     std::optional<platform::InputEvent> down = source->keyboardEvent('v', true);

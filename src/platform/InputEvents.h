@@ -89,14 +89,10 @@ class KeyboardEvents {
 class EventSource {
   public:
     virtual ~EventSource() = default;
-    // Lets the user's own keyboard and mouse work while synthesised events are being delivered.
-    virtual void permitLocalEventsDuringSuppression() = 0;
     // A key press or release of the key with the keysym (a letter or digit as printed on the user's
     // layout); set the event's modifiers to have them held around the key. Absent when the event
     // cannot be made.
     virtual std::optional<InputEvent> keyboardEvent(std::uint32_t keysym, bool keyDown) = 0;
-    // A mouse event at a point of the accessibility space; absent when it cannot be made.
-    virtual std::optional<InputEvent> mouseEvent(EventType type, Point at) = 0;
     // Sends the event; false when the desktop refused it or part of it (a character the keyboard
     // cannot type), so nobody believes a keystroke reached an application that never got it.
     [[nodiscard]] virtual bool post(const InputEvent& event) = 0;
@@ -105,9 +101,8 @@ class EventSource {
 class InputSynthesizer {
   public:
     virtual ~InputSynthesizer() = default;
-    enum class SourceState { hidSystem, combinedSession };
     // Absent when no source can be made.
-    virtual std::unique_ptr<EventSource> createEventSource(SourceState state) = 0;
+    virtual std::unique_ptr<EventSource> createEventSource() = 0;
     // Keys the user types from now on are kept back and reach applications after the text this
     // synthesizer types next, in the order they were typed; a desktop whose applications could
     // otherwise receive them in between (X11) starts keeping them at once. They are let go when that

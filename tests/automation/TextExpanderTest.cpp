@@ -389,7 +389,7 @@ TEST_F(TextExpanderTest, TypingTheKeywordDeletesItThenTypesTheTime) {
     }
     EXPECT_EQ(input.posted, expected);
     EXPECT_EQ(input.holds, (std::vector<std::size_t>{0}));
-    EXPECT_EQ(input.sources, (Lines{"combinedSession", "combinedSession"}));
+    EXPECT_EQ(input.sourceCount, 2);
     EXPECT_FALSE(expander->isExpanding());
     EXPECT_EQ(expanderLines(), (Lines{"textexpander: event tap active", "textexpander: start (ax=1, tap=1)",
                                       "textexpander: match keyword=$time → 2026-12-06 21:05",

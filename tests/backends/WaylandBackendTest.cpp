@@ -265,7 +265,7 @@ TEST_F(WaylandBackendTest, AClearedClipboardIsAChange) {
 TEST_F(WaylandBackendTest, ABrokenConnectionIsLoggedOnceAndLeavesEverythingInert) {
     DataControlPasteboard board(*connection);
     VirtualKeyboardInput input(*connection);
-    auto source = input.createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+    auto source = input.createEventSource();
     ASSERT_TRUE(source);
     ASSERT_TRUE(connection->roundtrip());
     int disconnects = 0;
@@ -289,7 +289,7 @@ TEST_F(WaylandBackendTest, ABrokenConnectionIsLoggedOnceAndLeavesEverythingInert
     auto key = source->keyboardEvent('v', true);
     ASSERT_TRUE(key);
     EXPECT_FALSE(source->post(*key));
-    EXPECT_FALSE(input.createEventSource(platform::InputSynthesizer::SourceState::hidSystem));
+    EXPECT_FALSE(input.createEventSource());
     ForeignToplevelList windows(*connection);
     EXPECT_FALSE(windows.available());
     connection->flush();
@@ -368,7 +368,7 @@ TEST_F(WaylandWindowTest, ListsActivatesAndTypesIntoATerminal) {
     board.declareTypes({"text/plain;charset=utf-8"});
     ASSERT_TRUE(board.setString("pasted", "text/plain;charset=utf-8"));
 
-    auto source = input.createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+    auto source = input.createEventSource();
     ASSERT_TRUE(source);
     platform::InputEvent text;
     text.type = platform::EventType::keyDown;

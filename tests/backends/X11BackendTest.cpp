@@ -613,7 +613,7 @@ class XTestInputTest : public X11BackendTest {
     }
     // Posts a key press and release of the keysym with the modifiers.
     void press(std::uint32_t keysym, platform::Modifiers modifiers) {
-        auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+        auto source = input->createEventSource();
         ASSERT_TRUE(source);
         auto down = source->keyboardEvent(keysym, true);
         auto up = source->keyboardEvent(keysym, false);
@@ -676,7 +676,7 @@ TEST_F(XTestInputTest, CommandVBecomesShiftInsertFromPrimaryInXterm) {
 
     // Without PRIMARY to paste from, nothing is typed and the post reports it.
     input->publishPrimary = [] { return false; };
-    auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+    auto source = input->createEventSource();
     auto down = source->keyboardEvent('v', true);
     ASSERT_TRUE(down);
     down->modifiers = kControl;
@@ -711,7 +711,7 @@ TEST_F(XTestInputTest, NamedKeysAndOtherModifiers) {
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf(0xff0d)) + " keysym=0xff0d state=0x1");
     press('a', {.alt = true});
     EXPECT_EQ(a->nextKey(), "key " + std::to_string(keycodeOf('a')) + " keysym=0x61 state=0x8");
-    auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
+    auto source = input->createEventSource();
     EXPECT_FALSE(source->keyboardEvent(0, true)) << "no keysym, no key";
     auto missing = source->keyboardEvent(0x100fffe, true);  // a character on no key
     ASSERT_TRUE(missing);
@@ -721,7 +721,7 @@ TEST_F(XTestInputTest, NamedKeysAndOtherModifiers) {
 TEST_F(XTestInputTest, TextIsTypedWhetherOrNotTheLayoutHasIt) {
     auto a = start({});
     ASSERT_TRUE(makeActive(a->window()));
-    auto source = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
+    auto source = input->createEventSource();
     for (const std::u16string text : {u"a", u"A", u"\u00e9", u"\u20ac", u"\U0001F600"}) {
         auto down = source->keyboardEvent(TextExpander::kTextKeysym, true);
         auto up = source->keyboardEvent(TextExpander::kTextKeysym, false);
@@ -745,21 +745,6 @@ TEST_F(XTestInputTest, TextIsTypedWhetherOrNotTheLayoutHasIt) {
     input->restoreSpareKeycodes();
     EXPECT_EQ(keycodeOf(0x10020ac), 0);
     EXPECT_EQ(keycodeOf(0xe9), 0);
-}
-
-TEST_F(XTestInputTest, ClickAtAPoint) {
-    auto a = start({"--size", "300x200"});
-    ASSERT_TRUE(makeActive(a->window()));
-    const Client c = client(a->window());
-    const platform::Point centre{c.x + 150.0, c.y + 100.0};
-    auto source = input->createEventSource(platform::InputSynthesizer::SourceState::hidSystem);
-    auto down = source->mouseEvent(platform::EventType::leftMouseDown, centre);
-    auto up = source->mouseEvent(platform::EventType::leftMouseUp, centre);
-    ASSERT_TRUE(down && up);
-    ASSERT_TRUE(source->post(*down));
-    ASSERT_TRUE(source->post(*up));
-    EXPECT_EQ(a->nextLine(), "button 1 root=" + std::to_string(c.x + 150) + "," + std::to_string(c.y + 100));
-    EXPECT_FALSE(source->mouseEvent(platform::EventType::rightMouseDown, centre));
 }
 
 TEST_F(XTestInputTest, AnExpansionTypesCharactersTheKeyboardLacks) {
@@ -820,14 +805,14 @@ TEST_F(XTestInputTest, KeysTheUserTypesMeanwhileComeAfterWhatIsBeingTyped) {
 
     {
         // An expansion: its deletions, then its text, by separate sources as the expander makes them.
-        auto deletions = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
+        auto deletions = input->createEventSource();
         auto down = deletions->keyboardEvent(platform::keysym::backSpace, true);
         auto up = deletions->keyboardEvent(platform::keysym::backSpace, false);
         ASSERT_TRUE(deletions->post(*down) && deletions->post(*up));
         deletions.reset();
         EXPECT_TRUE(input->holdsUserKeyboards());
         typist.type(keycodeOf('q'));  // typed between the deletions and the text
-        auto text = input->createEventSource(platform::InputSynthesizer::SourceState::combinedSession);
+        auto text = input->createEventSource();
         auto press = text->keyboardEvent(TextExpander::kTextKeysym, true);
         auto release = text->keyboardEvent(TextExpander::kTextKeysym, false);
         press->text = release->text = u"z";

@@ -45,7 +45,7 @@ TEST_F(ClipboardPasterTest, PostsCommandVOnceTheDelayHasPassed) {
     EXPECT_THAT(input.posted, IsEmpty());
 
     scheduler.advance(platform::Seconds(0.001));
-    EXPECT_THAT(input.sources, ElementsAre("hidSystem", "permitLocal"));
+    EXPECT_EQ(input.sourceCount, 1);
     EXPECT_THAT(input.posted, ElementsAre("keyDown Control+v marker=0", "keyUp Control+v marker=0"));
     EXPECT_THAT(sink->lines(),
                 ElementsAre("Quenlit focus: clipboard: posted ⌘V (frontmost=Text Editor, ax=1)"));

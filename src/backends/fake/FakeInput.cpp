@@ -69,19 +69,11 @@ namespace {
 class Source final : public platform::EventSource {
   public:
     explicit Source(FakeInputSynthesizer& owner) : owner_(owner) {}
-    void permitLocalEventsDuringSuppression() override { owner_.sources.push_back("permitLocal"); }
     std::optional<platform::InputEvent> keyboardEvent(std::uint32_t keysym, bool keyDown) override {
         if (owner_.eventsFail) return std::nullopt;
         platform::InputEvent e;
         e.type = keyDown ? platform::EventType::keyDown : platform::EventType::keyUp;
         e.keysym = keysym;
-        return e;
-    }
-    std::optional<platform::InputEvent> mouseEvent(platform::EventType type, platform::Point at) override {
-        if (owner_.eventsFail) return std::nullopt;
-        platform::InputEvent e;
-        e.type = type;
-        e.location = at;
         return e;
     }
     bool post(const platform::InputEvent& event) override {
@@ -97,9 +89,9 @@ class Source final : public platform::EventSource {
 
 }  // namespace
 
-std::unique_ptr<platform::EventSource> FakeInputSynthesizer::createEventSource(SourceState state) {
+std::unique_ptr<platform::EventSource> FakeInputSynthesizer::createEventSource() {
     if (sourceFails) return nullptr;
-    sources.push_back(state == SourceState::hidSystem ? "hidSystem" : "combinedSession");
+    ++sourceCount;
     return std::make_unique<Source>(*this);
 }
 

@@ -46,13 +46,13 @@ class FakeInputSynthesizer final : public platform::InputSynthesizer {
     // marker=0", "mouse 1 (10.0, 20.0)".
     std::vector<std::string> posted;
     std::vector<platform::InputEvent> postedEvents;
-    std::vector<std::string> sources;  // "hidSystem", "combinedSession", "permitLocal"
+    int sourceCount = 0;  // event sources made
     // For each holdUserInput(), how many events had been posted then.
     std::vector<std::size_t> holds;
 
     void holdUserInput() override { holds.push_back(posted.size()); }
 
-    std::unique_ptr<platform::EventSource> createEventSource(SourceState state) override;
+    std::unique_ptr<platform::EventSource> createEventSource() override;
     static std::string describe(const platform::InputEvent& event);
 };
 

@@ -184,18 +184,12 @@ class VirtualKeyboardInput::Source final : public platform::EventSource {
         }
     }
 
-    void permitLocalEventsDuringSuppression() override {}  // the user's keyboard is never held
-
     std::optional<platform::InputEvent> keyboardEvent(std::uint32_t keysym, bool keyDown) override {
         if (keysym == 0) return std::nullopt;
         platform::InputEvent event;
         event.type = keyDown ? platform::EventType::keyDown : platform::EventType::keyUp;
         event.keysym = keysym;
         return event;
-    }
-
-    std::optional<platform::InputEvent> mouseEvent(platform::EventType, platform::Point) override {
-        return std::nullopt;
     }
 
     bool post(const platform::InputEvent& event) override {
@@ -301,7 +295,7 @@ VirtualKeyboardInput::VirtualKeyboardInput(WaylandConnection& connection)
 
 VirtualKeyboardInput::~VirtualKeyboardInput() = default;
 
-std::unique_ptr<platform::EventSource> VirtualKeyboardInput::createEventSource(SourceState) {
+std::unique_ptr<platform::EventSource> VirtualKeyboardInput::createEventSource() {
     // One keyboard for all sources: each new keyboard makes the compositor send its keymap to the
     // focused window again.
     if (!keyboard_ || !keyboard_->alive()) keyboard_ = Keyboard::create(connection_);

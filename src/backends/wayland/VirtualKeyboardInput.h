@@ -41,7 +41,7 @@ class VirtualKeyboardInput final : public platform::InputSynthesizer {
 
     // Absent when the compositor offers no virtual keyboards (or no seat), or the keymap cannot
     // be made.
-    std::unique_ptr<platform::EventSource> createEventSource(SourceState state) override;
+    std::unique_ptr<platform::EventSource> createEventSource() override;
 
     // The app id of the focused window, which chooses the paste key; unset, Control+V is sent.
     std::function<std::string()> focusedAppId;

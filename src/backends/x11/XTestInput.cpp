@@ -153,23 +153,11 @@ class XTestInput::Source final : public platform::EventSource {
         }
     }
 
-    void permitLocalEventsDuringSuppression() override {}  // X never suppresses the user's input
-
     std::optional<platform::InputEvent> keyboardEvent(std::uint32_t keysym, bool keyDown) override {
         if (keysym == 0) return std::nullopt;
         platform::InputEvent event;
         event.type = keyDown ? platform::EventType::keyDown : platform::EventType::keyUp;
         event.keysym = keysym;
-        return event;
-    }
-
-    std::optional<platform::InputEvent> mouseEvent(platform::EventType type, platform::Point at) override {
-        if (type != platform::EventType::leftMouseDown && type != platform::EventType::leftMouseUp) {
-            return std::nullopt;
-        }
-        platform::InputEvent event;
-        event.type = type;
-        event.location = at;
         return event;
     }
 
@@ -185,16 +173,6 @@ class XTestInput::Source final : public platform::EventSource {
                     postKey(event);
                 }
                 break;
-            case platform::EventType::leftMouseDown:
-            case platform::EventType::leftMouseUp: {
-                const auto x = static_cast<std::int16_t>(std::lround(event.location.x));
-                const auto y = static_cast<std::int16_t>(std::lround(event.location.y));
-                ok_ = fake(XCB_MOTION_NOTIFY, 0, x, y) &&
-                      fake(event.type == platform::EventType::leftMouseDown ? XCB_BUTTON_PRESS
-                                                                            : XCB_BUTTON_RELEASE,
-                           1, x, y);
-                break;
-            }
             default:
                 ok_ = false;
                 break;
@@ -466,7 +444,7 @@ void XTestInput::releaseUserKeyboards() {
     }
 }
 
-std::unique_ptr<platform::EventSource> XTestInput::createEventSource(SourceState) {
+std::unique_ptr<platform::EventSource> XTestInput::createEventSource() {
     if (!hasXTest_) return nullptr;
     return std::make_unique<Source>(*this);
 }

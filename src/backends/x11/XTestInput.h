@@ -68,7 +68,7 @@ class XTestInput final : public platform::InputSynthesizer {
     XTestInput& operator=(const XTestInput&) = delete;
 
     // Absent when the server lacks XTest.
-    std::unique_ptr<platform::EventSource> createEventSource(SourceState state) override;
+    std::unique_ptr<platform::EventSource> createEventSource() override;
 
     const std::shared_ptr<SyntheticKeyLog>& keyLog() const { return log_; }
     // Called before a paste keystroke that pastes the PRIMARY selection (Shift+Insert in xterm):
