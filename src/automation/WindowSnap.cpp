@@ -236,7 +236,7 @@ void apply(Command command, const std::optional<platform::RunningApplication>& a
             log::write("windowSnap: cannot read window frame");
             return;
         }
-        window = std::move(*after);
+        window = *after;
     }
 
     const double h0 = primaryScreenHeight(context.screens.screens(), context.screens.mainScreen());

@@ -130,19 +130,22 @@ bool ClipboardCapture::write(const ClipboardItem& item) {
             log::write("clipboard: image paste failed — missing blob");
             return false;
         }
-        pasteboard_.clearContents();
-        pasteboard_.declareTypes({std::string(platform::pasteboardType::png),
-                                  std::string(platform::pasteboardType::fileURL), marker});
-        pasteboard_.setData(*png, platform::pasteboardType::png);
-        pasteboard_.setData(ClipboardPasteboardFiles::fileURL(file->string()),
-                            platform::pasteboardType::fileURL);
-        pasteboard_.setData("", marker);
+        const Result<> written = pasteboard_.write({{std::string(platform::pasteboardType::png), *png},
+                                                    {std::string(platform::pasteboardType::fileURL),
+                                                     ClipboardPasteboardFiles::fileURL(file->string())},
+                                                    {marker, ""}});
+        if (!written) {
+            log::write("clipboard: write to pasteboard failed — " + written.error().reason);
+            return false;
+        }
         log::write("clipboard: wrote image (" + std::to_string(png->size()) + " bytes) to pasteboard");
     } else {
-        pasteboard_.clearContents();
-        pasteboard_.declareTypes({std::string(platform::pasteboardType::string), marker});
-        pasteboard_.setString(item.text(), platform::pasteboardType::string);
-        pasteboard_.setData("", marker);
+        const Result<> written =
+            pasteboard_.write({{std::string(platform::pasteboardType::string), item.text()}, {marker, ""}});
+        if (!written) {
+            log::write("clipboard: write to pasteboard failed — " + written.error().reason);
+            return false;
+        }
         log::write("clipboard: wrote " + std::to_string(text::graphemeCount(item.text())) +
                    " chars to pasteboard");
     }

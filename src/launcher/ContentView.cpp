@@ -1,5 +1,7 @@
 #include "launcher/ContentView.h"
 
+#include "base/Log.h"
+
 #include "launch/AppActivator.h"
 #include "launch/LaunchFailure.h"
 #include "launcher/WindowCommandRows.h"
@@ -101,10 +103,9 @@ void ContentView::choose() {
     switch (item.kind.value()) {
         case AppItem::Kind::calculator: {
             // The copy text, not the formatted display; no marker of ours, so the history keeps it.
-            const std::string type(platform::pasteboardType::string);
-            services_.pasteboard.clearContents();
-            services_.pasteboard.declareTypes({type});
-            services_.pasteboard.setString(item.kind.copyText(), type);
+            const Result<> copied = services_.pasteboard.write(
+                {{std::string(platform::pasteboardType::string), item.kind.copyText()}});
+            if (!copied) log::write("calculator: copy failed — " + copied.error().reason);
             finish();
             return;
         }

@@ -5,6 +5,7 @@
 //
 // Main thread only.
 
+#include "base/Result.h"
 #include "base/Signal.h"
 
 #include <algorithm>
@@ -61,6 +62,12 @@ class Pasteboard;
 // text.
 PasteboardContent readContent(Pasteboard& pasteboard, const std::vector<std::string>& stopTypes);
 
+// What a write offers: a type and its bytes.
+struct PasteboardOffer {
+    std::string type;
+    std::string data;
+};
+
 class Pasteboard {
   public:
     virtual ~Pasteboard() = default;
@@ -94,12 +101,9 @@ class Pasteboard {
     }
     // NOLINTEND(performance-unnecessary-value-param)
 
-    // Writing: clear, declare exactly the types to offer, then set each one. Returns the change
-    // count after clearing.
-    virtual long clearContents() = 0;
-    virtual void declareTypes(const std::vector<std::string>& types) = 0;
-    virtual bool setData(std::string_view data, std::string_view type) = 0;
-    virtual bool setString(std::string_view text, std::string_view type) = 0;
+    // Replaces the clipboard's content by these offers, each a type and its bytes, in one step:
+    // one change of owner, which every clipboard watcher on the desktop reads once.
+    virtual Result<> write(const std::vector<PasteboardOffer>& offers) = 0;
 };
 
 inline PasteboardContent readContent(Pasteboard& pasteboard, const std::vector<std::string>& stopTypes) {

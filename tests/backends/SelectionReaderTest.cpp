@@ -183,11 +183,9 @@ TEST(X11Pasteboard, OffersExactlyTheDeclaredTypesAndReadsItsOwnWriteBack) {
     // Qt takes its clipboard timestamps from the owner changes it has seen (earlier tests' owners
     // came and went), as the running program's event loop always has.
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    board.clearContents();
-    board.declareTypes({"image/png", "text/uri-list", "com.quenlit.internal"});
-    ASSERT_TRUE(board.setData("\x89PNG data", "image/png"));
-    ASSERT_TRUE(board.setData("file:///tmp/picture.png", "text/uri-list"));
-    ASSERT_TRUE(board.setData("", "com.quenlit.internal"));
+    ASSERT_TRUE(board.write({{"image/png", "\x89PNG data"},
+                             {"text/uri-list", "file:///tmp/picture.png"},
+                             {"com.quenlit.internal", ""}}));
 
     // What another program sees; we answer it from this thread's event loop meanwhile.
     std::optional<std::vector<std::string>> offered;

@@ -190,10 +190,8 @@ TEST_F(WaylandBackendTest, WhatWeWriteIsPastedByOtherPrograms) {
     ASSERT_TRUE(connection->roundtrip());
     const std::string png = largePng();
     ASSERT_GT(png.size(), 1u << 20);
-    const long cleared = board.clearContents();
-    board.declareTypes({"text/plain;charset=utf-8", "image/png"});
-    ASSERT_TRUE(board.setString("two kinds\nof content ✓", "text/plain;charset=utf-8"));
-    ASSERT_TRUE(board.setData(png, "image/png"));
+    const long cleared = board.changeCount();
+    ASSERT_TRUE(board.write({{"text/plain;charset=utf-8", "two kinds\nof content ✓"}, {"image/png", png}}));
     ASSERT_TRUE(pumpUntil([&] { return board.changeCount() > cleared; })) << "our own write is a change";
     // Read back from memory while the selection is ours.
     EXPECT_EQ(board.types(), (std::vector<std::string>{"text/plain;charset=utf-8", "image/png"}));
@@ -284,8 +282,7 @@ TEST_F(WaylandBackendTest, ABrokenConnectionIsLoggedOnceAndLeavesEverythingInert
     // Everything goes on without the compositor, saying so where it can.
     board.changeCount();
     board.types();
-    board.declareTypes({"text/plain;charset=utf-8"});
-    EXPECT_TRUE(board.setString("nowhere", "text/plain;charset=utf-8"));
+    EXPECT_FALSE(board.write({{"text/plain;charset=utf-8", "nowhere"}}));
     auto key = source->keyboardEvent('v', true);
     ASSERT_TRUE(key);
     EXPECT_FALSE(source->post(*key));
@@ -364,9 +361,7 @@ TEST_F(WaylandWindowTest, ListsActivatesAndTypesIntoATerminal) {
         return std::string();
     };
     DataControlPasteboard board(*connection);
-    board.clearContents();
-    board.declareTypes({"text/plain;charset=utf-8"});
-    ASSERT_TRUE(board.setString("pasted", "text/plain;charset=utf-8"));
+    ASSERT_TRUE(board.write({{"text/plain;charset=utf-8", "pasted"}}));
 
     auto source = input.createEventSource();
     ASSERT_TRUE(source);

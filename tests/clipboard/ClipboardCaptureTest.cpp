@@ -620,6 +620,18 @@ TEST_F(ClipboardCaptureTest, PastedTextCarriesTheMarkerAndIsNotCapturedAgain) {
     EXPECT_THAT(logLines(), ElementsAre("clipboard: wrote 5 chars to pasteboard"));
 }
 
+TEST_F(ClipboardCaptureTest, AWriteTheDesktopRefusesIsSaidNotCountedAsDone) {
+    store->startMonitoring();
+    store->capturedText("kept");
+    sink->clear();
+    pasteboard.writeFailure = "the compositor's clipboard cannot be reached";
+
+    store->copyToPasteboard(store->items()[0]);
+
+    EXPECT_THAT(logLines(), ElementsAre("clipboard: write to pasteboard failed — the compositor's clipboard "
+                                        "cannot be reached"));
+}
+
 TEST_F(ClipboardCaptureTest, PastedImageCarriesItsBytesItsFileAndTheMarker) {
     const std::optional<ClipboardItem> image = store->capturedImage("\x89PNG picture");
     ASSERT_TRUE(image);

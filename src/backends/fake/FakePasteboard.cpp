@@ -59,25 +59,20 @@ std::optional<std::string> FakePasteboard::string(std::string_view type) {
     return std::nullopt;
 }
 
-long FakePasteboard::clearContents() {
+void FakePasteboard::clearContents() {
     empty();
-    return changeCount_;
 }
 
-void FakePasteboard::declareTypes(const std::vector<std::string>& types) {
-    types_ = types;
-    items_ = {platform::PasteboardItem{}};
-}
-
-bool FakePasteboard::setData(std::string_view data, std::string_view type) {
-    if (std::find(types_.begin(), types_.end(), type) == types_.end()) return false;
-    if (items_.empty()) items_.emplace_back();
-    items_.front().data.emplace_back(std::string(type), std::string(data));
-    return true;
-}
-
-bool FakePasteboard::setString(std::string_view text, std::string_view type) {
-    return setData(text, type);
+Result<> FakePasteboard::write(const std::vector<platform::PasteboardOffer>& offers) {
+    if (writeFailure) return Failure{*writeFailure};
+    empty();
+    platform::PasteboardItem item;
+    for (const auto& [type, data] : offers) {
+        types_.push_back(type);
+        item.data.emplace_back(type, data);
+    }
+    items_ = {std::move(item)};
+    return {};
 }
 
 }  // namespace quenlit::fake

@@ -31,10 +31,11 @@ class FakePasteboard final : public platform::Pasteboard {
     std::optional<std::string> string(std::string_view type) override;
     std::optional<std::vector<std::string>> legacyFilenames() override { return legacyList; }
 
-    long clearContents() override;
-    void declareTypes(const std::vector<std::string>& types) override;
-    bool setData(std::string_view data, std::string_view type) override;
-    bool setString(std::string_view text, std::string_view type) override;
+    Result<> write(const std::vector<platform::PasteboardOffer>& offers) override;
+    // Empties the clipboard, as a program that clears it does, without announcing it.
+    void clearContents();
+    // write() fails with this, leaving the clipboard as it was.
+    std::optional<std::string> writeFailure;
 
   private:
     void empty();

@@ -374,29 +374,12 @@ std::optional<std::vector<std::string>> DataControlPasteboard::legacyFilenames()
     return linux_backend::parseGnomeCopiedFiles(*raw);
 }
 
-long DataControlPasteboard::clearContents() {
-    declared_.clear();
-    pending_.clear();
-    return changeCount();
-}
-
-void DataControlPasteboard::declareTypes(const std::vector<std::string>& types) {
-    declared_ = types;
-    pending_.clear();
-}
-
-bool DataControlPasteboard::setData(std::string_view data, std::string_view type) {
-    if (std::find(declared_.begin(), declared_.end(), type) == declared_.end()) return false;
-    std::erase_if(pending_, [type](const auto& entry) { return entry.first == type; });
-    pending_.emplace_back(std::string(type), std::string(data));
-    // One publication once every declared type has its data: each publication is a change of the
-    // selection that every clipboard watcher on the desktop reads.
-    if (pending_.size() == declared_.size()) publish();
-    return true;
-}
-
-bool DataControlPasteboard::setString(std::string_view text, std::string_view type) {
-    return setData(text, type);
+Result<> DataControlPasteboard::write(const std::vector<platform::PasteboardOffer>& offers) {
+    if (connection_.dataControlManager() == nullptr || device_ == nullptr || connection_.broken())
+        return Failure{"the compositor's clipboard cannot be reached"};
+    pending_ = offers;
+    publish();
+    return {};
 }
 
 bool DataControlPasteboard::mirrorToPrimary() {

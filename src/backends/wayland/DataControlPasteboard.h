@@ -60,10 +60,7 @@ class DataControlPasteboard final : public platform::Pasteboard {
     std::optional<std::string> string(std::string_view type) override;
     std::optional<std::vector<std::string>> legacyFilenames() override;
 
-    long clearContents() override;
-    void declareTypes(const std::vector<std::string>& types) override;
-    bool setData(std::string_view data, std::string_view type) override;
-    bool setString(std::string_view text, std::string_view type) override;
+    Result<> write(const std::vector<platform::PasteboardOffer>& offers) override;
 
     // Whether other programs' copies can be seen and read (the compositor offers data control).
     bool canRead() const { return device_ != nullptr; }
@@ -121,8 +118,7 @@ class DataControlPasteboard final : public platform::Pasteboard {
     zwlr_data_control_source_v1* current_ = nullptr;
     std::list<std::unique_ptr<Writer>> writers_;
 
-    std::vector<std::string> declared_;
-    std::vector<std::pair<std::string, std::string>> pending_;
+    std::vector<platform::PasteboardOffer> pending_;
 };
 
 }  // namespace quenlit::wayland

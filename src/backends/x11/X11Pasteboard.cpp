@@ -113,10 +113,10 @@ class CopyReader final : public platform::Pasteboard {
         return parseGnomeCopiedFiles(*raw);
     }
 
-    long clearContents() override { return 0; }
-    void declareTypes(const std::vector<std::string>&) override {}
-    bool setData(std::string_view, std::string_view) override { return false; }
-    bool setString(std::string_view, std::string_view) override { return false; }
+    // A reading of someone else's copy: nothing is written through it.
+    Result<> write(const std::vector<platform::PasteboardOffer>&) override {
+        return Failure::unsupported("a copy being read is not written to");
+    }
 
   private:
     std::chrono::milliseconds left() const {
@@ -418,29 +418,10 @@ std::optional<std::vector<std::string>> X11Pasteboard::legacyFilenames() {
     return parseGnomeCopiedFiles(*raw);
 }
 
-long X11Pasteboard::clearContents() {
-    declared_.clear();
-    pending_.clear();
-    return changeCount();
-}
-
-void X11Pasteboard::declareTypes(const std::vector<std::string>& types) {
-    declared_ = types;
-    pending_.clear();
-}
-
-bool X11Pasteboard::setData(std::string_view data, std::string_view type) {
-    if (std::find(declared_.begin(), declared_.end(), type) == declared_.end()) return false;
-    std::erase_if(pending_, [type](const auto& entry) { return entry.first == type; });
-    pending_.emplace_back(std::string(type), std::string(data));
-    // One publication once every declared type has its data: each publication is a change of owner
-    // that every clipboard watcher on the desktop reads.
-    if (pending_.size() == declared_.size()) publish();
-    return true;
-}
-
-bool X11Pasteboard::setString(std::string_view text, std::string_view type) {
-    return setData(text, type);
+Result<> X11Pasteboard::write(const std::vector<platform::PasteboardOffer>& offers) {
+    pending_ = offers;
+    publish();
+    return {};
 }
 
 void X11Pasteboard::publish() {

@@ -55,10 +55,7 @@ class X11Pasteboard final : public platform::Pasteboard {
     void readCurrentContent(std::vector<std::string> stopTypes,
                             std::function<void(platform::PasteboardContent)> done) override;
 
-    long clearContents() override;
-    void declareTypes(const std::vector<std::string>& types) override;
-    bool setData(std::string_view data, std::string_view type) override;
-    bool setString(std::string_view text, std::string_view type) override;
+    Result<> write(const std::vector<platform::PasteboardOffer>& offers) override;
 
     // Offers what we last wrote to the CLIPBOARD as the PRIMARY selection too, for the terminals
     // (xterm, URxvt) whose paste key pastes PRIMARY. False when the CLIPBOARD is not ours.
@@ -107,8 +104,7 @@ class X11Pasteboard final : public platform::Pasteboard {
     std::vector<std::string> targets_;
     // The owner did not answer within the bound: nothing more is asked of it until it changes.
     bool unresponsive_ = false;
-    std::vector<std::string> declared_;
-    std::vector<std::pair<std::string, std::string>> pending_;
+    std::vector<platform::PasteboardOffer> pending_;
 };
 
 }  // namespace quenlit::x11

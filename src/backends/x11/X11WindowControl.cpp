@@ -137,7 +137,7 @@ Result<std::vector<WindowInfo>> X11WindowControl::windows(int processIdentifier)
     std::vector<WindowInfo> out;
     for (const ClientWindow& client : clients) {
         // One that closed while it was read is left out.
-        if (auto info = describe(processIdentifier, client)) out.push_back(std::move(*info));
+        if (auto info = describe(processIdentifier, client)) out.push_back(*info);
     }
     return out;
 }
@@ -147,7 +147,7 @@ Result<WindowInfo> X11WindowControl::window(const WindowRef& window) {
     if (!id) return id.error();
     const auto described = connection_.describeWindows({*id});
     if (described.empty()) return gone(window);
-    if (auto info = describe(window.processIdentifier, described.front())) return std::move(*info);
+    if (auto info = describe(window.processIdentifier, described.front())) return *info;
     return gone(window);
 }
 
