@@ -20,8 +20,10 @@ var QuenlitService = class QuenlitService {
         this._exported = null;
         this._selection = null;
         this._ownerChanged = 0;
+        this._focusChanged = 0;
         this._ownSource = null;
         this._keyboard = null;
+        this._keyQueue = [];
         this._timeouts = new Set();
     }
 
@@ -63,6 +65,10 @@ var QuenlitService = class QuenlitService {
                 this._ownSource = null;
             this._signal('ClipboardChanged', '(bb)', [ours, source === null]);
         });
+        this._focusChanged = global.display.connect('notify::focus-window', () => {
+            const focus = global.display.get_focus_window();
+            this._signal('FocusChanged', '(i)', [focus ? focus.get_pid() : 0]);
+        });
     }
 
     disable() {
@@ -70,6 +76,9 @@ var QuenlitService = class QuenlitService {
         for (const id of this._timeouts)
             this._gi.GLib.source_remove(id);
         this._timeouts.clear();
+        if (this._focusChanged)
+            global.display.disconnect(this._focusChanged);
+        this._focusChanged = 0;
         if (this._selection && this._ownerChanged)
             this._selection.disconnect(this._ownerChanged);
         this._selection = null;
@@ -78,6 +87,7 @@ var QuenlitService = class QuenlitService {
             this._exported.unexport();
         this._exported = null;
         this._keyboard = null;
+        this._keyQueue = [];
         this._trusted.clear();
     }
 
@@ -196,6 +206,23 @@ var QuenlitService = class QuenlitService {
         this._timeouts.add(id);
     }
 
+    _typeNext(index) {
+        const {Clutter, GLib} = this._gi;
+        const batch = this._keyQueue[0];
+        if (!batch)
+            return;
+        if (index >= batch.keys.length) {
+            this._keyQueue.shift();
+            this._reply(batch.invocation, '(b)', [true]);
+            this._typeNext(0);
+            return;
+        }
+        const [keysym, pressed] = batch.keys[index];
+        this._keyboard.notify_keyval(GLib.get_monotonic_time(), keysym,
+            pressed ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
+        this._later(20, () => this._typeNext(index + 1));
+    }
+
     _reply(invocation, signature, values) {
         invocation.return_value(new this._gi.GLib.Variant(signature, values));
     }
@@ -229,6 +256,7 @@ QuenlitService.interfaceXml = `<node>
     <method name="Screenshot"><arg type="s" name="path"/><arg type="b" direction="out"/></method>
     <signal name="HotKeyPressed"><arg type="s" name="name"/></signal>
     <signal name="ClipboardChanged"><arg type="b" name="ours"/><arg type="b" name="empty"/></signal>
+    <signal name="FocusChanged"><arg type="i" name="pid"/></signal>
   </interface>
 </node>`;
 
@@ -348,20 +376,11 @@ QuenlitService._methods = {
     },
 
     // Key presses and releases by keysym, about 20 ms apart: closer together, applications see
-    // the key without its modifiers.
+    // the key without its modifiers. Calls are served in order, one after the other.
     SendKeys([keys], invocation) {
-        const {Clutter, GLib} = this._gi;
-        const step = i => {
-            if (i >= keys.length) {
-                this._reply(invocation, '(b)', [true]);
-                return;
-            }
-            const [keysym, pressed] = keys[i];
-            this._keyboard.notify_keyval(GLib.get_monotonic_time(), keysym,
-                pressed ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
-            this._later(20, () => step(i + 1));
-        };
-        step(0);
+        this._keyQueue.push({keys, invocation});
+        if (this._keyQueue.length === 1)
+            this._typeNext(0);
     },
 
     // Quenlit's panel window of that title, once mapped: placed, kept above on every workspace and

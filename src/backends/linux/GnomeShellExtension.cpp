@@ -145,4 +145,28 @@ Result<std::string> enableGnomeExtension() {
     return note;
 }
 
+bool gnomeExtensionRunning(const std::string& interfaceName) {
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (bus == nullptr) {
+        g_clear_error(&error);
+        return false;
+    }
+    // Introspection answers any caller; the interface's own methods answer only Quenlit.
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.gnome.Shell", "/io/github/quenlit/Shell1", "org.freedesktop.DBus.Introspectable",
+        "Introspect", nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 1000, nullptr, &error);
+    bool running = false;
+    if (reply != nullptr) {
+        const gchar* xml = nullptr;
+        g_variant_get(reply, "(&s)", &xml);
+        running = xml != nullptr &&
+                  std::string_view(xml).find("\"" + interfaceName + "\"") != std::string_view::npos;
+        g_variant_unref(reply);
+    }
+    g_clear_error(&error);
+    g_object_unref(bus);
+    return running;
+}
+
 }  // namespace quenlit::linux_backend

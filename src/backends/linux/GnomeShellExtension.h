@@ -42,4 +42,8 @@ Result<std::filesystem::path> writeGnomeExtension(const std::filesystem::path& s
 // a note for the user when extensions are switched off as a whole, else an empty string.
 Result<std::string> enableGnomeExtension();
 
+// Whether GNOME Shell on the session bus runs the extension, in the interface version
+// `interfaceName` names ("io.github.quenlit.Shell1"); asked within a second.
+bool gnomeExtensionRunning(const std::string& interfaceName);
+
 }  // namespace quenlit::linux_backend
