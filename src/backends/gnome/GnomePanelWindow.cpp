@@ -164,9 +164,15 @@ void GnomePanelWindow::orderOut() {
     if (hiding_ || !host_->isVisible()) return;
     hiding_ = true;
     ++showing_;
-    // Only a panel that still has the focus gives it back: one that lost it to a click elsewhere
-    // leaves it where the user put it.
-    const bool hadFocus = host_->isActiveWindow();
+    // Only a panel that still has the focus gives it back: one that lost it to a click elsewhere, or
+    // to the program just chosen, leaves it where it went. The shell knows; Qt learns of another
+    // window's activation only later.
+    bool hadFocus = false;
+    if (auto windows = shell_.windows()) {
+        for (const ShellWindow& w : windows.value()) {
+            if (w.focused && w.pid == ::getpid() && w.title == title_) hadFocus = true;
+        }
+    }
     host_->hide();
     active_ = false;
     if (QApplication::activeWindow() == host_.get()) QApplication::setActiveWindow(nullptr);
