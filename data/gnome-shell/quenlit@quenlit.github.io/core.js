@@ -389,8 +389,11 @@ QuenlitService._methods = {
     ShowPanel([title, x, y], invocation, pid) {
         let tries = 0;
         const attempt = () => {
+            // Mapped, with its first frame drawn: placed earlier, the shell's own placement of a
+            // new window would win.
             const window = global.display.list_all_windows().find(w =>
-                w.get_pid() === pid && w.get_title() === title);
+                w.get_pid() === pid && w.get_title() === title && w.get_frame_rect().width > 0 &&
+                w.get_compositor_private()?.visible);
             if (!window) {
                 if (++tries > 50) {
                     this._reply(invocation, '(b)', [false]);
