@@ -11,6 +11,7 @@ bin=$(cd "${1:?usage: gnome.sh BIN_DIR OUTPUT_DIR}" && pwd)
 out=$(mkdir -p "${2:?usage: gnome.sh BIN_DIR OUTPUT_DIR}" && cd "$2" && pwd)
 
 shell_runtime=$XDG_RUNTIME_DIR
+x_display=${DISPLAY:-}
 source "$(dirname "$0")/common.sh" e2e-gnome
 export XDG_RUNTIME_DIR=$shell_runtime
 unset DISPLAY
@@ -150,6 +151,25 @@ check "a filter and Return paste into foot (Control+Shift+V)" \
     wait_until 5 file_is "$root/term.txt" "gnome copy one"
 check "the focus is back in the terminal" focused_is foot
 
+convert -size 12x8 xc:red "$root/red.png"
+wl-copy --type image/png <"$root/red.png"
+history_has_image() { "$bin/quenlit" history --json 2>/dev/null | grep -q '"kind":"image"'; }
+check "an image copied with wl-copy is kept as an image" wait_until 10 history_has_image
+
+# Only Quenlit (and, in this private session, gdbus) may call the extension.
+refused() {
+    python3 -c '
+from gi.repository import Gio, GLib
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+try:
+    bus.call_sync("org.gnome.Shell", "/io/github/quenlit/Shell1", "io.github.quenlit.Shell1", "ListWindows",
+                  None, None, Gio.DBusCallFlags.NONE, 2000)
+except GLib.Error as e:
+    raise SystemExit(0 if "AccessDenied" in e.message else 1)
+raise SystemExit(1)'
+}
+check "another program is refused by the extension" refused
+
 super_space
 if wait_until 5 panel_focused "Quenlit launcher"; then
     text "term"
@@ -157,6 +177,32 @@ if wait_until 5 panel_focused "Quenlit launcher"; then
     shot desktop
 fi
 escape
+
+# --- without the extension ---
+# Switched off while the shell runs, as a user may: a second instance (a runtime folder and data of
+# its own) says once what is missing and how to get it, and runs through XWayland.
+gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell -m org.gnome.Shell.Extensions.DisableExtension \
+    quenlit@quenlit.github.io >/dev/null
+extension_gone() { ! gdbus introspect --session -d org.gnome.Shell -o /io/github/quenlit/Shell1 | grep -q Shell1; }
+wait_until 5 extension_gone
+plain=$root/plain
+mkdir -p "$plain/run" "$plain/state" "$plain/share"
+chmod 700 "$plain/run"
+XDG_RUNTIME_DIR=$plain/run XDG_STATE_HOME=$plain/state XDG_DATA_HOME=$plain/share DISPLAY=$x_display \
+    "$bin/quenlit" >"$root/plain.out" 2>&1 &
+pids+=($!)
+plain_log=$plain/state/quenlit/focus.log
+says_install() {
+    grep -qF "wayland: GNOME Shell runs without Quenlit's extension (install and enable it with \`quenlit --install-gnome-extension\`, then log out and in) — running through XWayland" \
+        "$plain_log" 2>/dev/null
+}
+check "without the extension it says how to get it and runs through XWayland" wait_until 10 says_install
+check "… once" test "$(grep -c "runs without Quenlit's extension" "$plain_log")" = 1
+forced_refused() {
+    XDG_RUNTIME_DIR=$plain/run "$bin/quenlit" --backend gnome >"$root/forced.out" 2>&1
+    [ $? -eq 2 ] && grep -q "install-gnome-extension" "$root/forced.out"
+}
+check "--backend gnome without the extension exits 2 and says how to get it" forced_refused
 
 echo "gnome: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -6,9 +6,9 @@
 # names another). The shell is started with the overview closed, so the desktop is in front.
 #
 # The command gets WAYLAND_DISPLAY, DISPLAY and XAUTHORITY (XWayland's), DBUS_SESSION_BUS_ADDRESS,
-# XDG_CURRENT_DESKTOP=GNOME and QUENLIT_PRIVATE_COMPOSITOR=1. The shell is told to let any program
-# of the same user call the extension (QUENLIT_SHELL_TRUST_SAME_USER), so the test can type keys
-# and take screenshots through it. Everything started is stopped when the command ends. Without
+# XDG_CURRENT_DESKTOP=GNOME and QUENLIT_PRIVATE_COMPOSITOR=1. The shell lets gdbus call the
+# extension too (QUENLIT_SHELL_TEST_CALLER), so the test can type keys, read the windows and take
+# screenshots through it; it refuses every other program but Quenlit. Everything started is stopped when the command ends. Without
 # gnome-shell and the clients the tests use (foot, wl-clipboard), the command is skipped: exit
 # status 77.
 #   usage: with-gnome-shell.sh COMMAND [ARGS...]
@@ -115,7 +115,7 @@ if ! "${as_user[@]}" "${environment[@]}" "$quenlit" --install-gnome-extension >"
 fi
 
 display_name=gnome-test-$$
-setsid "${as_user[@]}" "${environment[@]}" QUENLIT_SHELL_TRUST_SAME_USER=1 \
+setsid "${as_user[@]}" "${environment[@]}" QUENLIT_SHELL_TEST_CALLER=gdbus \
     gnome-shell --headless --wayland --virtual-monitor 1280x800 --wayland-display "$display_name" \
     </dev/null >"$run/gnome-shell.log" 2>&1 &
 shell_pid=$!
