@@ -150,6 +150,8 @@ enter
 check "a filter and Return paste into foot (Control+Shift+V)" \
     wait_until 5 file_is "$root/term.txt" "gnome copy one"
 check "the focus is back in the terminal" focused_is foot
+check "the pasted entry is the clipboard of native and X11 programs alike" \
+    wait_until 3 sh -c "[ \"\$(wl-paste --no-newline)\" = 'gnome copy one' ] && [ \"\$(DISPLAY=$x_display xclip -o -selection clipboard)\" = 'gnome copy one' ]"
 
 convert -size 12x8 xc:red "$root/red.png"
 wl-copy --type image/png <"$root/red.png"

@@ -241,8 +241,22 @@ std::vector<platform::Screen> GnomeScreens::screens() {
 }
 
 std::optional<platform::Screen> GnomeScreens::mainScreen() {
-    auto all = screens();
-    if (all.empty()) return std::nullopt;
+    auto monitors = shell_.monitors();
+    if (!monitors || monitors.value().empty()) return std::nullopt;
+    const auto all = screensFromMonitors(monitors.value());
+    // The monitor of the window the user is in (the most recently used one of another program),
+    // else the primary one.
+    if (auto windows = shell_.windows()) {
+        for (const ShellWindow& w : windows.value()) {
+            if (w.pid == ::getpid() || !w.ordinary || w.minimised) continue;
+            const double x = w.frame.midX(), y = w.frame.midY();
+            for (std::size_t i = 0; i < monitors.value().size(); ++i) {
+                const platform::Rect& m = monitors.value()[i].frame;
+                if (x >= m.minX() && x < m.maxX() && y >= m.minY() && y < m.maxY()) return all[i];
+            }
+            break;
+        }
+    }
     return all.front();
 }
 

@@ -70,7 +70,7 @@ class GnomeWindowControl final : public platform::WindowControl {
 };
 
 // The monitors as GNOME Shell reports them, with their work areas (less the top bar), in the
-// bottom-left-origin space of Screens.h.
+// bottom-left-origin space of Screens.h. The main one holds the window the user is in.
 class GnomeScreens final : public platform::Screens {
   public:
     explicit GnomeScreens(ShellExtension& shell) : shell_(shell) {}
