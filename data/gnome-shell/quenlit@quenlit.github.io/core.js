@@ -169,11 +169,16 @@ var QuenlitService = class QuenlitService {
                     this._releaseClient();
             });
         this._client = {name: sender, watch};
+        // Bound over GNOME's own use of the same keys, which comes back when they are removed.
+        const bound = [];
         for (const key of ['launcher-hotkey', 'clipboard-hotkey']) {
-            this._main.wm.addKeybinding(key, this._settings, Meta.KeyBindingFlags.NONE, Shell.ActionMode.ALL,
-                () => this._signal('HotKeyPressed', '(s)', [key]));
+            const action = this._main.wm.addKeybinding(key, this._settings, Meta.KeyBindingFlags.NONE,
+                Shell.ActionMode.ALL, () => this._signal('HotKeyPressed', '(s)', [key]));
+            if (action !== Meta.KeyBindingAction.NONE)
+                bound.push(key);
         }
         this._hotkeys = true;
+        return bound;
     }
 
     // The primary monitor's top-left corner: the origin of every frame exchanged.
@@ -234,7 +239,9 @@ QuenlitService.interfaceName = 'io.github.quenlit.Shell1';
 QuenlitService.objectPath = '/io/github/quenlit/Shell1';
 QuenlitService.interfaceXml = `<node>
   <interface name="io.github.quenlit.Shell1">
-    <method name="Register"><arg type="u" direction="out" name="version"/></method>
+    <method name="Register">
+      <arg type="u" direction="out" name="version"/><arg type="as" direction="out" name="hotkeys"/>
+    </method>
     <method name="ListWindows"><arg type="a(tissiiiibbbbb)" direction="out" name="windows"/></method>
     <method name="ActivateWindow"><arg type="t" name="id"/><arg type="b" direction="out"/></method>
     <method name="MinimizeWindow"><arg type="t" name="id"/><arg type="b" direction="out"/></method>
@@ -264,9 +271,10 @@ QuenlitService.interfaceXml = `<node>
 
 // Each method: (params, invocation, callerPid), called once the caller is known to be Quenlit.
 QuenlitService._methods = {
+    // Answers the interface's version and the hotkeys the shell bound.
     Register(params, invocation) {
-        this._register(invocation.get_sender());
-        this._reply(invocation, '(u)', [QuenlitService.version]);
+        const bound = this._register(invocation.get_sender());
+        this._reply(invocation, '(uas)', [QuenlitService.version, bound]);
     },
 
     // Most recently used first; the focused window leads.

@@ -3,6 +3,8 @@
 #include "backends/linux/KeyPositions.h"
 #include "base/Text.h"
 
+#include <algorithm>
+
 namespace quenlit::gnome {
 namespace {
 
@@ -19,7 +21,7 @@ std::optional<std::string> extensionHotKeyName(int keyCode, std::uint32_t modifi
     return std::nullopt;
 }
 
-GnomeHotKeys::GnomeHotKeys(ShellExtension& shell) {
+GnomeHotKeys::GnomeHotKeys(ShellExtension& shell) : shell_(shell) {
     presses_ = shell.hotKeyPressed.connect([this](const std::string& name) {
         for (const auto& [ref, registration] : registrations_) {
             if (registration.name == name) {
@@ -37,6 +39,10 @@ Result<platform::HotKeyRef> GnomeHotKeys::registerHotKey(std::uint32_t id, int k
     for (const auto& [ref, registration] : registrations_) {
         if (registration.name == *name) return Failure{"already registered"};
     }
+    const auto& bound = shell_.boundHotKeys();
+    if (std::find(bound.begin(), bound.end(), *name) == bound.end())
+        return Failure{
+            "GNOME Shell did not bind it (its accelerator in the extension's settings may be invalid)"};
     const std::uint64_t ref = next_++;
     registrations_[ref] = {*name, id};
     return static_cast<platform::HotKeyRef>(ref);

@@ -40,6 +40,7 @@ class GnomeHotKeys final : public platform::HotKeys {
         std::string name;
         std::uint32_t id;
     };
+    ShellExtension& shell_;
     Connection presses_;
     std::map<std::uint64_t, Registration> registrations_;
     std::uint64_t next_ = 1;

@@ -108,7 +108,6 @@ void GnomePanelWindow::place() {
     const unsigned showing = showing_;
     shell_.showPanel(title_, topLeft(), [this, showing](bool found) {
         if (showing != showing_) return;
-        placed_ = true;
         if (!found) log::write("panel: GNOME Shell did not find the window \"" + title_ + "\" to place it");
     });
 }
@@ -130,7 +129,6 @@ bool GnomePanelWindow::waitUntil(const std::function<bool()>& done) {
 void GnomePanelWindow::orderFrontRegardless() {
     if (host_->isVisible()) return;
     ++showing_;
-    placed_ = false;
     active_ = false;
     // The window in front before the panel, unless it is one of ours (a panel over another).
     previous_.reset();

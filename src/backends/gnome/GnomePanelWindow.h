@@ -65,7 +65,6 @@ class GnomePanelWindow final : public platform::PanelWindow {
     platform::Point origin_;
     std::optional<std::uint64_t> previous_;  // the window to give the focus back to
     unsigned showing_ = 0;
-    bool placed_ = false;  // the shell answered this showing
     bool active_ = false;
     bool hiding_ = false;
     std::optional<platform::EventType> currentEvent_;

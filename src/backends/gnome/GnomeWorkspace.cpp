@@ -71,9 +71,12 @@ platform::RunningApplication GnomeWorkspace::describe(int pid, const std::vector
         app.localizedName = (*entries)[*entry].name;
         return app;
     }
+    // Without an entry the program is known by what its windows call it.
     for (const ShellWindow& w : all) {
-        if (w.pid != pid) continue;
-        if (!w.wmClass.empty()) return app.localizedName = w.wmClass, app;
+        if (w.pid == pid && !w.wmClass.empty()) {
+            app.localizedName = w.wmClass;
+            break;
+        }
     }
     return app;
 }

@@ -2,11 +2,9 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDBusVariant>
 #include <QObject>
 
 #include <QDBusMetaType>
@@ -124,6 +122,10 @@ Result<std::unique_ptr<ShellExtension>> ShellExtension::connect() {
     }
     const auto values = reply.arguments();
     const unsigned version = values.isEmpty() ? 0 : values.first().toUInt();
+    if (values.size() >= 2) {
+        for (const QString& key : values.at(1).toStringList())
+            extension->boundHotKeys_.push_back(key.toStdString());
+    }
     if (version != kVersion)
         return Failure::unsupported("GNOME Shell runs version " + std::to_string(version) +
                                     " of Quenlit's extension; this program needs version " +

@@ -62,6 +62,9 @@ class ShellExtension {
     ShellExtension(const ShellExtension&) = delete;
     ShellExtension& operator=(const ShellExtension&) = delete;
 
+    // The hotkeys the shell bound for this program ("launcher-hotkey", "clipboard-hotkey").
+    const std::vector<std::string>& boundHotKeys() const { return boundHotKeys_; }
+
     // Most recently used first.
     Result<std::vector<ShellWindow>> windows();
     Result<> activateWindow(std::uint64_t id);
@@ -95,6 +98,7 @@ class ShellExtension {
   private:
     ShellExtension();
     std::unique_ptr<Receiver> receiver_;
+    std::vector<std::string> boundHotKeys_;
 };
 
 }  // namespace quenlit::gnome
