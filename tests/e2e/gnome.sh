@@ -180,12 +180,27 @@ if wait_until 5 panel_focused "Quenlit launcher"; then
 fi
 escape
 
+# --- the extension disabled and enabled again, as GNOME does around a locked screen ---
+extension() {  # DisableExtension | EnableExtension
+    gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell -m "org.gnome.Shell.Extensions.$1" \
+        quenlit@quenlit.github.io >/dev/null
+}
+extension_gone() { ! gdbus introspect --session -d org.gnome.Shell -o /io/github/quenlit/Shell1 | grep -q Shell1; }
+extension DisableExtension
+wait_until 5 extension_gone
+extension EnableExtension
+check "the extension enabled again (after a locked screen): Quenlit registers again" \
+    wait_until 5 log_has "the Shell extension came back (after a locked screen): registered again"
+focus_class foot
+super_space
+check "… and Super+Space shows the launcher again" wait_until 5 panel_focused "Quenlit launcher"
+escape
+wait_until 5 panel_hidden "Quenlit launcher"
+
 # --- without the extension ---
 # Switched off while the shell runs, as a user may: a second instance (a runtime folder and data of
 # its own) says once what is missing and how to get it, and runs through XWayland.
-gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell -m org.gnome.Shell.Extensions.DisableExtension \
-    quenlit@quenlit.github.io >/dev/null
-extension_gone() { ! gdbus introspect --session -d org.gnome.Shell -o /io/github/quenlit/Shell1 | grep -q Shell1; }
+extension DisableExtension
 wait_until 5 extension_gone
 plain=$root/plain
 mkdir -p "$plain/run" "$plain/state" "$plain/share"

@@ -47,6 +47,10 @@ var QuenlitService = class QuenlitService {
         }
         this._exported = Gio.DBusExportedObject.wrapJSObject(QuenlitService.interfaceXml, methods);
         this._exported.export(Gio.DBus.session, QuenlitService.objectPath);
+        // GNOME disables extensions while the screen is locked and enables them again after: a
+        // Quenlit that registered before hears that it must register again.
+        Gio.DBus.session.emit_signal(null, QuenlitService.objectPath, QuenlitService.interfaceName, 'Started',
+            null);
         const credentials = new Gio.Credentials();
         this._uid = credentials.get_unix_user();
         this._shellPid = credentials.get_unix_pid();
@@ -266,6 +270,7 @@ QuenlitService.interfaceXml = `<node>
     <signal name="HotKeyPressed"><arg type="s" name="name"/></signal>
     <signal name="ClipboardChanged"><arg type="b" name="ours"/><arg type="b" name="empty"/></signal>
     <signal name="FocusChanged"><arg type="i" name="pid"/></signal>
+    <signal name="Started"/>
   </interface>
 </node>`;
 

@@ -1,5 +1,7 @@
 #include "backends/gnome/ShellExtension.h"
 
+#include "base/Log.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -79,6 +81,7 @@ class ShellExtension::Receiver final : public QObject {
     void hotKey(const QString& name) { owner_.hotKeyPressed.emit(name.toStdString()); }
     void clipboard(bool ours, bool empty) { owner_.clipboardChanged.emit(ours, empty); }
     void focus(int pid) { owner_.focusChanged.emit(pid); }
+    void started() { owner_.registerAgain(); }
 
   private:
     ShellExtension& owner_;
@@ -94,6 +97,7 @@ ShellExtension::~ShellExtension() {
                    SLOT(clipboard(bool, bool)));
     bus.disconnect(kService, kPath, kInterface, QStringLiteral("FocusChanged"), receiver_.get(),
                    SLOT(focus(int)));
+    bus.disconnect(kService, kPath, kInterface, QStringLiteral("Started"), receiver_.get(), SLOT(started()));
 }
 
 Result<std::unique_ptr<ShellExtension>> ShellExtension::connect() {
@@ -107,6 +111,8 @@ Result<std::unique_ptr<ShellExtension>> ShellExtension::connect() {
                 SLOT(clipboard(bool, bool)));
     bus.connect(kService, kPath, kInterface, QStringLiteral("FocusChanged"), extension->receiver_.get(),
                 SLOT(focus(int)));
+    bus.connect(kService, kPath, kInterface, QStringLiteral("Started"), extension->receiver_.get(),
+                SLOT(started()));
     const QDBusMessage reply =
         bus.call(method(QStringLiteral("Register")), QDBus::Block, static_cast<int>(kCallTimeout.count()));
     if (reply.type() == QDBusMessage::ErrorMessage) {
@@ -131,6 +137,28 @@ Result<std::unique_ptr<ShellExtension>> ShellExtension::connect() {
                                     " of Quenlit's extension; this program needs version " +
                                     std::to_string(kVersion));
     return extension;
+}
+
+void ShellExtension::registerAgain() {
+    QDBusPendingCall pending = QDBusConnection::sessionBus().asyncCall(
+        method(QStringLiteral("Register")), static_cast<int>(kCallTimeout.count()));
+    auto* watcher = new QDBusPendingCallWatcher(pending);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [this](QDBusPendingCallWatcher* w) {
+        const QDBusMessage reply = w->reply();
+        w->deleteLater();
+        if (reply.type() == QDBusMessage::ErrorMessage) {
+            log::write("gnome: the Shell extension came back but refused this program: " +
+                       reply.errorMessage().toStdString());
+            return;
+        }
+        boundHotKeys_.clear();
+        const auto values = reply.arguments();
+        if (values.size() >= 2) {
+            for (const QString& key : values.at(1).toStringList())
+                boundHotKeys_.push_back(key.toStdString());
+        }
+        log::write("gnome: the Shell extension came back (after a locked screen): registered again");
+    });
 }
 
 Result<std::vector<ShellWindow>> ShellExtension::windows() {

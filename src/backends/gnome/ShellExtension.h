@@ -97,6 +97,9 @@ class ShellExtension {
 
   private:
     ShellExtension();
+    // The extension was enabled again (GNOME disables extensions while the screen is locked):
+    // registers with it again, so the hotkeys and the signals come back.
+    void registerAgain();
     std::unique_ptr<Receiver> receiver_;
     std::vector<std::string> boundHotKeys_;
 };
