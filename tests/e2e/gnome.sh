@@ -150,8 +150,19 @@ enter
 check "a filter and Return paste into foot (Control+Shift+V)" \
     wait_until 5 file_is "$root/term.txt" "gnome copy one"
 check "the focus is back in the terminal" focused_is foot
+QT_QPA_PLATFORM=wayland "$bin/text_sink" --out "$root/sink.txt" --title "Sink" >"$root/sink.ready" 2>&1 &
+pids+=($!)
+sink_focused() { windows | awk -F'\t' '$2 == "Sink" && $3 == "true"' | grep -q .; }
+check "a native Qt text field takes the focus" wait_until 10 sink_focused
+super_escape
+wait_until 5 panel_focused "Quenlit clipboard"
+text "else"
+sleep 0.3
+enter
+check "… and Return pastes into it (Control+V)" wait_until 5 file_is "$root/sink.txt" "something else"
+focus_class foot
 check "the pasted entry is the clipboard of native and X11 programs alike" \
-    wait_until 3 sh -c "[ \"\$(wl-paste --no-newline)\" = 'gnome copy one' ] && [ \"\$(DISPLAY=$x_display xclip -o -selection clipboard)\" = 'gnome copy one' ]"
+    wait_until 3 sh -c "[ \"\$(wl-paste --no-newline)\" = 'something else' ] && [ \"\$(DISPLAY=$x_display xclip -o -selection clipboard)\" = 'something else' ]"
 
 convert -size 12x8 xc:red "$root/red.png"
 wl-copy --type image/png <"$root/red.png"
