@@ -503,20 +503,24 @@ int runGnomeDesktop(int argc, char** argv, const XdgDirs& dirs, const std::files
     gnome::GnomeWindowControl windowControl(shell);
     gnome::GnomeScreens screens(shell);
     gnome::GnomeInput input(shell);
-    // The paste key is the window's own: Control+Shift+V in terminals.
-    input.frontIsTerminal = [&shell, &workspace] {
+    gnome::GnomePasteboard pasteboard(shell);
+    // The paste key is the window's own: Control+Shift+V in terminals, Shift+Insert in xterm and URxvt
+    // once the entry is their primary selection too.
+    input.frontPasteKey = [&shell, &workspace, &pasteboard] {
         if (auto windows = shell.windows()) {
             for (const gnome::ShellWindow& w : windows.value()) {
                 if (w.pid == workspace.ownProcessIdentifier() || !w.ordinary) continue;
-                if (linux_backend::pasteKeyForAppId(w.wmClass) == linux_backend::PasteKey::controlShiftV)
-                    return true;
+                const auto key = linux_backend::pasteKeyForClass(w.wmClass, w.wmClass);
+                if (key == linux_backend::PasteKey::shiftInsert)
+                    return pasteboard.mirrorToPrimary() ? key : linux_backend::PasteKey::controlV;
+                if (key == linux_backend::PasteKey::controlShiftV) return key;
                 break;
             }
         }
-        return isTerminalInFront(workspace);
+        return isTerminalInFront(workspace) ? linux_backend::PasteKey::controlShiftV
+                                            : linux_backend::PasteKey::controlV;
     };
     gnome::GnomeHotKeys hotKeys(shell);
-    gnome::GnomePasteboard pasteboard(shell);
     const auto primary = screens.mainScreen();
     gnome::GnomePanelWindowFactory windows(shell, primary ? primary->frame.height : 0);
 

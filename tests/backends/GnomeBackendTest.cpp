@@ -43,35 +43,39 @@ platform::InputEvent key(platform::EventType type, int code, std::uint64_t flags
     return event;
 }
 
-// The paste key is Control+V, Control+Shift+V in a terminal; its modifiers go down before the key
-// and up after it, in reverse order.
+// The paste key is Control+V, Control+Shift+V in a terminal, Shift+Insert in xterm; its modifiers
+// go down before the key and up after it, in reverse order.
 TEST(GnomeInput, EachEventIsTypedWithItsModifiersAroundTheKey) {
     using platform::EventType;
+    using enum linux_backend::PasteKey;
     namespace f = platform::eventFlags;
     const struct {
         const char* name;
         platform::InputEvent event;
-        bool terminal;
+        linux_backend::PasteKey pasteKey;
         std::string keys;
     } cases[] = {
-        {"paste press", key(EventType::keyDown, kc::ansiV, f::command), false, "+ffe3 +76 "},
-        {"paste release", key(EventType::keyUp, kc::ansiV, f::command), false, "-76 -ffe3 "},
-        {"paste press in a terminal", key(EventType::keyDown, kc::ansiV, f::command), true,
+        {"paste press", key(EventType::keyDown, kc::ansiV, f::command), controlV, "+ffe3 +76 "},
+        {"paste release", key(EventType::keyUp, kc::ansiV, f::command), controlV, "-76 -ffe3 "},
+        {"paste press in a terminal", key(EventType::keyDown, kc::ansiV, f::command), controlShiftV,
          "+ffe3 +ffe1 +76 "},
-        {"paste release in a terminal", key(EventType::keyUp, kc::ansiV, f::command), true,
+        {"paste release in a terminal", key(EventType::keyUp, kc::ansiV, f::command), controlShiftV,
          "-76 -ffe1 -ffe3 "},
-        {"Return alone", key(EventType::keyDown, kc::returnKey, 0), true, "+ff0d "},
-        {"Alt+Shift+A", key(EventType::keyDown, kc::ansiA, f::option | f::shift), false, "+ffe1 +ffe9 +61 "},
-        {"a mouse event", key(EventType::leftMouseDown, 0, 0), false, ""},
+        {"paste press in xterm", key(EventType::keyDown, kc::ansiV, f::command), shiftInsert, "+ffe1 +ff63 "},
+        {"paste release in xterm", key(EventType::keyUp, kc::ansiV, f::command), shiftInsert, "-ff63 -ffe1 "},
+        {"Return alone, in a terminal", key(EventType::keyDown, kc::returnKey, 0), controlShiftV, "+ff0d "},
+        {"Alt+Shift+A", key(EventType::keyDown, kc::ansiA, f::option | f::shift), controlV,
+         "+ffe1 +ffe9 +61 "},
+        {"a mouse event", key(EventType::leftMouseDown, 0, 0), controlV, ""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(spell(keysForEvent(c.event, c.terminal)), c.keys) << c.name;
+        EXPECT_EQ(spell(keysForEvent(c.event, c.pasteKey)), c.keys) << c.name;
 
     platform::InputEvent text = key(EventType::keyDown, 0, 0);
     text.text = u"hé€";
-    EXPECT_EQ(spell(keysForEvent(text, false)), "+68 -68 +e9 -e9 +10020ac -10020ac ");
+    EXPECT_EQ(spell(keysForEvent(text, controlV)), "+68 -68 +e9 -e9 +10020ac -10020ac ");
     text.type = EventType::keyUp;
-    EXPECT_EQ(spell(keysForEvent(text, false)), "") << "the text is typed with the press";
+    EXPECT_EQ(spell(keysForEvent(text, controlV)), "") << "the text is typed with the press";
 }
 
 // Monitors come top-left first; the screens are in the bottom-left-origin space of the primary one.

@@ -164,6 +164,23 @@ focus_class foot
 check "the pasted entry is the clipboard of native and X11 programs alike" \
     wait_until 3 sh -c "[ \"\$(wl-paste --no-newline)\" = 'something else' ] && [ \"\$(DISPLAY=$x_display xclip -o -selection clipboard)\" = 'something else' ]"
 
+# xterm through XWayland: its only paste key is Shift+Insert, for the primary selection, which the
+# entry becomes too.
+if command -v xterm >/dev/null && [ -n "$x_display" ]; then
+    DISPLAY=$x_display xterm -e sh -c "stty raw -echo; exec cat >'$root/xterm.txt'" >/dev/null 2>&1 &
+    pids+=($!)
+    check "xterm starts through XWayland with the focus" wait_until 15 focused_is XTerm
+    super_escape
+    wait_until 5 panel_focused "Quenlit clipboard"
+    text "copy one"
+    sleep 0.3
+    enter
+    check "… and Return pastes into it (Shift+Insert, the primary selection)" \
+        wait_until 5 file_is "$root/xterm.txt" "gnome copy one"
+else
+    echo "skipped: xterm is not installed, or XWayland did not start"
+fi
+
 convert -size 12x8 xc:red "$root/red.png"
 wl-copy --type image/png <"$root/red.png"
 history_has_image() { "$bin/quenlit" history --json 2>/dev/null | grep -q '"kind":"image"'; }

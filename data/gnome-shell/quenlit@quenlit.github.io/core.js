@@ -261,6 +261,9 @@ QuenlitService.interfaceXml = `<node>
     <method name="ClipboardWrite">
       <arg type="s" name="type"/><arg type="ay" name="data"/><arg type="b" direction="out"/>
     </method>
+    <method name="PrimaryWrite">
+      <arg type="s" name="type"/><arg type="ay" name="data"/><arg type="b" direction="out"/>
+    </method>
     <method name="SendKeys"><arg type="a(ub)" name="keys"/><arg type="b" direction="out"/></method>
     <method name="ShowPanel">
       <arg type="s" name="title"/><arg type="i" name="x"/><arg type="i" name="y"/>
@@ -387,6 +390,14 @@ QuenlitService._methods = {
         const source = Meta.SelectionSourceMemory.new(type, new GLib.Bytes(data));
         this._ownSource = source;
         this._selection.set_owner(Meta.SelectionType.SELECTION_CLIPBOARD, source);
+        this._reply(invocation, '(b)', [true]);
+    },
+
+    // The same content as the primary selection, which xterm and URxvt paste with Shift+Insert.
+    PrimaryWrite([type, data], invocation) {
+        const {GLib, Meta} = this._gi;
+        const source = Meta.SelectionSourceMemory.new(type, new GLib.Bytes(data));
+        this._selection.set_owner(Meta.SelectionType.SELECTION_PRIMARY, source);
         this._reply(invocation, '(b)', [true]);
     },
 

@@ -11,6 +11,7 @@ namespace {
 constexpr std::uint32_t kControlL = 0xffe3;
 constexpr std::uint32_t kShiftL = 0xffe1;
 constexpr std::uint32_t kAltL = 0xffe9;
+constexpr std::uint32_t kInsert = 0xff63;
 
 }  // namespace
 
@@ -56,7 +57,7 @@ std::string GnomeHotKeys::describe(int keyCode, std::uint32_t modifiers) const {
     return linux_backend::describeHotKey(keyCode, modifiers);
 }
 
-std::vector<ShellKey> keysForEvent(const platform::InputEvent& event, bool terminal) {
+std::vector<ShellKey> keysForEvent(const platform::InputEvent& event, linux_backend::PasteKey pasteKey) {
     namespace flags = platform::eventFlags;
     std::vector<ShellKey> keys;
     if (event.type != platform::EventType::keyDown && event.type != platform::EventType::keyUp) return keys;
@@ -75,16 +76,24 @@ std::vector<ShellKey> keysForEvent(const platform::InputEvent& event, bool termi
     if (!position) return keys;
     const bool down = event.type == platform::EventType::keyDown;
     std::vector<std::uint32_t> modifiers;
+    std::uint32_t keysym = position->keysym;
     const bool paste = (event.flags & flags::command) != 0 && event.keyCode == platform::keyCode::ansiV;
-    if ((event.flags & (flags::command | flags::control)) != 0) modifiers.push_back(kControlL);
-    if ((event.flags & flags::shift) != 0 || (paste && terminal)) modifiers.push_back(kShiftL);
-    if ((event.flags & flags::option) != 0) modifiers.push_back(kAltL);
+    if (paste && pasteKey == linux_backend::PasteKey::shiftInsert) {
+        modifiers.push_back(kShiftL);
+        keysym = kInsert;
+    } else {
+        if ((event.flags & (flags::command | flags::control)) != 0) modifiers.push_back(kControlL);
+        if ((event.flags & flags::shift) != 0 ||
+            (paste && pasteKey == linux_backend::PasteKey::controlShiftV))
+            modifiers.push_back(kShiftL);
+        if ((event.flags & flags::option) != 0) modifiers.push_back(kAltL);
+    }
     if (down) {
         for (std::uint32_t m : modifiers)
             keys.push_back({m, true});
-        keys.push_back({position->keysym, true});
+        keys.push_back({keysym, true});
     } else {
-        keys.push_back({position->keysym, false});
+        keys.push_back({keysym, false});
         for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
             keys.push_back({*it, false});
     }
@@ -95,8 +104,8 @@ namespace {
 
 class Source final : public platform::EventSource {
   public:
-    Source(ShellExtension& shell, const std::function<bool()>& frontIsTerminal)
-        : shell_(shell), frontIsTerminal_(frontIsTerminal) {}
+    Source(ShellExtension& shell, const std::function<linux_backend::PasteKey()>& frontPasteKey)
+        : shell_(shell), frontPasteKey_(frontPasteKey) {}
 
     void permitLocalEventsDuringSuppression() override {}
 
@@ -113,9 +122,10 @@ class Source final : public platform::EventSource {
     }
 
     bool post(const platform::InputEvent& event) override {
-        // The terminal question is asked at the press; its release lifts the same modifiers.
-        if (event.type == platform::EventType::keyDown) terminal_ = frontIsTerminal_ && frontIsTerminal_();
-        const auto keys = keysForEvent(event, terminal_);
+        // The paste key is chosen at the press; its release lifts the same keys.
+        if (event.type == platform::EventType::keyDown)
+            pasteKey_ = frontPasteKey_ ? frontPasteKey_() : linux_backend::PasteKey::controlV;
+        const auto keys = keysForEvent(event, pasteKey_);
         if (keys.empty()) return false;
         shell_.sendKeys(keys);
         return true;
@@ -123,14 +133,14 @@ class Source final : public platform::EventSource {
 
   private:
     ShellExtension& shell_;
-    const std::function<bool()>& frontIsTerminal_;
-    bool terminal_ = false;
+    const std::function<linux_backend::PasteKey()>& frontPasteKey_;
+    linux_backend::PasteKey pasteKey_ = linux_backend::PasteKey::controlV;
 };
 
 }  // namespace
 
 std::unique_ptr<platform::EventSource> GnomeInput::createEventSource(SourceState) {
-    return std::make_unique<Source>(shell_, frontIsTerminal);
+    return std::make_unique<Source>(shell_, frontPasteKey);
 }
 
 }  // namespace quenlit::gnome

@@ -8,9 +8,11 @@
 //
 // Synthesised keys are typed by the shell's own virtual keyboard, by keysym, about 20 ms apart.
 // Command+V, which synthesised input uses only for the paste shortcut, becomes the paste key of the
-// window in front: Control+Shift+V in terminals, Control+V elsewhere. Mouse events are not made.
+// window in front: Control+Shift+V in terminals, Shift+Insert in xterm and URxvt (through XWayland,
+// once the entry is the primary selection too), Control+V elsewhere. Mouse events are not made.
 
 #include "backends/gnome/ShellExtension.h"
+#include "backends/linux/PasteKey.h"
 #include "platform/HotKeys.h"
 #include "platform/InputEvents.h"
 
@@ -46,16 +48,16 @@ class GnomeHotKeys final : public platform::HotKeys {
     std::uint64_t next_ = 1;
 };
 
-// The keys that type one event: its modifiers pressed around the key (Command as the paste key's
-// modifiers when `terminal`), or its text key by key. Empty when the event cannot be typed.
-std::vector<ShellKey> keysForEvent(const platform::InputEvent& event, bool terminal);
+// The keys that type one event: its modifiers pressed around the key (Command+V as `pasteKey`), or
+// its text key by key. Empty when the event cannot be typed.
+std::vector<ShellKey> keysForEvent(const platform::InputEvent& event, linux_backend::PasteKey pasteKey);
 
 class GnomeInput final : public platform::InputSynthesizer {
   public:
     explicit GnomeInput(ShellExtension& shell) : shell_(shell) {}
     std::unique_ptr<platform::EventSource> createEventSource(SourceState state) override;
-    // Whether the window in front belongs to a terminal emulator; unset, no.
-    std::function<bool()> frontIsTerminal;
+    // The paste key of the window in front; unset, Control+V.
+    std::function<linux_backend::PasteKey()> frontPasteKey;
 
   private:
     ShellExtension& shell_;

@@ -112,17 +112,29 @@ bool GnomePasteboard::setString(std::string_view text, std::string_view type) {
     return setData(text, type);
 }
 
-void GnomePasteboard::publish() {
+const std::pair<std::string, std::string>* GnomePasteboard::best() const {
     // The one type the shell offers: text first, then images, else the first declared.
-    const std::pair<std::string, std::string>* best = nullptr;
+    if (!own_ || own_->empty()) return nullptr;
     for (std::string_view preferred : {types::string, types::png, types::tiff}) {
-        for (const auto& entry : pending_) {
-            if (best == nullptr && entry.first == preferred) best = &entry;
+        for (const auto& entry : *own_) {
+            if (entry.first == preferred) return &entry;
         }
     }
-    if (best == nullptr) best = &pending_.front();
+    return &own_->front();
+}
+
+bool GnomePasteboard::mirrorToPrimary() {
+    const auto* offered = best();
+    if (offered == nullptr) return false;
+    auto written = shell_.primaryWrite(offered->first, offered->second);
+    if (!written) log::write("clipboard: " + written.error().reason);
+    return written.has_value();
+}
+
+void GnomePasteboard::publish() {
     own_ = pending_;
-    if (auto written = shell_.clipboardWrite(best->first, best->second); !written) {
+    const auto* offered = best();
+    if (auto written = shell_.clipboardWrite(offered->first, offered->second); !written) {
         own_.reset();
         log::write("clipboard: " + written.error().reason);
     }

@@ -37,7 +37,12 @@ class GnomePasteboard final : public platform::Pasteboard {
     bool setData(std::string_view data, std::string_view type) override;
     bool setString(std::string_view text, std::string_view type) override;
 
+    // Offers what this program last published as the primary selection too; false when the
+    // clipboard holds another program's content now or the shell refused.
+    bool mirrorToPrimary();
+
   private:
+    const std::pair<std::string, std::string>* best() const;
     void publish();
     std::optional<std::string> read(std::string_view type, std::size_t limit);
     const std::vector<std::string>& offered();

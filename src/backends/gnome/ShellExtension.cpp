@@ -260,6 +260,14 @@ Result<> ShellExtension::clipboardWrite(const std::string& type, const std::stri
     return {};
 }
 
+Result<> ShellExtension::primaryWrite(const std::string& type, const std::string& data) {
+    auto reply =
+        call(QStringLiteral("PrimaryWrite"),
+             {QString::fromStdString(type), QByteArray(data.data(), static_cast<qsizetype>(data.size()))});
+    if (!reply) return reply.error();
+    return {};
+}
+
 namespace {
 
 // Calls without waiting; `done` gets whether the first answer was true.

@@ -77,6 +77,8 @@ class ShellExtension {
     Result<std::vector<std::string>> clipboardTypes();
     Result<std::string> clipboardRead(const std::string& type);
     Result<> clipboardWrite(const std::string& type, const std::string& data);
+    // The primary selection, which xterm and URxvt paste.
+    Result<> primaryWrite(const std::string& type, const std::string& data);
 
     // Types the keys in order, about 20 ms apart; returns at once. `done` (optional) gets whether
     // the shell took them, on the main thread.
