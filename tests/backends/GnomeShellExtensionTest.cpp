@@ -49,7 +49,7 @@ TEST(GnomeShellExtensionTest, WritesTheVariantTheReleaseLoads) {
             EXPECT_EQ(written.error().kind, Failure::Kind::unsupported);
             continue;
         }
-        const std::filesystem::path folder = written.value();
+        const std::filesystem::path& folder = written.value();
         EXPECT_EQ(folder, home.path() / "extensions" / kGnomeExtensionUuid);
         const std::string entry = read(folder / "extension.js");
         EXPECT_EQ(entry.find("export default class") != std::string::npos, c.modules) << c.major;

@@ -1,5 +1,7 @@
 #include "backends/gnome/ShellExtension.h"
 
+#include "backends/gnome/ShellExtensionReceiver.h"
+
 #include "base/Log.h"
 
 #include <QDBusArgument>
@@ -70,22 +72,6 @@ int rounded(double v) {
 }
 
 }  // namespace
-
-// Receives the extension's signals (the bus delivers them to a slot of a QObject).
-class ShellExtension::Receiver final : public QObject {
-    Q_OBJECT
-  public:
-    explicit Receiver(ShellExtension& owner) : owner_(owner) {}
-
-  public Q_SLOTS:
-    void hotKey(const QString& name) { owner_.hotKeyPressed.emit(name.toStdString()); }
-    void clipboard(bool ours, bool empty) { owner_.clipboardChanged.emit(ours, empty); }
-    void focus(int pid) { owner_.focusChanged.emit(pid); }
-    void started() { owner_.registerAgain(); }
-
-  private:
-    ShellExtension& owner_;
-};
 
 ShellExtension::ShellExtension() : receiver_(std::make_unique<Receiver>(*this)) {}
 
@@ -308,5 +294,3 @@ void ShellExtension::showPanel(const std::string& title, platform::Point topLeft
 }
 
 }  // namespace quenlit::gnome
-
-#include "ShellExtension.moc"
