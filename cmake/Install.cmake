@@ -51,6 +51,24 @@ install(FILES ${QUENLIT_DATA}/completions/_quenlit
 install(FILES ${QUENLIT_DATA}/completions/quenlit.fish
         DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d COMPONENT quenlit)
 
+# The GNOME Shell extension's source, which `quenlit --install-gnome-extension` turns into the
+# variant the user's GNOME loads; the build folder keeps a copy at the same place relative to the
+# program, so a build installs its own.
+set(QUENLIT_GNOME_EXTENSION ${QUENLIT_DATA}/gnome-shell/quenlit@quenlit.github.io)
+file(GLOB_RECURSE QUENLIT_GNOME_EXTENSION_FILES CONFIGURE_DEPENDS ${QUENLIT_GNOME_EXTENSION}/*)
+set(QUENLIT_GNOME_EXTENSION_STAMP ${CMAKE_BINARY_DIR}/share/quenlit/gnome-shell/.copied)
+add_custom_command(OUTPUT ${QUENLIT_GNOME_EXTENSION_STAMP}
+    COMMAND ${CMAKE_COMMAND} -E remove_directory ${CMAKE_BINARY_DIR}/share/quenlit/gnome-shell
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${QUENLIT_GNOME_EXTENSION}
+            ${CMAKE_BINARY_DIR}/share/quenlit/gnome-shell/quenlit@quenlit.github.io
+    COMMAND ${CMAKE_COMMAND} -E touch ${QUENLIT_GNOME_EXTENSION_STAMP}
+    DEPENDS ${QUENLIT_GNOME_EXTENSION_FILES}
+    VERBATIM)
+add_custom_target(quenlit_gnome_extension ALL DEPENDS ${QUENLIT_GNOME_EXTENSION_STAMP})
+add_dependencies(quenlit quenlit_gnome_extension)
+install(DIRECTORY ${QUENLIT_GNOME_EXTENSION}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/quenlit/gnome-shell COMPONENT quenlit)
+
 # Debian keeps the license as share/doc/PACKAGE/copyright, beside the changelog.
 install(FILES ${CMAKE_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quenlit RENAME copyright COMPONENT quenlit)

@@ -5,7 +5,7 @@ _quenlit() {
     _init_completion || return
 
     local commands="calc search profiles history bindings toggle"
-    local options="--verbose --backend --install-autostart --version --help"
+    local options="--verbose --backend --install-autostart --install-gnome-extension --version --help"
 
     # The command is the first word that is not an option.
     local i command=""

@@ -50,6 +50,10 @@ bool desktopIs(const Session& session, std::string_view name) {
 constexpr const char* kXWaylandLimits =
     "the hotkeys, the clipboard history, paste-back and window commands do not reach native Wayland windows";
 
+constexpr const char* kNoGnomeExtension =
+    "GNOME Shell runs without Quenlit's extension (install and enable it with `quenlit "
+    "--install-gnome-extension`, then log out and in)";
+
 // The compositor's own backend for this session, or why there is none, for the log.
 struct Native {
     std::optional<Backend> backend;
@@ -67,8 +71,9 @@ Native nativeBackend(const Session& session, const BuiltBackends& built) {
         return {std::nullopt, "this build has no backend of its own for KDE Plasma"};
     }
     if (desktopIs(session, "GNOME")) {
-        if (built.gnome) return {Backend::gnome, {}};
-        return {std::nullopt, "this build has no backend of its own for GNOME"};
+        if (!built.gnome) return {std::nullopt, "this build has no backend of its own for GNOME"};
+        if (!session.gnomeExtension) return {std::nullopt, kNoGnomeExtension};
+        return {Backend::gnome, {}};
     }
     if (!protocols) return {std::nullopt, "the compositor does not offer " + missingProtocols(session)};
     return {std::nullopt, "the compositor is not sway (SWAYSOCK is not set)"};
@@ -94,7 +99,11 @@ std::string cannotRun(Backend backend, const Session& session, const BuiltBacken
         case Backend::kde:
             return built.kde ? std::string() : "quenlit: this build has no kde backend";
         case Backend::gnome:
-            return built.gnome ? std::string() : "quenlit: this build has no gnome backend";
+            if (!built.gnome) return "quenlit: this build has no gnome backend";
+            if (!session.gnomeExtension)
+                return std::string("quenlit: the gnome backend needs Quenlit's extension: ") +
+                       kNoGnomeExtension;
+            return {};
         case Backend::x11:
             return {};
     }

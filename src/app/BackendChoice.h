@@ -26,13 +26,14 @@ struct Session {
     bool virtualKeyboard = false;  // … and virtual-keyboard
     bool swaySocket = false;       // SWAYSOCK is set: hotkeys, panel placement and window commands
     std::string desktop = {};      // XDG_CURRENT_DESKTOP: names separated by colons ("ubuntu:GNOME")
+    bool gnomeExtension = false;   // GNOME Shell runs Quenlit's extension, in the version this build needs
 };
 
 // The Wayland backends this build has, besides X11.
 struct BuiltBackends {
     bool sway = true;
     bool kde = false;
-    bool gnome = false;
+    bool gnome = true;
 };
 
 struct BackendChoice {

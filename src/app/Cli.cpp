@@ -3,6 +3,7 @@
 #include "app/Commands.h"
 
 #include "backends/linux/DesktopWorkspace.h"
+#include "backends/linux/GnomeShellExtension.h"
 #include "backends/linux/LinuxProcessInspector.h"
 #include "backends/linux/LogSinks.h"
 #include "backends/linux/PosixFileReader.h"
@@ -51,6 +52,10 @@ constexpr const char* kHelp =
     "  --verbose             write diagnostic log records to standard error\n"
     "  --install-autostart   start this program with your desktop session (writes\n"
     "                        $XDG_CONFIG_HOME/autostart/quenlit.desktop)\n"
+    "  --install-gnome-extension\n"
+    "                        install and enable Quenlit's GNOME Shell extension (in\n"
+    "                        $XDG_DATA_HOME/gnome-shell/extensions), which lets it work with\n"
+    "                        native windows on GNOME Wayland\n"
     "  --version             print the version\n"
     "  --help                print this help\n";
 
@@ -331,6 +336,48 @@ int installAutostart(std::ostream& out, std::ostream& err) {
     return 0;
 }
 
+// Copies the extension that fits the installed GNOME into the user's extension folder and enables
+// it. GNOME Shell finds a newly installed extension only when it starts: on Wayland, at the next
+// login.
+int installGnomeExtension(std::ostream& out, std::ostream& err) {
+    namespace lb = linux_backend;
+    std::error_code ec;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const auto shipped = ec ? std::nullopt : lb::shippedGnomeExtension(program);
+    if (!shipped) {
+        err << "quenlit: the GNOME Shell extension is not installed beside this program "
+               "(share/quenlit/gnome-shell)\n";
+        return 1;
+    }
+    const auto major = lb::installedGnomeShellMajorVersion();
+    if (!major) {
+        err << "quenlit: GNOME Shell is not installed (gnome-shell --version gave no version)\n";
+        return 1;
+    }
+    if (*major > lb::kNewestGnomeShell)
+        err << "quenlit: GNOME Shell " << *major
+            << " is newer than the newest release the extension was tried on (" << lb::kNewestGnomeShell
+            << "); GNOME may refuse to load it\n";
+    const auto written =
+        lb::writeGnomeExtension(*shipped, XdgDirs::current().dataHome / "gnome-shell" / "extensions", *major);
+    if (!written) {
+        err << "quenlit: " << written.error().reason << '\n';
+        return 1;
+    }
+    const auto enabled = lb::enableGnomeExtension();
+    if (!enabled) {
+        err << "quenlit: installed the extension in " << written.value().string()
+            << " but could not enable it: " << enabled.error().reason << '\n';
+        return 1;
+    }
+    out << "installed the GNOME Shell extension in " << written.value().string() << " and enabled it\n"
+        << "GNOME Shell finds a newly installed extension only when it starts: log out and in again, then "
+           "start "
+           "Quenlit\n";
+    if (!enabled.value().empty()) out << "note: " << enabled.value() << '\n';
+    return 0;
+}
+
 }  // namespace
 
 std::optional<DesktopRequest> desktopRequest(const std::vector<std::string>& args) {
@@ -354,6 +401,8 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return 0;
         } else if (option == "--install-autostart") {
             return installAutostart(out, err);
+        } else if (option == "--install-gnome-extension") {
+            return installGnomeExtension(out, err);
         } else if (option == "--backend") {
             // Alone it runs the desktop program (main takes that path); here it is misused.
             if (i + 1 >= args.size() || !backendNamed(args[i + 1])) {

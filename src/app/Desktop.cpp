@@ -3,15 +3,22 @@
 #include "app/BackendChoice.h"
 
 #include "automation/HotKeyManager.h"
+#include "backends/gnome/GnomeInput.h"
+#include "backends/gnome/GnomePanelWindow.h"
+#include "backends/gnome/GnomePasteboard.h"
+#include "backends/gnome/GnomeWorkspace.h"
+#include "backends/gnome/ShellExtension.h"
 #include "backends/linux/ControlSocket.h"
 #include "backends/linux/DesktopColorScheme.h"
 #include "backends/linux/DesktopWorkspace.h"
 #include "backends/linux/FreedesktopNotifications.h"
 #include "backends/linux/GnomeSettings.h"
+#include "backends/linux/GnomeShellExtension.h"
 #include "backends/linux/LibsecretStore.h"
 #include "backends/linux/LinuxProcessInspector.h"
 #include "backends/linux/LogSinks.h"
 #include "backends/linux/OpenSslCipher.h"
+#include "backends/linux/PasteKey.h"
 #include "backends/linux/PosixAtomicFile.h"
 #include "backends/linux/PosixFileReader.h"
 #include "backends/linux/PosixProcessRunner.h"
@@ -521,6 +528,77 @@ int runSwayDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesy
     return runComposed(backend, dirs, controlSocket);
 }
 
+// GNOME on Wayland, through Quenlit's own Shell extension: the hotkeys, the windows, the clipboard,
+// paste-back and the panels' placement and focus all go through it; Qt draws the panels as native
+// Wayland windows.
+int runGnomeDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesystem::path& controlSocket,
+                    linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
+    QApplication application(argc, argv);
+    setUpQt();
+    auto connected = gnome::ShellExtension::connect();
+    if (!connected) {
+        std::cerr
+            << "quenlit: " << connected.error().reason
+            << " (install and enable it with `quenlit --install-gnome-extension`, then log out and in)\n";
+        return 2;
+    }
+    gnome::ShellExtension& shell = *connected.value();
+    useDesktopIconTheme(dirs, nullptr);
+    log::write("desktop: Wayland (GNOME Shell, through Quenlit's extension)");
+    log::write(
+        "wayland: the text expander and the app toggles are off — Wayland lets no program see the keys typed "
+        "into other programs");
+
+    linux_backend::QtScheduler scheduler;
+    gnome::GnomeWorkspace workspace(shell);
+    workspace.setChildEnvironment(std::move(childEnvironment));
+    gnome::GnomeWindowControl windowControl(shell);
+    gnome::GnomeScreens screens(shell);
+    gnome::GnomeInput input(shell);
+    gnome::GnomePasteboard pasteboard(shell);
+    // The paste key is the window's own: Control+Shift+V in terminals, Shift+Insert in xterm and URxvt
+    // once the entry is their primary selection too.
+    input.frontPasteKey = [&shell, &workspace, &pasteboard] {
+        if (auto windows = shell.windows()) {
+            for (const gnome::ShellWindow& w : windows.value()) {
+                if (w.pid == workspace.ownProcessIdentifier() || !w.ordinary) continue;
+                const auto key = linux_backend::pasteKeyForClass(w.wmClass, w.wmClass);
+                if (key == linux_backend::PasteKey::shiftInsert)
+                    return pasteboard.mirrorToPrimary() ? key : linux_backend::PasteKey::controlV;
+                if (key == linux_backend::PasteKey::controlShiftV) return key;
+                break;
+            }
+        }
+        return isTerminalInFront(workspace) ? linux_backend::PasteKey::controlShiftV
+                                            : linux_backend::PasteKey::controlV;
+    };
+    gnome::GnomeHotKeys hotKeys(shell);
+    const auto primary = screens.mainScreen();
+    gnome::GnomePanelWindowFactory windows(shell, primary ? primary->frame.height : 0);
+
+    LinuxServices shared;
+    DesktopRun backend{.services = {.scheduler = scheduler,
+                                    .workspace = workspace,
+                                    .windowControl = windowControl,
+                                    .screens = screens,
+                                    .input = input,
+                                    .keyboard = nullptr,
+                                    .hotKeys = hotKeys,
+                                    .pasteboard = pasteboard,
+                                    .windows = windows,
+                                    .imageCodec = shared.imageCodec,
+                                    .secretStore = shared.secrets,
+                                    .files = shared.files,
+                                    .processes = shared.processes,
+                                    .processInspector = shared.processInspector,
+                                    .fileReader = shared.fileReader,
+                                    .notifications = &shared.notifications,
+                                    .cipher = &shared.cipher}};
+    drawInto(backend, windows);
+    backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
+    return runComposed(backend, dirs, controlSocket);
+}
+
 }  // namespace
 
 int runDesktop(int argc, char** argv, const DesktopRequest& request) {
@@ -540,6 +618,8 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
         session.swaySocket = swaySocket != nullptr && *swaySocket != '\0';
         const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
         session.desktop = desktop != nullptr ? desktop : "";
+        if (session.desktop.find("GNOME") != std::string::npos)
+            session.gnomeExtension = linux_backend::gnomeExtensionRunning("io.github.quenlit.Shell1");
     }
     const BackendChoice choice = chooseBackend(request.backend, session);
     if (!choice.backend) {
@@ -576,9 +656,10 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
             return runSwayDesktop(argc, argv, dirs, socket, forceQtOnWayland());
         case Backend::x11:
             break;
-        case Backend::kde:
         case Backend::gnome:
-            // Not chosen: this build has neither (chooseBackend's default BuiltBackends).
+            return runGnomeDesktop(argc, argv, dirs, socket, forceQtOnWayland());
+        case Backend::kde:
+            // Not chosen: this build has none (chooseBackend's default BuiltBackends).
             std::cerr << "quenlit: this build has no " << nameOf(*choice.backend) << " backend\n";
             return 2;
     }

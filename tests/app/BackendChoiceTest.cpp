@@ -24,6 +24,8 @@ TEST(BackendChoice, TheSessionDecidesUnlessTheUserAsks) {
     const Session nothing{};
     const Session kde{.x11Display = true, .waylandDisplay = true, .dataControl = true, .desktop = "KDE"};
     const Session ubuntu{.x11Display = true, .waylandDisplay = true, .desktop = "ubuntu:GNOME"};
+    Session ubuntuWithExtension = ubuntu;
+    ubuntuWithExtension.gnomeExtension = true;
 
     struct Case {
         const char* name;
@@ -65,9 +67,20 @@ TEST(BackendChoice, TheSessionDecidesUnlessTheUserAsks) {
         {"KDE Plasma, no backend of its own yet", std::nullopt, kde, Backend::x11,
          "wayland: this build has no backend of its own for KDE Plasma — running through XWayland"},
         {"KDE Plasma", std::nullopt, kde, Backend::kde, "", {.kde = true}},
-        {"GNOME listed second", std::nullopt, ubuntu, Backend::x11,
-         "wayland: this build has no backend of its own for GNOME — running through XWayland"},
-        {"GNOME", std::nullopt, ubuntu, Backend::gnome, "", {.gnome = true}},
+        {"GNOME listed second, a build without its backend",
+         std::nullopt,
+         ubuntuWithExtension,
+         Backend::x11,
+         "wayland: this build has no backend of its own for GNOME — running through XWayland",
+         {.gnome = false}},
+        {"GNOME", std::nullopt, ubuntuWithExtension, Backend::gnome, ""},
+        // Without the extension: what to do about it, once, and XWayland meanwhile.
+        {"GNOME without Quenlit's extension", std::nullopt, ubuntu, Backend::x11,
+         "wayland: GNOME Shell runs without Quenlit's extension (install and enable it with `quenlit "
+         "--install-gnome-extension`, then log out and in) — running through XWayland"},
+        {"gnome asked for without the extension", Backend::gnome, ubuntu, std::nullopt,
+         "quenlit: the gnome backend needs Quenlit's extension: GNOME Shell runs without Quenlit's "
+         "extension"},
         {"kde asked for on sway", Backend::kde, sway, std::nullopt, "quenlit: this build has no kde backend"},
         {"kde asked for on X11",
          Backend::kde,
