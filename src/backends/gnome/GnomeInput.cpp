@@ -15,10 +15,10 @@ constexpr std::uint32_t kInsert = 0xff63;
 
 }  // namespace
 
-std::optional<std::string> extensionHotKeyName(int keyCode, std::uint32_t modifiers) {
-    if (modifiers != platform::hotKeyModifiers::command) return std::nullopt;
-    if (keyCode == platform::keyCode::space) return "launcher-hotkey";
-    if (keyCode == platform::keyCode::escape) return "clipboard-hotkey";
+std::optional<std::string> extensionHotKeyName(std::uint32_t keysym, platform::Modifiers modifiers) {
+    if (modifiers.withoutSides() != platform::Modifiers{.super = true}) return std::nullopt;
+    if (keysym == platform::keysym::space) return "launcher-hotkey";
+    if (keysym == platform::keysym::escape) return "clipboard-hotkey";
     return std::nullopt;
 }
 
@@ -33,9 +33,9 @@ GnomeHotKeys::GnomeHotKeys(ShellExtension& shell) : shell_(shell) {
     });
 }
 
-Result<platform::HotKeyRef> GnomeHotKeys::registerHotKey(std::uint32_t id, int keyCode,
-                                                         std::uint32_t modifiers) {
-    const auto name = extensionHotKeyName(keyCode, modifiers);
+Result<platform::HotKeyRef> GnomeHotKeys::registerHotKey(std::uint32_t id, std::uint32_t keysym,
+                                                         platform::Modifiers modifiers) {
+    const auto name = extensionHotKeyName(keysym, modifiers);
     if (!name) return Failure::unsupported("GNOME Shell binds only Super+Space and Super+Escape for Quenlit");
     for (const auto& [ref, registration] : registrations_) {
         if (registration.name == *name) return Failure{"already registered"};
@@ -53,12 +53,11 @@ void GnomeHotKeys::unregisterHotKey(platform::HotKeyRef registration) {
     registrations_.erase(static_cast<std::uint64_t>(registration));
 }
 
-std::string GnomeHotKeys::describe(int keyCode, std::uint32_t modifiers) const {
-    return linux_backend::describeHotKey(keyCode, modifiers);
+std::string GnomeHotKeys::describe(std::uint32_t keysym, platform::Modifiers modifiers) const {
+    return linux_backend::describeHotKey(keysym, modifiers);
 }
 
 std::vector<ShellKey> keysForEvent(const platform::InputEvent& event, linux_backend::PasteKey pasteKey) {
-    namespace flags = platform::eventFlags;
     std::vector<ShellKey> keys;
     if (event.type != platform::EventType::keyDown && event.type != platform::EventType::keyUp) return keys;
     if (!event.text.empty()) {
@@ -72,21 +71,20 @@ std::vector<ShellKey> keysForEvent(const platform::InputEvent& event, linux_back
         }
         return keys;
     }
-    const auto position = linux_backend::keyPositionForVirtualKey(event.keyCode);
-    if (!position) return keys;
+    if (event.keysym == 0) return keys;
     const bool down = event.type == platform::EventType::keyDown;
     std::vector<std::uint32_t> modifiers;
-    std::uint32_t keysym = position->keysym;
-    const bool paste = (event.flags & flags::command) != 0 && event.keyCode == platform::keyCode::ansiV;
+    std::uint32_t keysym = event.keysym;
+    const bool paste = event.modifiers.withoutSides() == platform::Modifiers{.control = true} &&
+                       (event.keysym == 'v' || event.keysym == 'V');
     if (paste && pasteKey == linux_backend::PasteKey::shiftInsert) {
         modifiers.push_back(kShiftL);
         keysym = kInsert;
     } else {
-        if ((event.flags & (flags::command | flags::control)) != 0) modifiers.push_back(kControlL);
-        if ((event.flags & flags::shift) != 0 ||
-            (paste && pasteKey == linux_backend::PasteKey::controlShiftV))
+        if (event.modifiers.control) modifiers.push_back(kControlL);
+        if (event.modifiers.shift || (paste && pasteKey == linux_backend::PasteKey::controlShiftV))
             modifiers.push_back(kShiftL);
-        if ((event.flags & flags::option) != 0) modifiers.push_back(kAltL);
+        if (event.modifiers.alt) modifiers.push_back(kAltL);
     }
     if (down) {
         for (std::uint32_t m : modifiers)
@@ -107,18 +105,12 @@ class Source final : public platform::EventSource {
     Source(ShellExtension& shell, const std::function<linux_backend::PasteKey()>& frontPasteKey)
         : shell_(shell), frontPasteKey_(frontPasteKey) {}
 
-    void permitLocalEventsDuringSuppression() override {}
-
-    std::optional<platform::InputEvent> keyboardEvent(int keyCode, bool keyDown) override {
-        if (!linux_backend::keyPositionForVirtualKey(keyCode)) return std::nullopt;
+    std::optional<platform::InputEvent> keyboardEvent(std::uint32_t keysym, bool keyDown) override {
+        if (keysym == 0) return std::nullopt;
         platform::InputEvent event;
         event.type = keyDown ? platform::EventType::keyDown : platform::EventType::keyUp;
-        event.keyCode = keyCode;
+        event.keysym = keysym;
         return event;
-    }
-
-    std::optional<platform::InputEvent> mouseEvent(platform::EventType, platform::Point) override {
-        return std::nullopt;
     }
 
     bool post(const platform::InputEvent& event) override {
@@ -139,7 +131,7 @@ class Source final : public platform::EventSource {
 
 }  // namespace
 
-std::unique_ptr<platform::EventSource> GnomeInput::createEventSource(SourceState) {
+std::unique_ptr<platform::EventSource> GnomeInput::createEventSource() {
     return std::make_unique<Source>(shell_, frontPasteKey);
 }
 

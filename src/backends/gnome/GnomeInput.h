@@ -7,9 +7,9 @@
 // program runs; other combinations cannot be bound there.
 //
 // Synthesised keys are typed by the shell's own virtual keyboard, by keysym, about 20 ms apart.
-// Command+V, which synthesised input uses only for the paste shortcut, becomes the paste key of the
+// Control+V, which synthesised input uses only for the paste shortcut, becomes the paste key of the
 // window in front: Control+Shift+V in terminals, Shift+Insert in xterm and URxvt (through XWayland,
-// once the entry is the primary selection too), Control+V elsewhere. Mouse events are not made.
+// once the entry is the primary selection too), Control+V elsewhere.
 
 #include "backends/gnome/ShellExtension.h"
 #include "backends/linux/PasteKey.h"
@@ -26,16 +26,16 @@
 namespace quenlit::gnome {
 
 // The extension's name of a hotkey ("launcher-hotkey", "clipboard-hotkey"), absent for a
-// combination it does not bind. Keys are the core's virtual key codes.
-std::optional<std::string> extensionHotKeyName(int keyCode, std::uint32_t modifiers);
+// combination it does not bind.
+std::optional<std::string> extensionHotKeyName(std::uint32_t keysym, platform::Modifiers modifiers);
 
 class GnomeHotKeys final : public platform::HotKeys {
   public:
     explicit GnomeHotKeys(ShellExtension& shell);
-    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, int keyCode,
-                                               std::uint32_t modifiers) override;
+    Result<platform::HotKeyRef> registerHotKey(std::uint32_t id, std::uint32_t keysym,
+                                               platform::Modifiers modifiers) override;
     void unregisterHotKey(platform::HotKeyRef registration) override;
-    std::string describe(int keyCode, std::uint32_t modifiers) const override;
+    std::string describe(std::uint32_t keysym, platform::Modifiers modifiers) const override;
 
   private:
     struct Registration {
@@ -48,14 +48,14 @@ class GnomeHotKeys final : public platform::HotKeys {
     std::uint64_t next_ = 1;
 };
 
-// The keys that type one event: its modifiers pressed around the key (Command+V as `pasteKey`), or
+// The keys that type one event: its modifiers pressed around the key (Control+V as `pasteKey`), or
 // its text key by key. Empty when the event cannot be typed.
 std::vector<ShellKey> keysForEvent(const platform::InputEvent& event, linux_backend::PasteKey pasteKey);
 
 class GnomeInput final : public platform::InputSynthesizer {
   public:
     explicit GnomeInput(ShellExtension& shell) : shell_(shell) {}
-    std::unique_ptr<platform::EventSource> createEventSource(SourceState state) override;
+    std::unique_ptr<platform::EventSource> createEventSource() override;
     // The paste key of the window in front; unset, Control+V.
     std::function<linux_backend::PasteKey()> frontPasteKey;
 

@@ -1,6 +1,7 @@
 #include "backends/gnome/GnomePanelWindow.h"
 
 #include "backends/linux/KeyPositions.h"
+#include "backends/linux/PanelKeyEvents.h"
 #include "backends/linux/PanelMouseEvents.h"
 #include "base/Log.h"
 
@@ -16,19 +17,7 @@
 #include <cmath>
 
 namespace quenlit::gnome {
-namespace {
-
-// Inside our own panels Control plays the part of the shortcut modifier, as every Qt program does.
-std::uint64_t flagsFor(Qt::KeyboardModifiers modifiers) {
-    std::uint64_t flags = 0;
-    if (modifiers & Qt::ShiftModifier) flags |= platform::eventFlags::shift;
-    if (modifiers & Qt::ControlModifier) flags |= platform::eventFlags::command;
-    if (modifiers & Qt::AltModifier) flags |= platform::eventFlags::option;
-    if (modifiers & Qt::MetaModifier) flags |= platform::eventFlags::control;
-    return flags;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 class GnomePanelWindow::Host final : public QWidget {
   public:
@@ -205,17 +194,7 @@ void GnomePanelWindow::activationChanged(bool active) {
 bool GnomePanelWindow::keyPressed(const QKeyEvent& event) {
     currentEvent_ = platform::EventType::keyDown;
     if (!keyDownHandler) return false;
-    // Qt numbers Wayland's keys as X does, the evdev code + 8, and gives the keysym the keymap made.
-    const auto scanCode = event.nativeScanCode();
-    const auto virtualKey = linux_backend::virtualKeyForKeyPress(
-        scanCode >= 8 ? static_cast<std::uint16_t>(scanCode - 8) : 0, event.nativeVirtualKey());
-    if (!virtualKey) return false;
-    platform::InputEvent input;
-    input.type = platform::EventType::keyDown;
-    input.keyCode = *virtualKey;
-    input.flags = flagsFor(event.modifiers());
-    input.autorepeat = event.isAutoRepeat();
-    return keyDownHandler(input);
+    return keyDownHandler(linux_backend::panelKeyEvent(event));
 }
 
 std::unique_ptr<platform::PanelWindow> GnomePanelWindowFactory::createPanel(platform::Size contentSize) {

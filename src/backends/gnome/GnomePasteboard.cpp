@@ -89,27 +89,19 @@ std::optional<std::vector<std::string>> GnomePasteboard::legacyFilenames() {
     return linux_backend::parseGnomeCopiedFiles(*raw);
 }
 
-long GnomePasteboard::clearContents() {
-    declared_.clear();
-    pending_.clear();
-    return count_;
-}
-
-void GnomePasteboard::declareTypes(const std::vector<std::string>& types) {
-    declared_ = types;
-    pending_.clear();
-}
-
-bool GnomePasteboard::setData(std::string_view data, std::string_view type) {
-    if (std::find(declared_.begin(), declared_.end(), type) == declared_.end()) return false;
-    std::erase_if(pending_, [type](const auto& entry) { return entry.first == type; });
-    pending_.emplace_back(std::string(type), std::string(data));
-    if (pending_.size() == declared_.size()) publish();
-    return true;
-}
-
-bool GnomePasteboard::setString(std::string_view text, std::string_view type) {
-    return setData(text, type);
+Result<> GnomePasteboard::write(const std::vector<platform::PasteboardOffer>& offers) {
+    std::vector<std::pair<std::string, std::string>> own;
+    for (const auto& [type, data] : offers)
+        own.emplace_back(type, data);
+    own_ = std::move(own);
+    const auto* offered = best();
+    if (offered == nullptr) return Failure{"nothing to offer"};
+    auto written = shell_.clipboardWrite(offered->first, offered->second);
+    if (!written) {
+        own_.reset();
+        return written;
+    }
+    return {};
 }
 
 const std::pair<std::string, std::string>* GnomePasteboard::best() const {
@@ -129,15 +121,6 @@ bool GnomePasteboard::mirrorToPrimary() {
     auto written = shell_.primaryWrite(offered->first, offered->second);
     if (!written) log::write("clipboard: " + written.error().reason);
     return written.has_value();
-}
-
-void GnomePasteboard::publish() {
-    own_ = pending_;
-    const auto* offered = best();
-    if (auto written = shell_.clipboardWrite(offered->first, offered->second); !written) {
-        own_.reset();
-        log::write("clipboard: " + written.error().reason);
-    }
 }
 
 }  // namespace quenlit::gnome

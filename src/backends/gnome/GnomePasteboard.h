@@ -32,10 +32,7 @@ class GnomePasteboard final : public platform::Pasteboard {
     std::optional<std::string> string(std::string_view type) override;
     std::optional<std::vector<std::string>> legacyFilenames() override;
 
-    long clearContents() override;
-    void declareTypes(const std::vector<std::string>& types) override;
-    bool setData(std::string_view data, std::string_view type) override;
-    bool setString(std::string_view text, std::string_view type) override;
+    Result<> write(const std::vector<platform::PasteboardOffer>& offers) override;
 
     // Offers what this program last published as the primary selection too; false when the
     // clipboard holds another program's content now or the shell refused.
@@ -43,7 +40,6 @@ class GnomePasteboard final : public platform::Pasteboard {
 
   private:
     const std::pair<std::string, std::string>* best() const;
-    void publish();
     std::optional<std::string> read(std::string_view type, std::size_t limit);
     const std::vector<std::string>& offered();
 
@@ -51,8 +47,6 @@ class GnomePasteboard final : public platform::Pasteboard {
     Connection changes_;
     long count_ = 0;
     std::optional<std::vector<std::string>> offered_;  // the owner's types, read once per change
-    std::vector<std::string> declared_;
-    std::vector<std::pair<std::string, std::string>> pending_;
     // What this program published, while it owns the clipboard.
     std::optional<std::vector<std::pair<std::string, std::string>>> own_;
 };

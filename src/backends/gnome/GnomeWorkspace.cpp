@@ -246,6 +246,12 @@ std::vector<platform::Screen> GnomeScreens::screens() {
 std::optional<platform::Screen> GnomeScreens::mainScreen() {
     auto monitors = shell_.monitors();
     if (!monitors || monitors.value().empty()) return std::nullopt;
+    return screensFromMonitors(monitors.value()).front();
+}
+
+std::optional<platform::Screen> GnomeScreens::activeScreen() {
+    auto monitors = shell_.monitors();
+    if (!monitors || monitors.value().empty()) return std::nullopt;
     const auto all = screensFromMonitors(monitors.value());
     // The monitor of the window the user is in (the most recently used one of another program),
     // else the primary one.

@@ -76,6 +76,7 @@ class GnomeScreens final : public platform::Screens {
     explicit GnomeScreens(ShellExtension& shell) : shell_(shell) {}
     std::vector<platform::Screen> screens() override;
     std::optional<platform::Screen> mainScreen() override;
+    std::optional<platform::Screen> activeScreen() override;
 
   private:
     ShellExtension& shell_;

@@ -1,5 +1,6 @@
 #include "backends/sway/SwayPanelWindow.h"
 
+#include "backends/linux/PanelKeyEvents.h"
 #include "backends/linux/PanelMouseEvents.h"
 #include "base/Log.h"
 
@@ -25,15 +26,6 @@ constexpr int kTreePollEvery = 50;  // ms
 constexpr int kConditionEvery = 5;  // ms
 // How long Qt has to report the activation itself before sway is asked whether the window has the focus.
 constexpr std::chrono::milliseconds kActivationGrace{100};
-
-platform::Modifiers modifiersFor(Qt::KeyboardModifiers modifiers) {
-    platform::Modifiers out;
-    out.shift = modifiers.testFlag(Qt::ShiftModifier);
-    out.control = modifiers.testFlag(Qt::ControlModifier);
-    out.alt = modifiers.testFlag(Qt::AltModifier);
-    out.super = modifiers.testFlag(Qt::MetaModifier);
-    return out;
-}
 
 std::string commandFor(long container, const std::string& what) {
     return "[con_id=" + std::to_string(container) + "] " + what;
@@ -338,14 +330,7 @@ void SwayPanelWindow::activationChanged(bool active) {
 bool SwayPanelWindow::keyPressed(const QKeyEvent& event) {
     currentEvent_ = platform::EventType::keyDown;
     if (!keyDownHandler) return false;
-    // Qt numbers Wayland's keys as X does, the evdev code + 8, and gives the keysym the keymap made.
-    platform::InputEvent input;
-    input.type = platform::EventType::keyDown;
-    input.keysym = event.nativeVirtualKey();
-    input.keycode = event.nativeScanCode();
-    input.modifiers = modifiersFor(event.modifiers());
-    input.autorepeat = event.isAutoRepeat();
-    return keyDownHandler(input);
+    return keyDownHandler(linux_backend::panelKeyEvent(event));
 }
 
 SwayPanelWindowFactory::SwayPanelWindowFactory(SwayIpc& sway, std::function<double()> primaryScreenHeight)
