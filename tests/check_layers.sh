@@ -3,9 +3,9 @@
 # is a target that sees only the headers it may use); each folder includes only folders on an
 # earlier step:
 #   base → platform → panel → calculator, launch, automation → launcher, clipboard → shell
-#        → ui, backends/fake, backends/linux, backends/x11, backends/wayland, backends/sway → app
-# Folders on the same step do not include each other, with two exceptions: the X11, Wayland and
-# sway backends build on the display-free Linux one, and the sway backend on the Wayland one.
+#        → ui, backends/fake, backends/linux, backends/x11, backends/wayland, backends/sway, backends/kde → app
+# Folders on the same step do not include each other, with two exceptions: the X11, Wayland, sway
+# and KDE backends build on the display-free Linux one, and the sway and KDE backends on the Wayland one.
 # base, platform, panel and the feature folders include no Qt, X11, xcb, GLib or OS headers.
 set -u
 src=${1:?usage: check_layers.sh SRC_DIR}
@@ -21,7 +21,7 @@ step_of() {
         calculator | launch | automation) echo 3 ;;
         launcher | clipboard) echo 4 ;;
         shell) echo 5 ;;
-        ui | backends/fake | backends/linux | backends/x11 | backends/wayland | backends/sway) echo 6 ;;
+        ui | backends/fake | backends/linux | backends/x11 | backends/wayland | backends/sway | backends/kde) echo 6 ;;
         app) echo 7 ;;
         *) echo "" ;;
     esac
@@ -52,9 +52,9 @@ while IFS= read -r file; do
         [ -n "$target_step" ] || continue  # a third-party header such as "rapidjson/..."
         [ "$target" = "$folder" ] && continue
         if [ "$target" = backends/linux ]; then
-            case "$folder" in backends/x11 | backends/wayland | backends/sway) continue ;; esac
+            case "$folder" in backends/x11 | backends/wayland | backends/sway | backends/kde) continue ;; esac
         fi
-        if [ "$target" = backends/wayland ] && [ "$folder" = backends/sway ]; then
+        if [ "$target" = backends/wayland ] && { [ "$folder" = backends/sway ] || [ "$folder" = backends/kde ]; }; then
             continue
         fi
         if [ "$target_step" -ge "$step" ]; then

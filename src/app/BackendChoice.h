@@ -31,7 +31,7 @@ struct Session {
 // The Wayland backends this build has, besides X11.
 struct BuiltBackends {
     bool sway = true;
-    bool kde = false;
+    bool kde = true;
     bool gnome = false;
 };
 

@@ -3,6 +3,14 @@
 #include "app/BackendChoice.h"
 
 #include "automation/HotKeyManager.h"
+#include "backends/kde/FakeInputKeys.h"
+#include "backends/kde/KGlobalAccelHotKeys.h"
+#include "backends/kde/KWinScripting.h"
+#include "backends/kde/KWinWindowControl.h"
+#include "backends/kde/KWinWindows.h"
+#include "backends/kde/KWinWorkspace.h"
+#include "backends/kde/KdePanelWindow.h"
+#include "backends/kde/KdeScreens.h"
 #include "backends/linux/ControlSocket.h"
 #include "backends/linux/DesktopWorkspace.h"
 #include "backends/linux/FreedesktopNotifications.h"
@@ -469,6 +477,82 @@ int runSwayDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesy
     return runComposed(backend, dirs, controlSocket);
 }
 
+int runKdeDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesystem::path& controlSocket,
+                  linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
+    QApplication application(argc, argv);
+    setUpQt();
+    // The app id of every window, which KWin matches to Quenlit's desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quenlit"));
+    auto connection = wayland::WaylandConnection::connect();
+    if (!connection) {
+        std::cerr << "quenlit: the Wayland compositor did not answer\n";
+        return 2;
+    }
+    auto scripting = kde::KWinScripting::connect();
+    if (!scripting) {
+        std::cerr << "quenlit: cannot reach KWin: " << scripting.error().reason << "\n";
+        return 2;
+    }
+    useDesktopIconTheme(dirs, nullptr);
+    log::write("desktop: Wayland (KDE Plasma)");
+    log::write(
+        "wayland: the text expander and the app toggles are off — Wayland lets no program see the keys typed "
+        "into other programs");
+
+    linux_backend::QtScheduler scheduler;
+    kde::KWinWindows kwinWindows(**scripting);
+    kde::KWinWorkspace workspace(kwinWindows);
+    workspace.setChildEnvironment(std::move(childEnvironment));
+    kde::KWinWindowControl windowControl(kwinWindows);
+    kde::KdeScreens screens;
+    kde::FakeInputKeys input(*connection);
+    if (!input.available())
+        log::write(
+            "paste: KWin offers no fake input to this program — install Quenlit's desktop entry (its "
+            "X-KDE-Wayland-Interfaces lets KWin grant it); a chosen entry is copied, not pasted");
+    input.focusedClass = [&kwinWindows] {
+        std::pair<std::string, std::string> names;
+        if (auto all = kwinWindows.list()) {
+            for (const auto& w : *all)
+                if (w.active) names = {w.resourceName, w.resourceClass};
+        }
+        return names;
+    };
+    input.focusedIsTerminal = [&workspace] { return isTerminalInFront(workspace); };
+    kde::KGlobalAccelHotKeys hotKeys(
+        {{HotKeyManager::kLauncherHotKeyId, {"launcher", "Show the launcher"}},
+         {HotKeyManager::kClipboardHotKeyId, {"clipboard", "Show the clipboard history"}}});
+    wayland::DataControlPasteboard pasteboard(*connection);
+    input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
+    const auto primary = screens.mainScreen();
+    kde::KdePanelWindowFactory windows(**scripting, primary ? primary->frame.height : 0);
+
+    LinuxServices shared;
+    DesktopRun backend{.services = {.scheduler = scheduler,
+                                    .workspace = workspace,
+                                    .windowControl = windowControl,
+                                    .screens = screens,
+                                    .input = input,
+                                    .keyboard = nullptr,
+                                    .hotKeys = hotKeys,
+                                    .pasteboard = pasteboard,
+                                    .windows = windows,
+                                    .imageCodec = shared.imageCodec,
+                                    .secretStore = shared.secrets,
+                                    .files = shared.files,
+                                    .processes = shared.processes,
+                                    .processInspector = shared.processInspector,
+                                    .fileReader = shared.fileReader,
+                                    .notifications = &shared.notifications,
+                                    .cipher = &shared.cipher}};
+    drawInto(backend, windows);
+    backend.clipboard = pasteboard.canRead();
+    if (!backend.clipboard)
+        log::write("clipboard: KWin offers no data control — the history misses what other programs copy");
+    backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
+    return runComposed(backend, dirs, controlSocket);
+}
+
 }  // namespace
 
 int runDesktop(int argc, char** argv, const DesktopRequest& request) {
@@ -525,8 +609,9 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
         case Backend::x11:
             break;
         case Backend::kde:
+            return runKdeDesktop(argc, argv, dirs, socket, forceQtOnWayland());
         case Backend::gnome:
-            // Not chosen: this build has neither (chooseBackend's default BuiltBackends).
+            // Not chosen: this build has none (chooseBackend's default BuiltBackends).
             std::cerr << "quenlit: this build has no " << nameOf(*choice.backend) << " backend\n";
             return 2;
     }

@@ -14,7 +14,7 @@
 set -u
 trusted=()
 while [ $# -ge 2 ] && [ "$1" = --trust ]; do
-    trusted+=("$(realpath "$2")")
+    trusted+=("$(realpath -m "$2")")
     shift 2
 done
 [ $# -ge 1 ] || { echo "usage: with-kwin.sh [--trust PROGRAM]... COMMAND [ARGS...]" >&2; exit 2; }
@@ -52,7 +52,6 @@ for program in "${trusted[@]}"; do
 Type=Application
 Name=$(basename "$program")
 Exec=$program
-NoDisplay=true
 X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input,org_kde_plasma_window_management
 X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2
 ENTRY

@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 
+#include <fake-input-client-protocol.h>
 #include <virtual-keyboard-unstable-v1-client-protocol.h>
 #include <wayland-client.h>
 #include <wlr-data-control-unstable-v1-client-protocol.h>
@@ -43,6 +44,8 @@ void note(WaylandGlobals& globals, std::string_view interface, std::uint32_t ver
         globals.virtualKeyboard = version;
     } else if (interface == zwlr_foreign_toplevel_manager_v1_interface.name) {
         globals.foreignToplevel = version;
+    } else if (interface == org_kde_kwin_fake_input_interface.name) {
+        globals.fakeInput = version;
     }
 }
 
@@ -144,6 +147,7 @@ WaylandConnection::~WaylandConnection() {
     writable_.reset();
     if (dataControl_ != nullptr) zwlr_data_control_manager_v1_destroy(dataControl_);
     if (virtualKeyboard_ != nullptr) zwp_virtual_keyboard_manager_v1_destroy(virtualKeyboard_);
+    if (fakeInput_ != nullptr) org_kde_kwin_fake_input_destroy(fakeInput_);
     if (seat_ != nullptr) {
         if (wl_seat_get_version(seat_) >= WL_SEAT_RELEASE_SINCE_VERSION) {
             wl_seat_release(seat_);
@@ -173,6 +177,9 @@ void WaylandConnection::onGlobal(void* data, wl_registry* registry, std::uint32_
     } else if (which == zwp_virtual_keyboard_manager_v1_interface.name && self->virtualKeyboard_ == nullptr) {
         self->virtualKeyboard_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
             bind(&zwp_virtual_keyboard_manager_v1_interface, kVirtualKeyboardVersion));
+    } else if (which == org_kde_kwin_fake_input_interface.name && self->fakeInput_ == nullptr) {
+        self->fakeInput_ = static_cast<org_kde_kwin_fake_input*>(
+            bind(&org_kde_kwin_fake_input_interface, kFakeInputVersion));
     } else if (which == zwlr_foreign_toplevel_manager_v1_interface.name && self->toplevelName_ == 0) {
         self->toplevelName_ = name;
     }

@@ -24,6 +24,7 @@ struct wl_seat;
 struct zwlr_data_control_manager_v1;
 struct zwp_virtual_keyboard_manager_v1;
 struct zwlr_foreign_toplevel_manager_v1;
+struct org_kde_kwin_fake_input;
 class QSocketNotifier;
 
 namespace quenlit::wayland {
@@ -34,6 +35,7 @@ struct WaylandGlobals {
     std::uint32_t dataControl = 0;
     std::uint32_t virtualKeyboard = 0;
     std::uint32_t foreignToplevel = 0;
+    std::uint32_t fakeInput = 0;  // KWin's, offered to the programs its desktop entries allow
     bool operator==(const WaylandGlobals&) const = default;
 };
 
@@ -44,6 +46,7 @@ class WaylandConnection {
     static constexpr std::uint32_t kVirtualKeyboardVersion = 1;
     static constexpr std::uint32_t kForeignToplevelVersion = 3;
     static constexpr std::uint32_t kSeatVersion = 7;
+    static constexpr std::uint32_t kFakeInputVersion = 4;  // with keyboard keys
 
     // How long the probe waits for a compositor's answer.
     static constexpr std::chrono::milliseconds kProbeWait{1000};
@@ -69,6 +72,8 @@ class WaylandConnection {
     wl_seat* seat() const { return seat_; }
     zwlr_data_control_manager_v1* dataControlManager() const { return dataControl_; }
     zwp_virtual_keyboard_manager_v1* virtualKeyboardManager() const { return virtualKeyboard_; }
+    // KWin's fake input; null when not offered to this program.
+    org_kde_kwin_fake_input* fakeInput() const { return fakeInput_; }
     // Bound on the first call: the compositor lists every window as soon as the manager is bound,
     // so the caller sets its listener right away, before anything is dispatched. Null when the
     // compositor does not offer it, or when it was taken before.
@@ -110,6 +115,7 @@ class WaylandConnection {
     wl_seat* seat_ = nullptr;
     zwlr_data_control_manager_v1* dataControl_ = nullptr;
     zwp_virtual_keyboard_manager_v1* virtualKeyboard_ = nullptr;
+    org_kde_kwin_fake_input* fakeInput_ = nullptr;
     std::unique_ptr<QSocketNotifier> readable_;
     std::unique_ptr<QSocketNotifier> writable_;
     bool broken_ = false;

@@ -1,0 +1,60 @@
+#pragma once
+
+// KWin's scripting over D-Bus: the one way a Wayland client reaches other programs' windows on
+// Plasma (their list with pid, class and frame; activating; moving and resizing). Each call writes a
+// short JavaScript file, has KWin load and run it (org.kde.KWin /Scripting loadScript, then run on
+// the script's object) and unloads it again; the script answers through callDBus with one JSON
+// text to an object this class exports on the session bus, matched to the call by a token.
+//
+// Every script starts with a prelude that hides the differences between Plasma 5.27 and Plasma 6:
+// `kwin.windows()` (clientList/windowList), `kwin.active()` and `kwin.activate(w)`
+// (activeClient/activeWindow), `kwin.describe(w)` (the JSON of one window), `kwin.find(id)` and
+// `kwin.answer(value)`, decided at run time inside KWin.
+//
+// A call waits for the answer at most kAnswerWait with the event loop running, user input held
+// back (a key typed meanwhile is delivered afterwards, in order). Main thread only, after the
+// QCoreApplication exists.
+
+#include "base/Result.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quenlit::kde {
+
+class KWinScripting {
+  public:
+    static constexpr std::chrono::milliseconds kAnswerWait{1000};
+
+    // Exports the answer object on the session bus; absent (with the reason) without a session bus
+    // or without KWin on it.
+    static Result<std::unique_ptr<KWinScripting>> connect();
+    ~KWinScripting();
+    KWinScripting(const KWinScripting&) = delete;
+    KWinScripting& operator=(const KWinScripting&) = delete;
+
+    // Runs `body` (JavaScript, after the prelude) in KWin and returns the JSON text it passed to
+    // kwin.answer(); fails when KWin refused the script or no answer came in time.
+    Result<std::string> run(const std::string& body);
+
+    // The prelude, exposed for tests: the script KWin would run for `body`.
+    static std::string script(const std::string& body, const std::string& service, const std::string& token);
+
+    class Receiver;
+
+  private:
+    KWinScripting();
+    std::unique_ptr<Receiver> receiver_;
+    std::string service_;
+    std::string folder_;
+    unsigned long next_ = 1;
+    std::map<std::string, std::string> answers_;
+};
+
+// A text as a JavaScript string literal, quoted and escaped.
+std::string javaScriptString(const std::string& text);
+
+}  // namespace quenlit::kde
