@@ -72,6 +72,14 @@ e2e_failure_details() {
 }
 
 # --- start, over a native GTK window ---
+# Its desktop entry, by which the launcher finds it and knows it is running.
+cat >"$XDG_DATA_HOME/applications/quenlit-fixture-gtk.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Fixture Gtk Demo
+Exec=env XDG_DATA_DIRS=/usr/local/share:/usr/share gtk3-demo-application
+StartupWMClass=gtk3-demo-application
+ENTRY
 "${gtk_env[@]}" gtk3-demo-application >/dev/null 2>&1 &
 pids+=($!)
 check "a native GTK window opens" wait_until 10 active_is gtk3-demo-application
@@ -120,6 +128,19 @@ sleep 0.3
 keys Return
 pasted() { [ "$(cat "$root/zenity.out" 2>/dev/null)" = "kde copy two" ]; }
 check "the chosen entry was pasted into the GTK entry" wait_until 5 pasted
+
+# --- switching to a running native program ---
+"${gtk_env[@]}" zenity --info --title "in front" --text "in front" >/dev/null 2>&1 &
+pids+=($!)
+check "another GTK window takes the keyboard" wait_until 10 active_is "in front"
+launcher_keys
+wait_until 5 active_is "Quenlit launcher"
+type_text "fixture gtk demo"
+sleep 0.5
+keys Return
+check "choosing a running program switches to its window" wait_until 5 active_is gtk3-demo-application
+count_windows() { windows | awk -F'\t' -v c="$1" '$1 == c' | wc -l; }
+check "… without starting it again" test "$(count_windows gtk3-demo-application)" = 1
 
 # --- the last resort: `quenlit toggle` ---
 "$bin/quenlit" toggle launcher

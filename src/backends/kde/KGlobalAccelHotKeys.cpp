@@ -3,6 +3,8 @@
 #include "backends/linux/KeyPositions.h"
 #include "base/Log.h"
 
+#include <algorithm>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -132,7 +134,8 @@ Result<platform::HotKeyRef> KGlobalAccelHotKeys::registerHotKey(std::uint32_t id
         std::string holder = "another program";
         const QDBusMessage owners = call(QStringLiteral("getGlobalShortcutsByKey"), {*key});
         if (owners.type() == QDBusMessage::ReplyMessage && !owners.arguments().isEmpty()) {
-            // a(ssssssaiai): the first two strings are the action's and the component's unique names.
+            // a(ssssssaiai): the action's unique and friendly names, the component's, the context's, then
+            // the keys and the default keys.
             const QDBusArgument list = owners.arguments().at(0).value<QDBusArgument>();
             list.beginArray();
             while (!list.atEnd()) {
@@ -161,8 +164,7 @@ Result<platform::HotKeyRef> KGlobalAccelHotKeys::registerHotKey(std::uint32_t id
             SLOT(onPressed(QString, QString, qlonglong)));
         if (!listening_) return Failure{"cannot follow kglobalaccel's presses"};
     }
-    static std::uint64_t next = 1;
-    const std::uint64_t ref = next++;
+    const std::uint64_t ref = nextRef_++;
     registered_[ref] = id;
     return static_cast<platform::HotKeyRef>(ref);
 }

@@ -52,6 +52,7 @@ class KGlobalAccelHotKeys final : public QObject, public platform::HotKeys {
   private:
     std::map<std::uint32_t, Action> actions_;
     std::map<std::uint64_t, std::uint32_t> registered_;  // registration → hotkey id
+    std::uint64_t nextRef_ = 1;
     bool listening_ = false;
 };
 

@@ -8,9 +8,8 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
-#include <QTimer>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -88,10 +87,11 @@ std::string javaScriptString(const std::string& text) {
     return out + "\"";
 }
 
-// Receives the scripts' answers: a virtual object needs no generated meta-object code.
+// Receives the scripts' answers on the answer thread: a virtual object needs no generated
+// meta-object code.
 class KWinScripting::Receiver final : public QDBusVirtualObject {
   public:
-    explicit Receiver(std::map<std::string, std::string>& answers) : answers_(answers) {}
+    explicit Receiver(std::shared_ptr<Answers> answers) : answers_(std::move(answers)) {}
 
     QString introspect(const QString&) const override {
         return QStringLiteral(
@@ -103,21 +103,32 @@ class KWinScripting::Receiver final : public QDBusVirtualObject {
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.member() != QLatin1String("answer") || message.arguments().size() != 2) return false;
-        answers_[message.arguments().at(0).toString().toStdString()] =
-            message.arguments().at(1).toString().toStdString();
-        if (!message.isReplyRequired()) return true;
-        connection.send(message.createReply());
+        {
+            std::lock_guard<std::mutex> lock(answers_->mutex);
+            answers_->byToken[message.arguments().at(0).toString().toStdString()] =
+                message.arguments().at(1).toString().toStdString();
+        }
+        answers_->arrived.notify_all();
+        if (message.isReplyRequired()) connection.send(message.createReply());
         return true;
     }
 
   private:
-    std::map<std::string, std::string>& answers_;
+    std::shared_ptr<Answers> answers_;
 };
 
-KWinScripting::KWinScripting() : receiver_(std::make_unique<Receiver>(answers_)) {}
+KWinScripting::KWinScripting()
+    : answers_(std::make_shared<Answers>()),
+      thread_(std::make_unique<QThread>()),
+      receiver_(std::make_unique<Receiver>(answers_)) {
+    receiver_->moveToThread(thread_.get());
+    thread_->start();
+}
 
 KWinScripting::~KWinScripting() {
     QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(kAnswerPath));
+    thread_->quit();
+    thread_->wait();
     if (!folder_.empty()) QDir(QString::fromStdString(folder_)).removeRecursively();
 }
 
@@ -194,23 +205,20 @@ Result<std::string> KWinScripting::run(const std::string& body) {
         cleanUp();
         return Failure{"KWin did not run the script: " + ran.errorMessage().toStdString()};
     }
-    if (answers_.find(token) == answers_.end()) {
-        QEventLoop loop;
-        QTimer poll;
-        const auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (answers_.count(token) != 0 || std::chrono::steady_clock::now() >= deadline) loop.quit();
-        });
-        poll.start(1);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    std::optional<std::string> json;
+    {
+        std::unique_lock<std::mutex> lock(answers_->mutex);
+        answers_->arrived.wait_for(lock, kAnswerWait, [&] { return answers_->byToken.count(token) != 0; });
+        const auto answer = answers_->byToken.find(token);
+        if (answer != answers_->byToken.end()) {
+            json = std::move(answer->second);
+            answers_->byToken.erase(answer);
+        }
     }
     cleanUp();
-    const auto answer = answers_.find(token);
-    if (answer == answers_.end())
+    if (!json)
         return Failure{"KWin's script gave no answer within " + std::to_string(kAnswerWait.count()) + " ms"};
-    std::string json = std::move(answer->second);
-    answers_.erase(answer);
-    return json;
+    return *json;
 }
 
 }  // namespace quenlit::kde

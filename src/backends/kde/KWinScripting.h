@@ -11,17 +11,23 @@
 // (activeClient/activeWindow), `kwin.describe(w)` (the JSON of one window), `kwin.find(id)` and
 // `kwin.answer(value)`, decided at run time inside KWin.
 //
-// A call waits for the answer at most kAnswerWait with the event loop running, user input held
-// back (a key typed meanwhile is delivered afterwards, in order). Main thread only, after the
+// A call blocks for the answer, at most kAnswerWait, without running the event loop: a window
+// event handled in the middle of the core's work (a panel losing the keyboard while a choice is
+// being carried out) would pull its state away under it. The answer object lives on a thread of its
+// own, so the answer arrives while the main thread waits. Main thread only, after the
 // QCoreApplication exists.
 
 #include "base/Result.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+
+class QThread;
 
 namespace quenlit::kde {
 
@@ -44,14 +50,21 @@ class KWinScripting {
     static std::string script(const std::string& body, const std::string& service, const std::string& token);
 
     class Receiver;
+    // What the answer thread hands the main thread.
+    struct Answers {
+        std::mutex mutex;
+        std::condition_variable arrived;
+        std::map<std::string, std::string> byToken;
+    };
 
   private:
     KWinScripting();
+    std::shared_ptr<Answers> answers_;
+    std::unique_ptr<QThread> thread_;
     std::unique_ptr<Receiver> receiver_;
     std::string service_;
     std::string folder_;
     unsigned long next_ = 1;
-    std::map<std::string, std::string> answers_;
 };
 
 // A text as a JavaScript string literal, quoted and escaped.

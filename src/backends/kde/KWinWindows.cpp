@@ -6,7 +6,7 @@
 
 namespace quenlit::kde {
 
-std::uint64_t KWinWindows::numberFor(const std::string& uuid) {
+std::uint64_t KWinWindowNumbers::numberFor(const std::string& uuid) {
     const auto known = numbers_.find(uuid);
     if (known != numbers_.end()) return known->second;
     const std::uint64_t number = next_++;
@@ -15,7 +15,13 @@ std::uint64_t KWinWindows::numberFor(const std::string& uuid) {
     return number;
 }
 
-Result<std::vector<KWinWindow>> KWinWindows::parse(const std::string& json) {
+std::optional<std::string> KWinWindowNumbers::uuidOf(std::uint64_t number) const {
+    const auto found = uuids_.find(number);
+    if (found == uuids_.end()) return std::nullopt;
+    return found->second;
+}
+
+Result<std::vector<KWinWindow>> parseKWinWindows(const std::string& json, KWinWindowNumbers& numbers) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
     if (error.error != QJsonParseError::NoError) return Failure{"KWin's script answered no JSON"};
@@ -35,7 +41,7 @@ Result<std::vector<KWinWindow>> KWinWindows::parse(const std::string& json) {
         KWinWindow w;
         w.uuid = o.value(QLatin1String("id")).toString().toStdString();
         if (w.uuid.empty()) continue;
-        w.id = numberFor(w.uuid);
+        w.id = numbers.numberFor(w.uuid);
         w.processIdentifier = o.value(QLatin1String("pid")).toInt();
         w.resourceClass = o.value(QLatin1String("resourceClass")).toString().toStdString();
         w.resourceName = o.value(QLatin1String("resourceName")).toString().toStdString();
@@ -61,17 +67,17 @@ Result<std::vector<KWinWindow>> KWinWindows::list() {
         "for (var i = 0; i < list.length; ++i) out.push(kwin.describe(list[i]));\n"
         "kwin.answer(out);");
     if (!answer) return answer.error();
-    return parse(*answer);
+    return parseKWinWindows(*answer, numbers_);
 }
 
 Result<KWinWindow> KWinWindows::withWindow(std::uint64_t id, const std::string& body) {
-    const auto uuid = uuids_.find(id);
-    if (uuid == uuids_.end()) return Failure::gone("no such window");
-    auto answer = scripting_.run("var w = kwin.find(" + javaScriptString(uuid->second) +
+    const auto uuid = numbers_.uuidOf(id);
+    if (!uuid) return Failure::gone("no such window");
+    auto answer = scripting_.run("var w = kwin.find(" + javaScriptString(*uuid) +
                                  ");\nif (!w) { kwin.answer({ gone: true }); return; }\n" + body +
                                  "\nkwin.answer(kwin.describe(w));");
     if (!answer) return answer.error();
-    auto parsed = parse(*answer);
+    auto parsed = parseKWinWindows(*answer, numbers_);
     if (!parsed) return parsed.error();
     if (parsed->empty()) return Failure::gone("the window is gone");
     return parsed->front();

@@ -39,6 +39,23 @@ struct KWinWindow {
     int stacking = 0;  // higher is nearer the top
 };
 
+// The numbers given to KWin's window UUIDs, each kept for the program's life.
+class KWinWindowNumbers {
+  public:
+    std::uint64_t numberFor(const std::string& uuid);
+    // Absent for a number never given.
+    std::optional<std::string> uuidOf(std::uint64_t number) const;
+
+  private:
+    std::map<std::string, std::uint64_t> numbers_;
+    std::map<std::uint64_t, std::string> uuids_;
+    std::uint64_t next_ = 1;
+};
+
+// Reads the JSON a script answered with: a list of windows or one window; {gone: true} fails as
+// gone, {error: …} as failed.
+Result<std::vector<KWinWindow>> parseKWinWindows(const std::string& json, KWinWindowNumbers& numbers);
+
 class KWinWindows {
   public:
     explicit KWinWindows(KWinScripting& scripting) : scripting_(scripting) {}
@@ -49,16 +66,9 @@ class KWinWindows {
     // returns the window as it is afterwards.
     Result<KWinWindow> withWindow(std::uint64_t id, const std::string& body);
 
-    // Parses the JSON of a script's window list (or one window); exposed for tests.
-    Result<std::vector<KWinWindow>> parse(const std::string& json);
-
   private:
-    std::uint64_t numberFor(const std::string& uuid);
-
     KWinScripting& scripting_;
-    std::map<std::string, std::uint64_t> numbers_;
-    std::map<std::uint64_t, std::string> uuids_;
-    std::uint64_t next_ = 1;
+    KWinWindowNumbers numbers_;
 };
 
 }  // namespace quenlit::kde

@@ -113,10 +113,6 @@ std::optional<platform::RunningApplication> KWinWorkspace::frontmostApplication(
     // A panel of ours holding the keyboard leaves the user's application in front.
     const int front =
         activeProcess_ == ::getpid() || activeProcess_ == 0 ? lastOtherProcess_ : activeProcess_;
-    if (activeProcess_ == 0 && front != 0) {
-        // Nothing is active (the panel just closed): the program the user came from still counts
-        // only while it has windows.
-    }
     for (const Program& p : found)
         if (p.processIdentifier == front) {
             auto app = describe(p);
