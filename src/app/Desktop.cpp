@@ -549,6 +549,9 @@ int runKdeDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     backend.clipboard = pasteboard.canRead();
     if (!backend.clipboard)
         log::write("clipboard: KWin offers no data control — the history misses what other programs copy");
+    else
+        log::write(std::string("clipboard: through ") +
+                   (connection->dataControlIsExt() ? "ext-data-control-v1" : "wlr-data-control"));
     backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
     return runComposed(backend, dirs, controlSocket);
 }
@@ -565,7 +568,7 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
         if (const auto globals = wayland::WaylandConnection::probe({}, wayland::WaylandConnection::kProbeWait,
                                                                    &waylandProblem)) {
             session.waylandDisplay = true;
-            session.dataControl = globals->dataControl != 0;
+            session.dataControl = globals->dataControl != 0 || globals->extDataControl != 0;
             session.virtualKeyboard = globals->virtualKeyboard != 0;
         }
         const char* swaySocket = std::getenv("SWAYSOCK");
