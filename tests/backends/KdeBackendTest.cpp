@@ -118,7 +118,7 @@ TEST(KWinScripting, EveryScriptAnswersOurObjectWithItsTokenAndTakesPlasma6sNames
     EXPECT_NE(script.find("typeof workspace.windowList === \"function\""), std::string::npos);
     EXPECT_NE(script.find("workspace.activeWindow = w; else workspace.activeClient = w;"), std::string::npos);
     // A failing body still answers, so the caller does not wait out its bound.
-    EXPECT_NE(script.find("catch (e) { kwin.answer({ error: String(e) }); }"), std::string::npos);
+    EXPECT_NE(script.find("catch (e) { kwin.fail(e); }"), std::string::npos);
 }
 
 }  // namespace

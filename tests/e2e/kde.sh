@@ -35,11 +35,10 @@ for (var i = 0; i < list.length; ++i) {
 }
 print("$tag\tend");
 JS
-    local id
-    id=$(gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.loadScript \
-        "$root/$tag.js" "$tag" | tr -dc '0-9-')
-    gdbus call --session -d org.kde.KWin -o "/$id" -m org.kde.kwin.Script.run >/dev/null 2>&1 ||
-        gdbus call --session -d org.kde.KWin -o "/Scripting/Script$id" -m org.kde.kwin.Script.run >/dev/null
+    # Started with every loaded script: a script's own object may be another's (KWin reuses numbers).
+    gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.loadScript \
+        "$root/$tag.js" "$tag" >/dev/null
+    gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.start >/dev/null
     wait_until 3 grep -qF "$tag	end" "$kwin_log"
     gdbus call --session -d org.kde.KWin -o /Scripting -m org.kde.kwin.Scripting.unloadScript "$tag" >/dev/null
     grep -F "js: $tag	" "$kwin_log" | grep -vF "$tag	end" | cut -f2-
@@ -68,6 +67,7 @@ history_has() { "$bin/quenlit" history --json 2>/dev/null | grep -qF "\"text\":\
 shot() { "$bin/kwin_screenshot" "$out/e2e-kde-$1.png"; }
 e2e_failure_details() {
     windows | sed 's/^/    window: /'
+    grep -vF -e 'js: quenlit-probe' -e xkbcomp -e 'keycode' "$kwin_log" | tail -n 5 | sed 's/^/    kwin: /'
     tail -n 5 "$root/quenlit.out" 2>/dev/null | sed 's/^/    out: /'
 }
 
@@ -147,6 +147,28 @@ check "… without starting it again" test "$(count_windows gtk3-demo-applicatio
 check "quenlit toggle shows the launcher" wait_until 5 active_is "Quenlit launcher"
 keys Escape
 check "… and Escape hides it" wait_until 5 hidden "Quenlit launcher"
+
+# --- the user's own keys: System Settings' choice is kept, a key held elsewhere is not taken ---
+kill "${pids[1]}" 2>/dev/null
+wait "${pids[1]}" 2>/dev/null
+accel() { gdbus call --session -d org.kde.kglobalaccel -o /kglobalaccel -m "org.kde.KGlobalAccel.$1" "${@:2}" >/dev/null; }
+# Qt key codes: Meta is 0x10000000, K is 0x4b, Escape 0x01000000.
+accel setForeignShortcut '["quenlit", "launcher", "Quenlit", "Show the launcher"]' '[268435531]'
+# The user took Meta+Escape from the clipboard history, and another program bound it.
+accel setForeignShortcut '["quenlit", "clipboard", "Quenlit", "Show the clipboard history"]' '@ai []'
+accel doRegister '["otherapp", "grab", "Other App", "Grab Meta+Escape"]'
+accel setShortcut '["otherapp", "grab", "Other App", "Grab Meta+Escape"]' '[285212672]' 2
+"$bin/quenlit" >"$root/quenlit-again.out" 2>&1 &
+pids+=($!)
+check "started again, the launcher's hotkey is the one chosen in System Settings" \
+    wait_until 10 log_has "hotkey: launcher is on Meta+K (set in System Settings) instead of Meta+Space"
+check "a hotkey another program holds is left to it, and the log names it" \
+    log_has "hotkey: Meta+Esc unavailable — taken by Other App (Grab Meta+Escape)"
+wait_until 10 active_is "Quenlit launcher" && keys Escape
+wait_until 5 hidden "Quenlit launcher"
+keys +Super_L k -Super_L
+check "Meta+K shows the launcher" wait_until 5 active_is "Quenlit launcher"
+keys Escape
 
 echo "kde: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -103,6 +103,17 @@ if [ ! -S "$run/runtime/quenlit-kwin" ] || [ ! -s "$run/runtime/display" ]; then
     exit 2
 fi
 
+# KWin runs its event loop once it answers on the bus: programs started earlier may find it too busy
+# to answer their first round trip in time.
+kwin_ready() {
+    "${as_user[@]}" "${environment[@]}" gdbus call --session -d org.kde.KWin -o /KWin \
+        -m org.kde.KWin.currentDesktop >/dev/null 2>&1
+}
+for ((i = 0; i < 200; i++)); do
+    kwin_ready && break
+    sleep 0.05
+done
+
 # QUENLIT_PRIVATE_COMPOSITOR tells tests that this session is theirs to take over.
 "${as_user[@]}" "${environment[@]}" "WAYLAND_DISPLAY=$run/runtime/quenlit-kwin" \
     "DISPLAY=$(cat "$run/runtime/display")" QUENLIT_PRIVATE_COMPOSITOR=1 QUENLIT_KWIN_LOG="$run/kwin.log" "$@"

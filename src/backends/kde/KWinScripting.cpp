@@ -49,7 +49,8 @@ var kwin = {
     },
     answer: function (value) {
         callDBus(SERVICE, PATH, INTERFACE, "answer", TOKEN, JSON.stringify(value === undefined ? null : value));
-    }
+    },
+    fail: function (error) { callDBus(SERVICE, PATH, INTERFACE, "fail", TOKEN, String(error)); }
 };
 )JS";
 
@@ -102,11 +103,13 @@ class KWinScripting::Receiver final : public QDBusVirtualObject {
     }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.member() != QLatin1String("answer") || message.arguments().size() != 2) return false;
+        const bool failed = message.member() == QLatin1String("fail");
+        if ((!failed && message.member() != QLatin1String("answer")) || message.arguments().size() != 2)
+            return false;
         {
             std::lock_guard<std::mutex> lock(answers_->mutex);
-            answers_->byToken[message.arguments().at(0).toString().toStdString()] =
-                message.arguments().at(1).toString().toStdString();
+            answers_->byToken[message.arguments().at(0).toString().toStdString()] = {
+                failed, message.arguments().at(1).toString().toStdString()};
         }
         answers_->arrived.notify_all();
         if (message.isReplyRequired()) connection.send(message.createReply());
@@ -141,6 +144,9 @@ Result<std::unique_ptr<KWinScripting>> KWinScripting::connect() {
     if (!bus.registerVirtualObject(QString::fromLatin1(kAnswerPath), scripting->receiver_.get()))
         return Failure{"cannot export " + std::string(kAnswerPath) + " on the session bus"};
     scripting->service_ = bus.baseService().toStdString();
+    // QtDBus dispatches nothing it receives until the main thread's event loop has turned once after
+    // the connection was made; the answers, waited for with the loop blocked, would never come.
+    QCoreApplication::processEvents();
     // KWin reads the files as the same user; the runtime folder keeps them from other users.
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const QString folder = QString::fromLocal8Bit(runtime != nullptr && *runtime != '\0' ? runtime : "/tmp") +
@@ -156,8 +162,7 @@ std::string KWinScripting::script(const std::string& body, const std::string& se
     return "(function () {\nvar SERVICE = " + javaScriptString(service) +
            ", PATH = " + javaScriptString(kAnswerPath) +
            ", INTERFACE = " + javaScriptString(kAnswerInterface) + ", TOKEN = " + javaScriptString(token) +
-           ";\n" + kPrelude + "try {\n" + body +
-           "\n} catch (e) { kwin.answer({ error: String(e) }); }\n})();\n";
+           ";\n" + kPrelude + "try {\n" + body + "\n} catch (e) { kwin.fail(e); }\n})();\n";
 }
 
 Result<std::string> KWinScripting::run(const std::string& body) {
@@ -195,17 +200,18 @@ Result<std::string> KWinScripting::run(const std::string& body) {
         cleanUp();
         return Failure{"KWin refused the script"};
     }
-    // Plasma 5 names a loaded script's object by its number alone, Plasma 6 under /Scripting.
-    QDBusMessage ran = call(QStringLiteral("/") + QString::number(id), QStringLiteral("org.kde.kwin.Script"),
-                            QStringLiteral("run"), {});
-    if (ran.type() != QDBusMessage::ReplyMessage)
-        ran = call(QStringLiteral("/Scripting/Script") + QString::number(id),
-                   QStringLiteral("org.kde.kwin.Script"), QStringLiteral("run"), {});
-    if (ran.type() != QDBusMessage::ReplyMessage) {
+    // Scripting.start runs every loaded script not yet running: ours, and maybe another client's
+    // that is about to be run anyway. Running ours through its own object ("/ID" on Plasma 5,
+    // "/Scripting/ScriptID" on Plasma 6) is not safe: KWin numbers scripts by their count, so a number
+    // is given again once a script is unloaded, and the object of the same number may still be the
+    // old script's (already run: the call does nothing) or another client's.
+    const QDBusMessage started = call(QStringLiteral("/Scripting"), QStringLiteral("org.kde.kwin.Scripting"),
+                                      QStringLiteral("start"), {});
+    if (started.type() != QDBusMessage::ReplyMessage) {
         cleanUp();
-        return Failure{"KWin did not run the script: " + ran.errorMessage().toStdString()};
+        return Failure{"KWin did not run the script: " + started.errorMessage().toStdString()};
     }
-    std::optional<std::string> json;
+    std::optional<std::pair<bool, std::string>> json;
     {
         std::unique_lock<std::mutex> lock(answers_->mutex);
         answers_->arrived.wait_for(lock, kAnswerWait, [&] { return answers_->byToken.count(token) != 0; });
@@ -218,7 +224,8 @@ Result<std::string> KWinScripting::run(const std::string& body) {
     cleanUp();
     if (!json)
         return Failure{"KWin's script gave no answer within " + std::to_string(kAnswerWait.count()) + " ms"};
-    return *json;
+    if (json->first) return Failure{"KWin's script failed: " + json->second};
+    return std::move(json->second);
 }
 
 }  // namespace quenlit::kde

@@ -9,7 +9,8 @@
 // Every script starts with a prelude that hides the differences between Plasma 5.27 and Plasma 6:
 // `kwin.windows()` (clientList/windowList), `kwin.active()` and `kwin.activate(w)`
 // (activeClient/activeWindow), `kwin.describe(w)` (the JSON of one window), `kwin.find(id)` and
-// `kwin.answer(value)`, decided at run time inside KWin.
+// `kwin.answer(value)`, decided at run time inside KWin. A script that throws answers with its
+// error, so the caller does not wait out the bound.
 //
 // A call blocks for the answer, at most kAnswerWait, without running the event loop: a window
 // event handled in the middle of the core's work (a panel losing the keyboard while a choice is
@@ -33,6 +34,8 @@ namespace quenlit::kde {
 
 class KWinScripting {
   public:
+    // KWin answers in 2–3 ms (it reads the script on a thread of its own, then runs it); the bound
+    // is for a KWin that hangs, which would otherwise hang us too.
     static constexpr std::chrono::milliseconds kAnswerWait{1000};
 
     // Exports the answer object on the session bus; absent (with the reason) without a session bus
@@ -43,7 +46,8 @@ class KWinScripting {
     KWinScripting& operator=(const KWinScripting&) = delete;
 
     // Runs `body` (JavaScript, after the prelude) in KWin and returns the JSON text it passed to
-    // kwin.answer(); fails when KWin refused the script or no answer came in time.
+    // kwin.answer(); fails when KWin refused the script, the script threw (with its error) or no
+    // answer came in time.
     Result<std::string> run(const std::string& body);
 
     // The prelude, exposed for tests: the script KWin would run for `body`.
@@ -54,7 +58,7 @@ class KWinScripting {
     struct Answers {
         std::mutex mutex;
         std::condition_variable arrived;
-        std::map<std::string, std::string> byToken;
+        std::map<std::string, std::pair<bool, std::string>> byToken;  // (failed, JSON or error)
     };
 
   private:

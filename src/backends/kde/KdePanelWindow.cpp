@@ -81,6 +81,18 @@ KdePanelWindow::KdePanelWindow(KWinScripting& kwin, std::shared_ptr<Remembered> 
       primaryHeight_(primaryScreenHeight) {
     host_->setWindowTitle(QString::fromStdString(title_));
     host_->resize(static_cast<int>(size.width), static_cast<int>(size.height));
+    lateMap_ = std::make_unique<QTimer>();
+    lateMap_->setInterval(kRetryEvery * 2);
+    QObject::connect(lateMap_.get(), &QTimer::timeout, [this] {
+        if (!host_->isVisible() || mapped_ || std::chrono::steady_clock::now() >= lateMapEnd_) {
+            lateMap_->stop();
+            return;
+        }
+        if (arrange(true)) {
+            lateMap_->stop();
+            log::write("panel: KWin showed the window \"" + title_ + "\" late; placed and activated now");
+        }
+    });
 }
 
 KdePanelWindow::~KdePanelWindow() {
@@ -155,9 +167,12 @@ void KdePanelWindow::orderFrontRegardless() {
         active_ = false;
         host_->show();
     }
-    if (!waitUntil([this] { return !host_->isVisible() || arrange(true); }, kMapWait) && host_->isVisible())
+    if (!waitUntil([this] { return !host_->isVisible() || arrange(true); }, kMapWait) && host_->isVisible()) {
         log::write("panel: KWin did not show the window \"" + title_ + "\" within " +
                    std::to_string(kMapWait.count()) + " ms");
+        lateMapEnd_ = std::chrono::steady_clock::now() + kLateMapWait;
+        lateMap_->start();
+    }
 }
 
 void KdePanelWindow::makeKey() {
@@ -178,6 +193,7 @@ bool KdePanelWindow::isVisible() {
 void KdePanelWindow::orderOut() {
     if (hiding_) return;
     hiding_ = true;
+    lateMap_->stop();
     // Only a panel that still has the focus gives it back: one that lost it to a click elsewhere
     // leaves it where the user put it.
     const bool giveBack = host_->isActiveWindow() && !remembered_->window.empty();

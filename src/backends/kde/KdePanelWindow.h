@@ -10,9 +10,10 @@
 //
 // KWin maps the window a moment after Qt shows it: showing retries the script until the window is
 // there, at most kMapWait, with the event loop running for everything but user input (a key typed
-// meanwhile reaches the panel afterwards, in order). Key presses reach the core's key handler
-// first; the rest go to the content's focus widget. Another window taking the focus counts as
-// losing the keyboard; hiding the panel does not.
+// meanwhile reaches the panel afterwards, in order). A window mapped later than that (the first
+// showing, on a busy machine) is still placed and activated when it comes, for kLateMapWait more. Key presses
+// reach the core's key handler first; the rest go to the content's focus widget. Another window taking the
+// focus counts as losing the keyboard; hiding the panel does not.
 //
 // Main thread only; the scripting outlives the windows.
 
@@ -28,6 +29,7 @@
 
 class QWidget;
 class QKeyEvent;
+class QTimer;
 
 namespace quenlit::kde {
 
@@ -39,6 +41,7 @@ class KdePanelWindow final : public platform::PanelWindow {
         std::string window;  // KWin's id; empty when none
     };
     static constexpr std::chrono::milliseconds kMapWait{500};
+    static constexpr std::chrono::milliseconds kLateMapWait{3000};
 
     KdePanelWindow(KWinScripting& kwin, std::shared_ptr<Remembered> remembered, platform::Size size,
                    double primaryScreenHeight, std::string title);
@@ -70,6 +73,8 @@ class KdePanelWindow final : public platform::PanelWindow {
     KWinScripting& kwin_;
     std::shared_ptr<Remembered> remembered_;
     std::unique_ptr<Host> host_;
+    std::unique_ptr<QTimer> lateMap_;  // looks again for a window KWin maps late
+    std::chrono::steady_clock::time_point lateMapEnd_;
     std::string title_;
     double primaryHeight_;
     platform::Point origin_;
