@@ -131,7 +131,7 @@ Result<platform::HotKeyRef> KGlobalAccelHotKeys::registerHotKey(std::uint32_t id
     const QList<int> active = keysOf(call(QStringLiteral("setShortcut"), {ids, keys, kSetPresent}));
     const bool anyKey = std::any_of(active.begin(), active.end(), [](int k) { return k != 0; });
     if (!anyKey) {
-        std::string holder = "another program";
+        std::string holder;
         const QDBusMessage owners = call(QStringLiteral("getGlobalShortcutsByKey"), {*key});
         if (owners.type() == QDBusMessage::ReplyMessage && !owners.arguments().isEmpty()) {
             // a(ssssssaiai): the action's unique and friendly names, the component's, the context's, then
@@ -151,6 +151,8 @@ Result<platform::HotKeyRef> KGlobalAccelHotKeys::registerHotKey(std::uint32_t id
             }
             list.endArray();
         }
+        // Nobody else holds the key: the user took it from this action in System Settings.
+        if (holder.empty()) return Failure{"no key is set for it in System Settings"};
         return Failure{"taken by " + holder};
     }
     if (active.front() != *key)
