@@ -49,7 +49,8 @@ class KGlobalAccelHotKeys final : public QObject, public platform::HotKeys {
   private Q_SLOTS:
     void onPressed(const QString& component, const QString& action, qlonglong timestamp);
 
-  private:
+    // Q_SLOTS is empty to the compiler and the linter, not to moc: this section is not redundant.
+  private:  // NOLINT(readability-redundant-access-specifiers)
     std::map<std::uint32_t, Action> actions_;
     std::map<std::uint64_t, std::uint32_t> registered_;  // registration → hotkey id
     std::uint64_t nextRef_ = 1;

@@ -36,7 +36,7 @@ Result<std::vector<KWinWindow>> parseKWinWindows(const std::string& json, KWinWi
     else if (document.isObject())
         items.append(document.object());
     std::vector<KWinWindow> windows;
-    for (const QJsonValue& item : items) {
+    for (const QJsonValue item : items) {
         const QJsonObject o = item.toObject();
         KWinWindow w;
         w.uuid = o.value(QLatin1String("id")).toString().toStdString();
