@@ -14,7 +14,16 @@ set(QUENLIT_MAINTAINER "The Quenlit developers <quenlit@users.noreply.github.com
 
 install(TARGETS quenlit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT quenlit)
 
-install(FILES ${QUENLIT_DATA}/quenlit.desktop
+# KWin offers its fake input (paste-back) and window management only to a program whose installed
+# desktop entry names its executable by its full path; the prefix is known only when installing
+# (`cmake --install --prefix`, cpack), so the entry is written then, before it is copied.
+set(QUENLIT_INSTALLED_ENTRY ${CMAKE_BINARY_DIR}/install/quenlit.desktop)
+install(CODE "
+    file(READ \"${QUENLIT_DATA}/quenlit.desktop\" entry)
+    string(REPLACE \"\\nExec=quenlit\\n\" \"\\nExec=\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quenlit\\n\" entry \"\${entry}\")
+    file(WRITE \"${QUENLIT_INSTALLED_ENTRY}\" \"\${entry}\")
+" COMPONENT quenlit)
+install(FILES ${QUENLIT_INSTALLED_ENTRY}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT quenlit)
 install(FILES ${QUENLIT_DATA}/icons/quenlit.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT quenlit)

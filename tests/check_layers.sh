@@ -4,9 +4,10 @@
 # earlier step:
 #   base → platform → panel → calculator, launch, automation → launcher, clipboard → shell
 #        → ui, backends/fake, backends/linux, backends/x11, backends/wayland, backends/sway,
-#          backends/gnome → app
-# Folders on the same step do not include each other, with two exceptions: the X11, Wayland, sway
-# and GNOME backends build on the display-free Linux one, and the sway backend on the Wayland one.
+#          backends/kde, backends/gnome → app
+# Folders on the same step do not include each other, with two exceptions: the X11, Wayland, sway,
+# KDE and GNOME backends build on the display-free Linux one, and the sway and KDE backends on the
+# Wayland one.
 # base, platform, panel and the feature folders include no Qt, X11, xcb, GLib or OS headers.
 set -u
 src=${1:?usage: check_layers.sh SRC_DIR}
@@ -22,7 +23,7 @@ step_of() {
         calculator | launch | automation) echo 3 ;;
         launcher | clipboard) echo 4 ;;
         shell) echo 5 ;;
-        ui | backends/fake | backends/linux | backends/x11 | backends/wayland | backends/sway | backends/gnome) echo 6 ;;
+        ui | backends/fake | backends/linux | backends/x11 | backends/wayland | backends/sway | backends/kde | backends/gnome) echo 6 ;;
         app) echo 7 ;;
         *) echo "" ;;
     esac
@@ -53,9 +54,9 @@ while IFS= read -r file; do
         [ -n "$target_step" ] || continue  # a third-party header such as "rapidjson/..."
         [ "$target" = "$folder" ] && continue
         if [ "$target" = backends/linux ]; then
-            case "$folder" in backends/x11 | backends/wayland | backends/sway | backends/gnome) continue ;; esac
+            case "$folder" in backends/x11 | backends/wayland | backends/sway | backends/kde | backends/gnome) continue ;; esac
         fi
-        if [ "$target" = backends/wayland ] && [ "$folder" = backends/sway ]; then
+        if [ "$target" = backends/wayland ] && { [ "$folder" = backends/sway ] || [ "$folder" = backends/kde ]; }; then
             continue
         fi
         if [ "$target_step" -ge "$step" ]; then

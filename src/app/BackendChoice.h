@@ -22,7 +22,7 @@ std::string_view nameOf(Backend backend);
 struct Session {
     bool x11Display = false;       // DISPLAY is set
     bool waylandDisplay = false;   // WAYLAND_DISPLAY is set and the compositor answered
-    bool dataControl = false;      // the compositor offers wlr-data-control
+    bool dataControl = false;      // the compositor offers wlr-data-control (or ext-data-control)
     bool virtualKeyboard = false;  // … and virtual-keyboard
     bool swaySocket = false;       // SWAYSOCK is set: hotkeys, panel placement and window commands
     std::string desktop = {};      // XDG_CURRENT_DESKTOP: names separated by colons ("ubuntu:GNOME")
@@ -32,7 +32,7 @@ struct Session {
 // The Wayland backends this build has, besides X11.
 struct BuiltBackends {
     bool sway = true;
-    bool kde = false;
+    bool kde = true;
     bool gnome = true;
 };
 

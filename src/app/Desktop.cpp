@@ -8,6 +8,14 @@
 #include "backends/gnome/GnomePasteboard.h"
 #include "backends/gnome/GnomeWorkspace.h"
 #include "backends/gnome/ShellExtension.h"
+#include "backends/kde/FakeInputKeys.h"
+#include "backends/kde/KGlobalAccelHotKeys.h"
+#include "backends/kde/KWinScripting.h"
+#include "backends/kde/KWinWindowControl.h"
+#include "backends/kde/KWinWindows.h"
+#include "backends/kde/KWinWorkspace.h"
+#include "backends/kde/KdePanelWindow.h"
+#include "backends/kde/KdeScreens.h"
 #include "backends/linux/ControlSocket.h"
 #include "backends/linux/DesktopColorScheme.h"
 #include "backends/linux/DesktopWorkspace.h"
@@ -528,6 +536,93 @@ int runSwayDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesy
     return runComposed(backend, dirs, controlSocket);
 }
 
+// KDE Plasma on Wayland: kglobalaccel for the hotkeys, KWin's scripting for the windows and the
+// panels' placement and focus, its fake input for paste-back, data-control for the clipboard.
+int runKdeDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesystem::path& controlSocket,
+                  linux_backend::DesktopWorkspace::EnvironmentChanges childEnvironment) {
+    QApplication application(argc, argv);
+    setUpQt();
+    // The app id of every window, which KWin matches to Quenlit's desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quenlit"));
+    auto connection = wayland::WaylandConnection::connect();
+    if (!connection) {
+        std::cerr << "quenlit: the Wayland compositor did not answer\n";
+        return 2;
+    }
+    auto scripting = kde::KWinScripting::connect();
+    if (!scripting) {
+        std::cerr << "quenlit: cannot reach KWin: " << scripting.error().reason << "\n";
+        return 2;
+    }
+    useDesktopIconTheme(dirs, nullptr);
+    log::write("desktop: Wayland (KDE Plasma)");
+    log::write(
+        "wayland: the text expander and the app toggles are off — Wayland lets no program see the keys typed "
+        "into other programs");
+
+    linux_backend::QtScheduler scheduler;
+    kde::KWinWindows kwinWindows(**scripting);
+    kde::KWinWorkspace workspace(kwinWindows);
+    workspace.setChildEnvironment(std::move(childEnvironment));
+    kde::KWinWindowControl windowControl(kwinWindows);
+    kde::KdeScreens screens([&kwinWindows]() -> std::optional<platform::Rect> {
+        if (auto all = kwinWindows.list()) {
+            for (const auto& w : *all)
+                if (w.active && w.processIdentifier != ::getpid()) return w.frame;
+        }
+        return std::nullopt;
+    });
+    kde::FakeInputKeys input(*connection);
+    if (!input.available())
+        log::write(
+            "paste: KWin offers no fake input to this program — install Quenlit's desktop entry (its "
+            "X-KDE-Wayland-Interfaces lets KWin grant it); a chosen entry is copied, not pasted");
+    input.focusedClass = [&kwinWindows] {
+        std::pair<std::string, std::string> names;
+        if (auto all = kwinWindows.list()) {
+            for (const auto& w : *all)
+                if (w.active) names = {w.resourceName, w.resourceClass};
+        }
+        return names;
+    };
+    input.focusedIsTerminal = [&workspace] { return isTerminalInFront(workspace); };
+    kde::KGlobalAccelHotKeys hotKeys(
+        {{HotKeyManager::kLauncherHotKeyId, {"launcher", "Show the launcher"}},
+         {HotKeyManager::kClipboardHotKeyId, {"clipboard", "Show the clipboard history"}}});
+    wayland::DataControlPasteboard pasteboard(*connection);
+    input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
+    const auto primary = screens.mainScreen();
+    kde::KdePanelWindowFactory windows(**scripting, primary ? primary->frame.height : 0);
+
+    LinuxServices shared;
+    DesktopRun backend{.services = {.scheduler = scheduler,
+                                    .workspace = workspace,
+                                    .windowControl = windowControl,
+                                    .screens = screens,
+                                    .input = input,
+                                    .keyboard = nullptr,
+                                    .hotKeys = hotKeys,
+                                    .pasteboard = pasteboard,
+                                    .windows = windows,
+                                    .imageCodec = shared.imageCodec,
+                                    .secretStore = shared.secrets,
+                                    .files = shared.files,
+                                    .processes = shared.processes,
+                                    .processInspector = shared.processInspector,
+                                    .fileReader = shared.fileReader,
+                                    .notifications = &shared.notifications,
+                                    .cipher = &shared.cipher}};
+    drawInto(backend, windows);
+    backend.clipboard = pasteboard.canRead();
+    if (!backend.clipboard)
+        log::write("clipboard: KWin offers no data control — the history misses what other programs copy");
+    else
+        log::write(std::string("clipboard: through ") +
+                   (connection->dataControlIsExt() ? "ext-data-control-v1" : "wlr-data-control"));
+    backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
+    return runComposed(backend, dirs, controlSocket);
+}
+
 // GNOME on Wayland, through Quenlit's own Shell extension: the hotkeys, the windows, the clipboard,
 // paste-back and the panels' placement and focus all go through it; Qt draws the panels as native
 // Wayland windows.
@@ -611,7 +706,7 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
         if (const auto globals = wayland::WaylandConnection::probe({}, wayland::WaylandConnection::kProbeWait,
                                                                    &waylandProblem)) {
             session.waylandDisplay = true;
-            session.dataControl = globals->dataControl != 0;
+            session.dataControl = globals->dataControl != 0 || globals->extDataControl != 0;
             session.virtualKeyboard = globals->virtualKeyboard != 0;
         }
         const char* swaySocket = std::getenv("SWAYSOCK");
@@ -659,9 +754,7 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
         case Backend::gnome:
             return runGnomeDesktop(argc, argv, dirs, socket, forceQtOnWayland());
         case Backend::kde:
-            // Not chosen: this build has none (chooseBackend's default BuiltBackends).
-            std::cerr << "quenlit: this build has no " << nameOf(*choice.backend) << " backend\n";
-            return 2;
+            return runKdeDesktop(argc, argv, dirs, socket, forceQtOnWayland());
     }
     return runX11Desktop(argc, argv, dirs, socket, forceQtPlatform("xcb"));
 }

@@ -2,6 +2,8 @@
 
 #include "base/Log.h"
 
+#include <ext-data-control-v1-client-protocol.h>
+#include <fake-input-client-protocol.h>
 #include <virtual-keyboard-unstable-v1-client-protocol.h>
 #include <wayland-client.h>
 #include <wlr-data-control-unstable-v1-client-protocol.h>
@@ -39,10 +41,14 @@ void note(WaylandGlobals& globals, std::string_view interface, std::uint32_t ver
         if (globals.seat == 0) globals.seat = version;
     } else if (interface == zwlr_data_control_manager_v1_interface.name) {
         globals.dataControl = version;
+    } else if (interface == ext_data_control_manager_v1_interface.name) {
+        globals.extDataControl = version;
     } else if (interface == zwp_virtual_keyboard_manager_v1_interface.name) {
         globals.virtualKeyboard = version;
     } else if (interface == zwlr_foreign_toplevel_manager_v1_interface.name) {
         globals.foreignToplevel = version;
+    } else if (interface == org_kde_kwin_fake_input_interface.name) {
+        globals.fakeInput = version;
     }
 }
 
@@ -144,6 +150,7 @@ WaylandConnection::~WaylandConnection() {
     writable_.reset();
     if (dataControl_ != nullptr) zwlr_data_control_manager_v1_destroy(dataControl_);
     if (virtualKeyboard_ != nullptr) zwp_virtual_keyboard_manager_v1_destroy(virtualKeyboard_);
+    if (fakeInput_ != nullptr) org_kde_kwin_fake_input_destroy(fakeInput_);
     if (seat_ != nullptr) {
         if (wl_seat_get_version(seat_) >= WL_SEAT_RELEASE_SINCE_VERSION) {
             wl_seat_release(seat_);
@@ -170,9 +177,19 @@ void WaylandConnection::onGlobal(void* data, wl_registry* registry, std::uint32_
     } else if (which == zwlr_data_control_manager_v1_interface.name && self->dataControl_ == nullptr) {
         self->dataControl_ = static_cast<zwlr_data_control_manager_v1*>(
             bind(&zwlr_data_control_manager_v1_interface, kDataControlVersion));
+    } else if (which == ext_data_control_manager_v1_interface.name && !self->dataControlIsExt_) {
+        // The standard protocol wins over wlr's, whichever the registry lists first; the globals
+        // are all announced before anything uses the manager.
+        if (self->dataControl_ != nullptr) zwlr_data_control_manager_v1_destroy(self->dataControl_);
+        self->dataControl_ = static_cast<zwlr_data_control_manager_v1*>(
+            bind(&ext_data_control_manager_v1_interface, kExtDataControlVersion));
+        self->dataControlIsExt_ = true;
     } else if (which == zwp_virtual_keyboard_manager_v1_interface.name && self->virtualKeyboard_ == nullptr) {
         self->virtualKeyboard_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
             bind(&zwp_virtual_keyboard_manager_v1_interface, kVirtualKeyboardVersion));
+    } else if (which == org_kde_kwin_fake_input_interface.name && self->fakeInput_ == nullptr) {
+        self->fakeInput_ = static_cast<org_kde_kwin_fake_input*>(
+            bind(&org_kde_kwin_fake_input_interface, kFakeInputVersion));
     } else if (which == zwlr_foreign_toplevel_manager_v1_interface.name && self->toplevelName_ == 0) {
         self->toplevelName_ = name;
     }
@@ -192,7 +209,8 @@ zwlr_foreign_toplevel_manager_v1* WaylandConnection::takeForeignToplevelManager(
 }
 
 std::uint32_t WaylandConnection::dataControlVersion() const {
-    return dataControl_ != nullptr ? zwlr_data_control_manager_v1_get_version(dataControl_) : 0;
+    if (dataControl_ == nullptr) return 0;
+    return dataControlIsExt_ ? kDataControlVersion : zwlr_data_control_manager_v1_get_version(dataControl_);
 }
 
 void WaylandConnection::watch() {

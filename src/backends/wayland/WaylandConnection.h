@@ -24,6 +24,7 @@ struct wl_seat;
 struct zwlr_data_control_manager_v1;
 struct zwp_virtual_keyboard_manager_v1;
 struct zwlr_foreign_toplevel_manager_v1;
+struct org_kde_kwin_fake_input;
 class QSocketNotifier;
 
 namespace quenlit::wayland {
@@ -32,8 +33,10 @@ namespace quenlit::wayland {
 struct WaylandGlobals {
     std::uint32_t seat = 0;
     std::uint32_t dataControl = 0;
+    std::uint32_t extDataControl = 0;  // the standard successor (ext-data-control-v1)
     std::uint32_t virtualKeyboard = 0;
     std::uint32_t foreignToplevel = 0;
+    std::uint32_t fakeInput = 0;  // KWin's, offered to the programs its desktop entries allow
     bool operator==(const WaylandGlobals&) const = default;
 };
 
@@ -41,9 +44,11 @@ class WaylandConnection {
   public:
     // The newest versions this program speaks.
     static constexpr std::uint32_t kDataControlVersion = 2;  // with the primary selection
+    static constexpr std::uint32_t kExtDataControlVersion = 1;
     static constexpr std::uint32_t kVirtualKeyboardVersion = 1;
     static constexpr std::uint32_t kForeignToplevelVersion = 3;
     static constexpr std::uint32_t kSeatVersion = 7;
+    static constexpr std::uint32_t kFakeInputVersion = 4;  // with keyboard keys
 
     // How long the probe waits for a compositor's answer.
     static constexpr std::chrono::milliseconds kProbeWait{1000};
@@ -67,13 +72,23 @@ class WaylandConnection {
     wl_display* display() const { return display_; }
     // The first seat; null when the compositor has none.
     wl_seat* seat() const { return seat_; }
+    // The data-control manager: ext-data-control-v1's when the compositor offers it (KWin 6.5 offers
+    // only that one), else wlr-data-control's. The two protocols carry the same requests and events
+    // in the same order with the same arguments, so their messages are the same bytes: an ext
+    // manager is bound with its own interface and then driven through wlr's generated calls, and the
+    // objects it makes follow. Only the names in protocol logs (WAYLAND_DEBUG) say wlr.
     zwlr_data_control_manager_v1* dataControlManager() const { return dataControl_; }
+    // Whether the manager is ext-data-control-v1's.
+    bool dataControlIsExt() const { return dataControlIsExt_; }
     zwp_virtual_keyboard_manager_v1* virtualKeyboardManager() const { return virtualKeyboard_; }
+    // KWin's fake input; null when not offered to this program.
+    org_kde_kwin_fake_input* fakeInput() const { return fakeInput_; }
     // Bound on the first call: the compositor lists every window as soon as the manager is bound,
     // so the caller sets its listener right away, before anything is dispatched. Null when the
     // compositor does not offer it, or when it was taken before.
     zwlr_foreign_toplevel_manager_v1* takeForeignToplevelManager();
-    // The bound version of the data-control manager (0 when absent).
+    // The version of wlr-data-control the bound manager speaks (0 when absent): 2 for ext, which has
+    // the primary selection from its first version.
     std::uint32_t dataControlVersion() const;
 
     // Sends what requests are buffered; call after making requests. Waits for the socket when
@@ -109,7 +124,9 @@ class WaylandConnection {
     bool toplevelTaken_ = false;
     wl_seat* seat_ = nullptr;
     zwlr_data_control_manager_v1* dataControl_ = nullptr;
+    bool dataControlIsExt_ = false;
     zwp_virtual_keyboard_manager_v1* virtualKeyboard_ = nullptr;
+    org_kde_kwin_fake_input* fakeInput_ = nullptr;
     std::unique_ptr<QSocketNotifier> readable_;
     std::unique_ptr<QSocketNotifier> writable_;
     bool broken_ = false;
