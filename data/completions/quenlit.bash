@@ -17,7 +17,7 @@ _quenlit() {
     done
 
     if [[ $prev == --backend ]]; then
-        COMPREPLY=($(compgen -W "x11 wayland" -- "$cur"))
+        COMPREPLY=($(compgen -W "x11 sway kde gnome wayland" -- "$cur"))
         return
     fi
 

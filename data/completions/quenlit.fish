@@ -4,7 +4,7 @@ set -l commands calc search profiles history bindings toggle
 
 complete -c quenlit -f
 complete -c quenlit -n "not __fish_seen_subcommand_from $commands" -l verbose -d 'Write diagnostic log records to standard error'
-complete -c quenlit -n "not __fish_seen_subcommand_from $commands" -l backend -x -a 'x11 wayland' -d 'Run the desktop program on this backend'
+complete -c quenlit -n "not __fish_seen_subcommand_from $commands" -l backend -x -a 'x11 sway kde gnome wayland' -d 'Run the desktop program on this backend'
 complete -c quenlit -n "not __fish_seen_subcommand_from $commands" -l install-autostart -d 'Start this program with your desktop session'
 complete -c quenlit -n "not __fish_seen_subcommand_from $commands" -l install-gnome-extension -d 'Install and enable the GNOME Shell extension'
 complete -c quenlit -n "not __fish_seen_subcommand_from $commands" -l version -d 'Print the version'
