@@ -50,12 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string file = sealHere ? seal(rest) : std::string(rest);
     static quenlit::linux_backend::OpenSslCipher cipher;
     const auto opened = quenlit::legacyHistory::decryptLegacyBlob(file, kKey, cipher);
-    if (sealHere && (opened.error || opened.plaintext != rest)) __builtin_trap();
-    if (opened.error) {
-        if (!opened.plaintext.empty()) __builtin_trap();
+    if (sealHere && (!opened || *opened != rest)) __builtin_trap();
+    if (!opened) {
+        if (opened.error().reason.empty()) __builtin_trap();
         return 0;
     }
-    const auto decoded = quenlit::historyJson::decode(opened.plaintext, 200);
+    const auto decoded = quenlit::historyJson::decode(*opened, 200);
     if (decoded.error && !decoded.items.empty()) __builtin_trap();
     return 0;
 }
