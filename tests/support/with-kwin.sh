@@ -12,6 +12,7 @@
 # protocol and the screenshot interface. KWin reads the entries once, when a program connects.
 #   usage: with-kwin.sh [--trust PROGRAM]... COMMAND [ARGS...]
 set -u
+original=("$@")
 trusted=()
 while [ $# -ge 2 ] && [ "$1" = --trust ]; do
     trusted+=("$(realpath -m "$2")")
@@ -28,10 +29,32 @@ if [ "$(id -u)" = 0 ]; then
     as_user=(setpriv --reuid=quenlit-e2e --regid=quenlit-e2e --init-groups)
 fi
 checkout=$(cd "$(dirname "$0")/../.." && pwd -P)
-if [ ${#as_user[@]} -gt 0 ] && ! "${as_user[@]}" test -x "$checkout" 2>/dev/null; then
-    echo "with-kwin.sh: user quenlit-e2e cannot enter $checkout: clone it under /srv or /tmp" \
-        "(or run with-sway.sh's way through a mount namespace)" >&2
-    exit 2
+# As in with-sway.sh: a checkout the test user cannot enter is opened to it in a mount namespace of
+# its own, at the same path.
+if [ ${#as_user[@]} -gt 0 ] && [ -z "${QUENLIT_CHECKOUT_REACHABLE:-}" ] &&
+    ! "${as_user[@]}" test -x "$checkout" 2>/dev/null; then
+    closed=""
+    dir=$checkout
+    while [ "$dir" != / ]; do
+        "${as_user[@]}" test -x "$dir" 2>/dev/null || closed=$dir
+        dir=$(dirname "$dir")
+    done
+    if ! unshare --mount --propagation private true 2>/dev/null; then
+        echo "with-kwin.sh: user quenlit-e2e cannot enter $closed, and no mount namespace can be" \
+            "made to let it reach the checkout: clone it under /srv or /tmp instead" >&2
+        exit 2
+    fi
+    exec unshare --mount --propagation private env QUENLIT_CHECKOUT_REACHABLE=1 bash -c '
+        set -e
+        checkout=$1 closed=$2 wd=$3
+        shift 3
+        keep=$(mktemp -d /tmp/quenlit-checkout-XXXXXX)
+        mount --bind "$checkout" "$keep"
+        mount -t tmpfs -o mode=755 quenlit-open "$closed"
+        mkdir -p "$checkout"
+        mount --bind "$keep" "$checkout"
+        cd "$wd"
+        exec bash "$checkout/tests/support/with-kwin.sh" "$@"' with-kwin "$checkout" "$closed" "$PWD" "${original[@]}"
 fi
 user_id=$("${as_user[@]}" id -u)
 home=$(getent passwd "$user_id" | cut -d: -f6)

@@ -118,7 +118,7 @@ bool GnomeWorkspace::activate(int processIdentifier, bool allWindows) {
         if (w.pid == processIdentifier && w.ordinary) ids.push_back(w.id);
     }
     if (ids.empty()) return false;
-    if (!allWindows) ids.resize(1);
+    if (!allWindows) ids = {ids.front()};
     // The one it had in front last, so it ends up on top.
     bool ok = true;
     for (auto it = ids.rbegin(); it != ids.rend(); ++it)
