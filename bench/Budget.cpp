@@ -2,6 +2,7 @@
 
 #include "app/AllocatorSettings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <vector>
@@ -35,23 +36,46 @@ class BudgetReporter : public benchmark::ConsoleReporter {
   public:
     struct Row {
         std::string name;
-        double perCall;
+        double perCall = 0;
+        double fastest = 0;
+        double slowest = 0;
         Budget budget;
     };
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Aggregate || run.aggregate_name != "median") continue;
+            if (run.run_type != Run::RT_Aggregate) continue;
             auto it = budgets().find(run.run_name.function_name);
             if (it == budgets().end()) continue;
-            double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            rows.push_back({it->first, seconds / it->second.calls, it->second});
+            double perCall = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) /
+                             it->second.calls;
+            Row& row = rowFor(it->first, it->second);
+            if (run.aggregate_name == "median") row.perCall = perCall;
+            if (run.aggregate_name == "min") row.fastest = perCall;
+            if (run.aggregate_name == "max") row.slowest = perCall;
         }
     }
 
     std::vector<Row> rows;
+
+  private:
+    Row& rowFor(const std::string& name, const Budget& budget) {
+        for (Row& row : rows) {
+            if (row.name == name) return row;
+        }
+        rows.push_back({name, 0, 0, 0, budget});
+        return rows.back();
+    }
 };
+
+double lowest(const std::vector<double>& v) {
+    return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
+}
+
+double highest(const std::vector<double>& v) {
+    return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}
 
 }  // namespace
 
@@ -61,6 +85,8 @@ void addBudgeted(const std::string& name, double budgetSeconds, int callsPerIter
     benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& state) { body(state); })
         ->Repetitions(7)
         ->ReportAggregatesOnly(true)
+        ->ComputeStatistics("min", lowest)
+        ->ComputeStatistics("max", highest)
         ->MinTime(0.05);
 }
 
@@ -72,13 +98,15 @@ int runAll(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     BudgetReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\n%-52s %14s %14s  %s\n", "median time of one call", "measured", "budget", "verdict");
+    std::printf("\n%-52s %14s %14s  %-13s  %s\n", "median time of one call (7 runs)", "measured", "budget",
+                "verdict", "spread (fastest - slowest run)");
     int over = 0;
     for (const auto& row : reporter.rows) {
         bool ok = row.perCall <= row.budget.seconds;
         over += ok ? 0 : 1;
-        std::printf("%-52s %14s %14s  %s\n", row.name.c_str(), human(row.perCall).c_str(),
-                    human(row.budget.seconds).c_str(), ok ? "within budget" : "OVER BUDGET");
+        std::printf("%-52s %14s %14s  %-13s  %s - %s\n", row.name.c_str(), human(row.perCall).c_str(),
+                    human(row.budget.seconds).c_str(), ok ? "within budget" : "OVER BUDGET",
+                    human(row.fastest).c_str(), human(row.slowest).c_str());
     }
     std::printf("%zu figures, %d over budget\n", reporter.rows.size(), over);
     benchmark::Shutdown();

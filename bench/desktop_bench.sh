@@ -117,15 +117,16 @@ wait "$pid" 2>/dev/null
 keystroke="n/a" keystroke_budget="n/a" first_keystroke="n/a"
 # (Its reporter colours its lines whatever it is told.)
 out=$("$bin/clipboard_panel_offscreen" 2>&1 | sed "s/\x1b\[[0-9;]*m//g")
-# Budget.h's table gives "<measured> <unit> <budget> <unit> <verdict in two words>"; Google Benchmark's
+# Budget.h's table gives "<measured> <unit> <budget> <unit> <verdict in two words> <fastest> <unit> - <slowest>
+# <unit>"; Google Benchmark's
 # own line "<time> <unit> <cpu> <unit> <iterations>".
 in_ms() { awk -v v="$1" -v u="$2" 'BEGIN {f = u == "us" ? 1e-3 : u == "ns" ? 1e-6 : u == "s" ? 1e3 : 1; printf "%.2f", v * f}'; }
 row=$(grep '^ClipboardPanelView keystroke/' <<<"$out" | tail -1)
 if [ -n "$row" ]; then
     read -r -a f <<<"$row"
     n=${#f[@]}
-    keystroke=$(in_ms "${f[n - 6]}" "${f[n - 5]}")
-    keystroke_budget=$(in_ms "${f[n - 4]}" "${f[n - 3]}")
+    keystroke=$(in_ms "${f[n - 11]}" "${f[n - 10]}")
+    keystroke_budget=$(in_ms "${f[n - 9]}" "${f[n - 8]}")
 fi
 row=$(grep 'first keystroke after loading' <<<"$out" | tail -1)
 if [ -n "$row" ]; then
