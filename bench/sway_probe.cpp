@@ -6,9 +6,14 @@
 //   sway_probe shown TITLE ROUNDS COMMAND [ARGS...]
 //                                            run COMMAND, time until a window titled TITLE has the
 //                                            focus; run it again and wait until that window is
-//                                            gone; repeat; print the median in milliseconds
-// The first works for any client (fuzzel's layer surface too); the second reads sway's window
-// events. Exit status 1 when nothing shows within 10 s.
+//                                            gone; repeat; print the median, the fastest and
+//                                            the slowest in milliseconds
+//   sway_probe key-shown TITLE ROUNDS COMMAND [ARGS...]
+//                                            the same, timed from the moment sway ran the key
+//                                            binding COMMAND's key press triggered (a key typed by
+//                                            a program: its own start is not the figure)
+// The first works for any client (fuzzel's layer surface too); the others read sway's window and
+// binding events. Exit status 1 when nothing shows within 10 s.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -27,6 +32,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,12 +51,15 @@ double msSince(Clock::time_point start) {
 pid_t spawn(const std::vector<std::string>& command, const std::vector<std::string>& extraEnvironment,
             const char* stderrPath) {
     std::vector<char*> argv;
-    for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : command)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     std::vector<std::string> environment(extraEnvironment);
-    for (char** e = environ; *e != nullptr; ++e) environment.emplace_back(*e);
+    for (char** e = environ; *e != nullptr; ++e)
+        environment.emplace_back(*e);
     std::vector<char*> envp;
-    for (auto& e : environment) envp.push_back(e.data());
+    for (auto& e : environment)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -110,7 +119,7 @@ int connectSway() {
     std::strncpy(address.sun_path, path, sizeof(address.sun_path) - 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) return -1;
-    const std::string payload = R"(["window"])";
+    const std::string payload = R"(["window", "binding"])";
     std::string message = "i3-ipc";
     const std::uint32_t length = static_cast<std::uint32_t>(payload.size());
     const std::uint32_t type = 2;
@@ -133,7 +142,8 @@ std::string nextEvent(int fd, std::string& buffer, Clock::time_point deadline) {
                 return body;
             }
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return {};
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left)) <= 0) return {};
@@ -160,25 +170,46 @@ bool waitFor(int fd, std::string& buffer, const std::string& change, const std::
     for (;;) {
         const std::string event = nextEvent(fd, buffer, deadline);
         if (event.empty()) return false;
-        if (event.find(changeText) != std::string::npos && event.find(titleText) != std::string::npos) return true;
+        if (event.find(changeText) != std::string::npos && event.find(titleText) != std::string::npos)
+            return true;
     }
 }
 
-int shown(const std::string& title, int rounds, const std::vector<std::string>& command) {
+// Waits for sway's binding event (the key press reached sway and its binding ran); its time.
+std::optional<Clock::time_point> bindingRan(int fd, std::string& buffer) {
+    const auto deadline = Clock::now() + kLimit;
+    for (;;) {
+        const std::string event = nextEvent(fd, buffer, deadline);
+        if (event.empty()) return std::nullopt;
+        if (event.find("\"binding\"") != std::string::npos && event.find("\"command\"") != std::string::npos)
+            return Clock::now();
+    }
+}
+
+int shown(const std::string& title, int rounds, const std::vector<std::string>& command, bool fromKey) {
     const int fd = connectSway();
     if (fd < 0) return 1;
     std::string buffer;
     std::vector<double> times;
     for (int i = 0; i < rounds; ++i) {
-        const auto begin = Clock::now();
-        if (!run(command)) return 1;
+        auto begin = Clock::now();
+        // The key program runs on while sway handles the key: the events are read meanwhile.
+        const pid_t pid = spawn(command, {}, "/dev/null");
+        if (pid < 0) return 1;
+        if (fromKey) {
+            const auto ran = bindingRan(fd, buffer);
+            if (!ran) return 1;
+            begin = *ran;
+        }
         if (!waitFor(fd, buffer, "focus", title)) return 1;
         times.push_back(msSince(begin));
+        int status = 0;
+        waitpid(pid, &status, 0);
         if (!run(command) || !waitFor(fd, buffer, "close", title)) return 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     std::sort(times.begin(), times.end());
-    std::printf("%.1f\n", times[times.size() / 2]);
+    std::printf("%.1f %.1f %.1f\n", times[times.size() / 2], times.front(), times.back());
     return 0;
 }
 
@@ -188,7 +219,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() >= 3 && args[0] == "start") return start(args[1], {args.begin() + 2, args.end()});
     if (args.size() >= 4 && args[0] == "shown")
-        return shown(args[1], std::max(1, std::atoi(args[2].c_str())), {args.begin() + 3, args.end()});
-    std::fprintf(stderr, "usage: sway_probe start LOG COMMAND... | shown TITLE ROUNDS COMMAND...\n");
+        return shown(args[1], std::max(1, std::atoi(args[2].c_str())), {args.begin() + 3, args.end()}, false);
+    if (args.size() >= 4 && args[0] == "key-shown")
+        return shown(args[1], std::max(1, std::atoi(args[2].c_str())), {args.begin() + 3, args.end()}, true);
+    std::fprintf(stderr,
+                 "usage: sway_probe start LOG COMMAND... | shown|key-shown TITLE ROUNDS COMMAND...\n");
     return 2;
 }

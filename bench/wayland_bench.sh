@@ -2,9 +2,10 @@
 # The desktop program measured from outside on a headless sway (run inside
 # tests/support/with-sway.sh), beside fuzzel, a wlroots launcher: process start to the first
 # picture on screen (read from each program's Wayland protocol log, the same way for both),
-# resident memory after start-up, and for quenlit the time from Super+Space (typed by wtype, whose
-# own start is part of the figure) and from `quenlit toggle launcher` to the launcher shown with
-# the focus (sway's window events).
+# resident memory after start-up, and for quenlit the time from Super+Space (typed by wtype; timed
+# from sway's binding event, the moment the key reached sway) and from `quenlit toggle launcher`
+# (timed from the command's start) to the launcher shown with the focus (sway's window events).
+# Each figure is the median of seven runs, with the fastest and the slowest beside it.
 #   wayland_bench.sh BIN_DIR
 set -u
 bin=$(cd "${1:?usage: wayland_bench.sh BIN_DIR}" && pwd)
@@ -16,7 +17,8 @@ mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$root"' EXIT
 
-median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
+# "median fastest slowest" of numbers, one a line.
+median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)], a[1], a[NR]}'; }
 rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$1/status" 2>/dev/null; }
 
 # A terminal in front, as on a desktop in use.
@@ -48,12 +50,32 @@ for i in $(seq 200); do swaymsg -t get_tree 2>/dev/null | grep -q '"name": "Quen
 # The launcher shows at start: hide it, then time the way back.
 "$bin/quenlit" toggle launcher
 sleep 0.5
-hotkey=$("$bin/sway_probe" shown "Quenlit launcher" 15 wtype -M logo -k space -m logo)
-toggle=$("$bin/sway_probe" shown "Quenlit launcher" 15 "$bin/quenlit" toggle launcher)
+read -r -a hotkey < <("$bin/sway_probe" key-shown "Quenlit launcher" 15 wtype -M logo -k space -m logo)
+read -r -a toggle < <("$bin/sway_probe" shown "Quenlit launcher" 15 "$bin/quenlit" toggle launcher)
 
-printf '\n%-48s %12s %12s  %s\n' "on sway, headless (median of runs)" "quenlit" "fuzzel" "X11 budget"
-printf '%-48s %9s ms %9s ms  %s\n' "process start to first picture" "${q[0]:-n/a}" "${f[0]:-n/a}" "150 ms"
-printf '%-48s %9s MB %9s MB  %s\n' "resident memory after start-up" "${q[1]:-n/a}" "${f[1]:-n/a}" "40 MB"
-printf '%-48s %9s ms %12s  %s\n' "Super+Space (wtype) to launcher shown, focused" "${hotkey:-n/a}" "-" "5 ms"
-printf '%-48s %9s ms %12s  %s\n' "quenlit toggle launcher to shown, focused" "${toggle:-n/a}" "-" "-"
-[ -n "${q[0]:-}" ] && [ -n "${hotkey:-}" ]
+over=0
+verdict() {  # VALUE BUDGET
+    if [ -n "$1" ] && awk -v v="$1" -v b="$2" 'BEGIN {exit !(v <= b)}'; then echo "within budget"; else echo "OVER BUDGET"; fi
+}
+read -r -a qs <<<"${q[0]:-}"
+read -r -a fs <<<"${f[0]:-}"
+read -r -a qm <<<"${q[1]:-}"
+read -r -a fm <<<"${f[1]:-}"
+twice_fuzzel=$(awk -v f="${fs[0]:-0}" 'BEGIN {printf "%.1f", 2 * f}')
+row() {  # LABEL UNIT QUENLIT... -- FUZZEL... -- BUDGET
+    local label=$1 unit=$2 budget=$5
+    local -a ours=($3) theirs=($4)
+    local v="-"
+    if [ "$budget" != "-" ]; then
+        v=$(verdict "${ours[0]:-}" "$budget")
+        [ "$v" = "within budget" ] || over=1
+    fi
+    printf '%-46s %8s %-3s %8s %-3s %9s  %-13s  %s\n' "$label" "${ours[0]:-n/a}" "$unit" "${theirs[0]:--}" "$unit" \
+        "$budget" "$v" "quenlit ${ours[1]:-?}-${ours[2]:-?}${theirs[1]:+, fuzzel ${theirs[1]}-${theirs[2]}}"
+}
+printf '\n%-46s %12s %12s %9s  %-13s  %s\n' "on sway, headless (median of 7 runs)" "quenlit" "fuzzel" "budget" "verdict" "spread (fastest-slowest)"
+row "process start to first picture (2x fuzzel)" ms "${qs[*]}" "${fs[*]}" "$twice_fuzzel"
+row "resident memory after start-up" MB "${qm[*]}" "${fm[*]}" 40
+row "Super+Space reaching sway to launcher focused" ms "${hotkey[*]}" "" 10
+row "quenlit toggle launcher to shown, focused" ms "${toggle[*]}" "" -
+[ -n "${q[0]:-}" ] && [ -n "${hotkey[0]:-}" ] && [ "$over" = 0 ]

@@ -15,10 +15,13 @@
 
 #include <QCoreApplication>
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quenlit::sway {
@@ -242,6 +245,37 @@ Toplevel toplevel(std::uint64_t handle, std::string appId, std::string title, bo
     return {handle, std::move(appId), std::move(title), activated, minimized};
 }
 
+// A panel being shown asks for the front window, the running programs and the screens: sway's
+// tree is read once for all of them, and again once anything may have changed it.
+TEST(SwayIpc, TheTreeIsReadOncePerTurnOfTheLoop) {
+    Desktop desktop({{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "a", .focused = true}});
+    SwayIpc& sway = *desktop.sway;
+    const auto readsAfter = [&](const std::function<void()>& between) -> int {
+        const int before = desktop.state.requests();
+        EXPECT_TRUE(sway.windows().has_value());
+        EXPECT_TRUE(sway.focusedWindow().has_value());
+        EXPECT_TRUE(sway.outputs().has_value());
+        between();
+        EXPECT_TRUE(sway.focusedWindow().has_value());
+        return desktop.state.requests() - before;
+    };
+    QCoreApplication::processEvents();
+    // get_tree, get_outputs and get_workspaces; then what changed is read again (get_tree).
+    EXPECT_EQ(readsAfter([] {}), 3);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(readsAfter([&] {
+                  desktop.state.setWindows(
+                      {{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "b", .focused = true}});
+                  QCoreApplication::processEvents();
+              }),
+              4);
+    EXPECT_EQ(sway.focusedWindow()->name, "b");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(readsAfter([&] { EXPECT_TRUE(sway.command("[con_id=5] focus").has_value()); }), 5);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(readsAfter([&] { std::this_thread::sleep_for(std::chrono::milliseconds(60)); }), 4);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Running applications
 
@@ -312,6 +346,7 @@ TEST(SwayWorkspace, ABackgroundThreadSeesTheMainThreadsLastReading) {
     desktop.toplevels.toplevels.push_back(toplevel(2, "foot", "other"));
     desktop.state.setWindows({{.id = 5, .pid = kFirstPid, .appId = "foot", .title = "foot"},
                               {.id = 6, .pid = kFirstPid + 1, .appId = "foot", .title = "other"}});
+    QCoreApplication::processEvents();  // what sway said is read again once the loop turned
     std::vector<platform::RunningApplication> seen;
     // Neither the toplevels nor sway's socket are touched off the main thread.
     const int requests = desktop.state.requests();

@@ -2,7 +2,9 @@
 
 #include "base/Log.h"
 
+#include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <simdjson.h>
 
@@ -31,6 +33,8 @@ constexpr std::uint32_t kBindingEvent = kEventBit | 5u;
 // A tree of a few hundred windows is a few hundred kilobytes; anything far larger is not sway.
 constexpr std::uint32_t kMaxBody = 64u << 20;
 constexpr auto kReplyBound = std::chrono::seconds(1);
+// What the tree and the outputs said is kept at most this long, even while the loop does not turn.
+constexpr auto kReadingsKeptAtMost = std::chrono::milliseconds(50);
 
 std::string frame(SwayIpc::MessageType type, std::string_view payload) {
     std::string message(kMagic, sizeof(kMagic));
@@ -322,6 +326,8 @@ SwayIpc::~SwayIpc() {
 }
 
 Result<std::string> SwayIpc::request(MessageType type, std::string_view payload) {
+    // A command changes what the tree says.
+    if (type == MessageType::runCommand) forgetReadings();
     if (fd_ < 0) return Failure{"the connection to sway is closed"};
     const auto deadline = std::chrono::steady_clock::now() + kReplyBound;
     auto failed = [this](const std::string& reason) -> Result<std::string> {
@@ -348,10 +354,29 @@ Result<> SwayIpc::command(std::string_view commands) {
     return swayjson::commandOutcome(reply.value());
 }
 
+void SwayIpc::keepUntilTheLoopTurns() {
+    const bool kept = tree_ || outputs_;
+    if (!kept) readAt_ = std::chrono::steady_clock::now();
+    if (!expiry_) expiry_ = std::make_unique<QObject>();
+    if (!kept) QTimer::singleShot(0, expiry_.get(), [this] { forgetReadings(); });
+}
+
+void SwayIpc::forgetReadings() {
+    tree_.reset();
+    outputs_.reset();
+}
+
 std::optional<std::vector<SwayWindow>> SwayIpc::windows() {
+    if (std::chrono::steady_clock::now() - readAt_ > kReadingsKeptAtMost) forgetReadings();
+    if (tree_) return tree_;
     auto reply = request(MessageType::getTree);
     if (!reply) return std::nullopt;
-    return swayjson::windows(reply.value());
+    auto windows = swayjson::windows(reply.value());
+    if (windows) {
+        keepUntilTheLoopTurns();
+        tree_ = windows;
+    }
+    return windows;
 }
 
 std::optional<SwayWindow> SwayIpc::focusedWindow() {
@@ -363,11 +388,18 @@ std::optional<SwayWindow> SwayIpc::focusedWindow() {
 }
 
 std::optional<std::vector<SwayOutput>> SwayIpc::outputs() {
+    if (std::chrono::steady_clock::now() - readAt_ > kReadingsKeptAtMost) forgetReadings();
+    if (outputs_) return outputs_;
     auto outputReply = request(MessageType::getOutputs);
     if (!outputReply) return std::nullopt;
     auto workspaceReply = request(MessageType::getWorkspaces);
     if (!workspaceReply) return std::nullopt;
-    return swayjson::outputs(outputReply.value(), workspaceReply.value());
+    auto outputs = swayjson::outputs(outputReply.value(), workspaceReply.value());
+    if (outputs) {
+        keepUntilTheLoopTurns();
+        outputs_ = outputs;
+    }
+    return outputs;
 }
 
 std::optional<std::string> SwayIpc::config() {
@@ -433,6 +465,9 @@ void SwayIpc::readEvents() {
         }
         break;
     }
+    // The events that arrived together are read after sway sent them all: one reading of the
+    // tree afterwards says what each of them changed.
+    forgetReadings();
     simdjson::dom::parser parser;
     while (eventBuffer_.size() >= kHeader) {
         const auto header = parseHeader(eventBuffer_);

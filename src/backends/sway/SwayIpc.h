@@ -11,6 +11,7 @@
 #include "base/Signal.h"
 #include "platform/Geometry.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+class QObject;
 class QSocketNotifier;
 
 namespace quenlit::sway {
@@ -86,9 +88,16 @@ class SwayIpc {
 
     // Runs sway commands ("[con_id=4] focus; floating enable"); fails with sway's own error text.
     Result<> command(std::string_view commands);
+    // The tree and the outputs are read once for everything that asks while the event loop does
+    // not turn (a panel being shown asks for the front window, the running applications and the
+    // screens): a command, a window event, the next turn of the loop or 50 ms make the next ask
+    // read them again.
     std::optional<std::vector<SwayWindow>> windows();
     std::optional<SwayWindow> focusedWindow();
     std::optional<std::vector<SwayOutput>> outputs();
+    // What the tree and the outputs said may have changed (news from another channel, such as the
+    // Wayland toplevels): the next ask reads them again.
+    void forgetReadings();
     // The text of the configuration file sway loaded (its includes are not expanded).
     std::optional<std::string> config();
 
@@ -112,12 +121,18 @@ class SwayIpc {
   private:
     explicit SwayIpc(int fd, std::string path);
     void readEvents();
+    void keepUntilTheLoopTurns();
 
     int fd_ = -1;
     int eventFd_ = -1;
     std::string path_;
     std::unique_ptr<QSocketNotifier> eventNotifier_;
     std::string eventBuffer_;
+    std::optional<std::vector<SwayWindow>> tree_;
+    std::optional<std::vector<SwayOutput>> outputs_;
+    std::chrono::steady_clock::time_point readAt_;
+    // Owns the posted expiry, so none runs after this object is gone.
+    std::unique_ptr<QObject> expiry_;
 };
 
 }  // namespace quenlit::sway

@@ -27,7 +27,10 @@ std::string criteria(long con) {
 SwayWorkspace::SwayWorkspace(Toplevels& toplevels, SwayIpc* sway)
     : toplevels_(toplevels), sway_(sway), mainThread_(std::this_thread::get_id()) {
     lastActiveProcess_ = activeProcess(refresh());
-    toplevelsChanged_ = toplevels_.changed.connect([this] { windowsChanged(); });
+    toplevelsChanged_ = toplevels_.changed.connect([this] {
+        if (sway_ != nullptr) sway_->forgetReadings();
+        windowsChanged();
+    });
     if (sway_ != nullptr) {
         // The toplevels lag behind sway's own focus events, and a toplevel announced before sway's
         // tree shows its window gets its process only at the tree's next change.
