@@ -65,6 +65,8 @@
 #include "ui/Style.h"
 
 #include <QApplication>
+
+#include <fontconfig/fontconfig.h>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QSocketNotifier>
@@ -86,6 +88,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 namespace quenlit::app {
@@ -696,6 +699,20 @@ int runGnomeDesktop(int argc, char** argv, const XdgDirs& dirs, const std::files
 
 }  // namespace
 
+// Fontconfig reads its configuration and font caches (several milliseconds) the first time text is
+// laid out. Read on a second core while Qt connects to the display, it is ready by the time the
+// launcher's field is made; Qt asking meanwhile is safe, fontconfig keeps one configuration.
+class FontConfigurationReader {
+  public:
+    FontConfigurationReader() : reading_([] { FcInit(); }) {}
+    ~FontConfigurationReader() { reading_.join(); }
+    FontConfigurationReader(const FontConfigurationReader&) = delete;
+    FontConfigurationReader& operator=(const FontConfigurationReader&) = delete;
+
+  private:
+    std::thread reading_;
+};
+
 int runDesktop(int argc, char** argv, const DesktopRequest& request) {
     Session session;
     const char* x11Display = std::getenv("DISPLAY");
@@ -746,6 +763,7 @@ int runDesktop(int argc, char** argv, const DesktopRequest& request) {
                        std::make_shared<linux_backend::SyslogSink>()});
     if (!waylandProblem.empty()) log::write("wayland: " + waylandProblem + " — going on without it");
     if (!choice.message.empty()) log::write(choice.message);
+    const FontConfigurationReader fonts;
     switch (*choice.backend) {
         case Backend::sway:
             return runSwayDesktop(argc, argv, dirs, socket, forceQtOnWayland());

@@ -73,6 +73,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     wireNavigation(*panel_, navigationState_, Notification::launchSelectedApp);
     if (configuration_.clipboard) setupClipboardPanel();
     didCreatePanels.emit();
+    // The launcher shows first: the hot keys, the history read from disk and the keyboard taps are
+    // nothing a person sees, and a large history takes tens of milliseconds to read.
+    if (panel_) panel_->show(nullptr);
     setupHotKey();
     if (configuration_.clipboard) clipboardStore_.startMonitoring();
     if (platform_.keyboard != nullptr) {
@@ -88,7 +91,6 @@ void AppDelegate::applicationDidFinishLaunching() {
             configuration_.bindings);
         appToggleMonitor_->start();
     }
-    if (panel_) panel_->show(nullptr);
 }
 
 void AppDelegate::setupClipboardPanel() {
