@@ -4,7 +4,8 @@
 //   panel_probe hotkey WINDOW ROUNDS [KEYS]     press KEYS (super+space unless given), time until
 //                                               WINDOW is viewable and holds the keyboard; Escape
 //                                               (first, too, when a window of its class shows);
-//                                               repeat; print the median in milliseconds
+//                                               repeat; print the median, the fastest and the
+//                                               slowest in milliseconds
 // WINDOW is a WM_CLASS instance, optionally with the window's width: "quenlit:680" is the clipboard
 // panel, "quenlit:640" the launcher. A window the window manager framed is found inside its frame.
 // KEYS is a modifier and a key, as "super+space" or "super+Escape".
@@ -187,6 +188,6 @@ int main(int argc, char** argv) {
         times.push_back(ms);
     }
     std::sort(times.begin(), times.end());
-    std::printf("%.1f\n", times[times.size() / 2]);
+    std::printf("%.1f %.1f %.1f\n", times[times.size() / 2], times.front(), times.back());
     return 0;
 }
