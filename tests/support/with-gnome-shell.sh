@@ -22,39 +22,8 @@ checkout=$(cd "$(dirname "$0")/../.." && pwd -P)
 quenlit=${QUENLIT_BIN:-$checkout/build/bin/quenlit}
 [ -x "$quenlit" ] || { echo "with-gnome-shell.sh: $quenlit is not built" >&2; exit 2; }
 
-as_user=()
-if [ "$(id -u)" = 0 ]; then
-    id quenlit-e2e >/dev/null 2>&1 || useradd --system --create-home --shell /bin/bash quenlit-e2e
-    as_user=(setpriv --reuid=quenlit-e2e --regid=quenlit-e2e --init-groups)
-fi
-
-# As in with-sway.sh: a checkout the test user cannot enter is opened to it in a mount namespace of
-# its own, at the same path.
-if [ ${#as_user[@]} -gt 0 ] && [ -z "${QUENLIT_CHECKOUT_REACHABLE:-}" ] &&
-    ! "${as_user[@]}" test -x "$checkout" 2>/dev/null; then
-    closed=""
-    dir=$checkout
-    while [ "$dir" != / ]; do
-        "${as_user[@]}" test -x "$dir" 2>/dev/null || closed=$dir
-        dir=$(dirname "$dir")
-    done
-    if ! unshare --mount --propagation private true 2>/dev/null; then
-        echo "with-gnome-shell.sh: user quenlit-e2e cannot enter $closed, and no mount namespace can be" \
-            "made to let it reach the checkout: clone it under /srv or /tmp instead" >&2
-        exit 2
-    fi
-    exec unshare --mount --propagation private env QUENLIT_CHECKOUT_REACHABLE=1 bash -c '
-        set -e
-        checkout=$1 closed=$2 wd=$3
-        shift 3
-        keep=$(mktemp -d /tmp/quenlit-checkout-XXXXXX)
-        mount --bind "$checkout" "$keep"
-        mount -t tmpfs -o mode=755 quenlit-open "$closed"
-        mkdir -p "$checkout"
-        mount --bind "$keep" "$checkout"
-        cd "$wd"
-        exec bash "$checkout/tests/support/with-gnome-shell.sh" "$@"' with-gnome-shell "$checkout" "$closed" "$PWD" "$@"
-fi
+. "$(dirname "$0")/test-user.sh"
+open_checkout_to_test_user with-gnome-shell.sh "$@"
 user_id=$("${as_user[@]}" id -u)
 
 run=$(mktemp -d /tmp/quenlit-gnome-XXXXXX)

@@ -12,43 +12,8 @@ for tool in sway foot wtype wl-copy; do
     command -v "$tool" >/dev/null 2>&1 || { echo "with-sway.sh: $tool is not installed — skipped" >&2; exit 77; }
 done
 
-as_user=()
-if [ "$(id -u)" = 0 ]; then
-    id quenlit-e2e >/dev/null 2>&1 || useradd --system --create-home --shell /bin/bash quenlit-e2e
-    as_user=(setpriv --reuid=quenlit-e2e --regid=quenlit-e2e --init-groups)
-fi
-
-# The unprivileged user runs the programs of this checkout, which may lie where it cannot enter (a
-# clone under /root). Then the command runs in a mount namespace of its own, where the folder that
-# shuts the user out is replaced by an open one holding only the checkout, at the same path: every
-# path, relative or absolute, names the same file for root and for the user.
-checkout=$(cd "$(dirname "$0")/../.." && pwd -P)
-if [ ${#as_user[@]} -gt 0 ] && [ -z "${QUENLIT_CHECKOUT_REACHABLE:-}" ] &&
-    ! "${as_user[@]}" test -x "$checkout" 2>/dev/null; then
-    closed=""
-    dir=$checkout
-    while [ "$dir" != / ]; do
-        "${as_user[@]}" test -x "$dir" 2>/dev/null || closed=$dir
-        dir=$(dirname "$dir")
-    done
-    if ! unshare --mount --propagation private true 2>/dev/null; then
-        echo "with-sway.sh: user quenlit-e2e cannot enter $closed, and no mount namespace can be made" \
-            "to let it reach the checkout: clone it under /srv or /tmp instead" >&2
-        exit 2
-    fi
-    echo "with-sway.sh: $closed is closed to the test user: running in a mount namespace that opens the checkout" >&2
-    exec unshare --mount --propagation private env QUENLIT_CHECKOUT_REACHABLE=1 bash -c '
-        set -e
-        checkout=$1 closed=$2 wd=$3
-        shift 3
-        keep=$(mktemp -d /tmp/quenlit-checkout-XXXXXX)
-        mount --bind "$checkout" "$keep"
-        mount -t tmpfs -o mode=755 quenlit-open "$closed"
-        mkdir -p "$checkout"
-        mount --bind "$keep" "$checkout"
-        cd "$wd"
-        exec bash "$checkout/tests/support/with-sway.sh" "$@"' with-sway "$checkout" "$closed" "$PWD" "$@"
-fi
+. "$(dirname "$0")/test-user.sh"
+open_checkout_to_test_user with-sway.sh "$@"
 user_id=$("${as_user[@]}" id -u)
 home=$(getent passwd "$user_id" | cut -d: -f6)
 
