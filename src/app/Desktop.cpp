@@ -308,6 +308,8 @@ int runComposed(DesktopRun& backend, const XdgDirs& dirs, const std::filesystem:
     AppDelegate delegate(backend.services, std::move(configuration));
 
     const auto colorScheme = followDesktopColorScheme(backend.xsettingsTheme);
+    // The launcher's first picture needs the icon theme: its indexes are read while the rest is set up.
+    ui::readIconThemeAhead();
     ui::IconCache icons;
     Connection focusClipboardSearch;
     Connection createClipboardView;

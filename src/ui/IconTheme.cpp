@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -119,6 +120,21 @@ struct Lookup {
 Lookup& lookup() {
     static Lookup l{QIcon::themeName(), defaultIconSearchPaths(), defaultPixmapFolders(), {}, {}, {}};
     return l;
+}
+
+// The themes' indexes read ahead on another thread; every lookup waits for it first, so the
+// lookup's tables are only ever touched by one thread at a time.
+struct ReadingAhead {
+    std::thread reading;
+    ~ReadingAhead() { finish(); }
+    void finish() {
+        if (reading.joinable()) reading.join();
+    }
+};
+
+ReadingAhead& readingAhead() {
+    static ReadingAhead r;
+    return r;
 }
 
 // Opens the base's cache again (at first, and after gtk-update-icon-cache replaced it); without
@@ -332,6 +348,7 @@ std::string kdeIconTheme(const QString& kdeGlobals) {
 }
 
 void useIconTheme(const QString& theme, const QStringList& searchPaths, const QStringList& pixmapFolders) {
+    readingAhead().finish();
     lookup() = Lookup{theme, searchPaths, pixmapFolders, {}, {}, {}};
     QIcon::setThemeSearchPaths(searchPaths);
     QIcon::setFallbackSearchPaths(pixmapFolders);
@@ -359,7 +376,14 @@ QStringList defaultPixmapFolders() {
     return paths;
 }
 
+void readIconThemeAhead() {
+    readingAhead().finish();
+    (void)lookup();  // the theme's name is Qt's, asked on this thread
+    readingAhead().reading = std::thread([] { (void)themeChain(); });
+}
+
 QIcon themeIcon(const QString& name) {
+    readingAhead().finish();
     if (name.isEmpty()) return {};
     std::vector<IconFile> files = filesInThemes(name);
     if (files.empty()) files = filesInPixmapFolders(name);
@@ -373,6 +397,7 @@ QIcon themeIcon(const QString& name) {
 }
 
 QIcon findIcon(const QString& name) {
+    readingAhead().finish();
     if (name.isEmpty()) return {};
     if (QDir::isAbsolutePath(name)) {
         if (!QFileInfo(name).isFile()) return {};
@@ -384,6 +409,7 @@ QIcon findIcon(const QString& name) {
 }
 
 QIcon folderIcon(const QString& path) {
+    readingAhead().finish();
     const QString folder = QDir::cleanPath(path);
     const std::pair<QStandardPaths::StandardLocation, const char*> wellKnown[] = {
         {QStandardPaths::DownloadLocation, "folder-download"},

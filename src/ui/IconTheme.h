@@ -10,8 +10,9 @@
 // resident) before it reaches its built-in PNG reader. Here a file is read in the format its name
 // gives, so PNG and XPM need no plugin at all and only an SVG loads the SVG one.
 //
-// Main thread only: the themes' indexes are read once and kept until useIconTheme is called again;
-// a theme's cache, once replaced (a package installed icons), is opened again.
+// Main thread only: the themes' indexes are read once (ahead, on another thread, when
+// readIconThemeAhead is called) and kept until useIconTheme is called again; a theme's cache, once
+// replaced (a package installed icons), is opened again.
 
 #include <QIcon>
 #include <QString>
@@ -49,6 +50,9 @@ void useIconTheme(const QString& theme, const QStringList& searchPaths, const QS
 // The icon theme folders of this user and system ($HOME/.icons, then icons/ under the XDG data
 // folders), and the pixmap folders (/usr/share/pixmaps and the like), as far as they exist.
 QStringList defaultIconSearchPaths();
+// Reads the theme's and its parents' indexes on another thread, while the program sets up the rest;
+// the first lookup waits for it.
+void readIconThemeAhead();
 QStringList defaultPixmapFolders();
 
 // The icon a desktop entry's Icon= value names (a theme name, a file name in a pixmap folder with
