@@ -75,7 +75,30 @@ void AppItem::prepare(std::optional<std::string> resolvedPath) {
     keys->words = keys->searchText.words();
     keys->nameSortKey = text::nameSortKey(name);
     keys->resolvedPath = resolvedPath ? std::move(*resolvedPath) : resolveSymlinks(path);
+    keys->byteMask = byteMask(keys->name.bytes()) | byteMask(keys->searchText.bytes());
+    for (std::size_t i = 0; i < 8; ++i) {
+        const auto byte =
+            i < keys->nameSortKey.size() ? static_cast<unsigned char>(keys->nameSortKey[i]) : 0U;
+        keys->sortPrefix = (keys->sortPrefix << 8U) | byte;
+    }
     keys_ = std::move(keys);
+}
+
+std::uint64_t byteMask(std::string_view bytes) {
+    std::uint64_t mask = 0;
+    for (char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        unsigned bit = 0;
+        if (b >= 'a' && b <= 'z') {
+            bit = b - 'a';
+        } else if (b >= '0' && b <= '9') {
+            bit = 26U + (b - '0');
+        } else {
+            bit = 36U + b % 28U;
+        }
+        mask |= std::uint64_t{1} << bit;
+    }
+    return mask;
 }
 
 AppItem AppItem::calculator(const Calculator::Result& result) {
