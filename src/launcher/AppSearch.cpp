@@ -16,6 +16,7 @@ struct Candidate {
     const AppItemSearchKeys* keys;
     std::int64_t score;
     std::uint64_t sortPrefix;  // keys->sortPrefix, kept beside the score for the sort
+    std::size_t order;         // place in the input, the last tie-breaker
 };
 
 class Prepared {
@@ -74,10 +75,11 @@ bool matchesBuiltInCommand(const text::FoldedText& t, const std::vector<text::Fo
 // still tie keep their input order. The first bytes of the collation keys decide most names
 // without reading the keys.
 void sortCandidates(std::vector<Candidate>& candidates) {
-    std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
         if (a.score != b.score) return a.score > b.score;
         if (a.sortPrefix != b.sortPrefix) return a.sortPrefix < b.sortPrefix;
-        return a.keys->nameSortKey < b.keys->nameSortKey;
+        if (int c = a.keys->nameSortKey.compare(b.keys->nameSortKey); c != 0) return c < 0;
+        return a.order < b.order;
     });
 }
 
@@ -108,7 +110,7 @@ std::vector<Candidate> rankedCandidates(const text::FoldedText& q, const std::ve
         if (excluded != nullptr && keys->resolvedPath == *excluded) return;
         const std::int64_t score = IntentionScore::score(q, keys->name, keys->searchText, keys->words);
         if (score < 1) return;
-        candidates.push_back({&item, keys, withBonuses(score, item), keys->sortPrefix});
+        candidates.push_back({&item, keys, withBonuses(score, item), keys->sortPrefix, candidates.size()});
     };
     for (const AppItem& item : apps)
         consider(item, excludedPath);
@@ -131,7 +133,7 @@ std::vector<Candidate> rankedCandidatesByScoringAll(const text::FoldedText& q,
         const AppItemSearchKeys* keys = prepared.keysOf(*item);
         const std::int64_t score = IntentionScore::score(q, keys->name, keys->searchText, keys->words);
         if (score < 1) continue;
-        candidates.push_back({item, keys, withBonuses(score, *item), 0});
+        candidates.push_back({item, keys, withBonuses(score, *item), 0, 0});
     }
     std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
         if (a.score != b.score) return a.score > b.score;
@@ -178,7 +180,7 @@ std::vector<AppItem> suggestionsFrom(const std::vector<const AppItem*>& apps,
         std::int64_t score =
             50000 - static_cast<std::int64_t>(std::min<std::size_t>(keys->name.length(), 10000));
         if (item->firefoxProfile() != nullptr) score += 1000;
-        candidates.push_back({item, keys, score, keys->sortPrefix});
+        candidates.push_back({item, keys, score, keys->sortPrefix, candidates.size()});
     }
     sortCandidates(candidates);
     std::vector<AppItem> out;
