@@ -40,6 +40,26 @@ std::string resolveSymlinks(std::string_view path) {
     return out;
 }
 
+std::string SymlinkResolver::resolve(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    if (path.empty() || path.front() != '/' || slash == 0) return resolveSymlinks(path);
+    const std::string_view name = path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return resolveSymlinks(path);
+    const std::string folder(path.substr(0, slash));
+    auto it = folders_.find(folder);
+    if (it == folders_.end()) it = folders_.emplace(folder, resolveSymlinks(folder)).first;
+    std::string resolved = it->second;
+    if (resolved != "/") resolved += '/';
+    resolved += name;
+    // Only a file that exists and is no link itself is known to resolve to its resolved folder's entry.
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(resolved, ec);
+    if (ec || !std::filesystem::exists(status) || std::filesystem::is_symlink(status)) {
+        return resolveSymlinks(path);
+    }
+    return resolved;
+}
+
 AppItem AppItem::make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon,
                       bool isRunning, AppItemDetail detail, std::vector<std::string> aliases, Kind kind,
                       std::optional<std::string> resolvedPath) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -188,5 +189,15 @@ struct AppItem {
 
 // Resolves symbolic links of an absolute path as far as the path exists; other text is returned as is.
 std::string resolveSymlinks(std::string_view path);
+
+// resolveSymlinks for the many files of a few folders, as a catalogue scan meets them: each folder
+// is resolved once, and then a file that is no link itself costs one look at the file alone.
+class SymlinkResolver {
+  public:
+    std::string resolve(std::string_view path);
+
+  private:
+    std::unordered_map<std::string, std::string> folders_;
+};
 
 }  // namespace quenlit

@@ -232,6 +232,11 @@ ApplicationFolderWalk walkApplicationFolder(const std::filesystem::path& folder,
         return walk;
     }
     if (!S_ISDIR(top.st_mode)) return walk;
+    {
+        std::error_code ec;
+        walk.realFolder = fs::canonical(folder, ec).string();
+        if (ec) walk.realFolder.clear();
+    }
     std::vector<fs::path> realTrees;
     for (const auto& tree : trees) {
         std::error_code ec;
@@ -256,6 +261,7 @@ ApplicationFolderWalk walkApplicationFolder(const std::filesystem::path& folder,
             std::error_code typeError;
             if (!it->is_directory(typeError)) {  // follows links
                 if (name.size() > 8 && name.compare(name.size() - 8, 8, ".desktop") == 0) {
+                    if (it->is_symlink(typeError) || typeError) walk.linkedFiles.push_back(relative);
                     walk.desktopFiles.push_back(std::move(relative));
                 }
                 continue;
@@ -277,6 +283,7 @@ ApplicationFolderWalk walkApplicationFolder(const std::filesystem::path& folder,
         if (ec) walk.unreadable.push_back(dir.string() + ": " + ec.message());
     }
     std::sort(walk.desktopFiles.begin(), walk.desktopFiles.end());
+    std::sort(walk.linkedFiles.begin(), walk.linkedFiles.end());
     return walk;
 }
 
@@ -370,7 +377,15 @@ std::vector<platform::InstalledApplication> DesktopWorkspace::installedApplicati
             std::string id = withoutDesktopSuffix(relative);
             std::replace(id.begin(), id.end(), '/', '-');
             if (!claimed.emplace(id, true).second) continue;
-            if (auto app = entryFor(prefix + relative, id)) out.push_back(std::move(*app));
+            auto app = entryFor(prefix + relative, id);
+            if (!app) continue;
+            // A file directly in the folder that is no link itself resolves within the resolved
+            // folder: the catalogue need not look at the file again.
+            if (!walk.realFolder.empty() && relative.find('/') == std::string::npos &&
+                !std::binary_search(walk.linkedFiles.begin(), walk.linkedFiles.end(), relative)) {
+                app->resolvedPath = walk.realFolder + (walk.realFolder == "/" ? "" : "/") + relative;
+            }
+            out.push_back(std::move(*app));
         }
     }
     auto list = std::make_shared<const std::vector<platform::InstalledApplication>>(out);

@@ -27,6 +27,8 @@ namespace quenlit::linux_backend {
 // What walking one applications folder found.
 struct ApplicationFolderWalk {
     std::vector<std::string> desktopFiles;  // relative to the folder ("kde/konsole.desktop"), sorted
+    std::vector<std::string> linkedFiles;   // those of desktopFiles that are symbolic links, sorted
+    std::string realFolder;                 // the folder with its symbolic links resolved
     std::vector<std::string> unreadable;    // "FOLDER: REASON" for each folder that could not be listed
 };
 
