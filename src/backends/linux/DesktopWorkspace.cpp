@@ -1,5 +1,6 @@
 #include "backends/linux/DesktopWorkspace.h"
 
+#include <fcntl.h>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
@@ -330,9 +331,13 @@ static std::vector<std::filesystem::path> applicationFolders() {
 }
 
 std::optional<platform::InstalledApplication> DesktopWorkspace::entryFor(const std::string& path,
-                                                                         const std::string& id) {
+                                                                         const std::string& id,
+                                                                         int folderDescriptor,
+                                                                         const std::string& relative) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const int found = folderDescriptor >= 0 ? ::fstatat(folderDescriptor, relative.c_str(), &st, 0)
+                                            : ::stat(path.c_str(), &st);
+    if (found != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     const long long modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     const long long changed = static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
     {
@@ -372,12 +377,14 @@ std::vector<platform::InstalledApplication> DesktopWorkspace::installedApplicati
             }
         }
         const std::string prefix = folder.string() + "/";
+        const int descriptor =
+            walk.desktopFiles.empty() ? -1 : ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         for (const auto& relative : walk.desktopFiles) {
             // The ID of "applications/kde/konsole.desktop" is "kde-konsole".
             std::string id = withoutDesktopSuffix(relative);
             std::replace(id.begin(), id.end(), '/', '-');
             if (!claimed.emplace(id, true).second) continue;
-            auto app = entryFor(prefix + relative, id);
+            auto app = entryFor(prefix + relative, id, descriptor, relative);
             if (!app) continue;
             // A file directly in the folder that is no link itself resolves within the resolved
             // folder: the catalogue need not look at the file again.
@@ -387,6 +394,7 @@ std::vector<platform::InstalledApplication> DesktopWorkspace::installedApplicati
             }
             out.push_back(std::move(*app));
         }
+        if (descriptor >= 0) ::close(descriptor);
     }
     auto list = std::make_shared<const std::vector<platform::InstalledApplication>>(out);
     std::lock_guard lock(cacheMutex_);
