@@ -103,6 +103,8 @@ std::vector<Candidate> rankedCandidates(const text::FoldedText& q, const std::ve
                                         Prepared& prepared) {
     std::vector<Candidate> candidates;
     if (q.empty()) return candidates;
+    // Room for every item up front: the list is short-lived, and growing it copies it again and again.
+    candidates.reserve(apps.size() + (folders != nullptr ? folders->size() : 0));
     const std::uint64_t needed = byteMask(q.bytes());
     auto consider = [&](const AppItem& item, const std::string* excluded) {
         const AppItemSearchKeys* keys = prepared.keysOf(item);
