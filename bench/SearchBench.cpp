@@ -71,6 +71,6 @@ void registerSearch(std::size_t count, double budget) {
 int main(int argc, char** argv) {
     quenlit::bench::useProgramAllocatorSettings();
     registerSearch(1000, 0.15e-3);
-    registerSearch(10000, 1e-3);
+    registerSearch(10000, 0.5e-3);
     return quenlit::bench::runAll(argc, argv);
 }

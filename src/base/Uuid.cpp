@@ -51,15 +51,24 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
 }
 
 Uuid nameBasedUUID(std::string_view name) {
-    std::array<std::uint8_t, 16> s = kSeed;
+    // Each byte b of the name mixes into the 16 state bytes, least significant first, as
+    //   s[0] = ((s[0] ^ b) * 167 + b) mod 256, and for i > 0
+    //   s[i] = (s[i] * 167 + b + carry) mod 256, the carry being the previous step's value / 256.
+    // That is one multiplication of the state read as a 128-bit little-endian number:
+    //   state = (state ^ b) * 167 + b * 0x0101...01  (mod 2^128).
+    __extension__ using U128 = unsigned __int128;
+    U128 state = 0;
+    for (std::size_t i = kSeed.size(); i-- > 0;)
+        state = (state << 8U) | kSeed[i];
+    const U128 eachByte = (static_cast<U128>(0x0101010101010101ULL) << 64U) | 0x0101010101010101ULL;
     for (char ch : name) {
-        const auto b = static_cast<std::uint32_t>(static_cast<unsigned char>(ch));
-        std::uint32_t v = ((s[0] ^ b) & 0xFF) * 167 + b;
-        s[0] = static_cast<std::uint8_t>(v & 0xFF);
-        for (std::size_t i = 1; i < 16; ++i) {
-            v = s[i] * 167u + b + ((v >> 8) & 0xFF);
-            s[i] = static_cast<std::uint8_t>(v & 0xFF);
-        }
+        const auto b = static_cast<unsigned char>(ch);
+        state = (state ^ b) * 167U + eachByte * b;
+    }
+    std::array<std::uint8_t, 16> s{};
+    for (auto& byte : s) {
+        byte = static_cast<std::uint8_t>(state & 0xFFU);
+        state >>= 8U;
     }
     s[6] = static_cast<std::uint8_t>((s[6] & 0x0F) | 0x50);
     s[8] = static_cast<std::uint8_t>((s[8] & 0x3F) | 0x80);

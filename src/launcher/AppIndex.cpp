@@ -95,12 +95,15 @@ std::vector<AppItem> AppIndex::scanApps(const Sources& sources) {
 
     bool firefoxExpanded = false;
     std::set<std::string> seen;
+    SymlinkResolver resolver;
+    const std::vector<platform::InstalledApplication> entries = sources.workspace.installedApplications();
     std::vector<AppItem> items;
-    for (const auto& entry : sources.workspace.installedApplications()) {
-        const std::string fileName = std::filesystem::path(entry.path).filename().string();
-        if (fileName.empty() || fileName.front() == '.') continue;
+    items.reserve(entries.size());
+    for (const auto& entry : entries) {
         const std::string& p = entry.path;
-        const std::string r = resolveSymlinks(p);
+        const std::size_t nameStart = p.rfind('/') == std::string::npos ? 0 : p.rfind('/') + 1;
+        if (nameStart >= p.size() || p[nameStart] == '.') continue;
+        const std::string r = entry.resolvedPath.empty() ? resolver.resolve(p) : entry.resolvedPath;
         if (isFirefoxIdentifier(entry.identifier) && !profiles.empty()) {
             // Each profile is a Firefox of its own; a second Firefox entry adds nothing more, and
             // no plain Firefox row is listed even when no profile qualifies.
@@ -121,10 +124,18 @@ std::vector<AppItem> AppIndex::scanApps(const Sources& sources) {
         items.push_back(AppItem::make(nameBasedUUID("quenlit.app:" + p), entry.name, p, iconFor(entry),
                                       running, {}, {}, AppItem::Kind::app, r));
     }
-    std::stable_sort(items.begin(), items.end(), [](const AppItem& a, const AppItem& b) {
-        return a.searchKeys()->nameSortKey < b.searchKeys()->nameSortKey;
+    // Sorted by name through their places, so that the items themselves move once.
+    std::vector<std::size_t> order(items.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&items](std::size_t a, std::size_t b) {
+        return items[a].searchKeys()->nameSortKey < items[b].searchKeys()->nameSortKey;
     });
-    return items;
+    std::vector<AppItem> sorted;
+    sorted.reserve(items.size());
+    for (std::size_t i : order)
+        sorted.push_back(std::move(items[i]));
+    return sorted;
 }
 
 void AppIndex::publishApps(std::vector<AppItem> items) {

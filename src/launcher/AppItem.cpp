@@ -40,6 +40,26 @@ std::string resolveSymlinks(std::string_view path) {
     return out;
 }
 
+std::string SymlinkResolver::resolve(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    if (path.empty() || path.front() != '/' || slash == 0) return resolveSymlinks(path);
+    const std::string_view name = path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return resolveSymlinks(path);
+    const std::string folder(path.substr(0, slash));
+    auto it = folders_.find(folder);
+    if (it == folders_.end()) it = folders_.emplace(folder, resolveSymlinks(folder)).first;
+    std::string resolved = it->second;
+    if (resolved != "/") resolved += '/';
+    resolved += name;
+    // Only a file that exists and is no link itself is known to resolve to its resolved folder's entry.
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(resolved, ec);
+    if (ec || !std::filesystem::exists(status) || std::filesystem::is_symlink(status)) {
+        return resolveSymlinks(path);
+    }
+    return resolved;
+}
+
 AppItem AppItem::make(Uuid id, std::string name, std::string path, std::optional<IconRef> icon,
                       bool isRunning, AppItemDetail detail, std::vector<std::string> aliases, Kind kind,
                       std::optional<std::string> resolvedPath) {
@@ -75,7 +95,30 @@ void AppItem::prepare(std::optional<std::string> resolvedPath) {
     keys->words = keys->searchText.words();
     keys->nameSortKey = text::nameSortKey(name);
     keys->resolvedPath = resolvedPath ? std::move(*resolvedPath) : resolveSymlinks(path);
+    keys->byteMask = byteMask(keys->name.bytes()) | byteMask(keys->searchText.bytes());
+    for (std::size_t i = 0; i < 8; ++i) {
+        const auto byte =
+            i < keys->nameSortKey.size() ? static_cast<unsigned char>(keys->nameSortKey[i]) : 0U;
+        keys->sortPrefix = (keys->sortPrefix << 8U) | byte;
+    }
     keys_ = std::move(keys);
+}
+
+std::uint64_t byteMask(std::string_view bytes) {
+    std::uint64_t mask = 0;
+    for (char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        unsigned bit = 0;
+        if (b >= 'a' && b <= 'z') {
+            bit = b - 'a';
+        } else if (b >= '0' && b <= '9') {
+            bit = 26U + (b - '0');
+        } else {
+            bit = 36U + b % 28U;
+        }
+        mask |= std::uint64_t{1} << bit;
+    }
+    return mask;
 }
 
 AppItem AppItem::calculator(const Calculator::Result& result) {

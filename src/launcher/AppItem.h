@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -83,6 +84,11 @@ class AppItemKind {
     std::string copyText_;
 };
 
+// A 64-bit summary of which byte values occur in a text: one bit per letter a-z and digit, the
+// other byte values share the remaining bits. A text that contains another as a substring has every
+// bit of the other's set, so a missing bit proves that no match is possible.
+std::uint64_t byteMask(std::string_view bytes);
+
 // What the ranking needs of an item, computed once when the item is made: folded name and search
 // text with their words, the collation key of the name, and the path with symbolic links resolved.
 struct AppItemSearchKeys {
@@ -91,6 +97,12 @@ struct AppItemSearchKeys {
     std::vector<text::FoldedText::Word> words;
     std::string nameSortKey;
     std::string resolvedPath;
+    // byteMask of the folded name and search text together: a query with a bit outside it cannot
+    // score, since every rule needs the folded query inside one of them.
+    std::uint64_t byteMask = 0;
+    // The first eight bytes of nameSortKey, big-endian, zero-padded: when two of them differ they
+    // order the names as the whole keys do.
+    std::uint64_t sortPrefix = 0;
 };
 
 // What a row carries besides its name, under the name of what it is. A new kind of row adds its
@@ -177,5 +189,15 @@ struct AppItem {
 
 // Resolves symbolic links of an absolute path as far as the path exists; other text is returned as is.
 std::string resolveSymlinks(std::string_view path);
+
+// resolveSymlinks for the many files of a few folders, as a catalogue scan meets them: each folder
+// is resolved once, and then a file that is no link itself costs one look at the file alone.
+class SymlinkResolver {
+  public:
+    std::string resolve(std::string_view path);
+
+  private:
+    std::unordered_map<std::string, std::string> folders_;
+};
 
 }  // namespace quenlit

@@ -28,6 +28,9 @@ struct InstalledApplication {
     std::string icon;                 // the Icon value: a theme name or an absolute file path; may be empty
     std::string startupWMClass = {};  // the StartupWMClass value; may be empty
     std::string executable = {};      // the program of Exec as written (a name or a path); may be empty
+    // `path` with its symbolic links resolved, when the backend learnt it while listing the entries;
+    // empty when it did not, and the catalogue resolves the path itself.
+    std::string resolvedPath = {};
     bool operator==(const InstalledApplication&) const = default;
 };
 

@@ -98,6 +98,13 @@ TEST(WalkApplicationFolder, FindsEachDesktopFileOnceAndStaysInsideTheApplication
              writeFile(deep / "d/too-deep.desktop", "");
          },
          {"d/d/d/d/d/d/d/d/deepest.desktop"}},
+        {"a desktop file that is a link",
+         [](const fs::path& root) {
+             writeFile(root / "apps/a.desktop", "");
+             writeFile(root / "other/x.desktop", "");
+             fs::create_symlink("../other/x.desktop", root / "apps/linked.desktop");
+         },
+         {"a.desktop", "linked.desktop"}},
         {"a folder that does not exist", [](const fs::path&) {}, {}},
     };
     for (const auto& c : cases) {
@@ -107,6 +114,22 @@ TEST(WalkApplicationFolder, FindsEachDesktopFileOnceAndStaysInsideTheApplication
             walkApplicationFolder(dir / "apps", {dir / "apps", dir / "system", dir / "missing"});
         EXPECT_EQ(walk.desktopFiles, c.expected) << c.name;
         EXPECT_TRUE(walk.unreadable.empty()) << c.name;
+        // What lets the catalogue skip resolving each file: the resolved folder, and which files
+        // are links. A file directly in the folder that is none resolves to its place in the
+        // resolved folder (one in a subfolder may lie behind a linked folder).
+        std::error_code ec;
+        EXPECT_EQ(walk.realFolder, fs::exists(dir / "apps") ? fs::canonical(dir / "apps").string() : "")
+            << c.name;
+        std::vector<std::string> links;
+        for (const auto& file : walk.desktopFiles) {
+            if (fs::is_symlink(dir / "apps" / file)) {
+                links.push_back(file);
+            } else if (file.find('/') == std::string::npos) {
+                EXPECT_EQ(walk.realFolder + "/" + file, fs::canonical(dir / "apps" / file, ec).string())
+                    << file;
+            }
+        }
+        EXPECT_EQ(walk.linkedFiles, links) << c.name;
     }
 }
 

@@ -8,6 +8,9 @@ namespace {
 TEST(Uuid, NameBasedIdentifiersAreFixed) {
     EXPECT_EQ(nameBasedUUID("").toString(), "6C25197B-521E-530A-9CD4-2F81B603E755");
     EXPECT_EQ(nameBasedUUID("abc").toString(), "4425BEB7-3175-5265-A536-FF386112D226");
+    EXPECT_EQ(nameBasedUUID("quenlit.app:/usr/share/applications/org.gnome.Nautilus.desktop#work").toString(),
+              "5C3524FB-7450-50AA-899F-248F2A075879");
+    EXPECT_EQ(nameBasedUUID("\u00E9\u00FF\x7F").toString(), "5CE52E34-F2F5-56CC-AA55-AFE827E719C1");
     EXPECT_NE(nameBasedUUID("\u00E9"), nameBasedUUID("e"));
     EXPECT_EQ(nameBasedUUID("quenlit.app:/x"), nameBasedUUID("quenlit.app:/x"));
 }

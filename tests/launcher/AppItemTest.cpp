@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <set>
 
 namespace quenlit {
@@ -87,6 +89,47 @@ TEST(WindowCommandRows, NamesKindsAndLauncherRowsCorrespond) {
     for (auto other : {AppItemKind::calculator, AppItemKind::app, AppItemKind::quit, AppItemKind::folder}) {
         EXPECT_FALSE(windowCommandFor(AppItemKind(other)).has_value());
     }
+}
+
+// The scan resolves each folder once and then looks at the file alone; it must agree with resolving
+// the whole path, for plain files, links to files and folders, missing ones and odd names.
+TEST(SymlinkResolver, AgreesWithResolvingTheWholePath) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / "quenlit-symlink-resolver";
+    fs::remove_all(root);
+    fs::create_directories(root / "real/sub");
+    std::ofstream(root / "real/a.desktop").put('\n');
+    std::ofstream(root / "real/sub/b.desktop").put('\n');
+    fs::create_symlink("a.desktop", root / "real/link.desktop");
+    fs::create_directory_symlink("real", root / "via");
+    fs::create_symlink("missing.desktop", root / "real/dangling.desktop");
+    const std::string r = root.string();
+    const std::vector<std::string> paths{
+        r + "/real/a.desktop",
+        r + "/via/a.desktop",
+        r + "/real/link.desktop",
+        r + "/via/link.desktop",
+        r + "/via/sub/b.desktop",
+        r + "/real/sub/../a.desktop",
+        r + "/real/missing.desktop",
+        r + "/gone/x.desktop",
+        r + "/real/dangling.desktop",
+        r + "/via/.",
+        r + "/via/..",
+        r + "/via/",
+        r + "//via//a.desktop",
+        "relative/a.desktop",
+        "/",
+        "/tmp",
+        "",
+    };
+    SymlinkResolver resolver;
+    for (int pass = 0; pass < 2; ++pass) {  // the second pass answers from the folders it resolved
+        for (const auto& path : paths)
+            EXPECT_EQ(resolver.resolve(path), resolveSymlinks(path)) << path;
+    }
+    EXPECT_EQ(resolver.resolve(r + "/via/link.desktop"), fs::canonical(root / "real/a.desktop").string());
+    fs::remove_all(root);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "backends/linux/DesktopWorkspace.h"
 
+#include <fcntl.h>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
@@ -232,6 +233,11 @@ ApplicationFolderWalk walkApplicationFolder(const std::filesystem::path& folder,
         return walk;
     }
     if (!S_ISDIR(top.st_mode)) return walk;
+    {
+        std::error_code ec;
+        walk.realFolder = fs::canonical(folder, ec).string();
+        if (ec) walk.realFolder.clear();
+    }
     std::vector<fs::path> realTrees;
     for (const auto& tree : trees) {
         std::error_code ec;
@@ -256,6 +262,7 @@ ApplicationFolderWalk walkApplicationFolder(const std::filesystem::path& folder,
             std::error_code typeError;
             if (!it->is_directory(typeError)) {  // follows links
                 if (name.size() > 8 && name.compare(name.size() - 8, 8, ".desktop") == 0) {
+                    if (it->is_symlink(typeError) || typeError) walk.linkedFiles.push_back(relative);
                     walk.desktopFiles.push_back(std::move(relative));
                 }
                 continue;
@@ -277,6 +284,7 @@ ApplicationFolderWalk walkApplicationFolder(const std::filesystem::path& folder,
         if (ec) walk.unreadable.push_back(dir.string() + ": " + ec.message());
     }
     std::sort(walk.desktopFiles.begin(), walk.desktopFiles.end());
+    std::sort(walk.linkedFiles.begin(), walk.linkedFiles.end());
     return walk;
 }
 
@@ -323,9 +331,13 @@ static std::vector<std::filesystem::path> applicationFolders() {
 }
 
 std::optional<platform::InstalledApplication> DesktopWorkspace::entryFor(const std::string& path,
-                                                                         const std::string& id) {
+                                                                         const std::string& id,
+                                                                         int folderDescriptor,
+                                                                         const std::string& relative) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const int found = folderDescriptor >= 0 ? ::fstatat(folderDescriptor, relative.c_str(), &st, 0)
+                                            : ::stat(path.c_str(), &st);
+    if (found != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     const long long modified = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     const long long changed = static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
     {
@@ -365,13 +377,24 @@ std::vector<platform::InstalledApplication> DesktopWorkspace::installedApplicati
             }
         }
         const std::string prefix = folder.string() + "/";
+        const int descriptor =
+            walk.desktopFiles.empty() ? -1 : ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         for (const auto& relative : walk.desktopFiles) {
             // The ID of "applications/kde/konsole.desktop" is "kde-konsole".
             std::string id = withoutDesktopSuffix(relative);
             std::replace(id.begin(), id.end(), '/', '-');
             if (!claimed.emplace(id, true).second) continue;
-            if (auto app = entryFor(prefix + relative, id)) out.push_back(std::move(*app));
+            auto app = entryFor(prefix + relative, id, descriptor, relative);
+            if (!app) continue;
+            // A file directly in the folder that is no link itself resolves within the resolved
+            // folder: the catalogue need not look at the file again.
+            if (!walk.realFolder.empty() && relative.find('/') == std::string::npos &&
+                !std::binary_search(walk.linkedFiles.begin(), walk.linkedFiles.end(), relative)) {
+                app->resolvedPath = walk.realFolder + (walk.realFolder == "/" ? "" : "/") + relative;
+            }
+            out.push_back(std::move(*app));
         }
+        if (descriptor >= 0) ::close(descriptor);
     }
     auto list = std::make_shared<const std::vector<platform::InstalledApplication>>(out);
     std::lock_guard lock(cacheMutex_);

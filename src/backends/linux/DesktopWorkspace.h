@@ -27,6 +27,8 @@ namespace quenlit::linux_backend {
 // What walking one applications folder found.
 struct ApplicationFolderWalk {
     std::vector<std::string> desktopFiles;  // relative to the folder ("kde/konsole.desktop"), sorted
+    std::vector<std::string> linkedFiles;   // those of desktopFiles that are symbolic links, sorted
+    std::string realFolder;                 // the folder with its symbolic links resolved
     std::vector<std::string> unreadable;    // "FOLDER: REASON" for each folder that could not be listed
 };
 
@@ -81,7 +83,11 @@ class DesktopWorkspace : public platform::Workspace {
         unsigned long long inode = 0;
         std::optional<platform::InstalledApplication> app;  // absent: hidden, not shown, or unusable
     };
-    std::optional<platform::InstalledApplication> entryFor(const std::string& path, const std::string& id);
+    // `folderDescriptor`, when not negative, is the open folder that `relative` (the path's part
+    // below it) is looked up in, which spares walking the folder's own path for every entry.
+    std::optional<platform::InstalledApplication> entryFor(const std::string& path, const std::string& id,
+                                                           int folderDescriptor = -1,
+                                                           const std::string& relative = {});
     // Starts the program with `uri` (or none), as described above; the reason when it did not start.
     std::optional<std::string> launch(GAppInfo* info, const char* uri);
 
