@@ -186,6 +186,12 @@ std::optional<Clock::time_point> bindingRan(int fd, std::string& buffer) {
     }
 }
 
+int failedRound(int round, const char* what) {
+    std::fprintf(stderr, "sway_probe: round %d: %s within %lld s\n", round + 1, what,
+                 static_cast<long long>(kLimit.count()));
+    return 1;
+}
+
 int shown(const std::string& title, int rounds, const std::vector<std::string>& command, bool fromKey) {
     const int fd = connectSway();
     if (fd < 0) return 1;
@@ -198,14 +204,15 @@ int shown(const std::string& title, int rounds, const std::vector<std::string>& 
         if (pid < 0) return 1;
         if (fromKey) {
             const auto ran = bindingRan(fd, buffer);
-            if (!ran) return 1;
+            if (!ran) return failedRound(i, "sway ran no key binding");
             begin = *ran;
         }
-        if (!waitFor(fd, buffer, "focus", title)) return 1;
+        if (!waitFor(fd, buffer, "focus", title)) return failedRound(i, "the window never had the focus");
         times.push_back(msSince(begin));
         int status = 0;
         waitpid(pid, &status, 0);
-        if (!run(command) || !waitFor(fd, buffer, "close", title)) return 1;
+        if (!run(command)) return failedRound(i, "the command failed when run to hide the window");
+        if (!waitFor(fd, buffer, "close", title)) return failedRound(i, "the window never closed");
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     std::sort(times.begin(), times.end());

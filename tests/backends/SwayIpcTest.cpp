@@ -1,4 +1,5 @@
 #include "backends/sway/SwayIpc.h"
+#include "base/Log.h"
 
 #include "backends/FakeSway.h"
 
@@ -127,7 +128,15 @@ TEST(SwayIpc, RequestsAreFramedAndAnsweredInOrder) {
     });
     auto ipc = SwayIpc::connect(sway.path());
     ASSERT_TRUE(ipc.has_value()) << ipc.error().reason;
+    auto log = std::make_shared<log::MemorySink>();
+    log::installSinks({log});
+    // A command sent without waiting: its answer is read before the next request's, which still
+    // gets its own.
+    ipc.value()->commandLater("flaot", "rule: ");
     EXPECT_TRUE(ipc.value()->command("[con_id=7] focus").has_value());
+    log::installSinks({});
+    EXPECT_EQ(log->lines().size(), 1u);
+    EXPECT_TRUE(!log->lines().empty() && log->lines().front().ends_with("rule: Unknown command"));
     EXPECT_EQ(ipc.value()->command("flaot").error().reason, "Unknown command");
     const auto focused = ipc.value()->focusedWindow();
     ASSERT_TRUE(focused.has_value());
@@ -135,7 +144,7 @@ TEST(SwayIpc, RequestsAreFramedAndAnsweredInOrder) {
     // sway going away is a failure, and every later request fails at once.
     EXPECT_FALSE(ipc.value()->config().has_value());
     EXPECT_FALSE(ipc.value()->command("focus").has_value());
-    EXPECT_EQ(seen, (std::vector<std::string>{"0:[con_id=7] focus", "0:flaot", "4:", "9:"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"0:flaot", "0:[con_id=7] focus", "0:flaot", "4:", "9:"}));
 }
 
 TEST(SwayIpc, ConnectingWithoutASocketSaysWhy) {

@@ -325,27 +325,64 @@ SwayIpc::~SwayIpc() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+namespace {
+
+Result<std::string> connectionBroke(int& fd, const std::string& reason) {
+    // A reply cut short leaves the stream out of step: later requests would read its tail.
+    ::close(fd);
+    fd = -1;
+    log::write("sway: " + reason + " — window commands and panel placement stop working");
+    return Failure{reason};
+}
+
+}  // namespace
+
+Result<std::string> SwayIpc::readReply(MessageType type, std::chrono::steady_clock::time_point deadline) {
+    auto head = readExactly(fd_, kHeader, deadline);
+    if (!head) return connectionBroke(fd_, head.error().reason);
+    const auto header = parseHeader(head.value());
+    if (!header) return connectionBroke(fd_, "sway's reply has no i3-ipc header");
+    auto body = readExactly(fd_, header->length, deadline);
+    if (!body) return connectionBroke(fd_, body.error().reason);
+    if (header->type != static_cast<std::uint32_t>(type))
+        return connectionBroke(fd_, "sway answered another request");
+    return body;
+}
+
+void SwayIpc::readLateReplies(std::chrono::steady_clock::time_point deadline) {
+    std::vector<std::string> waiting;
+    waiting.swap(lateReplies_);
+    for (const std::string& onRefusal : waiting) {
+        if (fd_ < 0) return;
+        auto reply = readReply(MessageType::runCommand, deadline);
+        if (!reply) return;
+        if (auto outcome = swayjson::commandOutcome(reply.value()); !outcome)
+            log::write(onRefusal + outcome.error().reason);
+    }
+}
+
 Result<std::string> SwayIpc::request(MessageType type, std::string_view payload) {
     // A command changes what the tree says.
     if (type == MessageType::runCommand) forgetReadings();
     if (fd_ < 0) return Failure{"the connection to sway is closed"};
     const auto deadline = std::chrono::steady_clock::now() + kReplyBound;
-    auto failed = [this](const std::string& reason) -> Result<std::string> {
-        // A reply cut short leaves the stream out of step: later requests would read its tail.
-        ::close(fd_);
-        fd_ = -1;
-        log::write("sway: " + reason + " — window commands and panel placement stop working");
-        return Failure{reason};
-    };
-    if (auto sent = writeAll(fd_, frame(type, payload), deadline); !sent) return failed(sent.error().reason);
-    auto head = readExactly(fd_, kHeader, deadline);
-    if (!head) return failed(head.error().reason);
-    const auto header = parseHeader(head.value());
-    if (!header) return failed("sway's reply has no i3-ipc header");
-    auto body = readExactly(fd_, header->length, deadline);
-    if (!body) return failed(body.error().reason);
-    if (header->type != static_cast<std::uint32_t>(type)) return failed("sway answered another request");
-    return body;
+    readLateReplies(deadline);
+    if (fd_ < 0) return Failure{"the connection to sway is closed"};
+    if (auto sent = writeAll(fd_, frame(type, payload), deadline); !sent)
+        return connectionBroke(fd_, sent.error().reason);
+    return readReply(type, deadline);
+}
+
+void SwayIpc::commandLater(std::string_view commands, std::string onRefusal) {
+    forgetReadings();
+    if (fd_ < 0) return;
+    const auto deadline = std::chrono::steady_clock::now() + kReplyBound;
+    if (auto sent = writeAll(fd_, frame(MessageType::runCommand, commands), deadline); !sent) {
+        // The log says the connection broke; later requests fail with it.
+        (void)connectionBroke(fd_, sent.error().reason);
+        return;
+    }
+    lateReplies_.push_back(std::move(onRefusal));
 }
 
 Result<> SwayIpc::command(std::string_view commands) {

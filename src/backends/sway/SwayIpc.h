@@ -88,6 +88,9 @@ class SwayIpc {
 
     // Runs sway commands ("[con_id=4] focus; floating enable"); fails with sway's own error text.
     Result<> command(std::string_view commands);
+    // Sends commands without waiting for sway's answer: sway runs them before anything asked later.
+    // The answer is read before the next request's; a refusal is logged then, after `onRefusal`.
+    void commandLater(std::string_view commands, std::string onRefusal);
     // The tree and the outputs are read once for everything that asks while the event loop does
     // not turn (a panel being shown asks for the front window, the running applications and the
     // screens): a command, a window event, the next turn of the loop or 50 ms make the next ask
@@ -122,12 +125,15 @@ class SwayIpc {
     explicit SwayIpc(int fd, std::string path);
     void readEvents();
     void keepUntilTheLoopTurns();
+    Result<std::string> readReply(MessageType type, std::chrono::steady_clock::time_point deadline);
+    void readLateReplies(std::chrono::steady_clock::time_point deadline);
 
     int fd_ = -1;
     int eventFd_ = -1;
     std::string path_;
     std::unique_ptr<QSocketNotifier> eventNotifier_;
     std::string eventBuffer_;
+    std::vector<std::string> lateReplies_;  // what to log, in order, for each command sent later
     std::optional<std::vector<SwayWindow>> tree_;
     std::optional<std::vector<SwayOutput>> outputs_;
     std::chrono::steady_clock::time_point readAt_;

@@ -350,8 +350,8 @@ void SwayPanelWindowFactory::addRule() {
     // whatever has the focus.
     const std::string rule =
         std::string("for_window [app_id=\"^") + kAppId + "$\"] \"floating enable, border none\"";
-    if (auto added = sway_.command(rule); !added)
-        log::write("panel: sway did not take the rule that floats the panels: " + added.error().reason);
+    // Sent without waiting: sway takes it before the first panel maps, asked for after it.
+    sway_.commandLater(rule, "panel: sway did not take the rule that floats the panels: ");
 }
 
 std::unique_ptr<platform::PanelWindow> SwayPanelWindowFactory::createPanel(platform::Size contentSize) {

@@ -5,6 +5,9 @@
 #include "backends/wayland/WaylandConnection.h"
 #include "base/Text.h"
 
+#include <QObject>
+#include <QTimer>
+
 #include <virtual-keyboard-unstable-v1-client-protocol.h>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
@@ -287,10 +290,17 @@ class VirtualKeyboardInput::Source final : public platform::EventSource {
     std::optional<std::uint32_t> down_;  // the key of the last press, until its release
 };
 
+// Made well before the first key rather than at it: the focused window learns of a new keyboard
+// asynchronously, and keys sent right after the keyboard appeared can be lost.
+constexpr int kMakeKeyboardAfterMs = 200;
+
 VirtualKeyboardInput::VirtualKeyboardInput(WaylandConnection& connection)
-    : connection_(connection), keyboard_(Keyboard::create(connection)) {
-    // Made now rather than at the first key: the focused window learns of a new keyboard
-    // asynchronously, and keys sent right after the keyboard appeared can be lost.
+    : connection_(connection), making_(std::make_unique<QObject>()) {
+    QTimer::singleShot(kMakeKeyboardAfterMs, making_.get(), [this] {
+        if (made_) return;
+        made_ = true;
+        keyboard_ = Keyboard::create(connection_);
+    });
 }
 
 VirtualKeyboardInput::~VirtualKeyboardInput() = default;
@@ -298,6 +308,7 @@ VirtualKeyboardInput::~VirtualKeyboardInput() = default;
 std::unique_ptr<platform::EventSource> VirtualKeyboardInput::createEventSource() {
     // One keyboard for all sources: each new keyboard makes the compositor send its keymap to the
     // focused window again.
+    made_ = true;
     if (!keyboard_ || !keyboard_->alive()) keyboard_ = Keyboard::create(connection_);
     if (!keyboard_) return nullptr;
     return std::make_unique<Source>(*this, keyboard_);

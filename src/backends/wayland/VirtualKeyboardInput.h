@@ -27,13 +27,16 @@
 
 struct zwp_virtual_keyboard_v1;
 
+class QObject;
+
 namespace quenlit::wayland {
 
 class WaylandConnection;
 
 class VirtualKeyboardInput final : public platform::InputSynthesizer {
   public:
-    // Makes the seat's virtual keyboard right away.
+    // Makes the seat's virtual keyboard shortly after the event loop starts: well before the first
+    // paste, and after the program's first picture (its keymap takes milliseconds to make).
     explicit VirtualKeyboardInput(WaylandConnection& connection);
     ~VirtualKeyboardInput() override;
     VirtualKeyboardInput(const VirtualKeyboardInput&) = delete;
@@ -58,6 +61,9 @@ class VirtualKeyboardInput final : public platform::InputSynthesizer {
   private:
     WaylandConnection& connection_;
     std::shared_ptr<Keyboard> keyboard_;
+    bool made_ = false;
+    // Owns the posted making, so none runs after this object is gone.
+    std::unique_ptr<QObject> making_;
 };
 
 }  // namespace quenlit::wayland
