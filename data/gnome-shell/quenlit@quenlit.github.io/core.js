@@ -56,6 +56,10 @@ var QuenlitService = class QuenlitService {
         this._shellPid = credentials.get_unix_pid();
         // A private test session names the one other program it may use to drive the shell.
         this._testCaller = GLib.getenv('QUENLIT_SHELL_TEST_CALLER') ?? '';
+        // There, too, the steps from a key to a panel with the keyboard are written to the shell's
+        // log on the monotonic clock (microseconds), for the benchmarks to time them.
+        this._trace = this._testCaller === '' ? () => {}
+            : what => log(`quenlit-trace ${GLib.get_monotonic_time()} ${what}`);
 
         // Made now: the first keys of a keyboard made just before them are lost.
         const seat = Clutter.get_default_backend().get_default_seat();
@@ -66,12 +70,14 @@ var QuenlitService = class QuenlitService {
             if (type !== Meta.SelectionType.SELECTION_CLIPBOARD)
                 return;
             const ours = source !== null && source === this._ownSource;
+            this._trace(`clipboard-owner ${ours ? 'ours' : 'other'}`);
             if (!ours)
                 this._ownSource = null;
             this._signal('ClipboardChanged', '(bb)', [ours, source === null]);
         });
         this._focusChanged = global.display.connect('notify::focus-window', () => {
             const focus = global.display.get_focus_window();
+            this._trace(`focus ${focus ? focus.get_title() : ''}`);
             this._signal('FocusChanged', '(i)', [focus ? focus.get_pid() : 0]);
         });
     }
@@ -177,7 +183,10 @@ var QuenlitService = class QuenlitService {
         const bound = [];
         for (const key of ['launcher-hotkey', 'clipboard-hotkey']) {
             const action = this._main.wm.addKeybinding(key, this._settings, Meta.KeyBindingFlags.NONE,
-                Shell.ActionMode.ALL, () => this._signal('HotKeyPressed', '(s)', [key]));
+                Shell.ActionMode.ALL, () => {
+                    this._trace(`hotkey ${key}`);
+                    this._signal('HotKeyPressed', '(s)', [key]);
+                });
             if (action !== Meta.KeyBindingAction.NONE)
                 bound.push(key);
         }
@@ -229,6 +238,7 @@ var QuenlitService = class QuenlitService {
             return;
         }
         const [keysym, pressed] = batch.keys[index];
+        this._trace(`key ${keysym} ${pressed ? 'pressed' : 'released'}`);
         this._keyboard.notify_keyval(GLib.get_monotonic_time(), keysym,
             pressed ? Clutter.KeyState.PRESSED : Clutter.KeyState.RELEASED);
         this._later(20, () => this._typeNext(index + 1));
@@ -413,6 +423,7 @@ QuenlitService._methods = {
     // given the keyboard. The application that was in front stays the one the window list leads
     // with after it, so Quenlit knows where to give the focus back.
     ShowPanel([title, x, y], invocation, pid) {
+        this._trace(`show-panel ${title}`);
         let tries = 0;
         const attempt = () => {
             // Mapped, with its first frame drawn: placed earlier, the shell's own placement of a
@@ -435,6 +446,7 @@ QuenlitService._methods = {
                 window.stick();
             window.move_frame(true, x + ox, y + oy);
             this._main.activateWindow(window);
+            this._trace(`panel-activated ${title} after ${tries} retries`);
             this._reply(invocation, '(b)', [true]);
         };
         attempt();
