@@ -25,6 +25,7 @@ var QuenlitService = class QuenlitService {
         this._keyboard = null;
         this._keyQueue = [];
         this._timeouts = new Set();
+        this._paintWatches = new Set(); // stage after-paint handlers of panels awaiting their window
     }
 
     static get version() {
@@ -87,6 +88,9 @@ var QuenlitService = class QuenlitService {
         for (const id of this._timeouts)
             this._gi.GLib.source_remove(id);
         this._timeouts.clear();
+        for (const id of this._paintWatches)
+            global.stage.disconnect(id);
+        this._paintWatches.clear();
         if (this._focusChanged)
             global.display.disconnect(this._focusChanged);
         this._focusChanged = 0;
@@ -425,20 +429,26 @@ QuenlitService._methods = {
     ShowPanel([title, x, y], invocation, pid) {
         this._trace(`show-panel ${title}`);
         let tries = 0;
+        let painted = 0;
+        let finished = false;
+        const finish = () => {
+            finished = true;
+            if (painted) {
+                global.stage.disconnect(painted);
+                this._paintWatches.delete(painted);
+            }
+        };
         const attempt = () => {
+            if (finished)
+                return true;
             // Mapped, with its first frame drawn: placed earlier, the shell's own placement of a
             // new window would win.
             const window = global.display.list_all_windows().find(w =>
                 w.get_pid() === pid && w.get_title() === title && w.get_frame_rect().width > 0 &&
                 w.get_compositor_private()?.visible);
-            if (!window) {
-                if (++tries > 50) {
-                    this._reply(invocation, '(b)', [false]);
-                    return;
-                }
-                this._later(20, attempt);
-                return;
-            }
+            if (!window)
+                return false;
+            finish();
             const [ox, oy] = this._origin();
             if (!window.is_above())
                 window.make_above();
@@ -446,10 +456,27 @@ QuenlitService._methods = {
                 window.stick();
             window.move_frame(true, x + ox, y + oy);
             this._main.activateWindow(window);
-            this._trace(`panel-activated ${title} after ${tries} retries`);
+            this._trace(`panel-activated ${title} after ${tries} looks`);
             this._reply(invocation, '(b)', [true]);
+            return true;
         };
-        attempt();
+        const poll = () => {
+            if (attempt())
+                return;
+            if (++tries > 50) {
+                finish();
+                this._reply(invocation, '(b)', [false]);
+                return;
+            }
+            this._later(20, poll);
+        };
+        if (attempt())
+            return;
+        // The window shows in a frame the shell draws: looked for right after each one, and every
+        // 20 ms besides.
+        painted = global.stage.connect('after-paint', () => this._later(0, attempt));
+        this._paintWatches.add(painted);
+        this._later(20, poll);
     },
 
     Screenshot([path], invocation) {
