@@ -597,7 +597,14 @@ int runKdeDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     wayland::DataControlPasteboard pasteboard(*connection);
     input.publishPrimary = [&pasteboard] { return pasteboard.mirrorToPrimary(); };
     const auto primary = screens.mainScreen();
-    kde::KdePanelWindowFactory windows(**scripting, primary ? primary->frame.height : 0);
+    // Read as the panel shows, right after the core asked which window is in front: the same list.
+    kde::KdePanelWindowFactory windows(**scripting, primary ? primary->frame.height : 0, [&kwinWindows] {
+        if (auto all = kwinWindows.list()) {
+            for (const auto& w : *all)
+                if (w.active && w.processIdentifier != ::getpid()) return w.uuid;
+        }
+        return std::string();
+    });
 
     LinuxServices shared;
     DesktopRun backend{.services = {.scheduler = scheduler,

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 namespace quenlit::kde {
@@ -123,6 +124,54 @@ TEST_F(KWinLive, ANativeWindowIsListedMovedResizedAndActivated) {
     auto gone = control.window(listed->front().ref);
     ASSERT_FALSE(gone);
     EXPECT_EQ(gone.error().kind, Failure::Kind::gone);
+}
+
+// Showing a panel asks for the list several times in a row: one script serves them all, until the
+// event loop turns, another script runs (it may have moved or activated a window) or it grows old.
+TEST_F(KWinLive, AListIsReadOnceForAskersInARowAndAgainAfterAnythingThatMayChangeIt) {
+    const auto gtk = startGtkWindow();
+    ASSERT_TRUE(gtk) << "the GTK window did not appear";
+    QCoreApplication::processEvents();
+    struct Case {
+        const char* between;
+        std::function<void()> step;
+        unsigned long scripts;  // sent for the second list
+    };
+    const Case cases[] = {
+        {"nothing", [] {}, 0},
+        {"a turn of the event loop", [] { QCoreApplication::processEvents(); }, 1},
+        {"another script", [this] { ASSERT_TRUE(scripting_->run("kwin.answer(1);")); }, 2},
+        {"a wait past the snapshot's age",
+         [] { std::this_thread::sleep_for(KWinWindows::kSnapshotAge + std::chrono::milliseconds(5)); }, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.between);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(windows_->list());
+        const unsigned long before = scripting_->scriptsSent();
+        c.step();
+        auto again = windows_->list();
+        ASSERT_TRUE(again);
+        EXPECT_EQ(scripting_->scriptsSent() - before, c.scripts);
+        EXPECT_TRUE(std::any_of(again->begin(), again->end(), [&](const KWinWindow& w) {
+            return w.processIdentifier == gtk->processIdentifier;
+        }));
+    }
+    // What a script changed is seen by the next list.
+    KWinWindowControl control(*windows_);
+    ASSERT_TRUE(
+        control.setFrame(control.windows(gtk->processIdentifier)->front().ref, {10, 20, 600, 400}, true));
+    bool moved = false;
+    for (int i = 0; i < 40 && !moved; ++i) {
+        auto all = windows_->list();
+        ASSERT_TRUE(all);
+        for (const KWinWindow& w : *all)
+            if (w.processIdentifier == gtk->processIdentifier && w.frame.x == 10 && w.frame.y == 20)
+                moved = true;
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(moved);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QObject>
+#include <QTimer>
 
 #include <QDBusMetaType>
 
@@ -73,7 +74,8 @@ int rounded(double v) {
 
 }  // namespace
 
-ShellExtension::ShellExtension() : receiver_(std::make_unique<Receiver>(*this)) {}
+ShellExtension::ShellExtension()
+    : receiver_(std::make_unique<Receiver>(*this)), turns_(std::make_unique<QObject>()) {}
 
 ShellExtension::~ShellExtension() {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -148,6 +150,10 @@ void ShellExtension::registerAgain() {
 }
 
 Result<std::vector<ShellWindow>> ShellExtension::windows() {
+    const auto asked = std::chrono::steady_clock::now();
+    if (snapshot_ && snapshot_->sameTurn && asked - snapshot_->asked <= kSnapshotAge)
+        return snapshot_->windows;
+    snapshot_.reset();
     auto reply = call(QStringLiteral("ListWindows"));
     if (!reply) return reply.error();
     std::vector<ShellWindow> out;
@@ -173,24 +179,32 @@ Result<std::vector<ShellWindow>> ShellExtension::windows() {
         out.push_back(std::move(w));
     }
     list.endArray();
+    snapshot_ = Snapshot{out, asked, true};
+    QTimer::singleShot(0, turns_.get(), [this] {
+        if (snapshot_) snapshot_->sameTurn = false;
+    });
     return out;
 }
 
 Result<> ShellExtension::activateWindow(std::uint64_t id) {
+    snapshot_.reset();
     return windowCall(QStringLiteral("ActivateWindow"), {QVariant::fromValue(qulonglong{id})});
 }
 
 Result<> ShellExtension::minimiseWindow(std::uint64_t id) {
+    snapshot_.reset();
     return windowCall(QStringLiteral("MinimizeWindow"), {QVariant::fromValue(qulonglong{id})});
 }
 
 Result<> ShellExtension::moveResizeWindow(std::uint64_t id, const platform::Rect& frame, bool resize) {
+    snapshot_.reset();
     return windowCall(QStringLiteral("MoveResizeWindow"),
                       {QVariant::fromValue(qulonglong{id}), rounded(frame.x), rounded(frame.y),
                        rounded(frame.width), rounded(frame.height), resize});
 }
 
 Result<> ShellExtension::leaveFullScreen(std::uint64_t id) {
+    snapshot_.reset();
     return windowCall(QStringLiteral("LeaveFullScreen"), {QVariant::fromValue(qulonglong{id})});
 }
 
@@ -272,6 +286,7 @@ void callLater(const QDBusMessage& message, std::function<void(bool)> done) {
 }  // namespace
 
 void ShellExtension::sendKeys(const std::vector<ShellKey>& keys, std::function<void(bool)> done) {
+    snapshot_.reset();
     static const bool registered = [] {
         qDBusRegisterMetaType<quenlit_gnome_detail::DBusKey>();
         qDBusRegisterMetaType<QList<quenlit_gnome_detail::DBusKey>>();
@@ -288,6 +303,7 @@ void ShellExtension::sendKeys(const std::vector<ShellKey>& keys, std::function<v
 
 void ShellExtension::showPanel(const std::string& title, platform::Point topLeft,
                                std::function<void(bool)> done) {
+    snapshot_.reset();
     callLater(method(QStringLiteral("ShowPanel"),
                      {QString::fromStdString(title), rounded(topLeft.x), rounded(topLeft.y)}),
               std::move(done));

@@ -8,6 +8,11 @@
 // Every call is bounded (kCallTimeout) and answers a value or why it failed. Frames are in the
 // desktop's pixels with the origin at the primary monitor's top-left corner, y down.
 //
+// Showing a panel asks for the window list several times over (the window in front, its focus, the
+// screen to open on, the running programs): a list is read once and served again while the event
+// loop has not turned since (the focus changes arrive through it), no call that may move, activate
+// or type into a window was made and it is at most kSnapshotAge old.
+//
 // Main thread only.
 
 #include "base/Result.h"
@@ -22,6 +27,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+class QObject;
 
 namespace quenlit::gnome {
 
@@ -53,6 +60,7 @@ class ShellExtension {
   public:
     static constexpr std::chrono::milliseconds kCallTimeout{1000};
     static constexpr unsigned kVersion = 1;
+    static constexpr std::chrono::milliseconds kSnapshotAge{10};
 
     // Reaches the extension and registers with it (it then binds the hotkeys for this program and
     // sends it its signals). Fails, saying what is missing in words a user can act on, when there
@@ -104,6 +112,14 @@ class ShellExtension {
     void registerAgain();
     std::unique_ptr<Receiver> receiver_;
     std::vector<std::string> boundHotKeys_;
+    // The last window list read, while it may be served again.
+    struct Snapshot {
+        std::vector<ShellWindow> windows;
+        std::chrono::steady_clock::time_point asked;
+        bool sameTurn = false;  // the event loop has not turned since
+    };
+    std::optional<Snapshot> snapshot_;
+    std::unique_ptr<QObject> turns_;  // the context of the call that ends `sameTurn`
 };
 
 }  // namespace quenlit::gnome

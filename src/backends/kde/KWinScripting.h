@@ -49,6 +49,8 @@ class KWinScripting {
     // kwin.answer(); fails when KWin refused the script, the script threw (with its error) or no
     // answer came in time.
     Result<std::string> run(const std::string& body);
+    // How many scripts run() has sent so far: a change says KWin may have acted since.
+    unsigned long scriptsSent() const { return next_ - 1; }
 
     // The prelude, exposed for tests: the script KWin would run for `body`.
     static std::string script(const std::string& body, const std::string& service, const std::string& token);

@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QObject>
+#include <QTimer>
 
 namespace quenlit::kde {
 
@@ -61,13 +63,29 @@ Result<std::vector<KWinWindow>> parseKWinWindows(const std::string& json, KWinWi
     return windows;
 }
 
+KWinWindows::KWinWindows(KWinScripting& scripting)
+    : scripting_(scripting), turns_(std::make_unique<QObject>()) {}
+
+KWinWindows::~KWinWindows() = default;
+
 Result<std::vector<KWinWindow>> KWinWindows::list() {
+    const auto asked = std::chrono::steady_clock::now();
+    if (snapshot_ && snapshot_->sameTurn && snapshot_->scriptsSent == scripting_.scriptsSent() &&
+        asked - snapshot_->asked <= kSnapshotAge)
+        return snapshot_->windows;
+    snapshot_.reset();
     auto answer = scripting_.run(
         "var out = [], list = kwin.windows();\n"
         "for (var i = 0; i < list.length; ++i) out.push(kwin.describe(list[i]));\n"
         "kwin.answer(out);");
     if (!answer) return answer.error();
-    return parseKWinWindows(*answer, numbers_);
+    auto windows = parseKWinWindows(*answer, numbers_);
+    if (!windows) return windows;
+    snapshot_ = Snapshot{*windows, asked, scripting_.scriptsSent(), true};
+    QTimer::singleShot(0, turns_.get(), [this] {
+        if (snapshot_) snapshot_->sameTurn = false;
+    });
+    return windows;
 }
 
 Result<KWinWindow> KWinWindows::withWindow(std::uint64_t id, const std::string& body) {

@@ -7,17 +7,26 @@
 //
 // Frames are KWin's global coordinates: logical pixels, origin at the top-left of the output layout.
 //
-// Main thread only.
+// One script costs a few milliseconds, and showing a panel asks for the list several times over
+// (the window in front, its focus, the screen to open on, the running programs): a list is read
+// once and served again while the event loop has not turned since, no other script was sent (one
+// that moved or activated a window would make it stale) and it is at most kSnapshotAge old.
+//
+// Main thread only, with a QCoreApplication.
 
 #include "backends/kde/KWinScripting.h"
 #include "base/Result.h"
 #include "platform/Geometry.h"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+class QObject;
 
 namespace quenlit::kde {
 
@@ -58,7 +67,10 @@ Result<std::vector<KWinWindow>> parseKWinWindows(const std::string& json, KWinWi
 
 class KWinWindows {
   public:
-    explicit KWinWindows(KWinScripting& scripting) : scripting_(scripting) {}
+    static constexpr std::chrono::milliseconds kSnapshotAge{10};
+
+    explicit KWinWindows(KWinScripting& scripting);
+    ~KWinWindows();
 
     // Every window KWin manages, in its order.
     Result<std::vector<KWinWindow>> list();
@@ -69,6 +81,15 @@ class KWinWindows {
   private:
     KWinScripting& scripting_;
     KWinWindowNumbers numbers_;
+    // The last list read, while it may be served again.
+    struct Snapshot {
+        std::vector<KWinWindow> windows;
+        std::chrono::steady_clock::time_point asked;
+        unsigned long scriptsSent = 0;
+        bool sameTurn = false;  // the event loop has not turned since
+    };
+    std::optional<Snapshot> snapshot_;
+    std::unique_ptr<QObject> turns_;  // the context of the call that ends `sameTurn`
 };
 
 }  // namespace quenlit::kde

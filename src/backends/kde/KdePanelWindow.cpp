@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 
 #include <unistd.h>
 
@@ -21,7 +22,7 @@
 namespace quenlit::kde {
 namespace {
 
-constexpr int kRetryEvery = 20;  // ms between looks for the mapped window
+constexpr int kRetryEvery = 20;  // ms between looks for the mapped window, when no frame says when
 
 }  // namespace
 
@@ -38,6 +39,12 @@ class KdePanelWindow::Host final : public QWidget {
     ~Host() override { qApp->removeEventFilter(this); }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
+        // The first frame is drawn and committed as the window's exposure is handled: KWin maps
+        // the window on it. Told once the handling is over.
+        if (event->type() == QEvent::Expose && watched == windowHandle())
+            QTimer::singleShot(0, this, [this] {
+                if (windowHandle() != nullptr && windowHandle()->isExposed()) owner_.drew();
+            });
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget == nullptr || widget->window() != this) return false;
         switch (event->type()) {
@@ -63,9 +70,11 @@ class KdePanelWindow::Host final : public QWidget {
 };
 
 KdePanelWindow::KdePanelWindow(KWinScripting& kwin, std::shared_ptr<Remembered> remembered,
-                               platform::Size size, double primaryScreenHeight, std::string title)
+                               platform::Size size, double primaryScreenHeight, std::string title,
+                               ActiveElsewhere activeElsewhere)
     : kwin_(kwin),
       remembered_(std::move(remembered)),
+      activeElsewhere_(std::move(activeElsewhere)),
       host_(std::make_unique<Host>(*this)),
       title_(std::move(title)),
       primaryHeight_(primaryScreenHeight) {
@@ -112,10 +121,19 @@ bool KdePanelWindow::waitUntil(const std::function<bool()>& done, std::chrono::m
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         QEventLoop loop;
+        QEventLoop* const outer = waiting_;
+        waiting_ = &loop;
         QTimer::singleShot(kRetryEvery, &loop, &QEventLoop::quit);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
+        waiting_ = outer;
     }
     return true;
+}
+
+void KdePanelWindow::drew() {
+    if (drawn_ || !host_->isVisible()) return;
+    drawn_ = true;
+    if (waiting_ != nullptr) waiting_->quit();
 }
 
 bool KdePanelWindow::arrange(bool activate) {
@@ -153,11 +171,22 @@ bool KdePanelWindow::arrange(bool activate) {
 void KdePanelWindow::orderFrontRegardless() {
     if (host_->isVisible() && mapped_) return;
     if (!host_->isVisible()) {
+        // The window the user comes from. KWin may give the panel the focus itself as it maps it,
+        // before the placing script could see who had it.
+        if (activeElsewhere_) {
+            if (std::string id = activeElsewhere_(); !id.empty()) remembered_->window = std::move(id);
+        }
         mapped_ = false;
         active_ = false;
+        drawn_ = false;
         host_->show();
     }
-    if (!waitUntil([this] { return !host_->isVisible() || arrange(true); }, kMapWait) && host_->isVisible()) {
+    // Looked for once its first frame is out (KWin maps it then), and every kRetryEvery after.
+    int looks = 0;
+    if (!waitUntil(
+            [&] { return !host_->isVisible() || ((drawn_ || mapped_ || looks++ > 0) && arrange(true)); },
+            kMapWait) &&
+        host_->isVisible()) {
         log::write("panel: KWin did not show the window \"" + title_ + "\" within " +
                    std::to_string(kMapWait.count()) + " ms");
         lateMapEnd_ = std::chrono::steady_clock::now() + kLateMapWait;
@@ -184,15 +213,20 @@ void KdePanelWindow::orderOut() {
     if (hiding_) return;
     hiding_ = true;
     lateMap_->stop();
-    // Only a panel that still has the focus gives it back: one that lost it to a click elsewhere
-    // leaves it where the user put it.
+    // Only a panel that still has the focus gives it back: one that lost it to a click elsewhere, or
+    // to the program just chosen, leaves it where it went. KWin knows; Qt learns of another window's
+    // activation only later, so the script looks again.
     const bool giveBack = host_->isActiveWindow() && !remembered_->window.empty();
     host_->hide();
     mapped_ = false;
     active_ = false;
+    drawn_ = false;
     if (giveBack) {
         auto given = kwin_.run("var w = kwin.find(" + javaScriptString(remembered_->window) +
-                               ");\nif (w) { if (w.minimized) w.minimized = false; kwin.activate(w); }\n"
+                               "), now = kwin.active();\n"
+                               "if (w && (!now || now.pid === " +
+                               std::to_string(::getpid()) +
+                               ")) { if (w.minimized) w.minimized = false; kwin.activate(w); }\n"
                                "kwin.answer(!!w);");
         if (!given) log::write("panel: the focus cannot go back: " + given.error().reason);
     }
@@ -224,9 +258,11 @@ bool KdePanelWindow::keyPressed(const QKeyEvent& event) {
     return keyDownHandler(linux_backend::panelKeyEvent(event));
 }
 
-KdePanelWindowFactory::KdePanelWindowFactory(KWinScripting& kwin, double primaryScreenHeight)
+KdePanelWindowFactory::KdePanelWindowFactory(KWinScripting& kwin, double primaryScreenHeight,
+                                             KdePanelWindow::ActiveElsewhere activeElsewhere)
     : kwin_(kwin),
       primaryHeight_(primaryScreenHeight),
+      activeElsewhere_(std::move(activeElsewhere)),
       remembered_(std::make_shared<KdePanelWindow::Remembered>()) {}
 
 std::unique_ptr<platform::PanelWindow> KdePanelWindowFactory::createPanel(platform::Size contentSize) {
@@ -234,7 +270,8 @@ std::unique_ptr<platform::PanelWindow> KdePanelWindowFactory::createPanel(platfo
     const std::size_t index = created.size();
     const std::string title =
         index < std::size(kTitles) ? kTitles[index] : "Quenlit panel " + std::to_string(index + 1);
-    auto window = std::make_unique<KdePanelWindow>(kwin_, remembered_, contentSize, primaryHeight_, title);
+    auto window = std::make_unique<KdePanelWindow>(kwin_, remembered_, contentSize, primaryHeight_, title,
+                                                   activeElsewhere_);
     created.push_back(window.get());
     return window;
 }
