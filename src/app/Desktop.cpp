@@ -251,6 +251,19 @@ std::shared_ptr<linux_backend::DesktopWorkspace> displayWorkspace() {
 namespace {
 
 // The services every Linux backend shares, made once Qt runs and before the backend's own.
+// What each desktop backend makes of its own.
+struct DesktopOwn {
+    platform::Scheduler& scheduler;
+    platform::Workspace& workspace;
+    platform::WindowControl& windowControl;
+    platform::Screens& screens;
+    platform::InputSynthesizer& input;
+    platform::KeyboardEvents* keyboard;
+    platform::HotKeys& hotKeys;
+    platform::Pasteboard& pasteboard;
+    platform::PanelWindowFactory& windows;
+};
+
 struct LinuxServices {
     linux_backend::QtImageCodec imageCodec;
     linux_backend::LibsecretStore secrets;
@@ -260,6 +273,27 @@ struct LinuxServices {
     linux_backend::LinuxProcessInspector processInspector;
     linux_backend::FreedesktopNotifications notifications;
     linux_backend::PosixFileReader fileReader;
+
+    // A desktop's services: its own, and these, which every Linux desktop shares.
+    platform::DesktopServices with(const DesktopOwn& own) {
+        return {.scheduler = own.scheduler,
+                .workspace = own.workspace,
+                .windowControl = own.windowControl,
+                .screens = own.screens,
+                .input = own.input,
+                .keyboard = own.keyboard,
+                .hotKeys = own.hotKeys,
+                .pasteboard = own.pasteboard,
+                .windows = own.windows,
+                .imageCodec = imageCodec,
+                .secretStore = secrets,
+                .files = files,
+                .processes = processes,
+                .processInspector = processInspector,
+                .fileReader = fileReader,
+                .notifications = &notifications,
+                .cipher = &cipher};
+    }
 };
 
 // What a desktop backend hands the shared start-up: its services, and the Qt widget each of its
@@ -445,23 +479,15 @@ int runX11Desktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
                                        [&screens] { return screens.primaryHeight(); });
 
     LinuxServices shared;
-    DesktopRun backend{.services = {.scheduler = scheduler,
-                                    .workspace = workspace,
-                                    .windowControl = windowControl,
-                                    .screens = screens,
-                                    .input = input,
-                                    .keyboard = &keyboard,
-                                    .hotKeys = hotKeys,
-                                    .pasteboard = pasteboard,
-                                    .windows = windows,
-                                    .imageCodec = shared.imageCodec,
-                                    .secretStore = shared.secrets,
-                                    .files = shared.files,
-                                    .processes = shared.processes,
-                                    .processInspector = shared.processInspector,
-                                    .fileReader = shared.fileReader,
-                                    .notifications = &shared.notifications,
-                                    .cipher = &shared.cipher}};
+    DesktopRun backend{.services = shared.with({.scheduler = scheduler,
+                                                .workspace = workspace,
+                                                .windowControl = windowControl,
+                                                .screens = screens,
+                                                .input = input,
+                                                .keyboard = &keyboard,
+                                                .hotKeys = hotKeys,
+                                                .pasteboard = pasteboard,
+                                                .windows = windows})};
     drawInto(backend, windows);
     backend.xsettingsTheme = x11::readXSettingsString(*connection, "Net/ThemeName");
     backend.clipboard = pasteboard.canRead();
@@ -518,23 +544,15 @@ int runSwayDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesy
     });
 
     LinuxServices shared;
-    DesktopRun backend{.services = {.scheduler = scheduler,
-                                    .workspace = workspace,
-                                    .windowControl = windowControl,
-                                    .screens = screens,
-                                    .input = input,
-                                    .keyboard = nullptr,
-                                    .hotKeys = hotKeys,
-                                    .pasteboard = pasteboard,
-                                    .windows = windows,
-                                    .imageCodec = shared.imageCodec,
-                                    .secretStore = shared.secrets,
-                                    .files = shared.files,
-                                    .processes = shared.processes,
-                                    .processInspector = shared.processInspector,
-                                    .fileReader = shared.fileReader,
-                                    .notifications = &shared.notifications,
-                                    .cipher = &shared.cipher}};
+    DesktopRun backend{.services = shared.with({.scheduler = scheduler,
+                                                .workspace = workspace,
+                                                .windowControl = windowControl,
+                                                .screens = screens,
+                                                .input = input,
+                                                .keyboard = nullptr,
+                                                .hotKeys = hotKeys,
+                                                .pasteboard = pasteboard,
+                                                .windows = windows})};
     drawInto(backend, windows);
     backend.clipboard = pasteboard.canRead();
     backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
@@ -607,23 +625,15 @@ int runKdeDesktop(int argc, char** argv, const XdgDirs& dirs, const std::filesys
     });
 
     LinuxServices shared;
-    DesktopRun backend{.services = {.scheduler = scheduler,
-                                    .workspace = workspace,
-                                    .windowControl = windowControl,
-                                    .screens = screens,
-                                    .input = input,
-                                    .keyboard = nullptr,
-                                    .hotKeys = hotKeys,
-                                    .pasteboard = pasteboard,
-                                    .windows = windows,
-                                    .imageCodec = shared.imageCodec,
-                                    .secretStore = shared.secrets,
-                                    .files = shared.files,
-                                    .processes = shared.processes,
-                                    .processInspector = shared.processInspector,
-                                    .fileReader = shared.fileReader,
-                                    .notifications = &shared.notifications,
-                                    .cipher = &shared.cipher}};
+    DesktopRun backend{.services = shared.with({.scheduler = scheduler,
+                                                .workspace = workspace,
+                                                .windowControl = windowControl,
+                                                .screens = screens,
+                                                .input = input,
+                                                .keyboard = nullptr,
+                                                .hotKeys = hotKeys,
+                                                .pasteboard = pasteboard,
+                                                .windows = windows})};
     drawInto(backend, windows);
     backend.clipboard = pasteboard.canRead();
     if (!backend.clipboard)
@@ -684,23 +694,15 @@ int runGnomeDesktop(int argc, char** argv, const XdgDirs& dirs, const std::files
     gnome::GnomePanelWindowFactory windows(shell, primary ? primary->frame.height : 0);
 
     LinuxServices shared;
-    DesktopRun backend{.services = {.scheduler = scheduler,
-                                    .workspace = workspace,
-                                    .windowControl = windowControl,
-                                    .screens = screens,
-                                    .input = input,
-                                    .keyboard = nullptr,
-                                    .hotKeys = hotKeys,
-                                    .pasteboard = pasteboard,
-                                    .windows = windows,
-                                    .imageCodec = shared.imageCodec,
-                                    .secretStore = shared.secrets,
-                                    .files = shared.files,
-                                    .processes = shared.processes,
-                                    .processInspector = shared.processInspector,
-                                    .fileReader = shared.fileReader,
-                                    .notifications = &shared.notifications,
-                                    .cipher = &shared.cipher}};
+    DesktopRun backend{.services = shared.with({.scheduler = scheduler,
+                                                .workspace = workspace,
+                                                .windowControl = windowControl,
+                                                .screens = screens,
+                                                .input = input,
+                                                .keyboard = nullptr,
+                                                .hotKeys = hotKeys,
+                                                .pasteboard = pasteboard,
+                                                .windows = windows})};
     drawInto(backend, windows);
     backend.waitForBackgroundWork = [&scheduler] { scheduler.waitForBackgroundWork(); };
     return runComposed(backend, dirs, controlSocket);

@@ -1,15 +1,14 @@
 #include "backends/gnome/GnomePanelWindow.h"
 
 #include "backends/linux/KeyPositions.h"
+#include "backends/linux/PanelHost.h"
 #include "backends/linux/PanelKeyEvents.h"
-#include "backends/linux/PanelMouseEvents.h"
 #include "base/Log.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include <unistd.h>
@@ -17,49 +16,14 @@
 #include <cmath>
 
 namespace quenlit::gnome {
-namespace {}  // namespace
-
-class GnomePanelWindow::Host final : public QWidget {
-  public:
-    explicit Host(GnomePanelWindow& owner)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), owner_(owner) {
-        setAttribute(Qt::WA_TranslucentBackground);
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-        qApp->installEventFilter(this);
-    }
-    ~Host() override { qApp->removeEventFilter(this); }
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget == nullptr || widget->window() != this) return false;
-        switch (event->type()) {
-            case QEvent::KeyPress:
-                return owner_.keyPressed(*static_cast<QKeyEvent*>(event));
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonRelease:
-                owner_.currentEvent_ = linux_backend::panelMouseEventType(*event);
-                return false;
-            default:
-                return false;
-        }
-    }
-
-  protected:
-    void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::ActivationChange) owner_.activationChanged(isActiveWindow());
-        QWidget::changeEvent(event);
-    }
-
-  private:
-    GnomePanelWindow& owner_;
-};
-
 GnomePanelWindow::GnomePanelWindow(ShellExtension& shell, platform::Size size, double primaryScreenHeight,
                                    std::string title)
     : shell_(shell),
-      host_(std::make_unique<Host>(*this)),
+      host_(std::make_unique<linux_backend::PanelHost>(linux_backend::PanelHost::Hooks{
+          .keyPressed = [this](const QKeyEvent& event) { return keyPressed(event); },
+          .mouseButton = [this](std::optional<platform::EventType> type) { currentEvent_ = type; },
+          .activationChanged = [this](bool active) { activationChanged(active); },
+          .drew = {}})),
       title_(std::move(title)),
       primaryHeight_(primaryScreenHeight) {
     host_->setWindowTitle(QString::fromStdString(title_));
@@ -75,7 +39,7 @@ QWidget* GnomePanelWindow::host() const {
 }
 
 void GnomePanelWindow::setContent(QWidget* content) {
-    host_->layout()->addWidget(content);
+    host_->setContent(content);
 }
 
 void GnomePanelWindow::setContentSize(platform::Size size) {

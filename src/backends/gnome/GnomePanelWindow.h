@@ -24,6 +24,10 @@
 #include <vector>
 
 class QWidget;
+
+namespace quenlit::linux_backend {
+class PanelHost;
+}
 class QKeyEvent;
 
 namespace quenlit::gnome {
@@ -49,8 +53,6 @@ class GnomePanelWindow final : public platform::PanelWindow {
     void activateApplication() override;
     std::optional<platform::EventType> currentEventType() override;
 
-    class Host;
-
   private:
     platform::Point topLeft() const;
     void place();
@@ -59,7 +61,7 @@ class GnomePanelWindow final : public platform::PanelWindow {
     void activationChanged(bool active);
 
     ShellExtension& shell_;
-    std::unique_ptr<Host> host_;
+    std::unique_ptr<linux_backend::PanelHost> host_;
     std::string title_;
     double primaryHeight_;
     platform::Point origin_;

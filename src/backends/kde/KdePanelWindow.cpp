@@ -1,18 +1,15 @@
 #include "backends/kde/KdePanelWindow.h"
 
+#include "backends/linux/PanelHost.h"
 #include "backends/linux/PanelKeyEvents.h"
-#include "backends/linux/PanelMouseEvents.h"
 #include "base/Log.h"
 
-#include <QApplication>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QWidget>
-#include <QWindow>
 
 #include <unistd.h>
 
@@ -26,56 +23,19 @@ constexpr int kRetryEvery = 20;  // ms between looks for the mapped window, when
 
 }  // namespace
 
-class KdePanelWindow::Host final : public QWidget {
-  public:
-    explicit Host(KdePanelWindow& owner)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), owner_(owner) {
-        setAttribute(Qt::WA_TranslucentBackground);
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-        qApp->installEventFilter(this);
-    }
-    ~Host() override { qApp->removeEventFilter(this); }
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        // The first frame is drawn and committed as the window's exposure is handled: KWin maps
-        // the window on it. Told once the handling is over.
-        if (event->type() == QEvent::Expose && watched == windowHandle())
-            QTimer::singleShot(0, this, [this] {
-                if (windowHandle() != nullptr && windowHandle()->isExposed()) owner_.drew();
-            });
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget == nullptr || widget->window() != this) return false;
-        switch (event->type()) {
-            case QEvent::KeyPress:
-                return owner_.keyPressed(*static_cast<QKeyEvent*>(event));
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonRelease:
-                owner_.currentEvent_ = linux_backend::panelMouseEventType(*event);
-                return false;
-            default:
-                return false;
-        }
-    }
-
-  protected:
-    void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::ActivationChange) owner_.activationChanged(isActiveWindow());
-        QWidget::changeEvent(event);
-    }
-
-  private:
-    KdePanelWindow& owner_;
-};
-
 KdePanelWindow::KdePanelWindow(KWinScripting& kwin, std::shared_ptr<Remembered> remembered,
                                platform::Size size, double primaryScreenHeight, std::string title,
                                ActiveElsewhere activeElsewhere)
     : kwin_(kwin),
       remembered_(std::move(remembered)),
       activeElsewhere_(std::move(activeElsewhere)),
-      host_(std::make_unique<Host>(*this)),
+      host_(std::make_unique<linux_backend::PanelHost>(
+          linux_backend::PanelHost::Hooks{
+              .keyPressed = [this](const QKeyEvent& event) { return keyPressed(event); },
+              .mouseButton = [this](std::optional<platform::EventType> type) { currentEvent_ = type; },
+              .activationChanged = [this](bool active) { activationChanged(active); },
+              .drew = [this] { drew(); }},
+          Qt::WindowStaysOnTopHint)),
       title_(std::move(title)),
       primaryHeight_(primaryScreenHeight) {
     host_->setWindowTitle(QString::fromStdString(title_));
@@ -103,7 +63,7 @@ QWidget* KdePanelWindow::host() const {
 }
 
 void KdePanelWindow::setContent(QWidget* content) {
-    host_->layout()->addWidget(content);
+    host_->setContent(content);
 }
 
 void KdePanelWindow::setContentSize(platform::Size size) {

@@ -29,6 +29,10 @@
 #include <vector>
 
 class QWidget;
+
+namespace quenlit::linux_backend {
+class PanelHost;
+}
 class QKeyEvent;
 class QTimer;
 class QEventLoop;
@@ -65,8 +69,6 @@ class KdePanelWindow final : public platform::PanelWindow {
     void activateApplication() override;
     std::optional<platform::EventType> currentEventType() override;
 
-    class Host;
-
   private:
     // Places the window and, with `activate`, makes it the active one; false while KWin has not
     // mapped it yet.
@@ -81,7 +83,7 @@ class KdePanelWindow final : public platform::PanelWindow {
     KWinScripting& kwin_;
     std::shared_ptr<Remembered> remembered_;
     ActiveElsewhere activeElsewhere_;
-    std::unique_ptr<Host> host_;
+    std::unique_ptr<linux_backend::PanelHost> host_;
     std::unique_ptr<QTimer> lateMap_;  // looks again for a window KWin maps late
     std::chrono::steady_clock::time_point lateMapEnd_;
     std::string title_;

@@ -1,14 +1,13 @@
 #include "backends/sway/SwayPanelWindow.h"
 
+#include "backends/linux/PanelHost.h"
 #include "backends/linux/PanelKeyEvents.h"
-#include "backends/linux/PanelMouseEvents.h"
 #include "base/Log.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include <algorithm>
@@ -33,50 +32,15 @@ std::string commandFor(long container, const std::string& what) {
 
 }  // namespace
 
-class SwayPanelWindow::Host final : public QWidget {
-  public:
-    explicit Host(SwayPanelWindow& owner)
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), owner_(owner) {
-        // A Wayland desktop always composites: the content's rounded corners show what lies behind.
-        setAttribute(Qt::WA_TranslucentBackground);
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-        qApp->installEventFilter(this);
-    }
-    ~Host() override { qApp->removeEventFilter(this); }
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget == nullptr || widget->window() != this) return false;
-        switch (event->type()) {
-            case QEvent::KeyPress:
-                // Decided at the key press itself; shortcut overrides are left to the widgets.
-                return owner_.keyPressed(*static_cast<QKeyEvent*>(event));
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonRelease:
-                owner_.currentEvent_ = linux_backend::panelMouseEventType(*event);
-                return false;
-            default:
-                return false;
-        }
-    }
-
-  protected:
-    void changeEvent(QEvent* event) override {
-        if (event->type() == QEvent::ActivationChange) owner_.activationChanged(isActiveWindow());
-        QWidget::changeEvent(event);
-    }
-
-  private:
-    SwayPanelWindow& owner_;
-};
-
 SwayPanelWindow::SwayPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> remembered, platform::Size size,
                                  std::function<double()> primaryScreenHeight, std::string title)
     : sway_(sway),
       remembered_(std::move(remembered)),
-      host_(std::make_unique<Host>(*this)),
+      host_(std::make_unique<linux_backend::PanelHost>(linux_backend::PanelHost::Hooks{
+          .keyPressed = [this](const QKeyEvent& event) { return keyPressed(event); },
+          .mouseButton = [this](std::optional<platform::EventType> type) { currentEvent_ = type; },
+          .activationChanged = [this](bool active) { activationChanged(active); },
+          .drew = {}})),
       title_(std::move(title)),
       primaryHeight_(std::move(primaryScreenHeight)) {
     host_->setWindowTitle(QString::fromStdString(title_));
@@ -127,7 +91,7 @@ QWidget* SwayPanelWindow::host() const {
 }
 
 void SwayPanelWindow::setContent(QWidget* content) {
-    host_->layout()->addWidget(content);
+    host_->setContent(content);
 }
 
 void SwayPanelWindow::setTitle(const std::string& title) {

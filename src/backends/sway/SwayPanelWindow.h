@@ -29,6 +29,10 @@
 #include <vector>
 
 class QWidget;
+
+namespace quenlit::linux_backend {
+class PanelHost;
+}
 class QKeyEvent;
 
 namespace quenlit::sway {
@@ -66,8 +70,6 @@ class SwayPanelWindow final : public platform::PanelWindow {
     // The container sway made for the window while it is shown; absent before sway mapped it.
     std::optional<long> container() const { return container_; }
 
-    class Host;
-
   private:
     bool isOurs(const SwayWindow& window) const;
     // Runs the event loop, user input held back, until `done` or the showing's deadline.
@@ -81,7 +83,7 @@ class SwayPanelWindow final : public platform::PanelWindow {
 
     SwayIpc& sway_;
     std::shared_ptr<Remembered> remembered_;
-    std::unique_ptr<Host> host_;
+    std::unique_ptr<linux_backend::PanelHost> host_;
     Connection windowEvents_;
     std::string title_;
     std::function<double()> primaryHeight_;  // read at each placement: outputs change
