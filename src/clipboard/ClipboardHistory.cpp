@@ -40,11 +40,25 @@ bool isImageItem(const ClipboardItem& item) {
 // sixteen start positions at a time, and only where both sit at the right distance is the whole
 // query compared; so even a query of common letters ("eeee") costs a fraction of a millisecond per
 // megabyte.
+//
+// A text not lowered yet (a keystroke straight after loading, before the background pass) is
+// searched as it is, A-Z read as a-z, without lowering it: where the query is found so, lowering
+// keeps it (every other character of the query is one that lowering leaves alone). Where it is not
+// found, lowering cannot bring it in unless the text has a character whose lowering yields one of
+// the query's (the Kelvin sign for "k"); only such a text is lowered on the spot.
 class Needle {
   public:
-    explicit Needle(std::string bytes) : bytes_(std::move(bytes)) {}
+    explicit Needle(std::string bytes) : bytes_(std::move(bytes)), sources_(text::lowercaseSources(bytes_)) {}
 
     bool foundIn(const ClipboardItem& item) const {
+        if (!item.hasSearchText()) {
+            const std::string& text = item.text();
+            if (text.size() >= bytes_.size() && search(text, 0, bytes_.size() - 1, true)) return true;
+            if (sources_ && std::none_of(sources_->begin(), sources_->end(), [&](const std::string& source) {
+                    return text.find(source) != std::string::npos;
+                }))
+                return false;
+        }
         const ClipboardItem::SearchText searched = item.searchText();
         const std::string& haystack = searched.bytes;
         if (haystack.size() < bytes_.size()) return false;
@@ -119,6 +133,7 @@ class Needle {
     }
 
     std::string bytes_;
+    std::optional<std::vector<std::string>> sources_;
 };
 
 }  // namespace
