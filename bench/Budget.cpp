@@ -90,6 +90,17 @@ void addBudgeted(const std::string& name, double budgetSeconds, int callsPerIter
         ->MinTime(0.05);
 }
 
+void addBudgetedSingleRuns(const std::string& name, double budgetSeconds,
+                           std::function<void(benchmark::State&)> body) {
+    budgets()[name] = {budgetSeconds, 1};
+    benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& state) { body(state); })
+        ->Repetitions(7)
+        ->ReportAggregatesOnly(true)
+        ->ComputeStatistics("min", lowest)
+        ->ComputeStatistics("max", highest)
+        ->Iterations(1);
+}
+
 void useProgramAllocatorSettings() {
     quenlit::app::applyAllocatorSettings();
 }

@@ -199,7 +199,7 @@ void registerSize(const std::string& name, bool maximal, double loadBudget, doub
 
 int main(int argc, char** argv) {
     quenlit::bench::useProgramAllocatorSettings();
-    registerSize("maximal", true, 50e-3, 2e-3, 10e-3);
+    registerSize("maximal", true, 30e-3, 2e-3, 10e-3);
     registerSize("typical", false, 2e-3, 2e-3, 50e-6);
     return quenlit::bench::runAll(argc, argv);
 }
