@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,8 +67,15 @@ class ClipPreview final : public QWidget {
 
     // Writes the text only when another entry is selected: laying out a long text is not work
     // for every change of the list.
+    // The picture is drawn again only when what it shows changed: repainting the preview's text
+    // would lay its lines out again on every keystroke.
     void present(const ClipboardView::Preview& preview, const std::string& entryId) {
+        const std::optional<std::filesystem::path> imageURL =
+            preview.kind == ClipboardView::Preview::Kind::image ? preview.imageURL : std::nullopt;
+        const bool same = kind_ == preview.kind && presented_ == entryId && presentedImage_ == imageURL;
         kind_ = preview.kind;
+        presented_ = entryId;
+        presentedImage_ = imageURL;
         const bool isText = preview.kind == ClipboardView::Preview::Kind::text;
         if (isText && shownText_ != entryId) {
             shownText_ = entryId;
@@ -77,10 +85,8 @@ class ClipPreview final : public QWidget {
             text_->clear();
         }
         text_->setVisible(isText);
-        loader_->request(
-            preview.kind == ClipboardView::Preview::Kind::image ? preview.imageURL : std::nullopt,
-            ClipboardView::kPreviewThumbnailPixels);
-        update();
+        loader_->request(imageURL, ClipboardView::kPreviewThumbnailPixels);
+        if (!same) update();
     }
 
     QString text() const {
@@ -132,6 +138,9 @@ class ClipPreview final : public QWidget {
     PreviewText* text_;
     ClipboardView::Preview::Kind kind_ = ClipboardView::Preview::Kind::none;
     std::string shownText_;
+    // What present() showed last: the entry and its picture.
+    std::string presented_;
+    std::optional<std::filesystem::path> presentedImage_;
     QImage image_;
     QPixmap scaled_;
 };

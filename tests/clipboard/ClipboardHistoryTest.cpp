@@ -147,6 +147,45 @@ TEST_F(ClipboardHistoryTest, FilteringTextsNotLoweredYetFindsWhatFilteringLowere
     }
 }
 
+// Typing on narrows the last answer instead of searching everything again; whatever is typed,
+// deleted or changed in the list between keystrokes, the answer is a fresh filter's.
+TEST_F(ClipboardHistoryTest, FilteringKeystrokeByKeystrokeFindsWhatAFreshFilterFinds) {
+    auto history = make();
+    history.insertText("then again");
+    history.insertText("The End");
+    history.insertImage(history.newImageFile(), 3);
+    history.insertText("thermal image");
+    history.insertText("other");
+    struct Step {
+        std::string query;
+        std::function<void(ClipboardHistory&)> change;  // before the keystroke
+    } steps[] = {
+        {"t", {}},
+        {"th", {}},
+        {"the", {}},
+        {"then", {}},
+        {"then", {}},
+        {"the", {}},
+        {" THE ", {}},
+        {"the", [](ClipboardHistory& h) { h.insertText("Theatre"); }},
+        {"thea", {}},
+        {"thea", [](ClipboardHistory& h) { h.remove(h.items().front()); }},
+        {"ima", {}},
+        {"imag", {}},
+        {"image", [](ClipboardHistory& h) { h.insertText("other"); }},
+        {"x", {}},
+        {"", {}},
+        {"he", [](ClipboardHistory& h) { h.removeAll(); }},
+    };
+    for (const auto& step : steps) {
+        if (step.change) step.change(history);
+        EXPECT_EQ(texts(history.items(step.query)),
+                  texts(ClipboardHistory::filter(history.items(), step.query)))
+            << "query '" << step.query << "'";
+    }
+    EXPECT_THAT(texts(history.items("he")), IsEmpty());
+}
+
 TEST_F(ClipboardHistoryTest, OnlyFilesInsideTheImagesFolderAreOwned) {
     auto history = make();
     const std::string images = "/data/images";
