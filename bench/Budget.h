@@ -13,6 +13,10 @@ namespace quenlit::bench {
 // `callsPerIteration`: how many calls of the measured operation one iteration of `body` makes.
 void addBudgeted(const std::string& name, double budgetSeconds, int callsPerIteration,
                  std::function<void(benchmark::State&)> body);
+// The same with one iteration per run, for an operation that needs its own fresh setup each time
+// (a store just loaded): seven runs of one call each.
+void addBudgetedSingleRuns(const std::string& name, double budgetSeconds,
+                           std::function<void(benchmark::State&)> body);
 
 int runAll(int argc, char** argv);
 

@@ -187,8 +187,9 @@ void registerSize(const std::string& name, bool maximal, double loadBudget, doub
                 auto store = setup->store(scheduler);
                 store->startMonitoring();
                 scheduler.runPending();  // the texts are lower-cased once, in the background, after loading
+                // The search itself: the store answers a query it was just asked from memory.
                 for (auto _ : state) {
-                    auto found = store->items(query);
+                    auto found = quenlit::ClipboardHistory::filter(store->items(), query);
                     benchmark::DoNotOptimize(found);
                 }
             });
@@ -199,7 +200,7 @@ void registerSize(const std::string& name, bool maximal, double loadBudget, doub
 
 int main(int argc, char** argv) {
     quenlit::bench::useProgramAllocatorSettings();
-    registerSize("maximal", true, 50e-3, 2e-3, 10e-3);
+    registerSize("maximal", true, 30e-3, 2e-3, 10e-3);
     registerSize("typical", false, 2e-3, 2e-3, 50e-6);
     return quenlit::bench::runAll(argc, argv);
 }

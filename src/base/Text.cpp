@@ -5,6 +5,7 @@
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
+#include <unicode/uniset.h>
 #include <unicode/unistr.h>
 #include <unicode/utext.h>
 #include <unicode/utf16.h>
@@ -215,6 +216,73 @@ bool lowercaseChangesOnlyAsciiLetters(std::string_view s) {
         if (c < 0 || u_hasBinaryProperty(c, UCHAR_CHANGES_WHEN_LOWERCASED)) return false;
     }
     return true;
+}
+
+namespace {
+
+// Every character that lower-casing changes, other than A-Z, with every character its lowering
+// can produce: alone, after a letter (a final sigma) and between letters.
+struct LoweringSource {
+    std::string utf8;
+    std::vector<UChar32> produces;
+};
+
+const std::vector<LoweringSource>& loweringSources() {
+    static const std::vector<LoweringSource> sources = [] {
+        std::vector<LoweringSource> out;
+        UErrorCode status = U_ZERO_ERROR;
+        icu::UnicodeSet changing;
+        changing.applyIntPropertyValue(UCHAR_CHANGES_WHEN_LOWERCASED, 1, status);
+        if (U_FAILURE(status)) return out;
+        changing.remove(U'A', U'Z');
+        const icu::Locale& root = icu::Locale::getRoot();
+        for (int32_t r = 0; r < changing.getRangeCount(); ++r) {
+            for (UChar32 c = changing.getRangeStart(r); c <= changing.getRangeEnd(r); ++c) {
+                LoweringSource source;
+                for (const auto& [before, after] : {std::pair{false, false}, {true, false}, {true, true}}) {
+                    icu::UnicodeString context;
+                    if (before) context.append(UChar32(U'x'));
+                    context.append(c);
+                    if (after) context.append(UChar32(U'x'));
+                    context.toLower(root);
+                    // The letters around it lower to themselves: one UTF-16 unit each.
+                    const int32_t from = before ? 1 : 0;
+                    const int32_t to = context.length() - (after ? 1 : 0);
+                    for (int32_t i = from; i < to; i = context.moveIndex32(i, 1))
+                        source.produces.push_back(context.char32At(i));
+                }
+                std::string utf8;
+                icu::UnicodeString(c).toUTF8String(utf8);
+                source.utf8 = std::move(utf8);
+                out.push_back(std::move(source));
+            }
+        }
+        return out;
+    }();
+    return sources;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> lowercaseSources(std::string_view lowered) {
+    std::vector<UChar32> wanted;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(lowered.data());
+    const auto length = static_cast<int32_t>(std::min<std::size_t>(lowered.size(), INT32_MAX));
+    if (static_cast<std::size_t>(length) != lowered.size()) return std::nullopt;
+    for (int32_t i = 0; i < length;) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0 || c == 0xFFFD) return std::nullopt;
+        wanted.push_back(c);
+    }
+    std::vector<std::string> out;
+    for (const LoweringSource& source : loweringSources()) {
+        const bool yields = std::any_of(source.produces.begin(), source.produces.end(), [&](UChar32 c) {
+            return std::find(wanted.begin(), wanted.end(), c) != wanted.end();
+        });
+        if (yields) out.push_back(source.utf8);
+    }
+    return out;
 }
 
 std::string normalize(std::string_view s) {

@@ -40,6 +40,12 @@ std::string lowercase(std::string_view s);
 // replaces. May answer false where lowering would change nothing else after all, never true where
 // it would.
 bool lowercaseChangesOnlyAsciiLetters(std::string_view s);
+// The characters other than A-Z whose lower-casing, in any context, puts a character of `lowered`
+// into the result (U+212A KELVIN SIGN for "k", U+0130 for "i"), as UTF-8. A text without any of
+// them holds `lowered` after lowering exactly where it holds it with A-Z read as a-z. None when
+// that cannot be told: `lowered` is ill-formed or holds U+FFFD, which lowering puts in place of
+// ill-formed bytes.
+std::optional<std::vector<std::string>> lowercaseSources(std::string_view lowered);
 
 // Canonical composition (NFC); canonically equivalent texts have equal NFC forms.
 std::string normalize(std::string_view s);

@@ -40,11 +40,25 @@ bool isImageItem(const ClipboardItem& item) {
 // sixteen start positions at a time, and only where both sit at the right distance is the whole
 // query compared; so even a query of common letters ("eeee") costs a fraction of a millisecond per
 // megabyte.
+//
+// A text not lowered yet (a keystroke straight after loading, before the background pass) is
+// searched as it is, A-Z read as a-z, without lowering it: where the query is found so, lowering
+// keeps it (every other character of the query is one that lowering leaves alone). Where it is not
+// found, lowering cannot bring it in unless the text has a character whose lowering yields one of
+// the query's (the Kelvin sign for "k"); only such a text is lowered on the spot.
 class Needle {
   public:
-    explicit Needle(std::string bytes) : bytes_(std::move(bytes)) {}
+    explicit Needle(std::string bytes) : bytes_(std::move(bytes)), sources_(text::lowercaseSources(bytes_)) {}
 
     bool foundIn(const ClipboardItem& item) const {
+        if (!item.hasSearchText()) {
+            const std::string& text = item.text();
+            if (text.size() >= bytes_.size() && search(text, 0, bytes_.size() - 1, true)) return true;
+            if (sources_ && std::none_of(sources_->begin(), sources_->end(), [&](const std::string& source) {
+                    return text.find(source) != std::string::npos;
+                }))
+                return false;
+        }
         const ClipboardItem::SearchText searched = item.searchText();
         const std::string& haystack = searched.bytes;
         if (haystack.size() < bytes_.size()) return false;
@@ -119,7 +133,18 @@ class Needle {
     }
 
     std::string bytes_;
+    std::optional<std::vector<std::string>> sources_;
 };
+
+std::vector<ClipboardItem> filterLowered(const std::vector<ClipboardItem>& items, const std::string& query) {
+    const bool imagesMatch = std::string_view("image").find(query) != std::string_view::npos;
+    const Needle needle(query);
+    std::vector<ClipboardItem> result;
+    for (const auto& item : items) {
+        if (isImageItem(item) ? imagesMatch : needle.foundIn(item)) result.push_back(item);
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -138,13 +163,23 @@ std::vector<ClipboardItem> ClipboardHistory::filter(const std::vector<ClipboardI
                                                     std::string_view matching) {
     const std::string query = text::lowercase(text::trim(matching));
     if (query.empty()) return items;
-    const bool imagesMatch = std::string_view("image").find(query) != std::string_view::npos;
-    const Needle needle(query);
-    std::vector<ClipboardItem> result;
-    for (const auto& item : items) {
-        if (isImageItem(item) ? imagesMatch : needle.foundIn(item)) result.push_back(item);
-    }
-    return result;
+    return filterLowered(items, query);
+}
+
+std::vector<ClipboardItem> ClipboardHistory::items(std::string_view matching) const {
+    std::string query = text::lowercase(text::trim(matching));
+    if (query.empty()) return items_;
+    if (lastFiltered_ && lastFiltered_->query == query) return lastFiltered_->found;
+    // What contains the longer query contains the shorter one: only the last matches can match.
+    const bool narrows = lastFiltered_ && query.find(lastFiltered_->query) != std::string::npos;
+    std::vector<ClipboardItem> found = filterLowered(narrows ? lastFiltered_->found : items_, query);
+    lastFiltered_ = Filtered{std::move(query), found};
+    return found;
+}
+
+void ClipboardHistory::changed() {
+    ++revision_;
+    lastFiltered_.reset();
 }
 
 bool ClipboardHistory::insertText(std::string text) {
@@ -156,13 +191,13 @@ bool ClipboardHistory::insertText(std::string text) {
     }
     for (std::size_t i = 0; i < items_.size(); ++i) {
         if (!isImageItem(items_[i]) && items_[i].text() == text) {
-            if (i != 0) ++revision_;
+            if (i != 0) changed();
             moveToFront(i);
             return true;
         }
     }
     items_.insert(items_.begin(), ClipboardItem::makeText(randomUuid(), std::move(text), wallClock_()));
-    ++revision_;
+    changed();
     trimToMaxItems();
     log::write("clipboard: captured text len=" + std::to_string(length) +
                " history=" + std::to_string(items_.size()));
@@ -172,7 +207,7 @@ bool ClipboardHistory::insertText(std::string text) {
 ClipboardItem ClipboardHistory::insertImage(const std::filesystem::path& file, std::size_t pngSize) {
     ClipboardItem item = ClipboardItem::makeImage(randomUuid(), file.string(), wallClock_());
     items_.insert(items_.begin(), item);
-    ++revision_;
+    changed();
     enforceImageCap();
     trimToMaxItems();
     log::write("clipboard: captured image (" + std::to_string(pngSize) + " bytes) history=" +
@@ -186,7 +221,7 @@ bool ClipboardHistory::remove(const ClipboardItem& item) {
     if (it == items_.end()) return false;
     ClipboardItem removed = std::move(*it);
     items_.erase(it);
-    ++revision_;
+    changed();
     release(removed);
     return true;
 }
@@ -194,7 +229,7 @@ bool ClipboardHistory::remove(const ClipboardItem& item) {
 void ClipboardHistory::removeAll() {
     std::vector<ClipboardItem> removed = std::move(items_);
     items_.clear();
-    ++revision_;
+    changed();
     for (const auto& item : removed)
         release(item);
 }
@@ -215,13 +250,13 @@ bool ClipboardHistory::promote(const ClipboardItem& item) {
     }
     if (index == 0) return false;
     moveToFront(index);
-    ++revision_;
+    changed();
     return true;
 }
 
 void ClipboardHistory::replace(std::vector<ClipboardItem> items, bool applyImageLimit) {
     items_ = std::move(items);
-    ++revision_;
+    changed();
     if (applyImageLimit) enforceImageCap();
 }
 

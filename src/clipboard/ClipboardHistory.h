@@ -39,8 +39,11 @@ class ClipboardHistory {
     const std::vector<ClipboardItem>& items() const { return items_; }
 
     // All items for an empty (after trimming) query; otherwise, in order, the texts containing
-    // the lower-cased query and, when "image" contains it, every image.
-    std::vector<ClipboardItem> items(std::string_view matching) const { return filter(items_, matching); }
+    // the lower-cased query and, when "image" contains it, every image. The last answer is kept
+    // until the list changes: asked again for the same query (a keystroke asks more than once), it
+    // is not searched again; for a query that contains the last one (the user typed on), only what
+    // the last one found is searched.
+    std::vector<ClipboardItem> items(std::string_view matching) const;
     // The same filter over any list of items.
     static std::vector<ClipboardItem> filter(const std::vector<ClipboardItem>& items, std::string_view query);
 
@@ -103,6 +106,13 @@ class ClipboardHistory {
     WallClock wallClock_;
     std::vector<std::filesystem::path> released_;
     std::uint64_t revision_ = 0;
+    // The last filtering's lowered query and what it found; dropped at every change of the list.
+    struct Filtered {
+        std::string query;
+        std::vector<ClipboardItem> found;
+    };
+    mutable std::optional<Filtered> lastFiltered_;
+    void changed();
 };
 
 }  // namespace quenlit

@@ -8,6 +8,7 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 namespace quenlit {
@@ -21,6 +22,7 @@ struct ClipboardItem::Content {
     mutable std::string lowered;  // empty when folding A-Z on the text is the same
     mutable bool foldAscii = false;
     mutable std::array<std::uint32_t, 256> byteCounts{};
+    mutable std::atomic<bool> searchReady{false};
 
     static unsigned char asciiLower(unsigned char c) { return c >= 'A' && c <= 'Z' ? c | 0x20 : c; }
 
@@ -41,6 +43,7 @@ struct ClipboardItem::Content {
             foldAscii = ascii || lowered.empty();
             for (unsigned char c : foldAscii ? text : lowered)
                 ++byteCounts[asciiLower(c)];
+            searchReady.store(true, std::memory_order_release);
         });
     }
 };
@@ -168,6 +171,10 @@ ClipboardItem::SearchText ClipboardItem::searchText() const {
     content_->lowerOnce();
     if (content_->foldAscii) return {content_->text, true};
     return {content_->lowered, false};
+}
+
+bool ClipboardItem::hasSearchText() const {
+    return !content_ || content_->searchReady.load(std::memory_order_acquire);
 }
 
 const std::string& ClipboardItem::title() const {

@@ -49,6 +49,8 @@ class ClipboardItem {
         bool foldAscii = false;
     };
     SearchText searchText() const;
+    // Whether searchText() is worked out already, so that asking costs nothing.
+    bool hasSearchText() const;
     // The text as a one-line title: line breaks and tabs as spaces, trimmed, cut to its first 120
     // user-perceived characters and "…" when longer. Worked out once for the life of the text: the
     // clipboard panel asks for every row's title on each keystroke.

@@ -449,6 +449,18 @@ std::unique_ptr<ClipboardAsyncThumbnail> ClipboardView::makeThumbnail() const {
         ClipboardAsyncThumbnail::Services{services_.scheduler, services_.imageCodec, *services_.thumbnails});
 }
 
+const std::string& ClipboardView::timeLabel(const ClipboardItem& item,
+                                            std::chrono::system_clock::time_point now) const {
+    const auto minute = std::chrono::floor<std::chrono::minutes>(now);
+    if (minute != timeLabelsMinute_ || timeLabels_.size() > 4096) {
+        timeLabels_.clear();
+        timeLabelsMinute_ = minute;
+    }
+    auto it = timeLabels_.find(item.id);
+    if (it == timeLabels_.end()) it = timeLabels_.emplace(item.id, item.timeLabel(now)).first;
+    return it->second;
+}
+
 ClipboardView::Presentation ClipboardView::presentation() const {
     Presentation p;
     p.searchSymbolHighlighted = list_.isSearchFocused();
@@ -484,7 +496,7 @@ ClipboardView::Presentation ClipboardView::presentation() const {
         row.title = shortenedEntryText(item);
         row.index = entry.index;
         row.isSelected = static_cast<std::int64_t>(entry.index) == selected;
-        row.timeLabel = item.timeLabel(timeNow);
+        row.timeLabel = timeLabel(item, timeNow);
         if (item.kind == ClipboardItem::Kind::image) {
             row.symbol = "photo";
             if (s) row.imageURL = s->imageURL(item);

@@ -37,6 +37,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quenlit {
@@ -250,6 +251,13 @@ class ClipboardView {
     std::string query_;
     bool didAppear_ = false;
     PanelList list_;
+
+    // The rows' time labels, worked out once a minute: formatting a date costs microseconds, for
+    // every row on every keystroke. A label changes only with the day of "now", and a day begins
+    // on a whole minute in every time zone.
+    mutable std::unordered_map<Uuid, std::string> timeLabels_;
+    mutable std::chrono::system_clock::time_point timeLabelsMinute_;
+    const std::string& timeLabel(const ClipboardItem& item, std::chrono::system_clock::time_point now) const;
 
     // The menu's callbacks hold it weakly: they do nothing once the view is gone.
     WeakSelf<ClipboardView> self_{this};

@@ -213,6 +213,147 @@ Decoded decodeDocument(simdjson::simdjson_result<simdjson::dom::element> parsed,
     return result;
 }
 
+bool isJsonSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The quick way through a well-formed history: each text is unescaped once, straight into the
+// string the item keeps, with no tree and no second copy of the 24 MB a full history takes.
+// Anything out of the ordinary (a key of another version, a value of the wrong type, a bad item,
+// bytes after the list) gives up with nullopt, and the whole document is read again the thorough
+// way, which decides what the file holds and words the error: the two readings agree on every
+// history this one accepts.
+class QuickReader {
+  public:
+    QuickReader(const char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+
+    std::optional<Decoded> read(std::size_t limit) {
+        simdjson::ondemand::document document;
+        if (parser_.iterate(bytes_, size_, size_ + simdjson::SIMDJSON_PADDING).get(document) !=
+            simdjson::SUCCESS)
+            return std::nullopt;
+        simdjson::ondemand::array array;
+        if (document.get_array().get(array) != simdjson::SUCCESS) return std::nullopt;
+        Decoded result;
+        // Where the last value read ends: only the closing braces may follow it.
+        const char* end = nullptr;
+        std::size_t index = 0;
+        for (auto element : array) {
+            simdjson::ondemand::object object;
+            if (element.get_object().get(object) != simdjson::SUCCESS) return std::nullopt;
+            auto item = readItem(object, index < limit, end);
+            if (!item) return std::nullopt;
+            if (index < limit) result.items.push_back(std::move(*item));
+            ++index;
+        }
+        if (!onlyClosingAfter(end, index == 0)) return std::nullopt;
+        return result;
+    }
+
+  private:
+    std::optional<ClipboardItem> readItem(simdjson::ondemand::object& object, bool keep, const char*& end) {
+        std::optional<std::string_view> createdAt, id, kind;
+        std::optional<std::string> text, imagePath;
+        bool hasText = false;
+        for (auto field : object) {
+            std::string_view key;
+            if (field.unescaped_key().get(key) != simdjson::SUCCESS) return std::nullopt;
+            simdjson::ondemand::value value;
+            if (field.value().get(value) != simdjson::SUCCESS) return std::nullopt;
+            const std::string_view token = value.raw_json_token();
+            end = token.data() + token.size();
+            if (key == "text") {
+                auto unescaped = unescape(value, token, keep);
+                if (!unescaped) return std::nullopt;
+                text = std::move(*unescaped);
+                hasText = true;
+                continue;
+            }
+            std::optional<std::string_view>* slot = nullptr;
+            if (key == "createdAt")
+                slot = &createdAt;
+            else if (key == "id")
+                slot = &id;
+            else if (key == "kind")
+                slot = &kind;
+            else if (key != "imagePath")
+                return std::nullopt;  // another version's key: read thoroughly
+            bool isNull = false;
+            if ((slot == &kind || slot == nullptr) && value.is_null().get(isNull) != simdjson::SUCCESS)
+                return std::nullopt;
+            if (isNull) {
+                if (slot == nullptr)
+                    imagePath.reset();
+                else
+                    slot->reset();
+                continue;
+            }
+            std::string_view string;
+            if (value.get_string().get(string) != simdjson::SUCCESS) return std::nullopt;
+            if (slot == nullptr)
+                imagePath = std::string(string);
+            else
+                *slot = string;
+        }
+        if (!createdAt || !id || !hasText) return std::nullopt;
+        auto kindValue = kind ? ClipboardItem::parseKind(*kind) : ClipboardItem::Kind::text;
+        auto date = parseDate(*createdAt);
+        auto uuid = Uuid::parse(*id);
+        if (!kindValue || !date || !uuid) return std::nullopt;
+        if (!keep) return ClipboardItem();
+        return ClipboardItem(*uuid, *kindValue, std::move(*text), std::move(imagePath), *date);
+    }
+
+    // The string's escapes undone into a string of its own, sized from the quoted form (which is
+    // never shorter) and trimmed; an item past the limit is only checked.
+    std::optional<std::string> unescape(simdjson::ondemand::value& value, std::string_view token, bool keep) {
+        if (!keep) {
+            std::string_view checked;
+            if (value.get_string().get(checked) != simdjson::SUCCESS) return std::nullopt;
+            return std::string();
+        }
+        simdjson::ondemand::raw_json_string raw;
+        if (value.get_raw_json_string().get(raw) != simdjson::SUCCESS) return std::nullopt;
+        std::string out(token.size() + simdjson::SIMDJSON_PADDING, '\0');
+        auto* cursor = reinterpret_cast<std::uint8_t*>(out.data());
+        std::string_view unescaped;
+        if (parser_.unescape(raw, cursor).get(unescaped) != simdjson::SUCCESS) return std::nullopt;
+        out.resize(unescaped.size());
+        return out;
+    }
+
+    // After the last value: the object's brace and the list's bracket, then nothing but white
+    // space. For an empty list, nothing but its brackets.
+    bool onlyClosingAfter(const char* end, bool empty) const {
+        const char* p = empty ? bytes_ : end;
+        const char* const last = bytes_ + size_;
+        if (p == nullptr) return false;
+        auto expect = [&](char c) {
+            while (p != last && isJsonSpace(*p))
+                ++p;
+            if (p == last || *p != c) return false;
+            ++p;
+            return true;
+        };
+        if (empty ? !expect('[') : !expect('}')) return false;
+        if (!expect(']')) return false;
+        while (p != last && isJsonSpace(*p))
+            ++p;
+        return p == last;
+    }
+
+    const char* bytes_;
+    std::size_t size_;
+    simdjson::ondemand::parser parser_;
+};
+
+// `bytes` is followed by simdjson's padding.
+Decoded decodePadded(const char* bytes, std::size_t size, std::size_t limit) {
+    if (auto quick = QuickReader(bytes, size).read(limit)) return std::move(*quick);
+    simdjson::dom::parser parser;
+    return decodeDocument(parser.parse(bytes, size, false), limit);
+}
+
 }  // namespace
 
 std::string formatDate(std::chrono::system_clock::time_point t) {
@@ -247,6 +388,11 @@ std::optional<std::chrono::system_clock::time_point> parseDate(std::string_view 
 }
 
 Decoded decode(std::string_view json, std::size_t limit) {
+    const simdjson::padded_string padded(json);
+    return decodePadded(padded.data(), padded.size(), limit);
+}
+
+Decoded decodeThoroughly(std::string_view json, std::size_t limit) {
     simdjson::dom::parser parser;
     return decodeDocument(parser.parse(json.data(), json.size(), true), limit);
 }
@@ -288,8 +434,7 @@ Decoded readFile(platform::AtomicFile& files, const std::filesystem::path& path,
             result.error = read.error;
             return result;
     }
-    simdjson::dom::parser parser;
-    return decodeDocument(parser.parse(buffer), limit);
+    return decodePadded(buffer.data(), buffer.size(), limit);
 }
 
 std::string encode(const std::vector<ClipboardItem>& items) {

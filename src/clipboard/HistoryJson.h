@@ -33,6 +33,9 @@ std::optional<std::chrono::system_clock::time_point> parseDate(std::string_view 
 
 // Every item is checked, but only the first `limit` are kept.
 Decoded decode(std::string_view json, std::size_t limit = std::numeric_limits<std::size_t>::max());
+// The same through the whole document tree, value by value: what decode falls back to for anything
+// out of the ordinary, and the reference its quick reading is checked against.
+Decoded decodeThoroughly(std::string_view json, std::size_t limit = std::numeric_limits<std::size_t>::max());
 // The largest file a history of at most `maxItems` texts of at most `maxTextLength` characters can
 // be, with room to spare: anything larger is not a history, and is refused before it is read.
 std::uintmax_t largestFileSize(std::size_t maxItems, std::size_t maxTextLength);

@@ -171,7 +171,13 @@ class ClipList final : public RowList {
 
         const QFont timeFont = style::font(11);
         const QString time = QString::fromStdString(row.timeLabel);
-        const int timeWidth = QFontMetrics(timeFont).horizontalAdvance(time);
+        auto measured = timeWidths_.find(row.timeLabel);
+        if (measured == timeWidths_.end()) {
+            if (timeWidths_.size() > kRemembered) timeWidths_.clear();
+            measured =
+                timeWidths_.emplace(row.timeLabel, QFontMetrics(timeFont).horizontalAdvance(time)).first;
+        }
+        const int timeWidth = measured->second;
         const QRect timeRect(r.right() - 10 - timeWidth + 1, r.top(), timeWidth, r.height());
         p.setFont(timeFont);
         p.setPen(selected ? withAlpha(Qt::white, 0.75) : style::secondaryText());
@@ -182,14 +188,32 @@ class ClipList final : public RowList {
         const int available = std::max(0, timeRect.left() - 10 - x);
         p.setFont(titleFont);
         p.setPen(selected ? QColor(Qt::white) : style::primaryText());
-        const QString title =
-            QFontMetrics(titleFont).elidedText(QString::fromStdString(row.title), Qt::ElideRight, available);
+        // An entry's title is cut to the width once, not on every paint: the rows are painted
+        // again on every keystroke, mostly the same entries.
+        auto cut = elidedTitles_.find(row.id);
+        if (cut == elidedTitles_.end() || cut->second.width != available) {
+            if (elidedTitles_.size() > kRemembered) elidedTitles_.clear();
+            const QString elided = QFontMetrics(titleFont).elidedText(QString::fromStdString(row.title),
+                                                                      Qt::ElideRight, available);
+            cut = elidedTitles_.insert_or_assign(row.id, ElidedTitle{available, elided}).first;
+        }
+        const QString& title = cut->second.text;
         drawText(p, drawn_, QRect(x, r.top(), available, r.height()), Qt::AlignLeft | Qt::AlignVCenter,
                  title);
     }
 
+    struct ElidedTitle {
+        int width = 0;
+        QString text;
+    };
+    // Entries and time labels measured, by entry id and label; forgotten when they grow past
+    // this, a few times the history's entries.
+    static constexpr std::size_t kRemembered = 1000;
+
     ClipboardView& model_;
     std::vector<ClipboardView::Row> rows_;
+    std::unordered_map<std::string, ElidedTitle> elidedTitles_;
+    std::unordered_map<std::string, int> timeWidths_;
     std::unordered_map<std::string, Artwork> artworks_;
     std::unordered_set<std::string> laidOut_;
     Drawn drawn_;

@@ -28,6 +28,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <deque>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,24 +41,10 @@ namespace quenlit::ui::clip {
 class ClipPreview final : public QWidget {
   public:
     ClipPreview(ClipboardView& model, QWidget* parent) : QWidget(parent), loader_(model.makeThumbnail()) {
-        text_ = new PreviewText(this);
-        text_->setReadOnly(true);
-        text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        // Selecting with the mouse works without the keyboard; the search field keeps it.
-        text_->setFocusPolicy(Qt::NoFocus);
-        text_->setFrameShape(QFrame::NoFrame);
-        text_->setFont(style::monospace(12));
-        text_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        text_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-        text_->setStyleSheet("QPlainTextEdit { background: transparent; border: none; }");
-        text_->viewport()->setAutoFillBackground(false);
-        text_->document()->setDocumentMargin(kPreviewMargin);
-        style::followScheme(text_, [text = text_] {
-            QPalette palette = text->palette();
-            palette.setColor(QPalette::Text, style::primaryText());
-            text->setPalette(palette);
+        style::followScheme(this, [this] {
+            for (const Shown& shown : shown_)
+                applyScheme(shown.view);
         });
-        text_->hide();
         imageChanged_ = loader_->changed.connect([this] {
             image_ = loader_->image() ? imageOf(*loader_->image()) : QImage();
             scaled_ = QPixmap();
@@ -65,32 +53,41 @@ class ClipPreview final : public QWidget {
     }
 
     // Writes the text only when another entry is selected: laying out a long text is not work
-    // for every change of the list.
+    // for every change of the list. The picture is drawn again only when what it shows changed.
     void present(const ClipboardView::Preview& preview, const std::string& entryId) {
+        const std::optional<std::filesystem::path> imageURL =
+            preview.kind == ClipboardView::Preview::Kind::image ? preview.imageURL : std::nullopt;
+        const bool same = kind_ == preview.kind && presented_ == entryId && presentedImage_ == imageURL;
         kind_ = preview.kind;
+        presented_ = entryId;
+        presentedImage_ = imageURL;
         const bool isText = preview.kind == ClipboardView::Preview::Kind::text;
         if (isText && shownText_ != entryId) {
             shownText_ = entryId;
-            text_->setEntryText(QString::fromStdString(preview.text));
+            showText(entryId, preview.text);
         } else if (!isText && !shownText_.empty()) {
             shownText_.clear();
-            text_->clear();
+            for (const Shown& shown : shown_)
+                delete shown.view;
+            shown_.clear();
+            text_ = nullptr;
         }
-        text_->setVisible(isText);
-        loader_->request(
-            preview.kind == ClipboardView::Preview::Kind::image ? preview.imageURL : std::nullopt,
-            ClipboardView::kPreviewThumbnailPixels);
-        update();
+        if (text_ != nullptr) text_->setVisible(isText);
+        loader_->request(imageURL, ClipboardView::kPreviewThumbnailPixels);
+        if (!same) update();
     }
 
     QString text() const {
-        return text_->isVisible() ? text_->entryText(0, text_->document()->characterCount() - 1) : QString();
+        return text_ != nullptr && text_->isVisible()
+                   ? text_->entryText(0, text_->document()->characterCount() - 1)
+                   : QString();
     }
 
   protected:
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);
-        text_->setGeometry(rect());
+        for (const Shown& shown : shown_)
+            shown.view->setGeometry(rect());
         scaled_ = QPixmap();
     }
 
@@ -127,11 +124,72 @@ class ClipPreview final : public QWidget {
     }
 
   private:
+    // The texts of the last few entries shown, each in an editor of its own that keeps its layout:
+    // typing goes back and forth between the same few entries on top ("the" and "then" select
+    // different ones), and laying out the first screen of a long text again takes milliseconds.
+    // The first is the one shown; an entry shown again is shown from its top.
+    struct Shown {
+        std::string entryId;
+        PreviewText* view;
+    };
+    static constexpr std::size_t kKeptTexts = 3;
+
+    static void applyScheme(PreviewText* view) {
+        QPalette palette = view->palette();
+        palette.setColor(QPalette::Text, style::primaryText());
+        view->setPalette(palette);
+    }
+
+    PreviewText* makeTextView() {
+        auto* view = new PreviewText(this);
+        view->setReadOnly(true);
+        view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        // Selecting with the mouse works without the keyboard; the search field keeps it.
+        view->setFocusPolicy(Qt::NoFocus);
+        view->setFrameShape(QFrame::NoFrame);
+        view->setFont(style::monospace(12));
+        view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        view->setStyleSheet("QPlainTextEdit { background: transparent; border: none; }");
+        view->viewport()->setAutoFillBackground(false);
+        view->document()->setDocumentMargin(kPreviewMargin);
+        applyScheme(view);
+        view->setGeometry(rect());
+        return view;
+    }
+
+    void showText(const std::string& entryId, const std::string& text) {
+        auto kept = std::find_if(shown_.begin(), shown_.end(),
+                                 [&](const Shown& shown) { return shown.entryId == entryId; });
+        if (kept == shown_.end()) {
+            PreviewText* view = makeTextView();
+            view->setEntryText(QString::fromStdString(text));
+            shown_.push_front({entryId, view});
+        } else {
+            const Shown again = *kept;
+            shown_.erase(kept);
+            shown_.push_front(again);
+            again.view->moveCursor(QTextCursor::Start);
+            again.view->verticalScrollBar()->setValue(0);
+        }
+        text_ = shown_.front().view;
+        for (const Shown& shown : shown_)
+            if (shown.view != text_) shown.view->hide();
+        while (shown_.size() > kKeptTexts) {
+            delete shown_.back().view;
+            shown_.pop_back();
+        }
+    }
+
     std::unique_ptr<ClipboardAsyncThumbnail> loader_;
     Connection imageChanged_;
-    PreviewText* text_;
+    std::deque<Shown> shown_;
+    PreviewText* text_ = nullptr;
     ClipboardView::Preview::Kind kind_ = ClipboardView::Preview::Kind::none;
     std::string shownText_;
+    // What present() showed last: the entry and its picture.
+    std::string presented_;
+    std::optional<std::filesystem::path> presentedImage_;
     QImage image_;
     QPixmap scaled_;
 };

@@ -108,6 +108,84 @@ TEST_F(ClipboardHistoryTest, FilteringLongTextsAgreesWithAPlainSubstringSearch) 
     }
 }
 
+// A keystroke straight after loading searches texts that are not lowered yet, as they are; it must
+// find exactly what the search over the lowered texts finds: characters whose lowering yields
+// ASCII (the Kelvin sign, dotted capital I), a final sigma, upper-case letters that are not ASCII,
+// and bytes that are not UTF-8.
+TEST_F(ClipboardHistoryTest, FilteringTextsNotLoweredYetFindsWhatFilteringLoweredTextsFinds) {
+    std::mt19937 random(11);
+    const std::string alphabet[] = {"a",      "k",      "i",      "s",      "K",      "I",      "\u212A",
+                                    "\u0130", "\u0307", "\u03A3", "\u03C3", "\u03C2", "\u00C9", "\u00E9",
+                                    "\u1E9E", "\u00DF", "\u212B", "\u00E5", " ",      "\xC3",   "\xE2\x82"};
+    std::vector<std::string> corpus;
+    for (int n = 0; n < 60; ++n) {
+        std::string t;
+        for (std::size_t length = random() % 40; length > 0; --length)
+            t += alphabet[random() % std::size(alphabet)];
+        corpus.push_back(t);
+    }
+    std::vector<std::string> queries = {"k",      "i",      "\u0130", "i\u0307", "\u03C2",  "\u03C3",
+                                        "\u00E9", "\u00DF", "\u00E5", "\uFFFD",  "\u00E9a", "sk"};
+    for (int i = 0; i < 300; ++i) {
+        std::string q;
+        for (std::size_t n = 1 + random() % 3; n > 0; --n)
+            q += alphabet[random() % std::size(alphabet)];
+        queries.push_back(q);
+    }
+    auto fill = [&](ClipboardHistory& history) {
+        for (const auto& t : corpus)
+            history.insertText(t);
+    };
+    auto lowered = make({.maxItems = 1000});
+    fill(lowered);
+    for (const auto& item : lowered.items())
+        (void)item.searchText();
+    for (const auto& q : queries) {
+        auto fresh = make({.maxItems = 1000});
+        fill(fresh);
+        EXPECT_EQ(texts(fresh.items(q)), texts(lowered.items(q))) << "query '" << q << "'";
+    }
+}
+
+// Typing on narrows the last answer instead of searching everything again; whatever is typed,
+// deleted or changed in the list between keystrokes, the answer is a fresh filter's.
+TEST_F(ClipboardHistoryTest, FilteringKeystrokeByKeystrokeFindsWhatAFreshFilterFinds) {
+    auto history = make();
+    history.insertText("then again");
+    history.insertText("The End");
+    history.insertImage(history.newImageFile(), 3);
+    history.insertText("thermal image");
+    history.insertText("other");
+    struct Step {
+        std::string query;
+        std::function<void(ClipboardHistory&)> change;  // before the keystroke
+    } steps[] = {
+        {"t", {}},
+        {"th", {}},
+        {"the", {}},
+        {"then", {}},
+        {"then", {}},
+        {"the", {}},
+        {" THE ", {}},
+        {"the", [](ClipboardHistory& h) { h.insertText("Theatre"); }},
+        {"thea", {}},
+        {"thea", [](ClipboardHistory& h) { h.remove(h.items().front()); }},
+        {"ima", {}},
+        {"imag", {}},
+        {"image", [](ClipboardHistory& h) { h.insertText("other"); }},
+        {"x", {}},
+        {"", {}},
+        {"he", [](ClipboardHistory& h) { h.removeAll(); }},
+    };
+    for (const auto& step : steps) {
+        if (step.change) step.change(history);
+        EXPECT_EQ(texts(history.items(step.query)),
+                  texts(ClipboardHistory::filter(history.items(), step.query)))
+            << "query '" << step.query << "'";
+    }
+    EXPECT_THAT(texts(history.items("he")), IsEmpty());
+}
+
 TEST_F(ClipboardHistoryTest, OnlyFilesInsideTheImagesFolderAreOwned) {
     auto history = make();
     const std::string images = "/data/images";

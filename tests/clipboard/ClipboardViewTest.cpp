@@ -228,8 +228,13 @@ TEST_F(ClipboardViewTest, DateHeadingsFollowTheUsersCalendarAndTimeZone) {
 TEST_F(ClipboardViewTest, TheClockDecidesTheHeadingsAsTimePasses) {
     capture({"note"});
     EXPECT_THAT(listed(), ElementsAre("[Today]", "note"));
+    const std::string today = view->presentation().rows[1].timeLabel;
+    EXPECT_EQ(today, store->items()[0].timeLabel(now)) << "the time of day";
     now = kNow + 24h;
     EXPECT_THAT(listed(), ElementsAre("[Yesterday]", "note"));
+    const std::string yesterday = view->presentation().rows[1].timeLabel;
+    EXPECT_EQ(yesterday, store->items()[0].timeLabel(now)) << "the day";
+    EXPECT_NE(yesterday, today);
 }
 
 TEST_F(ClipboardViewTest, EmptyHistoryAndEmptyFilterShowTheirOwnEmptyStates) {

@@ -344,6 +344,38 @@ TEST_F(ClipboardPanelViewTest, ThePreviewHoldsTheWholeEntryAndCopiesItUnchanged)
     }
 }
 
+// Typing on and back selects the same few entries again: each time the preview shows the whole
+// entry selected, also after an image in between and after more entries than it keeps.
+TEST_F(ClipboardPanelViewTest, ThePreviewFollowsTheSelectionAsTheUserTypesOnAndBack) {
+    std::string words;
+    while (words.size() < 3000)
+        words += "then again ";
+    capture({"then older\nsecond line", "thin"});
+    ASSERT_TRUE(store->capturedImage(fake::FakeImageCodec::pngBytes(300, 200)));
+    capture({"thaw", words}, 30min);
+    struct Step {
+        const char* query;
+        std::string previewed;  // empty: an image, no text
+    } steps[] = {
+        {"", words},
+        {"then o", "then older\nsecond line"},
+        {"then", words},
+        {"ima", ""},
+        {"then o", "then older\nsecond line"},
+        {"thin", "thin"},
+        {"thaw", "thaw"},
+        {"then", words},
+        {"then o", "then older\nsecond line"},
+        {"", words},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.query);
+        model->setQuery(step.query);
+        settle();
+        EXPECT_EQ(view->previewText().toStdString(), step.previewed);
+    }
+}
+
 }  // namespace
 }  // namespace quenlit::ui
 
