@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -293,6 +294,8 @@ class VirtualKeyboardInput::Source final : public platform::EventSource {
 // Made well before the first key rather than at it: the focused window learns of a new keyboard
 // asynchronously, and keys sent right after the keyboard appeared can be lost.
 constexpr int kMakeKeyboardAfterMs = 200;
+// How long a keyboard made just before its first key is left to reach the focused window.
+constexpr auto kNewKeyboardSettles = std::chrono::milliseconds(50);
 
 VirtualKeyboardInput::VirtualKeyboardInput(WaylandConnection& connection)
     : connection_(connection), making_(std::make_unique<QObject>()) {
@@ -308,7 +311,17 @@ VirtualKeyboardInput::~VirtualKeyboardInput() = default;
 std::unique_ptr<platform::EventSource> VirtualKeyboardInput::createEventSource() {
     // One keyboard for all sources: each new keyboard makes the compositor send its keymap to the
     // focused window again.
-    made_ = true;
+    if (!made_) {
+        // Asked for before the keyboard was due: made now, and given to the compositor, and by it
+        // to the focused window, before the first key.
+        made_ = true;
+        keyboard_ = Keyboard::create(connection_);
+        if (keyboard_) {
+            connection_.roundtrip();
+            std::this_thread::sleep_for(kNewKeyboardSettles);
+            connection_.roundtrip();
+        }
+    }
     if (!keyboard_ || !keyboard_->alive()) keyboard_ = Keyboard::create(connection_);
     if (!keyboard_) return nullptr;
     return std::make_unique<Source>(*this, keyboard_);
