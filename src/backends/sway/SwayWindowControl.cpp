@@ -111,11 +111,13 @@ Result<> SwayWindowControl::setFrame(const WindowRef& window, const platform::Re
     listed_.reset();
     // sway lays out tiled windows itself and ignores moves and sizes asked of them. A window made
     // floating is sized by sway while the program still answers the tiled size: a size asked for
-    // in the same breath can be lost, so the frame is asked for once the tree shows it floating.
+    // in the same breath can be lost, so the frame is asked for once the tree shows it floating at
+    // a frame of its own (sway says it floats at once, the program draws the new size later).
     if (!before.floating) {
         if (auto done = run(criteria(before.id) + "floating enable"); !done) return done;
         if (auto floated =
-                awaitWindow(before.id, before.rect, [](const SwayWindow& now) { return now.floating; });
+                awaitWindow(before.id, before.rect,
+                            [&](const SwayWindow& now) { return now.floating && now.rect != before.rect; });
             !floated)
             return floated;
     }
@@ -145,6 +147,7 @@ Result<> SwayWindowControl::leaveFullScreen(const WindowRef& window) {
     // The caller reads the window right after: let the tree show it first.
     const auto deadline = std::chrono::steady_clock::now() + kStateChangeBound;
     for (;;) {
+        sway_.forgetReadings();
         const auto now = find(window);
         if (!now) return now.error();
         if (!now->first.fullscreen || std::chrono::steady_clock::now() >= deadline) return {};
@@ -161,6 +164,9 @@ Result<> SwayWindowControl::awaitWindow(long id, const platform::Rect& start,
     std::optional<platform::Rect> last;
     int steady = 0;
     for (;;) {
+        // Each look is a new reading: the tree kept for the rest of this turn of the loop is the
+        // one from before the change.
+        sway_.forgetReadings();
         const auto all = sway_.windows();
         if (!all) return noAnswer();
         const auto it =
