@@ -26,7 +26,6 @@ images_are_png() {  # COUNT: the images folder holds COUNT files, every one a PN
     [ "$n" = "$1" ]
 }
 clipboard_is() { [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
-file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
 
 # The clipboard panel: our visible window 680 wide (the launcher is 640).
 clipboard_panel() {

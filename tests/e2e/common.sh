@@ -53,5 +53,27 @@ check() {
 }
 
 log_has() { grep -qF -- "$1" "$log" 2>/dev/null; }
+file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
+# The history holds an entry of exactly this text, as the program lists it ($bin: its folder).
+history_has() { "$bin/quenlit" history --json 2>/dev/null | grep -qF "\"text\":\"$1\""; }
+
+# A terminal whose input goes, unbuffered, to FILE: what a paste typed into it. Its app id is
+# foot's own, by which the paste key is chosen. Started by $root/bin/term-sink, and offered by the
+# launcher as "Fixture Terminal".
+add_terminal_sink() {  # FILE
+    mkdir -p "$root/bin"
+    cat >"$root/bin/term-sink" <<SCRIPT
+#!/bin/sh
+exec foot -- sh -c 'stty raw -echo; exec cat >"\$1"' sh "$1"
+SCRIPT
+    chmod +x "$root/bin/term-sink"
+    cat >"$XDG_DATA_HOME/applications/quenlit-fixture-term.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=Fixture Terminal
+Exec=$root/bin/term-sink
+StartupWMClass=foot
+ENTRY
+}
 active_window() { xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*# \(0x[0-9a-f]*\).*/\1/p'; }
 active_is() { [ "$(active_window)" = "$1" ]; }

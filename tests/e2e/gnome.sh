@@ -64,8 +64,6 @@ super_escape() { sleep 0.3; send 0xffeb:true 0xff1b:true 0xff1b:false 0xffeb:fal
 escape() { sleep 0.3; press 0xff1b; }
 enter() { sleep 0.3; press 0xff0d; }
 
-history_has() { "$bin/quenlit" history --json 2>/dev/null | grep -qF "\"text\":\"$1\""; }
-file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
 shot() { shell Screenshot "$out/e2e-gnome-$1.png" >/dev/null 2>&1; }
 e2e_failure_details() {
     windows | sed 's/^/    window: /'
@@ -73,20 +71,7 @@ e2e_failure_details() {
 }
 
 # --- fixtures ---
-mkdir -p "$root/bin"
-# A terminal whose input goes, unbuffered, to a file: what a paste typed into it.
-cat >"$root/bin/term-sink" <<SCRIPT
-#!/bin/sh
-exec foot -- sh -c 'stty raw -echo; exec cat >"\$1"' sh "$root/term.txt"
-SCRIPT
-chmod +x "$root/bin/term-sink"
-cat >"$XDG_DATA_HOME/applications/quenlit-fixture-term.desktop" <<ENTRY
-[Desktop Entry]
-Type=Application
-Name=Fixture Terminal
-Exec=$root/bin/term-sink
-StartupWMClass=foot
-ENTRY
+add_terminal_sink "$root/term.txt"
 
 # --- start ---
 "$bin/quenlit" >"$root/quenlit.out" 2>&1 &

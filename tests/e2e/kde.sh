@@ -63,7 +63,6 @@ type_text() {  # TEXT: its letters and spaces, 60 ms apart
     done
     keys "${tokens[@]}"
 }
-history_has() { "$bin/quenlit" history --json 2>/dev/null | grep -qF "\"text\":\"$1\""; }
 shot() { "$bin/kwin_screenshot" "$out/e2e-kde-$1.png"; }
 e2e_failure_details() {
     windows | sed 's/^/    window: /'

@@ -43,8 +43,6 @@ keys() {
 launcher_keys() { keys -M logo -k space -m logo -s 250 "$@"; }
 clipboard_keys() { keys -M logo -k Escape -m logo -s 250 "$@"; }
 
-history_has() { "$bin/quenlit" history --json 2>/dev/null | grep -qF "\"text\":\"$1\""; }
-file_is() { [ "$(cat "$1" 2>/dev/null)" = "$2" ]; }
 shot() {  # NAME TITLE: the panel alone
     local geometry
     geometry=$(panel_line "$2" | awk -F'\t' '{ split($4, r, " "); printf "%d,%d %dx%d", r[1], r[2], r[3], r[4] }')
@@ -56,21 +54,7 @@ e2e_failure_details() {
 }
 
 # --- fixtures ---
-mkdir -p "$root/bin"
-# A terminal whose input goes, unbuffered, to a file: what a paste typed into it. Its app id is
-# foot's own, by which the paste key is chosen; the other terminal has another.
-cat >"$root/bin/term-sink" <<SCRIPT
-#!/bin/sh
-exec foot -- sh -c 'stty raw -echo; exec cat >"\$1"' sh "$root/term.txt"
-SCRIPT
-chmod +x "$root/bin/term-sink"
-cat >"$XDG_DATA_HOME/applications/quenlit-fixture-term.desktop" <<ENTRY
-[Desktop Entry]
-Type=Application
-Name=Fixture Terminal
-Exec=$root/bin/term-sink
-StartupWMClass=foot
-ENTRY
+add_terminal_sink "$root/term.txt"
 
 # --- start ---
 "$bin/quenlit" >"$root/quenlit.out" 2>&1 &

@@ -192,6 +192,9 @@ SwayWindow windowOf(element node, const std::string& workspace, bool floating) {
     window.rect.y -= title;
     window.rect.height += title;
     window.workspace = workspace;
+    const platform::Rect drawn = rectField(node, "geometry");
+    window.drawnWidth = drawn.width;
+    window.drawnHeight = drawn.height;
     return window;
 }
 

@@ -40,6 +40,10 @@ struct SwayWindow {
     platform::Rect rect;  // the outer rectangle, borders and title bar included, in layout
                           // coordinates (origin top-left of the layout, y down)
     std::string workspace;
+    // The size the program last drew at (sway's "geometry"): it follows a new frame only once the
+    // program answered it.
+    double drawnWidth = 0;
+    double drawnHeight = 0;
     bool operator==(const SwayWindow&) const = default;
 };
 

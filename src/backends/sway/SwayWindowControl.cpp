@@ -111,13 +111,20 @@ Result<> SwayWindowControl::setFrame(const WindowRef& window, const platform::Re
     listed_.reset();
     // sway lays out tiled windows itself and ignores moves and sizes asked of them. A window made
     // floating is sized by sway while the program still answers the tiled size: a size asked for
-    // in the same breath can be lost, so the frame is asked for once the tree shows it floating at
-    // a frame of its own (sway says it floats at once, the program draws the new size later).
+    // in the same breath can be lost, so the frame is asked for once the program drew at its
+    // floating size (sway says it floats at once, and gives it a frame at once, before the
+    // program answered).
     if (!before.floating) {
         if (auto done = run(criteria(before.id) + "floating enable"); !done) return done;
-        if (auto floated =
-                awaitWindow(before.id, before.rect,
-                            [&](const SwayWindow& now) { return now.floating && now.rect != before.rect; });
+        // sway gives the floating window its frame at once; the program answers with its size
+        // later, and until then the frame does not count as steady.
+        if (auto floated = awaitWindow(
+                before.id, before.rect,
+                [&](const SwayWindow& now) {
+                    return now.floating &&
+                           (now.drawnWidth != before.drawnWidth || now.drawnHeight != before.drawnHeight);
+                },
+                false);
             !floated)
             return floated;
     }
@@ -128,14 +135,25 @@ Result<> SwayWindowControl::setFrame(const WindowRef& window, const platform::Re
     }
     commands += "move absolute position " + std::to_string(rounded(corner.x)) + " " +
                 std::to_string(rounded(corner.y));
-    if (auto done = run(commands); !done) return done;
-
-    return awaitWindow(before.id, before.rect, [&](const SwayWindow& now) {
+    const auto placed = [&](const SwayWindow& now) {
         const bool atCorner = now.rect.x == rounded(corner.x) && now.rect.y == rounded(corner.y);
         const bool atSize =
             !resize || (now.rect.width == rounded(frame.width) && now.rect.height == rounded(frame.height));
         return atCorner && atSize;
-    });
+    };
+    // A program still answering the floating size it was given a moment ago can undo the frame
+    // asked for: asked once more when the window did not end there.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (auto done = run(commands); !done) return done;
+        if (auto waited = awaitWindow(before.id, before.rect, placed); !waited) return waited;
+        sway_.forgetReadings();
+        const auto now = sway_.windows();
+        if (!now) return noAnswer();
+        const auto it = std::find_if(now->begin(), now->end(),
+                                     [&](const SwayWindow& candidate) { return candidate.id == before.id; });
+        if (it == now->end() || placed(*it)) return {};
+    }
+    return {};
 }
 
 Result<> SwayWindowControl::leaveFullScreen(const WindowRef& window) {
@@ -156,7 +174,7 @@ Result<> SwayWindowControl::leaveFullScreen(const WindowRef& window) {
 }
 
 Result<> SwayWindowControl::awaitWindow(long id, const platform::Rect& start,
-                                        const std::function<bool(const SwayWindow&)>& done) {
+                                        const std::function<bool(const SwayWindow&)>& done, bool steadyEnds) {
     // The tree shows a new frame once the program has drawn at its new size; a program that
     // adjusts the size (to whole character cells, to its limits) ends the wait once its frame has
     // changed and then stays put.
@@ -175,7 +193,7 @@ Result<> SwayWindowControl::awaitWindow(long id, const platform::Rect& start,
         if (done(*it)) return {};
         steady = last && *last == it->rect && it->rect != start ? steady + 1 : 0;
         last = it->rect;
-        if (steady >= 4 || std::chrono::steady_clock::now() >= deadline) return {};
+        if ((steadyEnds && steady >= 4) || std::chrono::steady_clock::now() >= deadline) return {};
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }

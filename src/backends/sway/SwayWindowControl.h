@@ -49,8 +49,10 @@ class SwayWindowControl final : public platform::WindowControl {
     Result<> run(const std::string& commands);
     // Reads the window until `done` holds for it, it stops changing after having left `start`, or
     // the bound passes; gone when it went away.
+    // Waits until `done` says so, or the bound; when `steadyEnds`, also once the frame left
+    // `start` and stayed put (a program that adjusted the size asked for).
     Result<> awaitWindow(long id, const platform::Rect& start,
-                         const std::function<bool(const SwayWindow&)>& done);
+                         const std::function<bool(const SwayWindow&)>& done, bool steadyEnds = true);
 
     SwayIpc& sway_;
     struct Listed {
