@@ -22,11 +22,9 @@ export HOME=$root/home XDG_DATA_HOME=$root/share XDG_CONFIG_HOME=$root/config XD
 export XDG_RUNTIME_DIR=$root/run
 mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 
-# "median fastest slowest" of numbers, one a line.
-median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)], a[1], a[NR]}'; }
+source "$(dirname "$0")/figures.sh"
 first() { echo "${1%% *}"; }
 spread() { local -a v=($1); [ ${#v[@]} -ge 3 ] && echo "${v[1]}-${v[2]}" || echo "-"; }
-rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$1/status" 2>/dev/null; }
 
 # Start to visible and memory: each run a fresh process.
 measure_start() {  # CLASS COMMAND...
@@ -42,8 +40,8 @@ measure_start() {  # CLASS COMMAND...
         kill "$pid" 2>/dev/null
         while kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
     done
-    printf '%s\n' "${starts[@]}" | median
-    printf '%s\n' "${memories[@]}" | median
+    printf '%s\n' "${starts[@]}" | stats
+    printf '%s\n' "${memories[@]}" | stats
 }
 
 # xterm behind ImageMagick's display: the launcher lists xterm (the application in front is not
@@ -107,7 +105,7 @@ if grep -q "clipboard: loaded 200 items" "$clip_log" 2>/dev/null; then
             "$bin/panel_probe" start quenlit:680 "$bin/quenlit" toggle clipboard </dev/null)
         toggles+=("${ms:-}")
     done
-    clip_toggle=$(printf '%s\n' "${toggles[@]}" | median)
+    clip_toggle=$(printf '%s\n' "${toggles[@]}" | stats)
 else
     echo "    quenlit did not load the clipboard history:" >&2
     grep "clipboard:" "$clip_log" >&2
@@ -161,7 +159,7 @@ if command -v copyq >/dev/null 2>&1; then
         read -r ms _ < <("$bin/panel_probe" start copyq copyq show </dev/null)
         shows+=("${ms:-}")
     done
-    copyq_show=$(printf '%s\n' "${shows[@]}" | median)
+    copyq_show=$(printf '%s\n' "${shows[@]}" | stats)
     sleep 1
     copyq_rss=$(rss_mb "$copyq_pid")
     copyq exit >/dev/null 2>&1

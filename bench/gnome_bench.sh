@@ -17,12 +17,11 @@ runs=7
 shell_runtime=$XDG_RUNTIME_DIR
 shell_log=${QUENLIT_GNOME_SHELL_LOG:?gnome_bench.sh runs inside with-gnome-shell.sh}
 source "$(dirname "$0")/../tests/e2e/common.sh" bench-gnome
+source "$(dirname "$0")/figures.sh"
 export XDG_RUNTIME_DIR=$shell_runtime
 unset DISPLAY
 
 # "median fastest slowest" of the numbers on standard input.
-stats() { sort -n | awk '{a[NR] = $1} END {if (NR) print a[int((NR + 1) / 2)], a[1], a[NR]}'; }
-rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$1/status" 2>/dev/null; }
 verdict() {  # VALUE BUDGET
     if [ -n "$1" ] && awk -v v="$1" -v b="$2" 'BEGIN {exit !(v <= b)}'; then echo "within budget"; else
         echo "OVER BUDGET"
@@ -51,18 +50,9 @@ wait_focus() {  # OFFSET TITLE
 }
 
 # --- process start to the first picture, and memory: each run a fresh process ---
-starts=() memories=()
-for ((i = 0; i < runs; i++)); do
-    read -r ms pid < <("$bin/sway_probe" start "$root/protocol.log" "$bin/quenlit" </dev/null)
-    [ -n "${pid:-}" ] || { echo "    quenlit showed nothing" >&2; break; }
-    sleep 1
-    starts+=("$ms")
-    memories+=("$(rss_mb "$pid")")
-    kill "$pid" 2>/dev/null
-    while kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
-done
-read -r start_ms _ < <(printf '%s\n' "${starts[@]}" | stats)
-read -r rss _ < <(printf '%s\n' "${memories[@]}" | stats)
+mapfile -t started < <(measure_wayland_start "$bin/quenlit")
+read -r start_ms _ <<<"${started[0]:-}"
+read -r rss _ <<<"${started[1]:-}"
 
 # --- foot in front, the program started over it ---
 offset=$(log_size "$shell_log")

@@ -18,12 +18,11 @@ done
 kwin_runtime=$XDG_RUNTIME_DIR
 kwin_log=${QUENLIT_KWIN_LOG:?kde_bench.sh runs inside with-kwin.sh}
 source "$(dirname "$0")/../tests/e2e/common.sh" bench-kde
+source "$(dirname "$0")/figures.sh"
 export XDG_RUNTIME_DIR=$kwin_runtime
 gtk_env=(env XDG_DATA_DIRS=/usr/local/share:/usr/share GDK_BACKEND=wayland)
 
 # "median fastest slowest" of the numbers on standard input.
-stats() { sort -n | awk '{a[NR] = $1} END {if (NR) print a[int((NR + 1) / 2)], a[1], a[NR]}'; }
-rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$1/status" 2>/dev/null; }
 verdict() {  # VALUE BUDGET
     if [ -n "$1" ] && awk -v v="$1" -v b="$2" 'BEGIN {exit !(v <= b)}'; then echo "within budget"; else
         echo "OVER BUDGET"
@@ -47,18 +46,9 @@ wait_active() {  # OFFSET CAPTION
 log_size() { stat -c %s "$1" 2>/dev/null || echo 0; }
 
 # --- process start to the first picture, and memory: each run a fresh process ---
-starts=() memories=()
-for ((i = 0; i < runs; i++)); do
-    read -r ms pid < <("$bin/sway_probe" start "$root/protocol.log" "$bin/quenlit" </dev/null)
-    [ -n "${pid:-}" ] || { echo "    quenlit showed nothing" >&2; break; }
-    sleep 1
-    starts+=("$ms")
-    memories+=("$(rss_mb "$pid")")
-    kill "$pid" 2>/dev/null
-    while kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
-done
-read -r start_ms _ < <(printf '%s\n' "${starts[@]}" | stats)
-read -r rss _ < <(printf '%s\n' "${memories[@]}" | stats)
+mapfile -t started < <(measure_wayland_start "$bin/quenlit")
+read -r start_ms _ <<<"${started[0]:-}"
+read -r rss _ <<<"${started[1]:-}"
 
 # --- a GTK window in front, the program started over it ---
 offset=$(log_size "$kwin_log")

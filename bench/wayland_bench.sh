@@ -15,34 +15,17 @@ export HOME=$root/home XDG_DATA_HOME=$root/share XDG_CONFIG_HOME=$root/config XD
 export XDG_CACHE_HOME=$root/cache
 mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"
 pids=()
+source "$(dirname "$0")/figures.sh"
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$root"' EXIT
 
-# "median fastest slowest" of numbers, one a line.
-median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)], a[1], a[NR]}'; }
-rss_mb() { awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$1/status" 2>/dev/null; }
 
 # A terminal in front, as on a desktop in use.
 foot >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
 
-measure_start() {  # COMMAND...
-    local starts=() memories=() ms pid
-    for ((i = 0; i < runs; i++)); do
-        read -r ms pid < <("$bin/sway_probe" start "$root/protocol.log" "$@" </dev/null)
-        [ -n "${pid:-}" ] || { echo "    $1 showed nothing" >&2; return 1; }
-        sleep 1
-        starts+=("$ms")
-        memories+=("$(rss_mb "$pid")")
-        kill "$pid" 2>/dev/null
-        while kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
-    done
-    printf '%s\n' "${starts[@]}" | median
-    printf '%s\n' "${memories[@]}" | median
-}
-
-mapfile -t q < <(measure_start "$bin/quenlit")
-mapfile -t f < <(measure_start fuzzel)
+mapfile -t q < <(measure_wayland_start "$bin/quenlit")
+mapfile -t f < <(measure_wayland_start fuzzel)
 
 "$bin/quenlit" >/dev/null 2>&1 &
 pids+=($!)

@@ -2,12 +2,10 @@
 
 #include "backends/linux/KeyPositions.h"
 #include "backends/linux/PanelHost.h"
-#include "backends/linux/PanelKeyEvents.h"
 #include "base/Log.h"
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QKeyEvent>
 #include <QTimer>
 #include <QWidget>
 
@@ -20,8 +18,8 @@ GnomePanelWindow::GnomePanelWindow(ShellExtension& shell, platform::Size size, d
                                    std::string title)
     : shell_(shell),
       host_(std::make_unique<linux_backend::PanelHost>(linux_backend::PanelHost::Hooks{
-          .keyPressed = [this](const QKeyEvent& event) { return keyPressed(event); },
-          .mouseButton = [this](std::optional<platform::EventType> type) { currentEvent_ = type; },
+          .keyDown =
+              [this](const platform::InputEvent& event) { return keyDownHandler && keyDownHandler(event); },
           .activationChanged = [this](bool active) { activationChanged(active); },
           .drew = {}})),
       title_(std::move(title)),
@@ -141,7 +139,7 @@ void GnomePanelWindow::activateApplication() {
 }
 
 std::optional<platform::EventType> GnomePanelWindow::currentEventType() {
-    return currentEvent_;
+    return host_->currentEventType();
 }
 
 void GnomePanelWindow::activationChanged(bool active) {
@@ -153,12 +151,6 @@ void GnomePanelWindow::activationChanged(bool active) {
     active_ = false;
     log::write("panel: another window took the focus — the panel hides");
     didResignKey.emit();
-}
-
-bool GnomePanelWindow::keyPressed(const QKeyEvent& event) {
-    currentEvent_ = platform::EventType::keyDown;
-    if (!keyDownHandler) return false;
-    return keyDownHandler(linux_backend::panelKeyEvent(event));
 }
 
 std::unique_ptr<platform::PanelWindow> GnomePanelWindowFactory::createPanel(platform::Size contentSize) {

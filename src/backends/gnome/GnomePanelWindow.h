@@ -28,7 +28,6 @@ class QWidget;
 namespace quenlit::linux_backend {
 class PanelHost;
 }
-class QKeyEvent;
 
 namespace quenlit::gnome {
 
@@ -57,7 +56,6 @@ class GnomePanelWindow final : public platform::PanelWindow {
     platform::Point topLeft() const;
     void place();
     bool waitUntil(const std::function<bool()>& done);
-    bool keyPressed(const QKeyEvent& event);
     void activationChanged(bool active);
 
     ShellExtension& shell_;
@@ -69,7 +67,6 @@ class GnomePanelWindow final : public platform::PanelWindow {
     unsigned showing_ = 0;
     bool active_ = false;
     bool hiding_ = false;
-    std::optional<platform::EventType> currentEvent_;
 };
 
 class GnomePanelWindowFactory final : public platform::PanelWindowFactory {

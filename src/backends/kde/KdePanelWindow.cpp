@@ -1,13 +1,11 @@
 #include "backends/kde/KdePanelWindow.h"
 
 #include "backends/linux/PanelHost.h"
-#include "backends/linux/PanelKeyEvents.h"
 #include "base/Log.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QKeyEvent>
 #include <QTimer>
 #include <QWidget>
 
@@ -31,8 +29,10 @@ KdePanelWindow::KdePanelWindow(KWinScripting& kwin, std::shared_ptr<Remembered> 
       activeElsewhere_(std::move(activeElsewhere)),
       host_(std::make_unique<linux_backend::PanelHost>(
           linux_backend::PanelHost::Hooks{
-              .keyPressed = [this](const QKeyEvent& event) { return keyPressed(event); },
-              .mouseButton = [this](std::optional<platform::EventType> type) { currentEvent_ = type; },
+              .keyDown =
+                  [this](const platform::InputEvent& event) {
+                      return keyDownHandler && keyDownHandler(event);
+                  },
               .activationChanged = [this](bool active) { activationChanged(active); },
               .drew = [this] { drew(); }},
           Qt::WindowStaysOnTopHint)),
@@ -198,7 +198,7 @@ void KdePanelWindow::activateApplication() {
 }
 
 std::optional<platform::EventType> KdePanelWindow::currentEventType() {
-    return currentEvent_;
+    return host_->currentEventType();
 }
 
 void KdePanelWindow::activationChanged(bool active) {
@@ -210,12 +210,6 @@ void KdePanelWindow::activationChanged(bool active) {
     active_ = false;
     log::write("panel: another window took the focus — the panel hides");
     didResignKey.emit();
-}
-
-bool KdePanelWindow::keyPressed(const QKeyEvent& event) {
-    currentEvent_ = platform::EventType::keyDown;
-    if (!keyDownHandler) return false;
-    return keyDownHandler(linux_backend::panelKeyEvent(event));
 }
 
 KdePanelWindowFactory::KdePanelWindowFactory(KWinScripting& kwin, double primaryScreenHeight,

@@ -33,7 +33,6 @@ class QWidget;
 namespace quenlit::linux_backend {
 class PanelHost;
 }
-class QKeyEvent;
 class QTimer;
 class QEventLoop;
 
@@ -77,7 +76,6 @@ class KdePanelWindow final : public platform::PanelWindow {
     // every kRetryEvery and as soon as the window's first frame is out.
     bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound);
     void drew();
-    bool keyPressed(const QKeyEvent& event);
     void activationChanged(bool active);
 
     KWinScripting& kwin_;
@@ -94,7 +92,6 @@ class KdePanelWindow final : public platform::PanelWindow {
     QEventLoop* waiting_ = nullptr;  // the loop waitUntil runs, woken by that frame
     bool active_ = false;            // Qt activated the window since it was shown
     bool hiding_ = false;
-    std::optional<platform::EventType> currentEvent_;
 };
 
 class KdePanelWindowFactory final : public platform::PanelWindowFactory {

@@ -1,5 +1,6 @@
 #include "backends/linux/PanelHost.h"
 
+#include "backends/linux/PanelKeyEvents.h"
 #include "backends/linux/PanelMouseEvents.h"
 
 #include <QApplication>
@@ -39,10 +40,11 @@ bool PanelHost::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::KeyPress:
             // Decided at the key press itself; shortcut overrides are left to the widgets.
-            return hooks_.keyPressed && hooks_.keyPressed(*static_cast<QKeyEvent*>(event));
+            currentEvent_ = platform::EventType::keyDown;
+            return hooks_.keyDown && hooks_.keyDown(panelKeyEvent(*static_cast<QKeyEvent*>(event)));
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
-            if (hooks_.mouseButton) hooks_.mouseButton(panelMouseEventType(*event));
+            currentEvent_ = panelMouseEventType(*event);
             return false;
         default:
             return false;

@@ -1,12 +1,10 @@
 #include "backends/sway/SwayPanelWindow.h"
 
 #include "backends/linux/PanelHost.h"
-#include "backends/linux/PanelKeyEvents.h"
 #include "base/Log.h"
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QKeyEvent>
 #include <QTimer>
 #include <QWidget>
 
@@ -37,8 +35,8 @@ SwayPanelWindow::SwayPanelWindow(SwayIpc& sway, std::shared_ptr<Remembered> reme
     : sway_(sway),
       remembered_(std::move(remembered)),
       host_(std::make_unique<linux_backend::PanelHost>(linux_backend::PanelHost::Hooks{
-          .keyPressed = [this](const QKeyEvent& event) { return keyPressed(event); },
-          .mouseButton = [this](std::optional<platform::EventType> type) { currentEvent_ = type; },
+          .keyDown =
+              [this](const platform::InputEvent& event) { return keyDownHandler && keyDownHandler(event); },
           .activationChanged = [this](bool active) { activationChanged(active); },
           .drew = {}})),
       title_(std::move(title)),
@@ -275,7 +273,7 @@ void SwayPanelWindow::activateApplication() {
 }
 
 std::optional<platform::EventType> SwayPanelWindow::currentEventType() {
-    return currentEvent_;
+    return host_->currentEventType();
 }
 
 void SwayPanelWindow::activationChanged(bool active) {
@@ -289,12 +287,6 @@ void SwayPanelWindow::activationChanged(bool active) {
     // that types text, too) while the window keeps its focus: only sway knows which it was.
     if (auto focused = sway_.focusedWindow(); focused && container_ && focused->id == *container_) return;
     resign();
-}
-
-bool SwayPanelWindow::keyPressed(const QKeyEvent& event) {
-    currentEvent_ = platform::EventType::keyDown;
-    if (!keyDownHandler) return false;
-    return keyDownHandler(linux_backend::panelKeyEvent(event));
 }
 
 SwayPanelWindowFactory::SwayPanelWindowFactory(SwayIpc& sway, std::function<double()> primaryScreenHeight)

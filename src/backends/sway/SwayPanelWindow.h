@@ -33,7 +33,6 @@ class QWidget;
 namespace quenlit::linux_backend {
 class PanelHost;
 }
-class QKeyEvent;
 
 namespace quenlit::sway {
 
@@ -76,7 +75,6 @@ class SwayPanelWindow final : public platform::PanelWindow {
     bool waitUntil(const std::function<bool()>& done);
     void findContainer();
     void place();
-    bool keyPressed(const QKeyEvent& event);
     void activationChanged(bool active);
     void windowChanged(const std::string& change, const SwayWindow& window);
     void resign();
@@ -96,7 +94,6 @@ class SwayPanelWindow final : public platform::PanelWindow {
     bool sawOwnFocus_ = false;  // sway reported the window's focus since it was shown
     bool hiding_ = false;
     bool waiting_ = false;  // within waitUntil
-    std::optional<platform::EventType> currentEvent_;
 };
 
 class SwayPanelWindowFactory final : public platform::PanelWindowFactory {
